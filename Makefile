@@ -1,0 +1,35 @@
+# make run   - installs what is missing, builds, starts the console
+#              (make run ARGS="script.qel a b" runs a script)
+# make test  - installs what is missing, builds, runs every test
+# make test-asan - the tests under AddressSanitizer and UBSan
+
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all run test test-asan deps build clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./$(BUILD)/qel $(ARGS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Machine faults are reported by the sanitizers themselves in this build, so
+# the fault-report tests run only in the plain build.
+test-asan: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
+		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE fault
+
+clean:
+	rm -rf $(BUILD) build-asan

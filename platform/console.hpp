@@ -1,0 +1,38 @@
+// Console output: the lowest output layer. Text reaches fd 1 as UTF-8,
+// whether fd 1 is a terminal or redirected; escape sequences pass through to
+// the terminal, which speaks them itself. Lines end with LF.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace qel::console {
+
+// Decides once whether fd 1 is a terminal; allocates nothing that can fail.
+void probe();
+bool is_terminal();
+
+// Counts are in units of the given width.
+void print_latin1(const uint8_t* text, size_t count);
+void print_latin1_line(const uint8_t* text, size_t count);
+void print_ucs2(const uint16_t* text, size_t count);
+void print_ucs2_line(const uint16_t* text, size_t count);
+void print_ucs4(const uint32_t* text, size_t count);
+void print_ucs4_line(const uint32_t* text, size_t count);
+// Width 1, 2 or 4; any other width is runtime error 101.
+void write_units(const void* text, size_t count, uint32_t unit, bool line);
+
+const char* write_cstr(const char* text);
+void write_bytes(const char* bytes, size_t count);  // UTF-8 as it is
+void print_integer(int32_t v);   // %i
+void print_hex2(uint32_t v);     // %02X
+void print_hex8(uint32_t v);     // %08X
+void print_float(double v);      // %.16g
+void print_float32(float v);     // %.7g
+
+// Sends staged output to fd 1.
+void flush();
+
+// Where output goes (fd 1 by default); tests point it at a pipe.
+void set_output_fd(int fd);
+
+}  // namespace qel::console

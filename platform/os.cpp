@@ -1,0 +1,110 @@
+// Thin wrappers over the system for memory regions, the current directory,
+// sleeping, the environment, the clock and the calendar, plus the platform
+// step of the runtime start-up. Each reports failure by its result; callers
+// decide what a failure means.
+#include "platform/os.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/console.hpp"
+
+namespace qel::os {
+
+void* virtual_alloc(size_t size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool virtual_free(void* address, size_t size) { return ::munmap(address, size) == 0; }
+
+std::string get_current_dir() {
+    std::vector<char> buffer(256);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size())) return std::string(buffer.data());
+        // Only a too-small buffer is worth another try; a directory that
+        // was removed or cannot be read answers an empty name.
+        if (errno != ERANGE) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool set_current_dir(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
+    return ::chdir(path.c_str()) == 0;
+}
+
+int32_t sleep_millis(double seconds) {
+    double ms = seconds * 1000.0;
+    // Written so that NaN also takes the shortest wait.
+    if (!(ms >= 1.0)) return 1;
+    if (ms >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+    return static_cast<int32_t>(ms);
+}
+
+void sleep(double seconds) {
+    int32_t ms = sleep_millis(seconds);
+    timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    // A signal (a terminal resize, say) must not cut the wait short.
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+bool set_env(const std::string& name, const std::string* value) {
+    // The C interface ends strings at a zero byte; a name or value holding
+    // one would silently change another variable or store a cut text.
+    if (name.find('\0') != std::string::npos) return false;
+    if (!value) return ::unsetenv(name.c_str()) == 0;
+    if (value->find('\0') != std::string::npos) return false;
+    return ::setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+std::optional<std::string> get_env(const std::string& name) {
+    if (name.find('\0') != std::string::npos) return std::nullopt;
+    const char* v = std::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+double get_time(bool precise) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    int64_t day_seconds = static_cast<int64_t>(ts.tv_sec) % 86400;
+    if (day_seconds < 0) day_seconds += 86400;  // clocks set before 1970
+    double t = static_cast<double>(day_seconds);
+    if (precise) t += static_cast<double>(ts.tv_nsec / 100 * 100) / 1e9;
+    return t;
+}
+
+uint32_t pack_zone(int32_t offset_seconds) {
+    // Sign and magnitude are split from the whole offset in minutes, so
+    // -00:30 stays west of UTC and -05:45 keeps its three quarters.
+    int32_t minutes = offset_seconds / 60;
+    bool west = minutes < 0;
+    uint32_t magnitude = west ? static_cast<uint32_t>(-static_cast<int64_t>(minutes))
+                              : static_cast<uint32_t>(minutes);
+    uint32_t hours = (magnitude / 60) & 0x0F;
+    uint32_t quarters = (magnitude % 60 / 15) & 3;
+    return (west ? 0x40u : 0u) | hours << 2 | quarters;
+}
+
+uint32_t get_date(bool utc) {
+    time_t now = ::time(nullptr);
+    tm parts{};
+    if (utc ? !::gmtime_r(&now, &parts) : !::localtime_r(&now, &parts)) return 0;
+    uint32_t year = static_cast<uint32_t>(parts.tm_year + 1900);
+    uint32_t month = static_cast<uint32_t>(parts.tm_mon + 1);
+    uint32_t day = static_cast<uint32_t>(parts.tm_mday);
+    uint32_t zone = utc ? 0 : pack_zone(static_cast<int32_t>(parts.tm_gmtoff));
+    return year << 17 | month << 12 | day << 7 | zone;
+}
+
+void init_platform() { console::probe(); }
+
+}  // namespace qel::os

@@ -20,6 +20,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -124,7 +125,7 @@ Bytes decode_lenient(const Bytes& input, bool replace) {
     return out;
 }
 
-class UnicodeCorpus : public ::testing::Test {
+class UnicodeCorpus : public testutil::FreshMemory {
 protected:
     void SetUp() override {
         const std::string dir = corpus_dir();
@@ -137,22 +138,11 @@ protected:
         lines_ = parse_tests(tests);
         replaced_ = parse_reference(replaced);
         skipped_ = parse_reference(skipped);
-        saved_collector_ = collector_enabled;
-        collector_enabled = 0;
-        memory::free_all_frames();
-        memory::init();
-    }
-    void TearDown() override {
-        memory::free_all_frames();
-        memory::init();
-        collector_enabled = saved_collector_;
+        FreshMemory::SetUp();
     }
 
     std::vector<TestLine> lines_;
     std::map<std::string, Reference> replaced_, skipped_;
-
-private:
-    uint32_t saved_collector_ = 0;
 };
 
 TEST_F(UnicodeCorpus, EveryLineHasBothReferences) {

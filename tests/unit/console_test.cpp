@@ -17,27 +17,13 @@
 
 #include "platform/console.hpp"
 #include "runtime/print_hooks.hpp"
+#include "tests/unit/output_capture.hpp"
 
 namespace {
 
 using namespace qel;
 
-// Runs `f` with console output going into a pipe and answers what arrived.
-// Outputs stay well below the pipe's capacity, so no reader thread is needed.
-std::string capture(const std::function<void()>& f) {
-    int fds[2];
-    if (::pipe(fds) != 0) ADD_FAILURE() << "pipe: " << std::strerror(errno);
-    console::set_output_fd(fds[1]);
-    f();
-    console::set_output_fd(1);
-    ::close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    return out;
-}
+std::string capture(const std::function<void()>& f) { return testutil::capture_output(f); }
 
 // Exact-size heap copies, so that reading past the end is an ASan error.
 std::vector<uint8_t> latin1(const std::string& s) { return {s.begin(), s.end()}; }

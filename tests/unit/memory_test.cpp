@@ -18,22 +18,18 @@
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
 using namespace qel;
 using memory::SERIES_FRAME_CAP;
 
-class MemoryFixture : public ::testing::Test {
+class MemoryFixture : public testutil::FreshMemory {
 protected:
-    void SetUp() override {
-        memory::free_all_frames();
-        memory::init();
-    }
     void TearDown() override {
         memory::page_source = os_source_;
-        memory::free_all_frames();
-        memory::init();
+        FreshMemory::TearDown();
     }
 
 private:
@@ -46,17 +42,7 @@ using MemoryNodes = MemoryFixture;
 using MemoryFailure = MemoryFixture;
 using MemoryReplace = MemoryFixture;
 
-// Error code raised by f, 0 when it returns normally.
-int raised(const std::function<void()>& f) {
-    sys.pending_error = 0;
-    try {
-        f();
-    } catch (const NonLocalExit& e) {
-        EXPECT_EQ(e.code, catch_code::ERROR);
-        return sys.pending_error;
-    }
-    return 0;
-}
+using testutil::raised;
 
 // Bytes of the page region that holds a frame of the given size.
 size_t region(size_t frame_size) { return (frame_size + 16 + 4095) & ~size_t{4095}; }

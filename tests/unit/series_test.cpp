@@ -15,22 +15,13 @@
 #include "runtime/memory.hpp"
 #include "runtime/series.hpp"
 #include "runtime/system.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
 using namespace qel;
 
-class SeriesFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        memory::free_all_frames();
-        memory::init();
-    }
-    void TearDown() override {
-        memory::free_all_frames();
-        memory::init();
-    }
-};
+using SeriesFixture = testutil::FreshMemory;
 
 using SeriesCell = SeriesFixture;
 using SeriesReserve = SeriesFixture;
@@ -39,16 +30,7 @@ using SeriesInts = SeriesFixture;
 using SeriesBytes = SeriesFixture;
 using SeriesRaw = SeriesFixture;
 
-int raised(const std::function<void()>& f) {
-    sys.pending_error = 0;
-    try {
-        f();
-    } catch (const NonLocalExit& e) {
-        EXPECT_EQ(e.code, catch_code::ERROR);
-        return sys.pending_error;
-    }
-    return 0;
-}
+using testutil::raised;
 
 std::vector<int32_t> ints(node_t n) {
     std::vector<int32_t> out;

@@ -18,6 +18,7 @@
 #include "runtime/series.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -40,33 +41,10 @@ Bytes hex(const char* text) {
 
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// Error code raised by f, 0 when it returns normally.
-int raised(const std::function<void()>& f) {
-    sys.pending_error = 0;
-    try {
-        f();
-    } catch (const NonLocalExit& e) {
-        EXPECT_EQ(e.code, catch_code::ERROR);
-        return sys.pending_error;
-    }
-    return 0;
-}
+using testutil::raised;
 
-// Buffers are made from an empty memory record with the collector off, so
-// nodes that no root holds survive the test.
-class UnicodeFixture : public ::testing::Test {
+class UnicodeFixture : public testutil::FreshMemory {
 protected:
-    void SetUp() override {
-        saved_collector_ = collector_enabled;
-        collector_enabled = 0;
-        memory::free_all_frames();
-        memory::init();
-    }
-    void TearDown() override {
-        memory::free_all_frames();
-        memory::init();
-        collector_enabled = saved_collector_;
-    }
 
     static std::u32string contents(node_t n) {
         std::u32string out;
@@ -95,9 +73,6 @@ protected:
         return n;
     }
     static Cell string_value(node_t n, uint32_t index = 0) { return Cell{TYPE_STRING, index, n, 0}; }
-
-private:
-    uint32_t saved_collector_ = 0;
 };
 
 using UnicodeLoad = UnicodeFixture;

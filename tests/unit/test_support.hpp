@@ -1,0 +1,47 @@
+// Shared pieces of the unit tests: catching raised errors and starting a
+// test from an empty memory record.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/system.hpp"
+
+namespace qel::testutil {
+
+// Error code raised by f, 0 when it returns normally.
+inline int raised(const std::function<void()>& f) {
+    sys.pending_error = 0;
+    try {
+        f();
+    } catch (const NonLocalExit& e) {
+        EXPECT_EQ(e.code, catch_code::ERROR);
+        return sys.pending_error;
+    }
+    return 0;
+}
+
+// Each test starts and ends with an empty memory record and the collector
+// off, so nodes that no root holds survive the test and no test sees the
+// frames of another.
+class FreshMemory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_collector_ = collector_enabled;
+        collector_enabled = 0;
+        memory::free_all_frames();
+        memory::init();
+    }
+    void TearDown() override {
+        memory::free_all_frames();
+        memory::init();
+        collector_enabled = saved_collector_;
+    }
+
+private:
+    uint32_t saved_collector_ = 0;
+};
+
+}  // namespace qel::testutil

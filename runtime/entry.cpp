@@ -19,16 +19,24 @@
 #include <sys/ucontext.h>
 #include <unistd.h>
 
+#include "evaluator/checksum.hpp"
+#include "evaluator/random.hpp"
 #include "platform/console.hpp"
 #include "platform/os.hpp"
+#include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/extres.hpp"
+#include "runtime/hashtab.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/print_hooks.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 
 extern "C" char __executable_start[];
@@ -179,8 +187,10 @@ void set_float_mode() {
 #endif
 }
 
+// The root block is fixed: the runtime keeps the addresses of its cells
+// (the kept words) for the whole run.
 void make_root_block() {
-    node_t n = memory::alloc_cells(ROOT_BLOCK_CELLS);
+    node_t n = memory::alloc_fixed_series(ROOT_BLOCK_CELLS, sizeof(Cell), 0);
     root_cell = Cell{TYPE_BLOCK, 0, n, 0};
 }
 
@@ -325,11 +335,23 @@ void init() {
     keep_words = 1;
     print_hooks::init();
     os::init_platform();
+    crypto::init();
+    random::init();
     memory::init();
     extres::init();
+    datatype::init_tables();
+    datatype::register_all();
     memory::new_node_frame(memory::NODES_PER_FRAME);
     memory::new_series_frame();
     make_root_block();
+    hashtab::init();
+    symbol::init();
+    context::init_global();
+    datatype::make_words();
+    runtime_words::init();
+    owner::init();
+    checksum::init_methods();
+    slots::init();
 }
 
 void run(int argc, char** argv, void (*body)()) {

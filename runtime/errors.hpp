@@ -12,6 +12,7 @@ enum Category : int {
     RESERVED1 = 6, RESERVED2 = 7, USER = 8, INTERNAL = 9,
 };
 // Script errors.
+constexpr int INVALID_ARG = 309;
 constexpr int INVALID_CHAR = 360;   // a code point beyond U+10FFFF
 // Access errors.
 constexpr int INVALID_UTF8 = 502;

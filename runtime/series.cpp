@@ -15,8 +15,13 @@
 namespace qel {
 namespace series {
 
+// A fixed buffer is one whose cells C++ code holds by address (the root
+// block's kept words); it may not move, so it cannot grow either.
+[[noreturn]] static void fixed_buffer_full() { err::raise(err::LIMIT_HIT); }
+
 Cell* reserve_cell(SeriesBuffer* s) {
     if (static_cast<uint64_t>(s->tail) + sizeof(Cell) > s->size) [[unlikely]] {
+        if (s->flags & series_flag::FIXED) fixed_buffer_full();
         // Doubling nothing gives nothing: an empty buffer grows to one cell.
         s = memory::expand_series(s, s->size ? 0 : sizeof(Cell));
     }
@@ -28,6 +33,7 @@ Cell* reserve_cell(SeriesBuffer* s) {
 
 uint8_t* reserve_bytes(SeriesBuffer* s, uint32_t n) {
     if (static_cast<uint64_t>(s->tail) + n > s->size) [[unlikely]] {
+        if (s->flags & series_flag::FIXED) fixed_buffer_full();
         const uint64_t want = 2 * static_cast<uint64_t>(n > s->size ? n : s->size);
         if (want > UINT32_MAX) err::raise(err::NO_MEMORY);
         s = memory::expand_series(s, static_cast<uint32_t>(want));

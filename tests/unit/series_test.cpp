@@ -248,3 +248,15 @@ TEST_F(SeriesRaw, BlockReserveCellWorksThroughTheValue) {
 }
 
 }  // namespace
+
+// Cells of a fixed buffer are held by address for the whole run, so a full
+// one refuses to grow instead of moving.
+TEST_F(SeriesReserve, FullFixedBufferRefusesToGrow) {
+    const node_t n = memory::alloc_fixed_series(2, sizeof(Cell), 0);
+    Cell* first = series::reserve_cell(series::buffer_of(n));
+    series::reserve_cell(series::buffer_of(n));
+    EXPECT_EQ(raised([&] { series::reserve_cell(series::buffer_of(n)); }), err::LIMIT_HIT);
+    EXPECT_EQ(raised([&] { series::reserve_bytes(series::buffer_of(n), 1); }), err::LIMIT_HIT);
+    EXPECT_EQ(series::head_cell(series::buffer_of(n)), first);
+    EXPECT_EQ(series::buffer_length(n), 2u);
+}

@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <string>
 
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
@@ -21,6 +23,17 @@ inline int raised(const std::function<void()>& f) {
         return sys.pending_error;
     }
     return 0;
+}
+
+// Runs a shell command (independent tools serve as oracles) and answers its
+// exit status; its standard output goes into out.
+inline int run_command(const std::string& command, std::string& out) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    char buf[4096];
+    size_t got;
+    while ((got = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, got);
+    return pclose(pipe);
 }
 
 // Each test starts and ends with an empty memory record and the collector

@@ -1,0 +1,200 @@
+// Checksums computed here (CRC-32, Adler-32, the internet checksum), the
+// digests and HMAC through libcrypto, and the checksum method words.
+#include "evaluator/checksum.hpp"
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <array>
+
+#include "runtime/errors.hpp"
+#include "runtime/lowprint.hpp"
+#include "runtime/symbols.hpp"
+
+namespace qel::crypto {
+
+namespace {
+
+// The provider's algorithms, fetched once and kept for the life of the
+// process: an explicit fetch spares libcrypto a name lookup on every digest.
+EVP_MD* algorithms[7] = {};
+bool ready = false;
+
+// The algorithm of a method code md5 to sha512; invalid-arg for the others,
+// not-here when the provider refused it (MD5 under a FIPS-only setup).
+const EVP_MD* algorithm(int code) {
+    if (checksum::digest_size(code) == 0) err::raise(err::INVALID_ARG);
+    init();
+    const EVP_MD* md = algorithms[code];
+    if (!md) err::raise(err::NOT_HERE);
+    return md;
+}
+
+// libcrypto reads a null key as "keep the previous key", and a null data
+// pointer is not defined even for no bytes, so empty ranges get this.
+const uint8_t nothing = 0;
+
+}  // namespace
+
+void init() {
+    if (ready) return;
+    ready = true;
+    algorithms[checksum::MD5] = EVP_MD_fetch(nullptr, "MD5", nullptr);
+    algorithms[checksum::SHA1] = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    algorithms[checksum::SHA256] = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    algorithms[checksum::SHA384] = EVP_MD_fetch(nullptr, "SHA384", nullptr);
+    algorithms[checksum::SHA512] = EVP_MD_fetch(nullptr, "SHA512", nullptr);
+}
+
+}  // namespace qel::crypto
+
+namespace qel::checksum {
+
+namespace {
+
+// Entry n is n run through eight steps of the reflected polynomial. Built
+// by the compiler: a table made on first use would need a guard on every
+// call and an allocation that the end-of-process heap release could pull
+// out from under a later caller.
+constexpr std::array<uint32_t, 256> make_crc_table() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; n++) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+constexpr std::array<uint32_t, 256> crc_table = make_crc_table();
+
+// Adler-32 sums may run this many bytes before the modulo is due: the
+// largest n with 255 n (n + 1) / 2 + (n + 1) (65521 - 1) below 2^32, so an
+// unsigned 32-bit b cannot wrap inside a chunk.
+constexpr size_t ADLER_CHUNK = 5552;
+constexpr uint32_t ADLER_MOD = 65521;
+
+const char* const method_names[] = {"tcp", "md5", "sha1", "crc32", "adler32", "sha256", "sha384", "sha512", "hash"};
+constexpr int method_codes[] = {TCP, MD5, SHA1, CRC32, -1, SHA256, SHA384, SHA512, -1};
+constexpr int METHOD_COUNT = 9;
+int32_t method_symbols[METHOD_COUNT] = {};
+
+}  // namespace
+
+uint32_t digest_size(int code) {
+    switch (code) {
+        case MD5: return 16;
+        case SHA1: return 20;
+        case SHA256: return 32;
+        case SHA384: return 48;
+        case SHA512: return 64;
+        default: return 0;
+    }
+}
+
+uint32_t crc32(const void* data, size_t length, uint32_t crc) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    uint32_t reg = ~crc;
+    for (size_t i = 0; i < length; i++) reg = crc_table[(reg ^ p[i]) & 0xFF] ^ (reg >> 8);
+    return ~reg;
+}
+
+uint32_t adler32(const void* data, size_t length, uint32_t adler) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    uint32_t a = adler & 0xFFFF;
+    uint32_t b = adler >> 16;
+    while (length > 0) {
+        size_t chunk = length < ADLER_CHUNK ? length : ADLER_CHUNK;
+        length -= chunk;
+        for (; chunk >= 16; chunk -= 16, p += 16) {
+            for (int k = 0; k < 16; k++) {
+                a += p[k];
+                b += a;
+            }
+        }
+        for (; chunk > 0; chunk--, p++) {
+            a += *p;
+            b += a;
+        }
+        a %= ADLER_MOD;
+        b %= ADLER_MOD;
+    }
+    return b << 16 | a;
+}
+
+uint32_t tcp(const void* data, size_t length) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    // 64 bits wide so that no input a process can hold overflows the sum
+    // before the carries are folded back (a 32-bit sum would wrap past
+    // about 128 KB of 0xFF bytes).
+    uint64_t sum = 0;
+    size_t i = 0;
+    for (; i + 1 < length; i += 2) sum += static_cast<uint32_t>(p[i]) << 8 | p[i + 1];
+    if (i < length) sum += static_cast<uint32_t>(p[i]) << 8;
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return ~static_cast<uint32_t>(sum) & 0xFFFF;
+}
+
+Digest hmac_digest(const void* message, size_t length, const void* key, size_t key_length, int code) {
+    const EVP_MD* md = crypto::algorithm(code);
+    const size_t block = (code == SHA384 || code == SHA512) ? 128 : 64;
+
+    // A key longer than the digest's block is replaced by its digest. Done
+    // here rather than left to libcrypto, whose key length is an int.
+    Digest short_key;
+    if (key_length > block) {
+        short_key = crypto::digest(key, key_length, code);
+        key = short_key.bytes;
+        key_length = short_key.size;
+    }
+    Digest out{};
+    unsigned int written = 0;
+    const uint8_t* nothing = &crypto::nothing;
+    if (!HMAC(md, key_length ? key : nothing, static_cast<int>(key_length),
+              length ? static_cast<const uint8_t*>(message) : nothing, length, out.bytes, &written) ||
+        written != digest_size(code))
+        err::raise(err::NOT_HERE);
+    out.size = written;
+    return out;
+}
+
+Digest hmac(const void* message, size_t length, const void* key, size_t key_length, int32_t method_symbol) {
+    return hmac_digest(message, length, key, key_length, method_code(method_symbol));
+}
+
+int32_t hash_not_implemented(const void*, size_t, int32_t) {
+    rt::print_values_line({rt::PrintItem::cstr("** /hash support not yet implemented; algorithm TBD.")});
+    return 0;
+}
+
+void init_methods() {
+    for (int i = 0; i < METHOD_COUNT; i++) method_symbols[i] = symbol::intern_any_case(method_names[i]);
+}
+
+bool is_method(int32_t canonical_symbol) {
+    for (int32_t s : method_symbols)
+        if (s != 0 && s == canonical_symbol) return true;
+    return false;
+}
+
+int method_code(int32_t canonical_symbol) {
+    for (int i = 0; i < METHOD_COUNT; i++)
+        if (method_symbols[i] != 0 && method_symbols[i] == canonical_symbol) return method_codes[i];
+    return -1;
+}
+
+}  // namespace qel::checksum
+
+namespace qel::crypto {
+
+checksum::Digest digest(const void* data, size_t length, int code) {
+    const EVP_MD* md = algorithm(code);
+    checksum::Digest out{};
+    unsigned int written = 0;
+    if (!EVP_Digest(length ? data : &nothing, length, out.bytes, &written, md, nullptr) ||
+        written != checksum::digest_size(code))
+        err::raise(err::NOT_HERE);
+    out.size = written;
+    return out;
+}
+
+}  // namespace qel::crypto

@@ -1,0 +1,1210 @@
+// Hash index records: making, hashing, probing, resizing, and keeping the
+// stored positions in step with the indexed series.
+//
+// Every routine that allocates re-reads the record and its arrays through
+// their nodes afterwards, and each new array is stored in the record right
+// after it is made, so a collection in between always sees a record whose
+// nodes are all alive. Probing and rehashing loops allocate nothing.
+#include "runtime/hashtab.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/buckets.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
+#include "runtime/unicode.hpp"
+
+namespace qel::hashtab {
+
+int32_t (*compare_cells)(const Cell* a, const Cell* b, int32_t op) = nullptr;
+uint32_t rebuilding = 0;
+uint32_t collector_running = 0;
+
+namespace {
+
+using buckets::is_deleted;
+using buckets::is_empty;
+using buckets::is_live;
+using buckets::set_deleted;
+using buckets::set_live;
+
+constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // header word 0 of a live entry
+
+// ---- buffers ------------------------------------------------------------------
+
+SeriesBuffer* buf(node_t n) { return series::buffer_of(n); }
+int32_t* ints_of(node_t n) { return reinterpret_cast<int32_t*>(series::head_ptr(buf(n))); }
+uint32_t* words_of(node_t n) { return reinterpret_cast<uint32_t*>(series::head_ptr(buf(n))); }
+Cell* cells_of(node_t n) { return series::head_cell(buf(n)); }
+uint32_t cell_count(node_t n) {
+    const SeriesBuffer* s = buf(n);
+    return (s->tail - s->head) / sizeof(Cell);
+}
+uint32_t word_count(node_t n) {
+    const SeriesBuffer* s = buf(n);
+    return (s->tail - s->head) / 4;
+}
+
+// A raw array of count 32-bit words, every byte set to fill.
+node_t new_words(uint32_t count, uint8_t fill) {
+    const node_t n = series::alloc_with_unit(count ? count : 1, 4);
+    SeriesBuffer* s = buf(n);
+    memory::fill_range(series::data(s), series::end_ptr(s), fill);
+    s->tail = s->head + count * 4;
+    return n;
+}
+
+node_t new_flags(uint32_t count) { return new_words(buckets::flag_bytes(count) / 4, buckets::ALL_EMPTY_BYTE); }
+
+void fill_flags(node_t flags, uint32_t count) {
+    std::memset(words_of(flags), buckets::ALL_EMPTY_BYTE, buckets::flag_bytes(count));
+}
+
+struct RebuildGuard {
+    RebuildGuard() { ++rebuilding; }
+    ~RebuildGuard() { --rebuilding; }
+};
+
+// ---- types --------------------------------------------------------------------
+
+bool is_text(uint32_t t) {
+    switch (t) {
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case ANY_TYPE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool is_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+
+// map! keys of these types are one key: the set-word! form.
+bool is_map_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+
+// Types whose hash reads a node id: node compaction renumbers those.
+bool node_hashed(uint32_t t) {
+    switch (t) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_HASH:
+        case TYPE_MAP: case TYPE_PORT: case TYPE_IMAGE: case TYPE_EVENT:
+            return true;
+        default:
+            return t >= TYPE_NATIVE && t <= TYPE_GET_PATH;
+    }
+}
+
+bool strict_op(int32_t op) { return op == OP_STRICT || op == 8 || op == OP_SAME || op == 10; }
+
+uint32_t blocks_hash(std::initializer_list<uint32_t> words) {
+    Murmur3Blocks m(seed);
+    for (uint32_t w : words) m.add(w);
+    return m.finish();
+}
+
+// ---- text -----------------------------------------------------------------------
+
+struct Text {
+    const uint8_t* data = nullptr;
+    uint32_t width = 1;
+    uint32_t count = 0;
+    uint32_t at(uint32_t i) const { return unicode::unit_at(data, i, width); }
+};
+
+Text text_of(const Cell* v) {
+    Text t;
+    if (!v->data2) return t;
+    SeriesBuffer* s = buf(v->data2);
+    const uint32_t shift = series::log2_unit(s);
+    const uint32_t units = (s->tail - s->head) >> shift;
+    t.width = series::unit(s);
+    t.count = v->data1 < units ? units - v->data1 : 0;
+    if (cell::type_of(v) == ANY_TYPE && static_cast<int32_t>(v->data3) >= 0 && v->data3 < t.count)
+        t.count = v->data3;
+    t.data = series::head_ptr(s) + (static_cast<size_t>(v->data1) << shift);
+    return t;
+}
+
+bool text_equal(const Cell* a, const Cell* b, bool case_sensitive) {
+    const Text x = text_of(a), y = text_of(b);
+    if (x.count != y.count) return false;
+    for (uint32_t i = 0; i < x.count; i++) {
+        uint32_t p = x.at(i), q = y.at(i);
+        if (p != q && (case_sensitive || unicode::to_upper(p) != unicode::to_upper(q))) return false;
+    }
+    return true;
+}
+
+bool bytes_equal(const Cell* a, const Cell* b) {
+    const Text x = text_of(a), y = text_of(b);
+    return x.count == y.count && (x.count == 0 || std::memcmp(x.data, y.data, x.count) == 0);
+}
+
+struct Name {
+    const uint8_t* bytes;
+    uint32_t length;
+};
+
+Name name_of_symbol(const Cell* symbol_cell) {
+    SeriesBuffer* s = buf(symbol_cell->data3);
+    return {series::head_ptr(s), s->tail - s->head};
+}
+
+uint8_t fold(uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<uint8_t>(b | 0x20) : b; }
+
+bool names_equal_folded(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    for (uint32_t i = 0; i < n; i++)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+// ---- key equality ---------------------------------------------------------------
+
+// The payload words a type's identity lives in, as bits 1-3 (word n = bit
+// n); the hash reads the same words, so equal keys always hash alike.
+uint32_t payload_words(uint32_t t) {
+    switch (t) {
+        case TYPE_UNSET: case TYPE_NONE: return 0;
+        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT: return 2;
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT: return 4;
+        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME: return 4 | 8;
+        case TYPE_NATIVE: case TYPE_ACTION: return 8;
+        default: return 2 | 4 | 8;
+    }
+}
+
+bool payload_equal(const Cell* a, const Cell* b, uint32_t mask) {
+    return (!(mask & 2) || a->data1 == b->data1) && (!(mask & 4) || a->data2 == b->data2) &&
+           (!(mask & 8) || a->data3 == b->data3);
+}
+
+// Two cells of one type, while no datatype compare is plugged in.
+bool fallback_equal(const Cell* a, const Cell* b, int32_t op) {
+    const uint32_t t = cell::type_of(a);
+    if (is_text(t)) {
+        if (op == OP_SAME) return payload_equal(a, b, 2 | 4);
+        return text_equal(a, b, strict_op(op));
+    }
+    if (is_word(t)) {
+        if (op == OP_SAME) return payload_equal(a, b, 2 | 4);
+        return strict_op(op) ? a->data2 == b->data2
+                             : symbol::canonical(static_cast<int32_t>(a->data2)) ==
+                                   symbol::canonical(static_cast<int32_t>(b->data2));
+    }
+    switch (t) {
+        case TYPE_BINARY:
+            return op == OP_SAME ? payload_equal(a, b, 2 | 4) : bytes_equal(a, b);
+        case TYPE_SYMBOL: {
+            const Name x = name_of_symbol(a), y = name_of_symbol(b);
+            if (x.length != y.length) return false;
+            return strict_op(op) ? std::memcmp(x.bytes, y.bytes, x.length) == 0
+                                 : names_equal_folded(x.bytes, y.bytes, x.length);
+        }
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
+            return payload_equal(a, b, 2 | 4);
+        case TYPE_TUPLE:
+            return ((a->header ^ b->header) & (0xFu << 19)) == 0 && payload_equal(a, b, 2 | 4 | 8);
+        default:
+            return payload_equal(a, b, payload_words(t));
+    }
+}
+
+// Does a stored key match a lookup key under op? kind adjusts the types:
+// map! word keys are set-words, and an ANY_TYPE key matches any text.
+bool keys_equal(const Cell* stored, const Cell* key, int32_t op, uint32_t kind) {
+    Cell a = *stored, b = *key;
+    uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
+    if (kind == MAP) {
+        if (is_map_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
+        if (is_map_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
+    }
+    if (tb == ANY_TYPE) return is_text(ta) && text_equal(&a, &b, strict_op(op));
+    if (ta != tb) return false;
+    if (compare_cells) return compare_cells(&a, &b, op) == 0;
+    return fallback_equal(&a, &b, op);
+}
+
+// Kind 2 keys: words by exact symbol, symbols by exact name. Kept apart from
+// the datatype compare, whose word equality may ignore case.
+bool word_keys_equal(const Cell* a, const Cell* b) {
+    const uint32_t ta = cell::type_of(a);
+    if (ta != cell::type_of(b)) return false;
+    if (is_word(ta)) return a->data2 == b->data2;
+    if (ta == TYPE_SYMBOL) {
+        const Name x = name_of_symbol(a), y = name_of_symbol(b);
+        return x.length == y.length && std::memcmp(x.bytes, y.bytes, x.length) == 0;
+    }
+    return fallback_equal(a, b, OP_STRICT);
+}
+
+// The equality a table uses to place its own keys.
+bool table_equal(uint32_t kind, const Cell* stored, const Cell* key) {
+    switch (kind) {
+        case HASH: return keys_equal(stored, key, OP_EQUAL, HASH);
+        case MAP: return keys_equal(stored, key, OP_STRICT, MAP);
+        default: return word_keys_equal(stored, key);
+    }
+}
+
+// ---- chains and the position map (kind 0) -----------------------------------------
+
+node_t chain_node(const Record* r, int32_t key) {
+    return static_cast<node_t>(ints_of(r->chains)[-key - 1]);
+}
+
+// The position stored for a bucket whose key word is k (the first of a chain).
+uint32_t first_position(const Record* r, int32_t k) {
+    return static_cast<uint32_t>(k >= 0 ? k : ints_of(chain_node(r, k))[0]);
+}
+
+int64_t mapped_bucket(const Record* r, uint32_t pos) {
+    if (pos >= word_count(r->aux)) return -1;
+    const int32_t b = ints_of(r->aux)[pos];
+    return b > 0 ? b - 1 : -1;
+}
+
+void ensure_map(node_t rn, uint32_t length) {
+    const node_t map = record(rn)->aux;
+    const uint32_t have = word_count(map);
+    if (have >= length) return;
+    const uint32_t add = length - have;
+    std::memset(series::reserve_bytes(buf(map), add * 4), 0xFF, add * 4);
+}
+
+// Takes one position out of a kind 0 index. Allocates nothing.
+void remove_position(node_t rn, uint32_t pos) {
+    Record* r = record(rn);
+    const int64_t b = mapped_bucket(r, pos);
+    if (b < 0) return;
+    const auto bucket = static_cast<uint32_t>(b);
+    const int32_t k = ints_of(r->keys)[bucket];
+    if (k < 0) {
+        const node_t chain = chain_node(r, k);
+        series::remove_int(chain, static_cast<int32_t>(pos));
+        if (series::buffer_length(chain) == 0) {
+            ints_of(r->chains)[-k - 1] = 0;
+            set_deleted(words_of(r->flags), bucket);
+        }
+    } else {
+        set_deleted(words_of(r->flags), bucket);
+    }
+    ints_of(r->aux)[pos] = -1;
+    r->size--;
+}
+
+// ---- kinds 0-2: insertion and resizing ---------------------------------------------
+
+Cell* insert(node_t rn, uint32_t pos, bool may_grow);
+
+// Kind 0: new arrays of count buckets and every cell indexed again.
+void rebuild_buckets(node_t rn, uint32_t count) {
+    RebuildGuard guard;
+    const uint32_t length = cell_count(record(rn)->series);
+    const uint32_t fits = buckets::count_for(length);
+    if (count < fits) count = fits;
+    node_t n = new_flags(count);
+    record(rn)->flags = n;
+    n = new_words(count, 0);
+    record(rn)->keys = n;
+    n = new_words(length, 0xFF);
+    record(rn)->aux = n;
+    n = new_words(0, 0);
+    Record* r = record(rn);
+    r->chains = n;
+    r->buckets = count;
+    r->upper = buckets::upper_for(count);
+    r->size = 0;
+    r->occupied = 0;
+    r->stamp = 0;
+    for (uint32_t pos = 0; pos < length; pos++) insert(rn, pos, false);
+}
+
+// Kinds 1 and 2: the keys move within their own array.
+void rehash_cells(node_t rn, uint32_t count) {
+    Record* r = record(rn);
+    if (r->size >= buckets::upper_after_rehash(count)) return;
+    const uint32_t old_count = r->buckets;
+    if (count > old_count) {
+        SeriesBuffer* k = buf(r->keys);
+        if (k->head + count * 4 > k->size) k = memory::expand_series(k, count * 4);
+        k->tail = k->head + count * 4;
+    }
+    const node_t fresh = new_flags(count);
+    r = record(rn);
+    uint32_t* old_flags = words_of(r->flags);
+    uint32_t live = 0;
+    for (uint32_t i = 0; i < old_count; i++) live += is_live(old_flags, i);
+    const Cell* base = cells_of(r->series);
+    buckets::rehash_in_place(old_flags, words_of(fresh), ints_of(r->keys), old_count, count,
+                             [base](int32_t pos) { return hash_value(base + pos, false); });
+    r->flags = fresh;
+    r->buckets = count;
+    r->upper = buckets::upper_after_rehash(count);
+    // Removed map! pairs keep their buckets, so live buckets can outnumber keys.
+    r->occupied = live;
+}
+
+void rehash_entries(node_t rn);
+void rebuild_entries(node_t rn, uint32_t count);
+
+void grow(node_t rn) {
+    Record* r = record(rn);
+    // map! tables always grow: their removed pairs keep their buckets, so
+    // a rehash at the same count would free nothing.
+    const uint32_t target = r->kind == MAP ? buckets::power_of_two_at_least(uint64_t{r->buckets} + 1)
+                                           : buckets::resize_target(r->buckets, r->size);
+    switch (r->kind) {
+        case HASH: rebuild_buckets(rn, target); break;
+        case MAP: case WORDS: rehash_cells(rn, target); break;
+        default: rebuild_entries(rn, target); break;
+    }
+}
+
+// Makes pos a chain member of bucket b (kind 0), turning a single position
+// into a chain first.
+void chain_position(node_t rn, uint32_t b, uint32_t pos) {
+    const int32_t k = ints_of(record(rn)->keys)[b];
+    if (k >= 0) {
+        // The list slot comes first, so the new chain is reachable as soon
+        // as it exists.
+        series::append_int(record(rn)->chains, 0);
+        const uint32_t number = word_count(record(rn)->chains);
+        const node_t chain = series::alloc_with_unit(4, 4);
+        series::append_int(chain, k);
+        series::append_int(chain, static_cast<int32_t>(pos));
+        Record* r = record(rn);
+        ints_of(r->chains)[number - 1] = static_cast<int32_t>(chain);
+        ints_of(r->keys)[b] = -static_cast<int32_t>(number);
+    } else {
+        series::append_int(chain_node(record(rn), k), static_cast<int32_t>(pos));
+    }
+}
+
+Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
+    Record* r = record(rn);
+    if (r->kind == HASH) {
+        remove_position(rn, pos);  // a changed cell is indexed anew
+        ensure_map(rn, pos + 1);
+        r = record(rn);
+    }
+    if (may_grow && r->occupied >= r->upper) {
+        grow(rn);
+        r = record(rn);
+        if (r->kind == HASH && mapped_bucket(r, pos) >= 0) return cells_of(r->series) + pos;
+    }
+    const uint32_t kind = r->kind;
+    const Cell key = cells_of(r->series)[pos];
+    if (kind == HASH && !r->stamp && node_hashed(cell::type_of(&key)))
+        r->stamp = collector::node_compactions + 1;
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    const Cell* base = cells_of(r->series);
+    uint32_t i = start, step = 0;
+    int64_t site = -1, found = -1;
+    bool wrapped = false;
+    for (;;) {
+        if (is_empty(flags, i)) break;
+        if (is_deleted(flags, i)) {
+            if (site < 0) site = i;
+        } else if (table_equal(kind, base + first_position(r, keys[i]), &key)) {
+            found = i;
+            break;
+        }
+        i = (i + ++step) & mask;
+        if (i == start) {
+            wrapped = true;
+            break;
+        }
+    }
+    if (found >= 0) {
+        const auto b = static_cast<uint32_t>(found);
+        if (kind == HASH) {
+            chain_position(rn, b, pos);
+            r = record(rn);
+            ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
+            r->size++;
+        } else {
+            ints_of(r->keys)[b] = static_cast<int32_t>(pos);
+        }
+        return cells_of(r->series) + pos;
+    }
+    if (site < 0 && wrapped) {
+        // No free bucket at all, which the load limit rules out unless a
+        // caller filled the table without letting it grow.
+        grow(rn);
+        return insert(rn, pos, false);
+    }
+    const uint32_t b = site >= 0 ? static_cast<uint32_t>(site) : i;
+    if (site < 0) r->occupied++;
+    set_live(words_of(r->flags), b);
+    ints_of(r->keys)[b] = static_cast<int32_t>(pos);
+    r->size++;
+    if (kind == HASH) ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
+    return cells_of(r->series) + pos;
+}
+
+// Bucket whose key word is pos, for tables without a position map.
+int64_t bucket_of_position(const Record* r, uint32_t pos) {
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = hash_value(cells_of(r->series) + pos, false) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    uint32_t i = start, step = 0;
+    while (!is_empty(flags, i)) {
+        if (!is_deleted(flags, i) && keys[i] == static_cast<int32_t>(pos)) return i;
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    return -1;
+}
+
+// ---- kinds 3 and 4: entries -----------------------------------------------------------
+
+Cell* entry_at(const Record* r, uint32_t offset) {
+    return reinterpret_cast<Cell*>(series::head_ptr(buf(r->series)) + offset);
+}
+
+uint32_t entry_bytes(const Record* r) { return buf(r->series)->tail - buf(r->series)->head; }
+
+// Every in-use entry placed again by its key, at the same bucket count.
+// Allocates nothing, so it may run while the collector works.
+void rehash_entries(node_t rn) {
+    Record* r = record(rn);
+    fill_flags(r->flags, r->buckets);
+    uint32_t* flags = words_of(r->flags);
+    int32_t* keys = ints_of(r->keys);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t used = entry_bytes(r);
+    r->size = 0;
+    for (uint32_t off = 0; off < used; off += r->aux) {
+        const Cell* e = entry_at(r, off);
+        if (e->header != ENTRY_IN_USE) continue;
+        uint32_t i = mix32(e->data1) & mask, step = 0;
+        while (!is_empty(flags, i)) i = (i + ++step) & mask;
+        set_live(flags, i);
+        keys[i] = static_cast<int32_t>(off);
+        r->size++;
+    }
+    r->occupied = r->size;
+    r->stamp = collector::node_compactions + 1;
+}
+
+// New arrays of count buckets and an entry series without removed entries.
+void rebuild_entries(node_t rn, uint32_t count) {
+    RebuildGuard guard;
+    node_t n = new_flags(count);
+    record(rn)->flags = n;
+    n = new_words(count, 0);
+    record(rn)->keys = n;
+    Record* r = record(rn);
+    r->buckets = count;
+    r->upper = buckets::upper_for(count);
+    const uint32_t width = r->aux;
+    uint32_t live = 0;
+    for (uint32_t off = 0; off < entry_bytes(r); off += width) live += entry_at(r, off)->header == ENTRY_IN_USE;
+    const uint32_t cells = std::max<uint32_t>(live * (width / sizeof(Cell)), 4);
+    // The old series stays in the record until the copy is done, so a
+    // collection during this allocation keeps it.
+    const node_t fresh = memory::alloc_cells(cells);
+    r = record(rn);
+    uint8_t* to = series::head_ptr(buf(fresh));
+    uint32_t copied = 0;
+    for (uint32_t off = 0; off < entry_bytes(r); off += width) {
+        const Cell* e = entry_at(r, off);
+        if (e->header != ENTRY_IN_USE) continue;
+        std::memcpy(to + copied, e, width);
+        copied += width;
+    }
+    buf(fresh)->tail = buf(fresh)->head + copied;
+    r->series = fresh;
+    rehash_entries(rn);
+}
+
+void check_stamp(node_t rn) {
+    const Record* r = record(rn);
+    if (!r->stamp || collector_running || r->stamp == collector::node_compactions + 1) return;
+    if (r->kind == HASH)
+        rebuild_buckets(rn, r->buckets);
+    else if (r->kind >= SCRATCH)
+        rehash_entries(rn);
+}
+
+// Bucket of an entry by key, or -1.
+int64_t find_entry(const Record* r, uint32_t key) {
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = mix32(key) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    uint32_t i = start, step = 0;
+    while (!is_empty(flags, i)) {
+        if (!is_deleted(flags, i) && entry_at(r, static_cast<uint32_t>(keys[i]))->data1 == key) return i;
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    return -1;
+}
+
+// ---- holding new buffers ---------------------------------------------------------------
+
+constexpr uint32_t HOLD_CELLS = 64;
+constexpr uint32_t HOLD_MAGIC = 0x484F4C44;  // word 3 of the root-block cell of the hold block
+
+node_t hold_root = 0;
+uint32_t hold_position = 0;
+node_t hold_block = 0;
+int32_t hold_depth = 0;
+
+// The hold block of the current root block, made on first need. A root
+// block made anew (a fresh start-up, as the tests do) is recognised by the
+// marked cell no longer being where it was.
+Cell* hold_cells() {
+    const node_t root = root_cell.data2;
+    if (!root) return nullptr;
+    if (hold_root == root && hold_position < cell_count(root)) {
+        const Cell& c = cells_of(root)[hold_position];
+        if (cell::type_of(&c) == TYPE_BLOCK && c.data3 == HOLD_MAGIC) return cells_of(c.data2);
+    }
+    hold_root = root;
+    hold_depth = 0;
+    Cell* slot = block::reserve_cell(&root_cell);
+    hold_position = static_cast<uint32_t>(slot - cells_of(root));
+    hold_block = memory::alloc_unset_cells(HOLD_CELLS);
+    SeriesBuffer* s = buf(hold_block);
+    s->tail = s->head + HOLD_CELLS * sizeof(Cell);
+    cells_of(root_cell.data2)[hold_position] = Cell{TYPE_BLOCK, 0, hold_block, HOLD_MAGIC};
+    return cells_of(hold_block);
+}
+
+}  // namespace
+
+Hold::Hold(const Cell& c) : slot_(-1) {
+    Cell* cells = hold_cells();
+    if (!cells || hold_depth >= static_cast<int32_t>(HOLD_CELLS)) return;
+    slot_ = hold_depth++;
+    cells[slot_] = c;
+}
+
+void Hold::set(const Cell& c) {
+    if (slot_ < 0) return;
+    if (Cell* cells = hold_cells()) cells[slot_] = c;
+}
+
+Hold::~Hold() {
+    if (slot_ < 0) return;
+    if (Cell* cells = hold_cells()) cells[slot_] = Cell{TYPE_UNSET, 0, 0, 0};
+    hold_depth = slot_;
+}
+
+void init() { hold_cells(); }
+
+Record* record(node_t rec) { return reinterpret_cast<Record*>(series::head_ptr(series::buffer_of(rec))); }
+
+// ---- hashing ------------------------------------------------------------------
+
+uint32_t hash_string(const Cell* value, bool case_sensitive) {
+    const Text t = text_of(value);
+    Murmur3Blocks m(seed);
+    for (uint32_t i = 0; i < t.count; i++) {
+        const uint32_t cp = t.at(i);
+        m.add(case_sensitive ? cp : unicode::to_upper(cp));
+    }
+    return m.finish();
+}
+
+uint32_t hash_name(const uint8_t* name, uint32_t length) {
+    uint8_t small[256];
+    std::string large;
+    uint8_t* folded = small;
+    if (length > sizeof small) {
+        large.resize(length);
+        folded = reinterpret_cast<uint8_t*>(large.data());
+    }
+    for (uint32_t i = 0; i < length; i++) folded[i] = fold(name[i]);
+    return murmur3(folded, length, seed);
+}
+
+uint32_t hash_value(const Cell* v, bool case_sensitive) {
+    const uint32_t t = cell::type_of(v);
+    if (is_text(t)) return hash_string(v, case_sensitive);
+    if (is_word(t)) return mix32(static_cast<uint32_t>(symbol::canonical(static_cast<int32_t>(v->data2))));
+    switch (t) {
+        case TYPE_UNSET: return static_cast<uint32_t>(-2);
+        case TYPE_NONE: return static_cast<uint32_t>(-1);
+        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+            return mix32(v->data1);
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
+            return blocks_hash({v->data1, v->data2});
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+            return mix32(v->data2);
+        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+            return blocks_hash({v->data2, v->data3});
+        case TYPE_SYMBOL: {
+            const Name n = name_of_symbol(v);
+            return hash_name(n.bytes, n.length);
+        }
+        case TYPE_NATIVE: case TYPE_ACTION: return mix32(v->data3);
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
+        case TYPE_POINT3D:
+            return blocks_hash({v->data1, v->data2, v->data3});
+        case TYPE_TUPLE: {
+            // The tuple's bytes lie in payload order from word 1.
+            uint8_t bytes[12];
+            std::memcpy(bytes, &v->data1, sizeof bytes);
+            const uint32_t length = std::min<uint32_t>((v->header >> 19) & 0xF, sizeof bytes);
+            return murmur3(bytes, length, seed);
+        }
+        case TYPE_BINARY: {
+            const Text b = text_of(v);
+            return murmur3(b.data, b.count, seed);
+        }
+        case TYPE_MONEY: {
+            // Flags say nothing about the amount.
+            const Cell c{t, v->data1, v->data2, v->data3};
+            return murmur3(&c, sizeof c, seed);
+        }
+        default: return 0;
+    }
+}
+
+// ---- making -------------------------------------------------------------------
+
+namespace {
+
+node_t new_record(uint32_t kind) {
+    const node_t rn = memory::alloc_bytes_filled(sizeof(Record), 0);
+    SeriesBuffer* s = buf(rn);
+    s->tail = s->head + sizeof(Record);
+    record(rn)->kind = kind;
+    return rn;
+}
+
+// copy_series: also copy the indexed series (kind 2 copies of contexts).
+node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
+    const node_t cn = new_record(record(rn)->kind);
+    Hold hold(Cell{TYPE_HASH, 0, 0, cn});
+    *record(cn) = *record(rn);
+    Record* c = record(cn);
+    c->flags = c->keys = c->series = c->chains = 0;
+    if (c->kind == HASH) c->aux = 0;
+    node_t n = series::copy_node_buffer(record(rn)->flags);
+    record(cn)->flags = n;
+    n = series::copy_node_buffer(record(rn)->keys);
+    record(cn)->keys = n;
+    const uint32_t kind = record(rn)->kind;
+    if (kind == HASH) {
+        n = series::copy_node_buffer(record(rn)->aux);
+        record(cn)->aux = n;
+        n = series::copy_node_buffer(record(rn)->chains);
+        record(cn)->chains = n;
+        // The list copy still names the source's chains until each is
+        // replaced by its own copy.
+        for (uint32_t k = 0; k < word_count(record(cn)->chains); k++) {
+            const node_t chain = static_cast<node_t>(ints_of(record(rn)->chains)[k]);
+            if (!chain) continue;
+            ints_of(record(cn)->chains)[k] = 0;
+            n = series::copy_node_buffer(chain);
+            ints_of(record(cn)->chains)[k] = static_cast<int32_t>(n);
+        }
+    }
+    if (kind >= SCRATCH || copy_series) {
+        n = series::copy_node_buffer(record(rn)->series);
+        record(cn)->series = n;
+    } else {
+        record(cn)->series = new_series;
+    }
+    return cn;
+}
+
+}  // namespace
+
+node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
+    const auto kind = static_cast<uint32_t>(kind_arg);
+    const Cell src = source ? *source : Cell{TYPE_NONE, 0, 0, 0};
+    if (kind == WORDS && d && source) return copy_record(src.data1, 0, true);
+    if (kind == WORDS && n >= 4000) n *= 2;
+    const node_t rn = new_record(kind);
+    Hold hold(Cell{TYPE_HASH, 0, 0, rn});
+    if (kind >= SCRATCH) {
+        record(rn)->aux = 16 * static_cast<uint32_t>(d) + 16;
+        record(rn)->stamp = collector::node_compactions + 1;
+    }
+    if (n < 4) n = 4;
+    const uint32_t count = buckets::count_for(n);
+    {
+        Record* r = record(rn);
+        r->buckets = count;
+        r->upper = buckets::upper_for(count);
+    }
+    node_t a = new_flags(count);
+    record(rn)->flags = a;
+    a = new_words(count, 0);
+    record(rn)->keys = a;
+    if (kind == HASH) {
+        a = new_words(n, 0xFF);
+        record(rn)->aux = a;
+        a = new_words(0, 0);
+        record(rn)->chains = a;
+    }
+    if (kind >= SCRATCH || !source) {
+        a = memory::alloc_cells(n);
+        record(rn)->series = a;
+        return rn;
+    }
+    record(rn)->series = src.data2;
+    hold.set(Cell{TYPE_HASH, 0, src.data2, rn});
+    index_block(rn, src.data1, kind == MAP ? 2 : 1);
+    return rn;
+}
+
+void rebuild(node_t rec, uint32_t n) {
+    const uint32_t length = cell_count(record(rec)->series);
+    if (n < length) n = length;
+    rebuild_buckets(rec, buckets::power_of_two_at_least((3 * uint64_t{n} + 1) / 2));
+}
+
+node_t copy(node_t rec, node_t new_series) { return copy_record(rec, new_series, false); }
+
+void clear(node_t rec) {
+    Record* r = record(rec);
+    fill_flags(r->flags, r->buckets);
+    r->size = 0;
+    r->occupied = 0;
+    if (r->kind == HASH) {
+        SeriesBuffer* m = buf(r->aux);
+        memory::fill_range(series::head_ptr(m), series::tail_ptr(m), 0xFF);
+        series::clear(r->chains);
+        r->stamp = 0;
+    } else if (r->kind >= SCRATCH) {
+        series::clear(r->series);
+        r->stamp = collector::node_compactions + 1;
+    }
+}
+
+// ---- cells of the indexed series ------------------------------------------------
+
+void index_block(node_t rec, uint32_t first, uint32_t step) {
+    if (step == 0) step = 1;
+    for (uint32_t pos = first; pos < cell_count(record(rec)->series); pos += step) insert(rec, pos, true);
+}
+
+Cell* put_at(node_t rec, uint32_t position) { return insert(rec, position, true); }
+
+Cell* put_position(node_t rec, const Cell* cell) {
+    const auto pos = static_cast<uint32_t>(cell - cells_of(record(rec)->series));
+    return insert(rec, pos, true);
+}
+
+Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int32_t op, bool reverse,
+          bool last) {
+    const Cell key = *key_in;
+    if (record(rec)->kind == HASH) check_stamp(rec);
+    const Record* r = record(rec);
+    if (r->size == 0) return nullptr;
+    if (skip == 0) skip = 1;
+    const uint32_t kind = r->kind;
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    Cell* base = cells_of(r->series);
+    int64_t best = -1;
+    // Is p a better kind 0 match than the best so far?
+    auto better = [&](uint32_t p) {
+        if (reverse) {
+            if (p > position || (position - p) % skip) return false;
+            return best < 0 || p > best;
+        }
+        if (p < position || (p - position) % skip) return false;
+        return best < 0 || (last ? p > best : p < best);
+    };
+    uint32_t i = start, step = 0;
+    while (!is_empty(flags, i)) {
+        if (!is_deleted(flags, i)) {
+            const int32_t k = keys[i];
+            if (kind != HASH) {
+                if (keys_equal(base + k, &key, op, kind)) return base + k;
+            } else if (cell::type_of(&key) == ANY_TYPE ||
+                       keys_equal(base + first_position(r, k), &key, OP_EQUAL, HASH)) {
+                // Chain members are all equal to each other, so one test
+                // under the table's own equality passes or skips them all.
+                if (k >= 0) {
+                    if (better(k) && keys_equal(base + k, &key, op, HASH)) best = k;
+                } else {
+                    const node_t chain = chain_node(r, k);
+                    const int32_t* members = ints_of(chain);
+                    const uint32_t n = word_count(chain);
+                    for (uint32_t m = 0; m < n; m++)
+                        if (better(members[m]) && keys_equal(base + members[m], &key, op, HASH)) best = members[m];
+                }
+            }
+        }
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    return best < 0 ? nullptr : base + best;
+}
+
+Cell* find_next(node_t rec, const Cell* value, Cursor& cur) {
+    const Cell key = *value;
+    if (cur.bucket == -2) return nullptr;
+    if (cur.bucket == -1 && record(rec)->kind == HASH) check_stamp(rec);
+    const Record* r = record(rec);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    Cell* base = cells_of(r->series);
+    if (cur.bucket == -1) {
+        cur.bucket = static_cast<int32_t>(start);
+        cur.probe = 0;
+        cur.member = 0;
+    }
+    auto i = static_cast<uint32_t>(cur.bucket);
+    for (;;) {
+        if (is_empty(flags, i)) break;
+        if (!is_deleted(flags, i)) {
+            const int32_t k = keys[i];
+            const int32_t* members = &k;
+            uint32_t n = 1;
+            if (k < 0 && r->kind == HASH) {
+                members = ints_of(chain_node(r, k));
+                n = word_count(chain_node(r, k));
+            }
+            while (cur.member < n) {
+                const int32_t p = members[cur.member++];
+                if (keys_equal(base + p, &key, OP_EQUAL, r->kind)) {
+                    cur.bucket = static_cast<int32_t>(i);
+                    return base + p;
+                }
+            }
+        }
+        i = (i + ++cur.probe) & mask;
+        cur.member = 0;
+        if (i == start) break;
+    }
+    cur.bucket = -2;
+    return nullptr;
+}
+
+void remove_at(node_t rec, uint32_t pos) {
+    Record* r = record(rec);
+    if (r->kind == HASH) {
+        remove_position(rec, pos);
+        return;
+    }
+    const int64_t b = bucket_of_position(r, pos);
+    if (b < 0) return;
+    if (r->kind == MAP) {
+        // The pair keeps its bucket and its place in the block; a removed
+        // pair is one whose value cell has header 0, and setting its key
+        // again revives it where it was.
+        cells_of(r->series)[pos + 1].header = 0;
+    } else {
+        set_deleted(words_of(r->flags), static_cast<uint32_t>(b));
+    }
+    r->size--;
+}
+
+void remove_cell(node_t rec, const Cell* cell) {
+    remove_at(rec, static_cast<uint32_t>(cell - cells_of(record(rec)->series)));
+}
+
+void remove_range(node_t rec, uint32_t position, uint32_t n) {
+    Record* r = record(rec);
+    const uint32_t length = cell_count(r->series);
+    if (position >= length) return;
+    if (n > length - position) n = length - position;
+    if (r->kind == HASH) {
+        if (position == 0 && n == length) {
+            clear(rec);
+            return;
+        }
+        for (uint32_t p = position; p < position + n; p++) remove_position(rec, p);
+        return;
+    }
+    uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    const Cell* cells = cells_of(r->series);
+    for (uint32_t i = 0; i < r->buckets; i++) {
+        if (!is_live(flags, i)) continue;
+        const auto k = static_cast<uint32_t>(keys[i]);
+        if (k < position || k >= position + n) continue;
+        set_deleted(flags, i);
+        // A removed map! pair was already taken off the count.
+        if (r->kind != MAP || (k + 1 < length && cells[k + 1].header != 0)) r->size--;
+    }
+}
+
+namespace {
+
+// Applies a position change to every stored position in [lo, hi) of a kind
+// 0 table, visiting each chain once. Allocates nothing; the map is moved by
+// the caller.
+template <class NewPosition>
+void renumber_hash(node_t rec, uint32_t lo, uint32_t hi, NewPosition&& moved) {
+    Record* r = record(rec);
+    int32_t* keys = ints_of(r->keys);
+    const int32_t* map = ints_of(r->aux);
+    const uint32_t mapped = std::min(hi, word_count(r->aux));
+    std::vector<uint8_t> seen(word_count(r->chains), 0);
+    for (uint32_t p = lo; p < mapped; p++) {
+        if (map[p] <= 0) continue;
+        const uint32_t b = static_cast<uint32_t>(map[p]) - 1;
+        const int32_t k = keys[b];
+        if (k >= 0) {
+            keys[b] = static_cast<int32_t>(moved(p));
+        } else if (!seen[-k - 1]) {
+            seen[-k - 1] = 1;
+            const node_t chain = chain_node(r, k);
+            int32_t* members = ints_of(chain);
+            for (uint32_t m = 0; m < word_count(chain); m++) {
+                const auto q = static_cast<uint32_t>(members[m]);
+                if (q >= lo && q < hi) members[m] = static_cast<int32_t>(moved(q));
+            }
+        }
+    }
+}
+
+template <class NewPosition>
+void renumber_cells(node_t rec, uint32_t lo, uint32_t hi, NewPosition&& moved) {
+    Record* r = record(rec);
+    const uint32_t* flags = words_of(r->flags);
+    int32_t* keys = ints_of(r->keys);
+    for (uint32_t i = 0; i < r->buckets; i++) {
+        if (!is_live(flags, i)) continue;
+        const auto k = static_cast<uint32_t>(keys[i]);
+        if (k >= lo && k < hi) keys[i] = static_cast<int32_t>(moved(k));
+    }
+}
+
+}  // namespace
+
+int shift_positions(node_t rec, int32_t offset, uint32_t position, uint32_t count, bool removed) {
+    if (count > SHIFT_LIMIT) return 1;
+    if (offset == 0) return 0;
+    // Positions cannot go below the head: a caller asking for that has
+    // its own count wrong, and a rebuild sets everything right.
+    if (offset < 0 && static_cast<uint32_t>(-offset) > position) return 1;
+    const uint32_t kind = record(rec)->kind;
+    if (removed && offset < 0) {
+        const uint32_t gone = std::min<uint32_t>(static_cast<uint32_t>(-offset), position);
+        if (kind == HASH) {
+            for (uint32_t p = position - gone; p < position; p++) remove_position(rec, p);
+        } else {
+            remove_range(rec, position - gone, gone);
+        }
+    }
+    auto moved = [offset](uint32_t p) { return static_cast<uint32_t>(static_cast<int64_t>(p) + offset); };
+    if (kind != HASH) {
+        renumber_cells(rec, position, position + count, moved);
+        return 0;
+    }
+    if (offset > 0) ensure_map(rec, position + count + static_cast<uint32_t>(offset));
+    renumber_hash(rec, position, position + count, moved);
+    Record* r = record(rec);
+    int32_t* map = ints_of(r->aux);
+    const uint32_t mapped = word_count(r->aux);
+    if (position >= mapped) return 0;
+    const uint32_t n = std::min(count, mapped - position);
+    const uint32_t to = static_cast<uint32_t>(static_cast<int64_t>(position) + offset);
+    std::memmove(map + to, map + position, n * sizeof(int32_t));
+    // The places the moved positions left hold nothing now.
+    const uint32_t vac_lo = offset > 0 ? position : to + n;
+    const uint32_t vac_hi = offset > 0 ? std::min(to, position + n) : position + n;
+    for (uint32_t p = vac_lo; p < vac_hi; p++) map[p] = -1;
+    return 0;
+}
+
+int move_range(node_t rec, uint32_t from, uint32_t count, uint32_t to) {
+    if (count == 0 || (to >= from && to <= from + count)) return 0;
+    const uint32_t lo = std::min(from, to), hi = std::max(from + count, to);
+    if (hi - lo > SHIFT_LIMIT) return 1;
+    auto moved = [=](uint32_t p) -> uint32_t {
+        if (p >= from && p < from + count) return to > from ? p + (to - from - count) : p - (from - to);
+        return to > from ? p - count : p + count;
+    };
+    if (record(rec)->kind != HASH) {
+        renumber_cells(rec, lo, hi, moved);
+        return 0;
+    }
+    ensure_map(rec, hi);
+    renumber_hash(rec, lo, hi, moved);
+    int32_t* map = ints_of(record(rec)->aux);
+    std::vector<int32_t> old(map + lo, map + hi);
+    for (uint32_t p = lo; p < hi; p++) map[moved(p)] = old[p - lo];
+    return 0;
+}
+
+// ---- entries ----------------------------------------------------------------------
+
+Cell* put_key(node_t rec, uint32_t key) {
+    check_stamp(rec);
+    int64_t b = find_entry(record(rec), key);
+    if (b >= 0) {
+        const Record* r = record(rec);
+        return entry_at(r, static_cast<uint32_t>(ints_of(r->keys)[b])) + 1;
+    }
+    if (record(rec)->occupied >= record(rec)->upper) {
+        const Record* r = record(rec);
+        rebuild_entries(rec, buckets::resize_target(r->buckets, r->size));
+    }
+    // The entry is reserved before a bucket is chosen: the reservation may
+    // collect, and a collection may remove owner entries.
+    const uint32_t width = record(rec)->aux;
+    SeriesBuffer* s = buf(record(rec)->series);
+    // A grown buffer keeps the used bytes from its head, so the offset
+    // taken before holds after.
+    const uint32_t offset = s->tail - s->head;
+    series::reserve_bytes(s, width);
+    Record* r = record(rec);
+    Cell* e = entry_at(r, offset);
+    for (uint32_t c = 0; c < width / sizeof(Cell); c++) e[c] = Cell{TYPE_UNSET, 0, 0, 0};
+    e->data1 = key;
+    const uint32_t mask = r->buckets - 1;
+    uint32_t* flags = words_of(r->flags);
+    uint32_t i = mix32(key) & mask, step = 0;
+    while (is_live(flags, i)) i = (i + ++step) & mask;
+    if (is_empty(flags, i)) r->occupied++;
+    set_live(flags, i);
+    ints_of(r->keys)[i] = static_cast<int32_t>(offset);
+    r->size++;
+    return e + 1;
+}
+
+Cell* get_key(node_t rec, uint32_t key) {
+    check_stamp(rec);
+    const Record* r = record(rec);
+    const int64_t b = find_entry(r, key);
+    return b < 0 ? nullptr : entry_at(r, static_cast<uint32_t>(ints_of(r->keys)[b])) + 1;
+}
+
+void remove_key(node_t rec, uint32_t key) {
+    check_stamp(rec);
+    Record* r = record(rec);
+    const int64_t b = find_entry(r, key);
+    if (b < 0) return;
+    entry_at(r, static_cast<uint32_t>(ints_of(r->keys)[b]))->header = 0;
+    set_deleted(words_of(r->flags), static_cast<uint32_t>(b));
+    r->size--;
+}
+
+// ---- symbols and context words ---------------------------------------------------
+
+namespace {
+
+// Position of the first symbol on the name's probe chain whose name
+// matches (exactly, or ignoring ASCII case), or -1.
+int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, bool folded) {
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = hash_name(name, length) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    const Cell* symbols = cells_of(r->series);
+    uint32_t i = start, step = 0;
+    while (!is_empty(flags, i)) {
+        if (!is_deleted(flags, i)) {
+            const Name n = name_of_symbol(symbols + keys[i]);
+            if (n.length == length &&
+                (folded ? names_equal_folded(n.bytes, name, length) : std::memcmp(n.bytes, name, length) == 0))
+                return keys[i];
+        }
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length) {
+    return static_cast<int32_t>(walk_symbols(record(rec), name, length, false) + 1);
+}
+
+int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case_flag) {
+    if (record(rec)->occupied >= record(rec)->upper) grow(rec);
+    // Both passes walk the same probe chain and end at the same empty
+    // bucket, where a new spelling goes.
+    if (case_flag == 0) {
+        const int64_t exact = walk_symbols(record(rec), name, length, false);
+        if (exact >= 0) return static_cast<int32_t>(exact) + 1;
+    }
+    const int64_t variant = walk_symbols(record(rec), name, length, true);
+    int32_t alias = -1;
+    if (variant >= 0) {
+        // The spelling met first need not be the canonical one: a rehash
+        // reorders a probe chain, so a later variant can come before the
+        // spelling it was aliased to. Its own alias names the canonical.
+        const int32_t canonical = symbol::canonical(static_cast<int32_t>(variant) + 1);
+        if (case_flag != 0) return canonical;
+        alias = canonical;
+    }
+    // The name may lie in a series buffer that the append moves.
+    const std::string copy(reinterpret_cast<const char*>(name), length);
+    const uint32_t pos = symbol::append(reinterpret_cast<const uint8_t*>(copy.data()), length, alias);
+    Record* w = record(rec);
+    uint32_t* f = words_of(w->flags);
+    uint32_t i = hash_name(reinterpret_cast<const uint8_t*>(copy.data()), length) & (w->buckets - 1), step = 0;
+    while (is_live(f, i)) i = (i + ++step) & (w->buckets - 1);
+    if (is_empty(f, i)) w->occupied++;
+    set_live(f, i);
+    ints_of(w->keys)[i] = static_cast<int32_t>(pos);
+    w->size++;
+    return static_cast<int32_t>(pos) + 1;
+}
+
+int32_t find_word(node_t rec, int32_t sym, bool case_insensitive, node_t context, int32_t* key_position) {
+    if (context && record(rec)->occupied >= record(rec)->upper) grow(rec);
+    const Record* r = record(rec);
+    const int32_t canonical = symbol::canonical(sym);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = mix32(static_cast<uint32_t>(canonical)) & mask;
+    const uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    const Cell* words = cells_of(r->series);
+    uint32_t i = start, step = 0;
+    int64_t site = -1;
+    while (!is_empty(flags, i)) {
+        if (is_deleted(flags, i)) {
+            if (site < 0) site = i;
+        } else {
+            const Cell& w = words[keys[i]];
+            const auto s = static_cast<int32_t>(w.data2);
+            if (s == sym || (case_insensitive && symbol::canonical(s) == canonical)) {
+                if (key_position) *key_position = keys[i];
+                return static_cast<int32_t>(w.data3);
+            }
+        }
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    if (!context) return -1;
+    if (site < 0 && !is_empty(flags, i)) {
+        // Every bucket passed holds a word: only a table kept from growing
+        // gets here.
+        rehash_cells(rec, buckets::power_of_two_at_least(uint64_t{r->buckets} + 1));
+        return find_word(rec, sym, case_insensitive, context, key_position);
+    }
+    const uint32_t b = site >= 0 ? static_cast<uint32_t>(site) : i;
+    // Context words are never removed, so the bucket found stays free
+    // across the allocation.
+    Cell* key = series::reserve_cell(buf(r->series));
+    const auto index = static_cast<uint32_t>(key - cells_of(record(rec)->series));
+    *key = Cell{TYPE_WORD, context, static_cast<uint32_t>(sym), index};
+    Record* w = record(rec);
+    if (is_empty(words_of(w->flags), b)) w->occupied++;
+    set_live(words_of(w->flags), b);
+    ints_of(w->keys)[b] = static_cast<int32_t>(index);
+    w->size++;
+    if (key_position) *key_position = static_cast<int32_t>(index);
+    return -1;
+}
+
+}  // namespace qel::hashtab

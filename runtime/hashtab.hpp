@@ -1,0 +1,214 @@
+// Hash index records: the one open-addressing table behind every keyed
+// lookup of the language (hash!, map!, context words, the symbol table,
+// the scratch and owner tables).
+//
+// A record is a 44-byte series of eleven words (Record below); its flag,
+// key and other arrays are series of their own, so the collector moves and
+// reclaims them like any buffer. Kinds 0-2 index the cells of a series: a
+// bucket holds the cell's 0-based position from the buffer head, never a
+// copy of the value, so an index costs one word per bucket. Kinds 3 and 4
+// hold entries of their own (a header cell with the 32-bit key, then value
+// cells) in an entry series; a bucket holds the entry's byte offset.
+//
+// | kind | use           | keys                          | duplicates    |
+// | 0    | hash!         | every cell, `equal?`          | chained       |
+// | 1    | map!          | every second cell, strict     | no            |
+// | 2    | context words | words by symbol id            | no            |
+// |      | symbol table  | symbols by name               |               |
+// | 3    | scratch table | 32-bit values (nodes)         | no            |
+// | 4    | owner table   | node of an owned series       | no            |
+//
+// Every function may allocate unless it says otherwise, and allocation may
+// collect: a Cell* answered here points into a movable buffer and is valid
+// only until the next allocation. Keys passed by address are copied on
+// entry, so they may point anywhere.
+//
+// Collector contract. The collector marks a record (through a hash! or map!
+// cell, a context, or a root) with its flag and key arrays; for kind 0 also
+// the position map, the chain list and every chain named in it (0 entries
+// are cleared chains); for kinds 3 and 4 the entry series and the key node
+// of every in-use entry (header word 0 == 2); for kinds 0-2 the indexed
+// series with its cells. Any node field may still be 0 while a record is
+// being built. While it runs the collector sets `collector_running`, so
+// stamped tables do not rebuild under it, and it skips node compaction
+// while `rebuilding` is not 0.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/murmur3.hpp"
+#include "runtime/series.hpp"
+
+namespace qel::hashtab {
+
+enum Kind : uint32_t { HASH = 0, MAP = 1, WORDS = 2, SCRATCH = 3, OWNERS = 4 };
+
+struct Record {
+    uint32_t size;      // live keys (kind 0: live positions, duplicates counted)
+    uint32_t aux;       // kind 0: node of the position map; kinds 3, 4: entry width in bytes
+    node_t chains;      // kind 0: node of the chain list (one chain node per word, 0 = cleared)
+    node_t flags;       // 2 bits per bucket
+    node_t keys;        // one word per bucket: a cell position, -k for chain k, or an entry offset
+    node_t series;      // kinds 0-2: the indexed cell series; kinds 3, 4: the entry series
+    uint32_t occupied;  // live + deleted buckets
+    uint32_t buckets;   // a power of two
+    uint32_t upper;     // occupied at which the next insertion resizes
+    uint32_t kind;
+    uint32_t stamp;     // 0, or node_compactions + 1 when node-dependent hashes were last computed
+};
+static_assert(sizeof(Record) == 44);
+
+// A string-family key with this type id hashes only the number of code
+// points in its word 3 (when not negative) and, as a lookup key, matches
+// entries of any string type. No datatype has this id.
+constexpr uint32_t ANY_TYPE = 56;
+// Position shifts larger than this are declined: rebuilding is cheaper.
+constexpr uint32_t SHIFT_LIMIT = 30000;
+// Comparison codes the tables use themselves.
+constexpr int32_t OP_EQUAL = 0;
+constexpr int32_t OP_STRICT = 2;
+constexpr int32_t OP_SAME = 9;
+
+// Key equality hook: the compare action of the first value's datatype, as
+// the registry dispatches it (-1, 0, 1, or -2 when not comparable; 0 means
+// equal). The tables call it only for two values of the same type (map!
+// keys of the word types are both made set-word! first). While it is null,
+// a fallback compares the payload words the type's hash reads, strings by
+// code point (ignoring case unless op is 2, 8, 9 or 10), words by symbol
+// (canonical symbol unless strict) and binary! by bytes. The hook must not
+// allocate: lookups hold addresses into the indexed series while it runs.
+extern int32_t (*compare_cells)(const Cell* a, const Cell* b, int32_t op);
+
+// Not 0 while an index is rebuilt; the collector must not compact nodes
+// then, since the rebuild is reading hashes of node ids.
+extern uint32_t rebuilding;
+// Set by the collector while a collection runs: stamped tables then keep
+// their buckets (the collector only removes owner entries).
+extern uint32_t collector_running;
+
+// Start-up: the hold block in the root block (see Hold). Call right after
+// the root block is made. (Without it the block is made by the first Hold,
+// whose own allocation then comes while the structure to hold is still
+// unheld.)
+void init();
+
+Record* record(node_t rec);
+inline uint32_t count(node_t rec) { return record(rec)->size; }
+
+// ---- hashing ------------------------------------------------------------------
+
+uint32_t hash_value(const Cell* value, bool case_sensitive);
+// Code points from the value's index to its tail, each upper-cased unless
+// case_sensitive and hashed as one 4-byte little-endian block, so a text
+// hashes alike in 1-, 2- or 4-byte units.
+uint32_t hash_string(const Cell* value, bool case_sensitive);
+// A symbol name: its UTF-8 bytes with ASCII A-Z lowered, so every case
+// variant of a name lands on one probe chain.
+uint32_t hash_name(const uint8_t* name, uint32_t length);
+
+// ---- making -------------------------------------------------------------------
+
+// A new table for n keys. source: the series value to index (kinds 0-2; its
+// cells from its index, every second one for kind 1), or nullptr for a new
+// empty series. d: for kinds 3 and 4 the value cells per entry; for kind 2
+// a copy flag, with which source must be a context! cell (its word 1 names
+// the record) and the new table is a copy of that record and its key words.
+node_t make(uint32_t n, const Cell* source, int kind, int d);
+// Kind 0: new arrays for n keys (at least the series length) and every
+// cell of the series indexed again.
+void rebuild(node_t rec, uint32_t n);
+// A copy of the record and its arrays over new_series (kinds 0-2; for kinds
+// 3 and 4 the entry series is copied and new_series is ignored).
+node_t copy(node_t rec, node_t new_series);
+// Every bucket empty, no keys; the series itself is left alone (kinds 3, 4:
+// their entries are dropped).
+void clear(node_t rec);
+
+// ---- cells of the indexed series (kinds 0-2) ------------------------------------
+
+// Adds every step-th cell from position first.
+void index_block(node_t rec, uint32_t first, uint32_t step);
+// Indexes the cell at a position, or re-indexes it after a change (kind 0).
+// Answers the cell.
+Cell* put_at(node_t rec, uint32_t position);
+// The same for a cell given by its address in the indexed series.
+Cell* put_position(node_t rec, const Cell* cell);
+inline Cell* add_cell(node_t rec, const Cell* cell) { return put_position(rec, cell); }
+
+// The cell matching key under comparison code op, or nullptr. Kind 0: the
+// match nearest to position (a buffer position) whose distance from it is
+// a multiple of skip, at or after it, or with reverse at or before it;
+// with last the furthest one after it. Kind 1 answers the key cell (the
+// value follows it; header 0 there marks a removed pair, whose key is still
+// found); word keys are looked up as set-word!.
+Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, int32_t op, bool reverse,
+          bool last);
+
+// Walk state of find_next: start with the default value.
+struct Cursor {
+    int32_t bucket = -1;  // -1 before the first step, -2 when done
+    uint32_t probe = 0;
+    uint32_t member = 0;  // next member of the bucket's chain
+};
+// Each call answers the next cell equal (same type, `equal?`) to value, or
+// nullptr when there are no more.
+Cell* find_next(node_t rec, const Cell* value, Cursor& cursor);
+
+void remove_cell(node_t rec, const Cell* cell);
+void remove_at(node_t rec, uint32_t position);
+// Drops the entries of n cells from position (kind 0 empties the whole
+// index when the range covers every cell).
+void remove_range(node_t rec, uint32_t position, uint32_t n);
+// The count cells at position moved by offset. With removed, the -offset
+// cells just before position were removed and their entries go first.
+// Answers 1, doing nothing, when count exceeds SHIFT_LIMIT: rebuild then.
+int shift_positions(node_t rec, int32_t offset, uint32_t position, uint32_t count, bool removed);
+// The count cells at from were moved to stand before the cell that was at
+// position to (to outside from..from+count); the cells between close up.
+// Answers 1, doing nothing, when the span exceeds SHIFT_LIMIT.
+int move_range(node_t rec, uint32_t from, uint32_t count, uint32_t to);
+
+// ---- entries keyed by 32-bit values (kinds 3, 4) ---------------------------------
+
+// Finds or adds the key's entry and answers its first value cell. A new
+// entry's cells are unset!; an existing entry keeps its values.
+Cell* put_key(node_t rec, uint32_t key);
+Cell* get_key(node_t rec, uint32_t key);
+void remove_key(node_t rec, uint32_t key);
+
+// ---- symbols and context words (kind 2) ----------------------------------------
+
+// The symbol id of a name in the symbol table's index, adding the name when
+// it is new. case_flag 0: an exact match first, then a case variant (a new
+// symbol aliased to the canonical spelling); 1: any case matches (the
+// canonical id is answered).
+int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case_flag);
+// The id of an exact spelling, 0 when absent. Allocates nothing.
+int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length);
+// The index of a symbol's word in a context's word index (by symbol id, or
+// by canonical id when case_insensitive): word 3 of the key word found,
+// which for a case variant in the global context is the index its first
+// spelling has. -1 when absent; then, when context is not 0, a word! bound
+// to the context is appended to the key series. *key_position (when given)
+// receives the position of the key word found or added.
+int32_t find_word(node_t rec, int32_t symbol, bool case_insensitive, node_t context, int32_t* key_position);
+
+// ---- holding new buffers --------------------------------------------------------
+
+// Keeps a cell in the hold block of the root block for the lifetime of the
+// guard: a structure being built (a record, a context) is referred to by
+// nothing yet, and the next allocation might collect it. The cell is marked
+// by its type (a hash! cell marks a record, an object! cell a context).
+class Hold {
+public:
+    explicit Hold(const Cell& c);
+    ~Hold();
+    void set(const Cell& c);
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    int32_t slot_;
+};
+
+}  // namespace qel::hashtab

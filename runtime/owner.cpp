@@ -1,0 +1,240 @@
+// Ownership tracking and the slot table.
+//
+// Attaching and removing walk a value the way mold does: into the cells of
+// block-like series and into the values of objects, with the cycle stack
+// guarding against structures that hold themselves. Every walk may
+// allocate (a new owner entry can grow the table), so a cell is read once,
+// on entry, and each element is re-read through its series' node.
+#include "runtime/owner.hpp"
+
+#include "runtime/cycles.hpp"
+#include "runtime/hashtab.hpp"
+#include "runtime/memory.hpp"
+
+namespace qel {
+
+namespace owner {
+
+node_t table = 0;
+DeepChangeFn deep_change_dispatch = nullptr;
+
+namespace {
+
+constexpr int ENTRY_CELLS = 3;  // unused, owner object, field word
+
+bool is_block_like(uint32_t type) {
+    switch (type) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
+        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Series owned without descending into them.
+bool is_flat_series(uint32_t type) {
+    switch (type) {
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool is_object(uint32_t type) { return type == TYPE_OBJECT; }
+
+// The key of a value in the owner table, 0 for values that cannot be
+// owned. Only types whose word 2 is a node answer it: for the others word
+// 2 is a number that could equal some owned node.
+node_t key_of(const Cell* v) {
+    const uint32_t t = cell::type_of(v);
+    if (is_object(t)) return v->data1;
+    if (is_block_like(t) || is_flat_series(t) || t == TYPE_MAP) return v->data2;
+    return 0;
+}
+
+Cell* context_cell(node_t context) { return series::head_cell(series::buffer_of(context)); }
+
+// The value series of an object's context, or 0 when its values are not a
+// series of their own.
+node_t values_of(node_t context) {
+    const Cell* c = context_cell(context);
+    return c->header & cell_flag::CONTEXT_ON_STACK ? 0 : c->data2;
+}
+
+Cell* cell_at(node_t n, uint32_t i) { return series::head_cell(series::buffer_of(n)) + i; }
+
+uint32_t cell_count(node_t n) { return series::buffer_length(n); }
+
+// Pops the cycle stack when a walk leaves a series, also when an error
+// unwinds it.
+struct CycleEntry {
+    explicit CycleEntry(node_t n) { cycles::push(n); }
+    ~CycleEntry() { cycles::pop(); }
+    CycleEntry(const CycleEntry&) = delete;
+    CycleEntry& operator=(const CycleEntry&) = delete;
+};
+
+void set_owned(node_t n, bool on) {
+    SeriesBuffer* s = series::buffer_of(n);
+    s->flags = on ? s->flags | series_flag::OWNED : s->flags & ~series_flag::OWNED;
+}
+
+void attach_cell(const Cell& owner, const Cell& field, Cell* where);
+
+void attach_cells(const Cell& owner, const Cell& field, node_t n, uint32_t from) {
+    for (uint32_t i = from; i < cell_count(n); i++) attach_cell(owner, field, cell_at(n, i));
+}
+
+// where is read and flagged before anything is allocated and never touched
+// after, so it may point into any buffer.
+void attach_cell(const Cell& owner, const Cell& field, Cell* where) {
+    const Cell v = *where;
+    const uint32_t t = cell::type_of(&v);
+    if (t == TYPE_IMAGE) where->header |= cell_flag::IMAGE_OWNED;
+    if (is_block_like(t) || is_flat_series(t)) {
+        if (t != TYPE_IMAGE) set_owned(v.data2, true);
+        Cell* e = hashtab::put_key(table, v.data2);
+        e[1] = owner;
+        e[2] = field;
+        // Blocks are walked under the cycle stack as objects are: a block
+        // that holds itself would otherwise be walked for ever.
+        if (is_block_like(t) && !cycles::find(v.data2)) {
+            CycleEntry guard(v.data2);
+            attach_cells(owner, field, v.data2, v.data1);
+        }
+    } else if (is_object(t)) {
+        // An object that owns its own series keeps them.
+        if (cycles::find(v.data1) || (context_cell(v.data1)->header & CONTEXT_OWNS)) return;
+        const node_t values = values_of(v.data1);
+        if (!values) return;
+        CycleEntry guard(v.data1);
+        attach_cells(owner, field, values, 0);
+    }
+}
+
+void remove_cell(Cell* where);
+
+void remove_cells(node_t n, uint32_t from) {
+    for (uint32_t i = from; i < cell_count(n); i++) remove_cell(cell_at(n, i));
+}
+
+void remove_cell(Cell* where) {
+    const Cell v = *where;
+    const uint32_t t = cell::type_of(&v);
+    if (t == TYPE_IMAGE) where->header &= ~cell_flag::IMAGE_OWNED;
+    if (is_block_like(t) || is_flat_series(t)) {
+        if (t != TYPE_IMAGE) set_owned(v.data2, false);
+        if (Cell* e = hashtab::get_key(table, v.data2)) {
+            for (int k = 0; k < ENTRY_CELLS; k++) e[k] = Cell{TYPE_UNSET, 0, 0, 0};
+            hashtab::remove_key(table, v.data2);
+        }
+        if (is_block_like(t) && !cycles::find(v.data2)) {
+            CycleEntry guard(v.data2);
+            remove_cells(v.data2, v.data1);
+        }
+    } else if (is_object(t)) {
+        if (cycles::find(v.data1) || (context_cell(v.data1)->header & CONTEXT_OWNS)) return;
+        const node_t values = values_of(v.data1);
+        if (!values) return;
+        CycleEntry guard(v.data1);
+        remove_cells(values, 0);
+    }
+}
+
+}  // namespace
+
+void init() { table = hashtab::make(TABLE_SIZE_HINT, nullptr, hashtab::OWNERS, ENTRY_CELLS); }
+
+void attach(const Cell* owner_object, const Cell* field_word, Cell* value) {
+    const Cell owner = *owner_object;
+    const Cell field = *field_word;
+    attach_cell(owner, field, value);
+    context_cell(owner.data1)->header |= CONTEXT_OWNS;
+}
+
+void remove_deep(Cell* value) { remove_cell(value); }
+
+Cell* find(const Cell* value) {
+    const node_t key = key_of(value);
+    if (!key) return nullptr;
+    Cell* e = hashtab::get_key(table, key);
+    return e ? e + 1 : nullptr;
+}
+
+bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
+    const Cell* e = find(value);
+    if (!e) return false;
+    // Copies: the handler runs user code, which may move the table.
+    const Cell owner = e[0];
+    const Cell field = e[1];
+    if (owner.data3 == 0) return false;  // no change handlers
+    if (deep_change_dispatch)
+        deep_change_dispatch(&owner, &field, value, action_word, new_value, index, part);
+    return true;
+}
+
+}  // namespace owner
+
+namespace slots {
+
+Cell table{};
+
+namespace {
+
+uint32_t slot_capacity = 0;
+int32_t free_head = -1;
+
+Cell* cells() { return series::head_cell(series::buffer_of(table.data2)); }
+
+// Links slots from..to-1 into a free list ending in -1 and makes it the head.
+void thread_free(uint32_t from, uint32_t to) {
+    Cell* c = cells();
+    for (uint32_t i = from; i < to; i++)
+        c[i] = Cell{TYPE_INTEGER, 0, i + 1 < to ? i + 1 : static_cast<uint32_t>(-1), 0};
+    free_head = static_cast<int32_t>(from);
+}
+
+void grow() {
+    const uint32_t old = slot_capacity;
+    slot_capacity = old * 2;
+    SeriesBuffer* s = memory::expand_series(series::buffer_of(table.data2), slot_capacity * sizeof(Cell));
+    s->tail = s->head + slot_capacity * sizeof(Cell);
+    thread_free(old, slot_capacity);
+}
+
+}  // namespace
+
+void init() {
+    slot_capacity = INITIAL;
+    const node_t n = memory::alloc_cells(INITIAL);
+    table = Cell{TYPE_BLOCK, 0, n, 0};
+    SeriesBuffer* s = series::buffer_of(n);
+    s->tail = s->head + INITIAL * sizeof(Cell);
+    thread_free(0, INITIAL);
+}
+
+int32_t alloc(const Cell* value) {
+    const Cell v = *value;  // value may be a slot that growth moves
+    if (free_head < 0) grow();
+    const int32_t i = free_head;
+    Cell* c = cells() + i;
+    free_head = static_cast<int32_t>(c->data2);
+    *c = v;
+    return i + 1;
+}
+
+void free(int32_t index) {
+    if (index < 1 || static_cast<uint32_t>(index) > slot_capacity) return;
+    cells()[index - 1] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(free_head), 0};
+    free_head = index - 1;
+}
+
+Cell* address(int32_t index) { return cells() + (index - 1); }
+
+uint32_t capacity() { return slot_capacity; }
+
+}  // namespace slots
+}  // namespace qel

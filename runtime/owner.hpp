@@ -1,0 +1,76 @@
+// Ownership of series by objects, and the slot table.
+//
+// An object can own the series held in its fields: the owner table maps
+// each owned series (by node) to the owner object and the field that holds
+// it, so that every modifying action can report the change to the owner's
+// deep-change handler. Owned buffers carry the OWNED series flag; an owned
+// image! carries a cell flag instead, and an object that owns series
+// carries CONTEXT_OWNS on its context! cell.
+//
+// The slot table is a growable block of value cells with a free list: a
+// place where native code parks values by a small integer and the collector
+// keeps them alive. Both tables are collector roots (owner::table,
+// slots::table).
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/series.hpp"
+
+namespace qel {
+
+namespace owner {
+
+constexpr uint32_t CONTEXT_OWNS = 0x00010000;  // on a context! cell
+constexpr uint32_t TABLE_SIZE_HINT = 1000;
+
+// The owner table's hash record (kind 4, three value cells per entry:
+// unused, owner object!, field word). A collector root; its entries hold
+// their owner weakly.
+extern node_t table;
+
+// Called for a change of an owned series whose owner has change handlers:
+// the owner object, the field word, the changed value, the action word,
+// the new value, the index and the part count. Objects install it. The
+// owner and field cells are copies on the machine stack: the handler must
+// move them to the argument stack before it runs user code.
+using DeepChangeFn = void (*)(const Cell* owner, const Cell* field, const Cell* target, const Cell* action,
+                              const Cell* value, int32_t index, int32_t part);
+extern DeepChangeFn deep_change_dispatch;
+
+void init();
+
+// Records owner and field for the value and every series nested in it,
+// then marks the owner's context as owning. The cells are read before
+// anything is allocated, so they may lie in movable buffers.
+void attach(const Cell* owner_object, const Cell* field_word, Cell* value);
+// Drops the entries of the value and its nested series.
+void remove_deep(Cell* value);
+// The owner object! cell of the value's entry, the field word right after
+// it; null when the value has no owner. Valid until the next allocation.
+Cell* find(const Cell* value);
+// Reports a change made to value; answers whether a handler was called.
+bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part);
+
+}  // namespace owner
+
+namespace slots {
+
+constexpr uint32_t INITIAL = 100;
+
+// The block of slots (a collector root). A free slot is an integer! whose
+// value is the 0-based index of the next free slot, -1 ending the list.
+extern Cell table;
+
+void init();
+// Copies value into a free slot (doubling the table when none is left) and
+// answers its 1-based index.
+int32_t alloc(const Cell* value);
+// Index 0, or one outside the table, does nothing.
+void free(int32_t index);
+// The slot's cell: valid until the next allocation.
+Cell* address(int32_t index);
+uint32_t capacity();
+
+}  // namespace slots
+}  // namespace qel

@@ -1,0 +1,458 @@
+// Hash tables: the hash functions against published answers, table sizing,
+// growth and same-size rehashes that must keep every key, duplicates
+// chained in hash! indexes, positions kept in step with the indexed block,
+// text keys that ignore case and unit width, node-stamped tables after node
+// compaction, and the collector's raw table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/collector.hpp"
+#include "runtime/context.hpp"
+#include "runtime/hashtab.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/rawtab.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
+#include "tests/unit/startup_support.hpp"
+
+namespace {
+
+using namespace qel;
+using hashtab::Record;
+
+// A started runtime as far as tables need it: frames, the root block, the
+// symbol table and the global context.
+using HashFixture = testutil::SymbolTables;
+
+using HashSizing = HashFixture;
+using HashGrowth = HashFixture;
+using HashText = HashFixture;
+using HashChains = HashFixture;
+using HashPositions = HashFixture;
+using HashStamps = HashFixture;
+using RawTable = HashFixture;
+
+Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
+
+Cell text(const std::u32string& s, uint32_t unit, uint32_t type = TYPE_STRING) {
+    const node_t n = memory::alloc_codepoints(static_cast<uint32_t>(s.size()), unit);
+    SeriesBuffer* b = series::buffer_of(n);
+    uint8_t* p = series::data(b);
+    for (size_t i = 0; i < s.size(); i++) {
+        const uint32_t cp = s[i];
+        if (unit == 1) p[i] = static_cast<uint8_t>(cp);
+        if (unit == 2) reinterpret_cast<uint16_t*>(p)[i] = static_cast<uint16_t>(cp);
+        if (unit == 4) reinterpret_cast<uint32_t*>(p)[i] = cp;
+    }
+    b->tail = static_cast<uint32_t>(s.size()) * unit;
+    return Cell{type, 0, n, 0};
+}
+
+Cell block_of(const std::vector<Cell>& cells) {
+    const node_t n = memory::alloc_cells(static_cast<uint32_t>(cells.size()) + 1);
+    for (const Cell& c : cells) *series::reserve_cell(series::buffer_of(n)) = c;
+    return Cell{TYPE_BLOCK, 0, n, 0};
+}
+
+Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(block.data2)); }
+
+int32_t position_of(const Cell& block, const Cell* c) { return c ? static_cast<int32_t>(c - cells(block)) : -1; }
+
+// Every position at which find_next meets a value.
+std::vector<int32_t> all_matches(node_t rec, const Cell& block, const Cell& value) {
+    std::vector<int32_t> found;
+    hashtab::Cursor cursor;
+    while (Cell* c = hashtab::find_next(rec, &value, cursor)) found.push_back(position_of(block, c));
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// ---- hash functions -------------------------------------------------------------
+
+TEST(HashMurmur3, PublishedAnswers) {
+    // The verification value of the reference test suite: keys of 0..255
+    // bytes (key i holds the bytes 0..i-1) hashed with seed 256 - i, the
+    // 256 hashes written out little-endian and hashed with seed 0.
+    uint8_t key[256];
+    uint8_t hashes[256 * 4];
+    for (uint32_t i = 0; i < 256; i++) {
+        key[i] = static_cast<uint8_t>(i);
+        const uint32_t h = hashtab::murmur3(key, i, 256 - i);
+        for (uint32_t b = 0; b < 4; b++) hashes[i * 4 + b] = static_cast<uint8_t>(h >> (8 * b));
+    }
+    EXPECT_EQ(hashtab::murmur3(hashes, sizeof hashes, 0), 0xB0F57EE3u);
+
+    struct Case {
+        const char* key;
+        uint32_t seed, hash;
+    } cases[] = {
+        {"", 0, 0},
+        {"", 1, 0x514E28B7},
+        {"", 0xFFFFFFFF, 0x81F16F39},
+        {"hello", 0, 0x248BFA47},
+        {"The quick brown fox jumps over the lazy dog", 0, 0x2E4FF723},
+        {"Hello, world!", 1234, 0xFAF6CDB3},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(hashtab::murmur3(c.key, std::strlen(c.key), c.seed), c.hash) << '"' << c.key << '"';
+}
+
+TEST(HashMurmur3, BlockFormMatchesTheByteForm) {
+    // String hashes feed code points one block at a time; they must agree
+    // with hashing the same blocks laid out as bytes.
+    const uint32_t blocks[] = {0x41, 0x1F600, 0xFFFFFFFF, 0};
+    uint8_t bytes[sizeof blocks];
+    hashtab::Murmur3Blocks m(77);
+    for (size_t i = 0; i < 4; i++) {
+        m.add(blocks[i]);
+        for (uint32_t b = 0; b < 4; b++) bytes[i * 4 + b] = static_cast<uint8_t>(blocks[i] >> (8 * b));
+    }
+    EXPECT_EQ(m.finish(), hashtab::murmur3(bytes, sizeof bytes, 77));
+}
+
+// ---- sizing -------------------------------------------------------------------------
+
+TEST_F(HashSizing, NewTablesBucketsAndBounds) {
+    struct Case {
+        uint32_t n;
+        int kind, d;
+        uint32_t buckets, upper;
+    } cases[] = {
+        {0, hashtab::HASH, 0, 8, 6},      {1, hashtab::MAP, 0, 8, 6},
+        {4, hashtab::SCRATCH, 1, 8, 6},   {6, hashtab::HASH, 0, 8, 6},
+        {7, hashtab::OWNERS, 3, 16, 12},  {13, hashtab::HASH, 0, 16, 12},
+        {100, hashtab::WORDS, 0, 256, 197},
+        // Word indexes made for 4,000 or more are made for twice as many.
+        {4000, hashtab::WORDS, 0, 16384, 12615},
+    };
+    for (const Case& c : cases) {
+        const Record* r = hashtab::record(hashtab::make(c.n, nullptr, c.kind, c.d));
+        EXPECT_EQ(r->buckets, c.buckets) << "n " << c.n << " kind " << c.kind;
+        EXPECT_EQ(r->upper, c.upper) << "n " << c.n << " kind " << c.kind;
+        EXPECT_EQ(r->size, 0u);
+    }
+}
+
+// ---- growth and rehashing ------------------------------------------------------------
+
+TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
+    constexpr int32_t N = 3000;
+    std::vector<Cell> values;
+    for (int32_t i = 0; i < N; i++) values.push_back(integer(i * 7919));
+    const Cell block = block_of(values);
+    const node_t hash = hashtab::make(0, &block, hashtab::HASH, 0);
+    for (int32_t i = 0; i < N; i++) {
+        const Cell key = integer(i * 7919);
+        ASSERT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, 0, false, false)), i);
+    }
+    EXPECT_EQ(hashtab::count(hash), static_cast<uint32_t>(N));
+    EXPECT_GE(hashtab::record(hash)->buckets, 4096u);
+
+    // A map! indexes its keys (every second cell) and finds their values.
+    std::vector<Cell> pairs;
+    for (int32_t i = 0; i < N; i++) {
+        pairs.push_back(text(U"key" + std::u32string(1, U'a' + i % 26) + std::u32string(i / 26 + 1, U'x'), 1));
+        pairs.push_back(integer(i));
+    }
+    const Cell map_block = block_of(pairs);
+    const node_t map = hashtab::make(0, &map_block, hashtab::MAP, 0);
+    for (int32_t i = 0; i < N; i++) {
+        const Cell key = cells(map_block)[2 * i];
+        const Cell* found = hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false);
+        ASSERT_EQ(position_of(map_block, found), 2 * i);
+        EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
+    }
+
+    // Scratch entries keep their values through the entry series rebuilds.
+    const node_t scratch = hashtab::make(4, nullptr, hashtab::SCRATCH, 1);
+    for (uint32_t k = 1; k <= N; k++) *hashtab::put_key(scratch, k * 16) = integer(static_cast<int32_t>(k));
+    for (uint32_t k = 1; k <= N; k++) {
+        const Cell* v = hashtab::get_key(scratch, k * 16);
+        ASSERT_NE(v, nullptr) << k;
+        EXPECT_EQ(v->data2, k);
+    }
+    EXPECT_EQ(hashtab::get_key(scratch, 8), nullptr);
+}
+
+TEST_F(HashGrowth, RemovingAndAddingWithFewKeysRehashesAtTheSameCount) {
+    // Each round leaves a deleted bucket behind; once those reach the load
+    // limit the table must drop them without growing, whatever the kind.
+    const node_t scratch = hashtab::make(4, nullptr, hashtab::SCRATCH, 1);
+    const Cell block = block_of({integer(-1), integer(-2)});
+    const node_t hash = hashtab::make(4, &block, hashtab::HASH, 0);
+    rawtab::Table* raw = rawtab::make(4);
+    *hashtab::put_key(scratch, 1) = integer(1);
+    rawtab::put(raw, 1, 1);
+    for (uint32_t round = 2; round < 500; round++) {
+        hashtab::put_key(scratch, round);
+        hashtab::remove_key(scratch, round);
+        cells(block)[1] = integer(static_cast<int32_t>(round));
+        hashtab::put_at(hash, 1);  // a changed cell: its old entry goes
+        rawtab::put(raw, round, round);
+        rawtab::remove(raw, round);
+        ASSERT_EQ(hashtab::record(scratch)->buckets, 8u) << round;
+        ASSERT_EQ(hashtab::record(hash)->buckets, 8u) << round;
+        ASSERT_EQ(raw->buckets, 8u) << round;
+    }
+    EXPECT_EQ(hashtab::get_key(scratch, 1)->data2, 1u);
+    EXPECT_EQ(*rawtab::get(raw, 1), 1u);
+    const Cell first = integer(-1), last = integer(499), old = integer(498);
+    EXPECT_EQ(position_of(block, hashtab::get(hash, &first, 0, 1, 0, false, false)), 0);
+    EXPECT_EQ(position_of(block, hashtab::get(hash, &last, 0, 1, 0, false, false)), 1);
+    EXPECT_EQ(hashtab::get(hash, &old, 0, 1, 0, false, false), nullptr);
+    EXPECT_EQ(hashtab::count(hash), 2u);
+    rawtab::free(raw);
+}
+
+// ---- text keys ---------------------------------------------------------------------------
+
+TEST_F(HashText, StringsHashAlikeInEveryWidthAndCase) {
+    const std::u32string samples[] = {U"aBC", U"Abc", U"ABC"};
+    const Cell plain = text(U"abc", 1);
+    const uint32_t wanted = hashtab::hash_string(&plain, false);
+    for (const auto& s : samples) {
+        for (uint32_t unit : {1u, 2u, 4u}) {
+            const Cell c = text(s, unit);
+            EXPECT_EQ(hashtab::hash_value(&c, false), wanted) << unit;
+        }
+    }
+    const Cell lower = text(U"abc", 2), upper = text(U"ABC", 2);
+    EXPECT_NE(hashtab::hash_value(&lower, true), hashtab::hash_value(&upper, true));
+    // Upper-casing is Unicode's, not ASCII's.
+    const Cell small = text(U"\u00e9t\u00e9", 1), capital = text(U"\u00c9T\u00c9", 4);
+    EXPECT_EQ(hashtab::hash_value(&small, false), hashtab::hash_value(&capital, false));
+}
+
+TEST_F(HashText, LookupsIgnoreCaseAndWidthUnlessStrict) {
+    const Cell block = block_of({text(U"x", 1), text(U"aBC", 2), text(U"abc", 4, TYPE_FILE)});
+    const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+    struct Case {
+        Cell key;
+        int32_t op;
+        int32_t position;
+    } cases[] = {
+        {text(U"Abc", 1), hashtab::OP_EQUAL, 1},
+        {text(U"aBC", 1), hashtab::OP_STRICT, 1},
+        {text(U"Abc", 1), hashtab::OP_STRICT, -1},
+        {text(U"ABC", 4, TYPE_FILE), hashtab::OP_EQUAL, 2},  // a file! is another key
+        {text(U"ab", 1), hashtab::OP_EQUAL, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &c.key, 0, 1, c.op, false, false)), c.position)
+            << "op " << c.op;
+
+    // The pseudo type reads only the first count code points and matches
+    // any text type.
+    Cell prefix = text(U"ABCDEF", 1, hashtab::ANY_TYPE);
+    prefix.data3 = 3;
+    EXPECT_EQ(hashtab::hash_value(&prefix, false), hashtab::hash_value(&cases[0].key, false));
+    EXPECT_NE(hashtab::get(rec, &prefix, 0, 1, hashtab::OP_EQUAL, false, false), nullptr);
+}
+
+// ---- duplicates --------------------------------------------------------------------------
+
+TEST_F(HashChains, EqualValuesShareABucketAndAreAllFound) {
+    const Cell block = block_of({integer(1), text(U"a", 1), integer(1), text(U"A", 2), integer(2), integer(1)});
+    const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+    EXPECT_EQ(hashtab::count(rec), 6u);
+    EXPECT_EQ(hashtab::record(rec)->occupied, 3u);  // 1, "a", 2
+    const Cell one = integer(1), a = text(U"a", 1);
+    EXPECT_EQ(all_matches(rec, block, one), (std::vector<int32_t>{0, 2, 5}));
+    EXPECT_EQ(all_matches(rec, block, a), (std::vector<int32_t>{1, 3}));
+
+    struct Case {
+        Cell key;
+        uint32_t position, skip;
+        int32_t op;
+        bool reverse, last;
+        int32_t found;
+    } cases[] = {
+        {one, 0, 1, 0, false, false, 0}, {one, 1, 1, 0, false, false, 2}, {one, 1, 3, 0, false, false, -1},
+        {one, 1, 4, 0, false, false, 5}, {one, 4, 1, 0, true, false, 2},  {one, 1, 1, 0, true, false, 0},
+        {one, 0, 1, 0, false, true, 5},  {one, 0, 2, 0, false, true, 2},
+        {text(U"A", 1), 0, 1, hashtab::OP_STRICT, false, false, 3},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &c.key, c.position, c.skip, c.op, c.reverse, c.last)),
+                  c.found)
+            << "from " << c.position << " skip " << c.skip << (c.reverse ? " reverse" : "")
+            << (c.last ? " last" : "");
+
+    // Removing chain members one by one: the bucket stays until its chain
+    // is empty.
+    hashtab::remove_at(rec, 2);
+    EXPECT_EQ(all_matches(rec, block, one), (std::vector<int32_t>{0, 5}));
+    hashtab::remove_at(rec, 0);
+    hashtab::remove_at(rec, 5);
+    EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{});
+    EXPECT_EQ(hashtab::count(rec), 3u);
+    hashtab::put_at(rec, 5);
+    EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{5});
+}
+
+TEST_F(HashChains, CopiesAreIndependent) {
+    const Cell block = block_of({integer(1), integer(1), integer(3)});
+    const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+    const Cell twin = block_of({integer(1), integer(1), integer(3)});
+    const node_t copied = hashtab::copy(rec, twin.data2);
+    hashtab::remove_at(rec, 1);
+    const Cell one = integer(1);
+    EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{0});
+    EXPECT_EQ(all_matches(copied, twin, one), (std::vector<int32_t>{0, 1}));
+}
+
+// ---- positions --------------------------------------------------------------------------
+
+// The block's cells as values, each expected at the first position that
+// holds it.
+void expect_indexed(node_t rec, const Cell& block) {
+    const uint32_t n = series::buffer_length(block.data2);
+    for (uint32_t p = 0; p < n; p++) {
+        const Cell key = cells(block)[p];
+        uint32_t first = p;
+        for (uint32_t q = 0; q < p; q++)
+            if (cells(block)[q].data2 == key.data2) first = std::min(first, q);
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, 0, 1, 0, false, false)), static_cast<int32_t>(first))
+            << "value " << static_cast<int32_t>(key.data2);
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, p, 1, 0, false, false)), static_cast<int32_t>(p));
+    }
+    EXPECT_EQ(hashtab::count(rec), n);
+}
+
+std::vector<int32_t> values_of(const Cell& block) {
+    std::vector<int32_t> v;
+    for (uint32_t p = 0; p < series::buffer_length(block.data2); p++)
+        v.push_back(static_cast<int32_t>(cells(block)[p].data2));
+    return v;
+}
+
+void set_values(const Cell& block, const std::vector<int32_t>& v) {
+    SeriesBuffer* s = series::buffer_of(block.data2);
+    while (s->size < v.size() * sizeof(Cell)) s = memory::expand_series(s, 0);
+    s->tail = s->head + static_cast<uint32_t>(v.size() * sizeof(Cell));
+    for (size_t i = 0; i < v.size(); i++) cells(block)[i] = integer(v[i]);
+}
+
+TEST_F(HashPositions, ShiftsFollowInsertionAndRemoval) {
+    const Cell block = block_of({integer(10), integer(20), integer(10), integer(30), integer(40)});
+    const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+
+    // Two cells inserted at 1: the old cells from 1 move up by two.
+    std::vector<int32_t> v = values_of(block);
+    v.insert(v.begin() + 1, {50, 10});
+    set_values(block, v);
+    ASSERT_EQ(hashtab::shift_positions(rec, 2, 1, 4, false), 0);
+    hashtab::put_at(rec, 1);
+    hashtab::put_at(rec, 2);
+    expect_indexed(rec, block);  // 10 50 10 20 10 30 40
+
+    // Three cells removed at 2: the cells after them move down by three.
+    v.erase(v.begin() + 2, v.begin() + 5);
+    set_values(block, v);
+    ASSERT_EQ(hashtab::shift_positions(rec, -3, 5, 2, true), 0);
+    expect_indexed(rec, block);  // 10 50 30 40
+
+    EXPECT_EQ(hashtab::shift_positions(rec, 1, 0, hashtab::SHIFT_LIMIT + 1, false), 1);
+}
+
+TEST_F(HashPositions, MovesWithinTheBlockRotatePositions) {
+    struct Case {
+        uint32_t from, count, to;
+    } cases[] = {{0, 2, 5}, {4, 2, 1}, {1, 1, 6}, {5, 1, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from << "+" << c.count << " -> " << c.to);
+        const Cell block = block_of({integer(1), integer(2), integer(1), integer(3), integer(4), integer(2)});
+        const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+        std::vector<int32_t> v = values_of(block);
+        std::vector<int32_t> moved(v.begin() + c.from, v.begin() + c.from + c.count);
+        v.erase(v.begin() + c.from, v.begin() + c.from + c.count);
+        const uint32_t at = c.to > c.from ? c.to - c.count : c.to;
+        v.insert(v.begin() + at, moved.begin(), moved.end());
+        set_values(block, v);
+        ASSERT_EQ(hashtab::move_range(rec, c.from, c.count, c.to), 0);
+        expect_indexed(rec, block);
+    }
+}
+
+TEST_F(HashPositions, RemovingEveryCellEmptiesTheIndex) {
+    const Cell block = block_of({integer(1), integer(1), integer(2)});
+    const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
+    hashtab::remove_range(rec, 0, 100);
+    const Record* r = hashtab::record(rec);
+    EXPECT_EQ(r->size, 0u);
+    EXPECT_EQ(r->occupied, 0u);
+    hashtab::index_block(rec, 0, 1);
+    expect_indexed(rec, block);
+}
+
+// ---- node stamps -------------------------------------------------------------------------
+
+TEST_F(HashStamps, StampedTablesRebuildBeforeTheirNextLookup) {
+    // Node compaction renumbers nodes and rewrites every reference the
+    // collector marks, stored keys included; the tables' buckets still sit
+    // where the old numbers hashed.
+    const node_t owners = hashtab::make(4, nullptr, hashtab::OWNERS, 3);
+    for (uint32_t k = 1; k <= 200; k++) hashtab::put_key(owners, k)[1] = integer(static_cast<int32_t>(k));
+    std::vector<Cell> blocks;
+    for (uint32_t k = 1; k <= 50; k++) blocks.push_back(Cell{TYPE_BLOCK, 0, k, 0});
+    const Cell block = block_of(blocks);
+    const node_t hash = hashtab::make(0, &block, hashtab::HASH, 0);
+    EXPECT_EQ(hashtab::record(hash)->stamp, collector::node_compactions + 1);
+
+    const Record* r = hashtab::record(owners);
+    Cell* e = series::head_cell(series::buffer_of(r->series));
+    for (uint32_t i = 0; i < 200; i++) e[i * 4].data1 += 100000;
+    for (uint32_t i = 0; i < 50; i++) cells(block)[i].data2 += 100000;
+    collector::node_compactions++;
+
+    for (uint32_t k = 1; k <= 200; k++) {
+        const Cell* v = hashtab::get_key(owners, k + 100000);
+        ASSERT_NE(v, nullptr) << k;
+        EXPECT_EQ(v[1].data2, k);
+        EXPECT_EQ(hashtab::get_key(owners, k), nullptr);
+    }
+    for (uint32_t k = 1; k <= 50; k++) {
+        const Cell key{TYPE_BLOCK, 0, k + 100000, 0};
+        EXPECT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, 0, false, false)), static_cast<int32_t>(k - 1));
+    }
+    EXPECT_EQ(hashtab::record(hash)->stamp, collector::node_compactions + 1);
+    collector::node_compactions--;
+}
+
+TEST_F(HashStamps, TablesOfOtherKeysAreNotStamped) {
+    const Cell block = block_of({integer(1), text(U"x", 1)});
+    EXPECT_EQ(hashtab::record(hashtab::make(0, &block, hashtab::HASH, 0))->stamp, 0u);
+}
+
+// ---- raw table ----------------------------------------------------------------------------
+
+TEST_F(RawTable, PutGetRemoveAndWalk) {
+    rawtab::Table* t = rawtab::make(0);
+    EXPECT_EQ(t->buckets, 8u);
+    EXPECT_EQ(t->upper, 6u);
+    constexpr uint32_t N = 20000;
+    for (uint32_t k = 0; k < N; k++) ASSERT_EQ(rawtab::put(t, k * 3, k), 1);
+    EXPECT_EQ(rawtab::put(t, 3, 42), 0);
+    EXPECT_EQ(*rawtab::get(t, 3), 42u);
+    for (uint32_t k = 0; k < N; k += 2) ASSERT_TRUE(rawtab::remove(t, k * 3));
+    EXPECT_FALSE(rawtab::remove(t, 0));
+    EXPECT_EQ(t->size, N / 2);
+    uint32_t walked = 0;
+    for (uint32_t* p = rawtab::next(t, nullptr); p; p = rawtab::next(t, p)) {
+        EXPECT_EQ(p[0] % 6, 3u);
+        walked++;
+    }
+    EXPECT_EQ(walked, N / 2);
+    for (uint32_t k = 1; k < N; k += 2) ASSERT_NE(rawtab::get(t, k * 3), nullptr) << k;
+    EXPECT_EQ(rawtab::get(t, 6), nullptr);
+    rawtab::clear(t);
+    EXPECT_EQ(rawtab::next(t, nullptr), nullptr);
+    EXPECT_EQ(rawtab::get(t, 9), nullptr);
+    rawtab::free(t);
+}
+
+}  // namespace

@@ -21,6 +21,7 @@
 
 #include "evaluator/checksum.hpp"
 #include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
 #include "platform/console.hpp"
 #include "platform/os.hpp"
 #include "runtime/context.hpp"
@@ -50,7 +51,15 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 8880;
 constexpr uintptr_t STACK_GUARD_BELOW = 1u << 20;  // faults this far under the stack are overflows
 constexpr uintptr_t STACK_GUARD_ABOVE = 64u << 10;
 
+// The alternate signal stack belongs to a thread: the main thread and the
+// interpreter thread each get their own.
 alignas(16) char signal_stack[1 << 16];
+alignas(16) char interp_signal_stack[1 << 16];
+
+// The interpreter runs on a thread of its own with a large stack, which the
+// system commits only as deep recursion touches it. Smaller sizes are the
+// fallbacks when the system refuses the reservation.
+constexpr size_t INTERP_STACK_SIZES[] = {size_t{512} << 20, size_t{64} << 20, size_t{8} << 20};
 
 // Addresses in reports are offsets into the executable when they fall in it,
 // which keeps them at eight digits and stable across address randomisation.
@@ -134,11 +143,15 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
     _exit(code & 0xFF);
 }
 
-void install_fault_handlers() {
+void install_signal_stack(char* area, size_t size, stack_t* previous = nullptr) {
     stack_t alt{};
-    alt.ss_sp = signal_stack;
-    alt.ss_size = sizeof signal_stack;
-    sigaltstack(&alt, nullptr);
+    alt.ss_sp = area;
+    alt.ss_size = size;
+    sigaltstack(&alt, previous);
+}
+
+void install_fault_handlers() {
+    install_signal_stack(signal_stack, sizeof signal_stack);
 
     struct sigaction sa{};
     sa.sa_sigaction = fault_handler;
@@ -344,6 +357,7 @@ void init() {
     memory::new_node_frame(memory::NODES_PER_FRAME);
     memory::new_series_frame();
     make_root_block();
+    stack::init();
     hashtab::init();
     symbol::init();
     context::init_global();
@@ -354,8 +368,12 @@ void init() {
     slots::init();
 }
 
-void run(int argc, char** argv, void (*body)()) {
-    start_up(argc, argv);
+namespace {
+
+// The language's life inside the top-level catch point. Every abnormal end
+// leaves the process from here; the normal end returns, so that the thread
+// is joined (and its resources released) before the process ends.
+void run_language(void (*body)()) {
     try {
         init();
         if (body) body();
@@ -373,6 +391,45 @@ void run(int argc, char** argv, void (*body)()) {
     } catch (...) {
         runtime_error(code::UNKNOWN, here());
     }
+}
+
+void (*language_body)();
+
+void* interpreter_thread(void*) {
+    stack_t previous{};
+    install_signal_stack(interp_signal_stack, sizeof interp_signal_stack, &previous);
+    record_stack_bounds();
+    stack::depth_floor = sys.stack_low ? sys.stack_low + stack::DEPTH_MARGIN : 0;
+    sys.stack_at_start = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    run_language(language_body);
+    // A thread's end may release the signal stack it had before ours (the
+    // sanitizers install one of their own); give that one back.
+    sigaltstack(&previous, nullptr);
+    return nullptr;
+}
+
+}  // namespace
+
+void run(int argc, char** argv, void (*body)()) {
+    start_up(argc, argv);
+    language_body = body;
+    for (size_t size : INTERP_STACK_SIZES) {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) break;
+        pthread_t thread;
+        const bool made = pthread_attr_setstacksize(&attr, size) == 0 &&
+                          pthread_create(&thread, &attr, interpreter_thread, nullptr) == 0;
+        pthread_attr_destroy(&attr);
+        // The interpreter thread ends the process itself on every abnormal
+        // end; it returns only at the normal end.
+        if (made) {
+            pthread_join(thread, nullptr);
+            runtime_error(0, 0);
+        }
+    }
+    // No thread at all: the language runs on the main thread's stack,
+    // unchecked for depth beyond what the fault handler reports.
+    run_language(body);
     runtime_error(0, 0);
 }
 

@@ -19,7 +19,7 @@ struct SystemRecord {
     uintptr_t fault_sp;
     TrackedHeader* tracked_first;
     TrackedHeader* tracked_last;
-    uintptr_t stack_low;         // bounds of the machine stack of the main thread
+    uintptr_t stack_low;         // bounds of the machine stack the language runs on
     uintptr_t stack_high;
     uintptr_t stack_at_start;    // stack pointer recorded before runtime/init
 };

@@ -18,6 +18,14 @@ CASES = {
     "nocatch": ({95}, "no CATCH for THROW"),
 }
 
+# Language errors that no try takes: printed, then exit status 254 (-2).
+UNCAUGHT = {
+    # The system refuses pages for a series frame.
+    "alloc-fail": b"*** Internal Error: not enough memory\n*** Where: ???\n",
+    # Recursion that checks its depth ends in the language's error.
+    "depth": b"*** Internal Error: stack overflow\n*** Where: ???\n",
+}
+
 REPORT = re.compile(rb"\A\n\*\*\* Runtime Error (\d+): ([^\n]*)\n\*\*\* at: [0-9A-F]{8}h\n\Z")
 
 
@@ -32,10 +40,10 @@ def main():
         if status != 0 or out:
             return fail(f"normal end: status {status}, output {out!r}")
         return leak_check(probe)
-    if mode == "alloc-fail":
-        expected = b"*** Internal Error: not enough memory\n*** Where: ???\n"
+    if mode in UNCAUGHT:
+        expected = UNCAUGHT[mode]
         if status != 254 or out != expected:
-            return fail(f"alloc-fail: status {status}, output {out!r}")
+            return fail(f"{mode}: status {status}, output {out!r}")
         return 0
     codes, message = CASES[mode]
     m = REPORT.match(out)

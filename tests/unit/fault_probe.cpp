@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "evaluator/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/heap.hpp"
@@ -19,11 +20,23 @@ namespace {
 
 const char* mode = "";
 
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+
 __attribute__((noinline)) int recurse(volatile int* depth) {
     volatile char pad[256];
     pad[0] = static_cast<char>(*depth);
-    ++*depth;
+    *depth = *depth + 1;
     return recurse(depth) + pad[0];
+}
+
+// The same recursion as the interpreter's: each level checks the depth, so
+// the end is the language's stack-overflow error, not a fault.
+__attribute__((noinline)) int checked_recurse(volatile int* depth) {
+    qel::stack::check_depth();
+    volatile char pad[256];
+    pad[0] = static_cast<char>(*depth);
+    *depth = *depth + 1;
+    return checked_recurse(depth) + pad[0];
 }
 
 void bus_fault() {
@@ -60,6 +73,9 @@ void body() {
     } else if (!std::strcmp(mode, "stack")) {
         volatile int depth = 0;
         recurse(&depth);
+    } else if (!std::strcmp(mode, "depth")) {
+        volatile int depth = 0;
+        checked_recurse(&depth);
     } else if (!std::strcmp(mode, "oom")) {
         qel::heap::alloc(~size_t{0} / 2);
     } else if (!std::strcmp(mode, "alloc-fail")) {

@@ -3,6 +3,7 @@
 // that look at symbol ids or the root block need every step in its place,
 // so nothing is shared with other tests: each one starts over.
 #pragma once
+#include "evaluator/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes.hpp"
@@ -54,8 +55,10 @@ protected:
     }
 
     void TearDown() override {
-        // Nothing may reach the freed frames through the root afterwards.
+        // Nothing may reach the freed frames through the root or the
+        // stacks afterwards.
         root_cell = Cell{};
+        stack::release();
         keep_words = saved_keep_;
         datatype::init_tables();
         datatype::register_all();

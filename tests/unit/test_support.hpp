@@ -7,15 +7,19 @@
 #include <functional>
 #include <string>
 
+#include "evaluator/stack.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"
 
 namespace qel::testutil {
 
-// Error code raised by f, 0 when it returns normally.
+// Error code raised by f, 0 when it returns normally. Once the stacks
+// exist, an error needs a try frame to be caught at all.
 inline int raised(const std::function<void()>& f) {
     sys.pending_error = 0;
+    stack::Saved saved;
+    if (stack::ready()) stack::mark_try(nullptr);
     try {
         f();
     } catch (const NonLocalExit& e) {

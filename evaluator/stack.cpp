@@ -1,0 +1,435 @@
+// The argument stack, the call frames and the throwers of non-local exits.
+//
+// A thrower walks the frames to find where its exit lands, leaves the
+// pointers as the catcher expects them and throws NonLocalExit with its
+// code; the C++ unwinding then carries the exit to the nearest region whose
+// catch code covers it. A thrower that finds no target (or a try-all frame
+// in the way) raises the matching throw error instead, with the pointers as
+// they were.
+#include "evaluator/stack.hpp"
+
+#include <cstddef>
+#include <unistd.h>
+
+#include "platform/console.hpp"
+#include "runtime/context.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
+
+namespace qel::stack {
+
+Cell* arg_bottom = nullptr;
+Cell* arg_base = nullptr;
+Cell* arg_top = nullptr;
+Cell* arg_limit = nullptr;
+Frame* frame_bottom = nullptr;
+Frame* frame_top = nullptr;
+Frame* frame_limit = nullptr;
+Frame* throw_origin = nullptr;
+uintptr_t depth_floor = 0;
+
+namespace {
+
+const Cell unset_cell{TYPE_UNSET, 0, 0, 0};
+
+// Word 2 of a stack-values context! cell holds the argument base of its
+// call as a cell index + 1, so that 0 still means "no call running".
+Cell* values_of_call(uint32_t word2) { return arg_bottom + (word2 - 1); }
+
+// A fixed series, appended to the root block so that it lives as long as
+// the run. Its tail stays at its head: the cells in use are bottom..top,
+// which only these pointers know, and the collector marks them from here.
+Cell* make_fixed_block(uint32_t cells) {
+    node_t n = memory::alloc_fixed_series(cells, sizeof(Cell), 0);
+    Cell* root_slot = block::reserve_cell(&root_cell);
+    *root_slot = Cell{TYPE_BLOCK, 0, n, 0};
+    return series::head_cell(series::buffer_of(n));
+}
+
+// Frames named <anon> or <body> are skipped by every walk that reports
+// names; unnamed frames (symbol 0) have nothing to report either.
+bool reports_name(const Frame* f) {
+    const int32_t s = symbol_of(f);
+    if (s == 0) return false;
+    constexpr uint32_t mask = frame_flag::SYMBOL_MASK >> frame_flag::SYMBOL_SHIFT;
+    if (words::w_anon && s == static_cast<int32_t>(words::w_anon->data2 & mask)) return false;
+    if (words::w_body && s == static_cast<int32_t>(words::w_body->data2 & mask)) return false;
+    return true;
+}
+
+node_t name_context(const Frame* f) { return f->word_ctx ? f->word_ctx : context::global; }
+
+Cell word_of(const Frame* f) { return *context::word_for_symbol(name_context(f), symbol_of(f)); }
+
+void restore_context(const Frame* f) {
+    if (kind_of(f) == kind::CALL && f->ctx) context::cell_of(f->ctx)->data2 = f->saved_values;
+}
+
+// First cell of the frame's own stretch: the base in force when the frame
+// above it was pushed, or the current base when it is the top frame.
+Cell* stretch_of(const Frame* f) { return f + 1 < frame_top ? saved_base_of(f + 1) : arg_base; }
+
+// Where a walk down starts: the top frame, or the one below it when the
+// thrower's own native frame is to be skipped. -1 when there is none.
+ptrdiff_t walk_start(bool skip_top) {
+    ptrdiff_t i = frame_top - frame_bottom - 1;
+    return skip_top && i >= 0 ? i - 1 : i;
+}
+
+struct Pointers {
+    Cell* base = arg_base;
+    Cell* top = arg_top;
+    Frame* frame = frame_top;
+    void restore() const {
+        arg_base = base;
+        arg_top = top;
+        frame_top = frame;
+    }
+};
+
+[[noreturn]] void land(Frame* target, Cell* stretch, uint32_t code) {
+    frame_top = target + 1;
+    arg_base = arg_top = stretch;
+    qel::throw_exit(code);
+}
+
+}  // namespace
+
+void init() {
+    arg_bottom = make_fixed_block(ARG_CELLS);
+    arg_base = arg_top = arg_bottom;
+    arg_limit = arg_bottom + ARG_CELLS;
+    frame_bottom = reinterpret_cast<Frame*>(make_fixed_block(FRAME_CELLS));
+    frame_top = frame_bottom;
+    frame_limit = frame_bottom + MAX_FRAMES;
+    throw_origin = nullptr;
+    context::call_values = values_of_call;
+}
+
+bool ready() { return arg_bottom != nullptr; }
+
+void release() {
+    arg_bottom = arg_base = arg_top = arg_limit = nullptr;
+    frame_bottom = frame_top = frame_limit = throw_origin = nullptr;
+    context::call_values = nullptr;
+}
+
+void overflow() {
+    arg_top = arg_top - arg_bottom < static_cast<ptrdiff_t>(OVERFLOW_BACK_OFF) ? arg_bottom
+                                                                             : arg_top - OVERFLOW_BACK_OFF;
+    cycles::reset();
+    err::raise(err::STACK_OVERFLOW);
+}
+
+// ---- frame pushes ----
+
+void mark(const Cell* name, uint32_t header) {
+    if (frame_top + 1 >= frame_limit) [[unlikely]] overflow();
+    uint32_t symbol = 0, word_ctx = 0;
+    if (name) {
+        const uint32_t t = cell::type_of(name);
+        if (t >= TYPE_WORD && t <= TYPE_ISSUE) {
+            symbol = name->data2;
+            word_ctx = name->data1;
+        }
+    }
+    *frame_top++ = Frame{header | ((symbol << frame_flag::SYMBOL_SHIFT) & frame_flag::SYMBOL_MASK),
+                         index_of(arg_base), word_ctx, 0, 0};
+    arg_base = arg_top;
+}
+
+void mark_call(const Cell* name, node_t ctx) {
+    mark(name, kind::CALL << frame_flag::KIND_SHIFT);
+    Frame* f = frame_top - 1;
+    f->ctx = ctx;
+    f->saved_values = ctx ? context::cell_of(ctx)->data2 : 0;
+}
+
+void mark_func_body(const Cell* name, node_t fn_ctx) {
+    if (fn_ctx) context::cell_of(fn_ctx)->data2 = index_of(arg_base) + 1;
+    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::BODY);
+}
+
+// ---- frame flags ----
+
+void set_body_flag(bool on) {
+    if (Frame* f = ctop()) f->header = on ? f->header | frame_flag::BODY : f->header & ~frame_flag::BODY;
+}
+
+void set_interp_flag() {
+    if (Frame* f = ctop()) f->header |= frame_flag::INTERP;
+}
+
+Frame* mark_caller_body() {
+    if (frame_top - frame_bottom < 2) return nullptr;
+    Frame* f = frame_top - 2;
+    if (f->header & frame_flag::BODY) return nullptr;
+    f->header |= frame_flag::BODY;
+    return f;
+}
+
+void clear_body_flag(Frame* f) {
+    if (f) f->header &= ~frame_flag::BODY;
+}
+
+bool interp_frame_above(const Frame* from, bool one_only) {
+    if (!from) from = ctop();
+    if (!from) return false;
+    for (const Frame* f = from;; --f) {
+        if (f->header & frame_flag::INTERP) return true;
+        if (one_only || f == frame_bottom) return false;
+    }
+}
+
+// ---- pops ----
+
+void unwind() {
+    if (frame_top == frame_bottom) return;
+    const Frame* f = --frame_top;
+    restore_context(f);
+    if (frame_top == frame_bottom) {
+        arg_base = arg_top = arg_bottom;
+    } else {
+        arg_top = arg_base;
+        arg_base = saved_base_of(f);
+    }
+}
+
+void unwind_keep() {
+    if (frame_top == frame_bottom) return;
+    const Frame* f = --frame_top;
+    arg_top = arg_base + 1;
+    arg_base = saved_base_of(f);
+}
+
+void unwind_keep_call() {
+    if (frame_top == frame_bottom) return;
+    restore_context(frame_top - 1);
+    unwind_keep();
+}
+
+void unwind_last() {
+    Cell* result = arg_base;
+    unwind_keep();
+    cell::copy(result, arg_base);
+}
+
+void unwind_last_call() {
+    Cell* result = arg_base;
+    unwind_keep_call();
+    cell::copy(result, arg_base);
+}
+
+void unwind_drop() {
+    if (frame_top == frame_bottom) return;
+    const Frame* f = --frame_top;
+    arg_base = arg_top = saved_base_of(f);
+}
+
+void unwind_drop_call() {
+    if (frame_top == frame_bottom) return;
+    restore_context(frame_top - 1);
+    unwind_drop();
+}
+
+Frame* unroll(uint32_t wanted, bool keep) {
+    Cell* inner_base = arg_base;
+    Frame* const start = frame_top;
+    Frame* found = nullptr;
+    while (frame_top > frame_bottom) {
+        Frame* f = frame_top - 1;
+        const uint32_t k = kind_of(f);
+        if (k == wanted || k == kind::TRY_ALL) {
+            found = f;
+            break;
+        }
+        restore_context(f);
+        frame_top = f;
+    }
+    if (frame_top == start) {
+        arg_top = arg_base + 1;
+    } else if (!found || (!keep && found == frame_bottom)) {
+        arg_base = arg_top = arg_bottom;
+    } else {
+        arg_top = inner_base + 1;
+        // The popped frames' records still lie above the new frame top.
+        arg_base = keep ? saved_base_of(found + 1) : saved_base_of(found);
+    }
+    return found;
+}
+
+Frame* unroll_last(uint32_t wanted) {
+    Cell* inner_base = arg_base;
+    Frame* const start = frame_top;
+    Frame* found = unroll(wanted, false);
+    Cell* dest;
+    if (!found) dest = arg_bottom;
+    else if (found + 1 < start) dest = saved_base_of(found + 1);
+    else dest = inner_base;
+    cell::copy(inner_base, dest);
+    arg_base = arg_top = dest;
+    return found;
+}
+
+void try_result() {
+    if (top_type() == TYPE_ERROR) cell::copy(top(), arg_base);
+    arg_top = arg_base + 1;
+}
+
+// ---- names and traces ----
+
+Cell get_call_name() {
+    Frame* f = (throw_origin ? throw_origin : frame_top) - 1;
+    throw_origin = nullptr;
+    while (f >= frame_bottom && !reports_name(f)) --f;
+    if (f < frame_bottom) return *words::w_not_found;
+    return word_of(f);
+}
+
+void dump_calls(Cell* block) {
+    for (Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+        if (!reports_name(f)) continue;
+        const Cell word = word_of(f);
+        *block::reserve_cell(block) = word;
+        *block::reserve_cell(block) = Cell{TYPE_INTEGER, 0, f->saved_base, 0};
+    }
+}
+
+namespace {
+bool names_function(const Frame* f) {
+    const Cell* v = context::get_by_symbol(symbol_of(f), name_context(f));
+    return v && cell::type_of(v) == TYPE_FUNCTION;
+}
+}  // namespace
+
+void collect_words(int level, Cell* block, const Frame* end) {
+    for (const Frame* f = frame_bottom; f < end && f < frame_top; ++f) {
+        if (!reports_name(f) || (level <= 1 && !names_function(f))) continue;
+        const Cell word = word_of(f);
+        *block::reserve_cell(block) = word;
+    }
+}
+
+int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width) {
+    const Frame* last = frame_bottom + end->data2;
+    for (const Frame* f = frame_bottom; f < last && f < frame_limit && width > 0; ++f) {
+        if (!reports_name(f) || (level <= 1 && !names_function(f))) continue;
+        const int32_t s = symbol_of(f);
+        const char* name = symbol::name(s);
+        const auto len = static_cast<int32_t>(symbol::name_length(s));
+        const int32_t take = len < width ? len : width;
+        out.append(name, static_cast<size_t>(take));
+        width -= take;
+        if (width <= 0) break;
+        out.push_back(' ');
+        width--;
+    }
+    return width;
+}
+
+void record_error_frame(Cell* error) {
+    err::set_stack_if_not_block(error, Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(frame_top - frame_bottom), 0});
+}
+
+// ---- throwers ----
+
+void throw_error(const Cell* error) {
+    Cell e = *error;
+    bool caught = false;
+    if (frame_top > frame_bottom) {
+        const Cell where = get_call_name();
+        err::set_where_if_none(&e, &where);
+        record_error_frame(&e);
+        Cell* saved_top = arg_top;
+        if (Frame* f = unroll(kind::TRY, false)) {
+            frame_top = f;  // the try frame goes too: its region takes the error
+            caught = true;
+        }
+        arg_top = saved_top;
+    }
+    sys.pending_error = err::code_of(&e);
+    if (!caught) {
+        // No try anywhere: the error ends the process at once.
+        cell::copy(&e, arg_base);
+        err::print(&e);
+        console::flush();
+        _exit(-2 & 0xFF);
+    }
+    push(&e);
+    qel::throw_exit(catch_code::ERROR);
+}
+
+void throw_break(bool has_value, bool is_continue) {
+    const Pointers saved;
+    const int code = is_continue ? err::NO_LOOP_CONTINUE : err::NO_LOOP_BREAK;
+    for (ptrdiff_t i = walk_start(true); i >= 0; --i) {
+        Frame* f = frame_bottom + i;
+        const uint32_t k = kind_of(f);
+        if (k == kind::TRY_ALL) break;
+        if (k != kind::LOOP) continue;
+        const Cell result = has_value && !is_continue ? *saved.base : unset_cell;
+        Cell* stretch = stretch_of(f);
+        *stretch = result;
+        land(f, stretch, is_continue ? catch_code::CONTINUE : catch_code::BREAK);
+    }
+    saved.restore();
+    err::raise(code);
+}
+
+void throw_exit(bool has_value, bool keep_top) {
+    const Pointers saved;
+    for (ptrdiff_t i = walk_start(!keep_top); i >= 0; --i) {
+        Frame* f = frame_bottom + i;
+        if (kind_of(f) == kind::TRY_ALL) break;
+        if (!(f->header & frame_flag::BODY)) continue;
+        const Cell result = has_value ? *saved.base : unset_cell;
+        Cell* stretch = stretch_of(f);
+        *stretch = result;
+        land(f, stretch, has_value ? catch_code::RETURN : catch_code::EXIT);
+    }
+    saved.restore();
+    err::raise(err::NO_FUNCTION_RETURN);
+}
+
+void throw_value(uint32_t code) {
+    const Pointers saved;
+    const Cell value = saved.base[0];
+    const Cell name = saved.base[1];
+    const ptrdiff_t start = walk_start(true);
+    if (!throw_origin) throw_origin = frame_top;
+    for (ptrdiff_t i = start; i >= 0; --i) {
+        Frame* f = frame_bottom + i;
+        const uint32_t k = kind_of(f);
+        if (k == kind::TRY_ALL) break;
+        if (k != kind::CATCH) continue;
+        Cell* stretch = stretch_of(f);
+        frame_top = f + 1;
+        arg_base = arg_top = stretch;
+        push(&value);
+        push(&name);
+        qel::throw_exit(code);
+    }
+    saved.restore();
+    err::raise(err::NO_CATCH_THROW, &value);
+}
+
+void rethrow() { qel::throw_exit(sys.thrown_code); }
+
+// ---- machine-stack depth ----
+
+void check_depth() {
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    // The raise and the unwinding after it run below the floor, inside the
+    // margin kept for them.
+    if (here < depth_floor) [[unlikely]] {
+        cycles::reset();
+        err::raise(err::STACK_OVERFLOW);
+    }
+}
+
+}  // namespace qel::stack

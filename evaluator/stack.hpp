@@ -1,0 +1,214 @@
+// The argument stack and the call-frame stack.
+//
+// Every call works on one shared argument stack of value cells: it reserves
+// a stretch starting at the argument base, finds its arguments there and
+// leaves its result in the base cell. Beside it runs a stack of small
+// fixed-size call frames, one per active call, try, catch, loop or block
+// evaluation: it names the running calls for error reports and is the map
+// that break, continue, exit, return, throw and errors follow when they
+// leave several calls at once. Non-local exits themselves are C++
+// exceptions (NonLocalExit); the throwers here only decide where the exit
+// lands and set the pointers for the catcher before throwing.
+//
+// Both stacks are fixed buffers that never move, so C++ may keep Cell*
+// into the argument stack across anything. The pointers are plain globals:
+// the interpreter is single-threaded.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "runtime/cell.hpp"
+#include "runtime/series.hpp"
+
+namespace qel {
+
+struct Frame {
+    uint32_t header;      // symbol id in bits 8-23, kind in 24-27, flags
+    uint32_t saved_base;  // caller's argument base, as a cell index from the bottom
+    uint32_t word_ctx;    // binding context of the naming word, 0 when none
+    uint32_t ctx;         // kind 1: the called function's context node
+    uint32_t saved_values;  // kind 1: that context's word 2 before the call
+};
+static_assert(sizeof(Frame) == 20, "a call frame is five 32-bit words");
+
+namespace stack {
+
+constexpr uint32_t ARG_CELLS = 20000;
+constexpr uint32_t FRAME_CELLS = 15000;  // room for 12,000 frames
+constexpr uint32_t MAX_FRAMES = FRAME_CELLS * sizeof(Cell) / sizeof(Frame);
+constexpr uint32_t OVERFLOW_BACK_OFF = 5;
+
+namespace kind {
+constexpr uint32_t CALL = 1;
+constexpr uint32_t NATIVE = 2;
+constexpr uint32_t TRY = 4;
+constexpr uint32_t TRY_ALL = 5;
+constexpr uint32_t CATCH = 6;
+constexpr uint32_t BLOCK = 7;
+constexpr uint32_t LOOP = 8;
+}  // namespace kind
+
+namespace frame_flag {
+constexpr uint32_t KIND_SHIFT = 24;
+constexpr uint32_t KIND_MASK = 0x0F000000;
+constexpr uint32_t SYMBOL_SHIFT = 8;
+constexpr uint32_t SYMBOL_MASK = 0x00FFFF00;
+constexpr uint32_t BODY = 0x10000000;
+constexpr uint32_t INTERP = 0x80000000;
+}  // namespace frame_flag
+
+// The pointers. Argument limit and frame limit are exclusive: a push that
+// brings the top to them overflows.
+extern Cell* arg_bottom;
+extern Cell* arg_base;
+extern Cell* arg_top;
+extern Cell* arg_limit;
+extern Frame* frame_bottom;
+extern Frame* frame_top;
+extern Frame* frame_limit;
+// Frame top at which the last throw started, for naming the thrower in a
+// later error report; null when unset.
+extern Frame* throw_origin;
+
+// Start-up, right after the root block exists: both stacks are appended to
+// the root block. The frame-name symbols are taken from the runtime words
+// when they are first needed, since those are made later in start-up.
+void init();
+// Whether init ran (and release did not since). Before that, raised errors
+// have no stack to describe and travel as bare codes.
+bool ready();
+// Forgets both stacks, for starting over on fresh memory.
+void release();
+
+[[noreturn]] void overflow();
+
+inline uint32_t kind_of(const Frame* f) { return (f->header & frame_flag::KIND_MASK) >> frame_flag::KIND_SHIFT; }
+inline int32_t symbol_of(const Frame* f) {
+    return static_cast<int32_t>((f->header & frame_flag::SYMBOL_MASK) >> frame_flag::SYMBOL_SHIFT);
+}
+inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - arg_bottom); }
+inline Cell* at_index(uint32_t i) { return arg_bottom + i; }
+inline Cell* saved_base_of(const Frame* f) { return arg_bottom + f->saved_base; }
+
+// ---- argument stack ----
+inline Cell* push_slot() {
+    Cell* c = arg_top++;
+    if (arg_top >= arg_limit) [[unlikely]] overflow();
+    return c;
+}
+inline Cell* push(const Cell* value) {
+    const Cell v = *value;  // the value may lie at the top itself
+    Cell* c = push_slot();
+    *c = v;
+    return c;
+}
+inline void pop_n(uint32_t n) {
+    arg_top = static_cast<uint32_t>(arg_top - arg_bottom) < n ? arg_bottom : arg_top - n;
+}
+inline Cell* top() { return arg_top == arg_bottom ? arg_bottom : arg_top - 1; }
+inline uint32_t top_type() { return cell::type_of(top()); }
+inline void set_last(const Cell* value) { cell::copy(value, arg_base); }
+inline void set_last_reset(const Cell* value) {
+    cell::copy(value, arg_base);
+    arg_top = arg_base + 1;
+}
+inline void reset() { arg_top = arg_base; }
+inline void keep_first() { arg_top = arg_base + 1; }
+
+// ---- frame pushes ----
+// name is a word cell, or null / none for an unnamed call.
+void mark(const Cell* name, uint32_t header);
+void mark_call(const Cell* name, node_t ctx);
+inline void mark_native(const Cell* name) { mark(name, kind::NATIVE << frame_flag::KIND_SHIFT); }
+inline void mark_try(const Cell* name) { mark(name, kind::TRY << frame_flag::KIND_SHIFT); }
+inline void mark_try_all(const Cell* name) { mark(name, kind::TRY_ALL << frame_flag::KIND_SHIFT); }
+inline void mark_catch(const Cell* name) { mark(name, kind::CATCH << frame_flag::KIND_SHIFT); }
+inline void mark_loop(const Cell* name) { mark(name, kind::LOOP << frame_flag::KIND_SHIFT); }
+inline void mark_interp_eval(const Cell* name) {
+    mark(name, (kind::BLOCK << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
+}
+inline void mark_interp_native(const Cell* name) {
+    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
+}
+inline void mark_interp_call(const Cell* name) {
+    mark(name, (kind::CALL << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
+}
+// The arguments the caller pushed become the function context's values,
+// then a function-body frame is pushed.
+void mark_func_body(const Cell* name, node_t fn_ctx);
+
+// ---- frame flags ----
+inline Frame* ctop() { return frame_top == frame_bottom ? nullptr : frame_top - 1; }
+void set_body_flag(bool on);
+void set_interp_flag();
+// The frame below the top one gets the body flag unless it has it; that
+// frame is answered so the caller can clear the flag again (null when
+// nothing was set).
+Frame* mark_caller_body();
+void clear_body_flag(Frame* f);
+bool interp_frame_above(const Frame* from, bool one_only);
+
+// ---- pops ----
+void unwind();
+void unwind_keep();
+void unwind_keep_call();
+void unwind_last();
+void unwind_last_call();
+void unwind_drop();
+void unwind_drop_call();
+// Pops frames down to the nearest one of the given kind or a try-all frame,
+// which stays; answers it, or null when the frame stack ran empty.
+Frame* unroll(uint32_t kind, bool keep);
+inline Frame* unroll_loop(bool keep) { return unroll(kind::LOOP, keep); }
+Frame* unroll_last(uint32_t kind);
+void try_result();
+
+// ---- names and traces ----
+// The word naming the running call (or the thrower, once after a throw).
+Cell get_call_name();
+void dump_calls(Cell* block);
+void collect_words(int level, Cell* block, const Frame* end);
+// The call trace of an error: names outermost first, each followed by a
+// blank, while width lasts; answers the width left.
+int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width);
+void record_error_frame(Cell* error);
+
+// ---- throwers ----
+[[noreturn]] void throw_error(const Cell* error);
+[[noreturn]] void throw_break(bool has_value, bool is_continue);
+[[noreturn]] void throw_exit(bool has_value, bool keep_top);
+[[noreturn]] void throw_value(uint32_t code);
+// Rethrows the exit in flight, for catchers that took a code they do not
+// handle.
+[[noreturn]] void rethrow();
+
+// ---- machine-stack depth ----
+// Raises internal stack-overflow when the machine stack of the interpreter
+// thread is nearly used up. Called on each nested evaluation.
+void check_depth();
+constexpr uintptr_t DEPTH_MARGIN = 256u << 10;
+// Lowest usable address of the interpreter's machine stack (0: unchecked).
+extern uintptr_t depth_floor;
+
+// Restores the argument base and top and the frame top on scope exit:
+// the C++ side of every guarded region.
+class Saved {
+public:
+    Saved() : base_(arg_base), top_(arg_top), frame_(frame_top) {}
+    ~Saved() { restore(); }
+    void restore() {
+        arg_base = base_;
+        arg_top = top_;
+        frame_top = frame_;
+    }
+    Saved(const Saved&) = delete;
+    Saved& operator=(const Saved&) = delete;
+
+private:
+    Cell* base_;
+    Cell* top_;
+    Frame* frame_;
+};
+
+}  // namespace stack
+}  // namespace qel

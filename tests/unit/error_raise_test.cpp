@@ -1,0 +1,159 @@
+// Raising errors and the argument checks: the typeset bit rule, which
+// checks run, the error each raises and its display.
+#include <gtest/gtest.h>
+
+#include "evaluator/stack.hpp"
+#include "output_capture.hpp"
+#include "runtime/checks.hpp"
+#include "runtime/context.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/words.hpp"
+#include "startup_support.hpp"
+
+namespace qel {
+namespace {
+
+Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
+Cell typeset(uint32_t w1, uint32_t w2 = 0, uint32_t w3 = 0) { return Cell{TYPE_TYPESET, w1, w2, w3}; }
+
+TEST(TypesetBits, TypeIdsCountFromTheTopBitOfTheFirstByte) {
+    struct Case {
+        uint32_t type;
+        Cell set;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {7, typeset(0x01), true},          // string!: lowest bit of the first byte
+        {7, typeset(0x80), false},
+        {0, typeset(0x80), true},
+        {8, typeset(0x8000), true},        // file!: top bit of the second byte
+        {8, typeset(0x01), false},
+        {33, typeset(0, 0x40), true},      // typeset!: byte 4 is the low byte of word 2
+        {95, typeset(0, 0, 0x01000000), true},
+        {95, typeset(0xFFFFFFFF, 0xFFFFFFFF, 0x00FFFFFF), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(err::typeset_has(&c.set, c.type), c.allowed);
+    }
+}
+
+class ErrorRaise : public testutil::StartedRuntime {};
+
+
+TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
+    const Cell f = *word::make_from_cstr("f");
+    const Cell ints = typeset(0x1000);  // integer! (11) only: byte 1, bit 0x10
+    const Cell text{TYPE_STRING, 0, 0, 0}, unset{TYPE_UNSET, 0, 0, 0}, one = integer(1);
+    struct Case {
+        const char* name;
+        std::function<void()> check;
+        uint32_t rejected_type;  // 0: passes
+    };
+    const Case cases[] = {
+        {"allowed", [&] { err::check_typeset(&ints, 0, &one); }, 0},
+        {"not allowed", [&] { err::check_typeset(&ints, 0, &text); }, TYPE_STRING},
+        {"refinement absent", [&] { err::check_arg_type(-1, &ints, 0); }, 0},
+        {"argument cell",
+         [&] {
+             stack::mark_native(&f);
+             stack::push(&text);  // the first argument, at the base
+             err::check_arg_type(0, &ints, 0);
+         },
+         TYPE_STRING},
+        {"optional, refinement off",
+         [&] {
+             const Cell off{TYPE_LOGIC, 0, 0, 0};
+             err::check_optional_arg_type(&off, &ints, 0, &text);
+         },
+         0},
+        {"optional, refinement on",
+         [&] {
+             const Cell on{TYPE_LOGIC, 1, 0, 0};
+             err::check_optional_arg_type(&on, &ints, 0, &text);
+         },
+         TYPE_STRING},
+        {"unset argument", [&] { err::unset_arg(0, &unset); }, TYPE_UNSET},
+        {"set argument", [&] { err::unset_arg(0, &one); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        stack::Saved saved;
+        stack::mark_try(nullptr);
+        stack::mark_native(&f);
+        bool thrown = false;
+        try {
+            c.check();
+        } catch (const NonLocalExit& e) {
+            thrown = e.code == catch_code::ERROR;
+        }
+        ASSERT_EQ(thrown, c.rejected_type != 0);
+        if (!thrown) continue;
+        const Cell* error = stack::top();  // the thrower leaves it on top
+        ASSERT_EQ(err::code_of(error), err::EXPECT_ARG);
+        EXPECT_EQ(err::field(error, err::F_ARG1).data2, f.data2);
+        EXPECT_EQ(err::field(error, err::F_ARG2).data1, c.rejected_type);
+        EXPECT_EQ(err::field(error, err::F_ARG3).data2, words::w_anon->data2);
+    }
+}
+
+TEST_F(ErrorRaise, SetFromTopWithUnsetKeepsTheOldValue) {
+    Cell w = *word::make_from_cstr("counter");
+    const Cell old = integer(3), unset{TYPE_UNSET, 0, 0, 0};
+    word::set(&w, &old);
+    stack::mark_try(nullptr);
+    stack::push(&unset);
+    EXPECT_EQ(testutil::raised([&] { err::set_from_top(&w); }), err::NEED_VALUE);
+    EXPECT_EQ(word::get(&w)->data2, 3u);
+    const Cell fresh = integer(4);
+    stack::push(&fresh);
+    err::set_global_from_top(&w);
+    EXPECT_EQ(word::get(&w)->data2, 4u);
+    EXPECT_EQ(stack::arg_top, stack::arg_base);
+}
+
+TEST_F(ErrorRaise, GetCheckedRefusesUnset) {
+    Cell w = *word::make_from_cstr("nothing-here");
+    stack::mark_try(nullptr);
+    EXPECT_EQ(testutil::raised([&] { err::get_checked(&w); }), err::NO_VALUE);
+}
+
+TEST_F(ErrorRaise, SlotOfAContextWithoutValuesIsNotDefined) {
+    const node_t ctx = context::make(1, true, false, 0, context::FUNCTION);
+    stack::mark_try(nullptr);
+    EXPECT_EQ(testutil::raised([&] { err::slot_checked(ctx, 0); }), err::NOT_DEFINED);
+}
+
+TEST_F(ErrorRaise, PrintFormsCategoryMessageAndWhere) {
+    const Cell f = *word::make_from_cstr("f");
+    const Cell string_type{TYPE_DATATYPE, TYPE_STRING, 0, 0}, seven = integer(7);
+    struct Case {
+        int code;
+        const Cell *a1, *a2, *a3;
+        const Cell* where;
+        const char* text;
+    };
+    const Case cases[] = {
+        {err::EXPECT_ARG, &f, &string_type, words::w_anon, &f,
+         "*** Script Error: f does not allow string! for its <anon> argument\n*** Where: f\n"},
+        {err::STACK_OVERFLOW, nullptr, nullptr, nullptr, nullptr,
+         "*** Internal Error: stack overflow\n*** Where: ???\n"},
+        {err::NO_CATCH_THROW, &seven, nullptr, nullptr, nullptr,
+         "*** Throw Error: no catch for throw: 7\n*** Where: ???\n"},
+        {err::NO_LOOP_BREAK, nullptr, nullptr, nullptr, &f, "*** Throw Error: no loop to break\n*** Where: f\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Cell e = err::make(c.code, c.a1, c.a2, c.a3);
+        if (c.where) err::set_where_if_none(&e, c.where);
+        EXPECT_EQ(testutil::capture_output([&] { err::print(&e); }), c.text);
+    }
+}
+
+TEST_F(ErrorRaise, ErrorBeforeTheStacksExistTravelsAsItsCode) {
+    stack::release();
+    EXPECT_EQ(testutil::raised([] { err::raise(err::TOO_DEEP); }), err::TOO_DEEP);
+}
+
+}  // namespace
+}  // namespace qel

@@ -1,0 +1,359 @@
+// The argument stack, the call frames and the throwers of non-local exits:
+// where each exit lands and what the pointers are afterwards.
+#include <gtest/gtest.h>
+
+#include "evaluator/stack.hpp"
+#include "platform/console.hpp"
+#include "runtime/context.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/words.hpp"
+#include "startup_support.hpp"
+
+namespace qel {
+namespace {
+
+using namespace stack;
+
+Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
+Cell word(const char* name) { return *word::make_from_cstr(name); }
+uint32_t at(const Cell* c) { return index_of(c); }
+
+// The code of the exit f makes, 0 when it returns.
+template <class F>
+uint32_t exit_of(F&& f) {
+    try {
+        f();
+    } catch (const NonLocalExit& e) {
+        return e.code;
+    }
+    return 0;
+}
+
+class Stack : public testutil::StartedRuntime {};
+
+TEST_F(Stack, PushThatFillsTheLastCellOverflowsAndBacksOffFiveCells) {
+    mark_try(nullptr);
+    arg_top = arg_limit - 2;
+    push_slot();  // top reaches limit - 1: still room
+    EXPECT_EQ(arg_top, arg_limit - 1);
+    EXPECT_EQ(exit_of([] { push_slot(); }), catch_code::ERROR);
+    EXPECT_EQ(sys.pending_error, err::STACK_OVERFLOW);
+    // The raise put its error where the top was backed off to.
+    const Cell* raised_at = arg_limit - OVERFLOW_BACK_OFF;
+    ASSERT_EQ(cell::type_of(raised_at), TYPE_ERROR);
+    EXPECT_EQ(err::code_of(raised_at), err::STACK_OVERFLOW);
+}
+
+TEST_F(Stack, FramePushAtTheLimitOverflows) {
+    mark_try(nullptr);
+    while (frame_top < frame_limit - 1) mark_native(nullptr);  // the last frame that fits
+    EXPECT_EQ(exit_of([] { mark_native(nullptr); }), catch_code::ERROR);
+    EXPECT_EQ(sys.pending_error, err::STACK_OVERFLOW);
+}
+
+TEST_F(Stack, PopBeyondTheStackStopsAtTheBottom) {
+    const Cell v = integer(7);
+    push(&v);
+    push(&v);
+    pop_n(3);
+    EXPECT_EQ(arg_top, arg_bottom);
+    EXPECT_EQ(top(), arg_bottom);  // an empty stack answers its bottom cell
+}
+
+// Outer call at base 1, callee at base 4 with two cells, result 42.
+struct TwoCalls {
+    TwoCalls() {
+        const Cell v = integer(0), r = integer(42);
+        push(&v);
+        mark_native(nullptr);
+        for (int i = 0; i < 3; i++) push(&v);
+        mark_native(nullptr);
+        push(&r);
+        push(&v);
+    }
+};
+
+TEST_F(Stack, UnwindVariantsLeaveBaseAndTop) {
+    struct Case {
+        const char* name;
+        void (*op)();
+        uint32_t base, top;
+        bool result_copied;
+    };
+    const Case cases[] = {
+        {"unwind", unwind, 1, 4, false},
+        {"unwind-keep", unwind_keep, 1, 5, false},
+        {"unwind-last", unwind_last, 1, 5, true},
+        {"unwind-drop", unwind_drop, 1, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        arg_base = arg_top = arg_bottom;
+        frame_top = frame_bottom;
+        TwoCalls calls;
+        c.op();
+        EXPECT_EQ(at(arg_base), c.base);
+        EXPECT_EQ(at(arg_top), c.top);
+        EXPECT_EQ(frame_top - frame_bottom, 1);
+        EXPECT_EQ(arg_bottom[1].data2 == 42, c.result_copied);
+    }
+    // Popping the last frame empties the whole stack.
+    unwind();
+    EXPECT_EQ(arg_base, arg_bottom);
+    EXPECT_EQ(arg_top, arg_bottom);
+}
+
+TEST_F(Stack, CallFramesLendArgumentsToTheContextAndGiveThemBack) {
+    const node_t ctx = context::make(2, true, false, 0, context::FUNCTION);
+    const Cell name = word("f");
+    mark_call(&name, ctx);
+    const Cell a = integer(5);
+    push(&a);
+    mark_func_body(&name, ctx);
+    ASSERT_NE(context::slot_at(ctx, 0), nullptr);
+    EXPECT_EQ(context::slot_at(ctx, 0)->data2, 5u);
+    unwind();  // the body frame leaves the values alone
+    EXPECT_NE(context::slot_at(ctx, 0), nullptr);
+    unwind_drop_call();
+    EXPECT_EQ(context::slot_at(ctx, 0), nullptr);
+}
+
+TEST_F(Stack, UnrollLastMovesTheResultIntoTheFoundFramesStretch) {
+    mark_loop(nullptr);
+    Cell* loop_stretch = arg_base;
+    const Cell v = integer(1), r = integer(9);
+    push(&v);
+    mark_native(nullptr);
+    push(&v);
+    mark_native(nullptr);
+    push(&r);
+    EXPECT_EQ(unroll_last(kind::LOOP), frame_bottom);
+    EXPECT_EQ(frame_top, frame_bottom + 1);
+    EXPECT_EQ(arg_base, loop_stretch);
+    EXPECT_EQ(arg_top, loop_stretch);
+    EXPECT_EQ(loop_stretch->data2, 9u);
+}
+
+// break/continue from a native inside a function called from a loop.
+TEST_F(Stack, BreakFindsTheLoopThroughFunctionBodiesButNotThroughTryAll) {
+    struct Case {
+        const char* name;
+        bool is_continue, has_value, try_all_between;
+        uint32_t code;
+    };
+    const Case cases[] = {
+        {"break", false, false, false, catch_code::BREAK},
+        {"break/return", false, true, false, catch_code::BREAK},
+        {"continue", true, false, false, catch_code::CONTINUE},
+        {"break across try/all", false, false, true, catch_code::ERROR},
+        {"continue across try/all", true, false, true, catch_code::ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        arg_base = arg_top = arg_bottom;
+        frame_top = frame_bottom;
+        mark_try(nullptr);
+        mark_loop(nullptr);
+        Cell* loop_stretch = arg_base;
+        Frame* loop = frame_top - 1;
+        const Cell filler = integer(0), value = integer(33);
+        push(&filler);
+        mark_native(nullptr);  // the function's call
+        push(&filler);
+        mark_func_body(nullptr, 0);
+        if (c.try_all_between) mark_try_all(nullptr);
+        Frame* try_all = frame_top - 1;
+        mark_native(nullptr);  // break itself
+        push(&value);
+        EXPECT_EQ(exit_of([&] { throw_break(c.has_value, c.is_continue); }), c.code);
+        if (c.code == catch_code::ERROR) {
+            EXPECT_EQ(sys.pending_error, c.is_continue ? err::NO_LOOP_CONTINUE : err::NO_LOOP_BREAK);
+            EXPECT_EQ(frame_top, try_all);  // taken by the try/all frame
+            continue;
+        }
+        EXPECT_EQ(frame_top, loop + 1);
+        EXPECT_EQ(arg_base, loop_stretch);
+        EXPECT_EQ(arg_top, loop_stretch);
+        EXPECT_EQ(cell::type_of(loop_stretch), c.has_value ? TYPE_INTEGER : TYPE_UNSET);
+    }
+}
+
+TEST_F(Stack, BreakWithoutLoopRaisesWithPointersAsBefore) {
+    mark_try(nullptr);
+    Frame* try_frame = frame_top - 1;
+    mark_native(nullptr);
+    const Cell v = integer(1);
+    push(&v);
+    EXPECT_EQ(exit_of([] { throw_break(false, false); }), catch_code::ERROR);
+    EXPECT_EQ(sys.pending_error, err::NO_LOOP_BREAK);
+    EXPECT_EQ(frame_top, try_frame);
+}
+
+// A loop region takes break and continue and rethrows what it does not
+// handle: a return on its way to the function body.
+TEST_F(Stack, LoopRegionTakesBreakAndContinueAndRethrowsReturn) {
+    struct Case {
+        const char* name;
+        void (*thrower)();
+        uint32_t taken_by_loop;
+    };
+    const Case cases[] = {
+        {"break", [] { throw_break(false, false); }, catch_code::BREAK},
+        {"continue", [] { throw_break(false, true); }, catch_code::CONTINUE},
+        {"return", [] { throw_exit(true, false); }, 0},
+        {"exit", [] { throw_exit(false, false); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        arg_base = arg_top = arg_bottom;
+        frame_top = frame_bottom;
+        mark_func_body(nullptr, 0);
+        Frame* body = frame_top - 1;
+        mark_loop(nullptr);
+        uint32_t loop_took = 0, function_took = 0;
+        catch_region(
+            catch_code::RETURN,
+            [&] {
+                catch_region(
+                    catch_code::BREAK,
+                    [&] {
+                        mark_native(nullptr);
+                        const Cell v = integer(3);
+                        push(&v);
+                        c.thrower();
+                    },
+                    [&](uint32_t code) {
+                        if (code != catch_code::BREAK && code != catch_code::CONTINUE) rethrow();
+                        loop_took = code;
+                    });
+            },
+            [&](uint32_t code) { function_took = code; });
+        EXPECT_EQ(loop_took, c.taken_by_loop);
+        if (!c.taken_by_loop) {
+            EXPECT_TRUE(function_took == catch_code::RETURN || function_took == catch_code::EXIT);
+            EXPECT_EQ(frame_top, body + 1);
+        }
+    }
+}
+
+TEST_F(Stack, ReturnAcrossTryAllRaisesAtTheTryAll) {
+    mark_try(nullptr);
+    mark_func_body(nullptr, 0);
+    mark_try_all(nullptr);
+    Frame* try_all = frame_top - 1;
+    mark_native(nullptr);
+    EXPECT_EQ(exit_of([] { throw_exit(false, false); }), catch_code::ERROR);
+    EXPECT_EQ(sys.pending_error, err::NO_FUNCTION_RETURN);
+    EXPECT_EQ(frame_top, try_all);
+}
+
+TEST_F(Stack, ThrowReachesCatchWithValueAndName) {
+    mark_catch(nullptr);
+    Cell* catch_stretch = arg_base;
+    mark_native(nullptr);
+    const Cell value = integer(11), name = word("tag");
+    push(&value);
+    push(&name);
+    EXPECT_EQ(exit_of([] { throw_value(catch_code::THROW); }), catch_code::THROW);
+    EXPECT_EQ(frame_top, frame_bottom + 1);
+    EXPECT_EQ(arg_base, catch_stretch);
+    EXPECT_EQ(arg_top, catch_stretch + 2);
+    EXPECT_EQ(catch_stretch[0].data2, 11u);
+    EXPECT_EQ(catch_stretch[1].data2, name.data2);
+}
+
+TEST_F(Stack, ThrowInsideTryAllInsideCatchRaisesAtTheTryAll) {
+    mark_catch(nullptr);
+    mark_try_all(nullptr);
+    Frame* try_all = frame_top - 1;
+    mark_native(nullptr);
+    const Cell value = integer(11);
+    push(&value);
+    push(&value);
+    EXPECT_EQ(exit_of([] { throw_value(catch_code::THROW); }), catch_code::ERROR);
+    EXPECT_EQ(sys.pending_error, err::NO_CATCH_THROW);
+    EXPECT_EQ(frame_top, try_all);
+    const Cell arg1 = err::field(top(), err::F_ARG1);
+    EXPECT_EQ(arg1.data2, 11u);
+}
+
+TEST_F(Stack, CallNameNamesTheThrowerOnceThenTheTop) {
+    const Cell thrower = word("thrower"), catcher = word("catcher");
+    mark_catch(&catcher);
+    mark_native(&thrower);
+    push(&thrower);
+    push(&thrower);
+    ASSERT_EQ(exit_of([] { throw_value(catch_code::THROW); }), catch_code::THROW);
+    // The thrower's frame is gone, but its record is where the origin
+    // points until a new frame takes its place.
+    EXPECT_EQ(get_call_name().data2, thrower.data2);
+    EXPECT_EQ(get_call_name().data2, catcher.data2);
+}
+
+TEST_F(Stack, CallNameSkipsAnonymousAndBodyFrames) {
+    const Cell outer = word("outer");
+    EXPECT_EQ(get_call_name().data2, words::w_not_found->data2);
+    mark_native(&outer);
+    mark_native(words::w_anon);
+    mark_loop(words::w_body);
+    EXPECT_EQ(get_call_name().data2, outer.data2);
+}
+
+TEST_F(Stack, TryResultKeepsAnErrorAsTheResult) {
+    mark_try(nullptr);
+    const Cell v = integer(1);
+    push(&v);
+    EXPECT_EQ(exit_of([] { err::raise(err::INVALID_ARG); }), catch_code::ERROR);
+    try_result();
+    EXPECT_EQ(arg_top, arg_base + 1);
+    EXPECT_EQ(cell::type_of(arg_base), TYPE_ERROR);
+    EXPECT_EQ(err::code_of(arg_base), err::INVALID_ARG);
+}
+
+TEST_F(Stack, ErrorRecordsWhereAndTheFrameTop) {
+    const Cell f = word("f");
+    mark_try(nullptr);
+    mark_native(&f);
+    const Cell arg = integer(4);
+    EXPECT_EQ(exit_of([&] { err::raise(err::INVALID_ARG, &arg); }), catch_code::ERROR);
+    EXPECT_EQ(err::field(top(), err::F_WHERE).data2, f.data2);
+    EXPECT_EQ(err::field(top(), err::F_STACK).data2, 2u);
+    EXPECT_EQ(err::field(top(), err::F_ARG1).data2, 4u);
+}
+
+TEST_F(Stack, DumpCallsListsNamedFramesTopDownWithTheirBases) {
+    const Cell a = word("a"), b = word("b");
+    const Cell v = integer(0);
+    mark_native(&a);
+    push(&v);
+    mark_native(words::w_anon);
+    push(&v);
+    mark_native(&b);
+    Cell block{TYPE_BLOCK, 0, memory::alloc_cells(8), 0};
+    dump_calls(&block);
+    ASSERT_EQ(series::length_of(&block), 4);
+    const Cell* c = series::head_cell(series::buffer_of(block.data2));
+    EXPECT_EQ(c[0].data2, b.data2);
+    EXPECT_EQ(c[1].data2, 1u);
+    EXPECT_EQ(c[2].data2, a.data2);
+    EXPECT_EQ(c[3].data2, 0u);
+}
+
+using StackDeathTest = Stack;
+
+TEST_F(StackDeathTest, ErrorWithoutTryIsPrintedAndEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const Cell f = word("f");
+    EXPECT_EXIT(
+        {
+            console::set_output_fd(2);
+            mark_loop(&f);
+            const Cell arg = integer(5);
+            err::raise(err::INVALID_ARG, &arg);
+        },
+        ::testing::ExitedWithCode(254), "\\*\\*\\* Script Error: invalid argument: 5\n\\*\\*\\* Where: f\n");
+}
+
+}  // namespace
+}  // namespace qel

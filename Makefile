@@ -6,7 +6,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all run test test-asan deps build clean
+.PHONY: all run test test-asan bench deps build clean
 
 all: build
 
@@ -30,6 +30,10 @@ test-asan: deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE fault
+
+bench: build
+	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
+	@bench/run $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan

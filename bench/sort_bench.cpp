@@ -2,9 +2,6 @@
 // std::stable_sort, on 4-byte and 16-byte records of a few input shapes, with
 // the number of compare calls each makes. Prints numbers only; nothing here
 // passes or fails.
-//
-// Build against the runtime library of a release build:
-//   c++ -O2 -std=c++20 -I. bench/sort_bench.cpp build/libqelcore.a -o /tmp/sort_bench
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

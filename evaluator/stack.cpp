@@ -92,10 +92,11 @@ struct Pointers {
     }
 };
 
-[[noreturn]] void land(Frame* target, Cell* stretch, uint32_t code) {
+// The stacks as the target frame's catcher expects them: the frame kept,
+// its own stretch empty.
+void settle(Frame* target, Cell* stretch) {
     frame_top = target + 1;
     arg_base = arg_top = stretch;
-    qel::throw_exit(code);
 }
 
 }  // namespace
@@ -106,7 +107,7 @@ void init() {
     arg_limit = arg_bottom + ARG_CELLS;
     frame_bottom = reinterpret_cast<Frame*>(make_fixed_block(FRAME_CELLS));
     frame_top = frame_bottom;
-    frame_limit = frame_bottom + MAX_FRAMES;
+    frame_limit = frame_bottom + MAX_FRAMES - FRAME_RESERVE;
     throw_origin = nullptr;
     context::call_values = values_of_call;
 }
@@ -128,8 +129,26 @@ void overflow() {
 
 // ---- frame pushes ----
 
+namespace {
+
+Frame* soft_frame_limit() { return frame_bottom + MAX_FRAMES - FRAME_RESERVE; }
+
+// The limit moves to the true end while an overflow is being reported and
+// back once an error has been taken below it; an overflow of the reserve
+// itself is reported all the same, with nothing more to lend.
+[[noreturn]] void frame_overflow() {
+    frame_limit = frame_bottom + MAX_FRAMES;
+    overflow();
+}
+
+void close_frame_reserve() {
+    if (frame_limit != soft_frame_limit() && frame_top < soft_frame_limit()) frame_limit = soft_frame_limit();
+}
+
+}  // namespace
+
 void mark(const Cell* name, uint32_t header) {
-    if (frame_top + 1 >= frame_limit) [[unlikely]] overflow();
+    if (frame_top + 1 >= frame_limit) [[unlikely]] frame_overflow();
     uint32_t symbol = 0, word_ctx = 0;
     if (name) {
         const uint32_t t = cell::type_of(name);
@@ -351,6 +370,7 @@ void throw_error(const Cell* error) {
             caught = true;
         }
         arg_top = saved_top;
+        close_frame_reserve();
     }
     sys.pending_error = err::code_of(&e);
     if (!caught) {
@@ -364,7 +384,7 @@ void throw_error(const Cell* error) {
     qel::throw_exit(catch_code::ERROR);
 }
 
-void throw_break(bool has_value, bool is_continue) {
+uint32_t signal_break(bool has_value, bool is_continue) {
     const Pointers saved;
     const int code = is_continue ? err::NO_LOOP_CONTINUE : err::NO_LOOP_BREAK;
     for (ptrdiff_t i = walk_start(true); i >= 0; --i) {
@@ -375,13 +395,14 @@ void throw_break(bool has_value, bool is_continue) {
         const Cell result = has_value && !is_continue ? *saved.base : unset_cell;
         Cell* stretch = stretch_of(f);
         *stretch = result;
-        land(f, stretch, is_continue ? catch_code::CONTINUE : catch_code::BREAK);
+        settle(f, stretch);
+        return pending_exit = sys.thrown_code = is_continue ? catch_code::CONTINUE : catch_code::BREAK;
     }
     saved.restore();
     err::raise(code);
 }
 
-void throw_exit(bool has_value, bool keep_top) {
+uint32_t signal_exit(bool has_value, bool keep_top) {
     const Pointers saved;
     for (ptrdiff_t i = walk_start(!keep_top); i >= 0; --i) {
         Frame* f = frame_bottom + i;
@@ -390,10 +411,23 @@ void throw_exit(bool has_value, bool keep_top) {
         const Cell result = has_value ? *saved.base : unset_cell;
         Cell* stretch = stretch_of(f);
         *stretch = result;
-        land(f, stretch, has_value ? catch_code::RETURN : catch_code::EXIT);
+        settle(f, stretch);
+        return pending_exit = sys.thrown_code = has_value ? catch_code::RETURN : catch_code::EXIT;
     }
     saved.restore();
     err::raise(err::NO_FUNCTION_RETURN);
+}
+
+void throw_break(bool has_value, bool is_continue) {
+    signal_break(has_value, is_continue);
+    raise_pending();
+    __builtin_unreachable();
+}
+
+void throw_exit(bool has_value, bool keep_top) {
+    signal_exit(has_value, keep_top);
+    raise_pending();
+    __builtin_unreachable();
 }
 
 void throw_value(uint32_t code) {
@@ -407,9 +441,7 @@ void throw_value(uint32_t code) {
         const uint32_t k = kind_of(f);
         if (k == kind::TRY_ALL) break;
         if (k != kind::CATCH) continue;
-        Cell* stretch = stretch_of(f);
-        frame_top = f + 1;
-        arg_base = arg_top = stretch;
+        settle(f, stretch_of(f));
         push(&value);
         push(&name);
         qel::throw_exit(code);
@@ -419,6 +451,26 @@ void throw_value(uint32_t code) {
 }
 
 void rethrow() { qel::throw_exit(sys.thrown_code); }
+
+// ---- collector ----
+
+void mark_gc(const Marker& m) {
+    if (!ready()) return;
+    m.cells(arg_bottom, arg_top);
+    for (const Frame* f = frame_bottom; f < frame_top; ++f) {
+        if (f->word_ctx) {
+            // A frame named self was named by an object's own word, whose
+            // binding is the object's context series rather than a context.
+            if (symbol_of(f) == words::sym_self) m.series(f->word_ctx);
+            else m.context(f->word_ctx);
+        }
+        if (f->ctx) {
+            m.context(f->ctx);
+            if (f->saved_values && !(context::cell_of(f->ctx)->header & cell_flag::CONTEXT_ON_STACK))
+                m.series(f->saved_values);
+        }
+    }
+}
 
 // ---- machine-stack depth ----
 

@@ -36,6 +36,9 @@ namespace stack {
 constexpr uint32_t ARG_CELLS = 20000;
 constexpr uint32_t FRAME_CELLS = 15000;  // room for 12,000 frames
 constexpr uint32_t MAX_FRAMES = FRAME_CELLS * sizeof(Cell) / sizeof(Frame);
+// Frames kept back when the frame stack overflows, so that reporting the
+// overflow (building the error, tracing it) has room to push its own.
+constexpr uint32_t FRAME_RESERVE = 32;
 constexpr uint32_t OVERFLOW_BACK_OFF = 5;
 
 namespace kind {
@@ -175,12 +178,30 @@ void record_error_frame(Cell* error);
 
 // ---- throwers ----
 [[noreturn]] void throw_error(const Cell* error);
+// break, continue, return and exit: the signal forms set the stacks for the
+// target frame, leave the code as the pending exit and return it, for the
+// interpreter, which returns step by step to the target; the throw forms
+// then raise it as an exception, for C++ callers. A missing target (or a
+// try-all frame in the way) raises the throw error in both forms.
+uint32_t signal_break(bool has_value, bool is_continue);
+uint32_t signal_exit(bool has_value, bool keep_top);
 [[noreturn]] void throw_break(bool has_value, bool is_continue);
 [[noreturn]] void throw_exit(bool has_value, bool keep_top);
 [[noreturn]] void throw_value(uint32_t code);
 // Rethrows the exit in flight, for catchers that took a code they do not
 // handle.
 [[noreturn]] void rethrow();
+
+// ---- collector ----
+// What the collector keeps alive through the stacks: the argument cells in
+// use, and for every frame its naming word's context, its function context
+// and the values series that context will get back when the call ends.
+struct Marker {
+    void (*context)(node_t ctx);
+    void (*series)(node_t n);
+    void (*cells)(const Cell* from, const Cell* to);
+};
+void mark_gc(const Marker& m);
 
 // ---- machine-stack depth ----
 // Raises internal stack-overflow when the machine stack of the interpreter

@@ -24,6 +24,29 @@ struct NonLocalExit {
 
 [[noreturn]] void throw_exit(uint32_t code);
 
+// break, continue, return and exit are the common case of a program, so the
+// interpreter takes them without an exception: the thrower sets the stacks
+// and leaves the code here, and every evaluation step that sees a pending
+// exit returns at once, up to the loop or function body that takes it. C++
+// code that runs user code and cannot pass the state upward turns it into
+// an exception with raise_pending.
+extern uint32_t pending_exit;
+
+inline bool exit_pending() { return pending_exit != 0; }
+
+// Takes the pending exit when its code is at or below the given catch code,
+// answering the code taken (0 when none was pending or it is not ours).
+inline uint32_t take_pending(uint32_t catch_code) {
+    const uint32_t code = pending_exit;
+    if (code == 0 || code > catch_code) return 0;
+    pending_exit = 0;
+    return code;
+}
+
+// Throws the pending exit as an exception; nothing happens when none is
+// pending.
+void raise_pending();
+
 // Runs body inside a region with the given catch code; an exit the region
 // takes goes to handler(code), any other is rethrown.
 template <class Body, class Handler>

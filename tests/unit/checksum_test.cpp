@@ -4,6 +4,8 @@
 // internet checksum against a short RFC 1071 model in the same script).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -338,6 +340,34 @@ TEST(ChecksumOracle, MatchesPythonOnManyLengths) {
     EXPECT_EQ(sums, data.size());
     EXPECT_EQ(digests, data.size() * 5);
     EXPECT_EQ(macs, data.size() * 5 * keys.size());
+}
+
+// The openssl command line as a second, independent oracle for the digests
+// and their keyed forms.
+TEST(ChecksumOpenssl, DigestsAndHmacAgreeWithTheCommandLine) {
+    std::string probe;
+    if (testutil::run_command("openssl version 2>/dev/null", probe) != 0) GTEST_SKIP() << "openssl is not available";
+    char path[] = "/tmp/qel-digest-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string data(70000, '\0');
+    for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<char>((i * 7919) >> 3);
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(fd);
+    const struct {
+        const char* name;
+        int code;
+    } methods[] = {{"md5", checksum::MD5},       {"sha1", checksum::SHA1},     {"sha256", checksum::SHA256},
+                   {"sha384", checksum::SHA384}, {"sha512", checksum::SHA512}};
+    for (const auto& m : methods) {
+        SCOPED_TRACE(m.name);
+        std::string plain, keyed;
+        ASSERT_EQ(testutil::run_command(std::string("openssl dgst -") + m.name + " -r " + path, plain), 0);
+        ASSERT_EQ(testutil::run_command(std::string("openssl dgst -") + m.name + " -hmac qel-key -r " + path, keyed), 0);
+        EXPECT_EQ(plain.substr(0, plain.find(' ')), hex(digest(data, m.code)));
+        EXPECT_EQ(keyed.substr(0, keyed.find(' ')), hex(hmac(data, "qel-key", m.code)));
+    }
+    unlink(path);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // where each exit lands and what the pointers are afterwards.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "evaluator/stack.hpp"
 #include "platform/console.hpp"
 #include "runtime/context.hpp"
@@ -43,13 +46,36 @@ TEST_F(Stack, PushThatFillsTheLastCellOverflowsAndBacksOffFiveCells) {
     const Cell* raised_at = arg_limit - OVERFLOW_BACK_OFF;
     ASSERT_EQ(cell::type_of(raised_at), TYPE_ERROR);
     EXPECT_EQ(err::code_of(raised_at), err::STACK_OVERFLOW);
+    // The stack works again after the error.
+    EXPECT_EQ(exit_of([] { push_slot(); }), 0u);
 }
 
-TEST_F(Stack, FramePushAtTheLimitOverflows) {
+// The overflow is raised short of the true end, so that its report may push
+// frames of its own, and the stacks work again once a try took it.
+TEST_F(Stack, FramePushAtTheLimitOverflowsKeepingAReserveAndRecovers) {
+    Frame* const end = frame_bottom + MAX_FRAMES;
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        mark_try(nullptr);
+        Frame* try_frame = frame_top - 1;
+        while (frame_top < frame_limit - 1) mark_native(nullptr);  // the last frame that fits
+        EXPECT_EQ(frame_top, end - FRAME_RESERVE - 1);
+        EXPECT_EQ(exit_of([] { mark_native(nullptr); }), catch_code::ERROR);
+        EXPECT_EQ(sys.pending_error, err::STACK_OVERFLOW);
+        EXPECT_EQ(frame_top, try_frame);
+        EXPECT_EQ(frame_limit, end - FRAME_RESERVE);
+    }
+    // While an overflow is reported the reserve is open: a second overflow
+    // raised from inside the report still comes out as the same error.
+    frame_top = frame_bottom;
     mark_try(nullptr);
-    while (frame_top < frame_limit - 1) mark_native(nullptr);  // the last frame that fits
+    Frame* try_frame = frame_top - 1;
+    frame_limit = end;
+    while (frame_top < end - 1) mark_native(nullptr);
     EXPECT_EQ(exit_of([] { mark_native(nullptr); }), catch_code::ERROR);
     EXPECT_EQ(sys.pending_error, err::STACK_OVERFLOW);
+    EXPECT_EQ(frame_top, try_frame);
+    EXPECT_EQ(frame_limit, end - FRAME_RESERVE);
 }
 
 TEST_F(Stack, PopBeyondTheStackStopsAtTheBottom) {
@@ -353,6 +379,89 @@ TEST_F(StackDeathTest, ErrorWithoutTryIsPrintedAndEndsTheProcess) {
             err::raise(err::INVALID_ARG, &arg);
         },
         ::testing::ExitedWithCode(254), "\\*\\*\\* Script Error: invalid argument: 5\n\\*\\*\\* Where: f\n");
+}
+
+
+// The interpreter's form of break, continue, return and exit: no exception,
+// the stacks settled on the target as the throw form leaves them, and the
+// code pending until a loop or function body takes it.
+TEST_F(Stack, SignalFormsLeaveTheExitPendingForItsTaker) {
+    struct Case {
+        const char* name;
+        uint32_t (*signal)();
+        uint32_t code;
+        bool loop_takes;
+    };
+    const Case cases[] = {
+        {"break", [] { return signal_break(false, false); }, catch_code::BREAK, true},
+        {"continue", [] { return signal_break(false, true); }, catch_code::CONTINUE, true},
+        {"return", [] { return signal_exit(true, false); }, catch_code::RETURN, false},
+        {"exit", [] { return signal_exit(false, false); }, catch_code::EXIT, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        arg_base = arg_top = arg_bottom;
+        frame_top = frame_bottom;
+        mark_func_body(nullptr, 0);
+        Frame* body = frame_top - 1;
+        Cell* body_stretch = arg_base;
+        mark_loop(nullptr);
+        Frame* loop = frame_top - 1;
+        Cell* loop_stretch = arg_base;
+        mark_native(nullptr);
+        const Cell v = integer(3);
+        push(&v);
+        ASSERT_EQ(pending_exit, 0u);
+        EXPECT_EQ(c.signal(), c.code);
+        EXPECT_EQ(pending_exit, c.code);
+        EXPECT_EQ(frame_top, (c.loop_takes ? loop : body) + 1);
+        EXPECT_EQ(arg_base, c.loop_takes ? loop_stretch : body_stretch);
+        // The loop's catch code covers every one of them, but takes only
+        // what it handles; the rest stays pending for the function body.
+        const uint32_t code = take_pending(catch_code::BREAK);
+        if (c.loop_takes) {
+            EXPECT_EQ(code, c.code);
+            EXPECT_EQ(pending_exit, 0u);
+        } else {
+            pending_exit = code;
+            EXPECT_EQ(take_pending(catch_code::ERROR), c.code);
+            EXPECT_EQ(pending_exit, 0u);
+        }
+    }
+    // An error region takes nothing above its code, and raise_pending turns
+    // a pending exit into the exception C++ catchers expect.
+    pending_exit = catch_code::ERROR;
+    EXPECT_EQ(take_pending(catch_code::THROW), 0u);
+    EXPECT_EQ(exit_of([] { raise_pending(); }), catch_code::ERROR);
+    EXPECT_EQ(pending_exit, 0u);
+    EXPECT_EQ(exit_of([] { raise_pending(); }), 0u);
+}
+
+
+// The collector reaches, through the stacks, the argument cells in use and
+// each frame's contexts and the values its function context gets back.
+std::vector<std::pair<char, uint32_t>> marked;
+
+TEST_F(Stack, MarkingReachesCellsContextsAndSavedValues) {
+    const node_t fn = context::make(2, false, false, 0, 1);
+    const node_t values = context::cell_of(fn)->data2;
+    const node_t obj = context::make(1, false, true, 0, 2);
+    Cell named = word("f");
+    named.data1 = context::global;
+    Cell self = word("self");
+    self.data1 = obj;
+    const Cell v = integer(1);
+    push(&v);
+    mark_call(&named, fn);
+    push(&v);
+    mark_native(&self);
+    push(&v);
+    marked.clear();
+    mark_gc({[](node_t n) { marked.push_back({'c', n}); }, [](node_t n) { marked.push_back({'s', n}); },
+             [](const Cell* from, const Cell* to) { marked.push_back({'a', static_cast<uint32_t>(to - from)}); }});
+    const std::vector<std::pair<char, uint32_t>> want = {
+        {'a', 3}, {'c', context::global}, {'c', fn}, {'s', values}, {'s', obj}};
+    EXPECT_EQ(marked, want);
 }
 
 }  // namespace

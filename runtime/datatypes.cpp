@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <unistd.h>
 
+#include "datatypes/text.hpp"
 #include "platform/console.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/lowprint.hpp"
@@ -45,24 +46,6 @@ bool words_made = false;
 }
 
 bool registered(uint32_t type) { return type < TYPE_LIMIT && names[type].name != nullptr; }
-
-// Single-byte text into a text buffer of unit width 1, 2 or 4; a wider
-// buffer takes each byte as one code point.
-void append_latin1(node_t out, const char* text, uint32_t count) {
-    const uint32_t width = series::unit(series::buffer_of(out));
-    uint8_t* p = series::reserve_bytes(series::buffer_of(out), count * width);
-    for (uint32_t i = 0; i < count; i++) {
-        const uint32_t cp = static_cast<uint8_t>(text[i]);
-        if (width == 1) {
-            p[i] = static_cast<uint8_t>(cp);
-        } else if (width == 2) {
-            const uint16_t u = static_cast<uint16_t>(cp);
-            std::memcpy(p + 2 * i, &u, 2);
-        } else {
-            std::memcpy(p + 4 * i, &cp, 4);
-        }
-    }
-}
 
 // The entries hold word cells only when they are kept in the root block;
 // anywhere else they would move.
@@ -156,16 +139,16 @@ static_assert(std::is_same_v<decltype(compare), CompareFn>);
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     const NameEntry& e = entry(value->data1);
-    if (e.name) append_latin1(out, e.name, e.length);
+    if (e.name) text::append_latin1(out, e.name, e.length);
     return limit - static_cast<int32_t>(e.length);
 }
 
 int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
     const NameEntry& e = entry(value->data1);
     const uint32_t n = e.name ? e.length + 1 : 0;
-    if (all) append_latin1(out, "#(", 2);
-    if (e.name) append_latin1(out, e.name, n);
-    if (all) append_latin1(out, ")", 1);
+    if (all) text::append_latin1(out, "#(", 2);
+    if (e.name) text::append_latin1(out, e.name, n);
+    if (all) text::append_latin1(out, ")", 1);
     return limit - static_cast<int32_t>(n) - (all ? 3 : 0);
 }
 

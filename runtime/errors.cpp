@@ -1,15 +1,15 @@
 // Raising errors: building the error value and handing it to the thrower,
 // and the display of an error by the catalogue's texts.
 //
-// The catalogue here is a small table of the categories and ids that the
-// runtime core raises; the full catalogue object replaces it with the
-// error! datatype.
+// The texts come from the catalogue table; the catalogue object of the
+// system takes its place with the error! datatype.
 #include "runtime/errors.hpp"
 
 #include <string>
 
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes.hpp"
+#include "runtime/error_catalog.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
@@ -20,47 +20,6 @@
 namespace qel::err {
 
 namespace {
-
-struct Message {
-    int code;
-    const char* text;
-};
-
-constexpr const char* category_texts[] = {
-    "Throw Error", "note", "Syntax Error", "Script Error", "Math Error",
-    "Access Error", "reserved1", "reserved2", "User Error", "Internal Error",
-};
-
-constexpr Message messages[] = {
-    {NO_LOOP_BREAK, "no loop to break"},
-    {NO_FUNCTION_RETURN, "return or exit not in function"},
-    {NO_CATCH_THROW, "no catch for throw: @1"},
-    {NO_LOOP_CONTINUE, "no loop to continue"},
-    {WHILE_COND, "BREAK/CONTINUE cannot be used in WHILE condition block"},
-    {NO_VALUE, "@1 has no value"},
-    {NEED_VALUE, "@1 needs a value"},
-    {NOT_DEFINED, "@1 word is not bound to a context"},
-    {NOT_IN_CONTEXT, "context for @1 is not available"},
-    {EXPECT_ARG, "@1 does not allow @2 for its @3 argument"},
-    {INVALID_ARG, "invalid argument: @1"},
-    {BAD_MAKE_ARG, "cannot MAKE @1 from: @2"},
-    {INVALID_CHAR, "Invalid char! value: @1"},
-    {INVALID_UTF8, "invalid UTF-8 encoding: @1"},
-    {BAD_PATH, "bad path: @1"},
-    {NOT_HERE, "@1 not supported on your system"},
-    {NO_MEMORY, "not enough memory"},
-    {WRONG_MEM, "failed to release memory"},
-    {STACK_OVERFLOW, "stack overflow"},
-    {LIMIT_HIT, "internal limit reached: @1"},
-    {TOO_DEEP, "block or paren series is too deep to process"},
-    {NO_CYCLE, "circular reference not allowed"},
-    {FEATURE_NA, "feature not available"},
-    {NOT_DONE, "reserved for future use (or not yet implemented)"},
-    {INVALID_ERROR, "invalid error object field value: @1"},
-    {ROUTINES, "routines require compilation, from OS shell: `qel -r <script.qel>`"},
-    {QEL_SYSTEM, "contains Qel/System code which requires compilation"},
-    {DEPRECATED, "@1 is DEPRECATED, please use @2 instead"},
-};
 
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 
@@ -150,13 +109,12 @@ void set_stack_if_not_block(Cell* error, const Cell& value) {
 
 const char* category_text(int code) {
     const int category = code / 100;
-    return code >= 0 && category <= INTERNAL ? category_texts[category] : nullptr;
+    return code >= 0 && category < CATEGORIES && entry_of(code) ? category_texts[category] : nullptr;
 }
 
 const char* message_of(int code) {
-    for (const Message& m : messages)
-        if (m.code == code) return m.text;
-    return nullptr;
+    const CatalogEntry* e = entry_of(code);
+    return e ? e->message : nullptr;
 }
 
 void print(const Cell* error) {

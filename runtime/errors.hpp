@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/error_codes.hpp"
 
 namespace qel {
 
@@ -19,39 +20,6 @@ enum Category : int {
     THROW = 0, NOTE = 1, SYNTAX = 2, SCRIPT = 3, MATH = 4, ACCESS = 5,
     RESERVED1 = 6, RESERVED2 = 7, USER = 8, INTERNAL = 9,
 };
-// Throw errors: an exit that found no target.
-constexpr int NO_LOOP_BREAK = 0;
-constexpr int NO_FUNCTION_RETURN = 1;
-constexpr int NO_CATCH_THROW = 2;
-constexpr int NO_LOOP_CONTINUE = 3;
-constexpr int WHILE_COND = 4;
-// Script errors.
-constexpr int NO_VALUE = 300;
-constexpr int NEED_VALUE = 301;
-constexpr int NOT_DEFINED = 302;
-constexpr int NOT_IN_CONTEXT = 303;
-constexpr int EXPECT_ARG = 305;
-constexpr int INVALID_ARG = 309;
-constexpr int BAD_MAKE_ARG = 353;
-constexpr int INVALID_CHAR = 360;   // a code point beyond U+10FFFF
-// Access errors.
-constexpr int INVALID_UTF8 = 502;
-// Internal errors of the runtime core.
-constexpr int BAD_PATH = 900;
-constexpr int NOT_HERE = 901;
-constexpr int NO_MEMORY = 902;
-constexpr int WRONG_MEM = 903;
-constexpr int STACK_OVERFLOW = 904;
-constexpr int LIMIT_HIT = 905;
-constexpr int TOO_DEEP = 906;
-constexpr int NO_CYCLE = 907;
-constexpr int FEATURE_NA = 908;
-constexpr int NOT_DONE = 909;
-constexpr int INVALID_ERROR = 910;
-constexpr int ROUTINES = 911;
-constexpr int QEL_SYSTEM = 912;
-constexpr int DEPRECATED = 913;
-
 // Fields of the error series.
 enum Field : uint32_t { F_CODE = 0, F_ARG1 = 1, F_ARG2 = 2, F_ARG3 = 3, F_WHERE = 4, F_STACK = 5, FIELDS = 6 };
 

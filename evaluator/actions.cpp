@@ -1,0 +1,64 @@
+// Action slot lookups and the comparison and form/mold dispatch that every
+// datatype's code uses on values of other types.
+#include "evaluator/actions.hpp"
+
+#include "evaluator/stack.hpp"
+#include "runtime/checks.hpp"
+#include "runtime/entry.hpp"
+#include "runtime/errors.hpp"
+
+namespace qel::actions {
+
+ActionFn lookup_or_raise(const Cell* value, uint32_t slot) {
+    if (ActionFn f = lookup(value, slot)) return f;
+    const Cell name = stack::get_call_name();
+    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    const Cell arg = err::arg_name_at(0);
+    err::raise(err::EXPECT_ARG, &name, &type, &arg);
+}
+
+namespace {
+
+int32_t raw_compare(const Cell* a, const Cell* b, int32_t op) {
+    ActionFn f = lookup(a, datatype::COMPARE);
+    return f ? action_as<slot_fn::Compare>(f)(a, b, op) : -2;
+}
+
+}  // namespace
+
+bool compare(const Cell* a, const Cell* b, int32_t op) {
+    const int32_t r = raw_compare(a, b, op);
+    const bool equality = op <= 2 || (op >= 9 && op <= 12);
+    if (r == -2 && !equality) err::raise(err::INVALID_COMPARE, a, b);
+    switch (op) {
+        case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
+        case 1: return r != 0;
+        case 3: return r < 0;
+        case 4: return r < 1;
+        case 5: return r >= 1;
+        case 6: return r >= 0;
+        default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+    }
+}
+
+int32_t compare_values(const Cell* a, const Cell* b, int32_t op) {
+    const uint32_t t = cell::type_of(a);
+    if (t == TYPE_LOGIC && cell::type_of(b) == TYPE_LOGIC)
+        return static_cast<int32_t>(a->data1 != 0) - static_cast<int32_t>(b->data1 != 0);
+    if (t >= TYPE_NATIVE && t <= TYPE_OP && cell::type_of(b) == t)
+        return (a->data3 > b->data3) - (a->data3 < b->data3);
+    if ((t == TYPE_FUNCTION || t == TYPE_ROUTINE) && cell::type_of(b) == t)
+        return (a->data3 > b->data3) - (a->data3 < b->data3);
+    return raw_compare(a, b, op);
+}
+
+int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
+    return slot<slot_fn::Form>(value, datatype::FORM)(value, out, part, limit);
+}
+
+int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
+    return slot<slot_fn::Mold>(value, datatype::MOLD)(value, out, only, all, flat, part, limit, indent);
+}
+
+}  // namespace qel::actions

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <unistd.h>
 
+#include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
 #include "platform/console.hpp"
 #include "runtime/entry.hpp"
@@ -161,52 +162,50 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
 }
 
-void init() {
-    Record r = make_record(TYPE_DATATYPE, 0, "datatype!", nullptr);
+void fill(Record& r) {
     r.actions[FORM] = as_action(&form);
     r.actions[MOLD] = as_action(&mold);
     r.actions[COMPARE] = as_action(&compare);
-    register_type(RECORD_WORDS, r);
 }
 
 // ---- start-up order --------------------------------------------------------
 
 const StartUpEntry start_up_order[START_UP_TYPES] = {
-    {TYPE_DATATYPE, 0, "datatype!", &init},
-    {TYPE_UNSET, 0, "unset!", nullptr},
-    {TYPE_NONE, 0, "none!", nullptr},
-    {TYPE_LOGIC, 0, "logic!", nullptr},
-    {TYPE_SERIES, 0, "series!", nullptr},
-    {TYPE_BLOCK, TYPE_SERIES, "block!", nullptr},
-    {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
+    {TYPE_DATATYPE, 0, "datatype!", &fill},
+    {TYPE_UNSET, 0, "unset!", &unset_type::fill},
+    {TYPE_NONE, 0, "none!", &none_type::fill},
+    {TYPE_LOGIC, 0, "logic!", &logic_type::fill},
+    {TYPE_SERIES, 0, "series!", &series_type::fill},
+    {TYPE_BLOCK, TYPE_SERIES, "block!", &block::fill},
+    {TYPE_STRING, TYPE_SERIES, "string!", &string::fill},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
-    {TYPE_INTEGER, 0, "integer!", nullptr},
+    {TYPE_INTEGER, 0, "integer!", &integer::fill},
     {TYPE_SYMBOL, 0, "symbol!", nullptr},
     {TYPE_CONTEXT, 0, "context!", nullptr},
-    {TYPE_WORD, TYPE_SYMBOL, "word!", nullptr},
-    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", nullptr},
-    {TYPE_SET_WORD, TYPE_WORD, "set-word!", nullptr},
-    {TYPE_GET_WORD, TYPE_WORD, "get-word!", nullptr},
-    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", nullptr},
-    {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
+    {TYPE_WORD, TYPE_SYMBOL, "word!", &word_type::fill},
+    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", &word_type::fill_lit_word},
+    {TYPE_SET_WORD, TYPE_WORD, "set-word!", &word_type::fill_set_word},
+    {TYPE_GET_WORD, TYPE_WORD, "get-word!", &word_type::fill_get_word},
+    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", &word_type::fill_refinement},
+    {TYPE_CHAR, TYPE_INTEGER, "char!", &char_type::fill},
     {TYPE_NATIVE, 0, "native!", nullptr},
     {TYPE_ACTION, TYPE_NATIVE, "action!", nullptr},
     {TYPE_OP, TYPE_NATIVE, "op!", nullptr},
-    {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
-    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
-    {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
-    {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
+    {TYPE_PATH, TYPE_BLOCK, "path!", &path::fill},
+    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", &path::fill_lit_path},
+    {TYPE_SET_PATH, TYPE_PATH, "set-path!", &path::fill_set_path},
+    {TYPE_GET_PATH, TYPE_PATH, "get-path!", &path::fill_get_path},
     {TYPE_FUNCTION, TYPE_CONTEXT, "function!", nullptr},
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", nullptr},
-    {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
-    {TYPE_ISSUE, TYPE_WORD, "issue!", nullptr},
+    {TYPE_PAREN, TYPE_BLOCK, "paren!", &path::fill_paren},
+    {TYPE_ISSUE, TYPE_WORD, "issue!", &issue::fill},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
     {TYPE_FILE, TYPE_URL, "file!", nullptr},
     {TYPE_OBJECT, 0, "object!", nullptr},
-    {TYPE_BITSET, 0, "bitset!", nullptr},
+    {TYPE_BITSET, 0, "bitset!", &bitset::fill},
     {TYPE_TRIPLE, 0, "triple!", nullptr},
     {TYPE_FLOAT, 0, "float!", nullptr},
-    {TYPE_TYPESET, 0, "typeset!", nullptr},
+    {TYPE_TYPESET, 0, "typeset!", &typeset::fill},
     {TYPE_ERROR, TYPE_OBJECT, "error!", nullptr},
     {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
     {TYPE_MAP, 0, "map!", nullptr},
@@ -231,10 +230,9 @@ const StartUpEntry start_up_order[START_UP_TYPES] = {
 
 void register_all() {
     for (const StartUpEntry& e : start_up_order) {
-        if (e.init)
-            e.init();
-        else
-            register_type(RECORD_WORDS, make_record(e.type, e.parent, e.name));
+        Record r = make_record(e.type, e.parent, e.name);
+        if (e.fill) e.fill(r);
+        register_type(RECORD_WORDS, r);
     }
 }
 

@@ -113,22 +113,22 @@ ActionFn action(uint32_t type, uint32_t slot);
 void set_action(uint32_t type, uint32_t slot, ActionFn fn);
 
 // datatype! itself.
-void init();
+void fill(Record& r);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 
 // The registrations of start-up, in their order: parents first, since a
-// child copies its parent's slots when it registers. A type whose own code
-// exists names its init (which registers it with the same parent); the
-// others are registered with every slot inherited. event! is not here: the
-// boot-time construction registers it.
+// child copies its parent's slots when it registers. Each type's record
+// starts with every slot inherited; the type's own code, when it exists,
+// fills in its slots. event! is not here: the boot-time construction
+// registers it.
 struct StartUpEntry {
     uint32_t type;
     uint32_t parent;
     const char* name;
-    void (*init)();
+    void (*fill)(Record& r);
 };
 constexpr uint32_t START_UP_TYPES = 53;
 extern const StartUpEntry start_up_order[START_UP_TYPES];

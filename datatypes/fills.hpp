@@ -1,0 +1,33 @@
+// The slot fillers of the datatypes registered at start-up: each receives
+// its type's registration record, every slot inherited from the parent, and
+// sets the slots its type implements.
+#pragma once
+#include "runtime/datatypes.hpp"
+
+namespace qel {
+namespace unset_type { void fill(datatype::Record& r); }
+namespace none_type { void fill(datatype::Record& r); }
+namespace logic_type { void fill(datatype::Record& r); }
+namespace series_type { void fill(datatype::Record& r); }
+namespace block { void fill(datatype::Record& r); }
+namespace path {
+void fill(datatype::Record& r);
+void fill_lit_path(datatype::Record& r);
+void fill_set_path(datatype::Record& r);
+void fill_get_path(datatype::Record& r);
+void fill_paren(datatype::Record& r);
+}  // namespace path
+namespace string { void fill(datatype::Record& r); }
+namespace integer { void fill(datatype::Record& r); }
+namespace char_type { void fill(datatype::Record& r); }
+namespace word_type {
+void fill(datatype::Record& r);
+void fill_lit_word(datatype::Record& r);
+void fill_set_word(datatype::Record& r);
+void fill_get_word(datatype::Record& r);
+void fill_refinement(datatype::Record& r);
+}  // namespace word_type
+namespace issue { void fill(datatype::Record& r); }
+namespace typeset { void fill(datatype::Record& r); }
+namespace bitset { void fill(datatype::Record& r); }
+}  // namespace qel

@@ -42,6 +42,15 @@ constexpr uint32_t CONTEXT_ON_STACK = 0x00400000;
 constexpr uint32_t IMAGE_OWNED = 0x00010000;
 }  // namespace cell_flag
 
+// The shared constant cells: lookups that find nothing answer &shared::none.
+// Nobody writes into them.
+namespace shared {
+extern Cell unset;
+extern Cell none;
+extern Cell true_value;
+extern Cell false_value;
+}  // namespace shared
+
 namespace cell {
 
 inline uint32_t type_of(const Cell* c) { return c->header & cell_flag::TYPE_MASK; }

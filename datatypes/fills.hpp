@@ -30,4 +30,6 @@ void fill_refinement(datatype::Record& r);
 namespace issue { void fill(datatype::Record& r); }
 namespace typeset { void fill(datatype::Record& r); }
 namespace bitset { void fill(datatype::Record& r); }
+namespace float_type { void fill(datatype::Record& r); }
+namespace percent_type { void fill(datatype::Record& r); }
 }  // namespace qel

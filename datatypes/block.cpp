@@ -1,6 +1,743 @@
-// block!.
-#include "datatypes/fills.hpp"
+// block!: construction, insertion, lookups and block!'s own action slots
+// (see block.hpp). Cells are re-read through their node after anything
+// that may allocate or run a change handler; a source that lies in the
+// buffer being changed is copied out before the change starts, so that
+// inserting a block into itself sees the block as it was.
+#include "datatypes/block.hpp"
 
-namespace qel {
-namespace block { void fill(datatype::Record&) {} }
-}  // namespace qel
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/block_mold.hpp"
+#include "datatypes/block_search.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/series.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/checks.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/hashtab.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
+
+namespace qel::block {
+
+namespace {
+
+using series_type::is_block_like;
+using series_type::Report;
+
+constexpr uint32_t CELL = sizeof(Cell);
+constexpr uint64_t MAX_BYTES = UINT32_MAX - memory::BUFFER_OVERHEAD - 16;
+
+SeriesBuffer* buf(const Cell* b) { return series::buffer_of(b->data2); }
+Cell* cells(const Cell* b) { return series::head_cell(buf(b)); }
+uint32_t total(const Cell* b) { return series::buffer_length(b->data2); }
+bool is_hash(const Cell* b) { return cell::type_of(b) == TYPE_HASH && b->data3 != 0; }
+bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+bool is_number_type(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
+
+// Types whose copy makes a new buffer (the ones copy/deep descends into).
+bool is_deep_copied(uint32_t t) {
+    return series_type::is_series(t);
+}
+
+// Types that copy/types may replace by their copy.
+bool is_copyable(uint32_t t) {
+    return series_type::is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
+}
+
+void reindex(const Cell* b) {
+    if (is_hash(b)) hashtab::rebuild(b->data3, total(b));
+}
+
+// Makes sure the buffer holds `cells` cells in all from its head, growing
+// it to twice that when asked (appending in a loop stays amortised) or to
+// exactly that.
+SeriesBuffer* ensure_cells(const Cell* b, uint64_t cells_needed, bool twice) {
+    SeriesBuffer* s = buf(b);
+    const uint64_t bytes = cells_needed * CELL;
+    if (bytes > MAX_BYTES) err::raise(err::NO_MEMORY);
+    if (s->head + bytes <= s->size) return s;
+    if (s->flags & series_flag::FIXED) err::raise(err::LIMIT_HIT);
+    uint64_t size = twice ? 2 * bytes : bytes;
+    if (size > MAX_BYTES) size = bytes;
+    return memory::expand_series(s, static_cast<uint32_t>(size));
+}
+
+// Keeps a snapshot block on the argument stack while a change runs.
+class Pinned {
+public:
+    Pinned() : top_(stack::arg_top) {}
+    ~Pinned() { stack::arg_top = top_; }
+    Pinned(const Pinned&) = delete;
+    Pinned& operator=(const Pinned&) = delete;
+
+private:
+    Cell* top_;
+};
+
+// Where the cells to write come from: count cells of a buffer from an
+// offset, or one value.
+struct Source {
+    node_t node = 0;
+    uint32_t offset = 0;
+    Cell single{};
+    const Cell* at() const {
+        return node ? series::head_cell(series::buffer_of(node)) + offset : &single;
+    }
+};
+
+// The spliced cells of value (count of them from its index), copied out
+// first when they lie in the buffer about to change. The copy is held on
+// the argument stack by the caller's Pinned.
+Source source_of(const Cell* value, bool spliced, uint32_t count, node_t target) {
+    Source src;
+    if (!spliced) {
+        src.single = *value;
+        return src;
+    }
+    src.node = value->data2;
+    src.offset = value->data1;
+    if (src.node == target && count) {
+        const node_t snap = series::copy_part(src.node, src.offset, count);
+        const Cell hold{TYPE_BLOCK, 0, snap, 0};
+        stack::push(&hold);
+        src.node = snap;
+        src.offset = 0;
+    }
+    return src;
+}
+
+// Writes part source cells at position pos and repeats them until total
+// cells are written.
+void write_cells(const Cell* b, uint32_t pos, const Source& src, uint32_t part, uint32_t total_cells) {
+    Cell* to = cells(b) + pos;
+    std::memcpy(to, src.at(), static_cast<size_t>(part) * CELL);
+    for (uint32_t done = part; done < total_cells;) {
+        const uint32_t n = std::min(done, total_cells - done);
+        std::memcpy(to + done, to, static_cast<size_t>(n) * CELL);
+        done += n;
+    }
+}
+
+Cell datatype_cell(uint32_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
+
+// Replaces the cell at position i of b by a copy made by its type's copy
+// action, keeping the cell's flags.
+void replace_by_copy(const Cell* b, uint32_t i, bool deep, const Cell* types) {
+    Cell* c = stack::push(cells(b) + i);
+    const uint32_t header = c->header;
+    Cell* r = actions::slot<slot_fn::Copy>(c, datatype::COPY)(c, c, nullptr, deep, const_cast<Cell*>(types));
+    const Cell copied = *r;
+    stack::pop_n(1);
+    if (i >= total(b)) return;
+    Cell* to = cells(b) + i;
+    *to = copied;
+    to->header = (header & ~cell_flag::TYPE_MASK) | cell::type_of(&copied);
+}
+
+// A copy/deep descends into a series at most once on any path: meeting it
+// again means the block contains itself.
+class CycleEntry {
+public:
+    explicit CycleEntry(node_t n) {
+        if (cycles::find(n)) {
+            cycles::reset();
+            err::raise(err::NO_CYCLE);
+        }
+        cycles::push(n);
+    }
+    ~CycleEntry() { cycles::pop(); }
+    CycleEntry(const CycleEntry&) = delete;
+    CycleEntry& operator=(const CycleEntry&) = delete;
+};
+
+uint32_t root_slot = 0;  // 1-based cell of the root block for make_in without a parent
+
+}  // namespace
+
+// ---- positions ----------------------------------------------------------------
+
+int32_t length(const Cell* b) { return series::length_of(b); }
+
+bool next_at_tail(Cell* b) {
+    if (static_cast<int64_t>(b->data1) + 1 <= total(b)) b->data1++;
+    return b->data1 >= total(b);
+}
+
+Cell* head_ptr(Cell* b) { return cells(b) + series_type::clamp_index(b); }
+Cell* tail_ptr(const Cell* b) { return series::tail_cell(buf(b)); }
+bool is_tail(const Cell* b) { return b->data1 == total(b); }
+Cell* cell_at(const Cell* b, uint32_t n) { return cells(b) + n; }
+void cut_at_index(const Cell* b) { set_tail_index(b, std::min(b->data1, total(b))); }
+void set_tail_index(const Cell* b, uint32_t n) {
+    SeriesBuffer* s = buf(b);
+    s->tail = s->head + n * CELL;
+}
+
+void remove_last(Cell* b) {
+    const uint32_t n = total(b);
+    if (n == 0) return;
+    set_tail_index(b, n - 1);
+    series_type::clamp_index(b);
+}
+
+// ---- building -----------------------------------------------------------------
+
+Cell* append_copy(const Cell* b, const Cell* value) {
+    const Cell v = *value;
+    Cell* c = reserve_cell(b);
+    *c = v;
+    return c;
+}
+
+void append_all(const Cell* b, const Cell* source) {
+    const int32_t n = length(source);
+    if (n <= 0) return;
+    const Cell target = *b;
+    Pinned pin;
+    const Source src = source_of(source, true, static_cast<uint32_t>(n), target.data2);
+    const uint32_t at = total(&target);
+    SeriesBuffer* s = ensure_cells(&target, static_cast<uint64_t>(at) + n, true);
+    s->tail += static_cast<uint32_t>(n) * CELL;
+    write_cells(&target, at, src, static_cast<uint32_t>(n), static_cast<uint32_t>(n));
+}
+
+Cell* make_at(Cell* c, int32_t capacity) {
+    c->header = TYPE_UNSET;
+    const node_t n = memory::alloc_cells(static_cast<uint32_t>(std::max(capacity, 1)));
+    *c = Cell{TYPE_BLOCK, 0, n, 0};
+    return c;
+}
+
+Cell* init_at(Cell* c, int32_t capacity, bool fixed) {
+    c->header = TYPE_UNSET;
+    const uint32_t cap = static_cast<uint32_t>(std::max(capacity, 1));
+    const node_t n = fixed ? memory::alloc_fixed_series(cap, CELL, 0) : memory::alloc_unset_cells(cap);
+    *c = Cell{TYPE_BLOCK, 0, n, 0};
+    return c;
+}
+
+namespace {
+
+Cell* made_in(const Cell* parent, int32_t capacity, bool fixed) {
+    if (!parent) {
+        if (!root_slot) {
+            reserve_cell(&root_cell)->header = TYPE_NONE;
+            root_slot = total(&root_cell);
+        }
+        Cell made;
+        init_at(&made, capacity, fixed);
+        Cell* c = cells(&root_cell) + root_slot - 1;
+        *c = made;
+        return c;
+    }
+    const Cell p = *parent;
+    reserve_cell(&p)->header = TYPE_UNSET;
+    const uint32_t at = total(&p) - 1;
+    Cell made;
+    if (fixed) init_at(&made, capacity, true);
+    else make_at(&made, capacity);
+    // The new node is referred to by nothing until it is stored: nothing
+    // allocates in between.
+    Cell* c = cells(&p) + at;
+    *c = made;
+    return c;
+}
+
+}  // namespace
+
+Cell* make_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, false); }
+Cell* new_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, true); }
+
+Cell* push_copy(const Cell* value) { return stack::push(value); }
+
+Cell* push_new(int32_t capacity) {
+    Cell* c = stack::push_slot();
+    return make_at(c, capacity);
+}
+
+// ---- lookups ------------------------------------------------------------------
+
+const Cell* select_value(const Cell* b, const Cell* value) {
+    const uint32_t n = total(b);
+    for (uint32_t i = b->data1; i < n; i++) {
+        if (actions::compare(cells(b) + i, value, 12)) return i + 1 < n ? cells(b) + i + 1 : &shared::none;
+    }
+    return &shared::none;
+}
+
+const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive) {
+    const int32_t sym = static_cast<int32_t>(word->data2);
+    const int32_t canon = case_sensitive ? sym : symbol::canonical(sym);
+    const uint32_t n = total(b);
+    const Cell* c = cells(b);
+    for (uint32_t i = b->data1; i < n; i++) {
+        if (!is_word_type(cell::type_of(c + i))) continue;
+        const int32_t s = static_cast<int32_t>(c[i].data2);
+        if ((case_sensitive ? s : symbol::canonical(s)) == canon) return i + 1 < n ? c + i + 1 : &shared::none;
+    }
+    return &shared::none;
+}
+
+int64_t find_key(const Cell* b, const Cell* key, bool case_sensitive) {
+    const int32_t op = case_sensitive ? 2 : 12;
+    const uint32_t n = total(b);
+    if (b->data1 >= n) return -1;
+    if (is_hash(b)) {
+        const Cell k = *key;
+        const Cell* hit = hashtab::get(b->data3, &k, b->data1, 1, op, false, false);
+        return hit ? hit - cells(b) : -1;
+    }
+    for (uint32_t i = b->data1; i < n; i++)
+        if (actions::compare(cells(b) + i, key, op)) return i;
+    return -1;
+}
+
+bool remove_value(Cell* b, const Cell* value, bool from_head) {
+    const uint32_t n = total(b);
+    for (uint32_t i = from_head ? 0 : b->data1; i < n; i++) {
+        if (!actions::compare(cells(b) + i, value, 12)) continue;
+        Cell* at = cells(b) + i;
+        std::memmove(at, at + 1, static_cast<size_t>(n - i - 1) * CELL);
+        set_tail_index(b, n - 1);
+        if (is_hash(b) && hashtab::shift_positions(b->data3, -1, i + 1, n - i - 1, true))
+            hashtab::rebuild(b->data3, n - 1);
+        return i <= b->data1;
+    }
+    return false;
+}
+
+// ---- copies -------------------------------------------------------------------
+
+Cell* copy_cells(const Cell* source, bool deep, bool paths) {
+    const Cell src = *source;
+    const uint32_t n = total(&src);
+    const uint32_t from = std::min(src.data1, n);
+    Cell* out = stack::push_slot();
+    out->header = TYPE_UNSET;
+    const node_t node = series::copy_part(src.data2, from, n - from);
+    *out = Cell{cell::type_of(&src), 0, node, 0};
+    if (deep) {
+        const CycleEntry entry(src.data2);
+        for (uint32_t i = 0; i < n - from; i++) {
+            const Cell c = cells(out)[i];
+            const uint32_t t = cell::type_of(&c);
+            if (!(t == TYPE_BLOCK || (paths && is_block_like(t) && t != TYPE_HASH))) continue;
+            const Cell* r = copy_cells(&c, true, paths);
+            Cell* to = cells(out) + i;
+            *to = *r;
+            to->header = c.header;
+            stack::pop_n(1);
+        }
+    }
+    if (cell::type_of(out) == TYPE_HASH) out->data3 = hashtab::make(n - from, out, hashtab::HASH, 0);
+    return out;
+}
+
+void copy_typed_cells(const Cell* b, uint32_t first, uint32_t end, uint32_t step, bool deep, const Cell* types) {
+    const Cell target = *b;
+    for (uint32_t i = first; i < end && i < total(&target); i += step) {
+        const uint32_t t = cell::type_of(cells(&target) + i);
+        const bool named = cell::type_of(types) == TYPE_DATATYPE ? types->data1 == t : err::typeset_has(types, t);
+        if (named && is_copyable(t)) replace_by_copy(&target, i, deep, types);
+    }
+}
+
+// ---- insertion ----------------------------------------------------------------
+
+Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    const bool spliced = !only && is_block_like(cell::type_of(value));
+    const int64_t count = spliced ? std::max(length(value), 0) : 1;
+    if (count == 0) return series;
+    if (part < 0 || part > count) part = static_cast<int32_t>(count);
+    if (dup < 1) dup = 1;
+    const uint32_t len = total(series);
+    const uint32_t index = series_type::clamp_index(series);
+    const uint64_t total_cells = static_cast<uint64_t>(part) * static_cast<uint64_t>(dup);
+    if (total_cells > INT32_MAX) err::raise(err::NO_MEMORY);
+    const int32_t written = static_cast<int32_t>(total_cells);
+    Report report(series, append ? words::w_append : words::w_insert, value,
+                  static_cast<int32_t>(append ? len : index), written);
+    // A change handler may have changed the series: positions are taken
+    // afterwards.
+    const uint32_t now = total(series);
+    const uint32_t pos = append ? now : std::min(series->data1, now);
+    if (written > 0) {
+        Pinned pin;
+        const Source src = source_of(value, spliced, static_cast<uint32_t>(part), series->data2);
+        SeriesBuffer* s = ensure_cells(series, static_cast<uint64_t>(now) + total_cells, dup < 5);
+        Cell* at = series::head_cell(s) + pos;
+        std::memmove(at + written, at, static_cast<size_t>(now - pos) * CELL);
+        s->tail += static_cast<uint32_t>(written) * CELL;
+        bool rebuild = false;
+        if (is_hash(series) && pos < now)
+            rebuild = hashtab::shift_positions(series->data3, written, pos, now - pos, false) != 0;
+        write_cells(series, pos, src, static_cast<uint32_t>(part), static_cast<uint32_t>(written));
+        if (rebuild) {
+            reindex(series);
+        } else if (is_hash(series)) {
+            for (int32_t i = 0; i < written; i++) hashtab::put_at(series->data3, pos + static_cast<uint32_t>(i));
+        }
+    }
+    report.after(append ? words::w_appended : words::w_inserted, value, static_cast<int32_t>(append ? len : index),
+                 written);
+    series->data1 = append ? 0 : std::min<uint32_t>(pos + static_cast<uint32_t>(written), total(series));
+    return series;
+}
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return insert_values(series, value, part, only, dup, true);
+}
+
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return insert_values(series, value, part, only, dup, false);
+}
+
+Cell* insert_at_head(Cell* b, const Cell* value, bool advance, bool at_head) {
+    const Cell v = *value;
+    const uint32_t pos = at_head ? 0 : series_type::clamp_index(b);
+    const uint32_t n = total(b);
+    SeriesBuffer* s = ensure_cells(b, static_cast<uint64_t>(n) + 1, true);
+    Cell* at = series::head_cell(s) + pos;
+    std::memmove(at + 1, at, static_cast<size_t>(n - pos) * CELL);
+    s->tail += CELL;
+    *at = v;
+    if (is_hash(b)) {
+        if (pos < n && hashtab::shift_positions(b->data3, 1, pos, n - pos, false)) reindex(b);
+        else hashtab::put_at(b->data3, pos);
+    }
+    if (advance) b->data1 = pos + 1;
+    return b;
+}
+
+void insert_each_at_head(Cell* target, const Cell* source) {
+    const int32_t n = length(source);
+    if (n <= 0) return;
+    insert_values(target, const_cast<Cell*>(source), n, false, 1, false);
+}
+
+void insert_top() { insert_at_head(stack::arg_base - 1, stack::arg_base, true, false); }
+
+Cell* append_arg_to_top() {
+    Cell* b = stack::arg_base;
+    append_copy(b, b + 1);
+    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
+    return b;
+}
+
+void append_top() {
+    Cell* b = stack::arg_base - 1;
+    append_copy(b, stack::arg_base);
+    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
+}
+
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    const bool spliced = !only && is_block_like(cell::type_of(value));
+    const int64_t count = spliced ? std::max(length(value), 0) : 1;
+    if (dup < 1) dup = 1;
+    const uint64_t written64 = static_cast<uint64_t>(count) * static_cast<uint64_t>(dup);
+    if (written64 > INT32_MAX) err::raise(err::NO_MEMORY);
+    const uint32_t written = static_cast<uint32_t>(written64);
+    const uint32_t index = series_type::clamp_index(series);
+    const uint32_t rest = total(series) - index;
+    const uint32_t replaced_asked = part >= 0 ? std::min<uint32_t>(rest, static_cast<uint32_t>(part))
+                                              : std::min<uint32_t>(rest, written);
+    Report report(series, words::w_change, value, static_cast<int32_t>(index), static_cast<int32_t>(replaced_asked));
+    const uint32_t len = total(series);
+    const uint32_t at = std::min(series->data1, len);
+    const uint32_t replaced = std::min(replaced_asked, len - at);
+    const uint64_t new_len = static_cast<uint64_t>(len) + written - replaced;
+    if (new_len > INT32_MAX) err::raise(err::NO_MEMORY);
+    {
+        Pinned pin;
+        const Source src = source_of(value, spliced, static_cast<uint32_t>(count), series->data2);
+        SeriesBuffer* s = ensure_cells(series, std::max<uint64_t>(new_len, len), false);
+        Cell* base = series::head_cell(s);
+        std::memmove(base + at + written, base + at + replaced, static_cast<size_t>(len - at - replaced) * CELL);
+        if (count) write_cells(series, at, src, static_cast<uint32_t>(count), written);
+        set_tail_index(series, static_cast<uint32_t>(new_len));
+    }
+    reindex(series);
+    report.after(words::w_changed, value, static_cast<int32_t>(at), static_cast<int32_t>(written));
+    series->data1 = std::min<uint32_t>(at + written, total(series));
+    return series;
+}
+
+// ---- put, swap, take, trim ------------------------------------------------------
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+    const int64_t found = find_key(series, key, case_sensitive);
+    if (found < 0) {
+        const uint32_t n = total(series);
+        const Report report(series, words::w_put, value, static_cast<int32_t>(n), 1);
+        append_copy(series, key);
+        append_copy(series, value);
+        if (is_hash(series)) {
+            hashtab::put_at(series->data3, total(series) - 2);
+            hashtab::put_at(series->data3, total(series) - 1);
+        }
+        report.after(words::w_put_ed, value, static_cast<int32_t>(n), 1);
+        return value;
+    }
+    const uint32_t target = static_cast<uint32_t>(found) + 1;
+    const Report report(series, words::w_put, value, static_cast<int32_t>(target), 1);
+    // Always stored: find equality ignores letter case, and a value that
+    // differs only in case is still a new value.
+    if (target < total(series)) cell::copy(value, cells(series) + target);
+    else append_copy(series, value);
+    if (is_hash(series) && target < total(series)) hashtab::put_at(series->data3, target);
+    report.after(words::w_put_ed, value, static_cast<int32_t>(target), 1);
+    return value;
+}
+
+Cell* swap(Cell* series1, Cell* series2) {
+    if (!is_block_like(cell::type_of(series2))) err::raise(err::INVALID_ARG, series2);
+    if (series::at_tail(series1) || series::at_tail(series2)) return series1;
+    const Report r1(series1, words::w_swap, series2, static_cast<int32_t>(series1->data1), 1);
+    const Report r2(series2, words::w_swap, series1, static_cast<int32_t>(series2->data1), 1);
+    if (series::at_tail(series1) || series::at_tail(series2)) return series1;
+    const uint32_t i = series1->data1, j = series2->data1;
+    if (is_hash(series1)) hashtab::remove_at(series1->data3, i);
+    if (is_hash(series2)) hashtab::remove_at(series2->data3, j);
+    std::swap(cells(series1)[i], cells(series2)[j]);
+    if (is_hash(series1)) hashtab::put_at(series1->data3, i);
+    if (is_hash(series2)) hashtab::put_at(series2->data3, j);
+    r1.after(words::w_swaped, series2, static_cast<int32_t>(i), 1);
+    r2.after(words::w_swaped, series1, static_cast<int32_t>(j), 1);
+    return series1;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell* r = series_type::take(series, part, deep, last);
+    if (cell::type_of(r) == TYPE_NONE) return r;
+    if (!part) {
+        // Without /part the one taken cell is the result, not a block.
+        *r = *cells(r);
+        if (deep && is_deep_copied(cell::type_of(r))) {
+            const uint32_t header = r->header;
+            actions::slot<slot_fn::Copy>(r, datatype::COPY)(r, r, nullptr, true, nullptr);
+            r->header = (header & ~cell_flag::TYPE_MASK) | cell::type_of(r);
+        }
+        return r;
+    }
+    if (deep)
+        for (uint32_t i = 0; i < total(r); i++)
+            if (is_deep_copied(cell::type_of(cells(r) + i))) replace_by_copy(r, i, true, nullptr);
+    return r;
+}
+
+Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    const uint32_t index = series_type::clamp_index(series);
+    const Report report(series, words::w_trim, nullptr, static_cast<int32_t>(index),
+                        static_cast<int32_t>(total(series) - index));
+    const uint32_t n = total(series);
+    const uint32_t from = std::min(series->data1, n);
+    Cell* c = cells(series);
+    uint32_t kept = from;
+    for (uint32_t i = from; i < n; i++)
+        if (cell::type_of(c + i) != TYPE_NONE) c[kept++] = c[i];
+    set_tail_index(series, kept);
+    if (kept != n) reindex(series);
+    report.after(words::w_trimmed, nullptr, static_cast<int32_t>(index), 0);
+    return series;
+}
+
+// ---- copy -----------------------------------------------------------------------
+
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+    const Cell src = *value;
+    Cell* r = series_type::copy(value, result, part, deep, types);
+    if (!deep && !types) {
+        if (is_hash(&src)) r->data3 = hashtab::make(total(r), r, hashtab::HASH, 0);
+        return r;
+    }
+    // A deep copy of a hash! is a block! here; hash! makes its own index
+    // over the result.
+    if (cell::type_of(r) == TYPE_HASH) cell::set_type(r, TYPE_BLOCK);
+    if (!deep) {
+        copy_typed_cells(r, 0, total(r), 1, false, types);
+        return r;
+    }
+    const CycleEntry entry(src.data2);
+    if (types) {
+        copy_typed_cells(r, 0, total(r), 1, true, types);
+    } else {
+        for (uint32_t i = 0; i < total(r); i++)
+            if (is_deep_copied(cell::type_of(cells(r) + i))) replace_by_copy(r, i, true, nullptr);
+    }
+    return r;
+}
+
+// ---- make and to ---------------------------------------------------------------
+
+namespace {
+
+Cell* typed(Cell* c, uint32_t type) {
+    c->header = type;
+    c->data3 = 0;
+    if (type == TYPE_HASH) c->data3 = hashtab::make(std::max(length(c), 1), c, hashtab::HASH, 0);
+    return c;
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    const uint32_t st = cell::type_of(spec);
+    if (is_block_like(st)) return typed(copy_cells(spec, false, false), type);
+    if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
+        int64_t cap;
+        if (st == TYPE_INTEGER) {
+            cap = static_cast<int32_t>(spec->data2);
+        } else {
+            const double d = cell::get_double(spec);
+            if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OUT_OF_RANGE, spec);
+            cap = static_cast<int64_t>(d);
+        }
+        return typed(push_new(static_cast<int32_t>(cap)), type);
+    }
+    if (st == TYPE_OBJECT || st == TYPE_MAP || st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    const Cell dt = datatype_cell(type);
+    err::throw_make_error(&dt, spec);
+}
+
+Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+    const uint32_t st = cell::type_of(spec);
+    if (is_block_like(st)) return typed(copy_cells(spec, false, false), type);
+    if (st == TYPE_OBJECT || st == TYPE_MAP || st == TYPE_VECTOR || st == TYPE_STRING) err::raise(err::NOT_DONE);
+    if (st == TYPE_TYPESET) {
+        const Cell ts = *spec;
+        Cell* out = push_new(8);
+        for (uint32_t t = 1; t < datatype::TYPE_LIMIT; t++)
+            if (err::typeset_has(&ts, t)) datatype::append_at(out, t);
+        return typed(out, type);
+    }
+    const Cell v = *spec;
+    Cell* out = push_new(1);
+    append_copy(out, &v);
+    return typed(out, type);
+}
+
+// ---- compare --------------------------------------------------------------------
+
+namespace {
+
+bool is_equality(int32_t op) { return op <= 2 || (op >= 10 && op <= 12); }
+
+int32_t compare_each(const Cell* a, const Cell* b, int32_t op) {
+    if (a->data2 == b->data2 && a->data1 == b->data1) return 0;
+    if (op == 9) return -1;
+    if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : -1;
+    const int32_t la = std::max(length(a), 0), lb = std::max(length(b), 0);
+    if (la != lb && is_equality(op)) return 1;
+    cycles::push(a->data2);
+    cycles::push(b->data2);
+    struct Drop {
+        ~Drop() { cycles::drop(2); }
+    } drop;
+    const int32_t n = std::min(la, lb);
+    for (int32_t i = 0; i < n; i++) {
+        // Re-read each time: a compare slot may not allocate, but nothing
+        // is lost by not relying on it.
+        const Cell* x = cells(a) + a->data1 + i;
+        const Cell* y = cells(b) + b->data1 + i;
+        const uint32_t tx = cell::type_of(x), ty = cell::type_of(y);
+        int32_t r;
+        if (tx != ty && !(is_word_type(tx) && is_word_type(ty)) && !(is_number_type(tx) && is_number_type(ty)))
+            r = tx < ty ? -1 : 1;
+        else
+            r = actions::compare_values(x, y, op);
+        if (r != 0) return r;
+    }
+    return (la > lb) - (la < lb);
+}
+
+}  // namespace
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
+    if (ta != tb) {
+        const bool paths = (ta == TYPE_PATH || ta == TYPE_LIT_PATH) && (tb == TYPE_PATH || tb == TYPE_LIT_PATH);
+        if (!(paths && (op == 10 || op == 11))) return -2;
+    }
+    return compare_each(a, b, op);
+}
+
+// ---- eval-path ------------------------------------------------------------------
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
+                bool, bool, bool) {
+    const uint32_t et = cell::type_of(element);
+    if (et == TYPE_INTEGER) {
+        const int32_t i = static_cast<int32_t>(element->data2);
+        if (new_value) return series_type::poke(value, i, new_value, element);
+        return series_type::pick(value, i, element);
+    }
+    const bool words = et == TYPE_WORD && cell::type_of(value) != TYPE_HASH;
+    if (!new_value) {
+        if (words) return const_cast<Cell*>(find_word_value(value, element, case_sensitive));
+        return actions::slot<slot_fn::Select>(value, datatype::SELECT)(value, element, nullptr, true, case_sensitive,
+                                                                      false, false, nullptr, nullptr, false, false);
+    }
+    int64_t found = -1;
+    if (words) {
+        const Cell* after = find_word_value(value, element, case_sensitive);
+        if (after != &shared::none) found = (after - cells(value)) - 1;
+        else {
+            // The word may be the last cell: then there is nothing to set.
+            const int32_t canon = case_sensitive ? static_cast<int32_t>(element->data2)
+                                                 : symbol::canonical(static_cast<int32_t>(element->data2));
+            for (uint32_t i = value->data1; i < total(value); i++) {
+                const Cell* c = cells(value) + i;
+                if (!is_word_type(cell::type_of(c))) continue;
+                const int32_t s = static_cast<int32_t>(c->data2);
+                if ((case_sensitive ? s : symbol::canonical(s)) == canon) {
+                    found = i;
+                    break;
+                }
+            }
+        }
+    } else {
+        const stack::Saved saved;
+        const Cell* r = actions::slot<slot_fn::Find>(value, datatype::FIND)(
+            value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
+        if (cell::type_of(r) != TYPE_NONE) found = r->data1;
+    }
+    if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);
+    Cell at = *value;
+    at.data1 = static_cast<uint32_t>(found);
+    Cell* pinned = stack::push(&at);
+    Cell* r = series_type::poke(pinned, 2, new_value, nullptr);
+    stack::pop_n(1);
+    return r;
+}
+
+// ---- registration ---------------------------------------------------------------
+
+void fill(datatype::Record& r) {
+    root_slot = 0;
+    r.actions[datatype::MAKE] = as_action(&make);
+    r.actions[datatype::TO] = as_action(&to);
+    r.actions[datatype::FORM] = as_action(&form);
+    r.actions[datatype::MOLD] = as_action(&mold);
+    r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
+    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::APPEND] = as_action(&append);
+    r.actions[datatype::CHANGE] = as_action(&change);
+    r.actions[datatype::COPY] = as_action(&copy);
+    r.actions[datatype::FIND] = as_action(&find);
+    r.actions[datatype::INSERT] = as_action(&insert);
+    r.actions[datatype::PUT] = as_action(&put);
+    r.actions[datatype::SELECT] = as_action(&select);
+    r.actions[datatype::SORT] = as_action(&sort);
+    r.actions[datatype::SWAP] = as_action(&swap);
+    r.actions[datatype::TAKE] = as_action(&take);
+    r.actions[datatype::TRIM] = as_action(&trim);
+}
+
+}  // namespace qel::block

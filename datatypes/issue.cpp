@@ -1,6 +1,90 @@
-// issue!.
+// issue!: the word type written with a number sign. It shares the word
+// cell and word!'s form, but takes any text as its name without a syntax
+// check, is never bound by deep binding, and compares only with issues.
 #include "datatypes/fills.hpp"
+#include "evaluator/actions.hpp"
+#include "datatypes/text.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/context.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
 
-namespace qel {
-namespace issue { void fill(datatype::Record&) {} }
-}  // namespace qel
+namespace qel::issue {
+
+namespace {
+
+Cell from_symbol(int32_t sym) {
+    return Cell{TYPE_ISSUE, context::global, static_cast<uint32_t>(sym), static_cast<uint32_t>(-1)};
+}
+
+}  // namespace
+
+Cell* make_at_from_cstr(Cell* target, const char* name) {
+    *target = from_symbol(symbol::intern_cstr(name));
+    return target;
+}
+
+Cell* push_from_cstr(const char* name) {
+    const Cell c = from_symbol(symbol::intern_cstr(name));
+    if (keep_words) {
+        Cell* slot = block::reserve_cell(&root_cell);
+        *slot = c;
+        return slot;
+    }
+    return stack::push(&c);
+}
+
+Cell* push_from_word(const Cell* word) { return word_type::push_retyped(word, TYPE_ISSUE); }
+
+namespace {
+
+Cell* make(Cell* result, Cell* spec, uint32_t type) {
+    const uint32_t t = cell::type_of(spec);
+    if (word_type::is_any_word(t)) {
+        Cell w = *spec;
+        w.header = type;
+        *result = w;
+        return result;
+    }
+    if (t == TYPE_STRING) {
+        // Interned from the index on, blanks and all.
+        Cell w = from_symbol(symbol::intern_string(spec));
+        w.header = type;
+        *result = w;
+        return result;
+    }
+    if (t == TYPE_CHAR) {
+        node_t n = text::make_buffer(1);
+        text::append_codepoint(n, spec->data2);
+        const Cell s{TYPE_STRING, 0, n, 0};
+        Cell w = from_symbol(symbol::intern_string(&s));
+        w.header = type;
+        *result = w;
+        return result;
+    }
+    return word_type::make(result, spec, type);
+}
+
+int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
+    text::append_latin1(out, "#", 1);
+    return word_type::form(value, out, part, limit - 1);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(b) != TYPE_ISSUE) return -2;
+    return word_type::compare(a, b, op);
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (uint32_t s = 0; s < datatype::ACTION_SLOTS; s++)
+        if (s != datatype::FORM) r.actions[s] = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+}
+
+}  // namespace qel::issue

@@ -1,8 +1,241 @@
-// unset!, none! and logic!.
+// unset!, none! and logic!: their cells, the truth tests and their action
+// slots. None of the three has a parent; every slot not set here stays
+// empty, so other actions on them raise the action-not-supported error.
+#include "datatypes/logic.hpp"
+
+#include <cstring>
+
 #include "datatypes/fills.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/checks.hpp"
+#include "runtime/errors.hpp"
 
 namespace qel {
-namespace unset_type { void fill(datatype::Record&) {} }
-namespace none_type { void fill(datatype::Record&) {} }
-namespace logic_type { void fill(datatype::Record&) {} }
+
+namespace {
+
+Cell* write(Cell* c, uint32_t type, uint32_t payload = 0) {
+    // The whole header: flags such as new-line belong to the old value.
+    c->header = type;
+    c->data1 = payload;
+    return c;
+}
+
+// The three types answer the equality codes (and the sort orders, which
+// for them mean equality) and cannot be ordered.
+bool answers(int32_t op) { return op == 0 || op == 1 || op == 2 || op == 7 || op == 8 || op == 9 || op == 12; }
+
+int32_t put_text(node_t out, int32_t limit, const char* s) {
+    text::append_cstr(out, s);
+    return limit - static_cast<int32_t>(std::strlen(s));
+}
+
+}  // namespace
+
+// ---- unset! -------------------------------------------------------------------
+
+namespace unset_type {
+
+Cell* set_top() { return write(stack::arg_base, TYPE_UNSET); }
+Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_UNSET); }
+Cell* push() { return write(stack::push_slot(), TYPE_UNSET); }
+
+Cell* make(Cell*, Cell*, uint32_t) { return push(); }
+
+int32_t form(const Cell*, node_t, bool, int32_t limit) { return limit; }
+
+int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+    return put_text(out, limit, all ? "#(unset)" : "unset");
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(b) != cell::type_of(a)) return -2;
+    return answers(op) ? 0 : -2;
+}
+
+void fill(datatype::Record& r) {
+    shared::unset = Cell{TYPE_UNSET, 0, 0, 0};
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action(&make);
+    r.actions[datatype::TO] = as_action(&make);
+    r.actions[datatype::FORM] = as_action(&form);
+    r.actions[datatype::MOLD] = as_action(&mold);
+    r.actions[datatype::COMPARE] = as_action(&compare);
+}
+
+}  // namespace unset_type
+
+// ---- none! --------------------------------------------------------------------
+
+namespace none_type {
+
+Cell* set_top() { return write(stack::arg_base, TYPE_NONE); }
+Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_NONE); }
+Cell* push() { return write(stack::push_slot(), TYPE_NONE); }
+
+Cell* make(Cell*, Cell*, uint32_t) { return push(); }
+
+int32_t form(const Cell*, node_t out, bool, int32_t limit) { return put_text(out, limit, "none"); }
+
+int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+    return put_text(out, limit, all ? "#(none)" : "none");
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) { return unset_type::compare(a, b, op); }
+
+Cell* clear(Cell*) { return set_top(); }
+Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return set_top(); }
+int32_t length(Cell*) { return -1; }
+Cell* remove(Cell*, Cell*, Cell*) { return set_top(); }
+Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return set_top(); }
+Cell* take(Cell*, Cell*, bool, bool) { return set_top(); }
+
+void fill(datatype::Record& r) {
+    shared::none = Cell{TYPE_NONE, 0, 0, 0};
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action(&make);
+    r.actions[datatype::TO] = as_action(&make);
+    r.actions[datatype::FORM] = as_action(&form);
+    r.actions[datatype::MOLD] = as_action(&mold);
+    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::CLEAR] = as_action(&clear);
+    r.actions[datatype::FIND] = as_action(&find);
+    r.actions[datatype::LENGTH_Q] = as_action(&length);
+    r.actions[datatype::REMOVE] = as_action(&remove);
+    r.actions[datatype::SELECT] = as_action(&select);
+    r.actions[datatype::TAKE] = as_action(&take);
+}
+
+}  // namespace none_type
+
+// ---- logic! -------------------------------------------------------------------
+
+namespace logic {
+
+Cell* set_top(bool truth) { return write(stack::arg_base, TYPE_LOGIC, truth); }
+Cell* append_at(const Cell* block, bool truth) { return write(block::reserve_cell(block), TYPE_LOGIC, truth); }
+Cell* push(bool truth) { return write(stack::push_slot(), TYPE_LOGIC, truth); }
+
+bool cell_true(const Cell* value, bool check, const Cell* name) {
+    switch (cell::type_of(value)) {
+        case TYPE_NONE: return false;
+        case TYPE_LOGIC: return value->data1 != 0;
+        case TYPE_UNSET:
+            if (check) err::raise(err::NO_VALUE, name);
+            return true;
+        default: return true;
+    }
+}
+
+bool true_value() {
+    if (cell::type_of(stack::arg_base) == TYPE_UNSET) err::raise(err::NO_RETURN);
+    return cell_true(stack::arg_base, false, nullptr);
+}
+
+bool is_false() { return !cell_true(stack::arg_base, false, nullptr); }
+
+bool top_false() {
+    const Cell* c = stack::arg_top == stack::arg_base ? stack::arg_base : stack::arg_top - 1;
+    return !cell_true(c, false, nullptr);
+}
+
+Cell* to(Cell*, Cell* spec, uint32_t) {
+    switch (cell::type_of(spec)) {
+        case TYPE_LOGIC: return spec;
+        case TYPE_NONE: return &shared::false_value;
+        default: return &shared::true_value;
+    }
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    switch (cell::type_of(spec)) {
+        case TYPE_INTEGER: return write(proto, TYPE_LOGIC, spec->data2 != 0);
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            // A NaN is unequal to 0.0, so it makes true.
+            const double d = cell::get_double(spec);
+            return write(proto, TYPE_LOGIC, !(d == 0.0));
+        }
+        default: return cell::copy(to(proto, spec, type), proto);
+    }
+}
+
+int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
+    return put_text(out, limit, value->data1 ? "true" : "false");
+}
+
+int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+    if (!all) return form(value, out, false, limit);
+    return put_text(out, limit, value->data1 ? "#(true)" : "#(false)");
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(b) != TYPE_LOGIC) return -2;
+    if (!answers(op)) return -2;
+    return static_cast<int32_t>(a->data1) - static_cast<int32_t>(b->data1);
+}
+
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->data1));
+        return write(value, TYPE_UNSET);
+    }
+    const int32_t n = secure ? random::secure_next() : random::next();
+    return write(value, TYPE_LOGIC, n > 0x3FFFFFFF);
+}
+
+namespace {
+
+enum class Op { AND, OR, XOR };
+
+void bitwise(Op op) {
+    Cell* a = stack::arg_base;
+    const Cell* b = a + 1;
+    if (cell::type_of(b) != TYPE_LOGIC) {
+        const Cell name = stack::get_call_name();
+        const Cell type{TYPE_DATATYPE, cell::type_of(b), 0, 0};
+        const Cell arg = err::arg_name_at(1);
+        err::raise(err::EXPECT_ARG, &name, &type, &arg);
+    }
+    switch (op) {
+        case Op::AND: a->data1 &= b->data1; break;
+        case Op::OR: a->data1 |= b->data1; break;
+        case Op::XOR: a->data1 ^= b->data1; break;
+    }
+}
+
+}  // namespace
+
+void and_t() { bitwise(Op::AND); }
+void or_t() { bitwise(Op::OR); }
+void xor_t() { bitwise(Op::XOR); }
+
+Cell* complement(Cell* value) {
+    value->data1 ^= 1;
+    return value;
+}
+
+}  // namespace logic
+
+namespace logic_type {
+
+void fill(datatype::Record& r) {
+    shared::true_value = Cell{TYPE_LOGIC, 1, 0, 0};
+    shared::false_value = Cell{TYPE_LOGIC, 0, 0, 0};
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action(&logic::make);
+    r.actions[datatype::RANDOM] = as_action(&logic::random);
+    r.actions[datatype::TO] = as_action(&logic::to);
+    r.actions[datatype::FORM] = as_action(&logic::form);
+    r.actions[datatype::MOLD] = as_action(&logic::mold);
+    r.actions[datatype::COMPARE] = as_action(&logic::compare);
+    r.actions[datatype::AND_T] = as_action(&logic::and_t);
+    r.actions[datatype::COMPLEMENT] = as_action(&logic::complement);
+    r.actions[datatype::OR_T] = as_action(&logic::or_t);
+    r.actions[datatype::XOR_T] = as_action(&logic::xor_t);
+}
+
+}  // namespace logic_type
 }  // namespace qel

@@ -1,12 +1,205 @@
-// The path types and paren!.
+// The path types and paren!: construction, form and mold, and their slot
+// registrations. Paths and parens keep block!'s data layout (index in word
+// 1, a cell buffer's node in word 2), so every other action is block!'s.
+#include "datatypes/path.hpp"
+
+#include <cmath>
+
+#include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
+#include "datatypes/mold.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/checks.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
 
 namespace qel {
 namespace path {
-void fill(datatype::Record&) {}
-void fill_lit_path(datatype::Record&) {}
-void fill_set_path(datatype::Record&) {}
-void fill_get_path(datatype::Record&) {}
-void fill_paren(datatype::Record&) {}
+
+namespace {
+
+bool block_like(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
+}
+
+Cell* push_as(Cell* value, uint32_t type) {
+    cell::set_type(value, type);
+    return stack::push(value);
+}
+
+// A new path of the type on the argument stack, holding copies of the
+// source's cells from its index.
+Cell* push_copy(const Cell* source, uint32_t type) {
+    const Cell s = *source;
+    const uint32_t len = series::buffer_length(s.data2);
+    const uint32_t from = s.data1 < len ? s.data1 : len;
+    const node_t n = series::copy_part(s.data2, from, len - from);
+    const Cell c{type, 0, n, 0};
+    return stack::push(&c);
+}
+
+Cell* push_new(uint32_t type, int32_t capacity) {
+    Cell c{};
+    make_at(&c, capacity);
+    cell::set_type(&c, type);
+    return stack::push(&c);
+}
+
+Cell* push_holding(const Cell* value, uint32_t type) {
+    Cell* p = push_new(type, 1);
+    const Cell v = *value;
+    *block::reserve_cell(p) = v;
+    return p;
+}
+
+// The elements joined by "/", each through its type's form or mold.
+int32_t walk(const Cell* value, node_t out, bool molding, bool only, bool all, bool flat, bool part,
+             int32_t limit) {
+    const Cell v = *value;
+    if (mold::cycle_marker(&v, out, &limit, molding)) return limit;
+    mold::CycleEntry entry(v.data2);
+    for (uint32_t i = v.data1; i < series::buffer_length(v.data2); i++) {
+        if (part && limit < 1) break;
+        if (i != v.data1) {
+            text::append_latin1(out, "/", 1);
+            limit = mold::spend(limit, 1);
+        }
+        const Cell c = series::head_cell(series::buffer_of(v.data2))[i];
+        limit = molding ? actions::mold(&c, out, only, all, flat, part, limit, 0) : actions::form(&c, out, part, limit);
+    }
+    return limit;
+}
+
+// Slots a path or paren has nowhere, whatever its parent has.
+void clear_unused(datatype::Record& r) {
+    using namespace datatype;
+    r.actions[SET_PATH] = nullptr;
+    for (uint32_t s = ABSOLUTE; s <= XOR_T; s++) r.actions[s] = nullptr;
+    r.actions[CREATE] = r.actions[CLOSE] = r.actions[DELETE] = nullptr;
+    for (uint32_t s = OPEN; s <= WRITE; s++) r.actions[s] = nullptr;
+}
+
+}  // namespace
+
+Cell* push(Cell* value) { return push_as(value, TYPE_PATH); }
+Cell* push_lit_path(Cell* value) { return push_as(value, TYPE_LIT_PATH); }
+Cell* push_set_path(Cell* value) { return push_as(value, TYPE_SET_PATH); }
+Cell* push_get_path(Cell* value) { return push_as(value, TYPE_GET_PATH); }
+Cell* push_paren(Cell* value) { return push_as(value, TYPE_PAREN); }
+
+void make_at(Cell* cell, int32_t capacity) {
+    cell->header = TYPE_UNSET;
+    const node_t n = memory::alloc_cells(capacity < 1 ? 1 : static_cast<uint32_t>(capacity));
+    *cell = Cell{TYPE_PATH, 0, n, 0};
+}
+
+Cell* make(Cell*, Cell* spec, uint32_t type) {
+    const uint32_t t = cell::type_of(spec);
+    if (block_like(t)) return push_copy(spec, type);
+    int64_t capacity;
+    if (t == TYPE_INTEGER) {
+        capacity = static_cast<int32_t>(spec->data2);
+    } else if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
+        const double d = std::trunc(cell::get_double(spec));
+        if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OUT_OF_RANGE, spec);
+        capacity = static_cast<int64_t>(d);
+    } else {
+        const Cell datatype{TYPE_DATATYPE, type, 0, 0};
+        err::throw_make_error(&datatype, spec);
+    }
+    // A negative capacity is taken as none asked for, as block! make does.
+    return push_new(type, static_cast<int32_t>(capacity));
+}
+
+Cell* to(Cell*, Cell* spec, uint32_t type) {
+    const uint32_t t = cell::type_of(spec);
+    if (block_like(t)) return push_copy(spec, type);
+    // A string is loaded by the lexer and a vector gives its elements;
+    // neither exists yet.
+    if (t == TYPE_STRING || t == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    return push_holding(spec, type);
+}
+
+int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
+    return walk(value, out, false, false, false, false, part, limit);
+}
+
+int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t) {
+    return walk(value, out, true, only, all, flat, part, limit);
+}
+
+// A path met again inside itself is only its marker: no "'" or ":" around
+// it, which would read back as a different value.
+int32_t mold_lit_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                      int32_t) {
+    if (mold::cycle_marker(value, out, &limit, true)) return limit;
+    text::append_latin1(out, "'", 1);
+    return mold(value, out, only, all, flat, part, mold::spend(limit, 1), 0);
+}
+
+int32_t mold_get_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                      int32_t) {
+    if (mold::cycle_marker(value, out, &limit, true)) return limit;
+    text::append_latin1(out, ":", 1);
+    return mold(value, out, only, all, flat, part, mold::spend(limit, 1), 0);
+}
+
+int32_t mold_set_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                      int32_t) {
+    if (mold::cycle_marker(value, out, &limit, true)) return limit;
+    limit = mold(value, out, only, all, flat, part, limit, 0);
+    text::append_latin1(out, ":", 1);
+    return mold::spend(limit, 1);
+}
+
+int32_t mold_paren(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                   int32_t indent) {
+    // A paren that holds itself is written as its marker, like a block:
+    // walking it until the cycle stack overflows would turn a printable
+    // value into an error.
+    const Cell v = *value;
+    if (mold::cycle_marker(&v, out, &limit, true)) return limit;
+    if (!only) {
+        text::append_latin1(out, "(", 1);
+        limit = mold::spend(limit, 1);
+    }
+    limit = block::mold_each(&v, out, only, all, flat, part, limit, indent);
+    if (!only) {
+        text::append_latin1(out, ")", 1);
+        limit = mold::spend(limit, 1);
+    }
+    return limit;
+}
+
+void fill(datatype::Record& r) {
+    using namespace datatype;
+    clear_unused(r);
+    r.actions[MAKE] = as_action(&make);
+    r.actions[RANDOM] = nullptr;
+    r.actions[TO] = as_action(&to);
+    r.actions[FORM] = as_action(&form);
+    r.actions[MOLD] = as_action(&mold);
+    // copy stays block!'s, which keeps the copied value's type.
+    r.actions[SORT] = nullptr;
+    r.actions[TRIM] = nullptr;
+}
+
+// The other paths take everything from path!, their notation aside.
+void fill_lit_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_lit_path); }
+void fill_set_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_set_path); }
+void fill_get_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_get_path); }
+
+void fill_paren(datatype::Record& r) {
+    clear_unused(r);
+    r.actions[datatype::MOLD] = as_action(&mold_paren);
+    r.actions[datatype::TRIM] = nullptr;
+}
+
+static_assert(std::is_same_v<decltype(make), slot_fn::Make>);
+static_assert(std::is_same_v<decltype(to), slot_fn::Make>);
+static_assert(std::is_same_v<decltype(form), slot_fn::Form>);
+static_assert(std::is_same_v<decltype(mold_paren), slot_fn::Mold>);
+
 }  // namespace path
 }  // namespace qel

@@ -1,6 +1,261 @@
-// typeset!.
-#include "datatypes/fills.hpp"
+// typeset!: building typesets from blocks of types, their bitwise and set
+// operations, membership, ordering and their text. A typeset has no buffer:
+// every operation works on the 96 payload bits and answers a new cell.
+#include "datatypes/typeset.hpp"
 
-namespace qel {
-namespace typeset { void fill(datatype::Record&) {} }
-}  // namespace qel
+#include "datatypes/fills.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/entry.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::typeset {
+
+namespace {
+
+uint32_t& word_of(Cell* ts, uint32_t type) {
+    uint32_t* w[3] = {&ts->data1, &ts->data2, &ts->data3};
+    return *w[type >> 5];
+}
+
+// The bit of a type inside its payload word: the byte's place in the
+// word (little-endian) plus the bit's place in the byte (high bit first).
+uint32_t mask_of(uint32_t type) { return (0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)); }
+
+Cell make_empty() { return Cell{TYPE_TYPESET, 0, 0, 0}; }
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+// A word's value; the no-value error names the word.
+Cell resolved(const Cell* value) {
+    if (cell::type_of(value) != TYPE_WORD) return *value;
+    Cell w = *value;
+    const Cell v = *word::get(&w);
+    if (cell::type_of(&v) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
+    return v;
+}
+
+void or_in(Cell* ts, const Cell* other) {
+    ts->data1 |= other->data1;
+    ts->data2 |= other->data2;
+    ts->data3 |= other->data3;
+}
+
+}  // namespace
+
+bool has(const Cell* ts, uint32_t type) {
+    if (type >= BITS) return false;
+    return word_of(const_cast<Cell*>(ts), type) & mask_of(type);
+}
+
+void set_bit(Cell* ts, uint32_t type) {
+    if (type < BITS) word_of(ts, type) |= mask_of(type);
+}
+
+Cell* clear(Cell* ts) {
+    ts->data1 = ts->data2 = ts->data3 = 0;
+    return ts;
+}
+
+int32_t count(const Cell* ts) {
+    int32_t n = 0;
+    for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++) n += has(ts, t);
+    return n;
+}
+
+Cell* append_at(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
+    Cell* c = block::reserve_cell(block);
+    *c = Cell{TYPE_TYPESET, w1, w2, w3};
+    return c;
+}
+
+Cell* append_all_types(const Cell* block) {
+    Cell ts{TYPE_TYPESET, ~0u, ~0u, ~0u};
+    word_of(&ts, TYPE_UNSET) &= ~mask_of(TYPE_UNSET);
+    return append_at(block, ts.data1, ts.data2, ts.data3);
+}
+
+Cell* append_from_block(const Cell* block, const Cell* spec) {
+    // Built aside first: appending may move the spec's buffer too.
+    Cell ts = make_empty();
+    const node_t n = spec->data2;
+    const uint32_t len = series::buffer_length(n);
+    for (uint32_t i = spec->data1; i < len; i++) {
+        const Cell item = series::head_cell(series::buffer_of(n))[i];
+        const Cell v = resolved(&item);
+        switch (cell::type_of(&v)) {
+            case TYPE_DATATYPE: set_bit(&ts, v.data1); break;
+            case TYPE_TYPESET: or_in(&ts, &v); break;
+            case TYPE_WORD: set_bit(&ts, TYPE_OBJECT); break;  // a word names an object's class
+            case TYPE_BLOCK: break;
+            default: err::raise(err::INVALID_TYPE_SPEC, &v);
+        }
+    }
+    return append_at(block, ts.data1, ts.data2, ts.data3);
+}
+
+void add_type(Cell* ts, const Cell* value) {
+    const Cell v = resolved(value);
+    switch (cell::type_of(&v)) {
+        case TYPE_DATATYPE: set_bit(ts, v.data1); break;
+        case TYPE_TYPESET: or_in(ts, &v); break;
+        default: err::raise(err::INVALID_ARG, &v);
+    }
+}
+
+Cell* to_block(const Cell* ts, Cell* out) {
+    const Cell copy = *ts;
+    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(4), 0};
+    for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++)
+        if (has(&copy, t)) datatype::append_at(out, t);
+    return out;
+}
+
+Cell* push(const Cell* ts) { return stack::push(ts); }
+
+namespace {
+
+Cell combine(const Cell& a, Cell b, int32_t code) {
+    Cell r = make_empty();
+    auto apply = [&](uint32_t x, uint32_t y) -> uint32_t {
+        switch (code) {
+            case 5: case 9: return x | y;
+            case 6: case 10: return x & y;
+            case 7: case 12: return x ^ y;
+            case 11: return x & ~y;
+            default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+        }
+    };
+    r.data1 = apply(a.data1, b.data1);
+    r.data2 = apply(a.data2, b.data2);
+    r.data3 = apply(a.data3, b.data3);
+    return r;
+}
+
+}  // namespace
+
+void do_bitwise(int32_t code) {
+    Cell* a = stack::arg_base;
+    if (code == 8) return;  // unique: a typeset has no duplicates
+    const Cell* b = a + 1;
+    Cell other;
+    if (cell::type_of(b) == TYPE_TYPESET) {
+        other = *b;
+    } else if (cell::type_of(b) == TYPE_DATATYPE) {
+        other = make_empty();
+        set_bit(&other, b->data1);
+    } else {
+        err::raise(err::INVALID_ARG, b);
+    }
+    *a = combine(*a, other, code);
+}
+
+// ---- actions -------------------------------------------------------------------
+
+namespace {
+
+Cell* make(Cell* proto, Cell* spec, uint32_t) {
+    const uint32_t t = cell::type_of(spec);
+    if (t == TYPE_TYPESET) {
+        *proto = *spec;
+        return proto;
+    }
+    if (t != TYPE_BLOCK) {
+        const Cell type = datatype_cell(TYPE_TYPESET);
+        err::raise(err::BAD_TO_ARG, &type, spec);
+    }
+    Cell ts = make_empty();
+    const node_t n = spec->data2;
+    const uint32_t len = series::buffer_length(n);
+    for (uint32_t i = spec->data1; i < len; i++) {
+        const Cell item = series::head_cell(series::buffer_of(n))[i];
+        add_type(&ts, &item);
+    }
+    *proto = ts;
+    return proto;
+}
+
+int32_t form_names(const Cell* value, node_t out, bool only, bool part, int32_t limit) {
+    if (!only) {
+        text::append_latin1(out, "make typeset! [", 15);
+        limit -= 15;
+    }
+    bool any = false;
+    for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++) {
+        if (!has(value, t)) continue;
+        const datatype::NameEntry& e = datatype::entry(t);
+        if (!e.name) continue;
+        // The text written so far stays: a cut mold is never closed.
+        if (part && limit < 0) return limit;
+        text::append_latin1(out, e.name, e.length + 1);
+        text::append_latin1(out, " ", 1);
+        limit -= static_cast<int32_t>(e.length) + 2;
+        any = true;
+    }
+    if (any) {
+        SeriesBuffer* s = series::buffer_of(out);
+        s->tail -= series::unit(s);  // the last blank
+    }
+    if (!only) text::append_latin1(out, "]", 1);
+    else if (any) limit += 1;
+    return limit;
+}
+
+int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
+    return form_names(value, out, false, part, limit);
+}
+
+int32_t mold(const Cell* value, node_t out, bool only, bool, bool, bool part, int32_t limit, int32_t) {
+    return form_names(value, out, only, part, limit);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(b) != TYPE_TYPESET) return -2;
+    switch (op) {
+        case 0: case 1: case 2: case 9: case 12:
+            return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0 : 1;
+        case 7: case 8: {
+            const int32_t x = count(a), y = count(b);
+            return (x > y) - (x < y);
+        }
+        default:
+            return -2;  // typesets have no order of their own
+    }
+}
+
+void and_action() { do_bitwise(6); }
+void or_action() { do_bitwise(5); }
+void xor_action() { do_bitwise(7); }
+
+Cell* complement(Cell* value) {
+    value->data1 = ~value->data1;
+    value->data2 = ~value->data2;
+    value->data3 = ~value->data3;
+    return value;
+}
+
+Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+    if (cell::type_of(value) != TYPE_DATATYPE) err::raise(err::INVALID_ARG, value);
+    return has(series, value->data1) ? &shared::true_value : &shared::false_value;
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
+    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
+    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
+    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
+    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find);
+}
+
+}  // namespace qel::typeset

@@ -1,0 +1,88 @@
+// float!: the 64-bit IEEE 754 number, and the number services that the
+// other numeric types share: the number formatter behind `form` of floats,
+// percents, time seconds, vector elements and point components; the
+// arithmetic dispatcher for an integer!, float!, percent! or time! on the
+// left; the tolerant equality; and rounding.
+//
+// Float arithmetic never raises on division by zero or overflow: results
+// become infinities or NaN, which write as 1.#INF, -1.#INF and 1.#NaN.
+// Conversions from a double to an integer are always range-checked.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/datatypes.hpp"
+
+namespace qel::float_type {
+
+// Switched from system/options/float: pretty? (on at start-up) enables the
+// near-zero and noise-trimming rules of format_number; full? is kept for
+// the options object and changes nothing here.
+extern bool pretty_print;
+extern bool full_support;
+
+// What a formatted number is for; each kind has its precision and its
+// zero, ".0" and "%" conventions.
+enum FormatKind : int32_t {
+    KIND_FLOAT32 = 0,    // 32-bit float vector elements
+    KIND_FLOAT = 1,      // float! and 64-bit float vector elements
+    KIND_PERCENT32 = 2,  // 32-bit percent vector elements (value x 100)
+    KIND_PERCENT = 3,    // percent! and 64-bit percent vector elements (value x 100)
+    KIND_SECONDS = 4,    // the seconds of a time!
+    KIND_POINT = 5,      // point2D! and point3D! components
+};
+constexpr size_t FORMAT_MAX = 48;
+
+// The form text of v for kind into out (at least FORMAT_MAX bytes),
+// zero-terminated; answers its length.
+size_t format_number(double v, int32_t kind, char* out);
+
+// Operator codes of the arithmetic actions (the integer! dispatcher's).
+enum Op : int32_t { ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4, OR = 5, AND = 6, XOR = 7 };
+
+// x (op) y. Codes 5-7 raise script cannot-use naming the running call.
+double scalar_op(double x, double y, int32_t op);
+// Makes out a float! (header flags kept) holding a (op) b; answers out.
+Cell* arith(int32_t op, double a, double b, Cell* out);
+// The two-operand math on the cells at the argument base; the result goes
+// into the first. The left one is an integer!, float!, percent! or time!.
+void do_math(int32_t op);
+
+// Equal within 2.220446049250313e-16 or ten units in the last place; NaN
+// equals nothing. The 32-bit form serves point comparison.
+bool almost_equal(double a, double b);
+bool almost_equal32(float a, float b);
+bool special(double d);  // NaN
+bool nan32(float f);
+bool not_finite(double d);
+
+// Cell routines. Each makes a float! (flags of an existing cell kept).
+inline double get(const Cell* c) { return cell::get_double(c); }
+Cell* make_at(Cell* c, double d);
+Cell* push(double d);
+Cell* push_halves(uint32_t low, uint32_t high);
+Cell* append_at(const Cell* block, double d);  // valid until the next allocation
+void set_top(double d);
+double absolute_bits(uint32_t low, uint32_t high);
+
+// Slots shared with percent! and time!.
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling);
+
+// Arithmetic and conversions that other datatypes do for float!. Each is
+// installed by its type's code; until then the operation raises internal
+// not-done.
+struct Neighbours {
+    void (*tuple_math)(int32_t op) = nullptr;   // number (op) tuple! at the argument base
+    void (*money_math)(int32_t op) = nullptr;   // number (op) money! at the argument base
+    void (*vector_math)(int32_t op) = nullptr;  // vector! (op) number, the vector second
+    double (*money_to_double)(const Cell* money) = nullptr;
+    // Compares a (a float-like value) with the money! b by op.
+    int32_t (*money_compare)(double a, const Cell* b, int32_t op) = nullptr;
+};
+extern Neighbours neighbours;
+
+}  // namespace qel::float_type

@@ -1,0 +1,169 @@
+// Number text: integer, float and money digit scanning over string units
+// of any width. Characters outside ASCII never belong to a number, so wide
+// units are narrowed to bytes only after that test.
+#include "datatypes/number_text.hpp"
+
+#include <cstring>
+#include <limits>
+
+#include "datatypes/float_text.hpp"
+
+namespace qel::number_text {
+
+namespace {
+
+uint32_t unit_at(const void* chars, uint32_t unit, uint32_t i) {
+    const uint8_t* p = static_cast<const uint8_t*>(chars);
+    if (unit == 1) return p[i];
+    if (unit == 2) {
+        uint16_t u;
+        std::memcpy(&u, p + 2 * i, 2);
+        return u;
+    }
+    uint32_t u;
+    std::memcpy(&u, p + 4 * i, 4);
+    return u;
+}
+
+bool is_digit(uint32_t c) { return c >= '0' && c <= '9'; }
+bool is_letter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Digits in which "'" may follow a digit; answers the count of digits and
+// leaves i on the first character that does not belong. last_quote tells
+// whether the run ended on a "'".
+size_t digit_run(const char* s, size_t n, size_t& i, bool& last_quote) {
+    size_t digits = 0;
+    last_quote = false;
+    bool after_digit = false;
+    while (i < n) {
+        if (is_digit(static_cast<unsigned char>(s[i]))) {
+            digits++;
+            after_digit = true;
+            last_quote = false;
+        } else if (s[i] == '\'' && after_digit) {
+            after_digit = false;
+            last_quote = true;
+        } else {
+            break;
+        }
+        i++;
+    }
+    return digits;
+}
+
+}  // namespace
+
+bool float_syntax(const char* s, size_t n) {
+    if (n >= FLOAT_TEXT_LIMIT) return false;
+    size_t i = 0;
+    while (i < n && (s[i] == '+' || s[i] == '-')) i++;
+    bool quote = false;
+    const size_t whole = digit_run(s, n, i, quote);
+    bool point = false;
+    size_t fraction = 0;
+    if (i < n && s[i] == '.') {
+        if (quote) return false;
+        point = true;
+        i++;
+        fraction = digit_run(s, n, i, quote);
+    }
+    if (whole == 0 && !point) return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        if (quote || (point && fraction == 0 && whole > 0)) return false;
+        i++;
+        if (i < n && (s[i] == '+' || s[i] == '-')) i++;
+        const size_t start = i;
+        while (i < n && is_digit(static_cast<unsigned char>(s[i]))) i++;
+        if (i == start) return false;
+    }
+    return i == n;
+}
+
+int32_t scan_decimal_integer(const void* chars, uint32_t count, uint32_t unit, int32_t* status) {
+    *status = STATUS_OK;
+    uint32_t i = 0;
+    bool negative = false;
+    if (count > 0 && (unit_at(chars, unit, 0) == '-' || unit_at(chars, unit, 0) == '+'))
+        negative = unit_at(chars, unit, i++) == '-';
+    int32_t value = 0;
+    bool any = false;
+    for (; i < count; i++) {
+        const uint32_t c = unit_at(chars, unit, i);
+        if (c == '\'') continue;
+        if (!is_digit(c)) {
+            *status = STATUS_INVALID;
+            return 0;
+        }
+        any = true;
+        const int32_t d = static_cast<int32_t>(c - '0');
+        int32_t next;
+        // Accumulating toward the sign keeps the one value without a
+        // positive counterpart, -2147483648, in range.
+        if (__builtin_mul_overflow(value, 10, &next) ||
+            (negative ? __builtin_sub_overflow(next, d, &next) : __builtin_add_overflow(next, d, &next))) {
+            *status = STATUS_OVERFLOW;
+            return 0;
+        }
+        value = next;
+    }
+    if (!any) *status = STATUS_INVALID;
+    return value;
+}
+
+double scan_float(const void* chars, uint32_t count, uint32_t unit, int32_t* status, int32_t adjust) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    *status = STATUS_INVALID;
+    if (count == 0 || count >= FLOAT_TEXT_LIMIT) return nan;
+    char text[FLOAT_TEXT_LIMIT];
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t c = unit_at(chars, unit, i);
+        if (c > 127) return nan;
+        text[i] = c == ',' ? '.' : static_cast<char>(c);
+    }
+    if (!float_syntax(text, count)) return nan;
+    size_t n = 0;
+    for (uint32_t i = 0; i < count; i++)
+        if (text[i] != '\'') text[n++] = text[i];
+    size_t unparsed = 0;
+    const double v = float_text::parse(text, text + n, adjust, &unparsed);
+    if (unparsed != 0) return nan;
+    *status = STATUS_OK;
+    return v;
+}
+
+void scan_money(const void* chars, uint32_t count, uint32_t unit, MoneyText& out, int32_t* status) {
+    out = MoneyText{};
+    *status = STATUS_INVALID;
+    auto at = [&](uint32_t i) { return i < count ? unit_at(chars, unit, i) : 0u; };
+    uint32_t i = 0;
+    if (at(0) == '-' || at(0) == '+') out.negative = at(i++) == '-';
+    if (is_letter(at(i)) && is_letter(at(i + 1)) && is_letter(at(i + 2))) {
+        if (count < 5) return;
+        for (int k = 0; k < 3; k++) out.currency[k] = static_cast<char>(at(i + k));
+        i += 3;
+        if (at(i) != '$') return;
+        i++;
+    } else if (at(i) == '$') {
+        i++;
+    }
+    if (i >= count) return;
+    const uint32_t first = i;
+    bool point = false;
+    for (; i < count; i++) {
+        const uint32_t c = at(i);
+        const bool last = i + 1 == count;
+        if (is_digit(c)) {
+            (point ? out.fraction : out.whole) += static_cast<char>(c);
+        } else if (c == '\'') {
+            if (i == first || last || point || at(i - 1) == '\'') return;
+        } else if (c == '.') {
+            if (point || i == first || last || at(i - 1) == '\'') return;
+            point = true;
+        } else {
+            return;
+        }
+    }
+    *status = STATUS_OK;
+}
+
+}  // namespace qel::number_text

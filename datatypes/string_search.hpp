@@ -1,0 +1,36 @@
+// Searching, ordering and the set operations of string! (inherited by the
+// other text types, and reached by binary! for byte searches), plus the
+// text matching that the parse engine needs.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace qel::string {
+
+// The series at the match (a new argument stack cell), or the shared none.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+// The unit after the match (char!, or integer! in a binary!), or none.
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse);
+// Sorts in place and answers the series.
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable);
+
+// Set-operation codes.
+enum SetOp : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
+// Records of skip units (skip null for 1), judged by their first unit; the
+// result replaces the buffer of a (index 0, a's type kept) and a is answered.
+Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
+
+// Whether a bitset holds cp: past its stored bits, its complement flag.
+bool bitset_has(const Cell* bitset, uint32_t cp);
+
+// Parse helpers, on the input's unit at its index.
+bool has_char_at(const Cell* input, const Cell* bitset);
+bool tag_brackets_at(const Cell* input, const Cell* tag);
+// code 2 is strict; any other code folds case.
+bool match_value(const Cell* input, const Cell* value, int32_t code);
+
+}  // namespace qel::string

@@ -1,0 +1,41 @@
+// typeset!: a set of datatypes held in the cell itself. Words 1-3 are 96
+// bits read as 12 bytes (word 1's bytes first, each word little-endian);
+// type id t is bit 0x80 >> (t & 7) of byte t >> 3. Bits of id 0 and above
+// the last datatype mean nothing but take part in equality and in the
+// bitwise operations, so that a complement stays exactly invertible.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace qel::typeset {
+
+constexpr uint32_t BITS = 96;
+
+bool has(const Cell* ts, uint32_t type);
+void set_bit(Cell* ts, uint32_t type);
+Cell* clear(Cell* ts);
+// Set bits among the registered type ids.
+int32_t count(const Cell* ts);
+
+// New typeset! cells at a block's tail (valid until the next allocation):
+// with the given payload; with every bit but unset!'s (an argument
+// without a type block); built from a function argument's type block.
+Cell* append_at(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3);
+Cell* append_all_types(const Cell* block);
+Cell* append_from_block(const Cell* block, const Cell* spec);
+
+// Adds a datatype's bit or ORs a typeset in; a word stands for its value.
+void add_type(Cell* ts, const Cell* value);
+// A new block of the datatype! values of the set bits, in id order, put
+// into out (which must not lie in a movable buffer).
+Cell* to_block(const Cell* ts, Cell* out);
+Cell* push(const Cell* ts);
+
+// Combines the argument base (a typeset!) with the next argument (typeset!
+// or datatype!) into the argument base: codes 5 or~, 6 and~, 7 xor~ and the
+// set operations 8 unique, 9 union, 10 intersect, 11 exclude, 12
+// difference.
+void do_bitwise(int32_t code);
+
+}  // namespace qel::typeset

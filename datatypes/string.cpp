@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "datatypes/fills.hpp"
+#include "datatypes/float_text.hpp"
 #include "datatypes/string_modify.hpp"
 #include "datatypes/string_search.hpp"
 #include "evaluator/stack.hpp"
@@ -325,6 +326,10 @@ Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t co
     *slot = value;
     stack::pop_n(1);
     return slot;
+}
+
+double parse_float(const char* start, uint32_t count) {
+    return float_text::parse(start, start + count, 0, nullptr);
 }
 
 Cell* push_copy(const Cell* value) { return stack::push(value); }

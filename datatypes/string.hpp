@@ -117,6 +117,9 @@ inline Cell* load_from_bytes(const uint8_t* bytes, uint32_t count, int32_t encod
 }
 // The same into a cell reserved at the block's tail.
 Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t count, int32_t encoding);
+// Decimal text (bytes from start to start + count) to the double it
+// denotes, correctly rounded.
+double parse_float(const char* start, uint32_t count);
 // A copy of the cell (not of its buffer) on the argument stack.
 Cell* push_copy(const Cell* value);
 // Two upper-case digits in a static buffer (not terminated).

@@ -3,6 +3,10 @@
 // make and to, and path access.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <cmath>
+
 #include "datatypes/string.hpp"
 #include "datatypes/string_modify.hpp"
 #include "runtime/datatypes.hpp"
@@ -57,6 +61,17 @@ TEST_F(StringBuffer, AppendingWiderTextWidensTheSameSeriesInPlace) {
     EXPECT_EQ(width_of(s), 4u);
     EXPECT_EQ(string::length(s), 6u);
     EXPECT_EQ(utf8(s), "café€😀");
+}
+
+// Decimal text reads as the correctly rounded double, with the exponent
+// saturating rather than wrapping.
+TEST_F(StringBuffer, ParseFloatReadsDecimalText) {
+    const struct {
+        const char* text;
+        double value;
+    } cases[] = {{"0.1", 0.1}, {"-2.5e-3", -2.5e-3}, {"1e4294967297", HUGE_VAL}, {"12", 12.0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(string::parse_float(c.text, static_cast<uint32_t>(std::strlen(c.text))), c.value) << c.text;
 }
 
 TEST_F(StringBuffer, HelpersStayInsideTheBuffer) {

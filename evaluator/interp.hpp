@@ -1,0 +1,41 @@
+// The interpreter: a direct walker over the cells of a block, expression by
+// expression, with infix look-ahead, set-words, paths and calls.
+//
+// Positions are cell indexes into the block's buffer, never addresses: the
+// buffer may move while an expression runs user code. Results go to the
+// argument stack: with sub set the value is pushed as the next cell of the
+// running stretch, otherwise it becomes the running call's result (copied
+// into the argument base, top := base + 1).
+//
+// break, continue, return and exit travel as a pending exit (runtime/
+// exits.hpp): after every expression the walker looks at exit_pending() and
+// returns at once when it is set, up to the loop or function body that
+// takes it. Errors and throw travel as C++ exceptions.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace qel::interp {
+
+// The block being evaluated, its index at the running expression; error
+// values read it for their near field.
+extern Cell current_position;
+
+void init();
+
+// Evaluates the whole block from its index in a block frame named <body>.
+// chain set: the result is copied into the caller's argument base; clear:
+// it stays as the caller's next cell. An empty block gives unset.
+void eval_block(const Cell* block, bool chain);
+
+// One expression from the cell index position of the block (an absolute
+// index into its buffer); answers the index after it.
+uint32_t eval_next(const Cell* block, uint32_t position, bool sub);
+
+// One expression; no_infix suppresses the infix look-ahead (the right
+// operand of an operator); as_value delivers a literal function value
+// instead of calling it.
+uint32_t eval_expression(const Cell* block, uint32_t position, bool no_infix, bool sub, bool as_value);
+
+}  // namespace qel::interp

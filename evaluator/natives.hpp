@@ -1,0 +1,34 @@
+// The native table and the calling convention of natives.
+//
+// A native takes its arguments from the argument stack: the spec's
+// arguments from the argument base in spec order, then the refinements'
+// arguments. It receives a check flag (set when the caller has not checked
+// the argument types: the native checks them against its spec) and one
+// integer per refinement in spec order: -1 when absent, else the position
+// in cells from the argument base where the refinement's arguments start.
+// It writes its result into the argument base.
+#pragma once
+#include <cstdint>
+
+namespace qel::natives {
+
+using NativeFn = void (*)(bool check, const int32_t* refinements);
+
+struct Entry {
+    const char* name;
+    const char* spec;   // the spec block as source text, doc strings included
+    NativeFn fn;        // null until the native exists
+};
+
+constexpr uint32_t TABLE_SLOTS = 120;
+constexpr uint32_t NATIVE_COUNT = 107;
+
+// The natives in index order (0-based here; 1-based in native! values).
+extern const Entry table[NATIVE_COUNT];
+
+// Start-up: the print buffer and the table count.
+void init_table();
+// The entry of a 1-based index, nullptr when the slot is empty.
+const Entry* entry_of(int32_t index);
+
+}  // namespace qel::natives

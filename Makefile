@@ -6,7 +6,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all run test test-asan bench deps build clean
+.PHONY: all run test test-asan fuzz-short bench deps build clean
 
 all: build
 
@@ -20,8 +20,16 @@ build: deps
 run: build
 	@./$(BUILD)/qel $(ARGS)
 
-test: build
+# The fuzz targets need clang's libFuzzer: a short run of each is part of
+# the tests, in a build of its own under AddressSanitizer and UBSan.
+test: build fuzz-short
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz-short: deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+		-DQEL_SANITIZE=ON -DQEL_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target lexer_fuzz
+	@cd build-fuzz && ctest --output-on-failure -L fuzz
 
 # Machine faults are reported by the sanitizers themselves in this build, so
 # the fault-report tests run only in the plain build.
@@ -33,7 +41,7 @@ test-asan: deps
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
-	@bench/run $(BUILD)
+	@bench/run $(BUILD) $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz

@@ -32,4 +32,10 @@ namespace typeset { void fill(datatype::Record& r); }
 namespace bitset { void fill(datatype::Record& r); }
 namespace float_type { void fill(datatype::Record& r); }
 namespace percent_type { void fill(datatype::Record& r); }
+namespace native {
+void fill_native(datatype::Record& r);
+void fill_action(datatype::Record& r);
+void fill_op(datatype::Record& r);
+}  // namespace native
+namespace function { void fill(datatype::Record& r); }
 }  // namespace qel

@@ -8,6 +8,9 @@
 #include "evaluator/actions.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/stack.hpp"
 
 namespace qel::actions {
 
@@ -103,6 +106,224 @@ Cell* poke(Cell* series, Cell* index, Cell* value) {
 Cell length(Cell* series) {
     const int32_t n = slot<slot_fn::Length>(series, datatype::LENGTH_Q)(series);
     return n < 0 ? shared::none : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0};
+}
+
+
+// ---- entries of the action words ----------------------------------------------
+
+namespace {
+
+inline Cell* arg(int i) { return stack::arg_base + i; }
+inline Cell* ref_arg(const int32_t* r, int k) { return r[k] < 0 ? nullptr : stack::arg_base + r[k]; }
+inline bool has(const int32_t* r, int k) { return r[k] >= 0; }
+
+void store(const Cell* result) {
+    const Cell v = result ? *result : shared::none;
+    stack::set_last_reset(&v);
+}
+
+template <uint32_t S>
+void direct(const int32_t*) {
+    action_as<slot_fn::Direct>(lookup_or_raise(arg(0), S))();
+}
+
+uint32_t target_type(const Cell* v) {
+    return cell::type_of(v) == TYPE_DATATYPE ? v->data1 : cell::type_of(v);
+}
+
+void e_make(const int32_t*) {
+    Cell* proto = arg(0);
+    const uint32_t t = target_type(proto);
+    auto slot = datatype::action(t, datatype::MAKE);
+    if (!slot) lookup_or_raise(proto, datatype::MAKE);
+    store(action_as<slot_fn::Make>(slot)(proto, arg(1), t));
+}
+
+void e_to(const int32_t*) {
+    Cell* proto = arg(0);
+    const uint32_t t = target_type(proto);
+    auto slot = datatype::action(t, datatype::TO);
+    if (!slot) lookup_or_raise(proto, datatype::TO);
+    store(action_as<slot_fn::Make>(slot)(proto, arg(1), t));
+}
+
+void e_reflect(const int32_t*) {
+    store(slot<slot_fn::Reflect>(arg(0), datatype::REFLECT)(arg(0), static_cast<int32_t>(arg(1)->data2)));
+}
+
+void text_result(node_t out) {
+    const Cell s{TYPE_STRING, 0, out, 0};
+    stack::set_last_reset(&s);
+}
+
+// form and mold: a limit below 1 with /part gives an empty string; the
+// slot's output is cut to the limit afterwards.
+int32_t part_limit(const int32_t* r, int k) {
+    if (!has(r, k)) return 0x7FFFFFFF;
+    const Cell* l = ref_arg(r, k);
+    return cell::type_of(l) == TYPE_INTEGER ? static_cast<int32_t>(l->data2) : 0x7FFFFFFF;
+}
+
+void cut(node_t out, int32_t limit) {
+    if (limit >= 0 && text::length(out) > static_cast<uint32_t>(limit)) string::truncate(out, static_cast<uint32_t>(limit));
+}
+
+void e_form(const int32_t* r) {
+    const int32_t limit = part_limit(r, 0);
+    const node_t out = text::make_buffer(16);
+    if (!(has(r, 0) && limit < 1)) {
+        const Cell v = *arg(0);
+        actions::form(&v, out, has(r, 0), limit);
+        cut(out, limit);
+    }
+    text_result(out);
+}
+
+void e_mold(const int32_t* r) {
+    const int32_t limit = part_limit(r, 3);
+    const node_t out = text::make_buffer(16);
+    if (!(has(r, 3) && limit < 1)) {
+        const Cell v = *arg(0);
+        actions::mold(&v, out, has(r, 0), has(r, 1), has(r, 2), has(r, 3), limit, 0);
+        cut(out, limit);
+    }
+    text_result(out);
+}
+
+void e_negate(const int32_t*) { store(slot<slot_fn::Negate>(arg(0), datatype::NEGATE)(arg(0))); }
+void e_complement(const int32_t*) { store(slot<slot_fn::Complement>(arg(0), datatype::COMPLEMENT)(arg(0))); }
+
+void e_even(const int32_t*) {
+    const bool b = slot<slot_fn::EvenOdd>(arg(0), datatype::EVEN_Q)(arg(0));
+    stack::set_last_reset(b ? &shared::true_value : &shared::false_value);
+}
+void e_odd(const int32_t*) {
+    const bool b = slot<slot_fn::EvenOdd>(arg(0), datatype::ODD_Q)(arg(0));
+    stack::set_last_reset(b ? &shared::true_value : &shared::false_value);
+}
+
+void e_append(const int32_t* r) { store(append(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
+void e_insert(const int32_t* r) { store(insert(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
+void e_change(const int32_t* r) { store(change(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
+void e_clear(const int32_t*) { store(slot<slot_fn::Clear>(arg(0), datatype::CLEAR)(arg(0))); }
+
+void e_copy(const int32_t* r) {
+    Cell* types = ref_arg(r, 2);
+    if (types && cell::type_of(types) != TYPE_DATATYPE && cell::type_of(types) != TYPE_TYPESET) {
+        const Cell n = stack::get_call_name();
+        const Cell t{TYPE_DATATYPE, cell::type_of(types), 0, 0};
+        err::raise(err::EXPECT_ARG, &n, &t);
+    }
+    Cell* result = stack::push(&shared::unset);
+    store(slot<slot_fn::Copy>(arg(0), datatype::COPY)(arg(0), result, ref_arg(r, 0), has(r, 1), types));
+}
+
+void e_find(const int32_t* r) {
+    store(slot<slot_fn::Find>(arg(0), datatype::FIND)(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
+                                                       has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6), has(r, 7),
+                                                       has(r, 8), has(r, 9), has(r, 10)));
+}
+
+void e_select(const int32_t* r) {
+    store(slot<slot_fn::Select>(arg(0), datatype::SELECT)(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
+                                                           has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6),
+                                                           has(r, 7), has(r, 8)));
+}
+
+void e_length(const int32_t*) {
+    const Cell v = length(arg(0));
+    stack::set_last_reset(&v);
+}
+void e_pick(const int32_t*) { store(pick(arg(0), arg(1))); }
+void e_poke(const int32_t*) { store(poke(arg(0), arg(1), arg(2))); }
+void e_put(const int32_t* r) { store(slot<slot_fn::Put>(arg(0), datatype::PUT)(arg(0), arg(1), arg(2), has(r, 0))); }
+void e_remove(const int32_t* r) {
+    store(slot<slot_fn::Remove>(arg(0), datatype::REMOVE)(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+}
+void e_reverse(const int32_t* r) {
+    store(slot<slot_fn::Reverse>(arg(0), datatype::REVERSE)(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+}
+void e_sort(const int32_t* r) {
+    store(slot<slot_fn::Sort>(arg(0), datatype::SORT)(arg(0), has(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
+                                                       has(r, 4), has(r, 5), has(r, 6)));
+}
+void e_swap(const int32_t*) { store(slot<slot_fn::Swap>(arg(0), datatype::SWAP)(arg(0), arg(1))); }
+void e_take(const int32_t* r) {
+    store(slot<slot_fn::Take>(arg(0), datatype::TAKE)(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2)));
+}
+void e_trim(const int32_t* r) {
+    store(slot<slot_fn::Trim>(arg(0), datatype::TRIM)(arg(0), has(r, 0), has(r, 1), has(r, 2), has(r, 3), has(r, 4),
+                                                       ref_arg(r, 5)));
+}
+void e_move(const int32_t* r) { store(slot<slot_fn::Move>(arg(0), datatype::MOVE)(arg(0), arg(1), ref_arg(r, 0))); }
+void e_round(const int32_t* r) {
+    store(slot<slot_fn::Round>(arg(0), datatype::ROUND)(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2), has(r, 3),
+                                                         has(r, 4), has(r, 5), has(r, 6)));
+}
+void e_random(const int32_t* r) {
+    store(slot<slot_fn::Random>(arg(0), datatype::RANDOM)(arg(0), has(r, 0), has(r, 1), has(r, 2)));
+}
+void e_modify(const int32_t* r) {
+    slot<slot_fn::Modify>(arg(0), datatype::MODIFY)(arg(0), arg(1), arg(2), has(r, 0));
+    stack::keep_first();
+}
+
+}  // namespace
+
+ActionEntry entry_of_slot(uint32_t s) {
+    using namespace datatype;
+    switch (s) {
+        case MAKE: return e_make;
+        case RANDOM: return e_random;
+        case REFLECT: return e_reflect;
+        case TO: return e_to;
+        case FORM: return e_form;
+        case MOLD: return e_mold;
+        case ABSOLUTE: return direct<ABSOLUTE>;
+        case ADD: return direct<ADD>;
+        case DIVIDE: return direct<DIVIDE>;
+        case MULTIPLY: return direct<MULTIPLY>;
+        case NEGATE: return e_negate;
+        case POWER: return direct<POWER>;
+        case REMAINDER: return direct<REMAINDER>;
+        case ROUND: return e_round;
+        case SUBTRACT: return direct<SUBTRACT>;
+        case EVEN_Q: return e_even;
+        case ODD_Q: return e_odd;
+        case AND_T: return direct<AND_T>;
+        case COMPLEMENT: return e_complement;
+        case OR_T: return direct<OR_T>;
+        case XOR_T: return direct<XOR_T>;
+        case APPEND: return e_append;
+        case AT: return direct<AT>;
+        case BACK: return direct<BACK>;
+        case CHANGE: return e_change;
+        case CLEAR: return e_clear;
+        case COPY: return e_copy;
+        case FIND: return e_find;
+        case HEAD: return direct<HEAD>;
+        case HEAD_Q: return direct<HEAD_Q>;
+        case INDEX_Q: return direct<INDEX_Q>;
+        case INSERT: return e_insert;
+        case LENGTH_Q: return e_length;
+        case MOVE: return e_move;
+        case NEXT: return direct<NEXT>;
+        case PICK: return e_pick;
+        case POKE: return e_poke;
+        case PUT: return e_put;
+        case REMOVE: return e_remove;
+        case REVERSE: return e_reverse;
+        case SELECT: return e_select;
+        case SORT: return e_sort;
+        case SKIP: return direct<SKIP>;
+        case SWAP: return e_swap;
+        case TAIL: return direct<TAIL>;
+        case TAIL_Q: return direct<TAIL_Q>;
+        case TAKE: return e_take;
+        case TRIM: return e_trim;
+        case MODIFY: return e_modify;
+        default: return nullptr;
+    }
 }
 
 }  // namespace qel::actions

@@ -32,4 +32,12 @@ Cell* poke(Cell* series, Cell* index, Cell* value);
 // An integer!, or none when the slot answers -1.
 Cell length(Cell* series);
 
+
+// The entries that action! values call, one per slot: arguments from the
+// argument base, refinement integers as natives get them (-1 absent, else
+// the position of the refinement's first argument). Null for the slots
+// whose entry is not written yet.
+using ActionEntry = void (*)(const int32_t* refinements);
+ActionEntry entry_of_slot(uint32_t slot);
+
 }  // namespace qel::actions

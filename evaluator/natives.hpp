@@ -10,6 +10,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cell.hpp"
+
 namespace qel::natives {
 
 using NativeFn = void (*)(bool check, const int32_t* refinements);
@@ -25,6 +27,11 @@ constexpr uint32_t NATIVE_COUNT = 107;
 
 // The natives in index order (0-based here; 1-based in native! values).
 extern const Entry table[NATIVE_COUNT];
+
+// The reusable block print and prin reduce into (a cell of the root block),
+// and the 1-based position of the next free slot.
+extern Cell* print_buffer;
+extern uint32_t table_count;
 
 // Start-up: the print buffer and the table count.
 void init_table();

@@ -20,8 +20,11 @@
 #include <unistd.h>
 
 #include "evaluator/checksum.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
 #include "platform/console.hpp"
 #include "platform/os.hpp"
 #include "runtime/context.hpp"
@@ -363,8 +366,11 @@ void init() {
     context::init_global();
     datatype::make_words();
     runtime_words::init();
+    natives::init_table();
     owner::init();
     checksum::init_methods();
+    lexer::init();
+    interp::init();
     slots::init();
 }
 

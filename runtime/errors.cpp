@@ -5,6 +5,9 @@
 // system takes its place with the error! datatype.
 #include "runtime/errors.hpp"
 
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+
 #include <string>
 
 #include "evaluator/stack.hpp"
@@ -32,11 +35,25 @@ Cell bare(int code) { return Cell{TYPE_ERROR, 0, 1, static_cast<uint32_t>(code)}
 
 Cell* fields_of(const Cell* error) { return series::head_cell(series::buffer_of(error->data1)); }
 
-std::string form_arg(const Cell& v) {
+// An argument as a message shows it: molded flat and cut at 80 characters,
+// or formed for syntax errors, whose arguments are pieces of source text.
+// Before the datatypes exist (or without a slot) a few types are spelled
+// out here.
+std::string form_arg(const Cell& v, bool formed) {
+    constexpr int32_t LIMIT = 80;
+    const uint32_t slot = formed ? datatype::FORM : datatype::MOLD;
+    if (stack::ready() && datatype::action(cell::type_of(&v), slot)) {
+        const node_t out = text::make_buffer(32);
+        if (formed) actions::form(&v, out, true, LIMIT);
+        else actions::mold(&v, out, false, false, true, true, LIMIT, 0);
+        if (text::length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
+        return text::to_utf8(out);
+    }
     switch (cell::type_of(&v)) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+        case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
             return symbol::name(static_cast<int32_t>(v.data2));
+        case TYPE_SET_WORD: return std::string(symbol::name(static_cast<int32_t>(v.data2))) + ":";
         case TYPE_INTEGER: return std::to_string(static_cast<int32_t>(v.data2));
         case TYPE_DATATYPE:
             return v.data1 < datatype::TYPE_LIMIT && datatype::entry(v.data1).name ? datatype::entry(v.data1).name
@@ -130,7 +147,7 @@ void print(const Cell* error) {
         line += ": ";
         for (const char* p = message; *p; p++) {
             if (p[0] == '@' && p[1] >= '1' && p[1] <= '3') {
-                line += form_arg(field(error, static_cast<Field>(p[1] - '0')));
+                line += form_arg(field(error, static_cast<Field>(p[1] - '0')), code / 100 == SYNTAX);
                 p++;
             } else {
                 line += *p;
@@ -140,7 +157,7 @@ void print(const Cell* error) {
     }
     const Cell where = field(error, F_WHERE);
     const uint32_t t = cell::type_of(&where);
-    const std::string name = t >= TYPE_WORD && t <= TYPE_ISSUE ? form_arg(where) : "???";
+    const std::string name = t >= TYPE_WORD && t <= TYPE_ISSUE ? symbol::name(static_cast<int32_t>(where.data2)) : "???";
     rt::print_values_line({PrintItem::cstr("*** Where: "), PrintItem::cstr(name.c_str())});
 }
 

@@ -1,0 +1,7 @@
+# Recursive calls: the naive Fibonacci function.
+proc fib {n} {
+    if {$n < 2} { return $n }
+    return [expr {[fib [expr {$n - 1}]] + [fib [expr {$n - 2}]]}]
+}
+
+puts [fib 34]

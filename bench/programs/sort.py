@@ -1,0 +1,13 @@
+# 200,000 pseudo-random integers, sorted in ascending order.
+# The generator is x := (x * 1029 + 12345) mod 2^20, the same in every language.
+def main():
+    x = 1
+    b = []
+    for _ in range(200000):
+        x = (x * 1029 + 12345) % 1048576
+        b.append(x)
+    b.sort()
+    print(b[0], b[99999], b[199999])
+
+
+main()

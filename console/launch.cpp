@@ -1,0 +1,91 @@
+// The script runner. The header is the text "Qel" (case-sensitive), an
+// optional "/System", blanks, then "["; text before it is skipped. The
+// loaded block must start with the word Qel and a block; the code after
+// those two values is evaluated in the global context.
+#include "console/launch.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include "evaluator/global_words.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
+#include "platform/console.hpp"
+#include "runtime/lowprint.hpp"
+#include "runtime/system.hpp"
+#include "runtime/symbols.hpp"
+
+namespace qel::launch {
+
+namespace {
+
+bool read_file(const char* path, std::string& out) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return true;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Offset of the header start, or npos.
+size_t find_header(const std::string& text) {
+    for (size_t at = text.find("Qel"); at != std::string::npos; at = text.find("Qel", at + 1)) {
+        size_t p = at + 3;
+        if (text.compare(p, 7, "/System") == 0) p += 7;
+        while (p < text.size() && is_blank(text[p])) p++;
+        if (p < text.size() && text[p] == '[') return at;
+    }
+    return std::string::npos;
+}
+
+void error_line(const char* message) {
+    rt::print_values_line({rt::PrintItem::cstr("*** Error: "), rt::PrintItem::cstr(message)});
+}
+
+void run_script(const char* path) {
+    std::string text;
+    if (!read_file(path, text)) {
+        std::string m = "cannot open: ";
+        m += path;
+        error_line(m.c_str());
+        return;
+    }
+    const size_t at = find_header(text);
+    if (at == std::string::npos) {
+        error_line("Qel header not found!");
+        return;
+    }
+    Cell* code = stack::push(&shared::none);
+    lexer::load_text(text.data() + at, text.size() - at, code);
+    const Cell blk = *code;
+    const SeriesBuffer* s = series::buffer_of(blk.data2);
+    const Cell* cells = series::head_cell(const_cast<SeriesBuffer*>(s));
+    const uint32_t n = (s->tail - s->head) / sizeof(Cell);
+    if (n < 2 || cell::type_of(&cells[0]) != TYPE_WORD || cell::type_of(&cells[1]) != TYPE_BLOCK) {
+        error_line(text.find("Qel/System") != std::string::npos
+                       ? "contains Qel/System code which requires compilation!"
+                       : "not a Qel program!");
+        return;
+    }
+    Cell body = blk;
+    body.data1 = 2;
+    stack::mark_native(nullptr);
+    interp::eval_block(&body, true);
+    stack::unwind();
+}
+
+}  // namespace
+
+void run() {
+    global_words::init();
+    if (sys.argc >= 2) run_script(sys.argv[1]);
+    console::flush();
+}
+
+}  // namespace qel::launch

@@ -1,0 +1,210 @@
+// native!, action! and op! values: making them, molding, reflection.
+#include "datatypes/native.hpp"
+
+#include <string_view>
+
+#include "datatypes/block.hpp"
+#include "datatypes/block_mold.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/call.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/symbols.hpp"
+
+namespace qel::native {
+
+namespace {
+
+inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
+inline uint32_t count_of(node_t n) {
+    const SeriesBuffer* s = series::buffer_of(n);
+    return (s->tail - s->head) / sizeof(Cell);
+}
+
+[[noreturn]] void bad_make(uint32_t type, const Cell* spec) {
+    const Cell t{TYPE_DATATYPE, type, 0, 0};
+    err::raise(err::BAD_MAKE_ARG, &t, spec);
+}
+
+// The operator rule: exactly two arguments, the left one a plain word, no
+// refinement but /local and /extern.
+bool op_spec_ok(node_t spec) {
+    int count = 0;
+    bool seen_word = false;
+    for (uint32_t i = 0; i < count_of(spec); i++) {
+        const Cell c = cells_of(spec)[i];
+        const uint32_t t = cell::type_of(&c);
+        if (t == TYPE_WORD) {
+            count++;
+            seen_word = true;
+        } else if (t == TYPE_LIT_WORD || t == TYPE_GET_WORD) {
+            if (!seen_word) return false;
+            count++;
+        } else if (t == TYPE_REFINEMENT) {
+            const std::string_view name(symbol::name(symbol::canonical(static_cast<int32_t>(c.data2))));
+            if (name == "local" || name == "extern") break;
+            return false;
+        } else if (t == TYPE_SET_WORD) {
+            break;
+        }
+    }
+    return count == 2;
+}
+
+Cell* make_native(Cell* proto, Cell* spec, uint32_t type) {
+    const Cell arg = *spec;
+    if (cell::type_of(&arg) != TYPE_BLOCK || count_of(arg.data2) != 2) bad_make(type, &arg);
+    const Cell s = cells_of(arg.data2)[0];
+    const Cell index = cells_of(arg.data2)[1];
+    if (cell::type_of(&s) != TYPE_BLOCK || cell::type_of(&index) != TYPE_INTEGER) bad_make(type, &arg);
+    const auto i = static_cast<int32_t>(index.data2);
+    // Only filled slots: a native! naming an empty slot could never be called.
+    if (type == TYPE_NATIVE) {
+        const natives::Entry* e = natives::entry_of(i);
+        if (i < 1 || i > static_cast<int32_t>(natives::TABLE_SLOTS) || !e || !e->fn) bad_make(type, &arg);
+    } else if (i < 1 || i > static_cast<int32_t>(datatype::ACTION_SLOTS) || i == datatype::SET_PATH + 1) {
+        bad_make(type, &arg);
+    }
+    Cell* r = push(&s, type, static_cast<uint32_t>(i));
+    const Cell v = *r;
+    stack::pop_n(1);
+    *stack::arg_base = v;
+    return stack::arg_base;
+}
+
+Cell* make_op(Cell* proto, Cell* spec, uint32_t type) {
+    const Cell src = *spec;
+    const uint32_t t = cell::type_of(&src);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE) {
+        const Cell dt{TYPE_DATATYPE, t, 0, 0};
+        err::raise(err::INVALID_TYPE, &dt);
+    }
+    Cell* r = push_op(&src);
+    const Cell v = *r;
+    stack::pop_n(1);
+    *stack::arg_base = v;
+    return stack::arg_base;
+}
+
+int32_t mold_spec(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                  int32_t indent) {
+    const Cell spec{TYPE_BLOCK, 0, value->data2, 0};
+    return block::mold(&spec, out, only, all, flat, part, limit, indent);
+}
+
+int32_t mold_native(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                    int32_t indent) {
+    const Cell v = *value;
+    text::append_cstr(out, cell::type_of(&v) == TYPE_NATIVE ? "make native! [" : "make action! [");
+    limit = mold_spec(&v, out, only, all, flat, part, limit - 14, indent);
+    text::append_cstr(out, "]");
+    return limit - 1;
+}
+
+int32_t mold_op(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                int32_t indent) {
+    const Cell v = *value;
+    const uint32_t source = (v.header >> 16) & 0xFF;
+    text::append_cstr(out, "make op! ");
+    limit -= 9;
+    if (source == TYPE_FUNCTION) {
+        text::append_cstr(out, "func ");
+        limit -= 5;
+    } else {
+        text::append_cstr(out, "[");
+        limit -= 1;
+    }
+    limit = mold_spec(&v, out, only, all, flat, part, limit, indent);
+    if (source == TYPE_FUNCTION) {
+        const Cell body = cells_of(v.data3)[0];
+        if (cell::type_of(&body) == TYPE_BLOCK) limit = block::mold(&body, out, false, all, flat, part, limit, indent);
+    } else {
+        text::append_cstr(out, "]");
+        limit -= 1;
+    }
+    return limit;
+}
+
+int32_t form_native(const Cell* value, node_t out, bool part, int32_t limit) {
+    const uint32_t t = cell::type_of(value);
+    text::append_cstr(out, t == TYPE_NATIVE ? "?native?" : t == TYPE_ACTION ? "?action?" : "?op?");
+    return limit - (t == TYPE_OP ? 4 : 8);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(a) != cell::type_of(b)) return -2;
+    if (!(op <= 2 || op == 7 || op == 8 || op == 9 || op == 12)) return -2;
+    const auto x = static_cast<int32_t>(a->data1), y = static_cast<int32_t>(b->data1);
+    return x == y ? 0 : x < y ? -1 : 1;
+}
+
+Cell* reflect(Cell* value, int32_t field) {
+    const std::string_view f(symbol::name(symbol::canonical(field)));
+    Cell* r = stack::arg_base;
+    const Cell v = *value;
+    const uint32_t source = cell::type_of(&v) == TYPE_OP ? (v.header >> 16) & 0xFF : cell::type_of(&v);
+    if (f == "spec") {
+        *r = Cell{TYPE_BLOCK, 0, v.data2, 0};
+    } else if (f == "body") {
+        if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
+            const Cell body = cells_of(v.data3)[0];
+            *r = *block::copy_cells(&body, true, true);
+        } else {
+            *r = Cell{TYPE_INTEGER, 0, v.data1, 0};
+        }
+    } else {
+        err::raise(err::NOT_DONE);
+    }
+    return r;
+}
+
+void fill_common(datatype::Record& r) {
+    for (auto& a : r.actions) a = nullptr;
+    r.actions[datatype::REFLECT] = as_action(&reflect);
+    r.actions[datatype::FORM] = as_action(&form_native);
+    r.actions[datatype::COMPARE] = as_action(&compare);
+}
+
+}  // namespace
+
+Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
+    const Cell spec = *spec_in;
+    Cell* result = stack::push(&shared::unset);
+    Cell* record = block::push_new(2);
+    const Cell rec = *record;
+    const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
+    const Cell ctx_cell = *context::cell_of(ctx);
+    block::append_copy(&rec, &ctx_cell);
+    const Cell list{TYPE_BLOCK, 0, call::build_arg_list(&spec, true), 0};
+    block::append_copy(&rec, &list);
+    *result = Cell{type, index, spec.data2, rec.data2};
+    stack::arg_top = result + 1;
+    return result;
+}
+
+Cell* push_op(const Cell* source) {
+    const Cell src = *source;
+    if (!op_spec_ok(src.data2)) err::raise(err::BAD_OP_SPEC);
+    const uint32_t t = cell::type_of(&src);
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) cells_of(src.data3)[3] = src;
+    Cell op = src;
+    op.header = TYPE_OP | (t << 16);
+    return stack::push(&op);
+}
+
+void fill_native(datatype::Record& r) {
+    fill_common(r);
+    r.actions[datatype::MAKE] = as_action(&make_native);
+    r.actions[datatype::MOLD] = as_action(&mold_native);
+}
+void fill_action(datatype::Record& r) { fill_native(r); }
+void fill_op(datatype::Record& r) {
+    fill_common(r);
+    r.actions[datatype::MAKE] = as_action(&make_op);
+    r.actions[datatype::MOLD] = as_action(&mold_op);
+}
+}  // namespace qel::native

@@ -1,0 +1,33 @@
+// The comparison natives and not: each compares the argument base with the
+// next argument through the first value's compare slot and leaves a logic!.
+#include "evaluator/actions.hpp"
+#include "evaluator/native_fns.hpp"
+#include "evaluator/stack.hpp"
+
+namespace qel::natives {
+
+namespace {
+void compare_to_logic(int32_t op) {
+    const bool r = actions::compare(stack::arg_base, stack::arg_base + 1, op);
+    stack::set_last_reset(r ? &shared::true_value : &shared::false_value);
+}
+}  // namespace
+
+void native_equal_q(bool, const int32_t*) { compare_to_logic(0); }
+void native_not_equal_q(bool, const int32_t*) { compare_to_logic(1); }
+void native_strict_equal_q(bool, const int32_t*) { compare_to_logic(2); }
+void native_lesser_q(bool, const int32_t*) { compare_to_logic(3); }
+void native_lesser_or_equal_q(bool, const int32_t*) { compare_to_logic(4); }
+void native_greater_q(bool, const int32_t*) { compare_to_logic(5); }
+void native_greater_or_equal_q(bool, const int32_t*) { compare_to_logic(6); }
+
+void native_same_q(bool, const int32_t*) { compare_to_logic(9); }
+
+void native_not(bool, const int32_t*) {
+    const Cell* v = stack::arg_base;
+    const uint32_t t = cell::type_of(v);
+    const bool falsy = t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0);
+    stack::set_last_reset(falsy ? &shared::true_value : &shared::false_value);
+}
+
+}  // namespace qel::natives

@@ -1,0 +1,120 @@
+// Path evaluation. The walk keeps the current value, the parent and the
+// selector on the argument stack (cells there never move), reads the path's
+// elements through its node, and asks each current value's eval-path slot
+// for the next one. A function found on the way is called with the rest of
+// the path as refinements.
+#include "evaluator/path_eval.hpp"
+
+#include "evaluator/actions.hpp"
+#include "evaluator/call.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::path_eval {
+
+namespace {
+
+inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
+inline uint32_t count_of(node_t n) {
+    const SeriesBuffer* s = series::buffer_of(n);
+    return (s->tail - s->head) / sizeof(Cell);
+}
+
+inline bool is_callable(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+}  // namespace
+
+uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mode mode, bool sub) {
+    const Cell path = *path_in;
+    const Cell blk = *block;
+    const node_t n = path.data2;
+    const uint32_t first = path.data1;
+    const uint32_t total = count_of(n);
+    if (first >= total) err::raise(err::EMPTY_PATH, &path);
+    // New value of a set-path: the cell the caller pushed last.
+    Cell* const new_value = mode == SET ? stack::top() : nullptr;
+    Cell* const start = stack::arg_top;
+
+    Cell* head = cells_of(n) + first;
+    if (cell::type_of(head) != TYPE_WORD) err::raise(err::WORD_FIRST, &path);
+    const Cell head_word = *head;
+    Cell value = *word::get(head);
+    const uint32_t ht = cell::type_of(&value);
+    if (ht == TYPE_UNSET) err::raise(err::UNSET_PATH, &path, &head_word);
+    if (is_callable(ht)) {
+        if (mode == SET) err::raise(err::INVALID_PATH_SET, &path);
+        if (mode == GET) err::raise(err::INVALID_PATH_GET, &path);
+        Cell p = path;
+        p.data1 = 0;
+        position = call::eval_call(&value, &blk, position, &path, &p, first + 1, false);
+        if (exit_pending()) return position;
+        if (!sub) {
+            *stack::arg_base = *start;
+            stack::keep_first();
+        }
+        return position;
+    }
+
+    // cur, parent and the element on the stack: the slots receive Cell*.
+    Cell* cur = stack::push(&value);
+    Cell* parent = stack::push(&shared::none);
+    Cell* sel = stack::push(&shared::none);
+    Cell* prev = stack::push(&head_word);
+    for (uint32_t i = first + 1; i < total; i++) {
+        const Cell elem = cells_of(n)[i];
+        const uint32_t et = cell::type_of(&elem);
+        if (et == TYPE_GET_WORD) {
+            Cell w = elem;
+            *sel = *word::get(&w);
+        } else if (et == TYPE_PAREN) {
+            stack::mark_interp_native(words::w_body);
+            interp::eval_block(&elem, true);
+            if (exit_pending()) return position;
+            stack::unwind_keep();
+            *sel = *stack::top();
+            stack::pop_n(1);
+        } else {
+            *sel = elem;
+        }
+        if (cell::type_of(sel) == TYPE_UNSET) err::raise(err::INVALID_PATH, &path, &elem);
+        const bool last = i + 1 == total;
+        Cell p = path;
+        auto slot = actions::lookup(cur, datatype::EVAL_PATH);
+        if (!slot) {
+            const Cell type{TYPE_DATATYPE, cell::type_of(cur), 0, 0};
+            err::raise(err::BAD_PATH_TYPE, &path, &elem, &type);
+        }
+        Cell* nv = last && mode == SET ? new_value : nullptr;
+        Cell* answer = action_as<slot_fn::EvalPath>(slot)(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),
+                                                          false, mode == GET, last, false);
+        const Cell got = answer ? *answer : shared::none;
+        *parent = *cur;
+        *cur = got;
+        *prev = elem;
+        if (mode == CALL && is_callable(cell::type_of(cur))) {
+            const Cell fn = *cur;
+            stack::arg_top = start;
+            Cell pp = path;
+            position = call::eval_call(&fn, &blk, position, &path, &pp, i + 1, false);
+            if (exit_pending()) return position;
+            if (!sub) {
+                *stack::arg_base = *start;
+                stack::keep_first();
+            }
+            return position;
+        }
+    }
+    const Cell result = mode == SET ? *new_value : *cur;
+    stack::arg_top = start;
+    if (sub) stack::push(&result);
+    else stack::set_last_reset(&result);
+    return position;
+}
+
+}  // namespace qel::path_eval

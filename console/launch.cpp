@@ -1,7 +1,8 @@
 // The script runner. The header is the text "Qel" (case-sensitive), an
 // optional "/System", blanks, then "["; text before it is skipped. The
 // loaded block must start with the word Qel and a block; the code after
-// those two values is evaluated in the global context.
+// those two values is evaluated in the global context, inside a try region:
+// the script's error is printed and the process still ends with 0.
 #include "console/launch.hpp"
 
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include "evaluator/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/system.hpp"
 #include "runtime/symbols.hpp"
@@ -44,9 +47,32 @@ size_t find_header(const std::string& text) {
     return std::string::npos;
 }
 
+// The script is loaded and run inside a try region of its own, as a line
+// of the console is: its error is printed and the run still ends normally. An
+// error raised outside this region (during start-up) finds no try and
+// ends the process with -2.
+template <class Body>
+void guarded(Body&& body) {
+    const stack::Saved saved;
+    stack::mark_try(nullptr);
+    try {
+        body();
+    } catch (const NonLocalExit& e) {
+        if (e.code != catch_code::ERROR) throw;
+        sys.thrown_code = 0;
+        err::print(stack::top());
+    }
+    // An exit that found no target raised its error already; none can be
+    // left pending out here, but a stray one must not leak into the exit
+    // status either.
+    pending_exit = 0;
+}
+
 void error_line(const char* message) {
     rt::print_values_line({rt::PrintItem::cstr("*** Error: "), rt::PrintItem::cstr(message)});
 }
+
+void load_and_run(const std::string& text, size_t at);
 
 void run_script(const char* path) {
     std::string text;
@@ -61,6 +87,10 @@ void run_script(const char* path) {
         error_line("Qel header not found!");
         return;
     }
+    guarded([&] { load_and_run(text, at); });
+}
+
+void load_and_run(const std::string& text, size_t at) {
     Cell* code = stack::push(&shared::none);
     lexer::load_text(text.data() + at, text.size() - at, code);
     const Cell blk = *code;
@@ -73,11 +103,9 @@ void run_script(const char* path) {
                        : "not a Qel program!");
         return;
     }
-    Cell body = blk;
-    body.data1 = 2;
-    stack::mark_native(nullptr);
-    interp::eval_block(&body, true);
-    stack::unwind();
+    Cell* body = stack::push(&blk);
+    body->data1 = 2;
+    interp::eval_block(body, true);
 }
 
 }  // namespace

@@ -37,5 +37,10 @@ void fill_native(datatype::Record& r);
 void fill_action(datatype::Record& r);
 void fill_op(datatype::Record& r);
 }  // namespace native
-namespace function { void fill(datatype::Record& r); }
+namespace function {
+void fill(datatype::Record& r);
+void fill_routine(datatype::Record& r);
+}  // namespace function
+namespace object_type { void fill(datatype::Record& r); }
+namespace error_type { void fill(datatype::Record& r); }
 }  // namespace qel

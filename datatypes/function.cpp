@@ -1,4 +1,5 @@
-// function! values: spec checking, making, molding, reflection.
+// function! and routine! values: spec checking, the local words of
+// `function`, making, molding, reflection.
 #include "datatypes/function.hpp"
 
 #include "datatypes/block.hpp"
@@ -7,22 +8,20 @@
 #include "datatypes/text.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/call.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
 
 namespace qel::function {
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 int32_t canon(const Cell& c) { return symbol::canonical(static_cast<int32_t>(c.data2)); }
 
@@ -33,7 +32,7 @@ bool is_name(uint32_t t) {
 [[noreturn]] void bad(const Cell& spec) { err::raise(err::BAD_FUNC_DEF, &spec); }
 
 void check_type_block(const Cell& types) {
-    for (uint32_t i = types.data1; i < count_of(types.data2); i++) {
+    for (uint32_t i = types.data1; i < series::cell_count(types.data2); i++) {
         Cell c = cells_of(types.data2)[i];
         Cell v = c;
         if (cell::type_of(&c) == TYPE_WORD) {
@@ -54,10 +53,10 @@ uint32_t validate_spec(const Cell* spec_in) {
     const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
     const int32_t ret = symbol::canonical(symbol::intern_cstr("return"));
     uint32_t flags = 0;
-    uint32_t i = spec.data1 < count_of(n) ? spec.data1 : count_of(n);
-    if (i < count_of(n) && cell::type_of(&cells_of(n)[i]) == TYPE_BLOCK) {
+    uint32_t i = spec.data1 < series::cell_count(n) ? spec.data1 : series::cell_count(n);
+    if (i < series::cell_count(n) && cell::type_of(&cells_of(n)[i]) == TYPE_BLOCK) {
         const Cell attrs = cells_of(n)[i];
-        for (uint32_t k = attrs.data1; k < count_of(attrs.data2); k++) {
+        for (uint32_t k = attrs.data1; k < series::cell_count(attrs.data2); k++) {
             const Cell a = cells_of(attrs.data2)[k];
             if (cell::type_of(&a) != TYPE_WORD) bad(spec);
             const char* name = symbol::name(canon(a));
@@ -67,8 +66,8 @@ uint32_t validate_spec(const Cell* spec_in) {
         i++;
     }
     bool after_return = false, after_local = false;
-    auto type_at = [&](uint32_t k) { return k < count_of(n) ? cell::type_of(&cells_of(n)[k]) : 0u; };
-    while (i < count_of(n)) {
+    auto type_at = [&](uint32_t k) { return k < series::cell_count(n) ? cell::type_of(&cells_of(n)[k]) : 0u; };
+    while (i < series::cell_count(n)) {
         const Cell c = cells_of(n)[i];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) {
@@ -96,10 +95,10 @@ uint32_t validate_spec(const Cell* spec_in) {
         i++;
     }
     // Duplicates: a and /a, or a and A, name the same slot.
-    for (uint32_t a = spec.data1; a < count_of(n); a++) {
+    for (uint32_t a = spec.data1; a < series::cell_count(n); a++) {
         const Cell x = cells_of(n)[a];
         if (!is_name(cell::type_of(&x))) continue;
-        for (uint32_t b = a + 1; b < count_of(n); b++) {
+        for (uint32_t b = a + 1; b < series::cell_count(n); b++) {
             const Cell y = cells_of(n)[b];
             if (is_name(cell::type_of(&y)) && canon(x) == canon(y)) err::raise(err::DUP_VARS, &y);
         }
@@ -108,12 +107,18 @@ uint32_t validate_spec(const Cell* spec_in) {
 }
 
 Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
-    const Cell spec = *spec_in;
-    const Cell body = *body_in;
+    Cell spec = *spec_in;
+    // A spec taken from an index is made a series of its own from that
+    // index: the context's key words and the argument list both start at
+    // the spec's head.
+    if (spec.data1 > 0) spec = *block::copy_cells(&spec, false, false);
     Cell* result = stack::push(&shared::unset);
     Cell* record = block::push_new(5);
-    Cell* copied = block::copy_cells(&body, true, true);
-    const Cell body_copy = *copied;
+    Cell body_copy = shared::none;
+    if (body_in) {
+        const Cell body = *body_in;
+        body_copy = *block::copy_cells(&body, true, true);
+    }
     const Cell rec = *record;
     block::append_copy(&rec, &body_copy);
     // The argument list is built now, from the spec as it is now: the
@@ -127,12 +132,171 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
     *result = Cell{TYPE_FUNCTION | flags, ctx, spec.data2, rec.data2};
     *context::self_of(ctx) = *result;
-    context::bind(&body_copy, ctx, true, false);
+    if (body_in) context::bind(&body_copy, ctx, true, false);
     stack::arg_top = result + 1;
     return result;
 }
 
+Cell* push_routine(const Cell* spec_in, const Cell* body_in, uint32_t entry, int32_t returns, bool cells) {
+    const Cell spec = *spec_in;
+    const Cell body = body_in ? *body_in : shared::none;
+    Cell* result = stack::push(&shared::unset);
+    Cell* record = block::push_new(5);
+    const Cell rec = *record;
+    block::append_copy(&rec, &body);
+    const Cell list{TYPE_BLOCK, 0, call::build_arg_list(&spec, false), 0};
+    block::append_copy(&rec, &list);
+    const Cell e{TYPE_INTEGER, 0, entry, 0};
+    block::append_copy(&rec, &e);
+    block::append_copy(&rec, &shared::unset);
+    const Cell r{TYPE_INTEGER, 0, static_cast<uint32_t>(returns), 0};
+    block::append_copy(&rec, &r);
+    const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
+    *result = Cell{TYPE_ROUTINE | (cells ? ROUTINE_CELLS : 0u), ctx, spec.data2, rec.data2};
+    set_arity(result);
+    stack::arg_top = result + 1;
+    return result;
+}
+
+void set_arity(Cell* routine) {
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < series::cell_count(routine->data2); i++)
+        if (cell::type_of(&cells_of(routine->data2)[i]) == TYPE_WORD) n++;
+    routine->header = (routine->header & 0xC1FFFFFFu) | ((n & 31u) << 25);
+}
+
+int32_t count_locals(const Cell* spec_in, bool must_exist) {
+    const Cell spec = *spec_in;
+    const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
+    for (uint32_t i = spec.data1; i < series::cell_count(spec.data2); i++) {
+        const Cell c = cells_of(spec.data2)[i];
+        if (cell::type_of(&c) != TYPE_REFINEMENT || canon(c) != local) continue;
+        int32_t n = 1;
+        for (uint32_t k = i + 1; k < series::cell_count(spec.data2); k++)
+            if (cell::type_of(&cells_of(spec.data2)[k]) == TYPE_WORD) n++;
+        return n;
+    }
+    return must_exist ? -1 : 0;
+}
+
+void init_locals(uint32_t n) {
+    static const Cell no{TYPE_LOGIC, 0, 0, 0};
+    stack::push(&no);
+    for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
+}
+
+namespace {
+
+// The first value of b naming the symbol (any word type, canonical
+// comparison), as a cell index; -1 when absent.
+int64_t find_name(const Cell& b, int32_t sym) {
+    for (uint32_t i = b.data1; i < series::cell_count(b.data2); i++) {
+        const Cell c = cells_of(b.data2)[i];
+        const uint32_t t = cell::type_of(&c);
+        if ((is_name(t) || t == TYPE_SET_WORD) && canon(c) == sym) return i;
+    }
+    return -1;
+}
+
+void collect_word(const Cell& value, const Cell& collected, const Cell& ignore) {
+    Cell w = value;
+    w.header = TYPE_WORD;
+    if (find_name(ignore, canon(w)) >= 0) return;
+    block::append_copy(&collected, &w);
+    block::append_copy(&ignore, &w);
+}
+
+void collect_loop_block(const Cell& words_block, const Cell& collected, const Cell& ignore) {
+    for (uint32_t i = words_block.data1; i < series::cell_count(words_block.data2); i++) {
+        const Cell c = cells_of(words_block.data2)[i];
+        const uint32_t t = cell::type_of(&c);
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) collect_word(c, collected, ignore);
+    }
+}
+
+void collect_body_words(const Cell& collected, const Cell& ignore, const Cell& body) {
+    stack::check_depth();
+    for (uint32_t i = body.data1; i < series::cell_count(body.data2); i++) {
+        const Cell c = cells_of(body.data2)[i];
+        const uint32_t t = cell::type_of(&c);
+        const bool has_next = i + 1 < series::cell_count(body.data2);
+        const Cell next = has_next ? cells_of(body.data2)[i + 1] : shared::none;
+        const uint32_t nt = has_next ? cell::type_of(&next) : 0;
+        if (t == TYPE_SET_WORD) {
+            collect_word(c, collected, ignore);
+        } else if (t == TYPE_BLOCK || t == TYPE_PAREN) {
+            collect_body_words(collected, ignore, c);
+        } else if (t == TYPE_WORD) {
+            const int32_t sym = canon(c);
+            const bool each = sym == symbol::canonical(words::sym_foreach) ||
+                              sym == symbol::canonical(words::sym_remove_each) ||
+                              sym == symbol::canonical(words::sym_map_each);
+            if (each && nt == TYPE_BLOCK) collect_loop_block(next, collected, ignore);
+            else if ((each || sym == symbol::canonical(words::sym_repeat)) && (nt == TYPE_WORD || nt == TYPE_SET_WORD))
+                collect_word(next, collected, ignore);
+        }
+    }
+}
+
+}  // namespace
+
+Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
+    const Cell spec = *spec_in;
+    const Cell body = *body_in;
+    const Cell collected = *block::push_new(8);
+    const Cell ignore = *block::copy_cells(&spec, false, false);
+    const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
+    const int64_t ext = find_name(spec, symbol::canonical(symbol::intern_cstr("extern")));
+    const bool extern_mode = ext >= 0 && cell::type_of(&cells_of(spec.data2)[ext]) == TYPE_REFINEMENT;
+    if (extern_mode) {
+        uint32_t i = static_cast<uint32_t>(ext) + 1;
+        while (i < series::cell_count(spec.data2) && cell::type_of(&cells_of(spec.data2)[i]) == TYPE_WORD) i++;
+        if (i < series::cell_count(spec.data2) && cell::type_of(&cells_of(spec.data2)[i]) == TYPE_REFINEMENT &&
+            canon(cells_of(spec.data2)[i]) == local) {
+            for (uint32_t k = i + 1; k < series::cell_count(spec.data2); k++) {
+                const Cell w = cells_of(spec.data2)[k];
+                if (cell::type_of(&w) == TYPE_WORD) block::append_copy(&collected, &w);
+            }
+        }
+        // The spec ends before /extern; its locals come back below.
+        block::set_tail_index(&spec, static_cast<uint32_t>(ext));
+    }
+    for (uint32_t i = 0; i < series::cell_count(ignore.data2); i++) {
+        Cell* c = &cells_of(ignore.data2)[i];
+        const uint32_t t = cell::type_of(c);
+        if (t == TYPE_WORD || t == TYPE_BLOCK || t == TYPE_STRING) continue;
+        if (t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT) {
+            c->header = TYPE_WORD;
+        } else if (extern_mode) {
+            const Cell bad_value = *c;
+            err::raise(err::BAD_FUNC_EXTERN, &bad_value);
+        }
+    }
+    collect_body_words(collected, ignore, body);
+    if (series::cell_count(collected.data2) > 0) {
+        if (count_locals(&spec, true) == -1) {
+            Cell r = *words::w_local;
+            r.header = TYPE_REFINEMENT;
+            block::append_copy(&spec, &r);
+        }
+        const int64_t at = find_name(collected, local);
+        if (at >= 0) {
+            Cell first{TYPE_BLOCK, static_cast<uint32_t>(at), collected.data2, 0};
+            Cell* held = stack::push(&first);
+            const Cell only = cells_of(collected.data2)[at];
+            block::remove_value(held, &only, false);
+            stack::pop_n(1);
+        }
+        block::append_all(&spec, &collected);
+    }
+    return collected;
+}
+
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
+    if (cell::type_of(value) == TYPE_ROUTINE) {
+        text::append_cstr(out, "?routine?");
+        return limit - 9;
+    }
     text::append_cstr(out, "?function?");
     return limit - 10;
 }
@@ -144,9 +308,40 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
     const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
     limit = block::mold(&spec, out, false, all, flat, part, limit, indent);
     const Cell body = cells_of(v.data3)[0];
-    if (cell::type_of(&body) == TYPE_BLOCK) limit = block::mold(&body, out, false, all, flat, part, limit, indent);
-    return limit;
+    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, false, all, flat, part, limit, indent);
+    text::append_cstr(out, " none");
+    return limit - 5;
 }
+
+namespace {
+
+int32_t mold_routine(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                     int32_t indent) {
+    const Cell v = *value;
+    text::append_cstr(out, "routine ");
+    const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
+    limit = block::mold(&spec, out, only, all, flat, part, limit - 8, indent);
+    const Cell body = cells_of(v.data3)[0];
+    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, only, all, flat, part, limit, indent);
+    text::append_cstr(out, " ");
+    return actions::mold(&body, out, only, all, flat, part, limit - 1, indent);
+}
+
+// make function! [spec body]: checked before anything is made.
+Cell* make(Cell* proto, Cell* arg, uint32_t type) {
+    const Cell a = *arg;
+    if (cell::type_of(&a) != TYPE_BLOCK || block::length(&a) < 2) bad(a);
+    const Cell spec = cells_of(a.data2)[a.data1];
+    const Cell body = cells_of(a.data2)[a.data1 + 1];
+    if (cell::type_of(&spec) != TYPE_BLOCK) bad(a);
+    const uint32_t flags = validate_spec(&spec);
+    if (cell::type_of(&body) != TYPE_BLOCK) bad(a);
+    const Cell fn = *push(&spec, &body, flags);
+    stack::set_last(&fn);
+    return stack::arg_base;
+}
+
+}  // namespace
 
 namespace {
 
@@ -163,9 +358,15 @@ Cell* reflect(Cell* value, int32_t field) {
     if (f == "spec") {
         *r = Cell{TYPE_BLOCK, 0, value->data2, 0};
     } else if (f == "body") {
-        const Cell body = cells_of(value->data3)[0];
-        Cell* c = block::copy_cells(&body, true, true);
-        *r = *c;
+        *r = cells_of(value->data3)[0];
+    } else if (f == "words") {
+        // Fresh words bound to the function's context: changing the block
+        // cannot change the function.
+        const node_t ctx = value->data1;
+        const Cell keys{TYPE_BLOCK, 0, context::words_node(ctx), 0};
+        const Cell copy = *block::copy_cells(&keys, false, false);
+        for (uint32_t i = 0; i < series::cell_count(copy.data2); i++) cells_of(copy.data2)[i].data1 = ctx;
+        *r = copy;
     } else {
         err::raise(err::NOT_DONE);
     }
@@ -180,6 +381,15 @@ void fill(datatype::Record& r) {
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
     r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::MAKE] = as_action(&make);
+}
+
+// routine! inherits reflect; there is no make routine!: routines come from
+// the routine table only.
+void fill_routine(datatype::Record& r) {
+    qel::function::fill(r);
+    r.actions[datatype::MAKE] = nullptr;
+    r.actions[datatype::MOLD] = as_action(&mold_routine);
 }
 
 }  // namespace qel::function

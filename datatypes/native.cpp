@@ -19,11 +19,7 @@ namespace qel::native {
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 [[noreturn]] void bad_make(uint32_t type, const Cell* spec) {
     const Cell t{TYPE_DATATYPE, type, 0, 0};
@@ -35,7 +31,7 @@ inline uint32_t count_of(node_t n) {
 bool op_spec_ok(node_t spec) {
     int count = 0;
     bool seen_word = false;
-    for (uint32_t i = 0; i < count_of(spec); i++) {
+    for (uint32_t i = 0; i < series::cell_count(spec); i++) {
         const Cell c = cells_of(spec)[i];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_WORD) {
@@ -57,7 +53,7 @@ bool op_spec_ok(node_t spec) {
 
 Cell* make_native(Cell* proto, Cell* spec, uint32_t type) {
     const Cell arg = *spec;
-    if (cell::type_of(&arg) != TYPE_BLOCK || count_of(arg.data2) != 2) bad_make(type, &arg);
+    if (cell::type_of(&arg) != TYPE_BLOCK || series::cell_count(arg.data2) != 2) bad_make(type, &arg);
     const Cell s = cells_of(arg.data2)[0];
     const Cell index = cells_of(arg.data2)[1];
     if (cell::type_of(&s) != TYPE_BLOCK || cell::type_of(&index) != TYPE_INTEGER) bad_make(type, &arg);

@@ -263,6 +263,30 @@ void e_round(const int32_t* r) {
 void e_random(const int32_t* r) {
     store(slot<slot_fn::Random>(arg(0), datatype::RANDOM)(arg(0), has(r, 0), has(r, 1), has(r, 2)));
 }
+// The first argument's word of each port action, for the error of an
+// empty slot.
+const char* port_arg_name(uint32_t s) {
+    switch (s) {
+        case datatype::READ: return "source";
+        case datatype::RENAME: return "from";
+        case datatype::WRITE: return "destination";
+        case datatype::QUERY: return "target";
+        default: return "port";
+    }
+}
+
+template <uint32_t S, bool TWO>
+void port_action(const int32_t* r) {
+    ActionFn f = lookup(arg(0), S);
+    if (!f) {
+        const Cell name = stack::get_call_name();
+        const Cell type{TYPE_DATATYPE, cell::type_of(arg(0)), 0, 0};
+        const Cell word = *word::make_from_cstr(port_arg_name(S));
+        err::raise(err::EXPECT_ARG, &name, &type, &word);
+    }
+    store(action_as<PortSlot>(f)(arg(0), TWO ? arg(1) : nullptr, r));
+}
+
 void e_modify(const int32_t* r) {
     slot<slot_fn::Modify>(arg(0), datatype::MODIFY)(arg(0), arg(1), arg(2), has(r, 0));
     stack::keep_first();
@@ -322,6 +346,16 @@ ActionEntry entry_of_slot(uint32_t s) {
         case TAKE: return e_take;
         case TRIM: return e_trim;
         case MODIFY: return e_modify;
+        case CREATE: return port_action<CREATE, false>;
+        case CLOSE: return port_action<CLOSE, false>;
+        case DELETE: return port_action<DELETE, false>;
+        case OPEN: return port_action<OPEN, false>;
+        case OPEN_Q: return port_action<OPEN_Q, false>;
+        case QUERY: return port_action<QUERY, false>;
+        case READ: return port_action<READ, false>;
+        case RENAME: return port_action<RENAME, true>;
+        case UPDATE: return port_action<UPDATE, false>;
+        case WRITE: return port_action<WRITE, true>;
         default: return nullptr;
     }
 }

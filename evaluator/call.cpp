@@ -20,7 +20,9 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/path_eval.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -33,11 +35,7 @@ namespace qel::call {
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
@@ -55,7 +53,7 @@ bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTI
 Cell arg_word(const Cell& fn, uint32_t entry) {
     const node_t spec = fn.data2;
     uint32_t seen = 0;
-    for (uint32_t k = 0; k < count_of(spec); k++) {
+    for (uint32_t k = 0; k < series::cell_count(spec); k++) {
         Cell c = cells_of(spec)[k];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
@@ -90,7 +88,9 @@ inline void check_type(const Cell& fn, const Cell* name, const Cell& ts, const C
 // takes no operators of its own.
 uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cell& ts, uint32_t entry,
                         const Cell* name, bool infix) {
-    const uint32_t tail = count_of(blk.data2);
+    const uint32_t tail = series::cell_count(blk.data2);
+    if (trace::active && pos < tail) [[unlikely]]
+        trace::fire(trace::FETCH, &blk, pos, nullptr, &cells_of(blk.data2)[pos]);
     const uint32_t kind = (ts.header & KIND_MASK) >> KIND_SHIFT;
     if (pos >= tail) {
         if (kind == LITERAL && typeset::has(&ts, TYPE_UNSET)) {
@@ -125,30 +125,210 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     return pos + 1;
 }
 
-uint32_t fetch_arguments(const Cell& fn, const Cell& blk, uint32_t pos, const Cell* name, const Cell* path,
-                         uint32_t path_from, bool infix, int32_t* refs) {
-    const node_t list = cells_of(fn.data3)[1].data2;
-    const uint32_t count = count_of(list);
-    const bool is_fn = is_function_type(cell::type_of(&fn));
-    bool left = infix;
+// What one call's argument fetching needs besides the position.
+struct Fetch {
+    const Cell& fn;
+    const Cell& blk;
+    const Cell* name;
+    node_t list;
+    uint32_t count;    // entries of the argument list
+    uint32_t tail;     // the block's tail
+    uint32_t mode;     // 0 from the interpreter, else the apply mode bits
+    bool infix;
+    bool is_fn;        // function! or routine!: refinements are logic cells
+    int32_t* refs;     // native!/action!: the refinement integers
+};
+
+inline Cell entry_at(const Fetch& f, uint32_t i) { return cells_of(f.list)[i]; }
+
+// The last argument entry of the refinement at entry i (i itself when it
+// takes none).
+uint32_t next_non_arg(const Fetch& f, uint32_t i) {
+    while (i + 1 < f.count && cell::type_of(&cells_of(f.list)[i + 1]) == TYPE_TYPESET) i++;
+    return i;
+}
+
+// One argument in apply mode: at the end of the block none stands in for
+// it; with SAFER an evaluated argument is the one value at the position
+// alone, so a function found there cannot take the values after it.
+uint32_t fetch_apply_argument(const Fetch& f, uint32_t pos, const Cell& ts, uint32_t entry) {
+    if (pos >= f.tail) {
+        stack::push(&none_cell);
+        return pos;
+    }
+    if (f.mode & LITERAL_VALUES) {
+        stack::push(&cells_of(f.blk.data2)[pos]);
+        return pos + 1;
+    }
+    const uint32_t kind = (ts.header & KIND_MASK) >> KIND_SHIFT;
+    if (!(f.mode & SAFER) || kind != EVALUATED)
+        return fetch_argument(f.fn, f.blk, pos, ts, entry, f.name, false);
+    // The single value goes into a block of its own, held on the stack
+    // while it runs; the result then takes the holder's cell.
+    Cell* holder = block::push_new(1);
+    const Cell one = *holder;
+    block::append_copy(&one, &cells_of(f.blk.data2)[pos]);
+    interp::eval_expression(&one, 0, false, true, false);
+    if (exit_pending()) [[unlikely]] return pos + 1;
+    *holder = *stack::top();
+    stack::arg_top = holder + 1;
+    return pos + 1;
+}
+
+// The arguments of the refinement at entry j: used ones fetched and type
+// checked (for functions, moved into their cells after the refinement's
+// logic cell when they were not fetched in place); unused ones dropped
+// after evaluation, or skipped unevaluated in SAFER apply mode.
+uint32_t refinement_args(const Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_place) {
+    for (uint32_t a = j + 1; a < f.count; a++) {
+        const Cell e = entry_at(f, a);
+        if (cell::type_of(&e) != TYPE_TYPESET) break;
+        if (!used && f.mode && (f.mode & SAFER)) {
+            if (pos < f.tail) pos++;
+            if (in_place) stack::push(&none_cell);
+            continue;
+        }
+        const bool missing = f.mode && pos >= f.tail;
+        if (f.mode) pos = fetch_apply_argument(f, pos, e, a);
+        else pos = fetch_argument(f.fn, f.blk, pos, e, a, f.name, f.infix);
+        if (exit_pending()) [[unlikely]] return pos;
+        if (!used) {
+            stack::pop_n(1);
+            if (in_place) stack::push(&none_cell);
+            continue;
+        }
+        // A missing apply argument stays none, unchecked.
+        if (!missing) check_type(f.fn, f.name, e, stack::top(), a);
+        if (f.is_fn && !in_place) {
+            stack::arg_base[a] = *stack::top();
+            stack::pop_n(1);
+        }
+    }
+    return pos;
+}
+
+// A refinement named by a path element or an apply block: finds it among
+// the refinements of the list, marks it used or not, fetches its
+// arguments. dup is what a second use reports.
+uint32_t name_refinement(const Fetch& f, uint32_t pos, uint32_t first_refinement, const Cell& elem, bool used,
+                         const Cell& dup) {
+    const int32_t sym = symbol::canonical(static_cast<int32_t>(elem.data2));
+    uint32_t j = first_refinement;
+    for (; j < f.count; j++) {
+        const Cell e = entry_at(f, j);
+        if (cell::type_of(&e) == TYPE_REFINEMENT && symbol::canonical(static_cast<int32_t>(e.data2)) == sym) break;
+    }
+    if (j >= f.count) {
+        const Cell n = call_name(f.name);
+        err::raise(err::NO_REFINE, &n, &elem);
+    }
+    if (f.is_fn) {
+        Cell* flag = stack::arg_base + j;
+        if (flag->data1) err::raise(err::DUP_REFINE, &dup);
+        *flag = Cell{TYPE_LOGIC, used ? 1u : 0u, 0, 0};
+    } else {
+        const uint32_t ord = entry_at(f, j).data3;
+        if (ord == 0 || ord > MAX_REFINEMENTS || f.refs[ord - 1] != -1) err::raise(err::DUP_REFINE, &dup);
+        if (used) f.refs[ord - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
+    }
+    return refinement_args(f, pos, j, used, false);
+}
+
+// Apply mode without named refinements: every refinement takes a logic!
+// from the block, then its arguments.
+uint32_t apply_refinements(const Fetch& f, uint32_t pos, uint32_t i) {
+    for (; i < f.count; i++) {
+        const Cell e = entry_at(f, i);
+        const uint32_t t = cell::type_of(&e);
+        if (t == TYPE_INTEGER) {
+            if (f.is_fn && e.data2 > 0) {
+                stack::push(&false_cell);
+                for (uint32_t k = 1; k < e.data2; k++) stack::push(&none_cell);
+            }
+            continue;
+        }
+        if (t != TYPE_REFINEMENT) continue;
+        bool used = false;
+        if (pos < f.tail && !(f.mode & NAMED)) {
+            const Cell any{TYPE_TYPESET, 0, 0, 0};
+            pos = fetch_apply_argument(f, pos, any, i);
+            if (exit_pending()) [[unlikely]] return pos;
+            const Cell v = *stack::top();
+            stack::pop_n(1);
+            if (cell::type_of(&v) != TYPE_LOGIC) expect_arg(f.fn, f.name, &v, i);
+            used = v.data1 != 0;
+            if (f.is_fn) stack::push(&v);
+            else if (used) f.refs[entry_at(f, i).data3 - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
+            // Unused arguments are still evaluated (and dropped) in mode 1
+            // only, so that the block's side effects happen in order.
+            if (used || f.mode == APPLY) {
+                pos = refinement_args(f, pos, i, used, f.is_fn);
+                if (exit_pending()) [[unlikely]] return pos;
+                i = next_non_arg(f, i);
+                continue;
+            }
+        } else if (f.is_fn) {
+            stack::push(&false_cell);
+        }
+        // Unused without taking values: functions get none, natives nothing.
+        const uint32_t end = next_non_arg(f, i);
+        for (uint32_t a = i + 1; a <= end; a++) {
+            if (f.is_fn) stack::push(&none_cell);
+            if (pos < f.tail && !(f.mode & NAMED)) pos++;
+        }
+        i = end;
+    }
+    return pos;
+}
+
+uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
+    bool left = f.infix;
     uint32_t i = 0;
-    for (; i < count; i++) {
-        const Cell e = cells_of(list)[i];
+    for (; i < f.count; i++) {
+        const Cell e = entry_at(f, i);
         if (cell::type_of(&e) != TYPE_TYPESET) break;
         if (left) {
             left = false;
-            check_type(fn, name, e, stack::arg_base, i);
+            check_type(f.fn, f.name, e, stack::arg_base, i);
             continue;
         }
-        pos = fetch_argument(fn, blk, pos, e, i, name, infix);
-        if (exit_pending()) [[unlikely]] return pos;
-        check_type(fn, name, e, stack::top(), i);
+        if (f.mode) {
+            const bool missing = pos >= f.tail;
+            pos = fetch_apply_argument(f, pos, e, i);
+            if (exit_pending()) [[unlikely]] return pos;
+            if (missing) continue;
+        } else {
+            pos = fetch_argument(f.fn, f.blk, pos, e, i, f.name, f.infix);
+            if (exit_pending()) [[unlikely]] return pos;
+        }
+        check_type(f.fn, f.name, e, stack::top(), i);
     }
     const uint32_t first_refinement = i;
-    uint32_t nrefs = 0;
-    if (is_fn) {
-        for (; i < count; i++) {
-            const Cell e = cells_of(list)[i];
+    if (!f.is_fn && f.count && cell::type_of(&cells_of(f.list)[f.count - 1]) == TYPE_INTEGER) {
+        const uint32_t nrefs = cells_of(f.list)[f.count - 1].data2;
+        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
+    }
+    if (f.mode) {
+        pos = apply_refinements(f, pos, i);
+        if (exit_pending() || !(f.mode & NAMED)) return pos;
+        // Named refinements: /ref, an expression for whether it is used,
+        // then its arguments.
+        while (pos < f.tail) {
+            const Cell elem = cells_of(f.blk.data2)[pos];
+            if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
+            const Cell any{TYPE_TYPESET, 0, 0, 0};
+            pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
+            if (exit_pending()) [[unlikely]] return pos;
+            const bool used = is_truthy(stack::top());
+            stack::pop_n(1);
+            pos = name_refinement(f, pos, first_refinement, elem, used, elem);
+            if (exit_pending()) [[unlikely]] return pos;
+        }
+        return pos;
+    }
+    if (f.is_fn) {
+        for (; i < f.count; i++) {
+            const Cell e = entry_at(f, i);
             const uint32_t t = cell::type_of(&e);
             if (t == TYPE_REFINEMENT) stack::push(&false_cell);
             else if (t == TYPE_TYPESET) stack::push(&none_cell);
@@ -157,14 +337,11 @@ uint32_t fetch_arguments(const Cell& fn, const Cell& blk, uint32_t pos, const Ce
                 for (uint32_t k = 1; k < e.data2; k++) stack::push(&none_cell);
             }
         }
-    } else if (count && cell::type_of(&cells_of(list)[count - 1]) == TYPE_INTEGER) {
-        nrefs = cells_of(list)[count - 1].data2;
-        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) refs[k] = -1;
     }
     if (!path) return pos;
 
     const Cell p = *path;
-    for (uint32_t k = path_from; k < count_of(p.data2); k++) {
+    for (uint32_t k = path_from; k < series::cell_count(p.data2); k++) {
         const Cell elem = cells_of(p.data2)[k];
         const uint32_t et = cell::type_of(&elem);
         if (et != TYPE_WORD && et != TYPE_GET_WORD) err::raise(err::BAD_REFINE, &elem);
@@ -173,42 +350,8 @@ uint32_t fetch_arguments(const Cell& fn, const Cell& blk, uint32_t pos, const Ce
             Cell w = elem;
             used = is_truthy(word::get(&w));
         }
-        const int32_t sym = symbol::canonical(static_cast<int32_t>(elem.data2));
-        uint32_t j = first_refinement;
-        for (; j < count; j++) {
-            const Cell e = cells_of(list)[j];
-            if (cell::type_of(&e) == TYPE_REFINEMENT &&
-                symbol::canonical(static_cast<int32_t>(e.data2)) == sym)
-                break;
-        }
-        if (j >= count) {
-            const Cell n = call_name(name);
-            err::raise(err::NO_REFINE, &n, &elem);
-        }
-        if (is_fn) {
-            Cell* flag = stack::arg_base + j;
-            if (flag->data1) err::raise(err::DUP_REFINE, &p);
-            *flag = Cell{TYPE_LOGIC, used ? 1u : 0u, 0, 0};
-        } else {
-            const uint32_t ord = cells_of(list)[j].data3;
-            if (ord == 0 || ord > MAX_REFINEMENTS || refs[ord - 1] != -1) err::raise(err::DUP_REFINE, &p);
-            refs[ord - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
-        }
-        for (uint32_t a = j + 1; a < count; a++) {
-            const Cell e = cells_of(list)[a];
-            if (cell::type_of(&e) != TYPE_TYPESET) break;
-            pos = fetch_argument(fn, blk, pos, e, a, name, infix);
-            if (exit_pending()) [[unlikely]] return pos;
-            if (!used) {
-                stack::pop_n(1);
-                continue;
-            }
-            check_type(fn, name, e, stack::top(), a);
-            if (is_fn) {
-                stack::arg_base[a] = *stack::top();
-                stack::pop_n(1);
-            }
-        }
+        pos = name_refinement(f, pos, first_refinement, elem, used, p);
+        if (exit_pending()) [[unlikely]] return pos;
     }
     return pos;
 }
@@ -220,7 +363,7 @@ node_t build_arg_list(const Cell* spec_in, bool native) {
     Cell* list = block::push_new(8);
     uint32_t ordinal = 0, locals = 0;
     bool in_locals = false;
-    const uint32_t total = count_of(spec.data2);
+    const uint32_t total = series::cell_count(spec.data2);
     for (uint32_t i = spec.data1; i < total; i++) {
         const Cell c = cells_of(spec.data2)[i];
         const uint32_t t = cell::type_of(&c);
@@ -266,10 +409,34 @@ node_t build_arg_list(const Cell* spec_in, bool native) {
     return node;
 }
 
+namespace {
+
+// A function body while a trace is installed: the function's own trace
+// attributes (and the built-in mark of library functions) decide whether
+// its body fires events; prolog and epilog frame the body when it does.
+void call_function_traced(const Cell& fn, const Cell& body, const Cell* name) {
+    const trace::BodyScope scope(fn.header);
+    if (trace::active) trace::fire(trace::PROLOG, &body, body.data1, name, &fn);
+    interp::eval_block(&body, true);
+    if (exit_pending()) {
+        if (pending_exit != catch_code::RETURN && pending_exit != catch_code::EXIT) return;
+        pending_exit = 0;
+        stack::keep_first();
+    }
+    if (trace::active) trace::fire(trace::EPILOG, &body, series::cell_count(body.data2), name, &fn);
+    stack::unwind_last();
+}
+
+}  // namespace
+
 void call_function(const Cell* fn_in, const Cell* name) {
     const Cell fn = *fn_in;
     const Cell body = cells_of(fn.data3)[0];
     stack::mark_func_body(name, fn.data1);
+    if (trace::installed) [[unlikely]] {
+        call_function_traced(fn, body, name);
+        return;
+    }
     interp::eval_block(&body, true);
     if (exit_pending()) {
         if (pending_exit != catch_code::RETURN && pending_exit != catch_code::EXIT) return;
@@ -279,8 +446,11 @@ void call_function(const Cell* fn_in, const Cell* name) {
     stack::unwind_last();
 }
 
-uint32_t eval_call(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
-                   uint32_t path_from, bool infix) {
+namespace {
+
+// The call itself; mode 0 from the interpreter, else apply mode.
+uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
+                 uint32_t path_from, bool infix, uint32_t mode) {
     stack::check_depth();
     const Cell fn = *fn_in;
     const Cell blk = *block;
@@ -295,25 +465,40 @@ uint32_t eval_call(const Cell* fn_in, const Cell* block, uint32_t pos, const Cel
         name = &head_word;
         if (cell::type_of(name) != TYPE_WORD) name = nullptr;
     }
-    if (is_function_type(t)) {
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t)) err::raise(err::NOT_DONE);
+    // Events of a call: open before its arguments, call once they are
+    // complete, return with the result.
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::OPEN, &blk, pos, nullptr, name);
+    const node_t list = cells_of(fn.data3)[1].data2;
+    const Fetch f{fn, blk, name, list, series::cell_count(list), series::cell_count(blk.data2), mode, infix, is_function_type(t), refs};
+    if (t == TYPE_FUNCTION) {
         const node_t ctx = fn.data1;
         const uint32_t saved_values = context::cell_of(ctx)->data2;
         stack::mark_call(name, ctx);
         stack::set_interp_flag();
         if (infix) stack::arg_top = start + 1;
-        pos = fetch_arguments(fn, blk, pos, name, path, path_from, infix, refs);
-        if (!exit_pending()) call_function(&fn, name);
+        pos = fetch_arguments(f, pos, path, path_from);
+        if (!exit_pending()) {
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
+            call_function(&fn, name);
+        }
         if (exit_pending()) [[unlikely]] {
             context::cell_of(ctx)->data2 = saved_values;
             return pos;
         }
         stack::unwind_keep_call();
+        if (trace::active) [[unlikely]]
+            trace::fire(trace::RETURN, &blk, pos, name, start);
         return pos;
     }
     stack::mark_interp_native(name);
     if (infix) stack::arg_top = start + 1;
-    pos = fetch_arguments(fn, blk, pos, name, path, path_from, infix, refs);
+    pos = fetch_arguments(f, pos, path, path_from);
     if (exit_pending()) [[unlikely]] return pos;
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
     if (t == TYPE_NATIVE) {
         const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
         if (!e || !e->fn) err::raise(err::NOT_DONE);
@@ -323,25 +508,46 @@ uint32_t eval_call(const Cell* fn_in, const Cell* block, uint32_t pos, const Cel
         if (!entry) err::raise(err::NOT_DONE);
         entry(refs);
     } else {
-        err::raise(err::NOT_DONE);
+        routines::call(&fn, name);
     }
     if (exit_pending()) return pos;
     stack::unwind_keep();
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::RETURN, &blk, pos, name, start);
     return pos;
 }
 
+}  // namespace
+
+uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
+                   uint32_t path_from, bool infix) {
+    return call_at(fn, block, pos, name, path, path_from, infix, 0);
+}
+
+Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name) {
+    Cell fn = *fn_in;
+    // An operator is applied as what it was made from.
+    if (cell::type_of(&fn) == TYPE_OP) fn.header = (fn.header >> 16) & 0xFF;
+    const Cell blk = *args;
+    const uint32_t t = cell::type_of(&blk);
+    if (t != TYPE_BLOCK && t != TYPE_PAREN) err::raise(err::NOT_DONE);
+    Cell* result = stack::arg_top;
+    call_at(&fn, &blk, blk.data1, name, nullptr, 0, false, mode == 0 ? APPLY : mode);
+    if (exit_pending()) return nullptr;
+    stack::arg_top = result + 1;
+    return result;
+}
+
 void apply_values(const Cell* fn_in, const Cell* args, uint32_t count) {
-    // The arguments go into a block that the ordinary fetching reads;
-    // evaluated arguments therefore see each value evaluated once more.
+    // The values go into a block read in apply mode, each taken as it
+    // stands: a word or a function among them is not evaluated again.
     const Cell fn = *fn_in;
-    const Cell b = *block::push_new(static_cast<int32_t>(count));
+    Cell* held = block::push_new(static_cast<int32_t>(count));
+    const Cell b = *held;
     for (uint32_t i = 0; i < count; i++) block::append_copy(&b, &args[i]);
-    const uint32_t t = cell::type_of(&fn);
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t)) err::raise(err::NOT_DONE);
-    Cell* held = stack::top();  // the block stays on the stack for the collector
-    eval_call(&fn, &b, 0, nullptr, nullptr, 0, false);
-    if (exit_pending()) return;
-    *held = *(held + 1);
+    Cell* r = apply(&fn, &b, APPLY | SAFER | LITERAL_VALUES, nullptr);
+    if (!r) return;
+    *held = *r;
     stack::arg_top = held + 1;
 }
 

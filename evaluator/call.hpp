@@ -1,7 +1,8 @@
-// Calls of function values from the interpreter: the argument list of a
-// function, argument fetching (evaluated, get and literal arguments, type
-// checks, refinements named by a path in any order) and the calls of
-// natives, actions and interpreted functions.
+// Calls of function values from the interpreter and from apply: the
+// argument list of a function, argument fetching (evaluated, get and
+// literal arguments, type checks, refinements named by a path in any
+// order or given by an apply block) and the calls of natives, actions,
+// routines and interpreted functions.
 //
 // A call costs one frame and one cell per argument: natives find their
 // arguments from the argument base, a function's context reads its values
@@ -41,8 +42,36 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const C
 // the caller; the result goes into that base.
 void call_function(const Cell* fn, const Cell* name);
 
-// Calls a function value with the given arguments (C++ callers: do of a
-// function, callbacks): pushed from the top, the result pushed.
+// Apply mode bits. APPLY alone: every value of the block in spec order,
+// the main arguments evaluated, then for each refinement a logic! saying
+// whether it is used, followed by its arguments (evaluated and dropped
+// when it is not used). NAMED: the refinements start unused and the
+// block continues after the main arguments with `/name expression
+// arguments...` groups, the expression's truth saying whether the
+// refinement is used. SAFER: an evaluated argument is the one value at its
+// position alone (a function found there gets no arguments from the
+// block), and the arguments of an unused refinement are skipped without
+// evaluation. LITERAL_VALUES: the values are the arguments as they stand,
+// nothing evaluated (C++ callers that hold the values already). A block
+// shorter than the spec gives none for what is missing, unchecked.
+constexpr uint32_t APPLY = 1;
+constexpr uint32_t NAMED = 2;
+constexpr uint32_t SAFER = 4;
+constexpr uint32_t LITERAL_VALUES = 8;
+
+// Calls fn (any function value; an op! as what it was made from) with its
+// arguments from the block args (from its index), in the given mode (0
+// counts as APPLY). name, a word or null, names the call in error
+// reports. The result is pushed: answers its cell, the new top; nullptr
+// when a break, continue, return or exit is pending out of the call (the
+// stacks are already settled for its target: return at once).
+// Errors: expect-arg for a refinement value that is not a logic! (APPLY)
+// or an argument of a type the spec does not allow; bad-refine for a value
+// that is not a refinement! where NAMED expects one; no-refine, dup-refine.
+Cell* apply(const Cell* fn, const Cell* args, uint32_t mode, const Cell* name);
+
+// Calls a function value with the given values as its arguments, taken as
+// they stand (LITERAL_VALUES); the result pushed. Raises like apply.
 void apply_values(const Cell* fn, const Cell* args, uint32_t count);
 
 }  // namespace qel::call

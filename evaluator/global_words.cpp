@@ -8,6 +8,7 @@
 #include "datatypes/native.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
@@ -73,7 +74,17 @@ const ActionSpec action_specs[] = {
     {48, "tail?", "series [any-type!]"},
     {49, "take", "series [any-type!] /part length [any-type!] /deep /last"},
     {50, "trim", "series [any-type!] /head /tail /auto /lines /all /with str [any-type!]"},
+    {51, "create", "port [any-type!]"},
+    {52, "close", "port [any-type!]"},
+    {53, "delete", "port [any-type!]"},
     {54, "modify", "target [any-type!] field [any-type!] value [any-type!] /case"},
+    {55, "open", "port [any-type!] /new /read /write /seek /allow access [any-type!]"},
+    {56, "open?", "port [any-type!]"},
+    {57, "query", "target [any-type!]"},
+    {58, "read", "source [any-type!] /part length [any-type!] /seek index [any-type!] /binary /lines /info /as encoding [any-type!]"},
+    {59, "rename", "from [any-type!] to [any-type!]"},
+    {60, "update", "port [any-type!]"},
+    {61, "write", "destination [any-type!] data [any-type!] /binary /lines /info /append /part length [any-type!] /seek index [any-type!] /allow access [any-type!] /as encoding [any-type!]"},
 };
 
 struct OpSpec {
@@ -153,6 +164,7 @@ void init() {
         const Cell v = *native::push(&spec, TYPE_ACTION, a.slot + 1);
         set_global(a.name, &v);
     }
+    routines::init();
     for (const OpSpec& o : ops) {
         const Cell src = *get_global(o.source);
         const Cell v = *native::push_op(&src);

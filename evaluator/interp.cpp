@@ -15,6 +15,7 @@
 #include "evaluator/call.hpp"
 #include "evaluator/path_eval.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -28,11 +29,7 @@ Cell current_position{TYPE_UNSET, 0, 0, 0};
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 inline bool is_callable(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
@@ -64,7 +61,13 @@ bool names_system(const Cell& issue) {
 
 }  // namespace
 
-void init() { current_position = Cell{TYPE_UNSET, 0, 0, 0}; }
+// The infix look-ahead after the value that starts at start.
+uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start);
+
+void init() {
+    current_position = Cell{TYPE_UNSET, 0, 0, 0};
+    trace::init();
+}
 
 void eval_block(const Cell* block, bool chain) {
     stack::check_depth();
@@ -78,17 +81,21 @@ void eval_block(const Cell* block, bool chain) {
     } restore;
     stack::mark_interp_eval(words::w_body);
     uint32_t pos = blk.data1;
-    if (pos >= count_of(blk.data2)) {
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::ENTER, &blk, pos, nullptr, nullptr);
+    if (pos >= series::cell_count(blk.data2)) {
         *stack::arg_base = shared::unset;
         stack::keep_first();
     } else {
         current_position = blk;
-        while (pos < count_of(blk.data2)) {
+        while (pos < series::cell_count(blk.data2)) {
             current_position.data1 = pos;
             pos = eval_expression(&blk, pos, false, false, false);
             if (exit_pending()) return;
         }
     }
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::EXIT, &blk, series::cell_count(blk.data2), nullptr, stack::arg_base);
     if (chain) stack::unwind_last();
     else stack::unwind_keep();
 }
@@ -125,16 +132,20 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
                 err::raise(err::NO_OP_ARG, &v);
             } else {
                 stack::push(&value);
+                if (trace::active) [[unlikely]]
+                    trace::fire(trace::PUSH, &blk, pos, nullptr, &value);
             }
             break;
         }
         case TYPE_SET_WORD: {
-            if (pos >= count_of(n)) err::raise(err::NEED_VALUE, &v);
+            if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark(&v, (stack::kind::NATIVE << stack::frame_flag::KIND_SHIFT) | stack::frame_flag::INTERP);
             pos = eval_expression(&blk, pos, false, true, false);
             if (exit_pending()) return pos;
             const Cell value = *stack::top();
             if (cell::type_of(&value) == TYPE_UNSET) err::raise(err::NEED_VALUE, &v);
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::SET, &blk, pos, &v, &value);
             // Set through the word in the block itself, so that it keeps
             // the index it resolves to.
             word::set(cells_of(n) + here, &value);
@@ -145,12 +156,16 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_GET_WORD: {
             Cell* w = cells_of(n) + here;
             stack::push(word::get(w));
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::PUSH, &blk, pos, nullptr, stack::top());
             break;
         }
         case TYPE_LIT_WORD: {
             Cell w = v;
             w.header = TYPE_WORD;
             stack::push(&w);
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::PUSH, &blk, pos, nullptr, &w);
             break;
         }
         case TYPE_PAREN: {
@@ -172,22 +187,28 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
             p.header = TYPE_PATH;
             p.data3 = 0;
             stack::push(&p);
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::PUSH, &blk, pos, nullptr, &p);
             break;
         }
         case TYPE_SET_PATH: {
-            if (pos >= count_of(n)) err::raise(err::NEED_VALUE, &v);
+            if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark_interp_native(words::w_set_path ? words::w_set_path : words::w_body);
             pos = eval_expression(&blk, pos, false, true, false);
             if (exit_pending()) return pos;
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::SET, &blk, pos, &v, stack::top());
             path_eval::eval_path(&v, &blk, pos, path_eval::SET, true);
             *stack::arg_base = *stack::top();
             stack::unwind_keep();
             break;
         }
         case TYPE_ISSUE:
-            if (pos < count_of(n) && cell::type_of(&cells_of(n)[pos]) == TYPE_BLOCK && names_system(v))
+            if (pos < series::cell_count(n) && cell::type_of(&cells_of(n)[pos]) == TYPE_BLOCK && names_system(v))
                 err::raise(err::QEL_SYSTEM);
             stack::push(&v);
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
@@ -195,6 +216,8 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_ROUTINE:
             if (as_value) {
                 stack::push(&v);
+                if (trace::active) [[unlikely]]
+                    trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
             } else {
                 pos = call::eval_call(&v, &blk, pos, nullptr, nullptr, 0, false);
                 if (exit_pending()) return pos;
@@ -204,12 +227,25 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
             err::raise(err::NOT_DONE);
         default:
             stack::push(&v);
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
             break;
     }
-    if (no_infix) return pos;
+    if (!no_infix) {
+        pos = check_infix(blk, pos, start);
+        if (exit_pending()) return pos;
+    }
+    // Only the expressions that make a result, not those of arguments.
+    if (!sub && trace::active) [[unlikely]]
+        trace::fire(trace::EXPR, &blk, pos, nullptr, start);
+    return pos;
+}
+
+uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start) {
+    const node_t n = blk.data2;
     // Infix look-ahead: the value just made is the left operand of an
     // operator that follows; operators chain left to right.
-    while (pos < count_of(n)) {
+    while (pos < series::cell_count(n)) {
         Cell* w = cells_of(n) + pos;
         if (cell::type_of(w) != TYPE_WORD) break;
         const Cell* slot = peek(w);
@@ -217,6 +253,10 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         Cell op = *slot;
         op.header = (op.header >> 16) & 0xFF;
         const Cell name = *w;
+        if (trace::active) [[unlikely]] {
+            trace::fire(trace::FETCH, &blk, pos, nullptr, &name);
+            if (exit_pending()) return pos;
+        }
         stack::arg_top = start + 1;
         pos = call::eval_call(&op, &blk, pos + 1, &name, nullptr, 0, true);
         if (exit_pending()) return pos;

@@ -10,20 +10,13 @@ namespace {
 [[noreturn]] void not_done() { err::raise(err::NOT_DONE); }
 }  // namespace
 
-void native_get(bool, const int32_t*) { not_done(); }
-void native_set(bool, const int32_t*) { not_done(); }
-void native_type_q(bool, const int32_t*) { not_done(); }
-void native_compose(bool, const int32_t*) { not_done(); }
 void native_stats(bool, const int32_t*) { not_done(); }
-void native_bind(bool, const int32_t*) { not_done(); }
-void native_in(bool, const int32_t*) { not_done(); }
 void native_parse(bool, const int32_t*) { not_done(); }
 void native_union(bool, const int32_t*) { not_done(); }
 void native_intersect(bool, const int32_t*) { not_done(); }
 void native_unique(bool, const int32_t*) { not_done(); }
 void native_difference(bool, const int32_t*) { not_done(); }
 void native_exclude(bool, const int32_t*) { not_done(); }
-void native_complement_q(bool, const int32_t*) { not_done(); }
 void native_dehex(bool, const int32_t*) { not_done(); }
 void native_enhex(bool, const int32_t*) { not_done(); }
 void native_negative_q(bool, const int32_t*) { not_done(); }
@@ -45,27 +38,17 @@ void native_log_10(bool, const int32_t*) { not_done(); }
 void native_log_e(bool, const int32_t*) { not_done(); }
 void native_exp(bool, const int32_t*) { not_done(); }
 void native_square_root(bool, const int32_t*) { not_done(); }
-void native_construct(bool, const int32_t*) { not_done(); }
-void native_value_q(bool, const int32_t*) { not_done(); }
-void native_try(bool, const int32_t*) { not_done(); }
 void native_uppercase(bool, const int32_t*) { not_done(); }
 void native_lowercase(bool, const int32_t*) { not_done(); }
 void native_as_pair(bool, const int32_t*) { not_done(); }
 void native_as_point2D(bool, const int32_t*) { not_done(); }
 void native_as_point3D(bool, const int32_t*) { not_done(); }
 void native_as_money(bool, const int32_t*) { not_done(); }
-void native_throw(bool, const int32_t*) { not_done(); }
-void native_catch(bool, const int32_t*) { not_done(); }
-void native_extend(bool, const int32_t*) { not_done(); }
 void native_debase(bool, const int32_t*) { not_done(); }
 void native_to_local_file(bool, const int32_t*) { not_done(); }
 void native_wait(bool, const int32_t*) { not_done(); }
 void native_checksum(bool, const int32_t*) { not_done(); }
-void native_unset(bool, const int32_t*) { not_done(); }
-void native_new_line(bool, const int32_t*) { not_done(); }
-void native_new_line_q(bool, const int32_t*) { not_done(); }
 void native_enbase(bool, const int32_t*) { not_done(); }
-void native_context_q(bool, const int32_t*) { not_done(); }
 void native_set_env(bool, const int32_t*) { not_done(); }
 void native_get_env(bool, const int32_t*) { not_done(); }
 void native_list_env(bool, const int32_t*) { not_done(); }
@@ -79,7 +62,5 @@ void native_browse(bool, const int32_t*) { not_done(); }
 void native_compress(bool, const int32_t*) { not_done(); }
 void native_decompress(bool, const int32_t*) { not_done(); }
 void native_recycle(bool, const int32_t*) { not_done(); }
-void native_transcode(bool, const int32_t*) { not_done(); }
-void native_apply(bool, const int32_t*) { not_done(); }
 
 }  // namespace qel::natives

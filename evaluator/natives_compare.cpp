@@ -1,4 +1,5 @@
-// The comparison natives and not: each compares the argument base with the
+// The comparison natives and not (same? tests identity, in
+// natives_types.cpp): each comparison compares the argument base with the
 // next argument through the first value's compare slot and leaves a logic!.
 #include "evaluator/actions.hpp"
 #include "evaluator/native_fns.hpp"
@@ -20,8 +21,6 @@ void native_lesser_q(bool, const int32_t*) { compare_to_logic(3); }
 void native_lesser_or_equal_q(bool, const int32_t*) { compare_to_logic(4); }
 void native_greater_q(bool, const int32_t*) { compare_to_logic(5); }
 void native_greater_or_equal_q(bool, const int32_t*) { compare_to_logic(6); }
-
-void native_same_q(bool, const int32_t*) { compare_to_logic(9); }
 
 void native_not(bool, const int32_t*) {
     const Cell* v = stack::arg_base;

@@ -1,25 +1,37 @@
-// The natives a script needs first: print and prin (through the print
-// buffer and the first print-hook list), the function makers func,
-// function, does and has, the exits return, exit, break and continue,
-// and do and reduce of a block.
+// The evaluation and output natives: do of every kind of value (with
+// /next and /trace), reduce, compose, apply and transcode, which turn data
+// into evaluation or into values; print and prin through the print buffer
+// and the first print-hook list; the function makers func, function, does
+// and has; the exits return, exit, break and continue.
 //
 // The exits only signal: the thrower settles the stacks for the frame that
 // takes the exit and leaves it pending; the interpreter then returns step
-// by step to that frame, no exception involved.
+// by step to that frame, no exception involved. Every evaluation here
+// therefore looks at the pending exit and returns at once when it is set.
+//
+// Values being gathered (reduce, compose, the print buffer's content) wait
+// on the argument stack, where the collector sees them and nothing moves.
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/text.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/call.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/path_eval.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
+#include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/print_hooks.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
 
 namespace qel::natives {
 
@@ -28,18 +40,14 @@ uint32_t last_new_line = 1;
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 // Evaluates each expression of the block from its index, the values
 // pushed from the top; answers how many.
 uint32_t reduce_onto_stack(const Cell* block) {
     const Cell blk = *block;
     uint32_t pos = blk.data1, n = 0;
-    while (pos < count_of(blk.data2)) {
+    while (pos < series::cell_count(blk.data2)) {
         pos = interp::eval_next(&blk, pos, true);
         if (exit_pending()) return n;
         n++;
@@ -47,22 +55,280 @@ uint32_t reduce_onto_stack(const Cell* block) {
     return n;
 }
 
+inline bool is_any_function(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+inline bool is_truthy(const Cell& v) {
+    const uint32_t t = cell::type_of(&v);
+    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v.data1 == 0));
+}
+
+// The n cells from first become one new series of the given type, left in
+// first; the top comes down to just above it.
+Cell* gather(Cell* first, uint32_t n, uint32_t type) {
+    const Cell b = *block::push_new(static_cast<int32_t>(n));
+    for (uint32_t i = 0; i < n; i++) block::append_copy(&b, first + i);
+    *first = b;
+    cell::set_type(first, type);
+    stack::arg_top = first + 1;
+    return first;
+}
+
+// /into: the n cells from first go into out, appended when out is at its
+// tail, else inserted at its index. The result is out at its old index
+// when appending, else just past the inserted values.
+Cell add_into(const Cell* out, Cell* first, uint32_t n) {
+    Cell* target = stack::push(out);
+    const uint32_t index = series_type::clamp_index(target);
+    if (n == 0) return *target;
+    const bool at_tail = index >= series::cell_count(target->data2);
+    // The values go in as one block, spliced by a single insertion, which
+    // also reports the change to out's owner.
+    Cell* values = block::push_new(static_cast<int32_t>(n));
+    const Cell b = *values;
+    for (uint32_t i = 0; i < n; i++) block::append_copy(&b, first + i);
+    block::insert_values(target, values, -1, false, 1, at_tail);
+    if (at_tail) target->data1 = index;
+    return *target;
+}
+
+// A value as a one-value expression: a word gives its value, a function
+// is called with no code after it, a literal gives itself. The result is
+// pushed.
+void eval_one(const Cell& v) {
+    Cell* holder = block::push_new(1);
+    const Cell b = *holder;
+    block::append_copy(&b, &v);
+    interp::eval_next(&b, 0, true);
+    if (exit_pending()) return;
+    *holder = *stack::top();
+    stack::arg_top = holder + 1;
+}
+
+// compose: the values of block, parens evaluated (an empty paren and an
+// unset result give nothing; a block result is spliced unless only),
+// nested blocks composed too with deep. Pushed; answers how many.
+uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
+    stack::check_depth();
+    uint32_t n = 0;
+    for (uint32_t i = blk.data1; i < series::cell_count(blk.data2); i++) {
+        const Cell c = cells_of(blk.data2)[i];
+        const uint32_t t = cell::type_of(&c);
+        if (t == TYPE_BLOCK && deep) {
+            Cell* first = stack::arg_top;
+            const uint32_t m = compose_onto_stack(c, deep, only);
+            if (exit_pending()) return n;
+            gather(first, m, TYPE_BLOCK);
+            first->header = (first->header & ~cell_flag::TYPE_MASK) | (c.header & cell_flag::NEW_LINE) | TYPE_BLOCK;
+            n++;
+        } else if (t == TYPE_PAREN) {
+            if (c.data1 >= series::cell_count(c.data2)) continue;
+            interp::eval_block(&c, false);
+            if (exit_pending()) return n;
+            const Cell result = *stack::top();
+            const uint32_t rt = cell::type_of(&result);
+            if (rt == TYPE_UNSET) {
+                stack::pop_n(1);
+            } else if (rt == TYPE_BLOCK && !only) {
+                stack::pop_n(1);
+                for (uint32_t k = result.data1; k < series::cell_count(result.data2); k++) {
+                    stack::push(&cells_of(result.data2)[k]);
+                    n++;
+                }
+            } else {
+                n++;
+            }
+        } else {
+            stack::push(&c);
+            n++;
+        }
+    }
+    return n;
+}
+
+// do of a value, the result in the argument base.
+void do_value() {
+    Cell v = *stack::arg_base;
+    switch (cell::type_of(&v)) {
+        case TYPE_STRING: {
+            // The text is loaded into a block held on the stack, then run
+            // as any block.
+            Cell* code = stack::push(&shared::none);
+            lexer::transcode(&v, lexer::Options{}, code, nullptr);
+            v = *code;
+            [[fallthrough]];
+        }
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_HASH:
+            if (v.data1 > series::cell_count(v.data2)) v.data1 = series::cell_count(v.data2);
+            interp::eval_block(&v, true);
+            return;
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_GET_PATH:
+        case TYPE_SET_PATH: {
+            // No code follows the path: a function at its end gets no
+            // arguments from here.
+            const Cell none_after = *block::push_new(1);
+            v.header = cell::type_of(&v) == TYPE_GET_PATH ? TYPE_GET_PATH : TYPE_PATH;
+            path_eval::eval_path(&v, &none_after, 0,
+                                 cell::type_of(&v) == TYPE_GET_PATH ? path_eval::GET : path_eval::CALL, false);
+            return;
+        }
+        case TYPE_ERROR:
+            stack::throw_error(&v);
+        case TYPE_FILE:
+        case TYPE_URL:
+            // Scripts from files and URLs run through the library's
+            // do-file, which does not exist yet.
+            err::raise(err::NOT_DONE);
+        default: {
+            Cell* at = stack::arg_top;
+            eval_one(v);
+            if (exit_pending()) return;
+            stack::set_last_reset(at);
+            return;
+        }
+    }
+}
+
+// do/next: one expression of a block (a string is loaded first); the
+// position word gets the code after it.
+void do_next(const Cell* position_word) {
+    Cell v = *stack::arg_base;
+    const uint32_t t = cell::type_of(&v);
+    if (t == TYPE_STRING) {
+        Cell* code = stack::push(&shared::none);
+        lexer::transcode(&v, lexer::Options{}, code, nullptr);
+        v = *code;
+    } else if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH) {
+        do_value();
+        return;
+    }
+    Cell* held = stack::push(&v);
+    uint32_t pos = std::min(v.data1, series::cell_count(v.data2));
+    if (pos >= series::cell_count(v.data2)) {
+        *stack::arg_base = shared::unset;
+    } else {
+        pos = interp::eval_next(&v, pos, false);
+        if (exit_pending()) return;
+    }
+    held->data1 = pos;
+    Cell w = *position_word;
+    word::set(&w, held);
+    stack::keep_first();
+}
+
+// A binary! that starts with the UTF-8 byte-order mark is read after it.
+bool skip_bom(Cell& src) {
+    SeriesBuffer* b = series::buffer_of(src.data2);
+    const uint32_t total = series::buffer_length(src.data2);
+    if (total < src.data1 + 3) return false;
+    const uint8_t* p = series::head_ptr(b) + src.data1;
+    if (p[0] != 0xEF || p[1] != 0xBB || p[2] != 0xBF) return false;
+    src.data1 += 3;
+    return true;
+}
+
+// The names of the token classes that have no datatype of their own, for
+// the lexer's trace events.
+constexpr const char* EXIT_STATES[] = {
+    "eof", "error!", "block!", "block!", "paren!", "paren!", "string!", "string!", "map!", "path!",
+    "datatype!", "comment", "string!", "word!", "issue!", "integer!", "refinement!", "char!", "file!",
+    "binary!", "percent!", "float!", "float!", "tuple!", "date!", "pair!", "time!", "money!", "tag!",
+    "url!", "email!", "hex", "rawstring", "ref!",
+};
+
+// How many arguments a function takes before its refinements.
+uint32_t argument_count(const Cell& fn) {
+    const node_t list = cells_of(fn.data3)[1].data2;
+    uint32_t n = 0;
+    while (n < series::cell_count(list) && cell::type_of(&cells_of(list)[n]) == TYPE_TYPESET) n++;
+    return n;
+}
+
+// The lexer's events a callback asks for: the words of a block that
+// starts its body, or every event.
+uint32_t lexer_mask(const Cell* callback) {
+    const Cell fn = *callback;
+    if (cell::type_of(&fn) != TYPE_FUNCTION) return lexer::EV_ALL;
+    const Cell body = cells_of(fn.data3)[0];
+    if (body.data1 >= series::cell_count(body.data2)) return lexer::EV_ALL;
+    const Cell first = cells_of(body.data2)[body.data1];
+    if (cell::type_of(&first) != TYPE_BLOCK) return lexer::EV_ALL;
+    const Cell* names[6] = {words::w_prescan, words::w_scan, words::w_load, words::w_open, words::w_close,
+                            words::w_error};
+    uint32_t m = 0;
+    for (uint32_t i = first.data1; i < series::cell_count(first.data2); i++) {
+        const Cell w = cells_of(first.data2)[i];
+        if (cell::type_of(&w) != TYPE_WORD) continue;
+        const int32_t sym = symbol::canonical(static_cast<int32_t>(w.data2));
+        for (uint32_t b = 0; b < 6; b++)
+            if (symbol::canonical(static_cast<int32_t>(names[b]->data2)) == sym) m |= 1u << b;
+    }
+    return m;
+}
+
+// A lexer event delivered to the language-level callback: the event as a
+// word, the input at the token, the token's type, the line and the token.
+// The callback moves the scan by moving its own input argument.
+bool lexer_event(void* user, lexer::TraceInfo& info) {
+    const Cell* callback = static_cast<const Cell*>(user);  // on the argument stack
+    const Cell* names[6] = {words::w_prescan, words::w_scan, words::w_load, words::w_open, words::w_close,
+                            words::w_error};
+    Cell args[5];
+    // The type word first: making it may allocate.
+    if (info.type) {
+        args[2] = Cell{TYPE_DATATYPE, info.type, 0, 0};
+    } else if (info.klass < std::size(EXIT_STATES)) {
+        args[2] = word::make_from_symbol(symbol::intern_cstr(EXIT_STATES[info.klass]));
+    } else {
+        args[2] = shared::none;
+    }
+    args[0] = *names[__builtin_ctz(info.event)];
+    args[0].header = TYPE_WORD;
+    args[1] = info.input;
+    args[3] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(info.line), 0};
+    args[4] = info.token;
+    const Cell fn = *callback;
+    const bool reads_input = argument_count(fn) >= 2;
+    Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5);
+    const Cell answer = *result;
+    const Cell input_after = result[1];
+    stack::pop_n(1);
+    if (reads_input && cell::type_of(&input_after) == cell::type_of(&info.input) &&
+        input_after.data2 == info.input.data2)
+        info.input.data1 = input_after.data1;
+    return is_truthy(answer);
+}
+
 void output(bool new_line) {
     Cell v = *stack::arg_base;
-    if (cell::type_of(&v) == TYPE_BLOCK) {
+    uint32_t mark = 0;
+    const bool reduced = cell::type_of(&v) == TYPE_BLOCK;
+    if (reduced) {
+        // Reduced on the stack first, so that a print inside the block has
+        // come and gone before this one uses the buffer; the buffer is cut
+        // back to where it stood before the text goes out.
         Cell* first = stack::arg_top;
         const uint32_t n = reduce_onto_stack(&v);
         if (exit_pending()) return;
-        // The print buffer is reused by every print of a block.
         const Cell buf = *print_buffer;
-        series::clear(buf.data2);
+        mark = series::cell_count(buf.data2);
         for (uint32_t i = 0; i < n; i++) block::append_copy(&buf, first + i);
         v = buf;
+        v.data1 = mark;
     }
     const node_t out = text::make_buffer(64);
-    actions::form(&v, out, false, 0x7FFFFFFF);
+    // The text stays reachable from the argument stack while the hooks
+    // and the buffer's cut run.
     const Cell text{TYPE_STRING, 0, out, 0};
-    print_hooks::call_first_list(&text, new_line);
+    Cell* held = stack::push(&text);
+    actions::form(&v, out, false, 0x7FFFFFFF);
+    if (reduced) block::set_tail_index(print_buffer, mark);
+    print_hooks::call_first_list(held, new_line);
     last_new_line = new_line ? 1 : 0;
     *stack::arg_base = shared::unset;
     stack::keep_first();
@@ -73,39 +339,6 @@ void make_function(const Cell* spec, const Cell* body) {
     const uint32_t flags = function::validate_spec(&spec_copy);
     const Cell fn = *function::push(&spec_copy, body, flags);
     stack::set_last_reset(&fn);
-}
-
-bool is_set_word_in(const Cell& w, const Cell& spec) {
-    for (uint32_t i = 0; i < count_of(spec.data2); i++) {
-        const Cell c = cells_of(spec.data2)[i];
-        const uint32_t t = cell::type_of(&c);
-        if ((t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) &&
-            symbol::canonical(static_cast<int32_t>(c.data2)) == symbol::canonical(static_cast<int32_t>(w.data2)))
-            return true;
-    }
-    return false;
-}
-
-// function's locals: every set-word of the body, nested blocks included,
-// that the spec does not name already.
-void collect_locals(const Cell& body, const Cell& spec, bool& has_local) {
-    for (uint32_t i = body.data1; i < count_of(body.data2); i++) {
-        const Cell c = cells_of(body.data2)[i];
-        const uint32_t t = cell::type_of(&c);
-        if (t == TYPE_SET_WORD && !is_set_word_in(c, spec)) {
-            if (!has_local) {
-                block::append_copy(&spec, words::w_local);
-                Cell* last = block::tail_ptr(&spec) - 1;
-                cell::set_type(last, TYPE_REFINEMENT);
-                has_local = true;
-            }
-            Cell w = c;
-            cell::set_type(&w, TYPE_WORD);
-            block::append_copy(&spec, &w);
-        } else if (t == TYPE_BLOCK || t == TYPE_PAREN) {
-            collect_locals(c, spec, has_local);
-        }
-    }
 }
 
 }  // namespace
@@ -122,24 +355,18 @@ void native_does(bool, const int32_t*) {
 
 void native_has(bool, const int32_t*) {
     const Cell vars = *stack::arg_base;
-    Cell* spec = block::push_new(static_cast<int32_t>(count_of(vars.data2)) + 1);
+    Cell* spec = block::push_new(static_cast<int32_t>(series::cell_count(vars.data2)) + 1);
     const Cell s = *spec;
     block::append_copy(&s, words::w_local);
     cell::set_type(block::tail_ptr(&s) - 1, TYPE_REFINEMENT);
-    for (uint32_t i = vars.data1; i < count_of(vars.data2); i++) block::append_copy(&s, &cells_of(vars.data2)[i]);
+    for (uint32_t i = vars.data1; i < series::cell_count(vars.data2); i++) block::append_copy(&s, &cells_of(vars.data2)[i]);
     make_function(&s, stack::arg_base + 1);
 }
 
 void native_function(bool, const int32_t*) {
+    // The locals are added to a copy: the caller's spec block stays as it is.
     const Cell spec = *block::copy_cells(stack::arg_base, true, true);
-    bool has_local = false;
-    for (uint32_t i = 0; i < count_of(spec.data2); i++) {
-        const Cell c = cells_of(spec.data2)[i];
-        if (cell::type_of(&c) == TYPE_REFINEMENT &&
-            symbol::canonical(static_cast<int32_t>(c.data2)) == symbol::canonical(static_cast<int32_t>(words::w_local->data2)))
-            has_local = true;
-    }
-    collect_locals(stack::arg_base[1], spec, has_local);
+    function::collect_locals(&spec, stack::arg_base + 1);
     make_function(&spec, stack::arg_base + 1);
 }
 
@@ -148,29 +375,130 @@ void native_exit(bool, const int32_t*) { stack::signal_exit(false, false); }
 void native_break(bool, const int32_t* r) { stack::signal_break(r[0] >= 0, false); }
 void native_continue(bool, const int32_t*) { stack::signal_break(false, true); }
 
-void native_do(bool, const int32_t*) {
-    const Cell v = *stack::arg_base;
-    const uint32_t t = cell::type_of(&v);
-    if (t == TYPE_BLOCK || t == TYPE_PAREN) {
-        interp::eval_block(&v, true);
-        return;
-    }
-    stack::keep_first();
+void native_do(bool, const int32_t* r) {
+    trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
+    if (r[2] >= 0) do_next(stack::arg_base + r[2]);
+    else do_value();
+    session.finish();
 }
 
-void native_reduce(bool, const int32_t*) {
+void native_reduce(bool, const int32_t* r) {
     const Cell v = *stack::arg_base;
-    if (cell::type_of(&v) != TYPE_BLOCK && cell::type_of(&v) != TYPE_PAREN) {
-        stack::keep_first();
+    const uint32_t t = cell::type_of(&v);
+    Cell* const first = stack::arg_top;
+    uint32_t n = 1;
+    if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH) {
+        stack::mark_native(words::w_body);
+        n = reduce_onto_stack(&v);
+        if (exit_pending()) return;
+        // The frame only names the work in error reports: the values stay.
+        Cell* const top = stack::arg_top;
+        stack::unwind_drop();
+        stack::arg_top = top;
+        for (uint32_t i = 0; i < n; i++) cell::clear_new_line(first + i);
+        if (r[0] < 0) {
+            stack::set_last_reset(gather(first, n, TYPE_BLOCK));
+            return;
+        }
+    } else if (is_any_function(t)) {
+        stack::push(&v);
+    } else {
+        eval_one(v);
+        if (exit_pending()) return;
+    }
+    if (r[0] >= 0) {
+        const Cell result = add_into(stack::arg_base + r[0], first, n);
+        stack::set_last_reset(&result);
         return;
     }
-    Cell* first = stack::arg_top;
-    const uint32_t n = reduce_onto_stack(&v);
+    stack::set_last_reset(first);
+}
+
+void native_compose(bool, const int32_t* r) {
+    const Cell v = *stack::arg_base;
+    if (cell::type_of(&v) != TYPE_BLOCK) {
+        const Cell want{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
+        const Cell got{TYPE_DATATYPE, cell::type_of(&v), 0, 0};
+        err::raise(err::EXPECT_VAL, &want, &got);
+    }
+    Cell* const first = stack::arg_top;
+    const uint32_t n = compose_onto_stack(v, r[0] >= 0, r[1] >= 0);
     if (exit_pending()) return;
-    Cell* out = block::push_new(static_cast<int32_t>(n));
-    const Cell b = *out;
-    for (uint32_t i = 0; i < n; i++) block::append_copy(&b, first + i);
-    stack::set_last_reset(&b);
+    if (r[2] >= 0) {
+        const Cell result = add_into(stack::arg_base + r[2], first, n);
+        stack::set_last_reset(&result);
+        return;
+    }
+    stack::set_last_reset(gather(first, n, TYPE_BLOCK));
+}
+
+void native_apply(bool, const int32_t* r) {
+    const Cell f = stack::arg_base[0];
+    const Cell args = stack::arg_base[1];
+    const uint32_t ft = cell::type_of(&f);
+    Cell fn = f;
+    Cell name = shared::none;
+    if (ft == TYPE_WORD || ft == TYPE_LIT_WORD || ft == TYPE_GET_WORD || ft == TYPE_SET_WORD) {
+        name = f;
+        name.header = TYPE_WORD;
+        fn = *word::get(&name);
+    } else if (ft >= TYPE_PATH && ft <= TYPE_GET_PATH) {
+        // The function is the value of the path's first word.
+        if (f.data1 >= series::cell_count(f.data2)) err::raise(err::INVALID_ARG, &f);
+        name = cells_of(f.data2)[f.data1];
+        if (cell::type_of(&name) != TYPE_WORD) err::raise(err::INVALID_ARG, &f);
+        fn = *word::get(&name);
+    }
+    if (!is_any_function(cell::type_of(&fn))) err::raise(err::INVALID_ARG, &f);
+    stack::set_interp_flag();
+    // Without /all the block names the refinements it uses.
+    const uint32_t mode = (r[0] >= 0 ? call::APPLY : call::NAMED) | (r[1] >= 0 ? call::SAFER : 0);
+    const Cell* result = call::apply(&fn, &args, mode, cell::type_of(&name) == TYPE_WORD ? &name : nullptr);
+    if (!result) return;
+    stack::set_last_reset(result);
+}
+
+void native_transcode(bool, const int32_t* r) {
+    Cell src = stack::arg_base[0];
+    const uint32_t st = cell::type_of(&src);
+    if (st == TYPE_BINARY) series_type::clamp_index(&src);
+    else string::clamp_index(&src);
+    lexer::Options o;
+    o.next = r[0] >= 0;
+    o.one = r[1] >= 0;
+    o.prescan = r[2] >= 0;
+    o.scan = r[3] >= 0;
+    if (r[4] >= 0) {
+        const Cell len = stack::arg_base[r[4]];
+        int64_t n;
+        if (cell::type_of(&len) == TYPE_INTEGER) {
+            n = static_cast<int32_t>(len.data2);
+        } else {
+            if (cell::type_of(&len) != st) err::raise(err::NOT_SAME_TYPE);
+            n = static_cast<int64_t>(len.data1) - static_cast<int64_t>(src.data1);
+        }
+        o.part = static_cast<int32_t>(std::max<int64_t>(n, 0));
+    }
+    if (st == TYPE_BINARY && skip_bom(src) && o.part >= 0) o.part = std::max(o.part - 3, 0);
+    if (r[5] >= 0) o.into = stack::arg_base + r[5];
+    lexer::Tracer tracer;
+    if (r[6] >= 0) {
+        tracer.callback = stack::arg_base[r[6]];
+        tracer.fn = &lexer_event;
+        tracer.user = stack::arg_base + r[6];
+        tracer.mask = lexer_mask(&tracer.callback);
+        o.trace = &tracer;
+    }
+    Cell* const result = stack::push(&shared::none);
+    Cell* const rest = stack::push(&shared::none);
+    lexer::transcode(&src, o, result, o.next && !o.one ? rest : nullptr);
+    if (o.next && !o.one) {
+        // The value (or the type) and the input after it.
+        const Cell pair = *gather(result, 2, TYPE_BLOCK);
+        stack::set_last_reset(&pair);
+        return;
+    }
+    stack::set_last_reset(result);
 }
 
 }  // namespace qel::natives

@@ -18,11 +18,7 @@ namespace qel::path_eval {
 
 namespace {
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
 
 inline bool is_callable(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
@@ -35,7 +31,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
     const Cell blk = *block;
     const node_t n = path.data2;
     const uint32_t first = path.data1;
-    const uint32_t total = count_of(n);
+    const uint32_t total = series::cell_count(n);
     if (first >= total) err::raise(err::EMPTY_PATH, &path);
     // New value of a set-path: the cell the caller pushed last.
     Cell* const new_value = mode == SET ? stack::top() : nullptr;

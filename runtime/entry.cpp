@@ -8,6 +8,8 @@
 // end, any other code prints the runtime error report and exits with it.
 #include "runtime/entry.hpp"
 
+#include "datatypes/error.hpp"
+
 #include <cfenv>
 #include <csignal>
 #include <cstdlib>
@@ -372,6 +374,7 @@ void init() {
     lexer::init();
     interp::init();
     slots::init();
+    error_type::init_catalog();
 }
 
 namespace {

@@ -1,9 +1,13 @@
 // Raising errors: building the error value and handing it to the thrower,
 // and the display of an error by the catalogue's texts.
 //
-// The texts come from the catalogue table; the catalogue object of the
-// system takes its place with the error! datatype.
+// Errors are error! objects made against the catalogue object; before it
+// exists (or when building one fails) a bare error carries just the code,
+// and its display comes from the catalogue table.
 #include "runtime/errors.hpp"
+
+#include "datatypes/error.hpp"
+#include "runtime/context.hpp"
 
 #include "datatypes/text.hpp"
 #include "evaluator/actions.hpp"
@@ -14,6 +18,7 @@
 #include "runtime/datatypes.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/runtime_words.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/series.hpp"
@@ -33,7 +38,12 @@ bool building = false;
 
 Cell bare(int code) { return Cell{TYPE_ERROR, 0, 1, static_cast<uint32_t>(code)}; }
 
-Cell* fields_of(const Cell* error) { return series::head_cell(series::buffer_of(error->data1)); }
+// The field cell of an object error (null for a bare one or a field the
+// error lacks).
+Cell* field_cell(const Cell* error, Field f) {
+    if (!error->data1) return nullptr;
+    return context::slot_at(error->data1, f);
+}
 
 // An argument as a message shows it: molded flat and cut at 80 characters,
 // or formed for syntax errors, whose arguments are pieces of source text.
@@ -77,20 +87,15 @@ std::string form_arg(const Cell& v, bool formed) {
 }  // namespace
 
 Cell make(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    // The arguments may lie in buffers that the allocation below moves.
-    const Cell args[3] = {arg1 ? *arg1 : none_cell, arg2 ? *arg2 : none_cell, arg3 ? *arg3 : none_cell};
+    if (!error_type::catalog_ready()) return bare(code);
     struct Building {
         Building() { building = true; }
         ~Building() { building = false; }
     } guard;
-    const node_t n = memory::alloc_cells(FIELDS);
-    SeriesBuffer* s = series::buffer_of(n);
-    Cell* c = series::reserve_cell(s);
-    *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(code), 0};
-    for (const Cell& a : args) *series::reserve_cell(s) = a;
-    *series::reserve_cell(s) = none_cell;  // where
-    *series::reserve_cell(s) = none_cell;  // stack
-    return Cell{TYPE_ERROR, n, 1, 0};
+    Cell* const top = stack::arg_top;
+    const Cell e = *error_type::push_error(code, arg1, arg2, arg3);
+    stack::arg_top = top;
+    return e;
 }
 
 void raise(int code) { raise(code, nullptr); }
@@ -104,24 +109,29 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
 
 int code_of(const Cell* error) {
     if (!error->data1) return static_cast<int32_t>(error->data3);
-    return static_cast<int32_t>(fields_of(error)[F_CODE].data2);
+    const Cell* c = field_cell(error, F_CODE);
+    return c && cell::type_of(c) == TYPE_INTEGER ? static_cast<int32_t>(c->data2) : 0;
 }
 
 Cell field(const Cell* error, Field f) {
     if (!error->data1) return f == F_CODE ? Cell{TYPE_INTEGER, 0, error->data3, 0} : none_cell;
-    return fields_of(error)[f];
+    const Cell* c = field_cell(error, f);
+    return c ? *c : none_cell;
 }
 
 void set_where_if_none(Cell* error, const Cell* where) {
-    if (!error->data1) return;
-    Cell* w = &fields_of(error)[F_WHERE];
-    if (cell::type_of(w) == TYPE_NONE) *w = *where;
+    const Cell value = *where;
+    // With no named call running there is nothing to tell: where stays
+    // none and shows as ???.
+    if (words::w_not_found && value.data2 == words::w_not_found->data2) return;
+    Cell* w = field_cell(error, F_WHERE);
+    if (w && cell::type_of(w) == TYPE_NONE) *w = value;
 }
 
 void set_stack_if_not_block(Cell* error, const Cell& value) {
-    if (!error->data1) return;
-    Cell* s = &fields_of(error)[F_STACK];
-    if (cell::type_of(s) != TYPE_BLOCK) *s = value;
+    const Cell v = value;
+    Cell* s = field_cell(error, F_STACK);
+    if (s && cell::type_of(s) != TYPE_BLOCK) *s = v;
 }
 
 const char* category_text(int code) {
@@ -134,7 +144,11 @@ const char* message_of(int code) {
     return e ? e->message : nullptr;
 }
 
-void print(const Cell* error) {
+namespace {
+
+// The display of a bare error, from the catalogue table: nothing here
+// allocates, so it also serves errors of memory itself.
+void print_bare(const Cell* error) {
     using rt::PrintItem;
     const int code = code_of(error);
     const char* category = category_text(code);
@@ -147,7 +161,7 @@ void print(const Cell* error) {
         line += ": ";
         for (const char* p = message; *p; p++) {
             if (p[0] == '@' && p[1] >= '1' && p[1] <= '3') {
-                line += form_arg(field(error, static_cast<Field>(p[1] - '0')), code / 100 == SYNTAX);
+                line += form_arg(field(error, static_cast<Field>(F_ARG1 + (p[1] - '1'))), code / 100 == SYNTAX);
                 p++;
             } else {
                 line += *p;
@@ -159,6 +173,23 @@ void print(const Cell* error) {
     const uint32_t t = cell::type_of(&where);
     const std::string name = t >= TYPE_WORD && t <= TYPE_ISSUE ? symbol::name(static_cast<int32_t>(where.data2)) : "???";
     rt::print_values_line({PrintItem::cstr("*** Where: "), PrintItem::cstr(name.c_str())});
+}
+
+}  // namespace
+
+void print(const Cell* error) {
+    if (!error->data1 || !error_type::catalog_ready() || code_of(error) == NO_MEMORY) {
+        print_bare(error);
+        return;
+    }
+    const node_t out = text::make_buffer(256);
+    const Cell held{TYPE_STRING, 0, out, 0};
+    Cell* const top = stack::arg_top;
+    stack::push(&held);
+    error_type::form_display(error, out);
+    stack::arg_top = top;
+    const std::string line = text::to_utf8(out);
+    rt::print_values_line({rt::PrintItem::cstr(line.c_str())});
 }
 
 void print_pending() {

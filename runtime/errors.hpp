@@ -4,9 +4,9 @@
 // The raise builds an error! value while the call frames still describe the
 // place of the error, then hands it to stack::throw_error, which carries it
 // to the innermost try (or prints it and ends the process when there is
-// none). Until the object system exists an error! value is a small cell
-// series: [code, arg1, arg2, arg3, where, stack]; its cell holds the node in
-// word 1 and class id 1 in word 2.
+// none). An error! value is an object of class 1 (datatypes/error.hpp);
+// while the catalogue does not exist yet, or when building one fails, a
+// bare error travels instead: no context (word 1 is 0), its code in word 3.
 #pragma once
 #include <cstdint>
 
@@ -20,8 +20,11 @@ enum Category : int {
     THROW = 0, NOTE = 1, SYNTAX = 2, SCRIPT = 3, MATH = 4, ACCESS = 5,
     RESERVED1 = 6, RESERVED2 = 7, USER = 8, INTERNAL = 9,
 };
-// Fields of the error series.
-enum Field : uint32_t { F_CODE = 0, F_ARG1 = 1, F_ARG2 = 2, F_ARG3 = 3, F_WHERE = 4, F_STACK = 5, FIELDS = 6 };
+// Fields of an error, by position.
+enum Field : uint32_t {
+    F_CODE = 0, F_TYPE = 1, F_ID = 2, F_ARG1 = 3, F_ARG2 = 4, F_ARG3 = 5,
+    F_NEAR = 6, F_WHERE = 7, F_STACK = 8, F_FILES = 9, FIELDS = 10,
+};
 
 [[noreturn]] void raise(int code);
 // Missing arguments stay none.
@@ -40,7 +43,8 @@ void set_stack_if_not_block(Cell* error, const Cell& value);
 // formed arguments.
 const char* category_text(int code);
 const char* message_of(int code);
-// "*** <category>: <message>" and "*** Where: <word or ???>".
+// The error's display (category and message, Where, Near, and Stack and
+// Files when recorded), one line each.
 void print(const Cell* error);
 // Prints the error in flight by its code alone, for exits that carry no
 // value (before the stacks exist).

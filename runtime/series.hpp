@@ -70,6 +70,13 @@ inline uint32_t log2_unit(const SeriesBuffer* s) {
 inline Cell* head_cell(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_ptr(s)); }
 inline Cell* tail_cell(SeriesBuffer* s) { return reinterpret_cast<Cell*>(tail_ptr(s)); }
 
+// The cells of a cell series from its head, and how many there are.
+inline Cell* cells_of(node_t n) { return head_cell(buffer_of(n)); }
+inline uint32_t cell_count(node_t n) {
+    const SeriesBuffer* s = buffer_of(n);
+    return (s->tail - s->head) / sizeof(Cell);
+}
+
 // Units between head and tail.
 inline uint32_t buffer_length(node_t n) {
     SeriesBuffer* s = buffer_of(n);

@@ -23,7 +23,7 @@ UNCAUGHT = {
     # The system refuses pages for a series frame.
     "alloc-fail": b"*** Internal Error: not enough memory\n*** Where: ???\n",
     # Recursion that checks its depth ends in the language's error.
-    "depth": b"*** Internal Error: stack overflow\n*** Where: ???\n",
+    "depth": b"*** Internal Error: stack overflow\n*** Where: ???\n*** Near : none\n",
 }
 
 REPORT = re.compile(rb"\A\n\*\*\* Runtime Error (\d+): ([^\n]*)\n\*\*\* at: [0-9A-F]{8}h\n\Z")

@@ -135,12 +135,12 @@ TEST_F(ErrorRaise, PrintFormsCategoryMessageAndWhere) {
     };
     const Case cases[] = {
         {err::EXPECT_ARG, &f, &string_type, words::w_anon, &f,
-         "*** Script Error: f does not allow string! for its <anon> argument\n*** Where: f\n"},
+         "*** Script Error: f does not allow string! for its <anon> argument\n*** Where: f\n*** Near : none\n"},
         {err::STACK_OVERFLOW, nullptr, nullptr, nullptr, nullptr,
-         "*** Internal Error: stack overflow\n*** Where: ???\n"},
+         "*** Internal Error: stack overflow\n*** Where: ???\n*** Near : none\n"},
         {err::NO_CATCH_THROW, &seven, nullptr, nullptr, nullptr,
-         "*** Throw Error: no catch for throw: 7\n*** Where: ???\n"},
-        {err::NO_LOOP_BREAK, nullptr, nullptr, nullptr, &f, "*** Throw Error: no loop to break\n*** Where: f\n"},
+         "*** Throw Error: no catch for throw: 7\n*** Where: ???\n*** Near : none\n"},
+        {err::NO_LOOP_BREAK, nullptr, nullptr, nullptr, &f, "*** Throw Error: no loop to break\n*** Where: f\n*** Near : none\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

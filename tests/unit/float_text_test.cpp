@@ -4,6 +4,9 @@
 // digits against Python's repr over random bit patterns.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -251,7 +254,11 @@ TEST(FloatTextDifferential, ShortestDigitsMatchPythonReprAndReadBack) {
         if (((b >> 52) & 0x7FF) == 0x7FF) continue;  // infinities and NaN are spelled our own way
         patterns.push_back(b);
     }
-    const std::string dir = ::testing::TempDir();
+    // A folder of its own: builds that run their tests at the same time
+    // must not share these files.
+    std::string dir_template = ::testing::TempDir() + "/qel-float-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
+    const std::string dir = dir_template;
     const std::string in_path = dir + "/float_bits.txt", out_path = dir + "/float_repr.txt";
     {
         std::ofstream f(in_path);
@@ -295,6 +302,7 @@ TEST(FloatTextDifferential, ShortestDigitsMatchPythonReprAndReadBack) {
     }
     EXPECT_EQ(failures, 0u);
     EXPECT_EQ(checked, COUNT);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

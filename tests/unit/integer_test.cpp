@@ -176,7 +176,9 @@ TEST_F(IntegerTest, RoundWithEveryRefinement) {
                             c.refine & CEILING, c.refine & HALF_CEILING);
         });
         EXPECT_EQ(code, c.code);
-        if (!c.code) EXPECT_EQ(integer::value_of(&result), c.expect);
+        if (!c.code) {
+            EXPECT_EQ(integer::value_of(&result), c.expect);
+        }
     }
     // Without /to the scale is 1: nothing to round.
     Cell v = int_cell(42);
@@ -215,7 +217,9 @@ TEST_F(IntegerTest, ConversionsToInteger) {
         SCOPED_TRACE(i);
         Cell r{};
         EXPECT_EQ(raised([&] { r = make_value(TYPE_INTEGER, cases[i].spec, true); }), cases[i].code);
-        if (!cases[i].code) EXPECT_EQ(integer::value_of(&r), cases[i].expect);
+        if (!cases[i].code) {
+            EXPECT_EQ(integer::value_of(&r), cases[i].expect);
+        }
     }
 }
 

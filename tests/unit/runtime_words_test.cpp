@@ -2,6 +2,8 @@
 // at start-up, the cells they are kept in, and words made twice.
 #include <gtest/gtest.h>
 
+#include "runtime/error_catalog.hpp"
+
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -76,7 +78,14 @@ TEST_F(RuntimeWords, DatatypeNamesComeFirstThenTheRuntimeNamesInListOrder) {
         if (seen.insert(n).second) {
             EXPECT_EQ(symbol::find(n, std::strlen(n)), next++) << n;
         }
-    EXPECT_EQ(symbol::count(), static_cast<uint32_t>(next - 1));
+    // Then the error catalogue adds its category, field and id names, and
+    // nothing else.
+    std::set<std::string> catalogue = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack",
+                                       "files", "throw", "note", "syntax", "script", "math", "access",
+                                       "reserved1", "reserved2", "user", "internal"};
+    for (uint32_t i = 0; i < err::catalog_size; i++) catalogue.insert(err::catalog[i].id);
+    for (auto id = static_cast<uint32_t>(next); id <= symbol::count(); id++)
+        EXPECT_TRUE(catalogue.count(symbol::name(static_cast<int32_t>(id)))) << symbol::name(static_cast<int32_t>(id));
 }
 
 TEST_F(RuntimeWords, InterningAListedNameAgainAnswersItsSlot) {

@@ -1,0 +1,93 @@
+// object!: records with named fields. An object! cell holds its context
+// node (word 1), its class id (word 2) and the node of its on-set info
+// block (word 3, 0 when the object has no change handler).
+//
+// Class ids tell compiled code that two objects share one field layout: a
+// copy, or a make that adds no field, keeps its prototype's id; anything
+// else takes a new one from a counter starting above 1,000,000. error!
+// values are objects of class 1.
+//
+// The on-set info block holds two pair! cells, one for on-change* and one
+// for on-deep-change*: word 2 the handler field's position << 16 | the
+// number of extra slots the handler's call needs after its arguments
+// (position -1 when there is no such field), word 3 the node of the spec
+// block that count was computed from, so a replaced handler is noticed.
+//
+// Everything here that runs user code (change handlers, make with a block)
+// re-reads buffers through their nodes afterwards; object cells passed in
+// are copied first. Cells answered point into movable buffers unless said
+// otherwise.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/datatypes.hpp"
+#include "runtime/series.hpp"
+
+namespace qel::object {
+
+constexpr int32_t FIRST_CLASS_ID = 1000000;
+constexpr int32_t ERROR_CLASS_ID = 1;
+
+inline bool is_object_type(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
+
+int32_t new_class_id();
+
+// ---- fields ----
+uint32_t field_count(const Cell* obj);
+// Position of the word's field (any letter case), or -1.
+int32_t field_index(const Cell* obj, const Cell* word);
+// The field's value cell, or &shared::none when the object lacks it.
+Cell* field_by_word(const Cell* obj, const Cell* word);
+Cell* value_at(const Cell* obj, uint32_t index);
+void clear_changed(node_t ctx);
+
+// ---- making ----
+// target (a cell on the argument stack) becomes an empty object! with
+// room for count fields, class id 0 and no handlers.
+Cell* make_at_empty(Cell* target, uint32_t count);
+// Stores the on-set info block the object's fields call for (or none) in
+// the cell and in its self cell. Raises bad-field-set for a handler field
+// that does not hold a function.
+void install_handlers(Cell* obj);
+// A copy of source in target (an argument-stack cell): a new context with
+// the same words, the values copied; functions are rebound to the copy.
+// deep copies series values (types limits which); new_handlers rebuilds
+// the info block from the copy's fields.
+void copy_into(const Cell* source, Cell* target, bool deep, const Cell* types, bool new_handlers);
+
+// ---- what the natives use ----
+// set of an object: the value (or, for a block or object without only,
+// its values) goes into the fields; with any unset values are allowed,
+// with some none values leave fields alone.
+void set_many(const Cell* obj, const Cell* value, bool any, bool only, bool some);
+// Binds the block's words that name the object's fields (deep: nested
+// blocks too); self binds to the object itself.
+void bind_block(const Cell* block, const Cell* obj, bool deep);
+// The word bound to the object (pushed), or none pushed when the object
+// has no such field.
+Cell* push_in(const Cell* obj, const Cell* word);
+// construct: an object from the set-words of the spec and the values that
+// follow them, nothing evaluated; without only the words true, yes, on,
+// false, no, off and none become the values they name. Pushed.
+Cell* push_constructed(const Cell* proto, const Cell* spec, bool only);
+
+// ---- change handlers ----
+// Calls on-change* when the object has one; its result is discarded.
+void fire_on_set(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
+void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
+                  const Cell* new_value, int32_t index, int32_t part);
+
+// ---- slots shared with error! ----
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
+                int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+// The fields as "word: value" lines (see object mold): answers the budget.
+int32_t mold_body(const Cell* obj, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                  int32_t indent, bool lead_new_line);
+
+}  // namespace qel::object
+
+namespace qel::object_type {
+void fill(datatype::Record& r);
+}

@@ -1,0 +1,294 @@
+// The natives of words and binding: get, set, value?, unset, bind, in,
+// context?, construct and extend, and the new-line markers of list values
+// (new-line, new-line?).
+//
+// They are thin layers over words (runtime/words), contexts (runtime/
+// context), path evaluation and objects; what they settle is which
+// argument goes where and which error is raised.
+//
+// Collector: word::set may run an object's change handler, so the word
+// block of set is re-read through its node for every word, and only
+// Cell* into the argument stack are held across it.
+#include "datatypes/block.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
+#include "evaluator/native_fns.hpp"
+#include "evaluator/path_eval.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/context.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::natives {
+
+namespace {
+
+bool is_word_type(uint32_t t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
+bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+bool is_list_type(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || t == TYPE_MAP || is_path_type(t);
+}
+
+void answer_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &shared::false_value); }
+
+// The value cell of a word, or nullptr when it has none to show: unbound,
+// not found in its context, or a function's word while no call runs.
+// Unlike word::get it raises nothing, so value? stays a plain question.
+const Cell* peek(const Cell* word) {
+    const node_t ctx = word->data1;
+    if (!ctx) return nullptr;
+    auto index = static_cast<int32_t>(word->data3);
+    if (index < 0) {
+        const auto sym = static_cast<int32_t>(word->data2);
+        if (sym == words::sym_self) return context::self_of(ctx);
+        index = context::find_symbol(ctx, sym, false);
+        if (index < 0) index = context::find_symbol(ctx, sym, true);
+        if (index < 0) return nullptr;
+    }
+    return context::slot_at(ctx, static_cast<uint32_t>(index));
+}
+
+// The block, path or word value's position inside a list value.
+uint32_t tail_of(const Cell* list) { return series::buffer_length(list->data2); }
+
+// Assigns each word of the block at words (a cell on the argument stack)
+// from value, as set does: position by position from a list value, else
+// the value itself to every word.
+void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
+    const bool spread = is_list_type(cell::type_of(value)) && !only;
+    const uint32_t first = words->data1;
+    const uint32_t end = tail_of(words);
+    if (spread) {
+        // Checked in full before the first assignment, so that a bad entry
+        // leaves every word as it was.
+        for (uint32_t i = first; i < end; ++i) {
+            const Cell w = *block::cell_at(words, i);
+            if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+            if (any) continue;
+            const uint32_t at = value->data1 + (i - first);
+            if (at < tail_of(value) && cell::type_of(block::cell_at(value, at)) == TYPE_UNSET)
+                err::raise(err::NEED_VALUE, &w);
+        }
+    }
+    for (uint32_t i = first; i < end && i < tail_of(words); ++i) {
+        Cell w = *block::cell_at(words, i);
+        Cell v = *value;
+        if (spread) {
+            const uint32_t at = value->data1 + (i - first);
+            v = at < tail_of(value) ? *block::cell_at(value, at) : shared::none;
+        }
+        if (some && cell::type_of(&v) == TYPE_NONE) continue;
+        if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+        cell::set_type(&w, TYPE_WORD);
+        word::set(&w, &v);
+    }
+}
+
+// The context a bind or in argument names: a function's or an object's
+// own, or the one a word is bound to. 0 when it has none.
+node_t context_of(const Cell* v) {
+    switch (cell::type_of(v)) {
+    case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+        return v->data1;
+    case TYPE_OP:
+        // An op! made from a function keeps the function's payload.
+        return ((v->header >> 16) & 0xFF) == TYPE_FUNCTION ? v->data1 : 0;
+    default:
+        return is_word_type(cell::type_of(v)) || cell::type_of(v) == TYPE_REFINEMENT ? v->data1 : 0;
+    }
+}
+
+void set_new_line(Cell* c, bool on) {
+    if (on) c->header |= cell_flag::NEW_LINE;
+    else cell::clear_new_line(c);
+}
+
+}  // namespace
+
+// ---- values of words --------------------------------------------------------------
+
+void native_get(bool, const int32_t* refinements) {
+    const bool any = refinements[0] >= 0;
+    Cell* base = stack::arg_base;
+    const uint32_t t = cell::type_of(base);
+    if (is_path_type(t)) {
+        // Get mode calls no function, so no code follows the path.
+        const Cell path = *base;
+        const Cell nothing = *block::push_new(1);
+        path_eval::eval_path(&path, &nothing, 0, path_eval::GET, false);
+        return;
+    }
+    if (t == TYPE_OBJECT) {
+        // The values in field order; the block has room for all, so no
+        // allocation moves the object's values while they are copied.
+        const uint32_t n = object::field_count(base);
+        const Cell values = *block::push_new(static_cast<int32_t>(n));
+        for (uint32_t i = 0; i < n; ++i) {
+            const Cell v = *object::value_at(base, i);
+            block::append_copy(&values, &v);
+        }
+        stack::set_last_reset(&values);
+        return;
+    }
+    const Cell v = *word::get(base);
+    if (!any && cell::type_of(&v) == TYPE_UNSET) {
+        const Cell w = *base;
+        err::raise(err::NO_VALUE, &w);
+    }
+    stack::set_last_reset(&v);
+}
+
+void native_set(bool, const int32_t* refinements) {
+    const bool any = refinements[0] >= 0;
+    const bool only = refinements[2] >= 0;
+    const bool some = refinements[3] >= 0;
+    Cell* base = stack::arg_base;
+    Cell* value = base + 1;
+    if (!any && cell::type_of(value) == TYPE_UNSET) {
+        const Cell w = *base;
+        err::raise(err::NEED_VALUE, &w);
+    }
+    const uint32_t t = cell::type_of(base);
+    if (t == TYPE_BLOCK) {
+        stack::arg_top = value + 1;
+        stack::mark_native(words::w_anon);
+        set_words(base, value, any, only, some);
+        stack::unwind();
+    } else if (is_path_type(t)) {
+        const Cell path = *base;
+        const Cell nothing = *block::push_new(1);
+        stack::push(value);
+        path_eval::eval_path(&path, &nothing, 0, path_eval::SET, true);
+    } else if (t == TYPE_OBJECT) {
+        object::set_many(base, value, any, only, some);
+    } else {
+        word::set(base, value);
+    }
+    stack::set_last_reset(value);
+}
+
+void native_value_q(bool, const int32_t*) {
+    const Cell* v = stack::arg_base;
+    if (is_word_type(cell::type_of(v))) {
+        const Cell* slot = peek(v);
+        answer_logic(slot && cell::type_of(slot) != TYPE_UNSET);
+        return;
+    }
+    answer_logic(cell::type_of(v) != TYPE_UNSET);
+}
+
+void native_unset(bool, const int32_t*) {
+    Cell* base = stack::arg_base;
+    if (cell::type_of(base) == TYPE_WORD) {
+        word::set(base, &shared::unset);
+    } else if (cell::type_of(base) == TYPE_BLOCK) {
+        for (uint32_t i = base->data1; i < tail_of(base); ++i) {
+            Cell w = *block::cell_at(base, i);
+            if (cell::type_of(&w) == TYPE_WORD) word::set(&w, &shared::unset);
+        }
+    }
+    stack::set_last_reset(&shared::unset);
+}
+
+// ---- binding ----------------------------------------------------------------------
+
+void native_bind(bool, const int32_t* refinements) {
+    Cell* base = stack::arg_base;
+    const Cell* target = base + 1;
+    const node_t ctx = context_of(target);
+    if (!ctx) err::raise(err::NOT_DEFINED, target);
+    if (cell::type_of(base) == TYPE_BLOCK) {
+        if (refinements[0] >= 0) {
+            const Cell copy = *block::copy_cells(base, true, true);
+            *base = copy;
+        }
+        // An object's words take self along: it names the object itself.
+        if (cell::type_of(target) == TYPE_OBJECT) object::bind_block(base, target, true);
+        else context::bind(base, ctx, true, false);
+        stack::keep_first();
+        return;
+    }
+    // A single word is looked up by its exact spelling: deep binding of a
+    // block takes any letter case, a word asked for alone does not.
+    const int32_t index = context::find_symbol(ctx, static_cast<int32_t>(base->data2), false);
+    if (index >= 0) {
+        base->data1 = ctx;
+        base->data3 = static_cast<uint32_t>(index);
+    }
+    stack::keep_first();
+}
+
+void native_in(bool, const int32_t*) {
+    Cell* base = stack::arg_base;
+    const node_t ctx = context_of(base);
+    // native!, action! and op! of them keep their spec's context only as
+    // a copy of its context! cell, with no node to bind to.
+    if (!ctx) err::raise(err::NOT_DONE);
+    Cell w = base[1];
+    if (context::bind_word(ctx, &w) < 0) {
+        stack::set_last_reset(&shared::none);
+        return;
+    }
+    if (cell::type_of(&w) == TYPE_REFINEMENT) cell::set_type(&w, TYPE_WORD);
+    stack::set_last_reset(&w);
+}
+
+void native_context_q(bool, const int32_t*) {
+    const node_t ctx = stack::arg_base->data1;
+    if (!ctx) {
+        stack::set_last_reset(&shared::none);
+        return;
+    }
+    const Cell self = *context::self_of(ctx);
+    stack::set_last_reset(&self);
+}
+
+// ---- objects and maps ---------------------------------------------------------------
+
+void native_construct(bool, const int32_t* refinements) {
+    Cell* base = stack::arg_base;
+    const Cell* proto = refinements[0] >= 0 ? base + refinements[0] : nullptr;
+    const Cell made = *object::push_constructed(proto, base, refinements[1] >= 0);
+    stack::set_last_reset(&made);
+}
+
+void native_extend(bool, const int32_t*) {
+    // Objects cannot grow in place: their class id promises a fixed
+    // layout to compiled code. Maps have no key-value entry to extend yet.
+    err::raise(err::NOT_DONE);
+}
+
+// ---- new-line markers -----------------------------------------------------------------
+
+void native_new_line(bool, const int32_t* refinements) {
+    Cell* base = stack::arg_base;
+    const bool on = cell::type_of(base + 1) == TYPE_LOGIC && base[1].data1 != 0;
+    const bool all = refinements[0] >= 0;
+    const bool skip = refinements[1] >= 0;
+    const uint32_t end = tail_of(base);
+    if (!all && !skip) {
+        if (base->data1 < end) set_new_line(block::cell_at(base, base->data1), on);
+        stack::keep_first();
+        return;
+    }
+    int32_t period = 1;
+    if (!all) {
+        const Cell* size = base + refinements[1];
+        period = static_cast<int32_t>(size->data2);
+        if (period <= 0) err::raise(err::OUT_OF_RANGE, size);
+    }
+    // Every period-th value starts a line; the others are made to follow
+    // on the same line, so the result does not depend on old markers.
+    int32_t k = 0;
+    for (uint32_t i = base->data1; i < end; ++i, ++k) set_new_line(block::cell_at(base, i), (k % period == 0) == on);
+    stack::keep_first();
+}
+
+void native_new_line_q(bool, const int32_t*) {
+    const Cell* base = stack::arg_base;
+    answer_logic(base->data1 < tail_of(base) && (block::cell_at(base, base->data1)->header & cell_flag::NEW_LINE));
+}
+
+}  // namespace qel::natives

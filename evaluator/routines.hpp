@@ -50,7 +50,7 @@ const Entry* entry_of(int32_t index);
 // the value of its word in the global context.
 void init();
 
-// Calls the routine whose argument cells (one per spec name, refinement
+// Calls the routine whose argument cells (one for each name of its spec, refinement
 // logic cells and locals included) lie from the argument base of the
 // running frame; the result goes into the argument base. A converting
 // routine checks each argument against the first word of its type block:

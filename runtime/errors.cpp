@@ -15,6 +15,7 @@
 #include <string>
 
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/exits.hpp"
@@ -104,7 +105,17 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     sys.pending_error = code;
     if (!stack::ready()) throw_exit(catch_code::ERROR);
     if (building) throw_built(bare(code));
-    throw_built(make(code, arg1, arg2, arg3));
+    const Cell e = make(code, arg1, arg2, arg3);
+    if (trace::active) [[unlikely]] {
+        // The tracer sees the error before anything unwinds; the exit in
+        // flight (none yet) is kept out of its way and put back.
+        Cell* held = stack::push(&e);
+        const uint32_t saved = sys.thrown_code;
+        sys.thrown_code = 0;
+        trace::on_error(held);
+        sys.thrown_code = saved;
+    }
+    throw_built(e);
 }
 
 int code_of(const Cell* error) {

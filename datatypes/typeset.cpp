@@ -46,10 +46,6 @@ void or_in(Cell* ts, const Cell* other) {
 
 }  // namespace
 
-bool has(const Cell* ts, uint32_t type) {
-    if (type >= BITS) return false;
-    return word_of(const_cast<Cell*>(ts), type) & mask_of(type);
-}
 
 void set_bit(Cell* ts, uint32_t type) {
     if (type < BITS) word_of(ts, type) |= mask_of(type);

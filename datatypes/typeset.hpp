@@ -12,7 +12,12 @@ namespace qel::typeset {
 
 constexpr uint32_t BITS = 96;
 
-bool has(const Cell* ts, uint32_t type);
+// Inline: every argument of every call is checked with it.
+inline bool has(const Cell* ts, uint32_t type) {
+    if (type >= BITS) return false;
+    const uint32_t word = type < 32 ? ts->data1 : type < 64 ? ts->data2 : ts->data3;
+    return word & ((0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)));
+}
 void set_bit(Cell* ts, uint32_t type);
 Cell* clear(Cell* ts);
 // Set bits among the registered type ids.

@@ -519,6 +519,37 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
 
 }  // namespace
 
+void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name_in) {
+    const Cell fn = *fn_in;
+    const Cell blk = *block;
+    const Cell name = *name_in;
+    Cell* start = stack::arg_base;
+    const node_t list = cells_of(fn.data3)[1].data2;
+    const uint32_t count = series::cell_count(list);
+    const Cell ts = cells_of(list)[1];
+    check_type(fn, &name, ts, start + 1, 1);
+    int32_t refs[MAX_REFINEMENTS];
+    if (count && cell::type_of(&cells_of(list)[count - 1]) == TYPE_INTEGER) {
+        const uint32_t nrefs = cells_of(list)[count - 1].data2;
+        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) refs[k] = -1;
+    }
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::CALL, &blk, pos, &name, &fn);
+    if (cell::type_of(&fn) == TYPE_NATIVE) {
+        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
+        if (!e || !e->fn) err::raise(err::NOT_DONE);
+        e->fn(false, refs);
+    } else {
+        actions::ActionEntry entry = actions::entry_of_slot(fn.data1 - 1);
+        if (!entry) err::raise(err::NOT_DONE);
+        entry(refs);
+    }
+    if (exit_pending()) return;
+    stack::unwind_keep();
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::RETURN, &blk, pos, &name, start);
+}
+
 uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
                    uint32_t path_from, bool infix) {
     return call_at(fn, block, pos, name, path, path_from, infix, 0);

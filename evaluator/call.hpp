@@ -37,6 +37,13 @@ node_t build_arg_list(const Cell* spec, bool native);
 uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const Cell* name, const Cell* path,
                    uint32_t path_from, bool infix);
 
+// Completes an infix call of a native or action whose frame is pushed and
+// whose two operands are in place from its argument base (the
+// interpreter's integer fast path found a right operand it does not
+// compute): the right operand's type check, the call, the frame's pop.
+// Answers nothing; a pending exit is left as it is.
+void finish_infix(const Cell* fn, const Cell* block, uint32_t position, const Cell* name);
+
 // Runs an interpreted function whose argument cells (all of them, locals
 // included) are in place from the argument base of a call frame pushed by
 // the caller; the result goes into that base.

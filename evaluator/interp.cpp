@@ -12,11 +12,15 @@
 // settled the stacks for the frame that takes it.
 #include "evaluator/interp.hpp"
 
+#include "datatypes/integer.hpp"
 #include "evaluator/call.hpp"
+#include "evaluator/native_fns.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/path_eval.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/runtime_words.hpp"
@@ -35,17 +39,130 @@ inline bool is_callable(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+const Cell* peek_unresolved(const Cell* w) {
+    const int32_t index = context::find_symbol(w->data1, static_cast<int32_t>(w->data2), true);
+    if (index < 0) return nullptr;
+    return context::slot_at(w->data1, static_cast<uint32_t>(index));
+}
+
 // The value of a word, without raising: for the infix look-ahead, which
-// must not fail on a word that is merely not an operator.
-const Cell* peek(Cell* w) {
+// must not fail on a word that is merely not an operator. A bound word
+// reaches its cell with two node reads; a function's words read the
+// running call's argument cells (word 2 of the context is their base + 1).
+inline const Cell* peek(const Cell* w) {
     const node_t ctx = w->data1;
     if (!ctx) return nullptr;
-    auto index = static_cast<int32_t>(w->data3);
-    if (index < 0) {
-        index = context::find_symbol(ctx, static_cast<int32_t>(w->data2), true);
-        if (index < 0) return nullptr;
+    const auto index = static_cast<int32_t>(w->data3);
+    if (index < 0) [[unlikely]] return peek_unresolved(w);
+    const Cell* c = context::cell_of(ctx);
+    if (c->header & context::ON_STACK) {
+        if (!c->data2 || !context::call_values) return nullptr;
+        return stack::arg_bottom + (c->data2 - 1) + index;
     }
-    return context::slot_at(ctx, static_cast<uint32_t>(index));
+    if (!c->data2 || static_cast<uint32_t>(index) >= series::cell_count(c->data2)) return nullptr;
+    return cells_of(c->data2) + index;
+}
+
+// A set-word's assignment: straight into the slot for a resolved word of
+// a context that is not an object's (objects mark changed fields and may
+// notify a handler, which word::set does).
+inline void set_word(Cell* w, const Cell* value) {
+    if (w->data1 && static_cast<int32_t>(w->data3) >= 0 &&
+        context::kind_of(w->data1) != context::OBJECT) {
+        if (Cell* slot = const_cast<Cell*>(peek(w))) {
+            *slot = *value;
+            return;
+        }
+    }
+    word::set(w, value);
+}
+
+// Operators whose integer case the walker computes itself, without the
+// call machinery: both operands integers is what loops and counters do.
+enum FastOp : int32_t {
+    NOT_FAST = -1, OP_ADD = integer::ADD, OP_SUBTRACT = integer::SUBTRACT, OP_MULTIPLY = integer::MULTIPLY,
+    OP_REMAINDER = integer::REMAINDER, OP_EQUAL = 100, OP_NOT_EQUAL, OP_STRICT_EQUAL, OP_LESSER,
+    OP_LESSER_OR_EQUAL, OP_GREATER, OP_GREATER_OR_EQUAL
+};
+
+// The fast operator of each native, by native index; filled on first use,
+// once the native table is complete.
+int8_t native_fast_op[natives::NATIVE_COUNT + 1];
+bool native_fast_ready = false;
+
+void fill_native_fast_ops() {
+    using natives::NativeFn;
+    const struct {
+        NativeFn fn;
+        FastOp op;
+    } known[] = {{&natives::native_equal_q, OP_EQUAL},
+                 {&natives::native_not_equal_q, OP_NOT_EQUAL},
+                 {&natives::native_strict_equal_q, OP_STRICT_EQUAL},
+                 {&natives::native_lesser_q, OP_LESSER},
+                 {&natives::native_lesser_or_equal_q, OP_LESSER_OR_EQUAL},
+                 {&natives::native_greater_q, OP_GREATER},
+                 {&natives::native_greater_or_equal_q, OP_GREATER_OR_EQUAL}};
+    for (uint32_t i = 0; i <= natives::NATIVE_COUNT; i++) {
+        native_fast_op[i] = -1;
+        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(i));
+        if (!e) continue;
+        for (const auto& k : known)
+            if (e->fn == k.fn) native_fast_op[i] = static_cast<int8_t>(k.op - OP_EQUAL);
+    }
+    native_fast_ready = true;
+}
+
+inline int32_t fast_op_of(const Cell& op) {
+    const uint32_t source = (op.header >> 16) & 0xFF;
+    if (source == TYPE_ACTION) {
+        switch (op.data1 - 1) {
+            case datatype::ADD: return OP_ADD;
+            case datatype::SUBTRACT: return OP_SUBTRACT;
+            case datatype::MULTIPLY: return OP_MULTIPLY;
+            case datatype::REMAINDER: return OP_REMAINDER;
+            default: return NOT_FAST;
+        }
+    }
+    if (source != TYPE_NATIVE || op.data1 > natives::NATIVE_COUNT) return NOT_FAST;
+    if (!native_fast_ready) [[unlikely]] fill_native_fast_ops();
+    const int32_t k = native_fast_op[op.data1];
+    return k < 0 ? NOT_FAST : OP_EQUAL + k;
+}
+
+// The infix call of a fast operator whose left operand, an integer, is at
+// start. The frame is the one the call machinery would push, so that an
+// error in the right operand names the operator as before; when the right
+// operand is not an integer the call goes on the generic way.
+uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, uint32_t pos, const Cell& name, Cell* start) {
+    stack::check_depth();
+    stack::arg_top = start;
+    stack::mark_interp_native(&name);
+    stack::arg_top = start + 1;
+    const Cell* right = cells_of(blk.data2) + pos;
+    if (cell::type_of(right) == TYPE_INTEGER) {
+        stack::push(right);
+        pos++;
+    } else {
+        pos = eval_expression(&blk, pos, true, true, false);
+        if (exit_pending()) return pos;
+    }
+    Cell* b = start + 1;
+    if (cell::type_of(b) != TYPE_INTEGER || stack::arg_top != start + 2) [[unlikely]] {
+        call::finish_infix(&op, &blk, pos, &name);
+        return pos;
+    }
+    const int32_t x = integer::value_of(start), y = integer::value_of(b);
+    switch (code) {
+        case OP_EQUAL: case OP_STRICT_EQUAL: *start = shared::true_value; if (x != y) *start = shared::false_value; break;
+        case OP_NOT_EQUAL: *start = x != y ? shared::true_value : shared::false_value; break;
+        case OP_LESSER: *start = x < y ? shared::true_value : shared::false_value; break;
+        case OP_LESSER_OR_EQUAL: *start = x <= y ? shared::true_value : shared::false_value; break;
+        case OP_GREATER: *start = x > y ? shared::true_value : shared::false_value; break;
+        case OP_GREATER_OR_EQUAL: *start = x >= y ? shared::true_value : shared::false_value; break;
+        default: integer::arith(x, y, code, start); break;
+    }
+    stack::unwind_keep();
+    return pos;
 }
 
 int32_t system_symbols[2] = {0, 0};
@@ -148,7 +265,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
                 trace::fire(trace::SET, &blk, pos, &v, &value);
             // Set through the word in the block itself, so that it keeps
             // the index it resolves to.
-            word::set(cells_of(n) + here, &value);
+            set_word(cells_of(n) + here, &value);
             *stack::arg_base = value;
             stack::unwind_keep();
             break;
@@ -251,8 +368,17 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start) {
         const Cell* slot = peek(w);
         if (!slot || cell::type_of(slot) != TYPE_OP) break;
         Cell op = *slot;
-        op.header = (op.header >> 16) & 0xFF;
         const Cell name = *w;
+        if (!trace::active && cell::type_of(start) == TYPE_INTEGER && pos + 1 < series::cell_count(n)) {
+            const int32_t code = fast_op_of(op);
+            if (code != NOT_FAST) {
+                op.header = (op.header >> 16) & 0xFF;
+                pos = infix_fast(code, op, blk, pos + 1, name, start);
+                if (exit_pending()) return pos;
+                continue;
+            }
+        }
+        op.header = (op.header >> 16) & 0xFF;
         if (trace::active) [[unlikely]] {
             trace::fire(trace::FETCH, &blk, pos, nullptr, &name);
             if (exit_pending()) return pos;

@@ -129,17 +129,17 @@ void overflow() {
 
 // ---- frame pushes ----
 
-namespace {
-
-Frame* soft_frame_limit() { return frame_bottom + MAX_FRAMES - FRAME_RESERVE; }
-
 // The limit moves to the true end while an overflow is being reported and
 // back once an error has been taken below it; an overflow of the reserve
 // itself is reported all the same, with nothing more to lend.
-[[noreturn]] void frame_overflow() {
+void frame_overflow() {
     frame_limit = frame_bottom + MAX_FRAMES;
     overflow();
 }
+
+namespace {
+
+Frame* soft_frame_limit() { return frame_bottom + MAX_FRAMES - FRAME_RESERVE; }
 
 void close_frame_reserve() {
     if (frame_limit != soft_frame_limit() && frame_top < soft_frame_limit()) frame_limit = soft_frame_limit();
@@ -147,41 +147,10 @@ void close_frame_reserve() {
 
 }  // namespace
 
-void mark(const Cell* name, uint32_t header) {
-    if (frame_top + 1 >= frame_limit) [[unlikely]] frame_overflow();
-    uint32_t symbol = 0, word_ctx = 0;
-    if (name) {
-        const uint32_t t = cell::type_of(name);
-        if (t >= TYPE_WORD && t <= TYPE_ISSUE) {
-            symbol = name->data2;
-            word_ctx = name->data1;
-        }
-    }
-    *frame_top++ = Frame{header | ((symbol << frame_flag::SYMBOL_SHIFT) & frame_flag::SYMBOL_MASK),
-                         index_of(arg_base), word_ctx, 0, 0};
-    arg_base = arg_top;
-}
-
-void mark_call(const Cell* name, node_t ctx) {
-    mark(name, kind::CALL << frame_flag::KIND_SHIFT);
-    Frame* f = frame_top - 1;
-    f->ctx = ctx;
-    f->saved_values = ctx ? context::cell_of(ctx)->data2 : 0;
-}
-
-void mark_func_body(const Cell* name, node_t fn_ctx) {
-    if (fn_ctx) context::cell_of(fn_ctx)->data2 = index_of(arg_base) + 1;
-    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::BODY);
-}
-
 // ---- frame flags ----
 
 void set_body_flag(bool on) {
     if (Frame* f = ctop()) f->header = on ? f->header | frame_flag::BODY : f->header & ~frame_flag::BODY;
-}
-
-void set_interp_flag() {
-    if (Frame* f = ctop()) f->header |= frame_flag::INTERP;
 }
 
 Frame* mark_caller_body() {
@@ -217,25 +186,6 @@ void unwind() {
         arg_top = arg_base;
         arg_base = saved_base_of(f);
     }
-}
-
-void unwind_keep() {
-    if (frame_top == frame_bottom) return;
-    const Frame* f = --frame_top;
-    arg_top = arg_base + 1;
-    arg_base = saved_base_of(f);
-}
-
-void unwind_keep_call() {
-    if (frame_top == frame_bottom) return;
-    restore_context(frame_top - 1);
-    unwind_keep();
-}
-
-void unwind_last() {
-    Cell* result = arg_base;
-    unwind_keep();
-    cell::copy(result, arg_base);
 }
 
 void unwind_last_call() {
@@ -474,14 +424,9 @@ void mark_gc(const Marker& m) {
 
 // ---- machine-stack depth ----
 
-void check_depth() {
-    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    // The raise and the unwinding after it run below the floor, inside the
-    // margin kept for them.
-    if (here < depth_floor) [[unlikely]] {
-        cycles::reset();
-        err::raise(err::STACK_OVERFLOW);
-    }
+void depth_overflow() {
+    cycles::reset();
+    err::raise(err::STACK_OVERFLOW);
 }
 
 }  // namespace qel::stack

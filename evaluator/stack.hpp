@@ -119,9 +119,34 @@ inline void reset() { arg_top = arg_base; }
 inline void keep_first() { arg_top = arg_base + 1; }
 
 // ---- frame pushes ----
-// name is a word cell, or null / none for an unnamed call.
-void mark(const Cell* name, uint32_t header);
-void mark_call(const Cell* name, node_t ctx);
+// name is a word cell, or null / none for an unnamed call. Inline: every
+// call and block evaluation pushes frames.
+[[noreturn]] void frame_overflow();
+inline void mark(const Cell* name, uint32_t header) {
+    if (frame_top + 1 >= frame_limit) [[unlikely]] frame_overflow();
+    uint32_t symbol = 0, word_ctx = 0;
+    if (name) {
+        const uint32_t t = cell::type_of(name);
+        if (t >= TYPE_WORD && t <= TYPE_ISSUE) {
+            symbol = name->data2;
+            word_ctx = name->data1;
+        }
+    }
+    *frame_top++ = Frame{header | ((symbol << frame_flag::SYMBOL_SHIFT) & frame_flag::SYMBOL_MASK),
+                         index_of(arg_base), word_ctx, 0, 0};
+    arg_base = arg_top;
+}
+// Word 2 of a function's context! cell: the node of its values, or for a
+// stack-values context the argument base of the running call as a cell
+// index + 1. The context cell is reached through its node, as the header
+// of the context series.
+inline uint32_t& values_word_of(node_t ctx) { return series::cells_of(ctx)->data2; }
+inline void mark_call(const Cell* name, node_t ctx) {
+    mark(name, kind::CALL << frame_flag::KIND_SHIFT);
+    Frame* f = frame_top - 1;
+    f->ctx = ctx;
+    f->saved_values = ctx ? values_word_of(ctx) : 0;
+}
 inline void mark_native(const Cell* name) { mark(name, kind::NATIVE << frame_flag::KIND_SHIFT); }
 inline void mark_try(const Cell* name) { mark(name, kind::TRY << frame_flag::KIND_SHIFT); }
 inline void mark_try_all(const Cell* name) { mark(name, kind::TRY_ALL << frame_flag::KIND_SHIFT); }
@@ -138,12 +163,17 @@ inline void mark_interp_call(const Cell* name) {
 }
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.
-void mark_func_body(const Cell* name, node_t fn_ctx);
+inline void mark_func_body(const Cell* name, node_t fn_ctx) {
+    if (fn_ctx) values_word_of(fn_ctx) = index_of(arg_base) + 1;
+    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::BODY);
+}
 
 // ---- frame flags ----
 inline Frame* ctop() { return frame_top == frame_bottom ? nullptr : frame_top - 1; }
 void set_body_flag(bool on);
-void set_interp_flag();
+inline void set_interp_flag() {
+    if (Frame* f = ctop()) f->header |= frame_flag::INTERP;
+}
 // The frame below the top one gets the body flag unless it has it; that
 // frame is answered so the caller can clear the flag again (null when
 // nothing was set).
@@ -153,9 +183,23 @@ bool interp_frame_above(const Frame* from, bool one_only);
 
 // ---- pops ----
 void unwind();
-void unwind_keep();
-void unwind_keep_call();
-void unwind_last();
+inline void unwind_keep() {
+    if (frame_top == frame_bottom) [[unlikely]] return;
+    const Frame* f = --frame_top;
+    arg_top = arg_base + 1;
+    arg_base = saved_base_of(f);
+}
+inline void unwind_keep_call() {
+    if (frame_top == frame_bottom) [[unlikely]] return;
+    const Frame* f = frame_top - 1;
+    if (kind_of(f) == kind::CALL && f->ctx) values_word_of(f->ctx) = f->saved_values;
+    unwind_keep();
+}
+inline void unwind_last() {
+    Cell* result = arg_base;
+    unwind_keep();
+    cell::copy(result, arg_base);
+}
 void unwind_last_call();
 void unwind_drop();
 void unwind_drop_call();
@@ -206,10 +250,17 @@ void mark_gc(const Marker& m);
 // ---- machine-stack depth ----
 // Raises internal stack-overflow when the machine stack of the interpreter
 // thread is nearly used up. Called on each nested evaluation.
-void check_depth();
-constexpr uintptr_t DEPTH_MARGIN = 256u << 10;
 // Lowest usable address of the interpreter's machine stack (0: unchecked).
 extern uintptr_t depth_floor;
+[[noreturn]] void depth_overflow();
+// Inline: it runs on every nested evaluation, and is one compare.
+inline void check_depth() {
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    // The raise and the unwinding after it run below the floor, inside the
+    // margin kept for them.
+    if (here < depth_floor) [[unlikely]] depth_overflow();
+}
+constexpr uintptr_t DEPTH_MARGIN = 256u << 10;
 
 // Restores the argument base and top and the frame top on scope exit:
 // the C++ side of every guarded region.

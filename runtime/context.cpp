@@ -168,9 +168,7 @@ node_t copy(Cell* object, int kind) {
 
 // ---- access ---------------------------------------------------------------------
 
-Cell* cell_of(node_t ctx) { return cells_of(ctx); }
 Cell* self_of(node_t ctx) { return cells_of(ctx) + 1; }
-int kind_of(node_t ctx) { return static_cast<int>((cell_of(ctx)->header & KIND_MASK) >> KIND_SHIFT); }
 node_t words_node(node_t ctx) { return hashtab::record(index_of(ctx))->series; }
 uint32_t word_count(node_t ctx) { return cell_count(words_node(ctx)); }
 Cell* word_at(node_t ctx, uint32_t index) { return cells_of(words_node(ctx)) + index; }

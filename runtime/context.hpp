@@ -58,9 +58,11 @@ node_t make_from_spec(const Cell* spec, bool stack_values, bool object, int kind
 // must not lie in a movable buffer) and answered.
 node_t copy(Cell* object, int kind);
 
-Cell* cell_of(node_t ctx);
+inline Cell* cell_of(node_t ctx) { return series::cells_of(ctx); }
 Cell* self_of(node_t ctx);
-int kind_of(node_t ctx);
+inline int kind_of(node_t ctx) {
+    return static_cast<int>((cell_of(ctx)->header & KIND_MASK) >> KIND_SHIFT);
+}
 node_t words_node(node_t ctx);
 uint32_t word_count(node_t ctx);
 Cell* word_at(node_t ctx, uint32_t index);

@@ -297,6 +297,13 @@ uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
             if (missing) continue;
+        } else if (!trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
+                   pos < series::cell_count(f.blk.data2)) [[likely]] {
+            // The common argument, taken without fetch_argument's cases; the
+            // tail is read again since an earlier argument may have changed
+            // the block.
+            pos = interp::eval_expression(&f.blk, pos, f.infix, true, false);
+            if (exit_pending()) [[unlikely]] return pos;
         } else {
             pos = fetch_argument(f.fn, f.blk, pos, e, i, f.name, f.infix);
             if (exit_pending()) [[unlikely]] return pos;

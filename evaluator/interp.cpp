@@ -132,17 +132,21 @@ inline int32_t fast_op_of(const Cell& op) {
 // The infix call of a fast operator whose left operand, an integer, is at
 // start. The frame is the one the call machinery would push, so that an
 // error in the right operand names the operator as before; when the right
-// operand is not an integer the call goes on the generic way.
-uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, uint32_t pos, const Cell& name, Cell* start) {
+// operand is not an integer the call goes on the generic way. cells are
+// the block's cells as the caller last read them; ran tells it whether
+// they must be read again (the right operand was evaluated).
+uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* cells, uint32_t pos, const Cell& name,
+                    Cell* start, bool& ran) {
     stack::check_depth();
     stack::arg_top = start;
     stack::mark_interp_native(&name);
     stack::arg_top = start + 1;
-    const Cell* right = cells_of(blk.data2) + pos;
+    const Cell* right = cells + pos;
     if (cell::type_of(right) == TYPE_INTEGER) {
         stack::push(right);
         pos++;
     } else {
+        ran = true;
         pos = eval_expression(&blk, pos, true, true, false);
         if (exit_pending()) return pos;
     }
@@ -179,7 +183,7 @@ bool names_system(const Cell& issue) {
 }  // namespace
 
 // The infix look-ahead after the value that starts at start.
-uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start);
+uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail);
 
 void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
@@ -236,7 +240,9 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
     const Cell v = cells_of(n)[pos++];
     switch (cell::type_of(&v)) {
         case TYPE_WORD: {
-            const Cell* slot = peek(cells_of(n) + here);
+            // v is the word as it stands in the block: its binding is all
+            // the look-up reads.
+            const Cell* slot = peek(&v);
             if (!slot) slot = word::get(cells_of(n) + here);
             const Cell value = *slot;
             const uint32_t t = cell::type_of(&value);
@@ -348,8 +354,12 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
                 trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
             break;
     }
+    // Most values are not followed by an operator word: that is seen here
+    // without the call.
     if (!no_infix) {
-        pos = check_infix(blk, pos, start);
+        const Cell* cells = cells_of(n);
+        const uint32_t tail = series::cell_count(n);
+        if (pos < tail && cell::type_of(cells + pos) == TYPE_WORD) pos = check_infix(blk, pos, start, cells, tail);
         if (exit_pending()) return pos;
     }
     // Only the expressions that make a result, not those of arguments.
@@ -358,23 +368,31 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
     return pos;
 }
 
-uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start) {
+// cells and tail are the block's as read after the left operand was made;
+// they are read again after every step that may run user code or
+// allocate, and kept across an integer operation on an integer literal,
+// which does neither.
+uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail) {
     const node_t n = blk.data2;
     // Infix look-ahead: the value just made is the left operand of an
     // operator that follows; operators chain left to right.
-    while (pos < series::cell_count(n)) {
-        Cell* w = cells_of(n) + pos;
-        if (cell::type_of(w) != TYPE_WORD) break;
-        const Cell* slot = peek(w);
+    while (pos < tail) {
+        const Cell name = cells[pos];
+        if (cell::type_of(&name) != TYPE_WORD) break;
+        const Cell* slot = peek(&name);
         if (!slot || cell::type_of(slot) != TYPE_OP) break;
         Cell op = *slot;
-        const Cell name = *w;
-        if (!trace::active && cell::type_of(start) == TYPE_INTEGER && pos + 1 < series::cell_count(n)) {
+        if (!trace::active && cell::type_of(start) == TYPE_INTEGER && pos + 1 < tail) {
             const int32_t code = fast_op_of(op);
             if (code != NOT_FAST) {
                 op.header = (op.header >> 16) & 0xFF;
-                pos = infix_fast(code, op, blk, pos + 1, name, start);
+                bool ran = false;
+                pos = infix_fast(code, op, blk, cells, pos + 1, name, start, ran);
                 if (exit_pending()) return pos;
+                if (ran) {
+                    cells = cells_of(n);
+                    tail = series::cell_count(n);
+                }
                 continue;
             }
         }
@@ -386,6 +404,8 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start) {
         stack::arg_top = start + 1;
         pos = call::eval_call(&op, &blk, pos + 1, &name, nullptr, 0, true);
         if (exit_pending()) return pos;
+        cells = cells_of(n);
+        tail = series::cell_count(n);
     }
     return pos;
 }

@@ -1,0 +1,478 @@
+// QELBIN writer: one value into an image, in either encoding.
+//
+// The output is built in C++ vectors and copied into a byte series at the
+// end, so nothing is allocated in the managed heap while cells are being
+// read: no buffer can move under the walk. Values that can be met again
+// (series, bitsets, objects, functions, bound words) are remembered by
+// their node with the path of indexes that leads to them; a second meeting
+// writes that path instead of the contents, which is what keeps cycles
+// finite and sharing intact.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "codecs/qelbin.hpp"
+#include "datatypes/object.hpp"
+#include "evaluator/natives.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/symbols.hpp"
+
+namespace qel::qelbin {
+
+bool codec = true;
+uint32_t literal_base = 0;
+
+namespace {
+
+bool is_block_type(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+bool is_string_type(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
+
+[[noreturn]] void no_codec(uint32_t type) {
+    const Cell dt{TYPE_DATATYPE, type, 0, 0};
+    err::raise(err::NO_CODEC, &dt);
+}
+
+class Writer {
+public:
+    explicit Writer(bool compact) : compact_(compact) {}
+
+    void value(const Cell& v, bool counts = true);
+    std::vector<uint8_t> assemble();
+
+private:
+    bool compact_;
+    std::vector<uint8_t> out_;
+    std::vector<uint32_t> stack_;
+    uint32_t counter_ = 0;
+    std::unordered_map<node_t, std::vector<uint32_t>> paths_;
+    std::vector<int32_t> symbols_;
+    std::vector<uint8_t> names_;
+    std::vector<uint32_t> offsets_;
+
+    void byte(uint8_t b) { out_.push_back(b); }
+    void u32(uint32_t v) {
+        for (int i = 0; i < 4; i++) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void varint(uint32_t v) {
+        while (v >= 0x80) {
+            out_.push_back(static_cast<uint8_t>(v | 0x80));
+            v >>= 7;
+        }
+        out_.push_back(static_cast<uint8_t>(v));
+    }
+    void zigzag(int32_t n) {
+        varint((static_cast<uint32_t>(n) << 1) ^ static_cast<uint32_t>(n >> 31));
+    }
+    // A count or an index: varint in compact mode, u32 in fixed mode.
+    void num(uint32_t v) { compact_ ? varint(v) : u32(v); }
+    void snum(int32_t v) { compact_ ? zigzag(v) : u32(static_cast<uint32_t>(v)); }
+    void bytes(const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        out_.insert(out_.end(), b, b + n);
+    }
+    void pad(size_t align) {
+        while (out_.size() % align) out_.push_back(0);
+    }
+    void symbol(int32_t sym);
+    void path_of(const std::vector<uint32_t>& path);
+    void record_start(uint32_t type, bool new_line, bool ref, bool short_form, uint32_t fixed_bits);
+    void double_payload(double d);
+    void contents(const Cell& v, uint32_t t);
+    void context_record(node_t ctx);
+    void object_payload(const Cell& v, bool fixed_header_written);
+    void function_payload(const Cell& v);
+    void nested_block(const Cell& b);
+    void word_owner(const Cell& owner);
+};
+
+void Writer::symbol(int32_t sym) {
+    uint32_t index = 0;
+    while (index < symbols_.size() && symbols_[index] != sym) index++;
+    if (index == symbols_.size()) {
+        symbols_.push_back(sym);
+        const char* name = symbol::name(sym);
+        if (!compact_) offsets_.push_back(static_cast<uint32_t>(names_.size()));
+        names_.insert(names_.end(), name, name + std::strlen(name));
+        names_.push_back(0);
+        if (!compact_)
+            while (names_.size() % 8) names_.push_back(0);
+    }
+    num(index);
+}
+
+void Writer::path_of(const std::vector<uint32_t>& path) {
+    if (compact_) {
+        varint(static_cast<uint32_t>(path.size()));
+    } else {
+        u32(0xFF);
+        u32(static_cast<uint32_t>(path.size()));
+    }
+    for (uint32_t i : path) num(i);
+}
+
+// Compact: prefixes and the header byte. Fixed: the header word.
+void Writer::record_start(uint32_t type, bool new_line, bool ref, bool short_form, uint32_t fixed_bits) {
+    if (compact_) {
+        if (new_line) byte(0xC0);
+        if (ref) byte(0xC1);
+        byte(static_cast<uint8_t>(type | (short_form ? 0x40 : 0)));
+    } else {
+        u32(type | fixed_bits | (new_line ? 0x80000000u : 0) | (ref ? 0x80000u : 0));
+    }
+}
+
+void Writer::double_payload(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    u32(static_cast<uint32_t>(bits));
+    u32(static_cast<uint32_t>(bits >> 32));
+}
+
+void Writer::context_record(node_t ctx) {
+    const Cell cc = *context::cell_of(ctx);
+    const uint32_t kind = (cc.header & context::KIND_MASK) >> context::KIND_SHIFT;
+    const bool on_stack = cc.header & context::ON_STACK;
+    const bool obj_flag = cc.header & context::OBJECT_FLAG;
+    const uint32_t n = context::word_count(ctx);
+    bool values = false;
+    if (!on_stack)
+        for (uint32_t i = 0; i < n; i++) {
+            const Cell* s = context::slot_at(ctx, i);
+            if (s && cell::type_of(s) != TYPE_UNSET) values = true;
+        }
+    if (compact_) {
+        byte(TYPE_CONTEXT);
+        byte(static_cast<uint8_t>(kind | (on_stack ? 4 : 0) | (obj_flag ? 8 : 0) | (values ? 16 : 0)));
+        varint(n);
+    } else {
+        u32(TYPE_CONTEXT | (kind << 26) | (obj_flag ? 1u << 28 : 0) | (on_stack ? 1u << 29 : 0) |
+            (values ? 1u << 30 : 0));
+        u32(n);
+    }
+    for (uint32_t i = 0; i < n; i++) symbol(static_cast<int32_t>(context::word_at(ctx, i)->data2));
+    if (values)
+        for (uint32_t i = 0; i < n; i++) {
+            const Cell* s = context::slot_at(ctx, i);
+            value(s ? *s : shared::unset);
+        }
+}
+
+// Class id, handler positions and the context; the header is written.
+void Writer::object_payload(const Cell& v, bool with_handlers) {
+    snum(static_cast<int32_t>(v.data2));
+    if (with_handlers) {
+        const Cell* info = series::cells_of(v.data3);
+        for (int k = 0; k < 2; k++) snum(static_cast<int16_t>(info[k].data2 >> 16));
+    }
+    context_record(v.data1);
+}
+
+void Writer::nested_block(const Cell& b) {
+    value(b);
+}
+
+void Writer::function_payload(const Cell& v) {
+    const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
+    const Cell body = series::cells_of(v.data3)[0];
+    const bool has_body = is_block_type(cell::type_of(&body));
+    num(series::cell_count(v.data2));
+    num(has_body ? static_cast<uint32_t>(series::length_of(&body)) : 0);
+    context_record(v.data1);
+    nested_block(spec);
+    if (has_body) {
+        Cell b = body;
+        cell::set_type(&b, TYPE_BLOCK);
+        nested_block(b);
+    } else {
+        record_start(TYPE_BLOCK, false, false, false, 0);
+        if (!compact_) u32(0);
+        num(0);
+        counter_++;
+    }
+}
+
+void Writer::word_owner(const Cell& owner) {
+    const uint32_t t = cell::type_of(&owner);
+    if (t == TYPE_OBJECT) {
+        const bool handlers = owner.data3 != 0;
+        record_start(TYPE_OBJECT, false, false, handlers, handlers ? 1u << 24 : 0);
+        object_payload(owner, handlers);
+    } else {
+        record_start(TYPE_FUNCTION, false, false, false, 0);
+        function_payload(owner);
+    }
+}
+
+void Writer::value(const Cell& v, bool counts) {
+    if (stack_.size() >= MAX_DEPTH) err::raise(err::TOO_DEEP);
+    const uint32_t t = cell::type_of(&v);
+    const bool nl = v.header & cell_flag::NEW_LINE;
+    // Types that carry no node: written in place.
+    switch (t) {
+        case TYPE_UNSET:
+        case TYPE_NONE: record_start(t, nl, false, false, 0); break;
+        case TYPE_LOGIC:
+            if (compact_) {
+                if (nl) byte(0xC0);
+                byte(v.data1 ? 0xC2 : 0xC3);
+            } else {
+                record_start(t, nl, false, false, 0);
+                u32(v.data1 ? 1 : 0);
+            }
+            break;
+        case TYPE_DATATYPE: record_start(t, nl, false, false, 0); num(v.data1); break;
+        case TYPE_INTEGER: {
+            const auto n = static_cast<int32_t>(v.data2);
+            if (compact_ && n >= 0 && n <= 63) {
+                if (nl) byte(0xC0);
+                byte(static_cast<uint8_t>(0x80 + n));
+            } else {
+                record_start(t, nl, false, false, 0);
+                snum(n);
+            }
+            break;
+        }
+        case TYPE_CHAR: record_start(t, nl, false, false, 0); num(v.data2); break;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            const double d = cell::get_double(&v);
+            bool short_form = false;
+            int32_t n = 0;
+            if (!(d == 0 && std::signbit(d))) {
+                if (t == TYPE_FLOAT) {
+                    short_form = d >= -2147483000.0 && d <= 2147483000.0 && d == std::trunc(d);
+                    if (short_form) n = static_cast<int32_t>(d);
+                } else if (d >= -21474836.0 && d <= 21474836.0) {
+                    n = static_cast<int32_t>(std::round(d * 100.0));  // halves away from zero
+                    short_form = n / 100.0 == d;
+                }
+            }
+            if (compact_) {
+                record_start(t, nl, false, short_form, 0);
+                if (short_form) zigzag(n);
+                else double_payload(d);
+            } else {
+                pad(8);
+                record_start(t, nl, false, false, 0);
+                double_payload(d);
+            }
+            break;
+        }
+        case TYPE_TYPESET: {
+            uint8_t bits[12];
+            std::memcpy(bits, &v.data1, 12);
+            record_start(t, nl, false, false, 0);
+            if (compact_) {
+                uint8_t n = 12;
+                while (n > 0 && bits[n - 1] == 0) n--;
+                byte(n);
+                bytes(bits, n);
+            } else {
+                bytes(bits, 12);
+            }
+            break;
+        }
+        case TYPE_ISSUE: record_start(t, nl, false, false, 0); symbol(static_cast<int32_t>(v.data2)); break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            record_start(t, nl, false, false, 0);
+            num(v.data1);
+            // The spec shares the native's number.
+            value(Cell{TYPE_BLOCK, 0, v.data2, 0}, false);
+            break;
+        case TYPE_OP: {
+            const uint32_t inner = (v.header >> 16) & 0xFF;
+            if (inner != TYPE_NATIVE && inner != TYPE_ACTION && inner != TYPE_FUNCTION) no_codec(TYPE_ROUTINE);
+            record_start(t, nl, false, false, inner << 16);
+            Cell w = v;
+            w.header = inner;
+            value(w, false);
+            break;
+        }
+        case TYPE_ERROR: {
+            record_start(t, nl, false, false, 0);
+            num(static_cast<uint32_t>(err::code_of(&v)));
+            // Not shared, but numbered like an object so that paths can
+            // reach into its fields.
+            stack_.push_back(counter_);
+            counter_ = 0;
+            for (uint32_t f = err::F_ARG1; f <= err::F_STACK; f++) value(err::field(&v, static_cast<err::Field>(f)));
+            counter_ = stack_.back();
+            stack_.pop_back();
+            break;
+        }
+        default: contents(v, t); break;
+    }
+    if (counts) counter_++;
+}
+
+// Values that can be met again: first meeting in full, later ones by path.
+void Writer::contents(const Cell& v, uint32_t t) {
+    const bool nl = v.header & cell_flag::NEW_LINE;
+    node_t key = 0;
+    const bool is_word = t >= TYPE_WORD && t <= TYPE_REFINEMENT;
+    if (is_word) {
+        node_t ctx = v.data1;
+        bool global = ctx == 0 || ctx == context::global;
+        Cell owner{};
+        if (!global) {
+            owner = *context::self_of(ctx);
+            const uint32_t ot = cell::type_of(&owner);
+            if (ot == TYPE_NONE || ot == TYPE_UNSET || ot == TYPE_BLOCK) global = true;
+            else if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION) no_codec(t);
+        }
+        if (global) {
+            record_start(t, nl, false, false, compact_ ? 0 : 1u << 25);
+            symbol(static_cast<int32_t>(v.data2));
+            if (!compact_) u32(v.data3);
+            return;
+        }
+        key = ctx;
+    } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
+        key = v.data1;
+    } else if (is_block_type(t) || is_string_type(t) || t == TYPE_BITSET) {
+        key = v.data2;
+    } else {
+        no_codec(t);
+    }
+    auto found = paths_.find(key);
+    const bool ref = found != paths_.end();
+    const uint32_t head = is_block_type(t) || is_string_type(t)
+                              ? std::min<uint32_t>(v.data1, series::buffer_length(v.data2))
+                              : 0;
+    if (!ref) {
+        stack_.push_back(counter_);
+        counter_ = 0;
+        paths_[key] = stack_;
+    }
+    if (is_word) {
+        record_start(t, nl, ref, true, 0);
+        symbol(static_cast<int32_t>(v.data2));
+        if (compact_) zigzag(static_cast<int32_t>(v.data3));
+        else u32(v.data3);
+        if (ref) path_of(found->second);
+        else word_owner(*context::self_of(v.data1));
+    } else if (t == TYPE_OBJECT) {
+        const bool handlers = !ref && v.data3 != 0;
+        record_start(t, nl, ref, handlers, handlers ? 1u << 24 : 0);
+        if (ref) path_of(found->second);
+        else object_payload(v, handlers);
+    } else if (t == TYPE_FUNCTION) {
+        record_start(t, nl, ref, false, 0);
+        if (ref) path_of(found->second);
+        else function_payload(v);
+    } else if (t == TYPE_BITSET) {
+        const bool complement = series::flags_of(v.data2) & series_flag::NOT;
+        record_start(t, nl, ref, complement, complement ? 1u << 23 : 0);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            SeriesBuffer* s = series::buffer_of(v.data2);
+            const uint32_t n = s->tail - s->head;
+            num(n);
+            bytes(series::head_ptr(s), n);
+            if (!compact_) pad(4);
+        }
+    } else if (is_block_type(t)) {
+        record_start(t, nl, ref, head != 0, 0);
+        if (compact_) {
+            if (head) varint(head);
+        } else {
+            u32(head);
+        }
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::cell_count(v.data2);
+            num(n);
+            for (uint32_t i = 0; i < n; i++) value(series::cells_of(v.data2)[i]);
+        }
+    } else {  // strings
+        SeriesBuffer* s = series::buffer_of(v.data2);
+        const uint32_t width = series::unit(s);
+        record_start(t, nl, ref, head != 0, width << 8);
+        if (compact_) {
+            if (head) varint(head);
+        } else {
+            u32(head);
+        }
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::buffer_length(v.data2);
+            if (compact_) varint((n << 2) | series::log2_unit(s));
+            else u32(n);
+            bytes(series::head_ptr(series::buffer_of(v.data2)), size_t(n) * width);
+            if (!compact_) pad(4);
+        }
+    }
+    if (!ref) {
+        counter_ = stack_.back();
+        stack_.pop_back();
+    }
+}
+
+std::vector<uint8_t> Writer::assemble() {
+    std::vector<uint8_t> img = {'Q', 'E', 'L', 'B', 'I', 'N', 2};
+    const bool syms = !symbols_.empty();
+    auto put_u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; i++) img.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    auto put_varint = [&](uint32_t v) {
+        while (v >= 0x80) {
+            img.push_back(static_cast<uint8_t>(v | 0x80));
+            v >>= 7;
+        }
+        img.push_back(static_cast<uint8_t>(v));
+    };
+    if (compact_) {
+        img.push_back(syms ? 5 : 1);
+        put_varint(1);
+        put_varint(static_cast<uint32_t>(out_.size()));
+        if (syms) {
+            put_varint(static_cast<uint32_t>(symbols_.size()));
+            put_varint(static_cast<uint32_t>(names_.size()));
+            uint32_t at = 0;
+            for (size_t i = 0; i < symbols_.size(); i++) {
+                put_u32(at);
+                while (names_[at] != 0) at++;
+                at++;
+            }
+        }
+    } else {
+        img.push_back(syms ? 4 : 0);
+        put_u32(1);
+        put_u32(static_cast<uint32_t>(out_.size()));
+        if (syms) {
+            put_u32(static_cast<uint32_t>(symbols_.size()));
+            put_u32(static_cast<uint32_t>(names_.size()));
+            for (uint32_t o : offsets_) put_u32(o);
+        }
+    }
+    img.insert(img.end(), names_.begin(), names_.end());
+    img.insert(img.end(), out_.begin(), out_.end());
+    return img;
+}
+
+}  // namespace
+
+node_t encode(const Cell* value, bool compact) {
+    const Cell v = *value;
+    codec = true;
+    Writer w(compact);
+    w.value(v);
+    const std::vector<uint8_t> img = w.assemble();
+    const node_t n = memory::alloc_bytes(static_cast<uint32_t>(img.size()));
+    series::append_bytes(n, img.data(), static_cast<uint32_t>(img.size()));
+    return n;
+}
+
+}  // namespace qel::qelbin

@@ -1,0 +1,239 @@
+// QELBIN: exact bytes of the short forms, round trips in both encodings,
+// shared and cyclic structure, and the errors of truncated and damaged
+// images (language errors, never a fault).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "codecs/qelbin.hpp"
+#include "datatypes/object.hpp"
+#include "runtime/context.hpp"
+#include "startup_support.hpp"
+#include "value_builders.hpp"
+
+namespace qel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes encoded(const Cell& v, bool compact) {
+    const node_t n = qelbin::encode(&v, compact);
+    SeriesBuffer* s = series::buffer_of(n);
+    return Bytes(series::head_ptr(s), series::tail_ptr(s));
+}
+
+Cell number(uint32_t type, double d) {
+    Cell c{type, 0, 0, 0};
+    cell::put_double(&c, d);
+    return c;
+}
+
+// The records area of a compact image without symbols.
+Bytes records(const Bytes& img) { return Bytes(img.begin() + 10, img.end()); }
+
+bool same_value(const Cell& a, const Cell& b, int depth = 0) {
+    const uint32_t t = cell::type_of(&a);
+    if (t != cell::type_of(&b) || depth > 20) return t == cell::type_of(&b);
+    switch (t) {
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            const double x = cell::get_double(&a), y = cell::get_double(&b);
+            return std::memcmp(&x, &y, 8) == 0;
+        }
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+        case TYPE_LIT_PATH: {
+            if (a.data1 != b.data1 || series::cell_count(a.data2) != series::cell_count(b.data2)) return false;
+            for (uint32_t i = 0; i < series::cell_count(a.data2); i++)
+                if (!same_value(series::cells_of(a.data2)[i], series::cells_of(b.data2)[i], depth + 1)) return false;
+            return true;
+        }
+        case TYPE_STRING:
+        case TYPE_BITSET: {
+            SeriesBuffer* x = series::buffer_of(a.data2);
+            SeriesBuffer* y = series::buffer_of(b.data2);
+            return a.data1 == b.data1 && x->tail - x->head == y->tail - y->head &&
+                   series::unit(x) == series::unit(y) &&
+                   std::memcmp(series::head_ptr(x), series::head_ptr(y), x->tail - x->head) == 0 &&
+                   (x->flags & series_flag::NOT) == (y->flags & series_flag::NOT);
+        }
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_REFINEMENT:
+        case TYPE_ISSUE: return a.data2 == b.data2;
+        case TYPE_OBJECT: {
+            const uint32_t n = context::word_count(a.data1);
+            if (n != context::word_count(b.data1)) return false;
+            for (uint32_t i = 0; i < n; i++)
+                if (!same_value(*context::slot_at(a.data1, i), *context::slot_at(b.data1, i), depth + 1)) return false;
+            return true;
+        }
+        default: return std::memcmp(&a, &b, sizeof(Cell)) == 0;
+    }
+}
+
+class Qelbin : public testutil::StartedRuntime {};
+
+TEST_F(Qelbin, ExactBytesOfIntegers) {
+    const Bytes magic = {0x51, 0x45, 0x4C, 0x42, 0x49, 0x4E, 0x02, 0x01, 0x01};
+    struct Case {
+        int32_t v;
+        Bytes tail;
+    } cases[] = {
+        {63, {0x01, 0xBF}},
+        {64, {0x03, 0x0B, 0x80, 0x01}},
+        {-1, {0x02, 0x0B, 0x01}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.v);
+        Bytes want = magic;
+        want.insert(want.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(encoded(testutil::int_cell(c.v), true), want);
+    }
+}
+
+TEST_F(Qelbin, CompactRecordsOfNumbersAndText) {
+    struct Case {
+        const char* name;
+        Cell v;
+        Bytes rec;
+    } cases[] = {
+        {"25%", number(TYPE_PERCENT, 0.25), {0x66, 0x32}},
+        {"12.5% takes the long form", number(TYPE_PERCENT, 0.125), {0x26, 0, 0, 0, 0, 0, 0, 0xC0, 0x3F}},
+        {"0.0", number(TYPE_FLOAT, 0.0), {0x4C, 0x00}},
+        {"-0.0", number(TYPE_FLOAT, -0.0), {0x0C, 0, 0, 0, 0, 0, 0, 0, 0x80}},
+        {"\"abc\"", testutil::string_of("abc"), {0x07, 0x0C, 'a', 'b', 'c'}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(records(encoded(c.v, true)), c.rec);
+    }
+}
+
+TEST_F(Qelbin, EveryExistingTypeRoundTripsInBothModes) {
+    Cell ts{TYPE_TYPESET, 0x00000820, 0, 0x80000000};
+    const node_t bits = memory::alloc_bytes_filled(2, 0);
+    series::append_bytes(bits, "\x81\x02", 2);
+    const Cell values[] = {
+        testutil::int_cell(0), testutil::int_cell(-2147483647 - 1), testutil::int_cell(1000000),
+        testutil::logic_cell(true), testutil::logic_cell(false), testutil::none_cell(), Cell{TYPE_UNSET, 0, 0, 0},
+        testutil::datatype_of(TYPE_BLOCK), testutil::character(0x1F600), number(TYPE_FLOAT, 1.5),
+        number(TYPE_FLOAT, 1e300), number(TYPE_FLOAT, -7.0), number(TYPE_PERCENT, 0.125), ts,
+        testutil::string_of("hello"), testutil::at_index(testutil::string_of("hello"), 2),
+        testutil::word_cell("foo"), testutil::word_cell("foo", TYPE_SET_WORD),
+        testutil::word_cell("foo", TYPE_REFINEMENT), Cell{TYPE_BITSET, 0, bits, 0},
+        testutil::block_of({testutil::int_cell(1), testutil::string_of("x"), testutil::block_of({})}),
+        testutil::block_of({testutil::word_cell("a"), testutil::word_cell("b")}, TYPE_PATH),
+        testutil::at_index(testutil::block_of({testutil::int_cell(1), testutil::int_cell(2)}, TYPE_PAREN), 1),
+    };
+    for (bool compact : {true, false})
+        for (const Cell& v : values) {
+            SCOPED_TRACE(testing::Message() << "type " << cell::type_of(&v) << (compact ? " compact" : " fixed"));
+            const Bytes img = encoded(v, compact);
+            const Cell back = qelbin::decode(img.data(), img.size());
+            EXPECT_TRUE(same_value(v, back));
+        }
+}
+
+TEST_F(Qelbin, ABlockThatContainsItselfStaysCyclic) {
+    const Cell b = testutil::block_of({testutil::int_cell(7)});
+    *block::reserve_cell(&b) = b;
+    for (bool compact : {true, false}) {
+        const Bytes img = encoded(b, compact);
+        const Cell back = qelbin::decode(img.data(), img.size());
+        ASSERT_EQ(cell::type_of(&back), TYPE_BLOCK);
+        ASSERT_EQ(series::cell_count(back.data2), 2u);
+        EXPECT_EQ(series::cells_of(back.data2)[1].data2, back.data2);
+    }
+}
+
+TEST_F(Qelbin, TwoWordsOfOneObjectShareTheObject) {
+    Cell* obj = stack::push_slot();
+    object::make_at_empty(obj, 1);
+    const Cell a = testutil::word_cell("a");
+    context::add_symbol(obj->data1, &a);
+    *context::slot_at(obj->data1, 0) = testutil::int_cell(42);
+    const Cell w{TYPE_WORD, obj->data1, a.data2, 0};
+    const Cell blk = testutil::block_of({w, w, *obj});
+    for (bool compact : {true, false}) {
+        const Bytes img = encoded(blk, compact);
+        const Cell back = qelbin::decode(img.data(), img.size());
+        const Cell* cells = series::cells_of(back.data2);
+        ASSERT_EQ(cell::type_of(&cells[0]), TYPE_WORD);
+        EXPECT_NE(cells[0].data1, context::global);
+        EXPECT_EQ(cells[0].data1, cells[1].data1);
+        EXPECT_EQ(cells[2].data1, cells[0].data1);
+        EXPECT_EQ(context::slot_at(cells[0].data1, 0)->data2, 42u);
+    }
+}
+
+TEST_F(Qelbin, ShortInputIsInvalidData) {
+    const Bytes img = encoded(testutil::int_cell(63), true);
+    for (size_t n = 0; n < 11; n++)
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), n); }), err::INVALID_DATA) << n;
+    const Bytes bad = {'Q', 'E', 'L', 'B', 'I', 'X', 2, 1, 1, 1, 0xBF};
+    EXPECT_EQ(testutil::raised([&] { qelbin::decode(bad.data(), bad.size()); }), err::INVALID_DATA);
+}
+
+TEST_F(Qelbin, BadRecordBytesReportTheirPosition) {
+    struct Case {
+        const char* name;
+        Bytes rec;
+    } cases[] = {
+        {"type 0", {0x00}},
+        {"invalid byte", {0xC7}},
+        {"prefix before whole record", {0xC1, 0x85}},
+        {"assignment outside the boot image", {0xC4, 0x0F}},
+        {"string width code 3", {0x07, 0x03}},
+        {"empty path", {0xFF, 0x00}},
+        {"type without values yet", {0x29, 0x00}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes img = {'Q', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, static_cast<uint8_t>(c.rec.size())};
+        img.insert(img.end(), c.rec.begin(), c.rec.end());
+        while (img.size() < 11) img.push_back(0);
+        sys.pending_error = 0;
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), img.size()); }), err::QB_INVALID_RECORD);
+    }
+    // The position is 1-based from the magic: the record starts at byte 11.
+    Bytes img = {'Q', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, 1, 0xC7};
+    Cell error{};
+    stack::Saved saved;
+    stack::mark_try(nullptr);
+    try {
+        qelbin::decode(img.data(), img.size());
+    } catch (const NonLocalExit&) {
+        error = *stack::top();  // the thrower leaves it on top
+    }
+    ASSERT_EQ(err::code_of(&error), err::QB_INVALID_RECORD);
+    const Cell arg = err::field(&error, err::F_ARG1);
+    EXPECT_EQ(cell::type_of(&arg), TYPE_INTEGER);
+    EXPECT_EQ(arg.data2, 11u);
+}
+
+TEST_F(Qelbin, TruncatedAndCorruptedImagesRaiseLanguageErrors) {
+    const Cell b = testutil::block_of({testutil::string_of("abc"), testutil::word_cell("w"), number(TYPE_FLOAT, 2.5),
+                                       testutil::block_of({testutil::int_cell(900)})});
+    *block::reserve_cell(&b) = b;
+    for (bool compact : {true, false}) {
+        const Bytes img = encoded(b, compact);
+        for (size_t n = 11; n < img.size(); n++) testutil::raised([&] { qelbin::decode(img.data(), n); });
+        for (size_t i = 8; i < img.size(); i++)
+            for (uint8_t x : {0x01, 0x80, 0xFF}) {
+                Bytes c = img;
+                c[i] ^= x;
+                testutil::raised([&] { qelbin::decode(c.data(), c.size()); });
+            }
+    }
+}
+
+}  // namespace
+}  // namespace qel

@@ -1,0 +1,2 @@
+# Start-up: the interpreter comes up, prints one value and ends.
+print "0\n";

@@ -1,0 +1,2 @@
+# Start-up: the interpreter comes up, prints one value and ends.
+puts 0

@@ -374,7 +374,7 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
             symbol::canonical(static_cast<int32_t>(context::word_at(ctx, k)->data2)))
             bad(at_ctx);
     const node_t list = call::build_arg_list(&spec_cell, false);
-    cell_at(cell_at(n, i).data3, 1) = Cell{TYPE_BLOCK, 0, list, 0};
+    cell_at(cell_at(n, i).data3, 1) = call::arg_list_cell(list);
     cell_at(n, i).header = TYPE_FUNCTION | attrs;
     *context::self_of(ctx) = cell_at(n, i);
 }

@@ -124,7 +124,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     // The argument list is built now, from the spec as it is now: the
     // context below is made from the same spec at the same moment, so the
     // two cannot disagree later however the spec block is changed.
-    const Cell list{TYPE_BLOCK, 0, call::build_arg_list(&spec, false), 0};
+    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, false));
     block::append_copy(&rec, &list);
     block::append_copy(&rec, &shared::unset);
     block::append_copy(&rec, &shared::unset);
@@ -144,7 +144,7 @@ Cell* push_routine(const Cell* spec_in, const Cell* body_in, uint32_t entry, int
     Cell* record = block::push_new(5);
     const Cell rec = *record;
     block::append_copy(&rec, &body);
-    const Cell list{TYPE_BLOCK, 0, call::build_arg_list(&spec, false), 0};
+    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, false));
     block::append_copy(&rec, &list);
     const Cell e{TYPE_INTEGER, 0, entry, 0};
     block::append_copy(&rec, &e);

@@ -175,7 +175,7 @@ Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
     const Cell ctx_cell = *context::cell_of(ctx);
     block::append_copy(&rec, &ctx_cell);
-    const Cell list{TYPE_BLOCK, 0, call::build_arg_list(&spec, true), 0};
+    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, true));
     block::append_copy(&rec, &list);
     *result = Cell{type, index, spec.data2, rec.data2};
     stack::arg_top = result + 1;

@@ -615,6 +615,26 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 
 // ---- form and mold ----
 
+// One field as "name: value", the value molded (a word with its quote, so
+// that it reads back as the same word); answers the budget left.
+int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool flat, bool part, int32_t limit,
+                   int32_t indent) {
+    w.header = TYPE_WORD;
+    limit = actions::mold(&w, out, false, all, flat, part, limit, indent);
+    text::append_cstr(out, ": ");
+    limit -= 2;
+    Cell v = *context::value_by_index(ctx, i);
+    if (cell::type_of(&v) == 0) v = shared::unset;
+    if (cell::type_of(&v) == TYPE_WORD) {
+        text::append_cstr(out, "'");
+        limit--;
+    }
+    Cell* held = stack::push(&v);
+    limit = actions::mold(held, out, false, all, flat, part, limit, indent);
+    stack::pop_n(1);
+    return limit;
+}
+
 int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                   int32_t indent, bool lead_new_line) {
     const Cell obj = *obj_in;
@@ -647,19 +667,7 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
             text::indent(out, indent);
             limit -= 4 * indent;
         }
-        w.header = TYPE_WORD;
-        limit = actions::mold(&w, out, false, all, flat, part, limit, indent);
-        text::append_cstr(out, ": ");
-        limit -= 2;
-        Cell v = *context::value_by_index(ctx, i);
-        if (cell::type_of(&v) == 0) v = shared::unset;
-        if (cell::type_of(&v) == TYPE_WORD) {
-            text::append_cstr(out, "'");
-            limit--;
-        }
-        Cell* held = stack::push(&v);
-        limit = actions::mold(held, out, false, all, flat, part, limit, indent);
-        stack::pop_n(1);
+        limit = field_text(ctx, i, w, out, all, flat, part, limit, indent);
         if (indenting) {
             text::append_cstr(out, "\n");
             limit--;
@@ -716,19 +724,7 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
             limit--;
         }
         first = false;
-        w.header = TYPE_WORD;
-        limit = actions::mold(&w, out, false, false, false, part, limit, 0);
-        text::append_cstr(out, ": ");
-        limit -= 2;
-        Cell v = *context::value_by_index(ctx, i);
-        if (cell::type_of(&v) == 0) v = shared::unset;
-        if (cell::type_of(&v) == TYPE_WORD) {
-            text::append_cstr(out, "'");
-            limit--;
-        }
-        Cell* held = stack::push(&v);
-        limit = actions::mold(held, out, false, false, false, part, limit, 0);
-        stack::pop_n(1);
+        limit = field_text(ctx, i, w, out, false, false, part, limit, 0);
     }
     return limit;
 }

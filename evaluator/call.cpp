@@ -132,6 +132,7 @@ struct Fetch {
     const Cell* name;
     node_t list;
     uint32_t count;    // entries of the argument list
+    uint32_t plain;    // leading entries that are evaluated and take any type
     uint32_t tail;     // the block's tail
     uint32_t mode;     // 0 from the interpreter, else the apply mode bits
     bool infix;
@@ -284,6 +285,20 @@ uint32_t apply_refinements(const Fetch& f, uint32_t pos, uint32_t i) {
 uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
     bool left = f.infix;
     uint32_t i = 0;
+    // Plain arguments from the interpreter: only an unset result can fail
+    // their check, and the check itself then raises the usual error. A
+    // trace switched on by an argument, or the block's end, sends the rest
+    // down the general loop below, which fires and reports as always.
+    if (!f.mode && !f.infix) {
+        for (; i < f.plain; i++) {
+            if (trace::active || pos >= series::cell_count(f.blk.data2)) [[unlikely]] break;
+            pos = interp::eval_expression(&f.blk, pos, false, true, false);
+            if (exit_pending()) [[unlikely]] return pos;
+            const uint32_t t = cell::type_of(stack::top());
+            if (t == TYPE_UNSET || t >= typeset::BITS) [[unlikely]]
+                check_type(f.fn, f.name, entry_at(f, i), stack::top(), i);
+        }
+    }
     for (; i < f.count; i++) {
         const Cell e = entry_at(f, i);
         if (cell::type_of(&e) != TYPE_TYPESET) break;
@@ -416,6 +431,19 @@ node_t build_arg_list(const Cell* spec_in, bool native) {
     return node;
 }
 
+Cell arg_list_cell(node_t list) {
+    uint32_t plain = 0;
+    for (; plain < series::cell_count(list); plain++) {
+        const Cell e = cells_of(list)[plain];
+        if (cell::type_of(&e) != TYPE_TYPESET || ((e.header & KIND_MASK) >> KIND_SHIFT) != EVALUATED) break;
+        bool every = true;
+        for (uint32_t t = 0; t < typeset::BITS && every; t++)
+            if (t != TYPE_UNSET && !typeset::has(&e, t)) every = false;
+        if (!every) break;
+    }
+    return Cell{TYPE_BLOCK, 0, list, plain};
+}
+
 namespace {
 
 // A function body while a trace is installed: the function's own trace
@@ -477,8 +505,10 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     // complete, return with the result.
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
-    const node_t list = cells_of(fn.data3)[1].data2;
-    const Fetch f{fn, blk, name, list, series::cell_count(list), series::cell_count(blk.data2), mode, infix, is_function_type(t), refs};
+    const Cell list_cell = cells_of(fn.data3)[1];
+    const node_t list = list_cell.data2;
+    const Fetch f{fn,   blk,   name, list, series::cell_count(list), list_cell.data3, series::cell_count(blk.data2),
+                  mode, infix, is_function_type(t), refs};
     if (t == TYPE_FUNCTION) {
         const node_t ctx = fn.data1;
         const uint32_t saved_values = context::cell_of(ctx)->data2;

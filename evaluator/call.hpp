@@ -28,6 +28,14 @@ enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
 // shared spec block cannot make the list disagree with the context.
 node_t build_arg_list(const Cell* spec, bool native);
 
+// The cell that holds an argument list in a function's record. Its word 3
+// counts the leading arguments that are evaluated and take every type
+// (unset aside, which only an any-type! argument takes): a call fetches
+// those without the kind dispatch and tests each result only for unset,
+// since nothing else can fail their type check. Worked out once here, when
+// the function value is made, rather than on every call.
+Cell arg_list_cell(node_t list);
+
 // Calls the function value with its arguments taken from block at
 // position, refinements from path (elements from path_from on, or none
 // when path is null). With infix the left operand is the cell on the top

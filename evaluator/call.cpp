@@ -125,6 +125,20 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     return pos + 1;
 }
 
+// An evaluated argument that is a block written in the code: it is its
+// own value, so it is pushed as it stands, without a walker step, unless a
+// word follows it (an operator there would take the block as its left
+// operand; infix right operands take none). Only for calls made while no
+// trace runs, since the walker would report the push.
+inline bool push_literal_block(const Cell& blk, uint32_t& pos, bool infix) {
+    const Cell* cells = cells_of(blk.data2);
+    if (cell::type_of(cells + pos) != TYPE_BLOCK) return false;
+    if (!infix && pos + 1 < series::cell_count(blk.data2) && cell::type_of(cells + pos + 1) == TYPE_WORD) return false;
+    stack::push(cells + pos);
+    pos++;
+    return true;
+}
+
 // What one call's argument fetching needs besides the position.
 struct Fetch {
     const Cell& fn;
@@ -317,8 +331,10 @@ uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_
             // The common argument, taken without fetch_argument's cases; the
             // tail is read again since an earlier argument may have changed
             // the block.
-            pos = interp::eval_expression(&f.blk, pos, f.infix, true, false);
-            if (exit_pending()) [[unlikely]] return pos;
+            if (!push_literal_block(f.blk, pos, f.infix)) {
+                pos = interp::eval_expression(&f.blk, pos, f.infix, true, false);
+                if (exit_pending()) [[unlikely]] return pos;
+            }
         } else {
             pos = fetch_argument(f.fn, f.blk, pos, e, i, f.name, f.infix);
             if (exit_pending()) [[unlikely]] return pos;

@@ -60,7 +60,8 @@ void guarded(Body&& body) {
     } catch (const NonLocalExit& e) {
         if (e.code != catch_code::ERROR) throw;
         sys.thrown_code = 0;
-        err::print(stack::top());
+        err::print(&stack::error_in_flight);
+        stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
     }
     // An exit that found no target raised its error already; none can be
     // left pending out here, but a stray one must not leak into the exit

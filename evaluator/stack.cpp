@@ -30,6 +30,7 @@ Cell* arg_limit = nullptr;
 Frame* frame_bottom = nullptr;
 Frame* frame_top = nullptr;
 Frame* frame_limit = nullptr;
+Cell error_in_flight{TYPE_UNSET, 0, 0, 0};
 Frame* throw_origin = nullptr;
 uintptr_t depth_floor = 0;
 
@@ -246,7 +247,11 @@ Frame* unroll_last(uint32_t wanted) {
 }
 
 void try_result() {
-    if (top_type() == TYPE_ERROR) cell::copy(top(), arg_base);
+    // The error comes from its own cell: the C++ code unwound on the way
+    // here may have put the stack top back below the copy on the stack.
+    if (cell::type_of(&error_in_flight) == TYPE_ERROR) cell::copy(&error_in_flight, arg_base);
+    else if (top_type() == TYPE_ERROR) cell::copy(top(), arg_base);
+    error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
     arg_top = arg_base + 1;
 }
 
@@ -330,6 +335,7 @@ void throw_error(const Cell* error) {
         console::flush();
         _exit(-2 & 0xFF);
     }
+    error_in_flight = e;
     push(&e);
     qel::throw_exit(catch_code::ERROR);
 }
@@ -407,6 +413,7 @@ void rethrow() { qel::throw_exit(sys.thrown_code); }
 void mark_gc(const Marker& m) {
     if (!ready()) return;
     m.cells(arg_bottom, arg_top);
+    m.cells(&error_in_flight, &error_in_flight + 1);
     for (const Frame* f = frame_bottom; f < frame_top; ++f) {
         if (f->word_ctx) {
             // A frame named self was named by an object's own word, whose

@@ -221,6 +221,11 @@ int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t widt
 void record_error_frame(Cell* error);
 
 // ---- throwers ----
+// The error that throw_error is carrying to its try, kept in a cell of its
+// own as well as on the stack: C++ code unwound on the way may put the
+// stack top back below the stack copy. Catchers read it here.
+extern Cell error_in_flight;
+
 [[noreturn]] void throw_error(const Cell* error);
 // break, continue, return and exit: the signal forms set the stacks for the
 // target frame, leave the code as the pending exit and return it, for the

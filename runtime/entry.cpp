@@ -25,6 +25,7 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/random.hpp"
+#include "evaluator/sort_callback.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
@@ -373,6 +374,7 @@ void init() {
     checksum::init_methods();
     lexer::init();
     interp::init();
+    sort_callback::init();
     slots::init();
     error_type::init_catalog();
 }

@@ -68,7 +68,7 @@ void call_function(const Cell* fn, const Cell* name);
 // block), and the arguments of an unused refinement are skipped without
 // evaluation. LITERAL_VALUES: the values are the arguments as they stand,
 // nothing evaluated (C++ callers that hold the values already). A block
-// shorter than the spec gives none for what is missing, unchecked.
+// with fewer values than the function takes leaves none in the missing ones, unchecked.
 constexpr uint32_t APPLY = 1;
 constexpr uint32_t NAMED = 2;
 constexpr uint32_t SAFER = 4;

@@ -1,57 +1,17 @@
 // Fuzz target of the lexer: any bytes are loaded as source text. A syntax
 // error is an expected outcome; anything else the sanitizers or the fault
-// handler see is a fault. The runtime is started once and its memory
-// reset between inputs by dropping every collected value: the collector
-// stays off, so the frames are rebuilt every few thousand inputs.
+// handler see is a fault.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "evaluator/stack.hpp"
 #include "lexer/scanner.hpp"
-#include "runtime/datatypes.hpp"
-#include "runtime/entry.hpp"
-#include "runtime/exits.hpp"
-#include "runtime/memory.hpp"
-#include "runtime/system.hpp"
+#include "tests/fuzz/fuzz_runtime.hpp"
 
-namespace {
-
-bool started = false;
-uint32_t runs = 0;
-
-void start() {
-    using namespace qel;
-    if (started) {
-        root_cell = Cell{};
-        stack::release();
-        datatype::init_tables();
-        datatype::register_all();
-        memory::free_all_frames();
-    }
-    memory::init();
-    rt::init();
-    lexer::init();
-    started = true;
-}
-
-}  // namespace
-
-// Runs f inside a try region, so that a raised error lands here.
-template <class F>
-void guarded(F&& f) {
-    using namespace qel;
-    stack::Saved saved;
-    stack::mark_try(nullptr);
-    try {
-        f();
-    } catch (const NonLocalExit&) {
-    }
-}
+using qel::fuzz::guarded;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qel;
-    if (!started || ++runs % 2000 == 0) start();
+    fuzz::fresh_runtime();
     stack::Saved saved;
     guarded([&] {
         Cell result{};

@@ -6,44 +6,11 @@
 #include <cstdint>
 
 #include "codecs/qelbin.hpp"
-#include "evaluator/stack.hpp"
-#include "lexer/scanner.hpp"
-#include "runtime/datatypes.hpp"
-#include "runtime/entry.hpp"
-#include "runtime/exits.hpp"
-#include "runtime/memory.hpp"
-#include "runtime/system.hpp"
-
-namespace {
-
-bool started = false;
-uint32_t runs = 0;
-
-void start() {
-    using namespace qel;
-    if (started) {
-        root_cell = Cell{};
-        stack::release();
-        datatype::init_tables();
-        datatype::register_all();
-        memory::free_all_frames();
-    }
-    memory::init();
-    rt::init();
-    lexer::init();
-    started = true;
-}
-
-}  // namespace
+#include "tests/fuzz/fuzz_runtime.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qel;
-    if (!started || ++runs % 2000 == 0) start();
-    stack::Saved saved;
-    stack::mark_try(nullptr);
-    try {
-        qelbin::decode(data, size);
-    } catch (const NonLocalExit&) {
-    }
+    fuzz::fresh_runtime();
+    fuzz::guarded([&] { qelbin::decode(data, size); });
     return 0;
 }

@@ -1,0 +1,45 @@
+// Shared by the fuzz targets: a started runtime whose memory is rebuilt
+// every few thousand inputs (the collector stays off, so nothing is given
+// back between inputs), and a try region for code that raises errors.
+#pragma once
+#include <cstdint>
+
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes.hpp"
+#include "runtime/entry.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/system.hpp"
+
+namespace qel::fuzz {
+
+// Starts the runtime on the first input and starts it again on fresh
+// memory every 2000 inputs.
+inline void fresh_runtime() {
+    static bool started = false;
+    static uint32_t runs = 0;
+    if (started && ++runs % 2000 != 0) return;
+    if (started) {
+        root_cell = Cell{};
+        stack::release();
+        datatype::init_tables();
+        datatype::register_all();
+        memory::free_all_frames();
+    }
+    memory::init();
+    rt::init();
+    started = true;
+}
+
+// Runs f inside a try region, so that a raised error lands here.
+template <class F>
+void guarded(F&& f) {
+    stack::Saved saved;
+    stack::mark_try(nullptr);
+    try {
+        f();
+    } catch (const NonLocalExit&) {
+    }
+}
+
+}  // namespace qel::fuzz

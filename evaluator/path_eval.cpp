@@ -84,7 +84,10 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         auto slot = actions::lookup(cur, datatype::EVAL_PATH);
         if (!slot) {
             const Cell type{TYPE_DATATYPE, cell::type_of(cur), 0, 0};
-            err::raise(err::BAD_PATH_TYPE, &path, &elem, &type);
+            // The message names the element that gave the value, its type
+            // and the path.
+            const Cell from = *prev;
+            err::raise(err::BAD_PATH_TYPE, &path, &type, &from);
         }
         Cell* nv = last && mode == SET ? new_value : nullptr;
         Cell* answer = action_as<slot_fn::EvalPath>(slot)(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),

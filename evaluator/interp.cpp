@@ -23,6 +23,7 @@
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -49,11 +50,38 @@ const Cell* peek_unresolved(const Cell* w) {
 // must not fail on a word that is merely not an operator. A bound word
 // reaches its cell with two node reads; a function's words read the
 // running call's argument cells (word 2 of the context is their base + 1).
+// The global context's values, cached: most words of a program are global,
+// and reaching their cells through two node lookups each time is most of
+// what a loop costs. The cache holds while no buffer has moved (the memory
+// generation) and the global context is the same; words added since lie
+// past the cached count and take the ordinary way.
+struct GlobalValues {
+    node_t ctx = 0;
+    uint32_t generation = ~0u;
+    Cell* cells = nullptr;
+    uint32_t count = 0;
+} global_values;
+
+const Cell* global_slot(uint32_t index) {
+    GlobalValues& g = global_values;
+    if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]] {
+        const Cell* c = context::cell_of(context::global);
+        if (!c->data2) return nullptr;
+        g.ctx = context::global;
+        g.generation = memory::generation;
+        g.cells = cells_of(c->data2);
+        g.count = series::cell_count(c->data2);
+        if (index >= g.count) return nullptr;
+    }
+    return g.cells + index;
+}
+
 inline const Cell* peek(const Cell* w) {
     const node_t ctx = w->data1;
     if (!ctx) return nullptr;
     const auto index = static_cast<int32_t>(w->data3);
     if (index < 0) [[unlikely]] return peek_unresolved(w);
+    if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
     const Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
         if (!c->data2 || !context::call_values) return nullptr;

@@ -32,6 +32,7 @@ MemoryRecord memory_record = {
 namespace memory {
 
 void* (*page_source)(size_t size) = os::virtual_alloc;
+uint32_t generation = 0;
 
 namespace {
 
@@ -210,6 +211,7 @@ SeriesBuffer* replace(SeriesBuffer* s, uint32_t size, SeriesBuffer** old) {
     s->node = 0;
     s->flags &= ~series_flag::IN_USE;
     *old = s;
+    ++generation;
     return fresh;
 }
 
@@ -446,6 +448,7 @@ void sweep_big_frames() {
 }
 
 void free_all_frames() {
+    ++generation;
     while (NodeFrame* f = memory_record.n_head) release_node_frame(f);
     while (SeriesFrame* f = memory_record.s_head) {
         unlink_series_frame(f);

@@ -65,6 +65,13 @@ extern MemoryRecord memory_record;
 
 namespace memory {
 
+// Counts the events that may move a buffer's cells to another address: a
+// buffer replaced by a larger one, all frames released. Code that keeps a
+// cell address across calls (the interpreter's cache of the global
+// context's values) compares it with the value it saw. The collector must
+// count every compaction that moves buffers or renumbers nodes.
+extern uint32_t generation;
+
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t FIRST_SERIES_FRAME = 0x100000;
 constexpr uint32_t SERIES_FRAME_CAP = 0x200000;

@@ -74,6 +74,12 @@ private:
     // A count or an index: varint in compact mode, u32 in fixed mode.
     void num(uint32_t v) { compact_ ? varint(v) : u32(v); }
     void snum(int32_t v) { compact_ ? zigzag(v) : u32(static_cast<uint32_t>(v)); }
+    // A series' head index: compact records carry it only when it is not 0
+    // (the record's flag says so), fixed records always.
+    void head_index(uint32_t head) {
+        if (!compact_) u32(head);
+        else if (head) varint(head);
+    }
     void bytes(const void* p, size_t n) {
         const auto* b = static_cast<const uint8_t*>(p);
         out_.insert(out_.end(), b, b + n);
@@ -383,11 +389,7 @@ void Writer::contents(const Cell& v, uint32_t t) {
         }
     } else if (is_block_type(t)) {
         record_start(t, nl, ref, head != 0, 0);
-        if (compact_) {
-            if (head) varint(head);
-        } else {
-            u32(head);
-        }
+        head_index(head);
         if (ref) {
             path_of(found->second);
         } else {
@@ -399,11 +401,7 @@ void Writer::contents(const Cell& v, uint32_t t) {
         SeriesBuffer* s = series::buffer_of(v.data2);
         const uint32_t width = series::unit(s);
         record_start(t, nl, ref, head != 0, width << 8);
-        if (compact_) {
-            if (head) varint(head);
-        } else {
-            u32(head);
-        }
+        head_index(head);
         if (ref) {
             path_of(found->second);
         } else {

@@ -20,8 +20,8 @@ Cell* (*call_values)(uint32_t word2) = nullptr;
 namespace {
 
 SeriesBuffer* buf(node_t n) { return series::buffer_of(n); }
-Cell* cells_of(node_t n) { return series::head_cell(buf(n)); }
-uint32_t cell_count(node_t n) { return series::buffer_length(n); }
+using series::cells_of;
+using series::cell_count;
 
 constexpr Cell UNSET{TYPE_UNSET, 0, 0, 0};
 

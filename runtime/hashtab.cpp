@@ -40,11 +40,8 @@ constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // header word 0 of a live entry
 SeriesBuffer* buf(node_t n) { return series::buffer_of(n); }
 int32_t* ints_of(node_t n) { return reinterpret_cast<int32_t*>(series::head_ptr(buf(n))); }
 uint32_t* words_of(node_t n) { return reinterpret_cast<uint32_t*>(series::head_ptr(buf(n))); }
-Cell* cells_of(node_t n) { return series::head_cell(buf(n)); }
-uint32_t cell_count(node_t n) {
-    const SeriesBuffer* s = buf(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
+using series::cell_count;
 uint32_t word_count(node_t n) {
     const SeriesBuffer* s = buf(n);
     return (s->tail - s->head) / 4;

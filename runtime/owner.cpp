@@ -66,7 +66,7 @@ node_t values_of(node_t context) {
 
 Cell* cell_at(node_t n, uint32_t i) { return series::head_cell(series::buffer_of(n)) + i; }
 
-uint32_t cell_count(node_t n) { return series::buffer_length(n); }
+using series::cell_count;
 
 // Pops the cycle stack when a walk leaves a series, also when an error
 // unwinds it.

@@ -15,6 +15,11 @@
 
 namespace qel::call {
 
+// Values that a word or path calls rather than delivers.
+inline bool is_callable(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
 // Argument kinds, in bits 20-21 of an argument list's typeset cells.
 constexpr uint32_t KIND_SHIFT = 20;
 constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;

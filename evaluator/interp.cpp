@@ -36,9 +36,7 @@ namespace {
 
 using series::cells_of;
 
-inline bool is_callable(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
+using call::is_callable;
 
 const Cell* peek_unresolved(const Cell* w) {
     const int32_t index = context::find_symbol(w->data1, static_cast<int32_t>(w->data2), true);

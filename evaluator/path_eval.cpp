@@ -20,9 +20,7 @@ namespace {
 
 using series::cells_of;
 
-inline bool is_callable(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
+using call::is_callable;
 
 }  // namespace
 

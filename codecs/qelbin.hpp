@@ -13,6 +13,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
@@ -34,6 +35,11 @@ constexpr uint32_t MAX_DEPTH = 2000;
 
 // The value as a QELBIN image in a new byte series.
 node_t encode(const Cell* value, bool compact);
+
+// A boot image: compact, with its symbol table. First one assignment per
+// word/value pair of the assignments block (the words bound to the global
+// context), then each cell of the literals block as a root value.
+std::vector<uint8_t> encode_boot(const Cell* assignments, const Cell* literals);
 
 // The value of an image made by encode (a block when it holds other than
 // one root value). Fewer than 11 bytes raise invalid-data before anything

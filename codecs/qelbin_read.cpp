@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codecs/qelbin.hpp"
+#include "codecs/lz.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
@@ -24,6 +25,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
@@ -700,7 +702,7 @@ void decode_into(const uint8_t* data, int64_t length, Cell* container, bool boot
     const CollectorOff off;
     codec = !boot;
     // Boot images come from the executable and have no stated length.
-    std::vector<uint8_t> copy;
+    std::vector<uint8_t> copy, inflated;
     const uint8_t* start = data;
     const uint8_t* end = nullptr;
     if (length >= 0) {
@@ -711,9 +713,20 @@ void decode_into(const uint8_t* data, int64_t length, Cell* container, bool boot
     if ((end && end - start < 8) || std::memcmp(start, "QELBIN", 6) != 0)
         header_error(boot, "Error: Not a Qelbin file!");
     const uint8_t flags = start[7];
-    if (flags & 2) header_error(boot, "Error: Qelbin compressed data corrupted!");
     const bool compact = flags & 1;
     const uint8_t* p = start + 8;
+    if (flags & 2) {
+        // Everything after the flags is one LZ stream; the image goes on in
+        // its unpacked bytes, whose end is known.
+        if (!end) header_error(boot, "Error: Qelbin compressed data corrupted!");
+        uint32_t unpacked_len = 0;
+        uint8_t* unpacked = lzcomp::decompress(p, static_cast<size_t>(end - p), &unpacked_len);
+        if (!unpacked) header_error(boot, "Error: Qelbin compressed data corrupted!");
+        inflated.assign(unpacked, unpacked + unpacked_len);
+        heap::free(unpacked);
+        p = inflated.data();
+        end = p + unpacked_len;
+    }
     // Header reads: with an unknown end they trust the image.
     auto avail = [&](size_t n) { return !end || static_cast<size_t>(end - p) >= n; };
     auto u32 = [&]() -> uint32_t {

@@ -45,7 +45,10 @@ public:
     explicit Writer(bool compact) : compact_(compact) {}
 
     void value(const Cell& v, bool counts = true);
-    std::vector<uint8_t> assemble();
+    // Boot images only: the word (bound to the global context) is given
+    // the value when the image is read; neither takes a root index.
+    void assignment(const Cell& word, const Cell& v);
+    std::vector<uint8_t> assemble(uint32_t roots = 1);
 
 private:
     bool compact_;
@@ -54,6 +57,7 @@ private:
     uint32_t counter_ = 0;
     std::unordered_map<node_t, std::vector<uint32_t>> paths_;
     std::vector<int32_t> symbols_;
+    std::unordered_map<int32_t, uint32_t> symbol_index_;
     std::vector<uint8_t> names_;
     std::vector<uint32_t> offsets_;
 
@@ -100,9 +104,9 @@ private:
 };
 
 void Writer::symbol(int32_t sym) {
-    uint32_t index = 0;
-    while (index < symbols_.size() && symbols_[index] != sym) index++;
-    if (index == symbols_.size()) {
+    const auto [it, added] = symbol_index_.try_emplace(sym, static_cast<uint32_t>(symbols_.size()));
+    const uint32_t index = it->second;
+    if (added) {
         symbols_.push_back(sym);
         const char* name = symbol::name(sym);
         if (!compact_) offsets_.push_back(static_cast<uint32_t>(names_.size()));
@@ -418,7 +422,16 @@ void Writer::contents(const Cell& v, uint32_t t) {
     }
 }
 
-std::vector<uint8_t> Writer::assemble() {
+void Writer::assignment(const Cell& word, const Cell& v) {
+    byte(0xC4);
+    value(word, false);
+    value(v, false);
+    // What the pair met cannot be named by a path: the reader drops both
+    // cells once the word is set.
+    paths_.clear();
+}
+
+std::vector<uint8_t> Writer::assemble(uint32_t roots) {
     std::vector<uint8_t> img = {'Q', 'E', 'L', 'B', 'I', 'N', 2};
     const bool syms = !symbols_.empty();
     auto put_u32 = [&](uint32_t v) {
@@ -433,7 +446,7 @@ std::vector<uint8_t> Writer::assemble() {
     };
     if (compact_) {
         img.push_back(syms ? 5 : 1);
-        put_varint(1);
+        put_varint(roots);
         put_varint(static_cast<uint32_t>(out_.size()));
         if (syms) {
             put_varint(static_cast<uint32_t>(symbols_.size()));
@@ -447,7 +460,7 @@ std::vector<uint8_t> Writer::assemble() {
         }
     } else {
         img.push_back(syms ? 4 : 0);
-        put_u32(1);
+        put_u32(roots);
         put_u32(static_cast<uint32_t>(out_.size()));
         if (syms) {
             put_u32(static_cast<uint32_t>(symbols_.size()));
@@ -471,6 +484,21 @@ node_t encode(const Cell* value, bool compact) {
     const node_t n = memory::alloc_bytes(static_cast<uint32_t>(img.size()));
     series::append_bytes(n, img.data(), static_cast<uint32_t>(img.size()));
     return n;
+}
+
+std::vector<uint8_t> encode_boot(const Cell* assignments, const Cell* literals) {
+    codec = false;
+    Writer w(true);
+    const Cell pairs = *assignments, roots = *literals;
+    const uint32_t n = series::cell_count(pairs.data2);
+    for (uint32_t i = 0; i + 1 < n; i += 2) {
+        const Cell word = series::cells_of(pairs.data2)[i];
+        w.assignment(word, series::cells_of(pairs.data2)[i + 1]);
+    }
+    const uint32_t count = series::cell_count(roots.data2);
+    for (uint32_t i = 0; i < count; i++) w.value(series::cells_of(roots.data2)[i]);
+    codec = true;
+    return w.assemble(count);
 }
 
 }  // namespace qel::qelbin

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "evaluator/global_words.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/scanner.hpp"
+#include "library/boot.hpp"
 #include "platform/console.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -112,7 +112,7 @@ void load_and_run(const std::string& text, size_t at) {
 }  // namespace
 
 void run() {
-    global_words::init();
+    boot::start(boot::embedded.data, boot::embedded.size);
     if (sys.argc >= 2) run_script(sys.argv[1]);
     console::flush();
 }

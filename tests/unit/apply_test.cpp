@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "evaluator/call.hpp"
-#include "evaluator/global_words.hpp"
 #include "evaluator/interp.hpp"
 #include "lexer/scanner.hpp"
+#include "library/boot.hpp"
+#include "library/boot_image.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 
@@ -19,7 +20,7 @@ class Apply : public testutil::StartedRuntime {
 protected:
     void SetUp() override {
         StartedRuntime::SetUp();
-        global_words::init();
+        boot::start(boot_image::data, boot_image::size);
     }
     // The value of the source's last expression, kept on the stack.
     static Cell eval(const char* source) {

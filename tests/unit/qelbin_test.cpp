@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/lz.hpp"
 #include "codecs/qelbin.hpp"
 #include "datatypes/object.hpp"
 #include "runtime/context.hpp"
@@ -232,6 +233,28 @@ TEST_F(Qelbin, TruncatedAndCorruptedImagesRaiseLanguageErrors) {
                 c[i] ^= x;
                 testutil::raised([&] { qelbin::decode(c.data(), c.size()); });
             }
+    }
+}
+
+// An image whose bytes after the flags are one LZ stream reads as the
+// plain image does; a damaged stream is invalid data.
+TEST_F(Qelbin, CompressedImagesAreUnpackedFirst) {
+    const Cell b = testutil::block_of({});
+    for (int i = 0; i < 40; i++) {
+        const Cell s = testutil::string_of("the same text again and again");
+        *block::reserve_cell(&b) = s;
+    }
+    for (bool compact : {true, false}) {
+        const Bytes img = encoded(b, compact);
+        Bytes packed(img.size());
+        const int64_t n = lzcomp::compress(img.data() + 8, img.size() - 8, packed.data());
+        ASSERT_GT(n, 0);
+        Bytes z(img.begin(), img.begin() + 8);
+        z[7] |= 2;
+        z.insert(z.end(), packed.begin(), packed.begin() + n);
+        EXPECT_TRUE(same_value(qelbin::decode(z.data(), z.size()), b)) << compact;
+        Bytes cut(z.begin(), z.end() - 4);
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(cut.data(), cut.size()); }), err::INVALID_DATA);
     }
 }
 

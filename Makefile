@@ -28,7 +28,7 @@ test: build fuzz-short
 fuzz-short: deps
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 		-DQEL_SANITIZE=ON -DQEL_FUZZ=ON >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target lexer_fuzz lz_fuzz qelbin_fuzz
+	@cmake --build build-fuzz -j $(JOBS) --target lexer_fuzz lz_fuzz qelbin_fuzz inflate_fuzz
 	@cd build-fuzz && ctest --output-on-failure -L fuzz
 
 # Machine faults are reported by the sanitizers themselves in this build, so

@@ -17,14 +17,17 @@
 #include "codecs/qelbin.hpp"
 #include "codecs/lz.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/tuple.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/hashtab.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/symbols.hpp"
@@ -173,7 +176,7 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
             t = cell::type_of(&cur);
             if (t != TYPE_FUNCTION) bad(at);
         }
-        if (is_block_type(t)) {
+        if (is_block_type(t) || t == TYPE_HASH || t == TYPE_MAP) {
             if (x >= series::cell_count(cur.data2)) bad(at);
             next = &cell_at(cur.data2, x);
         } else if (t == TYPE_OBJECT || is_word_type(t)) {
@@ -209,6 +212,8 @@ void Reader::series_ref(node_t n, uint32_t i, uint32_t t, uint32_t head, const u
     // The shared buffer must hold units of the kind the record stands for.
     bool ok;
     if (is_block_type(t)) ok = (is_block_type(ct) || is_function_like(ct)) && c.data2;
+    else if (t == TYPE_BINARY)
+        ok = (ct == TYPE_BINARY || is_string_type(ct)) && series::unit(series::buffer_of(c.data2)) == 1;
     else if (is_string_type(t)) ok = is_string_type(ct);
     else ok = ct == TYPE_BITSET;
     if (!ok) bad(rec);
@@ -447,7 +452,7 @@ void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec)
 void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_t fh, const uint8_t* rec) {
     Cell& slot = cell_at(n, i);
     if (ref && !(is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
-                 t == TYPE_FUNCTION || is_word_type(t)))
+                 t == TYPE_FUNCTION || is_word_type(t) || t == TYPE_HASH || t == TYPE_MAP || t == TYPE_BINARY))
         bad(rec);
     switch (t) {
         case TYPE_UNSET:
@@ -472,7 +477,26 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             slot = Cell{t, 0, cp, 0};
             return;
         }
+        case TYPE_DATE: {
+            const uint32_t packed = u32();
+            const bool with_time = packed & 0x10000;
+            const uint32_t month = (packed >> 12) & 15, day = (packed >> 7) & 31;
+            if (month < 1 || month > 12 || day < 1 || (compact_ && s != with_time)) bad(rec);
+            double d = 0;
+            if (with_time || !compact_) {
+                const uint64_t lo = u32();
+                const uint64_t hi = u32();
+                const uint64_t bits = lo | hi << 32;
+                std::memcpy(&d, &bits, 8);
+            }
+            if (!with_time) d = 0;
+            Cell c{t, packed, 0, 0};
+            cell::put_double(&c, d);
+            cell_at(n, i) = c;
+            return;
+        }
         case TYPE_FLOAT:
+        case TYPE_TIME:
         case TYPE_PERCENT: {
             double d;
             if (compact_ && s) {
@@ -498,6 +522,32 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             p_ += len;
             Cell c{t, 0, 0, 0};
             std::memcpy(&c.data1, bits, 12);
+            cell_at(n, i) = c;
+            return;
+        }
+        case TYPE_PAIR: {
+            const int32_t x = snum();
+            const int32_t y = snum();
+            cell_at(n, i) = Cell{t, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+            return;
+        }
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: {
+            Cell c{t, 0, 0, 0};
+            c.data1 = u32();
+            c.data2 = u32();
+            if (t == TYPE_POINT3D) c.data3 = u32();
+            cell_at(n, i) = c;
+            return;
+        }
+        case TYPE_TUPLE: {
+            const uint32_t len = compact_ ? (s ? byte() : 3) : (fh >> 8) & 0xFF;
+            if (len < 1 || len > tuple::MAX_LENGTH) bad(rec);
+            const uint32_t stored = compact_ ? len : tuple::MAX_LENGTH;
+            need(stored);
+            Cell c{0, 0, 0, 0};
+            tuple::make_at(&c, p_, len);
+            p_ += stored;
             cell_at(n, i) = c;
             return;
         }
@@ -559,6 +609,59 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
                 function_payload(n, i, rec);
             }
             return;
+        case TYPE_HASH:
+        case TYPE_MAP: {
+            uint32_t head = 0;
+            if (t == TYPE_HASH) head = compact_ ? (s ? varint() : 0) : u32();
+            if (ref) {
+                const Cell c = path(rec, false);
+                const uint32_t ct = cell::type_of(&c);
+                // Only the value written first owns an index to share.
+                if (ct != t || !c.data3 || head > series::buffer_length(c.data2)) bad(rec);
+                cell_at(n, i) = Cell{t, head, c.data2, c.data3};
+                return;
+            }
+            const uint32_t cnt = count(p_, num());
+            if (head > cnt || (t == TYPE_MAP && cnt % 2)) bad(rec);
+            // The index exists before the cells are read, so that a
+            // reference met inside them shares it.
+            const Cell empty{TYPE_BLOCK, 0, memory::alloc_cells(cnt ? cnt : 1), 0};
+            const node_t index = hashtab::make(t == TYPE_MAP ? cnt / 2 : cnt, &empty,
+                                               t == TYPE_MAP ? hashtab::MAP : hashtab::HASH, 0);
+            cell_at(n, i) = Cell{t, head, empty.data2, index};
+            for (uint32_t k = 0; k < cnt; k++) {
+                series::reserve_cell(series::buffer_of(empty.data2));
+                record(empty.data2, k);
+            }
+            if (t == TYPE_HASH) {
+                hashtab::rebuild(index, cnt);
+            } else {
+                const Cell m = cell_at(n, i);
+                if (!map::index_pairs(&m)) bad(rec);
+            }
+            return;
+        }
+        case TYPE_BINARY: {
+            uint32_t head = 0;
+            if (compact_) {
+                if (s) head = varint();
+            } else {
+                if (((fh >> 8) & 0xFF) != 1) bad(rec);
+                head = u32();
+            }
+            if (ref) {
+                series_ref(n, i, t, head, rec);
+                return;
+            }
+            const uint32_t len = num();
+            if (len > left() || head > len) bad(rec);
+            const node_t b = memory::alloc_bytes(len);
+            series::append_bytes(b, p_, len);
+            p_ += len;
+            if (!compact_) skip_pad();
+            cell_at(n, i) = Cell{t, head, b, 0};
+            return;
+        }
         case TYPE_BITSET: {
             const bool complement = compact_ ? s : (fh & (1u << 23));
             if (ref) {

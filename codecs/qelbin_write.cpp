@@ -16,6 +16,7 @@
 
 #include "codecs/qelbin.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/tuple.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -252,12 +253,13 @@ void Writer::value(const Cell& v, bool counts) {
         }
         case TYPE_CHAR: record_start(t, nl, false, false, 0); num(v.data2); break;
         case TYPE_FLOAT:
+        case TYPE_TIME:
         case TYPE_PERCENT: {
             const double d = cell::get_double(&v);
             bool short_form = false;
             int32_t n = 0;
             if (!(d == 0 && std::signbit(d))) {
-                if (t == TYPE_FLOAT) {
+                if (t != TYPE_PERCENT) {
                     short_form = d >= -2147483000.0 && d <= 2147483000.0 && d == std::trunc(d);
                     if (short_form) n = static_cast<int32_t>(d);
                 } else if (d >= -21474836.0 && d <= 21474836.0) {
@@ -276,6 +278,14 @@ void Writer::value(const Cell& v, bool counts) {
             }
             break;
         }
+        case TYPE_DATE: {
+            // The short-form flag is the date's time flag (bit 16).
+            const bool with_time = v.data1 & 0x10000;
+            record_start(t, nl, false, compact_ && with_time, 0);
+            u32(v.data1);
+            if (with_time || !compact_) double_payload(cell::get_double(&v));
+            break;
+        }
         case TYPE_TYPESET: {
             uint8_t bits[12];
             std::memcpy(bits, &v.data1, 12);
@@ -287,6 +297,33 @@ void Writer::value(const Cell& v, bool counts) {
                 bytes(bits, n);
             } else {
                 bytes(bits, 12);
+            }
+            break;
+        }
+        case TYPE_PAIR:
+            record_start(t, nl, false, false, 0);
+            snum(static_cast<int32_t>(v.data2));
+            snum(static_cast<int32_t>(v.data3));
+            break;
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            // The float32 bit patterns, fixed-width in both modes.
+            record_start(t, nl, false, false, 0);
+            u32(v.data1);
+            u32(v.data2);
+            if (t == TYPE_POINT3D) u32(v.data3);
+            break;
+        case TYPE_TUPLE: {
+            const uint32_t len = tuple::length_of(&v);
+            uint8_t b[tuple::MAX_LENGTH];
+            for (uint32_t i = 0; i < tuple::MAX_LENGTH; i++) b[i] = tuple::byte_at(&v, i);
+            if (compact_) {
+                record_start(t, nl, false, len != 3, 0);
+                if (len != 3) byte(static_cast<uint8_t>(len));
+                bytes(b, len);
+            } else {
+                record_start(t, nl, false, false, len << 8);
+                bytes(b, tuple::MAX_LENGTH);
             }
             break;
         }
@@ -348,14 +385,15 @@ void Writer::contents(const Cell& v, uint32_t t) {
         key = ctx;
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
         key = v.data1;
-    } else if (is_block_type(t) || is_string_type(t) || t == TYPE_BITSET) {
+    } else if (is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_HASH || t == TYPE_MAP ||
+               t == TYPE_BINARY) {
         key = v.data2;
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_type(t) || is_string_type(t)
+    const uint32_t head = is_block_type(t) || t == TYPE_HASH || is_string_type(t) || t == TYPE_BINARY
                               ? std::min<uint32_t>(v.data1, series::buffer_length(v.data2))
                               : 0;
     if (!ref) {
@@ -391,7 +429,23 @@ void Writer::contents(const Cell& v, uint32_t t) {
             bytes(series::head_ptr(s), n);
             if (!compact_) pad(4);
         }
-    } else if (is_block_type(t)) {
+    } else if (t == TYPE_MAP) {
+        // Only the active pairs: a removed pair has a value header of 0.
+        record_start(t, nl, ref, false, 0);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::cell_count(v.data2);
+            uint32_t live = 0;
+            for (uint32_t i = 0; i + 1 < n; i += 2) live += series::cells_of(v.data2)[i + 1].header != 0;
+            num(2 * live);
+            for (uint32_t i = 0; i + 1 < n; i += 2) {
+                if (series::cells_of(v.data2)[i + 1].header == 0) continue;
+                value(series::cells_of(v.data2)[i]);
+                value(series::cells_of(v.data2)[i + 1]);
+            }
+        }
+    } else if (is_block_type(t) || t == TYPE_HASH) {
         record_start(t, nl, ref, head != 0, 0);
         head_index(head);
         if (ref) {
@@ -400,6 +454,19 @@ void Writer::contents(const Cell& v, uint32_t t) {
             const uint32_t n = series::cell_count(v.data2);
             num(n);
             for (uint32_t i = 0; i < n; i++) value(series::cells_of(v.data2)[i]);
+        }
+    } else if (t == TYPE_BINARY) {
+        // Fixed records name the unit width (1) like strings; compact ones
+        // carry the plain byte count.
+        record_start(t, nl, ref, head != 0, 1u << 8);
+        head_index(head);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::buffer_length(v.data2);
+            num(n);
+            bytes(series::head_ptr(series::buffer_of(v.data2)), n);
+            if (!compact_) pad(4);
         }
     } else {  // strings
         SeriesBuffer* s = series::buffer_of(v.data2);

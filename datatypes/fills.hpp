@@ -30,8 +30,11 @@ void fill_refinement(datatype::Record& r);
 namespace issue { void fill(datatype::Record& r); }
 namespace typeset { void fill(datatype::Record& r); }
 namespace bitset { void fill(datatype::Record& r); }
+namespace binary { void fill(datatype::Record& r); }
 namespace float_type { void fill(datatype::Record& r); }
 namespace percent_type { void fill(datatype::Record& r); }
+namespace time_type { void fill(datatype::Record& r); }
+namespace date { void fill(datatype::Record& r); }
 namespace native {
 void fill_native(datatype::Record& r);
 void fill_action(datatype::Record& r);
@@ -43,4 +46,11 @@ void fill_routine(datatype::Record& r);
 }  // namespace function
 namespace object_type { void fill(datatype::Record& r); }
 namespace error_type { void fill(datatype::Record& r); }
+namespace pair { void fill(datatype::Record& r); }
+namespace tuple { void fill(datatype::Record& r); }
+namespace point { void fill(datatype::Record& r); }
+namespace triple { void fill(datatype::Record& r); }
+namespace handle { void fill(datatype::Record& r); }
+namespace map { void fill(datatype::Record& r); }
+namespace hash { void fill(datatype::Record& r); }
 }  // namespace qel

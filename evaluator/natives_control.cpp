@@ -17,6 +17,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/action_entries.hpp"
 #include "evaluator/actions.hpp"
@@ -195,11 +196,7 @@ void element_into(Cell* series, int32_t i, Cell* scratch) {
 bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
     if (!not_at_tail(series)) return false;
     const bool from_block = series_type::is_block_like(cell::type_of(series));
-    if (cell::type_of(series) == TYPE_MAP) {
-        // Key and value words over a map need map! itself, which has no
-        // iteration entry yet.
-        err::raise(err::NOT_DONE);
-    }
+    if (cell::type_of(series) == TYPE_MAP) return map::foreach_step(series, words);
     if (cell::type_of(words) == TYPE_WORD) {
         element_into(series, 1, scratch);
         Cell w = *words;

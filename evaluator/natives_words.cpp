@@ -10,6 +10,7 @@
 // block of set is re-read through its node for every word, and only
 // Cell* into the argument stack are held across it.
 #include "datatypes/block.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/native_fns.hpp"
@@ -254,10 +255,13 @@ void native_construct(bool, const int32_t* refinements) {
     stack::set_last_reset(&made);
 }
 
-void native_extend(bool, const int32_t*) {
+void native_extend(bool, const int32_t* refinements) {
     // Objects cannot grow in place: their class id promises a fixed
-    // layout to compiled code. Maps have no key-value entry to extend yet.
-    err::raise(err::NOT_DONE);
+    // layout to compiled code.
+    Cell* base = stack::arg_base;
+    if (cell::type_of(base) != TYPE_MAP) err::raise(err::NOT_DONE);
+    map::extend_from_block(base, base + 1, refinements[0] >= 0);
+    stack::keep_first();
 }
 
 // ---- new-line markers -----------------------------------------------------------------

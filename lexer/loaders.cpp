@@ -9,7 +9,9 @@
 #include <string>
 
 #include "datatypes/float_text.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/number_text.hpp"
+#include "lexer/date_time_loaders.hpp"
 #include "lexer/tables.hpp"
 #include "runtime/context.hpp"
 #include "runtime/memory.hpp"
@@ -150,7 +152,13 @@ void reset_loaders() {
     installed[T_PERCENT] = loaders::load_percent;
     installed[T_HEX] = loaders::load_hex;
     installed[T_RAW_STRING] = loaders::load_raw_string;
-    build_map = nullptr;
+    installed[T_TUPLE] = loaders::load_tuple;
+    installed[T_PAIR] = loaders::load_pair;
+    installed[T_POINT] = loaders::load_point;
+    installed[T_BINARY] = loaders::load_binary;
+    installed[T_TIME] = loaders::load_time;
+    installed[T_DATE] = loaders::load_date;
+    build_map = map::build_literal;
 }
 
 namespace loaders {

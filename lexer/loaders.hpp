@@ -65,6 +65,12 @@ void load_percent(State& s, const uint8_t* start, const uint8_t* end, uint32_t f
 void load_float_special(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 void load_hex(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 void load_raw_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+// tuple!, pair! and point literals (lexer/tuple_loaders.cpp).
+void load_tuple(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_pair(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+// binary! literals (lexer/binary_loader.cpp).
+void load_binary(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 
 }  // namespace loaders
 }  // namespace qel::lexer

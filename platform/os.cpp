@@ -105,6 +105,21 @@ uint32_t get_date(bool utc) {
     return year << 17 | month << 12 | day << 7 | zone;
 }
 
+bool read_clock(bool utc, bool precise, ClockReading& out) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    const time_t now = ts.tv_sec;
+    tm parts{};
+    if (utc ? !::gmtime_r(&now, &parts) : !::localtime_r(&now, &parts)) return false;
+    out.year = parts.tm_year + 1900;
+    out.month = parts.tm_mon + 1;
+    out.day = parts.tm_mday;
+    out.offset = utc ? 0 : static_cast<int32_t>(parts.tm_gmtoff);
+    out.seconds = parts.tm_hour * 3600.0 + parts.tm_min * 60.0 + parts.tm_sec;
+    if (precise) out.seconds += static_cast<double>(ts.tv_nsec / 100 * 100) / 1e9;
+    return true;
+}
+
 void init_platform() { console::probe(); }
 
 }  // namespace qel::os

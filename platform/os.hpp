@@ -29,6 +29,17 @@ uint32_t get_date(bool utc);
 // quarter hours in bits 0-1.
 uint32_t pack_zone(int32_t offset_seconds);
 
+// One reading of the clock: the calendar day and the clock time in local
+// time (UTC with utc), and the local offset from UTC in seconds (0 with
+// utc). seconds is the time of day on that clock, whole seconds unless
+// precise. false when the system cannot give the calendar.
+struct ClockReading {
+    int32_t year, month, day;
+    double seconds;
+    int32_t offset;
+};
+bool read_clock(bool utc, bool precise, ClockReading& out);
+
 // Platform step of the runtime start-up.
 void init_platform();
 

@@ -21,9 +21,11 @@
 #include <sys/ucontext.h>
 #include <unistd.h>
 
+#include "codecs/deflate.hpp"
 #include "evaluator/checksum.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/sort_callback.hpp"
 #include "evaluator/stack.hpp"
@@ -370,8 +372,10 @@ void init() {
     datatype::make_words();
     runtime_words::init();
     natives::init_table();
+    parse::init();
     owner::init();
     checksum::init_methods();
+    deflate::init_method_words();
     lexer::init();
     interp::init();
     sort_callback::init();

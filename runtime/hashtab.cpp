@@ -804,7 +804,9 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int3
     const Cell key = *key_in;
     if (record(rec)->kind == HASH) check_stamp(rec);
     const Record* r = record(rec);
-    if (r->size == 0) return nullptr;
+    // A map! whose pairs are all removed still finds their keys, so that
+    // setting one again revives it in its place.
+    if (r->size == 0 && r->kind != MAP) return nullptr;
     if (skip == 0) skip = 1;
     const uint32_t kind = r->kind;
     const uint32_t mask = r->buckets - 1;

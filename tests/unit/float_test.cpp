@@ -274,7 +274,7 @@ TEST_F(FloatActions, ArithmeticRefusals) {
         {"percent + char", typed(TYPE_PERCENT, 0.5), chr, ADD, err::INVALID_TYPE},
         {"time + char", typed(TYPE_TIME, 1.0), chr, ADD, err::INVALID_TYPE},
         {"float + none", flt(1.0), none, ADD, err::INVALID_TYPE},
-        {"float + tuple", flt(1.0), Cell{TYPE_TUPLE, 0, 0, 0}, ADD, err::NOT_DONE},
+        {"float - tuple", flt(1.0), Cell{TYPE_TUPLE, 0, 0, 0}, SUBTRACT, err::NOT_RELATED},
         {"float + money", flt(1.0), Cell{TYPE_MONEY, 0, 0, 0}, ADD, err::NOT_DONE},
         {"float ** string", flt(2.0), Cell{TYPE_STRING, 0, 0, 0}, POWER, err::EXPECT_ARG},
         {"float ** percent", flt(2.0), typed(TYPE_PERCENT, 0.5), POWER, err::EXPECT_ARG},

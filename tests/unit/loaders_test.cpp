@@ -148,8 +148,8 @@ TEST_F(Loader, LaterDatatypesAreInvalidUntilInstalled) {
         const char* type;
     };
     const Case cases[] = {
-        {"%file", "file!"}, {"#{00}", "binary!"}, {"1.2.3", "tuple!"}, {"1x2", "pair!"},
-        {"<b>", "tag!"},    {"a@b", "email!"},    {"http://x", "url!"}, {"10:00", "time!"},
+        {"%file", "file!"},
+        {"<b>", "tag!"},    {"a@b", "email!"},    {"http://x", "url!"},
         {"@ref", "ref!"},
     };
     for (const Case& c : cases) {

@@ -194,7 +194,7 @@ TEST_F(Qelbin, BadRecordBytesReportTheirPosition) {
         {"assignment outside the boot image", {0xC4, 0x0F}},
         {"string width code 3", {0x07, 0x03}},
         {"empty path", {0xFF, 0x00}},
-        {"type without values yet", {0x29, 0x00}},
+        {"type without values yet", {0x23, 0x00}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -73,8 +73,10 @@ TEST_F(RuntimeWords, DatatypeNamesComeFirstThenTheRuntimeNamesInListOrder) {
         EXPECT_EQ(symbol::find(n.data(), n.size()), next) << n;
         next++;
     }
-    // Start-up interns the checksum method words next, and nothing else.
-    for (const char* n : {"tcp", "md5", "sha1", "crc32", "adler32", "sha256", "sha384", "sha512", "hash"})
+    // Start-up interns the checksum method words next, then the
+    // compression method words, and nothing else.
+    for (const char* n : {"tcp", "md5", "sha1", "crc32", "adler32", "sha256", "sha384", "sha512", "hash", "zlib",
+                          "deflate", "gzip"})
         if (seen.insert(n).second) {
             EXPECT_EQ(symbol::find(n, std::strlen(n)), next++) << n;
         }

@@ -1,0 +1,85 @@
+// handle!: its text and comparison. integer! is its parent, but none of
+// integer!'s actions apply to a handle.
+#include "datatypes/handle.hpp"
+
+#include <cstring>
+
+#include "datatypes/fills.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+
+namespace qel::handle {
+
+Cell* make_at(Cell* c, uint32_t value, uint32_t kind) {
+    c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_HANDLE;
+    c->data1 = kind;
+    c->data2 = value;
+    c->data3 = 0xFFFFFFFFu;
+    return c;
+}
+
+Cell* push(uint32_t value, uint32_t kind) {
+    Cell* c = stack::push_slot();
+    c->header = 0;
+    return make_at(c, value, kind);
+}
+
+namespace {
+
+const char* kind_name(uint32_t kind) {
+    static const char* const names[] = {nullptr, "fd", "monitor", "window", "font", "rich-text"};
+    return kind < sizeof names / sizeof names[0] ? names[kind] : nullptr;
+}
+
+// The value as 8 upper-case hexadecimal digits and "h".
+size_t hex_text(uint32_t v, char* out) {
+    static const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 8; i++) out[i] = digits[(v >> (28 - 4 * i)) & 0xF];
+    out[8] = 'h';
+    return 9;
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) {
+    char buf[9];
+    const size_t n = hex_text(value->data2, buf);
+    text::append_latin1(out, buf, n);
+    return limit - static_cast<int32_t>(n);
+}
+
+int32_t mold_slot(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+    if (!all) {
+        text::append_latin1(out, "handle!", 7);
+        return limit - 7;
+    }
+    char buf[40] = "#[handle! ";
+    size_t n = 10;
+    n += hex_text(value->data2, buf + n);
+    if (const char* name = kind_name(value->data1)) {
+        buf[n++] = ' ';
+        const size_t k = std::strlen(name);
+        std::memcpy(buf + n, name, k);
+        n += k;
+    }
+    buf[n++] = ']';
+    text::append_latin1(out, buf, n);
+    return limit - static_cast<int32_t>(n);
+}
+
+// Handles compare by value; anything else is simply not equal.
+int32_t compare(const Cell* a, const Cell* b, int32_t) {
+    if (cell::type_of(b) != TYPE_HANDLE) return 1;
+    const int32_t x = static_cast<int32_t>(a->data2), y = static_cast<int32_t>(b->data2);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+}
+
+}  // namespace qel::handle

@@ -1,0 +1,529 @@
+// map!: keys, lookups, the entry block and map!'s action slots (see
+// map.hpp).
+//
+// Pointers into the entry block are taken only between allocations; a key
+// or value handed in may itself lie in a buffer that moves, so it is copied
+// into a local cell (and, when it holds a series that nothing else keeps,
+// onto the argument stack) before anything is allocated.
+#include "datatypes/map.hpp"
+
+#include <algorithm>
+
+#include "datatypes/block.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/mold.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/hashtab.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::map {
+
+namespace {
+
+constexpr int32_t OP_EQUAL = hashtab::OP_EQUAL;
+constexpr int32_t OP_STRICT = hashtab::OP_STRICT;
+constexpr int32_t OP_SAME = hashtab::OP_SAME;
+
+Cell* entries(const Cell* m) { return series::cells_of(m->data2); }
+uint32_t cells(const Cell* m) { return series::cell_count(m->data2); }
+bool removed(const Cell* key_cell) { return key_cell[1].header == 0; }
+
+bool is_word_key(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+
+// Keys that are series of their own: copied on entry, and copied again on
+// the way out, so no one outside ever holds the buffer a key lives in.
+bool is_series_key(uint32_t t) {
+    switch (t) {
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_BINARY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A copy of a series key from its index, in place. Allocates.
+void copy_series_key(Cell* key) {
+    const Cell k = *key;
+    const uint32_t total = series::buffer_length(k.data2);
+    const uint32_t from = std::min(k.data1, total);
+    const node_t n = series::copy_part(k.data2, from, total - from);
+    *key = Cell{k.header, 0, n, 0};
+}
+
+// Keeps the argument stack top of its creation: cells pushed to hold
+// values across allocations are dropped on the way out.
+class Held {
+public:
+    Held() : top_(stack::arg_top) {}
+    ~Held() { stack::arg_top = top_; }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    Cell* top_;
+};
+
+// A stored key as the outside sees it: set-word! keys as word!, series
+// keys as a copy of their own. out must be a cell the collector reaches.
+void key_for_output(Cell* out, bool as_word) {
+    cell::clear_new_line(out);
+    const uint32_t t = cell::type_of(out);
+    if (as_word && t == TYPE_SET_WORD) cell::set_type(out, TYPE_WORD);
+    if (is_series_key(t)) copy_series_key(out);
+}
+
+[[noreturn]] void bad_to(const Cell* spec) {
+    const Cell dt{TYPE_DATATYPE, TYPE_MAP, 0, 0};
+    err::raise(err::BAD_TO_ARG, &dt, spec);
+}
+
+bool is_pair_source(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
+
+}  // namespace
+
+// ---- keys and lookups -------------------------------------------------------------
+
+int32_t count(const Cell* m) { return static_cast<int32_t>(hashtab::count(m->data3)); }
+
+bool key_type_ok(uint32_t t) {
+    switch (t) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
+        case TYPE_ISSUE: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
+        case TYPE_REF: case TYPE_BINARY: case TYPE_INTEGER: case TYPE_CHAR: case TYPE_FLOAT: case TYPE_PERCENT:
+        case TYPE_MONEY: case TYPE_PAIR: case TYPE_TUPLE: case TYPE_TIME: case TYPE_DATE: case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void check_key(Cell* key, const Cell* path) {
+    const uint32_t t = cell::type_of(key);
+    if (!key_type_ok(t)) {
+        const Cell where = path ? *path : shared::none;
+        const Cell dt{TYPE_DATATYPE, t, 0, 0};
+        err::raise(err::INVALID_PATH, &where, &dt);
+    }
+    if (is_word_key(t)) {
+        key->header = TYPE_SET_WORD;  // flags such as new-line go too
+    } else {
+        cell::clear_new_line(key);
+        if (is_series_key(t)) copy_series_key(key);
+    }
+}
+
+Cell* find_pair(const Cell* m, const Cell* key, int32_t op) {
+    if (!key_type_ok(cell::type_of(key)) || !m->data3) return nullptr;
+    const Cell k = *key;
+    return hashtab::get(m->data3, &k, 0, 1, op, false, false);
+}
+
+Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict, const Cell* path) {
+    const Cell m = *map_cell;
+    Cell v = *value;
+    cell::clear_new_line(&v);
+    if (Cell* k = find_pair(&m, key, strict ? OP_STRICT : OP_EQUAL)) {
+        // Only a removed pair comes back into the count.
+        if (removed(k)) hashtab::record(m.data3)->size++;
+        k[1] = v;
+        return k + 1;
+    }
+    const Held held;
+    // The value, the new key and the map stay reachable while the key is
+    // copied and the pair appended.
+    stack::push(&m);
+    stack::push(&v);
+    Cell* k = stack::push(key);
+    check_key(k, path);
+    const Cell nk = *k;
+    const uint32_t pos = cells(&m);
+    *series::reserve_cell(series::buffer_of(m.data2)) = nk;
+    *series::reserve_cell(series::buffer_of(m.data2)) = shared::unset;
+    hashtab::put_at(m.data3, pos);
+    Cell* slot = entries(&m) + pos + 1;
+    *slot = v;
+    return slot;
+}
+
+Cell* extend_from_block(Cell* map_cell, const Cell* spec_in, bool strict) {
+    const Cell spec = *spec_in;
+    const Held held;
+    Cell* m = stack::push(map_cell);
+    stack::push(&spec);
+    if (cell::type_of(&spec) == TYPE_MAP) {
+        // Entries are read by position: setting keys may grow this very
+        // entry block when a map extends itself.
+        for (uint32_t i = 0; i + 1 < cells(&spec); i += 2) {
+            if (removed(entries(&spec) + i)) continue;
+            const Cell k = entries(&spec)[i];
+            const Cell v = entries(&spec)[i + 1];
+            set(m, &k, &v, strict, &spec);
+        }
+        return map_cell;
+    }
+    const uint32_t total = series::buffer_length(spec.data2);
+    const uint32_t from = std::min(spec.data1, total);
+    if ((total - from) % 2) err::raise(err::INVALID_ARG, &spec);
+    for (uint32_t i = from; i + 1 < series::buffer_length(spec.data2); i += 2) {
+        const Cell k = series::cells_of(spec.data2)[i];
+        const Cell v = series::cells_of(spec.data2)[i + 1];
+        set(m, &k, &v, strict, &spec);
+    }
+    return map_cell;
+}
+
+Cell* make_at(Cell* c, const Cell* block, uint32_t size) {
+    const Cell src = block ? *block : shared::none;
+    uint32_t room = size;
+    if (block) room = std::max<uint32_t>(room, static_cast<uint32_t>(std::max(series::length_of(&src), 0)) / 2);
+    const uint64_t want = std::max<uint64_t>(uint64_t{room} * 2, 2);
+    if (want > UINT32_MAX / sizeof(Cell)) err::raise(err::NO_MEMORY);
+    const node_t n = memory::alloc_cells(static_cast<uint32_t>(want));
+    // Reachable as a block while its index is made.
+    *c = Cell{TYPE_BLOCK, 0, n, 0};
+    const node_t rec = hashtab::make(std::max<uint32_t>(room, 4), c, hashtab::MAP, 0);
+    *c = Cell{TYPE_MAP, 0, n, rec};
+    if (block) extend_from_block(c, &src, false);
+    return c;
+}
+
+bool index_pairs(const Cell* map_cell) {
+    const Cell m = *map_cell;
+    const uint32_t n = cells(&m);
+    if (n % 2) return false;
+    for (uint32_t i = 0; i < n; i += 2) {
+        Cell* k = entries(&m) + i;
+        const uint32_t t = cell::type_of(k);
+        if (!key_type_ok(t)) return false;
+        if (is_word_key(t)) k->header = TYPE_SET_WORD;
+        if (entries(&m)[i + 1].header == 0) entries(&m)[i + 1] = shared::unset;
+    }
+    hashtab::index_block(m.data3, 0, 2);
+    return hashtab::count(m.data3) == n / 2;
+}
+
+Cell* push(const Cell* value) { return stack::push(value); }
+
+Cell* push_block(const Cell* m_in, Part part) {
+    const Cell m = *m_in;
+    const int32_t n = count(&m);
+    Cell* out = block::push_new(part == Part::BODY ? 2 * n : n);
+    for (uint32_t i = 0; i + 1 < cells(&m); i += 2) {
+        if (removed(entries(&m) + i)) continue;
+        if (part != Part::VALUES) {
+            Cell* k = block::append_copy(out, entries(&m) + i);
+            if (is_series_key(cell::type_of(k)) || part == Part::WORDS) {
+                Cell key = *k;
+                Cell* held = stack::push(&key);
+                key_for_output(held, part == Part::WORDS);
+                const Cell made = *held;
+                stack::pop_n(1);
+                *block::cell_at(out, block::length(out) - 1) = made;
+            }
+        }
+        if (part != Part::WORDS) block::append_copy(out, entries(&m) + i + 1);
+    }
+    return out;
+}
+
+void set_words_from_cells(const Cell* words_in, const Cell* values_in) {
+    const Cell words = *words_in;
+    const Cell values = *values_in;
+    const int32_t nw = std::max(block::length(&words), 0);
+    const int32_t nv = std::max(block::length(&values), 0);
+    for (int32_t i = 0; i < nw; i++) {
+        Cell w = *block::cell_at(&words, words.data1 + static_cast<uint32_t>(i));
+        const uint32_t wt = cell::type_of(&w);
+        if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
+            err::raise(err::INVALID_ARG, &w);
+        const Cell v = i < nv ? *block::cell_at(&values, values.data1 + static_cast<uint32_t>(i)) : shared::none;
+        word::set(&w, &v);
+    }
+}
+
+bool foreach_step(Cell* m, const Cell* words) {
+    const uint32_t total = cells(m);
+    uint32_t i = m->data1;
+    if (i % 2) i++;
+    while (i + 1 < total && removed(entries(m) + i)) i += 2;
+    if (i + 1 >= total) {
+        m->data1 = total;
+        return false;
+    }
+    const Held held;
+    Cell* pair = block::push_new(2);
+    Cell* key = stack::push(entries(m) + i);
+    key_for_output(key, true);
+    block::append_copy(pair, key);
+    block::append_copy(pair, entries(m) + i + 1);
+    m->data1 = i + 2;
+    set_words_from_cells(words, pair);
+    return true;
+}
+
+void build_literal(lexer::State& s, uint32_t first, uint32_t n, const uint8_t* at, Cell* out) {
+    if (n % 2) lexer::error_invalid(s, TYPE_MAP, at);
+    for (uint32_t i = 0; i < n; i += 2)
+        if (!key_type_ok(cell::type_of(lexer::stack_cell(first + i)))) lexer::error_invalid(s, TYPE_MAP, at);
+    const Held held;
+    Cell* c = make_at(stack::push(&shared::none), nullptr, n / 2);
+    for (uint32_t i = 0; i < n; i += 2) {
+        const Cell k = *lexer::stack_cell(first + i);
+        const Cell v = *lexer::stack_cell(first + i + 1);
+        set(c, &k, &v, false, &shared::none);
+    }
+    *out = *c;
+}
+
+// ---- action slots -------------------------------------------------------------------
+
+namespace {
+
+Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
+    const Cell src = *value;
+    if (cycles::find(src.data2)) {
+        cycles::reset();
+        err::raise(err::NO_CYCLE);
+    }
+    const Held held;
+    const Cell entries_block{TYPE_BLOCK, 0, src.data2, 0};
+    Cell* b = stack::push(&entries_block);
+    Cell* r = stack::push(&shared::unset);
+    block::copy(b, r, nullptr, deep, types);
+    if (deep && !types) {
+        // block!'s deep copy leaves maps shared; a map that holds itself
+        // meets its own entry block here and raises no-cycle.
+        const mold::CycleEntry entry(src.data2);
+        for (uint32_t i = 1; i < series::cell_count(r->data2); i += 2) {
+            const Cell v = series::cells_of(r->data2)[i];
+            if (cell::type_of(&v) != TYPE_MAP) continue;
+            Cell* c = stack::push(&v);
+            copy(c, c, nullptr, true, nullptr);
+            series::cells_of(r->data2)[i] = *c;
+        }
+    }
+    const node_t rec = hashtab::copy(src.data3, r->data2);
+    const Cell made{TYPE_MAP, 0, r->data2, rec};
+    *result = made;
+    return result;
+}
+
+Cell* make_or_to(Cell* spec_in, bool to) {
+    const Cell spec = *spec_in;
+    const uint32_t st = cell::type_of(&spec);
+    if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
+        if (to) bad_to(&spec);
+        int64_t n;
+        if (st == TYPE_INTEGER) {
+            n = static_cast<int32_t>(spec.data2);
+        } else {
+            const double d = cell::get_double(&spec);
+            if (!(d >= -2147483648.0 && d < 2147483648.0)) err::raise(err::OUT_OF_RANGE, &spec);
+            n = static_cast<int64_t>(d);
+        }
+        if (n < 0) err::raise(err::OUT_OF_RANGE, &spec);
+        return make_at(stack::push(&shared::none), nullptr, static_cast<uint32_t>(n));
+    }
+    if (is_pair_source(st)) return make_at(stack::push(&shared::none), &spec, 0);
+    if (st == TYPE_MAP) {
+        Cell* r = stack::push(&shared::unset);
+        return copy(spec_in, r, nullptr, false, nullptr);
+    }
+    bad_to(&spec);
+}
+
+Cell* make(Cell*, Cell* spec, uint32_t) { return make_or_to(spec, false); }
+Cell* to(Cell*, Cell* spec, uint32_t) { return make_or_to(spec, true); }
+
+Cell* reflect(Cell* value, int32_t field) {
+    const int32_t f = symbol::canonical(field);
+    auto is = [f](int32_t sym) { return sym && f == symbol::canonical(sym); };
+    if (is(words::sym_words)) return push_block(value, Part::WORDS);
+    if (is(words::sym_values)) return push_block(value, Part::VALUES);
+    if (is(words::sym_body)) return push_block(value, Part::BODY);
+    err::raise(err::NOT_DONE);
+}
+
+// The pairs of both layouts: "key value" molded, one pair per line
+// indented one level deeper than the map, or separated by blanks when
+// flat. Answers whether anything was written.
+bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32_t* limit, int32_t indent,
+                bool form) {
+    bool wrote = false;
+    for (uint32_t i = 0; i + 1 < cells(&m); i += 2) {
+        if (part && *limit < 1) break;
+        if (removed(entries(&m) + i)) continue;
+        const Cell k = entries(&m)[i];
+        const Cell v = entries(&m)[i + 1];
+        if (form) {
+            if (wrote) {
+                text::append_latin1(out, "\n", 1);
+                *limit = mold::spend(*limit, 1);
+            }
+        } else if (flat) {
+            if (wrote) {
+                text::append_latin1(out, " ", 1);
+                *limit = mold::spend(*limit, 1);
+            }
+        } else {
+            text::append_latin1(out, "\n", 1);
+            text::indent(out, indent + 1);
+            *limit = mold::spend(*limit, 1 + 4 * static_cast<int64_t>(indent + 1));
+        }
+        *limit = actions::mold(&k, out, false, all, flat, part, *limit, indent + 1);
+        text::append_latin1(out, " ", 1);
+        *limit = mold::spend(*limit, 1);
+        *limit = actions::mold(&v, out, false, all, flat, part, *limit, form ? 0 : indent + 1);
+        wrote = true;
+    }
+    return wrote;
+}
+
+int32_t mold_slot(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+                  int32_t indent) {
+    const Cell m = *value;
+    if (mold::cycle_marker(&m, out, &limit, true)) return limit;
+    if (!only) {
+        text::append_latin1(out, "#[", 2);
+        limit = mold::spend(limit, 2);
+    }
+    bool wrote;
+    {
+        mold::CycleEntry entry(m.data2);
+        wrote = mold_pairs(m, out, all, flat, part, &limit, indent, false);
+    }
+    if (wrote && !flat) {
+        text::append_latin1(out, "\n", 1);
+        text::indent(out, indent);
+        limit = mold::spend(limit, 1 + 4 * static_cast<int64_t>(indent));
+    }
+    if (!only) {
+        text::append_latin1(out, "]", 1);
+        limit = mold::spend(limit, 1);
+    }
+    return limit;
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool part, int32_t limit) {
+    const Cell m = *value;
+    if (mold::cycle_marker(&m, out, &limit, false)) return limit;
+    mold::CycleEntry entry(m.data2);
+    mold_pairs(m, out, false, false, part, &limit, 0, true);
+    return limit;
+}
+
+// Equality by content: same count, and every active key of a found in b
+// with an equal value.
+int32_t compare_slot(const Cell* a, const Cell* b, int32_t op) {
+    if (cell::type_of(b) != TYPE_MAP) return -2;
+    switch (op) {
+        case 7: case 8:
+            return a->data2 == b->data2 ? 0 : a->data2 < b->data2 ? -1 : 1;
+        case 0: case 1: case 2: case 9: case 12: break;
+        default: return -2;
+    }
+    if (a->data2 == b->data2) return 0;
+    if (op == OP_SAME) return 1;
+    if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : 1;
+    if (count(a) != count(b)) return 1;
+    const int32_t lookup = op == OP_STRICT ? OP_STRICT : OP_EQUAL;
+    const int32_t value_op = op == 1 ? OP_EQUAL : op;
+    const Cell x = *a, y = *b;
+    mold::CycleEntry ea(x.data2);
+    mold::CycleEntry eb(y.data2);
+    for (uint32_t i = 0; i + 1 < cells(&x); i += 2) {
+        if (removed(entries(&x) + i)) continue;
+        const Cell k = entries(&x)[i];
+        const Cell* found = find_pair(&y, &k, lookup);
+        if (!found || removed(found)) return 1;
+        const Cell v1 = entries(&x)[i + 1];
+        const Cell v2 = found[1];
+        if (actions::compare_values(&v1, &v2, value_op) != 0) return 1;
+    }
+    return 0;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
+                bool, bool, bool) {
+    if (new_value) {
+        const Cell v = *new_value;
+        set(value, element, &v, case_sensitive, path);
+        Cell* r = stack::push(&v);
+        return r;
+    }
+    Cell* k = find_pair(value, element, case_sensitive ? OP_STRICT : OP_EQUAL);
+    return k && !removed(k) ? stack::push(k + 1) : &shared::none;
+}
+
+Cell* clear_slot(Cell* series) {
+    hashtab::clear(series->data3);
+    series::clear(series->data2);
+    series->data1 = 0;
+    return series;
+}
+
+int32_t lookup_op(bool case_sensitive, bool same) { return same ? OP_SAME : case_sensitive ? OP_STRICT : OP_EQUAL; }
+
+Cell* find_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool, bool,
+                bool, bool) {
+    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+    if (!k || removed(k)) return &shared::none;
+    Cell* out = stack::push(k);
+    key_for_output(out, true);
+    return out;
+}
+
+Cell* select_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
+                  bool) {
+    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+    return k && !removed(k) ? stack::push(k + 1) : &shared::none;
+}
+
+int32_t length_slot(Cell* series) { return count(series); }
+
+Cell* put_slot(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+    const Cell v = *value;
+    set(series, key, &v, case_sensitive, key);
+    return stack::push(&v);
+}
+
+Cell* remove_slot(Cell* series, Cell*, Cell* key) {
+    if (!key) err::raise(err::MISSING_ARG);
+    Cell* k = find_pair(series, key, OP_STRICT);
+    // A pair already removed is not counted again.
+    if (k && !removed(k)) hashtab::remove_cell(series->data3, k);
+    return series;
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::REFLECT] = as_action<slot_fn::Reflect>(&reflect);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare_slot);
+    r.actions[datatype::CLEAR] = as_action<slot_fn::Clear>(&clear_slot);
+    r.actions[datatype::COPY] = as_action<slot_fn::Copy>(&copy);
+    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find_slot);
+    r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_slot);
+    r.actions[datatype::PUT] = as_action<slot_fn::Put>(&put_slot);
+    r.actions[datatype::REMOVE] = as_action<slot_fn::Remove>(&remove_slot);
+    r.actions[datatype::SELECT] = as_action<slot_fn::Select>(&select_slot);
+}
+
+}  // namespace qel::map

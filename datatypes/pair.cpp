@@ -1,0 +1,390 @@
+// pair!: its actions, and the helpers it shares with tuple! and the point
+// types (conversion from text, write-back after a set-path).
+//
+// Component arithmetic goes through integer!'s 32-bit core, which reports
+// an overflow or an inexact division by turning its result into a float;
+// either turns the whole operation into point2D! arithmetic.
+#include "datatypes/pair.hpp"
+
+#include <cmath>
+
+#include "datatypes/block.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::composite {
+
+bool from_text(const Cell* text, uint32_t type, Cell* out) {
+    if (!string::is_any_string(cell::type_of(text))) return false;
+    const stack::Saved saved;
+    Cell* held = stack::push(text);
+    // A checking pass first: a text that does not scan is a failed
+    // conversion, not a syntax error of the program.
+    if (lexer::scan_string(held, -1, nullptr, 0, false, nullptr, nullptr) == TYPE_ERROR) return false;
+    Cell* values = stack::push(&shared::none);
+    lexer::scan_string(held, -1, values, 0, true, nullptr, nullptr);
+    if (cell::type_of(values) != TYPE_BLOCK || block::length(values) != 1) return false;
+    const Cell v = *block::cell_at(values, values->data1);
+    if (cell::type_of(&v) != type) return false;
+    *out = v;
+    cell::clear_new_line(out);
+    return true;
+}
+
+void write_back(const Cell* changed, Cell* parent, Cell* previous, Cell* path) {
+    if (!previous) return;
+    const stack::Saved saved;
+    Cell* v = stack::push(changed);
+    Cell* sel = stack::push(previous);
+    const uint32_t st = cell::type_of(sel);
+    if (!parent || cell::type_of(parent) == TYPE_NONE) {
+        // The value came straight from the path's first word.
+        if (st >= TYPE_WORD && st <= TYPE_REFINEMENT) word::set(sel, v);
+        return;
+    }
+    if (st == TYPE_GET_WORD) {
+        *sel = *word::get(sel);
+    } else if (st == TYPE_PAREN) {
+        // The selector the paren gave is gone, and evaluating it again
+        // could give another one.
+        err::raise(err::INVALID_PATH_SET, path ? path : &shared::none);
+    }
+    Cell* holder = stack::push(parent);
+    ActionFn slot = actions::lookup(holder, datatype::EVAL_PATH);
+    if (!slot) return;
+    action_as<slot_fn::EvalPath>(slot)(holder, sel, v, path, nullptr, nullptr, 0, false, false, true, false);
+}
+
+int32_t truncate_checked(double d, const Cell* culprit) {
+    if (!(d > -2147483649.0 && d < 2147483648.0)) err::raise(err::INVALID_ARG, culprit);
+    return static_cast<int32_t>(d);
+}
+
+}  // namespace qel::composite
+
+namespace qel::pair {
+
+namespace {
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+[[noreturn]] void raise_with_type(int code, uint32_t type) {
+    const Cell t = datatype_cell(type);
+    err::raise(code, &t);
+}
+
+[[noreturn]] void bad_to(const Cell* spec) {
+    const Cell t = datatype_cell(TYPE_PAIR);
+    err::raise(err::BAD_TO_ARG, &t, spec);
+}
+
+// x (op) y in 32 bits; false when the exact result is not an integer.
+bool component_op(int32_t a, int32_t b, int32_t op, int32_t& out) {
+    if ((op == integer::DIVIDE || op == integer::REMAINDER) && b == 0) err::raise(err::ZERO_DIVIDE);
+    if (a == INT32_MIN && b == -1) {
+        // The one quotient the hardware cannot give; its remainder is 0.
+        if (op == integer::DIVIDE) return false;
+        if (op == integer::REMAINDER) {
+            out = 0;
+            return true;
+        }
+    }
+    Cell r{TYPE_INTEGER, 0, 0, 0};
+    out = integer::arith(a, b, op, &r);
+    return cell::type_of(&r) == TYPE_INTEGER;
+}
+
+// Both operands as point2D! values, then the point arithmetic.
+void as_points(int32_t op) {
+    Cell* l = stack::arg_base;
+    Cell* r = l + 1;
+    point::make2_at(l, x_of(l), y_of(l));
+    if (cell::type_of(r) == TYPE_PAIR) point::make2_at(r, x_of(r), y_of(r));
+    else if (cell::type_of(r) == TYPE_INTEGER) point::make2_at(r, integer::value_of(r), integer::value_of(r));
+    point::do_math(op);
+}
+
+}  // namespace
+
+Cell* make_at(Cell* c, int32_t x, int32_t y) {
+    c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_PAIR;
+    c->data1 = 0;
+    c->data2 = static_cast<uint32_t>(x);
+    c->data3 = static_cast<uint32_t>(y);
+    return c;
+}
+
+Cell* push(int32_t x, int32_t y) {
+    Cell* c = stack::push_slot();
+    c->header = 0;
+    return make_at(c, x, y);
+}
+
+Cell* append_at(const Cell* block, int32_t x, int32_t y) {
+    Cell* c = block::reserve_cell(block);
+    c->header = 0;
+    return make_at(c, x, y);
+}
+
+void do_math(int32_t op) {
+    Cell* l = stack::arg_base;
+    Cell* r = l + 1;
+    const uint32_t rt = cell::type_of(r);
+    int32_t rx = 0, ry = 0;
+    switch (rt) {
+        case TYPE_INTEGER: rx = ry = integer::value_of(r); break;
+        case TYPE_PAIR: rx = x_of(r), ry = y_of(r); break;
+        case TYPE_POINT2D:
+            point::make2_at(l, x_of(l), y_of(l));
+            point::do_math(op);
+            return;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            const double f = cell::get_double(r);
+            if (!std::isfinite(f)) err::raise(err::INVALID_ARG, r);
+            if (op == integer::MULTIPLY || op == integer::DIVIDE) {
+                const double x = x_of(l), y = y_of(l);
+                point::make2_at(l, float_type::scalar_op(x, f, op), float_type::scalar_op(y, f, op));
+                return;
+            }
+            // The other operators take the number's whole part; one that
+            // has no 32-bit whole part cannot be combined with integers.
+            if (!(f > -2147483649.0 && f < 2147483648.0)) err::raise(err::OVERFLOW);
+            rx = ry = static_cast<int32_t>(f);
+            break;
+        }
+        default: raise_with_type(err::INVALID_TYPE, rt);
+    }
+    int32_t x = 0, y = 0;
+    const bool x_exact = component_op(x_of(l), rx, op, x);
+    const bool y_exact = component_op(y_of(l), ry, op, y);
+    if (!x_exact || !y_exact) {
+        if (rt != TYPE_PAIR) integer::make_at(r, rx);  // a float operand as the integer it stood for
+        as_points(op);
+        return;
+    }
+    make_at(l, x, y);
+}
+
+namespace {
+
+// ---- make and to ------------------------------------------------------------
+
+int32_t number_component(const Cell* v, const Cell* spec) {
+    if (cell::type_of(v) == TYPE_INTEGER) return integer::value_of(v);
+    if (cell::type_of(v) == TYPE_FLOAT) return composite::truncate_checked(std::trunc(cell::get_double(v)), v);
+    const Cell t = datatype_cell(TYPE_PAIR);
+    err::raise(err::MALCONSTRUCT, &t, spec);
+}
+
+Cell* make(Cell*, Cell* spec, uint32_t) {
+    static Cell result;
+    result = Cell{TYPE_PAIR, 0, 0, 0};
+    switch (cell::type_of(spec)) {
+        case TYPE_PAIR: make_at(&result, x_of(spec), y_of(spec)); break;
+        case TYPE_INTEGER: make_at(&result, integer::value_of(spec), integer::value_of(spec)); break;
+        case TYPE_FLOAT: {
+            const int32_t n = composite::truncate_checked(std::trunc(cell::get_double(spec)), spec);
+            make_at(&result, n, n);
+            break;
+        }
+        case TYPE_POINT2D:
+            make_at(&result, composite::truncate_checked(std::trunc(point::component(spec, 0)), spec),
+                    composite::truncate_checked(std::trunc(point::component(spec, 1)), spec));
+            break;
+        case TYPE_BLOCK: {
+            if (block::length(spec) < 2) {
+                const Cell t = datatype_cell(TYPE_PAIR);
+                err::raise(err::MALCONSTRUCT, &t, spec);
+            }
+            const Cell a = *block::cell_at(spec, spec->data1);
+            const Cell b = *block::cell_at(spec, spec->data1 + 1);
+            make_at(&result, number_component(&a, spec), number_component(&b, spec));
+            break;
+        }
+        default:
+            if (!composite::from_text(spec, TYPE_PAIR, &result)) bad_to(spec);
+    }
+    return &result;
+}
+
+// ---- the other slots ------------------------------------------------------------
+
+Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        return &shared::unset;
+    }
+    const int32_t x = x_of(value), y = y_of(value);
+    return make_at(value, random::integer(secure, x), random::integer(secure, y));
+}
+
+int32_t write(const Cell* value, node_t out, int32_t limit) {
+    char buf[28];
+    uint32_t n = integer::to_decimal(x_of(value), buf);
+    buf[n++] = 'x';
+    n += integer::to_decimal(y_of(value), buf + n);
+    text::append_latin1(out, buf, n);
+    return limit - static_cast<int32_t>(n);
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
+
+int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
+    return write(value, out, limit);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    const uint32_t bt = cell::type_of(b);
+    if (bt == TYPE_POINT2D) {
+        Cell p{TYPE_POINT2D, 0, 0, 0};
+        point::make2_at(&p, x_of(a), y_of(a));
+        return point::compare(&p, b, op);
+    }
+    if (bt != TYPE_PAIR) return -2;
+    const int32_t ax = x_of(a), bx = x_of(b);
+    if (ax != bx) return ax < bx ? -1 : 1;
+    const int32_t ay = y_of(a), by = y_of(b);
+    return ay < by ? -1 : ay > by ? 1 : 0;
+}
+
+void absolute_slot() {
+    Cell* v = stack::arg_base;
+    make_at(v, integer::abs_checked(x_of(v)), integer::abs_checked(y_of(v)));
+}
+
+Cell* negate_slot(Cell* value) {
+    const int32_t x = x_of(value), y = y_of(value);
+    // The minimum has no opposite in 32 bits, as for absolute.
+    if (x == INT32_MIN || y == INT32_MIN) err::raise(err::OVERFLOW);
+    return make_at(value, -x, -y);
+}
+
+template <int32_t Op>
+void math_slot() {
+    do_math(Op);
+}
+
+// A component rounded as integer! rounds; a float scale answers a float,
+// which goes back into the pair as its whole part.
+int32_t round_component(int32_t v, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                        bool half_ceiling) {
+    Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
+    auto fn = action_as<slot_fn::Round>(datatype::action(TYPE_INTEGER, datatype::ROUND));
+    if (!fn) err::raise(err::NOT_DONE);
+    const Cell* r = fn(&c, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    if (cell::type_of(r) == TYPE_INTEGER) return integer::value_of(r);
+    return composite::truncate_checked(std::trunc(cell::get_double(r)), r);
+}
+
+Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                 bool half_ceiling) {
+    const int32_t x = x_of(value), y = y_of(value);
+    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+        const Cell t = datatype_cell(TYPE_MONEY);
+        const Cell name = stack::get_call_name();
+        err::raise(err::NOT_RELATED, &t, &name);
+    }
+    Cell sx, sy;
+    Cell* scale_x = scale;
+    Cell* scale_y = scale;
+    if (scale && cell::type_of(scale) == TYPE_PAIR) {
+        sx = Cell{TYPE_INTEGER, 0, scale->data2, 0};
+        sy = Cell{TYPE_INTEGER, 0, scale->data3, 0};
+        scale_x = &sx;
+        scale_y = &sy;
+    }
+    const int32_t rx = round_component(x, scale_x, even, down, half_down, floor, ceiling, half_ceiling);
+    const int32_t ry = round_component(y, scale_y, even, down, half_down, floor, ceiling, half_ceiling);
+    return make_at(value, rx, ry);
+}
+
+// 0 for x, 1 for y, -1 for a word that names neither, -2 for an integer
+// that is neither 1 nor 2, -3 for any other selector.
+int32_t selector(const Cell* element) {
+    const uint32_t t = cell::type_of(element);
+    if (t == TYPE_INTEGER) {
+        const int32_t i = integer::value_of(element);
+        return i == 1 || i == 2 ? i - 1 : -2;
+    }
+    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
+        const int32_t c = symbol::canonical(static_cast<int32_t>(element->data2));
+        if (c == symbol::canonical(words::sym_x)) return 0;
+        if (c == symbol::canonical(words::sym_y)) return 1;
+        return -1;
+    }
+    return -3;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
+                bool, bool, bool, bool) {
+    const Cell path_cell = path ? *path : shared::none;
+    const int32_t k = selector(element);
+    if (k == -1) {
+        const Cell t = datatype_cell(TYPE_PAIR);
+        err::raise(err::CANNOT_USE, element, &t);
+    }
+    if (k < 0) err::raise(err::INVALID_PATH, &path_cell, element);
+    if (!new_value) {
+        static Cell result;
+        result = Cell{TYPE_INTEGER, 0, k == 0 ? value->data2 : value->data3, 0};
+        return &result;
+    }
+    if (cell::type_of(new_value) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
+    (k == 0 ? value->data2 : value->data3) = new_value->data2;
+    composite::write_back(value, parent, previous, path);
+    return new_value;
+}
+
+Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
+    const int32_t k = index_cell ? selector(index_cell) : -3;
+    if (k < 0) err::raise(err::OUT_OF_RANGE, index_cell ? index_cell : &shared::none);
+    static Cell result;
+    result = Cell{TYPE_INTEGER, 0, k == 0 ? series->data2 : series->data3, 0};
+    return &result;
+}
+
+Cell* reverse_slot(Cell* series, Cell*, Cell*) {
+    const int32_t x = x_of(series), y = y_of(series);
+    return make_at(series, y, x);
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<integer::ADD>);
+    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<integer::DIVIDE>);
+    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<integer::MULTIPLY>);
+    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
+    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<integer::REMAINDER>);
+    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
+    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<integer::SUBTRACT>);
+    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&math_slot<integer::AND>);
+    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&math_slot<integer::OR>);
+    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&math_slot<integer::XOR>);
+    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
+    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+}
+
+}  // namespace qel::pair

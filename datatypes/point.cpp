@@ -1,0 +1,343 @@
+// point2D! and point3D!: one set of routines for both, the dimension taken
+// from the value's type. Component arithmetic and rounding are float!'s,
+// done in doubles and rounded to 32 bits on store.
+#include "datatypes/point.hpp"
+
+#include <cmath>
+
+#include "datatypes/block.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/murmur3.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
+
+namespace qel::point {
+
+namespace {
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+[[noreturn]] void raise_with_type(int code, uint32_t type) {
+    const Cell t = datatype_cell(type);
+    err::raise(code, &t);
+}
+
+Cell* set_type(Cell* c, uint32_t type) {
+    c->header = (c->header & ~cell_flag::TYPE_MASK) | type;
+    return c;
+}
+
+}  // namespace
+
+Cell* make2_at(Cell* c, double x, double y) {
+    set_type(c, TYPE_POINT2D);
+    set_component(c, 0, x);
+    set_component(c, 1, y);
+    c->data3 = 0;
+    return c;
+}
+
+Cell* make3_at(Cell* c, double x, double y, double z) {
+    set_type(c, TYPE_POINT3D);
+    set_component(c, 0, x);
+    set_component(c, 1, y);
+    set_component(c, 2, z);
+    return c;
+}
+
+Cell* push2(double x, double y) {
+    Cell* c = stack::push_slot();
+    c->header = 0;
+    return make2_at(c, x, y);
+}
+
+Cell* push3(double x, double y, double z) {
+    Cell* c = stack::push_slot();
+    c->header = 0;
+    return make3_at(c, x, y, z);
+}
+
+void do_math(int32_t op) {
+    Cell* l = stack::arg_base;
+    const Cell* r = l + 1;
+    const uint32_t t = cell::type_of(l), rt = cell::type_of(r);
+    const uint32_t n = dimensions(t);
+    double right[3];
+    if (rt == TYPE_INTEGER) {
+        right[0] = right[1] = right[2] = integer::value_of(r);
+    } else if (rt == TYPE_FLOAT || rt == TYPE_PERCENT) {
+        right[0] = right[1] = right[2] = cell::get_double(r);
+    } else if (rt == TYPE_PAIR && t == TYPE_POINT2D) {
+        right[0] = pair::x_of(r);
+        right[1] = pair::y_of(r);
+    } else if (rt == t) {
+        for (uint32_t i = 0; i < n; i++) right[i] = component(r, i);
+    } else {
+        raise_with_type(err::INVALID_TYPE, rt);
+    }
+    for (uint32_t i = 0; i < n; i++) set_component(l, i, float_type::scalar_op(component(l, i), right[i], op));
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    const uint32_t t = cell::type_of(a);
+    const uint32_t n = dimensions(t);
+    Cell other = *b;
+    if (cell::type_of(b) == TYPE_PAIR && t == TYPE_POINT2D) make2_at(&other, pair::x_of(b), pair::y_of(b));
+    else if (cell::type_of(b) != t) return -2;
+    switch (op) {
+        case 0:
+        case 1:
+            for (uint32_t i = 0; i < n; i++)
+                if (!float_type::almost_equal32(component(a, i), component(&other, i))) return 1;
+            return 0;
+        case 2:
+            for (uint32_t i = 0; i < n; i++)
+                if (!(component(a, i) == component(&other, i))) return 1;
+            return 0;
+        case 9:
+            return a->data1 == other.data1 && a->data2 == other.data2 && (n < 3 || a->data3 == other.data3) ? 0 : 1;
+        default: break;
+    }
+    for (uint32_t i = 0; i < n; i++) {
+        const float d = component(a, i) - component(&other, i);
+        // Every ordering with a NaN is false.
+        if (std::isnan(d)) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : 0;
+        if (!float_type::almost_equal32(d, 0.0f)) return d < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
+namespace {
+
+// ---- make and to ------------------------------------------------------------
+
+[[noreturn]] void bad_to(uint32_t type, const Cell* spec) {
+    const Cell t = datatype_cell(type);
+    err::raise(err::BAD_TO_ARG, &t, spec);
+}
+
+Cell* make(Cell*, Cell* spec, uint32_t type) {
+    static Cell result;
+    const uint32_t n = dimensions(type);
+    const uint32_t st = cell::type_of(spec);
+    result = Cell{type, 0, 0, 0};
+    if (st == type) {
+        result.data1 = spec->data1;
+        result.data2 = spec->data2;
+        result.data3 = n == 3 ? spec->data3 : 0;
+        return &result;
+    }
+    double v[3] = {0, 0, 0};
+    switch (st) {
+        case TYPE_INTEGER: v[0] = v[1] = v[2] = integer::value_of(spec); break;
+        case TYPE_FLOAT: v[0] = v[1] = v[2] = cell::get_double(spec); break;
+        case TYPE_PAIR:
+            v[0] = pair::x_of(spec);
+            v[1] = pair::y_of(spec);
+            break;
+        case TYPE_POINT2D:  // only to point3D!, which gets z = 0
+            v[0] = component(spec, 0);
+            v[1] = component(spec, 1);
+            break;
+        case TYPE_BLOCK: {
+            const Cell dt = datatype_cell(type);
+            if (block::length(spec) < static_cast<int32_t>(n)) err::raise(err::MALCONSTRUCT, &dt, spec);
+            for (uint32_t i = 0; i < n; i++) {
+                const Cell* c = block::cell_at(spec, spec->data1 + i);
+                if (cell::type_of(c) == TYPE_INTEGER) v[i] = integer::value_of(c);
+                else if (cell::type_of(c) == TYPE_FLOAT) v[i] = cell::get_double(c);
+                else err::raise(err::MALCONSTRUCT, &dt, spec);
+            }
+            break;
+        }
+        default:
+            if (!composite::from_text(spec, type, &result)) bad_to(type, spec);
+            return &result;
+    }
+    for (uint32_t i = 0; i < n; i++) set_component(&result, i, v[i]);
+    return &result;
+}
+
+// ---- the other slots ------------------------------------------------------------
+
+Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
+    const uint32_t n = dimensions(cell::type_of(value));
+    if (seed) {
+        uint32_t words[3] = {value->data1, value->data2, value->data3};
+        random::seed(static_cast<int32_t>(hashtab::murmur3_bytes(words, 4 * n)));
+        return &shared::unset;
+    }
+    auto fn = action_as<slot_fn::Random>(datatype::action(TYPE_FLOAT, datatype::RANDOM));
+    if (!fn) err::raise(err::NOT_DONE);
+    for (uint32_t i = 0; i < n; i++) {
+        const float f = component(value, i);
+        if (f == 0) continue;
+        Cell c{TYPE_FLOAT, 0, 0, 0};
+        float_type::make_at(&c, f);
+        set_component(value, i, cell::get_double(fn(&c, false, secure, false)));
+    }
+    return value;
+}
+
+int32_t write(const Cell* value, node_t out, int32_t limit) {
+    const uint32_t n = dimensions(cell::type_of(value));
+    char buf[float_type::FORMAT_MAX];
+    int64_t written = 1;
+    text::append_latin1(out, "(", 1);
+    for (uint32_t i = 0; i < n; i++) {
+        if (i) {
+            text::append_latin1(out, ", ", 2);
+            written += 2;
+        }
+        const size_t k = float_type::format_number(component(value, i), float_type::KIND_POINT, buf);
+        text::append_latin1(out, buf, k);
+        written += static_cast<int64_t>(k);
+    }
+    text::append_latin1(out, ")", 1);
+    return limit - static_cast<int32_t>(written + 1);
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
+
+int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
+    return write(value, out, limit);
+}
+
+void absolute_slot() {
+    Cell* v = stack::arg_base;
+    for (uint32_t i = 0; i < dimensions(cell::type_of(v)); i++) set_component(v, i, std::fabs(component(v, i)));
+}
+
+Cell* negate_slot(Cell* value) {
+    // 0 - c rather than -c: a zero component stays positive zero.
+    for (uint32_t i = 0; i < dimensions(cell::type_of(value)); i++)
+        set_component(value, i, 0.0 - component(value, i));
+    return value;
+}
+
+template <int32_t Op>
+void math_slot() {
+    do_math(Op);
+}
+
+Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                 bool half_ceiling) {
+    const uint32_t t = cell::type_of(value);
+    const uint32_t n = dimensions(t);
+    const uint32_t st = scale ? cell::type_of(scale) : 0;
+    if (st == TYPE_MONEY) {
+        const Cell m = datatype_cell(TYPE_MONEY);
+        const Cell name = stack::get_call_name();
+        err::raise(err::NOT_RELATED, &m, &name);
+    }
+    // A scale of several components rounds each component by its own.
+    const bool per_component = st == TYPE_POINT2D || st == TYPE_POINT3D || (st == TYPE_PAIR && t == TYPE_POINT2D);
+    for (uint32_t i = 0; i < n; i++) {
+        Cell c{TYPE_FLOAT, 0, 0, 0};
+        float_type::make_at(&c, component(value, i));
+        Cell s{TYPE_FLOAT, 0, 0, 0};
+        Cell* sp = scale;
+        if (per_component) {
+            double sv = 0;  // a point2D! scale leaves z alone
+            if (st == TYPE_PAIR) sv = i == 0 ? pair::x_of(scale) : pair::y_of(scale);
+            else if (i < dimensions(st)) sv = component(scale, i);
+            float_type::make_at(&s, sv);
+            sp = &s;
+        }
+        const Cell* r = float_type::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        set_component(value, i,
+                      cell::type_of(r) == TYPE_INTEGER ? integer::value_of(r) : cell::get_double(r));
+    }
+    return value;
+}
+
+// The component a selector names; -1 for a word that names none, -2 for an
+// integer out of range, -3 for any other selector.
+int32_t selector(const Cell* element, uint32_t n) {
+    const uint32_t t = cell::type_of(element);
+    if (t == TYPE_INTEGER) {
+        const int32_t i = integer::value_of(element);
+        return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
+    }
+    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
+        const int32_t c = symbol::canonical(static_cast<int32_t>(element->data2));
+        if (c == symbol::canonical(words::sym_x)) return 0;
+        if (c == symbol::canonical(words::sym_y)) return 1;
+        if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;
+        return -1;
+    }
+    return -3;
+}
+
+Cell* component_cell(const Cell* value, int32_t k) {
+    static Cell result;
+    result = Cell{TYPE_FLOAT, 0, 0, 0};
+    float_type::make_at(&result, component(value, static_cast<uint32_t>(k)));
+    return &result;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
+                bool, bool, bool, bool) {
+    const int32_t k = selector(element, dimensions(cell::type_of(value)));
+    if (k < 0) {
+        const Cell path_cell = path ? *path : shared::none;
+        err::raise(err::INVALID_PATH, &path_cell, element);
+    }
+    if (!new_value) return component_cell(value, k);
+    const uint32_t nt = cell::type_of(new_value);
+    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer::value_of(new_value));
+    else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(new_value));
+    else raise_with_type(err::INVALID_TYPE, nt);
+    composite::write_back(value, parent, previous, path);
+    return new_value;
+}
+
+Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
+    const Cell index = index_cell ? *index_cell : shared::none;
+    const int32_t k = selector(&index, dimensions(cell::type_of(series)));
+    if (k == -1) err::raise(err::CANNOT_USE, &index, series);
+    if (k == -2) err::raise(err::OUT_OF_RANGE, &index);
+    if (k < 0) err::raise(err::INVALID_PATH, series, &index);
+    return component_cell(series, k);
+}
+
+Cell* reverse_slot(Cell* series, Cell*, Cell*) {
+    const uint32_t last = dimensions(cell::type_of(series)) - 1;
+    const float first = component(series, 0);
+    set_component(series, 0, component(series, last));
+    set_component(series, last, first);
+    return series;
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<float_type::ADD>);
+    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<float_type::SUBTRACT>);
+    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<float_type::MULTIPLY>);
+    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<float_type::DIVIDE>);
+    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<float_type::REMAINDER>);
+    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
+    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
+    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
+    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+}
+
+}  // namespace qel::point

@@ -1,0 +1,47 @@
+// point2D! and point3D!: small vectors of 32-bit floats held in the cell,
+// written (1.5, 2) and (1, 2, 3). Every value entering a component is
+// rounded to a 32-bit float; arithmetic runs in doubles and rounds on
+// store, and like float! arithmetic it raises nothing on division by zero.
+//
+// Cell: words 1, 2 and 3 hold the bit patterns of x, y and z (z only for
+// point3D!). No word holds a node id.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/cell.hpp"
+
+namespace qel::point {
+
+// Component i (0 x, 1 y, 2 z) of a point cell.
+inline float component(const Cell* c, uint32_t i) {
+    const uint32_t bits = i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// Stores v rounded to a 32-bit float (overflowing to an infinity).
+inline void set_component(Cell* c, uint32_t i, double v) {
+    const float f = static_cast<float>(v);
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    (i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3) = bits;
+}
+
+inline uint32_t dimensions(uint32_t type) { return type == TYPE_POINT3D ? 3 : 2; }
+
+// Make c a point (keeping its header flags).
+Cell* make2_at(Cell* c, double x, double y);
+Cell* make3_at(Cell* c, double x, double y, double z);
+Cell* push2(double x, double y);
+Cell* push3(double x, double y, double z);
+
+// The arithmetic on the two cells at the argument base, the point first.
+void do_math(int32_t op);
+
+// Three-way comparison of two points of one type (a pair! second operand
+// counts as a point2D!); -2 when b cannot be compared with a.
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+
+}  // namespace qel::point

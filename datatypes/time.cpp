@@ -1,0 +1,359 @@
+// time!: make/to, text, path access and pick, and the arithmetic rules it
+// adds to float!'s dispatcher. Everything else comes from float!.
+#include "datatypes/time.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "datatypes/block.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/text.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/series.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::time_type {
+
+namespace {
+
+constexpr double SECONDS_SHOWN = 1e-6;  // below this the seconds print as 00
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+[[noreturn]] void bad_to(const Cell* spec) {
+    const Cell t = datatype_cell(TYPE_TIME);
+    err::raise(err::BAD_TO_ARG, &t, spec);
+}
+
+[[noreturn]] void not_related(Cell* word) {
+    const Cell t = datatype_cell(TYPE_TIME);
+    err::raise(err::NOT_RELATED, word, &t);
+}
+
+bool is_text_type(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+
+// The seconds text of s (0 <= s < 60, at least SECONDS_SHOWN): six
+// significant digits at most, padded to two digits before the point.
+size_t seconds_text(double s, char* out) {
+    char buf[float_type::FORMAT_MAX];
+    const size_t n = float_type::format_number(s, float_type::KIND_SECONDS, buf);
+    size_t k = 0;
+    if (n == 1 || (n > 1 && buf[1] == '.')) out[k++] = '0';
+    std::memcpy(out + k, buf, n + 1);
+    return k + n;
+}
+
+}  // namespace
+
+// ---- text and fields ------------------------------------------------------------
+
+size_t format(double t, char* out) {
+    size_t k = 0;
+    if (std::isnan(t) || std::isinf(t)) {
+        char buf[float_type::FORMAT_MAX];
+        const size_t n = float_type::format_number(t, float_type::KIND_FLOAT, buf);
+        std::memcpy(out, buf, n + 1);
+        return n;
+    }
+    if (t < 0) {
+        out[k++] = '-';
+        t = -t;
+    }
+    // Round the seconds to the digits the text keeps before splitting, so
+    // that 59.9999999 seconds carry into the next minute instead of
+    // showing as 60.
+    double s = std::fmod(t, 60);
+    char sec[float_type::FORMAT_MAX + 2];
+    size_t sn = 0;
+    if (s >= SECONDS_SHOWN) {
+        sn = seconds_text(s, sec);
+        if (std::strtod(sec, nullptr) >= 60) {
+            t = std::floor(t / 60) * 60 + 60;
+            sn = 0;
+        }
+    }
+    const double hours = std::floor(t / 3600);
+    const int32_t minutes = static_cast<int32_t>(std::floor(std::fmod(t, 3600) / 60));
+    const int written = std::snprintf(out + k, TEXT_MAX - k, "%.0f:%02d:", hours, minutes);
+    k += written > 0 ? static_cast<size_t>(written) : 0;
+    if (sn == 0) {
+        std::memcpy(out + k, "00", 3);
+        return k + 2;
+    }
+    std::memcpy(out + k, sec, sn + 1);
+    return k + sn;
+}
+
+double hour_of(double t) { return std::trunc(t / 3600); }
+
+int32_t minute_of(double t) { return static_cast<int32_t>(std::floor(std::fmod(std::fabs(t), 3600) / 60)); }
+
+double second_of(double t) { return std::fmod(t, 60); }
+
+double set_field(double t, int32_t field, double v) {
+    const bool negative = std::signbit(t) && t != 0;
+    double a = std::fabs(t);
+    switch (field) {
+        case 1: a -= (std::floor(a / 3600) - v) * 3600; break;
+        case 2: a -= (std::floor(std::fmod(a, 3600) / 60) - v) * 60; break;
+        default: a -= std::fmod(a, 60) - v; break;
+    }
+    return negative ? -a : a;
+}
+
+Cell* make_at(double t, Cell* c) {
+    cell::set_type(c, TYPE_TIME);
+    c->data1 = 0;
+    cell::put_double(c, t);
+    return c;
+}
+
+Cell* push(double t) {
+    Cell* c = stack::push_slot();
+    c->header = 0;
+    return make_at(t, c);
+}
+
+Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
+    Cell* c = block::reserve_cell(block);
+    *c = Cell{TYPE_TIME, 0, low, high};
+    return c;
+}
+
+int32_t field_of_word(const Cell* word, const int32_t* const* symbols, int32_t count) {
+    if (!word_type::is_any_word(cell::type_of(word))) return 0;
+    const int32_t sym = symbol::canonical(static_cast<int32_t>(word->data2));
+    for (int32_t i = 0; i < count; i++)
+        if (symbol::canonical(*symbols[i]) == sym) return i + 1;
+    return 0;
+}
+
+void store_back(Cell* value, Cell* path, Cell* parent, Cell* previous, int32_t index) {
+    if (!parent || !previous) return;
+    const uint32_t pt = cell::type_of(parent);
+    if (pt == TYPE_NONE || pt == TYPE_UNSET) {
+        const uint32_t wt = cell::type_of(previous);
+        if (wt == TYPE_WORD || wt == TYPE_GET_WORD) {
+            Cell w = *previous;
+            word::set(&w, value);
+        }
+        return;
+    }
+    ActionFn slot = actions::lookup(parent, datatype::EVAL_PATH);
+    if (!slot) return;
+    // The parent cell is the walk's own: the set goes through its type,
+    // which reports the change to the parent's owner.
+    Cell none = shared::none;
+    Cell v = *value;
+    Cell* nv = stack::push(&v);
+    action_as<slot_fn::EvalPath>(slot)(parent, previous, nv, path, &none, &none, index > 0 ? index - 1 : 0, false,
+                                       false, true, false);
+    stack::pop_n(1);
+}
+
+// ---- slots --------------------------------------------------------------------------
+
+namespace {
+
+const int32_t* const FIELD_SYMBOLS[] = {&words::sym_hour, &words::sym_minute, &words::sym_second};
+
+// A time from a block of [hours minutes seconds]: hours and minutes
+// integers, seconds an integer or float; only the hours may be negative,
+// which makes the whole time negative.
+double from_block(const Cell* spec) {
+    const int32_t n = series::length_of(spec);
+    if (n > 3) bad_to(spec);
+    double parts[3] = {0, 0, 0};
+    for (int32_t i = 0; i < n; i++) {
+        const Cell c = series::cells_of(spec->data2)[spec->data1 + static_cast<uint32_t>(i)];
+        const uint32_t t = cell::type_of(&c);
+        if (t == TYPE_INTEGER) parts[i] = integer::value_of(&c);
+        else if (t == TYPE_FLOAT && i == 2) parts[i] = cell::get_double(&c);
+        else bad_to(spec);
+        if (i > 0 && !(parts[i] >= 0)) bad_to(spec);
+    }
+    const bool negative = parts[0] < 0;
+    const double sum = std::fabs(parts[0]) * 3600 + parts[1] * 60 + parts[2];
+    return negative ? -sum : sum;
+}
+
+double from_text(const Cell* spec) {
+    Cell* out = stack::push(&shared::none);
+    const uint32_t first = lexer::scan_string(spec, -1, nullptr, lexer::M_SCAN, false, nullptr, nullptr);
+    if (first != TYPE_TIME) bad_to(spec);
+    lexer::scan_string(spec, -1, out, lexer::M_ONE, true, nullptr, nullptr);
+    if (cell::type_of(out) != TYPE_BLOCK || series::length_of(out) < 1) bad_to(spec);
+    const Cell v = series::cells_of(out->data2)[out->data1];
+    stack::pop_n(1);
+    if (cell::type_of(&v) != TYPE_TIME) bad_to(spec);
+    return cell::get_double(&v);
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t) {
+    const Cell given = *spec;
+    double t = 0;
+    const uint32_t st = cell::type_of(&given);
+    switch (st) {
+        case TYPE_TIME:
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: t = cell::get_double(&given); break;
+        case TYPE_INTEGER: t = integer::value_of(&given); break;
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_HASH: t = from_block(&given); break;
+        default:
+            if (!is_text_type(st)) bad_to(&given);
+            t = from_text(&given);
+    }
+    *proto = Cell{TYPE_TIME, 0, 0, 0};
+    cell::put_double(proto, t);
+    return proto;
+}
+
+int32_t write(const Cell* value, node_t out, int32_t limit) {
+    char buf[TEXT_MAX];
+    const size_t n = format(cell::get_double(value), buf);
+    text::append_latin1(out, buf, n);
+    return limit - static_cast<int32_t>(n);
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
+
+int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
+    return write(value, out, limit);
+}
+
+// The field's value into out.
+Cell* read_field(double t, int32_t field, Cell* out) {
+    if (field == 3) return float_type::make_at(out, second_of(t));
+    const double v = field == 1 ? hour_of(t) : minute_of(t);
+    if (integer::outside_integer_range(v)) err::raise(err::OVERFLOW);
+    *out = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(static_cast<int32_t>(v)), 0};
+    return out;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
+                int32_t index, bool, bool, bool, bool) {
+    static Cell answer;
+    int32_t field = 0;
+    if (cell::type_of(element) == TYPE_INTEGER) {
+        const int32_t i = integer::value_of(element);
+        if (i >= 1 && i <= 3) field = i;
+    } else {
+        field = field_of_word(element, FIELD_SYMBOLS, 3);
+    }
+    if (!field) {
+        if (path) err::raise(err::INVALID_PATH, path, element);
+        err::raise(err::INVALID_PATH, element);
+    }
+    if (!new_value) return read_field(cell::get_double(value), field, &answer);
+    const uint32_t nt = cell::type_of(new_value);
+    double v;
+    if (nt == TYPE_INTEGER) v = integer::value_of(new_value);
+    else if (nt == TYPE_FLOAT && field == 3) v = cell::get_double(new_value);
+    else err::raise(err::INVALID_ARG, new_value);
+    cell::put_double(value, set_field(cell::get_double(value), field, v));
+    store_back(value, path, parent, previous, index);
+    answer = *new_value;
+    return &answer;
+}
+
+Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
+    static Cell answer;
+    int32_t field = index;
+    if (index_cell && word_type::is_any_word(cell::type_of(index_cell))) {
+        field = field_of_word(index_cell, FIELD_SYMBOLS, 3);
+        if (!field) err::raise(err::CANNOT_USE, index_cell, value);
+    } else if (field < 1 || field > 3) {
+        const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
+        err::raise(err::OUT_OF_RANGE, &i);
+    }
+    return read_field(cell::get_double(value), field, &answer);
+}
+
+void add_slot() {
+    Cell* l = stack::arg_base;
+    if (cell::type_of(l + 1) == TYPE_DATE) {
+        const Cell t = l[0];
+        l[0] = l[1];
+        l[1] = t;
+        integer::other_type_math(TYPE_DATE, integer::ADD);
+        return;
+    }
+    float_type::do_math(float_type::ADD);
+}
+
+void subtract_slot() {
+    if (cell::type_of(stack::arg_base + 1) == TYPE_DATE) not_related(words::w_subtract);
+    float_type::do_math(float_type::SUBTRACT);
+}
+
+void multiply_slot() {
+    if (cell::type_of(stack::arg_base + 1) == TYPE_TIME) not_related(words::w_multiply);
+    float_type::do_math(float_type::MULTIPLY);
+}
+
+void divide_slot() {
+    const bool ratio = cell::type_of(stack::arg_base + 1) == TYPE_TIME;
+    float_type::do_math(float_type::DIVIDE);
+    // A duration over a duration is a plain number.
+    if (ratio) cell::set_type(stack::arg_base, TYPE_FLOAT);
+}
+
+Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                 bool half_ceiling) {
+    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+        const Cell name = stack::get_call_name();
+        const Cell t = datatype_cell(TYPE_MONEY);
+        err::raise(err::NOT_RELATED, &name, &t);
+    }
+    Cell* r = float_type::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    const double d = cell::type_of(r) == TYPE_INTEGER ? integer::value_of(r) : cell::get_double(r);
+    return make_at(d, r);
+}
+
+// Parity of the whole seconds of the seconds field, nudged away from zero
+// so that 2.9999999 seconds count as 3.
+int32_t parity(const Cell* value) {
+    double t = cell::get_double(value);
+    if (!std::isfinite(t)) return -1;
+    t += t >= 0 ? SECONDS_SHOWN : -SECONDS_SHOWN;
+    const auto s = static_cast<int32_t>(std::fmod(t, 60));
+    return s & 1;
+}
+
+bool even_slot(Cell* value) { return parity(value) == 0; }
+bool odd_slot(Cell* value) { return parity(value) == 1; }
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
+    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add_slot);
+    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract_slot);
+    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&multiply_slot);
+    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&divide_slot);
+    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
+    r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_slot);
+    r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_slot);
+    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick);
+    r.actions[datatype::POWER] = nullptr;
+}
+
+}  // namespace qel::time_type

@@ -1,0 +1,356 @@
+// tuple!: its actions. Byte arithmetic runs in 32-bit integers (or doubles
+// for a float operand) and clips each result to 0-255; a result that
+// leaves the integers, or a float that is NaN, clips like any other.
+#include "datatypes/tuple.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "datatypes/block.hpp"
+#include "datatypes/fills.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/text.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::tuple {
+
+namespace {
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
+[[noreturn]] void raise_with_type(int code, uint32_t type) {
+    const Cell t = datatype_cell(type);
+    err::raise(code, &t);
+}
+
+Cell action_word(int32_t op) {
+    static const char* const names[] = {"add", "subtract", "multiply", "divide", "remainder", "or~", "and~", "xor~"};
+    return word::make_from_symbol(symbol::intern_cstr(names[op >= 0 && op < 8 ? op : 0]));
+}
+
+void set_length(Cell* c, uint32_t n) {
+    c->header = (c->header & ~(cell_flag::TYPE_MASK | LENGTH_MASK)) | TYPE_TUPLE | (n << LENGTH_SHIFT);
+}
+
+uint8_t clip(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Clipped in the floating domain, so that no conversion leaves its range;
+// NaN gives 0.
+uint8_t clip_double(double v) {
+    if (!(v > 0)) return 0;
+    if (v >= 255) return 255;
+    return static_cast<uint8_t>(v);
+}
+
+uint8_t byte_op(int32_t a, int32_t b, int32_t op) {
+    if (op == integer::DIVIDE) {
+        // A byte is never the minimum integer, so only zero can trap.
+        if (b == 0) err::raise(err::ZERO_DIVIDE);
+        return clip(a / b);
+    }
+    Cell r{TYPE_INTEGER, 0, 0, 0};
+    const int32_t v = integer::arith(a, b, op, &r);
+    if (cell::type_of(&r) != TYPE_INTEGER) return cell::get_double(&r) > 0 ? 255 : 0;
+    return clip(v);
+}
+
+}  // namespace
+
+Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n) {
+    if (n > MAX_LENGTH) n = MAX_LENGTH;
+    c->data1 = c->data2 = c->data3 = 0;
+    for (uint32_t i = 0; i < n; i++) set_byte(c, i, bytes[i]);
+    set_length(c, std::max(n, MIN_LENGTH));
+    return c;
+}
+
+Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3) {
+    Cell* c = stack::push_slot();
+    *c = Cell{0, w1, w2, w3};
+    set_length(c, std::clamp(length, MIN_LENGTH, MAX_LENGTH));
+    // Bytes past the length are always 0.
+    for (uint32_t i = length_of(c); i < MAX_LENGTH; i++) set_byte(c, i, 0);
+    return c;
+}
+
+bool all_zero(const Cell* c) {
+    for (uint32_t i = 0; i < length_of(c); i++)
+        if (byte_at(c, i)) return false;
+    return true;
+}
+
+void do_math(int32_t op) {
+    Cell* l = stack::arg_base;
+    Cell* r = l + 1;
+    if (cell::type_of(l) != TYPE_TUPLE) {
+        // number (op) tuple: only the operators whose operands commute.
+        if (op == integer::SUBTRACT || op == integer::DIVIDE) {
+            const Cell t = datatype_cell(cell::type_of(l));
+            const Cell w = action_word(op);
+            err::raise(err::NOT_RELATED, &t, &w);
+        }
+        const Cell first = *l;
+        *l = *r;
+        *r = first;
+    }
+    uint32_t n = length_of(l);
+    uint8_t out[MAX_LENGTH] = {};
+    const uint32_t rt = cell::type_of(r);
+    if (rt == TYPE_FLOAT || rt == TYPE_PERCENT) {
+        const double f = cell::get_double(r);
+        for (uint32_t i = 0; i < n; i++) out[i] = clip_double(std::trunc(float_type::scalar_op(byte_at(l, i), f, op)));
+    } else if (rt == TYPE_INTEGER) {
+        const int32_t v = integer::value_of(r);
+        for (uint32_t i = 0; i < n; i++) out[i] = byte_op(byte_at(l, i), v, op);
+    } else if (rt == TYPE_TUPLE) {
+        const uint32_t m = length_of(r);
+        const uint32_t total = std::max(n, m);
+        for (uint32_t i = 0; i < total; i++) out[i] = byte_op(i < n ? byte_at(l, i) : 0, i < m ? byte_at(r, i) : 0, op);
+        n = total;
+    } else {
+        raise_with_type(err::INVALID_TYPE, rt);
+    }
+    make_at(l, out, n);
+}
+
+namespace {
+
+// ---- make and to ------------------------------------------------------------
+
+[[noreturn]] void bad_to(const Cell* spec) {
+    const Cell t = datatype_cell(TYPE_TUPLE);
+    err::raise(err::BAD_TO_ARG, &t, spec);
+}
+
+int hex_digit(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// #F00, #FF0000 and #FF000080: a colour in hexadecimal.
+void from_issue(const Cell* spec, Cell* out) {
+    const char* name = symbol::name(static_cast<int32_t>(spec->data2));
+    const uint32_t len = symbol::name_length(static_cast<int32_t>(spec->data2));
+    if (len != 3 && len != 6 && len != 8) err::raise(err::INVALID_DATA, spec);
+    uint8_t digits[8];
+    for (uint32_t i = 0; i < len; i++) {
+        const int h = hex_digit(static_cast<uint8_t>(name[i]));
+        if (h < 0) err::raise(err::INVALID_DATA, spec);
+        digits[i] = static_cast<uint8_t>(h);
+    }
+    uint8_t bytes[4];
+    uint32_t n = 0;
+    if (len == 3) {
+        for (uint32_t i = 0; i < 3; i++) bytes[n++] = static_cast<uint8_t>(digits[i] * 17);
+    } else {
+        for (uint32_t i = 0; i < len; i += 2) bytes[n++] = static_cast<uint8_t>(digits[i] << 4 | digits[i + 1]);
+    }
+    make_at(out, bytes, n);
+}
+
+void from_block(const Cell* spec, Cell* out) {
+    const int32_t len = block::length(spec);
+    if (len > static_cast<int32_t>(MAX_LENGTH)) bad_to(spec);
+    uint8_t bytes[MAX_LENGTH] = {};
+    const uint32_t n = len > 0 ? static_cast<uint32_t>(len) : 0;
+    for (uint32_t i = 0; i < n; i++) {
+        const Cell* c = block::cell_at(spec, spec->data1 + i);
+        double v;
+        switch (cell::type_of(c)) {
+            case TYPE_INTEGER:
+            case TYPE_CHAR: v = static_cast<int32_t>(c->data2); break;
+            case TYPE_FLOAT: v = std::trunc(cell::get_double(c)); break;
+            default: bad_to(spec);
+        }
+        if (!(v >= 0 && v <= 255)) bad_to(spec);
+        bytes[i] = static_cast<uint8_t>(v);
+    }
+    make_at(out, bytes, n);
+}
+
+void from_binary(const Cell* spec, Cell* out) {
+    const int32_t len = series::length_of(spec);
+    const uint32_t n = len > 0 ? std::min<uint32_t>(static_cast<uint32_t>(len), MAX_LENGTH) : 0;
+    uint8_t bytes[MAX_LENGTH] = {};
+    const uint8_t* p = series::head_ptr(series::buffer_of(spec->data2)) + spec->data1;
+    for (uint32_t i = 0; i < n; i++) bytes[i] = p[i];
+    make_at(out, bytes, n);
+}
+
+Cell* make(Cell*, Cell* spec, uint32_t) {
+    static Cell result;
+    result = Cell{TYPE_TUPLE, 0, 0, 0};
+    switch (cell::type_of(spec)) {
+        case TYPE_TUPLE: result = Cell{spec->header & ~cell_flag::NEW_LINE, spec->data1, spec->data2, spec->data3}; break;
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_HASH: from_block(spec, &result); break;
+        case TYPE_ISSUE: from_issue(spec, &result); break;
+        case TYPE_BINARY: from_binary(spec, &result); break;
+        default:
+            if (!composite::from_text(spec, TYPE_TUPLE, &result)) bad_to(spec);
+    }
+    return &result;
+}
+
+// ---- the other slots ------------------------------------------------------------
+
+Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3));
+        return &shared::unset;
+    }
+    for (uint32_t i = 0; i < length_of(value); i++) {
+        const uint32_t b = byte_at(value, i);
+        if (!b) continue;
+        const int32_t r = secure ? random::secure_next() : random::next();
+        set_byte(value, i, static_cast<uint8_t>(static_cast<uint32_t>(r) % (b + 1)));
+    }
+    return value;
+}
+
+int32_t write(const Cell* value, node_t out, int32_t limit) {
+    char buf[64];
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < length_of(value); i++) {
+        if (i) buf[n++] = '.';
+        n += integer::to_decimal(byte_at(value, i), buf + n);
+    }
+    text::append_latin1(out, buf, n);
+    return limit - static_cast<int32_t>(n);
+}
+
+int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
+
+int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
+    return write(value, out, limit);
+}
+
+// Byte by byte up to the longer length, a missing byte counting as 0.
+int32_t compare(const Cell* a, const Cell* b, int32_t) {
+    if (cell::type_of(b) != TYPE_TUPLE) return -2;
+    const uint32_t n = std::max(length_of(a), length_of(b));
+    for (uint32_t i = 0; i < n; i++) {
+        const uint8_t x = byte_at(a, i), y = byte_at(b, i);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+template <int32_t Op>
+void math_slot() {
+    do_math(Op);
+}
+
+Cell* complement_slot(Cell* value) {
+    for (uint32_t i = 0; i < length_of(value); i++) set_byte(value, i, static_cast<uint8_t>(~byte_at(value, i)));
+    return value;
+}
+
+int32_t length_slot(Cell* series) { return static_cast<int32_t>(length_of(series)); }
+
+// The 0-based byte a selector names; raises for a selector that is not an
+// integer or lies outside the tuple.
+uint32_t byte_index(const Cell* value, const Cell* element) {
+    if (cell::type_of(element) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(element));
+    const int32_t i = integer::value_of(element);
+    if (i < 1 || i > static_cast<int32_t>(length_of(value))) err::raise(err::OUT_OF_RANGE, element);
+    return static_cast<uint32_t>(i - 1);
+}
+
+Cell* byte_cell(const Cell* value, uint32_t i) {
+    static Cell result;
+    result = Cell{TYPE_INTEGER, 0, byte_at(value, i), 0};
+    return &result;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
+                bool, bool, bool, bool) {
+    const uint32_t i = byte_index(value, element);
+    if (!new_value) return byte_cell(value, i);
+    const uint32_t nt = cell::type_of(new_value);
+    if (nt == TYPE_INTEGER) {
+        set_byte(value, i, clip(integer::value_of(new_value)));
+    } else if (nt == TYPE_NONE) {
+        // Cut the tuple before this byte.
+        for (uint32_t k = i; k < MAX_LENGTH; k++) set_byte(value, k, 0);
+        set_length(value, std::max(i, MIN_LENGTH));
+    } else {
+        raise_with_type(err::INVALID_TYPE, nt);
+    }
+    composite::write_back(value, parent, previous, path);
+    return new_value;
+}
+
+Cell* pick_slot(Cell* series, int32_t index, Cell* index_cell) {
+    const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
+    return byte_cell(series, byte_index(series, &i));
+}
+
+[[noreturn]] void bad_refinement(const char* name, const Cell* value) {
+    const Cell w = *word::make_from_cstr(name);
+    err::raise(err::INVALID_REFINE_ARG, &w, value);
+}
+
+Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
+    uint32_t n = length_of(series);
+    if (part) {
+        if (cell::type_of(part) != TYPE_INTEGER) bad_refinement("part", part);
+        const int32_t p = integer::value_of(part);
+        if (p < 0) err::raise(err::OUT_OF_RANGE, part);
+        n = std::min(n, static_cast<uint32_t>(p));
+    }
+    uint32_t s = 1;
+    if (skip) {
+        if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement("skip", skip);
+        const int32_t k = integer::value_of(skip);
+        if (k < 1) err::raise(err::OUT_OF_RANGE, skip);
+        if (n % static_cast<uint32_t>(k) != 0) bad_refinement("skip", skip);
+        s = static_cast<uint32_t>(k);
+    }
+    // Groups of s bytes change places; each keeps its inner order.
+    uint8_t old[MAX_LENGTH];
+    for (uint32_t i = 0; i < n; i++) old[i] = byte_at(series, i);
+    const uint32_t groups = n / s;
+    for (uint32_t g = 0; g < groups; g++)
+        for (uint32_t k = 0; k < s; k++) set_byte(series, g * s + k, old[(groups - 1 - g) * s + k]);
+    return series;
+}
+
+}  // namespace
+
+void fill(datatype::Record& r) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
+    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<integer::ADD>);
+    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<integer::DIVIDE>);
+    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<integer::MULTIPLY>);
+    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<integer::REMAINDER>);
+    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<integer::SUBTRACT>);
+    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&math_slot<integer::AND>);
+    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&math_slot<integer::OR>);
+    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&math_slot<integer::XOR>);
+    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement_slot);
+    r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_slot);
+    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
+    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+    // A number on the left of a tuple reaches the tuple through float!.
+    float_type::neighbours.tuple_math = &do_math;
+}
+
+}  // namespace qel::tuple

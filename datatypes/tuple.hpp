@@ -1,0 +1,45 @@
+// tuple!: 3 to 12 bytes written as decimal numbers joined by dots (1.2.3,
+// 255.0.0.128), for versions and colours. Arithmetic works byte by byte
+// and clips every result to 0-255.
+//
+// Cell: the length in header bits 19-22; the bytes fill words 1-3 in order,
+// byte 1 the lowest byte of word 1; bytes past the length are 0. No word
+// holds a node id.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace qel::tuple {
+
+constexpr uint32_t MIN_LENGTH = 3;
+constexpr uint32_t MAX_LENGTH = 12;
+constexpr uint32_t LENGTH_SHIFT = 19;
+constexpr uint32_t LENGTH_MASK = 0xFu << LENGTH_SHIFT;
+
+inline uint32_t length_of(const Cell* c) { return (c->header & LENGTH_MASK) >> LENGTH_SHIFT; }
+
+inline uint8_t byte_at(const Cell* c, uint32_t i) {
+    const uint32_t w = i < 4 ? c->data1 : i < 8 ? c->data2 : c->data3;
+    return static_cast<uint8_t>(w >> (8 * (i & 3)));
+}
+
+inline void set_byte(Cell* c, uint32_t i, uint8_t b) {
+    uint32_t& w = i < 4 ? c->data1 : i < 8 ? c->data2 : c->data3;
+    const uint32_t shift = 8 * (i & 3);
+    w = (w & ~(0xFFu << shift)) | (static_cast<uint32_t>(b) << shift);
+}
+
+// Makes c a tuple! of the n bytes (at most 12; fewer than 3 are padded
+// with zeros), keeping c's flags.
+Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n);
+// A new tuple! on the argument stack from a length and the payload words.
+Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3);
+// Whether every byte within the length is 0.
+bool all_zero(const Cell* c);
+
+// The arithmetic on the two cells at the argument base, one of them a
+// tuple!; the result tuple goes into the first.
+void do_math(int32_t op);
+
+}  // namespace qel::tuple

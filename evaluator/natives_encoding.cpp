@@ -1,0 +1,213 @@
+// Natives that carry text and numbers from one representation to another:
+// URL percent-encoding (dehex, enhex), letter case (uppercase, lowercase),
+// local file names (to-local-file), series coercion without copying (as)
+// and the building of compound scalars (as-pair, as-point2D, as-point3D).
+//
+// Each is a short adapter over the percent codec, the case tables or a
+// cell layout. New strings are made on the argument stack and copied into
+// the result slot, so the collector sees them while they fill; text is
+// copied out of its buffer before anything is appended elsewhere.
+//
+// Cell layouts written here: pair! x and y as signed 32-bit integers in
+// words 2 and 3; point2D! x, y as 32-bit floats in words 1-2, point3D!
+// x, y, z in words 1-3. They hold no node.
+#include <cstring>
+#include <string>
+
+#include "codecs/percent_codec.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "evaluator/native_fns.hpp"
+#include "evaluator/stack.hpp"
+#include "platform/os.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/unicode.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::natives {
+
+namespace {
+
+[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
+    const Cell name = *word::make_from_cstr(native);
+    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    const Cell arg_word = *word::make_from_cstr(arg);
+    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
+}
+
+void expect_string(const char* native, const Cell* value, const char* arg) {
+    if (!string::is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
+}
+
+// A new empty string! on the argument stack with room for capacity units.
+Cell* push_new_string(uint32_t capacity) {
+    Cell* out = stack::push(&shared::none);
+    string::make_at(out, capacity ? capacity : 1);
+    return out;
+}
+
+// ---- letter case ----------------------------------------------------------------------
+
+// The units that /part covers from the index: a count (a float is
+// truncated), or a position in the same series. A negative count takes the
+// units before the index. Answers the first unit and the count.
+void part_range(Cell* series, const Cell* limit, const char* native, uint32_t& from, uint32_t& count) {
+    const uint32_t index = string::clamp_index(series);
+    const uint32_t left = string::length(series);
+    int64_t n;
+    const uint32_t t = cell::type_of(limit);
+    if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
+        const double d = cell::get_double(limit);
+        if (integer::outside_integer_range(d)) err::raise(err::INVALID_ARG, limit);
+        n = static_cast<int32_t>(d);
+    } else if (t == TYPE_INTEGER || string::is_any_string(t)) {
+        n = series_type::part_count(series, limit);
+    } else {
+        expect_arg(native, limit, "limit");
+    }
+    if (n >= 0) {
+        from = index;
+        count = n > left ? left : static_cast<uint32_t>(n);
+    } else {
+        from = -n > index ? 0 : static_cast<uint32_t>(index + n);
+        count = index - from;
+    }
+}
+
+void change_case(const char* native, bool upper, const int32_t* refinements) {
+    Cell* base = stack::arg_base;
+    const uint32_t t = cell::type_of(base);
+    if (t == TYPE_CHAR) {
+        base->data2 = unicode::case_of(base->data2, upper);
+        stack::keep_first();
+        return;
+    }
+    expect_string(native, base, "string");
+    uint32_t from, count;
+    if (refinements[0] >= 0) {
+        part_range(base, base + refinements[0], native, from, count);
+    } else {
+        from = string::clamp_index(base);
+        count = string::length(base);
+    }
+    if (count) unicode::change_case(base->data2, from, count, upper);
+    stack::keep_first();
+}
+
+// ---- file names ------------------------------------------------------------------------
+
+void append_utf8(node_t out, const std::string& text) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+    const uint8_t* end = p + text.size();
+    while (p < end) {
+        const int32_t cp = unicode::decode_utf8(p, end);
+        string::append_char(out, cp < 0 ? 0xFFFDu : static_cast<uint32_t>(cp));
+    }
+}
+
+// ---- compound scalars ------------------------------------------------------------------
+
+// An integer coordinate: an integer! as it is, a float! truncated toward
+// zero when it is finite and inside the 32-bit range.
+uint32_t pair_coordinate(const Cell* v, const char* arg) {
+    const uint32_t t = cell::type_of(v);
+    if (t == TYPE_INTEGER) return v->data2;
+    if (t != TYPE_FLOAT) expect_arg("as-pair", v, arg);
+    const double d = cell::get_double(v);
+    if (integer::outside_integer_range(d)) err::raise(err::INVALID_ARG, v);
+    return static_cast<uint32_t>(static_cast<int32_t>(d));
+}
+
+uint32_t point_coordinate(const Cell* v, const char* native, const char* arg) {
+    float f;
+    const uint32_t t = cell::type_of(v);
+    if (t == TYPE_INTEGER) f = static_cast<float>(integer::value_of(v));
+    else if (t == TYPE_FLOAT) f = static_cast<float>(cell::get_double(v));
+    else expect_arg(native, v, arg);
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+bool list_family(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH); }
+
+}  // namespace
+
+// ---- the natives ----------------------------------------------------------------------------
+
+void native_dehex(bool, const int32_t*) {
+    Cell* base = stack::arg_base;
+    expect_string("dehex", base, "value");
+    Cell* out = push_new_string(string::length(base));
+    url::decode(base, out->data2);
+    stack::set_last_reset(out);
+}
+
+void native_enhex(bool, const int32_t*) {
+    Cell* base = stack::arg_base;
+    expect_string("enhex", base, "value");
+    Cell* out = push_new_string(string::length(base));
+    url::encode(base, out->data2, cell::type_of(base) == TYPE_STRING ? url::STRICT_TABLE : url::URL_TABLE);
+    stack::set_last_reset(out);
+}
+
+void native_uppercase(bool, const int32_t* refinements) { change_case("uppercase", true, refinements); }
+void native_lowercase(bool, const int32_t* refinements) { change_case("lowercase", false, refinements); }
+
+// File names are POSIX names already: the text is copied as it is, and
+// with /full a relative name gets the current directory in front.
+void native_to_local_file(bool, const int32_t* refinements) {
+    Cell* base = stack::arg_base;
+    const uint32_t t = cell::type_of(base);
+    if (t != TYPE_FILE && t != TYPE_STRING) expect_arg("to-local-file", base, "path");
+    string::clamp_index(base);
+    Cell* out = push_new_string(string::length(base));
+    const bool relative = string::length(base) == 0 || string::char_at(base, base->data1) != '/';
+    if (refinements[0] >= 0 && relative) {
+        std::string dir = os::get_current_dir();
+        if (dir.empty() || dir.back() != '/') dir += '/';
+        append_utf8(out->data2, dir);
+    }
+    string::concatenate(out, base, -1, 0, false, string::APPEND);
+    stack::set_last_reset(out);
+}
+
+void native_as(bool, const int32_t*) {
+    Cell* base = stack::arg_base;
+    const Cell* spec = base + 1;
+    const uint32_t target = cell::type_of(base) == TYPE_DATATYPE ? base->data1 : cell::type_of(base);
+    const uint32_t from = cell::type_of(spec);
+    const bool lists = list_family(target) && list_family(from);
+    const bool texts = string::is_any_string(target) && string::is_any_string(from);
+    if (!lists && !texts) {
+        const Cell spec_type{TYPE_DATATYPE, from, 0, 0};
+        const Cell target_type{TYPE_DATATYPE, target, 0, 0};
+        err::raise(err::NOT_SAME_CLASS, &spec_type, &target_type);
+    }
+    Cell result = *spec;
+    cell::set_type(&result, target);
+    stack::set_last_reset(&result);
+}
+
+void native_as_pair(bool, const int32_t*) {
+    const Cell* base = stack::arg_base;
+    const Cell pair{TYPE_PAIR, 0, pair_coordinate(base, "x"), pair_coordinate(base + 1, "y")};
+    stack::set_last_reset(&pair);
+}
+
+void native_as_point2D(bool, const int32_t*) {
+    const Cell* base = stack::arg_base;
+    const Cell point{TYPE_POINT2D, point_coordinate(base, "as-point2D", "x"),
+                     point_coordinate(base + 1, "as-point2D", "y"), 0};
+    stack::set_last_reset(&point);
+}
+
+void native_as_point3D(bool, const int32_t*) {
+    const Cell* base = stack::arg_base;
+    const Cell point{TYPE_POINT3D, point_coordinate(base, "as-point3D", "x"),
+                     point_coordinate(base + 1, "as-point3D", "y"), point_coordinate(base + 2, "as-point3D", "z")};
+    stack::set_last_reset(&point);
+}
+
+}  // namespace qel::natives

@@ -1,0 +1,87 @@
+// The set-operation natives: unique, union, intersect, exclude and
+// difference. One dispatching step checks that the data sets go together
+// and hands them, with the operation's code, to the body of the first
+// set's datatype: blocks and hashes, strings, bitsets and typesets, and
+// for difference also dates, whose difference is a time!. The bodies
+// leave their result in the argument base.
+#include "datatypes/bitset.hpp"
+#include "datatypes/block_search.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/string_search.hpp"
+#include "datatypes/typeset.hpp"
+#include "evaluator/native_fns.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/words.hpp"
+
+namespace qel::natives {
+
+namespace {
+
+enum Code : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
+
+bool block_or_hash(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
+
+[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
+    const Cell name = *word::make_from_cstr(native);
+    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    const Cell arg_word = *word::make_from_cstr(arg);
+    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
+}
+
+// The refinements are /case and /skip size, in that order.
+void set_operation(const char* native, int32_t code, const int32_t* refinements) {
+    Cell* a = stack::arg_base;
+    Cell* b = a + 1;
+    const bool case_sensitive = refinements[0] >= 0;
+    Cell* skip = refinements[1] >= 0 ? a + refinements[1] : nullptr;
+    const uint32_t ta = cell::type_of(a);
+    const char* first_arg = code == UNIQUE ? "set" : "set1";
+    if (code != UNIQUE) {
+        const uint32_t tb = cell::type_of(b);
+        if (block_or_hash(ta) ? !block_or_hash(tb) : tb != ta) {
+            const Cell expected{TYPE_DATATYPE, ta, 0, 0};
+            const Cell found{TYPE_DATATYPE, tb, 0, 0};
+            err::raise(err::EXPECT_VAL, &expected, &found);
+        }
+    }
+    if (skip && cell::type_of(skip) != TYPE_INTEGER) expect_arg(native, skip, "size");
+    switch (ta) {
+        case TYPE_BLOCK:
+        case TYPE_HASH:
+            block::set_op(code, a, b, case_sensitive, skip);
+            break;
+        case TYPE_STRING:
+            string::set_op(code, a, b, case_sensitive, skip);
+            break;
+        case TYPE_BITSET:
+            if (code == UNIQUE) expect_arg(native, a, first_arg);
+            bitset::do_bitwise(code);
+            break;
+        case TYPE_TYPESET:
+            if (code == UNIQUE) expect_arg(native, a, first_arg);
+            typeset::do_bitwise(code);
+            break;
+        case TYPE_DATE:
+        {
+            if (code != DIFFERENCE) expect_arg(native, a, first_arg);
+            Cell span;
+            date::difference(a, b, &span);
+            *a = span;
+            break;
+        }
+        default:
+            expect_arg(native, a, first_arg);
+    }
+    stack::keep_first();
+}
+
+}  // namespace
+
+void native_unique(bool, const int32_t* refinements) { set_operation("unique", UNIQUE, refinements); }
+void native_union(bool, const int32_t* refinements) { set_operation("union", UNION, refinements); }
+void native_intersect(bool, const int32_t* refinements) { set_operation("intersect", INTERSECT, refinements); }
+void native_exclude(bool, const int32_t* refinements) { set_operation("exclude", EXCLUDE, refinements); }
+void native_difference(bool, const int32_t* refinements) { set_operation("difference", DIFFERENCE, refinements); }
+
+}  // namespace qel::natives

@@ -1,0 +1,169 @@
+// map! and hash! in QELBIN: exact records of a map (removed pairs left
+// out), round trips in both encodings that keep the index working, shared
+// and self-containing maps, and the records the reader must refuse. Also
+// the entry-block invariants behind removal and revival.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codecs/qelbin.hpp"
+#include "datatypes/map.hpp"
+#include "evaluator/interp.hpp"
+#include "lexer/scanner.hpp"
+#include "library/boot.hpp"
+#include "library/boot_image.hpp"
+#include "runtime/hashtab.hpp"
+#include "startup_support.hpp"
+#include "value_builders.hpp"
+
+namespace qel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class MapCodec : public testutil::StartedRuntime {
+protected:
+    void SetUp() override {
+        StartedRuntime::SetUp();
+        boot::start(boot_image::data, boot_image::size);
+    }
+    static Cell eval(const char* source) {
+        Cell out = shared::none;
+        EXPECT_EQ(testutil::raised([&] { out = run(source); }), 0) << source;
+        return out;
+    }
+    static Cell run(const char* source) {
+        Cell* holder = stack::push(&shared::none);
+        lexer::load_text(source, std::strlen(source), holder);
+        const Cell code = *holder;
+        for (uint32_t pos = 0; pos < series::buffer_length(code.data2);) {
+            stack::arg_top = holder + 1;
+            pos = interp::eval_next(&code, pos, true);
+        }
+        *holder = *(holder + 1);
+        stack::arg_top = holder + 1;
+        return *holder;
+    }
+    static Bytes encoded(const Cell& v, bool compact) {
+        const node_t n = qelbin::encode(&v, compact);
+        SeriesBuffer* s = series::buffer_of(n);
+        return Bytes(series::head_ptr(s), series::tail_ptr(s));
+    }
+    // Decoded and kept in a cell of the root block.
+    static Cell decoded(const Bytes& img) {
+        const Cell v = qelbin::decode(img.data(), img.size());
+        Cell* kept = block::reserve_cell(&root_cell);
+        *kept = v;
+        return v;
+    }
+    static Cell lookup(const Cell& m, const Cell& key) {
+        const Cell* k = map::find_pair(&m, &key, hashtab::OP_EQUAL);
+        return k && k[1].header ? k[1] : shared::none;
+    }
+};
+
+TEST_F(MapCodec, RemovedPairsAreLeftOutOfTheRecord) {
+    const Cell m = eval("m: #[a: 1 b: 2] remove/key m 'a m");
+    const Bytes img = encoded(m, true);
+    // Header "QELBIN", version 2, flags 5 (compact, symbols), 1 root, then
+    // the symbol table of "b" and the records: map! with 2 cells.
+    const Bytes records(img.end() - 5, img.end());
+    EXPECT_EQ(records, (Bytes{TYPE_MAP, 2, TYPE_SET_WORD, 0, 0x82}));
+    const Cell back = decoded(img);
+    EXPECT_EQ(map::count(&back), 1);
+    EXPECT_EQ(series::cell_count(back.data2), 2u);
+}
+
+TEST_F(MapCodec, RoundTripsKeepKeysLookupsAndCount) {
+    for (bool compact : {true, false}) {
+        SCOPED_TRACE(compact ? "compact" : "fixed");
+        const Cell m = eval("#[a: 1 \"Key\" [x y] 3 three #\"c\" 2.5]");
+        const Cell back = decoded(encoded(m, compact));
+        ASSERT_EQ(cell::type_of(&back), TYPE_MAP);
+        EXPECT_EQ(map::count(&back), 4);
+        EXPECT_EQ(testutil::show(lookup(back, testutil::string_of("KEY"))), "[x y]");
+        EXPECT_EQ(testutil::show(lookup(back, testutil::word_cell("A"))), "1");
+        EXPECT_EQ(testutil::show(lookup(back, testutil::int_cell(3))), "three");
+        EXPECT_EQ(cell::type_of(series::cells_of(back.data2)), TYPE_SET_WORD);
+        // The decoded map takes new keys like any other.
+        Cell* held = stack::push(&back);
+        const Cell k = testutil::word_cell("new");
+        const Cell v = testutil::int_cell(9);
+        map::set(held, &k, &v, false, nullptr);
+        EXPECT_EQ(map::count(held), 5);
+    }
+}
+
+TEST_F(MapCodec, SharedAndSelfContainingMapsStayShared) {
+    for (bool compact : {true, false}) {
+        SCOPED_TRACE(compact ? "compact" : "fixed");
+        const Cell b = decoded(encoded(eval("m: #[a: 1] reduce [m m]"), compact));
+        const Cell* two = series::cells_of(b.data2);
+        ASSERT_EQ(cell::type_of(two + 1), TYPE_MAP);
+        EXPECT_EQ(two[0].data2, two[1].data2);
+        EXPECT_EQ(two[0].data3, two[1].data3);
+
+        const Cell self = decoded(encoded(eval("m: #[a: 1] m/self: m m"), compact));
+        const Cell inner = lookup(self, testutil::word_cell("self"));
+        ASSERT_EQ(cell::type_of(&inner), TYPE_MAP);
+        EXPECT_EQ(inner.data2, self.data2);
+    }
+}
+
+TEST_F(MapCodec, HashRoundTripsWithAWorkingIndexAndItsHead) {
+    for (bool compact : {true, false}) {
+        SCOPED_TRACE(compact ? "compact" : "fixed");
+        const Cell h = decoded(encoded(eval("next make hash! [a \"Bc\" 3]"), compact));
+        ASSERT_EQ(cell::type_of(&h), TYPE_HASH);
+        EXPECT_EQ(h.data1, 1u);
+        ASSERT_NE(h.data3, 0u);
+        EXPECT_EQ(hashtab::count(h.data3), 3u);
+        const Cell key = testutil::string_of("bC");
+        const Cell* hit = hashtab::get(h.data3, &key, 0, 1, hashtab::OP_EQUAL, false, false);
+        EXPECT_EQ(hit, series::cells_of(h.data2) + 1);
+        const Cell first = testutil::word_cell("a");
+        EXPECT_EQ(hashtab::get(h.data3, &first, 0, 1, hashtab::OP_EQUAL, false, false), series::cells_of(h.data2));
+    }
+}
+
+TEST_F(MapCodec, ReaderRefusesMapsThatCannotBe) {
+    // Compact images without symbols: header, then one record.
+    auto image = [](const Bytes& rec) {
+        Bytes img = {'Q', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, static_cast<uint8_t>(rec.size())};
+        img.insert(img.end(), rec.begin(), rec.end());
+        return img;
+    };
+    const struct {
+        const char* name;
+        Bytes rec;
+    } cases[] = {
+        {"odd count", {TYPE_MAP, 3, 0x81, 0x82, 0x83}},
+        {"block key", {TYPE_MAP, 2, TYPE_BLOCK, 0, 0x81}},
+        {"same key twice", {TYPE_MAP, 4, 0x81, 0x82, 0x81, 0x83}},
+        {"reference to a block", {TYPE_BLOCK, 1, 0x81, 0xC1, TYPE_MAP, 1, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes img = image(c.rec);
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), img.size()); }), err::QB_INVALID_RECORD);
+    }
+    // A well-formed record of the same shape is read.
+    const Bytes good = image({TYPE_MAP, 4, 0x81, 0x82, 0x83, 0x84});
+    EXPECT_EQ(testutil::raised([&] { decoded(good); }), 0);
+}
+
+TEST_F(MapCodec, CountFollowsActivePairsOnly) {
+    // Removal keeps the pair in the entry block; only active pairs count,
+    // and removing a removed pair changes nothing.
+    const Cell m = eval("m: #[a: 1 b: 2 c: 3] remove/key m 'b remove/key m 'b m/b: 5 remove/key m 'c m");
+    EXPECT_EQ(map::count(&m), 2);
+    EXPECT_EQ(hashtab::count(m.data3), 2u);
+    EXPECT_EQ(series::cell_count(m.data2), 6u);
+    EXPECT_EQ(series::cells_of(m.data2)[5].header, 0u);
+    EXPECT_EQ(testutil::show(series::cells_of(m.data2)[3]), "5");
+}
+
+}  // namespace
+}  // namespace qel

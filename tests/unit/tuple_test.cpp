@@ -1,0 +1,187 @@
+// tuple!, pair!, the point types, triple! and handle!: their QELBIN
+// records (exact bytes, round trips, refusals), the tuple cell layout that
+// other code reads directly, and the texts of the two types that have no
+// literal (triple! and handle!).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codecs/qelbin.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/text.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
+#include "evaluator/actions.hpp"
+#include "startup_support.hpp"
+#include "value_builders.hpp"
+
+namespace qel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes encoded(const Cell& v, bool compact) {
+    const node_t n = qelbin::encode(&v, compact);
+    SeriesBuffer* s = series::buffer_of(n);
+    return Bytes(series::head_ptr(s), series::tail_ptr(s));
+}
+
+// The records area of a compact image without symbols: after the magic,
+// the version, the flags and the two one-byte varints.
+Bytes records(const Bytes& img) { return Bytes(img.begin() + 10, img.end()); }
+
+Cell tuple_of(std::initializer_list<uint8_t> bytes) {
+    Cell c{0, 0, 0, 0};
+    return *tuple::make_at(&c, bytes.begin(), static_cast<uint32_t>(bytes.size()));
+}
+
+Cell pair_of(int32_t x, int32_t y) {
+    Cell c{0, 0, 0, 0};
+    return *pair::make_at(&c, x, y);
+}
+
+Cell point_of(double x, double y) {
+    Cell c{0, 0, 0, 0};
+    return *point::make2_at(&c, x, y);
+}
+
+Cell point_of(double x, double y, double z) {
+    Cell c{0, 0, 0, 0};
+    return *point::make3_at(&c, x, y, z);
+}
+
+std::string text_of(const Cell& v, bool mold, bool all = false) {
+    const node_t out = text::make_buffer(40);
+    if (mold) actions::mold(&v, out, false, all, false, false, 1000, 0);
+    else actions::form(&v, out, false, 1000);
+    return text::to_utf8(out);
+}
+
+class Composite : public testutil::StartedRuntime {};
+
+TEST_F(Composite, TupleCellLayout) {
+    // The length lives in header bits 19-22; byte 1 is the lowest byte of
+    // word 1 and bytes past the length are 0.
+    const Cell t = tuple_of({1, 2, 3, 4, 5});
+    EXPECT_EQ(t.header, TYPE_TUPLE | (5u << 19));
+    EXPECT_EQ(t.data1, 0x04030201u);
+    EXPECT_EQ(t.data2, 0x00000005u);
+    EXPECT_EQ(t.data3, 0u);
+    const Cell short_one = tuple_of({7});
+    EXPECT_EQ(tuple::length_of(&short_one), 3u);
+    EXPECT_EQ(text_of(short_one, true), "7.0.0");
+    const Cell zeros = tuple_of({0, 0, 0, 0}), last_set = tuple_of({0, 0, 0, 1});
+    EXPECT_TRUE(tuple::all_zero(&zeros));
+    EXPECT_FALSE(tuple::all_zero(&last_set));
+}
+
+TEST_F(Composite, CompactRecords) {
+    struct Case {
+        const char* name;
+        Cell v;
+        Bytes rec;
+    } cases[] = {
+        {"three bytes: no length byte", tuple_of({1, 2, 3}), {39, 1, 2, 3}},
+        {"four bytes: short flag and length", tuple_of({1, 2, 3, 4}), {39 | 0x40, 4, 1, 2, 3, 4}},
+        {"pair: zigzag components", pair_of(-1, 64), {37, 0x01, 0x80, 0x01}},
+        {"point2D!: float32 patterns", point_of(1.0, -2.0), {51, 0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(records(encoded(c.v, true)), c.rec);
+    }
+}
+
+TEST_F(Composite, FixedTupleRecordCarriesItsLengthInTheHeader) {
+    const Bytes img = encoded(tuple_of({9, 8, 7, 6}), false);
+    const Bytes rec(img.begin() + 16, img.end());
+    const Bytes want = {39, 4, 0, 0, 9, 8, 7, 6, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(rec, want);
+}
+
+TEST_F(Composite, RecordsRoundTripInBothModes) {
+    const Cell values[] = {
+        tuple_of({1, 2, 3}), tuple_of({255, 0, 0, 128}), tuple_of({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}),
+        pair_of(0, 0), pair_of(-2147483647 - 1, 2147483647), point_of(1.5, -0.25),
+        point_of(1e30, -3.0, 0.1), testutil::block_of({pair_of(1, 2), tuple_of({3, 4, 5})}),
+    };
+    for (bool compact : {true, false})
+        for (const Cell& v : values) {
+            SCOPED_TRACE(testing::Message() << text_of(v, true) << (compact ? " compact" : " fixed"));
+            const Bytes img = encoded(v, compact);
+            const Cell back = qelbin::decode(img.data(), img.size());
+            EXPECT_EQ(text_of(back, true), text_of(v, true));
+            if (cell::type_of(&v) != TYPE_BLOCK) {
+                EXPECT_EQ(back.header, v.header);
+                EXPECT_EQ(back.data1, v.data1);
+                EXPECT_EQ(back.data2, v.data2);
+                EXPECT_EQ(back.data3, v.data3);
+            }
+        }
+}
+
+TEST_F(Composite, BadTupleLengthsAreInvalidRecords) {
+    const Bytes head = {'Q', 'E', 'L', 'B', 'I', 'N', 2, 1, 1};
+    for (uint8_t len : {0, 13}) {
+        SCOPED_TRACE(static_cast<int>(len));
+        Bytes img = head;
+        const Bytes rec = {39 | 0x40, len, 1, 2, 3};
+        img.push_back(static_cast<uint8_t>(rec.size()));
+        img.insert(img.end(), rec.begin(), rec.end());
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), img.size()); }), err::QB_INVALID_RECORD);
+    }
+    // A length byte that promises more bytes than follow.
+    Bytes img = head;
+    const Bytes rec = {39 | 0x40, 6, 1, 2, 3};
+    img.push_back(static_cast<uint8_t>(rec.size()));
+    img.insert(img.end(), rec.begin(), rec.end());
+    EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), img.size()); }), err::QB_INVALID_RECORD);
+}
+
+TEST_F(Composite, TripleAndHandleHaveNoRecord) {
+    Cell t{0, 0, 0, 0};
+    triple::make_at(&t, 1, 2, 3);
+    Cell h{0, 0, 0, 0};
+    handle::make_at(&h, 5, handle::FD);
+    for (const Cell& v : {t, h})
+        for (bool compact : {true, false})
+            EXPECT_EQ(testutil::raised([&] { encoded(v, compact); }), err::NO_CODEC);
+    for (uint8_t type : {TYPE_TRIPLE, TYPE_HANDLE}) {
+        const Bytes img = {'Q', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, 1, type};
+        EXPECT_EQ(testutil::raised([&] { qelbin::decode(img.data(), img.size()); }), err::NO_CODEC);
+    }
+}
+
+TEST_F(Composite, TripleText) {
+    Cell t{0, 0, 0, 0};
+    triple::make_at(&t, -2147483647 - 1, 2147483647, -2);
+    EXPECT_EQ(text_of(t, false), "make triple! [-2147483648 2147483647 -2]");
+    EXPECT_EQ(text_of(t, true), "make triple! [-2147483648 2147483647 -2]");
+}
+
+TEST_F(Composite, HandleTextAndComparison) {
+    Cell w{0, 0, 0, 0};
+    handle::make_at(&w, 0x1A2B, handle::WINDOW);
+    EXPECT_EQ(w.data3, 0xFFFFFFFFu);
+    EXPECT_EQ(text_of(w, false), "00001A2Bh");
+    EXPECT_EQ(text_of(w, true), "handle!");
+    EXPECT_EQ(text_of(w, true, true), "#[handle! 00001A2Bh window]");
+    Cell null_handle{0, 0, 0, 0};
+    handle::make_at(&null_handle, 0xFFFFFFFF, handle::NONE);
+    EXPECT_EQ(text_of(null_handle, true, true), "#[handle! FFFFFFFFh]");
+
+    const Cell same_value = testutil::int_cell(0x1A2B);
+    EXPECT_FALSE(actions::compare(&w, &same_value, 0));
+    Cell other{0, 0, 0, 0};
+    handle::make_at(&other, 0x1A2B, handle::FONT);
+    EXPECT_TRUE(actions::compare(&w, &other, 0));
+    EXPECT_TRUE(actions::compare(&null_handle, &w, 3));  // -1 orders before 0x1A2B
+    // integer!'s actions are not a handle's.
+    EXPECT_EQ(datatype::action(TYPE_HANDLE, datatype::ADD), nullptr);
+}
+
+}  // namespace
+}  // namespace qel

@@ -151,6 +151,13 @@ void e_reflect(const int32_t*) {
     store(slot<slot_fn::Reflect>(arg(0), datatype::REFLECT)(arg(0), static_cast<int32_t>(arg(1)->data2)));
 }
 
+// The output text of form and mold, kept on the argument stack above the
+// arguments while the value is written (the entry's caller resets the top).
+node_t kept_buffer() {
+    const Cell s{TYPE_STRING, 0, text::make_buffer(16), 0};
+    return stack::push(&s)->data2;
+}
+
 void text_result(node_t out) {
     const Cell s{TYPE_STRING, 0, out, 0};
     stack::set_last_reset(&s);
@@ -170,7 +177,7 @@ void cut(node_t out, int32_t limit) {
 
 void e_form(const int32_t* r) {
     const int32_t limit = part_limit(r, 0);
-    const node_t out = text::make_buffer(16);
+    const node_t out = kept_buffer();
     if (!(has(r, 0) && limit < 1)) {
         const Cell v = *arg(0);
         actions::form(&v, out, has(r, 0), limit);
@@ -181,7 +188,7 @@ void e_form(const int32_t* r) {
 
 void e_mold(const int32_t* r) {
     const int32_t limit = part_limit(r, 3);
-    const node_t out = text::make_buffer(16);
+    const node_t out = kept_buffer();
     if (!(has(r, 3) && limit < 1)) {
         const Cell v = *arg(0);
         actions::mold(&v, out, has(r, 0), has(r, 1), has(r, 2), has(r, 3), limit, 0);

@@ -10,7 +10,6 @@ namespace {
 [[noreturn]] void not_done() { err::raise(err::NOT_DONE); }
 }  // namespace
 
-void native_stats(bool, const int32_t*) { not_done(); }
 void native_as_money(bool, const int32_t*) { not_done(); }
 void native_wait(bool, const int32_t*) { not_done(); }
 void native_set_env(bool, const int32_t*) { not_done(); }
@@ -19,6 +18,5 @@ void native_list_env(bool, const int32_t*) { not_done(); }
 void native_call(bool, const int32_t*) { not_done(); }
 void native_size_q(bool, const int32_t*) { not_done(); }
 void native_browse(bool, const int32_t*) { not_done(); }
-void native_recycle(bool, const int32_t*) { not_done(); }
 
 }  // namespace qel::natives

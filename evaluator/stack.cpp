@@ -414,17 +414,17 @@ void mark_gc(const Marker& m) {
     if (!ready()) return;
     m.cells(arg_bottom, arg_top);
     m.cells(&error_in_flight, &error_in_flight + 1);
-    for (const Frame* f = frame_bottom; f < frame_top; ++f) {
+    for (Frame* f = frame_bottom; f < frame_top; ++f) {
         if (f->word_ctx) {
             // A frame named self was named by an object's own word, whose
             // binding is the object's context series rather than a context.
-            if (symbol_of(f) == words::sym_self) m.series(f->word_ctx);
-            else m.context(f->word_ctx);
+            if (symbol_of(f) == words::sym_self) m.series(&f->word_ctx);
+            else m.context(&f->word_ctx);
         }
         if (f->ctx) {
-            m.context(f->ctx);
+            m.context(&f->ctx);
             if (f->saved_values && !(context::cell_of(f->ctx)->header & cell_flag::CONTEXT_ON_STACK))
-                m.series(f->saved_values);
+                m.series(&f->saved_values);
         }
     }
 }

@@ -245,10 +245,11 @@ uint32_t signal_exit(bool has_value, bool keep_top);
 // What the collector keeps alive through the stacks: the argument cells in
 // use, and for every frame its naming word's context, its function context
 // and the values series that context will get back when the call ends.
+// Nodes are passed by address: the collector may renumber them.
 struct Marker {
-    void (*context)(node_t ctx);
-    void (*series)(node_t n);
-    void (*cells)(const Cell* from, const Cell* to);
+    void (*context)(node_t* ctx);
+    void (*series)(node_t* n);
+    void (*cells)(Cell* from, Cell* to);
 };
 void mark_gc(const Marker& m);
 

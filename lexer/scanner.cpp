@@ -807,13 +807,15 @@ void load_text(const char* utf8, size_t length, Cell* result) {
 
 void mark_gc(const stack::Marker& m) {
     if (!stack_node) return;
-    m.series(stack_node);
+    m.series(&stack_node);
     for (State* s = active; s; s = s->next) {
         SeriesBuffer* b = stack_buffer();
         m.cells(series::head_cell(b) + s->base, series::head_cell(b) + s->top);
-        const uint32_t t = cell::type_of(&s->input);
-        if (t != TYPE_NONE && s->input.data2) m.series(s->input.data2);
-        if (s->tracer) m.cells(&s->tracer->callback, &s->tracer->callback + 1);
+        m.cells(&s->input, &s->input + 1);
+        if (s->tracer) {
+            Cell* callback = const_cast<Cell*>(&s->tracer->callback);
+            m.cells(callback, callback + 1);
+        }
     }
 }
 

@@ -1,17 +1,555 @@
-// Collector entry points. Collections start once the boot code enables the
-// collector; before that every request is ignored, so start-up code may hold
-// raw buffer addresses across allocations.
+// The collector: marking from the roots, the external-resource sweep, the
+// owner-table pruning, compaction of series frames, the big-frame sweep and
+// node freeing, with node compaction before marking when a settled, sparse
+// node frame can be emptied.
+//
+// Marking never moves anything, so it works on raw addresses; it keeps a
+// work list of cell series still to scan instead of recursing, so deep
+// data cannot exhaust the machine stack.
 #include "runtime/collector.hpp"
 
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/scanner.hpp"
+#include "runtime/context.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/extres.hpp"
+#include "runtime/hashtab.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
+#include "runtime/rawtab.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 
 namespace qel::collector {
 
 uint32_t cycles = 0;
 uint32_t node_compactions = 0;
+uint32_t running = 0;
+uint32_t window = 5;
+bool stress = false;
+
+namespace {
+
+constexpr uint32_t CELL_UNIT = sizeof(Cell);
+constexpr uint32_t HOLDING_PASS = 0x00400000;  // context! cell: values not marked through it
+constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // hash entry header word of a live entry
+constexpr uint32_t EVACUATE_BELOW = 5000;      // used nodes of a frame worth emptying
+constexpr uint32_t FREE_NODES_NEEDED = 10000;  // free nodes elsewhere before emptying one
+
+rawtab::Table* remap = nullptr;
+std::vector<node_t> work;
+std::vector<MarkCallback> callbacks;
+node_t recent[RECENT];
+uint32_t recent_at = 0;
+
+SeriesBuffer* buffer(node_t n) { return series::buffer_of(n); }
+
+bool is_cells(const SeriesBuffer* s) { return series::unit(s) == CELL_UNIT; }
+
+void mark_cell(Cell* c);
+
+void drain() {
+    while (!work.empty()) {
+        const node_t n = work.back();
+        work.pop_back();
+        SeriesBuffer* s = buffer(n);
+        Cell* from = series::head_cell(s);
+        Cell* to = series::tail_cell(s);
+        for (Cell* c = from; c < to; ++c) mark_cell(c);
+    }
+}
+
+void mark_word(Cell* c) {
+    if (!c->data1) return;
+    // An object's own self word is bound to the object's context series.
+    if (symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self))
+        mark_series(&c->data1);
+    else
+        mark_context(&c->data1);
+}
+
+void mark_cell(Cell* c) {
+    switch (cell::type_of(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH: mark_series(&c->data2); break;
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY: mark_node(&c->data2); break;
+        case TYPE_SYMBOL:
+            mark_node(&c->data2);
+            mark_node(&c->data3);
+            break;
+        case TYPE_CONTEXT:
+            mark_hashtab(&c->data1);
+            if (!(c->header & HOLDING_PASS) && !(c->header & context::ON_STACK)) mark_series(&c->data2);
+            break;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT: mark_word(c); break;
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT:
+            mark_context(&c->data1);
+            mark_series(&c->data3);
+            break;
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            mark_context(&c->data1);
+            mark_series(&c->data2);
+            mark_series(&c->data3);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            mark_series(&c->data2);
+            mark_series(&c->data3);
+            break;
+        case TYPE_OP: {
+            const uint32_t inner = (c->header >> 16) & 0xFF;
+            if (inner == TYPE_FUNCTION || inner == TYPE_ROUTINE) mark_context(&c->data1);
+            mark_series(&c->data2);
+            mark_series(&c->data3);
+            break;
+        }
+        case TYPE_HASH:
+        case TYPE_MAP:
+            mark_series(&c->data2);
+            mark_hashtab(&c->data3);
+            break;
+        case TYPE_HANDLE:
+            if (static_cast<int32_t>(c->data2) >= 0 && c->data3) extres::mark_slot(static_cast<int32_t>(c->data2), nullptr);
+            break;
+        default: break;
+    }
+}
+
+node_t remapped(node_t n) {
+    if (remap)
+        if (const uint32_t* v = rawtab::get(remap, n)) return *v;
+    return n;
+}
+
+// ---- roots ------------------------------------------------------------------------
+
+void mark_recent() {
+    for (node_t& n : recent) {
+        if (!n) continue;
+        n = remapped(n);
+        if (!node_table::directory[n >> node_table::SLOT_BITS]) {
+            n = 0;
+            continue;
+        }
+        SeriesBuffer* s = buffer(n);
+        if (!s || s->node != n) {  // freed, or given a new buffer already marked through its owner
+            n = 0;
+            continue;
+        }
+        if (is_cells(s)) mark_series(&n);
+        else mark_node(&n);
+    }
+}
+
+void mark_roots() {
+    mark_series(&root_cell.data2);
+    mark_hashtab(&symbol::index);
+    mark_hashtab(&owner::table);
+    const stack::Marker marker{&mark_context, &mark_series, &mark_cells};
+    stack::mark_gc(marker);
+    mark_context(&context::global);
+    mark_cell(&interp::current_position);
+    lexer::mark_gc(marker);
+    mark_cell(&slots::table);
+    if (!stress) mark_recent();
+    drain();
+    for (MarkCallback fn : callbacks)
+        if (fn) {
+            fn();
+            drain();
+        }
+}
+
+// ---- owner table ---------------------------------------------------------------
+
+bool is_marked(node_t n) { return n && (buffer(n)->flags & series_flag::MARK); }
+
+// Entries hold their owner objects weakly: an entry whose owner died goes.
+// The entries' cells are not visited while marking, so their nodes are
+// renumbered here.
+void prune_owners() {
+    if (!owner::table) return;
+    hashtab::Record* r = hashtab::record(owner::table);
+    SeriesBuffer* s = buffer(r->series);
+    const uint32_t width = r->aux;
+    if (!width) return;
+    std::vector<uint32_t> dead;
+    for (uint32_t off = 0; off + width <= s->tail - s->head; off += width) {
+        Cell* e = reinterpret_cast<Cell*>(series::head_ptr(s) + off);
+        if (e->header != ENTRY_IN_USE) continue;
+        Cell* owner_cell = e + 2;
+        Cell* field = e + 3;
+        owner_cell->data1 = remapped(owner_cell->data1);
+        if (field->data1) field->data1 = remapped(field->data1);
+        if (!is_marked(owner_cell->data1)) dead.push_back(e->data1);
+    }
+    for (uint32_t key : dead) hashtab::remove_key(owner::table, key);
+}
+
+// ---- node compaction -----------------------------------------------------------
+
+std::vector<bool> free_slots_of(const NodeFrame* f) {
+    std::vector<bool> is_free(f->nodes, false);
+    const node_t base = f->number << node_table::SLOT_BITS;
+    for (node_t n = f->free_head; n; n = static_cast<node_t>(f->slots[n - base])) is_free[n - base] = true;
+    return is_free;
+}
+
+// A frame holding the node of a buffer outside the frames (the root
+// block, the stacks) is left alone: start-up code keeps those node ids.
+bool movable_frame(const NodeFrame* f, const std::vector<bool>& is_free) {
+    for (uint32_t i = 0; i < f->nodes; i++) {
+        if (is_free[i]) continue;
+        const auto* b = reinterpret_cast<const SeriesBuffer*>(f->slots[i]);
+        if (b && (b->flags & series_flag::FIXED)) return false;
+    }
+    return true;
+}
+
+void compact_nodes() {
+    if (hashtab::rebuilding) return;
+    NodeFrame* current = nullptr;
+    uint64_t free_count = 0;
+    for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
+        if (f->emptied || !f->free_head) continue;
+        if (!current) current = f;
+        free_count += f->nodes - f->used;
+    }
+    if (!current) return;
+    const uint32_t settled = (2u << window) - 1;
+    std::vector<NodeFrame*> received;
+    auto has_received = [&](const NodeFrame* f) {
+        for (const NodeFrame* r : received)
+            if (r == f) return true;
+        return false;
+    };
+    bool moved_any = false;
+    for (NodeFrame* f = memory_record.n_tail; f; f = f->prev) {
+        if (f == current || f->emptied || f->used == 0 || has_received(f)) continue;
+        const uint64_t own_free = f->free_head ? f->nodes - f->used : 0;
+        if (free_count - own_free < f->used) continue;
+        const bool settled_frame = (f->history & settled) == settled;
+        if (!stress && !(settled_frame && f->used < EVACUATE_BELOW && free_count > FREE_NODES_NEEDED)) continue;
+        const std::vector<bool> is_free = free_slots_of(f);
+        if (!movable_frame(f, is_free)) continue;
+        const node_t base = f->number << node_table::SLOT_BITS;
+        for (uint32_t i = 0; i < f->nodes; i++) {
+            if (is_free[i]) continue;
+            auto* b = reinterpret_cast<SeriesBuffer*>(f->slots[i]);
+            if (!b) continue;
+            while (!current->free_head || current->emptied || current == f) {
+                current = current->next ? current->next : memory_record.n_head;
+            }
+            if (!has_received(current)) received.push_back(current);
+            const node_t fresh = current->free_head;
+            uintptr_t& slot = current->slots[fresh & node_table::SLOT_MASK];
+            current->free_head = static_cast<node_t>(slot);
+            slot = reinterpret_cast<uintptr_t>(b);
+            current->used++;
+            if (!remap) remap = rawtab::make(20000);
+            rawtab::put(remap, base + i, fresh);
+            if (b->node == base + i) b->node = fresh;
+            f->used--;
+            free_count--;
+        }
+        f->emptied = 1;
+        free_count -= own_free;
+        moved_any = true;
+    }
+    if (moved_any) {
+        node_compactions++;
+        ++memory::generation;
+    }
+}
+
+node_t remap_one(node_t n) { return remapped(n); }
+
+// ---- series frames -------------------------------------------------------------
+
+void vacate(uint8_t* from, uint8_t* to) {
+    if (stress && from < to) std::memset(from, 0xDB, static_cast<size_t>(to - from));
+}
+
+void free_dead_node(SeriesBuffer* s) {
+    if (s->node && (s->flags & series_flag::IN_USE) && buffer(s->node) == s)
+        memory::free_node(memory::frame_of_node(s->node), s->node);
+}
+
+void move_buffer(SeriesBuffer* s, uint8_t* to, uint32_t total) {
+    std::memmove(to, s, total);
+    auto* moved = reinterpret_cast<SeriesBuffer*>(to);
+    if (moved->node && buffer(moved->node) == s) series::set_buffer(moved->node, moved);
+}
+
+void compact_frames() {
+    SeriesFrame* f = memory_record.s_head;
+    SeriesFrame* prev = nullptr;
+    bool moved_any = false;
+    while (f) {
+        SeriesFrame* next = f->next;
+        uint8_t* p = f->data();
+        uint8_t* const end = f->free;
+        uint8_t* dest = nullptr;  // first vacated byte of this frame
+        while (p < end) {
+            auto* s = reinterpret_cast<SeriesBuffer*>(p);
+            const uint32_t total = memory::BUFFER_OVERHEAD + s->size;
+            if (!(s->flags & series_flag::MARK)) {
+                free_dead_node(s);
+                if (!dest) dest = p;
+                p += total;
+                continue;
+            }
+            // A run of survivors: into the preceding frame while it has
+            // room to spare, else down to the first vacated byte.
+            bool into_prev = prev && static_cast<size_t>(prev->end - prev->free) > memory::MIN_FREE_AFTER_GC;
+            while (p < end) {
+                s = reinterpret_cast<SeriesBuffer*>(p);
+                if (!(s->flags & series_flag::MARK)) break;
+                const uint32_t size = memory::BUFFER_OVERHEAD + s->size;
+                s->flags &= ~series_flag::MARK;
+                if (into_prev && static_cast<size_t>(prev->end - prev->free) >= size) {
+                    move_buffer(s, prev->free, size);
+                    prev->free += size;
+                    if (!dest) dest = p;
+                    moved_any = true;
+                } else {
+                    into_prev = false;
+                    if (dest) {
+                        move_buffer(s, dest, size);
+                        dest += size;
+                        moved_any = true;
+                    }
+                }
+                p += size;
+            }
+        }
+        if (dest) {
+            vacate(dest, end);
+            f->free = dest;
+        }
+        if (f->free == f->data() && next) {
+            memory::free_series_frame(f);
+        } else {
+            prev = f;
+        }
+        f = next;
+    }
+    if (moved_any) ++memory::generation;
+}
+
+std::vector<SeriesBuffer*> fixed_marked;
+
+}  // namespace
+
+// ---- marking -------------------------------------------------------------------
+
+bool mark_node(node_t* np) {
+    node_t n = *np;
+    if (!n) return false;
+    if (remap) {
+        if (const uint32_t* v = rawtab::get(remap, n)) {
+            n = *v;
+            *np = n;
+        }
+    }
+    SeriesBuffer* s = buffer(n);
+    if (!s || (s->flags & series_flag::MARK)) return false;
+    s->flags |= series_flag::MARK;
+    if (s->flags & series_flag::FIXED) fixed_marked.push_back(s);
+    return true;
+}
+
+void mark_series(node_t* np) {
+    if (mark_node(np) && is_cells(buffer(*np))) work.push_back(*np);
+}
+
+void mark_cells(Cell* from, Cell* to) {
+    for (Cell* c = from; c < to; ++c) mark_cell(c);
+    drain();
+}
+
+void mark_context(node_t* np) {
+    if (!mark_node(np)) return;
+    Cell* cells = series::cells_of(*np);
+    mark_hashtab(&cells[0].data1);
+    if (!(cells[0].header & HOLDING_PASS) && !(cells[0].header & context::ON_STACK)) mark_series(&cells[0].data2);
+    mark_cell(&cells[1]);
+}
+
+void mark_hashtab(node_t* np) {
+    if (!mark_node(np)) return;
+    hashtab::Record* r = hashtab::record(*np);
+    switch (r->kind) {
+        case hashtab::HASH:
+            mark_node(&r->aux);
+            if (mark_node(&r->chains)) {
+                SeriesBuffer* s = buffer(r->chains);
+                auto* chain = reinterpret_cast<uint32_t*>(series::head_ptr(s));
+                const uint32_t count = (s->tail - s->head) / 4;
+                for (uint32_t i = 0; i < count; i++) mark_node(&chain[i]);
+            }
+            [[fallthrough]];
+        case hashtab::MAP:
+        case hashtab::WORDS:
+            mark_node(&r->flags);
+            mark_node(&r->keys);
+            mark_series(&r->series);
+            break;
+        case hashtab::SCRATCH:
+        case hashtab::OWNERS: {
+            mark_node(&r->flags);
+            mark_node(&r->keys);
+            mark_node(&r->series);
+            if (!r->series || !r->aux) break;
+            SeriesBuffer* s = buffer(r->series);
+            for (uint32_t off = 0; off + r->aux <= s->tail - s->head; off += r->aux) {
+                Cell* e = reinterpret_cast<Cell*>(series::head_ptr(s) + off);
+                if (e->header != ENTRY_IN_USE) continue;
+                mark_series(&e->data1);
+            }
+            break;
+        }
+        default: break;
+    }
+}
+
+// ---- collection ------------------------------------------------------------------
+
+void collect() {
+    if (running) return;
+    running = 1;
+    hashtab::collector_running = 1;
+    compact_nodes();
+    mark_roots();
+    if (remap) cycles::remap(&remap_one);
+    extres::sweep();
+    prune_owners();
+    compact_frames();
+    memory::sweep_big_frames();
+    memory::sweep_node_frames();
+    if (remap) {
+        rawtab::free(remap);
+        remap = nullptr;
+    }
+    for (SeriesBuffer* s : fixed_marked) s->flags &= ~series_flag::MARK;
+    fixed_marked.clear();
+    cycles++;
+    hashtab::collector_running = 0;
+    running = 0;
+}
 
 void request() {
-    if (!collector_enabled) return;
+    if (collector_enabled && !running) collect();
+}
+
+void allocated(node_t n) {
+    recent[recent_at] = n;
+    recent_at = (recent_at + 1) % RECENT;
+}
+
+void forget_recent() {
+    for (node_t& n : recent) n = 0;
+}
+
+void before_allocation() {
+    if (stress && collector_enabled && !running) collect();
+}
+
+void add_mark_callback(MarkCallback fn) { callbacks.push_back(fn); }
+
+void remove_mark_callback(MarkCallback fn) {
+    for (MarkCallback& c : callbacks)
+        if (c == fn) c = nullptr;
+}
+
+// ---- statistics ----------------------------------------------------------------
+
+uint64_t memory_in_use() {
+    uint64_t total = 0;
+    for (NodeFrame* f = memory_record.n_head; f; f = f->next) total += uint64_t(f->used) * sizeof(uintptr_t);
+    for (SeriesFrame* f = memory_record.s_head; f; f = f->next) total += static_cast<uint64_t>(f->free - f->data());
+    for (BigFrame* f = memory_record.b_head; f; f = f->next) total += f->size;
+    return total;
+}
+
+namespace {
+
+void append_figure(Cell* block, uint64_t v) {
+    Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
+    if (v > 2147483647u) {
+        c.header = TYPE_FLOAT;
+        cell::put_double(&c, static_cast<double>(v));
+    }
+    block::append_copy(block, &c);
+}
+
+}  // namespace
+
+void memory_blocks(Cell* out) {
+    // The walk reads frames while it allocates the answer: no collection
+    // may move them meanwhile.
+    const uint32_t saved = collector_enabled;
+    const bool saved_stress = stress;
+    collector_enabled = 0;
+    stress = false;
+    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(5), 0};
+    for (int part = 0; part < 3; part++) {
+        Cell* sub = stack::push(&shared::none);
+        *sub = Cell{TYPE_BLOCK, 0, memory::alloc_cells(8), 0};
+        if (part == 0) {
+            for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
+                Cell* row = stack::push(&shared::none);
+                *row = Cell{TYPE_BLOCK, 0, memory::alloc_cells(3), 0};
+                append_figure(row, f->nodes - f->used);
+                append_figure(row, f->used);
+                append_figure(row, f->nodes);
+                block::append_copy(sub, row);
+                stack::pop_n(1);
+            }
+        } else if (part == 1) {
+            for (SeriesFrame* f = memory_record.s_head; f; f = f->next) {
+                Cell* row = stack::push(&shared::none);
+                *row = Cell{TYPE_BLOCK, 0, memory::alloc_cells(3), 0};
+                append_figure(row, static_cast<uint64_t>(f->end - f->free));
+                append_figure(row, static_cast<uint64_t>(f->free - f->data()));
+                append_figure(row, static_cast<uint64_t>(f->end - f->data()));
+                block::append_copy(sub, row);
+                stack::pop_n(1);
+            }
+        } else {
+            for (BigFrame* f = memory_record.b_head; f; f = f->next) append_figure(sub, f->size);
+        }
+        Cell* added = block::append_copy(out, sub);
+        added->header |= cell_flag::NEW_LINE;
+        stack::pop_n(1);
+    }
+    collector_enabled = saved;
+    stress = saved_stress;
 }
 
 }  // namespace qel::collector

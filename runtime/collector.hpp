@@ -1,6 +1,20 @@
-// Entry points of the garbage collector used by the memory manager.
+// The garbage collector: marks every buffer reachable from the runtime's
+// roots, slides the survivors of each series frame together (into the free
+// tail of the preceding frame when it has room), releases emptied frames
+// and returns dead buffers' nodes to their frames. From time to time it
+// also empties sparsely used node frames that have settled, moving their
+// nodes elsewhere and renumbering every reference it meets while marking.
+//
+// The collector does not scan the machine stack. C++ code keeps what it
+// needs across an allocation in places the collector sees: the argument
+// stack, the root block, the cells of reachable values, or a mark callback.
+// Besides, the buffers of the last RECENT allocations are kept alive, so
+// that a value just made survives the allocations that put it in place.
 #pragma once
 #include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/series.hpp"
 
 namespace qel::collector {
 
@@ -8,8 +22,48 @@ extern uint32_t cycles;  // collections run so far
 // Node compactions run so far. Tables whose hashes depend on node ids
 // compare it with the stamp they took when built, and rebuild when it moved.
 extern uint32_t node_compactions;
+// 1 while a collection runs.
+extern uint32_t running;
+// Collections made of settled node frames are considered over this many
+// collections (plus one).
+extern uint32_t window;
 
-// Runs a collection when the collector is enabled; otherwise nothing.
+// Test configuration: collect at every allocation, compact nodes whenever a
+// frame can be emptied, and overwrite the bytes that compaction vacates.
+extern bool stress;
+
+constexpr uint32_t RECENT = 32;
+
+// Called by the memory manager when it finds no room, and before a big
+// allocation: a collection when the collector is enabled.
 void request();
+// Called by the memory manager on each allocation of a node: remembered
+// among the recent ones, and under stress a collection first.
+void allocated(node_t n);
+// All frames are being released: the recent nodes name nothing any more.
+void forget_recent();
+void before_allocation();
+// One full collection, whatever the enabled flag says.
+void collect();
+
+// Statistics as `stats` shows them. Level 1: bytes in use (nodes, series
+// frames up to their free pointers, big frames). Level 2: fills the block
+// with three blocks of per-frame figures.
+uint64_t memory_in_use();
+void memory_blocks(Cell* out);
+
+// Mark callbacks: called during marking, after the built-in roots; they
+// mark what their owners keep with the functions below.
+using MarkCallback = void (*)();
+void add_mark_callback(MarkCallback fn);
+void remove_mark_callback(MarkCallback fn);
+
+// Marking, for callbacks. Node words are passed by address: a node moved
+// by node compaction is rewritten there.
+bool mark_node(node_t* n);        // true when the buffer was not yet marked
+void mark_series(node_t* n);      // the buffer and, later, its cells
+void mark_cells(Cell* from, Cell* to);
+void mark_context(node_t* ctx);
+void mark_hashtab(node_t* record);
 
 }  // namespace qel::collector

@@ -54,11 +54,17 @@ std::string form_arg(const Cell& v, bool formed) {
     constexpr int32_t LIMIT = 80;
     const uint32_t slot = formed ? datatype::FORM : datatype::MOLD;
     if (stack::ready() && datatype::action(cell::type_of(&v), slot)) {
-        const node_t out = text::make_buffer(32);
-        if (formed) actions::form(&v, out, true, LIMIT);
-        else actions::mold(&v, out, false, false, true, true, LIMIT, 0);
+        Cell* const top = stack::arg_top;
+        const Cell held{TYPE_STRING, 0, text::make_buffer(32), 0};
+        const node_t out = stack::push(&held)->data2;
+        const Cell value = v;
+        Cell* arg = stack::push(&value);
+        if (formed) actions::form(arg, out, true, LIMIT);
+        else actions::mold(arg, out, false, false, true, true, LIMIT, 0);
         if (text::length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
-        return text::to_utf8(out);
+        std::string text = text::to_utf8(out);
+        stack::arg_top = top;
+        return text;
     }
     switch (cell::type_of(&v)) {
         case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:

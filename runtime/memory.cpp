@@ -155,6 +155,8 @@ uint32_t rounded_size(uint32_t count, uint32_t unit) {
 // A buffer without a node. It may collect, so callers holding buffer
 // addresses re-read them through their nodes afterwards.
 SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
+    if (collector::stress) [[unlikely]]
+        collector::before_allocation();
     const uint32_t size = rounded_size(count, unit);
     const uint32_t total = size + BUFFER_OVERHEAD;
     uint32_t flags = unit | series_flag::IN_USE | series_flag::NORMAL;
@@ -184,6 +186,7 @@ node_t attach_node(SeriesBuffer* s) {
     const node_t n = alloc_node();
     s->node = n;
     series::set_buffer(n, s);
+    collector::allocated(n);
     return n;
 }
 
@@ -449,6 +452,7 @@ void sweep_big_frames() {
 
 void free_all_frames() {
     ++generation;
+    collector::forget_recent();
     while (NodeFrame* f = memory_record.n_head) release_node_frame(f);
     while (SeriesFrame* f = memory_record.s_head) {
         unlink_series_frame(f);

@@ -457,8 +457,8 @@ TEST_F(Stack, MarkingReachesCellsContextsAndSavedValues) {
     mark_native(&self);
     push(&v);
     marked.clear();
-    mark_gc({[](node_t n) { marked.push_back({'c', n}); }, [](node_t n) { marked.push_back({'s', n}); },
-             [](const Cell* from, const Cell* to) { marked.push_back({'a', static_cast<uint32_t>(to - from)}); }});
+    mark_gc({[](node_t* n) { marked.push_back({'c', *n}); }, [](node_t* n) { marked.push_back({'s', *n}); },
+             [](Cell* from, Cell* to) { marked.push_back({'a', static_cast<uint32_t>(to - from)}); }});
     const std::vector<std::pair<char, uint32_t>> want = {
         {'a', 3}, {'a', 1}, {'c', context::global}, {'c', fn}, {'s', values}, {'s', obj}};
     EXPECT_EQ(marked, want);

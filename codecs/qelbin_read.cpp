@@ -824,7 +824,8 @@ void decode_into(const uint8_t* data, int64_t length, Cell* container, bool boot
         if (!end) header_error(boot, "Error: Qelbin compressed data corrupted!");
         uint32_t unpacked_len = 0;
         uint8_t* unpacked = lzcomp::decompress(p, static_cast<size_t>(end - p), &unpacked_len);
-        if (!unpacked) header_error(boot, "Error: Qelbin compressed data corrupted!");
+        if (unpacked && !unpacked_len) heap::free(unpacked);
+        if (!unpacked || !unpacked_len) header_error(boot, "Error: Qelbin compressed data corrupted!");
         inflated.assign(unpacked, unpacked + unpacked_len);
         heap::free(unpacked);
         p = inflated.data();

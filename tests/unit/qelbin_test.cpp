@@ -256,6 +256,9 @@ TEST_F(Qelbin, CompressedImagesAreUnpackedFirst) {
         Bytes cut(z.begin(), z.end() - 4);
         EXPECT_EQ(testutil::raised([&] { qelbin::decode(cut.data(), cut.size()); }), err::INVALID_DATA);
     }
+    // A stream that unpacks to nothing (found by the fuzzer).
+    const Bytes empty = {'Q', 'E', 'L', 'B', 'I', 'N', 8, 2, 0, 0, 0, 0, 0, 0, 0, 0, 'B', 'Q', 'E', 'L', 'B', 'I', 'N', '@', 'Q'};
+    EXPECT_EQ(testutil::raised([&] { qelbin::decode(empty.data(), empty.size()); }), err::INVALID_DATA);
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ void load_and_run(const std::string& text, size_t at) {
     }
     Cell* body = stack::push(&blk);
     body->data1 = 2;
-    interp::eval_block(body, true);
+    interp::current_position = shared::none;
+    interp::eval_block(body, true, true);
 }
 
 }  // namespace

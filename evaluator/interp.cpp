@@ -12,6 +12,8 @@
 // settled the stacks for the frame that takes it.
 #include "evaluator/interp.hpp"
 
+#include "runtime/collector.hpp"
+
 #include "datatypes/integer.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/native_fns.hpp"
@@ -216,9 +218,9 @@ void init() {
     trace::init();
 }
 
-void eval_block(const Cell* block, bool chain) {
+void eval_block(const Cell* block, bool chain, bool safe_points) {
     stack::check_depth();
-    const Cell blk = *block;
+    Cell blk = *block;
     // The caller's position comes back however the block is left: at its
     // end, by a pending exit or by an error (whose value was made before the
     // unwinding, so it still names the failing expression).
@@ -239,6 +241,13 @@ void eval_block(const Cell* block, bool chain) {
             current_position.data1 = pos;
             pos = eval_expression(&blk, pos, false, false, false);
             if (exit_pending()) return;
+            if (safe_points) [[unlikely]] {
+                // The block comes back from its cell: renumbering may
+                // have given it a new node.
+                collector::safe_point();
+                blk = *block;
+                current_position = blk;
+            }
         }
     }
     if (trace::active) [[unlikely]]

@@ -26,8 +26,11 @@ void init();
 
 // Evaluates the whole block from its index in a block frame named <body>.
 // chain set: the result is copied into the caller's argument base; clear:
-// it stays as the caller's next cell. An empty block gives unset.
-void eval_block(const Cell* block, bool chain);
+// it stays as the caller's next cell. An empty block gives unset. With
+// safe_points (the top level of a script, whose block cell lies on the
+// argument stack and whose caller keeps no node id), the collector may
+// renumber nodes between expressions.
+void eval_block(const Cell* block, bool chain, bool safe_points = false);
 
 // One expression from the cell index position of the block (an absolute
 // index into its buffer); answers the index after it.

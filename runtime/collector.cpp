@@ -41,6 +41,7 @@ constexpr uint32_t HOLDING_PASS = 0x00400000;  // context! cell: values not mark
 constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // hash entry header word of a live entry
 constexpr uint32_t EVACUATE_BELOW = 5000;      // used nodes of a frame worth emptying
 constexpr uint32_t FREE_NODES_NEEDED = 10000;  // free nodes elsewhere before emptying one
+constexpr uintptr_t POISONED_SLOT = 1;  // tagged like a free slot, on no free list
 
 rawtab::Table* remap = nullptr;
 std::vector<node_t> work;
@@ -156,11 +157,12 @@ void mark_recent() {
             n = 0;
             continue;
         }
-        SeriesBuffer* s = buffer(n);
-        if (!s || s->node != n) {  // freed, or given a new buffer already marked through its owner
+        const uintptr_t v = node_table::directory[n >> node_table::SLOT_BITS][n & node_table::SLOT_MASK];
+        if (!v || !names_buffer(v) || reinterpret_cast<SeriesBuffer*>(v)->node != n) {
             n = 0;
             continue;
         }
+        SeriesBuffer* s = reinterpret_cast<SeriesBuffer*>(v);
         if (is_cells(s)) mark_series(&n);
         else mark_node(&n);
     }
@@ -213,10 +215,14 @@ void prune_owners() {
 
 // ---- node compaction -----------------------------------------------------------
 
+// Which slots hold no buffer: the free ones, and those a stress
+// renumbering poisoned.
 std::vector<bool> free_slots_of(const NodeFrame* f) {
     std::vector<bool> is_free(f->nodes, false);
     const node_t base = f->number << node_table::SLOT_BITS;
-    for (node_t n = f->free_head; n; n = static_cast<node_t>(f->slots[n - base])) is_free[n - base] = true;
+    for (node_t n = f->free_head; n; n = next_free(f->slots[n - base])) is_free[n - base] = true;
+    for (uint32_t i = 0; i < f->nodes; i++)
+        if (!names_buffer(f->slots[i])) is_free[i] = true;
     return is_free;
 }
 
@@ -231,8 +237,49 @@ bool movable_frame(const NodeFrame* f, const std::vector<bool>& is_free) {
     return true;
 }
 
-void compact_nodes() {
-    if (hashtab::rebuilding) return;
+void move_node(NodeFrame* from, uint32_t i, NodeFrame* to) {
+    const node_t old_id = (from->number << node_table::SLOT_BITS) + i;
+    auto* b = reinterpret_cast<SeriesBuffer*>(from->slots[i]);
+    const node_t fresh = to->free_head;
+    uintptr_t& slot = to->slots[fresh & node_table::SLOT_MASK];
+    to->free_head = next_free(slot);
+    slot = reinterpret_cast<uintptr_t>(b);
+    to->used++;
+    // The old id is poisoned rather than freed: any reference the
+    // renumbering missed faults at its first use instead of reaching
+    // another buffer later.
+    from->slots[i] = POISONED_SLOT;
+    from->used--;
+    if (!remap) remap = rawtab::make(20000);
+    rawtab::put(remap, old_id, fresh);
+    if (b->node == old_id) b->node = fresh;
+}
+
+// Under stress, now and then every node but those of the fixed buffers
+// moves to a fresh frame, so that renumbering is met all the time.
+void stress_renumber() {
+    NodeFrame* to = memory::new_node_frame(memory::NODES_PER_FRAME);
+    for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
+        if (f == to || f->emptied) continue;
+        const std::vector<bool> is_free = free_slots_of(f);
+        for (uint32_t i = 0; i < f->nodes && to->free_head; i++) {
+            if (is_free[i]) continue;
+            const auto* b = reinterpret_cast<const SeriesBuffer*>(f->slots[i]);
+            if (b && !(b->flags & series_flag::FIXED)) move_node(f, i, to);
+        }
+        if (f->used == 0) f->emptied = 1;
+    }
+    node_compactions++;
+    ++memory::generation;
+}
+
+// With dry set, only whether a frame would be emptied.
+bool compact_nodes(bool dry) {
+    if (hashtab::rebuilding) return false;
+    if (stress && !dry) {
+        stress_renumber();
+        return true;
+    }
     NodeFrame* current = nullptr;
     uint64_t free_count = 0;
     for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
@@ -240,7 +287,7 @@ void compact_nodes() {
         if (!current) current = f;
         free_count += f->nodes - f->used;
     }
-    if (!current) return;
+    if (!current) return false;
     const uint32_t settled = (2u << window) - 1;
     std::vector<NodeFrame*> received;
     auto has_received = [&](const NodeFrame* f) {
@@ -257,6 +304,7 @@ void compact_nodes() {
         if (!stress && !(settled_frame && f->used < EVACUATE_BELOW && free_count > FREE_NODES_NEEDED)) continue;
         const std::vector<bool> is_free = free_slots_of(f);
         if (!movable_frame(f, is_free)) continue;
+        if (dry) return true;
         const node_t base = f->number << node_table::SLOT_BITS;
         for (uint32_t i = 0; i < f->nodes; i++) {
             if (is_free[i]) continue;
@@ -268,7 +316,7 @@ void compact_nodes() {
             if (!has_received(current)) received.push_back(current);
             const node_t fresh = current->free_head;
             uintptr_t& slot = current->slots[fresh & node_table::SLOT_MASK];
-            current->free_head = static_cast<node_t>(slot);
+            current->free_head = next_free(slot);
             slot = reinterpret_cast<uintptr_t>(b);
             current->used++;
             if (!remap) remap = rawtab::make(20000);
@@ -285,6 +333,7 @@ void compact_nodes() {
         node_compactions++;
         ++memory::generation;
     }
+    return moved_any;
 }
 
 node_t remap_one(node_t n) { return remapped(n); }
@@ -377,8 +426,17 @@ bool mark_node(node_t* np) {
             *np = n;
         }
     }
-    SeriesBuffer* s = buffer(n);
-    if (!s || (s->flags & series_flag::MARK)) return false;
+    // A cell left over in a stack slot may name a node freed since, or
+    // one that renumbering retired: only a node whose slot holds a buffer
+    // that names it back is followed.
+    const uintptr_t* slots = node_table::directory[n >> node_table::SLOT_BITS];
+    if (!slots) return false;
+    const NodeFrame* frame = reinterpret_cast<const NodeFrame*>(slots) - 1;
+    if ((n & node_table::SLOT_MASK) >= frame->nodes) return false;
+    const uintptr_t v = slots[n & node_table::SLOT_MASK];
+    if (!v || !names_buffer(v)) return false;
+    auto* s = reinterpret_cast<SeriesBuffer*>(v);
+    if (s->node != n || (s->flags & series_flag::MARK)) return false;
     s->flags |= series_flag::MARK;
     if (s->flags & series_flag::FIXED) fixed_marked.push_back(s);
     return true;
@@ -440,11 +498,15 @@ void mark_hashtab(node_t* np) {
 
 // ---- collection ------------------------------------------------------------------
 
-void collect() {
+bool nodes_due = false;
+
+// A collection; node compaction only where no C++ code holds node ids
+// outside the collector's sight.
+void run_collection(bool may_renumber) {
     if (running) return;
     running = 1;
     hashtab::collector_running = 1;
-    compact_nodes();
+    if (may_renumber) compact_nodes(false);
     mark_roots();
     if (remap) cycles::remap(&remap_one);
     extres::sweep();
@@ -459,8 +521,16 @@ void collect() {
     for (SeriesBuffer* s : fixed_marked) s->flags &= ~series_flag::MARK;
     fixed_marked.clear();
     cycles++;
+    nodes_due = compact_nodes(true);
     hashtab::collector_running = 0;
     running = 0;
+}
+
+void collect() { run_collection(false); }
+
+void safe_point() {
+    if (!collector_enabled || running) return;
+    if (stress || nodes_due) run_collection(true);
 }
 
 void request() {

@@ -3,7 +3,9 @@
 // tail of the preceding frame when it has room), releases emptied frames
 // and returns dead buffers' nodes to their frames. From time to time it
 // also empties sparsely used node frames that have settled, moving their
-// nodes elsewhere and renumbering every reference it meets while marking.
+// nodes elsewhere and renumbering every reference it meets while marking;
+// that happens only at safe points, since C++ code keeps node ids in its
+// locals across allocations.
 //
 // The collector does not scan the machine stack. C++ code keeps what it
 // needs across an allocation in places the collector sees: the argument
@@ -28,8 +30,8 @@ extern uint32_t running;
 // collections (plus one).
 extern uint32_t window;
 
-// Test configuration: collect at every allocation, compact nodes whenever a
-// frame can be emptied, and overwrite the bytes that compaction vacates.
+// Test configuration: collect at every allocation, renumber every node at
+// each safe point, and overwrite the bytes that compaction vacates.
 extern bool stress;
 
 constexpr uint32_t RECENT = 32;
@@ -43,8 +45,14 @@ void allocated(node_t n);
 // All frames are being released: the recent nodes name nothing any more.
 void forget_recent();
 void before_allocation();
-// One full collection, whatever the enabled flag says.
+// One full collection, whatever the enabled flag says. Nodes keep their
+// ids: C++ code holds node ids across allocations.
 void collect();
+// Called where no C++ frame holds a node id outside the collector's sight
+// (between the top-level expressions of a script or a console line): when
+// the last collection found node frames worth emptying (under stress:
+// always), a collection that renumbers nodes runs here.
+void safe_point();
 
 // Statistics as `stats` shows them. Level 1: bytes in use (nodes, series
 // frames up to their free pointers, big frames). Level 2: fills the block

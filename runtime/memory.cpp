@@ -251,8 +251,8 @@ NodeFrame* new_node_frame(uint32_t nodes) {
     f->emptied = 0;
     f->number = number;
     f->slots = reinterpret_cast<uintptr_t*>(f + 1);
-    for (uint32_t i = 0; i + 1 < nodes; i++) f->slots[i] = first + i + 1;
-    f->slots[nodes - 1] = 0;
+    for (uint32_t i = 0; i + 1 < nodes; i++) f->slots[i] = free_slot_value(first + i + 1);
+    f->slots[nodes - 1] = free_slot_value(0);
     node_table::directory[number] = f->slots;
     if (memory_record.n_tail) memory_record.n_tail->next = f; else memory_record.n_head = f;
     memory_record.n_tail = f;
@@ -271,14 +271,14 @@ node_t alloc_node() {
     }
     const node_t n = f->free_head;
     uintptr_t& slot = f->slots[n & node_table::SLOT_MASK];
-    f->free_head = static_cast<node_t>(slot);
+    f->free_head = next_free(slot);
     slot = 0;
     f->used++;
     return n;
 }
 
 void free_node(NodeFrame* frame, node_t n) {
-    frame->slots[n & node_table::SLOT_MASK] = frame->free_head;
+    frame->slots[n & node_table::SLOT_MASK] = free_slot_value(frame->free_head);
     frame->free_head = n;
     frame->used--;
 }

@@ -25,8 +25,15 @@ struct NodeFrame {
     uint32_t history;     // bit 0: used count unchanged over the last collection
     uint32_t emptied;     // every node moved out by node compaction
     uint32_t number;      // index in the node directory
-    uintptr_t* slots;     // nodes; a free node holds the id of the next free one
+    uintptr_t* slots;     // nodes; a free node holds the id of the next free one, tagged
 };
+
+// A slot holds a buffer's address (8-byte aligned, so even) or, when free,
+// the next free id shifted left with bit 0 set: the collector can tell a
+// node that names a buffer from one that names nothing.
+inline uintptr_t free_slot_value(node_t next) { return (static_cast<uintptr_t>(next) << 1) | 1; }
+inline node_t next_free(uintptr_t slot) { return static_cast<node_t>(slot >> 1); }
+inline bool names_buffer(uintptr_t slot) { return !(slot & 1); }
 
 struct SeriesFrame {
     SeriesFrame* next;  // next higher address

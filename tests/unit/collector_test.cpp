@@ -107,15 +107,17 @@ TEST_F(Collector, EmptiedSeriesFramesAreReleasedButTheLast) {
     EXPECT_LT(after, frames);
 }
 
-TEST_F(Collector, NodeCompactionRenumbersEveryReference) {
+TEST_F(Collector, RenumberingAtASafePointKeepsEveryReference) {
     run("keep: copy [] loop 12000 [append/only keep reduce [copy \"k\" 1]]"
         "h: make object! [a: keep/1 b: \"x\"]");
     run("drop: copy [] loop 30000 [append/only drop copy [1]] drop: none");
     run("keep: copy/part keep 5");
     collector::collect();
     const uint32_t compactions = collector::node_compactions;
-    collector::stress = true;  // any frame whose nodes fit elsewhere is emptied
-    collector::collect();
+    collector::collect();  // nodes keep their ids outside safe points
+    EXPECT_EQ(collector::node_compactions, compactions);
+    collector::stress = true;  // every node moves at a safe point
+    collector::safe_point();
     collector::stress = false;
     EXPECT_GT(collector::node_compactions, compactions);
     EXPECT_EQ(molded("keep"), "[[\"k\" 1] [\"k\" 1] [\"k\" 1] [\"k\" 1] [\"k\" 1]]");
@@ -123,6 +125,21 @@ TEST_F(Collector, NodeCompactionRenumbersEveryReference) {
     run("append keep/1 \"more\"");
     collector::collect();
     EXPECT_EQ(molded("keep/1"), "[\"k\" 1 \"more\"]");
+}
+
+// Without stress: a sparse node frame whose use has not changed over the
+// window is emptied at the next safe point, and released.
+TEST_F(Collector, SettledSparseNodeFramesAreEmptiedAtASafePoint) {
+    run("filler: copy [] loop 25000 [append/only filler copy []] none");
+    run("few: copy [] repeat i 25000 [if 0 = (i // 50) [append/only few pick filler i]] filler: none");
+    for (uint32_t i = 0; i <= collector::window + 1; i++) collector::collect();
+    const uint32_t frames = memory_record.node_frames;
+    const uint32_t compactions = collector::node_compactions;
+    collector::safe_point();
+    EXPECT_GT(collector::node_compactions, compactions);
+    EXPECT_LT(memory_record.node_frames, frames);
+    EXPECT_EQ(molded("length? few"), "500");
+    EXPECT_EQ(molded("few/500"), "[]");
 }
 
 }  // namespace

@@ -134,9 +134,6 @@ void mark_cell(Cell* c) {
             mark_series(&c->data2);
             mark_hashtab(&c->data3);
             break;
-        case TYPE_HANDLE:
-            if (static_cast<int32_t>(c->data2) >= 0 && c->data3) extres::mark_slot(static_cast<int32_t>(c->data2), nullptr);
-            break;
         default: break;
     }
 }
@@ -207,6 +204,7 @@ void prune_owners() {
         Cell* owner_cell = e + 2;
         Cell* field = e + 3;
         owner_cell->data1 = remapped(owner_cell->data1);
+        if (owner_cell->data3) owner_cell->data3 = remapped(owner_cell->data3);
         if (field->data1) field->data1 = remapped(field->data1);
         if (!is_marked(owner_cell->data1)) dead.push_back(e->data1);
     }

@@ -55,23 +55,6 @@ uint32_t checked_bytes(uint64_t units, uint32_t w) {
     return static_cast<uint32_t>(bytes);
 }
 
-uint32_t read_unit(const uint8_t* p, uint32_t w) {
-    switch (w) {
-        case 1: return *p;
-        case 2: {
-            uint16_t u;
-            std::memcpy(&u, p, 2);
-            return u;
-        }
-        case 4: {
-            uint32_t u;
-            std::memcpy(&u, p, 4);
-            return u;
-        }
-        default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
-    }
-}
-
 void write_unit(uint8_t* p, uint32_t w, uint32_t cp) {
     switch (w) {
         case 1: *p = static_cast<uint8_t>(cp); break;

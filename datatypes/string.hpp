@@ -13,9 +13,11 @@
 // inherit these slots; binary! and vector! reach some of them too.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/entry.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::string {
@@ -40,7 +42,23 @@ uint32_t checked_bytes(uint64_t units, uint32_t width);
 // for ASCII.
 inline uint32_t append_width(uint32_t cp) { return cp < 0x80 ? 1 : cp <= 0xFFFF ? 2 : 4; }
 
-uint32_t read_unit(const uint8_t* p, uint32_t width);
+// Inline: the scanning loops of find and parse read units one by one.
+inline uint32_t read_unit(const uint8_t* p, uint32_t width) {
+    switch (width) {
+        case 1: return *p;
+        case 2: {
+            uint16_t u;
+            std::memcpy(&u, p, 2);
+            return u;
+        }
+        case 4: {
+            uint32_t u;
+            std::memcpy(&u, p, 4);
+            return u;
+        }
+        default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+    }
+}
 void write_unit(uint8_t* p, uint32_t width, uint32_t cp);
 
 // ---- reading values -------------------------------------------------------------

@@ -685,15 +685,22 @@ private:
         return State::RULE;
     }
 
-    State insert(const Cell& keyword) {
+    // The first argument of insert and change, after an optional only.
+    Cell argument_after_only(const Cell& keyword, bool* only) {
         if (!has_next()) missing(keyword);
         Cell a = next_value();
-        bool only = false;
+        *only = false;
         if (keyword_of(&a) == K_ONLY) {
-            only = true;
+            *only = true;
             cur_++;
             a = need_next(keyword);
         }
+        return a;
+    }
+
+    State insert(const Cell& keyword) {
+        bool only;
+        Cell a = argument_after_only(keyword, &only);
         if (!has_next()) missing(keyword);
         cur_++;
         uint32_t at = index();
@@ -712,14 +719,8 @@ private:
     }
 
     State change(const Cell& keyword) {
-        if (!has_next()) missing(keyword);
-        Cell a = next_value();
-        bool only = false;
-        if (keyword_of(&a) == K_ONLY) {
-            only = true;
-            cur_++;
-            a = need_next(keyword);
-        }
+        bool only;
+        const Cell a = argument_after_only(keyword, &only);
         Cell where;
         if (refers_to_input(a, &where)) {
             cur_++;

@@ -33,21 +33,7 @@ constexpr Cell NONE{TYPE_NONE, 0, 0, 0};
 
 inline uint32_t unit_width(const SeriesBuffer* s) { return series::unit(s); }
 
-inline uint32_t read(const uint8_t* p, uint32_t w) {
-    switch (w) {
-        case 1: return *p;
-        case 2: {
-            uint16_t u;
-            std::memcpy(&u, p, 2);
-            return u;
-        }
-        default: {
-            uint32_t u;
-            std::memcpy(&u, p, 4);
-            return u;
-        }
-    }
-}
+inline uint32_t read(const uint8_t* p, uint32_t w) { return string::read_unit(p, w); }
 
 // The unit at index of a text or binary buffer.
 inline uint32_t unit_at(node_t n, uint32_t index) {

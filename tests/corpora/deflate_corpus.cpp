@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "codecs/deflate.hpp"
+#include "tests/unit/deflate_support.hpp"
 
 namespace {
 
 using namespace qel;
-using Bytes = std::vector<uint8_t>;
-using Codec = int (*)(uint8_t*, size_t*, const uint8_t*, size_t);
+using testutil::Bytes;
+using testutil::Codec;
 
 std::string corpus_dir() {
     const char* env = std::getenv("QEL_CORPORA_DIR");
@@ -43,20 +44,6 @@ bool read_file(const std::string& path, Bytes& out) {
 
 bool ends_with(const std::string& s, const std::string& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-// Counts, then decodes into a buffer of exactly the size counted; the input
-// sits in a block of its own size so that a read past it faults.
-int decode(Codec codec, const Bytes& in, Bytes& out) {
-    std::unique_ptr<uint8_t[]> input(new uint8_t[in.size() ? in.size() : 1]);
-    std::copy(in.begin(), in.end(), input.get());
-    size_t size = 0;
-    int r = codec(nullptr, &size, input.get(), in.size());
-    if (r != deflate::DONE && r != deflate::TOO_SMALL) return r;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size ? size : 1]);
-    r = codec(buffer.get(), &size, input.get(), in.size());
-    if (r == deflate::DONE) out.assign(buffer.get(), buffer.get() + size);
-    return r;
 }
 
 Codec codec_for(const std::string& wrapper) {
@@ -80,7 +67,7 @@ TEST(DeflateCorpus, ZlibCoverageVectors) {
         for (size_t i = 0; i + 1 < f[0].size(); i += 2)
             stream.push_back(uint8_t(std::stoul(f[0].substr(i, 2), nullptr, 16)));
         Bytes out;
-        const int r = decode(codec_for(f[1]), stream, out);
+        const int r = testutil::run_codec(codec_for(f[1]), stream, out);
         if (f[2] == "ok") {
             EXPECT_EQ(r, deflate::DONE) << f[3];
             ok++;
@@ -108,7 +95,7 @@ TEST(DeflateCorpus, WuffsStreams) {
             const std::string path = dir + sub + "/" + name;
             Bytes stream, want, out;
             ASSERT_TRUE(read_file(path, stream)) << path;
-            const int r = decode(codec_for(name), stream, out);
+            const int r = testutil::run_codec(codec_for(name), stream, out);
             if (name == "distance-code-31.deflate") {
                 // Distance codes 30 and 31 exist in the fixed code but mean
                 // nothing; the stream must be refused.

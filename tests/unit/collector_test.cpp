@@ -14,34 +14,16 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/words.hpp"
-#include "startup_support.hpp"
+#include "library_support.hpp"
 
 namespace qel {
 namespace {
 
-class Collector : public testutil::StartedRuntime {
+class Collector : public testutil::LibraryRuntime {
 protected:
-    void SetUp() override {
-        StartedRuntime::SetUp();
-        boot::start(boot_image::data, boot_image::size);
-    }
     void TearDown() override {
         collector::stress = false;
-        StartedRuntime::TearDown();
-    }
-    // Runs source in the global context; the value of its last expression.
-    static Cell run(const char* source) {
-        Cell* holder = stack::push(&shared::none);
-        lexer::load_text(source, std::strlen(source), holder);
-        const Cell code = *holder;
-        stack::push(&code);
-        for (uint32_t pos = 0; pos < series::buffer_length(code.data2);) {
-            stack::arg_top = holder + 2;
-            pos = interp::eval_next(holder + 1, pos, true);
-        }
-        *holder = *(holder + 2);
-        stack::arg_top = holder + 1;
-        return *holder;
+        LibraryRuntime::TearDown();
     }
     static Cell global(const char* name) { return *word::get(word::make_from_cstr(name)); }
     static uint32_t used_nodes() {

@@ -26,21 +26,9 @@ Cell float_cell(double d) {
 
 class ControlChecks : public testutil::StartedRuntime {
 protected:
-    // Calls the native with the check flag on its arguments, pushed on a
-    // native frame of its own; answers the error code raised (0 when none)
-    // and leaves the result in *result.
     static int call(natives::NativeFn fn, const std::vector<Cell>& args, const std::vector<int32_t>& refs,
                     Cell* result = nullptr) {
-        const stack::Saved saved;
-        stack::mark_native(nullptr);
-        Cell* base = stack::arg_base;
-        for (const Cell& a : args) stack::push(&a);
-        return testutil::raised_at(base, [&] {
-            // The try frame of raised() moved the base above the arguments.
-            stack::arg_top = base + args.size();
-            fn(true, refs.data());
-            if (result) *result = *base;
-        });
+        return testutil::call_checked(fn, args, refs, result);
     }
 };
 

@@ -11,6 +11,7 @@
 #include "datatypes/time.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/series.hpp"
+#include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "test_support.hpp"
 
@@ -19,13 +20,8 @@ namespace {
 
 class Date : public testutil::StartedRuntime {};
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes encoded(const Cell& v, bool compact) {
-    const node_t n = qelbin::encode(&v, compact);
-    SeriesBuffer* s = series::buffer_of(n);
-    return Bytes(series::head_ptr(s), series::tail_ptr(s));
-}
+using testutil::Bytes;
+using testutil::encoded;
 
 // Walks the calendar one day at a time from 1 January of year -1200 to the
 // end of 2800 and checks that day numbers follow each other and come back

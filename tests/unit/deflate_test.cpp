@@ -20,13 +20,14 @@
 #include <vector>
 
 #include "codecs/deflate.hpp"
+#include "tests/unit/deflate_support.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {
 
 using namespace qel;
-using Bytes = std::vector<uint8_t>;
-using Codec = int (*)(uint8_t*, size_t*, const uint8_t*, size_t);
+using testutil::Bytes;
+using testutil::Codec;
 
 struct Format {
     const char* name;
@@ -46,25 +47,6 @@ Bytes hex(const std::string& text) {
 }
 
 Bytes text_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// The codec run the way the natives run it: a count without a buffer, then
-// a buffer of exactly the size counted. The result code of the first
-// failing call, or DONE with the output.
-int run(Codec codec, const Bytes& in, Bytes& out) {
-    // A heap copy of exactly the input's size, so reads past it fault.
-    std::unique_ptr<uint8_t[]> input(new uint8_t[in.size() ? in.size() : 1]);
-    std::copy(in.begin(), in.end(), input.get());
-    size_t size = 0;
-    int r = codec(nullptr, &size, input.get(), in.size());
-    if (r != deflate::DONE && r != deflate::TOO_SMALL) return r;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size ? size : 1]);
-    const size_t counted = size;
-    r = codec(buffer.get(), &size, input.get(), in.size());
-    if (r != deflate::DONE) return r;
-    EXPECT_EQ(size, counted);
-    out.assign(buffer.get(), buffer.get() + size);
-    return r;
-}
 
 Bytes random_bytes(size_t n, uint32_t seed) {
     std::mt19937 gen(seed);
@@ -100,7 +82,7 @@ TEST(DeflateTest, EmptyInputStreams) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        ASSERT_EQ(run(c.codec, {}, out), deflate::DONE);
+        ASSERT_EQ(testutil::run_codec(c.codec, {}, out), deflate::DONE);
         Bytes want = hex(c.expected);
         if (c.codec == gzip::compress) want.resize(20);
         EXPECT_EQ(out, want) << c.expected;
@@ -126,8 +108,8 @@ TEST(DeflateTest, RoundTripsThroughEveryWrapper) {
     for (const Format& f : FORMATS) {
         for (const Bytes& in : inputs) {
             Bytes packed, unpacked;
-            ASSERT_EQ(run(f.compress, in, packed), deflate::DONE) << f.name << " " << in.size();
-            ASSERT_EQ(run(f.decompress, packed, unpacked), deflate::DONE) << f.name << " " << in.size();
+            ASSERT_EQ(testutil::run_codec(f.compress, in, packed), deflate::DONE) << f.name << " " << in.size();
+            ASSERT_EQ(testutil::run_codec(f.decompress, packed, unpacked), deflate::DONE) << f.name << " " << in.size();
             EXPECT_EQ(unpacked, in) << f.name << " " << in.size();
         }
     }
@@ -137,9 +119,9 @@ TEST(DeflateTest, RepeatsBecomeMatches) {
     // 70000 equal bytes: a few literals, then matches of 258 (each of them
     // about 4 bytes, the distance growing until it leaves the window).
     Bytes out;
-    ASSERT_EQ(run(deflate::compress, Bytes(70000, 'a'), out), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(deflate::compress, Bytes(70000, 'a'), out), deflate::DONE);
     EXPECT_LT(out.size(), 1000u);
-    ASSERT_EQ(run(deflate::compress, words(100000, 4), out), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(deflate::compress, words(100000, 4), out), deflate::DONE);
     EXPECT_LT(out.size(), 60000u);
 }
 
@@ -147,7 +129,7 @@ TEST(DeflateTest, ShortBufferCountsWhatItNeeds) {
     const Bytes in = words(5000, 5);
     for (const Format& f : FORMATS) {
         Bytes packed;
-        ASSERT_EQ(run(f.compress, in, packed), deflate::DONE);
+        ASSERT_EQ(testutil::run_codec(f.compress, in, packed), deflate::DONE);
         // One byte short, both ways: the answer is the full size, and what
         // fits is the start of the true output.
         struct Pass {
@@ -167,10 +149,10 @@ TEST(DeflateTest, ShortBufferCountsWhatItNeeds) {
 
 TEST(DeflateTest, GzipWrapsDataThatAlreadyLooksLikeGzip) {
     Bytes once, twice, back;
-    ASSERT_EQ(run(gzip::compress, text_bytes("payload"), once), deflate::DONE);
-    ASSERT_EQ(run(gzip::compress, once, twice), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(gzip::compress, text_bytes("payload"), once), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(gzip::compress, once, twice), deflate::DONE);
     EXPECT_NE(twice, once);
-    ASSERT_EQ(run(gzip::decompress, twice, back), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(gzip::decompress, twice, back), deflate::DONE);
     EXPECT_EQ(back, once);
 }
 
@@ -214,7 +196,7 @@ TEST(DeflateTest, BlockTypesAndTheirFaults) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        EXPECT_EQ(run(deflate::decompress, hex(c.stream), out), c.result) << c.stream;
+        EXPECT_EQ(testutil::run_codec(deflate::decompress, hex(c.stream), out), c.result) << c.stream;
         if (c.result == deflate::DONE) {
             EXPECT_EQ(out, text_bytes(c.output)) << c.stream;
         }
@@ -225,20 +207,20 @@ TEST(DeflateTest, EveryCutOfAStreamFails) {
     // A dynamic block and a stored block, cut at every byte: the decoder
     // must notice each time, never answer a short output as done.
     Bytes packed;
-    ASSERT_EQ(run(deflate::compress, words(3000, 6), packed), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(deflate::compress, words(3000, 6), packed), deflate::DONE);
     const Bytes samples[] = {packed, hex("000300fcff616263010000ffff")};
     for (const Bytes& whole : samples) {
         for (size_t cut = 0; cut < whole.size(); cut++) {
             Bytes out;
             const Bytes part(whole.begin(), whole.begin() + cut);
-            EXPECT_NE(run(deflate::decompress, part, out), deflate::DONE) << cut;
+            EXPECT_NE(testutil::run_codec(deflate::decompress, part, out), deflate::DONE) << cut;
         }
     }
 }
 
 TEST(DeflateTest, ZlibHeaderAndChecksum) {
     Bytes good;
-    ASSERT_EQ(run(zlib::compress, text_bytes("zlib data"), good), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(zlib::compress, text_bytes("zlib data"), good), deflate::DONE);
     auto with = [&](size_t at, uint8_t byte) {
         Bytes b = good;
         b[at] = byte;
@@ -268,13 +250,13 @@ TEST(DeflateTest, ZlibHeaderAndChecksum) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        EXPECT_EQ(run(zlib::decompress, c.stream, out), c.result) << c.what;
+        EXPECT_EQ(testutil::run_codec(zlib::decompress, c.stream, out), c.result) << c.what;
     }
 }
 
 TEST(DeflateTest, GzipHeaderFieldsAndTrailer) {
     Bytes body;  // raw deflate of "gz"
-    ASSERT_EQ(run(deflate::compress, text_bytes("gz"), body), deflate::DONE);
+    ASSERT_EQ(testutil::run_codec(deflate::compress, text_bytes("gz"), body), deflate::DONE);
     // Builds a member: header with the given flags and fields, the body,
     // the trailer with the given CRC and length.
     auto member = [&](uint8_t flags, const Bytes& fields, uint32_t crc, uint32_t isize) {
@@ -288,7 +270,7 @@ TEST(DeflateTest, GzipHeaderFieldsAndTrailer) {
     const uint32_t crc = 0xDBB577BD;  // CRC-32 of "gz"
     {
         Bytes out;
-        ASSERT_EQ(run(gzip::compress, text_bytes("gz"), out), deflate::DONE);
+        ASSERT_EQ(testutil::run_codec(gzip::compress, text_bytes("gz"), out), deflate::DONE);
         ASSERT_EQ(out.size(), 10 + body.size() + 8);
         ASSERT_EQ(out[out.size() - 8] | out[out.size() - 7] << 8 | out[out.size() - 6] << 16 |
                       uint32_t(out[out.size() - 5]) << 24,
@@ -317,7 +299,7 @@ TEST(DeflateTest, GzipHeaderFieldsAndTrailer) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        EXPECT_EQ(run(gzip::decompress, c.stream, out), c.result) << c.what;
+        EXPECT_EQ(testutil::run_codec(gzip::decompress, c.stream, out), c.result) << c.what;
         if (c.result == deflate::DONE) {
             EXPECT_EQ(out, text_bytes("gz")) << c.what;
         }
@@ -377,7 +359,7 @@ TEST(DeflateTest, ToolsReadOurStreams) {
         write_file(plain, s.data);
         for (const Format& f : FORMATS) {
             Bytes packed;
-            ASSERT_EQ(run(f.compress, s.data, packed), deflate::DONE) << s.name << " " << f.name;
+            ASSERT_EQ(testutil::run_codec(f.compress, s.data, packed), deflate::DONE) << s.name << " " << f.name;
             const std::string file = plain + "." + f.name;
             write_file(file, packed);
             // Python reads every form: raw deflate (wbits -15), zlib (15) and
@@ -434,7 +416,7 @@ TEST(DeflateTest, WeReadToolStreams) {
                        {".z6", zlib::decompress},   {".z9", zlib::decompress}, {".mixed", deflate::decompress}};
         for (const auto& st : streams) {
             Bytes out;
-            EXPECT_EQ(run(st.codec, read_file(plain + st.suffix), out), deflate::DONE) << s.name << st.suffix;
+            EXPECT_EQ(testutil::run_codec(st.codec, read_file(plain + st.suffix), out), deflate::DONE) << s.name << st.suffix;
             EXPECT_TRUE(out == s.data) << s.name << st.suffix;
         }
     }

@@ -12,37 +12,15 @@
 #include "library/boot.hpp"
 #include "library/boot_image.hpp"
 #include "runtime/hashtab.hpp"
+#include "library_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 
 namespace qel {
 namespace {
 
-class HashIndex : public testutil::StartedRuntime {
+class HashIndex : public testutil::LibraryRuntime {
 protected:
-    void SetUp() override {
-        StartedRuntime::SetUp();
-        boot::start(boot_image::data, boot_image::size);
-    }
-    // The value of the source's last expression, kept on the stack; a
-    // raised error fails the test.
-    static Cell eval(const char* source) {
-        Cell out = shared::none;
-        EXPECT_EQ(testutil::raised([&] { out = run(source); }), 0) << source;
-        return out;
-    }
-    static Cell run(const char* source) {
-        Cell* holder = stack::push(&shared::none);
-        lexer::load_text(source, std::strlen(source), holder);
-        const Cell code = *holder;
-        for (uint32_t pos = 0; pos < series::buffer_length(code.data2);) {
-            stack::arg_top = holder + 1;
-            pos = interp::eval_next(&code, pos, true);
-        }
-        *holder = *(holder + 1);
-        stack::arg_top = holder + 1;
-        return *holder;
-    }
     // Empty when the index of h matches its cells, else what is wrong.
     static std::string index_fault(const Cell& h) {
         if (cell::type_of(&h) != TYPE_HASH || !h.data3) return "not an indexed hash!";

@@ -15,42 +15,19 @@
 #include "library/boot.hpp"
 #include "library/boot_image.hpp"
 #include "runtime/hashtab.hpp"
+#include "library_support.hpp"
+#include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 
 namespace qel {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::Bytes;
+using testutil::encoded;
 
-class MapCodec : public testutil::StartedRuntime {
+class MapCodec : public testutil::LibraryRuntime {
 protected:
-    void SetUp() override {
-        StartedRuntime::SetUp();
-        boot::start(boot_image::data, boot_image::size);
-    }
-    static Cell eval(const char* source) {
-        Cell out = shared::none;
-        EXPECT_EQ(testutil::raised([&] { out = run(source); }), 0) << source;
-        return out;
-    }
-    static Cell run(const char* source) {
-        Cell* holder = stack::push(&shared::none);
-        lexer::load_text(source, std::strlen(source), holder);
-        const Cell code = *holder;
-        for (uint32_t pos = 0; pos < series::buffer_length(code.data2);) {
-            stack::arg_top = holder + 1;
-            pos = interp::eval_next(&code, pos, true);
-        }
-        *holder = *(holder + 1);
-        stack::arg_top = holder + 1;
-        return *holder;
-    }
-    static Bytes encoded(const Cell& v, bool compact) {
-        const node_t n = qelbin::encode(&v, compact);
-        SeriesBuffer* s = series::buffer_of(n);
-        return Bytes(series::head_ptr(s), series::tail_ptr(s));
-    }
     // Decoded and kept in a cell of the root block.
     static Cell decoded(const Bytes& img) {
         const Cell v = qelbin::decode(img.data(), img.size());

@@ -11,19 +11,15 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/object.hpp"
 #include "runtime/context.hpp"
+#include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 
 namespace qel {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes encoded(const Cell& v, bool compact) {
-    const node_t n = qelbin::encode(&v, compact);
-    SeriesBuffer* s = series::buffer_of(n);
-    return Bytes(series::head_ptr(s), series::tail_ptr(s));
-}
+using testutil::Bytes;
+using testutil::encoded;
 
 Cell number(uint32_t type, double d) {
     Cell c{type, 0, 0, 0};

@@ -15,19 +15,15 @@
 #include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/actions.hpp"
+#include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 
 namespace qel {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes encoded(const Cell& v, bool compact) {
-    const node_t n = qelbin::encode(&v, compact);
-    SeriesBuffer* s = series::buffer_of(n);
-    return Bytes(series::head_ptr(s), series::tail_ptr(s));
-}
+using testutil::Bytes;
+using testutil::encoded;
 
 // The records area of a compact image without symbols: after the magic,
 // the version, the flags and the two one-byte varints.

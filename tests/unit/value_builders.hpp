@@ -5,7 +5,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -57,6 +59,23 @@ int raised_at(Cell* base, F f) {
     return raised([&] {
         stack::arg_base = base;
         f();
+    });
+}
+
+// Calls the native with the check flag on its arguments, pushed on a
+// native frame of its own; answers the error code raised (0 when none)
+// and leaves the result in *result.
+inline int call_checked(natives::NativeFn fn, const std::vector<Cell>& args, const std::vector<int32_t>& refs,
+                        Cell* result = nullptr) {
+    const stack::Saved saved;
+    stack::mark_native(nullptr);
+    Cell* base = stack::arg_base;
+    for (const Cell& a : args) stack::push(&a);
+    return raised_at(base, [&] {
+        // The try frame of raised() moved the base above the arguments.
+        stack::arg_top = base + args.size();
+        fn(true, refs.data());
+        if (result) *result = *base;
     });
 }
 

@@ -11,12 +11,5 @@ namespace {
 }  // namespace
 
 void native_as_money(bool, const int32_t*) { not_done(); }
-void native_wait(bool, const int32_t*) { not_done(); }
-void native_set_env(bool, const int32_t*) { not_done(); }
-void native_get_env(bool, const int32_t*) { not_done(); }
-void native_list_env(bool, const int32_t*) { not_done(); }
-void native_call(bool, const int32_t*) { not_done(); }
-void native_size_q(bool, const int32_t*) { not_done(); }
-void native_browse(bool, const int32_t*) { not_done(); }
 
 }  // namespace qel::natives

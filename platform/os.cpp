@@ -9,9 +9,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 #include "platform/console.hpp"
 
@@ -70,6 +77,120 @@ std::optional<std::string> get_env(const std::string& name) {
     const char* v = std::getenv(name.c_str());
     if (!v) return std::nullopt;
     return std::string(v);
+}
+
+std::vector<std::pair<std::string, std::string>> list_env() {
+    std::vector<std::pair<std::string, std::string>> vars;
+    for (char** e = environ; e && *e; e++) {
+        const std::string entry(*e);
+        const size_t eq = entry.empty() ? std::string::npos : entry.find('=', 1);
+        if (eq == std::string::npos) vars.emplace_back(entry, std::string());
+        else vars.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
+    }
+    return vars;
+}
+
+std::string command_line(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 0; i < argc; i++) {
+        const std::string arg(argv[i] ? argv[i] : "");
+        if (i > 0) line += ' ';
+        if (arg.empty() || arg.find_first_of(" \t") != std::string::npos) line += '"' + arg + '"';
+        else line += arg;
+    }
+    return line;
+}
+
+std::optional<int64_t> file_size(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+    int fd;
+    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return std::nullopt;
+    struct stat st{};
+    const bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    // A directory opens for reading here, but has no content to measure.
+    if (!ok || S_ISDIR(st.st_mode)) return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
+}
+
+namespace {
+
+// The value of KEY= in an os-release text, its quotes removed.
+std::string release_field(const std::string& text, const std::string& key) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
+        std::string v = line.substr(key.size() + 1);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        return v;
+    }
+    return std::string();
+}
+
+std::string arch_of(const std::string& machine) {
+    if (machine == "x86_64" || machine == "amd64") return "x86-64";
+    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return "x86-32";
+    if (machine == "aarch64" || machine == "arm64") return "ARM64";
+    if (machine.compare(0, 3, "arm") == 0) return "ARM";
+    if (machine == "ia64") return "IA-64";
+    return "Unknown";
+}
+
+}  // namespace
+
+OsInfo os_info_from(const std::string& sysname, const std::string& machine, const std::string& release,
+                    const std::string& os_release) {
+    OsInfo info{};
+    std::string name = release_field(os_release, "NAME");
+    const std::string version = release_field(os_release, "VERSION_ID");
+    if (name.empty()) name = sysname.empty() ? "Linux" : sysname;
+    else if (!version.empty()) name += " " + version;
+    info.name = name;
+    info.arch = arch_of(machine);
+
+    // "6.1.0-18-amd64": three numbers, then the build number after them.
+    size_t i = 0;
+    for (int part = 0; part < 3; part++) {
+        uint32_t v = 0;
+        bool digits = false;
+        while (i < release.size() && release[i] >= '0' && release[i] <= '9') {
+            v = v * 10 + static_cast<uint32_t>(release[i] - '0');
+            if (v > 255) v = 255;
+            digits = true;
+            i++;
+        }
+        if (!digits) break;
+        info.version[part] = static_cast<uint8_t>(v);
+        if (part < 2) {
+            if (i >= release.size() || release[i] != '.') break;
+            i++;
+        }
+    }
+    while (i < release.size() && !(release[i] >= '0' && release[i] <= '9')) i++;
+    int64_t build = 0;
+    while (i < release.size() && release[i] >= '0' && release[i] <= '9' && build <= INT32_MAX / 10)
+        build = build * 10 + (release[i++] - '0');
+    info.build = static_cast<int32_t>(build > INT32_MAX ? INT32_MAX : build);
+    return info;
+}
+
+OsInfo os_info() {
+    utsname u{};
+    const bool ok = ::uname(&u) == 0;
+    std::string os_release;
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        std::ifstream f(path);
+        if (!f) continue;
+        std::ostringstream text;
+        text << f.rdbuf();
+        os_release = text.str();
+        break;
+    }
+    return os_info_from(ok ? u.sysname : "", ok ? u.machine : "", ok ? u.release : "", os_release);
 }
 
 double get_time(bool precise) {

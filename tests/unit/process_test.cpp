@@ -1,0 +1,290 @@
+// The process layer below `call` and `browse`, and the system facts beside
+// it: word splitting, starting, feeding and draining children, reaping
+// them, the descriptors they inherit; the command line, file sizes, the
+// environment list and the operating-system description.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/os.hpp"
+#include "platform/process.hpp"
+
+namespace {
+
+using namespace qel;
+
+std::string text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+process::Request capture(const std::string& command) {
+    process::Request rq;
+    rq.command = command;
+    rq.wait = true;
+    rq.output.kind = process::Redirect::DATA;
+    rq.error.kind = process::Redirect::DATA;
+    return rq;
+}
+
+std::string temp_dir() {
+    char pattern[] = "/tmp/qel-process-XXXXXX";
+    const char* d = ::mkdtemp(pattern);
+    return d ? std::string(d) : std::string("/tmp");
+}
+
+TEST(Process, SplitsWordsAsAShellDoesOrHandsTheTextToIt) {
+    struct Case {
+        const char* command;
+        bool plain;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"ls -l  /tmp", true, {"ls", "-l", "/tmp"}},
+        {"\tprintf 'a\\nb'", true, {"printf", "a\\nb"}},
+        {R"(echo "a \"b\" \\ \$x" c\ d '')", true, {"echo", R"(a "b" \ $x)", "c d", ""}},
+        {R"(echo "x\y")", true, {"echo", R"(x\y)"}},
+        {"echo a'b'\"c\"", true, {"echo", "abc"}},
+        {"echo '|;&'", true, {"echo", "|;&"}},
+        {"a=1", false, {}},  // an assignment
+        {"ls | wc", false, {}},
+        {"echo $HOME", false, {}},
+        {"echo \"$HOME\"", false, {}},
+        {"echo `date`", false, {}},
+        {"cat < f", false, {}},
+        {"echo *.txt", false, {}},
+        {"echo ~", false, {}},
+        {"a; b", false, {}},
+        {"echo 'open", false, {}},
+        {"echo \"open", false, {}},
+        {"echo \\", false, {}},
+        {"", false, {}},
+        {"   ", false, {}},
+        {"X=1 env", false, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words;
+        const bool plain = process::split_words(c.command, words);
+        EXPECT_EQ(plain, c.plain) << c.command;
+        if (plain) {
+            EXPECT_EQ(words, c.words) << c.command;
+        }
+    }
+}
+
+TEST(Process, AnswersExitStatusesAndFallsBackToTheShell) {
+    struct Case {
+        const char* command;
+        bool shell;
+        int32_t status;
+        bool shell_used;
+    };
+    const Case cases[] = {
+        {"true", false, 0, false},
+        {"false", false, 1, false},
+        {"exit 3", false, 3, true},     // a shell built-in: no such program
+        {"exit 4", true, 4, true},
+        {"sh -c 'exit 300'", false, 44, false},  // statuses are modulo 256
+        {"sh -c 'kill -TERM $$'", false, 128 + 15, false},
+        {"test 1 = 1 && exit 5", false, 5, true},
+        {"qel-no-such-program-anywhere", false, 127, true},
+    };
+    for (const Case& c : cases) {
+        process::Request rq = capture(c.command);
+        rq.shell = c.shell;
+        EXPECT_EQ(process::run(rq), c.status) << c.command;
+        EXPECT_EQ(process::shell_used(), c.shell_used) << c.command;
+    }
+}
+
+TEST(Process, FailsWithoutHangingWhenNothingCanStart) {
+    const std::string dir = temp_dir();
+    // A program path that names a directory, an input file that is not
+    // there, a command holding a zero byte.
+    process::Request a = capture(dir);
+    a.program = true;
+    EXPECT_EQ(process::run(a), -1);
+
+    process::Request b = capture("cat");
+    b.input.kind = process::Redirect::PATH;
+    b.input.path = dir + "/missing";
+    EXPECT_EQ(process::run(b), -1);
+
+    process::Request c = capture(std::string("echo a\0b", 8));
+    EXPECT_EQ(process::run(c), -1);
+    ::rmdir(dir.c_str());
+}
+
+TEST(Process, FeedsInputWhileDrainingBothStreams) {
+    std::vector<uint8_t> big(3 * 1024 * 1024);
+    for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<uint8_t>(i * 7 + i / 251);
+
+    // cat gives everything back while it is still being fed.
+    process::Request rq = capture("cat");
+    rq.input.kind = process::Redirect::DATA;
+    rq.input.bytes = big;
+    EXPECT_EQ(process::run(rq), 0);
+    EXPECT_EQ(rq.output.bytes, big);
+
+    // A child that fills its error pipe before it reads anything.
+    process::Request flood = capture("sh -c 'head -c 5000000 /dev/zero >&2; cat; echo end >&2'");
+    flood.input.kind = process::Redirect::DATA;
+    flood.input.bytes = big;
+    EXPECT_EQ(process::run(flood), 0);
+    EXPECT_EQ(flood.output.bytes, big);
+    ASSERT_EQ(flood.error.bytes.size(), 5000004u);
+    EXPECT_EQ(text({flood.error.bytes.end() - 4, flood.error.bytes.end()}), "end\n");
+
+    // A child that never reads: the rest of the input is dropped, the
+    // call still ends, and this process is not killed by SIGPIPE.
+    process::Request deaf = capture("echo done");
+    deaf.input.kind = process::Redirect::DATA;
+    deaf.input.bytes = big;
+    EXPECT_EQ(process::run(deaf), 0);
+    EXPECT_EQ(text(deaf.output.bytes), "done\n");
+}
+
+TEST(Process, UnredirectedStreamsGoToTheNullDevice) {
+    // The child's input is not ours (it reads end of file at once).
+    process::Request rq = capture("sh -c 'cat; echo $?'");
+    rq.output.kind = process::Redirect::DATA;
+    rq.error.kind = process::Redirect::NONE;
+    EXPECT_EQ(process::run(rq), 0);
+    EXPECT_EQ(text(rq.output.bytes), "0\n");
+}
+
+TEST(Process, AppendsOutputToFilesAndReadsInputFromThem) {
+    const std::string dir = temp_dir();
+    const std::string out = dir + "/out.txt";
+    for (const char* word : {"one", "two"}) {
+        process::Request rq;
+        rq.command = std::string("echo ") + word;
+        rq.output.kind = process::Redirect::PATH;
+        rq.output.path = out;
+        EXPECT_EQ(process::run(rq), 0);  // a redirected stream forces the wait
+    }
+    process::Request back = capture("cat");
+    back.input.kind = process::Redirect::PATH;
+    back.input.path = out;
+    EXPECT_EQ(process::run(back), 0);
+    EXPECT_EQ(text(back.output.bytes), "one\ntwo\n");
+    EXPECT_EQ(os::file_size(out), 8);
+    ::unlink(out.c_str());
+    ::rmdir(dir.c_str());
+}
+
+TEST(Process, ChildrenInheritOnlyTheirThreeStreams) {
+    // A descriptor opened here without close-on-exec, and the pipes of the
+    // call itself, must not reach the child.
+    const int leaky = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaky, 0);
+    process::Request rq = capture("sh -c 'ls /proc/$$/fd'");
+    rq.input.kind = process::Redirect::DATA;
+    rq.input.bytes = {'x'};
+    EXPECT_EQ(process::run(rq), 0);
+    EXPECT_EQ(text(rq.output.bytes), "0\n1\n2\n");
+    ::close(leaky);
+}
+
+TEST(Process, LeavesNoZombies) {
+    // A waited-for child is reaped by the call.
+    process::Request rq = capture("true");
+    EXPECT_EQ(process::run(rq), 0);
+    int status;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+
+    // A child started without waiting answers its pid and is reaped later.
+    process::Request bg;
+    bg.command = "true";
+    const int32_t pid = process::run(bg);
+    ASSERT_GT(pid, 0);
+    siginfo_t info{};
+    // Blocks until it ended, without collecting it.
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
+    process::reap_background();
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(Process, BrowseWithoutAHandlerFailsAtOnce) {
+    const char* old = std::getenv("PATH");
+    const std::string saved = old ? old : "";
+    ::setenv("PATH", "/nonexistent-qel-bin", 1);
+    EXPECT_FALSE(process::browse("http://example.com/"));
+    EXPECT_FALSE(process::browse(std::string("a\0b", 3)));
+    if (old) ::setenv("PATH", saved.c_str(), 1);
+    else ::unsetenv("PATH");
+}
+
+TEST(Os, CommandLineQuotesWhatWouldSplit) {
+    const char* argv[] = {"/usr/bin/qel", "my script.qel", "", "a\tb", "--x"};
+    EXPECT_EQ(os::command_line(5, argv), "/usr/bin/qel \"my script.qel\" \"\" \"a\tb\" --x");
+    EXPECT_EQ(os::command_line(1, argv), "/usr/bin/qel");
+}
+
+TEST(Os, FileSizeOfFilesOnly) {
+    const std::string dir = temp_dir();
+    const std::string f = dir + "/f";
+    FILE* out = std::fopen(f.c_str(), "wb");
+    ASSERT_TRUE(out);
+    std::fputs("12345", out);
+    std::fclose(out);
+    EXPECT_EQ(os::file_size(f), 5);
+    EXPECT_FALSE(os::file_size(dir).has_value());
+    EXPECT_FALSE(os::file_size(dir + "/missing").has_value());
+    EXPECT_FALSE(os::file_size("").has_value());
+    ::unlink(f.c_str());
+    ::rmdir(dir.c_str());
+}
+
+TEST(Os, ListEnvSplitsAtTheFirstEqualsSign) {
+    ::setenv("QEL_LIST_TEST", "a=b", 1);
+    bool seen = false;
+    for (const auto& [name, value] : os::list_env()) {
+        if (name == "QEL_LIST_TEST") {
+            EXPECT_EQ(value, "a=b");
+            seen = true;
+        }
+        EXPECT_FALSE(name.empty());
+    }
+    EXPECT_TRUE(seen);
+    ::unsetenv("QEL_LIST_TEST");
+}
+
+TEST(Os, OsInfoFromUnameAndOsRelease) {
+    struct Case {
+        const char* machine;
+        const char* release;
+        const char* os_release;
+        const char* name;
+        const char* arch;
+        uint8_t v0, v1, v2;
+        int32_t build;
+    };
+    const Case cases[] = {
+        {"x86_64", "6.1.0-18-amd64", "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n", "Debian GNU/Linux 12",
+         "x86-64", 6, 1, 0, 18},
+        {"aarch64", "5.15.0", "NAME=Ubuntu\n", "Ubuntu", "ARM64", 5, 15, 0, 0},
+        {"i686", "4.4", "", "Linux", "x86-32", 4, 4, 0, 0},
+        {"armv7l", "3.10.300.2-rc1", "VERSION_ID=1\n", "Linux", "ARM", 3, 10, 255, 2},
+        {"riscv64", "", "", "Linux", "Unknown", 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const os::OsInfo info = os::os_info_from("Linux", c.machine, c.release, c.os_release);
+        EXPECT_EQ(info.name, c.name) << c.release;
+        EXPECT_EQ(info.arch, c.arch) << c.machine;
+        EXPECT_EQ(info.version[0], c.v0) << c.release;
+        EXPECT_EQ(info.version[1], c.v1) << c.release;
+        EXPECT_EQ(info.version[2], c.v2) << c.release;
+        EXPECT_EQ(info.build, c.build) << c.release;
+    }
+    EXPECT_FALSE(os::os_info().name.empty());
+}
+
+}  // namespace

@@ -124,5 +124,20 @@ TEST_F(Collector, SettledSparseNodeFramesAreEmptiedAtASafePoint) {
     EXPECT_EQ(molded("few/500"), "[]");
 }
 
+// Blocks hash by their node: after renumbering, a hash! keyed by blocks
+// rebuilds its index and still finds them.
+TEST_F(Collector, AHashKeyedByBlocksFindsThemAfterRenumbering) {
+    run("k1: [a] k2: [b] h: make hash! reduce [k1 1 k2 2]");
+    EXPECT_EQ(molded("select/only/same h k2"), "2");
+    const uint32_t compactions = collector::node_compactions;
+    collector::stress = true;
+    collector::safe_point();
+    collector::stress = false;
+    ASSERT_GT(collector::node_compactions, compactions);
+    EXPECT_EQ(molded("select/only/same h k2"), "2");
+    EXPECT_EQ(molded("select/only/same h k1"), "1");
+    EXPECT_EQ(molded("index? find/only/same h k2"), "3");
+}
+
 }  // namespace
 }  // namespace qel

@@ -6,7 +6,7 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/typeset.hpp"
-#include "evaluator/global_words.hpp"
+#include "library/builtin_words.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
@@ -74,10 +74,10 @@ std::vector<uint8_t> make_image(const Source& typesets, const std::vector<Source
     const stack::Saved saved;
     Cell* pairs = stack::push(&shared::none);
     *pairs = Cell{TYPE_BLOCK, 0, memory::alloc_cells(512), 0};
-    global_words::define_datatypes(pairs);
+    builtin_words::define_datatypes(pairs);
     define_typesets(typesets, pairs);
-    global_words::define_actions(pairs);
-    global_words::define_natives(pairs);
+    builtin_words::define_actions(pairs);
+    builtin_words::define_natives(pairs);
     Cell* literals = stack::push(&shared::none);
     *literals = Cell{TYPE_BLOCK, 0, memory::alloc_cells(static_cast<uint32_t>(library.size()) + 1), 0};
     for (const Source& src : library) {

@@ -5,8 +5,8 @@
 #pragma once
 #include "runtime/cell.hpp"
 
-namespace qel::global_words {
+namespace qel::builtin_words {
 void define_datatypes(Cell* pairs);
 void define_actions(Cell* pairs);
 void define_natives(Cell* pairs);
-}  // namespace qel::global_words
+}  // namespace qel::builtin_words

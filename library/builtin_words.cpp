@@ -1,7 +1,7 @@
 // The words the boot image assigns before its literals: the datatype
 // words, the action words with their specs, the natives from the table's
 // spec texts. Each spec text is loaded with the lexer like any source.
-#include "evaluator/global_words.hpp"
+#include "library/builtin_words.hpp"
 
 #include <cstring>
 
@@ -14,7 +14,7 @@
 #include "runtime/datatypes.hpp"
 #include "runtime/words.hpp"
 
-namespace qel::global_words {
+namespace qel::builtin_words {
 
 namespace {
 
@@ -133,4 +133,4 @@ void define_natives(Cell* pairs) {
     }
 }
 
-}  // namespace qel::global_words
+}  // namespace qel::builtin_words

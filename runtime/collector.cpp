@@ -190,25 +190,19 @@ bool is_marked(node_t n) { return n && (buffer(n)->flags & series_flag::MARK); }
 
 // Entries hold their owner objects weakly: an entry whose owner died goes.
 // The entries' cells are not visited while marking, so their nodes are
-// renumbered here.
+// renumbered here; the keys were, so entries are found by bucket, not by
+// hashing a key that may have changed.
+bool owner_died(Cell* values) {
+    Cell* owner_cell = values + 1;
+    Cell* field = values + 2;
+    owner_cell->data1 = remapped(owner_cell->data1);
+    if (owner_cell->data3) owner_cell->data3 = remapped(owner_cell->data3);
+    if (field->data1) field->data1 = remapped(field->data1);
+    return !is_marked(owner_cell->data1);
+}
+
 void prune_owners() {
-    if (!owner::table) return;
-    hashtab::Record* r = hashtab::record(owner::table);
-    SeriesBuffer* s = buffer(r->series);
-    const uint32_t width = r->aux;
-    if (!width) return;
-    std::vector<uint32_t> dead;
-    for (uint32_t off = 0; off + width <= s->tail - s->head; off += width) {
-        Cell* e = reinterpret_cast<Cell*>(series::head_ptr(s) + off);
-        if (e->header != ENTRY_IN_USE) continue;
-        Cell* owner_cell = e + 2;
-        Cell* field = e + 3;
-        owner_cell->data1 = remapped(owner_cell->data1);
-        if (owner_cell->data3) owner_cell->data3 = remapped(owner_cell->data3);
-        if (field->data1) field->data1 = remapped(field->data1);
-        if (!is_marked(owner_cell->data1)) dead.push_back(e->data1);
-    }
-    for (uint32_t key : dead) hashtab::remove_key(owner::table, key);
+    if (owner::table && hashtab::record(owner::table)->aux) hashtab::remove_entries_if(owner::table, &owner_died);
 }
 
 // ---- node compaction -----------------------------------------------------------

@@ -1085,6 +1085,20 @@ Cell* get_key(node_t rec, uint32_t key) {
     return b < 0 ? nullptr : entry_at(r, static_cast<uint32_t>(ints_of(r->keys)[b])) + 1;
 }
 
+void remove_entries_if(node_t rec, bool (*dead)(Cell* values)) {
+    Record* r = record(rec);
+    uint32_t* flags = words_of(r->flags);
+    const int32_t* keys = ints_of(r->keys);
+    for (uint32_t b = 0; b < r->buckets; b++) {
+        if (!is_live(flags, b)) continue;
+        Cell* e = entry_at(r, static_cast<uint32_t>(keys[b]));
+        if (e->header != ENTRY_IN_USE || !dead(e + 1)) continue;
+        e->header = 0;
+        set_deleted(flags, b);
+        r->size--;
+    }
+}
+
 void remove_key(node_t rec, uint32_t key) {
     check_stamp(rec);
     Record* r = record(rec);

@@ -175,6 +175,10 @@ int move_range(node_t rec, uint32_t from, uint32_t count, uint32_t to);
 Cell* put_key(node_t rec, uint32_t key);
 Cell* get_key(node_t rec, uint32_t key);
 void remove_key(node_t rec, uint32_t key);
+// Removes every entry whose first value cell the predicate names, walking
+// the buckets rather than hashing keys: the collector calls it while keys
+// may have been renumbered. Allocates nothing.
+void remove_entries_if(node_t rec, bool (*dead)(Cell* values));
 
 // ---- symbols and context words (kind 2) ----------------------------------------
 

@@ -13,6 +13,7 @@
 #include "library/boot_image.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/words.hpp"
 #include "library_support.hpp"
 
@@ -137,6 +138,21 @@ TEST_F(Collector, AHashKeyedByBlocksFindsThemAfterRenumbering) {
     EXPECT_EQ(molded("select/only/same h k2"), "2");
     EXPECT_EQ(molded("select/only/same h k1"), "1");
     EXPECT_EQ(molded("index? find/only/same h k2"), "3");
+}
+
+// Owners are held weakly: an owner that dies loses its entries, also in a
+// collection that renumbers the nodes the entries are keyed by.
+TEST_F(Collector, DeadOwnersLoseTheirEntriesAcrossRenumbering) {
+    run("o: make object! [b: [1 2] on-deep-change*: func [o w t a n i p] [none]] kept: o/b p: make object! "
+        "[c: [3] on-deep-change*: func [o w t a n i p] [none]] also-kept: p/c none");
+    ASSERT_NE(owner::find(word::get(word::make_from_cstr("kept"))), nullptr);
+    run("o: none");
+    collector::stress = true;
+    collector::safe_point();
+    collector::stress = false;
+    EXPECT_EQ(owner::find(word::get(word::make_from_cstr("kept"))), nullptr);
+    EXPECT_NE(owner::find(word::get(word::make_from_cstr("also-kept"))), nullptr);
+    EXPECT_EQ(molded("kept"), "[1 2]");
 }
 
 }  // namespace

@@ -601,14 +601,11 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<ADD>);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<DIVIDE>);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<MULTIPLY>);
+    datatype::fill_math_slots(
+        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
     r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
     r.actions[datatype::POWER] = as_action<slot_fn::Direct>(&power_slot);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<REMAINDER>);
     r.actions[datatype::ROUND] = as_action(&round);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<SUBTRACT>);
     r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_slot);
     r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_slot);
     // Every other slot is empty: float! has no series or port actions.

@@ -373,16 +373,10 @@ void fill(datatype::Record& r) {
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<integer::ADD>);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<integer::DIVIDE>);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<integer::MULTIPLY>);
+    datatype::fill_math_slots(
+        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, true);
     r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<integer::REMAINDER>);
     r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<integer::SUBTRACT>);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&math_slot<integer::AND>);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&math_slot<integer::OR>);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&math_slot<integer::XOR>);
     r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
     r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
 }

@@ -329,11 +329,8 @@ void fill(datatype::Record& r) {
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<float_type::ADD>);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<float_type::SUBTRACT>);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<float_type::MULTIPLY>);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<float_type::DIVIDE>);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<float_type::REMAINDER>);
+    datatype::fill_math_slots(
+        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
     r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
     r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
     r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);

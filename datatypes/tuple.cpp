@@ -337,14 +337,8 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&math_slot<integer::ADD>);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&math_slot<integer::DIVIDE>);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&math_slot<integer::MULTIPLY>);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&math_slot<integer::REMAINDER>);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&math_slot<integer::SUBTRACT>);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&math_slot<integer::AND>);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&math_slot<integer::OR>);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&math_slot<integer::XOR>);
+    datatype::fill_math_slots(
+        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, true);
     r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement_slot);
     r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_slot);
     r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);

@@ -7,6 +7,7 @@
 // This file also defines datatype! itself, whose values name a type.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
@@ -64,6 +65,23 @@ struct Record {
     const char* name;
     ActionFn actions[ACTION_SLOTS];
 };
+
+// The slots of the two-operand math actions, each the type's routine for
+// one operator code (0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder,
+// and with bits 5 or~, 6 and~, 7 xor~): slot_of receives the code as a
+// std::integral_constant and answers the entry.
+template <class SlotOf>
+void fill_math_slots(Record& r, SlotOf slot_of, bool bits) {
+    r.actions[ADD] = slot_of(std::integral_constant<int32_t, 0>{});
+    r.actions[SUBTRACT] = slot_of(std::integral_constant<int32_t, 1>{});
+    r.actions[MULTIPLY] = slot_of(std::integral_constant<int32_t, 2>{});
+    r.actions[DIVIDE] = slot_of(std::integral_constant<int32_t, 3>{});
+    r.actions[REMAINDER] = slot_of(std::integral_constant<int32_t, 4>{});
+    if (!bits) return;
+    r.actions[OR_T] = slot_of(std::integral_constant<int32_t, 5>{});
+    r.actions[AND_T] = slot_of(std::integral_constant<int32_t, 6>{});
+    r.actions[XOR_T] = slot_of(std::integral_constant<int32_t, 7>{});
+}
 
 // A record with every slot set to fill (INHERIT by default), for types
 // that set a few slots of their own.

@@ -62,21 +62,27 @@ struct GlobalValues {
     uint32_t count = 0;
 } global_values;
 
-const Cell* global_slot(uint32_t index) {
+[[gnu::noinline]] const Cell* global_slot_refresh(uint32_t index) {
     GlobalValues& g = global_values;
-    if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]] {
-        const Cell* c = context::cell_of(context::global);
-        if (!c->data2) return nullptr;
-        g.ctx = context::global;
-        g.generation = memory::generation;
-        g.cells = cells_of(c->data2);
-        g.count = series::cell_count(c->data2);
-        if (index >= g.count) return nullptr;
-    }
+    const Cell* c = context::cell_of(context::global);
+    if (!c->data2) return nullptr;
+    g.ctx = context::global;
+    g.generation = memory::generation;
+    g.cells = cells_of(c->data2);
+    g.count = series::cell_count(c->data2);
+    if (index >= g.count) return nullptr;
     return g.cells + index;
 }
 
-inline const Cell* peek(const Cell* w) {
+inline const Cell* global_slot(uint32_t index) {
+    const GlobalValues& g = global_values;
+    if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]]
+        return global_slot_refresh(index);
+    return g.cells + index;
+}
+
+// Inline: every word of the walk and every operator look-ahead comes here.
+[[gnu::always_inline]] inline const Cell* peek(const Cell* w) {
     const node_t ctx = w->data1;
     if (!ctx) return nullptr;
     const auto index = static_cast<int32_t>(w->data3);
@@ -163,13 +169,46 @@ inline int32_t fast_op_of(const Cell& op) {
 // operand is not an integer the call goes on the generic way. cells are
 // the block's cells as the caller last read them; ran tells it whether
 // they must be read again (the right operand was evaluated).
+// The operation on two integers, its result in start (the left operand's
+// cell).
+inline void fast_result(int32_t code, int32_t x, int32_t y, Cell* start) {
+    switch (code) {
+        case OP_EQUAL: case OP_STRICT_EQUAL: *start = shared::true_value; if (x != y) *start = shared::false_value; break;
+        case OP_NOT_EQUAL: *start = x != y ? shared::true_value : shared::false_value; break;
+        case OP_LESSER: *start = x < y ? shared::true_value : shared::false_value; break;
+        case OP_LESSER_OR_EQUAL: *start = x <= y ? shared::true_value : shared::false_value; break;
+        case OP_GREATER: *start = x > y ? shared::true_value : shared::false_value; break;
+        case OP_GREATER_OR_EQUAL: *start = x >= y ? shared::true_value : shared::false_value; break;
+        default: integer::arith(x, y, code, start); break;
+    }
+}
+
+// Whether the operation on two integers raises an error: only a remainder
+// by zero or of the smallest integer by -1; the others overflow into floats.
+inline bool fast_raises(int32_t code, int32_t x, int32_t y) {
+    return code == OP_REMAINDER && (y == 0 || (y == -1 && x == INT32_MIN));
+}
+
 uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* cells, uint32_t pos, const Cell& name,
                     Cell* start, bool& ran) {
     stack::check_depth();
+    // An integer written as the right operand runs no code and cannot fail,
+    // so the operator's frame is left out, unless an error could come up
+    // where the frame or the operand would be pushed: those cases take the
+    // way below, which raises exactly as a call would.
+    const Cell* right = cells + pos;
+    if (cell::type_of(right) == TYPE_INTEGER) {
+        const int32_t x = integer::value_of(start), y = integer::value_of(right);
+        if (!fast_raises(code, x, y) && stack::frame_top + 1 < stack::frame_limit &&
+            start + 2 < stack::arg_limit) [[likely]] {
+            fast_result(code, x, y, start);
+            stack::arg_top = start + 1;
+            return pos + 1;
+        }
+    }
     stack::arg_top = start;
     stack::mark_interp_native(&name);
     stack::arg_top = start + 1;
-    const Cell* right = cells + pos;
     if (cell::type_of(right) == TYPE_INTEGER) {
         stack::push(right);
         pos++;
@@ -183,16 +222,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         call::finish_infix(&op, &blk, pos, &name);
         return pos;
     }
-    const int32_t x = integer::value_of(start), y = integer::value_of(b);
-    switch (code) {
-        case OP_EQUAL: case OP_STRICT_EQUAL: *start = shared::true_value; if (x != y) *start = shared::false_value; break;
-        case OP_NOT_EQUAL: *start = x != y ? shared::true_value : shared::false_value; break;
-        case OP_LESSER: *start = x < y ? shared::true_value : shared::false_value; break;
-        case OP_LESSER_OR_EQUAL: *start = x <= y ? shared::true_value : shared::false_value; break;
-        case OP_GREATER: *start = x > y ? shared::true_value : shared::false_value; break;
-        case OP_GREATER_OR_EQUAL: *start = x >= y ? shared::true_value : shared::false_value; break;
-        default: integer::arith(x, y, code, start); break;
-    }
+    fast_result(code, integer::value_of(start), integer::value_of(b), start);
     stack::unwind_keep();
     return pos;
 }

@@ -163,12 +163,6 @@ inline int32_t fast_op_of(const Cell& op) {
     return k < 0 ? NOT_FAST : OP_EQUAL + k;
 }
 
-// The infix call of a fast operator whose left operand, an integer, is at
-// start. The frame is the one the call machinery would push, so that an
-// error in the right operand names the operator as before; when the right
-// operand is not an integer the call goes on the generic way. cells are
-// the block's cells as the caller last read them; ran tells it whether
-// they must be read again (the right operand was evaluated).
 // The operation on two integers, its result in start (the left operand's
 // cell).
 inline void fast_result(int32_t code, int32_t x, int32_t y, Cell* start) {
@@ -189,6 +183,12 @@ inline bool fast_raises(int32_t code, int32_t x, int32_t y) {
     return code == OP_REMAINDER && (y == 0 || (y == -1 && x == INT32_MIN));
 }
 
+// The infix call of a fast operator whose left operand, an integer, is at
+// start. The frame is the one the call machinery would push, so that an
+// error in the right operand names the operator as before; when the right
+// operand is not an integer the call goes on the generic way. cells are
+// the block's cells as the caller last read them; ran tells it whether
+// they must be read again (the right operand was evaluated).
 uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* cells, uint32_t pos, const Cell& name,
                     Cell* start, bool& ran) {
     stack::check_depth();

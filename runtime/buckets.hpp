@@ -80,4 +80,34 @@ void rehash_in_place(uint32_t* old_flags, uint32_t* new_flags, Key* keys, uint32
     }
 }
 
+// The same for a table that keeps each key's hash in a parallel array
+// (hashes, also max(old, new) entries): the stored hashes place the keys
+// and move with them, so no key is read.
+template <class Key>
+void rehash_in_place_hashed(uint32_t* old_flags, uint32_t* new_flags, Key* keys, uint32_t* hashes,
+                            uint32_t old_count, uint32_t new_count) {
+    const uint32_t mask = new_count - 1;
+    for (uint32_t j = 0; j < old_count; j++) {
+        if (is_free(old_flags, j)) continue;
+        Key key = keys[j];
+        uint32_t hash = hashes[j];
+        set_deleted(old_flags, j);
+        for (;;) {
+            uint32_t i = hash & mask;
+            uint32_t step = 0;
+            while (!is_empty(new_flags, i)) i = (i + ++step) & mask;
+            set_live(new_flags, i);
+            if (i < old_count && is_live(old_flags, i)) {
+                std::swap(keys[i], key);
+                std::swap(hashes[i], hash);
+                set_deleted(old_flags, i);
+            } else {
+                keys[i] = key;
+                hashes[i] = hash;
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace qel::buckets

@@ -468,6 +468,7 @@ void mark_hashtab(node_t* np) {
         case hashtab::WORDS:
             mark_node(&r->flags);
             mark_node(&r->keys);
+            mark_node(&r->hashes);
             mark_series(&r->series);
             break;
         case hashtab::SCRATCH:

@@ -248,6 +248,22 @@ bool table_equal(uint32_t kind, const Cell* stored, const Cell* key) {
     }
 }
 
+// ---- stored hashes (kinds 0, 1) ---------------------------------------------------
+
+// Types whose hash reads a buffer rather than the cell alone.
+bool content_hashed(uint32_t t) { return is_text(t) || t == TYPE_BINARY; }
+
+// Does a stored hash that differs from the hash of a lookup key of type t
+// rule out a match? Not for text in a hash!, whose strings may be changed
+// in place by whoever else holds them, nor for text in a map! marked
+// SHARED_KEYS; and not for node-hashed keys while the stamp is behind the
+// last node compaction. In those cases the keys are compared as they are.
+bool hashes_decide(const Record* r, uint32_t t) {
+    if (r->kind == MAP) return r->aux != SHARED_KEYS || !content_hashed(t);
+    if (r->kind != HASH || content_hashed(t)) return false;
+    return !node_hashed(t) || !r->stamp || r->stamp == collector::node_compactions + 1;
+}
+
 // ---- chains and the position map (kind 0) -----------------------------------------
 
 node_t chain_node(const Record* r, int32_t key) {
@@ -308,6 +324,8 @@ void rebuild_buckets(node_t rn, uint32_t count) {
     record(rn)->flags = n;
     n = new_words(count, 0);
     record(rn)->keys = n;
+    n = new_words(count, 0);
+    record(rn)->hashes = n;
     n = new_words(length, 0xFF);
     record(rn)->aux = n;
     n = new_words(0, 0);
@@ -321,15 +339,22 @@ void rebuild_buckets(node_t rn, uint32_t count) {
     for (uint32_t pos = 0; pos < length; pos++) insert(rn, pos, false);
 }
 
-// Kinds 1 and 2: the keys move within their own array.
+// An array of one word per bucket made long enough for count buckets.
+void widen_words(node_t n, uint32_t count) {
+    SeriesBuffer* k = buf(n);
+    if (k->head + count * 4 > k->size) k = memory::expand_series(k, count * 4);
+    k->tail = k->head + count * 4;
+}
+
+// Kinds 1 and 2: the keys (kind 1: and their hashes) move within their own
+// arrays.
 void rehash_cells(node_t rn, uint32_t count) {
     Record* r = record(rn);
     if (r->size >= buckets::upper_after_rehash(count)) return;
     const uint32_t old_count = r->buckets;
     if (count > old_count) {
-        SeriesBuffer* k = buf(r->keys);
-        if (k->head + count * 4 > k->size) k = memory::expand_series(k, count * 4);
-        k->tail = k->head + count * 4;
+        widen_words(r->keys, count);
+        if (record(rn)->kind == MAP) widen_words(record(rn)->hashes, count);
     }
     const node_t fresh = new_flags(count);
     r = record(rn);
@@ -337,8 +362,18 @@ void rehash_cells(node_t rn, uint32_t count) {
     uint32_t live = 0;
     for (uint32_t i = 0; i < old_count; i++) live += is_live(old_flags, i);
     const Cell* base = cells_of(r->series);
-    buckets::rehash_in_place(old_flags, words_of(fresh), ints_of(r->keys), old_count, count,
-                             [base](int32_t pos) { return hash_value(base + pos, false); });
+    if (r->kind == MAP) {
+        uint32_t* hashes = words_of(r->hashes);
+        const int32_t* keys = ints_of(r->keys);
+        // Shared text keys may have changed since they were hashed.
+        if (r->aux == SHARED_KEYS)
+            for (uint32_t i = 0; i < old_count; i++)
+                if (is_live(old_flags, i)) hashes[i] = hash_value(base + keys[i], false);
+        buckets::rehash_in_place_hashed(old_flags, words_of(fresh), ints_of(r->keys), hashes, old_count, count);
+    } else {
+        buckets::rehash_in_place(old_flags, words_of(fresh), ints_of(r->keys), old_count, count,
+                                 [base](int32_t pos) { return hash_value(base + pos, false); });
+    }
     r->flags = fresh;
     r->buckets = count;
     r->upper = buckets::upper_after_rehash(count);
@@ -399,10 +434,12 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     if (kind == HASH && !r->stamp && node_hashed(cell::type_of(&key)))
         r->stamp = collector::node_compactions + 1;
     const uint32_t mask = r->buckets - 1;
-    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t hash = hash_value(&key, false);
+    const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
     const Cell* base = cells_of(r->series);
+    const uint32_t* hashes = hashes_decide(r, cell::type_of(&key)) ? words_of(r->hashes) : nullptr;
     uint32_t i = start, step = 0;
     int64_t site = -1, found = -1;
     bool wrapped = false;
@@ -410,7 +447,7 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
         if (is_empty(flags, i)) break;
         if (is_deleted(flags, i)) {
             if (site < 0) site = i;
-        } else if (table_equal(kind, base + first_position(r, keys[i]), &key)) {
+        } else if ((!hashes || hashes[i] == hash) && table_equal(kind, base + first_position(r, keys[i]), &key)) {
             found = i;
             break;
         }
@@ -429,6 +466,7 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
             r->size++;
         } else {
             ints_of(r->keys)[b] = static_cast<int32_t>(pos);
+            if (kind == MAP) words_of(r->hashes)[b] = hash;
         }
         return cells_of(r->series) + pos;
     }
@@ -442,6 +480,7 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     if (site < 0) r->occupied++;
     set_live(words_of(r->flags), b);
     ints_of(r->keys)[b] = static_cast<int32_t>(pos);
+    if (kind <= MAP) words_of(r->hashes)[b] = hash;
     r->size++;
     if (kind == HASH) ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
     return cells_of(r->series) + pos;
@@ -689,13 +728,17 @@ node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
     Hold hold(Cell{TYPE_HASH, 0, 0, cn});
     *record(cn) = *record(rn);
     Record* c = record(cn);
-    c->flags = c->keys = c->series = c->chains = 0;
+    c->flags = c->keys = c->series = c->chains = c->hashes = 0;
     if (c->kind == HASH) c->aux = 0;
     node_t n = series::copy_node_buffer(record(rn)->flags);
     record(cn)->flags = n;
     n = series::copy_node_buffer(record(rn)->keys);
     record(cn)->keys = n;
     const uint32_t kind = record(rn)->kind;
+    if (record(rn)->hashes) {
+        n = series::copy_node_buffer(record(rn)->hashes);
+        record(cn)->hashes = n;
+    }
     if (kind == HASH) {
         n = series::copy_node_buffer(record(rn)->aux);
         record(cn)->aux = n;
@@ -744,6 +787,10 @@ node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
     record(rn)->flags = a;
     a = new_words(count, 0);
     record(rn)->keys = a;
+    if (kind <= MAP) {
+        a = new_words(count, 0);
+        record(rn)->hashes = a;
+    }
     if (kind == HASH) {
         a = new_words(n, 0xFF);
         record(rn)->aux = a;
@@ -789,6 +836,7 @@ void clear(node_t rec) {
 
 void index_block(node_t rec, uint32_t first, uint32_t step) {
     if (step == 0) step = 1;
+    if (record(rec)->kind == MAP && first < cell_count(record(rec)->series)) record(rec)->aux = SHARED_KEYS;
     for (uint32_t pos = first; pos < cell_count(record(rec)->series); pos += step) insert(rec, pos, true);
 }
 
@@ -810,9 +858,11 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int3
     if (skip == 0) skip = 1;
     const uint32_t kind = r->kind;
     const uint32_t mask = r->buckets - 1;
-    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t hash = hash_value(&key, false);
+    const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
+    const uint32_t* hashes = hashes_decide(r, cell::type_of(&key)) ? words_of(r->hashes) : nullptr;
     Cell* base = cells_of(r->series);
     int64_t best = -1;
     // Is p a better kind 0 match than the best so far?
@@ -826,7 +876,7 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int3
     };
     uint32_t i = start, step = 0;
     while (!is_empty(flags, i)) {
-        if (!is_deleted(flags, i)) {
+        if (!is_deleted(flags, i) && (!hashes || hashes[i] == hash)) {
             const int32_t k = keys[i];
             if (kind != HASH) {
                 if (keys_equal(base + k, &key, op, kind)) return base + k;
@@ -857,9 +907,11 @@ Cell* find_next(node_t rec, const Cell* value, Cursor& cur) {
     if (cur.bucket == -1 && record(rec)->kind == HASH) check_stamp(rec);
     const Record* r = record(rec);
     const uint32_t mask = r->buckets - 1;
-    const uint32_t start = hash_value(&key, false) & mask;
+    const uint32_t hash = hash_value(&key, false);
+    const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
+    const uint32_t* hashes = hashes_decide(r, cell::type_of(&key)) ? words_of(r->hashes) : nullptr;
     Cell* base = cells_of(r->series);
     if (cur.bucket == -1) {
         cur.bucket = static_cast<int32_t>(start);
@@ -869,7 +921,7 @@ Cell* find_next(node_t rec, const Cell* value, Cursor& cur) {
     auto i = static_cast<uint32_t>(cur.bucket);
     for (;;) {
         if (is_empty(flags, i)) break;
-        if (!is_deleted(flags, i)) {
+        if (!is_deleted(flags, i) && (!hashes || hashes[i] == hash)) {
             const int32_t k = keys[i];
             const int32_t* members = &k;
             uint32_t n = 1;

@@ -2,11 +2,14 @@
 // lookup of the language (hash!, map!, context words, the symbol table,
 // the scratch and owner tables).
 //
-// A record is a 44-byte series of eleven words (Record below); its flag,
+// A record is a 48-byte series of twelve words (Record below); its flag,
 // key and other arrays are series of their own, so the collector moves and
 // reclaims them like any buffer. Kinds 0-2 index the cells of a series: a
 // bucket holds the cell's 0-based position from the buffer head, never a
-// copy of the value, so an index costs one word per bucket. Kinds 3 and 4
+// copy of the value, so an index costs one word per bucket. Kinds 0 and 1
+// also keep the full 32-bit hash of each live bucket's key in a parallel
+// array: a probe reads the key cell (and, for text, its buffer) only when
+// the hashes agree, and a rehash places keys without reading them. Kinds 3 and 4
 // hold entries of their own (a header cell with the 32-bit key, then value
 // cells) in an entry series; a bucket holds the entry's byte offset.
 //
@@ -24,7 +27,8 @@
 // entry, so they may point anywhere.
 //
 // Collector contract. The collector marks a record (through a hash! or map!
-// cell, a context, or a root) with its flag and key arrays; for kind 0 also
+// cell, a context, or a root) with its flag and key arrays and, for kinds
+// 0 and 1, the hash array; for kind 0 also
 // the position map, the chain list and every chain named in it (0 entries
 // are cleared chains); for kinds 3 and 4 the entry series and the key node
 // of every in-use entry (header word 0 == 2); for kinds 0-2 the indexed
@@ -45,7 +49,7 @@ enum Kind : uint32_t { HASH = 0, MAP = 1, WORDS = 2, SCRATCH = 3, OWNERS = 4 };
 
 struct Record {
     uint32_t size;      // live keys (kind 0: live positions, duplicates counted)
-    uint32_t aux;       // kind 0: node of the position map; kinds 3, 4: entry width in bytes
+    uint32_t aux;       // kind 0: node of the position map; kind 1: SHARED_KEYS or 0; kinds 3, 4: entry width in bytes
     node_t chains;      // kind 0: node of the chain list (one chain node per word, 0 = cleared)
     node_t flags;       // 2 bits per bucket
     node_t keys;        // one word per bucket: a cell position, -k for chain k, or an entry offset
@@ -55,9 +59,15 @@ struct Record {
     uint32_t upper;     // occupied at which the next insertion resizes
     uint32_t kind;
     uint32_t stamp;     // 0, or node_compactions + 1 when node-dependent hashes were last computed
+    node_t hashes;      // kinds 0, 1: one word per bucket, the hash of its key (kind 0: of its first position)
 };
-static_assert(sizeof(Record) == 44);
+static_assert(sizeof(Record) == 48);
 
+// Kind 1 aux flag: keys were indexed where they stood (index_block) rather
+// than copied in by the map, so a text key may share its buffer with a value
+// outside and change under the index. Such keys are compared even when their
+// stored hashes differ, and a rehash hashes them again.
+constexpr uint32_t SHARED_KEYS = 1;
 // A string-family key with this type id hashes only the number of code
 // points in its word 3 (when not negative) and, as a lookup key, matches
 // entries of any string type. No datatype has this id.
@@ -77,6 +87,8 @@ constexpr int32_t OP_SAME = 9;
 // code point (ignoring case unless op is 2, 8, 9 or 10), words by symbol
 // (canonical symbol unless strict) and binary! by bytes. The hook must not
 // allocate: lookups hold addresses into the indexed series while it runs.
+// Values it calls equal must hash alike: kinds 0 and 1 skip a bucket whose
+// stored hash differs from the key's without calling it.
 extern int32_t (*compare_cells)(const Cell* a, const Cell* b, int32_t op);
 
 // Not 0 while an index is rebuilt; the collector must not compact nodes
@@ -126,7 +138,8 @@ void clear(node_t rec);
 
 // ---- cells of the indexed series (kinds 0-2) ------------------------------------
 
-// Adds every step-th cell from position first.
+// Adds every step-th cell from position first. A kind 1 table that gets
+// any key this way is marked SHARED_KEYS.
 void index_block(node_t rec, uint32_t first, uint32_t step);
 // Indexes the cell at a position, or re-indexes it after a change (kind 0).
 // Answers the cell.

@@ -1,8 +1,9 @@
 // Hash tables: the hash functions against published answers, table sizing,
 // growth and same-size rehashes that must keep every key, duplicates
 // chained in hash! indexes, positions kept in step with the indexed block,
-// text keys that ignore case and unit width, node-stamped tables after node
-// compaction, and the collector's raw table.
+// text keys that ignore case and unit width, the key hashes kept beside the
+// buckets, node-stamped tables after node compaction, and the collector's
+// raw table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/buckets.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/hashtab.hpp"
@@ -34,6 +36,7 @@ using HashText = HashFixture;
 using HashChains = HashFixture;
 using HashPositions = HashFixture;
 using HashStamps = HashFixture;
+using HashStored = HashFixture;
 using RawTable = HashFixture;
 
 Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
@@ -61,6 +64,29 @@ Cell block_of(const std::vector<Cell>& cells) {
 Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(block.data2)); }
 
 int32_t position_of(const Cell& block, const Cell* c) { return c ? static_cast<int32_t>(c - cells(block)) : -1; }
+
+const uint32_t* words_of(node_t n) {
+    return reinterpret_cast<const uint32_t*>(series::head_ptr(series::buffer_of(n)));
+}
+
+// Empty when every live bucket of a kind 0 or 1 table holds the hash of the
+// key it names (kind 0: of its first position), else the first bucket that
+// does not.
+std::string stale_hash(node_t rec) {
+    const Record* r = hashtab::record(rec);
+    if (!r->hashes) return "no hash array";
+    const SeriesBuffer* h = series::buffer_of(r->hashes);
+    if (h->tail - h->head < r->buckets * 4) return "hash array shorter than the buckets";
+    const Cell* base = series::cells_of(r->series);
+    for (uint32_t b = 0; b < r->buckets; b++) {
+        if (!buckets::is_live(words_of(r->flags), b)) continue;
+        auto k = static_cast<int32_t>(words_of(r->keys)[b]);
+        if (k < 0) k = static_cast<int32_t>(words_of(words_of(r->chains)[-k - 1])[0]);
+        if (words_of(r->hashes)[b] != hashtab::hash_value(base + k, false))
+            return "bucket " + std::to_string(b) + " (position " + std::to_string(k) + ")";
+    }
+    return "";
+}
 
 // Every position at which find_next meets a value.
 std::vector<int32_t> all_matches(node_t rec, const Cell& block, const Cell& value) {
@@ -151,6 +177,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
     }
     EXPECT_EQ(hashtab::count(hash), static_cast<uint32_t>(N));
     EXPECT_GE(hashtab::record(hash)->buckets, 4096u);
+    EXPECT_EQ(stale_hash(hash), "");
 
     // A map! indexes its keys (every second cell) and finds their values.
     std::vector<Cell> pairs;
@@ -166,6 +193,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
         ASSERT_EQ(position_of(map_block, found), 2 * i);
         EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
     }
+    EXPECT_EQ(stale_hash(map), "");
 
     // Scratch entries keep their values through the entry series rebuilds.
     const node_t scratch = hashtab::make(4, nullptr, hashtab::SCRATCH, 1);
@@ -205,6 +233,7 @@ TEST_F(HashGrowth, RemovingAndAddingWithFewKeysRehashesAtTheSameCount) {
     EXPECT_EQ(position_of(block, hashtab::get(hash, &last, 0, 1, 0, false, false)), 1);
     EXPECT_EQ(hashtab::get(hash, &old, 0, 1, 0, false, false), nullptr);
     EXPECT_EQ(hashtab::count(hash), 2u);
+    EXPECT_EQ(stale_hash(hash), "");
     rawtab::free(raw);
 }
 
@@ -290,8 +319,10 @@ TEST_F(HashChains, EqualValuesShareABucketAndAreAllFound) {
     hashtab::remove_at(rec, 5);
     EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{});
     EXPECT_EQ(hashtab::count(rec), 3u);
+    EXPECT_EQ(stale_hash(rec), "");
     hashtab::put_at(rec, 5);
     EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{5});
+    EXPECT_EQ(stale_hash(rec), "");
 }
 
 TEST_F(HashChains, CopiesAreIndependent) {
@@ -303,6 +334,8 @@ TEST_F(HashChains, CopiesAreIndependent) {
     const Cell one = integer(1);
     EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{0});
     EXPECT_EQ(all_matches(copied, twin, one), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(stale_hash(copied), "");
+    EXPECT_NE(hashtab::record(copied)->hashes, hashtab::record(rec)->hashes);
 }
 
 // ---- positions --------------------------------------------------------------------------
@@ -321,6 +354,7 @@ void expect_indexed(node_t rec, const Cell& block) {
         EXPECT_EQ(position_of(block, hashtab::get(rec, &key, p, 1, 0, false, false)), static_cast<int32_t>(p));
     }
     EXPECT_EQ(hashtab::count(rec), n);
+    EXPECT_EQ(stale_hash(rec), "");
 }
 
 std::vector<int32_t> values_of(const Cell& block) {
@@ -389,6 +423,130 @@ TEST_F(HashPositions, RemovingEveryCellEmptiesTheIndex) {
     expect_indexed(rec, block);
 }
 
+// ---- stored hashes -----------------------------------------------------------------------
+
+TEST_F(HashStored, OnlyHashAndMapTablesKeepHashes) {
+    struct Case {
+        int kind, d;
+        bool kept;
+    } cases[] = {
+        {hashtab::HASH, 0, true},     {hashtab::MAP, 0, true},      {hashtab::WORDS, 0, false},
+        {hashtab::SCRATCH, 1, false}, {hashtab::OWNERS, 3, false},
+    };
+    for (const Case& c : cases) {
+        const Record* r = hashtab::record(hashtab::make(0, nullptr, c.kind, c.d));
+        EXPECT_EQ(r->hashes != 0, c.kept) << "kind " << c.kind;
+    }
+}
+
+// Appends cells to a table's series and answers the position of the first.
+uint32_t append_cells(node_t rec, std::initializer_list<Cell> values) {
+    const node_t s = hashtab::record(rec)->series;
+    const uint32_t at = series::cell_count(s);
+    for (const Cell& c : values) *series::reserve_cell(series::buffer_of(s)) = c;
+    return at;
+}
+
+TEST_F(HashStored, MapsThatGrowCarryTheirHashesAlong) {
+    // Keys put one by one, as map! does: the table grows several times,
+    // moving keys and hashes together, and an equal key put again takes
+    // the bucket over with its hash.
+    const Cell empty = block_of({});
+    const node_t map = hashtab::make(0, &empty, hashtab::MAP, 0);
+    constexpr uint32_t N = 500;
+    for (uint32_t i = 0; i < N; i++) {
+        const std::u32string name =
+            U"k" + std::u32string(i % 7 + 1, U'a' + i % 26) + std::u32string(1, U'0' + i / 26);
+        hashtab::put_at(map, append_cells(map, {text(name, 1 + i % 2), integer(static_cast<int32_t>(i))}));
+    }
+    EXPECT_EQ(hashtab::record(map)->aux, 0u);
+    EXPECT_GE(hashtab::record(map)->buckets, 1024u);
+    EXPECT_EQ(stale_hash(map), "");
+    const Cell holder{TYPE_BLOCK, 0, hashtab::record(map)->series, 0};
+    for (uint32_t i = 0; i < N; i++) {
+        const Cell key = cells(holder)[2 * i];
+        ASSERT_EQ(position_of(holder, hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false)),
+                  static_cast<int32_t>(2 * i));
+    }
+    const auto sym = static_cast<uint32_t>(symbol::intern_cstr("stored-hash-key"));
+    hashtab::put_at(map, append_cells(map, {Cell{TYPE_SET_WORD, 0, sym, 0}, integer(1)}));
+    const uint32_t again = append_cells(map, {Cell{TYPE_WORD, 0, sym, 0}, integer(2)});
+    hashtab::put_at(map, again);
+    const Cell word{TYPE_GET_WORD, 0, sym, 0};
+    EXPECT_EQ(position_of(holder, hashtab::get(map, &word, 0, 1, hashtab::OP_STRICT, false, false)),
+              static_cast<int32_t>(again));
+    EXPECT_EQ(stale_hash(map), "");
+}
+
+TEST_F(HashStored, TextChangedUnderTheIndexIsComparedWhereItCanBeShared) {
+    // A text key changed in place keeps the hash of its old text. A hash!
+    // (whose strings belong to its users) and a map! whose keys were
+    // indexed where they stood still compare it, so a probe that meets it
+    // finds the new text; a map! whose keys it copied in itself trusts the
+    // hashes and passes it by.
+    auto start_of = [](const Cell& c) { return hashtab::hash_value(&c, false) & 7; };
+    const Cell old_key = text(U"k1", 1);
+    // A new text for the key whose first bucket of eight is the old one's.
+    std::u32string changed;
+    for (char32_t c = U'a'; c <= U'z' && changed.empty(); c++)
+        for (char32_t d = U'a'; d <= U'z' && changed.empty(); d++)
+            if (start_of(text({U'k', U'1', c, d}, 1)) == start_of(old_key)) changed = {U'k', U'1', c, d};
+    ASSERT_FALSE(changed.empty());
+
+    struct Case {
+        const char* name;
+        int kind;
+        bool indexed_in_place, found;
+    } cases[] = {
+        {"hash!", hashtab::HASH, true, true},
+        {"map! of shared keys", hashtab::MAP, true, true},
+        {"map! of its own keys", hashtab::MAP, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Cell key = text(U"k1", 1);
+        node_t rec;
+        if (c.indexed_in_place) {
+            const Cell block = block_of({key, integer(1)});
+            rec = hashtab::make(0, &block, c.kind, 0);
+        } else {
+            const Cell empty = block_of({});
+            rec = hashtab::make(0, &empty, c.kind, 0);
+            hashtab::put_at(rec, append_cells(rec, {key, integer(1)}));
+        }
+        EXPECT_EQ(hashtab::record(rec)->aux == hashtab::SHARED_KEYS, c.kind == hashtab::MAP && c.indexed_in_place);
+        ASSERT_EQ(hashtab::record(rec)->buckets, 8u);
+        series::reserve_bytes(series::buffer_of(key.data2), 2);
+        uint8_t* p = series::head_ptr(series::buffer_of(key.data2));
+        for (size_t i = 0; i < changed.size(); i++) p[i] = static_cast<uint8_t>(changed[i]);
+
+        const Cell now = text(changed, 2);
+        EXPECT_EQ(hashtab::get(rec, &now, 0, 1, hashtab::OP_EQUAL, false, false) != nullptr, c.found);
+        EXPECT_EQ(hashtab::get(rec, &old_key, 0, 1, hashtab::OP_EQUAL, false, false), nullptr);
+        hashtab::Cursor cursor;
+        EXPECT_EQ(hashtab::find_next(rec, &now, cursor) != nullptr, c.found);
+        // Keys of other types are found by their hashes alone.
+        const Cell one = integer(1);
+        const Cell* hit = hashtab::get(rec, &one, 0, 1, hashtab::OP_EQUAL, false, false);
+        EXPECT_EQ(hit != nullptr, c.kind == hashtab::HASH);
+    }
+}
+
+TEST_F(HashStored, SharedKeysAreHashedAgainWhenTheMapGrows) {
+    // Growing a map! of shared keys places a changed key by its new text,
+    // where putting it anew would place it.
+    const Cell key = text(U"old", 1);
+    const Cell block = block_of({key, integer(1)});
+    const node_t map = hashtab::make(0, &block, hashtab::MAP, 0);
+    uint8_t* p = series::head_ptr(series::buffer_of(key.data2));
+    p[0] = 'n', p[1] = 'e', p[2] = 'w';
+    for (int32_t i = 0; i < 40; i++) hashtab::put_at(map, append_cells(map, {integer(100 + i), integer(i)}));
+    EXPECT_GE(hashtab::record(map)->buckets, 64u);
+    EXPECT_EQ(stale_hash(map), "");
+    const Cell now = text(U"NEW", 1);
+    EXPECT_EQ(position_of(block, hashtab::get(map, &now, 0, 1, hashtab::OP_EQUAL, false, false)), 0);
+}
+
 // ---- node stamps -------------------------------------------------------------------------
 
 TEST_F(HashStamps, StampedTablesRebuildBeforeTheirNextLookup) {
@@ -420,6 +578,7 @@ TEST_F(HashStamps, StampedTablesRebuildBeforeTheirNextLookup) {
         EXPECT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, 0, false, false)), static_cast<int32_t>(k - 1));
     }
     EXPECT_EQ(hashtab::record(hash)->stamp, collector::node_compactions + 1);
+    EXPECT_EQ(stale_hash(hash), "");
     collector::node_compactions--;
 }
 

@@ -131,6 +131,23 @@ TEST_F(MapCodec, ReaderRefusesMapsThatCannotBe) {
     EXPECT_EQ(testutil::raised([&] { decoded(good); }), 0);
 }
 
+TEST_F(MapCodec, OnlyDecodedMapsMayShareTheirKeys) {
+    // A decoded map's text keys may be values found elsewhere in the same
+    // image, so its index compares them even when their hashes differ; the
+    // maps the language makes copy their keys in and trust the hashes.
+    const char* made[] = {"#[\"k\" 1 a: 2]", "make map! [\"k\" 1]", "copy #[\"k\" 1]", "m: #[] m/(\"k\"): 1 m"};
+    for (const char* src : made) {
+        SCOPED_TRACE(src);
+        const Cell m = eval(src);
+        EXPECT_EQ(hashtab::record(m.data3)->aux, 0u);
+    }
+    const Cell back = decoded(encoded(eval("s: \"k\" reduce [s make map! reduce [s 1]]"), true));
+    const Cell m = series::cells_of(back.data2)[1];
+    ASSERT_EQ(cell::type_of(&m), TYPE_MAP);
+    EXPECT_EQ(hashtab::record(m.data3)->aux, hashtab::SHARED_KEYS);
+    EXPECT_EQ(testutil::show(lookup(m, testutil::string_of("K"))), "1");
+}
+
 TEST_F(MapCodec, CountFollowsActivePairsOnly) {
     // Removal keeps the pair in the entry block; only active pairs count,
     // and removing a removed pair changes nothing.

@@ -129,6 +129,10 @@ Text text_of(const Cell* v) {
 bool text_equal(const Cell* a, const Cell* b, bool case_sensitive) {
     const Text x = text_of(a), y = text_of(b);
     if (x.count != y.count) return false;
+    // Equal units are equal code points: the common case of a key met
+    // again in the width it was stored in needs no decoding.
+    if (x.width == y.width && (x.count == 0 || std::memcmp(x.data, y.data, size_t{x.count} * x.width) == 0))
+        return true;
     for (uint32_t i = 0; i < x.count; i++) {
         uint32_t p = x.at(i), q = y.at(i);
         if (p != q && (case_sensitive || unicode::to_upper(p) != unicode::to_upper(q))) return false;
@@ -644,12 +648,28 @@ Record* record(node_t rec) { return reinterpret_cast<Record*>(series::head_ptr(s
 
 // ---- hashing ------------------------------------------------------------------
 
+namespace {
+
+template <class Unit>
+void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count, bool case_sensitive) {
+    const auto* units = reinterpret_cast<const Unit*>(data);
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t cp = units[i];
+        if (case_sensitive) m.add(cp);
+        else if (cp < 0x80) m.add(cp - 'a' < 26 ? cp - 0x20 : cp);
+        else m.add(unicode::to_upper(cp));
+    }
+}
+
+}  // namespace
+
 uint32_t hash_string(const Cell* value, bool case_sensitive) {
     const Text t = text_of(value);
     Murmur3Blocks m(seed);
-    for (uint32_t i = 0; i < t.count; i++) {
-        const uint32_t cp = t.at(i);
-        m.add(case_sensitive ? cp : unicode::to_upper(cp));
+    switch (t.width) {
+        case 1: add_units<uint8_t>(m, t.data, t.count, case_sensitive); break;
+        case 2: add_units<uint16_t>(m, t.data, t.count, case_sensitive); break;
+        default: add_units<uint32_t>(m, t.data, t.count, case_sensitive); break;
     }
     return m.finish();
 }

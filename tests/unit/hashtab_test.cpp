@@ -19,6 +19,7 @@
 #include "runtime/rawtab.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
+#include "runtime/unicode.hpp"
 #include "tests/unit/startup_support.hpp"
 
 namespace {
@@ -254,6 +255,17 @@ TEST_F(HashText, StringsHashAlikeInEveryWidthAndCase) {
     // Upper-casing is Unicode's, not ASCII's.
     const Cell small = text(U"\u00e9t\u00e9", 1), capital = text(U"\u00c9T\u00c9", 4);
     EXPECT_EQ(hashtab::hash_value(&small, false), hashtab::hash_value(&capital, false));
+    // Folding a code point while hashing is hashing its capital as it is,
+    // in every width, ASCII or not.
+    for (char32_t cp = 1; cp < 0x250; cp++) {
+        const char32_t upper = unicode::to_upper(cp);
+        for (uint32_t unit : {1u, 2u, 4u}) {
+            if ((unit == 1 && (cp > 0xFF || upper > 0xFF)) || (unit == 2 && upper > 0xFFFF)) continue;
+            const Cell folded = text({cp, U'x'}, unit), capital = text({upper, U'X'}, 4);
+            ASSERT_EQ(hashtab::hash_value(&folded, false), hashtab::hash_value(&capital, true))
+                << std::hex << static_cast<uint32_t>(cp) << " width " << unit;
+        }
+    }
 }
 
 TEST_F(HashText, LookupsIgnoreCaseAndWidthUnlessStrict) {

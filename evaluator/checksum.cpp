@@ -52,20 +52,37 @@ namespace qel::checksum {
 
 namespace {
 
-// Entry n is n run through eight steps of the reflected polynomial. Built
-// by the compiler: a table made on first use would need a guard on every
-// call and an allocation that the end-of-process heap release could pull
-// out from under a later caller.
-constexpr std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
+// CRC tables for sixteen bytes at a time. Row 0, entry n: n run through
+// eight steps of the reflected polynomial, the effect of one byte on the
+// register. Row k, entry n: the same byte followed by k zero bytes, so a
+// byte k places before the end of a sixteen-byte group is looked up in row
+// k and the sixteen lookups of a group do not wait for each other. 16 KB
+// in all; eight rows run at about two thirds of the speed.
+// Built by the compiler: a table made on first use would need a guard on
+// every call and an allocation that the end-of-process heap release could
+// pull out from under a later caller.
+constexpr int CRC_SLICES = 16;
+using CrcTables = std::array<std::array<uint32_t, 256>, CRC_SLICES>;
+
+constexpr CrcTables make_crc_tables() {
+    CrcTables t{};
     for (uint32_t n = 0; n < 256; n++) {
         uint32_t c = n;
         for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
+        t[0][n] = c;
     }
-    return table;
+    for (int k = 1; k < CRC_SLICES; k++)
+        for (uint32_t n = 0; n < 256; n++) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+    return t;
 }
-constexpr std::array<uint32_t, 256> crc_table = make_crc_table();
+constexpr CrcTables crc_tables = make_crc_tables();
+
+// Four bytes as the register sees them: the first byte in the low bits,
+// whatever the byte order of the host (compilers make this one load where
+// the host is little-endian).
+inline uint32_t le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
 
 // Adler-32 sums may run this many bytes before the modulo is due: the
 // largest n with 255 n (n + 1) / 2 + (n + 1) (65521 - 1) below 2^32, so an
@@ -93,8 +110,22 @@ uint32_t digest_size(int code) {
 
 uint32_t crc32(const void* data, size_t length, uint32_t crc) {
     const auto* p = static_cast<const uint8_t*>(data);
+    const auto& t = crc_tables;
     uint32_t reg = ~crc;
-    for (size_t i = 0; i < length; i++) reg = crc_table[(reg ^ p[i]) & 0xFF] ^ (reg >> 8);
+    // Sixteen bytes per step: the register is folded into the first four,
+    // and each byte's lookup already carries the shifts of the bytes after
+    // it. What is left over goes a byte at a time through row 0.
+    for (; length >= 16; length -= 16, p += 16) {
+        const uint32_t w0 = le32(p) ^ reg;
+        const uint32_t w1 = le32(p + 4);
+        const uint32_t w2 = le32(p + 8);
+        const uint32_t w3 = le32(p + 12);
+        reg = t[15][w0 & 0xFF] ^ t[14][(w0 >> 8) & 0xFF] ^ t[13][(w0 >> 16) & 0xFF] ^ t[12][w0 >> 24] ^
+              t[11][w1 & 0xFF] ^ t[10][(w1 >> 8) & 0xFF] ^ t[9][(w1 >> 16) & 0xFF] ^ t[8][w1 >> 24] ^
+              t[7][w2 & 0xFF] ^ t[6][(w2 >> 8) & 0xFF] ^ t[5][(w2 >> 16) & 0xFF] ^ t[4][w2 >> 24] ^
+              t[3][w3 & 0xFF] ^ t[2][(w3 >> 8) & 0xFF] ^ t[1][(w3 >> 16) & 0xFF] ^ t[0][w3 >> 24];
+    }
+    for (; length > 0; length--, p++) reg = t[0][(reg ^ *p) & 0xFF] ^ (reg >> 8);
     return ~reg;
 }
 
@@ -105,11 +136,19 @@ uint32_t adler32(const void* data, size_t length, uint32_t adler) {
     while (length > 0) {
         size_t chunk = length < ADLER_CHUNK ? length : ADLER_CHUNK;
         length -= chunk;
+        // Sixteen bytes at once: byte k of the group enters b 16 - k times,
+        // and a enters it 16 times. The sums of a group do not depend on
+        // each other, so they need not wait on b byte by byte (and the
+        // compiler can put them in vector registers); a and b come out as
+        // they would a byte at a time, so the chunk bound still holds.
         for (; chunk >= 16; chunk -= 16, p += 16) {
+            uint32_t sum = 0, weighted = 0;
             for (int k = 0; k < 16; k++) {
-                a += p[k];
-                b += a;
+                sum += p[k];
+                weighted += (16 - k) * uint32_t{p[k]};
             }
+            b += 16 * a + weighted;
+            a += sum;
         }
         for (; chunk > 0; chunk--, p++) {
             a += *p;

@@ -342,6 +342,66 @@ TEST(ChecksumOracle, MatchesPythonOnManyLengths) {
     EXPECT_EQ(macs, data.size() * 5 * keys.size());
 }
 
+// CRC-32 and Adler-32 take their input in groups of sixteen bytes and the
+// rest one at a time: every length from 0 to 300 at every start offset in
+// a group, summed from the start value and continued from another sum,
+// plus long runs of random and of all-ones bytes (the largest Adler-32
+// sums), against Python's zlib.
+const char* const SUMS_ORACLE = R"PY(
+import sys, zlib
+b = open(sys.argv[1], 'rb').read()
+for line in open(sys.argv[2]):
+    o, n = map(int, line.split())
+    s = b[o:o + n]
+    print(zlib.crc32(s), zlib.crc32(s, 0x9E3779B9), zlib.adler32(s), zlib.adler32(s, 0xFFF0FFF0))
+)PY";
+
+TEST(ChecksumOracle, SumsAtEveryLengthAndOffset) {
+    std::mt19937 gen(61);
+    std::string bytes(1 << 20, '\0');
+    for (char& ch : bytes) ch = static_cast<char>(gen());
+    bytes += std::string(3 * 5552 + 17, '\xff');
+    struct Case {
+        size_t offset, length;
+    };
+    std::vector<Case> cases;
+    for (size_t offset = 0; offset < 16; offset++)
+        for (size_t length = 0; length <= 300; length++) cases.push_back({offset, length});
+    cases.push_back({0, bytes.size()});
+    cases.push_back({5, (1 << 20) - 5});
+    cases.push_back({1 << 20, 3 * 5552 + 17});
+    cases.push_back({(1 << 20) + 3, 3 * 5552 + 13});
+
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string list;
+    for (const Case& c : cases) list += std::to_string(c.offset) + " " + std::to_string(c.length) + "\n";
+    write_file(dir.path / "bytes", bytes);
+    write_file(dir.path / "cases", list);
+    write_file(dir.path / "oracle.py", SUMS_ORACLE);
+    const std::string cmd = "python3 '" + (dir.path / "oracle.py").string() + "' '" + (dir.path / "bytes").string() +
+                            "' '" + (dir.path / "cases").string() + "' 2>&1";
+    std::string out;
+    const int status = testutil::run_command(cmd, out);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << "python3 is not available";
+    ASSERT_EQ(status, 0) << out;
+
+    std::istringstream lines(out);
+    size_t seen = 0;
+    uint32_t crc, crc_on, adler, adler_on;
+    while (lines >> crc >> crc_on >> adler >> adler_on) {
+        ASSERT_LT(seen, cases.size());
+        const Case& c = cases[seen++];
+        const char* p = bytes.data() + c.offset;
+        SCOPED_TRACE(testing::Message() << "offset " << c.offset << " length " << c.length);
+        EXPECT_EQ(checksum::crc32(p, c.length), crc);
+        EXPECT_EQ(checksum::crc32(p, c.length, 0x9E3779B9), crc_on);
+        EXPECT_EQ(checksum::adler32(p, c.length), adler);
+        EXPECT_EQ(checksum::adler32(p, c.length, 0xFFF0FFF0), adler_on);
+    }
+    EXPECT_EQ(seen, cases.size());
+}
+
 // The openssl command line as a second, independent oracle for the digests
 // and their keyed forms.
 TEST(ChecksumOpenssl, DigestsAndHmacAgreeWithTheCommandLine) {

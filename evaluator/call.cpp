@@ -26,6 +26,7 @@
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -129,11 +130,11 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
 // own value, so it is pushed as it stands, without a walker step, unless a
 // word follows it (an operator there would take the block as its left
 // operand; infix right operands take none). Only for calls made while no
-// trace runs, since the walker would report the push.
-inline bool push_literal_block(const Cell& blk, uint32_t& pos, bool infix) {
-    const Cell* cells = cells_of(blk.data2);
+// trace runs, since the walker would report the push. cells and tail are
+// the block's, read just before.
+inline bool push_literal_block(const Cell* cells, uint32_t tail, uint32_t& pos, bool infix) {
     if (cell::type_of(cells + pos) != TYPE_BLOCK) return false;
-    if (!infix && pos + 1 < series::cell_count(blk.data2) && cell::type_of(cells + pos + 1) == TYPE_WORD) return false;
+    if (!infix && pos + 1 < tail && cell::type_of(cells + pos + 1) == TYPE_WORD) return false;
     stack::push(cells + pos);
     pos++;
     return true;
@@ -147,26 +148,37 @@ struct Fetch {
     node_t list;
     uint32_t count;    // entries of the argument list
     uint32_t plain;    // leading entries that are evaluated and take any type
-    uint32_t tail;     // the block's tail
+    uint32_t tail;     // apply mode: the block's tail when the call began
     uint32_t mode;     // 0 from the interpreter, else the apply mode bits
     bool infix;
     bool is_fn;        // function! or routine!: refinements are logic cells
     int32_t* refs;     // native!/action!: the refinement integers
+    // The list's cells as last read, and the memory generation then: the
+    // list never changes, so its cells are read again only when buffers
+    // may have moved.
+    const Cell* entries;
+    uint32_t seen;
 };
 
-inline Cell entry_at(const Fetch& f, uint32_t i) { return cells_of(f.list)[i]; }
+inline const Cell& entry_at(Fetch& f, uint32_t i) {
+    if (f.seen != memory::generation) [[unlikely]] {
+        f.entries = cells_of(f.list);
+        f.seen = memory::generation;
+    }
+    return f.entries[i];
+}
 
 // The last argument entry of the refinement at entry i (i itself when it
 // takes none).
-uint32_t next_non_arg(const Fetch& f, uint32_t i) {
-    while (i + 1 < f.count && cell::type_of(&cells_of(f.list)[i + 1]) == TYPE_TYPESET) i++;
+uint32_t next_non_arg(Fetch& f, uint32_t i) {
+    while (i + 1 < f.count && cell::type_of(&entry_at(f, i + 1)) == TYPE_TYPESET) i++;
     return i;
 }
 
 // One argument in apply mode: at the end of the block none stands in for
 // it; with SAFER an evaluated argument is the one value at the position
 // alone, so a function found there cannot take the values after it.
-uint32_t fetch_apply_argument(const Fetch& f, uint32_t pos, const Cell& ts, uint32_t entry) {
+uint32_t fetch_apply_argument(Fetch& f, uint32_t pos, const Cell& ts, uint32_t entry) {
     if (pos >= f.tail) {
         stack::push(&none_cell);
         return pos;
@@ -194,7 +206,7 @@ uint32_t fetch_apply_argument(const Fetch& f, uint32_t pos, const Cell& ts, uint
 // checked (for functions, moved into their cells after the refinement's
 // logic cell when they were not fetched in place); unused ones dropped
 // after evaluation, or skipped unevaluated in SAFER apply mode.
-uint32_t refinement_args(const Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_place) {
+uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_place) {
     for (uint32_t a = j + 1; a < f.count; a++) {
         const Cell e = entry_at(f, a);
         if (cell::type_of(&e) != TYPE_TYPESET) break;
@@ -225,7 +237,7 @@ uint32_t refinement_args(const Fetch& f, uint32_t pos, uint32_t j, bool used, bo
 // A refinement named by a path element or an apply block: finds it among
 // the refinements of the list, marks it used or not, fetches its
 // arguments. dup is what a second use reports.
-uint32_t name_refinement(const Fetch& f, uint32_t pos, uint32_t first_refinement, const Cell& elem, bool used,
+uint32_t name_refinement(Fetch& f, uint32_t pos, uint32_t first_refinement, const Cell& elem, bool used,
                          const Cell& dup) {
     const int32_t sym = symbol::canonical(static_cast<int32_t>(elem.data2));
     uint32_t j = first_refinement;
@@ -251,7 +263,7 @@ uint32_t name_refinement(const Fetch& f, uint32_t pos, uint32_t first_refinement
 
 // Apply mode without named refinements: every refinement takes a logic!
 // from the block, then its arguments.
-uint32_t apply_refinements(const Fetch& f, uint32_t pos, uint32_t i) {
+uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
     for (; i < f.count; i++) {
         const Cell e = entry_at(f, i);
         const uint32_t t = cell::type_of(&e);
@@ -296,7 +308,7 @@ uint32_t apply_refinements(const Fetch& f, uint32_t pos, uint32_t i) {
     return pos;
 }
 
-uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
+uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
     bool left = f.infix;
     uint32_t i = 0;
     // Plain arguments from the interpreter: only an unset result can fail
@@ -326,12 +338,14 @@ uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
             if (missing) continue;
-        } else if (!trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
-                   pos < series::cell_count(f.blk.data2)) [[likely]] {
+        } else if (const SeriesBuffer* b = series::buffer_of(f.blk.data2);
+                   !trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
+                   pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
             // The common argument, taken without fetch_argument's cases; the
             // tail is read again since an earlier argument may have changed
             // the block.
-            if (!push_literal_block(f.blk, pos, f.infix)) {
+            const uint32_t tail = (b->tail - b->head) / sizeof(Cell);
+            if (!push_literal_block(series::head_cell(const_cast<SeriesBuffer*>(b)), tail, pos, f.infix)) {
                 pos = interp::eval_expression(&f.blk, pos, f.infix, true, false);
                 if (exit_pending()) [[unlikely]] return pos;
             }
@@ -342,8 +356,8 @@ uint32_t fetch_arguments(const Fetch& f, uint32_t pos, const Cell* path, uint32_
         check_type(f.fn, f.name, e, stack::top(), i);
     }
     const uint32_t first_refinement = i;
-    if (!f.is_fn && f.count && cell::type_of(&cells_of(f.list)[f.count - 1]) == TYPE_INTEGER) {
-        const uint32_t nrefs = cells_of(f.list)[f.count - 1].data2;
+    if (!f.is_fn && f.count && cell::type_of(&entry_at(f, f.count - 1)) == TYPE_INTEGER) {
+        const uint32_t nrefs = entry_at(f, f.count - 1).data2;
         for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
     }
     if (f.mode) {
@@ -523,13 +537,24 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
     const Cell list_cell = cells_of(fn.data3)[1];
     const node_t list = list_cell.data2;
-    const Fetch f{fn,   blk,   name, list, series::cell_count(list), list_cell.data3, series::cell_count(blk.data2),
-                  mode, infix, is_function_type(t), refs};
+    const SeriesBuffer* entries = series::buffer_of(list);
+    Fetch f{fn,
+            blk,
+            name,
+            list,
+            static_cast<uint32_t>((entries->tail - entries->head) / sizeof(Cell)),
+            list_cell.data3,
+            mode ? series::cell_count(blk.data2) : 0,
+            mode,
+            infix,
+            is_function_type(t),
+            refs,
+            series::head_cell(const_cast<SeriesBuffer*>(entries)),
+            memory::generation};
     if (t == TYPE_FUNCTION) {
         const node_t ctx = fn.data1;
-        const uint32_t saved_values = context::cell_of(ctx)->data2;
-        stack::mark_call(name, ctx);
-        stack::set_interp_flag();
+        stack::mark_call(name, ctx, stack::frame_flag::INTERP);
+        const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
         if (infix) stack::arg_top = start + 1;
         pos = fetch_arguments(f, pos, path, path_from);
         if (!exit_pending()) {

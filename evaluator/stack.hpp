@@ -141,8 +141,9 @@ inline void mark(const Cell* name, uint32_t header) {
 // index + 1. The context cell is reached through its node, as the header
 // of the context series.
 inline uint32_t& values_word_of(node_t ctx) { return series::cells_of(ctx)->data2; }
-inline void mark_call(const Cell* name, node_t ctx) {
-    mark(name, kind::CALL << frame_flag::KIND_SHIFT);
+// flags: more frame flags for the header (INTERP for the interpreter's calls).
+inline void mark_call(const Cell* name, node_t ctx, uint32_t flags = 0) {
+    mark(name, (kind::CALL << frame_flag::KIND_SHIFT) | flags);
     Frame* f = frame_top - 1;
     f->ctx = ctx;
     f->saved_values = ctx ? values_word_of(ctx) : 0;

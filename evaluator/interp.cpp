@@ -12,6 +12,8 @@
 // settled the stacks for the frame that takes it.
 #include "evaluator/interp.hpp"
 
+#include <cstring>
+
 #include "runtime/collector.hpp"
 
 #include "datatypes/integer.hpp"
@@ -254,9 +256,11 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
     // The caller's position comes back however the block is left: at its
     // end, by a pending exit or by an error (whose value was made before the
     // unwinding, so it still names the failing expression).
+    // Saved as two words, which the compiler copies whole.
     struct Restore {
-        Cell saved = current_position;
-        ~Restore() { current_position = saved; }
+        uint64_t saved[2];
+        Restore() { std::memcpy(saved, &current_position, sizeof saved); }
+        ~Restore() { std::memcpy(&current_position, saved, sizeof saved); }
     } restore;
     stack::mark_interp_eval(words::w_body);
     uint32_t pos = blk.data1;

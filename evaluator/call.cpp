@@ -126,18 +126,23 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     return pos + 1;
 }
 
-// An evaluated argument that is a block written in the code: it is its
-// own value, so it is pushed as it stands, without a walker step, unless a
-// word follows it (an operator there would take the block as its left
-// operand; infix right operands take none). Only for calls made while no
-// trace runs, since the walker would report the push. cells and tail are
-// the block's, read just before.
-inline bool push_literal_block(const Cell* cells, uint32_t tail, uint32_t& pos, bool infix) {
-    if (cell::type_of(cells + pos) != TYPE_BLOCK) return false;
-    if (!infix && pos + 1 < tail && cell::type_of(cells + pos + 1) == TYPE_WORD) return false;
-    stack::push(cells + pos);
-    pos++;
-    return true;
+// An evaluated argument from the block: a block written in the code, not
+// followed by a word (an operator there would take it as its left operand;
+// infix right operands take none), is pushed inline as it stands; other
+// values that run no code go through eval_plain; the rest through the
+// walker. Only for calls made while no trace runs, since the walker would
+// report the push. The block's cells are read here, since an earlier
+// argument may have changed it.
+inline uint32_t fetch_evaluated(const Cell& blk, const SeriesBuffer* b, uint32_t pos, bool infix) {
+    const uint32_t tail = (b->tail - b->head) / sizeof(Cell);
+    const Cell* cells = series::head_cell(const_cast<SeriesBuffer*>(b));
+    if (cell::type_of(cells + pos) == TYPE_BLOCK &&
+        (infix || pos + 1 >= tail || cell::type_of(cells + pos + 1) != TYPE_WORD)) {
+        stack::push(cells + pos);
+        return pos + 1;
+    }
+    if (interp::eval_plain(blk, cells, tail, pos, infix)) return pos;
+    return interp::eval_expression(&blk, pos, infix, true, false);
 }
 
 // What one call's argument fetching needs besides the position.
@@ -317,8 +322,9 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
     // down the general loop below, which fires and reports as always.
     if (!f.mode && !f.infix) {
         for (; i < f.plain; i++) {
-            if (trace::active || pos >= series::cell_count(f.blk.data2)) [[unlikely]] break;
-            pos = interp::eval_expression(&f.blk, pos, false, true, false);
+            const SeriesBuffer* b = series::buffer_of(f.blk.data2);
+            if (trace::active || pos >= (b->tail - b->head) / sizeof(Cell)) [[unlikely]] break;
+            pos = fetch_evaluated(f.blk, b, pos, false);
             if (exit_pending()) [[unlikely]] return pos;
             const uint32_t t = cell::type_of(stack::top());
             if (t == TYPE_UNSET || t >= typeset::BITS) [[unlikely]]
@@ -341,14 +347,9 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         } else if (const SeriesBuffer* b = series::buffer_of(f.blk.data2);
                    !trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
                    pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
-            // The common argument, taken without fetch_argument's cases; the
-            // tail is read again since an earlier argument may have changed
-            // the block.
-            const uint32_t tail = (b->tail - b->head) / sizeof(Cell);
-            if (!push_literal_block(series::head_cell(const_cast<SeriesBuffer*>(b)), tail, pos, f.infix)) {
-                pos = interp::eval_expression(&f.blk, pos, f.infix, true, false);
-                if (exit_pending()) [[unlikely]] return pos;
-            }
+            // The common argument, taken without fetch_argument's cases.
+            pos = fetch_evaluated(f.blk, b, pos, f.infix);
+            if (exit_pending()) [[unlikely]] return pos;
         } else {
             pos = fetch_argument(f.fn, f.blk, pos, e, i, f.name, f.infix);
             if (exit_pending()) [[unlikely]] return pos;

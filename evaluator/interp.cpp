@@ -113,6 +113,32 @@ inline void set_word(Cell* w, const Cell* value) {
     word::set(w, value);
 }
 
+// Types whose cells the walker pushes as they stand (the default case of
+// eval_expression): everything but the words, paths, parens, issues and
+// function values, which look something up or run code.
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t{1} << t; }
+constexpr uint64_t RUNS_CODE =
+    type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_GET_WORD) |
+    type_bit(TYPE_PAREN) | type_bit(TYPE_PATH) | type_bit(TYPE_LIT_PATH) | type_bit(TYPE_SET_PATH) |
+    type_bit(TYPE_GET_PATH) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+
+inline bool stands_as_is(uint32_t t) { return t < 64 && !(RUNS_CODE & type_bit(t)); }
+
+// The value of a one-cell expression that runs no code and cannot fail: a
+// cell that stands as it is, or a word whose value is not a function, an
+// operator or unset. Null for everything else, which takes the walker.
+[[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
+    const uint32_t t = cell::type_of(c);
+    if (stands_as_is(t)) return c;
+    if (t != TYPE_WORD) return nullptr;
+    const Cell* slot = peek(c);
+    if (!slot) return nullptr;
+    const uint32_t vt = cell::type_of(slot);
+    if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) return nullptr;
+    return slot;
+}
+
 // Operators whose integer case the walker computes itself, without the
 // call machinery: both operands integers is what loops and counters do.
 enum FastOp : int32_t {
@@ -194,13 +220,19 @@ inline bool fast_raises(int32_t code, int32_t x, int32_t y) {
 uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* cells, uint32_t pos, const Cell& name,
                     Cell* start, bool& ran) {
     stack::check_depth();
-    // An integer written as the right operand runs no code and cannot fail,
-    // so the operator's frame is left out, unless an error could come up
-    // where the frame or the operand would be pushed: those cases take the
-    // way below, which raises exactly as a call would.
+    // An integer written as the right operand, or a word whose value is an
+    // integer, runs no code and cannot fail, so the operator's frame is left
+    // out, unless an error could come up where the frame or the operand
+    // would be pushed: those cases take the way below, which raises exactly
+    // as a call would.
     const Cell* right = cells + pos;
-    if (cell::type_of(right) == TYPE_INTEGER) {
-        const int32_t x = integer::value_of(start), y = integer::value_of(right);
+    const Cell* value = right;
+    if (cell::type_of(right) == TYPE_WORD) {
+        value = plain_value(right);
+        if (!value) value = right;
+    }
+    if (cell::type_of(value) == TYPE_INTEGER) {
+        const int32_t x = integer::value_of(start), y = integer::value_of(value);
         if (!fast_raises(code, x, y) && stack::frame_top + 1 < stack::frame_limit &&
             start + 2 < stack::arg_limit) [[likely]] {
             fast_result(code, x, y, start);
@@ -244,6 +276,19 @@ bool names_system(const Cell& issue) {
 
 // The infix look-ahead after the value that starts at start.
 uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail);
+
+bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos, bool no_infix) {
+    const Cell* value = plain_value(cells + pos);
+    if (!value) return false;
+    // What eval_expression does for such a value when no trace runs: the
+    // push, then the operator look-ahead, which the value cannot have
+    // changed the block for.
+    Cell* const start = stack::arg_top;
+    stack::push(value);
+    pos++;
+    if (!no_infix && pos < tail && cell::type_of(cells + pos) == TYPE_WORD) pos = check_infix(blk, pos, start, cells, tail);
+    return true;
+}
 
 void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};

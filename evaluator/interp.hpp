@@ -39,6 +39,16 @@ uint32_t eval_next(const Cell* block, uint32_t position, bool sub);
 // One expression; no_infix suppresses the infix look-ahead (the right
 // operand of an operator); as_value delivers a literal function value
 // instead of calling it.
+// An expression whose first value runs no code: a cell that is its own
+// value, or a word whose value is neither a function, an operator nor
+// unset. It is evaluated as eval_expression would with sub set, operators
+// after it included (unless no_infix), without the general walker step;
+// the caller looks at the pending exit after it. Answers false, having
+// done nothing, for every other expression. Only while no trace runs,
+// since the walker reports pushes. cells and tail are the block's, read
+// just before.
+bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos, bool no_infix);
+
 uint32_t eval_expression(const Cell* block, uint32_t position, bool no_infix, bool sub, bool as_value);
 
 }  // namespace qel::interp

@@ -13,10 +13,21 @@ namespace {
 
 using testutil::TextTest;
 using StringAppend = TextTest;
-using StringInsert = TextTest;
-using StringChange = TextTest;
 using StringSwapTake = TextTest;
 using StringTrim = TextTest;
+
+// A value put at an index of a text by insert or change: the whole text
+// and the index answered.
+struct PlacedCase {
+    const char* what;
+    const char* series;
+    uint32_t index;
+    std::function<Cell*()> value;
+    int32_t part;
+    int32_t dup;
+    const char* result;
+    uint32_t result_index;
+};
 
 std::string whole(const Cell* s) {
     Cell w = *s;
@@ -28,6 +39,23 @@ std::string whole(const Cell* s) {
     }
     return out;
 }
+
+// insert and change: the value put at an index of a text.
+class StringPlace : public TextTest {
+protected:
+    template <size_t N>
+    static void run_placed(const PlacedCase (&cases)[N], Cell* (*place)(Cell*, Cell*, int32_t, bool, int32_t)) {
+        for (const PlacedCase& c : cases) {
+            Cell* s = text(c.series);
+            s->data1 = c.index;
+            Cell* r = place(s, c.value(), c.part, false, c.dup);
+            EXPECT_EQ(whole(r), c.result) << c.what;
+            EXPECT_EQ(r->data1, c.result_index) << c.what;
+        }
+    }
+};
+using StringInsert = StringPlace;
+using StringChange = StringPlace;
 
 TEST_F(StringAppend, Table) {
     struct Case {
@@ -111,16 +139,7 @@ TEST_F(StringAppend, OversizedResultsRaiseNoMemoryAndChangeNothing) {
 }
 
 TEST_F(StringInsert, Table) {
-    struct Case {
-        const char* what;
-        const char* series;
-        uint32_t index;
-        std::function<Cell*()> value;
-        int32_t part;
-        int32_t dup;
-        const char* result;
-        uint32_t result_index;
-    } cases[] = {
+    const PlacedCase cases[] = {
         {"text", "ad", 1, [] { return text("bc"); }, -1, 1, "abcd", 3},
         {"at the tail", "ab", 2, [] { return text("c"); }, -1, 1, "abc", 3},
         {"at the head", "cd", 0, [] { return text("ab"); }, -1, 1, "abcd", 2},
@@ -133,13 +152,7 @@ TEST_F(StringInsert, Table) {
         {"tag", "ad", 1, [] { return text("b", TYPE_TAG); }, -1, 1, "a<b>d", 4},
         {"index past the tail", "ab", 9, [] { return text("c"); }, -1, 1, "abc", 3},
     };
-    for (const Case& c : cases) {
-        Cell* s = text(c.series);
-        s->data1 = c.index;
-        Cell* r = string::insert(s, c.value(), c.part, false, c.dup);
-        EXPECT_EQ(whole(r), c.result) << c.what;
-        EXPECT_EQ(r->data1, c.result_index) << c.what;
-    }
+    run_placed(cases, &string::insert);
 }
 
 TEST_F(StringInsert, IntoItselfInsertsWhatItHeld) {
@@ -152,16 +165,7 @@ TEST_F(StringInsert, IntoItselfInsertsWhatItHeld) {
 }
 
 TEST_F(StringChange, Table) {
-    struct Case {
-        const char* what;
-        const char* series;
-        uint32_t index;
-        std::function<Cell*()> value;
-        int32_t part;
-        int32_t dup;
-        const char* result;
-        uint32_t result_index;
-    } cases[] = {
+    const PlacedCase cases[] = {
         {"one char of text", "abcd", 0, [] { return text("X"); }, -1, 1, "Xbcd", 1},
         {"/part 3", "abcd", 0, [] { return text("X"); }, 3, 1, "Xd", 1},
         {"longer than the rest", "abcd", 1, [] { return text("WXYZ"); }, -1, 1, "aWXYZ", 5},
@@ -171,13 +175,7 @@ TEST_F(StringChange, Table) {
         {"at the tail appends", "ab", 2, [] { return text("cd"); }, 1, 1, "abcd", 4},
         {"block", "abcd", 1, [] { return make_block({text("x"), chr('y')}); }, -1, 1, "axyd", 3},
     };
-    for (const Case& c : cases) {
-        Cell* s = text(c.series);
-        s->data1 = c.index;
-        Cell* r = string::change(s, c.value(), c.part, false, c.dup);
-        EXPECT_EQ(whole(r), c.result) << c.what;
-        EXPECT_EQ(r->data1, c.result_index) << c.what;
-    }
+    run_placed(cases, &string::change);
 }
 
 TEST_F(StringChange, ItselfWritesWhatItHeldBefore) {

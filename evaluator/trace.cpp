@@ -157,7 +157,15 @@ Session::Session(const Cell* callback) {
     mask = mask_of(callback);
     installed = active = true;
     started_ = true;
-    if (mask & INIT) fire(INIT, nullptr, 0, nullptr, nullptr);
+    // The destructor does not run for a constructor that leaves by an
+    // exception: an error (or throw) out of the callback at init must
+    // uninstall here, or tracing would stay on for the rest of the run.
+    try {
+        if (mask & INIT) fire(INIT, nullptr, 0, nullptr, nullptr);
+    } catch (...) {
+        uninstall();
+        throw;
+    }
 }
 
 void Session::finish() {
@@ -169,11 +177,14 @@ void Session::finish() {
     pending_exit = pending;
 }
 
-Session::~Session() {
-    if (!started_) return;
+void Session::uninstall() {
     *callback_cell = none_cell;
     installed = active = false;
     mask = DEFAULT_MASK;
+}
+
+Session::~Session() {
+    if (started_) uninstall();
 }
 
 }  // namespace qel::trace

@@ -66,7 +66,8 @@ inline void on_catch(const Cell* value) {
 // One `do/trace`: installs the callback unless a trace is already
 // installed (a nested `do/trace` keeps the outer one) and fires init;
 // finish() fires end (on the normal way out, a pending exit included);
-// the destructor uninstalls, however the evaluation ended.
+// the destructor uninstalls, however the evaluation ended, and so does the
+// constructor when the callback raises at init.
 class Session {
 public:
     explicit Session(const Cell* callback);
@@ -76,6 +77,7 @@ public:
     Session& operator=(const Session&) = delete;
 
 private:
+    static void uninstall();
     bool started_ = false;
 };
 

@@ -118,7 +118,7 @@ void native_get(bool, const int32_t* refinements) {
         // Get mode calls no function, so no code follows the path.
         const Cell path = *base;
         const Cell nothing = *block::push_new(1);
-        path_eval::eval_path(&path, &nothing, 0, path_eval::GET, false);
+        path_eval::eval_path(&path, &nothing, 0, path_eval::GET, false, refinements[1] >= 0);
         return;
     }
     if (t == TYPE_OBJECT) {
@@ -161,7 +161,7 @@ void native_set(bool, const int32_t* refinements) {
         const Cell path = *base;
         const Cell nothing = *block::push_new(1);
         stack::push(value);
-        path_eval::eval_path(&path, &nothing, 0, path_eval::SET, true);
+        path_eval::eval_path(&path, &nothing, 0, path_eval::SET, true, refinements[1] >= 0);
     } else if (t == TYPE_OBJECT) {
         object::set_many(base, value, any, only, some);
     } else {

@@ -24,7 +24,8 @@ using call::is_callable;
 
 }  // namespace
 
-uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mode mode, bool sub) {
+uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mode mode, bool sub,
+                   bool case_sensitive) {
     const Cell path = *path_in;
     const Cell blk = *block;
     const node_t n = path.data2;
@@ -89,7 +90,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         }
         Cell* nv = last && mode == SET ? new_value : nullptr;
         Cell* answer = action_as<slot_fn::EvalPath>(slot)(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),
-                                                          false, mode == GET, last, false);
+                                                          case_sensitive, mode == GET, last, false);
         const Cell got = answer ? *answer : shared::none;
         *parent = *cur;
         *cur = got;

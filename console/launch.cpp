@@ -2,7 +2,8 @@
 // optional "/System", blanks, then "["; text before it is skipped. The
 // loaded block must start with the word Qel and a block; the code after
 // those two values is evaluated in the global context, inside a try region:
-// the script's error is printed and the process still ends with 0.
+// the script's error is printed and the process ends with status 1, as it
+// does for a script that cannot be read or loaded.
 #include "console/launch.hpp"
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "lexer/scanner.hpp"
 #include "library/boot.hpp"
 #include "platform/console.hpp"
+#include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/lowprint.hpp"
@@ -48,15 +50,17 @@ size_t find_header(const std::string& text) {
 }
 
 // The script is loaded and run inside a try region of its own, as a line
-// of the console is: its error is printed and the run still ends normally. An
-// error raised outside this region (during start-up) finds no try and
-// ends the process with -2.
+// of the console is: its error is printed in the same display. An error
+// raised outside this region (during start-up) finds no try and ends the
+// process with -2. Answers false when the body stopped on an error or
+// answered false itself.
 template <class Body>
-void guarded(Body&& body) {
+bool guarded(Body&& body) {
     const stack::Saved saved;
     stack::mark_try(nullptr);
+    bool ok = false;
     try {
-        body();
+        ok = body();
     } catch (const NonLocalExit& e) {
         if (e.code != catch_code::ERROR) throw;
         sys.thrown_code = 0;
@@ -67,31 +71,34 @@ void guarded(Body&& body) {
     // left pending out here, but a stray one must not leak into the exit
     // status either.
     pending_exit = 0;
+    return ok;
 }
 
 void error_line(const char* message) {
     rt::print_values_line({rt::PrintItem::cstr("*** Error: "), rt::PrintItem::cstr(message)});
 }
 
-void load_and_run(const std::string& text, size_t at);
+bool load_and_run(const std::string& text, size_t at);
 
-void run_script(const char* path) {
+// Answers false when the script could not be read or loaded, or stopped on
+// an error; the message is printed already.
+bool run_script(const char* path) {
     std::string text;
     if (!read_file(path, text)) {
         std::string m = "cannot open: ";
         m += path;
         error_line(m.c_str());
-        return;
+        return false;
     }
     const size_t at = find_header(text);
     if (at == std::string::npos) {
         error_line("Qel header not found!");
-        return;
+        return false;
     }
-    guarded([&] { load_and_run(text, at); });
+    return guarded([&] { return load_and_run(text, at); });
 }
 
-void load_and_run(const std::string& text, size_t at) {
+bool load_and_run(const std::string& text, size_t at) {
     Cell* code = stack::push(&shared::none);
     lexer::load_text(text.data() + at, text.size() - at, code);
     const Cell blk = *code;
@@ -102,19 +109,22 @@ void load_and_run(const std::string& text, size_t at) {
         error_line(text.find("Qel/System") != std::string::npos
                        ? "contains Qel/System code which requires compilation!"
                        : "not a Qel program!");
-        return;
+        return false;
     }
     Cell* body = stack::push(&blk);
     body->data1 = 2;
     interp::current_position = shared::none;
     interp::eval_block(body, true, true);
+    return true;
 }
 
 }  // namespace
 
 void run() {
     boot::start(boot::embedded.data, boot::embedded.size);
-    if (sys.argc >= 2) run_script(sys.argv[1]);
+    // A failed script is not reported as success: the caller of qel sees
+    // status 1 after the error display.
+    if (sys.argc >= 2 && !run_script(sys.argv[1])) rt::end_process(rt::exit_status::SCRIPT_FAILED);
     console::flush();
 }
 

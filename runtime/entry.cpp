@@ -3,9 +3,10 @@
 // The process starts by recording its stack bounds, installing fault handlers
 // on an alternate signal stack, copying the arguments into tracked blocks and
 // fixing the floating-point mode. It then runs the runtime start-up sequence
-// and the body inside the top-level catch point. Every end of the process
-// that passes through here goes through runtime_error: code 0 is the normal
-// end, any other code prints the runtime error report and exits with it.
+// and the body inside the top-level catch point. The normal end (code 0)
+// and every runtime error leave through end_process, which sends what was
+// printed and frees the tracked blocks; a runtime error prints its report
+// first and exits with its code.
 #include "runtime/entry.hpp"
 
 #include "datatypes/error.hpp"
@@ -332,9 +333,13 @@ void runtime_error(int code, uintptr_t address) {
                       I::cstr(runtime_error_message(code)), I::byte('\n'), I::cstr("*** at: "),
                       I::hex(report_address(address)), I::byte('h'), I::byte('\n')});
     }
+    end_process(code);
+}
+
+void end_process(int status) {
     console::flush();
     heap::free_all();
-    _exit(code & 0xFF);
+    _exit(status & 0xFF);
 }
 
 void top_level_catch(uint32_t) {
@@ -398,7 +403,7 @@ void run_language(void (*body)()) {
             // once, leaving the tracked blocks to the system.
             err::print_pending();
             console::flush();
-            _exit(-2 & 0xFF);
+            _exit(exit_status::UNCAUGHT_ERROR & 0xFF);
         }
         top_level_catch(e.code);
     } catch (const std::bad_alloc&) {

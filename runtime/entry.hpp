@@ -15,6 +15,12 @@ constexpr int NO_SWITCH = 101;
 constexpr int STACK_OVERFLOW = 19;
 }  // namespace code
 
+// Exit statuses of ends that are not runtime errors.
+namespace exit_status {
+constexpr int UNCAUGHT_ERROR = -2;  // an error that no try took, outside any guarded run
+constexpr int SCRIPT_FAILED = 1;    // a script that stopped on an error of its own
+}  // namespace exit_status
+
 // Native start-up: stack bounds, fault handlers, standard handles, UTF-8
 // arguments, floating-point mode.
 void start_up(int argc, char** argv);
@@ -22,6 +28,9 @@ void start_up(int argc, char** argv);
 void init();
 // Code 0 ends normally; any other prints the report and exits with the code.
 [[noreturn]] void runtime_error(int code, uintptr_t address);
+// Ends the process with the status, without a report: what was printed is
+// sent and the tracked blocks are freed first.
+[[noreturn]] void end_process(int status);
 const char* runtime_error_message(int code);
 // Address of the caller's code, for reports raised from C++.
 uintptr_t here();

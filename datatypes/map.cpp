@@ -89,7 +89,48 @@ void key_for_output(Cell* out, bool as_word) {
 
 bool is_pair_source(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
+// Removed pairs stay in the entry block, where setting their keys again
+// revives them, until they outnumber the active pairs and this floor: a
+// small map then does not compact on every removal.
+constexpr uint32_t REMOVED_FLOOR = 8;
+
+// Cells before position p that belong to active pairs.
+uint32_t active_cells_before(const Cell* m, uint32_t p) {
+    uint32_t n = 0;
+    for (uint32_t i = 0; i + 1 < cells(m) && i < p; i += 2) n += removed(entries(m) + i) ? 0 : 2;
+    return n;
+}
+
+// Compacts the entry block and its index when removed pairs have piled
+// up. The room left is enough for as many removals again before the next
+// compaction, so a map that keeps its size (a cache whose keys are
+// replaced in turn) settles at one size of buffers.
+void compact_if_due(const Cell* map_cell) {
+    const Cell m = *map_cell;
+    const auto active = static_cast<uint32_t>(count(&m));
+    const uint32_t dropped = cells(&m) / 2 - active;
+    if (dropped <= active || dropped <= REMOVED_FLOOR) return;
+    Walk::close_up(&m);
+    hashtab::compact_pairs(m.data3, 2 * std::max(active, REMOVED_FLOOR) + 2);
+}
+
+Walk* innermost_walk = nullptr;
+
 }  // namespace
+
+Walk::Walk(Cell* cursor) : cursor_(cursor), below_(innermost_walk) {
+    if (cell::type_of(cursor) != TYPE_MAP) return;
+    innermost_walk = this;
+}
+
+Walk::~Walk() {
+    if (innermost_walk == this) innermost_walk = below_;
+}
+
+void Walk::close_up(const Cell* m) {
+    for (Walk* w = innermost_walk; w; w = w->below_)
+        if (w->cursor_->data2 == m->data2) w->cursor_->data1 = active_cells_before(m, w->cursor_->data1);
+}
 
 // ---- keys and lookups -------------------------------------------------------------
 
@@ -502,7 +543,9 @@ Cell* remove_slot(Cell* series, Cell*, Cell* key) {
     if (!key) err::raise(err::MISSING_ARG);
     Cell* k = find_pair(series, key, OP_STRICT);
     // A pair already removed is not counted again.
-    if (k && !removed(k)) hashtab::remove_cell(series->data3, k);
+    if (!k || removed(k)) return series;
+    hashtab::remove_cell(series->data3, k);
+    compact_if_due(series);
     return series;
 }
 

@@ -7,6 +7,14 @@
 // setting its key again revives it in its old place. The index finds a
 // key's pair and counts the active pairs.
 //
+// Removed pairs are not kept for ever: once they outnumber the active
+// ones (and a small floor), a removal compacts the entry block and its
+// index, the active pairs keeping their order. A key removed before a
+// compaction and set again after it is new to the map and goes to the
+// end. A foreach walking the map records itself (Walk below), so that a
+// compaction made by its body moves the walk's position along with the
+// pairs: the walk goes on at the pair it would have reached.
+//
 // Keys are normalised on entry: every word type becomes set-word! (so a,
 // a:, :a and 'a are one key), texts and binaries are copied so that later
 // changes to the source do not reach the key. Lookups ignore letter case
@@ -72,6 +80,26 @@ Cell* push_block(const Cell* m, Part part);
 // second to its value; the index moves past the pair. Answers false, with
 // the index at the tail, when no active pair is left.
 bool foreach_step(Cell* m, const Cell* words);
+
+// Kept by foreach, on the C++ stack, for the length of its walk over a
+// map: cursor is the loop's copy of the map, on the argument stack (which
+// never moves), whose index is the walk's position in the entry block.
+// Any other value is not recorded. Walks nest, innermost first.
+class Walk {
+public:
+    explicit Walk(Cell* cursor);
+    ~Walk();
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+
+    // Called before the pairs of m's entry block close up: each walk over
+    // that block moves to where its next active pair will stand.
+    static void close_up(const Cell* m);
+
+private:
+    Cell* cursor_;
+    Walk* below_;
+};
 
 // Sets each word of a block (word!, set-word!, get-word! or lit-word!,
 // else script invalid-arg) to the successive value of the second block,

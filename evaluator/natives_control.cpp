@@ -490,6 +490,8 @@ void native_foreach(bool check, const int32_t*) {
     Cell* scratch = stack::push(&unset_value);
     Cell* series = stack::push(base + 1);
     const Cell* words = stack::push(base);
+    // A map whose pairs the body compacts moves the walk's position too.
+    const map::Walk walk(series);
     stack::mark_loop(words::w_body);
     *stack::arg_base = unset_value;
     stack::keep_first();

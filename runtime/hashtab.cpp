@@ -988,6 +988,63 @@ void remove_cell(node_t rec, const Cell* cell) {
     remove_at(rec, static_cast<uint32_t>(cell - cells_of(record(rec)->series)));
 }
 
+namespace {
+
+// A buffer that holds more than SLACK x SLACK times the bytes it must is
+// cut down to SLACK times them. The gap between the two keeps a map that
+// shrinks and grows by a little from copying its buffers over and over.
+constexpr uint32_t SLACK = 2;
+
+// Cuts a buffer down as above; its used bytes stay.
+void fit_buffer(node_t n, uint32_t bytes) {
+    if (bytes == 0) return;
+    SeriesBuffer* s = buf(n);
+    const uint64_t most = uint64_t{SLACK} * SLACK * bytes;
+    if (s->size - s->head > most) memory::expand_series(s, SLACK * bytes);
+}
+
+}  // namespace
+
+void compact_pairs(node_t rn, uint32_t room) {
+    Record* r = record(rn);
+    const node_t series = r->series;
+    Cell* cells = cells_of(series);
+    const uint32_t n = cell_count(series) & ~1u;
+    // The new position of each pair by its number, -1 for a removed one.
+    std::vector<int32_t> to(n / 2);
+    uint32_t kept = 0;
+    for (uint32_t p = 0; p < n; p += 2)
+        to[p / 2] = cells[p + 1].header == 0 ? -1 : static_cast<int32_t>(2 * kept++);
+    uint32_t* flags = words_of(r->flags);
+    int32_t* keys = ints_of(r->keys);
+    for (uint32_t i = 0; i < r->buckets; i++) {
+        if (!is_live(flags, i)) continue;
+        const auto k = static_cast<uint32_t>(keys[i]);
+        const int32_t at = k < n ? to[k / 2] : -1;
+        if (at < 0) set_deleted(flags, i);
+        else keys[i] = at;
+    }
+    for (uint32_t p = 0; p < n; p += 2) {
+        const int32_t at = to[p / 2];
+        if (at < 0 || static_cast<uint32_t>(at) == p) continue;
+        cells[at] = cells[p];
+        cells[at + 1] = cells[p + 1];
+    }
+    series::set_tail_at(series, 2 * kept + 1);
+    // The rehash drops the deleted buckets just made, at a smaller count
+    // when room needs far fewer buckets than the table has.
+    const uint32_t count = std::min(buckets::count_for(room), r->buckets);
+    rehash_cells(rn, count);
+    r = record(rn);
+    for (const node_t words : {r->keys, r->hashes}) {
+        SeriesBuffer* w = buf(words);
+        if (w->tail - w->head > r->buckets * 4) w->tail = w->head + r->buckets * 4;
+        fit_buffer(words, r->buckets * 4);
+        r = record(rn);
+    }
+    fit_buffer(r->series, std::max(room, kept) * 2 * static_cast<uint32_t>(sizeof(Cell)));
+}
+
 void remove_range(node_t rec, uint32_t position, uint32_t n) {
     Record* r = record(rec);
     const uint32_t length = cell_count(r->series);

@@ -11,7 +11,10 @@
 // array: a probe reads the key cell (and, for text, its buffer) only when
 // the hashes agree, and a rehash places keys without reading them. Kinds 3 and 4
 // hold entries of their own (a header cell with the 32-bit key, then value
-// cells) in an entry series; a bucket holds the entry's byte offset.
+// cells) in an entry series; a bucket holds the entry's byte offset. A
+// removed map! pair keeps its cells and its bucket, so that its key can
+// revive it in place, until the map has compact_pairs drop the removed
+// pairs from its series and its buckets together.
 //
 // | kind | use           | keys                          | duplicates    |
 // | 0    | hash!         | every cell, `equal?`          | chained       |
@@ -169,6 +172,14 @@ Cell* find_next(node_t rec, const Cell* value, Cursor& cursor);
 
 void remove_cell(node_t rec, const Cell* cell);
 void remove_at(node_t rec, uint32_t position);
+// Kind 1: the removed pairs leave the indexed series, the live pairs
+// closing up in their order, and their buckets leave the index. room is
+// the number of pairs the index and the series should take without
+// growing again: a bucket array or a series buffer far larger than that
+// is made smaller, never larger. The series and the index agree before
+// anything is allocated, so a collection (or a failed allocation) finds
+// them consistent.
+void compact_pairs(node_t rec, uint32_t room);
 // Drops the entries of n cells from position (kind 0 empties the whole
 // index when the range covers every cell).
 void remove_range(node_t rec, uint32_t position, uint32_t n);

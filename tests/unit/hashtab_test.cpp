@@ -3,7 +3,7 @@
 // chained in hash! indexes, positions kept in step with the indexed block,
 // text keys that ignore case and unit width, the key hashes kept beside the
 // buckets, node-stamped tables after node compaction, and the collector's
-// raw table.
+// raw table; map! tables whose removed pairs are compacted away.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,6 +38,7 @@ using HashChains = HashFixture;
 using HashPositions = HashFixture;
 using HashStamps = HashFixture;
 using HashStored = HashFixture;
+using HashCompaction = HashFixture;
 using RawTable = HashFixture;
 
 Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
@@ -557,6 +558,122 @@ TEST_F(HashStored, SharedKeysAreHashedAgainWhenTheMapGrows) {
     EXPECT_EQ(stale_hash(map), "");
     const Cell now = text(U"NEW", 1);
     EXPECT_EQ(position_of(block, hashtab::get(map, &now, 0, 1, hashtab::OP_EQUAL, false, false)), 0);
+}
+
+// ---- map! compaction ------------------------------------------------------------------------
+
+// Live buckets of a table, and whether every one of them names a distinct
+// key cell of a pair (an even position before the series tail).
+uint32_t live_buckets(node_t rec, bool* well_placed) {
+    const Record* r = hashtab::record(rec);
+    const uint32_t length = series::cell_count(r->series);
+    std::vector<bool> named(length, false);
+    uint32_t live = 0;
+    *well_placed = true;
+    for (uint32_t b = 0; b < r->buckets; b++) {
+        if (!buckets::is_live(words_of(r->flags), b)) continue;
+        live++;
+        const uint32_t k = words_of(r->keys)[b];
+        if (k % 2 || k >= length || named[k]) *well_placed = false;
+        else named[k] = true;
+    }
+    return live;
+}
+
+TEST_F(HashCompaction, LivePairsCloseUpInOrderAndTheIndexFollows) {
+    // Pairs of text and integer keys, two of every three then removed as
+    // map! removes them (value header 0, bucket kept). Compaction leaves
+    // the live pairs alone in the block, in order; each is found at its new
+    // place by its stored hash, the removed keys are not found at all, and
+    // no bucket is left behind for them. Both a map that copied its keys in
+    // and one whose keys were indexed where they stood (hashed again on
+    // rehash) are compacted alike.
+    constexpr int32_t N = 300;
+    auto key_of = [](int32_t i) {
+        return i % 2 ? integer(i * 7919) : text(U"Key" + std::u32string(i / 26 + 1, U'a' + i % 26), 1 + i % 2);
+    };
+    for (const bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "keys indexed in place" : "keys put one by one");
+        node_t map;
+        if (shared) {
+            std::vector<Cell> pairs;
+            for (int32_t i = 0; i < N; i++) pairs.push_back(key_of(i)), pairs.push_back(integer(i));
+            const Cell block = block_of(pairs);
+            map = hashtab::make(0, &block, hashtab::MAP, 0);
+        } else {
+            const Cell empty = block_of({});
+            map = hashtab::make(0, &empty, hashtab::MAP, 0);
+            for (int32_t i = 0; i < N; i++) hashtab::put_at(map, append_cells(map, {key_of(i), integer(i)}));
+        }
+        EXPECT_EQ(hashtab::record(map)->aux == hashtab::SHARED_KEYS, shared);
+        for (int32_t i = 0; i < N; i++)
+            if (i % 3) hashtab::remove_at(map, 2 * static_cast<uint32_t>(i));
+        constexpr uint32_t live = N / 3;
+        const uint32_t before = hashtab::record(map)->buckets;
+        ASSERT_EQ(hashtab::count(map), live);
+
+        hashtab::compact_pairs(map, 2 * live + 2);
+        const Record* r = hashtab::record(map);
+        const Cell holder{TYPE_BLOCK, 0, r->series, 0};
+        ASSERT_EQ(series::cell_count(r->series), 2 * live);
+        EXPECT_EQ(r->size, live);
+        EXPECT_EQ(r->occupied, live);
+        EXPECT_EQ(r->buckets, std::min(before, buckets::count_for(2 * live + 2)));
+        bool well_placed = false;
+        EXPECT_EQ(live_buckets(map, &well_placed), live);
+        EXPECT_TRUE(well_placed);
+        EXPECT_EQ(stale_hash(map), "");
+        for (int32_t i = 0; i < N; i++) {
+            const Cell key = key_of(i);
+            const Cell* found = hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false);
+            if (i % 3) {
+                EXPECT_EQ(found, nullptr) << i;
+                continue;
+            }
+            ASSERT_EQ(position_of(holder, found), 2 * (i / 3)) << i;
+            EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
+        }
+        // A removed key comes back as a new pair, at the end.
+        const Cell again = key_of(4);
+        hashtab::put_at(map, append_cells(map, {again, integer(-4)}));
+        EXPECT_EQ(position_of(holder, hashtab::get(map, &again, 0, 1, hashtab::OP_STRICT, false, false)),
+                  static_cast<int32_t>(2 * live));
+        EXPECT_EQ(hashtab::count(map), live + 1);
+    }
+}
+
+TEST_F(HashCompaction, BuffersFarLargerThanTheRoomShrink) {
+    // A map of thousands of pairs with all but two removed: the bucket
+    // arrays and the pair block come down to the room asked for, and
+    // a later growth takes the table up again from there.
+    constexpr uint32_t N = 4000, room = 18;
+    const Cell empty = block_of({});
+    const node_t map = hashtab::make(0, &empty, hashtab::MAP, 0);
+    for (uint32_t i = 0; i < N; i++)
+        hashtab::put_at(map, append_cells(map, {integer(static_cast<int32_t>(i)), integer(1)}));
+    for (uint32_t i = 1; i + 1 < N; i++) hashtab::remove_at(map, 2 * i);
+    ASSERT_GE(hashtab::record(map)->buckets, 4096u);
+
+    hashtab::compact_pairs(map, room);
+    const Record* r = hashtab::record(map);
+    EXPECT_EQ(r->buckets, buckets::count_for(room));
+    for (const node_t words : {r->keys, r->hashes}) {
+        const SeriesBuffer* w = series::buffer_of(words);
+        EXPECT_EQ(w->tail - w->head, r->buckets * 4);
+        EXPECT_LE(w->size, 2 * r->buckets * 4);
+    }
+    EXPECT_LE(series::buffer_of(r->series)->size, 2 * room * 2 * sizeof(Cell));
+    EXPECT_EQ(series::cell_count(r->series), 4u);
+    const Cell last = integer(static_cast<int32_t>(N - 1));
+    const Cell holder{TYPE_BLOCK, 0, r->series, 0};
+    EXPECT_EQ(position_of(holder, hashtab::get(map, &last, 0, 1, hashtab::OP_STRICT, false, false)), 2);
+
+    for (int32_t i = 1; i <= 100; i++) hashtab::put_at(map, append_cells(map, {integer(-i), integer(2)}));
+    EXPECT_EQ(hashtab::count(map), 102u);
+    EXPECT_EQ(stale_hash(map), "");
+    bool well_placed = false;
+    EXPECT_EQ(live_buckets(map, &well_placed), 102u);
+    EXPECT_TRUE(well_placed);
 }
 
 // ---- node stamps -------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "datatypes/block_search.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
@@ -577,6 +578,8 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 // ---- make and to ---------------------------------------------------------------
 
+Cell* (*scan_text)(const Cell* text) = nullptr;
+
 namespace {
 
 Cell* typed(Cell* c, uint32_t type) {
@@ -603,7 +606,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         return typed(push_new(static_cast<int32_t>(cap)), type);
     }
     if (st == TYPE_MAP) return typed(map::push_block(spec, map::Part::BODY), type);
-    if (st == TYPE_OBJECT || st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    if (st == TYPE_OBJECT) return typed(object::reflect(spec, words::sym_body), type);
+    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
     const Cell dt = datatype_cell(type);
     err::throw_make_error(&dt, spec);
 }
@@ -612,7 +616,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = cell::type_of(spec);
     if (is_block_like(st)) return typed(copy_cells(spec, false, false), type);
     if (st == TYPE_MAP) return typed(map::push_block(spec, map::Part::BODY), type);
-    if (st == TYPE_OBJECT || st == TYPE_VECTOR || st == TYPE_STRING) err::raise(err::NOT_DONE);
+    if (st == TYPE_OBJECT) return typed(object::reflect(spec, words::sym_body), type);
+    if (st == TYPE_STRING) {
+        if (!scan_text) err::raise(err::NOT_DONE);
+        return typed(scan_text(spec), type);
+    }
+    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
     if (st == TYPE_TYPESET) {
         const Cell ts = *spec;
         Cell* out = push_new(8);

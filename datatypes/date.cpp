@@ -5,7 +5,6 @@
 #include "datatypes/date.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "datatypes/block.hpp"
@@ -503,30 +502,49 @@ void write_month(node_t out, int32_t month, size_t& written) {
     written += n;
 }
 
+// Appends "0" digits so that the text of v stands in at least width.
+size_t append_padded(node_t out, int32_t v, uint32_t width) {
+    char digits[12];
+    const uint32_t n = integer::to_decimal(v, digits);
+    size_t written = 0;
+    for (; written + n < width; written++) text::append_latin1(out, "0", 1);
+    text::append_latin1(out, digits, n);
+    return written + n;
+}
+
 int32_t write(const Cell* value, node_t out, int32_t limit) {
     const uint32_t p = value->data1;
     const int32_t y = year_of(p);
     const char sep = y < 0 ? '/' : '-';
-    char buf[96];
-    int n = std::snprintf(buf, sizeof buf, "%d%c", day_of(p), sep);
-    text::append_latin1(out, buf, static_cast<size_t>(n));
-    size_t written = static_cast<size_t>(n);
+    size_t written = append_padded(out, day_of(p), 1);
+    text::append_latin1(out, &sep, 1);
+    written++;
     const int32_t m = month_of(p);
     write_month(out, m >= 1 && m <= 12 ? m : 1, written);
-    n = std::snprintf(buf, sizeof buf, "%c%s%04d", sep, y < 0 ? "-" : "", y < 0 ? -y : y);
+    text::append_latin1(out, &sep, 1);
+    written++;
+    if (y < 0) {
+        text::append_latin1(out, "-", 1);
+        written++;
+    }
+    // Years up to 99 keep four digits, so that they do not read back as
+    // two-digit years of the current centuries.
+    const int32_t year = y < 0 ? -y : y;
+    written += append_padded(out, year, year <= 99 ? 4 : 1);
     if (has_time(p)) {
         const uint32_t zone = p & ZONE_MASK;
-        buf[n++] = '/';
-        n += static_cast<int>(time_type::format(cell::get_double(value) + zone_seconds(zone), buf + n));
+        text::append_latin1(out, "/", 1);
+        written++;
+        written += time_type::append_text(out, cell::get_double(value) + zone_seconds(zone));
         if (zone) {
             const int32_t z = zone_seconds(zone);
+            text::append_latin1(out, z < 0 ? "-" : "+", 1);
             const int32_t a = z < 0 ? -z : z;
-            n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), "%c%02d:%02d", z < 0 ? '-' : '+',
-                               a / 3600, a % 3600 / 60);
+            written += 1 + append_padded(out, a / 3600, 2);
+            text::append_latin1(out, ":", 1);
+            written += 1 + append_padded(out, a % 3600 / 60, 2);
         }
     }
-    text::append_latin1(out, buf, static_cast<size_t>(n));
-    written += static_cast<size_t>(n);
     return limit - static_cast<int32_t>(written);
 }
 

@@ -764,6 +764,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return result;
 }
 
+}  // namespace
+
 Cell* reflect(Cell* value, int32_t field) {
     const Cell obj = *value;
     const node_t ctx = obj.data1;
@@ -816,6 +818,8 @@ Cell* reflect(Cell* value, int32_t field) {
     }
     return r;
 }
+
+namespace {
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     if (part) {

@@ -82,6 +82,10 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
                 int32_t index, bool case_sensitive, bool get, bool last, bool owner);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
+// The reflect action: pushes what the field word names (body, words,
+// values, class, changed, owner, events?). make and to block! take the
+// body from here.
+Cell* reflect(Cell* value, int32_t field);
 // The fields as "word: value" lines (see object mold): answers the budget.
 int32_t mold_body(const Cell* obj, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                   int32_t indent, bool lead_new_line);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "datatypes/block.hpp"
 #include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
@@ -115,9 +116,9 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
 Cell* to(Cell*, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
     if (block_like(t)) return push_copy(spec, type);
-    // A string is loaded by the lexer and a vector gives its elements;
-    // neither exists yet.
-    if (t == TYPE_STRING || t == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    // A string is loaded by the lexer and a vector gives its elements, as
+    // block! makes them; any other value is the path's one element.
+    if (t == TYPE_STRING || t == TYPE_VECTOR) return block::to(nullptr, spec, type);
     return push_holding(spec, type);
 }
 

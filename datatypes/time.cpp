@@ -2,9 +2,11 @@
 // adds to float!'s dispatcher. Everything else comes from float!.
 #include "datatypes/time.hpp"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
@@ -26,6 +28,8 @@ namespace qel::time_type {
 namespace {
 
 constexpr double SECONDS_SHOWN = 1e-6;  // below this the seconds print as 00
+// Digits of the hours: the whole part of any finite double.
+constexpr size_t HOURS_DIGITS_MAX = std::numeric_limits<double>::max_exponent10 + 1;
 
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
@@ -59,16 +63,17 @@ size_t seconds_text(double s, char* out) {
 
 // ---- text and fields ------------------------------------------------------------
 
-size_t format(double t, char* out) {
-    size_t k = 0;
+size_t append_text(node_t out, double t) {
     if (std::isnan(t) || std::isinf(t)) {
         char buf[float_type::FORMAT_MAX];
         const size_t n = float_type::format_number(t, float_type::KIND_FLOAT, buf);
-        std::memcpy(out, buf, n + 1);
+        text::append_latin1(out, buf, n);
         return n;
     }
+    size_t written = 0;
     if (t < 0) {
-        out[k++] = '-';
+        text::append_latin1(out, "-", 1);
+        written++;
         t = -t;
     }
     // Round the seconds to the digits the text keeps before splitting, so
@@ -84,16 +89,22 @@ size_t format(double t, char* out) {
             sn = 0;
         }
     }
-    const double hours = std::floor(t / 3600);
+    // The hours are every digit of a whole double: a duration of 1e300
+    // seconds has 297 of them.
+    char hours[HOURS_DIGITS_MAX];
+    const std::to_chars_result r =
+        std::to_chars(hours, hours + sizeof hours, std::floor(t / 3600), std::chars_format::fixed, 0);
+    const size_t hn = r.ec == std::errc{} ? static_cast<size_t>(r.ptr - hours) : 0;
+    text::append_latin1(out, hours, hn);
     const int32_t minutes = static_cast<int32_t>(std::floor(std::fmod(t, 3600) / 60));
-    const int written = std::snprintf(out + k, TEXT_MAX - k, "%.0f:%02d:", hours, minutes);
-    k += written > 0 ? static_cast<size_t>(written) : 0;
+    const char middle[4] = {':', static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10), ':'};
+    text::append_latin1(out, middle, sizeof middle);
     if (sn == 0) {
-        std::memcpy(out + k, "00", 3);
-        return k + 2;
+        std::memcpy(sec, "00", 3);
+        sn = 2;
     }
-    std::memcpy(out + k, sec, sn + 1);
-    return k + sn;
+    text::append_latin1(out, sec, sn);
+    return written + hn + sizeof middle + sn;
 }
 
 double hour_of(double t) { return std::trunc(t / 3600); }
@@ -223,10 +234,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
 }
 
 int32_t write(const Cell* value, node_t out, int32_t limit) {
-    char buf[TEXT_MAX];
-    const size_t n = format(cell::get_double(value), buf);
-    text::append_latin1(out, buf, n);
-    return limit - static_cast<int32_t>(n);
+    return limit - static_cast<int32_t>(append_text(out, cell::get_double(value)));
 }
 
 int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }

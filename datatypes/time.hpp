@@ -13,14 +13,12 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/datatypes.hpp"
+#include "runtime/series.hpp"
 
 namespace qel::time_type {
 
-constexpr size_t TEXT_MAX = 64;
-
-// The text of t seconds into out (TEXT_MAX bytes, zero-terminated);
-// answers its length.
-size_t format(double t, char* out);
+// Appends the text of t seconds to the string out; answers its length.
+size_t append_text(node_t out, double t);
 
 // Field readers on the seconds t.
 double hour_of(double t);    // truncated toward zero

@@ -110,11 +110,12 @@ struct DateText {
     bool zone_negative = false;
 };
 
-// hh:mm[:ss[.f]] then Z or a zone +hh[[:]mm].
+// h[h]:m[m][:s[s][.f]] then Z or a zone +hh[[:]mm]: hours and minutes take
+// one or two digits each.
 bool time_part(Cursor& c, DateText& d) {
     int64_t h, m;
     int n;
-    if (!number(c, 2, h, n) || !c.take(':') || !number(c, 2, m, n) || n != 2) return false;
+    if (!number(c, 2, h, n) || !c.take(':') || !number(c, 2, m, n)) return false;
     if (h > 23 || m > 59) return false;
     double s = 0;
     if (c.take(':') && !seconds(c, 2, s)) return false;

@@ -672,7 +672,19 @@ void error_malconstruct(State& s, const uint8_t* at_byte) {
 
 // ---- start-up ---------------------------------------------------------------------
 
+namespace {
+
+// block!'s conversion of a text: every value of the text, in a new block.
+Cell* scan_to_block(const Cell* text) {
+    Cell* out = stack::push(&shared::none);
+    scan_string(text, -1, out, 0, true, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
 void init() {
+    block::scan_text = &scan_to_block;
     stack_node = memory::alloc_cells(STACK_CELLS);
     *block::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
     stack_root = root_cell.data2;

@@ -1,6 +1,7 @@
 // The path types and paren!: their notation in form and mold, make and to,
 // and which actions they take from block! or refuse.
 #include "block_values.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/path.hpp"
 #include "runtime/cycles.hpp"
 
@@ -116,8 +117,24 @@ TEST_F(Path, To) {
     EXPECT_EQ(molded(*path::to(&proto, &word, TYPE_PATH)), "w");
     Cell block = read_values("a b");
     EXPECT_EQ(molded(*path::to(&proto, &block, TYPE_LIT_PATH)), "'a/b");
+}
+
+// A string goes to the lexer's hook, which answers a block; the path takes
+// its values and the requested type. Without the hook it is not done.
+Cell* scan_two_words(const Cell*) {
+    const Cell b = read_values("x y");
+    return stack::push(&b);
+}
+
+TEST_F(Path, ToStringThroughTheScanHook) {
+    Cell proto{TYPE_PATH, 0, 0, 0};
     Cell text{TYPE_STRING, 0, 0, 0};
+    const auto saved = block::scan_text;
+    block::scan_text = &scan_two_words;
+    EXPECT_EQ(molded(*path::to(&proto, &text, TYPE_LIT_PATH)), "'x/y");
+    block::scan_text = nullptr;
     EXPECT_EQ(testutil::raised([&] { path::to(&proto, &text, TYPE_PATH); }), err::NOT_DONE);
+    block::scan_text = saved;
 }
 
 TEST_F(Path, PushAndMakeAt) {

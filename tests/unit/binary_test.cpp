@@ -1,6 +1,6 @@
 // binary!: its QELBIN records (exact bytes, round trips, shared buffers,
-// damaged records), the byte-series comparison behind ordering and find,
-// and the byte routines other parts build on.
+// damaged records) and the byte routines other parts build on. Comparison
+// and matching are tested in tests/lang/binary/compare_cases.qel.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -82,34 +82,6 @@ TEST_F(BinaryTest, QelbinKeepsOneBufferSharedAndRefusesOtherWidths) {
     Bytes compact = image(bin({1, 2}), true);
     compact[10 + 1] = 9;
     EXPECT_EQ(testutil::raised([&] { qelbin::decode(compact.data(), compact.size()); }), err::QB_INVALID_RECORD);
-}
-
-TEST_F(BinaryTest, CompareOrdersBytesAndMatchesPrefixes) {
-    struct Case {
-        Bytes a, b;
-        int32_t op;
-        int32_t want;
-    } cases[] = {
-        {{1, 2}, {1, 2}, 0, 0},
-        {{1}, {1, 0}, 0, 1},          // lengths differ: unequal at once
-        {{1}, {1, 0}, 3, -1},         // ordering: the longer is greater
-        {{2}, {1, 0xFF}, 3, 1},       // the first byte decides
-        {{0x80}, {0x7F}, 3, 1},       // bytes are unsigned
-        {{}, {}, 2, 0},
-    };
-    for (const Case& c : cases) {
-        const Cell a = bin(c.a), b = bin(c.b);
-        EXPECT_EQ(binary::compare_values(&a, &b, c.op), c.want);
-    }
-    const Cell hay = bin({1, 2, 3}, 1);
-    const Cell yes = bin({2, 3}), no = bin({2, 3, 4}), empty = bin({});
-    EXPECT_EQ(binary::compare_values(&hay, &yes, 0, true), 0);
-    EXPECT_EQ(binary::compare_values(&hay, &no, 0, true), 1);
-    EXPECT_EQ(binary::compare_values(&hay, &empty, 0, true), 0);
-    // Identity: the same buffer at the same index.
-    const Cell other = bin({2, 3});
-    EXPECT_EQ(binary::compare_values(&hay, &hay, 9), 0);
-    EXPECT_NE(binary::compare_values(&yes, &other, 9), 0);
 }
 
 TEST_F(BinaryTest, ByteRoutinesGrowTheBuffer) {

@@ -2,7 +2,9 @@
 // when they have not checked the argument types: each argument must pass
 // its spec's typeset, and a value the typeset allows must get through.
 // The cases stop before any block would be evaluated; the scripts in
-// tests/lang/control cover the natives at work.
+// tests/lang/control cover the natives at work, and
+// tests/lang/control/argument_types_cases.qel the same arguments in calls
+// from a script, which check the types before calling.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,6 +1,7 @@
 // date!: the day-number calendar against a plain day-by-day count (years
-// before 0 included), zone packing, the Unix-seconds conversion and the
-// QELBIN records of date! and time!.
+// before 0 included), zone packing and the QELBIN records of date! and
+// time!. Leap years, weekdays and the seconds since 1970 as a script sees
+// them are tested in tests/lang/date/calendar_cases.qel.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -49,13 +50,9 @@ TEST(Calendar, DayNumbersFollowTheCalendarDayByDay) {
     }
 }
 
-TEST(Calendar, AnchorsAndLeapYears) {
+TEST(Calendar, DayNumbersCountFromTheFirstOfMarchOfYearZero) {
     EXPECT_EQ(date::days_of(0, 3, 1), 0);
     EXPECT_EQ(date::days_of(0, 2, 29), -1);  // year 0 is a leap year
-    EXPECT_EQ(date::weekday_of(date::days_of(2000, 1, 1)), 6);
-    EXPECT_EQ(date::weekday_of(date::days_of(1970, 1, 1)), 4);
-    for (int64_t y : {-400, -4, 0, 4, 2000, 2024}) EXPECT_TRUE(date::leap_year(y)) << y;
-    for (int64_t y : {-100, -1, 1, 1900, 2001, 2100}) EXPECT_FALSE(date::leap_year(y)) << y;
 }
 
 TEST(Zone, OffsetsPackWithTheirSign) {
@@ -76,19 +73,6 @@ TEST(Zone, OffsetsPackWithTheirSign) {
         EXPECT_EQ(date::zone_bits(c.seconds), c.bits);
         EXPECT_EQ(date::zone_seconds(c.bits), c.back);
     }
-}
-
-TEST_F(Date, UnixSecondsRoundWithFloorAndRefuseOverflow) {
-    Cell d{0, 0, 0, 0};
-    // East of UTC the stored time of an early hour is negative.
-    date::make_at_from_fields(&d, 1970, 1, 1, 2 * 3600, 5, 30, false, true);
-    EXPECT_EQ(date::to_unix_seconds(&d), -12600);
-    date::make_at_from_fields(&d, 1969, 12, 31, 86398.4, 0, 0, false, true);
-    EXPECT_EQ(date::to_unix_seconds(&d), -2);
-    date::make_at_from_fields(&d, 1969, 12, 31, 86399.5, 0, 0, false, true);
-    EXPECT_EQ(date::to_unix_seconds(&d), 0);
-    date::make_at_from_fields(&d, 2100, 1, 1, 0, 0, 0, false, false);
-    EXPECT_EQ(testutil::raised([&] { date::to_unix_seconds(&d); }), err::OVERFLOW);
 }
 
 TEST_F(Date, QelbinRecords) {

@@ -2,7 +2,8 @@
 // error raised inside it, a nested parse inside an outer one) leaves both
 // stacks as it found them, and the 10,000-cell limit holds on deep rule
 // nesting without touching the machine stack. The dialect itself is
-// covered by the scripts in tests/lang/parse.
+// covered by the scripts in tests/lang/parse; the results and errors of
+// these cases as a script sees them by tests/lang/parse/work_stack_cases.qel.
 #include <gtest/gtest.h>
 
 #include <string>

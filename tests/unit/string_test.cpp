@@ -1,6 +1,7 @@
-// string! buffers, conversion, molding and comparison: the unit widths and
-// when they grow, the delimiters and escapes of mold, the three-way compare,
-// make and to, and path access.
+// string! buffers: the unit widths and when they grow, the helpers that
+// work on units, case mapping and decoding into wide units, the mold
+// budget, and the capacity make reserves. What a script sees (mold, compare,
+// make and to, paths) is tested in tests/lang/strings/string_cases.qel.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,7 +19,6 @@ namespace {
 using testutil::TextTest;
 using StringBuffer = TextTest;
 using StringMold = TextTest;
-using StringCompare = TextTest;
 using StringConvert = TextTest;
 
 // ---- widths -----------------------------------------------------------------------
@@ -104,26 +104,7 @@ TEST_F(StringBuffer, HelpersStayInsideTheBuffer) {
     EXPECT_EQ(string::length(t), 0u);
 }
 
-TEST_F(StringBuffer, ConcatenateModesAndSharedBuffers) {
-    Cell* s = text("abcd");
-    Cell* x = text("XY");
-    s->data1 = 1;
-    string::concatenate(s, x, -1, 1, false, string::INSERT);
-    s->data1 = 0;
-    EXPECT_EQ(utf8(s), "abXYcd");
-    string::concatenate(s, x, 1, 5, false, string::OVERWRITE);
-    EXPECT_EQ(utf8(s), "abXYcX");
-    string::concatenate(s, x, -1, 5, false, string::OVERWRITE);
-    EXPECT_EQ(utf8(s), "abXYcXY") << "overwriting past the tail extends it";
-
-    // Inserting a string into itself inserts what it held before.
-    Cell* t = text("abc");
-    Cell self = *t;
-    t->data1 = 1;
-    string::concatenate(t, &self, -1, 0, false, string::INSERT);
-    t->data1 = 0;
-    EXPECT_EQ(utf8(t), "aabcbc");
-
+TEST_F(StringBuffer, ConcatenateKeepsTheSourceWidthWhenAsked) {
     // With keep-width a narrow source is not widened; without it, it is.
     Cell* wide = text("ā");
     Cell* narrow = text("bc");
@@ -167,40 +148,7 @@ TEST_F(StringBuffer, DecodesUtf8AndUtf16) {
 
 // ---- mold ------------------------------------------------------------------------
 
-TEST_F(StringMold, DelimitersAndEscapes) {
-    struct Case {
-        std::string content;
-        bool all;
-        std::string molded;
-    } cases[] = {
-        {"a{b", false, "\"a{b\""},
-        {"x\"{", false, "{x\"^{}"},  // the quote asks for braces; the brace has no partner
-        {"a\nb\nc\n", false, "{a^/b^/c^/}"},
-        {"a\nb\n", false, "\"a^/b^/\""},
-        {"a\tb", false, "\"a^-b\""},
-        {"\"\t\n", false, "{\"^-^/}"},  // tab and line feed escaped in braces too
-        {"^", false, "\"^^\""},
-        {"\"^", false, "{\"^^}"},
-        {"\"{a}", false, "{\"{a}}"},
-        {"\"}{", false, "{\"^}^{}"},
-        {"\"{{a}", false, "{\"^{^{a^}}"},
-        {"\"{a}{", false, "{\"{a}^{}"},
-        {std::string("\x1E", 1), false, "\"^(1E)\""},
-        {"\u0080", false, "\"^(80)\""},
-        {std::string(1, '\0'), false, "\"^@\""},
-        {"\x1B\x7F", false, "\"^[^~\""},
-        {"é", false, "\"é\""},
-        {"é", true, "\"^(E9)\""},
-        {"Ā", true, "\"^(100)\""},
-        {"", false, "\"\""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(molded(text(c.content), c.all), c.molded) << c.content;
-}
-
-TEST_F(StringMold, FiftyCharactersTakeBraces) {
-    EXPECT_EQ(molded(text(std::string(49, 'a'))), "\"" + std::string(49, 'a') + "\"");
-    EXPECT_EQ(molded(text(std::string(50, 'a'))), "{" + std::string(50, 'a') + "}");
-    // The length decides even when a part is molded.
+TEST_F(StringMold, TheWholeLengthChoosesBracesWhenAPartIsMolded) {
     EXPECT_EQ(molded(text(std::string(50, 'a')), false, true, 3), "{aaa}");
 }
 
@@ -217,129 +165,15 @@ TEST_F(StringMold, PartAndBudget) {
     EXPECT_EQ(text::to_utf8(formed), "ll");
 }
 
-// ---- compare ------------------------------------------------------------------------
+// ---- make ---------------------------------------------------------------------
 
-TEST_F(StringCompare, ThreeWayAnswers) {
-    struct Case {
-        const char* a;
-        uint32_t a_type;
-        const char* b;
-        uint32_t b_type;
-        int32_t op;
-        int32_t answer;
-    } cases[] = {
-        {"abc", TYPE_STRING, "ABC", TYPE_STRING, 0, 0},
-        {"abc", TYPE_STRING, "ABC", TYPE_STRING, 2, 1},
-        {"ab", TYPE_STRING, "abc", TYPE_STRING, 3, -1},
-        {"abc", TYPE_STRING, "ab", TYPE_STRING, 3, 1},
-        {"ab", TYPE_STRING, "abc", TYPE_STRING, 0, 1},
-        {"abc", TYPE_STRING, "abd", TYPE_STRING, 3, -1},
-        {"", TYPE_STRING, "", TYPE_STRING, 3, 0},
-        {"", TYPE_STRING, "a", TYPE_STRING, 3, -1},
-        {"a", TYPE_STRING, "", TYPE_STRING, 3, 1},
-        {"a", TYPE_STRING, "a", TYPE_FILE, 3, -2},
-        {"a", TYPE_STRING, "A", TYPE_FILE, 0, 0},
-        {"a", TYPE_STRING, "A", TYPE_FILE, 1, 0},
-        {"B", TYPE_STRING, "a", TYPE_STRING, 7, 1},
-        {"B", TYPE_STRING, "a", TYPE_STRING, 8, -1},
-        {"é", TYPE_STRING, "É", TYPE_STRING, 0, 0},
-        {"\U0001E943", TYPE_STRING, "\U0001E921", TYPE_STRING, 0, 0},
-        {"_", TYPE_STRING, "a", TYPE_STRING, 3, 1},  // folded up: "A" sorts before "_"
-        {"a", TYPE_STRING, "a", TYPE_STRING, 9, -1},  // equal but not the same
-    };
-    for (const Case& c : cases) {
-        Cell* a = text(c.a, c.a_type);
-        Cell* b = text(c.b, c.b_type);
-        EXPECT_EQ(string::compare(a, b, c.op), c.answer) << c.a << " op " << c.op << " " << c.b;
-    }
-    Cell* s = text("x");
-    EXPECT_EQ(string::compare(s, s, 9), 0);
-}
-
-TEST_F(StringCompare, WidthsDoNotMatter) {
-    EXPECT_EQ(string::compare(text_in("abc", 4), text_in("ABC", 2), 0), 0);
-    EXPECT_EQ(string::compare(text_in("abd", 2), text("abc"), 5), 1);
-}
-
-TEST_F(StringCompare, PrefixMode) {
-    EXPECT_EQ(string::compare_values(text("abc"), text("AB"), 0, true), 0);
-    EXPECT_EQ(string::compare_values(text("abc"), text("AB"), 2, true), 1);
-    EXPECT_EQ(string::compare_values(text("a"), text("ab"), 0, true), 1);
-    EXPECT_EQ(string::compare_values(text("a"), text(""), 0, true), 0);
-    EXPECT_EQ(string::compare_values(text("a"), text(""), 12, true), 1);
-}
-
-// ---- make, to, path ---------------------------------------------------------------------
-
-TEST_F(StringConvert, MakeBySize) {
+TEST_F(StringConvert, MakeBySizeReservesTheUnits) {
     Cell* proto = text("");
-    Cell* r = string::make(proto, integer(0), TYPE_STRING);
-    EXPECT_EQ(cell::type_of(r), TYPE_STRING);
-    EXPECT_EQ(string::length(r), 0u);
-    r = string::make(proto, integer(100), TYPE_FILE);
-    EXPECT_EQ(cell::type_of(r), TYPE_FILE);
+    Cell* r = string::make(proto, integer(100), TYPE_FILE);
     EXPECT_GE(series::buffer_of(r->data2)->size, 100u);
-    EXPECT_EQ(code(caught([&] { string::make(proto, integer(-1), TYPE_STRING); })), err::OUT_OF_RANGE);
-    for (const double d : {-1.0, 3e9, __builtin_nan("")}) {
-        Cell f{TYPE_FLOAT, 0, 0, 0};
-        cell::put_double(&f, d);
-        Cell* spec = stack::push(&f);
-        EXPECT_EQ(code(caught([&] { string::make(proto, spec, TYPE_STRING); })), err::OUT_OF_RANGE) << d;
-    }
     Cell f{TYPE_FLOAT, 0, 0, 0};
     cell::put_double(&f, 7.9);
     EXPECT_GE(series::buffer_of(string::make(proto, stack::push(&f), TYPE_STRING)->data2)->size, 7u);
-}
-
-TEST_F(StringConvert, ToFromTextsBlocksAndBytes) {
-    Cell* proto = text("");
-    Cell* src = text("hello");
-    src->data1 = 1;
-    Cell* copy = string::to(proto, src, TYPE_FILE);
-    EXPECT_EQ(cell::type_of(copy), TYPE_FILE);
-    EXPECT_EQ(copy->data1, 0u);
-    EXPECT_NE(copy->data2, src->data2);
-    EXPECT_EQ(utf8(copy), "ello");
-
-    Cell* joined = string::to(proto, make_block({text("ab"), chr('c'), text("é")}), TYPE_STRING);
-    EXPECT_EQ(utf8(joined), "abcé");
-
-    EXPECT_EQ(utf8(string::to(proto, binary("a\xC3\xA9"), TYPE_STRING)), "aé");
-    const Cell e = caught([&] { string::to(proto, binary("a\xFF\x62"), TYPE_STRING); });
-    ASSERT_EQ(code(e), err::INVALID_UTF8);
-    const Cell bad = err::field(&e, err::F_ARG1);
-    ASSERT_EQ(cell::type_of(&bad), TYPE_BINARY);
-    ASSERT_EQ(series::buffer_length(bad.data2), 2u) << "the bytes from the offending one on";
-    EXPECT_EQ(series::pick_byte(bad.data2, 1), 0xFF);
-
-    EXPECT_EQ(code(caught([&] { string::to(proto, stack::push(&shared::none), TYPE_STRING); })), err::BAD_TO_ARG);
-}
-
-TEST_F(StringConvert, PathAccess) {
-    Cell* s = text("abc");
-    Cell word{TYPE_WORD, 0, 1, 0};
-    EXPECT_EQ(code(caught([&] { string::eval_path(s, stack::push(&word), nullptr, nullptr, nullptr, nullptr, 0, false,
-                                                  true, true, false); })),
-              err::INVALID_PATH);
-    Cell* r = string::eval_path(text("a=b"), chr('='), nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
-    EXPECT_EQ(cell::type_of(r), TYPE_CHAR);
-    EXPECT_EQ(r->data2, 'b');
-    EXPECT_EQ(code(caught([&] { string::eval_path(s, chr('z'), chr('q'), nullptr, nullptr, nullptr, 0, false, false,
-                                                  true, false); })),
-              err::BAD_PATH_SET);
-    if (!datatype::action(TYPE_STRING, datatype::PICK)) GTEST_SKIP() << "series pick is not registered yet";
-    r = string::eval_path(s, integer(2), nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
-    EXPECT_EQ(cell::type_of(r), TYPE_CHAR);
-    EXPECT_EQ(r->data2, 'b');
-}
-
-TEST_F(StringConvert, RegisteredSlots) {
-    EXPECT_EQ(datatype::action(TYPE_STRING, datatype::MOLD), as_action(&string::mold));
-    EXPECT_EQ(datatype::action(TYPE_FILE, datatype::TRIM), as_action(&string::trim)) << "inherited by file!";
-    EXPECT_EQ(datatype::action(TYPE_STRING, datatype::ADD), nullptr);
-    EXPECT_EQ(datatype::action(TYPE_STRING, datatype::PUT), nullptr);
-    EXPECT_EQ(datatype::action(TYPE_STRING, datatype::OPEN), nullptr);
-    EXPECT_EQ(datatype::action(TYPE_STRING, datatype::LENGTH_Q), datatype::action(TYPE_SERIES, datatype::LENGTH_Q));
 }
 
 }  // namespace

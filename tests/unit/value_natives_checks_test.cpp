@@ -3,7 +3,8 @@
 // value of a type the native cannot take raises expect-arg before any
 // payload is read as the wrong type, and an allowed value gets through.
 // The scripts in tests/lang/sets, tests/lang/math and tests/lang/encoding
-// cover the natives at work.
+// cover the natives at work, and tests/lang/control/argument_types_cases.qel
+// the same arguments in calls from a script.
 #include <gtest/gtest.h>
 
 #include <vector>

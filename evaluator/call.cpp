@@ -220,7 +220,6 @@ uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_
             if (in_place) stack::push(&none_cell);
             continue;
         }
-        const bool missing = f.mode && pos >= f.tail;
         if (f.mode) pos = fetch_apply_argument(f, pos, e, a);
         else pos = fetch_argument(f.fn, f.blk, pos, e, a, f.name, f.infix);
         if (exit_pending()) [[unlikely]] return pos;
@@ -229,8 +228,9 @@ uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_
             if (in_place) stack::push(&none_cell);
             continue;
         }
-        // A missing apply argument stays none, unchecked.
-        if (!missing) check_type(f.fn, f.name, e, stack::top(), a);
+        // A missing apply argument is none, checked like any other: the
+        // entry of a native trusts every argument it is given.
+        check_type(f.fn, f.name, e, stack::top(), a);
         if (f.is_fn && !in_place) {
             stack::arg_base[a] = *stack::top();
             stack::pop_n(1);
@@ -313,6 +313,27 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
     return pos;
 }
 
+// NAMED apply mode after the arguments: /ref, an expression for whether
+// it is used, then its arguments, to the end of the block.
+uint32_t named_refinements(Fetch& f, uint32_t pos, uint32_t first_refinement) {
+    while (pos < f.tail) {
+        const Cell elem = cells_of(f.blk.data2)[pos];
+        if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
+        const Cell any{TYPE_TYPESET, 0, 0, 0};
+        pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
+        if (exit_pending()) [[unlikely]] return pos;
+        const bool used = is_truthy(stack::top());
+        stack::pop_n(1);
+        pos = name_refinement(f, pos, first_refinement, elem, used, elem);
+        if (exit_pending()) [[unlikely]] return pos;
+    }
+    return pos;
+}
+
+// The arguments, then the refinements: in apply mode without a path as
+// the mode bits say; from the interpreter, and in apply mode through a
+// path, the path's refinements in path order, each taking its arguments
+// from the block (none once an apply block is exhausted).
 uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
     bool left = f.infix;
     uint32_t i = 0;
@@ -340,10 +361,8 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
             continue;
         }
         if (f.mode) {
-            const bool missing = pos >= f.tail;
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
-            if (missing) continue;
         } else if (const SeriesBuffer* b = series::buffer_of(f.blk.data2);
                    !trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
                    pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
@@ -361,23 +380,10 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         const uint32_t nrefs = entry_at(f, f.count - 1).data2;
         for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
     }
-    if (f.mode) {
+    if (f.mode && !path) {
         pos = apply_refinements(f, pos, i);
         if (exit_pending() || !(f.mode & NAMED)) return pos;
-        // Named refinements: /ref, an expression for whether it is used,
-        // then its arguments.
-        while (pos < f.tail) {
-            const Cell elem = cells_of(f.blk.data2)[pos];
-            if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
-            const Cell any{TYPE_TYPESET, 0, 0, 0};
-            pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
-            if (exit_pending()) [[unlikely]] return pos;
-            const bool used = is_truthy(stack::top());
-            stack::pop_n(1);
-            pos = name_refinement(f, pos, first_refinement, elem, used, elem);
-            if (exit_pending()) [[unlikely]] return pos;
-        }
-        return pos;
+        return named_refinements(f, pos, first_refinement);
     }
     if (f.is_fn) {
         for (; i < f.count; i++) {
@@ -406,6 +412,8 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         pos = name_refinement(f, pos, first_refinement, elem, used, p);
         if (exit_pending()) [[unlikely]] return pos;
     }
+    // Applied through a path: the block may still name more refinements.
+    if (f.mode & NAMED) return named_refinements(f, pos, first_refinement);
     return pos;
 }
 
@@ -634,7 +642,7 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* 
     return call_at(fn, block, pos, name, path, path_from, infix, 0);
 }
 
-Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name) {
+Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name, const Cell* path) {
     Cell fn = *fn_in;
     // An operator is applied as what it was made from.
     if (cell::type_of(&fn) == TYPE_OP) fn.header = (fn.header >> 16) & 0xFF;
@@ -642,7 +650,9 @@ Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name
     const uint32_t t = cell::type_of(&blk);
     if (t != TYPE_BLOCK && t != TYPE_PAREN) err::raise(err::NOT_DONE);
     Cell* result = stack::arg_top;
-    call_at(&fn, &blk, blk.data1, name, nullptr, 0, false, mode == 0 ? APPLY : mode);
+    // A path names the call by its first word; its refinements follow.
+    const Cell* call_name = path ? path : name;
+    call_at(&fn, &blk, blk.data1, call_name, path, path ? path->data1 + 1 : 0, false, mode == 0 ? APPLY : mode);
     if (exit_pending()) return nullptr;
     stack::arg_top = result + 1;
     return result;

@@ -73,7 +73,8 @@ void call_function(const Cell* fn, const Cell* name);
 // block), and the arguments of an unused refinement are skipped without
 // evaluation. LITERAL_VALUES: the values are the arguments as they stand,
 // nothing evaluated (C++ callers that hold the values already). A block
-// with fewer values than the function takes leaves none in the missing ones, unchecked.
+// with fewer values than the function takes leaves none in the missing
+// ones, type checked like the others.
 constexpr uint32_t APPLY = 1;
 constexpr uint32_t NAMED = 2;
 constexpr uint32_t SAFER = 4;
@@ -82,13 +83,17 @@ constexpr uint32_t LITERAL_VALUES = 8;
 // Calls fn (any function value; an op! as what it was made from) with its
 // arguments from the block args (from its index), in the given mode (0
 // counts as APPLY). name, a word or null, names the call in error
-// reports. The result is pushed: answers its cell, the new top; nullptr
-// when a break, continue, return or exit is pending out of the call (the
-// stacks are already settled for its target: return at once).
+// reports. With a path (whose first word named fn) the refinements after
+// that word are used, as in a call written out: the block gives the
+// arguments, then those of the path's refinements in path order (no
+// logic! values for refinements as APPLY alone reads them; NAMED groups
+// may follow). The result is pushed: answers its cell, the new top;
+// nullptr when a break, continue, return or exit is pending out of the
+// call (the stacks are already settled for its target: return at once).
 // Errors: expect-arg for a refinement value that is not a logic! (APPLY)
 // or an argument of a type the spec does not allow; bad-refine for a value
 // that is not a refinement! where NAMED expects one; no-refine, dup-refine.
-Cell* apply(const Cell* fn, const Cell* args, uint32_t mode, const Cell* name);
+Cell* apply(const Cell* fn, const Cell* args, uint32_t mode, const Cell* name, const Cell* path = nullptr);
 
 // Calls a function value with the given values as its arguments, taken as
 // they stand (LITERAL_VALUES); the result pushed. Raises like apply.

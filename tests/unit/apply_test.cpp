@@ -55,7 +55,7 @@ constexpr const char* F = "func [a /r b /s c][reduce [a r b s c]]";
 
 TEST_F(Apply, ModeOneTakesRefinementsAsLogicInSpecOrder) {
     EXPECT_EQ(applied(F, "1 + 1 true 5 false 6", call::APPLY), "[2 true 5 false none]");
-    // A short block gives none for the rest, unchecked.
+    // A short block gives none for the rest, which these arguments take.
     EXPECT_EQ(applied(F, "1", call::APPLY), "[1 false none false none]");
     EXPECT_EQ(applied(F, "1 2", call::APPLY), "error " + std::to_string(err::EXPECT_ARG));
 }

@@ -24,6 +24,7 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
@@ -470,6 +471,24 @@ node_t build_arg_list(const Cell* spec_in, bool native) {
     return node;
 }
 
+bool list_fits(node_t given, node_t own) {
+    const uint32_t count = series::cell_count(own);
+    if (series::cell_count(given) != count) return false;
+    for (uint32_t k = 0; k < count; k++) {
+        const Cell g = cells_of(given)[k];
+        const Cell o = cells_of(own)[k];
+        const uint32_t t = cell::type_of(&o);
+        if (cell::type_of(&g) != t) return false;
+        if (t == TYPE_INTEGER && g.data2 != o.data2) return false;
+        // Only registered datatypes count, the ones a value can have: an
+        // argument without types has the bits past them set too.
+        if (t == TYPE_TYPESET)
+            for (uint32_t b = 1; b <= datatype::highest(); b++)
+                if (typeset::has(&g, b) && !typeset::has(&o, b)) return false;
+    }
+    return true;
+}
+
 Cell arg_list_cell(node_t list) {
     uint32_t plain = 0;
     for (; plain < series::cell_count(list); plain++) {
@@ -522,6 +541,11 @@ void call_function(const Cell* fn_in, const Cell* name) {
 
 namespace {
 
+[[noreturn]] void unfit_entry(const Cell& fn) {
+    const Cell spec{TYPE_BLOCK, 0, fn.data2, 0};
+    err::raise(err::BAD_FUNC_DEF, &spec);
+}
+
 // The call itself; mode 0 from the interpreter, else apply mode.
 uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
                  uint32_t path_from, bool infix, uint32_t mode) {
@@ -545,6 +569,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
     const Cell list_cell = cells_of(fn.data3)[1];
+    if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = list_cell.data2;
     const SeriesBuffer* entries = series::buffer_of(list);
     Fetch f{fn,
@@ -611,6 +636,7 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell blk = *block;
     const Cell name = *name_in;
     Cell* start = stack::arg_base;
+    if (cells_of(fn.data3)[1].header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = cells_of(fn.data3)[1].data2;
     const uint32_t count = series::cell_count(list);
     const Cell ts = cells_of(list)[1];

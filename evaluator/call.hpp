@@ -33,6 +33,18 @@ enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
 // shared spec block cannot make the list disagree with the context.
 node_t build_arg_list(const Cell* spec, bool native);
 
+// On the argument-list cell of a native's or action's record: its spec
+// does not fit the argument list of the entry it names (make native! takes
+// any spec), so a call raises bad-func-def instead of running an entry
+// that reads its arguments as its own spec lays them out.
+constexpr uint32_t UNFIT_ENTRY = 0x00800000;
+
+// Whether a native's or action's argument list lays its arguments out as
+// the entry's own does: the same entries in the same order, each argument
+// taking no type that the entry's own does not take, the same refinement
+// count.
+bool list_fits(node_t given, node_t own);
+
 // The cell that holds an argument list in a function's record. Its word 3
 // counts the leading arguments that are evaluated and take every type
 // (unset aside, which only an any-type! argument takes): a call fetches

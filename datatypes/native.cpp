@@ -7,6 +7,7 @@
 #include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
+#include "evaluator/action_entries.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
@@ -58,13 +59,10 @@ Cell* make_native(Cell* proto, Cell* spec, uint32_t type) {
     const Cell index = cells_of(arg.data2)[1];
     if (cell::type_of(&s) != TYPE_BLOCK || cell::type_of(&index) != TYPE_INTEGER) bad_make(type, &arg);
     const auto i = static_cast<int32_t>(index.data2);
-    // Only filled slots: a native! naming an empty slot could never be called.
-    if (type == TYPE_NATIVE) {
-        const natives::Entry* e = natives::entry_of(i);
-        if (i < 1 || i > static_cast<int32_t>(natives::TABLE_SLOTS) || !e || !e->fn) bad_make(type, &arg);
-    } else if (i < 1 || i > static_cast<int32_t>(datatype::ACTION_SLOTS) || i == datatype::SET_PATH + 1) {
-        bad_make(type, &arg);
-    }
+    // Any slot of the table, empty ones too: a call of an empty slot finds
+    // no entry and raises there.
+    const uint32_t slots = type == TYPE_NATIVE ? natives::TABLE_SLOTS : datatype::ACTION_SLOTS;
+    if (i < 1 || i > static_cast<int32_t>(slots)) bad_make(type, &arg);
     Cell* r = push(&s, type, static_cast<uint32_t>(i));
     const Cell v = *r;
     stack::pop_n(1);
@@ -158,6 +156,19 @@ Cell* reflect(Cell* value, int32_t field) {
     return r;
 }
 
+// Marks the record of a value made for a filled slot whose spec does not
+// fit the slot's own argument list; the first list made for a slot
+// becomes its own. An empty slot has no entry to protect.
+void check_fit(uint32_t type, uint32_t index, node_t record) {
+    const bool filled = type == TYPE_NATIVE ? natives::entry_of(static_cast<int32_t>(index)) != nullptr
+                                            : actions::entry_of_slot(index - 1) != nullptr;
+    if (!filled) return;
+    Cell* own = natives::own_list(type, index);
+    Cell* given = &cells_of(record)[1];
+    if (cell::type_of(own) != TYPE_BLOCK) *own = Cell{TYPE_BLOCK, 0, given->data2, 0};
+    else if (!call::list_fits(given->data2, own->data2)) given->header |= call::UNFIT_ENTRY;
+}
+
 void fill_common(datatype::Record& r) {
     for (auto& a : r.actions) a = nullptr;
     r.actions[datatype::REFLECT] = as_action(&reflect);
@@ -177,6 +188,7 @@ Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
     block::append_copy(&rec, &ctx_cell);
     const Cell list = call::arg_list_cell(call::build_arg_list(&spec, true));
     block::append_copy(&rec, &list);
+    check_fit(type, index, rec.data2);
     *result = Cell{type, index, spec.data2, rec.data2};
     stack::arg_top = result + 1;
     return result;

@@ -1,7 +1,9 @@
 // native!, action! and op!: functions whose bodies are runtime code.
 // A native or action names its entry by a 1-based index into the native
 // table or the action slots (word 1), keeps its spec block (word 2) and an
-// info record (word 3): the spec's context and the argument list. An op!
+// info record (word 3): the context! cell of the spec's context, then the
+// argument list. The record stands for that context (words bind to it;
+// the second cell is no owner and gives no values). An op!
 // copies the payload of what it was made from and keeps that type in
 // header bits 16-23.
 #pragma once

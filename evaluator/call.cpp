@@ -24,6 +24,7 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
@@ -220,7 +221,6 @@ uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_
             if (in_place) stack::push(&none_cell);
             continue;
         }
-        const bool missing = f.mode && pos >= f.tail;
         if (f.mode) pos = fetch_apply_argument(f, pos, e, a);
         else pos = fetch_argument(f.fn, f.blk, pos, e, a, f.name, f.infix);
         if (exit_pending()) [[unlikely]] return pos;
@@ -229,8 +229,9 @@ uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_
             if (in_place) stack::push(&none_cell);
             continue;
         }
-        // A missing apply argument stays none, unchecked.
-        if (!missing) check_type(f.fn, f.name, e, stack::top(), a);
+        // A missing apply argument is none, checked like any other: the
+        // entry of a native trusts every argument it is given.
+        check_type(f.fn, f.name, e, stack::top(), a);
         if (f.is_fn && !in_place) {
             stack::arg_base[a] = *stack::top();
             stack::pop_n(1);
@@ -313,6 +314,27 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
     return pos;
 }
 
+// NAMED apply mode after the arguments: /ref, an expression for whether
+// it is used, then its arguments, to the end of the block.
+uint32_t named_refinements(Fetch& f, uint32_t pos, uint32_t first_refinement) {
+    while (pos < f.tail) {
+        const Cell elem = cells_of(f.blk.data2)[pos];
+        if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
+        const Cell any{TYPE_TYPESET, 0, 0, 0};
+        pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
+        if (exit_pending()) [[unlikely]] return pos;
+        const bool used = is_truthy(stack::top());
+        stack::pop_n(1);
+        pos = name_refinement(f, pos, first_refinement, elem, used, elem);
+        if (exit_pending()) [[unlikely]] return pos;
+    }
+    return pos;
+}
+
+// The arguments, then the refinements: in apply mode without a path as
+// the mode bits say; from the interpreter, and in apply mode through a
+// path, the path's refinements in path order, each taking its arguments
+// from the block (none once an apply block is exhausted).
 uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
     bool left = f.infix;
     uint32_t i = 0;
@@ -340,10 +362,8 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
             continue;
         }
         if (f.mode) {
-            const bool missing = pos >= f.tail;
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
-            if (missing) continue;
         } else if (const SeriesBuffer* b = series::buffer_of(f.blk.data2);
                    !trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
                    pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
@@ -361,23 +381,10 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         const uint32_t nrefs = entry_at(f, f.count - 1).data2;
         for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
     }
-    if (f.mode) {
+    if (f.mode && !path) {
         pos = apply_refinements(f, pos, i);
         if (exit_pending() || !(f.mode & NAMED)) return pos;
-        // Named refinements: /ref, an expression for whether it is used,
-        // then its arguments.
-        while (pos < f.tail) {
-            const Cell elem = cells_of(f.blk.data2)[pos];
-            if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
-            const Cell any{TYPE_TYPESET, 0, 0, 0};
-            pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
-            if (exit_pending()) [[unlikely]] return pos;
-            const bool used = is_truthy(stack::top());
-            stack::pop_n(1);
-            pos = name_refinement(f, pos, first_refinement, elem, used, elem);
-            if (exit_pending()) [[unlikely]] return pos;
-        }
-        return pos;
+        return named_refinements(f, pos, first_refinement);
     }
     if (f.is_fn) {
         for (; i < f.count; i++) {
@@ -406,6 +413,8 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         pos = name_refinement(f, pos, first_refinement, elem, used, p);
         if (exit_pending()) [[unlikely]] return pos;
     }
+    // Applied through a path: the block may still name more refinements.
+    if (f.mode & NAMED) return named_refinements(f, pos, first_refinement);
     return pos;
 }
 
@@ -462,6 +471,24 @@ node_t build_arg_list(const Cell* spec_in, bool native) {
     return node;
 }
 
+bool list_fits(node_t given, node_t own) {
+    const uint32_t count = series::cell_count(own);
+    if (series::cell_count(given) != count) return false;
+    for (uint32_t k = 0; k < count; k++) {
+        const Cell g = cells_of(given)[k];
+        const Cell o = cells_of(own)[k];
+        const uint32_t t = cell::type_of(&o);
+        if (cell::type_of(&g) != t) return false;
+        if (t == TYPE_INTEGER && g.data2 != o.data2) return false;
+        // Only registered datatypes count, the ones a value can have: an
+        // argument without types has the bits past them set too.
+        if (t == TYPE_TYPESET)
+            for (uint32_t b = 1; b <= datatype::highest(); b++)
+                if (typeset::has(&g, b) && !typeset::has(&o, b)) return false;
+    }
+    return true;
+}
+
 Cell arg_list_cell(node_t list) {
     uint32_t plain = 0;
     for (; plain < series::cell_count(list); plain++) {
@@ -514,6 +541,11 @@ void call_function(const Cell* fn_in, const Cell* name) {
 
 namespace {
 
+[[noreturn]] void unfit_entry(const Cell& fn) {
+    const Cell spec{TYPE_BLOCK, 0, fn.data2, 0};
+    err::raise(err::BAD_FUNC_DEF, &spec);
+}
+
 // The call itself; mode 0 from the interpreter, else apply mode.
 uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
                  uint32_t path_from, bool infix, uint32_t mode) {
@@ -537,6 +569,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
     const Cell list_cell = cells_of(fn.data3)[1];
+    if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = list_cell.data2;
     const SeriesBuffer* entries = series::buffer_of(list);
     Fetch f{fn,
@@ -603,6 +636,7 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell blk = *block;
     const Cell name = *name_in;
     Cell* start = stack::arg_base;
+    if (cells_of(fn.data3)[1].header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = cells_of(fn.data3)[1].data2;
     const uint32_t count = series::cell_count(list);
     const Cell ts = cells_of(list)[1];
@@ -634,7 +668,7 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* 
     return call_at(fn, block, pos, name, path, path_from, infix, 0);
 }
 
-Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name) {
+Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name, const Cell* path) {
     Cell fn = *fn_in;
     // An operator is applied as what it was made from.
     if (cell::type_of(&fn) == TYPE_OP) fn.header = (fn.header >> 16) & 0xFF;
@@ -642,7 +676,9 @@ Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name
     const uint32_t t = cell::type_of(&blk);
     if (t != TYPE_BLOCK && t != TYPE_PAREN) err::raise(err::NOT_DONE);
     Cell* result = stack::arg_top;
-    call_at(&fn, &blk, blk.data1, name, nullptr, 0, false, mode == 0 ? APPLY : mode);
+    // A path names the call by its first word; its refinements follow.
+    const Cell* call_name = path ? path : name;
+    call_at(&fn, &blk, blk.data1, call_name, path, path ? path->data1 + 1 : 0, false, mode == 0 ? APPLY : mode);
     if (exit_pending()) return nullptr;
     stack::arg_top = result + 1;
     return result;

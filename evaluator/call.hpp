@@ -33,6 +33,18 @@ enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
 // shared spec block cannot make the list disagree with the context.
 node_t build_arg_list(const Cell* spec, bool native);
 
+// On the argument-list cell of a native's or action's record: its spec
+// does not fit the argument list of the entry it names (make native! takes
+// any spec), so a call raises bad-func-def instead of running an entry
+// that reads its arguments as its own spec lays them out.
+constexpr uint32_t UNFIT_ENTRY = 0x00800000;
+
+// Whether a native's or action's argument list lays its arguments out as
+// the entry's own does: the same entries in the same order, each argument
+// taking no type that the entry's own does not take, the same refinement
+// count.
+bool list_fits(node_t given, node_t own);
+
 // The cell that holds an argument list in a function's record. Its word 3
 // counts the leading arguments that are evaluated and take every type
 // (unset aside, which only an any-type! argument takes): a call fetches
@@ -73,7 +85,8 @@ void call_function(const Cell* fn, const Cell* name);
 // block), and the arguments of an unused refinement are skipped without
 // evaluation. LITERAL_VALUES: the values are the arguments as they stand,
 // nothing evaluated (C++ callers that hold the values already). A block
-// with fewer values than the function takes leaves none in the missing ones, unchecked.
+// with fewer values than the function takes leaves none in the missing
+// ones, type checked like the others.
 constexpr uint32_t APPLY = 1;
 constexpr uint32_t NAMED = 2;
 constexpr uint32_t SAFER = 4;
@@ -82,13 +95,17 @@ constexpr uint32_t LITERAL_VALUES = 8;
 // Calls fn (any function value; an op! as what it was made from) with its
 // arguments from the block args (from its index), in the given mode (0
 // counts as APPLY). name, a word or null, names the call in error
-// reports. The result is pushed: answers its cell, the new top; nullptr
-// when a break, continue, return or exit is pending out of the call (the
-// stacks are already settled for its target: return at once).
+// reports. With a path (whose first word named fn) the refinements after
+// that word are used, as in a call written out: the block gives the
+// arguments, then those of the path's refinements in path order (no
+// logic! values for refinements as APPLY alone reads them; NAMED groups
+// may follow). The result is pushed: answers its cell, the new top;
+// nullptr when a break, continue, return or exit is pending out of the
+// call (the stacks are already settled for its target: return at once).
 // Errors: expect-arg for a refinement value that is not a logic! (APPLY)
 // or an argument of a type the spec does not allow; bad-refine for a value
 // that is not a refinement! where NAMED expects one; no-refine, dup-refine.
-Cell* apply(const Cell* fn, const Cell* args, uint32_t mode, const Cell* name);
+Cell* apply(const Cell* fn, const Cell* args, uint32_t mode, const Cell* name, const Cell* path = nullptr);
 
 // Calls a function value with the given values as its arguments, taken as
 // they stand (LITERAL_VALUES); the result pushed. Raises like apply.

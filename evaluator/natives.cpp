@@ -10,6 +10,7 @@
 
 #include "datatypes/block.hpp"
 #include "evaluator/native_fns.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/system.hpp"
 
 namespace qel::natives {
@@ -19,6 +20,11 @@ namespace qel::natives {
 Cell* print_buffer = nullptr;
 // 1-based position of the next free table slot: 108 once start-up is done.
 uint32_t table_count = 1;
+
+namespace {
+constexpr uint32_t OWN_LISTS = TABLE_SLOTS + datatype::ACTION_SLOTS;
+Cell* own_lists = nullptr;
+}  // namespace
 
 const Entry table[NATIVE_COUNT] = {
     {"if", "\"If conditional expression is truthy, evaluate block; else return NONE\" cond [any-type!] then-blk [block!]", &native_if},
@@ -132,8 +138,15 @@ const Entry table[NATIVE_COUNT] = {
 
 void init_table() {
     print_buffer = block::make_in(&root_cell, 32);
+    own_lists = block::make_in(&root_cell, OWN_LISTS);
+    for (uint32_t k = 0; k < OWN_LISTS; k++) block::append_copy(own_lists, &shared::none);
     // The whole table is appended at once; the slots past it stay empty.
     table_count = 1 + NATIVE_COUNT;
+}
+
+Cell* own_list(uint32_t type, uint32_t index) {
+    const uint32_t k = (type == TYPE_NATIVE ? 0 : TABLE_SLOTS) + index - 1;
+    return series::cells_of(own_lists->data2) + k;
 }
 
 const Entry* entry_of(int32_t index) {

@@ -33,7 +33,15 @@ extern const Entry table[NATIVE_COUNT];
 extern Cell* print_buffer;
 extern uint32_t table_count;
 
-// Start-up: the print buffer and the table count.
+// The argument list each filled slot was first made with, for the native
+// table's slots and then the action slots: a cell of a root-block block,
+// none until the slot's first value is made. Start-up makes the built-in
+// words from the runtime's own spec texts before any script runs, so this
+// is the layout the slot's entry reads its arguments in. The cell is valid
+// until the next allocation.
+Cell* own_list(uint32_t type, uint32_t index);
+
+// Start-up: the print buffer, the own argument lists and the table count.
 void init_table();
 // The entry of a 1-based index, nullptr when the slot is empty.
 const Entry* entry_of(int32_t index);

@@ -453,7 +453,9 @@ void native_apply(bool, const int32_t* r) {
     stack::set_interp_flag();
     // Without /all the block names the refinements it uses.
     const uint32_t mode = (r[0] >= 0 ? call::APPLY : call::NAMED) | (r[1] >= 0 ? call::SAFER : 0);
-    const Cell* result = call::apply(&fn, &args, mode, cell::type_of(&name) == TYPE_WORD ? &name : nullptr);
+    const bool by_path = ft >= TYPE_PATH && ft <= TYPE_GET_PATH;
+    const Cell* result = call::apply(&fn, &args, mode, cell::type_of(&name) == TYPE_WORD ? &name : nullptr,
+                                     by_path ? &f : nullptr);
     if (!result) return;
     stack::set_last_reset(result);
 }

@@ -88,14 +88,21 @@ void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
 }
 
 // The context a bind or in argument names: a function's or an object's
-// own, or the one a word is bound to. 0 when it has none.
+// own, or the one a word is bound to. 0 when it has none. A native's or
+// an action's is its info record: it begins with the context! cell of the
+// context made from its spec, so words bind to it as to that context
+// (they have no values: no call lays its arguments out there).
 node_t context_of(const Cell* v) {
     switch (cell::type_of(v)) {
     case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
         return v->data1;
-    case TYPE_OP:
-        // An op! made from a function keeps the function's payload.
-        return ((v->header >> 16) & 0xFF) == TYPE_FUNCTION ? v->data1 : 0;
+    case TYPE_NATIVE: case TYPE_ACTION:
+        return v->data3;
+    case TYPE_OP: {
+        // An op! keeps the payload of what it was made from.
+        const uint32_t source = (v->header >> 16) & 0xFF;
+        return source == TYPE_FUNCTION || source == TYPE_ROUTINE ? v->data1 : v->data3;
+    }
     default:
         return is_word_type(cell::type_of(v)) || cell::type_of(v) == TYPE_REFINEMENT ? v->data1 : 0;
     }
@@ -224,9 +231,6 @@ void native_bind(bool, const int32_t* refinements) {
 void native_in(bool, const int32_t*) {
     Cell* base = stack::arg_base;
     const node_t ctx = context_of(base);
-    // native!, action! and op! of them keep their spec's context only as
-    // a copy of its context! cell, with no node to bind to.
-    if (!ctx) err::raise(err::NOT_DONE);
     Cell w = base[1];
     if (context::bind_word(ctx, &w) < 0) {
         stack::set_last_reset(&shared::none);
@@ -242,8 +246,10 @@ void native_context_q(bool, const int32_t*) {
         stack::set_last_reset(&shared::none);
         return;
     }
+    // The second cell of a native's info record, which serves as its spec
+    // context, is the interpreter's argument list, not an owner.
     const Cell self = *context::self_of(ctx);
-    stack::set_last_reset(&self);
+    stack::set_last_reset(cell::type_of(&self) == TYPE_BLOCK ? &shared::none : &self);
 }
 
 // ---- objects and maps ---------------------------------------------------------------

@@ -84,8 +84,8 @@ TEST(NativeTable, LiteralArgumentsBelongToTheLoops) {
 TEST(NativeTable, EntryOfTakesOneBasedIndexesOfFilledSlotsOnly) {
     EXPECT_EQ(natives::entry_of(1), &table[0]);
     EXPECT_EQ(natives::entry_of(107), &table[106]);
-    // The slots past the table exist but are empty: make native! with
-    // them must fail rather than call through a null entry.
+    // The slots past the table exist but are empty: a native! made with
+    // one must raise when called rather than call through a null entry.
     for (int32_t index : {0, -1, 108, 120, 121, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE(index);
         EXPECT_EQ(natives::entry_of(index), nullptr);

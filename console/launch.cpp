@@ -53,13 +53,16 @@ size_t find_header(const std::string& text) {
 // ends the process with -2.
 template <class Body>
 void guarded(Body&& body) {
-    const stack::Saved saved;
+    stack::Saved saved;
     stack::mark_try(nullptr);
     try {
         body();
     } catch (const NonLocalExit& e) {
         if (e.code != catch_code::ERROR) throw;
         sys.thrown_code = 0;
+        // The stacks come back before the report pushes its own cells: the
+        // error may have left the top anywhere up to the end of the stack.
+        saved.restore();
         err::print(&stack::error_in_flight);
         stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
     }

@@ -56,7 +56,7 @@ size_t find_header(const std::string& text) {
 // answered false itself.
 template <class Body>
 bool guarded(Body&& body) {
-    const stack::Saved saved;
+    stack::Saved saved;
     stack::mark_try(nullptr);
     bool ok = false;
     try {
@@ -64,6 +64,9 @@ bool guarded(Body&& body) {
     } catch (const NonLocalExit& e) {
         if (e.code != catch_code::ERROR) throw;
         sys.thrown_code = 0;
+        // The stacks come back before the report pushes its own cells: the
+        // error may have left the top anywhere up to the end of the stack.
+        saved.restore();
         err::print(&stack::error_in_flight);
         stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
     }

@@ -82,6 +82,20 @@ ptrdiff_t walk_start(bool skip_top) {
     return skip_top && i >= 0 ? i - 1 : i;
 }
 
+Cell* arg_end() { return arg_bottom + ARG_CELLS; }
+Cell* soft_arg_limit() { return arg_end() - ARG_RESERVE; }
+
+// First cell of the stretch of the innermost try or try-all frame, where
+// the try's catcher puts the top back: the cells above it belong to calls
+// that an error leaves. The bottom when no try is running.
+Cell* innermost_try_stretch() {
+    for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+        const uint32_t k = kind_of(f);
+        if (k == kind::TRY || k == kind::TRY_ALL) return stretch_of(f);
+    }
+    return arg_bottom;
+}
+
 struct Pointers {
     Cell* base = arg_base;
     Cell* top = arg_top;
@@ -105,7 +119,7 @@ void settle(Frame* target, Cell* stretch) {
 void init() {
     arg_bottom = make_fixed_block(ARG_CELLS);
     arg_base = arg_top = arg_bottom;
-    arg_limit = arg_bottom + ARG_CELLS;
+    arg_limit = soft_arg_limit();
     frame_bottom = reinterpret_cast<Frame*>(make_fixed_block(FRAME_CELLS));
     frame_top = frame_bottom;
     frame_limit = frame_bottom + MAX_FRAMES - FRAME_RESERVE;
@@ -121,18 +135,40 @@ void release() {
     context::call_values = nullptr;
 }
 
+// Only the running call's own cells are given up: at a frame overflow, or
+// at a push that a call with few cells of its own makes, five cells below
+// the top can lie under its base, in the stretch of a caller that a try
+// returns to after the error (a recursion without arguments pushes no cell
+// per level at all), where the report would overwrite them. The room for
+// the report comes from the reserve instead.
 void overflow() {
-    arg_top = arg_top - arg_bottom < static_cast<ptrdiff_t>(OVERFLOW_BACK_OFF) ? arg_bottom
-                                                                             : arg_top - OVERFLOW_BACK_OFF;
+    Cell* const floor = arg_base < arg_top ? arg_base : arg_top;
+    arg_top = arg_top - floor < static_cast<ptrdiff_t>(OVERFLOW_BACK_OFF) ? floor : arg_top - OVERFLOW_BACK_OFF;
+    if (arg_end() - arg_top < static_cast<ptrdiff_t>(REPORT_CELLS)) [[unlikely]] {
+        // The reserve is used up by code that a report ran (a trace
+        // callback that went deep). Every cell above the stretch of the
+        // innermost try is given up by the error anyway, since that try
+        // takes it: the report takes its room there. Only a try made that
+        // near the end leaves none, and the overflow then ends the process
+        // as an uncaught error does.
+        Cell* const room = arg_end() - REPORT_CELLS;
+        if (room < innermost_try_stretch()) {
+            sys.pending_error = err::STACK_OVERFLOW;
+            err::print_pending();
+            console::flush();
+            _exit(-2 & 0xFF);
+        }
+        arg_top = room;
+    }
+    arg_limit = arg_end();
     cycles::reset();
     err::raise(err::STACK_OVERFLOW);
 }
 
 // ---- frame pushes ----
 
-// The limit moves to the true end while an overflow is being reported and
-// back once an error has been taken below it; an overflow of the reserve
-// itself is reported all the same, with nothing more to lend.
+// An overflow of the frame reserve itself is reported all the same, with
+// nothing more to lend: the report pushes no frame of its own.
 void frame_overflow() {
     frame_limit = frame_bottom + MAX_FRAMES;
     overflow();
@@ -142,7 +178,13 @@ namespace {
 
 Frame* soft_frame_limit() { return frame_bottom + MAX_FRAMES - FRAME_RESERVE; }
 
-void close_frame_reserve() {
+// Once the error is on its way to its try, the reserves close again when
+// that try lies below them: its catcher puts the tops back at its own
+// stretch. A try made during a report (by a trace callback) leaves them
+// open until the report's own error passes; a reserve left open only means
+// that a later overflow takes its room among the cells its error gives up.
+void close_reserves(const Cell* catcher) {
+    if (catcher < soft_arg_limit()) arg_limit = soft_arg_limit();
     if (frame_limit != soft_frame_limit() && frame_top < soft_frame_limit()) frame_limit = soft_frame_limit();
 }
 
@@ -315,17 +357,18 @@ void record_error_frame(Cell* error) {
 void throw_error(const Cell* error) {
     Cell e = *error;
     bool caught = false;
+    const Cell* catcher = arg_bottom;
     if (frame_top > frame_bottom) {
         const Cell where = get_call_name();
         err::set_where_if_none(&e, &where);
         record_error_frame(&e);
         Cell* saved_top = arg_top;
+        catcher = innermost_try_stretch();
         if (Frame* f = unroll(kind::TRY, false)) {
             frame_top = f;  // the try frame goes too: its region takes the error
             caught = true;
         }
         arg_top = saved_top;
-        close_frame_reserve();
     }
     sys.pending_error = err::code_of(&e);
     if (!caught) {
@@ -337,6 +380,7 @@ void throw_error(const Cell* error) {
     }
     error_in_flight = e;
     push(&e);
+    close_reserves(catcher);
     qel::throw_exit(catch_code::ERROR);
 }
 

@@ -36,9 +36,20 @@ namespace stack {
 constexpr uint32_t ARG_CELLS = 20000;
 constexpr uint32_t FRAME_CELLS = 15000;  // room for 12,000 frames
 constexpr uint32_t MAX_FRAMES = FRAME_CELLS * sizeof(Cell) / sizeof(Frame);
-// Frames kept back when the frame stack overflows, so that reporting the
-// overflow (building the error, tracing it) has room to push its own.
+// Cells and frames kept back from the program, so that reporting an
+// overflow (building the error, tracing it, carrying it to its try) has
+// room to push its own whatever the stacks held when it came. The limits
+// move to the true ends while an overflow is being reported and back once
+// the error is on its way to its try.
+constexpr uint32_t ARG_RESERVE = 64;
+// Room that reporting an overflow needs on the argument stack when no trace
+// callback runs: the error's arguments and its value while it is built,
+// and its copies on the way to the try.
+constexpr uint32_t REPORT_CELLS = 16;
 constexpr uint32_t FRAME_RESERVE = 32;
+// Cells of the running call given up at an overflow; never more than the
+// call has, since the cells below its base belong to its callers, and those
+// of the callers that a try will return to live on after the error.
 constexpr uint32_t OVERFLOW_BACK_OFF = 5;
 
 namespace kind {
@@ -61,7 +72,8 @@ constexpr uint32_t INTERP = 0x80000000;
 }  // namespace frame_flag
 
 // The pointers. Argument limit and frame limit are exclusive: a push that
-// brings the top to them overflows.
+// brings the top to them overflows. Outside an overflow report they stand
+// short of the true ends by the reserves.
 extern Cell* arg_bottom;
 extern Cell* arg_base;
 extern Cell* arg_top;

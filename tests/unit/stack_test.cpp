@@ -78,6 +78,66 @@ TEST_F(Stack, FramePushAtTheLimitOverflowsKeepingAReserveAndRecovers) {
     EXPECT_EQ(frame_limit, end - FRAME_RESERVE);
 }
 
+// An overflow gives up only cells of the running call. Here the call has
+// none or one, and right below its base lie the cells of the code around
+// the try, which goes on after the error: the report must not touch them.
+TEST_F(Stack, OverflowKeepsTheCellsBelowTheRunningCall) {
+    struct Case {
+        const char* name;
+        Cell* markers_at;  // where the cells of the code around the try start
+        void (*fill)();    // brings the running call to the last push that fits
+        void (*overflow)();
+    };
+    Cell* const end = arg_bottom + ARG_CELLS;
+    const Case cases[] = {
+        {"frame push", arg_bottom + 100,
+         [] { while (frame_top < frame_limit - 1) mark_native(nullptr); },
+         [] { mark_native(nullptr); }},
+        {"argument push", end - ARG_RESERVE - 8,
+         [] { push_slot(); },
+         [] { push_slot(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        arg_base = arg_top = c.markers_at;
+        frame_top = frame_bottom;
+        for (int i = 1; i <= 6; i++) {
+            const Cell v = integer(i);
+            push(&v);
+        }
+        mark_try(nullptr);
+        mark_native(nullptr);  // the running call, with no cell of its own yet
+        c.fill();
+        EXPECT_EQ(exit_of(c.overflow), catch_code::ERROR);
+        EXPECT_EQ(err::code_of(&error_in_flight), err::STACK_OVERFLOW);
+        for (int i = 1; i <= 6; i++) {
+            ASSERT_EQ(cell::type_of(c.markers_at + i - 1), TYPE_INTEGER) << i;
+            EXPECT_EQ(static_cast<int32_t>((c.markers_at + i - 1)->data2), i);
+        }
+        // The reserves closed again once the error was on its way.
+        EXPECT_EQ(arg_limit, end - ARG_RESERVE);
+        EXPECT_EQ(frame_limit, frame_bottom + MAX_FRAMES - FRAME_RESERVE);
+    }
+}
+
+// An overflow at the true end, with the reserve already lent to a report,
+// still has room to raise: the cells above the try's stretch are given up
+// by the error anyway.
+TEST_F(Stack, OverflowOfTheReserveTakesItsRoomAboveTheTry) {
+    Cell* const end = arg_bottom + ARG_CELLS;
+    mark_try(nullptr);
+    Cell* const stretch = arg_top;
+    arg_limit = end;
+    arg_top = end - 2;
+    mark_native(nullptr);
+    push_slot();
+    EXPECT_EQ(exit_of([] { push_slot(); }), catch_code::ERROR);
+    EXPECT_EQ(err::code_of(&error_in_flight), err::STACK_OVERFLOW);
+    EXPECT_GE(arg_top, stretch);
+    EXPECT_LE(arg_top, end);
+    EXPECT_EQ(arg_limit, end - ARG_RESERVE);
+}
+
 TEST_F(Stack, PopBeyondTheStackStopsAtTheBottom) {
     const Cell v = integer(7);
     push(&v);

@@ -157,7 +157,16 @@ Session::Session(const Cell* callback) {
     mask = mask_of(callback);
     installed = active = true;
     started_ = true;
-    if (mask & INIT) fire(INIT, nullptr, 0, nullptr, nullptr);
+    if (!(mask & INIT)) return;
+    // A session whose constructor throws is never destroyed: a callback
+    // that fails at init must not leave itself installed for the rest of
+    // the program.
+    try {
+        fire(INIT, nullptr, 0, nullptr, nullptr);
+    } catch (...) {
+        uninstall();
+        throw;
+    }
 }
 
 void Session::finish() {
@@ -170,7 +179,10 @@ void Session::finish() {
 }
 
 Session::~Session() {
-    if (!started_) return;
+    if (started_) uninstall();
+}
+
+void Session::uninstall() {
     *callback_cell = none_cell;
     installed = active = false;
     mask = DEFAULT_MASK;

@@ -76,6 +76,7 @@ public:
     Session& operator=(const Session&) = delete;
 
 private:
+    void uninstall();
     bool started_ = false;
 };
 

@@ -357,6 +357,8 @@ def main():
             counts[outcome] += 1
             if outcome == "failed":
                 print(f"FAIL: program {i} (--seed {args.seed} --only {i}):\n{text}" + "\n".join(faults))
+            elif outcome == "skipped":
+                print(f"skipped: program {i} (--seed {args.seed} --only {i}) took qel over {args.timeout} s")
     print(f"{counts['passed']} passed, {counts['failed']} failed, {counts['skipped']} skipped")
     return 1 if counts["failed"] else 0
 

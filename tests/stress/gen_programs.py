@@ -203,7 +203,7 @@ class Generator:
         (30, "call", False), (12, "literal", False), (8, "assignment", False), (6, "paren", False),
         (6, "print", False), (5, "variable", True), (5, "variable_path", True), (8, "operator", False),
         (4, "function", False), (4, "function_call", True), (4, "catch", False), (2, "throw", False),
-        (3, "loop", False), (3, "nested", False),
+        (3, "loop", False), (3, "nested", False), (2, "local_function", False),
     ]
 
     def expression(self, depth):
@@ -244,6 +244,17 @@ class Generator:
                 self.code_block(depth)
         finally:
             self.in_body -= 1
+
+    def form_local_function(self, depth):
+        # A function made on the spot, calling one of its own: nothing but
+        # the running calls keeps their contexts.
+        self.in_body += 1
+        try:
+            inner = self.code_block(depth)
+        finally:
+            self.in_body -= 1
+        call = "do function [] [g: func [a] " + inner + " g " + self.literal() + "]"
+        return "try/keep [" + call + "]" if self.rng.random() < 0.5 else call
 
     def form_function_call(self, depth):
         return "f " + self.expression(depth + 1)

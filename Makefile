@@ -2,11 +2,17 @@
 #              (make run ARGS="script.qel a b" runs a script)
 # make test  - installs what is missing, builds, runs every test
 # make test-asan - the tests under AddressSanitizer and UBSan
+# make stress - every language script under qel_stress, then random programs
+#              through qel and qel_stress (STRESS_PROGRAMS of them, from
+#              STRESS_SEED: make stress STRESS_SEED=7 searches elsewhere)
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all run test test-asan fuzz-short bench deps build clean
+STRESS_PROGRAMS ?= 400
+STRESS_SEED ?= 1
+
+.PHONY: all run test test-asan stress fuzz-short bench deps build clean
 
 all: build
 
@@ -38,6 +44,11 @@ test-asan: deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE fault
+
+stress: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L stress
+	@python3 tests/stress/gen_programs.py --qel $(BUILD)/qel --stress $(BUILD)/tests/qel_stress \
+		--count $(STRESS_PROGRAMS) --seed $(STRESS_SEED) --jobs $(JOBS)
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

@@ -87,7 +87,11 @@ void capture_stack(Cell* error) {
     if (cell::type_of(&recorded) != TYPE_INTEGER) return;
     const Frame* end = stack::frame_bottom + recorded.data2;
     if (end > stack::frame_limit) end = stack::frame_limit;
-    const Cell calls = *block::push_new(20);
+    // No collection sees the records above the frame top, nor the contexts
+    // only they still name (those of calls of temporary functions): the
+    // words are all read, and pushed where the collector sees them, before
+    // anything allocates.
+    Cell* const words_at = stack::arg_top;
     for (const Frame* f = stack::frame_bottom; f < end; ++f) {
         if (!names_a_function(f)) continue;
         // A function's body frame carries its call's name once more.
@@ -95,11 +99,13 @@ void capture_stack(Cell* error) {
             stack::symbol_of(f - 1) == stack::symbol_of(f))
             continue;
         const node_t ctx = f->word_ctx ? f->word_ctx : context::global;
-        const Cell word = *context::word_for_symbol(ctx, stack::symbol_of(f));
-        block::append_copy(&calls, &word);
+        stack::push(context::word_for_symbol(ctx, stack::symbol_of(f)));
     }
+    const auto count = static_cast<uint32_t>(stack::arg_top - words_at);
+    const Cell calls = *block::push_new(static_cast<int32_t>(count));
+    for (uint32_t i = 0; i < count; i++) block::append_copy(&calls, words_at + i);
     err::set_stack_if_not_block(error, calls);
-    stack::pop_n(1);
+    stack::arg_top = words_at;
 }
 
 }  // namespace

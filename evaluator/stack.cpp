@@ -454,9 +454,29 @@ void rethrow() { qel::throw_exit(sys.thrown_code); }
 
 // ---- collector ----
 
+namespace {
+
+// The cells above the top are what earlier calls left behind, an error's
+// unwinding above all: nothing marks them, so the nodes they name may be
+// freed or renumbered by this collection and given to other buffers later.
+// Yet push_slot hands such a cell out as it is and the caller fills it
+// after an allocation, and code that sets the top back up takes the cells
+// below it as they lie: a collection then would follow a dead node as a
+// value of the old cell's type (a word's context that is now a hash
+// record, say) and keep a buffer without what it holds. So each collection blanks them: between two
+// collections every cell above the top is unset or was written since the
+// last one, when every node it names was alive and kept its id.
+void forget_above_top() {
+    for (Cell* c = arg_top; c < arg_limit; ++c)
+        if (cell::type_of(c) != TYPE_UNSET) *c = unset_cell;
+}
+
+}  // namespace
+
 void mark_gc(const Marker& m) {
     if (!ready()) return;
     m.cells(arg_bottom, arg_top);
+    forget_above_top();
     m.cells(&error_in_flight, &error_in_flight + 1);
     for (Frame* f = frame_bottom; f < frame_top; ++f) {
         if (f->word_ctx) {

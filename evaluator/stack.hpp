@@ -258,7 +258,9 @@ uint32_t signal_exit(bool has_value, bool keep_top);
 // What the collector keeps alive through the stacks: the argument cells in
 // use, and for every frame its naming word's context, its function context
 // and the values series that context will get back when the call ends.
-// Nodes are passed by address: the collector may renumber them.
+// Nodes are passed by address: the collector may renumber them. The cells
+// above the argument top are blanked to unset, so that none of them names
+// a node this collection frees or renumbers.
 struct Marker {
     void (*context)(node_t* ctx);
     void (*series)(node_t* n);

@@ -8,6 +8,8 @@
 // data cannot exhaust the machine stack.
 #include "runtime/collector.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -52,6 +54,20 @@ uint32_t recent_at = 0;
 SeriesBuffer* buffer(node_t n) { return series::buffer_of(n); }
 
 bool is_cells(const SeriesBuffer* s) { return series::unit(s) == CELL_UNIT; }
+
+// The buffer a node names, when its slot holds one that names it back; null
+// for a node freed since, one that renumbering retired, or one of a frame
+// released.
+SeriesBuffer* live_buffer(node_t n) {
+    const uintptr_t* slots = node_table::directory[n >> node_table::SLOT_BITS];
+    if (!slots) return nullptr;
+    const NodeFrame* frame = reinterpret_cast<const NodeFrame*>(slots) - 1;
+    if ((n & node_table::SLOT_MASK) >= frame->nodes) return nullptr;
+    const uintptr_t v = slots[n & node_table::SLOT_MASK];
+    if (!v || !names_buffer(v)) return nullptr;
+    auto* s = reinterpret_cast<SeriesBuffer*>(v);
+    return s->node == n ? s : nullptr;
+}
 
 void mark_cell(Cell* c);
 
@@ -150,18 +166,87 @@ void mark_recent() {
     for (node_t& n : recent) {
         if (!n) continue;
         n = remapped(n);
-        if (!node_table::directory[n >> node_table::SLOT_BITS]) {
+        const SeriesBuffer* s = live_buffer(n);
+        if (!s) {
             n = 0;
             continue;
         }
-        const uintptr_t v = node_table::directory[n >> node_table::SLOT_BITS][n & node_table::SLOT_MASK];
-        if (!v || !names_buffer(v) || reinterpret_cast<SeriesBuffer*>(v)->node != n) {
-            n = 0;
-            continue;
-        }
-        SeriesBuffer* s = reinterpret_cast<SeriesBuffer*>(v);
         if (is_cells(s)) mark_series(&n);
         else mark_node(&n);
+    }
+}
+
+// ---- stress check -----------------------------------------------------------------
+
+// Under stress, once the roots are marked: every cell in use on the argument
+// stack names live buffers of the kinds its type says. Such a cell was
+// marked by the last collection or written since, and the cells above the
+// top are blanked at each collection, so a dead or foreign node there is a
+// node id that C++ code kept across a collection, or a cell it filled only
+// in part. A later collection would follow it into whatever buffer has the
+// id by then; the process ends here instead, with a report.
+enum class Holds { ANY, CELLS, CONTEXT };
+
+bool holds(node_t n, Holds kind) {
+    if (!n) return true;
+    const SeriesBuffer* s = live_buffer(n);
+    if (!s) return false;
+    if (kind == Holds::ANY) return true;
+    if (!is_cells(s)) return false;
+    return kind == Holds::CELLS ||
+           (s->tail > s->head && cell::type_of(series::head_cell(const_cast<SeriesBuffer*>(s))) == TYPE_CONTEXT);
+}
+
+bool sound(const Cell* c) {
+    switch (cell::type_of(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH: return holds(c->data2, Holds::CELLS);
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY: return holds(c->data2, Holds::ANY);
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+            // An object's own self word is bound to the object's context series.
+            return holds(c->data1, symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self)
+                                       ? Holds::CELLS
+                                       : Holds::CONTEXT);
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT: return holds(c->data1, Holds::CONTEXT) && holds(c->data3, Holds::CELLS);
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            return holds(c->data1, Holds::CONTEXT) && holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+        case TYPE_NATIVE:
+        case TYPE_ACTION: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+        case TYPE_HASH:
+        case TYPE_MAP: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::ANY);
+        default: return true;
+    }
+}
+
+void check_stack_cells() {
+    if (!stack::ready()) return;
+    for (const Cell* c = stack::arg_bottom; c < stack::arg_top; ++c) {
+        if (sound(c)) continue;
+        char report[120];
+        std::snprintf(report, sizeof report,
+                      "*** Collector check: argument stack cell %u of type %u names a stale node\n",
+                      static_cast<uint32_t>(c - stack::arg_bottom), cell::type_of(c));
+        std::fputs(report, stderr);
+        std::abort();
     }
 }
 
@@ -177,6 +262,7 @@ void mark_roots() {
     mark_cell(&slots::table);
     if (!stress) mark_recent();
     drain();
+    if (stress) check_stack_cells();
     for (MarkCallback fn : callbacks)
         if (fn) {
             fn();
@@ -418,17 +504,10 @@ bool mark_node(node_t* np) {
             *np = n;
         }
     }
-    // A cell left over in a stack slot may name a node freed since, or
-    // one that renumbering retired: only a node whose slot holds a buffer
-    // that names it back is followed.
-    const uintptr_t* slots = node_table::directory[n >> node_table::SLOT_BITS];
-    if (!slots) return false;
-    const NodeFrame* frame = reinterpret_cast<const NodeFrame*>(slots) - 1;
-    if ((n & node_table::SLOT_MASK) >= frame->nodes) return false;
-    const uintptr_t v = slots[n & node_table::SLOT_MASK];
-    if (!v || !names_buffer(v)) return false;
-    auto* s = reinterpret_cast<SeriesBuffer*>(v);
-    if (s->node != n || (s->flags & series_flag::MARK)) return false;
+    // A cell that names a node freed since, or one that renumbering
+    // retired, is not followed.
+    SeriesBuffer* s = live_buffer(n);
+    if (!s || (s->flags & series_flag::MARK)) return false;
     s->flags |= series_flag::MARK;
     if (s->flags & series_flag::FIXED) fixed_marked.push_back(s);
     return true;

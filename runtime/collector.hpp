@@ -31,7 +31,9 @@ extern uint32_t running;
 extern uint32_t window;
 
 // Test configuration: collect at every allocation, renumber every node at
-// each safe point, and overwrite the bytes that compaction vacates.
+// each safe point, overwrite the bytes that compaction vacates, and end the
+// process with a report when a cell in use on the argument stack names a
+// node that is dead or holds a buffer of another kind.
 extern bool stress;
 
 constexpr uint32_t RECENT = 32;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "datatypes/block.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/interp.hpp"
 #include "lexer/scanner.hpp"
 #include "library/boot.hpp"
@@ -31,6 +32,11 @@ protected:
         uint32_t n = 0;
         for (NodeFrame* f = memory_record.n_head; f; f = f->next) n += f->used;
         return n;
+    }
+    // Whether the node still names a buffer that names it back.
+    static bool live(node_t n) {
+        const uintptr_t v = node_table::directory[n >> node_table::SLOT_BITS][n & node_table::SLOT_MASK];
+        return v && names_buffer(v) && reinterpret_cast<const SeriesBuffer*>(v)->node == n;
     }
     static std::string molded(const char* name) {
         const std::string src = std::string("mold ") + name;
@@ -153,6 +159,42 @@ TEST_F(Collector, DeadOwnersLoseTheirEntriesAcrossRenumbering) {
     EXPECT_EQ(owner::find(word::get(word::make_from_cstr("kept"))), nullptr);
     EXPECT_NE(owner::find(word::get(word::make_from_cstr("also-kept"))), nullptr);
     EXPECT_EQ(molded("kept"), "[1 2]");
+}
+
+// A call that ends, or an error that unwinds it, leaves its cells above the
+// argument top, and push_slot hands such a cell out again to be filled
+// after an allocation. The node the old cell names may have been freed
+// meanwhile and taken by a buffer of another kind: a collection then must
+// not mark that buffer as the old cell's type says (a block marked as a
+// string keeps its buffer but loses what it holds).
+TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
+    Cell* const blocks = stack::push(&shared::none);
+    block::make_at(blocks, 8);
+    Cell* const slot = stack::push_slot();
+    string::make_at(slot, 8);
+    const node_t old = slot->data2;
+    stack::pop_n(1);
+    for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);  // no longer among the recent
+    collector::collect();
+    ASSERT_FALSE(live(old));
+    // Blocks, all kept, until one takes the string's node over; it gets a
+    // string that nothing else names.
+    Cell taker{};
+    for (int i = 0; i < 200000 && taker.data2 != old; i++) {
+        taker = Cell{TYPE_BLOCK, 0, memory::alloc_cells(2), 0};
+        block::append_copy(blocks, &taker);
+    }
+    ASSERT_EQ(taker.data2, old);
+    Cell inner{};
+    string::make_at(&inner, 8);
+    string::append_cstr(inner.data2, "held");
+    block::append_copy(&taker, &inner);
+    for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);
+    ASSERT_EQ(stack::push_slot(), slot);  // handed out again, not yet filled
+    collector::collect();
+    stack::pop_n(1);
+    EXPECT_TRUE(live(inner.data2));
+    EXPECT_EQ(block::cell_at(&taker, 0)->data2, inner.data2);
 }
 
 }  // namespace

@@ -403,9 +403,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
     return form(value, out, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_BITSET) return -2;
-    if (op == 9) return a->data2 == b->data2 ? 0 : 1;
+    if (op == CompareOp::Same) return a->data2 == b->data2 ? 0 : 1;
     const node_t na = a->data2, nb = b->data2;
     const uint32_t la = byte_length(na), lb = byte_length(nb);
     if (la != lb) return la < lb ? -1 : 1;

@@ -144,9 +144,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t 
     return limit - 4;
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
-    if ((op == 2 || op == 12) && t != TYPE_CHAR) return 1;
+    if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_CHAR) return 1;
     if (t != TYPE_CHAR && t != TYPE_INTEGER) return -2;
     const int32_t x = integer::value_of(a), y = integer::value_of(b);
     return (x > y) - (x < y);

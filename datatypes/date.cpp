@@ -558,10 +558,10 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
 
 // Dates that carry a time compare by the instant they name, whatever their
 // zones; a date without time stands for its midnight UTC.
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_DATE) return -2;
     const Parts x = unpack(a), y = unpack(b);
-    if (op == 9) {
+    if (op == CompareOp::Same) {
         return (a->data1 & ~ZONE_MASK) == (b->data1 & ~ZONE_MASK) &&
                        std::memcmp(&a->data2, &b->data2, 8) == 0 && (a->data1 & ZONE_MASK) == (b->data1 & ZONE_MASK)
                    ? 0
@@ -569,7 +569,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
     // b's time seen from a's day.
     const double tb = y.time + static_cast<double>(y.days - x.days) * DAY;
-    if (op == 0 || op == 1 || op == 2 || op == 12) return float_type::almost_equal(x.time, tb) ? 0 : 1;
+    if (is_content_equality(op)) return float_type::almost_equal(x.time, tb) ? 0 : 1;
     return x.time < tb ? -1 : x.time > tb ? 1 : 0;
 }
 

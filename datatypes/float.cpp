@@ -416,9 +416,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- compare ------------------------------------------------------------------
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
-    if ((op == 2 || op == 9 || op == 12) && ta != tb) return 1;
+    const bool typed = op == CompareOp::StrictEqual || op == CompareOp::Same || op == CompareOp::Find;
+    if (typed && ta != tb) return 1;  // 1 and 1.0, or 1.0 and 100%, are equal only loosely
     const double x = cell::get_double(a);
     double y;
     if (tb == TYPE_MONEY) {
@@ -432,14 +433,13 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     else if (is_float_like(tb)) y = cell::get_double(b);
     else return -2;
     switch (op) {
-        case 0:
-        case 1: return almost_equal(x, y) ? 0 : 1;
-        case 2: return x == y ? 0 : 1;
-        case 9: return std::memcmp(&a->data2, &b->data2, 8) == 0 ? 0 : 1;
+        case CompareOp::Equal:
+        case CompareOp::NotEqual: return almost_equal(x, y) ? 0 : 1;
+        case CompareOp::StrictEqual: return x == y ? 0 : 1;
+        case CompareOp::Same: return std::memcmp(&a->data2, &b->data2, 8) == 0 ? 0 : 1;
         default: break;
     }
-    // Every ordering with a NaN is false: answer what makes the operator fail.
-    if (std::isnan(x) || std::isnan(y)) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : 0;
+    if (std::isnan(x) || std::isnan(y)) return failing_order(op);
     return x < y ? -1 : x > y ? 1 : 0;
 }
 

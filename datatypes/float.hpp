@@ -68,7 +68,7 @@ double absolute_bits(uint32_t low, uint32_t high);
 
 // Slots shared with percent! and time!.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling);
 
@@ -81,7 +81,7 @@ struct Neighbours {
     void (*vector_math)(int32_t op) = nullptr;  // vector! (op) number, the vector second
     double (*money_to_double)(const Cell* money) = nullptr;
     // Compares a (a float-like value) with the money! b by op.
-    int32_t (*money_compare)(double a, const Cell* b, int32_t op) = nullptr;
+    int32_t (*money_compare)(double a, const Cell* b, CompareOp op) = nullptr;
 };
 extern Neighbours neighbours;
 

@@ -255,7 +255,7 @@ Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down
     return action_as<slot_fn::Round>(f)(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
 }
 
-int32_t float_compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t float_compare(const Cell* a, const Cell* b, CompareOp op) {
     ActionFn f = datatype::action(TYPE_FLOAT, datatype::COMPARE);
     if (!f) return -2;
     Cell af{TYPE_FLOAT, 0, 0, 0};
@@ -405,9 +405,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
     return form(value, out, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
-    if ((op == 2 || op == 12) && t != TYPE_INTEGER) return 1;
+    if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_INTEGER) return 1;
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
         const int32_t x = value_of(a), y = value_of(b);
         return (x > y) - (x < y);

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 
 namespace qel::integer {
 
@@ -62,7 +63,7 @@ struct Neighbours {
     void (*vector_math)(int32_t code) = nullptr;  // integer (op) vector!
     void (*money_math)(int32_t code) = nullptr;   // integer (op) money!
     // Comparison of an integer with a money! value (-2 when not installed).
-    int32_t (*money_compare)(const Cell* a, const Cell* b, int32_t op) = nullptr;
+    int32_t (*money_compare)(const Cell* a, const Cell* b, CompareOp op) = nullptr;
     // to integer! of a date! (seconds since 1970) and of a money! amount.
     int32_t (*date_seconds)(const Cell* date) = nullptr;
     int32_t (*money_whole)(const Cell* money) = nullptr;

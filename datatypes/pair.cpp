@@ -246,7 +246,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
     return write(value, out, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t bt = cell::type_of(b);
     if (bt == TYPE_POINT2D) {
         Cell p{TYPE_POINT2D, 0, 0, 0};

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 
 namespace qel::point {
 
@@ -42,6 +43,6 @@ void do_math(int32_t op);
 
 // Three-way comparison of two points of one type (a pair! second operand
 // counts as a point2D!); -2 when b cannot be compared with a.
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 }  // namespace qel::point

@@ -508,12 +508,12 @@ bool tag_brackets_at(const Cell* input, const Cell* tag) {
     return char_at(input, input->data1) == '<' && char_at(input, static_cast<uint32_t>(input->data1 + n + 1)) == '>';
 }
 
-bool match_value(const Cell* input, const Cell* value, int32_t code) {
+bool match_value(const Cell* input, const Cell* value, CompareOp code) {
     const uint32_t vt = cell::type_of(value);
     if (vt == TYPE_CHAR) {
         if (is_tail(input)) return false;
         const uint32_t c = char_at(input, input->data1);
-        return code == 2 ? c == value->data2 : fold(c) == fold(value->data2);
+        return code == CompareOp::StrictEqual ? c == value->data2 : fold(c) == fold(value->data2);
     }
     if (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL || vt == TYPE_EMAIL || vt == TYPE_REF)
         return compare_values(input, value, code, true) == 0;

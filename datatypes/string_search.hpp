@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 
 namespace qel::string {
 
@@ -30,7 +31,7 @@ bool bitset_has(const Cell* bitset, uint32_t cp);
 // Parse helpers, on the input's unit at its index.
 bool has_char_at(const Cell* input, const Cell* bitset);
 bool tag_brackets_at(const Cell* input, const Cell* tag);
-// code 2 is strict; any other code folds case.
-bool match_value(const Cell* input, const Cell* value, int32_t code);
+// StrictEqual keeps case; any other code folds it.
+bool match_value(const Cell* input, const Cell* value, CompareOp code);
 
 }  // namespace qel::string

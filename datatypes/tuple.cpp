@@ -236,7 +236,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
 }
 
 // Byte by byte up to the longer length, a missing byte counting as 0.
-int32_t compare(const Cell* a, const Cell* b, int32_t) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp) {
     if (cell::type_of(b) != TYPE_TUPLE) return -2;
     const uint32_t n = std::max(length_of(a), length_of(b));
     for (uint32_t i = 0; i < n; i++) {

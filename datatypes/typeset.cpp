@@ -208,12 +208,13 @@ int32_t mold(const Cell* value, node_t out, bool only, bool, bool, bool part, in
     return form_names(value, out, only, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_TYPESET) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
+        case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
+        case CompareOp::Find:
             return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0 : 1;
-        case 7: case 8: {
+        case CompareOp::Sort: case CompareOp::SortCase: {
             const int32_t x = count(a), y = count(b);
             return (x > y) - (x < y);
         }

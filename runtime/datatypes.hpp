@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel {
@@ -101,8 +102,9 @@ struct NameEntry {
 using FormFn = int32_t(const Cell* value, node_t out, bool part, int32_t limit);
 using MoldFn = int32_t(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                        int32_t indent);
-// -1, 0, 1, or -2 when the two values cannot be compared with op.
-using CompareFn = int32_t(const Cell* a, const Cell* b, int32_t op);
+// -1, 0, 1, or -2 when the two values cannot be compared with op (the codes
+// and their groups are in runtime/compare_op.hpp).
+using CompareFn = int32_t(const Cell* a, const Cell* b, CompareOp op);
 
 // Empties both tables (start-up; tests that need a clean registry).
 void init_tables();
@@ -135,7 +137,7 @@ void fill(Record& r);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 // The registrations of start-up, in their order: parents first, since a
 // child copies its parent's slots when it registers. Each type's record

@@ -54,7 +54,7 @@ TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
         stack::push(&num);
         stack::push(&c.b);
         typeset::do_bitwise(c.code);
-        EXPECT_EQ(compared(*stack::arg_base, c.expect, 0), 0) << c.code;
+        EXPECT_EQ(compared(*stack::arg_base, c.expect, CompareOp::Equal), 0) << c.code;
     }
 }
 
@@ -83,7 +83,7 @@ TEST_F(TypesetTest, BlockHelpers) {
     word::set(&cls, &target);
     const Cell spec = block_cell({type_cell(TYPE_STRING), block_cell({}), cls});
     const Cell ts = *typeset::append_from_block(&block, &spec);
-    EXPECT_EQ(compared(ts, of({TYPE_STRING, TYPE_OBJECT}), 0), 0);
+    EXPECT_EQ(compared(ts, of({TYPE_STRING, TYPE_OBJECT}), CompareOp::Equal), 0);
     const Cell bad = block_cell({int_cell(3)});
     EXPECT_EQ(raised([&] { typeset::append_from_block(&block, &bad); }), err::INVALID_TYPE_SPEC);
 

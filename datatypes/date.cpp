@@ -575,13 +575,13 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // ---- arithmetic ----
 
-void date_math(int32_t op) {
+void date_math(MathOp op) {
     Cell* a = stack::arg_base;
     const Cell* b = a + 1;
     const uint32_t bt = cell::type_of(b);
     Parts d = unpack(a);
-    const double sign = op == integer::SUBTRACT ? -1 : 1;
-    if (op != integer::ADD && op != integer::SUBTRACT) {
+    const double sign = op == MathOp::Subtract ? -1 : 1;
+    if (op != MathOp::Add && op != MathOp::Subtract) {
         const Cell t = datatype_cell(TYPE_DATE);
         err::raise(err::CANNOT_USE, &t);
     }
@@ -592,7 +592,7 @@ void date_math(int32_t op) {
             d.with_time = true;
             break;
         case TYPE_DATE: {
-            if (op == integer::ADD) {
+            if (op == MathOp::Add) {
                 const Cell t = datatype_cell(TYPE_DATE);
                 err::raise(err::NOT_RELATED, &t, words::w_add);
             }
@@ -614,8 +614,8 @@ void date_math(int32_t op) {
     store(d, a);
 }
 
-void add_slot() { date_math(integer::ADD); }
-void subtract_slot() { date_math(integer::SUBTRACT); }
+void add_slot() { date_math(MathOp::Add); }
+void subtract_slot() { date_math(MathOp::Subtract); }
 
 // ---- path access and pick ----
 

@@ -65,7 +65,7 @@ Cell* push3(double x, double y, double z) {
     return make3_at(c, x, y, z);
 }
 
-void do_math(int32_t op) {
+void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     const Cell* r = l + 1;
     const uint32_t t = cell::type_of(l), rt = cell::type_of(r);
@@ -222,7 +222,7 @@ Cell* negate_slot(Cell* value) {
     return value;
 }
 
-template <int32_t Op>
+template <MathOp Op>
 void math_slot() {
     do_math(Op);
 }

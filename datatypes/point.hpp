@@ -11,6 +11,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::point {
 
@@ -39,7 +40,7 @@ Cell* push2(double x, double y);
 Cell* push3(double x, double y, double z);
 
 // The arithmetic on the two cells at the argument base, the point first.
-void do_math(int32_t op);
+void do_math(MathOp op);
 
 // Three-way comparison of two points of one type (a pair! second operand
 // counts as a point2D!); -2 when b cannot be compared with a.

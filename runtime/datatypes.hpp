@@ -11,6 +11,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel {
@@ -67,21 +68,26 @@ struct Record {
     ActionFn actions[ACTION_SLOTS];
 };
 
+// The slot of a math action.
+constexpr Slot slot_of_math(MathOp op) {
+    constexpr Slot slots[] = {ADD, SUBTRACT, MULTIPLY, DIVIDE, REMAINDER, OR_T, AND_T, XOR_T};
+    return slots[to_code(op)];
+}
+
 // The slots of the two-operand math actions, each the type's routine for
-// one operator code (0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder,
-// and with bits 5 or~, 6 and~, 7 xor~): slot_of receives the code as a
-// std::integral_constant and answers the entry.
+// one operator code (the bitwise ones only with bits): slot_of receives the
+// code as a std::integral_constant and answers the entry.
 template <class SlotOf>
 void fill_math_slots(Record& r, SlotOf slot_of, bool bits) {
-    r.actions[ADD] = slot_of(std::integral_constant<int32_t, 0>{});
-    r.actions[SUBTRACT] = slot_of(std::integral_constant<int32_t, 1>{});
-    r.actions[MULTIPLY] = slot_of(std::integral_constant<int32_t, 2>{});
-    r.actions[DIVIDE] = slot_of(std::integral_constant<int32_t, 3>{});
-    r.actions[REMAINDER] = slot_of(std::integral_constant<int32_t, 4>{});
+    r.actions[ADD] = slot_of(std::integral_constant<MathOp, MathOp::Add>{});
+    r.actions[SUBTRACT] = slot_of(std::integral_constant<MathOp, MathOp::Subtract>{});
+    r.actions[MULTIPLY] = slot_of(std::integral_constant<MathOp, MathOp::Multiply>{});
+    r.actions[DIVIDE] = slot_of(std::integral_constant<MathOp, MathOp::Divide>{});
+    r.actions[REMAINDER] = slot_of(std::integral_constant<MathOp, MathOp::Remainder>{});
     if (!bits) return;
-    r.actions[OR_T] = slot_of(std::integral_constant<int32_t, 5>{});
-    r.actions[AND_T] = slot_of(std::integral_constant<int32_t, 6>{});
-    r.actions[XOR_T] = slot_of(std::integral_constant<int32_t, 7>{});
+    r.actions[OR_T] = slot_of(std::integral_constant<MathOp, MathOp::Or>{});
+    r.actions[AND_T] = slot_of(std::integral_constant<MathOp, MathOp::And>{});
+    r.actions[XOR_T] = slot_of(std::integral_constant<MathOp, MathOp::Xor>{});
 }
 
 // A record with every slot set to fill (INHERIT by default), for types

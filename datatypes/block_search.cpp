@@ -452,18 +452,17 @@ int32_t comparator_order(const Cell* result) {
     }
 }
 
-Cell* set_op(int32_t code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip) {
-    if (code < UNIQUE || code > DIFFERENCE) err::raise(err::INVALID_ARG);
+Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip) {
     int64_t step = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER || int_of(skip) < 1) bad_refinement_arg("skip", skip);
         step = int_of(skip);
     }
-    const bool two = code != UNIQUE;
+    const bool two = code != SetOp::Unique;
     const Cell first = clamped(a);
     const Cell second = two ? clamped(b) : Cell{TYPE_NONE, 0, 0, 0};
     uint64_t capacity = series::buffer_length(first.data2) - first.data1;
-    if (code == UNION) capacity += series::buffer_length(second.data2) - second.data1;
+    if (code == SetOp::Union) capacity += series::buffer_length(second.data2) - second.data1;
     // A cell buffer's size in bytes is a 32-bit number.
     if (capacity > 0x7FFFFFFFu / sizeof(Cell)) err::raise(err::NO_MEMORY);
     if (capacity == 0) capacity = 1;
@@ -476,14 +475,14 @@ Cell* set_op(int32_t code, Cell* a, const Cell* b, bool case_sensitive, const Ce
     stack::push(&held);
 
     switch (code) {
-        case UNIQUE: pass(r, first, nullptr, true); break;
-        case UNION:
+        case SetOp::Unique: pass(r, first, nullptr, true); break;
+        case SetOp::Union:
             pass(r, first, nullptr, true);
             pass(r, second, nullptr, true);
             break;
-        case INTERSECT: pass(r, first, &second, true); break;
-        case EXCLUDE: pass(r, first, &second, false); break;
-        case DIFFERENCE:
+        case SetOp::Intersect: pass(r, first, &second, true); break;
+        case SetOp::Exclude: pass(r, first, &second, false); break;
+        case SetOp::Difference:
         default:
             pass(r, first, &second, false);
             pass(r, second, &first, false);

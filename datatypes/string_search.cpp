@@ -421,22 +421,21 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 // ---- set operations --------------------------------------------------------------------
 
-Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
-    if (code < UNIQUE || code > DIFFERENCE) rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
     uint32_t size = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER || static_cast<int32_t>(skip->data2) < 1)
             bad_refinement(words::ref_skip, skip);
         size = skip->data2;
     }
-    const bool two = code != UNIQUE;
+    const bool two = code != SetOp::Unique;
     clamp_index(a);
     if (two) clamp_index(b);
     const uint32_t len_a = length(a);
     const uint32_t len_b = two ? length(b) : 0;
     uint32_t w = width(series::buffer_of(a->data2));
-    if (code == UNION || code == DIFFERENCE) w = std::max(w, width(series::buffer_of(b->data2)));
-    const uint64_t room = static_cast<uint64_t>(len_a) + (code == UNION ? len_b : 0);
+    if (code == SetOp::Union || code == SetOp::Difference) w = std::max(w, width(series::buffer_of(b->data2)));
+    const uint64_t room = static_cast<uint64_t>(len_a) + (code == SetOp::Union ? len_b : 0);
     checked_bytes(room, w);
 
     Cell* result = stack::push_slot();
@@ -466,17 +465,17 @@ Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
         }
     };
     switch (code) {
-        case UNIQUE: pass(a, len_a, nullptr, false); break;
-        case UNION:
+        case SetOp::Unique: pass(a, len_a, nullptr, false); break;
+        case SetOp::Union:
             pass(a, len_a, nullptr, false);
             pass(b, len_b, nullptr, false);
             break;
-        case INTERSECT: {
+        case SetOp::Intersect: {
             const auto other = members(b, len_b);
             pass(a, len_a, &other, true);
             break;
         }
-        case EXCLUDE: {
+        case SetOp::Exclude: {
             const auto other = members(b, len_b);
             pass(a, len_a, &other, false);
             break;

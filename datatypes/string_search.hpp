@@ -6,6 +6,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::string {
 
@@ -19,11 +20,9 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable);
 
-// Set-operation codes.
-enum SetOp : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
 // Records of skip units (skip null for 1), judged by their first unit; the
 // result replaces the buffer of a (index 0, a's type kept) and a is answered.
-Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
+Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
 
 // Whether a bitset holds cp: past its stored bits, its complement flag.
 bool bitset_has(const Cell* bitset, uint32_t cp);

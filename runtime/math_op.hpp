@@ -1,8 +1,9 @@
-// The operator codes of the two-operand math actions. Every numeric type's
-// dispatcher (integer::do_math, float_type::do_math and the composite
-// types' math) takes one, and hands it on when the other operand's type
-// does the work; the code travels with the operation instead of each
-// action having its own entry point in every type.
+// The operator codes of the two-operand math actions, and of the set
+// operations that follow them. Every numeric type's dispatcher
+// (integer::do_math, float_type::do_math and the composite types' math)
+// takes a math code, and hands it on when the other operand's type does the
+// work; the code travels with the operation instead of each action having
+// its own entry point in every type.
 #pragma once
 #include <cstdint>
 
@@ -32,5 +33,9 @@ constexpr const char* action_name(MathOp op) {
     constexpr const char* names[] = {"add", "subtract", "multiply", "divide", "remainder", "or~", "and~", "xor~"};
     return is_known(op) ? names[to_code(op)] : names[0];
 }
+
+// The set operations, numbered on from the math codes. On bitset! and
+// typeset! values or~, and~ and xor~ are union, intersect and difference.
+enum class SetOp : int32_t { Unique = 8, Union = 9, Intersect = 10, Exclude = 11, Difference = 12 };
 
 }  // namespace qel

@@ -41,12 +41,12 @@ TEST_F(TypesetTest, BitLayoutAgreesWithTheArgumentChecks) {
 TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
     const Cell num = of({TYPE_INTEGER, TYPE_FLOAT});
     const struct {
-        int32_t code;
+        SetOp code;
         Cell b;
         Cell expect;
     } cases[] = {
-        {11, type_cell(TYPE_FLOAT), of({TYPE_INTEGER})},
-        {8, type_cell(TYPE_BLOCK), num},
+        {SetOp::Exclude, type_cell(TYPE_FLOAT), of({TYPE_INTEGER})},
+        {SetOp::Unique, type_cell(TYPE_BLOCK), num},
     };
     for (const auto& c : cases) {
         stack::Saved saved;
@@ -54,7 +54,7 @@ TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
         stack::push(&num);
         stack::push(&c.b);
         typeset::do_bitwise(c.code);
-        EXPECT_EQ(compared(*stack::arg_base, c.expect, CompareOp::Equal), 0) << c.code;
+        EXPECT_EQ(compared(*stack::arg_base, c.expect, CompareOp::Equal), 0) << static_cast<int32_t>(c.code);
     }
 }
 

@@ -228,11 +228,11 @@ void encode_value(const Cell* value, int32_t part, bool only, bool forming, std:
     if (part >= 0 && out.size() - start > static_cast<size_t>(part)) out.resize(start + static_cast<size_t>(part));
 }
 
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool match) {
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool match) {
     const uint32_t ia = std::min(a->data1, total(a->data2));
     const uint32_t ib = std::min(b->data1, total(b->data2));
     const bool same = a->data2 == b->data2 && ia == ib;
-    if (op == 9) return same ? 0 : 1;
+    if (op == CompareOp::Same) return same ? 0 : 1;
     if (same && !match) return 0;
     const uint32_t la = total(a->data2) - ia;
     const uint32_t lb = total(b->data2) - ib;
@@ -243,8 +243,7 @@ int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool match) {
         if (la < lb) return 1;
         return std::memcmp(pa, pb, lb) == 0 ? 0 : 1;
     }
-    const bool equality = op == 0 || op == 1 || op == 2 || op == 12;
-    if (equality && la != lb) return 1;
+    if (is_content_equality(op) && la != lb) return 1;
     const int d = std::memcmp(pa, pb, std::min(la, lb));
     if (d != 0) return d < 0 ? -1 : 1;
     return la == lb ? 0 : la < lb ? -1 : 1;
@@ -374,7 +373,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool, bool flat, bool par
     return write_hex(value, out, !only, flat, part, limit, indent);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_BINARY) return -2;
     return compare_values(a, b, op);
 }

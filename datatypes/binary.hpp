@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::binary {
@@ -40,7 +41,7 @@ void append_int32_be(node_t n, int32_t v);
 // Three-way order of two byte series from their indexes under a
 // comparison operator code. In match mode: whether b's bytes stand at a's
 // index (0) or not (1); an empty b always matches.
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool match = false);
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool match = false);
 
 // Decodes the text (any string type, from its index) in a base (2, 16, 58
 // or 64) into a new binary in out; false when the text is not valid there.

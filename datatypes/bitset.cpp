@@ -307,9 +307,9 @@ Cell* from_spec(Cell* result, const Cell* spec, Mode mode) {
 
 // ---- binary operations ------------------------------------------------------------
 
-void do_bitwise(int32_t code) {
+void do_bitwise(SetOp code) {
     Cell* a = stack::arg_base;
-    if (code == 8) return;  // unique: a set has no duplicates
+    if (code == SetOp::Unique) return;  // unique: a set has no duplicates
     const Cell* b = a + 1;
     if (cell::type_of(b) != TYPE_BITSET) {
         const Cell type = datatype_cell(cell::type_of(b));
@@ -326,15 +326,16 @@ void do_bitwise(int32_t code) {
     uint8_t* pr = series::head_ptr(series::buffer_of(r));
     for (uint32_t i = 0; i < lmin; i++) {
         switch (code) {
-            case 5: case 9: pr[i] = pa[i] | pb[i]; break;
-            case 6: case 10: pr[i] = pa[i] & pb[i]; break;
-            case 7: case 12: pr[i] = pa[i] ^ pb[i]; break;
-            case 11: pr[i] = pa[i] & static_cast<uint8_t>(~pb[i]); break;
+            case SetOp::Union: pr[i] = pa[i] | pb[i]; break;
+            case SetOp::Intersect: pr[i] = pa[i] & pb[i]; break;
+            case SetOp::Difference: pr[i] = pa[i] ^ pb[i]; break;
+            case SetOp::Exclude: pr[i] = pa[i] & static_cast<uint8_t>(~pb[i]); break;
             default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
         }
     }
     const uint8_t* longer = la > lb ? pa : pb;
-    const bool copy_rest = code == 5 || code == 9 || code == 7 || code == 12 || (code == 11 && la > lb);
+    const bool copy_rest =
+        code == SetOp::Union || code == SetOp::Difference || (code == SetOp::Exclude && la > lb);
     if (copy_rest)
         for (uint32_t i = lmin; i < lmax; i++) pr[i] = longer[i];
     if (complement) {
@@ -403,9 +404,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
     return form(value, out, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_BITSET) return -2;
-    if (op == 9) return a->data2 == b->data2 ? 0 : 1;
+    if (op == CompareOp::Same) return a->data2 == b->data2 ? 0 : 1;
     const node_t na = a->data2, nb = b->data2;
     const uint32_t la = byte_length(na), lb = byte_length(nb);
     if (la != lb) return la < lb ? -1 : 1;
@@ -427,9 +428,9 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-void and_action() { do_bitwise(6); }
-void or_action() { do_bitwise(5); }
-void xor_action() { do_bitwise(7); }
+void and_action() { do_bitwise(SetOp::Intersect); }
+void or_action() { do_bitwise(SetOp::Union); }
+void xor_action() { do_bitwise(SetOp::Difference); }
 
 Cell* append(Cell* series, Cell* value, int32_t, bool, int32_t) {
     process(value, series->data2, SET, false, OTHER_MODE);

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/math_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::bitset {
@@ -48,8 +49,7 @@ int32_t process_string(const Cell* string, node_t bits, Op op);
 Cell* from_spec(Cell* result, const Cell* spec, Mode mode);
 
 // The argument base combined with the next argument, a bitset!, into the
-// argument base: codes 5 or~, 6 and~, 7 xor~, 8 unique, 9 union,
-// 10 intersect, 11 exclude, 12 difference.
-void do_bitwise(int32_t code);
+// argument base (or~, and~ and xor~ come as Union, Intersect, Difference).
+void do_bitwise(SetOp code);
 
 }  // namespace qel::bitset

@@ -269,7 +269,7 @@ Cell* push_new(int32_t capacity) {
 const Cell* select_value(const Cell* b, const Cell* value) {
     const uint32_t n = total(b);
     for (uint32_t i = b->data1; i < n; i++) {
-        if (actions::compare(cells(b) + i, value, 12)) return i + 1 < n ? cells(b) + i + 1 : &shared::none;
+        if (actions::compare(cells(b) + i, value, CompareOp::Find)) return i + 1 < n ? cells(b) + i + 1 : &shared::none;
     }
     return &shared::none;
 }
@@ -288,7 +288,7 @@ const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive
 }
 
 int64_t find_key(const Cell* b, const Cell* key, bool case_sensitive) {
-    const int32_t op = case_sensitive ? 2 : 12;
+    const CompareOp op = case_sensitive ? CompareOp::StrictEqual : CompareOp::Find;
     const uint32_t n = total(b);
     if (b->data1 >= n) return -1;
     if (is_hash(b)) {
@@ -304,7 +304,7 @@ int64_t find_key(const Cell* b, const Cell* key, bool case_sensitive) {
 bool remove_value(Cell* b, const Cell* value, bool from_head) {
     const uint32_t n = total(b);
     for (uint32_t i = from_head ? 0 : b->data1; i < n; i++) {
-        if (!actions::compare(cells(b) + i, value, 12)) continue;
+        if (!actions::compare(cells(b) + i, value, CompareOp::Find)) continue;
         Cell* at = cells(b) + i;
         std::memmove(at, at + 1, static_cast<size_t>(n - i - 1) * CELL);
         set_tail_index(b, n - 1);
@@ -639,11 +639,9 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 namespace {
 
-bool is_equality(int32_t op) { return op <= 2 || (op >= 10 && op <= 12); }
-
-int32_t compare_each(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare_each(const Cell* a, const Cell* b, CompareOp op) {
     if (a->data2 == b->data2 && a->data1 == b->data1) return 0;
-    if (op == 9) return -1;
+    if (op == CompareOp::Same) return -1;
     if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : -1;
     const int32_t la = std::max(length(a), 0), lb = std::max(length(b), 0);
     if (la != lb && is_equality(op)) return 1;
@@ -671,11 +669,11 @@ int32_t compare_each(const Cell* a, const Cell* b, int32_t op) {
 
 }  // namespace
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
     if (ta != tb) {
         const bool paths = (ta == TYPE_PATH || ta == TYPE_LIT_PATH) && (tb == TYPE_PATH || tb == TYPE_LIT_PATH);
-        if (!(paths && (op == 10 || op == 11))) return -2;
+        if (!(paths && (op == CompareOp::WordCase || op == CompareOp::Word))) return -2;
     }
     return compare_each(a, b, op);
 }
@@ -738,7 +736,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
     r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::APPEND] = as_action(&append);
     r.actions[datatype::CHANGE] = as_action(&change);
     r.actions[datatype::COPY] = as_action(&copy);

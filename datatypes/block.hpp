@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::block {
@@ -94,7 +95,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
                 int32_t index, bool case_sensitive, bool get, bool last, bool owner);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);

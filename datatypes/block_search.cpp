@@ -29,14 +29,6 @@ ComparatorCall call_comparator = nullptr;
 
 namespace {
 
-// Comparison codes.
-constexpr int32_t OP_EQUAL = 0;
-constexpr int32_t OP_STRICT = 2;
-constexpr int32_t OP_SORT = 7;
-constexpr int32_t OP_SORT_CASE = 8;
-constexpr int32_t OP_SAME = 9;
-constexpr int32_t OP_FIND = 12;
-
 bool block_like(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
 }
@@ -121,7 +113,7 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
             if (k == 0) return {};
         }
     }
-    const int32_t code = same ? OP_SAME : case_sensitive ? OP_STRICT : OP_FIND;
+    const CompareOp code = same ? CompareOp::Same : case_sensitive ? CompareOp::StrictEqual : CompareOp::Find;
 
     // Backward searches keep to the record grid of the index, so that
     // /skip with /last or /reverse still looks at the records' first cells.
@@ -193,14 +185,14 @@ Cell* push_position(const Cell* series, int64_t position) {
 // ---- sort ------------------------------------------------------------------
 
 struct SortContext {
-    int32_t code;
+    CompareOp code;
     bool reverse;
     bool whole;       // compare every cell of a record
     uint32_t width;   // cells per record
     uint32_t offset;  // the compared cell inside a record
 };
 
-int32_t compare_cells(const Cell* a, const Cell* b, int32_t code) {
+int32_t compare_cells(const Cell* a, const Cell* b, CompareOp code) {
     const int32_t r = actions::compare_values(a, b, code);
     // Values that cannot be ordered against each other group by type.
     if (r == -2) return static_cast<int32_t>(cell::type_of(a)) - static_cast<int32_t>(cell::type_of(b));
@@ -281,7 +273,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
 // equal to c. Block-like cells are compared one by one (a hash index
 // knows them only by identity); the rest go through index, a kind 0
 // table over the same series.
-bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, int32_t code) {
+bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, CompareOp code) {
     if (!block_like(cell::type_of(&c))) {
         return hashtab::get(index, &c, static_cast<uint32_t>(from), static_cast<uint32_t>(step), code, false,
                             false) != nullptr;
@@ -309,7 +301,7 @@ struct Result {
     node_t series;
     node_t index;  // holds the first cell of every record
     int64_t step;
-    int32_t code;
+    CompareOp code;
 };
 
 void add_record(Result& r, node_t from, int64_t p) {
@@ -401,7 +393,8 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         err::raise(err::BAD_REFINES);
     }
 
-    SortContext ctx{case_sensitive ? OP_SORT_CASE : OP_SORT, reverse, false, static_cast<uint32_t>(width), 0};
+    const CompareOp order = case_sensitive ? CompareOp::SortCase : CompareOp::Sort;
+    SortContext ctx{order, reverse, false, static_cast<uint32_t>(width), 0};
     bool with_function = false;
     if (comparator) {
         const uint32_t ct = cell::type_of(comparator);
@@ -459,37 +452,37 @@ int32_t comparator_order(const Cell* result) {
     }
 }
 
-Cell* set_op(int32_t code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip) {
-    if (code < UNIQUE || code > DIFFERENCE) err::raise(err::INVALID_ARG);
+Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip) {
     int64_t step = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER || int_of(skip) < 1) bad_refinement_arg("skip", skip);
         step = int_of(skip);
     }
-    const bool two = code != UNIQUE;
+    const bool two = code != SetOp::Unique;
     const Cell first = clamped(a);
     const Cell second = two ? clamped(b) : Cell{TYPE_NONE, 0, 0, 0};
     uint64_t capacity = series::buffer_length(first.data2) - first.data1;
-    if (code == UNION) capacity += series::buffer_length(second.data2) - second.data1;
+    if (code == SetOp::Union) capacity += series::buffer_length(second.data2) - second.data1;
     // A cell buffer's size in bytes is a 32-bit number.
     if (capacity > 0x7FFFFFFFu / sizeof(Cell)) err::raise(err::NO_MEMORY);
     if (capacity == 0) capacity = 1;
 
     StackMark mark;
     const node_t index = hashtab::make(static_cast<uint32_t>(capacity), nullptr, hashtab::HASH, 0);
-    Result r{hashtab::record(index)->series, index, step, case_sensitive ? OP_STRICT : OP_EQUAL};
+    const CompareOp equal = case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
+    Result r{hashtab::record(index)->series, index, step, equal};
     const Cell held{TYPE_HASH, 0, r.series, index};
     stack::push(&held);
 
     switch (code) {
-        case UNIQUE: pass(r, first, nullptr, true); break;
-        case UNION:
+        case SetOp::Unique: pass(r, first, nullptr, true); break;
+        case SetOp::Union:
             pass(r, first, nullptr, true);
             pass(r, second, nullptr, true);
             break;
-        case INTERSECT: pass(r, first, &second, true); break;
-        case EXCLUDE: pass(r, first, &second, false); break;
-        case DIFFERENCE:
+        case SetOp::Intersect: pass(r, first, &second, true); break;
+        case SetOp::Exclude: pass(r, first, &second, false); break;
+        case SetOp::Difference:
         default:
             pass(r, first, &second, false);
             pass(r, second, &first, false);

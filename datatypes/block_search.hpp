@@ -48,14 +48,11 @@ int32_t comparator_order(const Cell* result);
 using ComparatorCall = Cell (*)(const Cell* function, const Cell* x, const Cell* y, uint32_t cells);
 extern ComparatorCall call_comparator;
 
-// Set-operation codes (shared with the string, bitset and typeset bodies).
-enum SetOp : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
-
 // The set operation code on the block-like values a and b (b unused by
 // unique) in records of skip cells (nullptr for 1). The result is a new
 // block (hash! when a is one, or, for the operations of two series, b)
 // written into a, which is answered. a and b must lie where the collector
 // sees them (the argument stack).
-Cell* set_op(int32_t code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip);
+Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip);
 
 }  // namespace qel::block

@@ -144,15 +144,15 @@ int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t 
     return limit - 4;
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
-    if ((op == 2 || op == 12) && t != TYPE_CHAR) return 1;
+    if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_CHAR) return 1;
     if (t != TYPE_CHAR && t != TYPE_INTEGER) return -2;
     const int32_t x = integer::value_of(a), y = integer::value_of(b);
     return (x > y) - (x < y);
 }
 
-void char_math(int32_t code) {
+void char_math(MathOp code) {
     Cell* a = stack::arg_base;
     const Cell* b = a + 1;
     int32_t operand;
@@ -178,20 +178,20 @@ void char_math(int32_t code) {
     }
     Cell scratch{TYPE_UNSET, 0, 0, 0};
     const int32_t r = integer::arith(integer::value_of(a), operand, code,
-                                     code == integer::DIVIDE ? nullptr : &scratch);
+                                     code == MathOp::Divide ? nullptr : &scratch);
     if (cell::type_of(&scratch) != TYPE_UNSET || r < 0 || static_cast<uint32_t>(r) > MAX_CP)
         err::raise(err::OVERFLOW);
     a->data2 = static_cast<uint32_t>(r);
 }
 
-void add() { char_math(integer::ADD); }
-void subtract() { char_math(integer::SUBTRACT); }
-void multiply() { char_math(integer::MULTIPLY); }
-void divide() { char_math(integer::DIVIDE); }
-void remainder() { char_math(integer::REMAINDER); }
-void or_action() { char_math(integer::OR); }
-void and_action() { char_math(integer::AND); }
-void xor_action() { char_math(integer::XOR); }
+void add() { char_math(MathOp::Add); }
+void subtract() { char_math(MathOp::Subtract); }
+void multiply() { char_math(MathOp::Multiply); }
+void divide() { char_math(MathOp::Divide); }
+void remainder() { char_math(MathOp::Remainder); }
+void or_action() { char_math(MathOp::Or); }
+void and_action() { char_math(MathOp::And); }
+void xor_action() { char_math(MathOp::Xor); }
 
 }  // namespace
 

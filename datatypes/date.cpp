@@ -558,10 +558,10 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
 
 // Dates that carry a time compare by the instant they name, whatever their
 // zones; a date without time stands for its midnight UTC.
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_DATE) return -2;
     const Parts x = unpack(a), y = unpack(b);
-    if (op == 9) {
+    if (op == CompareOp::Same) {
         return (a->data1 & ~ZONE_MASK) == (b->data1 & ~ZONE_MASK) &&
                        std::memcmp(&a->data2, &b->data2, 8) == 0 && (a->data1 & ZONE_MASK) == (b->data1 & ZONE_MASK)
                    ? 0
@@ -569,19 +569,19 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
     // b's time seen from a's day.
     const double tb = y.time + static_cast<double>(y.days - x.days) * DAY;
-    if (op == 0 || op == 1 || op == 2 || op == 12) return float_type::almost_equal(x.time, tb) ? 0 : 1;
+    if (is_content_equality(op)) return float_type::almost_equal(x.time, tb) ? 0 : 1;
     return x.time < tb ? -1 : x.time > tb ? 1 : 0;
 }
 
 // ---- arithmetic ----
 
-void date_math(int32_t op) {
+void date_math(MathOp op) {
     Cell* a = stack::arg_base;
     const Cell* b = a + 1;
     const uint32_t bt = cell::type_of(b);
     Parts d = unpack(a);
-    const double sign = op == integer::SUBTRACT ? -1 : 1;
-    if (op != integer::ADD && op != integer::SUBTRACT) {
+    const double sign = op == MathOp::Subtract ? -1 : 1;
+    if (op != MathOp::Add && op != MathOp::Subtract) {
         const Cell t = datatype_cell(TYPE_DATE);
         err::raise(err::CANNOT_USE, &t);
     }
@@ -592,7 +592,7 @@ void date_math(int32_t op) {
             d.with_time = true;
             break;
         case TYPE_DATE: {
-            if (op == integer::ADD) {
+            if (op == MathOp::Add) {
                 const Cell t = datatype_cell(TYPE_DATE);
                 err::raise(err::NOT_RELATED, &t, words::w_add);
             }
@@ -614,8 +614,8 @@ void date_math(int32_t op) {
     store(d, a);
 }
 
-void add_slot() { date_math(integer::ADD); }
-void subtract_slot() { date_math(integer::SUBTRACT); }
+void add_slot() { date_math(MathOp::Add); }
+void subtract_slot() { date_math(MathOp::Subtract); }
 
 // ---- path access and pick ----
 

@@ -219,7 +219,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
     return limit;
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_ERROR) return -2;
     return object::compare(a, b, op);
 }
@@ -435,7 +435,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
     r.actions[datatype::EVAL_PATH] = as_action(&object::eval_path);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::COPY] = datatype::INHERIT;
     r.actions[datatype::FIND] = datatype::INHERIT;
     r.actions[datatype::SELECT] = datatype::INHERIT;

@@ -128,13 +128,13 @@ size_t format_number(double v, int32_t kind, char* out) {
 
 // ---- arithmetic -------------------------------------------------------------
 
-double scalar_op(double x, double y, int32_t op) {
+double scalar_op(double x, double y, MathOp op) {
     switch (op) {
-        case ADD: return x + y;
-        case SUBTRACT: return x - y;
-        case MULTIPLY: return x * y;
-        case DIVIDE: return x / y;
-        case REMAINDER:
+        case MathOp::Add: return x + y;
+        case MathOp::Subtract: return x - y;
+        case MathOp::Multiply: return x * y;
+        case MathOp::Divide: return x / y;
+        case MathOp::Remainder:
             if (0 * y == 0) return std::fmod(x, y);
             if (std::isnan(y)) return y;
             return std::isfinite(x) ? x : std::numeric_limits<double>::quiet_NaN();
@@ -142,32 +142,29 @@ double scalar_op(double x, double y, int32_t op) {
     }
 }
 
-Cell* arith(int32_t op, double a, double b, Cell* out) { return make_at(out, scalar_op(a, b, op)); }
+Cell* arith(MathOp op, double a, double b, Cell* out) { return make_at(out, scalar_op(a, b, op)); }
 
 namespace {
 
-constexpr uint32_t math_slots[5] = {datatype::ADD, datatype::SUBTRACT, datatype::MULTIPLY, datatype::DIVIDE,
-                                    datatype::REMAINDER};
-
-[[noreturn]] void not_related_op(int32_t op, uint32_t type) {
-    const Cell w = word_cell(op == SUBTRACT ? "subtract" : "divide");
+[[noreturn]] void not_related_op(MathOp op, uint32_t type) {
+    const Cell w = word_cell(action_name(op));
     const Cell t = datatype_cell(type);
     err::raise(err::NOT_RELATED, &w, &t);
 }
 
-void hand_over(void (*fn)(int32_t), int32_t op) {
+void hand_over(void (*fn)(MathOp), MathOp op) {
     if (!fn) err::raise(err::NOT_DONE);
     fn(op);
 }
 
 // scalar (op) composite becomes composite (op) scalar: the composite type
 // implements only that order.
-void exchanged_composite_math(int32_t op, uint32_t type) {
+void exchanged_composite_math(MathOp op, uint32_t type) {
     Cell* l = stack::arg_base;
     const Cell scalar = l[0];
     l[0] = l[1];
     l[1] = scalar;
-    ActionFn f = op >= 0 && op <= REMAINDER ? datatype::action(type, math_slots[op]) : nullptr;
+    ActionFn f = is_known(op) && !is_bitwise(op) ? datatype::action(type, datatype::slot_of_math(op)) : nullptr;
     if (!f) err::raise(err::NOT_DONE);
     action_as<slot_fn::Direct>(f)();
 }
@@ -180,7 +177,7 @@ double number_of(const Cell* c) {
 
 }  // namespace
 
-void do_math(int32_t op) {
+void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;
     const uint32_t lt = cell::type_of(l), rt = cell::type_of(r);
@@ -191,10 +188,10 @@ void do_math(int32_t op) {
         case TYPE_POINT2D:
         case TYPE_POINT3D:
             if (lt == TYPE_TIME) break;  // refused below
-            if (op == SUBTRACT || op == DIVIDE) not_related_op(op, rt);
+            if (op == MathOp::Subtract || op == MathOp::Divide) not_related_op(op, rt);
             return exchanged_composite_math(op, rt);
         case TYPE_VECTOR:
-            if (op == SUBTRACT || op == DIVIDE) not_related_op(op, rt);
+            if (op == MathOp::Subtract || op == MathOp::Divide) not_related_op(op, rt);
             return hand_over(neighbours.vector_math, op);
         default: break;
     }
@@ -416,9 +413,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- compare ------------------------------------------------------------------
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
-    if ((op == 2 || op == 9 || op == 12) && ta != tb) return 1;
+    const bool typed = op == CompareOp::StrictEqual || op == CompareOp::Same || op == CompareOp::Find;
+    if (typed && ta != tb) return 1;  // 1 and 1.0, or 1.0 and 100%, are equal only loosely
     const double x = cell::get_double(a);
     double y;
     if (tb == TYPE_MONEY) {
@@ -432,14 +430,13 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     else if (is_float_like(tb)) y = cell::get_double(b);
     else return -2;
     switch (op) {
-        case 0:
-        case 1: return almost_equal(x, y) ? 0 : 1;
-        case 2: return x == y ? 0 : 1;
-        case 9: return std::memcmp(&a->data2, &b->data2, 8) == 0 ? 0 : 1;
+        case CompareOp::Equal:
+        case CompareOp::NotEqual: return almost_equal(x, y) ? 0 : 1;
+        case CompareOp::StrictEqual: return x == y ? 0 : 1;
+        case CompareOp::Same: return std::memcmp(&a->data2, &b->data2, 8) == 0 ? 0 : 1;
         default: break;
     }
-    // Every ordering with a NaN is false: answer what makes the operator fail.
-    if (std::isnan(x) || std::isnan(y)) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : 0;
+    if (std::isnan(x) || std::isnan(y)) return failing_order(op);
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
@@ -553,7 +550,7 @@ void absolute_slot() {
     cell::put_double(v, std::fabs(cell::get_double(v)));
 }
 
-template <int32_t Op>
+template <MathOp Op>
 void math_slot() {
     do_math(Op);
 }

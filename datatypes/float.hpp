@@ -38,16 +38,14 @@ constexpr size_t FORMAT_MAX = 48;
 // zero-terminated; answers its length.
 size_t format_number(double v, int32_t kind, char* out);
 
-// Operator codes of the arithmetic actions (the integer! dispatcher's).
-enum Op : int32_t { ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4, OR = 5, AND = 6, XOR = 7 };
-
-// x (op) y. Codes 5-7 raise script cannot-use naming the running call.
-double scalar_op(double x, double y, int32_t op);
+// x (op) y. The bitwise codes raise script cannot-use naming the running
+// call.
+double scalar_op(double x, double y, MathOp op);
 // Makes out a float! (header flags kept) holding a (op) b; answers out.
-Cell* arith(int32_t op, double a, double b, Cell* out);
+Cell* arith(MathOp op, double a, double b, Cell* out);
 // The two-operand math on the cells at the argument base; the result goes
 // into the first. The left one is an integer!, float!, percent! or time!.
-void do_math(int32_t op);
+void do_math(MathOp op);
 
 // Equal within 2.220446049250313e-16 or ten units in the last place; NaN
 // equals nothing. The 32-bit form serves point comparison.
@@ -68,7 +66,7 @@ double absolute_bits(uint32_t low, uint32_t high);
 
 // Slots shared with percent! and time!.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling);
 
@@ -76,12 +74,12 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 // installed by its type's code; until then the operation raises internal
 // not-done.
 struct Neighbours {
-    void (*tuple_math)(int32_t op) = nullptr;   // number (op) tuple! at the argument base
-    void (*money_math)(int32_t op) = nullptr;   // number (op) money! at the argument base
-    void (*vector_math)(int32_t op) = nullptr;  // vector! (op) number, the vector second
+    void (*tuple_math)(MathOp op) = nullptr;    // number (op) tuple! at the argument base
+    void (*money_math)(MathOp op) = nullptr;    // number (op) money! at the argument base
+    void (*vector_math)(MathOp op) = nullptr;  // vector! (op) number, the vector second
     double (*money_to_double)(const Cell* money) = nullptr;
     // Compares a (a float-like value) with the money! b by op.
-    int32_t (*money_compare)(double a, const Cell* b, int32_t op) = nullptr;
+    int32_t (*money_compare)(double a, const Cell* b, CompareOp op) = nullptr;
 };
 extern Neighbours neighbours;
 

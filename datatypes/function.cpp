@@ -345,9 +345,9 @@ Cell* make(Cell* proto, Cell* arg, uint32_t type) {
 
 namespace {
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
-    if (!(op <= 2 || op == 7 || op == 8 || op == 9 || op == 12)) return -2;
+    if (!answers_without_order(op)) return -2;
     return a->data3 == b->data3 ? 0 : a->data3 < b->data3 ? -1 : 1;
 }
 
@@ -380,7 +380,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::REFLECT] = as_action(&reflect);
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::MAKE] = as_action(&make);
 }
 

@@ -67,7 +67,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool all, bool, bool, int
 }
 
 // Handles compare by value; anything else is simply not equal.
-int32_t compare(const Cell* a, const Cell* b, int32_t) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp) {
     if (cell::type_of(b) != TYPE_HANDLE) return 1;
     const int32_t x = static_cast<int32_t>(a->data2), y = static_cast<int32_t>(b->data2);
     return x < y ? -1 : x > y ? 1 : 0;

@@ -99,30 +99,30 @@ bool outside_integer_range(double d) {
     return !(d >= -2147483648.0 && d <= 2147483647.0);
 }
 
-int32_t arith(int32_t left, int32_t right, int32_t code, Cell* result) {
+int32_t arith(int32_t left, int32_t right, MathOp code, Cell* result) {
     int32_t r;
     const double l = left, rt = right;
     switch (code) {
-        case ADD:
+        case MathOp::Add:
             if (__builtin_add_overflow(left, right, &r)) {
                 make_float(result, l + rt);
                 return 0;
             }
             break;
-        case SUBTRACT:
+        case MathOp::Subtract:
             if (__builtin_sub_overflow(left, right, &r)) {
                 make_float(result, l - rt);
                 return 0;
             }
             break;
-        case MULTIPLY:
+        case MathOp::Multiply:
             if (__builtin_mul_overflow(left, right, &r)) {
                 // Exact: both factors fit 31 bits and a double has 53.
                 make_float(result, l * rt);
                 return 0;
             }
             break;
-        case DIVIDE:
+        case MathOp::Divide:
             if (right == 0) err::raise(err::ZERO_DIVIDE);
             if (left == INT32_MIN && right == -1) raise_overflow();
             if (result && left % right != 0) {
@@ -131,14 +131,14 @@ int32_t arith(int32_t left, int32_t right, int32_t code, Cell* result) {
             }
             r = left / right;
             break;
-        case REMAINDER:
+        case MathOp::Remainder:
             if (right == 0) err::raise(err::ZERO_DIVIDE);
             if (left == INT32_MIN && right == -1) raise_overflow();
             r = left % right;  // C++ truncates: the sign follows the left operand
             break;
-        case OR: r = left | right; break;
-        case AND: r = left & right; break;
-        case XOR: r = left ^ right; break;
+        case MathOp::Or: r = left | right; break;
+        case MathOp::And: r = left & right; break;
+        case MathOp::Xor: r = left ^ right; break;
         default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
     }
     if (result) result->data2 = static_cast<uint32_t>(r);
@@ -149,14 +149,9 @@ int32_t arith(int32_t left, int32_t right, int32_t code, Cell* result) {
 
 namespace {
 
-constexpr uint32_t math_slots[8] = {datatype::ADD,       datatype::SUBTRACT, datatype::MULTIPLY,
-                                    datatype::DIVIDE,    datatype::REMAINDER, datatype::OR_T,
-                                    datatype::AND_T,     datatype::XOR_T};
-constexpr const char* math_names[8] = {"add", "subtract", "multiply", "divide", "remainder", "or~", "and~", "xor~"};
+Cell action_word(MathOp code) { return word::make_from_symbol(symbol::intern_cstr(action_name(code))); }
 
-Cell action_word(int32_t code) { return word::make_from_symbol(symbol::intern_cstr(math_names[code])); }
-
-[[noreturn]] void not_related(int32_t code) {
+[[noreturn]] void not_related(MathOp code) {
     const Cell type = datatype_cell(TYPE_INTEGER);
     const Cell w = action_word(code);
     err::raise(err::NOT_RELATED, &type, &w);
@@ -170,14 +165,14 @@ void exchange() {
 
 }  // namespace
 
-void other_type_math(uint32_t type, int32_t code) {
-    if (code < 0 || code > 7) rt::runtime_error(rt::code::NO_SWITCH, rt::here());
-    ActionFn f = datatype::action(type, math_slots[code]);
+void other_type_math(uint32_t type, MathOp code) {
+    if (!is_known(code)) rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+    ActionFn f = datatype::action(type, datatype::slot_of_math(code));
     if (!f) err::raise(err::NOT_DONE);
     action_as<slot_fn::Direct>(f)();
 }
 
-void do_math(int32_t code) {
+void do_math(MathOp code) {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     const uint32_t t = cell::type_of(b);
@@ -199,24 +194,24 @@ void do_math(int32_t code) {
         case TYPE_PAIR:
         case TYPE_POINT2D:
         case TYPE_POINT3D:
-            if (code == DIVIDE) not_related(code);
+            if (code == MathOp::Divide) not_related(code);
             exchange();
-            if (code == SUBTRACT) {
+            if (code == MathOp::Subtract) {
                 // n - p is -p + n: the composite type has no reversed subtract.
                 ActionFn neg = datatype::action(t, datatype::NEGATE);
                 if (!neg) err::raise(err::NOT_DONE);
                 cell::copy(action_as<slot_fn::Negate>(neg)(a), a);
-                code = ADD;
+                code = MathOp::Add;
             }
             other_type_math(t, code);
             return;
         case TYPE_TUPLE:
-            if (code == SUBTRACT || code == DIVIDE) not_related(code);
+            if (code == MathOp::Subtract || code == MathOp::Divide) not_related(code);
             exchange();
             other_type_math(t, code);
             return;
         case TYPE_DATE:
-            if (code != ADD) not_related(code);
+            if (code != MathOp::Add) not_related(code);
             exchange();
             other_type_math(t, code);
             return;
@@ -255,7 +250,7 @@ Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down
     return action_as<slot_fn::Round>(f)(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
 }
 
-int32_t float_compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t float_compare(const Cell* a, const Cell* b, CompareOp op) {
     ActionFn f = datatype::action(TYPE_FLOAT, datatype::COMPARE);
     if (!f) return -2;
     Cell af{TYPE_FLOAT, 0, 0, 0};
@@ -405,9 +400,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
     return form(value, out, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
-    if ((op == 2 || op == 12) && t != TYPE_INTEGER) return 1;
+    if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_INTEGER) return 1;
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
         const int32_t x = value_of(a), y = value_of(b);
         return (x > y) - (x < y);
@@ -422,14 +417,14 @@ void absolute() {
     a->data2 = static_cast<uint32_t>(abs_checked(value_of(a)));
 }
 
-void add() { do_math(ADD); }
-void subtract() { do_math(SUBTRACT); }
-void multiply() { do_math(MULTIPLY); }
-void divide() { do_math(DIVIDE); }
-void remainder() { do_math(REMAINDER); }
-void or_action() { do_math(OR); }
-void and_action() { do_math(AND); }
-void xor_action() { do_math(XOR); }
+void add() { do_math(MathOp::Add); }
+void subtract() { do_math(MathOp::Subtract); }
+void multiply() { do_math(MathOp::Multiply); }
+void divide() { do_math(MathOp::Divide); }
+void remainder() { do_math(MathOp::Remainder); }
+void or_action() { do_math(MathOp::Or); }
+void and_action() { do_math(MathOp::And); }
+void xor_action() { do_math(MathOp::Xor); }
 
 Cell* negate(Cell* value) {
     const int32_t v = value_of(value);

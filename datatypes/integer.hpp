@@ -11,12 +11,10 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::integer {
-
-// Operator codes of the arithmetic actions, in the order every numeric
-// type's dispatcher uses.
-enum Op : int32_t { ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4, OR = 5, AND = 6, XOR = 7 };
 
 inline int32_t value_of(const Cell* c) { return static_cast<int32_t>(c->data2); }
 
@@ -43,11 +41,11 @@ uint32_t to_decimal(int32_t v, char* out);
 // only when result is given, else the quotient is truncated toward zero.
 // A result that stays integral is stored in result's word 2 (its type is
 // left as it is) and answered.
-int32_t arith(int32_t left, int32_t right, int32_t code, Cell* result);
+int32_t arith(int32_t left, int32_t right, MathOp code, Cell* result);
 
 // The arithmetic actions on the two argument cells at the argument base,
 // the first an integer!; the result goes into the first.
-void do_math(int32_t code);
+void do_math(MathOp code);
 
 // float! cells as integer arithmetic makes them: type 12, the double in
 // words 2-3, header flags kept.
@@ -59,10 +57,10 @@ bool outside_integer_range(double d);
 // installed by that type's code; until then the operation raises internal
 // not-done. The argument cells are at the argument base, the integer first.
 struct Neighbours {
-    void (*vector_math)(int32_t code) = nullptr;  // integer (op) vector!
-    void (*money_math)(int32_t code) = nullptr;   // integer (op) money!
+    void (*vector_math)(MathOp code) = nullptr;  // integer (op) vector!
+    void (*money_math)(MathOp code) = nullptr;    // integer (op) money!
     // Comparison of an integer with a money! value (-2 when not installed).
-    int32_t (*money_compare)(const Cell* a, const Cell* b, int32_t op) = nullptr;
+    int32_t (*money_compare)(const Cell* a, const Cell* b, CompareOp op) = nullptr;
     // to integer! of a date! (seconds since 1970) and of a money! amount.
     int32_t (*date_seconds)(const Cell* date) = nullptr;
     int32_t (*money_whole)(const Cell* money) = nullptr;
@@ -72,6 +70,6 @@ extern Neighbours neighbours;
 // Runs the action slot of another type for an arithmetic code, after the
 // caller put that type's value first; a type without the slot yet raises
 // internal not-done. Shared with char! and the number types around it.
-void other_type_math(uint32_t type, int32_t code);
+void other_type_math(uint32_t type, MathOp code);
 
 }  // namespace qel::integer

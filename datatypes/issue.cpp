@@ -71,7 +71,7 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
     return word_type::form(value, out, part, limit - 1);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_ISSUE) return -2;
     return word_type::compare(a, b, op);
 }

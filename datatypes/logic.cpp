@@ -23,10 +23,6 @@ Cell* write(Cell* c, uint32_t type, uint32_t payload = 0) {
     return c;
 }
 
-// The three types answer the equality codes (and the sort orders, which
-// for them mean equality) and cannot be ordered.
-bool answers(int32_t op) { return op == 0 || op == 1 || op == 2 || op == 7 || op == 8 || op == 9 || op == 12; }
-
 int32_t put_text(node_t out, int32_t limit, const char* s) {
     text::append_cstr(out, s);
     return limit - static_cast<int32_t>(std::strlen(s));
@@ -50,9 +46,9 @@ int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit,
     return put_text(out, limit, all ? "#(unset)" : "unset");
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != cell::type_of(a)) return -2;
-    return answers(op) ? 0 : -2;
+    return answers_without_order(op) ? 0 : -2;
 }
 
 void fill(datatype::Record& r) {
@@ -62,7 +58,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::TO] = as_action(&make);
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&compare);
 }
 
 }  // namespace unset_type
@@ -83,7 +79,7 @@ int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit,
     return put_text(out, limit, all ? "#(none)" : "none");
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) { return unset_type::compare(a, b, op); }
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) { return unset_type::compare(a, b, op); }
 
 Cell* clear(Cell*) { return set_top(); }
 Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return set_top(); }
@@ -99,7 +95,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::TO] = as_action(&make);
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&compare);
     r.actions[datatype::CLEAR] = as_action(&clear);
     r.actions[datatype::FIND] = as_action(&find);
     r.actions[datatype::LENGTH_Q] = as_action(&length);
@@ -171,9 +167,9 @@ int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t 
     return put_text(out, limit, value->data1 ? "#(true)" : "#(false)");
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_LOGIC) return -2;
-    if (!answers(op)) return -2;
+    if (!answers_without_order(op)) return -2;
     return static_cast<int32_t>(a->data1) - static_cast<int32_t>(b->data1);
 }
 
@@ -230,7 +226,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::TO] = as_action(&logic::to);
     r.actions[datatype::FORM] = as_action(&logic::form);
     r.actions[datatype::MOLD] = as_action(&logic::mold);
-    r.actions[datatype::COMPARE] = as_action(&logic::compare);
+    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&logic::compare);
     r.actions[datatype::AND_T] = as_action(&logic::and_t);
     r.actions[datatype::COMPLEMENT] = as_action(&logic::complement);
     r.actions[datatype::OR_T] = as_action(&logic::or_t);

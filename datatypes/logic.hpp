@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel {
@@ -20,7 +21,7 @@ Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 }  // namespace unset_type
 
 namespace none_type {
@@ -30,7 +31,7 @@ Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The series-like actions on none answer none and raise nothing, so that a
 // failed lookup can flow into clear, find, length?, remove, select or take.
 Cell* clear(Cell* series);
@@ -67,7 +68,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 // Direct slots: the first two argument cells, the result in the first.
 void and_t();

@@ -29,10 +29,6 @@ namespace qel::map {
 
 namespace {
 
-constexpr int32_t OP_EQUAL = hashtab::OP_EQUAL;
-constexpr int32_t OP_STRICT = hashtab::OP_STRICT;
-constexpr int32_t OP_SAME = hashtab::OP_SAME;
-
 Cell* entries(const Cell* m) { return series::cells_of(m->data2); }
 uint32_t cells(const Cell* m) { return series::cell_count(m->data2); }
 bool removed(const Cell* key_cell) { return key_cell[1].header == 0; }
@@ -164,7 +160,7 @@ void check_key(Cell* key, const Cell* path) {
     }
 }
 
-Cell* find_pair(const Cell* m, const Cell* key, int32_t op) {
+Cell* find_pair(const Cell* m, const Cell* key, CompareOp op) {
     if (!key_type_ok(cell::type_of(key)) || !m->data3) return nullptr;
     const Cell k = *key;
     return hashtab::get(m->data3, &k, 0, 1, op, false, false);
@@ -174,7 +170,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
     const Cell m = *map_cell;
     Cell v = *value;
     cell::clear_new_line(&v);
-    if (Cell* k = find_pair(&m, key, strict ? OP_STRICT : OP_EQUAL)) {
+    if (Cell* k = find_pair(&m, key, strict ? CompareOp::StrictEqual : CompareOp::Equal)) {
         // Only a removed pair comes back into the count.
         if (removed(k)) hashtab::record(m.data3)->size++;
         k[1] = v;
@@ -466,20 +462,22 @@ int32_t form_slot(const Cell* value, node_t out, bool part, int32_t limit) {
 
 // Equality by content: same count, and every active key of a found in b
 // with an equal value.
-int32_t compare_slot(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare_slot(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_MAP) return -2;
     switch (op) {
-        case 7: case 8:
+        case CompareOp::Sort: case CompareOp::SortCase:
             return a->data2 == b->data2 ? 0 : a->data2 < b->data2 ? -1 : 1;
-        case 0: case 1: case 2: case 9: case 12: break;
+        case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
+        case CompareOp::Find:
+            break;
         default: return -2;
     }
     if (a->data2 == b->data2) return 0;
-    if (op == OP_SAME) return 1;
+    if (op == CompareOp::Same) return 1;
     if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : 1;
     if (count(a) != count(b)) return 1;
-    const int32_t lookup = op == OP_STRICT ? OP_STRICT : OP_EQUAL;
-    const int32_t value_op = op == 1 ? OP_EQUAL : op;
+    const CompareOp lookup = op == CompareOp::StrictEqual ? CompareOp::StrictEqual : CompareOp::Equal;
+    const CompareOp value_op = op == CompareOp::NotEqual ? CompareOp::Equal : op;
     const Cell x = *a, y = *b;
     mold::CycleEntry ea(x.data2);
     mold::CycleEntry eb(y.data2);
@@ -503,7 +501,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         Cell* r = stack::push(&v);
         return r;
     }
-    Cell* k = find_pair(value, element, case_sensitive ? OP_STRICT : OP_EQUAL);
+    Cell* k = find_pair(value, element, case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 
@@ -514,7 +512,9 @@ Cell* clear_slot(Cell* series) {
     return series;
 }
 
-int32_t lookup_op(bool case_sensitive, bool same) { return same ? OP_SAME : case_sensitive ? OP_STRICT : OP_EQUAL; }
+CompareOp lookup_op(bool case_sensitive, bool same) {
+    return same ? CompareOp::Same : case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
+}
 
 Cell* find_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool, bool,
                 bool, bool) {
@@ -541,7 +541,7 @@ Cell* put_slot(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 Cell* remove_slot(Cell* series, Cell*, Cell* key) {
     if (!key) err::raise(err::MISSING_ARG);
-    Cell* k = find_pair(series, key, OP_STRICT);
+    Cell* k = find_pair(series, key, CompareOp::StrictEqual);
     // A pair already removed is not counted again.
     if (!k || removed(k)) return series;
     hashtab::remove_cell(series->data3, k);

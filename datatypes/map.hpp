@@ -18,7 +18,7 @@
 // Keys are normalised on entry: every word type becomes set-word! (so a,
 // a:, :a and 'a are one key), texts and binaries are copied so that later
 // changes to the source do not reach the key. Lookups ignore letter case
-// unless a strict (2) or identity (9) comparison is asked for.
+// unless a strict (StrictEqual) or identity (Same) comparison is asked for.
 #pragma once
 #include <cstdint>
 
@@ -42,10 +42,10 @@ bool key_type_ok(uint32_t type);
 // May allocate.
 void check_key(Cell* key, const Cell* path);
 
-// The key cell of key's pair under comparison code op (0, 2 or 9), active
+// The key cell of key's pair under op (Equal, StrictEqual or Same), active
 // or removed (the value cell follows it), or nullptr. Allocates nothing;
 // the answer points into the entry block.
-Cell* find_pair(const Cell* m, const Cell* key, int32_t op);
+Cell* find_pair(const Cell* m, const Cell* key, CompareOp op);
 
 // Sets key to value (a removed pair is revived, a new key appended),
 // looking the key up strictly when strict. path names the path or spec

@@ -129,9 +129,9 @@ int32_t form_native(const Cell* value, node_t out, bool part, int32_t limit) {
     return limit - (t == TYPE_OP ? 4 : 8);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
-    if (!(op <= 2 || op == 7 || op == 8 || op == 9 || op == 12)) return -2;
+    if (!answers_without_order(op)) return -2;
     const auto x = static_cast<int32_t>(a->data1), y = static_cast<int32_t>(b->data1);
     return x == y ? 0 : x < y ? -1 : 1;
 }
@@ -173,7 +173,7 @@ void fill_common(datatype::Record& r) {
     for (auto& a : r.actions) a = nullptr;
     r.actions[datatype::REFLECT] = as_action(&reflect);
     r.actions[datatype::FORM] = as_action(&form_native);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
 }
 
 }  // namespace

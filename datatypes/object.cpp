@@ -580,11 +580,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 
 // ---- comparison ----
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (!is_object_type(cell::type_of(b)) || !is_object_type(cell::type_of(a))) return -2;
     const node_t ca = a->data1, cb = b->data1;
     if (ca == cb) return 0;
-    if (op == 9) return -1;
+    if (op == CompareOp::Same) return -1;
     if (cycles::find(ca)) return cycles::find(cb) ? 0 : -1;
     const uint32_t na = context::word_count(ca), nb = context::word_count(cb);
     if (na != nb) return na < nb ? -1 : 1;
@@ -892,7 +892,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
     r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::COPY] = as_action(&copy);
     r.actions[datatype::PUT] = as_action(&put);
     r.actions[datatype::SELECT] = as_action(&select);

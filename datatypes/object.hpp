@@ -81,7 +81,7 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
 // ---- slots shared with error! ----
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
                 int32_t index, bool case_sensitive, bool get, bool last, bool owner);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The reflect action: pushes what the field word names (body, words,
 // values, class, changed, owner, events?). make and to block! take the
 // body from here.

@@ -91,12 +91,12 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 }
 
 // x (op) y in 32 bits; false when the exact result is not an integer.
-bool component_op(int32_t a, int32_t b, int32_t op, int32_t& out) {
-    if ((op == integer::DIVIDE || op == integer::REMAINDER) && b == 0) err::raise(err::ZERO_DIVIDE);
+bool component_op(int32_t a, int32_t b, MathOp op, int32_t& out) {
+    if ((op == MathOp::Divide || op == MathOp::Remainder) && b == 0) err::raise(err::ZERO_DIVIDE);
     if (a == INT32_MIN && b == -1) {
         // The one quotient the hardware cannot give; its remainder is 0.
-        if (op == integer::DIVIDE) return false;
-        if (op == integer::REMAINDER) {
+        if (op == MathOp::Divide) return false;
+        if (op == MathOp::Remainder) {
             out = 0;
             return true;
         }
@@ -107,7 +107,7 @@ bool component_op(int32_t a, int32_t b, int32_t op, int32_t& out) {
 }
 
 // Both operands as point2D! values, then the point arithmetic.
-void as_points(int32_t op) {
+void as_points(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;
     point::make2_at(l, x_of(l), y_of(l));
@@ -138,7 +138,7 @@ Cell* append_at(const Cell* block, int32_t x, int32_t y) {
     return make_at(c, x, y);
 }
 
-void do_math(int32_t op) {
+void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;
     const uint32_t rt = cell::type_of(r);
@@ -154,7 +154,7 @@ void do_math(int32_t op) {
         case TYPE_PERCENT: {
             const double f = cell::get_double(r);
             if (!std::isfinite(f)) err::raise(err::INVALID_ARG, r);
-            if (op == integer::MULTIPLY || op == integer::DIVIDE) {
+            if (op == MathOp::Multiply || op == MathOp::Divide) {
                 const double x = x_of(l), y = y_of(l);
                 point::make2_at(l, float_type::scalar_op(x, f, op), float_type::scalar_op(y, f, op));
                 return;
@@ -246,7 +246,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
     return write(value, out, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t bt = cell::type_of(b);
     if (bt == TYPE_POINT2D) {
         Cell p{TYPE_POINT2D, 0, 0, 0};
@@ -272,7 +272,7 @@ Cell* negate_slot(Cell* value) {
     return make_at(value, -x, -y);
 }
 
-template <int32_t Op>
+template <MathOp Op>
 void math_slot() {
     do_math(Op);
 }

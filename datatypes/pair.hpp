@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::pair {
 
@@ -26,7 +27,7 @@ Cell* append_at(const Cell* block, int32_t x, int32_t y);
 
 // The arithmetic on the two cells at the argument base, the pair first;
 // the result (a pair! or a point2D!) goes into the first.
-void do_math(int32_t op);
+void do_math(MathOp op);
 
 }  // namespace qel::pair
 

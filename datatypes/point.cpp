@@ -65,7 +65,7 @@ Cell* push3(double x, double y, double z) {
     return make3_at(c, x, y, z);
 }
 
-void do_math(int32_t op) {
+void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     const Cell* r = l + 1;
     const uint32_t t = cell::type_of(l), rt = cell::type_of(r);
@@ -86,30 +86,29 @@ void do_math(int32_t op) {
     for (uint32_t i = 0; i < n; i++) set_component(l, i, float_type::scalar_op(component(l, i), right[i], op));
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
     const uint32_t n = dimensions(t);
     Cell other = *b;
     if (cell::type_of(b) == TYPE_PAIR && t == TYPE_POINT2D) make2_at(&other, pair::x_of(b), pair::y_of(b));
     else if (cell::type_of(b) != t) return -2;
     switch (op) {
-        case 0:
-        case 1:
+        case CompareOp::Equal:
+        case CompareOp::NotEqual:
             for (uint32_t i = 0; i < n; i++)
                 if (!float_type::almost_equal32(component(a, i), component(&other, i))) return 1;
             return 0;
-        case 2:
+        case CompareOp::StrictEqual:
             for (uint32_t i = 0; i < n; i++)
                 if (!(component(a, i) == component(&other, i))) return 1;
             return 0;
-        case 9:
+        case CompareOp::Same:
             return a->data1 == other.data1 && a->data2 == other.data2 && (n < 3 || a->data3 == other.data3) ? 0 : 1;
         default: break;
     }
     for (uint32_t i = 0; i < n; i++) {
         const float d = component(a, i) - component(&other, i);
-        // Every ordering with a NaN is false.
-        if (std::isnan(d)) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : 0;
+        if (std::isnan(d)) return failing_order(op);
         if (!float_type::almost_equal32(d, 0.0f)) return d < 0 ? -1 : 1;
     }
     return 0;
@@ -223,7 +222,7 @@ Cell* negate_slot(Cell* value) {
     return value;
 }
 
-template <int32_t Op>
+template <MathOp Op>
 void math_slot() {
     do_math(Op);
 }

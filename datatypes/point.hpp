@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::point {
 
@@ -38,10 +40,10 @@ Cell* push2(double x, double y);
 Cell* push3(double x, double y, double z);
 
 // The arithmetic on the two cells at the argument base, the point first.
-void do_math(int32_t op);
+void do_math(MathOp op);
 
 // Three-way comparison of two points of one type (a pair! second operand
 // counts as a point2D!); -2 when b cannot be compared with a.
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 }  // namespace qel::point

@@ -451,26 +451,25 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
 
 uint32_t fold(uint32_t cp) { return unicode::to_upper(cp); }
 
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool prefix) {
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool prefix) {
     const Cell x = *a;
     const Cell y = *b;
     const bool same = x.data2 == y.data2 && x.data1 == y.data1;
-    if (op == 9) return same ? 0 : -1;
-    const bool equality = op == 0 || op == 1 || op == 2 || op == 12;
+    if (op == CompareOp::Same) return same ? 0 : -1;
+    const bool equality = is_content_equality(op);
     if (same && equality && !prefix) return 0;
     const uint32_t len1 = length(&x);
     const uint32_t len2 = length(&y);
     uint32_t n;
     if (prefix) {
-        if (len2 == 0) return op == 12 ? 1 : 0;
+        if (len2 == 0) return op == CompareOp::Find ? 1 : 0;
         if (len1 < len2) return 1;
         n = len2;
     } else {
         if (len1 != len2 && (equality || len2 == 0)) return 1;
         n = std::min(len1, len2);
     }
-    // 10 is the case-sensitive word match of parse rules.
-    const bool folding = op != 2 && op != 8 && op != 10;
+    const bool folding = !is_case_sensitive(op);
     SeriesBuffer* s1 = series::buffer_of(x.data2);
     SeriesBuffer* s2 = series::buffer_of(y.data2);
     const uint32_t w1 = width(s1), w2 = width(s2);
@@ -491,9 +490,9 @@ int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool prefix) {
     return len1 > len2 ? 1 : len1 == len2 ? 0 : -1;
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
-    if (cell::type_of(a) != cell::type_of(b) && !(is_any_string(cell::type_of(b)) && (op == 0 || op == 1)))
-        return -2;
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
+    const bool loose = op == CompareOp::Equal || op == CompareOp::NotEqual;
+    if (cell::type_of(a) != cell::type_of(b) && !(is_any_string(cell::type_of(b)) && loose)) return -2;
     return compare_values(a, b, op);
 }
 
@@ -631,7 +630,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::FORM] = as_action(&form);
     r.actions[datatype::MOLD] = as_action(&mold);
     r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action(&compare);
+    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::FIND] = as_action(&find);
     r.actions[datatype::SELECT] = as_action(&select);
     r.actions[datatype::SORT] = as_action(&sort);

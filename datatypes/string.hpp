@@ -17,6 +17,7 @@
 
 #include "evaluator/actions.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/series.hpp"
 
@@ -161,7 +162,7 @@ void mold_char(node_t out, uint32_t cp, bool escape, bool all);
 uint32_t fold(uint32_t cp);
 // Three-way comparison of two texts from their indexes under operator op;
 // prefix asks whether a begins with b.
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op, bool prefix = false);
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool prefix = false);
 
 // ---- slots ----------------------------------------------------------------------
 
@@ -170,7 +171,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
                 int32_t index, bool case_sensitive, bool get, bool last, bool owner);
 

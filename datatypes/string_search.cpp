@@ -421,22 +421,21 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 // ---- set operations --------------------------------------------------------------------
 
-Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
-    if (code < UNIQUE || code > DIFFERENCE) rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
     uint32_t size = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER || static_cast<int32_t>(skip->data2) < 1)
             bad_refinement(words::ref_skip, skip);
         size = skip->data2;
     }
-    const bool two = code != UNIQUE;
+    const bool two = code != SetOp::Unique;
     clamp_index(a);
     if (two) clamp_index(b);
     const uint32_t len_a = length(a);
     const uint32_t len_b = two ? length(b) : 0;
     uint32_t w = width(series::buffer_of(a->data2));
-    if (code == UNION || code == DIFFERENCE) w = std::max(w, width(series::buffer_of(b->data2)));
-    const uint64_t room = static_cast<uint64_t>(len_a) + (code == UNION ? len_b : 0);
+    if (code == SetOp::Union || code == SetOp::Difference) w = std::max(w, width(series::buffer_of(b->data2)));
+    const uint64_t room = static_cast<uint64_t>(len_a) + (code == SetOp::Union ? len_b : 0);
     checked_bytes(room, w);
 
     Cell* result = stack::push_slot();
@@ -466,17 +465,17 @@ Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
         }
     };
     switch (code) {
-        case UNIQUE: pass(a, len_a, nullptr, false); break;
-        case UNION:
+        case SetOp::Unique: pass(a, len_a, nullptr, false); break;
+        case SetOp::Union:
             pass(a, len_a, nullptr, false);
             pass(b, len_b, nullptr, false);
             break;
-        case INTERSECT: {
+        case SetOp::Intersect: {
             const auto other = members(b, len_b);
             pass(a, len_a, &other, true);
             break;
         }
-        case EXCLUDE: {
+        case SetOp::Exclude: {
             const auto other = members(b, len_b);
             pass(a, len_a, &other, false);
             break;
@@ -508,12 +507,12 @@ bool tag_brackets_at(const Cell* input, const Cell* tag) {
     return char_at(input, input->data1) == '<' && char_at(input, static_cast<uint32_t>(input->data1 + n + 1)) == '>';
 }
 
-bool match_value(const Cell* input, const Cell* value, int32_t code) {
+bool match_value(const Cell* input, const Cell* value, CompareOp code) {
     const uint32_t vt = cell::type_of(value);
     if (vt == TYPE_CHAR) {
         if (is_tail(input)) return false;
         const uint32_t c = char_at(input, input->data1);
-        return code == 2 ? c == value->data2 : fold(c) == fold(value->data2);
+        return code == CompareOp::StrictEqual ? c == value->data2 : fold(c) == fold(value->data2);
     }
     if (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL || vt == TYPE_EMAIL || vt == TYPE_REF)
         return compare_values(input, value, code, true) == 0;

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::string {
 
@@ -18,11 +20,9 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable);
 
-// Set-operation codes.
-enum SetOp : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
 // Records of skip units (skip null for 1), judged by their first unit; the
 // result replaces the buffer of a (index 0, a's type kept) and a is answered.
-Cell* set_op(int32_t code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
+Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
 
 // Whether a bitset holds cp: past its stored bits, its complement flag.
 bool bitset_has(const Cell* bitset, uint32_t cp);
@@ -30,7 +30,7 @@ bool bitset_has(const Cell* bitset, uint32_t cp);
 // Parse helpers, on the input's unit at its index.
 bool has_char_at(const Cell* input, const Cell* bitset);
 bool tag_brackets_at(const Cell* input, const Cell* tag);
-// code 2 is strict; any other code folds case.
-bool match_value(const Cell* input, const Cell* value, int32_t code);
+// StrictEqual keeps case; any other code folds it.
+bool match_value(const Cell* input, const Cell* value, CompareOp code);
 
 }  // namespace qel::string

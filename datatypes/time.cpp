@@ -297,25 +297,25 @@ void add_slot() {
         const Cell t = l[0];
         l[0] = l[1];
         l[1] = t;
-        integer::other_type_math(TYPE_DATE, integer::ADD);
+        integer::other_type_math(TYPE_DATE, MathOp::Add);
         return;
     }
-    float_type::do_math(float_type::ADD);
+    float_type::do_math(MathOp::Add);
 }
 
 void subtract_slot() {
     if (cell::type_of(stack::arg_base + 1) == TYPE_DATE) not_related(words::w_subtract);
-    float_type::do_math(float_type::SUBTRACT);
+    float_type::do_math(MathOp::Subtract);
 }
 
 void multiply_slot() {
     if (cell::type_of(stack::arg_base + 1) == TYPE_TIME) not_related(words::w_multiply);
-    float_type::do_math(float_type::MULTIPLY);
+    float_type::do_math(MathOp::Multiply);
 }
 
 void divide_slot() {
     const bool ratio = cell::type_of(stack::arg_base + 1) == TYPE_TIME;
-    float_type::do_math(float_type::DIVIDE);
+    float_type::do_math(MathOp::Divide);
     // A duration over a duration is a plain number.
     if (ratio) cell::set_type(stack::arg_base, TYPE_FLOAT);
 }

@@ -30,10 +30,7 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
     err::raise(code, &t);
 }
 
-Cell action_word(int32_t op) {
-    static const char* const names[] = {"add", "subtract", "multiply", "divide", "remainder", "or~", "and~", "xor~"};
-    return word::make_from_symbol(symbol::intern_cstr(names[op >= 0 && op < 8 ? op : 0]));
-}
+Cell action_word(MathOp op) { return word::make_from_symbol(symbol::intern_cstr(action_name(op))); }
 
 void set_length(Cell* c, uint32_t n) {
     c->header = (c->header & ~(cell_flag::TYPE_MASK | LENGTH_MASK)) | TYPE_TUPLE | (n << LENGTH_SHIFT);
@@ -49,8 +46,8 @@ uint8_t clip_double(double v) {
     return static_cast<uint8_t>(v);
 }
 
-uint8_t byte_op(int32_t a, int32_t b, int32_t op) {
-    if (op == integer::DIVIDE) {
+uint8_t byte_op(int32_t a, int32_t b, MathOp op) {
+    if (op == MathOp::Divide) {
         // A byte is never the minimum integer, so only zero can trap.
         if (b == 0) err::raise(err::ZERO_DIVIDE);
         return clip(a / b);
@@ -86,12 +83,12 @@ bool all_zero(const Cell* c) {
     return true;
 }
 
-void do_math(int32_t op) {
+void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;
     if (cell::type_of(l) != TYPE_TUPLE) {
         // number (op) tuple: only the operators whose operands commute.
-        if (op == integer::SUBTRACT || op == integer::DIVIDE) {
+        if (op == MathOp::Subtract || op == MathOp::Divide) {
             const Cell t = datatype_cell(cell::type_of(l));
             const Cell w = action_word(op);
             err::raise(err::NOT_RELATED, &t, &w);
@@ -236,7 +233,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
 }
 
 // Byte by byte up to the longer length, a missing byte counting as 0.
-int32_t compare(const Cell* a, const Cell* b, int32_t) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp) {
     if (cell::type_of(b) != TYPE_TUPLE) return -2;
     const uint32_t n = std::max(length_of(a), length_of(b));
     for (uint32_t i = 0; i < n; i++) {
@@ -246,7 +243,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t) {
     return 0;
 }
 
-template <int32_t Op>
+template <MathOp Op>
 void math_slot() {
     do_math(Op);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::tuple {
 
@@ -40,6 +41,6 @@ bool all_zero(const Cell* c);
 
 // The arithmetic on the two cells at the argument base, one of them a
 // tuple!; the result tuple goes into the first.
-void do_math(int32_t op);
+void do_math(MathOp op);
 
 }  // namespace qel::tuple

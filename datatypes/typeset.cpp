@@ -114,14 +114,14 @@ Cell* push(const Cell* ts) { return stack::push(ts); }
 
 namespace {
 
-Cell combine(const Cell& a, Cell b, int32_t code) {
+Cell combine(const Cell& a, Cell b, SetOp code) {
     Cell r = make_empty();
     auto apply = [&](uint32_t x, uint32_t y) -> uint32_t {
         switch (code) {
-            case 5: case 9: return x | y;
-            case 6: case 10: return x & y;
-            case 7: case 12: return x ^ y;
-            case 11: return x & ~y;
+            case SetOp::Union: return x | y;
+            case SetOp::Intersect: return x & y;
+            case SetOp::Difference: return x ^ y;
+            case SetOp::Exclude: return x & ~y;
             default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
         }
     };
@@ -133,9 +133,9 @@ Cell combine(const Cell& a, Cell b, int32_t code) {
 
 }  // namespace
 
-void do_bitwise(int32_t code) {
+void do_bitwise(SetOp code) {
     Cell* a = stack::arg_base;
-    if (code == 8) return;  // unique: a typeset has no duplicates
+    if (code == SetOp::Unique) return;  // unique: a typeset has no duplicates
     const Cell* b = a + 1;
     Cell other;
     if (cell::type_of(b) == TYPE_TYPESET) {
@@ -208,12 +208,13 @@ int32_t mold(const Cell* value, node_t out, bool only, bool, bool, bool part, in
     return form_names(value, out, only, part, limit);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_TYPESET) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
+        case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
+        case CompareOp::Find:
             return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0 : 1;
-        case 7: case 8: {
+        case CompareOp::Sort: case CompareOp::SortCase: {
             const int32_t x = count(a), y = count(b);
             return (x > y) - (x < y);
         }
@@ -222,9 +223,9 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
 }
 
-void and_action() { do_bitwise(6); }
-void or_action() { do_bitwise(5); }
-void xor_action() { do_bitwise(7); }
+void and_action() { do_bitwise(SetOp::Intersect); }
+void or_action() { do_bitwise(SetOp::Union); }
+void xor_action() { do_bitwise(SetOp::Difference); }
 
 Cell* complement(Cell* value) {
     value->data1 = ~value->data1;

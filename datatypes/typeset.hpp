@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/math_op.hpp"
 
 namespace qel::typeset {
 
@@ -38,9 +39,8 @@ Cell* to_block(const Cell* ts, Cell* out);
 Cell* push(const Cell* ts);
 
 // Combines the argument base (a typeset!) with the next argument (typeset!
-// or datatype!) into the argument base: codes 5 or~, 6 and~, 7 xor~ and the
-// set operations 8 unique, 9 union, 10 intersect, 11 exclude, 12
-// difference.
-void do_bitwise(int32_t code);
+// or datatype!) into the argument base by the set operation (or~, and~ and
+// xor~ come as Union, Intersect, Difference).
+void do_bitwise(SetOp code);
 
 }  // namespace qel::typeset

@@ -315,25 +315,25 @@ int32_t eq(bool same) { return same ? 0 : 1; }
 
 }  // namespace
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
     if ((tb == TYPE_ISSUE && ta != TYPE_ISSUE) || !is_any_word(tb)) return -2;
     const int32_t sa = symbol_of(a), sb = symbol_of(b);
     switch (op) {
-        case 0: case 1: case 12:
+        case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::Find:
             return eq(symbol::canonical(sa) == symbol::canonical(sb));
-        case 2:
+        case CompareOp::StrictEqual:
             return eq(ta == tb && sa == sb);
-        case 9:
+        case CompareOp::Same:
             return eq(sa == sb && a->data1 == b->data1 && ta == tb);
-        case 10: case 11: {
-            const bool ids = op == 10 ? sa == sb : symbol::canonical(sa) == symbol::canonical(sb);
+        case CompareOp::WordCase: case CompareOp::Word: {
+            const bool ids = op == CompareOp::WordCase ? sa == sb : symbol::canonical(sa) == symbol::canonical(sb);
             const bool word_and_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) ||
                                       (ta == TYPE_LIT_WORD && tb == TYPE_WORD);
             return eq(ids && (word_and_lit || ta == tb));
         }
         default:
-            return compare_names(sa, sb, op == 8);
+            return compare_names(sa, sb, op == CompareOp::SortCase);
     }
 }
 

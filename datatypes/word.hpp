@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::word_type {
@@ -39,7 +40,7 @@ Cell* push_symbol_string(const Cell* word);
 Cell* make(Cell* result, Cell* spec, uint32_t type);
 // The bare name: form of every word type.
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 // How text reads as a word: the word type of the first token of cps[0..n)
 // (0 when it is no word), the name without its prefix or suffix in

@@ -19,29 +19,30 @@ ActionFn lookup_or_raise(const Cell* value, uint32_t slot) {
 
 namespace {
 
-int32_t raw_compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t raw_compare(const Cell* a, const Cell* b, CompareOp op) {
     ActionFn f = lookup(a, datatype::COMPARE);
     return f ? action_as<slot_fn::Compare>(f)(a, b, op) : -2;
 }
 
 }  // namespace
 
-bool compare(const Cell* a, const Cell* b, int32_t op) {
+bool compare(const Cell* a, const Cell* b, CompareOp op) {
     const int32_t r = raw_compare(a, b, op);
-    const bool equality = op <= 2 || (op >= 9 && op <= 12);
-    if (r == -2 && !equality) err::raise(err::INVALID_COMPARE, a, b);
+    if (r == -2 && !is_equality(op)) err::raise(err::INVALID_COMPARE, a, b);
     switch (op) {
-        case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
-        case 1: return r != 0;
-        case 3: return r < 0;
-        case 4: return r < 1;
-        case 5: return r >= 1;
-        case 6: return r >= 0;
-        default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+        case CompareOp::NotEqual: return r != 0;
+        case CompareOp::Lesser: return r < 0;
+        case CompareOp::LesserOrEqual: return r < 1;
+        case CompareOp::Greater: return r >= 1;
+        case CompareOp::GreaterOrEqual: return r >= 0;
+        default:
+            if (is_equality(op)) return r == 0;
+            // Sort's orders have no truth value, and no other code is known.
+            rt::runtime_error(rt::code::NO_SWITCH, rt::here());
     }
 }
 
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
     if (t == TYPE_LOGIC && cell::type_of(b) == TYPE_LOGIC)
         return static_cast<int32_t>(a->data1 != 0) - static_cast<int32_t>(b->data1 != 0);

@@ -79,11 +79,11 @@ inline F* slot(const Cell* value, uint32_t s) {
 }
 
 // Comparison through the first value's compare slot, as a truth for the
-// operators 0-6 and 9-12; an ordering (3-6) of values that cannot be
-// compared raises script invalid-compare.
-bool compare(const Cell* a, const Cell* b, int32_t op);
+// equality tests and the orderings (not the sort orders); an ordering of
+// values that cannot be compared raises script invalid-compare.
+bool compare(const Cell* a, const Cell* b, CompareOp op);
 // Three-way order for sorting and the set operations.
-int32_t compare_values(const Cell* a, const Cell* b, int32_t op);
+int32_t compare_values(const Cell* a, const Cell* b, CompareOp op);
 
 // Form and mold of any value into a text buffer: the type's slot, answering
 // the budget left.

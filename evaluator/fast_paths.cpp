@@ -186,7 +186,7 @@ Cell* int_compare_stack_b(uint32_t code, const Cell* name, int32_t b) {
 }
 
 void to_logic(uint32_t code) {
-    const bool r = actions::compare(stack::arg_base, stack::arg_base + 1, static_cast<int32_t>(code));
+    const bool r = actions::compare(stack::arg_base, stack::arg_base + 1, static_cast<CompareOp>(code));
     stack::set_last_reset(logic(r));
 }
 
@@ -282,7 +282,7 @@ void select_case(bool push_result, bool switch_mode) {
         const uint32_t step = switch_mode || push_result ? 1 : 2;
         for (uint32_t i = cases.data1; i < n; i += step) {
             const Cell c = cells_of(cases.data2)[i];
-            if (cell::type_of(&c) != cell::type_of(&value) || !actions::compare(&value, &c, 0)) continue;
+            if (cell::type_of(&c) != cell::type_of(&value) || !actions::compare(&value, &c, CompareOp::Equal)) continue;
             if (switch_mode) {
                 // The search for the block stops at the tail: none then.
                 for (uint32_t k = i + 1; k < n; k++) {

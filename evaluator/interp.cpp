@@ -142,9 +142,9 @@ inline bool stands_as_is(uint32_t t) { return t < 64 && !(RUNS_CODE & type_bit(t
 // Operators whose integer case the walker computes itself, without the
 // call machinery: both operands integers is what loops and counters do.
 enum FastOp : int32_t {
-    NOT_FAST = -1, OP_ADD = integer::ADD, OP_SUBTRACT = integer::SUBTRACT, OP_MULTIPLY = integer::MULTIPLY,
-    OP_REMAINDER = integer::REMAINDER, OP_EQUAL = 100, OP_NOT_EQUAL, OP_STRICT_EQUAL, OP_LESSER,
-    OP_LESSER_OR_EQUAL, OP_GREATER, OP_GREATER_OR_EQUAL
+    NOT_FAST = -1, OP_ADD = to_code(MathOp::Add), OP_SUBTRACT = to_code(MathOp::Subtract),
+    OP_MULTIPLY = to_code(MathOp::Multiply), OP_REMAINDER = to_code(MathOp::Remainder), OP_EQUAL = 100,
+    OP_NOT_EQUAL, OP_STRICT_EQUAL, OP_LESSER, OP_LESSER_OR_EQUAL, OP_GREATER, OP_GREATER_OR_EQUAL
 };
 
 // The fast operator of each native, by native index; filled on first use,
@@ -201,7 +201,7 @@ inline void fast_result(int32_t code, int32_t x, int32_t y, Cell* start) {
         case OP_LESSER_OR_EQUAL: *start = x <= y ? shared::true_value : shared::false_value; break;
         case OP_GREATER: *start = x > y ? shared::true_value : shared::false_value; break;
         case OP_GREATER_OR_EQUAL: *start = x >= y ? shared::true_value : shared::false_value; break;
-        default: integer::arith(x, y, code, start); break;
+        default: integer::arith(x, y, static_cast<MathOp>(code), start); break;  // the math codes
     }
 }
 

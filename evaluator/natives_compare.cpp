@@ -8,19 +8,19 @@
 namespace qel::natives {
 
 namespace {
-void compare_to_logic(int32_t op) {
+void compare_to_logic(CompareOp op) {
     const bool r = actions::compare(stack::arg_base, stack::arg_base + 1, op);
     stack::set_last_reset(r ? &shared::true_value : &shared::false_value);
 }
 }  // namespace
 
-void native_equal_q(bool, const int32_t*) { compare_to_logic(0); }
-void native_not_equal_q(bool, const int32_t*) { compare_to_logic(1); }
-void native_strict_equal_q(bool, const int32_t*) { compare_to_logic(2); }
-void native_lesser_q(bool, const int32_t*) { compare_to_logic(3); }
-void native_lesser_or_equal_q(bool, const int32_t*) { compare_to_logic(4); }
-void native_greater_q(bool, const int32_t*) { compare_to_logic(5); }
-void native_greater_or_equal_q(bool, const int32_t*) { compare_to_logic(6); }
+void native_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::Equal); }
+void native_not_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::NotEqual); }
+void native_strict_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::StrictEqual); }
+void native_lesser_q(bool, const int32_t*) { compare_to_logic(CompareOp::Lesser); }
+void native_lesser_or_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::LesserOrEqual); }
+void native_greater_q(bool, const int32_t*) { compare_to_logic(CompareOp::Greater); }
+void native_greater_or_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::GreaterOrEqual); }
 
 void native_not(bool, const int32_t*) {
     const Cell* v = stack::arg_base;

@@ -314,7 +314,7 @@ void native_switch(bool check, const int32_t* refinements) {
     if (type != TYPE_BLOCK) {
         for (uint32_t i = cases->data1; i < tail_of(cases); ++i) {
             const Cell c = *block::cell_at(cases, i);
-            if (cell::type_of(&c) != type || !actions::compare(&c, base, 0)) continue;
+            if (cell::type_of(&c) != type || !actions::compare(&c, base, CompareOp::Equal)) continue;
             // The branch is the first block after the match, whatever
             // values stand between.
             for (uint32_t j = i + 1; j < tail_of(cases); ++j) {

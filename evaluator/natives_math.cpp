@@ -334,7 +334,7 @@ void max_min(bool greater) {
         stack::keep_first();
         return;
     }
-    const bool lesser = actions::compare(a, b, 3);
+    const bool lesser = actions::compare(a, b, CompareOp::Lesser);
     if (greater ? lesser : !lesser) stack::set_last_reset(b);
     else stack::keep_first();
 }

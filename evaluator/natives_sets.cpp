@@ -18,8 +18,6 @@ namespace qel::natives {
 
 namespace {
 
-enum Code : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
-
 bool block_or_hash(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 
 [[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
@@ -30,14 +28,14 @@ bool block_or_hash(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 }
 
 // The refinements are /case and /skip size, in that order.
-void set_operation(const char* native, int32_t code, const int32_t* refinements) {
+void set_operation(const char* native, SetOp code, const int32_t* refinements) {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     const bool case_sensitive = refinements[0] >= 0;
     Cell* skip = refinements[1] >= 0 ? a + refinements[1] : nullptr;
     const uint32_t ta = cell::type_of(a);
-    const char* first_arg = code == UNIQUE ? "set" : "set1";
-    if (code != UNIQUE) {
+    const char* first_arg = code == SetOp::Unique ? "set" : "set1";
+    if (code != SetOp::Unique) {
         const uint32_t tb = cell::type_of(b);
         if (block_or_hash(ta) ? !block_or_hash(tb) : tb != ta) {
             const Cell expected{TYPE_DATATYPE, ta, 0, 0};
@@ -55,16 +53,16 @@ void set_operation(const char* native, int32_t code, const int32_t* refinements)
             string::set_op(code, a, b, case_sensitive, skip);
             break;
         case TYPE_BITSET:
-            if (code == UNIQUE) expect_arg(native, a, first_arg);
+            if (code == SetOp::Unique) expect_arg(native, a, first_arg);
             bitset::do_bitwise(code);
             break;
         case TYPE_TYPESET:
-            if (code == UNIQUE) expect_arg(native, a, first_arg);
+            if (code == SetOp::Unique) expect_arg(native, a, first_arg);
             typeset::do_bitwise(code);
             break;
         case TYPE_DATE:
         {
-            if (code != DIFFERENCE) expect_arg(native, a, first_arg);
+            if (code != SetOp::Difference) expect_arg(native, a, first_arg);
             Cell span;
             date::difference(a, b, &span);
             *a = span;
@@ -78,10 +76,10 @@ void set_operation(const char* native, int32_t code, const int32_t* refinements)
 
 }  // namespace
 
-void native_unique(bool, const int32_t* refinements) { set_operation("unique", UNIQUE, refinements); }
-void native_union(bool, const int32_t* refinements) { set_operation("union", UNION, refinements); }
-void native_intersect(bool, const int32_t* refinements) { set_operation("intersect", INTERSECT, refinements); }
-void native_exclude(bool, const int32_t* refinements) { set_operation("exclude", EXCLUDE, refinements); }
-void native_difference(bool, const int32_t* refinements) { set_operation("difference", DIFFERENCE, refinements); }
+void native_unique(bool, const int32_t* refinements) { set_operation("unique", SetOp::Unique, refinements); }
+void native_union(bool, const int32_t* refinements) { set_operation("union", SetOp::Union, refinements); }
+void native_intersect(bool, const int32_t* refinements) { set_operation("intersect", SetOp::Intersect, refinements); }
+void native_exclude(bool, const int32_t* refinements) { set_operation("exclude", SetOp::Exclude, refinements); }
+void native_difference(bool, const int32_t* refinements) { set_operation("difference", SetOp::Difference, refinements); }
 
 }  // namespace qel::natives

@@ -50,9 +50,9 @@ bool same(const Cell* a, const Cell* b) {
     case TYPE_NATIVE: case TYPE_ACTION: case TYPE_POINT2D:
         return a->data1 == b->data1 && a->data2 == b->data2;
     case TYPE_TUPLE:
-        return tuple_length(a) == tuple_length(b) && actions::compare(a, b, 0);
+        return tuple_length(a) == tuple_length(b) && actions::compare(a, b, CompareOp::Equal);
     case TYPE_MONEY:
-        return actions::compare(a, b, 9);
+        return actions::compare(a, b, CompareOp::Same);
     default:
         return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3;
     }

@@ -162,7 +162,7 @@ constexpr uint32_t TARGET_CELLS = 3;
 
 class Engine {
 public:
-    Engine(const Cell* input, const Cell* rules, int32_t code, int64_t limit, const Cell* callback)
+    Engine(const Cell* input, const Cell* rules, CompareOp code, int64_t limit, const Cell* callback)
         : code_(code), limit_(limit) {
         in_ = stack::push(input);
         rules_ = stack::push(rules);
@@ -208,7 +208,7 @@ private:
     int32_t cur_ = -1;  // cell index of the rule value being handled
     bool match_ = true;
     bool brk_ = false;
-    int32_t code_;
+    CompareOp code_;
     int64_t limit_;
     uint32_t depth_ = 0;  // collect depth
     uint32_t base_ = 0;   // rule-stack index of the outermost frame
@@ -610,8 +610,8 @@ private:
                 Cell word = w;
                 const Cell flag = *word::get(&word);
                 if (cell::type_of(&flag) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
-                push_command(triple(-1, code_, 0), CASE, 0);
-                code_ = truthy(&flag) ? 2 : 0;
+                push_command(triple(-1, to_code(code_), 0), CASE, 0);
+                code_ = truthy(&flag) ? CompareOp::StrictEqual : CompareOp::Equal;
                 return State::RULE;
             }
             case K_INTO: return into(v);
@@ -970,7 +970,7 @@ private:
                 if (match_) kept(pos, start, i32(cmd.data3) != 0);
                 break;
             case CASE:
-                code_ = i32(param.data2);
+                code_ = CompareOp{i32(param.data2)};
                 break;
             default:
                 break;
@@ -1024,7 +1024,7 @@ void init() {
     build_keywords();
 }
 
-bool run(const Cell* input, const Cell* rules, int32_t code, int64_t limit, const Cell* callback, Cell* result) {
+bool run(const Cell* input, const Cell* rules, CompareOp code, int64_t limit, const Cell* callback, Cell* result) {
     Cell* const mark = stack::arg_top;
     const StackGuard guard{save_stacks()};
     try {

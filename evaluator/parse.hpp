@@ -34,6 +34,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 
 namespace qel::parse {
 
@@ -53,12 +54,12 @@ void init();
 Cell* input_stack();
 Cell* rule_stack();
 
-// Runs the rules over the input. code is the comparison code (0, or 2 for
-// case-sensitive matching); limit the end index of the outermost input
+// Runs the rules over the input. code is the comparison code (Equal, or
+// StrictEqual for case-sensitive matching); limit the end index of the outermost input
 // (-1 for none); callback a function! or none. The result (logic!, or the
 // block of a top-level collect) is written into result, which must lie on
 // the argument stack. Answers false when a break, continue, return or exit
 // out of a paren action is pending: the caller then returns at once.
-bool run(const Cell* input, const Cell* rules, int32_t code, int64_t limit, const Cell* callback, Cell* result);
+bool run(const Cell* input, const Cell* rules, CompareOp code, int64_t limit, const Cell* callback, Cell* result);
 
 }  // namespace qel::parse

@@ -84,17 +84,19 @@ bool bytes_at(const Cell* in, uint32_t index, const std::vector<uint8_t>& b, uin
 
 // A cell of a block input against a rule value: lit-word! and lit-path!
 // rules match words and paths of the same spelling.
-bool cell_matches(const Cell* element, const Cell* v, int32_t code) {
+bool cell_matches(const Cell* element, const Cell* v, CompareOp code) {
     const uint32_t t = cell::type_of(v);
-    int32_t op = code;
-    if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH) op = code == 2 ? 10 : 11;
+    CompareOp op = code;
+    if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH)
+        op = code == CompareOp::StrictEqual ? CompareOp::WordCase : CompareOp::Word;
     return actions::compare(element, v, op);
 }
 
-int64_t match_text(const Cell* in, const Cell* v, int32_t code, uint32_t end) {
+int64_t match_text(const Cell* in, const Cell* v, CompareOp code, uint32_t end) {
     const uint32_t index = in->data1;
     const uint32_t t = cell::type_of(v);
-    const bool strict = code == 2;
+    const bool strict = code == CompareOp::StrictEqual;
+    const CompareOp text_op = strict ? CompareOp::StrictEqual : CompareOp::Equal;
     if (index >= end) return is_text_rule(t) && t != TYPE_EMAIL && t != TYPE_REF && text_length(v) == 0 ? 0 : -1;
     switch (t) {
         case TYPE_BITSET:
@@ -107,13 +109,13 @@ int64_t match_text(const Cell* in, const Cell* v, int32_t code, uint32_t end) {
             if (unit_at(in->data2, index) != '<' || unit_at(in->data2, index + n + 1) != '>') return -1;
             Cell at = *in;
             at.data1 = index + 1;
-            return string::compare_values(&at, v, strict ? 2 : 0, true) == 0 ? int64_t{n} + 2 : -1;
+            return string::compare_values(&at, v, text_op, true) == 0 ? int64_t{n} + 2 : -1;
         }
         default:
             if (!is_text_rule(t)) return -1;
             const uint32_t n = text_length(v);
             if (static_cast<uint64_t>(index) + n > end) return -1;
-            return string::compare_values(in, v, strict ? 2 : 0, true) == 0 ? int64_t{n} : -1;
+            return string::compare_values(in, v, text_op, true) == 0 ? int64_t{n} : -1;
     }
 }
 
@@ -173,7 +175,7 @@ bool is_plain(uint32_t t) {
     }
 }
 
-int64_t match_literal(const Cell* in, const Cell* v, int32_t code, uint32_t end) {
+int64_t match_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t end) {
     switch (kind_of(cell::type_of(in))) {
         case Kind::TEXT: return match_text(in, v, code, end);
         case Kind::BYTES: return match_bytes(in, v, end);
@@ -186,7 +188,7 @@ int64_t match_literal(const Cell* in, const Cell* v, int32_t code, uint32_t end)
     return -1;
 }
 
-uint32_t repeat_literal(const Cell* in, const Cell* v, int32_t code, uint32_t end, int64_t max, uint32_t* to) {
+uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t end, int64_t max, uint32_t* to) {
     const Kind k = kind_of(cell::type_of(in));
     const uint32_t t = cell::type_of(v);
     if (in->data1 >= end) {
@@ -205,7 +207,7 @@ uint32_t repeat_literal(const Cell* in, const Cell* v, int32_t code, uint32_t en
     }
     if (k == Kind::TEXT && t == TYPE_CHAR) {
         const uint32_t want = v->data2;
-        if (code == 2) return run_units(in, end, max, to, [&](uint32_t c) { return c == want; });
+        if (code == CompareOp::StrictEqual) return run_units(in, end, max, to, [&](uint32_t c) { return c == want; });
         const uint32_t folded = string::fold(want);
         return run_units(in, end, max, to, [&](uint32_t c) { return c == want || string::fold(c) == folded; });
     }
@@ -226,7 +228,7 @@ uint32_t repeat_literal(const Cell* in, const Cell* v, int32_t code, uint32_t en
     return n;
 }
 
-bool search(const Cell* in, const Cell* v, int32_t code, uint32_t end, uint32_t* at, uint32_t* length) {
+bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_t* at, uint32_t* length) {
     const Kind k = kind_of(cell::type_of(in));
     const uint32_t t = cell::type_of(v);
     const uint32_t from = in->data1;
@@ -244,7 +246,7 @@ bool search(const Cell* in, const Cell* v, int32_t code, uint32_t end, uint32_t*
     if (t == TYPE_BITSET || t == TYPE_CHAR) {
         uint32_t to;
         // The first unit that matches: the run of units that do not.
-        const bool strict = code == 2 || k == Kind::BYTES;
+        const bool strict = code == CompareOp::StrictEqual || k == Kind::BYTES;
         const uint32_t want = v->data2;
         const uint32_t folded = string::fold(want);
         if (t == TYPE_BITSET)
@@ -281,7 +283,7 @@ bool search(const Cell* in, const Cell* v, int32_t code, uint32_t end, uint32_t*
     uint32_t first = 0;
     if (t == TYPE_TAG) first = '<';
     else if (n > 0) first = string::char_at(v, v->data1);
-    const bool strict = code == 2;
+    const bool strict = code == CompareOp::StrictEqual;
     Cell probe = *in;
     for (uint64_t i = from; i <= end; i++) {
         if (n > 0 || t == TYPE_TAG) {

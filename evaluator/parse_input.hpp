@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 
 namespace qel::parse {
 
@@ -25,19 +26,19 @@ uint32_t total(const Cell* series);
 bool is_plain(uint32_t type);
 
 // Units the literal v matches at in's index (0 for an empty text), or -1.
-// code 2 compares strictly, any other code folds case. A match never
+// StrictEqual compares strictly, any other code folds case. A match never
 // reaches past end.
-int64_t match_literal(const Cell* in, const Cell* v, int32_t code, uint32_t end);
+int64_t match_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t end);
 
 // Matches v again and again from in's index, at most max times (-1 for no
 // limit): answers the number of matches and sets *to to the index after
 // the last one. A match that consumes nothing counts once and ends the run.
-uint32_t repeat_literal(const Cell* in, const Cell* v, int32_t code, uint32_t end, int64_t max, uint32_t* to);
+uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t end, int64_t max, uint32_t* to);
 
 // Looks for v from in's index up to end: the position where it starts and
 // the units it covers. A value that cannot be looked for in that input
 // raises script parse-rule with it.
-bool search(const Cell* in, const Cell* v, int32_t code, uint32_t end, uint32_t* at, uint32_t* length);
+bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_t* at, uint32_t* length);
 
 // A datatype! or typeset! rule at in's index: the units it matches, or -1.
 // Text input raises script parse-unsupported; binary input is scanned as

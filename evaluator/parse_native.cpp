@@ -78,7 +78,7 @@ void native_parse(bool check, const int32_t* r) {
     }
     Cell* input = stack::arg_base;
     series_type::clamp_index(input);
-    const int32_t code = r[0] >= 0 ? 2 : 0;
+    const CompareOp code = r[0] >= 0 ? CompareOp::StrictEqual : CompareOp::Equal;
     const int64_t limit = r[1] >= 0 ? part_end(input, stack::arg_base + r[1]) : -1;
     const Cell callback = r[2] >= 0 ? stack::arg_base[r[2]] : shared::none;
     Cell* result = stack::push(&shared::none);

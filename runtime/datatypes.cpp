@@ -153,9 +153,10 @@ int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t 
     return limit - static_cast<int32_t>(n) - (all ? 3 : 0);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
+        case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
+        case CompareOp::Find:
             return cell::type_of(b) == TYPE_DATATYPE && b->data1 == a->data1 ? 0 : 1;
         default:
             return -2;  // datatypes have no order
@@ -165,7 +166,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 void fill(Record& r) {
     r.actions[FORM] = as_action(&form);
     r.actions[MOLD] = as_action(&mold);
-    r.actions[COMPARE] = as_action(&compare);
+    r.actions[COMPARE] = as_action<CompareFn>(&compare);
 }
 
 // ---- start-up order --------------------------------------------------------

@@ -10,6 +10,8 @@
 #include <type_traits>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
+#include "runtime/math_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel {
@@ -66,21 +68,26 @@ struct Record {
     ActionFn actions[ACTION_SLOTS];
 };
 
+// The slot of a math action.
+constexpr Slot slot_of_math(MathOp op) {
+    constexpr Slot slots[] = {ADD, SUBTRACT, MULTIPLY, DIVIDE, REMAINDER, OR_T, AND_T, XOR_T};
+    return slots[to_code(op)];
+}
+
 // The slots of the two-operand math actions, each the type's routine for
-// one operator code (0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder,
-// and with bits 5 or~, 6 and~, 7 xor~): slot_of receives the code as a
-// std::integral_constant and answers the entry.
+// one operator code (the bitwise ones only with bits): slot_of receives the
+// code as a std::integral_constant and answers the entry.
 template <class SlotOf>
 void fill_math_slots(Record& r, SlotOf slot_of, bool bits) {
-    r.actions[ADD] = slot_of(std::integral_constant<int32_t, 0>{});
-    r.actions[SUBTRACT] = slot_of(std::integral_constant<int32_t, 1>{});
-    r.actions[MULTIPLY] = slot_of(std::integral_constant<int32_t, 2>{});
-    r.actions[DIVIDE] = slot_of(std::integral_constant<int32_t, 3>{});
-    r.actions[REMAINDER] = slot_of(std::integral_constant<int32_t, 4>{});
+    r.actions[ADD] = slot_of(std::integral_constant<MathOp, MathOp::Add>{});
+    r.actions[SUBTRACT] = slot_of(std::integral_constant<MathOp, MathOp::Subtract>{});
+    r.actions[MULTIPLY] = slot_of(std::integral_constant<MathOp, MathOp::Multiply>{});
+    r.actions[DIVIDE] = slot_of(std::integral_constant<MathOp, MathOp::Divide>{});
+    r.actions[REMAINDER] = slot_of(std::integral_constant<MathOp, MathOp::Remainder>{});
     if (!bits) return;
-    r.actions[OR_T] = slot_of(std::integral_constant<int32_t, 5>{});
-    r.actions[AND_T] = slot_of(std::integral_constant<int32_t, 6>{});
-    r.actions[XOR_T] = slot_of(std::integral_constant<int32_t, 7>{});
+    r.actions[OR_T] = slot_of(std::integral_constant<MathOp, MathOp::Or>{});
+    r.actions[AND_T] = slot_of(std::integral_constant<MathOp, MathOp::And>{});
+    r.actions[XOR_T] = slot_of(std::integral_constant<MathOp, MathOp::Xor>{});
 }
 
 // A record with every slot set to fill (INHERIT by default), for types
@@ -101,8 +108,9 @@ struct NameEntry {
 using FormFn = int32_t(const Cell* value, node_t out, bool part, int32_t limit);
 using MoldFn = int32_t(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                        int32_t indent);
-// -1, 0, 1, or -2 when the two values cannot be compared with op.
-using CompareFn = int32_t(const Cell* a, const Cell* b, int32_t op);
+// -1, 0, 1, or -2 when the two values cannot be compared with op (the codes
+// and their groups are in runtime/compare_op.hpp).
+using CompareFn = int32_t(const Cell* a, const Cell* b, CompareOp op);
 
 // Empties both tables (start-up; tests that need a clean registry).
 void init_tables();
@@ -135,7 +143,7 @@ void fill(Record& r);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent);
-int32_t compare(const Cell* a, const Cell* b, int32_t op);
+int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 // The registrations of start-up, in their order: parents first, since a
 // child copies its parent's slots when it registers. Each type's record

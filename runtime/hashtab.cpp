@@ -21,7 +21,7 @@
 
 namespace qel::hashtab {
 
-int32_t (*compare_cells)(const Cell* a, const Cell* b, int32_t op) = nullptr;
+int32_t (*compare_cells)(const Cell* a, const Cell* b, CompareOp op) = nullptr;
 uint32_t rebuilding = 0;
 uint32_t collector_running = 0;
 
@@ -94,8 +94,6 @@ bool node_hashed(uint32_t t) {
             return t >= TYPE_NATIVE && t <= TYPE_GET_PATH;
     }
 }
-
-bool strict_op(int32_t op) { return op == OP_STRICT || op == 8 || op == OP_SAME || op == 10; }
 
 uint32_t blocks_hash(std::initializer_list<uint32_t> words) {
     Murmur3Blocks m(seed);
@@ -184,25 +182,25 @@ bool payload_equal(const Cell* a, const Cell* b, uint32_t mask) {
 }
 
 // Two cells of one type, while no datatype compare is plugged in.
-bool fallback_equal(const Cell* a, const Cell* b, int32_t op) {
+bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
     if (is_text(t)) {
-        if (op == OP_SAME) return payload_equal(a, b, 2 | 4);
-        return text_equal(a, b, strict_op(op));
+        if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
+        return text_equal(a, b, is_case_sensitive(op));
     }
     if (is_word(t)) {
-        if (op == OP_SAME) return payload_equal(a, b, 2 | 4);
-        return strict_op(op) ? a->data2 == b->data2
+        if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
+        return is_case_sensitive(op) ? a->data2 == b->data2
                              : symbol::canonical(static_cast<int32_t>(a->data2)) ==
                                    symbol::canonical(static_cast<int32_t>(b->data2));
     }
     switch (t) {
         case TYPE_BINARY:
-            return op == OP_SAME ? payload_equal(a, b, 2 | 4) : bytes_equal(a, b);
+            return op == CompareOp::Same ? payload_equal(a, b, 2 | 4) : bytes_equal(a, b);
         case TYPE_SYMBOL: {
             const Name x = name_of_symbol(a), y = name_of_symbol(b);
             if (x.length != y.length) return false;
-            return strict_op(op) ? std::memcmp(x.bytes, y.bytes, x.length) == 0
+            return is_case_sensitive(op) ? std::memcmp(x.bytes, y.bytes, x.length) == 0
                                  : names_equal_folded(x.bytes, y.bytes, x.length);
         }
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
@@ -217,14 +215,14 @@ bool fallback_equal(const Cell* a, const Cell* b, int32_t op) {
 
 // Does a stored key match a lookup key under op? kind adjusts the types:
 // map! word keys are set-words, and an ANY_TYPE key matches any text.
-bool keys_equal(const Cell* stored, const Cell* key, int32_t op, uint32_t kind) {
+bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, uint32_t kind) {
     Cell a = *stored, b = *key;
     uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
     if (kind == MAP) {
         if (is_map_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
         if (is_map_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
     }
-    if (tb == ANY_TYPE) return is_text(ta) && text_equal(&a, &b, strict_op(op));
+    if (tb == ANY_TYPE) return is_text(ta) && text_equal(&a, &b, is_case_sensitive(op));
     if (ta != tb) return false;
     if (compare_cells) return compare_cells(&a, &b, op) == 0;
     return fallback_equal(&a, &b, op);
@@ -240,14 +238,14 @@ bool word_keys_equal(const Cell* a, const Cell* b) {
         const Name x = name_of_symbol(a), y = name_of_symbol(b);
         return x.length == y.length && std::memcmp(x.bytes, y.bytes, x.length) == 0;
     }
-    return fallback_equal(a, b, OP_STRICT);
+    return fallback_equal(a, b, CompareOp::StrictEqual);
 }
 
 // The equality a table uses to place its own keys.
 bool table_equal(uint32_t kind, const Cell* stored, const Cell* key) {
     switch (kind) {
-        case HASH: return keys_equal(stored, key, OP_EQUAL, HASH);
-        case MAP: return keys_equal(stored, key, OP_STRICT, MAP);
+        case HASH: return keys_equal(stored, key, CompareOp::Equal, HASH);
+        case MAP: return keys_equal(stored, key, CompareOp::StrictEqual, MAP);
         default: return word_keys_equal(stored, key);
     }
 }
@@ -867,7 +865,7 @@ Cell* put_position(node_t rec, const Cell* cell) {
     return insert(rec, pos, true);
 }
 
-Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int32_t op, bool reverse,
+Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last) {
     const Cell key = *key_in;
     if (record(rec)->kind == HASH) check_stamp(rec);
@@ -901,7 +899,7 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, int3
             if (kind != HASH) {
                 if (keys_equal(base + k, &key, op, kind)) return base + k;
             } else if (cell::type_of(&key) == ANY_TYPE ||
-                       keys_equal(base + first_position(r, k), &key, OP_EQUAL, HASH)) {
+                       keys_equal(base + first_position(r, k), &key, CompareOp::Equal, HASH)) {
                 // Chain members are all equal to each other, so one test
                 // under the table's own equality passes or skips them all.
                 if (k >= 0) {
@@ -951,7 +949,7 @@ Cell* find_next(node_t rec, const Cell* value, Cursor& cur) {
             }
             while (cur.member < n) {
                 const int32_t p = members[cur.member++];
-                if (keys_equal(base + p, &key, OP_EQUAL, r->kind)) {
+                if (keys_equal(base + p, &key, CompareOp::Equal, r->kind)) {
                     cur.bucket = static_cast<int32_t>(i);
                     return base + p;
                 }

@@ -43,6 +43,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/compare_op.hpp"
 #include "runtime/murmur3.hpp"
 #include "runtime/series.hpp"
 
@@ -77,22 +78,17 @@ constexpr uint32_t SHARED_KEYS = 1;
 constexpr uint32_t ANY_TYPE = 56;
 // Position shifts larger than this are declined: rebuilding is cheaper.
 constexpr uint32_t SHIFT_LIMIT = 30000;
-// Comparison codes the tables use themselves.
-constexpr int32_t OP_EQUAL = 0;
-constexpr int32_t OP_STRICT = 2;
-constexpr int32_t OP_SAME = 9;
-
 // Key equality hook: the compare action of the first value's datatype, as
 // the registry dispatches it (-1, 0, 1, or -2 when not comparable; 0 means
 // equal). The tables call it only for two values of the same type (map!
 // keys of the word types are both made set-word! first). While it is null,
 // a fallback compares the payload words the type's hash reads, strings by
-// code point (ignoring case unless op is 2, 8, 9 or 10), words by symbol
+// code point (ignoring case unless is_case_sensitive(op)), words by symbol
 // (canonical symbol unless strict) and binary! by bytes. The hook must not
 // allocate: lookups hold addresses into the indexed series while it runs.
 // Values it calls equal must hash alike: kinds 0 and 1 skip a bucket whose
 // stored hash differs from the key's without calling it.
-extern int32_t (*compare_cells)(const Cell* a, const Cell* b, int32_t op);
+extern int32_t (*compare_cells)(const Cell* a, const Cell* b, CompareOp op);
 
 // Not 0 while an index is rebuilt; the collector must not compact nodes
 // then, since the rebuild is reading hashes of node ids.
@@ -151,13 +147,13 @@ Cell* put_at(node_t rec, uint32_t position);
 Cell* put_position(node_t rec, const Cell* cell);
 inline Cell* add_cell(node_t rec, const Cell* cell) { return put_position(rec, cell); }
 
-// The cell matching key under comparison code op, or nullptr. Kind 0: the
+// The cell matching key under op, or nullptr. Kind 0: the
 // match nearest to position (a buffer position) whose distance from it is
 // a multiple of skip, at or after it, or with reverse at or before it;
 // with last the furthest one after it. Kind 1 answers the key cell (the
 // value follows it; header 0 there marks a removed pair, whose key is still
 // found); word keys are looked up as set-word!.
-Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, int32_t op, bool reverse,
+Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last);
 
 // Walk state of find_next: start with the default value.

@@ -39,7 +39,7 @@ TEST_F(BlockSearch, ComparatorResultOrders) {
 
 TEST_F(BlockSearch, UniqueOfAParenFromItsIndexKeepsTheType) {
     Cell a = testutil::at_index(read_values("1 1 2 1", TYPE_PAREN), 1);
-    block::set_op(block::UNIQUE, &a, nullptr, false, nullptr);
+    block::set_op(SetOp::Unique, &a, nullptr, false, nullptr);
     EXPECT_EQ(molded(a), "(1 2)");
 }
 

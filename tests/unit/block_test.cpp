@@ -48,7 +48,7 @@ TEST_F(Block, CompareOfBlocksHoldingThemselvesEnds) {
     Cell* y = arg(block_of({t()}));
     actions::append(x, arg(*x), nullptr, true, nullptr);
     actions::append(y, arg(*y), nullptr, true, nullptr);
-    EXPECT_EQ(block::compare(x, y, 0), 0);
+    EXPECT_EQ(block::compare(x, y, CompareOp::Equal), 0);
     EXPECT_EQ(cycles::depth(), 0u);
 }
 

@@ -87,7 +87,7 @@ TEST_F(FloatActions, MoneyIsNotDoneAndNoScale) {
 }
 
 TEST_F(FloatActions, ScalarOpTakesOnlyArithmeticSteps) {
-    EXPECT_EQ(testutil::raised([] { float_type::scalar_op(1, 2, float_type::XOR); }), err::CANNOT_USE);
+    EXPECT_EQ(testutil::raised([] { float_type::scalar_op(1, 2, MathOp::Xor); }), err::CANNOT_USE);
 }
 
 }  // namespace

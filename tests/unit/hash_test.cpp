@@ -30,7 +30,7 @@ protected:
                    " cells";
         for (uint32_t p = 0; p < n; p++) {
             const Cell c = series::cells_of(h.data2)[p];
-            const Cell* hit = hashtab::get(h.data3, &c, p, 1, hashtab::OP_EQUAL, false, false);
+            const Cell* hit = hashtab::get(h.data3, &c, p, 1, CompareOp::Equal, false, false);
             if (hit != series::cells_of(h.data2) + p) return "cell " + std::to_string(p) + " not found in place";
         }
         return "";

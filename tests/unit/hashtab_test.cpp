@@ -175,7 +175,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
     const node_t hash = hashtab::make(0, &block, hashtab::HASH, 0);
     for (int32_t i = 0; i < N; i++) {
         const Cell key = integer(i * 7919);
-        ASSERT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, 0, false, false)), i);
+        ASSERT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, CompareOp::Equal, false, false)), i);
     }
     EXPECT_EQ(hashtab::count(hash), static_cast<uint32_t>(N));
     EXPECT_GE(hashtab::record(hash)->buckets, 4096u);
@@ -191,7 +191,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
     const node_t map = hashtab::make(0, &map_block, hashtab::MAP, 0);
     for (int32_t i = 0; i < N; i++) {
         const Cell key = cells(map_block)[2 * i];
-        const Cell* found = hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false);
+        const Cell* found = hashtab::get(map, &key, 0, 1, CompareOp::StrictEqual, false, false);
         ASSERT_EQ(position_of(map_block, found), 2 * i);
         EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
     }
@@ -231,9 +231,9 @@ TEST_F(HashGrowth, RemovingAndAddingWithFewKeysRehashesAtTheSameCount) {
     EXPECT_EQ(hashtab::get_key(scratch, 1)->data2, 1u);
     EXPECT_EQ(*rawtab::get(raw, 1), 1u);
     const Cell first = integer(-1), last = integer(499), old = integer(498);
-    EXPECT_EQ(position_of(block, hashtab::get(hash, &first, 0, 1, 0, false, false)), 0);
-    EXPECT_EQ(position_of(block, hashtab::get(hash, &last, 0, 1, 0, false, false)), 1);
-    EXPECT_EQ(hashtab::get(hash, &old, 0, 1, 0, false, false), nullptr);
+    EXPECT_EQ(position_of(block, hashtab::get(hash, &first, 0, 1, CompareOp::Equal, false, false)), 0);
+    EXPECT_EQ(position_of(block, hashtab::get(hash, &last, 0, 1, CompareOp::Equal, false, false)), 1);
+    EXPECT_EQ(hashtab::get(hash, &old, 0, 1, CompareOp::Equal, false, false), nullptr);
     EXPECT_EQ(hashtab::count(hash), 2u);
     EXPECT_EQ(stale_hash(hash), "");
     rawtab::free(raw);
@@ -274,25 +274,25 @@ TEST_F(HashText, LookupsIgnoreCaseAndWidthUnlessStrict) {
     const node_t rec = hashtab::make(0, &block, hashtab::HASH, 0);
     struct Case {
         Cell key;
-        int32_t op;
+        CompareOp op;
         int32_t position;
     } cases[] = {
-        {text(U"Abc", 1), hashtab::OP_EQUAL, 1},
-        {text(U"aBC", 1), hashtab::OP_STRICT, 1},
-        {text(U"Abc", 1), hashtab::OP_STRICT, -1},
-        {text(U"ABC", 4, TYPE_FILE), hashtab::OP_EQUAL, 2},  // a file! is another key
-        {text(U"ab", 1), hashtab::OP_EQUAL, -1},
+        {text(U"Abc", 1), CompareOp::Equal, 1},
+        {text(U"aBC", 1), CompareOp::StrictEqual, 1},
+        {text(U"Abc", 1), CompareOp::StrictEqual, -1},
+        {text(U"ABC", 4, TYPE_FILE), CompareOp::Equal, 2},  // a file! is another key
+        {text(U"ab", 1), CompareOp::Equal, -1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(position_of(block, hashtab::get(rec, &c.key, 0, 1, c.op, false, false)), c.position)
-            << "op " << c.op;
+            << "op " << to_code(c.op);
 
     // The pseudo type reads only the first count code points and matches
     // any text type.
     Cell prefix = text(U"ABCDEF", 1, hashtab::ANY_TYPE);
     prefix.data3 = 3;
     EXPECT_EQ(hashtab::hash_value(&prefix, false), hashtab::hash_value(&cases[0].key, false));
-    EXPECT_NE(hashtab::get(rec, &prefix, 0, 1, hashtab::OP_EQUAL, false, false), nullptr);
+    EXPECT_NE(hashtab::get(rec, &prefix, 0, 1, CompareOp::Equal, false, false), nullptr);
 }
 
 // ---- duplicates --------------------------------------------------------------------------
@@ -309,14 +309,15 @@ TEST_F(HashChains, EqualValuesShareABucketAndAreAllFound) {
     struct Case {
         Cell key;
         uint32_t position, skip;
-        int32_t op;
+        CompareOp op;
         bool reverse, last;
         int32_t found;
     } cases[] = {
-        {one, 0, 1, 0, false, false, 0}, {one, 1, 1, 0, false, false, 2}, {one, 1, 3, 0, false, false, -1},
-        {one, 1, 4, 0, false, false, 5}, {one, 4, 1, 0, true, false, 2},  {one, 1, 1, 0, true, false, 0},
-        {one, 0, 1, 0, false, true, 5},  {one, 0, 2, 0, false, true, 2},
-        {text(U"A", 1), 0, 1, hashtab::OP_STRICT, false, false, 3},
+        {one, 0, 1, CompareOp::Equal, false, false, 0},  {one, 1, 1, CompareOp::Equal, false, false, 2},
+        {one, 1, 3, CompareOp::Equal, false, false, -1}, {one, 1, 4, CompareOp::Equal, false, false, 5},
+        {one, 4, 1, CompareOp::Equal, true, false, 2},   {one, 1, 1, CompareOp::Equal, true, false, 0},
+        {one, 0, 1, CompareOp::Equal, false, true, 5},   {one, 0, 2, CompareOp::Equal, false, true, 2},
+        {text(U"A", 1), 0, 1, CompareOp::StrictEqual, false, false, 3},
     };
     for (const Case& c : cases)
         EXPECT_EQ(position_of(block, hashtab::get(rec, &c.key, c.position, c.skip, c.op, c.reverse, c.last)),
@@ -362,9 +363,11 @@ void expect_indexed(node_t rec, const Cell& block) {
         uint32_t first = p;
         for (uint32_t q = 0; q < p; q++)
             if (cells(block)[q].data2 == key.data2) first = std::min(first, q);
-        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, 0, 1, 0, false, false)), static_cast<int32_t>(first))
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, 0, 1, CompareOp::Equal, false, false)),
+                  static_cast<int32_t>(first))
             << "value " << static_cast<int32_t>(key.data2);
-        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, p, 1, 0, false, false)), static_cast<int32_t>(p));
+        EXPECT_EQ(position_of(block, hashtab::get(rec, &key, p, 1, CompareOp::Equal, false, false)),
+                  static_cast<int32_t>(p));
     }
     EXPECT_EQ(hashtab::count(rec), n);
     EXPECT_EQ(stale_hash(rec), "");
@@ -478,7 +481,7 @@ TEST_F(HashStored, MapsThatGrowCarryTheirHashesAlong) {
     const Cell holder{TYPE_BLOCK, 0, hashtab::record(map)->series, 0};
     for (uint32_t i = 0; i < N; i++) {
         const Cell key = cells(holder)[2 * i];
-        ASSERT_EQ(position_of(holder, hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false)),
+        ASSERT_EQ(position_of(holder, hashtab::get(map, &key, 0, 1, CompareOp::StrictEqual, false, false)),
                   static_cast<int32_t>(2 * i));
     }
     const auto sym = static_cast<uint32_t>(symbol::intern_cstr("stored-hash-key"));
@@ -486,7 +489,7 @@ TEST_F(HashStored, MapsThatGrowCarryTheirHashesAlong) {
     const uint32_t again = append_cells(map, {Cell{TYPE_WORD, 0, sym, 0}, integer(2)});
     hashtab::put_at(map, again);
     const Cell word{TYPE_GET_WORD, 0, sym, 0};
-    EXPECT_EQ(position_of(holder, hashtab::get(map, &word, 0, 1, hashtab::OP_STRICT, false, false)),
+    EXPECT_EQ(position_of(holder, hashtab::get(map, &word, 0, 1, CompareOp::StrictEqual, false, false)),
               static_cast<int32_t>(again));
     EXPECT_EQ(stale_hash(map), "");
 }
@@ -534,13 +537,13 @@ TEST_F(HashStored, TextChangedUnderTheIndexIsComparedWhereItCanBeShared) {
         for (size_t i = 0; i < changed.size(); i++) p[i] = static_cast<uint8_t>(changed[i]);
 
         const Cell now = text(changed, 2);
-        EXPECT_EQ(hashtab::get(rec, &now, 0, 1, hashtab::OP_EQUAL, false, false) != nullptr, c.found);
-        EXPECT_EQ(hashtab::get(rec, &old_key, 0, 1, hashtab::OP_EQUAL, false, false), nullptr);
+        EXPECT_EQ(hashtab::get(rec, &now, 0, 1, CompareOp::Equal, false, false) != nullptr, c.found);
+        EXPECT_EQ(hashtab::get(rec, &old_key, 0, 1, CompareOp::Equal, false, false), nullptr);
         hashtab::Cursor cursor;
         EXPECT_EQ(hashtab::find_next(rec, &now, cursor) != nullptr, c.found);
         // Keys of other types are found by their hashes alone.
         const Cell one = integer(1);
-        const Cell* hit = hashtab::get(rec, &one, 0, 1, hashtab::OP_EQUAL, false, false);
+        const Cell* hit = hashtab::get(rec, &one, 0, 1, CompareOp::Equal, false, false);
         EXPECT_EQ(hit != nullptr, c.kind == hashtab::HASH);
     }
 }
@@ -557,7 +560,7 @@ TEST_F(HashStored, SharedKeysAreHashedAgainWhenTheMapGrows) {
     EXPECT_GE(hashtab::record(map)->buckets, 64u);
     EXPECT_EQ(stale_hash(map), "");
     const Cell now = text(U"NEW", 1);
-    EXPECT_EQ(position_of(block, hashtab::get(map, &now, 0, 1, hashtab::OP_EQUAL, false, false)), 0);
+    EXPECT_EQ(position_of(block, hashtab::get(map, &now, 0, 1, CompareOp::Equal, false, false)), 0);
 }
 
 // ---- map! compaction ------------------------------------------------------------------------
@@ -625,7 +628,7 @@ TEST_F(HashCompaction, LivePairsCloseUpInOrderAndTheIndexFollows) {
         EXPECT_EQ(stale_hash(map), "");
         for (int32_t i = 0; i < N; i++) {
             const Cell key = key_of(i);
-            const Cell* found = hashtab::get(map, &key, 0, 1, hashtab::OP_STRICT, false, false);
+            const Cell* found = hashtab::get(map, &key, 0, 1, CompareOp::StrictEqual, false, false);
             if (i % 3) {
                 EXPECT_EQ(found, nullptr) << i;
                 continue;
@@ -636,7 +639,7 @@ TEST_F(HashCompaction, LivePairsCloseUpInOrderAndTheIndexFollows) {
         // A removed key comes back as a new pair, at the end.
         const Cell again = key_of(4);
         hashtab::put_at(map, append_cells(map, {again, integer(-4)}));
-        EXPECT_EQ(position_of(holder, hashtab::get(map, &again, 0, 1, hashtab::OP_STRICT, false, false)),
+        EXPECT_EQ(position_of(holder, hashtab::get(map, &again, 0, 1, CompareOp::StrictEqual, false, false)),
                   static_cast<int32_t>(2 * live));
         EXPECT_EQ(hashtab::count(map), live + 1);
     }
@@ -666,7 +669,7 @@ TEST_F(HashCompaction, BuffersFarLargerThanTheRoomShrink) {
     EXPECT_EQ(series::cell_count(r->series), 4u);
     const Cell last = integer(static_cast<int32_t>(N - 1));
     const Cell holder{TYPE_BLOCK, 0, r->series, 0};
-    EXPECT_EQ(position_of(holder, hashtab::get(map, &last, 0, 1, hashtab::OP_STRICT, false, false)), 2);
+    EXPECT_EQ(position_of(holder, hashtab::get(map, &last, 0, 1, CompareOp::StrictEqual, false, false)), 2);
 
     for (int32_t i = 1; i <= 100; i++) hashtab::put_at(map, append_cells(map, {integer(-i), integer(2)}));
     EXPECT_EQ(hashtab::count(map), 102u);
@@ -704,7 +707,8 @@ TEST_F(HashStamps, StampedTablesRebuildBeforeTheirNextLookup) {
     }
     for (uint32_t k = 1; k <= 50; k++) {
         const Cell key{TYPE_BLOCK, 0, k + 100000, 0};
-        EXPECT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, 0, false, false)), static_cast<int32_t>(k - 1));
+        EXPECT_EQ(position_of(block, hashtab::get(hash, &key, 0, 1, CompareOp::Equal, false, false)),
+                  static_cast<int32_t>(k - 1));
     }
     EXPECT_EQ(hashtab::record(hash)->stamp, collector::node_compactions + 1);
     EXPECT_EQ(stale_hash(hash), "");

@@ -36,7 +36,7 @@ protected:
         return v;
     }
     static Cell lookup(const Cell& m, const Cell& key) {
-        const Cell* k = map::find_pair(&m, &key, hashtab::OP_EQUAL);
+        const Cell* k = map::find_pair(&m, &key, CompareOp::Equal);
         return k && k[1].header ? k[1] : shared::none;
     }
 };
@@ -98,10 +98,10 @@ TEST_F(MapCodec, HashRoundTripsWithAWorkingIndexAndItsHead) {
         ASSERT_NE(h.data3, 0u);
         EXPECT_EQ(hashtab::count(h.data3), 3u);
         const Cell key = testutil::string_of("bC");
-        const Cell* hit = hashtab::get(h.data3, &key, 0, 1, hashtab::OP_EQUAL, false, false);
+        const Cell* hit = hashtab::get(h.data3, &key, 0, 1, CompareOp::Equal, false, false);
         EXPECT_EQ(hit, series::cells_of(h.data2) + 1);
         const Cell first = testutil::word_cell("a");
-        EXPECT_EQ(hashtab::get(h.data3, &first, 0, 1, hashtab::OP_EQUAL, false, false), series::cells_of(h.data2));
+        EXPECT_EQ(hashtab::get(h.data3, &first, 0, 1, CompareOp::Equal, false, false), series::cells_of(h.data2));
     }
 }
 

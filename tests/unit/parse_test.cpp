@@ -26,7 +26,7 @@ protected:
         Cell* r = stack::push(&NONE);
         *r = one(rules);
         Cell* result = stack::push(&NONE);
-        const int code = testutil::raised([&] { parse::run(in, r, 0, -1, &NONE, result); });
+        const int code = testutil::raised([&] { parse::run(in, r, CompareOp::Equal, -1, &NONE, result); });
         if (out) *out = *result;
         stack::pop_n(3);
         return code;

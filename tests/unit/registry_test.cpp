@@ -172,15 +172,20 @@ TEST_F(Registry, DatatypesCompareForEqualityOnly) {
     const Cell eleven{TYPE_INTEGER, TYPE_INTEGER, TYPE_INTEGER, 0};  // same payload, another type
     struct Case {
         const Cell* other;
-        int32_t op, answer;
+        CompareOp op;
+        int32_t answer;
     } cases[] = {
-        {&integer_type, 0, 0}, {&integer_type, 1, 0},  {&integer_type, 2, 0}, {&integer_type, 9, 0},
-        {&integer_type, 12, 0}, {&float_type, 0, 1},   {&float_type, 1, 1},   {&float_type, 12, 1},
-        {&eleven, 0, 1},        {&eleven, 9, 1},       {&integer_type, 3, -2}, {&integer_type, 6, -2},
-        {&integer_type, 7, -2}, {&integer_type, 8, -2}, {&integer_type, 10, -2}, {&integer_type, 11, -2},
+        {&integer_type, CompareOp::Equal, 0},          {&integer_type, CompareOp::NotEqual, 0},
+        {&integer_type, CompareOp::StrictEqual, 0},    {&integer_type, CompareOp::Same, 0},
+        {&integer_type, CompareOp::Find, 0},           {&float_type, CompareOp::Equal, 1},
+        {&float_type, CompareOp::NotEqual, 1},         {&float_type, CompareOp::Find, 1},
+        {&eleven, CompareOp::Equal, 1},                {&eleven, CompareOp::Same, 1},
+        {&integer_type, CompareOp::Lesser, -2},        {&integer_type, CompareOp::GreaterOrEqual, -2},
+        {&integer_type, CompareOp::Sort, -2},          {&integer_type, CompareOp::SortCase, -2},
+        {&integer_type, CompareOp::WordCase, -2},      {&integer_type, CompareOp::Word, -2},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(compare_slot(&integer_type, c.other, c.op), c.answer) << "op " << c.op;
+        EXPECT_EQ(compare_slot(&integer_type, c.other, c.op), c.answer) << "op " << to_code(c.op);
 }
 
 TEST_F(Registry, AppendAtAddsADatatypeCellToABlock) {

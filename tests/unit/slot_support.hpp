@@ -83,7 +83,7 @@ inline std::string molded(const Cell& v, bool only = false, bool all = false) {
     return text::to_utf8(out);
 }
 
-inline int32_t compared(const Cell& a, const Cell& b, int32_t op) {
+inline int32_t compared(const Cell& a, const Cell& b, CompareOp op) {
     return action_as<slot_fn::Compare>(actions::lookup(&a, datatype::COMPARE))(&a, &b, op);
 }
 

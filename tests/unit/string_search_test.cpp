@@ -31,7 +31,7 @@ using StringSortOrders = Sorter;
 // string sorted on its own must put "_" on the same side of the letters, in
 // every unit width.
 TEST_F(StringSortOrders, FoldsLikeCompareInEveryWidth) {
-    ASSERT_EQ(string::compare(text("a"), text("_"), 3), -1) << "compare puts a before _";
+    ASSERT_EQ(string::compare(text("a"), text("_"), CompareOp::Lesser), -1) << "compare puts a before _";
     EXPECT_EQ(sort(text("_a")), "a_");
     EXPECT_EQ(sort(text_in("_a", 2)), "a_");
     EXPECT_EQ(sort(text_in("_a", 4)), "a_");

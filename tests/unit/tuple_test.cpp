@@ -170,11 +170,11 @@ TEST_F(Composite, HandleTextAndComparison) {
     EXPECT_EQ(text_of(null_handle, true, true), "#[handle! FFFFFFFFh]");
 
     const Cell same_value = testutil::int_cell(0x1A2B);
-    EXPECT_FALSE(actions::compare(&w, &same_value, 0));
+    EXPECT_FALSE(actions::compare(&w, &same_value, CompareOp::Equal));
     Cell other{0, 0, 0, 0};
     handle::make_at(&other, 0x1A2B, handle::FONT);
-    EXPECT_TRUE(actions::compare(&w, &other, 0));
-    EXPECT_TRUE(actions::compare(&null_handle, &w, 3));  // -1 orders before 0x1A2B
+    EXPECT_TRUE(actions::compare(&w, &other, CompareOp::Equal));
+    EXPECT_TRUE(actions::compare(&null_handle, &w, CompareOp::Lesser));  // -1 orders before 0x1A2B
     // integer!'s actions are not a handle's.
     EXPECT_EQ(datatype::action(TYPE_HANDLE, datatype::ADD), nullptr);
 }

@@ -41,12 +41,12 @@ TEST_F(TypesetTest, BitLayoutAgreesWithTheArgumentChecks) {
 TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
     const Cell num = of({TYPE_INTEGER, TYPE_FLOAT});
     const struct {
-        int32_t code;
+        SetOp code;
         Cell b;
         Cell expect;
     } cases[] = {
-        {11, type_cell(TYPE_FLOAT), of({TYPE_INTEGER})},
-        {8, type_cell(TYPE_BLOCK), num},
+        {SetOp::Exclude, type_cell(TYPE_FLOAT), of({TYPE_INTEGER})},
+        {SetOp::Unique, type_cell(TYPE_BLOCK), num},
     };
     for (const auto& c : cases) {
         stack::Saved saved;
@@ -54,7 +54,7 @@ TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
         stack::push(&num);
         stack::push(&c.b);
         typeset::do_bitwise(c.code);
-        EXPECT_EQ(compared(*stack::arg_base, c.expect, 0), 0) << c.code;
+        EXPECT_EQ(compared(*stack::arg_base, c.expect, CompareOp::Equal), 0) << static_cast<int32_t>(c.code);
     }
 }
 
@@ -83,7 +83,7 @@ TEST_F(TypesetTest, BlockHelpers) {
     word::set(&cls, &target);
     const Cell spec = block_cell({type_cell(TYPE_STRING), block_cell({}), cls});
     const Cell ts = *typeset::append_from_block(&block, &spec);
-    EXPECT_EQ(compared(ts, of({TYPE_STRING, TYPE_OBJECT}), 0), 0);
+    EXPECT_EQ(compared(ts, of({TYPE_STRING, TYPE_OBJECT}), CompareOp::Equal), 0);
     const Cell bad = block_cell({int_cell(3)});
     EXPECT_EQ(raised([&] { typeset::append_from_block(&block, &bad); }), err::INVALID_TYPE_SPEC);
 

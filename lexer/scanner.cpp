@@ -230,7 +230,7 @@ void close_marker(State& s, uint32_t type) {
     } else if (wants(s, EV_CLOSE)) {
         fire(s, EV_CLOSE, type, s.token_type, opening, s.token_end, nullptr);
     }
-    s.start_state = in_path(s) ? S_PATH : S_START;
+    s.start_state = in_path(s) ? ScanState::Path : ScanState::Start;
     value_completed(s, type);
 }
 
@@ -247,7 +247,7 @@ void continue_path(State& s) {
     if (c == C_SLASH) {
         s.pos++;
         if (s.pos >= s.end) error_invalid(s, closing_of(s), opening);
-        s.start_state = S_PATH;
+        s.start_state = ScanState::Path;
         return;
     }
     if (c == C_COLON) {
@@ -339,7 +339,7 @@ void open_path(State& s, const uint8_t* start, const uint8_t* end) {
     }
     s.pos = end + 1;  // past the "/"
     if (s.pos >= s.end) error_invalid(s, type, start);
-    s.start_state = S_PATH;
+    s.start_state = ScanState::Path;
 }
 
 // ---- the scan loop -----------------------------------------------------------------------
@@ -385,7 +385,7 @@ void dispatch(State& s, uint32_t k, const uint8_t* tok, const uint8_t* tend, uin
             s.pos = s.end;
             return;
         case T_ERROR: {
-            if (s.failed_state >= S_RAW_OPEN && s.failed_state <= S_RAW_CLOSE && *tok == '%') {
+            if (s.failed_state >= ScanState::RawOpen && s.failed_state <= ScanState::RawClose && *tok == '%') {
                 // The automaton closes a raw string at the first "}%"; one
                 // opened with more "%" goes on to its own close.
                 if (const uint8_t* e = loaders::raw_string_end(tok, s.end)) {
@@ -399,12 +399,12 @@ void dispatch(State& s, uint32_t k, const uint8_t* tok, const uint8_t* tend, uin
                 error_invalid(s, TYPE_STRING, tok);
             }
             if (s.brace_depth) error_invalid(s, TYPE_STRING, s.brace_start - 1);
-            const uint32_t type = rows[s.failed_state].type;
+            const uint32_t type = rows[row_of(s.failed_state)].type;
             if (type == 0) error_bad_char(s, tok);
             error_invalid(s, type, tok);
         }
-        case T_BLOCK_OPEN: open_marker(s, TYPE_BLOCK, tok); s.start_state = S_START; return;
-        case T_MAP_OPEN: open_marker(s, TYPE_MAP, tok); s.start_state = S_START; return;
+        case T_BLOCK_OPEN: open_marker(s, TYPE_BLOCK, tok); s.start_state = ScanState::Start; return;
+        case T_MAP_OPEN: open_marker(s, TYPE_MAP, tok); s.start_state = ScanState::Start; return;
         case T_BLOCK_CLOSE: close_delimiter(s, ']', tok); return;
         case T_PAREN_CLOSE: close_delimiter(s, ')', tok); return;
         case T_PAREN_OPEN:
@@ -412,16 +412,16 @@ void dispatch(State& s, uint32_t k, const uint8_t* tok, const uint8_t* tend, uin
                 s.point_line = s.line;
                 s.brace_start = tok;  // the point's token starts at its "("
                 s.pos = tend;
-                s.start_state = S_POINT;
+                s.start_state = ScanState::Point;
                 return;
             }
             open_marker(s, TYPE_PAREN, tok);
-            s.start_state = S_START;
+            s.start_state = ScanState::Start;
             return;
         case T_POINT: {
             const uint8_t* from = s.brace_start;
             s.brace_start = nullptr;
-            s.start_state = in_path(s) ? S_PATH : S_START;
+            s.start_state = in_path(s) ? ScanState::Path : ScanState::Start;
             s.token_type = TYPE_POINT2D;
             loader_of(T_POINT)(s, from, tend, flags, s.load);
             value_completed(s, s.token_type);
@@ -436,13 +436,13 @@ void dispatch(State& s, uint32_t k, const uint8_t* tok, const uint8_t* tend, uin
                 if (wants(s, EV_OPEN)) fire(s, EV_OPEN, TYPE_STRING, k, tok, tend, nullptr);
             }
             s.brace_flags |= flags;
-            s.start_state = S_BRACE_STRING;
+            s.start_state = ScanState::BraceString;
             return;
         case T_BRACE_CLOSE: {
             s.brace_flags |= flags;
             if (s.brace_depth == 0) error_missing(s, '{', tok);
             if (--s.brace_depth > 0) return;
-            s.start_state = in_path(s) ? S_PATH : S_START;
+            s.start_state = in_path(s) ? ScanState::Path : ScanState::Start;
             const uint8_t* text = s.brace_start;
             s.token_start = text - 1;
             s.token_type = TYPE_STRING;
@@ -495,7 +495,7 @@ void run(State& s) {
     while (s.pos < s.end && !s.stop) {
         const uint8_t* p = s.pos;
         const uint8_t* const end = s.end;
-        uint32_t state = s.start_state;
+        uint32_t state = row_of(s.start_state);
         uint32_t prev = state;
         uint32_t flags = 0;
         const int32_t line0 = s.line;
@@ -518,7 +518,7 @@ void run(State& s) {
             }
             p++;
             if (c == C_LF) s.line++;
-            if (next == S_START && state == S_START) {
+            if (next == row_of(ScanState::Start) && state == row_of(ScanState::Start)) {
                 tok = p;  // leading blanks and line feeds are no part of the token
                 token_line = s.line;
             } else {
@@ -528,10 +528,10 @@ void run(State& s) {
         }
         uint32_t k = state - FINAL;
         // A file name in double quotes ends with its closing quote.
-        const bool closed = includes_final_byte(k) || (k == T_FILE && prev == 8);
+        const bool closed = includes_final_byte(k) || (k == T_FILE && prev == row_of(ScanState::QuotedFile));
         const uint8_t* tend = closed && p < end ? p + 1 : p;
         if (k == T_ERROR && tend == tok && tok < end) tend = tok + 1;
-        s.failed_state = prev;
+        s.failed_state = static_cast<ScanState>(prev);
         s.last_class = k;
         // Blanks of other scripts separate words: a word that starts with
         // them is stepped over, one that holds them ends there.
@@ -564,7 +564,7 @@ void run(State& s) {
         s.token_end = tend;
         s.token_type = k == T_ERROR ? rows[prev].type : token_types[k];
         s.moved = false;
-        if (s.start_state != S_BRACE_STRING && wants(s, EV_PRESCAN) && k != T_EOF) {
+        if (s.start_state != ScanState::BraceString && wants(s, EV_PRESCAN) && k != T_EOF) {
             const bool keep = fire(s, EV_PRESCAN, s.token_type, k, tok, tend, nullptr);
             if (!keep || s.moved) {
                 if (!s.moved) s.pos = tend > s.pos ? tend : s.pos + 1;
@@ -593,7 +593,7 @@ void run(State& s) {
             if (s.failed) return;
             // A swallowed error: the scan goes on after the token.
             if (!s.moved) s.pos = tend > tok ? tend : tok + 1;
-            s.start_state = in_path(s) ? S_PATH : S_START;
+            s.start_state = in_path(s) ? ScanState::Path : ScanState::Start;
             if (s.brace_depth) s.brace_depth = 0;
         }
     }

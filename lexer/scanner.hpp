@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "evaluator/stack.hpp"
+#include "lexer/scan_state.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
 
@@ -89,8 +90,8 @@ struct State {
     int32_t line = 1;
     int32_t token_lines = 0;     // line feeds before the current token
     uint32_t token_type = 0;
-    uint32_t start_state = 0;
-    uint32_t failed_state = 0;   // the last scanning state before an error token
+    tables::ScanState start_state = tables::ScanState::Start;
+    tables::ScanState failed_state = tables::ScanState::Start;  // the last scanning state before an error token
     uint32_t last_class = 0;
     // Brace strings.
     const uint8_t* brace_start = nullptr;

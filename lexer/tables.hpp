@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+#include "lexer/scan_state.hpp"
 #include "runtime/cell.hpp"
 
 namespace qel::lexer::tables {
@@ -206,13 +207,13 @@ inline constexpr Row rows[STATES] = {
 };
 // clang-format on
 
-// Start states the routines hand back to the scan loop.
-constexpr uint8_t S_START = 0;
-constexpr uint8_t S_BRACE_STRING = 4;
-constexpr uint8_t S_RAW_OPEN = 10;  // states 10-12 read a raw string's text and close
-constexpr uint8_t S_RAW_CLOSE = 12;
-constexpr uint8_t S_POINT = 35;
-constexpr uint8_t S_PATH = 59;
+// The named states are the rows they say they are.
+static_assert(rows[row_of(ScanState::BraceString)].type == TYPE_STRING);
+static_assert(rows[row_of(ScanState::QuotedFile)].type == TYPE_FILE);
+static_assert(rows[row_of(ScanState::RawOpen)].type == TYPE_STRING);
+static_assert(rows[row_of(ScanState::RawClose)].type == TYPE_STRING);
+static_assert(rows[row_of(ScanState::Point)].type == TYPE_POINT2D);
+static_assert(rows[row_of(ScanState::Path)].type == TYPE_PATH);
 
 namespace detail {
 

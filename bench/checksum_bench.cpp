@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/exits.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "codecs/deflate.hpp"
 #include "codecs/deflate_tables.hpp"
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 #include "runtime/symbols.hpp"
 
 namespace qel::deflate {

@@ -18,7 +18,7 @@
 
 #include "codecs/deflate.hpp"
 #include "codecs/deflate_tables.hpp"
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 
 namespace qel::deflate {
 

@@ -23,7 +23,7 @@
 #include "datatypes/tuple.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/natives.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"

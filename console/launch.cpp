@@ -11,7 +11,7 @@
 
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "library/boot.hpp"
 #include "platform/console.hpp"

@@ -7,7 +7,7 @@
 // budget less what was appended; with part set the walk stops once the
 // budget is spent.
 #pragma once
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
 namespace qel::block {
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);

@@ -14,7 +14,7 @@
 #include <numeric>
 #include <vector>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hashtab.hpp"

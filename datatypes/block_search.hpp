@@ -25,7 +25,7 @@
 // sorts of runtime/sort.hpp expect from their callback; equal answers keep
 // a stable sort's input order.
 #pragma once
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
 namespace qel::block {
 

@@ -6,8 +6,8 @@
 
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::handle {
 

@@ -13,9 +13,9 @@
 
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/random.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/random.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"

@@ -2,10 +2,10 @@
 // cell and word!'s form, but takes any text as its name without a syntax
 // check, is never bound by deep binding, and compares only with issues.
 #include "datatypes/fills.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/word.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"

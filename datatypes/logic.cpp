@@ -7,8 +7,8 @@
 
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/random.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/random.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 

@@ -10,7 +10,7 @@
 #include "evaluator/action_entries.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/natives.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"

@@ -10,7 +10,7 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"

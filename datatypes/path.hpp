@@ -5,7 +5,7 @@
 // and ")". Everything else (navigation, search, modification) is block!'s,
 // reached through inheritance.
 #pragma once
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
 namespace qel::path {
 

@@ -14,9 +14,9 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/random.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/random.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hashtab.hpp"

@@ -18,7 +18,7 @@
 #include "datatypes/float_text.hpp"
 #include "datatypes/string_modify.hpp"
 #include "datatypes/string_search.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/lowprint.hpp"

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
 #include "runtime/entry.hpp"

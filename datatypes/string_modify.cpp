@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "datatypes/string.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/owner.hpp"

@@ -15,8 +15,8 @@
 
 #include "datatypes/block_search.hpp"
 #include "datatypes/string.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/owner.hpp"

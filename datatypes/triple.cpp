@@ -4,7 +4,7 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
 namespace qel::triple {
 

@@ -5,8 +5,8 @@
 
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"

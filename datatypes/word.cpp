@@ -10,9 +10,9 @@
 #include <string>
 
 #include "datatypes/fills.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"

@@ -5,12 +5,12 @@
 #include <algorithm>
 
 #include "datatypes/series.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::actions {
 

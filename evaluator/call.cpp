@@ -21,7 +21,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/path_eval.hpp"
 #include "evaluator/routines.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"

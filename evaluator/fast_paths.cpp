@@ -9,9 +9,9 @@
 #include <cmath>
 
 #include "evaluator/action_entries.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "evaluator/natives.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 

@@ -8,7 +8,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"

@@ -16,7 +16,7 @@
 #include "datatypes/block.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"

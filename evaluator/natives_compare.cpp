@@ -1,9 +1,9 @@
 // The comparison natives and not (same? tests identity, in
 // natives_types.cpp): each comparison compares the argument base with the
 // next argument through the first value's compare slot and leaves a logic!.
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::natives {
 

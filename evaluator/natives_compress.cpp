@@ -17,9 +17,9 @@
 #include <string>
 
 #include "codecs/deflate.hpp"
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/series.hpp"

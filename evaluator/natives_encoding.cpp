@@ -19,7 +19,7 @@
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "platform/os.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/unicode.hpp"

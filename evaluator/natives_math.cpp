@@ -25,9 +25,9 @@
 #include "datatypes/point.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 

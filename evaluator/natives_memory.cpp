@@ -3,7 +3,7 @@
 #include "datatypes/block.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"

@@ -10,7 +10,7 @@
 #include "datatypes/string_search.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 

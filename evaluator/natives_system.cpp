@@ -16,7 +16,7 @@
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "platform/console.hpp"
 #include "platform/os.hpp"
 #include "platform/process.hpp"

@@ -3,7 +3,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/integer.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "platform/os.hpp"
 #include "runtime/errors.hpp"
 

@@ -7,9 +7,9 @@
 // only with the same binding and spelling.
 #include <cstring>
 
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "evaluator/native_fns.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/series.hpp"

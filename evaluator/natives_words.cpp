@@ -15,7 +15,7 @@
 #include "datatypes/series.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/path_eval.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"

@@ -24,7 +24,7 @@
 #include "datatypes/string.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/parse_input.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"

@@ -13,7 +13,7 @@
 #include "datatypes/typeset.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/parse.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"

@@ -5,10 +5,10 @@
 // the path as refinements.
 #include "evaluator/path_eval.hpp"
 
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/interp.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/runtime_words.hpp"

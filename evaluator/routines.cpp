@@ -10,7 +10,7 @@
 
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
 #include "runtime/context.hpp"

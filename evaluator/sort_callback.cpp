@@ -9,7 +9,7 @@
 
 #include "datatypes/block_search.hpp"
 #include "evaluator/call.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"

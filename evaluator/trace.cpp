@@ -9,7 +9,7 @@
 #include "evaluator/trace.hpp"
 
 #include "evaluator/call.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"

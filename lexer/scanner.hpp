@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scan_state.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"

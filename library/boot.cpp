@@ -9,7 +9,7 @@
 #include "library/builtin_words.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/routines.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"

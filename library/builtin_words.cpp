@@ -8,7 +8,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/native.hpp"
 #include "evaluator/natives.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"

@@ -2,7 +2,7 @@
 // error naming the running call and the argument, or the word.
 #include "runtime/checks.hpp"
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"

@@ -15,7 +15,7 @@
 
 #include "datatypes/block.hpp"
 #include "evaluator/interp.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"

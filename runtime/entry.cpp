@@ -23,13 +23,13 @@
 #include <unistd.h>
 
 #include "codecs/deflate.hpp"
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/parse.hpp"
-#include "evaluator/random.hpp"
+#include "runtime/random.hpp"
 #include "evaluator/sort_callback.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
 #include "platform/os.hpp"

@@ -10,11 +10,11 @@
 #include "runtime/context.hpp"
 
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
 #include <string>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/error_catalog.hpp"

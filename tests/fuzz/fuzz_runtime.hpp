@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/exits.hpp"

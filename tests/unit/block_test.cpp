@@ -8,7 +8,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/action_entries.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/cycles.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"

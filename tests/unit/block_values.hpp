@@ -16,7 +16,7 @@
 #include "datatypes/block_mold.hpp"
 #include "datatypes/block_search.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/words.hpp"

@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"

@@ -2,7 +2,7 @@
 // checks run, the error each raises and its display.
 #include <gtest/gtest.h>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "output_capture.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/context.hpp"

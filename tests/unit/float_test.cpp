@@ -9,8 +9,8 @@
 #include <string>
 
 #include "datatypes/float.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "startup_support.hpp"
 

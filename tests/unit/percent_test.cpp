@@ -5,7 +5,7 @@
 
 #include "datatypes/float.hpp"
 #include "datatypes/percent.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "startup_support.hpp"
 
 namespace qel {

@@ -11,7 +11,7 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "qelbin_support.hpp"
 #include "startup_support.hpp"

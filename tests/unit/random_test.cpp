@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "evaluator/random.hpp"
+#include "runtime/random.hpp"
 #include "runtime/murmur3.hpp"
 #include "tests/unit/test_support.hpp"
 

@@ -7,7 +7,7 @@
 
 #include "datatypes/series.hpp"
 #include "evaluator/action_entries.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "datatypes/text.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
 #include "test_support.hpp"

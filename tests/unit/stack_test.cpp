@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "platform/console.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"

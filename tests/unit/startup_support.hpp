@@ -3,7 +3,7 @@
 // that look at symbol ids or the root block need every step in its place,
 // so nothing is shared with other tests: each one starts over.
 #pragma once
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes.hpp"

@@ -8,7 +8,7 @@
 
 #include "datatypes/string.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"

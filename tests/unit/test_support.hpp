@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"

@@ -14,7 +14,7 @@
 #include "datatypes/text.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 #include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"

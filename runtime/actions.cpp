@@ -1,8 +1,8 @@
 // Action slot lookups and the comparison and form/mold dispatch that every
 // datatype's code uses on values of other types.
-#include "evaluator/actions.hpp"
+#include "runtime/actions.hpp"
 
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"

@@ -1,6 +1,6 @@
 // Checksums computed here (CRC-32, Adler-32, the internet checksum), the
 // digests and HMAC through libcrypto, and the checksum method words.
-#include "evaluator/checksum.hpp"
+#include "codecs/checksum.hpp"
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>

@@ -1,6 +1,6 @@
 // The seeded generator (signed-arithmetic Mersenne twister) and the kernel's
 // secure source.
-#include "evaluator/random.hpp"
+#include "runtime/random.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -6,7 +6,7 @@
 // catch code covers it. A thrower that finds no target (or a try-all frame
 // in the way) raises the matching throw error instead, with the pointers as
 // they were.
-#include "evaluator/stack.hpp"
+#include "runtime/stack.hpp"
 
 #include <cstddef>
 #include <unistd.h>

@@ -314,9 +314,9 @@ void Writer::value(const Cell& v, bool counts) {
             if (t == TYPE_POINT3D) u32(v.data3);
             break;
         case TYPE_TUPLE: {
-            const uint32_t len = tuple::length_of(&v);
+            const uint32_t len = tuple_length(&v);
             uint8_t b[tuple::MAX_LENGTH];
-            for (uint32_t i = 0; i < tuple::MAX_LENGTH; i++) b[i] = tuple::byte_at(&v, i);
+            for (uint32_t i = 0; i < tuple::MAX_LENGTH; i++) b[i] = tuple_byte(&v, i);
             if (compact_) {
                 record_start(t, nl, false, len != 3, 0);
                 if (len != 3) byte(static_cast<uint8_t>(len));

@@ -57,7 +57,6 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 bool is_block_value(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
 // The tuple's length sits in header bits 19-22, its bytes in words 1-3.
-uint32_t tuple_length(const Cell* t) { return std::min<uint32_t>((t->header >> 19) & 0x0F, 12); }
 
 void put_utf8(const Cell* text, std::vector<uint8_t>& out) {
     const size_t n = unicode::utf8_length(text, -1);

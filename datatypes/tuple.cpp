@@ -33,7 +33,7 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 Cell action_word(MathOp op) { return word::make_from_symbol(symbol::intern_cstr(action_name(op))); }
 
 void set_length(Cell* c, uint32_t n) {
-    c->header = (c->header & ~(cell_flag::TYPE_MASK | LENGTH_MASK)) | TYPE_TUPLE | (n << LENGTH_SHIFT);
+    c->header = (c->header & ~(cell_flag::TYPE_MASK | TUPLE_LENGTH_MASK)) | TYPE_TUPLE | (n << TUPLE_LENGTH_SHIFT);
 }
 
 uint8_t clip(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
@@ -63,7 +63,7 @@ uint8_t byte_op(int32_t a, int32_t b, MathOp op) {
 Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n) {
     if (n > MAX_LENGTH) n = MAX_LENGTH;
     c->data1 = c->data2 = c->data3 = 0;
-    for (uint32_t i = 0; i < n; i++) set_byte(c, i, bytes[i]);
+    for (uint32_t i = 0; i < n; i++) set_tuple_byte(c, i, bytes[i]);
     set_length(c, std::max(n, MIN_LENGTH));
     return c;
 }
@@ -73,13 +73,13 @@ Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3) {
     *c = Cell{0, w1, w2, w3};
     set_length(c, std::clamp(length, MIN_LENGTH, MAX_LENGTH));
     // Bytes past the length are always 0.
-    for (uint32_t i = length_of(c); i < MAX_LENGTH; i++) set_byte(c, i, 0);
+    for (uint32_t i = tuple_length(c); i < MAX_LENGTH; i++) set_tuple_byte(c, i, 0);
     return c;
 }
 
 bool all_zero(const Cell* c) {
-    for (uint32_t i = 0; i < length_of(c); i++)
-        if (byte_at(c, i)) return false;
+    for (uint32_t i = 0; i < tuple_length(c); i++)
+        if (tuple_byte(c, i)) return false;
     return true;
 }
 
@@ -97,19 +97,19 @@ void do_math(MathOp op) {
         *l = *r;
         *r = first;
     }
-    uint32_t n = length_of(l);
+    uint32_t n = tuple_length(l);
     uint8_t out[MAX_LENGTH] = {};
     const uint32_t rt = cell::type_of(r);
     if (rt == TYPE_FLOAT || rt == TYPE_PERCENT) {
         const double f = cell::get_double(r);
-        for (uint32_t i = 0; i < n; i++) out[i] = clip_double(std::trunc(float_type::scalar_op(byte_at(l, i), f, op)));
+        for (uint32_t i = 0; i < n; i++) out[i] = clip_double(std::trunc(float_type::scalar_op(tuple_byte(l, i), f, op)));
     } else if (rt == TYPE_INTEGER) {
         const int32_t v = integer::value_of(r);
-        for (uint32_t i = 0; i < n; i++) out[i] = byte_op(byte_at(l, i), v, op);
+        for (uint32_t i = 0; i < n; i++) out[i] = byte_op(tuple_byte(l, i), v, op);
     } else if (rt == TYPE_TUPLE) {
-        const uint32_t m = length_of(r);
+        const uint32_t m = tuple_length(r);
         const uint32_t total = std::max(n, m);
-        for (uint32_t i = 0; i < total; i++) out[i] = byte_op(i < n ? byte_at(l, i) : 0, i < m ? byte_at(r, i) : 0, op);
+        for (uint32_t i = 0; i < total; i++) out[i] = byte_op(i < n ? tuple_byte(l, i) : 0, i < m ? tuple_byte(r, i) : 0, op);
         n = total;
     } else {
         raise_with_type(err::INVALID_TYPE, rt);
@@ -206,11 +206,11 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
         random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3));
         return &shared::unset;
     }
-    for (uint32_t i = 0; i < length_of(value); i++) {
-        const uint32_t b = byte_at(value, i);
+    for (uint32_t i = 0; i < tuple_length(value); i++) {
+        const uint32_t b = tuple_byte(value, i);
         if (!b) continue;
         const int32_t r = secure ? random::secure_next() : random::next();
-        set_byte(value, i, static_cast<uint8_t>(static_cast<uint32_t>(r) % (b + 1)));
+        set_tuple_byte(value, i, static_cast<uint8_t>(static_cast<uint32_t>(r) % (b + 1)));
     }
     return value;
 }
@@ -218,9 +218,9 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
 int32_t write(const Cell* value, node_t out, int32_t limit) {
     char buf[64];
     uint32_t n = 0;
-    for (uint32_t i = 0; i < length_of(value); i++) {
+    for (uint32_t i = 0; i < tuple_length(value); i++) {
         if (i) buf[n++] = '.';
-        n += integer::to_decimal(byte_at(value, i), buf + n);
+        n += integer::to_decimal(tuple_byte(value, i), buf + n);
     }
     text::append_latin1(out, buf, n);
     return limit - static_cast<int32_t>(n);
@@ -235,9 +235,9 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t
 // Byte by byte up to the longer length, a missing byte counting as 0.
 int32_t compare(const Cell* a, const Cell* b, CompareOp) {
     if (cell::type_of(b) != TYPE_TUPLE) return -2;
-    const uint32_t n = std::max(length_of(a), length_of(b));
+    const uint32_t n = std::max(tuple_length(a), tuple_length(b));
     for (uint32_t i = 0; i < n; i++) {
-        const uint8_t x = byte_at(a, i), y = byte_at(b, i);
+        const uint8_t x = tuple_byte(a, i), y = tuple_byte(b, i);
         if (x != y) return x < y ? -1 : 1;
     }
     return 0;
@@ -249,24 +249,24 @@ void math_slot() {
 }
 
 Cell* complement_slot(Cell* value) {
-    for (uint32_t i = 0; i < length_of(value); i++) set_byte(value, i, static_cast<uint8_t>(~byte_at(value, i)));
+    for (uint32_t i = 0; i < tuple_length(value); i++) set_tuple_byte(value, i, static_cast<uint8_t>(~tuple_byte(value, i)));
     return value;
 }
 
-int32_t length_slot(Cell* series) { return static_cast<int32_t>(length_of(series)); }
+int32_t length_slot(Cell* series) { return static_cast<int32_t>(tuple_length(series)); }
 
 // The 0-based byte a selector names; raises for a selector that is not an
 // integer or lies outside the tuple.
 uint32_t byte_index(const Cell* value, const Cell* element) {
     if (cell::type_of(element) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(element));
     const int32_t i = integer::value_of(element);
-    if (i < 1 || i > static_cast<int32_t>(length_of(value))) err::raise(err::OUT_OF_RANGE, element);
+    if (i < 1 || i > static_cast<int32_t>(tuple_length(value))) err::raise(err::OUT_OF_RANGE, element);
     return static_cast<uint32_t>(i - 1);
 }
 
 Cell* byte_cell(const Cell* value, uint32_t i) {
     static Cell result;
-    result = Cell{TYPE_INTEGER, 0, byte_at(value, i), 0};
+    result = Cell{TYPE_INTEGER, 0, tuple_byte(value, i), 0};
     return &result;
 }
 
@@ -276,10 +276,10 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     if (!new_value) return byte_cell(value, i);
     const uint32_t nt = cell::type_of(new_value);
     if (nt == TYPE_INTEGER) {
-        set_byte(value, i, clip(integer::value_of(new_value)));
+        set_tuple_byte(value, i, clip(integer::value_of(new_value)));
     } else if (nt == TYPE_NONE) {
         // Cut the tuple before this byte.
-        for (uint32_t k = i; k < MAX_LENGTH; k++) set_byte(value, k, 0);
+        for (uint32_t k = i; k < MAX_LENGTH; k++) set_tuple_byte(value, k, 0);
         set_length(value, std::max(i, MIN_LENGTH));
     } else {
         raise_with_type(err::INVALID_TYPE, nt);
@@ -299,7 +299,7 @@ Cell* pick_slot(Cell* series, int32_t index, Cell* index_cell) {
 }
 
 Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
-    uint32_t n = length_of(series);
+    uint32_t n = tuple_length(series);
     if (part) {
         if (cell::type_of(part) != TYPE_INTEGER) bad_refinement("part", part);
         const int32_t p = integer::value_of(part);
@@ -316,10 +316,10 @@ Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
     }
     // Groups of s bytes change places; each keeps its inner order.
     uint8_t old[MAX_LENGTH];
-    for (uint32_t i = 0; i < n; i++) old[i] = byte_at(series, i);
+    for (uint32_t i = 0; i < n; i++) old[i] = tuple_byte(series, i);
     const uint32_t groups = n / s;
     for (uint32_t g = 0; g < groups; g++)
-        for (uint32_t k = 0; k < s; k++) set_byte(series, g * s + k, old[(groups - 1 - g) * s + k]);
+        for (uint32_t k = 0; k < s; k++) set_tuple_byte(series, g * s + k, old[(groups - 1 - g) * s + k]);
     return series;
 }
 

@@ -15,22 +15,6 @@ namespace qel::tuple {
 
 constexpr uint32_t MIN_LENGTH = 3;
 constexpr uint32_t MAX_LENGTH = 12;
-constexpr uint32_t LENGTH_SHIFT = 19;
-constexpr uint32_t LENGTH_MASK = 0xFu << LENGTH_SHIFT;
-
-inline uint32_t length_of(const Cell* c) { return (c->header & LENGTH_MASK) >> LENGTH_SHIFT; }
-
-inline uint8_t byte_at(const Cell* c, uint32_t i) {
-    const uint32_t w = i < 4 ? c->data1 : i < 8 ? c->data2 : c->data3;
-    return static_cast<uint8_t>(w >> (8 * (i & 3)));
-}
-
-inline void set_byte(Cell* c, uint32_t i, uint8_t b) {
-    uint32_t& w = i < 4 ? c->data1 : i < 8 ? c->data2 : c->data3;
-    const uint32_t shift = 8 * (i & 3);
-    w = (w & ~(0xFFu << shift)) | (static_cast<uint32_t>(b) << shift);
-}
-
 // Makes c a tuple! of the n bytes (at most 12; fewer than 3 are padded
 // with zeros), keeping c's flags.
 Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n);

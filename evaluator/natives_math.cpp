@@ -113,20 +113,6 @@ int32_t sign_of(const Cell* v, const char* native) {
     }
 }
 
-uint32_t tuple_length(const Cell* t) { return (t->header >> 19) & 0x0F; }
-
-uint8_t tuple_byte(const Cell* t, uint32_t i) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &t->data1, sizeof bytes);
-    return bytes[i];
-}
-
-void set_tuple_byte(Cell* t, uint32_t i, uint8_t b) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &t->data1, sizeof bytes);
-    bytes[i] = b;
-    std::memcpy(&t->data1, bytes, sizeof bytes);
-}
 
 bool is_zero(const Cell* v) {
     switch (cell::type_of(v)) {

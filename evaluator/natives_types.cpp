@@ -20,7 +20,6 @@ namespace qel::natives {
 namespace {
 
 // The tuple length lives in header bits 19-22.
-uint32_t tuple_length(const Cell* t) { return (t->header >> 19) & 0x0F; }
 
 bool is_series_identity(uint32_t t) {
     switch (t) {

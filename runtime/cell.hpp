@@ -9,6 +9,8 @@
 
 namespace qel {
 
+using node_t = uint32_t;  // 0 is no node
+
 struct Cell {
     uint32_t header;
     uint32_t data1;
@@ -51,6 +53,125 @@ extern Cell true_value;
 extern Cell false_value;
 }  // namespace shared
 
+
+// Typed payload accessors, one set per cell layout. Code outside this header
+// reads and writes payload words only through them. Each accessor answers
+// the value for a const cell and a reference for a mutable one, so
+// `series_index(c)++` and `word_context(c) = ctx` work; they compile to a
+// plain load or store.
+#define QEL_CELL_FIELD(name, word, T)                                                   \
+    static_assert(sizeof(T) == sizeof(uint32_t), "payload fields are 32-bit words"); \
+    inline T name(const Cell* c) { return static_cast<T>(c->word); }                  \
+    inline T name(const Cell& c) { return static_cast<T>(c.word); }                   \
+    inline T& name(Cell* c) { return reinterpret_cast<T&>(c->word); }                 \
+    inline T& name(Cell& c) { return reinterpret_cast<T&>(c.word); }
+
+// Series (block!, paren!, the paths, the strings, binary!, bitset!, hash!,
+// map!): the head index and the node of the buffer. hash! and map! keep the
+// node of their index record in word 3 (map! index always 0).
+QEL_CELL_FIELD(series_index, data1, uint32_t)
+QEL_CELL_FIELD(series_node, data2, node_t)
+QEL_CELL_FIELD(hash_index_node, data3, node_t)
+
+// Words (word!, set-word!, lit-word!, get-word!, refinement!, issue!): the
+// context bound to (0 unbound), the symbol id, the index in that context
+// (-1 not yet resolved).
+QEL_CELL_FIELD(word_context, data1, node_t)
+QEL_CELL_FIELD(word_symbol, data2, int32_t)
+QEL_CELL_FIELD(word_index, data3, int32_t)
+
+// object!, error! and port!: the context, the class id (errors are class 1)
+// and the node of the on-set info block (0 none). A bare error (no context)
+// keeps its error code in word 3.
+QEL_CELL_FIELD(object_context, data1, node_t)
+QEL_CELL_FIELD(object_class, data2, int32_t)
+QEL_CELL_FIELD(object_on_set, data3, node_t)
+QEL_CELL_FIELD(error_code, data3, uint32_t)
+
+// context!: the node of the word index record and the values (a node, or,
+// for a stack-values context, a reference to a call's argument cells).
+QEL_CELL_FIELD(context_words, data1, node_t)
+QEL_CELL_FIELD(context_values, data2, uint32_t)
+
+// function! and routine!: the context, the spec block's node and the node
+// of the body record.
+QEL_CELL_FIELD(function_context, data1, node_t)
+QEL_CELL_FIELD(function_spec, data2, node_t)
+QEL_CELL_FIELD(function_body, data3, node_t)
+
+// native! and action!: the 1-based index into the native table or the
+// action slots, the spec block's node and the node of the info record.
+QEL_CELL_FIELD(native_index, data1, uint32_t)
+QEL_CELL_FIELD(native_spec, data2, node_t)
+QEL_CELL_FIELD(native_info, data3, node_t)
+
+// Scalars.
+QEL_CELL_FIELD(datatype_id, data1, uint32_t)   // datatype!
+QEL_CELL_FIELD(logic_value, data1, uint32_t)   // logic!: 0 false
+QEL_CELL_FIELD(integer_value, data2, int32_t)  // integer!
+QEL_CELL_FIELD(char_code, data2, uint32_t)     // char!: the code point
+QEL_CELL_FIELD(date_packed, data1, uint32_t)   // date!: year, month, day, zone, flags
+QEL_CELL_FIELD(pair_x, data2, int32_t)         // pair!
+QEL_CELL_FIELD(pair_y, data3, int32_t)
+QEL_CELL_FIELD(handle_kind, data1, uint32_t)   // handle!
+QEL_CELL_FIELD(handle_value, data2, uint32_t)
+
+// symbol! cells of the symbol table: the id of the first spelling, the
+// node of the string form (0 until made), the node of the UTF-8 name.
+QEL_CELL_FIELD(symbol_alias, data1, int32_t)
+QEL_CELL_FIELD(symbol_form_node, data2, node_t)
+QEL_CELL_FIELD(symbol_name_node, data3, node_t)
+
+// Argument-list entries of function records: the number of cells the entry
+// covers and its ordinal.
+QEL_CELL_FIELD(arg_entry_count, data2, uint32_t)
+QEL_CELL_FIELD(arg_entry_ordinal, data3, uint32_t)
+
+#undef QEL_CELL_FIELD
+
+// Layouts that fill the whole payload with bits or bytes (typeset!, triple!,
+// point2D!/point3D!, tuple!) address its three words by number, 0 to 2.
+inline uint32_t payload_word(const Cell* c, uint32_t i) { return i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3; }
+inline uint32_t& payload_word(Cell* c, uint32_t i) { return i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3; }
+inline uint32_t payload_word(const Cell& c, uint32_t i) { return payload_word(&c, i); }
+inline uint32_t& payload_word(Cell& c, uint32_t i) { return payload_word(&c, i); }
+inline bool same_payload(const Cell* a, const Cell* b) {
+    return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3;
+}
+
+// point2D!/point3D!: coordinate i (0 to 2) as a float in word i + 1.
+inline float point_coord(const Cell* c, uint32_t i) {
+    float f;
+    const uint32_t w = payload_word(c, i);
+    std::memcpy(&f, &w, sizeof f);
+    return f;
+}
+inline void set_point_coord(Cell* c, uint32_t i, float f) { std::memcpy(&payload_word(c, i), &f, sizeof f); }
+
+// op!: the type of the function it was made from, in header bits 16-23.
+constexpr uint32_t OP_INNER_SHIFT = 16;
+inline uint32_t op_inner_type(const Cell* c) { return (c->header >> OP_INNER_SHIFT) & 0xFF; }
+inline uint32_t op_inner_type(const Cell& c) { return op_inner_type(&c); }
+inline void set_op_inner_type(Cell* c, uint32_t type) {
+    c->header = (c->header & ~(0xFFu << OP_INNER_SHIFT)) | ((type & 0xFF) << OP_INNER_SHIFT);
+}
+// The function cell an op! stands for: the same payload under the inner type.
+inline Cell op_function(const Cell& op) { return Cell{op_inner_type(op), op.data1, op.data2, op.data3}; }
+
+// tuple!: the length in header bits 19-22; byte i (0-based) of the payload,
+// byte 0 the lowest byte of word 1.
+constexpr uint32_t TUPLE_LENGTH_SHIFT = 19;
+constexpr uint32_t TUPLE_LENGTH_MASK = 0xFu << TUPLE_LENGTH_SHIFT;
+inline uint32_t tuple_length(const Cell* c) { return (c->header & TUPLE_LENGTH_MASK) >> TUPLE_LENGTH_SHIFT; }
+inline uint8_t tuple_byte(const Cell* c, uint32_t i) {
+    return static_cast<uint8_t>(payload_word(c, i / 4) >> (8 * (i & 3)));
+}
+inline void set_tuple_byte(Cell* c, uint32_t i, uint8_t b) {
+    uint32_t& w = payload_word(c, i / 4);
+    const uint32_t shift = 8 * (i & 3);
+    w = (w & ~(0xFFu << shift)) | (static_cast<uint32_t>(b) << shift);
+}
+
 namespace cell {
 
 inline uint32_t type_of(const Cell* c) { return c->header & cell_flag::TYPE_MASK; }
@@ -67,6 +188,7 @@ inline Cell* copy(const Cell* src, Cell* dst) {
     return dst;
 }
 
+// Doubles (float!, percent!, time!, the seconds of a date!) take words 2-3.
 inline double get_double(const Cell* c) {
     double d;
     std::memcpy(&d, &c->data2, sizeof d);

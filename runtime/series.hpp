@@ -15,8 +15,6 @@
 
 namespace qel {
 
-using node_t = uint32_t;  // 0 is no node
-
 struct SeriesBuffer {
     uint32_t flags;     // unit width in bits 0-4, state flags above
     node_t node;        // back reference to the owning node, 0 once replaced

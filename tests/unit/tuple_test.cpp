@@ -67,7 +67,7 @@ TEST_F(Composite, TupleCellLayout) {
     EXPECT_EQ(t.data2, 0x00000005u);
     EXPECT_EQ(t.data3, 0u);
     const Cell short_one = tuple_of({7});
-    EXPECT_EQ(tuple::length_of(&short_one), 3u);
+    EXPECT_EQ(tuple_length(&short_one), 3u);
     EXPECT_EQ(text_of(short_one, true), "7.0.0");
     const Cell zeros = tuple_of({0, 0, 0, 0}), last_set = tuple_of({0, 0, 0, 1});
     EXPECT_TRUE(tuple::all_zero(&zeros));

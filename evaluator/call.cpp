@@ -43,11 +43,6 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 const Cell false_cell{TYPE_LOGIC, 0, 0, 0};
 
-bool is_truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0));
-}
-
 bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
 
 // The argument word of list entry i, for error messages: the i-th name of

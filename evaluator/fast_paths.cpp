@@ -31,11 +31,6 @@ inline Cell float_cell(double d) {
 }
 inline const Cell* logic(bool b) { return b ? &shared::true_value : &shared::false_value; }
 
-bool is_truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0));
-}
-
 uint32_t math_slot(uint32_t code) {
     switch (code) {
         case ADD: return datatype::ADD;

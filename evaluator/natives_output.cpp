@@ -55,15 +55,6 @@ uint32_t reduce_onto_stack(const Cell* block) {
     return n;
 }
 
-inline bool is_any_function(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
-
-inline bool is_truthy(const Cell& v) {
-    const uint32_t t = cell::type_of(&v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v.data1 == 0));
-}
-
 // The n cells from first become one new series of the given type, left in
 // first; the top comes down to just above it.
 Cell* gather(Cell* first, uint32_t n, uint32_t type) {

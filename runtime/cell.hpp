@@ -37,6 +37,27 @@ enum TypeId : uint32_t {
     TYPE_EVENT = 54,
 };
 
+// Type sets that code tests by hand. Each answers for a type id.
+// any-word!: word!, set-word!, lit-word!, get-word!.
+constexpr bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+// The four word types and refinement!: the words that bind to contexts.
+constexpr bool is_word_or_refinement(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+// all-word!: the four word types, refinement! and issue!.
+constexpr bool is_all_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+// Series of cells: block!, paren!, the four paths, hash!.
+constexpr bool is_block_like(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+// any-string!: string!, file!, url!, tag!, email!, ref!.
+constexpr bool is_any_string(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+// function!, routine!, native!, action!, op!: values that are called.
+constexpr bool is_any_function(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
 namespace cell_flag {
 constexpr uint32_t TYPE_MASK = 0xFF;
 constexpr uint32_t NEW_LINE = 0x40000000;
@@ -171,6 +192,14 @@ inline void set_tuple_byte(Cell* c, uint32_t i, uint8_t b) {
     const uint32_t shift = 8 * (i & 3);
     w = (w & ~(0xFFu << shift)) | (static_cast<uint32_t>(b) << shift);
 }
+
+// The truth of a value: none! and false are false, everything else
+// (unset! too) is true.
+inline bool is_truthy(const Cell* v) {
+    const uint32_t t = v->header & cell_flag::TYPE_MASK;
+    return !(t == TYPE_NONE || (t == TYPE_LOGIC && logic_value(v) == 0));
+}
+inline bool is_truthy(const Cell& v) { return is_truthy(&v); }
 
 namespace cell {
 

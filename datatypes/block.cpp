@@ -159,34 +159,17 @@ public:
     CycleEntry& operator=(const CycleEntry&) = delete;
 };
 
-uint32_t root_slot = 0;  // 1-based cell of the root block for make_in without a parent
-
 }  // namespace
 
 // ---- positions ----------------------------------------------------------------
 
 int32_t length(const Cell* b) { return series::length_of(b); }
 
-bool next_at_tail(Cell* b) {
-    if (static_cast<int64_t>(b->data1) + 1 <= total(b)) b->data1++;
-    return b->data1 >= total(b);
-}
-
-Cell* head_ptr(Cell* b) { return cells(b) + series_type::clamp_index(b); }
 Cell* tail_ptr(const Cell* b) { return series::tail_cell(buf(b)); }
-bool is_tail(const Cell* b) { return b->data1 == total(b); }
 Cell* cell_at(const Cell* b, uint32_t n) { return cells(b) + n; }
-void cut_at_index(const Cell* b) { set_tail_index(b, std::min(b->data1, total(b))); }
 void set_tail_index(const Cell* b, uint32_t n) {
     SeriesBuffer* s = buf(b);
     s->tail = s->head + n * CELL;
-}
-
-void remove_last(Cell* b) {
-    const uint32_t n = total(b);
-    if (n == 0) return;
-    set_tail_index(b, n - 1);
-    series_type::clamp_index(b);
 }
 
 // ---- building -----------------------------------------------------------------
@@ -217,34 +200,12 @@ Cell* make_at(Cell* c, int32_t capacity) {
     return c;
 }
 
-Cell* init_at(Cell* c, int32_t capacity, bool fixed) {
-    c->header = TYPE_UNSET;
-    const uint32_t cap = static_cast<uint32_t>(std::max(capacity, 1));
-    const node_t n = fixed ? memory::alloc_fixed_series(cap, CELL, 0) : memory::alloc_unset_cells(cap);
-    *c = Cell{TYPE_BLOCK, 0, n, 0};
-    return c;
-}
-
-namespace {
-
-Cell* made_in(const Cell* parent, int32_t capacity, bool fixed) {
-    if (!parent) {
-        if (!root_slot) {
-            reserve_cell(&root_cell)->header = TYPE_NONE;
-            root_slot = total(&root_cell);
-        }
-        Cell made;
-        init_at(&made, capacity, fixed);
-        Cell* c = cells(&root_cell) + root_slot - 1;
-        *c = made;
-        return c;
-    }
+Cell* make_in(const Cell* parent, int32_t capacity) {
     const Cell p = *parent;
     reserve_cell(&p)->header = TYPE_UNSET;
     const uint32_t at = total(&p) - 1;
     Cell made;
-    if (fixed) init_at(&made, capacity, true);
-    else make_at(&made, capacity);
+    make_at(&made, capacity);
     // The new node is referred to by nothing until it is stored: nothing
     // allocates in between.
     Cell* c = cells(&p) + at;
@@ -252,27 +213,12 @@ Cell* made_in(const Cell* parent, int32_t capacity, bool fixed) {
     return c;
 }
 
-}  // namespace
-
-Cell* make_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, false); }
-Cell* new_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, true); }
-
-Cell* push_copy(const Cell* value) { return stack::push(value); }
-
 Cell* push_new(int32_t capacity) {
     Cell* c = stack::push_slot();
     return make_at(c, capacity);
 }
 
 // ---- lookups ------------------------------------------------------------------
-
-const Cell* select_value(const Cell* b, const Cell* value) {
-    const uint32_t n = total(b);
-    for (uint32_t i = b->data1; i < n; i++) {
-        if (actions::compare(cells(b) + i, value, CompareOp::Find)) return i + 1 < n ? cells(b) + i + 1 : &shared::none;
-    }
-    return &shared::none;
-}
 
 const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive) {
     const int32_t sym = static_cast<int32_t>(word->data2);
@@ -399,44 +345,6 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     return insert_values(series, value, part, only, dup, false);
-}
-
-Cell* insert_at_head(Cell* b, const Cell* value, bool advance, bool at_head) {
-    const Cell v = *value;
-    const uint32_t pos = at_head ? 0 : series_type::clamp_index(b);
-    const uint32_t n = total(b);
-    SeriesBuffer* s = ensure_cells(b, static_cast<uint64_t>(n) + 1, true);
-    Cell* at = series::head_cell(s) + pos;
-    std::memmove(at + 1, at, static_cast<size_t>(n - pos) * CELL);
-    s->tail += CELL;
-    *at = v;
-    if (is_hash(b)) {
-        if (pos < n && hashtab::shift_positions(b->data3, 1, pos, n - pos, false)) reindex(b);
-        else hashtab::put_at(b->data3, pos);
-    }
-    if (advance) b->data1 = pos + 1;
-    return b;
-}
-
-void insert_each_at_head(Cell* target, const Cell* source) {
-    const int32_t n = length(source);
-    if (n <= 0) return;
-    insert_values(target, const_cast<Cell*>(source), n, false, 1, false);
-}
-
-void insert_top() { insert_at_head(stack::arg_base - 1, stack::arg_base, true, false); }
-
-Cell* append_arg_to_top() {
-    Cell* b = stack::arg_base;
-    append_copy(b, b + 1);
-    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
-    return b;
-}
-
-void append_top() {
-    Cell* b = stack::arg_base - 1;
-    append_copy(b, stack::arg_base);
-    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
@@ -730,7 +638,6 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
 // ---- registration ---------------------------------------------------------------
 
 void fill(datatype::Record& r) {
-    root_slot = 0;
     r.actions[datatype::MAKE] = as_action(&make);
     r.actions[datatype::TO] = as_action(&to);
     r.actions[datatype::FORM] = as_action(&form);

@@ -342,8 +342,6 @@ void init_catalog() {
 
 bool catalog_ready() { return errors_cell && cell::type_of(errors_cell) == TYPE_OBJECT && stack::ready(); }
 
-const Cell* catalog() { return errors_cell; }
-
 Cell* push_error(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     Cell* args = stack::push(arg1 ? arg1 : &shared::none);
     stack::push(arg2 ? arg2 : &shared::none);
@@ -416,16 +414,6 @@ void form_display(const Cell* error_in, node_t out) {
         append_limited(out, files, false, true, 40);
     }
     stack::pop_n(1);
-}
-
-int32_t type_symbol(const Cell* error) {
-    const Cell t = *slot_of(error, err::F_TYPE);
-    return word_type::is_any_word(cell::type_of(&t)) ? static_cast<int32_t>(t.data2) : 0;
-}
-
-int32_t id_symbol(const Cell* error) {
-    const Cell t = *slot_of(error, err::F_ID);
-    return word_type::is_any_word(cell::type_of(&t)) ? static_cast<int32_t>(t.data2) : 0;
 }
 
 void fill(datatype::Record& r) {

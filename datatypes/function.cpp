@@ -179,12 +179,6 @@ int32_t count_locals(const Cell* spec_in, bool must_exist) {
     return must_exist ? -1 : 0;
 }
 
-void init_locals(uint32_t n) {
-    static const Cell no{TYPE_LOGIC, 0, 0, 0};
-    stack::push(&no);
-    for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
-}
-
 namespace {
 
 // The first value of b naming the symbol (any word type, canonical

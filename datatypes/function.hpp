@@ -36,8 +36,6 @@ inline uint32_t arity_of(const Cell* routine) { return (routine->header >> 25) &
 // word! values after the first /local; without /local, -1 when
 // must_exist, else 0.
 int32_t count_locals(const Cell* spec, bool must_exist);
-// Pushes the local slots of a call: false for /local, then n - 1 nones.
-void init_locals(uint32_t n);
 // The local words of `function`, added to spec (the native's own copy,
 // changed in place): every set-word of the body, nested blocks included,
 // and the words of foreach, map-each, remove-each and repeat loops, that

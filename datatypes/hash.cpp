@@ -77,15 +77,6 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 }  // namespace
 
-Cell* push_indexed(const Cell* block) {
-    Cell* h = stack::push(block);
-    cell::set_type(h, TYPE_HASH);
-    h->data3 = 0;
-    const node_t rec = hashtab::make(std::max<uint32_t>(total(h), 1), h, hashtab::HASH, 0);
-    h->data3 = rec;
-    return h;
-}
-
 void reindex_from(const Cell* h, uint32_t position) {
     if (cell::type_of(h) != TYPE_HASH || !h->data3) return;
     const Cell v = *h;

@@ -250,8 +250,6 @@ bool index_pairs(const Cell* map_cell) {
     return hashtab::count(m.data3) == n / 2;
 }
 
-Cell* push(const Cell* value) { return stack::push(value); }
-
 Cell* push_block(const Cell* m_in, Part part) {
     const Cell m = *m_in;
     const int32_t n = count(&m);

@@ -422,15 +422,6 @@ void set_many(const Cell* obj_in, const Cell* value_in, bool any, bool only, boo
 
 void bind_block(const Cell* block, const Cell* obj, bool deep) { context::bind(block, obj->data1, deep, true); }
 
-Cell* push_in(const Cell* obj, const Cell* word) {
-    const int32_t i = field_index(obj, word);
-    if (i < 0) return stack::push(&shared::none);
-    Cell w = *word;
-    w.data1 = obj->data1;
-    w.data3 = static_cast<uint32_t>(i);
-    return stack::push(&w);
-}
-
 Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
     Cell* result = stack::push(&shared::none);
     Cell* spec = stack::push(spec_in);

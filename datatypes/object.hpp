@@ -64,9 +64,6 @@ void set_many(const Cell* obj, const Cell* value, bool any, bool only, bool some
 // Binds the block's words that name the object's fields (deep: nested
 // blocks too); self binds to the object itself.
 void bind_block(const Cell* block, const Cell* obj, bool deep);
-// The word bound to the object (pushed), or none pushed when the object
-// has no such field.
-Cell* push_in(const Cell* obj, const Cell* word);
 // construct: an object from the set-words of the spec and the values that
 // follow them, nothing evaluated; without only the words true, yes, on,
 // false, no, off and none become the values they name. Pushed.

@@ -24,11 +24,6 @@ bool block_like(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
 }
 
-Cell* push_as(Cell* value, uint32_t type) {
-    cell::set_type(value, type);
-    return stack::push(value);
-}
-
 // A new path of the type on the argument stack, holding copies of the
 // source's cells from its index.
 Cell* push_copy(const Cell* source, uint32_t type) {
@@ -82,12 +77,6 @@ void clear_unused(datatype::Record& r) {
 }
 
 }  // namespace
-
-Cell* push(Cell* value) { return push_as(value, TYPE_PATH); }
-Cell* push_lit_path(Cell* value) { return push_as(value, TYPE_LIT_PATH); }
-Cell* push_set_path(Cell* value) { return push_as(value, TYPE_SET_PATH); }
-Cell* push_get_path(Cell* value) { return push_as(value, TYPE_GET_PATH); }
-Cell* push_paren(Cell* value) { return push_as(value, TYPE_PAREN); }
 
 void make_at(Cell* cell, int32_t capacity) {
     cell->header = TYPE_UNSET;

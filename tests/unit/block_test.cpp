@@ -40,7 +40,7 @@ TEST_F(Block, CopyOfABlockHoldingItselfRaisesAndLeavesNoCycleEntries) {
 TEST_F(Block, MakeOfNoCellsReservesOne) {
     Cell* zero = arg(int_cell(0));
     const Cell* empty = block::make(zero, zero, TYPE_BLOCK);
-    EXPECT_EQ(series::buffer_of(empty->data2)->size, sizeof(Cell));
+    EXPECT_EQ(series::buffer_of(series_node(empty))->size, sizeof(Cell));
 }
 
 TEST_F(Block, CompareOfBlocksHoldingThemselvesEnds) {

@@ -603,7 +603,7 @@ int32_t field_of(const Cell* element) {
         const int32_t i = integer::value_of(element);
         return i >= 1 && i <= F_ISOWEEK ? i : 0;
     }
-    if (!word_type::is_any_word(cell::type_of(element))) return 0;
+    if (!is_all_word(cell::type_of(element))) return 0;
     if (symbol::canonical(word_symbol(element)) == symbol::canonical(words::sym_julian))
         return F_YEARDAY;
     return time_type::field_of_word(element, FIELD_SYMBOLS, F_ISOWEEK);
@@ -707,7 +707,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     static Cell answer;
     int32_t f = 0;
-    if (index_cell && word_type::is_any_word(cell::type_of(index_cell))) f = field_of(index_cell);
+    if (index_cell && is_all_word(cell::type_of(index_cell))) f = field_of(index_cell);
     else if (index >= 1 && index <= F_ISOWEEK) f = index;
     if (!f) {
         const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};

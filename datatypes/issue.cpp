@@ -34,7 +34,7 @@ namespace {
 
 Cell* make(Cell* result, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
-    if (word_type::is_any_word(t)) {
+    if (is_all_word(t)) {
         Cell w = *spec;
         w.header = type;
         *result = w;

@@ -144,7 +144,7 @@ Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
 }
 
 int32_t field_of_word(const Cell* word, const int32_t* const* symbols, int32_t count) {
-    if (!word_type::is_any_word(cell::type_of(word))) return 0;
+    if (!is_all_word(cell::type_of(word))) return 0;
     const int32_t sym = symbol::canonical(word_symbol(word));
     for (int32_t i = 0; i < count; i++)
         if (symbol::canonical(*symbols[i]) == sym) return i + 1;
@@ -281,7 +281,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     static Cell answer;
     int32_t field = index;
-    if (index_cell && word_type::is_any_word(cell::type_of(index_cell))) {
+    if (index_cell && is_all_word(cell::type_of(index_cell))) {
         field = field_of_word(index_cell, FIELD_SYMBOLS, 3);
         if (!field) err::raise(err::CANNOT_USE, index_cell, value);
     } else if (field < 1 || field > 3) {

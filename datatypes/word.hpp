@@ -15,8 +15,6 @@
 
 namespace qel::word_type {
 
-inline bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-
 // Pushes a copy of the word's value; an unset! value raises script
 // no-value with the word.
 Cell* get_and_push(Cell* word);

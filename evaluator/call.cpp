@@ -609,7 +609,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (t == TYPE_NATIVE) {
         const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
         if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(false, refs);
+        e->fn(refs);
     } else if (t == TYPE_ACTION) {
         actions::ActionEntry entry = actions::entry_of_slot(fn.data1 - 1);
         if (!entry) err::raise(err::NOT_DONE);
@@ -646,7 +646,7 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     if (cell::type_of(&fn) == TYPE_NATIVE) {
         const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
         if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(false, refs);
+        e->fn(refs);
     } else {
         actions::ActionEntry entry = actions::entry_of_slot(fn.data1 - 1);
         if (!entry) err::raise(err::NOT_DONE);

@@ -30,7 +30,7 @@ int32_t base_argument(const int32_t* r) {
 
 }  // namespace
 
-void native_debase(bool, const int32_t* r) {
+void native_debase(const int32_t* r) {
     const int32_t base = base_argument(r);
     Cell* result = stack::push(&shared::none);
     if (!binary::decode_text(base, stack::arg_base, result)) *result = shared::none;
@@ -38,7 +38,7 @@ void native_debase(bool, const int32_t* r) {
     stack::set_last_reset(&v);
 }
 
-void native_enbase(bool, const int32_t* r) {
+void native_enbase(const int32_t* r) {
     const int32_t base = base_argument(r);
     const Cell value = *stack::arg_base;
     // The input bytes, copied out so that making the result cannot move

@@ -110,7 +110,7 @@ void capture_stack(Cell* error) {
 
 }  // namespace
 
-void native_throw(bool, const int32_t* refinements) {
+void native_throw(const int32_t* refinements) {
     trace::on_throw(stack::arg_base);
     // The catcher finds the value and, above it, the name: unset when
     // there is none, so that no name matches it.
@@ -121,7 +121,7 @@ void native_throw(bool, const int32_t* refinements) {
     stack::throw_value(catch_code::THROW);
 }
 
-void native_catch(bool, const int32_t* refinements) {
+void native_catch(const int32_t* refinements) {
     Cell* const base = stack::arg_base;
     const Cell* const wanted = refinements[0] >= 0 ? base + refinements[0] : nullptr;
     stack::mark_catch(words::w_body);
@@ -153,7 +153,7 @@ void native_catch(bool, const int32_t* refinements) {
     stack::unwind_last();
 }
 
-void native_try(bool, const int32_t* refinements) {
+void native_try(const int32_t* refinements) {
     const bool all = refinements[0] >= 0;
     const bool keep = refinements[1] >= 0;
     Cell* const base = stack::arg_base;

@@ -105,7 +105,7 @@ void answer_binary(node_t n) {
 
 }  // namespace
 
-void native_compress(bool, const int32_t*) {
+void native_compress(const int32_t*) {
     const Cell method = stack::arg_base[1];
     const Codec codec = compressor(method_of(&method));
     const Cell* data = stack::arg_base;
@@ -122,7 +122,7 @@ void native_compress(bool, const int32_t*) {
     answer_binary(out);
 }
 
-void native_decompress(bool, const int32_t* refinements) {
+void native_decompress(const int32_t* refinements) {
     const Cell method = stack::arg_base[1];
     const deflate::Method m = method_of(&method);
     const Codec codec = decompressor(m);
@@ -208,7 +208,7 @@ Cell integer_cell(uint32_t v) { return Cell{TYPE_INTEGER, 0, v, 0}; }
 
 }  // namespace
 
-void native_checksum(bool, const int32_t* refinements) {
+void native_checksum(const int32_t* refinements) {
     const Cell method = stack::arg_base[1];
     const int32_t symbol = canonical_of(&method);
     if (!checksum::is_method(symbol)) err::raise(err::INVALID_ARG, &method);

@@ -24,7 +24,6 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/checks.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -39,56 +38,6 @@ namespace {
 const Cell unset_value{TYPE_UNSET, 0, 0, 0};
 
 Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
-
-// ---- argument checks under the check flag ----------------------------------------
-
-// A typeset of the listed types: type t is bit 0x80 >> (t & 7) of byte
-// t >> 3, the bytes laid over words 1-3 from the low byte of word 1.
-Cell typeset_of(std::initializer_list<uint32_t> types) {
-    uint32_t words[3] = {0, 0, 0};
-    for (uint32_t t : types) words[(t >> 3) / 4] |= (0x80u >> (t & 7)) << (((t >> 3) % 4) * 8);
-    return Cell{TYPE_TYPESET, words[0], words[1], words[2]};
-}
-
-Cell series_typeset(bool with_map) {
-    Cell ts = typeset_of({});
-    for (uint32_t t = 1; t <= TYPE_EVENT; ++t) {
-        if (series_type::is_series(t) || (with_map && t == TYPE_MAP)) {
-            Cell one = typeset_of({t});
-            ts.data1 |= one.data1;
-            ts.data2 |= one.data2;
-            ts.data3 |= one.data3;
-        }
-    }
-    return ts;
-}
-
-const Cell& ts_block() {
-    static const Cell ts = typeset_of({TYPE_BLOCK});
-    return ts;
-}
-const Cell& ts_count() {
-    static const Cell ts = typeset_of({TYPE_INTEGER, TYPE_FLOAT});
-    return ts;
-}
-const Cell& ts_word() {
-    static const Cell ts = typeset_of({TYPE_WORD});
-    return ts;
-}
-const Cell& ts_word_block() {
-    static const Cell ts = typeset_of({TYPE_WORD, TYPE_BLOCK});
-    return ts;
-}
-const Cell& ts_series() {
-    static const Cell ts = series_typeset(false);
-    return ts;
-}
-const Cell& ts_series_map() {
-    static const Cell ts = series_typeset(true);
-    return ts;
-}
-
-void expect(int position, const Cell& ts) { err::check_arg_type(position, &ts, position); }
 
 // ---- truth -------------------------------------------------------------------------
 
@@ -242,25 +191,19 @@ uint32_t tail_of(const Cell* block) { return series::buffer_length(block->data2)
 
 // ---- conditionals --------------------------------------------------------------------------
 
-void native_if(bool check, const int32_t*) {
-    if (check) expect(1, ts_block());
+void native_if(const int32_t*) {
     Cell* base = stack::arg_base;
     if (truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
-void native_unless(bool check, const int32_t*) {
-    if (check) expect(1, ts_block());
+void native_unless(const int32_t*) {
     Cell* base = stack::arg_base;
     if (!truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
-void native_either(bool check, const int32_t*) {
-    if (check) {
-        expect(1, ts_block());
-        expect(2, ts_block());
-    }
+void native_either(const int32_t*) {
     Cell* base = stack::arg_base;
     interp::eval_block(truthy_strict(base) ? base + 1 : base + 2, true);
 }
@@ -292,22 +235,12 @@ void walk_conditions(bool stop_on) {
 
 }  // namespace
 
-void native_any(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
-    walk_conditions(true);
-}
+void native_any(const int32_t*) { walk_conditions(true); }
 
-void native_all(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
-    walk_conditions(false);
-}
+void native_all(const int32_t*) { walk_conditions(false); }
 
-void native_switch(bool check, const int32_t* refinements) {
+void native_switch(const int32_t* refinements) {
     const int32_t default_at = refinements[0];
-    if (check) {
-        expect(1, ts_block());
-        if (default_at >= 0) expect(default_at, ts_block());
-    }
     Cell* base = stack::arg_base;
     const Cell* cases = base + 1;
     const uint32_t type = cell::type_of(base);
@@ -331,9 +264,8 @@ void native_switch(bool check, const int32_t* refinements) {
     else stack::set_last_reset(&shared::none);
 }
 
-void native_case(bool check, const int32_t* refinements) {
+void native_case(const int32_t* refinements) {
     const bool all = refinements[0] >= 0;
-    if (check) expect(0, ts_block());
     Cell* base = stack::arg_base;
     Cell* copy = stack::push(base);
     if (copy->data1 >= tail_of(copy)) {
@@ -375,11 +307,7 @@ void native_case(bool check, const int32_t* refinements) {
 
 // ---- loops ------------------------------------------------------------------------------------
 
-void native_while(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_block());
-        expect(1, ts_block());
-    }
+void native_while(const int32_t*) {
     const Cell* cond = stack::arg_base;
     const Cell* body = cond + 1;
     stack::mark_loop(words::w_body);
@@ -402,8 +330,7 @@ void native_while(bool check, const int32_t*) {
     finish_with(&unset_value);
 }
 
-void native_until(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
+void native_until(const int32_t*) {
     const Cell* body = stack::arg_base;
     stack::mark_loop(words::w_body);
     for (;;) {
@@ -416,11 +343,7 @@ void native_until(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_loop(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_count());
-        expect(1, ts_block());
-    }
+void native_loop(const int32_t*) {
     Cell* base = stack::arg_base;
     const int32_t count = count_of(base);
     if (count < 1) {
@@ -437,12 +360,7 @@ void native_loop(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_repeat(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word());
-        expect(1, ts_count());
-        expect(2, ts_block());
-    }
+void native_repeat(const int32_t*) {
     Cell* word = stack::arg_base;
     Cell* counter = word + 1;
     const Cell* body = word + 2;
@@ -464,8 +382,7 @@ void native_repeat(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_forever(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
+void native_forever(const int32_t*) {
     const Cell* body = stack::arg_base;
     stack::mark_loop(words::w_body);
     for (;;) {
@@ -476,17 +393,12 @@ void native_forever(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_foreach(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word_block());
-        expect(1, ts_series_map());
-        expect(2, ts_block());
-    }
+void native_foreach(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* body = base + 2;
     const int32_t n = word_count(base, base + 1);
-    // The series copy lies two cells below the loop's base and the word
-    // one cell below it, where compiled loops look for them.
+    // The walk's own copy of the series, whose index the steps advance,
+    // and of the word argument lie on the stack below the loop's frame.
     Cell* scratch = stack::push(&unset_value);
     Cell* series = stack::push(base + 1);
     const Cell* words = stack::push(base);
@@ -503,11 +415,7 @@ void native_foreach(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_forall(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word());
-        expect(1, ts_block());
-    }
+void native_forall(const int32_t*) {
     Cell* word = stack::arg_base;
     const Cell* body = word + 1;
     const Cell* start = stack::push(word::get(word));
@@ -546,12 +454,7 @@ void native_forall(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_remove_each(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word_block());
-        expect(1, ts_series());
-        expect(2, ts_block());
-    }
+void native_remove_each(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* body = base + 2;
     const int32_t n = word_count(base, base + 1);

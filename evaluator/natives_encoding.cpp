@@ -136,7 +136,7 @@ bool list_family(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || (t >
 
 // ---- the natives ----------------------------------------------------------------------------
 
-void native_dehex(bool, const int32_t*) {
+void native_dehex(const int32_t*) {
     Cell* base = stack::arg_base;
     expect_string("dehex", base, "value");
     Cell* out = push_new_string(string::length(base));
@@ -144,7 +144,7 @@ void native_dehex(bool, const int32_t*) {
     stack::set_last_reset(out);
 }
 
-void native_enhex(bool, const int32_t*) {
+void native_enhex(const int32_t*) {
     Cell* base = stack::arg_base;
     expect_string("enhex", base, "value");
     Cell* out = push_new_string(string::length(base));
@@ -152,12 +152,12 @@ void native_enhex(bool, const int32_t*) {
     stack::set_last_reset(out);
 }
 
-void native_uppercase(bool, const int32_t* refinements) { change_case("uppercase", true, refinements); }
-void native_lowercase(bool, const int32_t* refinements) { change_case("lowercase", false, refinements); }
+void native_uppercase(const int32_t* refinements) { change_case("uppercase", true, refinements); }
+void native_lowercase(const int32_t* refinements) { change_case("lowercase", false, refinements); }
 
 // File names are POSIX names already: the text is copied as it is, and
 // with /full a relative name gets the current directory in front.
-void native_to_local_file(bool, const int32_t* refinements) {
+void native_to_local_file(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
     if (t != TYPE_FILE && t != TYPE_STRING) expect_arg("to-local-file", base, "path");
@@ -173,7 +173,7 @@ void native_to_local_file(bool, const int32_t* refinements) {
     stack::set_last_reset(out);
 }
 
-void native_as(bool, const int32_t*) {
+void native_as(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* spec = base + 1;
     const uint32_t target = cell::type_of(base) == TYPE_DATATYPE ? base->data1 : cell::type_of(base);
@@ -190,20 +190,20 @@ void native_as(bool, const int32_t*) {
     stack::set_last_reset(&result);
 }
 
-void native_as_pair(bool, const int32_t*) {
+void native_as_pair(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell pair{TYPE_PAIR, 0, pair_coordinate(base, "x"), pair_coordinate(base + 1, "y")};
     stack::set_last_reset(&pair);
 }
 
-void native_as_point2D(bool, const int32_t*) {
+void native_as_point2D(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell point{TYPE_POINT2D, point_coordinate(base, "as-point2D", "x"),
                      point_coordinate(base + 1, "as-point2D", "y"), 0};
     stack::set_last_reset(&point);
 }
 
-void native_as_point3D(bool, const int32_t*) {
+void native_as_point3D(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell point{TYPE_POINT3D, point_coordinate(base, "as-point3D", "x"),
                      point_coordinate(base + 1, "as-point3D", "y"), point_coordinate(base + 2, "as-point3D", "z")};

@@ -329,28 +329,28 @@ void max_min(bool greater) {
 
 // ---- the natives ----------------------------------------------------------------------------
 
-void native_negative_q(bool, const int32_t*) { set_logic(sign_of(stack::arg_base, "negative?") < 0); }
-void native_positive_q(bool, const int32_t*) { set_logic(sign_of(stack::arg_base, "positive?") > 0); }
+void native_negative_q(const int32_t*) { set_logic(sign_of(stack::arg_base, "negative?") < 0); }
+void native_positive_q(const int32_t*) { set_logic(sign_of(stack::arg_base, "positive?") > 0); }
 
-void native_sign_q(bool, const int32_t*) {
+void native_sign_q(const int32_t*) {
     const int32_t s = sign_of(stack::arg_base, "sign?");
     const Cell r{TYPE_INTEGER, 0, static_cast<uint32_t>(s), 0};
     stack::set_last_reset(&r);
 }
 
-void native_zero_q(bool, const int32_t*) { set_logic(is_zero(stack::arg_base)); }
+void native_zero_q(const int32_t*) { set_logic(is_zero(stack::arg_base)); }
 
-void native_NaN_q(bool, const int32_t*) {
+void native_NaN_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     const uint32_t t = cell::type_of(v);
     if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_PERCENT) expect_arg("NaN?", v, "value");
     set_logic(t != TYPE_INTEGER && std::isnan(cell::get_double(v)));
 }
 
-void native_max(bool, const int32_t*) { max_min(true); }
-void native_min(bool, const int32_t*) { max_min(false); }
+void native_max(const int32_t*) { max_min(true); }
+void native_min(const int32_t*) { max_min(false); }
 
-void native_shift(bool, const int32_t* refinements) {
+void native_shift(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("shift", base, "data");
     if (cell::type_of(base + 1) != TYPE_INTEGER) expect_arg("shift", base + 1, "bits");
@@ -366,7 +366,7 @@ void native_shift(bool, const int32_t* refinements) {
     stack::set_last_reset(&result);
 }
 
-void native_to_hex(bool, const int32_t* refinements) {
+void native_to_hex(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("to-hex", base, "value");
     uint32_t keep = 8;
@@ -382,15 +382,15 @@ void native_to_hex(bool, const int32_t* refinements) {
     stack::set_last_reset(&issue);
 }
 
-void native_sine(bool, const int32_t* refinements) {
+void native_sine(const int32_t* refinements) {
     float_result(snap(std::sin(angle_arg(SINE, "sine", refinements))));
 }
 
-void native_cosine(bool, const int32_t* refinements) {
+void native_cosine(const int32_t* refinements) {
     float_result(snap(std::cos(angle_arg(COSINE, "cosine", refinements))));
 }
 
-void native_tangent(bool, const int32_t* refinements) {
+void native_tangent(const int32_t* refinements) {
     const double r = angle_arg(TANGENT, "tangent", refinements);
     // tan of the double nearest pi/2 is a large finite number; the exact
     // right angle answers infinity.
@@ -399,17 +399,17 @@ void native_tangent(bool, const int32_t* refinements) {
     else float_result(std::tan(r));
 }
 
-void native_arcsine(bool, const int32_t* r) {
+void native_arcsine(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::asin), "arcsine", "sine", r);
 }
-void native_arccosine(bool, const int32_t* r) {
+void native_arccosine(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::acos), "arccosine", "cosine", r);
 }
-void native_arctangent(bool, const int32_t* r) {
+void native_arctangent(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::atan), "arctangent", "tangent", r);
 }
 
-void native_arctangent2(bool, const int32_t* refinements) {
+void native_arctangent2(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const double y = float_arg(base, "arctangent2", "y");
     const double x = float_arg(base + 1, "arctangent2", "x");
@@ -417,14 +417,14 @@ void native_arctangent2(bool, const int32_t* refinements) {
     float_result(refinements[0] >= 0 ? r : r * (180.0 / PI));
 }
 
-void native_log_2(bool, const int32_t*) {
+void native_log_2(const int32_t*) {
     float_fn([](double x) { return std::log(x) / LN2; }, "log-2");
 }
-void native_log_10(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log10), "log-10"); }
-void native_log_e(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log), "log-e"); }
-void native_exp(bool, const int32_t*) {
+void native_log_10(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log10), "log-10"); }
+void native_log_e(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log), "log-e"); }
+void native_exp(const int32_t*) {
     float_fn([](double x) { return std::pow(E, x); }, "exp");
 }
-void native_square_root(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::sqrt), "square-root"); }
+void native_square_root(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::sqrt), "square-root"); }
 
 }  // namespace qel::natives

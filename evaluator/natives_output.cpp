@@ -334,17 +334,17 @@ void make_function(const Cell* spec, const Cell* body) {
 
 }  // namespace
 
-void native_print(bool, const int32_t*) { output(true); }
-void native_prin(bool, const int32_t*) { output(false); }
+void native_print(const int32_t*) { output(true); }
+void native_prin(const int32_t*) { output(false); }
 
-void native_func(bool, const int32_t*) { make_function(stack::arg_base, stack::arg_base + 1); }
+void native_func(const int32_t*) { make_function(stack::arg_base, stack::arg_base + 1); }
 
-void native_does(bool, const int32_t*) {
+void native_does(const int32_t*) {
     Cell* spec = block::push_new(1);
     make_function(spec, stack::arg_base);
 }
 
-void native_has(bool, const int32_t*) {
+void native_has(const int32_t*) {
     const Cell vars = *stack::arg_base;
     Cell* spec = block::push_new(static_cast<int32_t>(series::cell_count(vars.data2)) + 1);
     const Cell s = *spec;
@@ -354,26 +354,26 @@ void native_has(bool, const int32_t*) {
     make_function(&s, stack::arg_base + 1);
 }
 
-void native_function(bool, const int32_t*) {
+void native_function(const int32_t*) {
     // The locals are added to a copy: the caller's spec block stays as it is.
     const Cell spec = *block::copy_cells(stack::arg_base, true, true);
     function::collect_locals(&spec, stack::arg_base + 1);
     make_function(&spec, stack::arg_base + 1);
 }
 
-void native_return(bool, const int32_t*) { stack::signal_exit(true, false); }
-void native_exit(bool, const int32_t*) { stack::signal_exit(false, false); }
-void native_break(bool, const int32_t* r) { stack::signal_break(r[0] >= 0, false); }
-void native_continue(bool, const int32_t*) { stack::signal_break(false, true); }
+void native_return(const int32_t*) { stack::signal_exit(true, false); }
+void native_exit(const int32_t*) { stack::signal_exit(false, false); }
+void native_break(const int32_t* r) { stack::signal_break(r[0] >= 0, false); }
+void native_continue(const int32_t*) { stack::signal_break(false, true); }
 
-void native_do(bool, const int32_t* r) {
+void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
     if (r[2] >= 0) do_next(stack::arg_base + r[2]);
     else do_value();
     session.finish();
 }
 
-void native_reduce(bool, const int32_t* r) {
+void native_reduce(const int32_t* r) {
     const Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     Cell* const first = stack::arg_top;
@@ -405,7 +405,7 @@ void native_reduce(bool, const int32_t* r) {
     stack::set_last_reset(first);
 }
 
-void native_compose(bool, const int32_t* r) {
+void native_compose(const int32_t* r) {
     const Cell v = *stack::arg_base;
     if (cell::type_of(&v) != TYPE_BLOCK) {
         const Cell want{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
@@ -423,7 +423,7 @@ void native_compose(bool, const int32_t* r) {
     stack::set_last_reset(gather(first, n, TYPE_BLOCK));
 }
 
-void native_apply(bool, const int32_t* r) {
+void native_apply(const int32_t* r) {
     const Cell f = stack::arg_base[0];
     const Cell args = stack::arg_base[1];
     const uint32_t ft = cell::type_of(&f);
@@ -451,7 +451,7 @@ void native_apply(bool, const int32_t* r) {
     stack::set_last_reset(result);
 }
 
-void native_transcode(bool, const int32_t* r) {
+void native_transcode(const int32_t* r) {
     Cell src = stack::arg_base[0];
     const uint32_t st = cell::type_of(&src);
     if (st == TYPE_BINARY) series_type::clamp_index(&src);

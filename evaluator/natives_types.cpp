@@ -59,12 +59,12 @@ bool same(const Cell* a, const Cell* b) {
 
 }  // namespace
 
-void native_same_q(bool, const int32_t*) {
+void native_same_q(const int32_t*) {
     const bool r = same(stack::arg_base, stack::arg_base + 1);
     stack::set_last_reset(r ? &shared::true_value : &shared::false_value);
 }
 
-void native_type_q(bool, const int32_t* refinements) {
+void native_type_q(const int32_t* refinements) {
     const uint32_t t = cell::type_of(stack::arg_base);
     if (refinements[0] >= 0) {
         const Cell* word = datatype::entry(t).word;
@@ -75,7 +75,7 @@ void native_type_q(bool, const int32_t* refinements) {
     stack::set_last_reset(&type);
 }
 
-void native_complement_q(bool, const int32_t*) {
+void native_complement_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     if (cell::type_of(v) != TYPE_BITSET) {
         // Also reached with the check flag clear, from callers that pass

@@ -117,7 +117,7 @@ void set_new_line(Cell* c, bool on) {
 
 // ---- values of words --------------------------------------------------------------
 
-void native_get(bool, const int32_t* refinements) {
+void native_get(const int32_t* refinements) {
     const bool any = refinements[0] >= 0;
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
@@ -148,7 +148,7 @@ void native_get(bool, const int32_t* refinements) {
     stack::set_last_reset(&v);
 }
 
-void native_set(bool, const int32_t* refinements) {
+void native_set(const int32_t* refinements) {
     const bool any = refinements[0] >= 0;
     const bool only = refinements[2] >= 0;
     const bool some = refinements[3] >= 0;
@@ -177,7 +177,7 @@ void native_set(bool, const int32_t* refinements) {
     stack::set_last_reset(value);
 }
 
-void native_value_q(bool, const int32_t*) {
+void native_value_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     if (is_word_type(cell::type_of(v))) {
         const Cell* slot = peek(v);
@@ -187,7 +187,7 @@ void native_value_q(bool, const int32_t*) {
     answer_logic(cell::type_of(v) != TYPE_UNSET);
 }
 
-void native_unset(bool, const int32_t*) {
+void native_unset(const int32_t*) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) == TYPE_WORD) {
         word::set(base, &shared::unset);
@@ -202,7 +202,7 @@ void native_unset(bool, const int32_t*) {
 
 // ---- binding ----------------------------------------------------------------------
 
-void native_bind(bool, const int32_t* refinements) {
+void native_bind(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const Cell* target = base + 1;
     const node_t ctx = context_of(target);
@@ -228,7 +228,7 @@ void native_bind(bool, const int32_t* refinements) {
     stack::keep_first();
 }
 
-void native_in(bool, const int32_t*) {
+void native_in(const int32_t*) {
     Cell* base = stack::arg_base;
     const node_t ctx = context_of(base);
     Cell w = base[1];
@@ -240,7 +240,7 @@ void native_in(bool, const int32_t*) {
     stack::set_last_reset(&w);
 }
 
-void native_context_q(bool, const int32_t*) {
+void native_context_q(const int32_t*) {
     const node_t ctx = stack::arg_base->data1;
     if (!ctx) {
         stack::set_last_reset(&shared::none);
@@ -254,16 +254,16 @@ void native_context_q(bool, const int32_t*) {
 
 // ---- objects and maps ---------------------------------------------------------------
 
-void native_construct(bool, const int32_t* refinements) {
+void native_construct(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const Cell* proto = refinements[0] >= 0 ? base + refinements[0] : nullptr;
     const Cell made = *object::push_constructed(proto, base, refinements[1] >= 0);
     stack::set_last_reset(&made);
 }
 
-void native_extend(bool, const int32_t* refinements) {
-    // Objects cannot grow in place: their class id promises a fixed
-    // layout to compiled code.
+void native_extend(const int32_t* refinements) {
+    // Objects cannot grow in place: the objects of one class id share
+    // one field layout.
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_MAP) err::raise(err::NOT_DONE);
     map::extend_from_block(base, base + 1, refinements[0] >= 0);
@@ -272,7 +272,7 @@ void native_extend(bool, const int32_t* refinements) {
 
 // ---- new-line markers -----------------------------------------------------------------
 
-void native_new_line(bool, const int32_t* refinements) {
+void native_new_line(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const bool on = cell::type_of(base + 1) == TYPE_LOGIC && base[1].data1 != 0;
     const bool all = refinements[0] >= 0;
@@ -296,7 +296,7 @@ void native_new_line(bool, const int32_t* refinements) {
     stack::keep_first();
 }
 
-void native_new_line_q(bool, const int32_t*) {
+void native_new_line_q(const int32_t*) {
     const Cell* base = stack::arg_base;
     answer_logic(base->data1 < tail_of(base) && (block::cell_at(base, base->data1)->header & cell_flag::NEW_LINE));
 }

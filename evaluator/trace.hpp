@@ -8,8 +8,8 @@
 // branch per site and nothing else.
 //
 // Tracing is off inside the callback itself and inside the bodies of
-// built-in (library) functions, which run as compiled code would: the call
-// of a library function is reported at its call site, its body is not.
+// built-in (library) functions, which count as one step: the call of a
+// library function is reported at its call site, its body is not.
 #pragma once
 #include <cstdint>
 

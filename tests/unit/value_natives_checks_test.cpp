@@ -1,7 +1,7 @@
-// The set-operation, math and encoding natives under the check flag, which
-// compiled callers set when they have not checked the argument types: a
-// value of a type the native cannot take raises expect-arg before any
-// payload is read as the wrong type, and an allowed value gets through.
+// The set-operation, math and encoding natives called directly, without
+// the caller's spec check: they check their own argument types, so a value
+// of a type the native cannot take raises expect-arg before any payload is
+// read as the wrong type, and an allowed value gets through.
 // The scripts in tests/lang/sets, tests/lang/math and tests/lang/encoding
 // cover the natives at work, and tests/lang/control/argument_types_cases.qel
 // the same arguments in calls from a script.

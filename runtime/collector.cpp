@@ -1,7 +1,7 @@
-// The collector: marking from the roots, the external-resource sweep, the
-// owner-table pruning, compaction of series frames, the big-frame sweep and
-// node freeing, with node compaction before marking when a settled, sparse
-// node frame can be emptied.
+// The collector: marking from the roots, the owner-table pruning,
+// compaction of series frames, the big-frame sweep and node freeing, with
+// node compaction before marking when a settled, sparse node frame can be
+// emptied.
 //
 // Marking never moves anything, so it works on raw addresses; it keeps a
 // work list of cell series still to scan instead of recursing, so deep
@@ -19,7 +19,6 @@
 #include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
-#include "runtime/extres.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/owner.hpp"
@@ -259,7 +258,6 @@ void mark_roots() {
     mark_context(&context::global);
     mark_cell(&interp::current_position);
     lexer::mark_gc(marker);
-    mark_cell(&slots::table);
     if (!stress) mark_recent();
     drain();
     if (stress) check_stack_cells();
@@ -581,7 +579,6 @@ void run_collection(bool may_renumber) {
     if (may_renumber) compact_nodes(false);
     mark_roots();
     if (remap) cycles::remap(&remap_one);
-    extres::sweep();
     prune_owners();
     compact_frames();
     memory::sweep_big_frames();

@@ -158,14 +158,6 @@ node_t make_from_spec(const Cell* spec_in, bool stack_values, bool object, int k
     return ctx;
 }
 
-node_t copy(Cell* object, int kind) {
-    const node_t source = object->data1;
-    const Cell* c = cell_of(source);
-    const node_t ctx = make(word_count(source), !has_value_series(c), (c->header & OBJECT_FLAG) != 0, source, kind);
-    object->data1 = ctx;
-    return ctx;
-}
-
 // ---- access ---------------------------------------------------------------------
 
 Cell* self_of(node_t ctx) { return cells_of(ctx) + 1; }
@@ -212,12 +204,6 @@ Cell* set_by_symbol(node_t ctx, const Cell* word, const Cell* value) {
     Cell* slot = slot_at(ctx, static_cast<uint32_t>(index));
     if (slot) *slot = v;
     return slot;
-}
-
-Cell* add_if_absent(node_t ctx, const Cell* word, const Cell* value) {
-    const Cell v = *value;
-    if (find_symbol(ctx, static_cast<int32_t>(word->data2), true) >= 0) return nullptr;
-    return set_by_symbol(ctx, word, &v);
 }
 
 Cell* add_to_global(int32_t symbol, bool case_insensitive, bool copy) {

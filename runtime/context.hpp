@@ -53,10 +53,6 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
 // case-insensitively in block order; an ordinary context gets as many
 // unset! values.
 node_t make_from_spec(const Cell* spec, bool stack_values, bool object, int kind);
-// A new context like the object's, with the object's key words rebound and
-// unset! values; its node is stored in word 1 of the object cell (which
-// must not lie in a movable buffer) and answered.
-node_t copy(Cell* object, int kind);
 
 inline Cell* cell_of(node_t ctx) { return series::cells_of(ctx); }
 Cell* self_of(node_t ctx);
@@ -82,8 +78,6 @@ int32_t find_or_add(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* 
 int32_t add_symbol(node_t ctx, const Cell* word);
 // Case-insensitive find or add, then the value copied into the slot.
 Cell* set_by_symbol(node_t ctx, const Cell* word, const Cell* value);
-// nullptr when the word is already there; else the new value cell.
-Cell* add_if_absent(node_t ctx, const Cell* word, const Cell* value);
 // The global key word of a symbol, added (with an unset! value) when
 // absent. When found case-insensitively through another spelling and copy
 // is set, a copy carrying the asked spelling and the shared index is

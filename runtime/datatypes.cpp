@@ -128,10 +128,6 @@ ActionFn action(uint32_t type, uint32_t slot) {
     return type < TYPE_LIMIT && slot < ACTION_SLOTS ? actions[type][slot] : nullptr;
 }
 
-void set_action(uint32_t type, uint32_t slot, ActionFn fn) {
-    if (type < TYPE_LIMIT && slot < ACTION_SLOTS) actions[type][slot] = fn == INHERIT ? nullptr : fn;
-}
-
 // ---- datatype! -------------------------------------------------------------
 
 static_assert(std::is_same_v<decltype(form), FormFn>);

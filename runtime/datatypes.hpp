@@ -134,9 +134,6 @@ Cell* append_at(const Cell* block, uint32_t type);
 uint32_t highest();
 const NameEntry& entry(uint32_t type);
 ActionFn action(uint32_t type, uint32_t slot);
-// Replaces one entry after registration; children registered earlier keep
-// the entry they copied.
-void set_action(uint32_t type, uint32_t slot, ActionFn fn);
 
 // datatype! itself.
 void fill(Record& r);

@@ -38,7 +38,6 @@
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/extres.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/lowprint.hpp"
@@ -364,7 +363,6 @@ void init() {
     crypto::init();
     random::init();
     memory::init();
-    extres::init();
     datatype::init_tables();
     datatype::register_all();
     memory::new_node_frame(memory::NODES_PER_FRAME);
@@ -384,7 +382,6 @@ void init() {
     lexer::init();
     interp::init();
     sort_callback::init();
-    slots::init();
     error_type::init_catalog();
 }
 

@@ -860,11 +860,6 @@ void index_block(node_t rec, uint32_t first, uint32_t step) {
 
 Cell* put_at(node_t rec, uint32_t position) { return insert(rec, position, true); }
 
-Cell* put_position(node_t rec, const Cell* cell) {
-    const auto pos = static_cast<uint32_t>(cell - cells_of(record(rec)->series));
-    return insert(rec, pos, true);
-}
-
 Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last) {
     const Cell key = *key_in;
@@ -917,50 +912,6 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
         if (i == start) break;
     }
     return best < 0 ? nullptr : base + best;
-}
-
-Cell* find_next(node_t rec, const Cell* value, Cursor& cur) {
-    const Cell key = *value;
-    if (cur.bucket == -2) return nullptr;
-    if (cur.bucket == -1 && record(rec)->kind == HASH) check_stamp(rec);
-    const Record* r = record(rec);
-    const uint32_t mask = r->buckets - 1;
-    const uint32_t hash = hash_value(&key, false);
-    const uint32_t start = hash & mask;
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
-    const uint32_t* hashes = hashes_decide(r, cell::type_of(&key)) ? words_of(r->hashes) : nullptr;
-    Cell* base = cells_of(r->series);
-    if (cur.bucket == -1) {
-        cur.bucket = static_cast<int32_t>(start);
-        cur.probe = 0;
-        cur.member = 0;
-    }
-    auto i = static_cast<uint32_t>(cur.bucket);
-    for (;;) {
-        if (is_empty(flags, i)) break;
-        if (!is_deleted(flags, i) && (!hashes || hashes[i] == hash)) {
-            const int32_t k = keys[i];
-            const int32_t* members = &k;
-            uint32_t n = 1;
-            if (k < 0 && r->kind == HASH) {
-                members = ints_of(chain_node(r, k));
-                n = word_count(chain_node(r, k));
-            }
-            while (cur.member < n) {
-                const int32_t p = members[cur.member++];
-                if (keys_equal(base + p, &key, CompareOp::Equal, r->kind)) {
-                    cur.bucket = static_cast<int32_t>(i);
-                    return base + p;
-                }
-            }
-        }
-        i = (i + ++cur.probe) & mask;
-        cur.member = 0;
-        if (i == start) break;
-    }
-    cur.bucket = -2;
-    return nullptr;
 }
 
 void remove_at(node_t rec, uint32_t pos) {

@@ -143,9 +143,6 @@ void index_block(node_t rec, uint32_t first, uint32_t step);
 // Indexes the cell at a position, or re-indexes it after a change (kind 0).
 // Answers the cell.
 Cell* put_at(node_t rec, uint32_t position);
-// The same for a cell given by its address in the indexed series.
-Cell* put_position(node_t rec, const Cell* cell);
-inline Cell* add_cell(node_t rec, const Cell* cell) { return put_position(rec, cell); }
 
 // The cell matching key under op, or nullptr. Kind 0: the
 // match nearest to position (a buffer position) whose distance from it is
@@ -155,16 +152,6 @@ inline Cell* add_cell(node_t rec, const Cell* cell) { return put_position(rec, c
 // found); word keys are looked up as set-word!.
 Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last);
-
-// Walk state of find_next: start with the default value.
-struct Cursor {
-    int32_t bucket = -1;  // -1 before the first step, -2 when done
-    uint32_t probe = 0;
-    uint32_t member = 0;  // next member of the bucket's chain
-};
-// Each call answers the next cell equal (same type, `equal?`) to value, or
-// nullptr when there are no more.
-Cell* find_next(node_t rec, const Cell* value, Cursor& cursor);
 
 void remove_cell(node_t rec, const Cell* cell);
 void remove_at(node_t rec, uint32_t position);

@@ -1,10 +1,7 @@
-// The native level's own printer and two small numeric helpers that sit
-// below every datatype. The printer is what runtime errors and registry
+// The native level's own printer. It is what runtime errors and registry
 // errors are reported with, so it uses nothing but the console writers: no
 // series, no memory manager, nothing that could fail in turn.
 #include "runtime/lowprint.hpp"
-
-#include <cmath>
 
 #include "platform/console.hpp"
 #include "runtime/print_hooks.hpp"
@@ -60,28 +57,4 @@ void print_values(std::initializer_list<PrintItem> items) { print_all(items, fal
 
 void print_values_line(std::initializer_list<PrintItem> items) { print_all(items, true); }
 
-char print_char(char c) {
-    console::write_bytes(&c, 1);
-    return c;
-}
-
 }  // namespace qel::rt
-
-namespace qel::math {
-
-double degrees_to_radians(double angle, int mode) {
-    double a = std::fmod(angle, 360.0);
-    if (a > 180.0 || a < -180.0) a = a < 0.0 ? a + 360.0 : a - 360.0;
-    // Folding into [-90, 90] keeps the argument where the library functions
-    // are most accurate; the fold differs by function because tangent has
-    // period 180 while sine is mirrored around 90.
-    if (a > 90.0 || a < -90.0) {
-        if (mode == 0)
-            a = a < 0.0 ? a + 180.0 : a - 180.0;
-        else if (mode == 2)
-            a = a < 0.0 ? -180.0 - a : 180.0 - a;
-    }
-    return a * 3.141592653589793 / 180.0;
-}
-
-}  // namespace qel::math

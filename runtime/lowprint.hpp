@@ -24,14 +24,8 @@ struct PrintItem {
 
 void print_values(std::initializer_list<PrintItem> items);
 void print_values_line(std::initializer_list<PrintItem> items);
-char print_char(char c);
 
 // (size + align - 1) with the low bits cleared; align is a power of two.
 inline uint32_t round_up(uint32_t size, uint32_t align) { return (size + align - 1) & ~(align - 1); }
 
 }  // namespace qel::rt
-
-namespace qel::math {
-// Angle reduction of the trigonometric natives: mode 0 tangent, 1 cosine, 2 sine.
-double degrees_to_radians(double angle, int mode);
-}  // namespace qel::math

@@ -391,13 +391,6 @@ SeriesBuffer* expand_series(SeriesBuffer* s, uint32_t size) {
     return fresh;
 }
 
-SeriesBuffer* expand_series_filled(SeriesBuffer* s, uint32_t size, uint8_t byte) {
-    const uint32_t old_size = s->size;
-    SeriesBuffer* fresh = expand_series(s, size);
-    fill_range(series::head_ptr(fresh) + old_size, series::end_ptr(fresh), byte);
-    return fresh;
-}
-
 node_t copy_series(SeriesBuffer* s) {
     const node_t source = s->node;
     const node_t n = alloc_series(s->size, 1, 0);

@@ -116,14 +116,14 @@ void fill_range(uint8_t* start, uint8_t* end, uint8_t byte);
 void set_series_flag(node_t n, uint32_t bits);
 SeriesBuffer* replace_series_buffer(SeriesBuffer* s, uint32_t size);
 SeriesBuffer* expand_series(SeriesBuffer* s, uint32_t size);
-SeriesBuffer* expand_series_filled(SeriesBuffer* s, uint32_t size, uint8_t byte);
 node_t copy_series(SeriesBuffer* s);
 void sweep_node_frames();
 void sweep_big_frames();
 void free_all_frames();
 
-// Frame lookup by address, for the collector (binary search would need an
-// array; frames are few, so a walk of the sorted list is kept simple).
+// Frame lookup by address: the frame whose data area holds a buffer, null
+// for a fixed buffer (frames are few, so a walk of the sorted list is kept
+// simple).
 SeriesFrame* series_frame_of(const void* address);
 
 }  // namespace memory

@@ -1,4 +1,4 @@
-// Ownership tracking and the slot table.
+// Ownership tracking.
 //
 // Attaching and removing walk a value the way mold does: into the cells of
 // block-like series and into the values of objects, with the cycle stack
@@ -9,11 +9,8 @@
 
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
-#include "runtime/memory.hpp"
 
-namespace qel {
-
-namespace owner {
+namespace qel::owner {
 
 node_t table = 0;
 DeepChangeFn deep_change_dispatch = nullptr;
@@ -176,65 +173,4 @@ bool check_change(const Cell* value, const Cell* action_word, const Cell* new_va
     return true;
 }
 
-}  // namespace owner
-
-namespace slots {
-
-Cell table{};
-
-namespace {
-
-uint32_t slot_capacity = 0;
-int32_t free_head = -1;
-
-Cell* cells() { return series::head_cell(series::buffer_of(table.data2)); }
-
-// Links slots from..to-1 into a free list ending in -1 and makes it the head.
-void thread_free(uint32_t from, uint32_t to) {
-    Cell* c = cells();
-    for (uint32_t i = from; i < to; i++)
-        c[i] = Cell{TYPE_INTEGER, 0, i + 1 < to ? i + 1 : static_cast<uint32_t>(-1), 0};
-    free_head = static_cast<int32_t>(from);
-}
-
-void grow() {
-    const uint32_t old = slot_capacity;
-    slot_capacity = old * 2;
-    SeriesBuffer* s = memory::expand_series(series::buffer_of(table.data2), slot_capacity * sizeof(Cell));
-    s->tail = s->head + slot_capacity * sizeof(Cell);
-    thread_free(old, slot_capacity);
-}
-
-}  // namespace
-
-void init() {
-    slot_capacity = INITIAL;
-    const node_t n = memory::alloc_cells(INITIAL);
-    table = Cell{TYPE_BLOCK, 0, n, 0};
-    SeriesBuffer* s = series::buffer_of(n);
-    s->tail = s->head + INITIAL * sizeof(Cell);
-    thread_free(0, INITIAL);
-}
-
-int32_t alloc(const Cell* value) {
-    const Cell v = *value;  // value may be a slot that growth moves
-    if (free_head < 0) grow();
-    const int32_t i = free_head;
-    Cell* c = cells() + i;
-    free_head = static_cast<int32_t>(c->data2);
-    *c = v;
-    return i + 1;
-}
-
-void free(int32_t index) {
-    if (index < 1 || static_cast<uint32_t>(index) > slot_capacity) return;
-    cells()[index - 1] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(free_head), 0};
-    free_head = index - 1;
-}
-
-Cell* address(int32_t index) { return cells() + (index - 1); }
-
-uint32_t capacity() { return slot_capacity; }
-
-}  // namespace slots
-}  // namespace qel
+}  // namespace qel::owner

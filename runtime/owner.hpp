@@ -1,25 +1,19 @@
-// Ownership of series by objects, and the slot table.
+// Ownership of series by objects.
 //
 // An object can own the series held in its fields: the owner table maps
 // each owned series (by node) to the owner object and the field that holds
 // it, so that every modifying action can report the change to the owner's
 // deep-change handler. Owned buffers carry the OWNED series flag; an owned
 // image! carries a cell flag instead, and an object that owns series
-// carries CONTEXT_OWNS on its context! cell.
-//
-// The slot table is a growable block of value cells with a free list: a
-// place where native code parks values by a small integer and the collector
-// keeps them alive. Both tables are collector roots (owner::table,
-// slots::table).
+// carries CONTEXT_OWNS on its context! cell. The owner table is a
+// collector root (owner::table).
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
 
-namespace qel {
-
-namespace owner {
+namespace qel::owner {
 
 constexpr uint32_t CONTEXT_OWNS = 0x00010000;  // on a context! cell
 constexpr uint32_t TABLE_SIZE_HINT = 1000;
@@ -52,25 +46,4 @@ Cell* find(const Cell* value);
 // Reports a change made to value; answers whether a handler was called.
 bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part);
 
-}  // namespace owner
-
-namespace slots {
-
-constexpr uint32_t INITIAL = 100;
-
-// The block of slots (a collector root). A free slot is an integer! whose
-// value is the 0-based index of the next free slot, -1 ending the list.
-extern Cell table;
-
-void init();
-// Copies value into a free slot (doubling the table when none is left) and
-// answers its 1-based index.
-int32_t alloc(const Cell* value);
-// Index 0, or one outside the table, does nothing.
-void free(int32_t index);
-// The slot's cell: valid until the next allocation.
-Cell* address(int32_t index);
-uint32_t capacity();
-
-}  // namespace slots
-}  // namespace qel
+}  // namespace qel::owner

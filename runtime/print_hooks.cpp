@@ -75,10 +75,6 @@ void call_second_list(const void* text, size_t length, int zero) {
     for (uint32_t i = 0; i < second_list.count; ++i) second_list.array[i](text, length, zero);
 }
 
-uint32_t count_first() { return first_list.count; }
-uint32_t capacity_first() { return first_list.capacity; }
-FirstHook first_at(uint32_t i) { return i < first_list.count ? first_list.array[i] : nullptr; }
-
 }  // namespace qel::print_hooks
 
 namespace qel::console {

@@ -16,9 +16,6 @@ void init();
 void add(FirstHook first, SecondHook second);
 void call_first_list(const Cell* value, bool new_line);
 void call_second_list(const void* text, size_t length, int zero);
-uint32_t count_first();
-uint32_t capacity_first();
-FirstHook first_at(uint32_t i);  // null past the count
 
 // Steps of the text-mode GUI run around every console print; null until the
 // GUI sets them.

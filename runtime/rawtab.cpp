@@ -23,28 +23,27 @@ void fill_empty(uint32_t* flags, uint32_t count) {
     std::memset(flags, buckets::ALL_EMPTY_BYTE, buckets::flag_bytes(count));
 }
 
-// Grows (or rehashes at the same count) in place. A resize runs while the
-// collector is moving nodes, so running out of memory must not end the
-// process: the table stays as it was and the caller hears -1.
-bool resize(Table* t, uint32_t new_count) {
+// Grows in place (with no deleted buckets a full table always doubles). A
+// resize runs while the collector is moving nodes, so running out of memory
+// must not end the process: the table stays as it was and the caller hears
+// -1.
+bool grow(Table* t) {
+    const uint32_t new_count = buckets::resize_target(t->buckets, t->size);
     if (t->size >= buckets::upper_after_rehash(new_count)) return true;
     auto* new_flags = static_cast<uint32_t*>(heap::realloc(nullptr, buckets::flag_bytes(new_count)));
     if (!new_flags) return false;
-    if (new_count > t->buckets) {
-        auto* grown = static_cast<uint32_t*>(heap::realloc(t->pairs, sizeof(Pair) * size_t{new_count}));
-        if (!grown) {
-            heap::free(new_flags);
-            return false;
-        }
-        t->pairs = grown;
+    auto* grown = static_cast<uint32_t*>(heap::realloc(t->pairs, sizeof(Pair) * size_t{new_count}));
+    if (!grown) {
+        heap::free(new_flags);
+        return false;
     }
+    t->pairs = grown;
     fill_empty(new_flags, new_count);
     buckets::rehash_in_place(t->flags, new_flags, pairs_of(t), t->buckets, new_count,
                              [](const Pair& p) { return hashtab::mix32(p.key); });
     heap::free(t->flags);
     t->flags = new_flags;
     t->buckets = new_count;
-    t->occupied = t->size;
     t->upper = buckets::upper_after_rehash(new_count);
     return true;
 }
@@ -56,7 +55,7 @@ int64_t find(const Table* t, uint32_t key) {
     uint32_t i = start, step = 0;
     const auto* pairs = reinterpret_cast<const Pair*>(t->pairs);
     while (!buckets::is_empty(t->flags, i)) {
-        if (!buckets::is_deleted(t->flags, i) && pairs[i].key == key) return i;
+        if (pairs[i].key == key) return i;
         i = (i + ++step) & mask;
         if (i == start) break;
     }
@@ -70,7 +69,6 @@ Table* make(uint32_t n) {
     t->buckets = buckets::count_for(n);
     t->upper = buckets::upper_for(t->buckets);
     t->size = 0;
-    t->occupied = 0;
     t->flags = static_cast<uint32_t*>(heap::alloc(buckets::flag_bytes(t->buckets)));
     t->pairs = static_cast<uint32_t*>(heap::alloc(sizeof(Pair) * size_t{t->buckets}));
     fill_empty(t->flags, t->buckets);
@@ -78,33 +76,18 @@ Table* make(uint32_t n) {
 }
 
 int put(Table* t, uint32_t key, uint32_t value) {
-    if (t->occupied >= t->upper && !resize(t, buckets::resize_target(t->buckets, t->size))) return -1;
+    if (t->size >= t->upper && !grow(t)) return -1;
     const uint32_t mask = t->buckets - 1;
     const uint32_t start = hashtab::mix32(key) & mask;
     uint32_t i = start, step = 0;
-    int64_t site = -1;  // first deleted bucket passed
     Pair* pairs = pairs_of(t);
-    bool wrapped = false;
-    for (;;) {
-        if (buckets::is_empty(t->flags, i)) break;
-        if (buckets::is_deleted(t->flags, i)) {
-            if (site < 0) site = i;
-        } else if (pairs[i].key == key) {
+    while (!buckets::is_empty(t->flags, i)) {
+        if (pairs[i].key == key) {
             pairs[i].value = value;
             return 0;
         }
         i = (i + ++step) & mask;
-        if (i == start) {
-            wrapped = true;
-            break;
-        }
-    }
-    if (site >= 0) {
-        i = static_cast<uint32_t>(site);
-    } else if (wrapped) {
-        return -1;  // no free bucket at all; the load limit rules this out
-    } else {
-        t->occupied++;
+        if (i == start) return -1;  // no free bucket at all; the load limit rules this out
     }
     buckets::set_live(t->flags, i);
     pairs[i] = Pair{key, value};
@@ -115,27 +98,6 @@ int put(Table* t, uint32_t key, uint32_t value) {
 uint32_t* get(Table* t, uint32_t key) {
     const int64_t i = find(t, key);
     return i < 0 ? nullptr : &pairs_of(t)[i].value;
-}
-
-bool remove(Table* t, uint32_t key) {
-    const int64_t i = find(t, key);
-    if (i < 0) return false;
-    buckets::set_deleted(t->flags, static_cast<uint32_t>(i));
-    t->size--;
-    return true;
-}
-
-uint32_t* next(Table* t, uint32_t* after) {
-    uint32_t i = after ? static_cast<uint32_t>((after - t->pairs) / 2) + 1 : 0;
-    for (; i < t->buckets; i++)
-        if (buckets::is_live(t->flags, i)) return t->pairs + 2 * size_t{i};
-    return nullptr;
-}
-
-void clear(Table* t) {
-    fill_empty(t->flags, t->buckets);
-    t->size = 0;
-    t->occupied = 0;
 }
 
 void free(Table* t) {

@@ -4,19 +4,19 @@
 // no series may be allocated. It shares the bucket scheme of the series
 // tables (two flag bits per bucket, probe step growing by one, load limit
 // 0.77) but keeps its arrays outside the series frames, so it never moves
-// and never triggers a collection. Keys are hashed with mix32.
+// and never triggers a collection. Keys are hashed with mix32. Keys are
+// only ever added, so no bucket is ever marked deleted.
 #pragma once
 #include <cstdint>
 
 namespace qel::rawtab {
 
 struct Table {
-    uint32_t size;      // live keys
-    uint32_t* flags;    // 2 bits per bucket, 0xAA bytes = all empty
-    uint32_t* pairs;    // key, value per bucket
-    uint32_t occupied;  // live + deleted buckets
-    uint32_t buckets;   // a power of two, at least 8
-    uint32_t upper;     // occupied at which the next put resizes
+    uint32_t size;     // keys
+    uint32_t* flags;   // 2 bits per bucket, 0xAA bytes = all empty
+    uint32_t* pairs;   // key, value per bucket
+    uint32_t buckets;  // a power of two, at least 8
+    uint32_t upper;    // size at which the next put resizes
 };
 
 // Room for n keys before the first resize.
@@ -27,11 +27,6 @@ Table* make(uint32_t n);
 int put(Table* t, uint32_t key, uint32_t value);
 // Address of the key's value, nullptr when absent.
 uint32_t* get(Table* t, uint32_t key);
-bool remove(Table* t, uint32_t key);
-// The next occupied pair after the one at `after` (its key; the value
-// follows), or nullptr at the end. nullptr as `after` starts the walk.
-uint32_t* next(Table* t, uint32_t* after);
-void clear(Table* t);
 void free(Table* t);
 
 }  // namespace qel::rawtab

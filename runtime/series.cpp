@@ -83,10 +83,6 @@ node_t copy_node_buffer(node_t n) { return memory::copy_series(buffer_of(n)); }
 
 uint32_t flags_of(node_t n) { return buffer_of(n)->flags; }
 
-uint8_t pick_byte(node_t n, uint32_t i) { return head_ptr(buffer_of(n))[i - 1]; }
-
-void append_byte(node_t n, uint8_t b) { *reserve_bytes(buffer_of(n), 1) = b; }
-
 void append_bytes(node_t n, const void* src, uint32_t count) {
     std::memcpy(reserve_bytes(buffer_of(n), count), src, count);
 }
@@ -94,14 +90,6 @@ void append_bytes(node_t n, const void* src, uint32_t count) {
 // Words are read and written through memcpy: a byte series may have its
 // head at any offset, so nothing promises 4-byte alignment.
 void append_int(node_t n, int32_t v) { std::memcpy(reserve_bytes(buffer_of(n), 4), &v, 4); }
-
-void insert_int_at(node_t n, int32_t v, uint32_t i) {
-    reserve_bytes(buffer_of(n), 4);
-    SeriesBuffer* s = buffer_of(n);
-    uint8_t* at = head_ptr(s) + static_cast<size_t>(i) * 4;
-    std::memmove(at + 4, at, static_cast<size_t>(tail_ptr(s) - 4 - at));
-    std::memcpy(at, &v, 4);
-}
 
 int32_t find_int(node_t n, int32_t v) {
     SeriesBuffer* s = buffer_of(n);
@@ -113,16 +101,6 @@ int32_t find_int(node_t n, int32_t v) {
         if (w == v) return static_cast<int32_t>(off);
     }
     return -1;
-}
-
-int32_t pick_int(node_t n, uint32_t i) {
-    int32_t w;
-    std::memcpy(&w, head_ptr(buffer_of(n)) + static_cast<size_t>(i - 1) * 4, 4);
-    return w;
-}
-
-void poke_int(node_t n, uint32_t i, int32_t v) {
-    std::memcpy(head_ptr(buffer_of(n)) + static_cast<size_t>(i - 1) * 4, &v, 4);
 }
 
 int32_t remove_int(node_t n, int32_t v) {

@@ -97,14 +97,9 @@ void clear(node_t n);
 void set_tail_at(node_t n, uint32_t i);  // 1-based: tail := head + (i - 1) units
 node_t copy_node_buffer(node_t n);
 uint32_t flags_of(node_t n);
-uint8_t pick_byte(node_t n, uint32_t i);  // 1-based
-void append_byte(node_t n, uint8_t b);
 void append_bytes(node_t n, const void* src, uint32_t count);
 void append_int(node_t n, int32_t v);
-void insert_int_at(node_t n, int32_t v, uint32_t i);  // 0-based
 int32_t find_int(node_t n, int32_t v);  // byte offset, -1 when absent
-int32_t pick_int(node_t n, uint32_t i);  // 1-based
-void poke_int(node_t n, uint32_t i, int32_t v);
 int32_t remove_int(node_t n, int32_t v);  // -1 when absent
 void remove_bytes_at(node_t n, uint32_t offset, uint32_t count);
 

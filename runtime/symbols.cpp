@@ -80,11 +80,6 @@ node_t get_string(int32_t id) {
     return text.node;
 }
 
-Cell* entry(int32_t id) {
-    get_string(id);
-    return cell(id);
-}
-
 const char* name(int32_t id) {
     return reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(cell(id)->data3)));
 }

@@ -49,10 +49,7 @@ int32_t alias(int32_t id);
 uint32_t count();
 node_t block();
 
-// The symbol! cell, its cached string made first. Valid until the next
-// allocation.
-Cell* entry(int32_t id);
-// The cell without making the string form; allocates nothing.
+// The symbol! cell; allocates nothing (the string form may still be 0).
 Cell* cell(int32_t id);
 // The node of the cached string form, made on first need.
 node_t get_string(int32_t id);

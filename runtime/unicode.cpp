@@ -151,24 +151,6 @@ Units units_of(const Cell* value, int32_t n) {
 
 // ---- UTF-8 decoding ----------------------------------------------------------
 
-int32_t decode_utf8_checked(const uint8_t* p, uint32_t& left) {
-    if (left == 0) return INCOMPLETE;
-    uint32_t size;
-    const int32_t cp = decode_one(p, p + left, size);
-    if (cp == INVALID) err::raise(err::INVALID_UTF8);
-    left = cp == INCOMPLETE ? 0 : size;
-    return cp;
-}
-
-uint32_t utf8_lead_length(uint8_t lead) {
-    if (lead < 0x80) return 1;
-    if (lead < 0xC2) return 0;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    if (lead < 0xF5) return 4;
-    return 0;
-}
-
 size_t count_utf8(const uint8_t* start, const uint8_t* end) {
     size_t n = 0;
     const uint8_t* p = start;
@@ -259,21 +241,6 @@ uint8_t* put_utf8(const Unit* u, size_t count, uint8_t* out) {
     return out;
 }
 
-template <class Unit>
-size_t put_utf8_bounded(const Unit* u, size_t count, uint8_t* out, size_t room) {
-    uint8_t* const start = out;
-    for (size_t i = 0; i < count; i++) {
-        const uint32_t c = u[i];
-        const uint32_t size = c < 0x80 ? 1 : utf8_size(c);
-        if (size > room) break;
-        if (c < 0x80) *out = static_cast<uint8_t>(c);
-        else encode_utf8(c, out);
-        out += size;
-        room -= size;
-    }
-    return static_cast<size_t>(out - start);
-}
-
 }  // namespace
 
 size_t utf8_length(const Cell* value, int32_t n) {
@@ -298,18 +265,6 @@ size_t write_utf8(const Cell* value, int32_t n, uint8_t* out, bool terminate) {
     uint8_t* end = with_units(u.data, u.width, [&](const auto* units) { return put_utf8(units, u.count, out); });
     if (terminate) *end = 0;
     return static_cast<size_t>(end - out);
-}
-
-size_t write_utf8_bounded(const Cell* value, int32_t n, uint8_t* out, size_t room, bool terminate) {
-    if (terminate) {
-        if (room == 0) return 0;
-        room--;
-    }
-    const Units u = units_of(value, n);
-    const size_t written =
-        with_units(u.data, u.width, [&](const auto* units) { return put_utf8_bounded(units, u.count, out, room); });
-    if (terminate) out[written] = 0;
-    return written;
 }
 
 // ---- units and widening -------------------------------------------------------
@@ -548,10 +503,6 @@ Loaded load_utf8(const uint8_t* bytes, uint32_t length, node_t target, bool crlf
     return load_utf8_from([bytes] { return bytes; }, length, target, crlf);
 }
 
-Loaded load_utf8_into(const uint8_t* bytes, uint32_t length, node_t target) {
-    return load_utf8(bytes, length, target, false);
-}
-
 Loaded load_utf8_new(const uint8_t* bytes, uint32_t length) { return load_utf8(bytes, length, 0, false); }
 
 Loaded load_utf8_series(node_t source, uint32_t offset, uint32_t length, node_t target, bool crlf) {
@@ -561,61 +512,12 @@ Loaded load_utf8_series(node_t source, uint32_t offset, uint32_t length, node_t 
 
 // ---- UTF-16LE -------------------------------------------------------------
 
-uint32_t encode_utf16le(uint32_t cp, uint8_t* out) {
-    if (cp < 0x10000) {
-        out[0] = static_cast<uint8_t>(cp);
-        out[1] = static_cast<uint8_t>(cp >> 8);
-        return 1;
-    }
-    if (cp > MAX_CODEPOINT) return 0;
-    const uint32_t c = cp - 0x10000;
-    const uint32_t high = 0xD800 + (c >> 10);
-    const uint32_t low = 0xDC00 + (c & 0x3FF);
-    out[0] = static_cast<uint8_t>(high);
-    out[1] = static_cast<uint8_t>(high >> 8);
-    out[2] = static_cast<uint8_t>(low);
-    out[3] = static_cast<uint8_t>(low >> 8);
-    return 2;
-}
-
 Loaded load_utf16le(const uint8_t* bytes, uint32_t count, node_t target, bool crlf) {
     Measure measure;
     walk_utf16le(bytes, count, crlf, measure);
     SeriesBuffer* s = prepare_target(target, measure.count, unit_for(measure.widest));
     store_into(s, measure.count, [&](auto& store) { walk_utf16le(bytes, count, crlf, store); });
     return {s->node, measure.count};
-}
-
-node_t to_utf16(const Cell* value, int32_t n, bool lf) {
-    Units u = units_of(value, n);
-    // Two bytes per code point and the terminator, two more per pair and per
-    // CR put before an LF.
-    uint64_t size = 2 + 2 * static_cast<uint64_t>(u.count);
-    const bool fits = with_units(u.data, u.width, [&](const auto* units) {
-        for (uint32_t i = 0; i < u.count; i++) {
-            const uint32_t c = units[i];
-            if (c > MAX_CODEPOINT) return false;
-            if (c >= 0x10000) size += 2;
-            else if (c == '\n' && lf) size += 2;
-        }
-        return true;
-    });
-    if (!fits) return 0;
-    if (size > UINT32_MAX - 64) err::raise(err::NO_MEMORY);
-    const node_t out = memory::alloc_bytes(static_cast<uint32_t>(size));
-    u = units_of(value, n);  // the allocation may have moved the source
-    SeriesBuffer* b = series::buffer_of(out);
-    uint8_t* p = series::head_ptr(b);
-    with_units(u.data, u.width, [&](const auto* units) {
-        for (uint32_t i = 0; i < u.count; i++) {
-            const uint32_t c = units[i];
-            if (c == '\n' && lf) p += 2 * encode_utf16le('\r', p);
-            p += 2 * encode_utf16le(c, p);
-        }
-    });
-    p[0] = p[1] = 0;
-    b->tail = b->head + static_cast<uint32_t>(size - 2);
-    return out;
 }
 
 }  // namespace qel::unicode

@@ -91,17 +91,6 @@ inline int32_t decode_utf8(const uint8_t*& p, const uint8_t* end) {
     return cp < 0 ? -1 : cp;
 }
 
-// Strict decoder for input that arrives in pieces. left holds the bytes
-// available on entry and the bytes used on return. Answers INCOMPLETE (-1)
-// when more input is needed; raises the access error invalid-utf8 on an
-// ill-formed sequence.
-int32_t decode_utf8_checked(const uint8_t* p, uint32_t& left);
-
-// Length of the well-formed sequences that start with this byte: 1 for
-// ASCII, 2-4 for a lead, 0 for a byte that never starts one (a continuation
-// byte, C0, C1, F5-FF).
-uint32_t utf8_lead_length(uint8_t lead);
-
 // Code points in [start, end), each ill-formed run counting as one (the
 // U+FFFD a lenient reader makes of it).
 size_t count_utf8(const uint8_t* start, const uint8_t* end);
@@ -129,9 +118,6 @@ node_t to_utf8(const Cell* value, int32_t n);
 // Writes into out (room for utf8_length + 1 bytes when terminating) and
 // answers the bytes written, the terminator not counted.
 size_t write_utf8(const Cell* value, int32_t n, uint8_t* out, bool terminate);
-// As write_utf8 into room bytes: writes whole code points only, stops at
-// the first that does not fit (leaving a byte for the terminator).
-size_t write_utf8_bounded(const Cell* value, int32_t n, uint8_t* out, size_t room, bool terminate);
 
 // ---- loading text into string buffers ----------------------------------------
 
@@ -146,7 +132,6 @@ struct Loaded {
 // lone CR becomes LF. Ill-formed or truncated input raises the access error
 // invalid-utf8 before anything is changed.
 Loaded load_utf8(const uint8_t* bytes, uint32_t length, node_t target, bool crlf);
-Loaded load_utf8_into(const uint8_t* bytes, uint32_t length, node_t target);
 Loaded load_utf8_new(const uint8_t* bytes, uint32_t length);
 // The input is length bytes at offset in the source series' data area.
 Loaded load_utf8_series(node_t source, uint32_t offset, uint32_t length, node_t target, bool crlf);
@@ -183,19 +168,10 @@ void append_codepoint(node_t n, uint32_t cp);
 
 // ---- UTF-16LE -------------------------------------------------------------
 
-// Writes cp as little-endian units and answers their number: 1 below
-// 0x10000, 2 (a surrogate pair) up to 0x10FFFF, 0 above.
-uint32_t encode_utf16le(uint32_t cp, uint8_t* out);
-
 // Decodes count little-endian units into target's buffer or a new one, as
 // load_utf8 does. A surrogate pair becomes one code point; a surrogate
 // without its partner becomes U+FFFD.
 Loaded load_utf16le(const uint8_t* bytes, uint32_t count, node_t target, bool crlf);
-
-// A new byte buffer with the UTF-16LE form of n code points of the value
-// (as for UTF-8) followed by a zero unit that the tail excludes; with lf
-// every LF is written as CR LF. 0 when a code point lies above 0x10FFFF.
-node_t to_utf16(const Cell* value, int32_t n, bool lf);
 
 // ---- case mapping -------------------------------------------------------------
 

@@ -50,17 +50,6 @@ Cell make_from_symbol(int32_t sym) {
     return Cell{TYPE_WORD, context::global, static_cast<uint32_t>(sym), static_cast<uint32_t>(index)};
 }
 
-Cell* make_in_global(int32_t sym, Cell* target) {
-    const Cell w = make_from_symbol(sym);
-    target->header = (target->header & ~cell_flag::TYPE_MASK) | TYPE_WORD;
-    target->data1 = w.data1;
-    target->data2 = w.data2;
-    target->data3 = w.data3;
-    return target;
-}
-
-Cell* intern_global(int32_t sym) { return kept(context::add_to_global(sym, false, false)); }
-
 Cell* get(Cell* word) { return slot_in_context(word, word->data1); }
 
 Cell* slot_in_context(Cell* word, node_t ctx) {

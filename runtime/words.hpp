@@ -30,11 +30,6 @@ constexpr int NOT_IN_CONTEXT = 303;  // the word's function is not running
 Cell* make_from_cstr(const char* name);
 // A word! bound in the global context (added case-insensitively when new).
 Cell make_from_symbol(int32_t symbol);
-// The same into target, which keeps its flags. target must not lie in a
-// movable buffer: the word may be added first.
-Cell* make_in_global(int32_t symbol, Cell* target);
-// The global key word of the exact spelling, added when absent.
-Cell* intern_global(int32_t symbol);
 
 // The value cell of a word in its own context. An unresolved index is
 // looked up (and stored in the word) first; `self` with index -1 reads the

@@ -221,9 +221,7 @@ TEST_F(ContextMake, SizesSpecsAndCopies) {
     a.data1 = fn;
     a.data3 = 0;
     word::set(&a, &v);
-    Cell object{TYPE_OBJECT, fn, 0, 0};
-    const node_t copied = context::copy(&object, context::OBJECT);
-    EXPECT_EQ(object.data1, copied);
+    const node_t copied = context::make(context::word_count(fn), false, true, fn, context::OBJECT);
     EXPECT_NE(copied, fn);
     EXPECT_EQ(key_names(copied), (std::vector<std::string>{"a", "c", "d", "e"}));
     EXPECT_EQ(series::buffer_length(context::cell_of(copied)->data2), 4u);

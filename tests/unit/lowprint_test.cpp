@@ -1,11 +1,8 @@
 // The native level's printer (the text of each tag, the bracket of GUI
-// steps around a print), the angle reduction of the trigonometric natives
-// and the size rounding of the memory manager.
+// steps around a print) and the size rounding of the memory manager.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,24 +49,6 @@ TEST(LowPrint, RunsTheGuiStepsAroundTheWholeLine) {
     print_hooks::before_print = nullptr;
     print_hooks::after_print = nullptr;
     EXPECT_EQ(out, "<a1><b\n>");
-}
-
-TEST(LowPrint, DegreesAreReducedByFunctionBeforeConversion) {
-    constexpr int TANGENT = 0, COSINE = 1, SINE = 2;
-    struct Case {
-        double angle;
-        int mode;
-        double reduced;
-    };
-    const Case cases[] = {
-        {270, COSINE, -90},  {270, SINE, -90},   {100, SINE, 80},      {-100, SINE, -80},
-        {100, TANGENT, -80}, {-100, TANGENT, 80}, {100, COSINE, 100},  {-190, COSINE, 170},
-        {765, SINE, 45},     {-765, TANGENT, -45}, {180, SINE, 0},     {90, TANGENT, 90},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(math::degrees_to_radians(c.angle, c.mode), c.reduced * 3.141592653589793 / 180.0)
-            << c.angle << " mode " << c.mode;
-    EXPECT_TRUE(std::isnan(math::degrees_to_radians(std::numeric_limits<double>::infinity(), SINE)));
 }
 
 TEST(LowPrint, RoundUpClearsTheLowBitsAfterAdding) {

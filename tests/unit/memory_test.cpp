@@ -436,15 +436,6 @@ TEST_F(MemoryReplace, ShrinkingBelowTheUsedBytesKeepsWhatFits) {
     EXPECT_EQ(used_bytes(n), std::string(16, 'x'));
 }
 
-TEST_F(MemoryReplace, ExpandFilledFillsPastTheOldCapacity) {
-    const node_t n = memory::alloc_bytes_filled(16, 0x11);
-    SeriesBuffer* s = series::buffer_of(n);
-    s->tail = 16;
-    s = memory::expand_series_filled(s, 48, 0x22);
-    ASSERT_EQ(s->size, 48u);
-    for (uint32_t i = 0; i < 48; i++) EXPECT_EQ(series::data(s)[i], i < 16 ? 0x11 : 0x22) << i;
-}
-
 TEST_F(MemoryReplace, CopySeriesKeepsFlagsBytesAndLength) {
     const node_t n = memory::alloc_series(16, 2, 6);
     put_bytes(n, "abcdef");

@@ -1,5 +1,5 @@
-// Ownership tracking (attaching series to an owner object, removing them,
-// reporting changes) and the slot table.
+// Ownership tracking: attaching series to an owner object, removing them,
+// reporting changes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,7 +15,6 @@ namespace {
 
 using namespace qel;
 using Owner = testutil::StartedRuntime;
-using Slots = testutil::StartedRuntime;
 
 struct Report {
     Cell owner, field, target;
@@ -214,47 +213,6 @@ TEST_F(Owner, AttachingOutgrowsTheTableSize) {
         const Cell s = series::head_cell(series::buffer_of(many.data2))[i];
         ASSERT_NE(owner::find(&s), nullptr) << i;
     }
-}
-
-// ---- slot table ----------------------------------------------------------------
-
-Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
-
-TEST_F(Slots, FreedSlotsAreTakenFirstAndZeroIsNoSlot) {
-    for (int32_t i = 1; i <= 5; i++) {
-        const Cell v = integer(i * 10);
-        EXPECT_EQ(slots::alloc(&v), i);
-    }
-    for (int32_t bad : {0, -1, 101, 1000}) slots::free(bad);
-    const Cell six = integer(60);
-    EXPECT_EQ(slots::alloc(&six), 6);
-
-    slots::free(3);
-    const Cell v = integer(33);
-    EXPECT_EQ(slots::alloc(&v), 3);
-    EXPECT_EQ(slots::address(3)->data2, 33u);
-    EXPECT_EQ(slots::address(2)->data2, 20u);
-    EXPECT_EQ(slots::alloc(&v), 7);
-}
-
-TEST_F(Slots, AFullTableDoublesAndKeepsItsValues) {
-    for (int32_t i = 1; i <= 100; i++) {
-        const Cell v = integer(i);
-        ASSERT_EQ(slots::alloc(&v), i);
-    }
-    EXPECT_EQ(slots::capacity(), 100u);
-    // The value lies in the table that is about to move.
-    EXPECT_EQ(slots::alloc(slots::address(100)), 101);
-    EXPECT_EQ(slots::capacity(), 200u);
-    EXPECT_EQ(slots::address(101)->data2, 100u);
-    for (int32_t i = 1; i <= 100; i++) ASSERT_EQ(slots::address(i)->data2, static_cast<uint32_t>(i));
-    for (int32_t i = 102; i <= 200; i++) {
-        const Cell v = integer(i);
-        ASSERT_EQ(slots::alloc(&v), i);
-    }
-    const Cell last = integer(201);
-    EXPECT_EQ(slots::alloc(&last), 201);
-    EXPECT_EQ(slots::capacity(), 400u);
 }
 
 }  // namespace

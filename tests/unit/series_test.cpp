@@ -1,6 +1,6 @@
 // Series primitives: cell type changes, reserving cells and bytes at the
 // tail (with the growth each one promises), partial copies, and the raw
-// buffer operations over bytes and 32-bit words with their 1-based indexes.
+// buffer operations over bytes and 32-bit words.
 // Every test starts from an empty memory record and leaves one behind.
 #include <gtest/gtest.h>
 
@@ -34,7 +34,12 @@ using testutil::raised;
 
 std::vector<int32_t> ints(node_t n) {
     std::vector<int32_t> out;
-    for (uint32_t i = 1; i <= series::buffer_length(n); i++) out.push_back(series::pick_int(n, i));
+    SeriesBuffer* s = series::buffer_of(n);
+    for (uint32_t i = 0; i < series::buffer_length(n); i++) {
+        int32_t w;
+        std::memcpy(&w, series::head_ptr(s) + size_t{i} * 4, 4);
+        out.push_back(w);
+    }
     return out;
 }
 
@@ -148,27 +153,6 @@ TEST_F(SeriesCopyPart, EmptyCopiesStillHave16Bytes) {
     }
 }
 
-TEST_F(SeriesInts, InsertAtEveryPosition) {
-    struct Case {
-        std::vector<int32_t> start;
-        uint32_t at;
-        std::vector<int32_t> expected;
-    };
-    const Case cases[] = {
-        {{10, 20, 30}, 0, {99, 10, 20, 30}},
-        {{10, 20, 30}, 1, {10, 99, 20, 30}},
-        {{10, 20, 30}, 3, {10, 20, 30, 99}},
-        {{10, 20, 30, 40}, 2, {10, 20, 99, 30, 40}},  // full: grows first
-        {{}, 0, {99}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.start.size() << " ints, at " << c.at);
-        const node_t n = int_series(c.start, 4);
-        series::insert_int_at(n, 99, c.at);
-        EXPECT_EQ(ints(n), c.expected);
-    }
-}
-
 TEST_F(SeriesInts, FindAndRemoveTheFirstEqualWord) {
     // The middle head checks that offsets count from the head, not the data start.
     for (int32_t offset : {0, -1}) {
@@ -190,24 +174,19 @@ TEST_F(SeriesInts, FindAndRemoveTheFirstEqualWord) {
     }
 }
 
-TEST_F(SeriesInts, IndexesAreOneBased) {
+TEST_F(SeriesInts, SetTailAtIsOneBased) {
     const node_t n = int_series({1, 2, 3, 4}, 4);
-    EXPECT_EQ(series::pick_int(n, 1), 1);
-    series::poke_int(n, 4, -4);
-    EXPECT_EQ(ints(n), (std::vector<int32_t>{1, 2, 3, -4}));
     series::set_tail_at(n, 3);
     EXPECT_EQ(ints(n), (std::vector<int32_t>{1, 2}));
     series::clear(n);
     EXPECT_EQ(series::buffer_length(n), 0u);
 }
 
-TEST_F(SeriesBytes, AppendPickAndRemove) {
+TEST_F(SeriesBytes, AppendAndRemove) {
     const node_t n = memory::alloc_bytes(0);
-    for (char ch : std::string("0123456789")) series::append_byte(n, static_cast<uint8_t>(ch));
+    series::append_bytes(n, "0123456789", 10);
     series::append_bytes(n, "abcdefghij", 10);  // past the first 16 bytes
     EXPECT_EQ(bytes(n), "0123456789abcdefghij");
-    EXPECT_EQ(series::pick_byte(n, 1), '0');
-    EXPECT_EQ(series::pick_byte(n, 20), 'j');
     series::remove_bytes_at(n, 5, 10);
     EXPECT_EQ(bytes(n), "01234fghij");
     series::remove_bytes_at(n, 7, 3);
@@ -231,7 +210,7 @@ TEST_F(SeriesRaw, AllocWithUnitWritesTheWidth) {
 TEST_F(SeriesRaw, CopyNodeBufferIsIndependentOfItsSource) {
     const node_t n = int_series({1, 2, 3}, 4);
     const node_t c = series::copy_node_buffer(n);
-    series::poke_int(n, 1, 100);
+    series::remove_int(n, 1);
     series::append_int(n, 4);
     EXPECT_EQ(ints(c), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(series::flags_of(c), series::flags_of(n));

@@ -34,7 +34,7 @@ inline Cell string_cell(const std::string& utf8, uint32_t index = 0) {
 
 inline Cell binary_cell(std::initializer_list<uint8_t> bytes) {
     const node_t n = memory::alloc_bytes(static_cast<uint32_t>(bytes.size()));
-    for (uint8_t b : bytes) series::append_byte(n, b);
+    for (uint8_t b : bytes) series::append_bytes(n, &b, 1);
     return Cell{TYPE_BINARY, 0, n, 0};
 }
 

@@ -135,49 +135,6 @@ TEST(UnicodeDecode, LenientSteppingReadsOneRunPerCall) {
     EXPECT_EQ(p, end);
 }
 
-TEST(UnicodeDecode, CheckedTellsIncompleteFromInvalid) {
-    struct Case {
-        const char* bytes;
-        int32_t result;  // 0 with error: raises invalid-utf8
-        uint32_t used;
-        int error;
-    } cases[] = {
-        {"41 42", 0x41, 1, 0},
-        {"E2 82 AC", 0x20AC, 3, 0},
-        {"F4 8F BF BF", 0x10FFFF, 4, 0},
-        {"E2 82", unicode::INCOMPLETE, 0, 0},
-        {"F0", unicode::INCOMPLETE, 0, 0},
-        {"", unicode::INCOMPLETE, 0, 0},
-        {"C0 AF", 0, 0, err::INVALID_UTF8},
-        {"E0 80", 0, 0, err::INVALID_UTF8},
-        {"ED B0 80", 0, 0, err::INVALID_UTF8},
-        {"F4 90 80 80", 0, 0, err::INVALID_UTF8},
-        {"F5", 0, 0, err::INVALID_UTF8},
-        {"80", 0, 0, err::INVALID_UTF8},
-        {"C2 41", 0, 0, err::INVALID_UTF8},
-    };
-    for (const Case& c : cases) {
-        const Bytes b = hex(c.bytes);
-        uint32_t left = static_cast<uint32_t>(b.size());
-        int32_t result = 0;
-        EXPECT_EQ(raised([&] { result = unicode::decode_utf8_checked(b.data(), left); }), c.error) << c.bytes;
-        if (c.error) continue;
-        EXPECT_EQ(result, c.result) << c.bytes;
-        EXPECT_EQ(left, c.used) << c.bytes;
-    }
-}
-
-TEST(UnicodeDecode, LeadLength) {
-    const struct {
-        uint8_t lead;
-        uint32_t length;
-    } cases[] = {
-        {0x00, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2}, {0xDF, 2},
-        {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(unicode::utf8_lead_length(c.lead), c.length) << int(c.lead);
-}
-
 TEST(UnicodeDecode, CountSkipAndFindAcrossTheAsciiFastPath) {
     // Multi-byte sequences placed on both sides of 8-byte boundaries.
     struct Case {
@@ -277,32 +234,6 @@ TEST_F(UnicodeWriters, WholeAndPartFromTheIndex) {
     }
 }
 
-TEST_F(UnicodeWriters, BoundedWritesOnlyWholeCodePoints) {
-    const node_t n = string_of(U"a\u20ac\U0001F600", 4);
-    const Cell v = string_value(n);
-    struct Case {
-        size_t room;
-        bool terminate;
-        const char* utf8;
-    } cases[] = {
-        {0, false, ""}, {0, true, ""}, {1, true, ""}, {3, false, "a"}, {4, false, "a\xE2\x82\xAC"},
-        {4, true, "a"}, {5, true, "a\xE2\x82\xAC"}, {7, false, "a\xE2\x82\xAC"},
-        {8, false, "a\xE2\x82\xAC\xF0\x9F\x98\x80"}, {9, true, "a\xE2\x82\xAC\xF0\x9F\x98\x80"},
-    };
-    for (const Case& c : cases) {
-        uint8_t out[16];
-        std::memset(out, 0xAA, sizeof out);
-        const std::string want = c.utf8;
-        EXPECT_EQ(unicode::write_utf8_bounded(&v, -1, out, c.room, c.terminate), want.size()) << c.room;
-        EXPECT_EQ(std::string(out, out + want.size()), want) << c.room;
-        // Nothing is written past the room, terminator included.
-        if (c.terminate && c.room > 0) {
-            EXPECT_EQ(out[want.size()], 0) << c.room;
-        }
-        EXPECT_EQ(out[c.room], 0xAA) << c.room;
-    }
-}
-
 // ---- loading UTF-8 ---------------------------------------------------------------
 
 TEST_F(UnicodeLoad, NarrowestUnitThenWidenedByLaterStores) {
@@ -371,7 +302,7 @@ TEST_F(UnicodeLoad, IllFormedInputRaisesAndLeavesTheTargetAlone) {
 
 TEST_F(UnicodeLoad, IntoATargetReplacesItsContentAndNeverNarrows) {
     const node_t wide = string_of(U"\u20ac\u20ac", 2);
-    EXPECT_EQ(unicode::load_utf8_into(reinterpret_cast<const uint8_t*>("abc"), 3, wide).node, wide);
+    EXPECT_EQ(unicode::load_utf8(reinterpret_cast<const uint8_t*>("abc"), 3, wide, false).node, wide);
     EXPECT_EQ(unit(wide), 2u);
     EXPECT_EQ(contents(wide), U"abc");
 
@@ -379,8 +310,8 @@ TEST_F(UnicodeLoad, IntoATargetReplacesItsContentAndNeverNarrows) {
     const node_t small = string_of(U"x", 1);
     std::string big(1000, 'z');
     big += "\xF0\x9F\x98\x80";
-    const unicode::Loaded r = unicode::load_utf8_into(reinterpret_cast<const uint8_t*>(big.data()),
-                                                      static_cast<uint32_t>(big.size()), small);
+    const unicode::Loaded r = unicode::load_utf8(reinterpret_cast<const uint8_t*>(big.data()),
+                                                 static_cast<uint32_t>(big.size()), small, false);
     EXPECT_EQ(r.node, small);
     EXPECT_EQ(r.count, 1001u);
     EXPECT_EQ(unit(small), 4u);
@@ -451,27 +382,6 @@ TEST_F(UnicodeWiden, NeverNarrows) {
 
 // ---- UTF-16LE ----------------------------------------------------------------
 
-TEST(UnicodeUtf16Encode, UnitsAndSurrogatePairs) {
-    const struct {
-        uint32_t cp;
-        uint32_t units;
-        const char* bytes;
-    } cases[] = {
-        {0x41, 1, "41 00"},
-        {0xE9, 1, "E9 00"},
-        {0xFFFF, 1, "FF FF"},
-        {0x10000, 2, "00 D8 00 DC"},
-        {0x1F600, 2, "3D D8 00 DE"},
-        {0x10FFFF, 2, "FF DB FF DF"},
-        {0x110000, 0, ""},
-    };
-    for (const auto& c : cases) {
-        uint8_t out[4] = {};
-        EXPECT_EQ(unicode::encode_utf16le(c.cp, out), c.units) << c.cp;
-        EXPECT_EQ(Bytes(out, out + 2 * c.units), hex(c.bytes)) << c.cp;
-    }
-}
-
 TEST_F(UnicodeUtf16, LoadPairsLoneSurrogatesAndLineEnds) {
     const struct {
         const char* units;  // little-endian bytes
@@ -500,33 +410,6 @@ TEST_F(UnicodeUtf16, LoadPairsLoneSurrogatesAndLineEnds) {
         EXPECT_EQ(contents(r.node), c.text) << c.units;
         EXPECT_EQ(r.count, c.text.size()) << c.units;
     }
-}
-
-TEST_F(UnicodeUtf16, ToUtf16SizesPairsAndCrLf) {
-    const struct {
-        std::u32string text;
-        uint32_t width;
-        bool lf;
-        const char* bytes;
-    } cases[] = {
-        {U"\U00010000", 4, false, "00 D8 00 DC"},
-        {U"a\nb", 1, true, "61 00 0D 00 0A 00 62 00"},
-        {U"a\nb", 1, false, "61 00 0A 00 62 00"},
-        {U"\u20ac\n", 2, true, "AC 20 0D 00 0A 00"},
-        {U"", 1, false, ""},
-    };
-    for (const auto& c : cases) {
-        const Cell v = string_value(string_of(c.text, c.width));
-        const node_t out = unicode::to_utf16(&v, -1, c.lf);
-        ASSERT_NE(out, 0u);
-        EXPECT_EQ(bytes_in(out), hex(c.bytes));
-        SeriesBuffer* s = series::buffer_of(out);
-        ASSERT_GE(s->size, s->tail + 2);
-        EXPECT_EQ(series::tail_ptr(s)[0] | series::tail_ptr(s)[1], 0) << "zero unit after the tail";
-    }
-    const Cell beyond = string_value(string_of(std::u32string{U'a', char32_t{0x110000}}, 4));
-    EXPECT_EQ(unicode::to_utf16(&beyond, -1, false), 0u);
-    EXPECT_NE(unicode::to_utf16(&beyond, 1, false), 0u);
 }
 
 // ---- case mapping ----------------------------------------------------------------

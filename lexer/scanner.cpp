@@ -695,8 +695,6 @@ void init() {
     reset_loaders();
 }
 
-bool ready() { return stack_node != 0 && stack_root == root_cell.data2 && root_cell.data2 != 0; }
-
 // ---- entry points -------------------------------------------------------------------
 
 uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, bool load, const Tracer* tracer,

@@ -124,8 +124,6 @@ extern State* active;
 // Start-up step, once the root block and the argument stack exist: the
 // value stack (in a root block cell) and the scratch area for string input.
 void init();
-// Whether init ran on the current memory.
-bool ready();
 
 // Mode flags of a scan.
 enum Mode : uint32_t { M_NEXT = 1, M_ONE = 2, M_PRESCAN = 4, M_SCAN = 8 };

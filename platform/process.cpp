@@ -19,8 +19,6 @@ namespace qel::process {
 
 namespace {
 
-bool last_shell_used = false;
-
 // Children started without waiting, reaped by reap_background.
 std::vector<pid_t> background;
 
@@ -227,8 +225,6 @@ void pump(Fd& in, const std::vector<uint8_t>& input, Fd& out, std::vector<uint8_
 
 }  // namespace
 
-bool shell_used() { return last_shell_used; }
-
 bool split_words(const std::string& command, std::vector<std::string>& words) {
     words.clear();
     std::string word;
@@ -310,7 +306,6 @@ void reap_background() {
 
 int32_t run(Request& rq) {
     reap_background();
-    last_shell_used = rq.shell;
     if (rq.command.find('\0') != std::string::npos) return -1;
 
     const bool redirected =
@@ -370,10 +365,7 @@ int32_t run(Request& rq) {
         }
         // No such program: the shell may know the name (a built-in, a
         // keyword), or at least say that it does not.
-        if (pid == -ENOENT) {
-            last_shell_used = true;
-            pid = spawn(shell_words(rq.program ? shell_quote(rq.command) : rq.command), false, fa, sa);
-        }
+        if (pid == -ENOENT) pid = spawn(shell_words(rq.program ? shell_quote(rq.command) : rq.command), false, fa, sa);
     }
     if (pid <= 0) return -1;
 

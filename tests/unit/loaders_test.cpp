@@ -1,6 +1,6 @@
 // The load routines: escapes in strings and chars, unit widths, raw
 // strings, word kinds, integers with separators and their overflow into
-// float!, hexadecimal integers, and the literals left to later loaders.
+// float!, hexadecimal integers, and the literals that have no loader.
 #include <cmath>
 #include <string>
 
@@ -142,7 +142,7 @@ TEST_F(Loader, NumbersAtTheirLimits) {
     }
 }
 
-TEST_F(Loader, LaterDatatypesAreInvalidUntilInstalled) {
+TEST_F(Loader, DatatypesWithoutALoaderAreInvalid) {
     struct Case {
         const char* text;
         const char* type;
@@ -158,13 +158,6 @@ TEST_F(Loader, LaterDatatypesAreInvalidUntilInstalled) {
         EXPECT_EQ(e.code, err::INVALID);
         EXPECT_EQ(e.arg2, c.type);
     }
-    // A plugged-in loader takes over its class.
-    lexer::install(lexer::T_TAG, [](lexer::State& s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
-        if (load) lexer::push_value(s, Cell{TYPE_INTEGER, 0, 42, 0});
-    });
-    const Cell v = one("<b>");
-    EXPECT_EQ(cell::type_of(&v), TYPE_INTEGER);
-    lexer::reset_loaders();
 }
 
 }  // namespace

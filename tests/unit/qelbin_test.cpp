@@ -277,7 +277,7 @@ TEST_F(Qelbin, CompressedImagesAreUnpackedFirst) {
     for (bool compact : {true, false}) {
         const Bytes img = encoded(b, compact);
         Bytes packed(img.size());
-        const int64_t n = lzcomp::compress(img.data() + 8, img.size() - 8, packed.data());
+        const int64_t n = lzcomp::pack(img.data() + 8, img.size() - 8, packed.data(), packed.size());
         ASSERT_GT(n, 0);
         Bytes z(img.begin(), img.begin() + 8);
         z[7] |= 2;

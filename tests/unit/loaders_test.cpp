@@ -57,9 +57,9 @@ TEST_F(Loader, StringsDecodeEscapesAndChooseTheirWidth) {
         SCOPED_TRACE(c.text);
         const Cell s = one(c.text);
         ASSERT_EQ(cell::type_of(&s), TYPE_STRING);
-        EXPECT_EQ(series::unit(series::buffer_of(s.data2)), c.width);
+        EXPECT_EQ(series::unit(series::buffer_of(series_node(s))), c.width);
         ASSERT_EQ(static_cast<size_t>(series::length_of(&s)), c.chars.size());
-        for (size_t i = 0; i < c.chars.size(); i++) EXPECT_EQ(unicode::codepoint_at(s.data2, static_cast<uint32_t>(i)), c.chars[i]);
+        for (size_t i = 0; i < c.chars.size(); i++) EXPECT_EQ(unicode::codepoint_at(series_node(s), static_cast<uint32_t>(i)), c.chars[i]);
     }
     EXPECT_EQ(load_error("\"\xE2\x82\"").code, err::INVALID);  // truncated sequence
 }
@@ -137,7 +137,7 @@ TEST_F(Loader, NumbersAtTheirLimits) {
         }
         const Cell v = one(c.text);
         ASSERT_EQ(cell::type_of(&v), c.type);
-        const double got = c.type == TYPE_INTEGER ? static_cast<int32_t>(v.data2) : cell::get_double(&v);
+        const double got = c.type == TYPE_INTEGER ? integer_value(v) : cell::get_double(&v);
         EXPECT_EQ(got, c.value);
     }
 }

@@ -27,7 +27,7 @@ namespace {
 
 LoadFn installed[tables::TOKEN_CLASSES] = {};
 
-// The literal of a datatype nobody has installed a loader for yet.
+// The literal of a datatype that has no loader.
 void load_missing(State& s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
     error_invalid(s, s.token_type, start);
 }
@@ -133,10 +133,6 @@ bool integer_of(const uint8_t* start, const uint8_t* end, int32_t& out) {
 LoadFn loader_of(uint32_t klass) {
     if (klass >= tables::TOKEN_CLASSES) return load_missing;
     return installed[klass] ? installed[klass] : load_missing;
-}
-
-void install(uint32_t klass, LoadFn fn) {
-    if (klass >= T_STRING && klass < tables::TOKEN_CLASSES) installed[klass] = fn;
 }
 
 void reset_loaders() {

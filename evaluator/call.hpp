@@ -24,6 +24,16 @@ inline bool is_callable(uint32_t t) {
 constexpr uint32_t KIND_SHIFT = 20;
 constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
 enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
+inline uint32_t arg_kind(const Cell& ts) { return (ts.header & KIND_MASK) >> KIND_SHIFT; }
+
+// The record of a function value, whose cell 1 holds its argument list:
+// the body record of a function! or routine!, the info record of a
+// native! or action! (word 3 in both layouts).
+inline node_t record_of(const Cell& fn) { return function_body(fn); }
+
+// The argument-list cell of a record: a block! of the list, its word 3
+// the count of leading arguments that are evaluated and take every type.
+inline uint32_t arg_list_plain(const Cell& list_cell) { return list_cell.data3; }
 
 // Builds the argument list of a spec block: one typeset per argument
 // word (also those of refinements), each refinement! itself (its word 3

@@ -43,9 +43,9 @@ using series::cells_of;
 using call::is_callable;
 
 const Cell* peek_unresolved(const Cell* w) {
-    const int32_t index = context::find_symbol(w->data1, static_cast<int32_t>(w->data2), true);
+    const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
     if (index < 0) return nullptr;
-    return context::slot_at(w->data1, static_cast<uint32_t>(index));
+    return context::slot_at(word_context(w), static_cast<uint32_t>(index));
 }
 
 // The value of a word, without raising: for the infix look-ahead, which
@@ -67,11 +67,12 @@ struct GlobalValues {
 [[gnu::noinline]] const Cell* global_slot_refresh(uint32_t index) {
     GlobalValues& g = global_values;
     const Cell* c = context::cell_of(context::global);
-    if (!c->data2) return nullptr;
+    const node_t values = context_values(c);
+    if (!values) return nullptr;
     g.ctx = context::global;
     g.generation = memory::generation;
-    g.cells = cells_of(c->data2);
-    g.count = series::cell_count(c->data2);
+    g.cells = cells_of(values);
+    g.count = series::cell_count(values);
     if (index >= g.count) return nullptr;
     return g.cells + index;
 }
@@ -85,26 +86,27 @@ inline const Cell* global_slot(uint32_t index) {
 
 // Inline: every word of the walk and every operator look-ahead comes here.
 [[gnu::always_inline]] inline const Cell* peek(const Cell* w) {
-    const node_t ctx = w->data1;
+    const node_t ctx = word_context(w);
     if (!ctx) return nullptr;
-    const auto index = static_cast<int32_t>(w->data3);
+    const int32_t index = word_index(w);
     if (index < 0) [[unlikely]] return peek_unresolved(w);
     if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
     const Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
-        if (!c->data2 || !context::call_values) return nullptr;
-        return stack::arg_bottom + (c->data2 - 1) + index;
+        const uint32_t base = context_values(c);
+        if (!base || !context::call_values) return nullptr;
+        return stack::arg_bottom + (base - 1) + index;
     }
-    if (!c->data2 || static_cast<uint32_t>(index) >= series::cell_count(c->data2)) return nullptr;
-    return cells_of(c->data2) + index;
+    const node_t values = context_values(c);
+    if (!values || static_cast<uint32_t>(index) >= series::cell_count(values)) return nullptr;
+    return cells_of(values) + index;
 }
 
 // A set-word's assignment: straight into the slot for a resolved word of
 // a context that is not an object's (objects mark changed fields and may
 // notify a handler, which word::set does).
 inline void set_word(Cell* w, const Cell* value) {
-    if (w->data1 && static_cast<int32_t>(w->data3) >= 0 &&
-        context::kind_of(w->data1) != context::OBJECT) {
+    if (word_context(w) && word_index(w) >= 0 && context::kind_of(word_context(w)) != context::OBJECT) {
         if (Cell* slot = const_cast<Cell*>(peek(w))) {
             *slot = *value;
             return;
@@ -175,9 +177,9 @@ void fill_native_fast_ops() {
 }
 
 inline int32_t fast_op_of(const Cell& op) {
-    const uint32_t source = (op.header >> 16) & 0xFF;
+    const uint32_t source = op_inner_type(op);
     if (source == TYPE_ACTION) {
-        switch (op.data1 - 1) {
+        switch (native_index(op) - 1) {
             case datatype::ADD: return OP_ADD;
             case datatype::SUBTRACT: return OP_SUBTRACT;
             case datatype::MULTIPLY: return OP_MULTIPLY;
@@ -185,9 +187,9 @@ inline int32_t fast_op_of(const Cell& op) {
             default: return NOT_FAST;
         }
     }
-    if (source != TYPE_NATIVE || op.data1 > natives::NATIVE_COUNT) return NOT_FAST;
+    if (source != TYPE_NATIVE || native_index(op) > natives::NATIVE_COUNT) return NOT_FAST;
     if (!native_fast_ready) [[unlikely]] fill_native_fast_ops();
-    const int32_t k = native_fast_op[op.data1];
+    const int32_t k = native_fast_op[native_index(op)];
     return k < 0 ? NOT_FAST : OP_EQUAL + k;
 }
 
@@ -268,7 +270,7 @@ bool names_system(const Cell& issue) {
         system_symbols[0] = symbol::canonical(symbol::intern_cstr("system"));
         system_symbols[1] = symbol::canonical(symbol::intern_cstr("system-global"));
     }
-    const int32_t s = symbol::canonical(static_cast<int32_t>(issue.data2));
+    const int32_t s = symbol::canonical(word_symbol(issue));
     return s == system_symbols[0] || s == system_symbols[1];
 }
 
@@ -308,16 +310,16 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         ~Restore() { std::memcpy(&current_position, saved, sizeof saved); }
     } restore;
     stack::mark_interp_eval(words::w_body);
-    uint32_t pos = blk.data1;
+    uint32_t pos = series_index(blk);
     if (trace::active) [[unlikely]]
         trace::fire(trace::ENTER, &blk, pos, nullptr, nullptr);
-    if (pos >= series::cell_count(blk.data2)) {
+    if (pos >= series::cell_count(series_node(blk))) {
         *stack::arg_base = shared::unset;
         stack::keep_first();
     } else {
         current_position = blk;
-        while (pos < series::cell_count(blk.data2)) {
-            current_position.data1 = pos;
+        while (pos < series::cell_count(series_node(blk))) {
+            series_index(current_position) = pos;
             pos = eval_expression(&blk, pos, false, false, false);
             if (exit_pending()) return;
             if (safe_points) [[unlikely]] {
@@ -330,7 +332,7 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         }
     }
     if (trace::active) [[unlikely]]
-        trace::fire(trace::EXIT, &blk, series::cell_count(blk.data2), nullptr, stack::arg_base);
+        trace::fire(trace::EXIT, &blk, series::cell_count(series_node(blk)), nullptr, stack::arg_base);
     if (chain) stack::unwind_last();
     else stack::unwind_keep();
 }
@@ -347,7 +349,7 @@ uint32_t eval_next(const Cell* block, uint32_t position, bool sub) {
 
 uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool sub, bool as_value) {
     const Cell blk = *block;
-    const node_t n = blk.data2;
+    const node_t n = series_node(blk);
     if (!sub) stack::reset();
     Cell* const start = stack::arg_top;
     const uint32_t here = pos;
@@ -422,7 +424,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_LIT_PATH: {
             Cell p = v;
             p.header = TYPE_PATH;
-            p.data3 = 0;
+            hash_index_node(p) = 0;  // a path keeps no index record
             stack::push(&p);
             if (trace::active) [[unlikely]]
                 trace::fire(trace::PUSH, &blk, pos, nullptr, &p);
@@ -487,7 +489,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
 // allocate, and kept across an integer operation on an integer literal,
 // which does neither.
 uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail) {
-    const node_t n = blk.data2;
+    const node_t n = series_node(blk);
     // Infix look-ahead: the value just made is the left operand of an
     // operator that follows; operators chain left to right.
     while (pos < tail) {
@@ -499,7 +501,7 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cel
         if (!trace::active && cell::type_of(start) == TYPE_INTEGER && pos + 1 < tail) {
             const int32_t code = fast_op_of(op);
             if (code != NOT_FAST) {
-                op.header = (op.header >> 16) & 0xFF;
+                op = op_function(op);
                 bool ran = false;
                 pos = infix_fast(code, op, blk, cells, pos + 1, name, start, ran);
                 if (exit_pending()) return pos;
@@ -510,7 +512,7 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cel
                 continue;
             }
         }
-        op.header = (op.header >> 16) & 0xFF;
+        op = op_function(op);
         if (trace::active) [[unlikely]] {
             trace::fire(trace::FETCH, &blk, pos, nullptr, &name);
             if (exit_pending()) return pos;

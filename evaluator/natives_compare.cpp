@@ -25,7 +25,7 @@ void native_greater_or_equal_q(const int32_t*) { compare_to_logic(CompareOp::Gre
 void native_not(const int32_t*) {
     const Cell* v = stack::arg_base;
     const uint32_t t = cell::type_of(v);
-    const bool falsy = t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0);
+    const bool falsy = t == TYPE_NONE || (t == TYPE_LOGIC && logic_value(v) == 0);
     stack::set_last_reset(falsy ? &shared::true_value : &shared::false_value);
 }
 

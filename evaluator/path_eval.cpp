@@ -28,8 +28,8 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
                    bool case_sensitive) {
     const Cell path = *path_in;
     const Cell blk = *block;
-    const node_t n = path.data2;
-    const uint32_t first = path.data1;
+    const node_t n = series_node(path);
+    const uint32_t first = series_index(path);
     const uint32_t total = series::cell_count(n);
     if (first >= total) err::raise(err::EMPTY_PATH, &path);
     // New value of a set-path: the cell the caller pushed last.
@@ -46,7 +46,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         if (mode == SET) err::raise(err::INVALID_PATH_SET, &path);
         if (mode == GET) err::raise(err::INVALID_PATH_GET, &path);
         Cell p = path;
-        p.data1 = 0;
+        series_index(p) = 0;
         position = call::eval_call(&value, &blk, position, &path, &p, first + 1, false);
         if (exit_pending()) return position;
         if (!sub) {

@@ -43,7 +43,25 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 const Cell false_cell{TYPE_LOGIC, 0, 0, 0};
 
-bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
+// The values whose calls lay out every slot of the argument list as cells
+// of the frame (refinements as logic! cells), rather than passing natives'
+// refinement integers.
+bool is_function_or_routine(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
+
+// The locals of a function's frame: false for /local's own slot, then
+// none for each local word.
+void push_locals(uint32_t n) {
+    if (n == 0) return;
+    stack::push(&false_cell);
+    for (uint32_t k = 1; k < n; k++) stack::push(&none_cell);
+}
+
+// A native's or action's refinement integers, every one absent. last is
+// the argument list's last entry: an integer! counting them, if it has any.
+inline void clear_refinements(const Cell& last, int32_t* refs) {
+    if (cell::type_of(&last) != TYPE_INTEGER) return;
+    for (uint32_t k = 0; k < arg_entry_count(last) && k < MAX_REFINEMENTS; k++) refs[k] = -1;
+}
 
 // The argument word of list entry i, for error messages: the i-th name of
 // the spec (words, get-words, lit-words, refinements; return: skipped).
@@ -269,10 +287,7 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
         const Cell e = entry_at(f, i);
         const uint32_t t = cell::type_of(&e);
         if (t == TYPE_INTEGER) {
-            if (f.is_fn && arg_entry_count(e) > 0) {
-                stack::push(&false_cell);
-                for (uint32_t k = 1; k < arg_entry_count(e); k++) stack::push(&none_cell);
-            }
+            if (f.is_fn) push_locals(arg_entry_count(e));
             continue;
         }
         if (t != TYPE_REFINEMENT) continue;
@@ -372,27 +387,13 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         check_type(f.fn, f.name, e, stack::top(), i);
     }
     const uint32_t first_refinement = i;
-    if (!f.is_fn && f.count && cell::type_of(&entry_at(f, f.count - 1)) == TYPE_INTEGER) {
-        const uint32_t nrefs = arg_entry_count(entry_at(f, f.count - 1));
-        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
-    }
+    if (!f.is_fn && f.count) clear_refinements(entry_at(f, f.count - 1), f.refs);
     if (f.mode && !path) {
         pos = apply_refinements(f, pos, i);
         if (exit_pending() || !(f.mode & NAMED)) return pos;
         return named_refinements(f, pos, first_refinement);
     }
-    if (f.is_fn) {
-        for (; i < f.count; i++) {
-            const Cell e = entry_at(f, i);
-            const uint32_t t = cell::type_of(&e);
-            if (t == TYPE_REFINEMENT) stack::push(&false_cell);
-            else if (t == TYPE_TYPESET) stack::push(&none_cell);
-            else if (t == TYPE_INTEGER && arg_entry_count(e) > 0) {
-                stack::push(&false_cell);
-                for (uint32_t k = 1; k < arg_entry_count(e); k++) stack::push(&none_cell);
-            }
-        }
-    }
+    if (f.is_fn) push_unused_entries(f.list, i);
     if (!path) return pos;
 
     const Cell p = *path;
@@ -534,7 +535,37 @@ void call_function(const Cell* fn_in, const Cell* name) {
     stack::unwind_last();
 }
 
+uint32_t argument_count(node_t list) {
+    uint32_t n = 0;
+    while (n < series::cell_count(list) && cell::type_of(&cells_of(list)[n]) == TYPE_TYPESET) n++;
+    return n;
+}
+
+void push_unused_entries(node_t list, uint32_t from) {
+    for (uint32_t i = from; i < series::cell_count(list); i++) {
+        const Cell e = cells_of(list)[i];
+        const uint32_t t = cell::type_of(&e);
+        if (t == TYPE_REFINEMENT) stack::push(&false_cell);
+        else if (t == TYPE_TYPESET) stack::push(&none_cell);
+        else if (t == TYPE_INTEGER) push_locals(arg_entry_count(e));
+    }
+}
+
 namespace {
+
+// Runs the entry of a native! or action! on the arguments in place from
+// the argument base: the native table's entry, or the action slot's.
+inline void run_entry(const Cell& fn, const int32_t* refs) {
+    if (cell::type_of(&fn) == TYPE_NATIVE) {
+        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
+        if (!e || !e->fn) err::raise(err::NOT_DONE);
+        e->fn(refs);
+        return;
+    }
+    const actions::ActionEntry entry = actions::entry_of_slot(native_index(fn) - 1);
+    if (!entry) err::raise(err::NOT_DONE);
+    entry(refs);
+}
 
 [[noreturn]] void unfit_entry(const Cell& fn) {
     const Cell spec{TYPE_BLOCK, 0, native_spec(fn), 0};
@@ -558,7 +589,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
         name = &head_word;
         if (cell::type_of(name) != TYPE_WORD) name = nullptr;
     }
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t)) err::raise(err::NOT_DONE);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_or_routine(t)) err::raise(err::NOT_DONE);
     // Events of a call: open before its arguments, call once they are
     // complete, return with the result.
     if (trace::active) [[unlikely]]
@@ -576,7 +607,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             mode ? series::cell_count(series_node(blk)) : 0,
             mode,
             infix,
-            is_function_type(t),
+            is_function_or_routine(t),
             refs,
             series::head_cell(const_cast<SeriesBuffer*>(entries)),
             memory::generation};
@@ -606,17 +637,8 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (exit_pending()) [[unlikely]] return pos;
     if (trace::active) [[unlikely]]
         trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
-    if (t == TYPE_NATIVE) {
-        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
-        if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(refs);
-    } else if (t == TYPE_ACTION) {
-        actions::ActionEntry entry = actions::entry_of_slot(native_index(fn) - 1);
-        if (!entry) err::raise(err::NOT_DONE);
-        entry(refs);
-    } else {
-        routines::call(&fn, name);
-    }
+    if (t == TYPE_ROUTINE) routines::call(&fn, name);
+    else run_entry(fn, refs);
     if (exit_pending()) return pos;
     stack::unwind_keep();
     if (trace::active) [[unlikely]]
@@ -638,21 +660,10 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell ts = cells_of(list)[1];
     check_type(fn, &name, ts, start + 1, 1);
     int32_t refs[MAX_REFINEMENTS];
-    if (count && cell::type_of(&cells_of(list)[count - 1]) == TYPE_INTEGER) {
-        const uint32_t nrefs = arg_entry_count(cells_of(list)[count - 1]);
-        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) refs[k] = -1;
-    }
+    if (count) clear_refinements(cells_of(list)[count - 1], refs);
     if (trace::active) [[unlikely]]
         trace::fire(trace::CALL, &blk, pos, &name, &fn);
-    if (cell::type_of(&fn) == TYPE_NATIVE) {
-        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
-        if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(refs);
-    } else {
-        actions::ActionEntry entry = actions::entry_of_slot(native_index(fn) - 1);
-        if (!entry) err::raise(err::NOT_DONE);
-        entry(refs);
-    }
+    run_entry(fn, refs);
     if (exit_pending()) return;
     stack::unwind_keep();
     if (trace::active) [[unlikely]]

@@ -15,10 +15,9 @@
 
 namespace qel::call {
 
-// Values that a word or path calls rather than delivers.
-inline bool is_callable(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
+// The function values that a word or path calls rather than delivers:
+// every one but op!, which only ever takes its operands infix.
+inline bool is_prefix_function(uint32_t t) { return is_any_function(t) && t != TYPE_OP; }
 
 // Argument kinds, in bits 20-21 of an argument list's typeset cells.
 constexpr uint32_t KIND_SHIFT = 20;
@@ -78,6 +77,16 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const C
 // compute): the right operand's type check, the call, the frame's pop.
 // Answers nothing; a pending exit is left as it is.
 void finish_infix(const Cell* fn, const Cell* block, uint32_t position, const Cell* name);
+
+// Pushes the cells of a function's frame for the entries of its argument
+// list from entry `from` on, none of them used: false for a refinement,
+// none for each of its arguments, and the locals (false for /local's own
+// slot, then none).
+void push_unused_entries(node_t list, uint32_t from);
+
+// The arguments before the refinements: the leading typeset entries of an
+// argument list.
+uint32_t argument_count(node_t list);
 
 // Runs an interpreted function whose argument cells (all of them, locals
 // included) are in place from the argument base of a call frame pushed by

@@ -40,7 +40,7 @@ namespace {
 
 using series::cells_of;
 
-using call::is_callable;
+using call::is_prefix_function;
 
 const Cell* peek_unresolved(const Cell* w) {
     const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
@@ -137,7 +137,7 @@ inline bool stands_as_is(uint32_t t) { return t < 64 && !(RUNS_CODE & type_bit(t
     const Cell* slot = peek(c);
     if (!slot) return nullptr;
     const uint32_t vt = cell::type_of(slot);
-    if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) return nullptr;
+    if (is_any_function(vt) || vt == TYPE_UNSET) return nullptr;
     return slot;
 }
 
@@ -362,7 +362,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
             if (!slot) slot = word::get(cells_of(n) + here);
             const Cell value = *slot;
             const uint32_t t = cell::type_of(&value);
-            if (is_callable(t)) {
+            if (is_prefix_function(t)) {
                 pos = call::eval_call(&value, &blk, pos, &v, nullptr, 0, false);
                 if (exit_pending()) return pos;
             } else if (t == TYPE_UNSET) {

@@ -41,16 +41,11 @@ Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v),
 
 // ---- truth -------------------------------------------------------------------------
 
-// The plain test: unset counts as true.
-bool truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && logic_value(v) == 0));
-}
-
-// The strict test: a block that gave no value is an error, not a truth.
+// The strict truth test: a block that gave no value is an error, not a
+// truth (is_truthy takes unset as true).
 bool truthy_strict(const Cell* v) {
     if (cell::type_of(v) == TYPE_UNSET) err::raise(err::NO_RETURN);
-    return truthy(v);
+    return is_truthy(v);
 }
 
 // ---- guarded evaluation --------------------------------------------------------------
@@ -131,7 +126,7 @@ void assign(Cell* word, const Cell* scratch, bool from_block) {
 // cell: the cell itself for blocks, pick for everything else; none past
 // the tail.
 void element_into(Cell* series, int32_t i, Cell* scratch) {
-    if (series_type::is_block_like(cell::type_of(series))) {
+    if (is_block_like(cell::type_of(series))) {
         const int64_t at = static_cast<int64_t>(series_index(series)) + i - 1;
         const int64_t total = series::buffer_length(series_node(series));
         *scratch = at < total ? *block::cell_at(series, static_cast<uint32_t>(at)) : shared::none;
@@ -146,7 +141,7 @@ void element_into(Cell* series, int32_t i, Cell* scratch) {
 // made.
 bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
     if (!not_at_tail(series)) return false;
-    const bool from_block = series_type::is_block_like(cell::type_of(series));
+    const bool from_block = is_block_like(cell::type_of(series));
     if (cell::type_of(series) == TYPE_MAP) return map::foreach_step(series, words);
     if (cell::type_of(words) == TYPE_WORD) {
         element_into(series, 1, scratch);
@@ -156,7 +151,7 @@ bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
         for (int32_t i = 1; i <= n; ++i) {
             Cell w = *block::cell_at(words, series_index(words) + static_cast<uint32_t>(i) - 1);
             const uint32_t wt = cell::type_of(&w);
-            if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
+            if (!is_any_word(wt))
                 err::raise(err::INVALID_ARG, &w);
             element_into(series, i, scratch);
             assign(&w, scratch, from_block);
@@ -195,13 +190,13 @@ uint32_t tail_of(const Cell* block) { return series::buffer_length(series_node(b
 
 void native_if(const int32_t*) {
     Cell* base = stack::arg_base;
-    if (truthy(base)) interp::eval_block(base + 1, true);
+    if (is_truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
 void native_unless(const int32_t*) {
     Cell* base = stack::arg_base;
-    if (!truthy(base)) interp::eval_block(base + 1, true);
+    if (!is_truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
@@ -223,7 +218,7 @@ void walk_conditions(bool stop_on) {
         position = next_expression(copy, position);
         if (exit_pending()) return;
         any_ran = true;
-        if (truthy(base) == stop_on) {
+        if (is_truthy(base) == stop_on) {
             if (!stop_on) stack::set_last_reset(&shared::none);
             stack::keep_first();
             return;
@@ -470,7 +465,7 @@ void native_remove_each(const int32_t*) {
         const Outcome o = run(body);
         if (o == Outcome::leave) return;
         if (o == Outcome::brk) break;
-        if (o == Outcome::cont || !truthy(stack::arg_base)) continue;
+        if (o == Outcome::cont || !is_truthy(stack::arg_base)) continue;
         series_index(series) -= static_cast<uint32_t>(n);
         const Cell* after = actions::slot<slot_fn::Remove>(series, datatype::REMOVE)(series, n == 1 ? nullptr : part,
                                                                                      nullptr);

@@ -232,34 +232,12 @@ constexpr const char* EXIT_STATES[] = {
     "url!", "email!", "hex", "rawstring", "ref!",
 };
 
-// How many arguments a function takes before its refinements.
-uint32_t argument_count(const Cell& fn) {
-    const node_t list = series_node(cells_of(function_body(fn))[1]);
-    uint32_t n = 0;
-    while (n < series::cell_count(list) && cell::type_of(&cells_of(list)[n]) == TYPE_TYPESET) n++;
-    return n;
-}
-
 // The lexer's events a callback asks for: the words of a block that
 // starts its body, or every event.
 uint32_t lexer_mask(const Cell* callback) {
-    const Cell fn = *callback;
-    if (cell::type_of(&fn) != TYPE_FUNCTION) return lexer::EV_ALL;
-    const Cell body = cells_of(function_body(fn))[0];
-    if (series_index(body) >= series::cell_count(series_node(body))) return lexer::EV_ALL;
-    const Cell first = cells_of(series_node(body))[series_index(body)];
-    if (cell::type_of(&first) != TYPE_BLOCK) return lexer::EV_ALL;
     const Cell* names[6] = {words::w_prescan, words::w_scan, words::w_load, words::w_open, words::w_close,
                             words::w_error};
-    uint32_t m = 0;
-    for (uint32_t i = series_index(first); i < series::cell_count(series_node(first)); i++) {
-        const Cell w = cells_of(series_node(first))[i];
-        if (cell::type_of(&w) != TYPE_WORD) continue;
-        const int32_t sym = symbol::canonical(word_symbol(w));
-        for (uint32_t b = 0; b < 6; b++)
-            if (symbol::canonical(word_symbol(names[b])) == sym) m |= 1u << b;
-    }
-    return m;
+    return trace::events_named(callback, names, 6, lexer::EV_ALL);
 }
 
 // A lexer event delivered to the language-level callback: the event as a
@@ -284,7 +262,7 @@ bool lexer_event(void* user, lexer::TraceInfo& info) {
     args[3] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(info.line), 0};
     args[4] = info.token;
     const Cell fn = *callback;
-    const bool reads_input = argument_count(fn) >= 2;
+    const bool reads_input = call::argument_count(series_node(cells_of(function_body(fn))[1])) >= 2;
     Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5);
     const Cell answer = *result;
     const Cell input_after = result[1];
@@ -430,7 +408,7 @@ void native_apply(const int32_t* r) {
     const uint32_t ft = cell::type_of(&f);
     Cell fn = f;
     Cell name = shared::none;
-    if (ft == TYPE_WORD || ft == TYPE_LIT_WORD || ft == TYPE_GET_WORD || ft == TYPE_SET_WORD) {
+    if (is_any_word(ft)) {
         name = f;
         name.header = TYPE_WORD;
         fn = *word::get(&name);

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "datatypes/series.hpp"
 #include "runtime/actions.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
@@ -20,21 +21,10 @@ namespace qel::natives {
 
 namespace {
 
-bool is_series_identity(uint32_t t) {
-    switch (t) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
-    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-    case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool same(const Cell* a, const Cell* b) {
     const uint32_t t = cell::type_of(a);
     if (t != cell::type_of(b)) return false;
-    if (is_series_identity(t)) return series_index(a) == series_index(b) && series_node(a) == series_node(b);
+    if (series_type::is_series(t)) return series_index(a) == series_index(b) && series_node(a) == series_node(b);
     switch (t) {
     case TYPE_NONE: case TYPE_UNSET:
         return true;

@@ -26,7 +26,6 @@ namespace qel::natives {
 
 namespace {
 
-bool is_word_type(uint32_t t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
 bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 bool is_list_type(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || t == TYPE_MAP || is_path_type(t);
@@ -66,7 +65,7 @@ void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
         // leaves every word as it was.
         for (uint32_t i = first; i < end; ++i) {
             const Cell w = *block::cell_at(words, i);
-            if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+            if (!is_any_word(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
             if (any) continue;
             const uint32_t at = series_index(value) + (i - first);
             if (at < tail_of(value) && cell::type_of(block::cell_at(value, at)) == TYPE_UNSET)
@@ -81,7 +80,7 @@ void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
             v = at < tail_of(value) ? *block::cell_at(value, at) : shared::none;
         }
         if (some && cell::type_of(&v) == TYPE_NONE) continue;
-        if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+        if (!is_any_word(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
         cell::set_type(&w, TYPE_WORD);
         word::set(&w, &v);
     }
@@ -106,7 +105,7 @@ node_t context_of(const Cell* v) {
         return context_of(&source);
     }
     default:
-        return is_word_type(cell::type_of(v)) || cell::type_of(v) == TYPE_REFINEMENT ? word_context(v) : 0;
+        return is_word_or_refinement(cell::type_of(v)) ? word_context(v) : 0;
     }
 }
 
@@ -181,7 +180,7 @@ void native_set(const int32_t* refinements) {
 
 void native_value_q(const int32_t*) {
     const Cell* v = stack::arg_base;
-    if (is_word_type(cell::type_of(v))) {
+    if (is_any_word(cell::type_of(v))) {
         const Cell* slot = peek(v);
         answer_logic(slot && cell::type_of(slot) != TYPE_UNSET);
         return;

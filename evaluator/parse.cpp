@@ -21,7 +21,6 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
-#include "datatypes/string.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/parse_input.hpp"
 #include "runtime/stack.hpp"
@@ -48,14 +47,8 @@ inline Cell logic(bool b) { return Cell{TYPE_LOGIC, b ? 1u : 0u, 0, 0}; }
 inline uint32_t count_of(const Cell* b) { return series::cell_count(series_node(b)); }
 inline Cell* cell_at(const Cell* b, uint32_t i) { return series::cells_of(series_node(b)) + i; }
 
-inline bool truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && logic_value(v) == 0));
-}
-
-inline bool is_series_type(uint32_t t) {
-    return string::is_block_like(t) || string::is_any_string(t) || t == TYPE_BINARY;
-}
+// The series a parse takes as input, and into which collect can keep.
+inline bool is_series_type(uint32_t t) { return is_block_like(t) || is_any_string(t) || t == TYPE_BINARY; }
 
 // ---- keywords ---------------------------------------------------------------------
 
@@ -313,7 +306,7 @@ private:
         stack::push(rule_cell);
         const Cell answer = *trace::call_with_values(callback_, words::w_parse_callback, args, 5);
         stack::arg_top = mark;
-        if (!truthy(&answer)) throw Stop{};
+        if (!is_truthy(&answer)) throw Stop{};
     }
 
     // ---- frames ----
@@ -594,7 +587,7 @@ private:
                 cur_++;
                 const Cell r = eval(p);
                 fire(words::w_paren);
-                return matched(truthy(&r));
+                return matched(is_truthy(&r));
             }
             case K_CASE: {
                 if (!has_next()) missing(v);
@@ -606,7 +599,7 @@ private:
                 const Cell flag = *word::get(&word);
                 if (cell::type_of(&flag) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
                 push_command(parameter_record(-1, to_code(code_), 0), CASE, 0);
-                code_ = truthy(&flag) ? CompareOp::StrictEqual : CompareOp::Equal;
+                code_ = is_truthy(&flag) ? CompareOp::StrictEqual : CompareOp::Equal;
                 return State::RULE;
             }
             case K_INTO: return into(v);
@@ -655,7 +648,7 @@ private:
     }
 
     State into(const Cell& keyword) {
-        if (!string::is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
+        if (!is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
         const Cell sub = need_next(keyword);
         Cell blk = sub;
         if (cell::type_of(&sub) == TYPE_WORD && keyword_of(&sub) == K_NOTHING) blk = fetch(sub);
@@ -755,7 +748,7 @@ private:
             bool fits = is_series_type(t);
             if (fits && t != it) {
                 if (t == TYPE_BINARY) fits = false;
-                else if (string::is_any_string(t) && string::is_block_like(it)) fits = false;
+                else if (is_any_string(t) && is_block_like(it)) fits = false;
             }
             if (!fits) err::raise(err::PARSE_INTO_TYPE);
             for (uint32_t i = ibase_; i < count_of(input_cell); i++)

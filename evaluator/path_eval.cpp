@@ -20,7 +20,7 @@ namespace {
 
 using series::cells_of;
 
-using call::is_callable;
+using call::is_prefix_function;
 
 }  // namespace
 
@@ -42,7 +42,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
     Cell value = *word::get(head);
     const uint32_t ht = cell::type_of(&value);
     if (ht == TYPE_UNSET) err::raise(err::UNSET_PATH, &path, &head_word);
-    if (is_callable(ht)) {
+    if (is_prefix_function(ht)) {
         if (mode == SET) err::raise(err::INVALID_PATH_SET, &path);
         if (mode == GET) err::raise(err::INVALID_PATH_GET, &path);
         Cell p = path;
@@ -95,7 +95,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         *parent = *cur;
         *cur = got;
         *prev = elem;
-        if (mode == CALL && is_callable(cell::type_of(cur))) {
+        if (mode == CALL && is_prefix_function(cell::type_of(cur))) {
             const Cell fn = *cur;
             stack::arg_top = start;
             Cell pp = path;

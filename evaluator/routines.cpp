@@ -40,8 +40,7 @@ Arg quit_return(const Arg* args) {
 
 const Cell* any_function_q(Cell* const* args) {
     const uint32_t t = cell::type_of(args[0]);
-    const bool yes = t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-    return yes ? &shared::true_value : &shared::false_value;
+    return is_any_function(t) ? &shared::true_value : &shared::false_value;
 }
 
 bool is_name(uint32_t t) {

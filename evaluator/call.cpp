@@ -116,7 +116,7 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
         const Cell word = arg_word(fn, entry);
         err::raise(err::NO_ARG, &n, &word);
     }
-    if (kind == EVALUATED) return interp::eval_expression(&blk, pos, infix, true, false);
+    if (kind == EVALUATED) return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
     const Cell v = cells_of(series_node(blk))[pos];
     if (kind == LITERAL) {
         const uint32_t t = cell::type_of(&v);
@@ -156,7 +156,7 @@ inline uint32_t fetch_evaluated(const Cell& blk, const SeriesBuffer* b, uint32_t
         return pos + 1;
     }
     if (interp::eval_plain(blk, cells, tail, pos, infix)) return pos;
-    return interp::eval_expression(&blk, pos, infix, true, false);
+    return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
 }
 
 // What one call's argument fetching needs besides the position.
@@ -214,7 +214,7 @@ uint32_t fetch_apply_argument(Fetch& f, uint32_t pos, const Cell& ts, uint32_t e
     Cell* holder = block::push_new(1);
     const Cell one = *holder;
     block::append_copy(&one, &cells_of(series_node(f.blk))[pos]);
-    interp::eval_expression(&one, 0, false, true, false);
+    interp::eval_expression(&one, 0, {.sub = true});
     if (exit_pending()) [[unlikely]] return pos + 1;
     *holder = *stack::top();
     stack::arg_top = holder + 1;

@@ -250,7 +250,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         pos++;
     } else {
         ran = true;
-        pos = eval_expression(&blk, pos, true, true, false);
+        pos = eval_expression(&blk, pos, {.no_infix = true, .sub = true});
         if (exit_pending()) return pos;
     }
     Cell* b = start + 1;
@@ -320,7 +320,7 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         current_position = blk;
         while (pos < series::cell_count(series_node(blk))) {
             series_index(current_position) = pos;
-            pos = eval_expression(&blk, pos, false, false, false);
+            pos = eval_expression(&blk, pos, {});
             if (exit_pending()) return;
             if (safe_points) [[unlikely]] {
                 // The block comes back from its cell: renumbering may
@@ -340,17 +340,17 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
 uint32_t eval_next(const Cell* block, uint32_t position, bool sub) {
     const Cell blk = *block;
     stack::mark_interp_native(words::w_body);
-    position = eval_expression(&blk, position, false, false, false);
+    position = eval_expression(&blk, position, {});
     if (exit_pending()) return position;
     if (sub) stack::unwind_keep();
     else stack::unwind_last();
     return position;
 }
 
-uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool sub, bool as_value) {
+uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
     const Cell blk = *block;
     const node_t n = series_node(blk);
-    if (!sub) stack::reset();
+    if (!o.sub) stack::reset();
     Cell* const start = stack::arg_top;
     const uint32_t here = pos;
     const Cell v = cells_of(n)[pos++];
@@ -379,7 +379,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark(&v, (stack::kind::NATIVE << stack::frame_flag::KIND_SHIFT) | stack::frame_flag::INTERP);
-            pos = eval_expression(&blk, pos, false, true, false);
+            pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             const Cell value = *stack::top();
             if (cell::type_of(&value) == TYPE_UNSET) err::raise(err::NEED_VALUE, &v);
@@ -433,7 +433,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_SET_PATH: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark_interp_native(words::w_set_path ? words::w_set_path : words::w_body);
-            pos = eval_expression(&blk, pos, false, true, false);
+            pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             if (trace::active) [[unlikely]]
                 trace::fire(trace::SET, &blk, pos, &v, stack::top());
@@ -453,14 +453,8 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (as_value) {
-                stack::push(&v);
-                if (trace::active) [[unlikely]]
-                    trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
-            } else {
-                pos = call::eval_call(&v, &blk, pos, nullptr, nullptr, 0, false);
-                if (exit_pending()) return pos;
-            }
+            pos = call::eval_call(&v, &blk, pos, nullptr, nullptr, 0, false);
+            if (exit_pending()) return pos;
             break;
         case TYPE_OP:
             err::raise(err::NOT_DONE);
@@ -472,14 +466,14 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
     }
     // Most values are not followed by an operator word: that is seen here
     // without the call.
-    if (!no_infix) {
+    if (!o.no_infix) {
         const Cell* cells = cells_of(n);
         const uint32_t tail = series::cell_count(n);
         if (pos < tail && cell::type_of(cells + pos) == TYPE_WORD) pos = check_infix(blk, pos, start, cells, tail);
         if (exit_pending()) return pos;
     }
     // Only the expressions that make a result, not those of arguments.
-    if (!sub && trace::active) [[unlikely]]
+    if (!o.sub && trace::active) [[unlikely]]
         trace::fire(trace::EXPR, &blk, pos, nullptr, start);
     return pos;
 }

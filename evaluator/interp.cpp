@@ -42,16 +42,15 @@ using series::cells_of;
 
 using call::is_prefix_function;
 
+// The value cell of a bound word not yet resolved to an index (word 3 is
+// -1): looked up by its symbol, in any spelling; null when the context has
+// no such word or no values now.
 const Cell* peek_unresolved(const Cell* w) {
     const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
     if (index < 0) return nullptr;
     return context::slot_at(word_context(w), static_cast<uint32_t>(index));
 }
 
-// The value of a word, without raising: for the infix look-ahead, which
-// must not fail on a word that is merely not an operator. A bound word
-// reaches its cell with two node reads; a function's words read the
-// running call's argument cells (word 2 of the context is their base + 1).
 // The global context's values, cached: most words of a program are global,
 // and reaching their cells through two node lookups each time is most of
 // what a loop costs. The cache holds while no buffer has moved (the memory
@@ -77,6 +76,8 @@ struct GlobalValues {
     return g.cells + index;
 }
 
+// The value cell of the global word at index, through the cache (made
+// again when stale); null past the global values.
 inline const Cell* global_slot(uint32_t index) {
     const GlobalValues& g = global_values;
     if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]]
@@ -84,7 +85,12 @@ inline const Cell* global_slot(uint32_t index) {
     return g.cells + index;
 }
 
-// Inline: every word of the walk and every operator look-ahead comes here.
+// The value of a word, without raising: for the infix look-ahead, which
+// must not fail on a word that is merely not an operator. A global word
+// reaches its cell through the cache; another bound word with two node
+// reads; a function's words read the running call's argument cells (word
+// 2 of the context is their base + 1). Inline: every word of the walk and
+// every operator look-ahead comes here.
 [[gnu::always_inline]] inline const Cell* peek(const Cell* w) {
     const node_t ctx = word_context(w);
     if (!ctx) return nullptr;

@@ -48,14 +48,6 @@ const Cell false_cell{TYPE_LOGIC, 0, 0, 0};
 // refinement integers.
 bool is_function_or_routine(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
 
-// The locals of a function's frame: false for /local's own slot, then
-// none for each local word.
-void push_locals(uint32_t n) {
-    if (n == 0) return;
-    stack::push(&false_cell);
-    for (uint32_t k = 1; k < n; k++) stack::push(&none_cell);
-}
-
 // A native's or action's refinement integers, every one absent. last is
 // the argument list's last entry: an integer! counting them, if it has any.
 inline void clear_refinements(const Cell& last, int32_t* refs) {
@@ -393,7 +385,7 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         if (exit_pending() || !(f.mode & NAMED)) return pos;
         return named_refinements(f, pos, first_refinement);
     }
-    if (f.is_fn) push_unused_entries(f.list, i);
+    if (f.is_fn && i < f.count) push_unused_entries(f.list, i);
     if (!path) return pos;
 
     const Cell p = *path;
@@ -533,22 +525,6 @@ void call_function(const Cell* fn_in, const Cell* name) {
         stack::keep_first();
     }
     stack::unwind_last();
-}
-
-uint32_t argument_count(node_t list) {
-    uint32_t n = 0;
-    while (n < series::cell_count(list) && cell::type_of(&cells_of(list)[n]) == TYPE_TYPESET) n++;
-    return n;
-}
-
-void push_unused_entries(node_t list, uint32_t from) {
-    for (uint32_t i = from; i < series::cell_count(list); i++) {
-        const Cell e = cells_of(list)[i];
-        const uint32_t t = cell::type_of(&e);
-        if (t == TYPE_REFINEMENT) stack::push(&false_cell);
-        else if (t == TYPE_TYPESET) stack::push(&none_cell);
-        else if (t == TYPE_INTEGER) push_locals(arg_entry_count(e));
-    }
 }
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::call {
 
@@ -78,15 +79,39 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const C
 // Answers nothing; a pending exit is left as it is.
 void finish_infix(const Cell* fn, const Cell* block, uint32_t position, const Cell* name);
 
+// The locals of a function's frame: false for /local's own slot, then
+// none for each local word.
+inline void push_locals(uint32_t n) {
+    if (n == 0) return;
+    stack::push(&shared::false_value);
+    for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
+}
+
 // Pushes the cells of a function's frame for the entries of its argument
 // list from entry `from` on, none of them used: false for a refinement,
-// none for each of its arguments, and the locals (false for /local's own
-// slot, then none).
-void push_unused_entries(node_t list, uint32_t from);
+// none for each of its arguments, then the locals. Inline, as the
+// argument count below: they run on every call of a function. Neither
+// walk allocates, so the list's cells are read once.
+inline void push_unused_entries(node_t list, uint32_t from) {
+    const Cell* entries = series::cells_of(list);
+    const uint32_t count = series::cell_count(list);
+    for (uint32_t i = from; i < count; i++) {
+        const uint32_t t = cell::type_of(&entries[i]);
+        if (t == TYPE_REFINEMENT) stack::push(&shared::false_value);
+        else if (t == TYPE_TYPESET) stack::push(&shared::none);
+        else if (t == TYPE_INTEGER) push_locals(arg_entry_count(entries[i]));
+    }
+}
 
 // The arguments before the refinements: the leading typeset entries of an
 // argument list.
-uint32_t argument_count(node_t list);
+inline uint32_t argument_count(node_t list) {
+    const Cell* entries = series::cells_of(list);
+    const uint32_t count = series::cell_count(list);
+    uint32_t n = 0;
+    while (n < count && cell::type_of(&entries[n]) == TYPE_TYPESET) n++;
+    return n;
+}
 
 // Runs an interpreted function whose argument cells (all of them, locals
 // included) are in place from the argument base of a call frame pushed by

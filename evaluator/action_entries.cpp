@@ -42,7 +42,8 @@ Counts normalise(Cell* series, Cell* value, Cell* part, Cell* dup, bool change) 
         n = integer_value(part);
     } else {
         if (!change && !positional && cell::type_of(value) != TYPE_MAP) err::raise(err::INVALID_PART, part);
-        if (cell::type_of(part) != cell::type_of(measured) || series_node(part) != series_node(measured) || !positional) {
+        if (cell::type_of(part) != cell::type_of(measured) || series_node(part) != series_node(measured) ||
+            !positional) {
             const Cell w = *word::make_from_cstr("part");
             err::raise(err::INVALID_REFINE_ARG, &w, part);
         }

@@ -293,7 +293,8 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
             if (cell::type_of(&v) != TYPE_LOGIC) expect_arg(f.fn, f.name, &v, i);
             used = logic_value(v) != 0;
             if (f.is_fn) stack::push(&v);
-            else if (used) f.refs[arg_entry_ordinal(entry_at(f, i)) - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
+            else if (used)
+                f.refs[arg_entry_ordinal(entry_at(f, i)) - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
             // Unused arguments are still evaluated (and dropped) in mode 1
             // only, so that the block's side effects happen in order.
             if (used || f.mode == APPLY) {
@@ -661,7 +662,8 @@ Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name
     Cell* result = stack::arg_top;
     // A path names the call by its first word; its refinements follow.
     const Cell* call_name = path ? path : name;
-    call_at(&fn, &blk, series_index(blk), call_name, path, path ? series_index(path) + 1 : 0, false, mode == 0 ? APPLY : mode);
+    const uint32_t path_from = path ? series_index(path) + 1 : 0;
+    call_at(&fn, &blk, series_index(blk), call_name, path, path_from, false, mode == 0 ? APPLY : mode);
     if (exit_pending()) return nullptr;
     stack::arg_top = result + 1;
     return result;

@@ -293,7 +293,8 @@ void native_new_line(const int32_t* refinements) {
     // Every period-th value starts a line; the others are made to follow
     // on the same line, so the result does not depend on old markers.
     int32_t k = 0;
-    for (uint32_t i = series_index(base); i < end; ++i, ++k) set_new_line(block::cell_at(base, i), (k % period == 0) == on);
+    for (uint32_t i = series_index(base); i < end; ++i, ++k)
+        set_new_line(block::cell_at(base, i), (k % period == 0) == on);
     stack::keep_first();
 }
 

@@ -23,7 +23,7 @@ constexpr uint64_t MAX_TEXT = 0x7FFFFF00;
 int32_t base_argument(const int32_t* r) {
     if (r[0] < 0) return 64;
     const Cell* base = stack::arg_base + r[0];
-    const auto b = static_cast<int32_t>(base->data2);
+    const int32_t b = integer_value(base);
     if (!binary::supported_base(b)) err::raise(err::INVALID_ARG, base);
     return b;
 }

@@ -50,9 +50,10 @@ constexpr double E = 2.718281828459045;
 void set_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &shared::false_value); }
 
 Cell* make_float_at(Cell* c, double d) {
-    cell::set_type(c, TYPE_FLOAT);
-    c->data1 = 0;
-    cell::put_double(c, d);
+    Cell f{c->header, 0, 0, 0};
+    cell::set_type(&f, TYPE_FLOAT);
+    cell::put_double(&f, d);
+    *c = f;
     return c;
 }
 
@@ -117,8 +118,9 @@ int32_t sign_of(const Cell* v, const char* native) {
 bool is_zero(const Cell* v) {
     switch (cell::type_of(v)) {
         case TYPE_INTEGER:
+            return integer_value(v) == 0;
         case TYPE_CHAR:
-            return v->data2 == 0;
+            return char_code(v) == 0;
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME:
@@ -126,7 +128,7 @@ bool is_zero(const Cell* v) {
         case TYPE_MONEY:
             return money_zero(v);
         case TYPE_PAIR:
-            return v->data2 == 0 && v->data3 == 0;
+            return pair_x(v) == 0 && pair_y(v) == 0;
         case TYPE_TUPLE:
             for (uint32_t i = 0; i < tuple_length(v) && i < 12; i++)
                 if (tuple_byte(v, i)) return false;
@@ -212,12 +214,12 @@ void point_versus(Cell* p, const float* other, bool greater) {
 }
 
 void pair_to_point(Cell* p) {
-    const float x = static_cast<float>(static_cast<int32_t>(p->data2));
-    const float y = static_cast<float>(static_cast<int32_t>(p->data3));
+    const float x = static_cast<float>(pair_x(p));
+    const float y = static_cast<float>(pair_y(p));
     cell::set_type(p, TYPE_POINT2D);
     point::set_component(p, 0, x);
     point::set_component(p, 1, y);
-    p->data3 = 0;
+    set_point_coord(p, 2, 0.0f);
 }
 
 // Steps 3 to 5 of max and min: a compound value a against b, changed in
@@ -238,15 +240,13 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
                     return true;
                 }
                 const int32_t n = static_cast<int32_t>(d);
-                a->data2 = static_cast<uint32_t>(pick_int(static_cast<int32_t>(a->data2), n, greater));
-                a->data3 = static_cast<uint32_t>(pick_int(static_cast<int32_t>(a->data3), n, greater));
+                pair_x(a) = pick_int(pair_x(a), n, greater);
+                pair_y(a) = pick_int(pair_y(a), n, greater);
                 return true;
             }
             if (tb == TYPE_PAIR) {
-                a->data2 = static_cast<uint32_t>(
-                    pick_int(static_cast<int32_t>(a->data2), static_cast<int32_t>(b.data2), greater));
-                a->data3 = static_cast<uint32_t>(
-                    pick_int(static_cast<int32_t>(a->data3), static_cast<int32_t>(b.data3), greater));
+                pair_x(a) = pick_int(pair_x(a), pair_x(b), greater);
+                pair_y(a) = pick_int(pair_y(a), pair_y(b), greater);
                 return true;
             }
             if (tb == TYPE_POINT2D) {
@@ -264,8 +264,8 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
             } else if (tb == cell::type_of(a)) {
                 for (uint32_t i = 0; i < 3; i++) f[i] = point::component(&b, i);
             } else if (tb == TYPE_PAIR && cell::type_of(a) == TYPE_POINT2D) {
-                f[0] = static_cast<float>(static_cast<int32_t>(b.data2));
-                f[1] = static_cast<float>(static_cast<int32_t>(b.data3));
+                f[0] = static_cast<float>(pair_x(b));
+                f[1] = static_cast<float>(pair_y(b));
                 f[2] = 0.0f;
             } else {
                 return false;
@@ -377,7 +377,7 @@ void native_to_hex(const int32_t* refinements) {
         if (n <= 0) err::raise(err::INVALID_ARG, size);
         if (n < 8) keep = static_cast<uint32_t>(n);
     }
-    const char* digits = string::to_hex(base->data2, false);
+    const char* digits = string::to_hex(static_cast<uint32_t>(integer_value(base)), false);
     const Cell issue = *issue::push_from_cstr(digits + 8 - keep);
     stack::set_last_reset(&issue);
 }

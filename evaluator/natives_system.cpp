@@ -32,7 +32,7 @@ namespace {
 // The UTF-8 form of a text from its index, or of a word's spelling.
 std::string utf8_of(const Cell* value) {
     const uint32_t t = cell::type_of(value);
-    if (t >= TYPE_WORD && t <= TYPE_ISSUE) return std::string(symbol::name(static_cast<int32_t>(value->data2)));
+    if (is_all_word(t)) return std::string(symbol::name(word_symbol(value)));
     // Copied out at once: nothing allocates between making and reading.
     const node_t n = unicode::to_utf8(value, -1);
     const SeriesBuffer* s = series::buffer_of(n);
@@ -97,7 +97,7 @@ void native_wait(const int32_t*) {
     const Cell* v = stack::arg_base;
     double seconds;
     switch (cell::type_of(v)) {
-        case TYPE_INTEGER: seconds = static_cast<int32_t>(v->data2); break;
+        case TYPE_INTEGER: seconds = integer_value(v); break;
         case TYPE_FLOAT:
         case TYPE_TIME: seconds = cell::get_double(v); break;
         default: invalid_arg(v);
@@ -145,7 +145,7 @@ void deliver(const Cell* target, const std::vector<uint8_t>& bytes) {
     Cell v = *target;
     if (t == TYPE_BINARY) {
         const uint32_t at = string::clamp_index(&v);
-        binary::insert_bytes(v.data2, at, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        binary::insert_bytes(series_node(v), at, bytes.data(), static_cast<uint32_t>(bytes.size()));
         return;
     }
     const uint32_t saved = static_cast<uint32_t>(stack::arg_top - stack::arg_bottom);

@@ -27,12 +27,12 @@ namespace {
 
 // The end index of /part, as units from the head of the input's buffer.
 int64_t part_end(const Cell* input, const Cell* part) {
-    const int64_t index = input->data1;
-    const int64_t tail = series::buffer_length(input->data2);
+    const int64_t index = series_index(input);
+    const int64_t tail = series::buffer_length(series_node(input));
     int64_t length;
     switch (cell::type_of(part)) {
         case TYPE_INTEGER:
-            length = static_cast<int32_t>(part->data2);
+            length = integer_value(part);
             break;
         case TYPE_FLOAT:
         case TYPE_PERCENT: {
@@ -42,8 +42,8 @@ int64_t part_end(const Cell* input, const Cell* part) {
             break;
         }
         default:
-            if (cell::type_of(part) != cell::type_of(input) || part->data2 != input->data2) bad_part(part);
-            length = static_cast<int64_t>(part->data1) - index;
+            if (cell::type_of(part) != cell::type_of(input) || series_node(part) != series_node(input)) bad_part(part);
+            length = static_cast<int64_t>(series_index(part)) - index;
             break;
     }
     if (length < 0) length = 0;

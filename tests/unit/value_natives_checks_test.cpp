@@ -70,15 +70,15 @@ TEST_F(ValueNativeChecks, ArgumentsOfOtherTypesRaiseExpectArg) {
 TEST_F(ValueNativeChecks, AllowedArgumentsGetThrough) {
     Cell result{};
     EXPECT_EQ(call(natives::native_shift, {int_cell(-8), int_cell(1)}, {-1, 1}, &result), 0);
-    EXPECT_EQ(static_cast<int32_t>(result.data2), 2147483644);
+    EXPECT_EQ(integer_value(result), 2147483644);
     EXPECT_EQ(call(natives::native_sign_q, {int_cell(-3)}, {}, &result), 0);
-    EXPECT_EQ(static_cast<int32_t>(result.data2), -1);
+    EXPECT_EQ(integer_value(result), -1);
     EXPECT_EQ(call(natives::native_uppercase, {testutil::character('q')}, {-1}, &result), 0);
-    EXPECT_EQ(result.data2, static_cast<uint32_t>('Q'));
+    EXPECT_EQ(char_code(result), static_cast<uint32_t>('Q'));
     // zero? answers false for any type it has no zero for.
     EXPECT_EQ(call(natives::native_zero_q, {testutil::string_of("")}, {}, &result), 0);
     EXPECT_EQ(cell::type_of(&result), TYPE_LOGIC);
-    EXPECT_EQ(result.data1, 0u);
+    EXPECT_EQ(logic_value(result), 0u);
 }
 
 }  // namespace

@@ -39,13 +39,6 @@ namespace qel::qelbin {
 
 namespace {
 
-constexpr uint32_t ACTION_COUNT = 62;
-
-bool is_block_type(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-bool is_string_type(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
-bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 bool is_function_like(uint32_t t) { return t >= TYPE_NATIVE && t <= TYPE_FUNCTION; }
 
 struct CollectorOff {
@@ -192,16 +185,16 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
         const uint32_t x = idx[k];
         uint32_t t = cell::type_of(&cur);
         Cell* next = nullptr;
-        const node_t bound = is_word_type(t) ? word_context(cur) : 0;
+        const node_t bound = is_word_or_refinement(t) ? word_context(cur) : 0;
         if (bound && (context::cell_of(bound)->header & context::ON_STACK)) {
             cur = *context::self_of(bound);
             t = cell::type_of(&cur);
             if (t != TYPE_FUNCTION) bad(at);
         }
-        if (is_block_type(t) || t == TYPE_HASH || t == TYPE_MAP) {
+        if (is_block_like(t) || t == TYPE_MAP) {
             if (x >= series::cell_count(series_node(cur))) bad(at);
             next = &cell_at(series_node(cur), x);
-        } else if (t == TYPE_OBJECT || is_word_type(t)) {
+        } else if (t == TYPE_OBJECT || is_word_or_refinement(t)) {
             if (!context_of(cur)) bad(at);
             next = context::slot_at(context_of(cur), x);
         } else if (t == TYPE_ERROR) {
@@ -216,7 +209,7 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
             if (x == 0) block = Cell{TYPE_BLOCK, 0, shared_node(cur), 0};
             else if (x == 1 && inner == TYPE_FUNCTION) block = cell_at(function_body(cur), 0);
             else bad(at);
-            if (!is_block_type(cell::type_of(&block))) bad(at);
+            if (!is_block_record(cell::type_of(&block))) bad(at);
             cur = block;
             continue;
         } else {
@@ -234,13 +227,13 @@ void Reader::series_ref(node_t n, uint32_t i, uint32_t t, uint32_t head, const u
     // The shared buffer must hold units of the kind the record stands for.
     const node_t shared = shared_node(c);
     bool ok;
-    if (is_block_type(t)) ok = (is_block_type(ct) || is_function_like(ct)) && shared;
+    if (is_block_record(t)) ok = (is_block_record(ct) || is_function_like(ct)) && shared;
     else if (t == TYPE_BINARY)
-        ok = (ct == TYPE_BINARY || is_string_type(ct)) && series::unit(series::buffer_of(shared)) == 1;
-    else if (is_string_type(t)) ok = is_string_type(ct);
+        ok = (ct == TYPE_BINARY || is_string_record(ct)) && series::unit(series::buffer_of(shared)) == 1;
+    else if (is_string_record(t)) ok = is_string_record(ct);
     else ok = ct == TYPE_BITSET;
     if (!ok) bad(rec);
-    if (is_block_type(t) && series::unit(series::buffer_of(shared)) != sizeof(Cell)) bad(rec);
+    if (is_block_record(t) && series::unit(series::buffer_of(shared)) != sizeof(Cell)) bad(rec);
     if (head > series::buffer_length(shared)) bad(rec);
     Cell& slot = cell_at(n, i);
     slot = Cell{t, head, shared, 0};
@@ -359,7 +352,7 @@ node_t Reader::inner_block(node_t n, uint32_t i, uint32_t which, const uint8_t* 
     if (ref) {
         const Cell c = path(rec, false);
         const uint32_t ct = cell::type_of(&c);
-        if (!(is_block_type(ct) || is_function_like(ct)) || !shared_node(c) ||
+        if (!(is_block_record(ct) || is_function_like(ct)) || !shared_node(c) ||
             series::unit(series::buffer_of(shared_node(c))) != sizeof(Cell))
             bad(at_h);
         target = shared_node(c);
@@ -428,7 +421,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
         const Cell& owner = cell_at(series_node(container_), base_ + k);
         const node_t ctx = context_of(owner);
         const uint32_t kt = cell::type_of(&owner);
-        if (!(kt == TYPE_OBJECT || kt == TYPE_FUNCTION || is_word_type(kt)) || !ctx) bad(at_idx);
+        if (!(kt == TYPE_OBJECT || kt == TYPE_FUNCTION || is_word_or_refinement(kt)) || !ctx) bad(at_idx);
         int32_t found = index;
         if (index == -1) found = context::find_symbol(ctx, sym, true);
         if (found < 0 || static_cast<uint32_t>(found) >= context::word_count(ctx)) bad(at_idx);
@@ -441,7 +434,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
         const Cell c = path(rec, false);
         const uint32_t ct = cell::type_of(&c);
         ctx = context_of(c);
-        if (!(is_word_type(ct) || ct == TYPE_OBJECT || ct == TYPE_FUNCTION) || !ctx || ctx == context::global)
+        if (!(is_word_or_refinement(ct) || ct == TYPE_OBJECT || ct == TYPE_FUNCTION) || !ctx || ctx == context::global)
             bad(rec);
     } else {
         const uint8_t* at_h = p_;
@@ -459,7 +452,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
 void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec) {
     const uint8_t* at_idx = p_;
     const uint32_t index = num();
-    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : ACTION_COUNT;
+    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : datatype::ACTION_SLOTS;
     if (index < 1 || index > limit) bad(at_idx);
     const uint8_t* at_spec = p_;
     record(n, i);
@@ -474,8 +467,8 @@ void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec)
 
 void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_t fh, const uint8_t* rec) {
     Cell& slot = cell_at(n, i);
-    if (ref && !(is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
-                 t == TYPE_FUNCTION || is_word_type(t) || t == TYPE_HASH || t == TYPE_MAP || t == TYPE_BINARY))
+    if (ref && !(is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
+                 t == TYPE_FUNCTION || is_word_or_refinement(t) || t == TYPE_MAP || t == TYPE_BINARY))
         bad(rec);
     switch (t) {
         case TYPE_UNSET:
@@ -612,7 +605,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
                 const Cell c = path(rec, false);
                 const uint32_t ct = cell::type_of(&c);
                 const node_t ctx = context_of(c);
-                if (!(is_word_type(ct) || ct == TYPE_OBJECT) || !ctx || ctx == context::global) bad(rec);
+                if (!(is_word_or_refinement(ct) || ct == TYPE_OBJECT) || !ctx || ctx == context::global) bad(rec);
                 const Cell owner = *context::self_of(ctx);
                 if (cell::type_of(&owner) != TYPE_OBJECT) bad(rec);
                 cell_at(n, i) = owner;
@@ -625,7 +618,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
                 const Cell c = path(rec, false);
                 const uint32_t ct = cell::type_of(&c);
                 const node_t ctx = context_of(c);
-                if (!(is_word_type(ct) || ct == TYPE_FUNCTION || ct == TYPE_OP) || !ctx || ctx == context::global)
+                if (!(is_word_or_refinement(ct) || ct == TYPE_FUNCTION || ct == TYPE_OP) || !ctx || ctx == context::global)
                     bad(rec);
                 Cell owner = ct == TYPE_OP ? c : *context::self_of(ctx);
                 const uint32_t ot = cell::type_of(&owner);
@@ -709,11 +702,11 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         }
         default: break;
     }
-    if (is_word_type(t)) {
+    if (is_word_or_refinement(t)) {
         word_record(n, i, t, s, ref, fh & (1u << 25), rec);
         return;
     }
-    if (is_block_type(t) || is_string_type(t)) {
+    if (is_block_record(t) || is_string_record(t)) {
         uint32_t head = 0;
         if (compact_) {
             if (s) head = varint();
@@ -722,7 +715,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         }
         if (ref) {
             series_ref(n, i, t, head, rec);
-        } else if (is_block_type(t)) {
+        } else if (is_block_record(t)) {
             block_contents(n, i, t, head, rec);
         } else if (compact_) {
             const uint32_t code = varint();
@@ -786,9 +779,9 @@ void Reader::record(node_t n, uint32_t i) {
         uint32_t t = b & 63;
         if (t == 63) t = varint();
         if (t == 0 || t > 255) bad(rec);
-        if (assign && !(is_word_type(t) || t == TYPE_ISSUE)) bad(rec);
+        if (assign && !(is_word_or_refinement(t) || t == TYPE_ISSUE)) bad(rec);
         payload(n, i, t, b & 64, ref, 0, rec);
-        if (assign && is_word_type(t)) {
+        if (assign && is_word_or_refinement(t)) {
             // The value that follows is given to the word; neither stays.
             const uint32_t pos = series::cell_count(n);
             series::reserve_cell(series::buffer_of(n));

@@ -32,10 +32,6 @@ uint32_t literal_base = 0;
 
 namespace {
 
-bool is_block_type(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-bool is_string_type(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
 
 [[noreturn]] void no_codec(uint32_t type) {
     const Cell dt{TYPE_DATATYPE, type, 0, 0};
@@ -195,7 +191,7 @@ void Writer::nested_block(const Cell& b) {
 void Writer::function_payload(const Cell& v) {
     const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
     const Cell body = series::cells_of(function_body(v))[0];
-    const bool has_body = is_block_type(cell::type_of(&body));
+    const bool has_body = is_block_record(cell::type_of(&body));
     num(series::cell_count(function_spec(v)));
     num(has_body ? static_cast<uint32_t>(series::length_of(&body)) : 0);
     context_record(function_context(v));
@@ -369,7 +365,7 @@ void Writer::value(const Cell& v, bool counts) {
 void Writer::contents(const Cell& v, uint32_t t) {
     const bool nl = v.header & cell_flag::NEW_LINE;
     node_t key = 0;
-    const bool is_word = t >= TYPE_WORD && t <= TYPE_REFINEMENT;
+    const bool is_word = is_word_or_refinement(t);
     if (is_word) {
         node_t ctx = word_context(v);
         bool global = ctx == 0 || ctx == context::global;
@@ -389,15 +385,14 @@ void Writer::contents(const Cell& v, uint32_t t) {
         key = ctx;
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
         key = t == TYPE_OBJECT ? object_context(v) : function_context(v);
-    } else if (is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_HASH || t == TYPE_MAP ||
-               t == TYPE_BINARY) {
+    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY) {
         key = series_node(v);
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_type(t) || t == TYPE_HASH || is_string_type(t) || t == TYPE_BINARY
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY
                               ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {
@@ -449,7 +444,7 @@ void Writer::contents(const Cell& v, uint32_t t) {
                 value(series::cells_of(series_node(v))[i + 1]);
             }
         }
-    } else if (is_block_type(t) || t == TYPE_HASH) {
+    } else if (is_block_like(t)) {
         record_start(t, nl, ref, head != 0, 0);
         head_index(head);
         if (ref) {

@@ -8,6 +8,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/time.hpp"
+#include "lexer/loaders.hpp"
 
 namespace qel::lexer::loaders {
 
@@ -25,7 +26,6 @@ struct Cursor {
     }
 };
 
-inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 inline bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // A run of 1 to max decimal digits (apostrophes allowed between them when

@@ -28,6 +28,9 @@ extern BuildFn build_map;
 
 namespace loaders {
 
+// Whether c is a decimal digit (c may be -1 for the end of the text).
+inline bool is_digit(int32_t c) { return c >= '0' && c <= '9'; }
+
 // The shared string routine of the string family: the text in [start, end)
 // (delimiters excluded) with its escapes decoded, as a new text buffer of
 // the unit width the flags ask for. A bad escape or ill-formed UTF-8

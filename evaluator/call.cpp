@@ -561,7 +561,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     stack::arg_top = start;
     // A call through a path is named by the path's first word.
     Cell head_word;
-    if (name && cell::type_of(name) >= TYPE_PATH && cell::type_of(name) <= TYPE_GET_PATH) {
+    if (name && is_any_path(cell::type_of(name))) {
         head_word = cells_of(series_node(name))[series_index(name)];
         name = &head_word;
         if (cell::type_of(name) != TYPE_WORD) name = nullptr;

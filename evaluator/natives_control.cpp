@@ -107,10 +107,7 @@ int32_t count_of(Cell* c) {
 
 bool not_at_tail(const Cell* series) {
     if (cell::type_of(series) == TYPE_IMAGE) {
-        // An image! holds its width in the low 16 bits of word 3, its
-        // height in the high 16.
-        const uint32_t size = payload_word(series, 2);
-        return series_index(series) < (size & 0xFFFF) * (size >> 16);
+        return series_index(series) < image_width(series) * image_height(series);
     }
     return !series::at_tail(series);
 }

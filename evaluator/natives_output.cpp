@@ -412,7 +412,7 @@ void native_apply(const int32_t* r) {
         name = f;
         name.header = TYPE_WORD;
         fn = *word::get(&name);
-    } else if (ft >= TYPE_PATH && ft <= TYPE_GET_PATH) {
+    } else if (is_any_path(ft)) {
         // The function is the value of the path's first word.
         if (series_index(f) >= series::cell_count(series_node(f))) err::raise(err::INVALID_ARG, &f);
         name = cells_of(series_node(f))[series_index(f)];
@@ -423,7 +423,7 @@ void native_apply(const int32_t* r) {
     stack::set_interp_flag();
     // Without /all the block names the refinements it uses.
     const uint32_t mode = (r[0] >= 0 ? call::APPLY : call::NAMED) | (r[1] >= 0 ? call::SAFER : 0);
-    const bool by_path = ft >= TYPE_PATH && ft <= TYPE_GET_PATH;
+    const bool by_path = is_any_path(ft);
     const Cell* result = call::apply(&fn, &args, mode, cell::type_of(&name) == TYPE_WORD ? &name : nullptr,
                                      by_path ? &f : nullptr);
     if (!result) return;

@@ -26,9 +26,8 @@ namespace qel::natives {
 
 namespace {
 
-bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 bool is_list_type(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || t == TYPE_MAP || is_path_type(t);
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || t == TYPE_MAP || is_any_path(t);
 }
 
 void answer_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &shared::false_value); }
@@ -122,7 +121,7 @@ void native_get(const int32_t* refinements) {
     const bool any = refinements[0] >= 0;
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
-    if (is_path_type(t)) {
+    if (is_any_path(t)) {
         // Get mode calls no function, so no code follows the path.
         const Cell path = *base;
         const Cell nothing = *block::push_new(1);
@@ -165,7 +164,7 @@ void native_set(const int32_t* refinements) {
         stack::mark_native(words::w_anon);
         set_words(base, value, any, only, some);
         stack::unwind();
-    } else if (is_path_type(t)) {
+    } else if (is_any_path(t)) {
         const Cell path = *base;
         const Cell nothing = *block::push_new(1);
         stack::push(value);

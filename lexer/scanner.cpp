@@ -186,7 +186,7 @@ void open_marker(State& s, uint32_t closing, const uint8_t* at) {
 inline uint32_t closing_of(const State& s) { return s.marker == UINT32_MAX ? 0 : marker_closing(at(s.marker)); }
 inline bool in_path(const State& s) {
     const uint32_t t = closing_of(s);
-    return t >= TYPE_PATH && t <= TYPE_GET_PATH;
+    return is_any_path(t);
 }
 
 void value_completed(State& s, uint32_t type) {
@@ -605,7 +605,7 @@ void finish(State& s) {
     while (s.marker != UINT32_MAX && s.depth > 0) {
         const Cell m = *at(s.marker);
         const uint32_t t = marker_closing(m);
-        if (t >= TYPE_PATH && t <= TYPE_GET_PATH) {
+        if (is_any_path(t)) {
             close_marker(s, t);
             continue;
         }

@@ -44,6 +44,8 @@ constexpr bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_
 constexpr bool is_word_or_refinement(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 // all-word!: the four word types, refinement! and issue!.
 constexpr bool is_all_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+// any-path!: path!, lit-path!, set-path!, get-path!.
+constexpr bool is_any_path(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 // Series of cells: block!, paren!, the four paths, hash!.
 constexpr bool is_block_like(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
@@ -147,6 +149,11 @@ QEL_CELL_FIELD(symbol_name_node, data3, node_t)
 // covers and its ordinal.
 QEL_CELL_FIELD(arg_entry_count, data2, uint32_t)
 QEL_CELL_FIELD(arg_entry_ordinal, data3, uint32_t)
+
+// image!: a series (index, node) whose word 3 holds the width in its low 16
+// bits and the height in its high 16.
+inline uint32_t image_width(const Cell* c) { return c->data3 & 0xFFFF; }
+inline uint32_t image_height(const Cell* c) { return c->data3 >> 16; }
 
 #undef QEL_CELL_FIELD
 

@@ -23,6 +23,7 @@
 #include "evaluator/routines.hpp"
 #include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/checks.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -45,22 +46,24 @@ const Cell false_cell{TYPE_LOGIC, 0, 0, 0};
 
 bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
 
-// The argument word of list entry i, for error messages: the i-th name of
-// the spec (words, get-words, lit-words, refinements; return: skipped).
+// The word of argument-list entry i, for error messages: a refinement
+// names itself; an argument is named by the running call's spec, whose
+// argument numbers leave out the refinements.
 Cell arg_word(const Cell& fn, uint32_t entry) {
-    const node_t spec = fn.data2;
-    uint32_t seen = 0;
-    for (uint32_t k = 0; k < series::cell_count(spec); k++) {
-        Cell c = cells_of(spec)[k];
-        const uint32_t t = cell::type_of(&c);
-        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
-            if (seen++ == entry) {
-                cell::set_type(&c, TYPE_WORD);
-                return c;
-            }
-        }
+    const node_t list = cells_of(fn.data3)[1].data2;
+    if (entry >= series::cell_count(list)) return none_cell;
+    const Cell* entries = cells_of(list);
+    if (cell::type_of(entries + entry) == TYPE_REFINEMENT) {
+        // The entry's third word holds its ordinal, not a word index.
+        Cell word = entries[entry];
+        cell::set_type(&word, TYPE_WORD);
+        word_index(word) = -1;
+        return word;
     }
-    return none_cell;
+    int n = 0;
+    for (uint32_t k = 0; k < entry; k++)
+        if (cell::type_of(entries + k) == TYPE_TYPESET) n++;
+    return err::arg_name_at(n);
 }
 
 Cell call_name(const Cell* name) {
@@ -600,7 +603,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             trace::fire(trace::RETURN, &blk, pos, name, start);
         return pos;
     }
-    stack::mark_interp_native(name);
+    stack::mark_native_call(name, fn.data2);
     if (infix) stack::arg_top = start + 1;
     pos = fetch_arguments(f, pos, path, path_from);
     if (exit_pending()) [[unlikely]] return pos;

@@ -241,7 +241,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         }
     }
     stack::arg_top = start;
-    stack::mark_interp_native(&name);
+    stack::mark_native_call(&name, native_spec(op));
     stack::arg_top = start + 1;
     if (cell::type_of(right) == TYPE_INTEGER) {
         stack::push(right);

@@ -262,6 +262,19 @@ Cell get_call_name() {
     return word_of(f);
 }
 
+node_t running_spec() {
+    for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+        const uint32_t k = kind_of(f);
+        if (k == kind::NATIVE_CALL) return f->spec;
+        if (k == kind::CALL && f->ctx) {
+            // A function's context keeps the function as its self value.
+            const Cell* self = context::self_of(f->ctx);
+            if (cell::type_of(self) == TYPE_FUNCTION) return function_spec(self);
+        }
+    }
+    return 0;
+}
+
 namespace {
 bool names_function(const Frame* f) {
     const Cell* v = context::get_by_symbol(symbol_of(f), name_context(f));
@@ -409,6 +422,7 @@ void mark_gc(const Marker& m) {
             if (symbol_of(f) == words::sym_self) m.series(&f->word_ctx);
             else m.context(&f->word_ctx);
         }
+        if (kind_of(f) == kind::NATIVE_CALL && f->spec) m.series(&f->spec);
         if (f->ctx) {
             m.context(&f->ctx);
             if (f->saved_values && !(context::cell_of(f->ctx)->header & cell_flag::CONTEXT_ON_STACK))

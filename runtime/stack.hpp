@@ -30,7 +30,10 @@ struct Frame {
     uint32_t saved_base;  // caller's argument base, as a cell index from the bottom
     uint32_t word_ctx;    // binding context of the naming word, 0 when none
     uint32_t ctx;         // kind 1: the called function's context node
-    uint32_t saved_values;  // kind 1: that context's word 2 before the call
+    union {
+        uint32_t saved_values;  // kind 1: that context's word 2 before the call
+        node_t spec;            // kind 3: the called native's spec block
+    };
 };
 static_assert(sizeof(Frame) == 20, "a call frame is five 32-bit words");
 
@@ -58,6 +61,7 @@ constexpr uint32_t OVERFLOW_BACK_OFF = 5;
 namespace kind {
 constexpr uint32_t CALL = 1;
 constexpr uint32_t NATIVE = 2;
+constexpr uint32_t NATIVE_CALL = 3;  // a call of a native, action or routine
 constexpr uint32_t TRY = 4;
 constexpr uint32_t TRY_ALL = 5;
 constexpr uint32_t CATCH = 6;
@@ -174,6 +178,12 @@ inline void mark_interp_eval(const Cell* name) {
 inline void mark_interp_native(const Cell* name) {
     mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
 }
+// A call of a native, action or routine, which keeps the callee's spec for
+// naming its arguments.
+inline void mark_native_call(const Cell* name, node_t spec) {
+    mark(name, (kind::NATIVE_CALL << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
+    (frame_top - 1)->spec = spec;
+}
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.
 inline void mark_func_body(const Cell* name, node_t fn_ctx) {
@@ -216,6 +226,9 @@ void try_result();
 // ---- names and traces ----
 // The word naming the running call (or the thrower, once after a throw).
 Cell get_call_name();
+// The spec block of the innermost call of a function, native, action or
+// routine; 0 when none is running.
+node_t running_spec();
 // The call trace of an error: names outermost first, each followed by a
 // blank, while width lasts; answers the width left.
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width);
@@ -240,7 +253,8 @@ uint32_t signal_exit(bool has_value, bool keep_top);
 // ---- collector ----
 // What the collector keeps alive through the stacks: the argument cells in
 // use, and for every frame its naming word's context, its function context
-// and the values series that context will get back when the call ends.
+// and the values series that context will get back when the call ends, or
+// the spec of the native it calls.
 // Nodes are passed by address: the collector may renumber them. The cells
 // above the argument top are blanked to unset, so that none of them names
 // a node this collection frees or renumbers.

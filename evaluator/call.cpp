@@ -1,11 +1,12 @@
 // Calls of function values: argument lists, fetching, and the calls.
 //
-// Frames of a call. A native or action gets one kind-2 frame whose base is
-// its first argument cell. An interpreted function gets a kind-1 frame
-// holding its context (whose values pointer it saves), then the argument
-// cells, then a body frame (the target of return and exit) above them;
-// the context's values pointer is set to the first argument cell, so a
-// bound word of the body reaches its cell with one index.
+// Frames of a call. A native, action or routine gets one NativeCall frame,
+// which keeps its spec, whose base is its first argument cell. An
+// interpreted function gets a Call frame holding its context (whose values
+// pointer it saves), then the argument cells, then a body frame (the
+// target of return and exit) above them; the context's values pointer is
+// set to the first argument cell, so a bound word of the body reaches its
+// cell with one index.
 //
 // Exits. return, exit, break and continue come back as a pending exit:
 // the thrower has already settled the stacks for the frame that takes it.
@@ -50,7 +51,8 @@ bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTI
 // names itself; an argument is named by the running call's spec, whose
 // argument numbers leave out the refinements.
 Cell arg_word(const Cell& fn, uint32_t entry) {
-    const node_t list = cells_of(fn.data3)[1].data2;
+    // Cell 1 of a function's body record, as of a native's info record.
+    const node_t list = series_node(cells_of(function_body(fn))[1]);
     if (entry >= series::cell_count(list)) return none_cell;
     const Cell* entries = cells_of(list);
     if (cell::type_of(entries + entry) == TYPE_REFINEMENT) {

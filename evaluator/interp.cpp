@@ -376,7 +376,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         }
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
-            stack::mark(&v, (stack::kind::NATIVE << stack::frame_flag::KIND_SHIFT) | stack::frame_flag::INTERP);
+            stack::mark_interp_native(&v);
             pos = eval_expression(&blk, pos, false, true, false);
             if (exit_pending()) return pos;
             const Cell value = *stack::top();

@@ -26,8 +26,7 @@ namespace {
 bool typeset_has(const Cell* typeset, uint32_t type) {
     if (type >= 96) return false;
     const uint32_t byte_index = type >> 3;
-    const uint32_t words[3] = {typeset->data1, typeset->data2, typeset->data3};
-    const uint32_t byte = (words[byte_index >> 2] >> (8 * (byte_index & 3))) & 0xFF;
+    const uint32_t byte = (payload_word(typeset, byte_index >> 2) >> (8 * (byte_index & 3))) & 0xFF;
     return byte & (0x80u >> (type & 7));
 }
 

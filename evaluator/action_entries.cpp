@@ -6,6 +6,7 @@
 
 #include "datatypes/series.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 #include "datatypes/string.hpp"
@@ -220,7 +221,8 @@ void e_copy(const int32_t* r) {
     if (types && cell::type_of(types) != TYPE_DATATYPE && cell::type_of(types) != TYPE_TYPESET) {
         const Cell n = stack::get_call_name();
         const Cell t{TYPE_DATATYPE, cell::type_of(types), 0, 0};
-        err::raise(err::EXPECT_ARG, &n, &t);
+        const Cell kind = err::arg_name_at(2);
+        err::raise(err::EXPECT_ARG, &n, &t, &kind);
     }
     Cell* result = stack::push(&shared::unset);
     store(slot<slot_fn::Copy>(arg(0), datatype::COPY)(arg(0), result, ref_arg(r, 0), has(r, 1), types));

@@ -1,11 +1,12 @@
 // Calls of function values: argument lists, fetching, and the calls.
 //
-// Frames of a call. A native or action gets one kind-2 frame whose base is
-// its first argument cell. An interpreted function gets a kind-1 frame
-// holding its context (whose values pointer it saves), then the argument
-// cells, then a body frame (the target of return and exit) above them;
-// the context's values pointer is set to the first argument cell, so a
-// bound word of the body reaches its cell with one index.
+// Frames of a call. A native, action or routine gets one NativeCall frame,
+// which keeps its spec, whose base is its first argument cell. An
+// interpreted function gets a Call frame holding its context (whose values
+// pointer it saves), then the argument cells, then a body frame (the
+// target of return and exit) above them; the context's values pointer is
+// set to the first argument cell, so a bound word of the body reaches its
+// cell with one index.
 //
 // Exits. return, exit, break and continue come back as a pending exit:
 // the thrower has already settled the stacks for the frame that takes it.
@@ -23,6 +24,7 @@
 #include "evaluator/routines.hpp"
 #include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/checks.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -55,22 +57,25 @@ inline void clear_refinements(const Cell& last, int32_t* refs) {
     for (uint32_t k = 0; k < arg_entry_count(last) && k < MAX_REFINEMENTS; k++) refs[k] = -1;
 }
 
-// The argument word of list entry i, for error messages: the i-th name of
-// the spec (words, get-words, lit-words, refinements; return: skipped).
+// The word of argument-list entry i, for error messages: a refinement
+// names itself; an argument is named by the running call's spec, whose
+// argument numbers leave out the refinements.
 Cell arg_word(const Cell& fn, uint32_t entry) {
-    const node_t spec = fn.data2;
-    uint32_t seen = 0;
-    for (uint32_t k = 0; k < series::cell_count(spec); k++) {
-        Cell c = cells_of(spec)[k];
-        const uint32_t t = cell::type_of(&c);
-        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
-            if (seen++ == entry) {
-                cell::set_type(&c, TYPE_WORD);
-                return c;
-            }
-        }
+    // Cell 1 of a function's body record, as of a native's info record.
+    const node_t list = series_node(cells_of(function_body(fn))[1]);
+    if (entry >= series::cell_count(list)) return none_cell;
+    const Cell* entries = cells_of(list);
+    if (cell::type_of(entries + entry) == TYPE_REFINEMENT) {
+        // The entry's third word holds its ordinal, not a word index.
+        Cell word = entries[entry];
+        cell::set_type(&word, TYPE_WORD);
+        word_index(word) = -1;
+        return word;
     }
-    return none_cell;
+    int n = 0;
+    for (uint32_t k = 0; k < entry; k++)
+        if (cell::type_of(entries + k) == TYPE_TYPESET) n++;
+    return err::arg_name_at(n);
 }
 
 Cell call_name(const Cell* name) {
@@ -608,7 +613,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             trace::fire(trace::RETURN, &blk, pos, name, start);
         return pos;
     }
-    stack::mark_interp_native(name);
+    stack::mark_native_call(name, fn.data2);
     if (infix) stack::arg_top = start + 1;
     pos = fetch_arguments(f, pos, path, path_from);
     if (exit_pending()) [[unlikely]] return pos;

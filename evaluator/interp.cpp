@@ -249,7 +249,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         }
     }
     stack::arg_top = start;
-    stack::mark_interp_native(&name);
+    stack::mark_native_call(&name, native_spec(op));
     stack::arg_top = start + 1;
     if (cell::type_of(right) == TYPE_INTEGER) {
         stack::push(right);
@@ -384,7 +384,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
         }
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
-            stack::mark(&v, (stack::kind::NATIVE << stack::frame_flag::KIND_SHIFT) | stack::frame_flag::INTERP);
+            stack::mark_interp_native(&v);
             pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             const Cell value = *stack::top();

@@ -45,11 +45,12 @@ bool compare(const Cell* a, const Cell* b, CompareOp op) {
 int32_t compare_values(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
     if (t == TYPE_LOGIC && cell::type_of(b) == TYPE_LOGIC)
-        return static_cast<int32_t>(a->data1 != 0) - static_cast<int32_t>(b->data1 != 0);
+        return static_cast<int32_t>(logic_value(a) != 0) - static_cast<int32_t>(logic_value(b) != 0);
+    // Functions order by their records, which no two share.
     if (t >= TYPE_NATIVE && t <= TYPE_OP && cell::type_of(b) == t)
-        return (a->data3 > b->data3) - (a->data3 < b->data3);
+        return (native_info(a) > native_info(b)) - (native_info(a) < native_info(b));
     if ((t == TYPE_FUNCTION || t == TYPE_ROUTINE) && cell::type_of(b) == t)
-        return (a->data3 > b->data3) - (a->data3 < b->data3);
+        return (function_body(a) > function_body(b)) - (function_body(a) < function_body(b));
     return raw_compare(a, b, op);
 }
 

@@ -17,8 +17,10 @@ const Cell* check_typeset(const Cell* typeset, int arg_number, const Cell* value
 // Checks the argument at position from the argument base; a refinement
 // that was not given arrives as -1 and is not checked.
 void check_arg_type(int32_t position, const Cell* typeset, int arg_number);
-// The word naming argument n of the running call. Function values do not
-// exist yet, so every call is anonymous: the answer is <anon>.
+// The word naming argument n of the running call (stack::running_spec): n
+// counts the argument words of its spec from 0, refinements' arguments
+// included in spec order, the refinements themselves and the locals not.
+// none when no call is running or its spec has no such argument.
 Cell arg_name_at(int n);
 // script bad-make-arg with the datatype and the spec.
 [[noreturn]] void throw_make_error(const Cell* datatype, const Cell* spec);

@@ -58,9 +58,8 @@ Cell* make_fixed_block(uint32_t cells) {
 bool reports_name(const Frame* f) {
     const int32_t s = symbol_of(f);
     if (s == 0) return false;
-    constexpr uint32_t mask = frame_flag::SYMBOL_MASK >> frame_flag::SYMBOL_SHIFT;
-    if (words::w_anon && s == static_cast<int32_t>(words::w_anon->data2 & mask)) return false;
-    if (words::w_body && s == static_cast<int32_t>(words::w_body->data2 & mask)) return false;
+    if (words::w_anon && s == frame_symbol(word_symbol(words::w_anon))) return false;
+    if (words::w_body && s == frame_symbol(word_symbol(words::w_body))) return false;
     return true;
 }
 
@@ -69,7 +68,7 @@ node_t name_context(const Frame* f) { return f->word_ctx ? f->word_ctx : context
 Cell word_of(const Frame* f) { return *context::word_for_symbol(name_context(f), symbol_of(f)); }
 
 void restore_context(const Frame* f) {
-    if (kind_of(f) == kind::CALL && f->ctx) context::cell_of(f->ctx)->data2 = f->saved_values;
+    if (kind_of(f) == FrameKind::Call && f->ctx) values_word_of(f->ctx) = f->saved_values;
 }
 
 // First cell of the frame's own stretch: the base in force when the frame
@@ -91,8 +90,8 @@ Cell* soft_arg_limit() { return arg_end() - ARG_RESERVE; }
 // that an error leaves. The bottom when no try is running.
 Cell* innermost_try_stretch() {
     for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
-        const uint32_t k = kind_of(f);
-        if (k == kind::TRY || k == kind::TRY_ALL) return stretch_of(f);
+        const FrameKind k = kind_of(f);
+        if (k == FrameKind::Try || k == FrameKind::TryAll) return stretch_of(f);
     }
     return arg_bottom;
 }
@@ -217,32 +216,6 @@ void unwind_drop_call() {
     unwind_drop();
 }
 
-Frame* unroll(uint32_t wanted, bool keep) {
-    Cell* inner_base = arg_base;
-    Frame* const start = frame_top;
-    Frame* found = nullptr;
-    while (frame_top > frame_bottom) {
-        Frame* f = frame_top - 1;
-        const uint32_t k = kind_of(f);
-        if (k == wanted || k == kind::TRY_ALL) {
-            found = f;
-            break;
-        }
-        restore_context(f);
-        frame_top = f;
-    }
-    if (frame_top == start) {
-        arg_top = arg_base + 1;
-    } else if (!found || (!keep && found == frame_bottom)) {
-        arg_base = arg_top = arg_bottom;
-    } else {
-        arg_top = inner_base + 1;
-        // The popped frames' records still lie above the new frame top.
-        arg_base = keep ? saved_base_of(found + 1) : saved_base_of(found);
-    }
-    return found;
-}
-
 void try_result() {
     // The error comes from its own cell: the C++ code unwound on the way
     // here may have put the stack top back below the copy on the stack.
@@ -262,6 +235,19 @@ Cell get_call_name() {
     return word_of(f);
 }
 
+node_t running_spec() {
+    for (const Frame* f = frame_top - 1; f >= frame_bottom; --f) {
+        const FrameKind k = kind_of(f);
+        if (k == FrameKind::NativeCall) return f->spec;
+        if (k == FrameKind::Call && f->ctx) {
+            // A function's context keeps the function as its self value.
+            const Cell* self = context::self_of(f->ctx);
+            if (cell::type_of(self) == TYPE_FUNCTION) return function_spec(self);
+        }
+    }
+    return 0;
+}
+
 namespace {
 bool names_function(const Frame* f) {
     const Cell* v = context::get_by_symbol(symbol_of(f), name_context(f));
@@ -270,7 +256,7 @@ bool names_function(const Frame* f) {
 }  // namespace
 
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width) {
-    const Frame* last = frame_bottom + end->data2;
+    const Frame* last = frame_bottom + integer_value(end);
     for (const Frame* f = frame_bottom; f < last && f < frame_limit && width > 0; ++f) {
         if (!reports_name(f) || (level <= 1 && !names_function(f))) continue;
         const int32_t s = symbol_of(f);
@@ -292,6 +278,31 @@ void record_error_frame(Cell* error) {
 
 // ---- throwers ----
 
+namespace {
+
+// Pops the frames above the innermost try or try-all frame and answers
+// that frame; null, with every frame popped, when there is none. Unless
+// nothing was popped, the argument base goes back to the one the try frame
+// was pushed on (the bottom for the bottom frame or none). The caller sets
+// the top.
+Frame* unroll_to_try() {
+    Frame* const start = frame_top;
+    while (frame_top > frame_bottom) {
+        Frame* f = frame_top - 1;
+        const FrameKind k = kind_of(f);
+        if (k == FrameKind::Try || k == FrameKind::TryAll) {
+            if (frame_top != start) arg_base = f == frame_bottom ? arg_bottom : saved_base_of(f);
+            return f;
+        }
+        restore_context(f);
+        frame_top = f;
+    }
+    arg_base = arg_bottom;
+    return nullptr;
+}
+
+}  // namespace
+
 void throw_error(const Cell* error) {
     Cell e = *error;
     bool caught = false;
@@ -302,7 +313,7 @@ void throw_error(const Cell* error) {
         record_error_frame(&e);
         Cell* saved_top = arg_top;
         catcher = innermost_try_stretch();
-        if (Frame* f = unroll(kind::TRY, false)) {
+        if (Frame* f = unroll_to_try()) {
             frame_top = f;  // the try frame goes too: its region takes the error
             caught = true;
         }
@@ -327,9 +338,9 @@ uint32_t signal_break(bool has_value, bool is_continue) {
     const int code = is_continue ? err::NO_LOOP_CONTINUE : err::NO_LOOP_BREAK;
     for (ptrdiff_t i = walk_start(true); i >= 0; --i) {
         Frame* f = frame_bottom + i;
-        const uint32_t k = kind_of(f);
-        if (k == kind::TRY_ALL) break;
-        if (k != kind::LOOP) continue;
+        const FrameKind k = kind_of(f);
+        if (k == FrameKind::TryAll) break;
+        if (k != FrameKind::Loop) continue;
         const Cell result = has_value && !is_continue ? *saved.base : unset_cell;
         Cell* stretch = stretch_of(f);
         *stretch = result;
@@ -344,8 +355,8 @@ uint32_t signal_exit(bool has_value, bool keep_top) {
     const Pointers saved;
     for (ptrdiff_t i = walk_start(!keep_top); i >= 0; --i) {
         Frame* f = frame_bottom + i;
-        if (kind_of(f) == kind::TRY_ALL) break;
-        if (!(f->header & frame_flag::BODY)) continue;
+        if (kind_of(f) == FrameKind::TryAll) break;
+        if (!has_flag(f, frame_flag::BODY)) continue;
         const Cell result = has_value ? *saved.base : unset_cell;
         Cell* stretch = stretch_of(f);
         *stretch = result;
@@ -364,9 +375,9 @@ void throw_value(uint32_t code) {
     if (!throw_origin) throw_origin = frame_top;
     for (ptrdiff_t i = start; i >= 0; --i) {
         Frame* f = frame_bottom + i;
-        const uint32_t k = kind_of(f);
-        if (k == kind::TRY_ALL) break;
-        if (k != kind::CATCH) continue;
+        const FrameKind k = kind_of(f);
+        if (k == FrameKind::TryAll) break;
+        if (k != FrameKind::Catch) continue;
         settle(f, stretch_of(f));
         push(&value);
         push(&name);
@@ -387,9 +398,10 @@ namespace {
 // after an allocation, and code that sets the top back up takes the cells
 // below it as they lie: a collection then would follow a dead node as a
 // value of the old cell's type (a word's context that is now a hash
-// record, say) and keep a buffer without what it holds. So each collection blanks them: between two
-// collections every cell above the top is unset or was written since the
-// last one, when every node it names was alive and kept its id.
+// record, say) and keep a buffer without what it holds. So each collection
+// blanks them: between two collections every cell above the top is unset
+// or was written since the last one, when every node it names was alive
+// and kept its id.
 void forget_above_top() {
     for (Cell* c = arg_top; c < arg_limit; ++c)
         if (cell::type_of(c) != TYPE_UNSET) *c = unset_cell;
@@ -409,6 +421,7 @@ void mark_gc(const Marker& m) {
             if (symbol_of(f) == words::sym_self) m.series(&f->word_ctx);
             else m.context(&f->word_ctx);
         }
+        if (kind_of(f) == FrameKind::NativeCall && f->spec) m.series(&f->spec);
         if (f->ctx) {
             m.context(&f->ctx);
             if (f->saved_values && !(context::cell_of(f->ctx)->header & cell_flag::CONTEXT_ON_STACK))

@@ -25,12 +25,18 @@
 
 namespace qel {
 
+// A call frame. The header packs the naming word's symbol (its low 16 bits,
+// in bits 8-23), the frame kind (bits 24-27) and the frame flags; read it
+// through kind_of, symbol_of and has_flag.
 struct Frame {
-    uint32_t header;      // symbol id in bits 8-23, kind in 24-27, flags
+    uint32_t header;
     uint32_t saved_base;  // caller's argument base, as a cell index from the bottom
     uint32_t word_ctx;    // binding context of the naming word, 0 when none
-    uint32_t ctx;         // kind 1: the called function's context node
-    uint32_t saved_values;  // kind 1: that context's word 2 before the call
+    uint32_t ctx;         // a function's call: the called function's context node
+    union {
+        uint32_t saved_values;  // a function's call: that context's values word before the call
+        node_t spec;            // a native's call: the called value's spec block
+    };
 };
 static_assert(sizeof(Frame) == 20, "a call frame is five 32-bit words");
 
@@ -55,23 +61,25 @@ constexpr uint32_t FRAME_RESERVE = 32;
 // of the callers that a try will return to live on after the error.
 constexpr uint32_t OVERFLOW_BACK_OFF = 5;
 
-namespace kind {
-constexpr uint32_t CALL = 1;
-constexpr uint32_t NATIVE = 2;
-constexpr uint32_t TRY = 4;
-constexpr uint32_t TRY_ALL = 5;
-constexpr uint32_t CATCH = 6;
-constexpr uint32_t BLOCK = 7;
-constexpr uint32_t LOOP = 8;
-}  // namespace kind
+// What a frame stands for.
+enum class FrameKind : uint32_t {
+    Call = 1,        // a call of a function!: its context and the values it lends
+    Native = 2,      // a native's own work (a block it runs, a callback), a function body
+    NativeCall = 3,  // a call of a native!, action! or routine!: its spec
+    Try = 4,
+    TryAll = 5,
+    Catch = 6,
+    Block = 7,
+    Loop = 8,
+};
 
 namespace frame_flag {
 constexpr uint32_t KIND_SHIFT = 24;
 constexpr uint32_t KIND_MASK = 0x0F000000;
 constexpr uint32_t SYMBOL_SHIFT = 8;
 constexpr uint32_t SYMBOL_MASK = 0x00FFFF00;
-constexpr uint32_t BODY = 0x10000000;
-constexpr uint32_t INTERP = 0x80000000;
+constexpr uint32_t BODY = 0x10000000;    // a function body: where return and exit land
+constexpr uint32_t INTERP = 0x80000000;  // pushed by the interpreter
 }  // namespace frame_flag
 
 // The pointers. Argument limit and frame limit are exclusive: a push that
@@ -100,10 +108,17 @@ void release();
 
 [[noreturn]] void overflow();
 
-inline uint32_t kind_of(const Frame* f) { return (f->header & frame_flag::KIND_MASK) >> frame_flag::KIND_SHIFT; }
+inline FrameKind kind_of(const Frame* f) {
+    return static_cast<FrameKind>((f->header & frame_flag::KIND_MASK) >> frame_flag::KIND_SHIFT);
+}
 inline int32_t symbol_of(const Frame* f) {
     return static_cast<int32_t>((f->header & frame_flag::SYMBOL_MASK) >> frame_flag::SYMBOL_SHIFT);
 }
+// A word's symbol as a frame keeps it, for comparing with symbol_of.
+inline int32_t frame_symbol(int32_t symbol) {
+    return symbol & static_cast<int32_t>(frame_flag::SYMBOL_MASK >> frame_flag::SYMBOL_SHIFT);
+}
+inline bool has_flag(const Frame* f, uint32_t flag) { return f->header & flag; }
 inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - arg_bottom); }
 inline Cell* at_index(uint32_t i) { return arg_bottom + i; }
 inline Cell* saved_base_of(const Frame* f) { return arg_bottom + f->saved_base; }
@@ -137,48 +152,49 @@ inline void keep_first() { arg_top = arg_base + 1; }
 // name is a word cell, or null / none for an unnamed call. Inline: every
 // call and block evaluation pushes frames.
 [[noreturn]] void frame_overflow();
-inline void mark(const Cell* name, uint32_t header) {
+inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0) {
     if (frame_top + 1 >= frame_limit) [[unlikely]] frame_overflow();
-    uint32_t symbol = 0, word_ctx = 0;
-    if (name) {
-        const uint32_t t = cell::type_of(name);
-        if (t >= TYPE_WORD && t <= TYPE_ISSUE) {
-            symbol = name->data2;
-            word_ctx = name->data1;
-        }
+    int32_t symbol = 0;
+    node_t word_ctx = 0;
+    if (name && is_all_word(cell::type_of(name))) {
+        symbol = frame_symbol(word_symbol(name));
+        word_ctx = word_context(name);
     }
-    *frame_top++ = Frame{header | ((symbol << frame_flag::SYMBOL_SHIFT) & frame_flag::SYMBOL_MASK),
-                         index_of(arg_base), word_ctx, 0, 0};
+    const uint32_t header = (static_cast<uint32_t>(kind) << frame_flag::KIND_SHIFT) |
+                            (static_cast<uint32_t>(symbol) << frame_flag::SYMBOL_SHIFT) | flags;
+    *frame_top++ = Frame{header, index_of(arg_base), word_ctx, 0, {0}};
     arg_base = arg_top;
 }
-// Word 2 of a function's context! cell: the node of its values, or for a
-// stack-values context the argument base of the running call as a cell
-// index + 1. The context cell is reached through its node, as the header
-// of the context series.
-inline uint32_t& values_word_of(node_t ctx) { return series::cells_of(ctx)->data2; }
+// The values word of a function's context! cell: the node of its values,
+// or for a stack-values context the argument base of the running call as a
+// cell index + 1. The context cell is reached through its node, as the
+// head of the context series.
+inline uint32_t& values_word_of(node_t ctx) { return context_values(series::cells_of(ctx)); }
 // flags: more frame flags for the header (INTERP for the interpreter's calls).
 inline void mark_call(const Cell* name, node_t ctx, uint32_t flags = 0) {
-    mark(name, (kind::CALL << frame_flag::KIND_SHIFT) | flags);
+    mark(name, FrameKind::Call, flags);
     Frame* f = frame_top - 1;
     f->ctx = ctx;
     f->saved_values = ctx ? values_word_of(ctx) : 0;
 }
-inline void mark_native(const Cell* name) { mark(name, kind::NATIVE << frame_flag::KIND_SHIFT); }
-inline void mark_try(const Cell* name) { mark(name, kind::TRY << frame_flag::KIND_SHIFT); }
-inline void mark_try_all(const Cell* name) { mark(name, kind::TRY_ALL << frame_flag::KIND_SHIFT); }
-inline void mark_catch(const Cell* name) { mark(name, kind::CATCH << frame_flag::KIND_SHIFT); }
-inline void mark_loop(const Cell* name) { mark(name, kind::LOOP << frame_flag::KIND_SHIFT); }
-inline void mark_interp_eval(const Cell* name) {
-    mark(name, (kind::BLOCK << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
-}
-inline void mark_interp_native(const Cell* name) {
-    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
+inline void mark_native(const Cell* name) { mark(name, FrameKind::Native); }
+inline void mark_try(const Cell* name) { mark(name, FrameKind::Try); }
+inline void mark_try_all(const Cell* name) { mark(name, FrameKind::TryAll); }
+inline void mark_catch(const Cell* name) { mark(name, FrameKind::Catch); }
+inline void mark_loop(const Cell* name) { mark(name, FrameKind::Loop); }
+inline void mark_interp_eval(const Cell* name) { mark(name, FrameKind::Block, frame_flag::INTERP); }
+inline void mark_interp_native(const Cell* name) { mark(name, FrameKind::Native, frame_flag::INTERP); }
+// A call of a native, action or routine, which keeps the callee's spec for
+// naming its arguments.
+inline void mark_native_call(const Cell* name, node_t spec) {
+    mark(name, FrameKind::NativeCall, frame_flag::INTERP);
+    (frame_top - 1)->spec = spec;
 }
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.
 inline void mark_func_body(const Cell* name, node_t fn_ctx) {
     if (fn_ctx) values_word_of(fn_ctx) = index_of(arg_base) + 1;
-    mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::BODY);
+    mark(name, FrameKind::Native, frame_flag::BODY);
 }
 
 // ---- frame flags ----
@@ -198,7 +214,7 @@ inline void unwind_keep() {
 inline void unwind_keep_call() {
     if (frame_top == frame_bottom) [[unlikely]] return;
     const Frame* f = frame_top - 1;
-    if (kind_of(f) == kind::CALL && f->ctx) values_word_of(f->ctx) = f->saved_values;
+    if (kind_of(f) == FrameKind::Call && f->ctx) values_word_of(f->ctx) = f->saved_values;
     unwind_keep();
 }
 inline void unwind_last() {
@@ -208,17 +224,18 @@ inline void unwind_last() {
 }
 void unwind_drop();
 void unwind_drop_call();
-// Pops frames down to the nearest one of the given kind or a try-all frame,
-// which stays; answers it, or null when the frame stack ran empty.
-Frame* unroll(uint32_t kind, bool keep);
 void try_result();
 
 // ---- names and traces ----
 // The word naming the running call (or the thrower, once after a throw).
 Cell get_call_name();
+// The spec block of the innermost call of a function, native, action or
+// routine; 0 when none is running.
+node_t running_spec();
 // The call trace of an error: names outermost first, each followed by a
 // blank, while width lasts; answers the width left.
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width);
+// Records the frame top in the error's stack field, for its call trace.
 void record_error_frame(Cell* error);
 
 // ---- throwers ----
@@ -240,7 +257,8 @@ uint32_t signal_exit(bool has_value, bool keep_top);
 // ---- collector ----
 // What the collector keeps alive through the stacks: the argument cells in
 // use, and for every frame its naming word's context, its function context
-// and the values series that context will get back when the call ends.
+// and the values series that context will get back when the call ends, or
+// the spec of the native it calls.
 // Nodes are passed by address: the collector may renumber them. The cells
 // above the argument top are blanked to unset, so that none of them names
 // a node this collection frees or renumbers.

@@ -8,6 +8,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 #include "startup_support.hpp"
+#include "value_builders.hpp"
 
 namespace qel {
 namespace {
@@ -41,7 +42,9 @@ class ErrorRaise : public testutil::StartedRuntime {};
 
 
 TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
+    using testutil::word_cell;
     const Cell f = *word::make_from_cstr("f");
+    const Cell spec = testutil::block_of({word_cell("value"), testutil::block_of({word_cell("integer!")})});
     const Cell ints = typeset(0x1000);  // integer! (11) only: byte 1, bit 0x10
     const Cell text{TYPE_STRING, 0, 0, 0}, one = integer(1);
     struct Case {
@@ -65,7 +68,7 @@ TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
         SCOPED_TRACE(c.name);
         stack::Saved saved;
         stack::mark_try(nullptr);
-        stack::mark_native(&f);
+        stack::mark_native_call(&f, series_node(spec));
         bool thrown = false;
         try {
             c.check();
@@ -78,8 +81,44 @@ TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
         ASSERT_EQ(err::code_of(error), err::EXPECT_ARG);
         EXPECT_EQ(err::field(error, err::F_ARG1).data2, f.data2);
         EXPECT_EQ(err::field(error, err::F_ARG2).data1, c.rejected_type);
-        EXPECT_EQ(err::field(error, err::F_ARG3).data2, words::w_anon->data2);
+        EXPECT_EQ(word_symbol(err::field(error, err::F_ARG3)), word_symbol(word_cell("value")));
     }
+}
+
+// The running call is the innermost frame of a call; its spec numbers the
+// arguments without the refinements and the locals.
+TEST_F(ErrorRaise, ArgumentNamesComeFromTheInnermostCallsSpec) {
+    using testutil::word_cell;
+    const Cell types = testutil::block_of({word_cell("integer!")});
+    const Cell native_spec = testutil::block_of({Cell{TYPE_STRING, 0, 0, 0}, word_cell("series"), types,
+                                                 word_cell("part", TYPE_REFINEMENT), word_cell("length"),
+                                                 word_cell("only", TYPE_REFINEMENT), word_cell("count", TYPE_LIT_WORD),
+                                                 word_cell("return", TYPE_SET_WORD), types});
+    const Cell function_spec = testutil::block_of({word_cell("a", TYPE_GET_WORD), word_cell("local", TYPE_REFINEMENT),
+                                                   word_cell("x"), word_cell("y"), word_cell("return", TYPE_SET_WORD),
+                                                   word_cell("b")});
+    const node_t ctx = context::make(4, true, false, 0, context::FUNCTION);
+    *context::self_of(ctx) = Cell{TYPE_FUNCTION, ctx, series_node(function_spec), 0};
+    auto name = [](int n) {
+        const Cell w = err::arg_name_at(n);
+        return cell::type_of(&w) == TYPE_WORD ? std::string(symbol::name(word_symbol(w))) : "none";
+    };
+    const stack::Saved saved;
+    EXPECT_EQ(name(0), "none");  // no call running
+    const Cell f = word_cell("f");
+    stack::mark_call(&f, ctx);
+    stack::mark_func_body(&f, ctx);
+    stack::mark_loop(words::w_body);
+    EXPECT_EQ(name(0), "a");
+    EXPECT_EQ(name(1), "b");
+    EXPECT_EQ(name(2), "none");
+    stack::mark_native_call(&f, series_node(native_spec));
+    stack::mark_native(words::w_anon);
+    EXPECT_EQ(name(0), "series");
+    EXPECT_EQ(name(1), "length");
+    EXPECT_EQ(name(2), "count");
+    EXPECT_EQ(name(3), "none");
+    EXPECT_EQ(name(-1), "none");
 }
 
 TEST_F(ErrorRaise, PrintFormsCategoryMessageAndWhere) {

@@ -10,6 +10,7 @@
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/words.hpp"
 #include "startup_support.hpp"
 
@@ -424,8 +425,9 @@ TEST_F(Stack, SignalFormsLeaveTheExitPendingForItsTaker) {
 }
 
 
-// The collector reaches, through the stacks, the argument cells in use and
-// each frame's contexts and the values its function context gets back.
+// The collector reaches, through the stacks, the argument cells in use,
+// each frame's contexts and the values its function context gets back, and
+// the spec of a native's call.
 std::vector<std::pair<char, uint32_t>> marked;
 
 TEST_F(Stack, MarkingReachesCellsContextsAndSavedValues) {
@@ -442,11 +444,13 @@ TEST_F(Stack, MarkingReachesCellsContextsAndSavedValues) {
     push(&v);
     mark_native(&self);
     push(&v);
+    const node_t spec = memory::alloc_cells(1);
+    mark_native_call(nullptr, spec);
     marked.clear();
     mark_gc({[](node_t* n) { marked.push_back({'c', *n}); }, [](node_t* n) { marked.push_back({'s', *n}); },
              [](Cell* from, Cell* to) { marked.push_back({'a', static_cast<uint32_t>(to - from)}); }});
     const std::vector<std::pair<char, uint32_t>> want = {
-        {'a', 3}, {'a', 1}, {'c', context::global}, {'c', fn}, {'s', values}, {'s', obj}};
+        {'a', 3}, {'a', 1}, {'c', context::global}, {'c', fn}, {'s', values}, {'s', obj}, {'s', spec}};
     EXPECT_EQ(marked, want);
 }
 

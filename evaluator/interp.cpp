@@ -227,7 +227,6 @@ inline bool fast_raises(int32_t code, int32_t x, int32_t y) {
 // they must be read again (the right operand was evaluated).
 uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* cells, uint32_t pos, const Cell& name,
                     Cell* start, bool& ran) {
-    stack::check_depth();
     // An integer written as the right operand, or a word whose value is an
     // integer, runs no code and cannot fail, so the operator's frame is left
     // out, unless an error could come up where the frame or the operand
@@ -248,6 +247,8 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
             return pos + 1;
         }
     }
+    // The fast case above goes no deeper; the call below may.
+    stack::check_depth();
     stack::arg_top = start;
     stack::mark_native_call(&name, native_spec(op));
     stack::arg_top = start + 1;

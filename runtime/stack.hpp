@@ -152,7 +152,7 @@ inline void keep_first() { arg_top = arg_base + 1; }
 // name is a word cell, or null / none for an unnamed call. Inline: every
 // call and block evaluation pushes frames.
 [[noreturn]] void frame_overflow();
-inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0) {
+inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0, node_t spec = 0) {
     if (frame_top + 1 >= frame_limit) [[unlikely]] frame_overflow();
     int32_t symbol = 0;
     node_t word_ctx = 0;
@@ -162,7 +162,7 @@ inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0) {
     }
     const uint32_t header = (static_cast<uint32_t>(kind) << frame_flag::KIND_SHIFT) |
                             (static_cast<uint32_t>(symbol) << frame_flag::SYMBOL_SHIFT) | flags;
-    *frame_top++ = Frame{header, index_of(arg_base), word_ctx, 0, {0}};
+    *frame_top++ = Frame{header, index_of(arg_base), word_ctx, 0, {spec}};
     arg_base = arg_top;
 }
 // The values word of a function's context! cell: the node of its values,
@@ -187,8 +187,7 @@ inline void mark_interp_native(const Cell* name) { mark(name, FrameKind::Native,
 // A call of a native, action or routine, which keeps the callee's spec for
 // naming its arguments.
 inline void mark_native_call(const Cell* name, node_t spec) {
-    mark(name, FrameKind::NativeCall, frame_flag::INTERP);
-    (frame_top - 1)->spec = spec;
+    mark(name, FrameKind::NativeCall, frame_flag::INTERP, spec);
 }
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.

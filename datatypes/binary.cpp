@@ -201,20 +201,9 @@ uint32_t length(const Cell* value) {
     return value->data1 < t ? t - value->data1 : 0;
 }
 
-void append_bytes(node_t n, const uint8_t* bytes, uint32_t count) {
-    const std::vector<uint8_t> v(bytes, bytes + count);
-    splice(n, total(n), 0, v, 1);
-}
-
 void insert_bytes(node_t n, uint32_t offset, const uint8_t* bytes, uint32_t count) {
     const std::vector<uint8_t> v(bytes, bytes + count);
     splice(n, offset, 0, v, 1);
-}
-
-void append_int32_be(node_t n, int32_t v) {
-    std::vector<uint8_t> b;
-    put_be(static_cast<uint32_t>(v), 4, b);
-    splice(n, total(n), 0, b, 1);
 }
 
 void encode_value(const Cell* value, int32_t part, bool only, bool forming, std::vector<uint8_t>& out) {

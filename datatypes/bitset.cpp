@@ -57,7 +57,6 @@ void report(const Cell* bitset, const Cell* action, const Cell* value) {
 // ---- storage -----------------------------------------------------------------
 
 uint8_t* data_ptr(const Cell* bitset) { return series::head_ptr(series::buffer_of(bitset->data2)); }
-uint8_t* tail_ptr(const Cell* bitset) { return series::tail_ptr(series::buffer_of(bitset->data2)); }
 
 uint32_t byte_length(node_t bits) {
     SeriesBuffer* s = series::buffer_of(bits);

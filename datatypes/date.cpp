@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -212,18 +211,6 @@ Cell* make_at(Cell* c, uint32_t packed, double time) {
     return c;
 }
 
-Cell* push(uint32_t packed, double time) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, packed, time);
-}
-
-Cell* append_at(const Cell* block, uint32_t packed, double time) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, packed, time);
-}
-
 Cell* make_at_from_fields(Cell* c, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
                           int32_t zone_minutes, bool zone_negative, bool with_time) {
     Parts d;
@@ -235,16 +222,6 @@ Cell* make_at_from_fields(Cell* c, int32_t year, int32_t month, int32_t day, dou
         d.zone = zone_bits(west ? -a : a);
         d.time = time - zone_seconds(d.zone);
     }
-    c->header = 0;
-    return store(d, c);
-}
-
-Cell* make_at_from_clock(Cell* c, int32_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                         int32_t seconds, int32_t nanoseconds) {
-    Parts d;
-    d.days = days_of(year, month, day);
-    d.with_time = true;
-    d.time = 3600.0 * hours + 60.0 * minutes + seconds + 1e-9 * nanoseconds;
     c->header = 0;
     return store(d, c);
 }

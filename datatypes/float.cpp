@@ -142,8 +142,6 @@ double scalar_op(double x, double y, MathOp op) {
     }
 }
 
-Cell* arith(MathOp op, double a, double b, Cell* out) { return make_at(out, scalar_op(a, b, op)); }
-
 namespace {
 
 [[noreturn]] void not_related_op(MathOp op, uint32_t type) {
@@ -249,43 +247,11 @@ bool almost_equal32(float a, float b) {
     return d >= -10 && d <= 10;
 }
 
-bool special(double d) { return std::isnan(d); }
-bool nan32(float f) { return std::isnan(f); }
-bool not_finite(double d) { return !std::isfinite(d); }
-
 Cell* make_at(Cell* c, double d) {
     cell::set_type(c, TYPE_FLOAT);
     c->data1 = 0;
     cell::put_double(c, d);
     return c;
-}
-
-Cell* push(double d) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, d);
-}
-
-Cell* push_halves(uint32_t low, uint32_t high) {
-    Cell* c = push(0);
-    c->data2 = low;
-    c->data3 = high;
-    return c;
-}
-
-Cell* append_at(const Cell* block, double d) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, d);
-}
-
-void set_top(double d) { make_at(stack::arg_base, d); }
-
-double absolute_bits(uint32_t low, uint32_t high) {
-    const uint64_t bits = (uint64_t{high & 0x7FFFFFFF} << 32) | low;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
 }
 
 // ---- make and to ------------------------------------------------------------

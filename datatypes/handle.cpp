@@ -7,23 +7,8 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
-#include "runtime/stack.hpp"
 
 namespace qel::handle {
-
-Cell* make_at(Cell* c, uint32_t value, uint32_t kind) {
-    c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_HANDLE;
-    c->data1 = kind;
-    c->data2 = value;
-    c->data3 = 0xFFFFFFFFu;
-    return c;
-}
-
-Cell* push(uint32_t value, uint32_t kind) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, value, kind);
-}
 
 namespace {
 

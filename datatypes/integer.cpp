@@ -56,16 +56,6 @@ Cell* append_at(const Cell* block, int32_t v) {
     return c;
 }
 
-Cell* push(int32_t v) {
-    Cell* c = stack::push_slot();
-    *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
-    return c;
-}
-
-int32_t get_top() { return cell::type_of(stack::arg_base) == TYPE_INTEGER ? value_of(stack::arg_base) : 0; }
-
-void set_top(int32_t v) { make_at(stack::arg_base, v); }
-
 int32_t abs_checked(int32_t v) {
     if (v == INT32_MIN) raise_overflow();
     return v < 0 ? -v : v;

@@ -20,11 +20,6 @@ Cell from_symbol(int32_t sym) {
 
 }  // namespace
 
-Cell* make_at_from_cstr(Cell* target, const char* name) {
-    *target = from_symbol(symbol::intern_cstr(name));
-    return target;
-}
-
 Cell* push_from_cstr(const char* name) {
     const Cell c = from_symbol(symbol::intern_cstr(name));
     if (keep_words) {
@@ -34,8 +29,6 @@ Cell* push_from_cstr(const char* name) {
     }
     return stack::push(&c);
 }
-
-Cell* push_from_word(const Cell* word) { return word_type::push_retyped(word, TYPE_ISSUE); }
 
 namespace {
 

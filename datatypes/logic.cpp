@@ -34,8 +34,6 @@ int32_t put_text(node_t out, int32_t limit, const char* s) {
 
 namespace unset_type {
 
-Cell* set_top() { return write(stack::arg_base, TYPE_UNSET); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_UNSET); }
 Cell* push() { return write(stack::push_slot(), TYPE_UNSET); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -68,7 +66,6 @@ void fill(datatype::Record& r) {
 namespace none_type {
 
 Cell* set_top() { return write(stack::arg_base, TYPE_NONE); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_NONE); }
 Cell* push() { return write(stack::push_slot(), TYPE_NONE); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -109,33 +106,6 @@ void fill(datatype::Record& r) {
 // ---- logic! -------------------------------------------------------------------
 
 namespace logic {
-
-Cell* set_top(bool truth) { return write(stack::arg_base, TYPE_LOGIC, truth); }
-Cell* append_at(const Cell* block, bool truth) { return write(block::reserve_cell(block), TYPE_LOGIC, truth); }
-Cell* push(bool truth) { return write(stack::push_slot(), TYPE_LOGIC, truth); }
-
-bool cell_true(const Cell* value, bool check, const Cell* name) {
-    switch (cell::type_of(value)) {
-        case TYPE_NONE: return false;
-        case TYPE_LOGIC: return value->data1 != 0;
-        case TYPE_UNSET:
-            if (check) err::raise(err::NO_VALUE, name);
-            return true;
-        default: return true;
-    }
-}
-
-bool true_value() {
-    if (cell::type_of(stack::arg_base) == TYPE_UNSET) err::raise(err::NO_RETURN);
-    return cell_true(stack::arg_base, false, nullptr);
-}
-
-bool is_false() { return !cell_true(stack::arg_base, false, nullptr); }
-
-bool top_false() {
-    const Cell* c = stack::arg_top == stack::arg_base ? stack::arg_base : stack::arg_top - 1;
-    return !cell_true(c, false, nullptr);
-}
 
 Cell* to(Cell*, Cell* spec, uint32_t) {
     switch (cell::type_of(spec)) {

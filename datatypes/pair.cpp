@@ -126,18 +126,6 @@ Cell* make_at(Cell* c, int32_t x, int32_t y) {
     return c;
 }
 
-Cell* push(int32_t x, int32_t y) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, x, y);
-}
-
-Cell* append_at(const Cell* block, int32_t x, int32_t y) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, x, y);
-}
-
 void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;

@@ -53,18 +53,6 @@ Cell* make3_at(Cell* c, double x, double y, double z) {
     return c;
 }
 
-Cell* push2(double x, double y) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make2_at(c, x, y);
-}
-
-Cell* push3(double x, double y, double z) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make3_at(c, x, y, z);
-}
-
 void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     const Cell* r = l + 1;

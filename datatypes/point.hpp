@@ -36,8 +36,6 @@ inline uint32_t dimensions(uint32_t type) { return type == TYPE_POINT3D ? 3 : 2;
 // Make c a point (keeping its header flags).
 Cell* make2_at(Cell* c, double x, double y);
 Cell* make3_at(Cell* c, double x, double y, double z);
-Cell* push2(double x, double y);
-Cell* push3(double x, double y, double z);
 
 // The arithmetic on the two cells at the argument base, the point first.
 void do_math(MathOp op);

@@ -85,37 +85,11 @@ uint32_t length_whole(const Cell* value) { return total_units(series::buffer_of(
 
 bool is_tail(const Cell* value) { return length(value) == 0; }
 
-uint8_t* head_ptr(Cell* value) {
-    const uint32_t i = clamp_index(value);
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    return series::head_ptr(s) + static_cast<size_t>(i) * width(s);
-}
-
-uint8_t* tail_ptr(const Cell* value) { return series::tail_ptr(series::buffer_of(value->data2)); }
-
 uint32_t char_at(const Cell* value, uint32_t offset) {
     SeriesBuffer* s = series::buffer_of(value->data2);
     const uint32_t w = width(s);
     if (offset >= total_units(s)) return 0;
     return read_unit(series::head_ptr(s) + static_cast<size_t>(offset) * w, w);
-}
-
-int32_t find_char(const Cell* value, uint32_t cp) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    for (uint32_t i = value->data1; i < total; i++)
-        if (read_unit(series::head_ptr(s) + static_cast<size_t>(i) * w, w) == cp)
-            return static_cast<int32_t>(i - value->data1);
-    return -1;
-}
-
-bool has_prefix(const Cell* value, const char* bytes) {
-    const size_t n = std::strlen(bytes);
-    if (length(value) < n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (char_at(value, value->data1 + static_cast<uint32_t>(i)) != static_cast<uint8_t>(bytes[i])) return false;
-    return true;
 }
 
 // ---- making and cutting -----------------------------------------------------------
@@ -140,18 +114,6 @@ void truncate(node_t n, uint32_t units) {
     if (s->tail > end) s->tail = static_cast<uint32_t>(end);
 }
 
-void remove_chars_at(const Cell* value, uint32_t index, uint32_t n) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    if (index >= total || n == 0) return;
-    n = std::min(n, total - index);
-    uint8_t* at = series::head_ptr(s) + static_cast<size_t>(index) * w;
-    const size_t after = static_cast<size_t>(total - index - n) * w;
-    std::memmove(at, at + static_cast<size_t>(n) * w, after);
-    s->tail -= n * w;
-}
-
 // ---- storing code points -----------------------------------------------------------
 
 void append_char(node_t n, uint32_t cp) {
@@ -167,46 +129,6 @@ void poke_char(node_t n, uint32_t index, uint32_t cp) {
     const uint32_t w = width(s);
     if (index >= total_units(s)) return;
     write_unit(series::head_ptr(s) + static_cast<size_t>(index) * w, w, cp);
-}
-
-void poke_char_grow(node_t n, uint32_t index, uint32_t cp) {
-    if (cp > unicode::MAX_CODEPOINT) err::raise(err::INVALID_CHAR);
-    SeriesBuffer* s = unicode::ensure_width(n, cp);
-    const uint32_t w = width(s);
-    const uint32_t need = checked_bytes(static_cast<uint64_t>(index) + 1, w);
-    if (static_cast<uint64_t>(s->head) + need > s->size) {
-        const uint64_t doubled = 2 * static_cast<uint64_t>(s->size);
-        const uint64_t want = std::max<uint64_t>(need, doubled <= MAX_BUFFER_BYTES ? doubled : need);
-        s = memory::expand_series(s, static_cast<uint32_t>(want));
-    }
-    const uint32_t total = total_units(s);
-    uint8_t* head = series::head_ptr(s);
-    if (index >= total) {
-        std::memset(head + static_cast<size_t>(total) * w, 0, static_cast<size_t>(index - total) * w);
-        s->tail = s->head + need;
-    }
-    write_unit(head + static_cast<size_t>(index) * w, w, cp);
-}
-
-void insert_char(node_t n, uint32_t index, uint32_t cp) {
-    if (cp > unicode::MAX_CODEPOINT) err::raise(err::INVALID_CHAR);
-    SeriesBuffer* s = unicode::ensure_width(n, cp);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    index = std::min(index, total);
-    const uint32_t need = checked_bytes(static_cast<uint64_t>(total) + 1, w);
-    if (static_cast<uint64_t>(s->head) + need > s->size) {
-        const uint64_t doubled = 2 * static_cast<uint64_t>(need);
-        s = memory::expand_series(s, static_cast<uint32_t>(doubled <= MAX_BUFFER_BYTES ? doubled : need));
-    }
-    uint8_t* at = series::head_ptr(s) + static_cast<size_t>(index) * w;
-    std::memmove(at + w, at, static_cast<size_t>(total - index) * w);
-    write_unit(at, w, cp);
-    s->tail += w;
-}
-
-void append_cstr(node_t n, const char* bytes) {
-    append_latin1(n, bytes, static_cast<uint32_t>(std::strlen(bytes)));
 }
 
 void append_latin1(node_t n, const char* bytes, uint32_t count) {
@@ -275,47 +197,7 @@ node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, u
     return tn;
 }
 
-Cell* move_chars(Cell* source, Cell* target, uint32_t n) {
-    const uint32_t from = clamp_index(source);
-    n = std::min(n, length(source));
-    const uint32_t to = clamp_index(target);
-    for (uint32_t i = 0; i < n; i++) insert_char(target->data2, to + i, char_at(source, from + i));
-    remove_chars_at(source, from, n);
-    return target;
-}
-
-// ---- bytes in, digits out -----------------------------------------------------------
-
-Cell* decode_bytes_at(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding) {
-    unicode::Loaded text{};
-    if (encoding == ENCODING_UTF8) {
-        text = unicode::load_utf8(bytes, count, 0, false);
-    } else if (encoding == ENCODING_UTF16LE) {
-        text = unicode::load_utf16le(bytes, count, 0, false);
-    } else {
-        rt::print_values({rt::PrintItem::cstr("*** Loading Error: input encoding unsupported")});
-        std::exit(0);
-    }
-    if (!cell) cell = stack::push_slot();
-    *cell = Cell{TYPE_STRING, 0, text.node, 0};
-    return cell;
-}
-
-Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t count, int32_t encoding) {
-    const Cell holder = *block;
-    Cell* decoded = decode_bytes_at(bytes, count, nullptr, encoding);
-    const Cell value = *decoded;
-    Cell* slot = block::reserve_cell(&holder);
-    *slot = value;
-    stack::pop_n(1);
-    return slot;
-}
-
-double parse_float(const char* start, uint32_t count) {
-    return float_text::parse(start, start + count, 0, nullptr);
-}
-
-Cell* push_copy(const Cell* value) { return stack::push(value); }
+// ---- digits out ----------------------------------------------------------------------
 
 namespace {
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";

@@ -494,35 +494,4 @@ Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
     return a;
 }
 
-// ---- parse helpers -----------------------------------------------------------------------
-
-bool has_char_at(const Cell* input, const Cell* bitset) {
-    if (is_tail(input)) return false;
-    return bitset_has(bitset, char_at(input, input->data1));
-}
-
-bool tag_brackets_at(const Cell* input, const Cell* tag) {
-    const uint64_t n = length(tag);
-    if (length(input) < n + 2) return false;
-    return char_at(input, input->data1) == '<' && char_at(input, static_cast<uint32_t>(input->data1 + n + 1)) == '>';
-}
-
-bool match_value(const Cell* input, const Cell* value, CompareOp code) {
-    const uint32_t vt = cell::type_of(value);
-    if (vt == TYPE_CHAR) {
-        if (is_tail(input)) return false;
-        const uint32_t c = char_at(input, input->data1);
-        return code == CompareOp::StrictEqual ? c == value->data2 : fold(c) == fold(value->data2);
-    }
-    if (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL || vt == TYPE_EMAIL || vt == TYPE_REF)
-        return compare_values(input, value, code, true) == 0;
-    if (vt == TYPE_TAG) {
-        if (!tag_brackets_at(input, value)) return false;
-        Cell after = *input;
-        after.data1 += 1;
-        return compare_values(&after, value, code, true) == 0;
-    }
-    return false;
-}
-
 }  // namespace qel::string

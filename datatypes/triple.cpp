@@ -1,20 +1,15 @@
-// triple!: its text, which is the same for form and mold.
-#include "datatypes/triple.hpp"
-
+// triple!: three signed 32-bit integers that can only be carried and shown
+// (no make, comparison, arithmetic or path access). Its text is the same
+// for form and mold.
+//
+// Cell: words 1, 2 and 3 hold the integers in order. No word holds a node
+// id.
 #include "datatypes/fills.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 
 namespace qel::triple {
-
-Cell* make_at(Cell* c, int32_t a, int32_t b, int32_t d) {
-    c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_TRIPLE;
-    c->data1 = static_cast<uint32_t>(a);
-    c->data2 = static_cast<uint32_t>(b);
-    c->data3 = static_cast<uint32_t>(d);
-    return c;
-}
 
 namespace {
 

@@ -68,21 +68,6 @@ Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n) {
     return c;
 }
 
-Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3) {
-    Cell* c = stack::push_slot();
-    *c = Cell{0, w1, w2, w3};
-    set_length(c, std::clamp(length, MIN_LENGTH, MAX_LENGTH));
-    // Bytes past the length are always 0.
-    for (uint32_t i = tuple_length(c); i < MAX_LENGTH; i++) set_tuple_byte(c, i, 0);
-    return c;
-}
-
-bool all_zero(const Cell* c) {
-    for (uint32_t i = 0; i < tuple_length(c); i++)
-        if (tuple_byte(c, i)) return false;
-    return true;
-}
-
 void do_math(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;

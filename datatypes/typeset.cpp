@@ -9,7 +9,6 @@
 #include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/memory.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::typeset {
@@ -49,11 +48,6 @@ void or_in(Cell* ts, const Cell* other) {
 
 void set_bit(Cell* ts, uint32_t type) {
     if (type < BITS) word_of(ts, type) |= mask_of(type);
-}
-
-Cell* clear(Cell* ts) {
-    ts->data1 = ts->data2 = ts->data3 = 0;
-    return ts;
 }
 
 int32_t count(const Cell* ts) {
@@ -101,16 +95,6 @@ void add_type(Cell* ts, const Cell* value) {
         default: err::raise(err::INVALID_ARG, &v);
     }
 }
-
-Cell* to_block(const Cell* ts, Cell* out) {
-    const Cell copy = *ts;
-    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(4), 0};
-    for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++)
-        if (has(&copy, t)) datatype::append_at(out, t);
-    return out;
-}
-
-Cell* push(const Cell* ts) { return stack::push(ts); }
 
 namespace {
 

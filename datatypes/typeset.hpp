@@ -20,7 +20,6 @@ inline bool has(const Cell* ts, uint32_t type) {
     return word & ((0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)));
 }
 void set_bit(Cell* ts, uint32_t type);
-Cell* clear(Cell* ts);
 // Set bits among the registered type ids.
 int32_t count(const Cell* ts);
 
@@ -33,10 +32,6 @@ Cell* append_from_block(const Cell* block, const Cell* spec);
 
 // Adds a datatype's bit or ORs a typeset in; a word stands for its value.
 void add_type(Cell* ts, const Cell* value);
-// A new block of the datatype! values of the set bits, in id order, put
-// into out (which must not lie in a movable buffer).
-Cell* to_block(const Cell* ts, Cell* out);
-Cell* push(const Cell* ts);
 
 // Combines the argument base (a typeset!) with the next argument (typeset!
 // or datatype!) into the argument base by the set operation (or~, and~ and

@@ -58,11 +58,8 @@ Scanned scan(const uint32_t* cps, size_t n);
 
 namespace qel::issue {
 
-// An issue! of the name: bound to the global context, not resolved.
-Cell* make_at_from_cstr(Cell* target, const char* name);
-// Into the root block while start-up keeps words, else on the argument
-// stack.
+// An issue! of the name, bound to the global context, not resolved: into
+// the root block while start-up keeps words, else on the argument stack.
 Cell* push_from_cstr(const char* name);
-Cell* push_from_word(const Cell* word);
 
 }  // namespace qel::issue

@@ -87,7 +87,8 @@ TEST_F(BinaryTest, QelbinKeepsOneBufferSharedAndRefusesOtherWidths) {
 TEST_F(BinaryTest, ByteRoutinesGrowTheBuffer) {
     Cell b{};
     binary::make_at(&b, 2);
-    for (int i = 0; i < 40; i++) binary::append_int32_be(b.data2, 0x01020304);
+    const uint8_t quad[] = {1, 2, 3, 4};
+    for (int i = 0; i < 40; i++) binary::insert_bytes(b.data2, binary::length(&b), quad, 4);
     EXPECT_EQ(binary::length(&b), 160u);
     EXPECT_EQ(bytes_of(testutil::at_index(b, 156)), (Bytes{1, 2, 3, 4}));
     const uint8_t mid[] = {0xAA, 0xBB};

@@ -30,18 +30,18 @@ TEST_F(IssueTest, MadeIssuesAreGlobalWordsOfTheirName) {
 }
 
 TEST_F(IssueTest, CStringIssuesGoToTheRootWhileWordsAreKept) {
-    Cell target{};
-    issue::make_at_from_cstr(&target, "ooo");
-    EXPECT_EQ(molded(target), "#ooo");
     stack::Saved saved;
     const uint32_t saved_keep = keep_words;
     keep_words = 1;
-    EXPECT_TRUE(in_root_block(issue::push_from_cstr("kept")));
+    const Cell* kept = issue::push_from_cstr("kept");
+    EXPECT_TRUE(in_root_block(kept));
+    const Cell kept_value = *kept;
     keep_words = 0;
-    EXPECT_FALSE(in_root_block(issue::push_from_cstr("pushed")));
+    const Cell* pushed = issue::push_from_cstr("pushed");
+    EXPECT_FALSE(in_root_block(pushed));
+    EXPECT_EQ(pushed->header, TYPE_ISSUE);
     keep_words = saved_keep;
-    const Cell* p = issue::push_from_word(&target);
-    EXPECT_EQ(p->header, TYPE_ISSUE);
+    EXPECT_EQ(molded(kept_value), "#kept");
 }
 
 }  // namespace

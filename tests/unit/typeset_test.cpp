@@ -90,14 +90,6 @@ TEST_F(TypesetTest, BlockHelpers) {
     const Cell all = *typeset::append_all_types(&block);
     EXPECT_FALSE(typeset::has(&all, TYPE_UNSET));
     EXPECT_TRUE(typeset::has(&all, TYPE_NONE));
-
-    const Cell pair = of({TYPE_STRING, TYPE_INTEGER});
-    Cell out{};
-    typeset::to_block(&pair, &out);
-    ASSERT_EQ(series::length_of(&out), 2);
-    const Cell* cells = series::head_cell(series::buffer_of(out.data2));
-    EXPECT_EQ(cells[0].data1, TYPE_STRING);
-    EXPECT_EQ(cells[1].data1, TYPE_INTEGER);
 }
 
 }  // namespace

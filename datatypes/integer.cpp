@@ -50,12 +50,6 @@ Cell* make_at(Cell* c, int32_t v) {
     return c;
 }
 
-Cell* append_at(const Cell* block, int32_t v) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
-    return c;
-}
-
 int32_t abs_checked(int32_t v) {
     if (v == INT32_MIN) raise_overflow();
     return v < 0 ? -v : v;

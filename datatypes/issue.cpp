@@ -49,7 +49,7 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
     }
     if (t == TYPE_CHAR) {
         node_t n = text::make_buffer(1);
-        text::append_codepoint(n, spec->data2);
+        text::append_codepoint(n, char_code(spec));
         const Cell s{TYPE_STRING, 0, n, 0};
         Cell w = from_symbol(symbol::intern_string(&s));
         w.header = type;

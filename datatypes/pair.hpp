@@ -16,9 +16,6 @@
 
 namespace qel::pair {
 
-inline int32_t x_of(const Cell* c) { return static_cast<int32_t>(c->data2); }
-inline int32_t y_of(const Cell* c) { return static_cast<int32_t>(c->data3); }
-
 // Makes c a pair! (keeping its header flags).
 Cell* make_at(Cell* c, int32_t x, int32_t y);
 

@@ -17,10 +17,9 @@ namespace {
 int32_t write(const Cell* value, node_t out, int32_t limit) {
     char buf[64] = "make triple! [";
     uint32_t n = 14;
-    const uint32_t words[3] = {value->data1, value->data2, value->data3};
     for (uint32_t i = 0; i < 3; i++) {
         if (i) buf[n++] = ' ';
-        n += integer::to_decimal(static_cast<int32_t>(words[i]), buf + n);
+        n += integer::to_decimal(static_cast<int32_t>(payload_word(value, i)), buf + n);
     }
     buf[n++] = ']';
     text::append_latin1(out, buf, n);

@@ -20,13 +20,13 @@ class IssueTest : public StartedRuntime {};
 TEST_F(IssueTest, MadeIssuesAreGlobalWordsOfTheirName) {
     const Cell r = make_value(TYPE_ISSUE, string_cell("a b"), true);
     EXPECT_EQ(r.header, TYPE_ISSUE);
-    EXPECT_STREQ(symbol::name(static_cast<int32_t>(r.data2)), "a b");
-    EXPECT_EQ(r.data1, context::global);
-    EXPECT_EQ(r.data3, 0xFFFFFFFFu);
+    EXPECT_STREQ(symbol::name(word_symbol(r)), "a b");
+    EXPECT_EQ(word_context(r), context::global);
+    EXPECT_EQ(word_index(r), -1);
     const Cell w = word::make_from_symbol(symbol::intern_cstr("abc"));
     const Cell from_word = make_value(TYPE_ISSUE, w);
     EXPECT_EQ(from_word.header, TYPE_ISSUE);
-    EXPECT_EQ(from_word.data2, w.data2);
+    EXPECT_EQ(word_symbol(from_word), word_symbol(w));
 }
 
 TEST_F(IssueTest, CStringIssuesGoToTheRootWhileWordsAreKept) {

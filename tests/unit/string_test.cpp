@@ -40,8 +40,8 @@ TEST_F(StringBuffer, AppendWidensFromAsciiOnStoreFromLatin1) {
     };
     for (const Case& c : cases) {
         Cell* s = text_in("x", c.start_width);
-        if (c.store) string::poke_char(s->data2, 0, c.cp);
-        else string::append_char(s->data2, c.cp);
+        if (c.store) string::poke_char(series_node(s), 0, c.cp);
+        else string::append_char(series_node(s), c.cp);
         EXPECT_EQ(width_of(s), c.width) << c.what;
         EXPECT_EQ(string::char_at(s, c.store ? 0 : 1), c.cp) << c.what;
         EXPECT_EQ(string::char_at(s, 0), c.store ? c.cp : 'x') << c.what;
@@ -51,11 +51,11 @@ TEST_F(StringBuffer, AppendWidensFromAsciiOnStoreFromLatin1) {
 TEST_F(StringBuffer, AppendingWiderTextWidensTheSameSeriesInPlace) {
     Cell* s = text("café");
     ASSERT_EQ(width_of(s), 1u);
-    const node_t node = s->data2;
+    const node_t node = series_node(s);
     string::append(s, text("€"), -1, false, 1);
     EXPECT_EQ(width_of(s), 2u);
     string::append(s, text("😀"), -1, false, 1);
-    EXPECT_EQ(s->data2, node);
+    EXPECT_EQ(series_node(s), node);
     EXPECT_EQ(width_of(s), 4u);
     EXPECT_EQ(string::length(s), 6u);
     EXPECT_EQ(utf8(s), "café€😀");
@@ -63,11 +63,11 @@ TEST_F(StringBuffer, AppendingWiderTextWidensTheSameSeriesInPlace) {
 
 TEST_F(StringBuffer, HelpersStayInsideTheBuffer) {
     Cell* s = text("abc");
-    s->data1 = 7;  // the buffer was cut below the index
+    series_index(s) = 7;  // the buffer was cut below the index
     EXPECT_EQ(string::length(s), 0u);
     EXPECT_TRUE(string::is_tail(s));
     EXPECT_EQ(string::clamp_index(s), 3u);
-    EXPECT_EQ(s->data1, 3u) << "clamping writes the index back";
+    EXPECT_EQ(series_index(s), 3u) << "clamping writes the index back";
     EXPECT_EQ(string::char_at(s, 3), 0u) << "past the tail reads as 0";
 
     Cell* t = text("hαel");
@@ -90,13 +90,13 @@ TEST_F(StringBuffer, ConcatenateKeepsTheSourceWidthWhenAsked) {
 
 TEST_F(StringBuffer, CaseMappingCoversEveryScriptAndWidens) {
     Cell* adlam = text("\U0001E943x");
-    unicode::change_case(adlam->data2, 0, 2, true);
+    unicode::change_case(series_node(adlam), 0, 2, true);
     EXPECT_EQ(utf8(adlam), "\U0001E921X");
-    unicode::change_case(adlam->data2, 0, 2, false);
+    unicode::change_case(series_node(adlam), 0, 2, false);
     EXPECT_EQ(utf8(adlam), "\U0001E943x");
     Cell* latin = text("\u00FF");  // its capital lies above 255
     ASSERT_EQ(width_of(latin), 1u);
-    unicode::change_case(latin->data2, 0, 1, true);
+    unicode::change_case(series_node(latin), 0, 1, true);
     EXPECT_EQ(width_of(latin), 2u);
     EXPECT_EQ(utf8(latin), "\u0178");
 }
@@ -122,7 +122,7 @@ TEST_F(StringMold, PartAndBudget) {
     EXPECT_EQ(string::mold(s, out, false, false, false, true, 3, 0), 3 - 3 - 2);
     EXPECT_EQ(text::to_utf8(out), "\"hel\"");
     EXPECT_EQ(molded(s, false, true, -4), "\"\"");
-    s->data1 = 2;
+    series_index(s) = 2;
     EXPECT_EQ(molded(s), "\"llo\"");
     const node_t formed = text::make_buffer(16);
     EXPECT_EQ(string::form(s, formed, true, 2), -1);
@@ -134,10 +134,11 @@ TEST_F(StringMold, PartAndBudget) {
 TEST_F(StringConvert, MakeBySizeReservesTheUnits) {
     Cell* proto = text("");
     Cell* r = string::make(proto, integer(100), TYPE_FILE);
-    EXPECT_GE(series::buffer_of(r->data2)->size, 100u);
+    EXPECT_GE(series::buffer_of(series_node(r))->size, 100u);
     Cell f{TYPE_FLOAT, 0, 0, 0};
     cell::put_double(&f, 7.9);
-    EXPECT_GE(series::buffer_of(string::make(proto, stack::push(&f), TYPE_STRING)->data2)->size, 7u);
+    const Cell* by_float = string::make(proto, stack::push(&f), TYPE_STRING);
+    EXPECT_GE(series::buffer_of(series_node(by_float))->size, 7u);
 }
 
 }  // namespace

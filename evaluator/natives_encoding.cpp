@@ -37,7 +37,7 @@ namespace {
 }
 
 void expect_string(const char* native, const Cell* value, const char* arg) {
-    if (!string::is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
+    if (!is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
 }
 
 // A new empty string! on the argument stack with room for capacity units.
@@ -61,7 +61,7 @@ void part_range(Cell* series, const Cell* limit, const char* native, uint32_t& f
         const double d = cell::get_double(limit);
         if (integer::outside_integer_range(d)) err::raise(err::INVALID_ARG, limit);
         n = static_cast<int32_t>(d);
-    } else if (t == TYPE_INTEGER || string::is_any_string(t)) {
+    } else if (t == TYPE_INTEGER || is_any_string(t)) {
         n = series_type::part_count(series, limit);
     } else {
         expect_arg(native, limit, "limit");
@@ -179,7 +179,7 @@ void native_as(bool, const int32_t*) {
     const uint32_t target = cell::type_of(base) == TYPE_DATATYPE ? base->data1 : cell::type_of(base);
     const uint32_t from = cell::type_of(spec);
     const bool lists = list_family(target) && list_family(from);
-    const bool texts = string::is_any_string(target) && string::is_any_string(from);
+    const bool texts = is_any_string(target) && is_any_string(from);
     if (!lists && !texts) {
         const Cell spec_type{TYPE_DATATYPE, from, 0, 0};
         const Cell target_type{TYPE_DATATYPE, target, 0, 0};

@@ -59,7 +59,7 @@ inline bool truthy(const Cell* v) {
 }
 
 inline bool is_series_type(uint32_t t) {
-    return string::is_block_like(t) || string::is_any_string(t) || t == TYPE_BINARY;
+    return is_block_like(t) || is_any_string(t) || t == TYPE_BINARY;
 }
 
 // ---- keywords ---------------------------------------------------------------------
@@ -660,7 +660,7 @@ private:
     }
 
     State into(const Cell& keyword) {
-        if (!string::is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
+        if (!is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
         const Cell sub = need_next(keyword);
         Cell blk = sub;
         if (cell::type_of(&sub) == TYPE_WORD && keyword_of(&sub) == K_NOTHING) blk = fetch(sub);
@@ -760,7 +760,7 @@ private:
             bool fits = is_series_type(t);
             if (fits && t != it) {
                 if (t == TYPE_BINARY) fits = false;
-                else if (string::is_any_string(t) && string::is_block_like(it)) fits = false;
+                else if (is_any_string(t) && is_block_like(it)) fits = false;
             }
             if (!fits) err::raise(err::PARSE_INTO_TYPE);
             for (uint32_t i = ibase_; i < count_of(input_cell); i++)

@@ -158,7 +158,7 @@ uint32_t run_units(const Cell* in, uint32_t end, int64_t max, uint32_t* to, Test
 
 Kind kind_of(uint32_t type) {
     if (type == TYPE_BINARY) return Kind::BYTES;
-    if (string::is_any_string(type)) return Kind::TEXT;
+    if (is_any_string(type)) return Kind::TEXT;
     return Kind::CELLS;
 }
 
@@ -384,8 +384,8 @@ int64_t change_units(const Cell* in, uint32_t at, uint32_t count, const Cell* va
 }
 
 void keep_value(Cell* target, const Cell* value, bool at_index, bool each) {
-    const bool cells = string::is_block_like(cell::type_of(target));
-    const bool only = cells && !(each && string::is_block_like(cell::type_of(value)));
+    const bool cells = is_block_like(cell::type_of(target));
+    const bool only = cells && !(each && is_block_like(cell::type_of(value)));
     const int64_t before = total(target);
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(target);

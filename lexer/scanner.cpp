@@ -711,7 +711,7 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
     s.tracer = tracer;
     if (input) {
         s.input = *input;
-        s.chars = string::is_any_string(cell::type_of(input));
+        s.chars = is_any_string(cell::type_of(input));
         s.input_index = input->data1;
     }
     // Link in, innermost last; the stack starts above the outer scan's.
@@ -739,7 +739,7 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
 
     if (s.load && out) {
         const uint32_t count = s.top - s.base;
-        if (!string::is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
+        if (!is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
         for (uint32_t i = 0; i < count; i++) {
             const Cell v = *at(s.base + i);
             *block::reserve_cell(out) = v;
@@ -772,7 +772,7 @@ void transcode(const Cell* input, const Options& o, Cell* result, Cell* rest) {
     const uint32_t into_length = o.into ? static_cast<uint32_t>(series::length_of(o.into)) : 0;
     uint32_t consumed = 0;
     uint32_t type = 0;
-    if (string::is_any_string(cell::type_of(&in))) {
+    if (is_any_string(cell::type_of(&in))) {
         type = scan_string(&in, o.part, out, mode, !checking, o.trace, &consumed);
     } else {
         // binary!: staged in the scratch area, so that the bytes stay put

@@ -18,9 +18,9 @@
 #include "runtime/actions.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -32,9 +32,10 @@ bool from_text(const Cell* text, uint32_t type, Cell* out) {
     Cell* held = stack::push(text);
     // A checking pass first: a text that does not scan is a failed
     // conversion, not a syntax error of the program.
-    if (lexer::scan_string(held, -1, nullptr, 0, false, nullptr, nullptr) == TYPE_ERROR) return false;
+    if (!scan_hook::scan_text) err::raise(err::NOT_DONE);
+    if (scan_hook::scan_text(held, scan_hook::Scan::Check, nullptr) == TYPE_ERROR) return false;
     Cell* values = stack::push(&shared::none);
-    lexer::scan_string(held, -1, values, 0, true, nullptr, nullptr);
+    scan_hook::scan_text(held, scan_hook::Scan::Values, values);
     if (cell::type_of(values) != TYPE_BLOCK || block::length(values) != 1) return false;
     const Cell v = *block::cell_at(values, series_index(values));
     if (cell::type_of(&v) != type) return false;

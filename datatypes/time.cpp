@@ -16,9 +16,9 @@
 #include "datatypes/word.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/series.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -197,9 +197,10 @@ double from_block(const Cell* spec) {
 
 double from_text(const Cell* spec) {
     Cell* out = stack::push(&shared::none);
-    const uint32_t first = lexer::scan_string(spec, -1, nullptr, lexer::M_SCAN, false, nullptr, nullptr);
+    if (!scan_hook::scan_text) err::raise(err::NOT_DONE);
+    const uint32_t first = scan_hook::scan_text(spec, scan_hook::Scan::FirstType, nullptr);
     if (first != TYPE_TIME) bad_to(spec);
-    lexer::scan_string(spec, -1, out, lexer::M_ONE, true, nullptr, nullptr);
+    scan_hook::scan_text(spec, scan_hook::Scan::FirstValue, out);
     if (cell::type_of(out) != TYPE_BLOCK || series::length_of(out) < 1) bad_to(spec);
     const Cell v = series::cells_of(series_node(out))[series_index(out)];
     stack::pop_n(1);

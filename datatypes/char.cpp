@@ -46,18 +46,6 @@ void append_hex_short(node_t out, uint32_t v) {
 
 }  // namespace
 
-Cell* push(uint32_t cp) {
-    Cell* c = stack::push_slot();
-    *c = Cell{TYPE_CHAR, 0, cp, 0};
-    return c;
-}
-
-Cell* append_at(const Cell* block, uint32_t cp) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_CHAR, 0, cp, 0};
-    return c;
-}
-
 void mold_char(node_t out, uint32_t cp, bool escape, bool all) {
     // 30 has a caret form (^^ would read back as the caret itself), so it
     // always goes in hexadecimal, like the C1 controls.

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <limits>
 
-#include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -123,18 +122,6 @@ Cell* make_at(double t, Cell* c) {
     cell::set_type(c, TYPE_TIME);
     payload_word(c, 0) = 0;
     cell::put_double(c, t);
-    return c;
-}
-
-Cell* push(double t) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(t, c);
-}
-
-Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_TIME, 0, low, high};
     return c;
 }
 

@@ -112,7 +112,7 @@ void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out) {
         out.insert(out.end(), p, p + n);
     } else if (t == TYPE_TUPLE) {
         for (uint32_t i = 0; i < tuple_length(value); i++) out.push_back(tuple_byte(value, i));
-    } else if (string::is_any_string(t)) {
+    } else if (is_any_string(t)) {
         put_utf8(value, out);
     } else if (is_block_value(t)) {
         encode_block(value, -1, forming, out);
@@ -281,7 +281,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         }
         case TYPE_TUPLE: case TYPE_BINARY: encode_one(&v, false, bytes); break;
         default:
-            if (!string::is_any_string(t)) bad_to_arg(&v);
+            if (!is_any_string(t)) bad_to_arg(&v);
             put_utf8(&v, bytes);
             break;
     }
@@ -461,7 +461,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 // A text looked for in a binary stands for its UTF-8 bytes; everything
 // else is string!'s byte search.
 Cell* as_pattern(Cell* value) {
-    if (!string::is_any_string(cell::type_of(value))) return value;
+    if (!is_any_string(cell::type_of(value))) return value;
     std::vector<uint8_t> bytes;
     put_utf8(value, bytes);
     return load(bytes.data(), bytes.size());
@@ -487,7 +487,7 @@ std::vector<bool> byte_set(const Cell* with) {
     std::vector<bool> set(256, false);
     const uint32_t t = cell::type_of(with);
     std::vector<uint8_t> bytes;
-    if (string::is_any_string(t)) put_utf8(with, bytes);
+    if (is_any_string(t)) put_utf8(with, bytes);
     else if (t == TYPE_BINARY) encode_one(with, false, bytes);
     else if (t == TYPE_INTEGER) bytes.push_back(integer_byte(with));
     else if (t == TYPE_CHAR && char_code(with) < 256) bytes.push_back(static_cast<uint8_t>(char_code(with)));

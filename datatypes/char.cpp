@@ -21,11 +21,6 @@ namespace {
 
 constexpr uint32_t MAX_CP = 0x10FFFF;
 
-bool is_any_string(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
-
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
 [[noreturn]] void bad_to(const Cell* spec) {
@@ -50,18 +45,6 @@ void append_hex_short(node_t out, uint32_t v) {
 }
 
 }  // namespace
-
-Cell* push(uint32_t cp) {
-    Cell* c = stack::push_slot();
-    *c = Cell{TYPE_CHAR, 0, cp, 0};
-    return c;
-}
-
-Cell* append_at(const Cell* block, uint32_t cp) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_CHAR, 0, cp, 0};
-    return c;
-}
 
 void mold_char(node_t out, uint32_t cp, bool escape, bool all) {
     // 30 has a caret form (^^ would read back as the caret itself), so it
@@ -117,7 +100,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         if (series::length_of(spec) <= 0) bad_to(spec);
         cp = unicode::codepoint_at(series_node(spec), series_index(spec));
     } else if (t == TYPE_CHAR || t == TYPE_INTEGER) {
-        cp = checked_cp(integer::value_of(spec), spec);
+        cp = checked_cp(integer_value(spec), spec);
     } else if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
         const double d = cell::get_double(spec);
         // Compared as a double first: truncating a huge value is undefined.
@@ -148,7 +131,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
     if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_CHAR) return 1;
     if (t != TYPE_CHAR && t != TYPE_INTEGER) return -2;
-    const int32_t x = integer::value_of(a), y = integer::value_of(b);
+    const int32_t x = integer_value(a), y = integer_value(b);
     return (x > y) - (x < y);
 }
 
@@ -158,7 +141,7 @@ void char_math(MathOp code) {
     int32_t operand;
     switch (cell::type_of(b)) {
         case TYPE_CHAR:
-        case TYPE_INTEGER: operand = integer::value_of(b); break;
+        case TYPE_INTEGER: operand = integer_value(b); break;
         case TYPE_FLOAT: {
             const double d = cell::get_double(b);
             // No truncated value outside 32 bits can give a code point back
@@ -177,7 +160,7 @@ void char_math(MathOp code) {
         }
     }
     Cell scratch{TYPE_UNSET, 0, 0, 0};
-    const int32_t r = integer::arith(integer::value_of(a), operand, code,
+    const int32_t r = integer::arith(integer_value(a), operand, code,
                                      code == MathOp::Divide ? nullptr : &scratch);
     if (cell::type_of(&scratch) != TYPE_UNSET || r < 0 || static_cast<uint32_t>(r) > MAX_CP)
         err::raise(err::OVERFLOW);

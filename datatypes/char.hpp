@@ -9,10 +9,6 @@
 
 namespace qel::char_type {
 
-// A new char! on the argument stack / at the block's tail.
-Cell* push(uint32_t cp);
-Cell* append_at(const Cell* block, uint32_t cp);
-
 // The character as molded text writes it (also inside molded strings):
 // code 30, 128-159 and, with all, everything above 127 as ^(hex); in
 // escape mode the control characters, the double quote and the caret in

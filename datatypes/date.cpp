@@ -116,7 +116,7 @@ int64_t iso_start(int64_t year) {
 // within 16 hours either way.
 int32_t zone_value(const Cell* v) {
     const uint32_t t = cell::type_of(v);
-    if (t == TYPE_INTEGER) return (integer::value_of(v) % 16) * 3600;
+    if (t == TYPE_INTEGER) return (integer_value(v) % 16) * 3600;
     if (t != TYPE_TIME) err::raise(err::INVALID_ARG, v);
     const double z = std::fmod(cell::get_double(v), 57600.0);
     if (!std::isfinite(z)) err::raise(err::INVALID_ARG, v);
@@ -335,7 +335,7 @@ bool read_spec(const Cell* block, Spec& s) {
         if (kind < 0) return false;
         const int next = NEXT[s.state][kind];
         if (next < 0) return false;
-        const int32_t iv = kind == 0 ? integer::value_of(&c) : 0;
+        const int32_t iv = kind == 0 ? integer_value(&c) : 0;
         const double dv = kind == 0 ? 0 : cell::get_double(&c);
         switch (next) {
             case 1: s.first = iv; break;
@@ -429,7 +429,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t t = cell::type_of(&given);
     if (t == TYPE_DATE) return cell::copy(&given, proto);
     if (t == TYPE_INTEGER) {
-        const int64_t n = integer::value_of(&given);
+        const int64_t n = integer_value(&given);
         Parts d;
         d.days = days_of(1970, 1, 1) + fdiv(n, 86400);
         d.time = static_cast<double>(fmod_int(n, 86400));
@@ -524,11 +524,6 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(written);
 }
 
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
-}
 
 // ---- compare ----
 
@@ -559,7 +554,7 @@ void date_math(MathOp op) {
         err::raise(err::CANNOT_USE, &t);
     }
     switch (bt) {
-        case TYPE_INTEGER: d.days += static_cast<int64_t>(sign) * integer::value_of(b); break;
+        case TYPE_INTEGER: d.days += static_cast<int64_t>(sign) * integer_value(b); break;
         case TYPE_TIME:
             d.time += sign * cell::get_double(b);
             d.with_time = true;
@@ -600,7 +595,7 @@ const int32_t* const FIELD_SYMBOLS[] = {
 
 int32_t field_of(const Cell* element) {
     if (cell::type_of(element) == TYPE_INTEGER) {
-        const int32_t i = integer::value_of(element);
+        const int32_t i = integer_value(element);
         return i >= 1 && i <= F_ISOWEEK ? i : 0;
     }
     if (!is_all_word(cell::type_of(element))) return 0;
@@ -611,7 +606,7 @@ int32_t field_of(const Cell* element) {
 
 int32_t need_integer(const Cell* v) {
     if (cell::type_of(v) != TYPE_INTEGER) err::raise(err::INVALID_ARG, v);
-    return integer::value_of(v);
+    return integer_value(v);
 }
 
 // Sets field f of the date in c to v.
@@ -663,7 +658,7 @@ void set_field(Cell* c, int32_t f, const Cell* v) {
         case F_SECOND: {
             const uint32_t t = cell::type_of(v);
             double x;
-            if (t == TYPE_INTEGER) x = integer::value_of(v);
+            if (t == TYPE_INTEGER) x = integer_value(v);
             else if (t == TYPE_FLOAT && f == F_SECOND) x = cell::get_double(v);
             else err::raise(err::INVALID_ARG, v);
             // The fields are those of the local clock.
@@ -746,8 +741,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
     r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add_slot);

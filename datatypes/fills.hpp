@@ -5,6 +5,18 @@
 #include "runtime/datatypes.hpp"
 
 namespace qel {
+
+// Sets the form and mold slots of a type whose two texts are the same from
+// one writer, which appends the value's text to out and answers what is
+// left of limit.
+template <int32_t (*write)(const Cell* value, node_t out, int32_t limit)>
+void fill_same_text(datatype::Record& r) {
+    r.actions[datatype::FORM] = as_action<datatype::FormFn>(
+        +[](const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); });
+    r.actions[datatype::MOLD] =
+        as_action<datatype::MoldFn>(+[](const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit,
+                                        int32_t) { return write(value, out, limit); });
+}
 namespace unset_type { void fill(datatype::Record& r); }
 namespace none_type { void fill(datatype::Record& r); }
 namespace logic_type { void fill(datatype::Record& r); }

@@ -46,13 +46,6 @@ Cell word_cell(const char* name) { return word::make_from_symbol(symbol::intern_
     err::raise(code, &name, &t);
 }
 
-bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
-
-bool is_string_family(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
-
 // ---- number formatter --------------------------------------------------------
 
 // printf's "%.<precision>g" in the C locale; to_chars is specified to
@@ -362,7 +355,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             if (!from_pair_block(spec, d)) bad_to(type, spec);
             break;
         default: {
-            if (!is_string_family(t)) bad_to(type, spec);
+            if (!is_any_string(t)) bad_to(type, spec);
             std::string text;
             if (!ascii_text(spec, text) || text.empty()) bad_to(type, spec);
             int32_t status = 0;

@@ -45,6 +45,10 @@ double scalar_op(double x, double y, MathOp op);
 // into the first. The left one is an integer!, float!, percent! or time!.
 void do_math(MathOp op);
 
+// float!, percent! and time!: the types that share float!'s arithmetic,
+// comparison and rounding.
+inline bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
+
 // Equal within 2.220446049250313e-16 or ten units in the last place; NaN
 // equals nothing. The 32-bit form serves point comparison.
 bool almost_equal(double a, double b);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "datatypes/fills.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/random.hpp"
@@ -32,13 +33,6 @@ namespace {
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
 [[noreturn]] void raise_overflow() { err::raise(err::OVERFLOW); }
-
-bool is_any_string(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
-
-bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 
 }  // namespace
 
@@ -163,12 +157,12 @@ void do_math(MathOp code) {
     switch (t) {
         case TYPE_CHAR:
         case TYPE_INTEGER:
-            arith(value_of(a), value_of(b), code, a);
+            arith(integer_value(a), integer_value(b), code, a);
             return;
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME:
-            make_float(a, value_of(a));
+            make_float(a, integer_value(a));
             other_type_math(TYPE_FLOAT, code);
             return;
         case TYPE_VECTOR:
@@ -222,13 +216,13 @@ void float_power() {
     }
     const Cell* e = stack::arg_base + 1;
     const double x = cell::get_double(stack::arg_base);
-    const double y = cell::type_of(e) == TYPE_INTEGER ? value_of(e) : cell::get_double(e);
+    const double y = cell::type_of(e) == TYPE_INTEGER ? integer_value(e) : cell::get_double(e);
     make_float(stack::arg_base, std::pow(x, y));
 }
 
 Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
                   bool half_ceiling) {
-    make_float(value, value_of(value));
+    make_float(value, integer_value(value));
     ActionFn f = datatype::action(TYPE_FLOAT, datatype::ROUND);
     if (!f) err::raise(err::NOT_DONE);
     return action_as<slot_fn::Round>(f)(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
@@ -238,7 +232,7 @@ int32_t float_compare(const Cell* a, const Cell* b, CompareOp op) {
     ActionFn f = datatype::action(TYPE_FLOAT, datatype::COMPARE);
     if (!f) return -2;
     Cell af{TYPE_FLOAT, 0, 0, 0};
-    make_float(&af, value_of(a));
+    make_float(&af, integer_value(a));
     return action_as<slot_fn::Compare>(f)(&af, b, op);
 }
 
@@ -331,7 +325,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t t = cell::type_of(spec);
     int32_t v = 0;
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
-        v = value_of(spec);
+        v = integer_value(spec);
     } else if (is_any_string(t)) {
         if (!scan_decimal(spec, v)) bad_to(spec);
     } else if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
@@ -365,17 +359,17 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* random_action(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(value_of(value));
+        random::seed(integer_value(value));
         return &shared::unset;
     }
-    const int32_t n = value_of(value);
+    const int32_t n = integer_value(value);
     if (n != 0) integer_value(value) = random::integer(secure, n);
     return value;
 }
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     char buf[12];
-    const uint32_t n = to_decimal(value_of(value), buf);
+    const uint32_t n = to_decimal(integer_value(value), buf);
     text::append_latin1(out, buf, n);
     return limit - static_cast<int32_t>(n);
 }
@@ -388,17 +382,17 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(b);
     if ((op == CompareOp::StrictEqual || op == CompareOp::Find) && t != TYPE_INTEGER) return 1;
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
-        const int32_t x = value_of(a), y = value_of(b);
+        const int32_t x = integer_value(a), y = integer_value(b);
         return (x > y) - (x < y);
     }
-    if (is_float_like(t)) return float_compare(a, b, op);
+    if (float_type::is_float_like(t)) return float_compare(a, b, op);
     if (t == TYPE_MONEY && neighbours.money_compare) return neighbours.money_compare(a, b, op);
     return -2;
 }
 
 void absolute() {
     Cell* a = stack::arg_base;
-    integer_value(a) = abs_checked(value_of(a));
+    integer_value(a) = abs_checked(integer_value(a));
 }
 
 void add() { do_math(MathOp::Add); }
@@ -411,7 +405,7 @@ void and_action() { do_math(MathOp::And); }
 void xor_action() { do_math(MathOp::Xor); }
 
 Cell* negate(Cell* value) {
-    const int32_t v = value_of(value);
+    const int32_t v = integer_value(value);
     if (v == INT32_MIN) raise_overflow();
     integer_value(value) = -v;
     return value;
@@ -442,17 +436,17 @@ void power() {
         const Cell arg = err::arg_name_at(1);
         err::raise(err::EXPECT_ARG, &name, &type, &arg);
     }
-    if (et == TYPE_FLOAT || value_of(e) < 0) {
-        make_float(a, value_of(a));
+    if (et == TYPE_FLOAT || integer_value(e) < 0) {
+        make_float(a, integer_value(a));
         float_power();
         return;
     }
     int32_t r;
-    if (power_by_squaring(value_of(a), value_of(e), r)) {
+    if (power_by_squaring(integer_value(a), integer_value(e), r)) {
         integer_value(a) = r;
         return;
     }
-    make_float(a, value_of(a));
+    make_float(a, integer_value(a));
     float_power();
 }
 
@@ -463,11 +457,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         const Cell name = stack::get_call_name();
         err::raise(err::NOT_RELATED, &type, &name);
     }
-    const int32_t n = value_of(value);
+    const int32_t n = integer_value(value);
     if (n == INT32_MIN) return value;
     if (scale && cell::type_of(scale) != TYPE_INTEGER)
         return float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
-    const int32_t s = scale ? abs_checked(value_of(scale)) : 1;
+    const int32_t s = scale ? abs_checked(integer_value(scale)) : 1;
     if (s == 0) return value;
     const int32_t v = n < 0 ? -n : n;
     const int32_t q = v / s, r = v % s;
@@ -494,8 +488,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     return value;
 }
 
-bool even_q(Cell* value) { return (value_of(value) & 1) == 0; }
-bool odd_q(Cell* value) { return (value_of(value) & 1) != 0; }
+bool even_q(Cell* value) { return (integer_value(value) & 1) == 0; }
+bool odd_q(Cell* value) { return (integer_value(value) & 1) != 0; }
 
 Cell* complement(Cell* value) {
     integer_value(value) = ~integer_value(value);

@@ -16,8 +16,6 @@
 
 namespace qel::integer {
 
-inline int32_t value_of(const Cell* c) { return integer_value(c); }
-
 // Makes c an integer! (keeping its header flags) holding v.
 Cell* make_at(Cell* c, int32_t v);
 

@@ -18,23 +18,24 @@
 #include "runtime/actions.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::composite {
 
 bool from_text(const Cell* text, uint32_t type, Cell* out) {
-    if (!string::is_any_string(cell::type_of(text))) return false;
+    if (!is_any_string(cell::type_of(text))) return false;
     const stack::Saved saved;
     Cell* held = stack::push(text);
     // A checking pass first: a text that does not scan is a failed
     // conversion, not a syntax error of the program.
-    if (lexer::scan_string(held, -1, nullptr, 0, false, nullptr, nullptr) == TYPE_ERROR) return false;
+    if (!scan_hook::scan_text) err::raise(err::NOT_DONE);
+    if (scan_hook::scan_text(held, scan_hook::Scan::Check, nullptr) == TYPE_ERROR) return false;
     Cell* values = stack::push(&shared::none);
-    lexer::scan_string(held, -1, values, 0, true, nullptr, nullptr);
+    scan_hook::scan_text(held, scan_hook::Scan::Values, values);
     if (cell::type_of(values) != TYPE_BLOCK || block::length(values) != 1) return false;
     const Cell v = *block::cell_at(values, series_index(values));
     if (cell::type_of(&v) != type) return false;
@@ -115,7 +116,7 @@ void as_points(MathOp op) {
     Cell* r = l + 1;
     point::make2_at(l, pair_x(l), pair_y(l));
     if (cell::type_of(r) == TYPE_PAIR) point::make2_at(r, pair_x(r), pair_y(r));
-    else if (cell::type_of(r) == TYPE_INTEGER) point::make2_at(r, integer::value_of(r), integer::value_of(r));
+    else if (cell::type_of(r) == TYPE_INTEGER) point::make2_at(r, integer_value(r), integer_value(r));
     point::do_math(op);
 }
 
@@ -135,7 +136,7 @@ void do_math(MathOp op) {
     const uint32_t rt = cell::type_of(r);
     int32_t rx = 0, ry = 0;
     switch (rt) {
-        case TYPE_INTEGER: rx = ry = integer::value_of(r); break;
+        case TYPE_INTEGER: rx = ry = integer_value(r); break;
         case TYPE_PAIR: rx = pair_x(r), ry = pair_y(r); break;
         case TYPE_POINT2D:
             point::make2_at(l, pair_x(l), pair_y(l));
@@ -174,7 +175,7 @@ namespace {
 // ---- make and to ------------------------------------------------------------
 
 int32_t number_component(const Cell* v, const Cell* spec) {
-    if (cell::type_of(v) == TYPE_INTEGER) return integer::value_of(v);
+    if (cell::type_of(v) == TYPE_INTEGER) return integer_value(v);
     if (cell::type_of(v) == TYPE_FLOAT) return composite::truncate_checked(std::trunc(cell::get_double(v)), v);
     const Cell t = datatype_cell(TYPE_PAIR);
     err::raise(err::MALCONSTRUCT, &t, spec);
@@ -185,15 +186,15 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     result = Cell{TYPE_PAIR, 0, 0, 0};
     switch (cell::type_of(spec)) {
         case TYPE_PAIR: make_at(&result, pair_x(spec), pair_y(spec)); break;
-        case TYPE_INTEGER: make_at(&result, integer::value_of(spec), integer::value_of(spec)); break;
+        case TYPE_INTEGER: make_at(&result, integer_value(spec), integer_value(spec)); break;
         case TYPE_FLOAT: {
             const int32_t n = composite::truncate_checked(std::trunc(cell::get_double(spec)), spec);
             make_at(&result, n, n);
             break;
         }
         case TYPE_POINT2D:
-            make_at(&result, composite::truncate_checked(std::trunc(point::component(spec, 0)), spec),
-                    composite::truncate_checked(std::trunc(point::component(spec, 1)), spec));
+            make_at(&result, composite::truncate_checked(std::trunc(point_coord(spec, 0)), spec),
+                    composite::truncate_checked(std::trunc(point_coord(spec, 1)), spec));
             break;
         case TYPE_BLOCK: {
             if (block::length(spec) < 2) {
@@ -231,11 +232,6 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
-}
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t bt = cell::type_of(b);
@@ -276,7 +272,7 @@ int32_t round_component(int32_t v, Cell* scale, bool even, bool down, bool half_
     auto fn = action_as<slot_fn::Round>(datatype::action(TYPE_INTEGER, datatype::ROUND));
     if (!fn) err::raise(err::NOT_DONE);
     const Cell* r = fn(&c, scale, even, down, half_down, floor, ceiling, half_ceiling);
-    if (cell::type_of(r) == TYPE_INTEGER) return integer::value_of(r);
+    if (cell::type_of(r) == TYPE_INTEGER) return integer_value(r);
     return composite::truncate_checked(std::trunc(cell::get_double(r)), r);
 }
 
@@ -307,7 +303,7 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
 int32_t selector(const Cell* element) {
     const uint32_t t = cell::type_of(element);
     if (t == TYPE_INTEGER) {
-        const int32_t i = integer::value_of(element);
+        const int32_t i = integer_value(element);
         return i == 1 || i == 2 ? i - 1 : -2;
     }
     if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
@@ -359,8 +355,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);

@@ -19,17 +19,11 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
-}
 
 }  // namespace
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
 }
 
 }  // namespace qel::percent_type

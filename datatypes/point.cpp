@@ -60,18 +60,18 @@ void do_math(MathOp op) {
     const uint32_t n = dimensions(t);
     double right[3];
     if (rt == TYPE_INTEGER) {
-        right[0] = right[1] = right[2] = integer::value_of(r);
+        right[0] = right[1] = right[2] = integer_value(r);
     } else if (rt == TYPE_FLOAT || rt == TYPE_PERCENT) {
         right[0] = right[1] = right[2] = cell::get_double(r);
     } else if (rt == TYPE_PAIR && t == TYPE_POINT2D) {
         right[0] = pair_x(r);
         right[1] = pair_y(r);
     } else if (rt == t) {
-        for (uint32_t i = 0; i < n; i++) right[i] = component(r, i);
+        for (uint32_t i = 0; i < n; i++) right[i] = point_coord(r, i);
     } else {
         raise_with_type(err::INVALID_TYPE, rt);
     }
-    for (uint32_t i = 0; i < n; i++) set_component(l, i, float_type::scalar_op(component(l, i), right[i], op));
+    for (uint32_t i = 0; i < n; i++) set_component(l, i, float_type::scalar_op(point_coord(l, i), right[i], op));
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
@@ -84,11 +84,11 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         case CompareOp::Equal:
         case CompareOp::NotEqual:
             for (uint32_t i = 0; i < n; i++)
-                if (!float_type::almost_equal32(component(a, i), component(&other, i))) return 1;
+                if (!float_type::almost_equal32(point_coord(a, i), point_coord(&other, i))) return 1;
             return 0;
         case CompareOp::StrictEqual:
             for (uint32_t i = 0; i < n; i++)
-                if (!(component(a, i) == component(&other, i))) return 1;
+                if (!(point_coord(a, i) == point_coord(&other, i))) return 1;
             return 0;
         case CompareOp::Same:
             for (uint32_t i = 0; i < n; i++)
@@ -97,7 +97,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         default: break;
     }
     for (uint32_t i = 0; i < n; i++) {
-        const float d = component(a, i) - component(&other, i);
+        const float d = point_coord(a, i) - point_coord(&other, i);
         if (std::isnan(d)) return failing_order(op);
         if (!float_type::almost_equal32(d, 0.0f)) return d < 0 ? -1 : 1;
     }
@@ -124,22 +124,22 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
     }
     double v[3] = {0, 0, 0};
     switch (st) {
-        case TYPE_INTEGER: v[0] = v[1] = v[2] = integer::value_of(spec); break;
+        case TYPE_INTEGER: v[0] = v[1] = v[2] = integer_value(spec); break;
         case TYPE_FLOAT: v[0] = v[1] = v[2] = cell::get_double(spec); break;
         case TYPE_PAIR:
             v[0] = pair_x(spec);
             v[1] = pair_y(spec);
             break;
         case TYPE_POINT2D:  // only to point3D!, which gets z = 0
-            v[0] = component(spec, 0);
-            v[1] = component(spec, 1);
+            v[0] = point_coord(spec, 0);
+            v[1] = point_coord(spec, 1);
             break;
         case TYPE_BLOCK: {
             const Cell dt = datatype_cell(type);
             if (block::length(spec) < static_cast<int32_t>(n)) err::raise(err::MALCONSTRUCT, &dt, spec);
             for (uint32_t i = 0; i < n; i++) {
                 const Cell* c = block::cell_at(spec, series_index(spec) + i);
-                if (cell::type_of(c) == TYPE_INTEGER) v[i] = integer::value_of(c);
+                if (cell::type_of(c) == TYPE_INTEGER) v[i] = integer_value(c);
                 else if (cell::type_of(c) == TYPE_FLOAT) v[i] = cell::get_double(c);
                 else err::raise(err::MALCONSTRUCT, &dt, spec);
             }
@@ -165,7 +165,7 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     auto fn = action_as<slot_fn::Random>(datatype::action(TYPE_FLOAT, datatype::RANDOM));
     if (!fn) err::raise(err::NOT_DONE);
     for (uint32_t i = 0; i < n; i++) {
-        const float f = component(value, i);
+        const float f = point_coord(value, i);
         if (f == 0) continue;
         Cell c{TYPE_FLOAT, 0, 0, 0};
         float_type::make_at(&c, f);
@@ -184,7 +184,7 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
             text::append_latin1(out, ", ", 2);
             written += 2;
         }
-        const size_t k = float_type::format_number(component(value, i), float_type::KIND_POINT, buf);
+        const size_t k = float_type::format_number(point_coord(value, i), float_type::KIND_POINT, buf);
         text::append_latin1(out, buf, k);
         written += static_cast<int64_t>(k);
     }
@@ -192,21 +192,16 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(written + 1);
 }
 
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
-}
 
 void absolute_slot() {
     Cell* v = stack::arg_base;
-    for (uint32_t i = 0; i < dimensions(cell::type_of(v)); i++) set_component(v, i, std::fabs(component(v, i)));
+    for (uint32_t i = 0; i < dimensions(cell::type_of(v)); i++) set_component(v, i, std::fabs(point_coord(v, i)));
 }
 
 Cell* negate_slot(Cell* value) {
     // 0 - c rather than -c: a zero component stays positive zero.
     for (uint32_t i = 0; i < dimensions(cell::type_of(value)); i++)
-        set_component(value, i, 0.0 - component(value, i));
+        set_component(value, i, 0.0 - point_coord(value, i));
     return value;
 }
 
@@ -229,19 +224,19 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
     const bool per_component = st == TYPE_POINT2D || st == TYPE_POINT3D || (st == TYPE_PAIR && t == TYPE_POINT2D);
     for (uint32_t i = 0; i < n; i++) {
         Cell c{TYPE_FLOAT, 0, 0, 0};
-        float_type::make_at(&c, component(value, i));
+        float_type::make_at(&c, point_coord(value, i));
         Cell s{TYPE_FLOAT, 0, 0, 0};
         Cell* sp = scale;
         if (per_component) {
             double sv = 0;  // a point2D! scale leaves z alone
             if (st == TYPE_PAIR) sv = i == 0 ? pair_x(scale) : pair_y(scale);
-            else if (i < dimensions(st)) sv = component(scale, i);
+            else if (i < dimensions(st)) sv = point_coord(scale, i);
             float_type::make_at(&s, sv);
             sp = &s;
         }
         const Cell* r = float_type::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
         set_component(value, i,
-                      cell::type_of(r) == TYPE_INTEGER ? integer::value_of(r) : cell::get_double(r));
+                      cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r));
     }
     return value;
 }
@@ -251,7 +246,7 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
 int32_t selector(const Cell* element, uint32_t n) {
     const uint32_t t = cell::type_of(element);
     if (t == TYPE_INTEGER) {
-        const int32_t i = integer::value_of(element);
+        const int32_t i = integer_value(element);
         return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
     }
     if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
@@ -267,7 +262,7 @@ int32_t selector(const Cell* element, uint32_t n) {
 Cell* component_cell(const Cell* value, int32_t k) {
     static Cell result;
     result = Cell{TYPE_FLOAT, 0, 0, 0};
-    float_type::make_at(&result, component(value, static_cast<uint32_t>(k)));
+    float_type::make_at(&result, point_coord(value, static_cast<uint32_t>(k)));
     return &result;
 }
 
@@ -280,7 +275,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     }
     if (!new_value) return component_cell(value, k);
     const uint32_t nt = cell::type_of(new_value);
-    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer::value_of(new_value));
+    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(new_value));
     else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(new_value));
     else raise_with_type(err::INVALID_TYPE, nt);
     composite::write_back(value, parent, previous, path);
@@ -298,8 +293,8 @@ Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
 
 Cell* reverse_slot(Cell* series, Cell*, Cell*) {
     const uint32_t last = dimensions(cell::type_of(series)) - 1;
-    const float first = component(series, 0);
-    set_component(series, 0, component(series, last));
+    const float first = point_coord(series, 0);
+    set_component(series, 0, point_coord(series, last));
     set_component(series, last, first);
     return series;
 }
@@ -311,8 +306,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);

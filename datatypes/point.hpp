@@ -14,10 +14,8 @@
 
 namespace qel::point {
 
-// Component i (0 x, 1 y, 2 z) of a point cell.
-inline float component(const Cell* c, uint32_t i) { return point_coord(c, i); }
-
-// Stores v rounded to a 32-bit float (overflowing to an infinity).
+// Stores v as component i (0 x, 1 y, 2 z) of a point cell, rounded to a
+// 32-bit float (overflowing to an infinity); point_coord reads it back.
 inline void set_component(Cell* c, uint32_t i, double v) { set_point_coord(c, i, static_cast<float>(v)); }
 
 inline uint32_t dimensions(uint32_t type) { return type == TYPE_POINT3D ? 3 : 2; }

@@ -34,8 +34,6 @@ namespace {
 // buffer header and rounding must still fit in 32 bits after it).
 constexpr uint64_t MAX_BUFFER_BYTES = 0x7FFFFF00;
 
-bool is_word_type(uint32_t t) { return (t >= TYPE_WORD && t <= TYPE_REFINEMENT) || t == TYPE_ISSUE; }
-
 uint32_t total_units(const SeriesBuffer* s) { return (s->tail - s->head) / width(s); }
 
 }  // namespace
@@ -141,7 +139,7 @@ node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, u
                    Mode mode) {
     const Cell target = *target_in;
     Cell source = *source_in;
-    if (is_word_type(cell::type_of(&source))) {
+    if (is_all_word(cell::type_of(&source))) {
         // The symbol's cached text is shared by every word of that spelling:
         // it must never be widened on behalf of one target.
         source = Cell{TYPE_STRING, 0, symbol::get_string(word_symbol(source)), 0};

@@ -23,14 +23,6 @@
 
 namespace qel::string {
 
-inline bool is_any_string(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
-inline bool is_block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-
 // ---- units and sizes ----------------------------------------------------------
 
 // The unit width of a text buffer; any other width is an internal fault that

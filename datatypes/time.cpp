@@ -8,7 +8,6 @@
 #include <cstring>
 #include <limits>
 
-#include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -16,9 +15,9 @@
 #include "datatypes/word.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/series.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -41,11 +40,6 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 [[noreturn]] void not_related(Cell* word) {
     const Cell t = datatype_cell(TYPE_TIME);
     err::raise(err::NOT_RELATED, word, &t);
-}
-
-bool is_text_type(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
 }
 
 // The seconds text of s (0 <= s < 60, at least SECONDS_SHOWN): six
@@ -131,18 +125,6 @@ Cell* make_at(double t, Cell* c) {
     return c;
 }
 
-Cell* push(double t) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(t, c);
-}
-
-Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_TIME, 0, low, high};
-    return c;
-}
-
 int32_t field_of_word(const Cell* word, const int32_t* const* symbols, int32_t count) {
     if (!is_all_word(cell::type_of(word))) return 0;
     const int32_t sym = symbol::canonical(word_symbol(word));
@@ -190,7 +172,7 @@ double from_block(const Cell* spec) {
     for (int32_t i = 0; i < n; i++) {
         const Cell c = series::cells_of(series_node(spec))[series_index(spec) + static_cast<uint32_t>(i)];
         const uint32_t t = cell::type_of(&c);
-        if (t == TYPE_INTEGER) parts[i] = integer::value_of(&c);
+        if (t == TYPE_INTEGER) parts[i] = integer_value(&c);
         else if (t == TYPE_FLOAT && i == 2) parts[i] = cell::get_double(&c);
         else bad_to(spec);
         if (i > 0 && !(parts[i] >= 0)) bad_to(spec);
@@ -202,9 +184,10 @@ double from_block(const Cell* spec) {
 
 double from_text(const Cell* spec) {
     Cell* out = stack::push(&shared::none);
-    const uint32_t first = lexer::scan_string(spec, -1, nullptr, lexer::M_SCAN, false, nullptr, nullptr);
+    if (!scan_hook::scan_text) err::raise(err::NOT_DONE);
+    const uint32_t first = scan_hook::scan_text(spec, scan_hook::Scan::FirstType, nullptr);
     if (first != TYPE_TIME) bad_to(spec);
-    lexer::scan_string(spec, -1, out, lexer::M_ONE, true, nullptr, nullptr);
+    scan_hook::scan_text(spec, scan_hook::Scan::FirstValue, out);
     if (cell::type_of(out) != TYPE_BLOCK || series::length_of(out) < 1) bad_to(spec);
     const Cell v = series::cells_of(series_node(out))[series_index(out)];
     stack::pop_n(1);
@@ -220,12 +203,12 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         case TYPE_TIME:
         case TYPE_FLOAT:
         case TYPE_PERCENT: t = cell::get_double(&given); break;
-        case TYPE_INTEGER: t = integer::value_of(&given); break;
+        case TYPE_INTEGER: t = integer_value(&given); break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH: t = from_block(&given); break;
         default:
-            if (!is_text_type(st)) bad_to(&given);
+            if (!is_any_string(st)) bad_to(&given);
             t = from_text(&given);
     }
     *proto = Cell{TYPE_TIME, 0, 0, 0};
@@ -235,12 +218,6 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
 
 int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(append_text(out, cell::get_double(value)));
-}
-
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
 }
 
 // The field's value into out.
@@ -257,7 +234,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     static Cell answer;
     int32_t field = 0;
     if (cell::type_of(element) == TYPE_INTEGER) {
-        const int32_t i = integer::value_of(element);
+        const int32_t i = integer_value(element);
         if (i >= 1 && i <= 3) field = i;
     } else {
         field = field_of_word(element, FIELD_SYMBOLS, 3);
@@ -269,7 +246,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     if (!new_value) return read_field(cell::get_double(value), field, &answer);
     const uint32_t nt = cell::type_of(new_value);
     double v;
-    if (nt == TYPE_INTEGER) v = integer::value_of(new_value);
+    if (nt == TYPE_INTEGER) v = integer_value(new_value);
     else if (nt == TYPE_FLOAT && field == 3) v = cell::get_double(new_value);
     else err::raise(err::INVALID_ARG, new_value);
     cell::put_double(value, set_field(cell::get_double(value), field, v));
@@ -328,7 +305,7 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
         err::raise(err::NOT_RELATED, &name, &t);
     }
     Cell* r = float_type::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
-    const double d = cell::type_of(r) == TYPE_INTEGER ? integer::value_of(r) : cell::get_double(r);
+    const double d = cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r);
     return make_at(d, r);
 }
 
@@ -350,8 +327,7 @@ bool odd_slot(Cell* value) { return parity(value) == 1; }
 void fill(datatype::Record& r) {
     r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add_slot);
     r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract_slot);

@@ -29,10 +29,8 @@ double second_of(double t);   // keeps the sign of t
 // magnitude and t keeps its sign.
 double set_field(double t, int32_t field, double v);
 
-// Cell routines: a time! cell (flags of an existing cell kept).
+// Makes c a time! (flags of an existing cell kept).
 Cell* make_at(double t, Cell* c);
-Cell* push(double t);
-Cell* append_at(const Cell* block, uint32_t low, uint32_t high);  // valid until the next allocation
 
 // The field number (1-based) of a path or pick selector word among the
 // symbols (any letter case), or 0.

@@ -89,7 +89,7 @@ void do_math(MathOp op) {
         const double f = cell::get_double(r);
         for (uint32_t i = 0; i < n; i++) out[i] = clip_double(std::trunc(float_type::scalar_op(tuple_byte(l, i), f, op)));
     } else if (rt == TYPE_INTEGER) {
-        const int32_t v = integer::value_of(r);
+        const int32_t v = integer_value(r);
         for (uint32_t i = 0; i < n; i++) out[i] = byte_op(tuple_byte(l, i), v, op);
     } else if (rt == TYPE_TUPLE) {
         const uint32_t m = tuple_length(r);
@@ -214,11 +214,6 @@ int32_t write(const Cell* value, node_t out, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); }
-
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return write(value, out, limit);
-}
 
 // Byte by byte up to the longer length, a missing byte counting as 0.
 int32_t compare(const Cell* a, const Cell* b, CompareOp) {
@@ -247,7 +242,7 @@ int32_t length_slot(Cell* series) { return static_cast<int32_t>(tuple_length(ser
 // integer or lies outside the tuple.
 uint32_t byte_index(const Cell* value, const Cell* element) {
     if (cell::type_of(element) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(element));
-    const int32_t i = integer::value_of(element);
+    const int32_t i = integer_value(element);
     if (i < 1 || i > static_cast<int32_t>(tuple_length(value))) err::raise(err::OUT_OF_RANGE, element);
     return static_cast<uint32_t>(i - 1);
 }
@@ -264,7 +259,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     if (!new_value) return byte_cell(value, i);
     const uint32_t nt = cell::type_of(new_value);
     if (nt == TYPE_INTEGER) {
-        set_tuple_byte(value, i, clip(integer::value_of(new_value)));
+        set_tuple_byte(value, i, clip(integer_value(new_value)));
     } else if (nt == TYPE_NONE) {
         // Cut the tuple before this byte.
         for (uint32_t k = i; k < MAX_LENGTH; k++) set_tuple_byte(value, k, 0);
@@ -290,14 +285,14 @@ Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
     uint32_t n = tuple_length(series);
     if (part) {
         if (cell::type_of(part) != TYPE_INTEGER) bad_refinement("part", part);
-        const int32_t p = integer::value_of(part);
+        const int32_t p = integer_value(part);
         if (p < 0) err::raise(err::OUT_OF_RANGE, part);
         n = std::min(n, static_cast<uint32_t>(p));
     }
     uint32_t s = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement("skip", skip);
-        const int32_t k = integer::value_of(skip);
+        const int32_t k = integer_value(skip);
         if (k < 1) err::raise(err::OUT_OF_RANGE, skip);
         if (n % static_cast<uint32_t>(k) != 0) bad_refinement("skip", skip);
         s = static_cast<uint32_t>(k);
@@ -318,8 +313,7 @@ void fill(datatype::Record& r) {
     r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
     r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
+    fill_same_text<&write>(r);
     r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
     r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
     datatype::fill_math_slots(

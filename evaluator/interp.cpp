@@ -239,7 +239,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         if (!value) value = right;
     }
     if (cell::type_of(value) == TYPE_INTEGER) {
-        const int32_t x = integer::value_of(start), y = integer::value_of(value);
+        const int32_t x = integer_value(start), y = integer_value(value);
         if (!fast_raises(code, x, y) && stack::frame_top + 1 < stack::frame_limit &&
             start + 2 < stack::arg_limit) [[likely]] {
             fast_result(code, x, y, start);
@@ -265,7 +265,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         call::finish_infix(&op, &blk, pos, &name);
         return pos;
     }
-    fast_result(code, integer::value_of(start), integer::value_of(b), start);
+    fast_result(code, integer_value(start), integer_value(b), start);
     stack::unwind_keep();
     return pos;
 }

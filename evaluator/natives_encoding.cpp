@@ -122,7 +122,7 @@ uint32_t pair_coordinate(const Cell* v, const char* arg) {
 uint32_t point_coordinate(const Cell* v, const char* native, const char* arg) {
     float f;
     const uint32_t t = cell::type_of(v);
-    if (t == TYPE_INTEGER) f = static_cast<float>(integer::value_of(v));
+    if (t == TYPE_INTEGER) f = static_cast<float>(integer_value(v));
     else if (t == TYPE_FLOAT) f = static_cast<float>(cell::get_double(v));
     else expect_arg(native, v, arg);
     uint32_t bits;

@@ -62,7 +62,7 @@ Cell* make_float_at(Cell* c, double d) {
 double float_arg(Cell* c, const char* native, const char* arg) {
     switch (cell::type_of(c)) {
         case TYPE_INTEGER: {
-            const double d = static_cast<double>(integer::value_of(c));
+            const double d = static_cast<double>(integer_value(c));
             make_float_at(c, d);
             return d;
         }
@@ -100,7 +100,7 @@ int32_t money_sign(const Cell* c) {
 int32_t sign_of(const Cell* v, const char* native) {
     switch (cell::type_of(v)) {
         case TYPE_INTEGER:
-            return integer::sign(integer::value_of(v));
+            return integer::sign(integer_value(v));
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: {
@@ -136,7 +136,7 @@ bool is_zero(const Cell* v) {
         case TYPE_POINT2D:
         case TYPE_POINT3D:
             for (uint32_t i = 0; i < point::dimensions(cell::type_of(v)); i++)
-                if (point::component(v, i) != 0.0f) return false;
+                if (point_coord(v, i) != 0.0f) return false;
             return true;
         default:
             return false;
@@ -199,7 +199,7 @@ bool is_plain_number(const Cell* c) {
 bool is_compound(uint32_t t) { return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE; }
 
 double scalar_of(const Cell* c) {
-    return cell::type_of(c) == TYPE_INTEGER ? static_cast<double>(integer::value_of(c)) : cell::get_double(c);
+    return cell::type_of(c) == TYPE_INTEGER ? static_cast<double>(integer_value(c)) : cell::get_double(c);
 }
 
 int32_t pick_int(int32_t a, int32_t b, bool greater) { return greater ? (b > a ? b : a) : (b < a ? b : a); }
@@ -208,7 +208,7 @@ int32_t pick_int(int32_t a, int32_t b, bool greater) { return greater ? (b > a ?
 // component is replaced when the other is beyond it or not a number.
 void point_versus(Cell* p, const float* other, bool greater) {
     for (uint32_t i = 0; i < point::dimensions(cell::type_of(p)); i++) {
-        const float a = point::component(p, i), b = other[i];
+        const float a = point_coord(p, i), b = other[i];
         if (std::isnan(b) || (greater ? b > a : b < a)) point::set_component(p, i, b);
     }
 }
@@ -251,7 +251,7 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
             }
             if (tb == TYPE_POINT2D) {
                 pair_to_point(a);
-                const float f[3] = {point::component(&b, 0), point::component(&b, 1), 0.0f};
+                const float f[3] = {point_coord(&b, 0), point_coord(&b, 1), 0.0f};
                 point_versus(a, f, greater);
                 return true;
             }
@@ -262,7 +262,7 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
             if (tb == TYPE_INTEGER || tb == TYPE_FLOAT) {
                 f[0] = f[1] = f[2] = static_cast<float>(scalar_of(&b));
             } else if (tb == cell::type_of(a)) {
-                for (uint32_t i = 0; i < 3; i++) f[i] = point::component(&b, i);
+                for (uint32_t i = 0; i < 3; i++) f[i] = point_coord(&b, i);
             } else if (tb == TYPE_PAIR && cell::type_of(a) == TYPE_POINT2D) {
                 f[0] = static_cast<float>(pair_x(b));
                 f[1] = static_cast<float>(pair_y(b));
@@ -354,8 +354,8 @@ void native_shift(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("shift", base, "data");
     if (cell::type_of(base + 1) != TYPE_INTEGER) expect_arg("shift", base + 1, "bits");
-    const int32_t data = integer::value_of(base);
-    int32_t bits = integer::value_of(base + 1);
+    const int32_t data = integer_value(base);
+    int32_t bits = integer_value(base + 1);
     if (bits < 0) bits = 0;
     const bool left = refinements[0] >= 0, logical = refinements[1] >= 0;
     int32_t r;
@@ -373,7 +373,7 @@ void native_to_hex(const int32_t* refinements) {
     if (refinements[0] >= 0) {
         const Cell* size = base + refinements[0];
         if (cell::type_of(size) != TYPE_INTEGER) expect_arg("to-hex", size, "length");
-        const int32_t n = integer::value_of(size);
+        const int32_t n = integer_value(size);
         if (n <= 0) err::raise(err::INVALID_ARG, size);
         if (n < 8) keep = static_cast<uint32_t>(n);
     }

@@ -21,6 +21,7 @@
 #include "runtime/exits.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
@@ -680,10 +681,23 @@ Cell* scan_to_block(const Cell* text) {
     return out;
 }
 
+// The scans the datatypes below ask for through scan_hook.
+uint32_t scan_for_datatypes(const Cell* text, scan_hook::Scan what, Cell* out) {
+    switch (what) {
+        case scan_hook::Scan::Check: return scan_string(text, -1, nullptr, 0, false, nullptr, nullptr);
+        case scan_hook::Scan::FirstType: return scan_string(text, -1, nullptr, M_SCAN, false, nullptr, nullptr);
+        case scan_hook::Scan::Values: return scan_string(text, -1, out, 0, true, nullptr, nullptr);
+        case scan_hook::Scan::FirstValue: return scan_string(text, -1, out, M_ONE, true, nullptr, nullptr);
+    }
+    rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+}
+
 }  // namespace
 
 void init() {
     block::scan_text = &scan_to_block;
+    scan_hook::scan_text = &scan_for_datatypes;
+    scan_hook::value_at = &stack_cell;
     stack_node = memory::alloc_cells(STACK_CELLS);
     *block::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
     heap::free(scratch);

@@ -30,7 +30,7 @@ protected:
     // The same text in units of the given width.
     static Cell* text_in(const std::string& utf8, uint32_t width) {
         Cell* c = text(utf8);
-        if (width > 1) unicode::widen(c->data2, width);
+        if (width > 1) unicode::widen(series_node(c), width);
         return c;
     }
     static Cell* chr(uint32_t cp) { return stack::push(ptr(Cell{TYPE_CHAR, 0, cp, 0})); }
@@ -38,7 +38,7 @@ protected:
     static Cell* binary(const std::string& bytes) {
         Cell* c = stack::push_slot();
         *c = Cell{TYPE_BINARY, 0, memory::alloc_bytes(static_cast<uint32_t>(bytes.size())), 0};
-        series::append_bytes(c->data2, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        series::append_bytes(series_node(c), bytes.data(), static_cast<uint32_t>(bytes.size()));
         return c;
     }
     // A block of the given cells (copied), on the stack.
@@ -58,12 +58,12 @@ protected:
         const uint32_t n = string::length(v);
         for (uint32_t i = 0; i < n; i++) {
             uint8_t b[4];
-            const uint32_t k = unicode::encode_utf8(string::char_at(v, v->data1 + i), b);
+            const uint32_t k = unicode::encode_utf8(string::char_at(v, series_index(v) + i), b);
             s.append(reinterpret_cast<const char*>(b), k);
         }
         return s;
     }
-    static uint32_t width_of(const Cell* v) { return series::unit(series::buffer_of(v->data2)); }
+    static uint32_t width_of(const Cell* v) { return series::unit(series::buffer_of(series_node(v))); }
 
     static std::string molded(const Cell* v, bool all = false, bool part = false, int32_t limit = INT32_MAX) {
         const node_t out = text::make_buffer(16);

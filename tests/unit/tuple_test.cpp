@@ -1,9 +1,11 @@
 // tuple!, pair!, the point types, triple! and handle!: their QELBIN
 // records (exact bytes, round trips, refusals), the tuple cell layout that
-// other code reads directly, and the texts of the two types that have no
-// literal (triple! and handle!).
+// other code reads directly, the texts of the two types that have no
+// literal (triple! and handle!), and the scan hook that the conversions of
+// texts to pair! and time! go through.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "datatypes/text.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/scan_hook.hpp"
 #include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
@@ -172,6 +175,46 @@ TEST_F(Composite, HandleTextAndComparison) {
     EXPECT_TRUE(actions::compare(&null_handle, &w, CompareOp::Lesser));  // -1 orders before 0x1A2B
     // integer!'s actions are not a handle's.
     EXPECT_EQ(datatype::action(TYPE_HANDLE, datatype::ADD), nullptr);
+}
+
+// The scans a fake scanner was asked for; it answers error! to each.
+std::vector<scan_hook::Scan> asked;
+uint32_t refusing_scanner(const Cell*, scan_hook::Scan what, Cell*) {
+    asked.push_back(what);
+    return TYPE_ERROR;
+}
+
+TEST_F(Composite, TextsConvertThroughTheScanHook) {
+    EXPECT_NE(scan_hook::scan_text, nullptr) << "the lexer installs it at start-up";
+    EXPECT_NE(scan_hook::value_at, nullptr);
+    const Cell text = testutil::string_of("1x2");
+    Cell out{};
+    ASSERT_TRUE(composite::from_text(&text, TYPE_PAIR, &out));
+    EXPECT_EQ(text_of(out, true), "1x2");
+
+    auto to_time = action_as<slot_fn::Make>(datatype::action(TYPE_TIME, datatype::TO));
+    struct Case {
+        const char* name;
+        std::function<void()> convert;
+        scan_hook::Scan first_ask;
+        int error;  // raised once the scanner refuses the text
+    } cases[] = {
+        {"to pair!", [&] { EXPECT_FALSE(composite::from_text(&text, TYPE_PAIR, &out)); }, scan_hook::Scan::Check, 0},
+        {"to time!", [&] { to_time(&out, stack::push(&text), TYPE_TIME); }, scan_hook::Scan::FirstType,
+         err::BAD_TO_ARG},
+    };
+    const auto saved = scan_hook::scan_text;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const stack::Saved kept;
+        asked.clear();
+        scan_hook::scan_text = &refusing_scanner;
+        EXPECT_EQ(testutil::raised(c.convert), c.error);
+        EXPECT_EQ(asked, std::vector<scan_hook::Scan>{c.first_ask});
+        scan_hook::scan_text = nullptr;
+        EXPECT_EQ(testutil::raised(c.convert), err::NOT_DONE);
+    }
+    scan_hook::scan_text = saved;
 }
 
 }  // namespace

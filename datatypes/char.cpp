@@ -58,7 +58,7 @@ Cell* push(uint32_t cp) {
 }
 
 Cell* append_at(const Cell* block, uint32_t cp) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = Cell{TYPE_CHAR, 0, cp, 0};
     return c;
 }

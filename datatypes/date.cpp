@@ -219,7 +219,7 @@ Cell* push(uint32_t packed, double time) {
 }
 
 Cell* append_at(const Cell* block, uint32_t packed, double time) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     c->header = 0;
     return make_at(c, packed, time);
 }

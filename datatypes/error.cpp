@@ -305,9 +305,9 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 void init_catalog() {
     const uint32_t saved_keep = keep_words;
     keep_words = 0;
-    errors_cell = block::reserve_cell(&root_cell);
+    errors_cell = series::reserve_cell(&root_cell);
     *errors_cell = shared::none;
-    proto_cell = block::reserve_cell(&root_cell);
+    proto_cell = series::reserve_cell(&root_cell);
     *proto_cell = shared::none;
 
     const node_t ectx = context::make(err::CATEGORIES, false, true, 0, context::OBJECT);

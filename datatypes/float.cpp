@@ -274,7 +274,7 @@ Cell* push_halves(uint32_t low, uint32_t high) {
 }
 
 Cell* append_at(const Cell* block, double d) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     c->header = 0;
     return make_at(c, d);
 }

@@ -51,7 +51,7 @@ Cell* make_at(Cell* c, int32_t v) {
 }
 
 Cell* append_at(const Cell* block, int32_t v) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
     return c;
 }

@@ -28,7 +28,7 @@ Cell* make_at_from_cstr(Cell* target, const char* name) {
 Cell* push_from_cstr(const char* name) {
     const Cell c = from_symbol(symbol::intern_cstr(name));
     if (keep_words) {
-        Cell* slot = block::reserve_cell(&root_cell);
+        Cell* slot = series::reserve_cell(&root_cell);
         *slot = c;
         return slot;
     }

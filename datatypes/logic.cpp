@@ -35,7 +35,7 @@ int32_t put_text(node_t out, int32_t limit, const char* s) {
 namespace unset_type {
 
 Cell* set_top() { return write(stack::arg_base, TYPE_UNSET); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_UNSET); }
+Cell* append_at(const Cell* block) { return write(series::reserve_cell(block), TYPE_UNSET); }
 Cell* push() { return write(stack::push_slot(), TYPE_UNSET); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -68,7 +68,7 @@ void fill(datatype::Record& r) {
 namespace none_type {
 
 Cell* set_top() { return write(stack::arg_base, TYPE_NONE); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_NONE); }
+Cell* append_at(const Cell* block) { return write(series::reserve_cell(block), TYPE_NONE); }
 Cell* push() { return write(stack::push_slot(), TYPE_NONE); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -111,7 +111,7 @@ void fill(datatype::Record& r) {
 namespace logic {
 
 Cell* set_top(bool truth) { return write(stack::arg_base, TYPE_LOGIC, truth); }
-Cell* append_at(const Cell* block, bool truth) { return write(block::reserve_cell(block), TYPE_LOGIC, truth); }
+Cell* append_at(const Cell* block, bool truth) { return write(series::reserve_cell(block), TYPE_LOGIC, truth); }
 Cell* push(bool truth) { return write(stack::push_slot(), TYPE_LOGIC, truth); }
 
 bool cell_true(const Cell* value, bool check, const Cell* name) {

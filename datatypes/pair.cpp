@@ -133,7 +133,7 @@ Cell* push(int32_t x, int32_t y) {
 }
 
 Cell* append_at(const Cell* block, int32_t x, int32_t y) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     c->header = 0;
     return make_at(c, x, y);
 }

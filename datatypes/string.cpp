@@ -305,7 +305,7 @@ Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t co
     const Cell holder = *block;
     Cell* decoded = decode_bytes_at(bytes, count, nullptr, encoding);
     const Cell value = *decoded;
-    Cell* slot = block::reserve_cell(&holder);
+    Cell* slot = series::reserve_cell(&holder);
     *slot = value;
     stack::pop_n(1);
     return slot;

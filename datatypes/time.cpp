@@ -138,7 +138,7 @@ Cell* push(double t) {
 }
 
 Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = Cell{TYPE_TIME, 0, low, high};
     return c;
 }

@@ -63,7 +63,7 @@ int32_t count(const Cell* ts) {
 }
 
 Cell* append_at(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = Cell{TYPE_TYPESET, w1, w2, w3};
     return c;
 }

@@ -166,7 +166,7 @@ bool not_at_tail(const Cell* series) {
         const uint32_t pixels = (series->data3 & 0xFFFF) * (series->data3 >> 16);
         return series->data1 < pixels;
     }
-    return !series::at_tail(series);
+    return !series_type::at_tail(series);
 }
 
 // Sets the word (a copy held by the caller) to the value in the scratch
@@ -180,7 +180,7 @@ void assign(Cell* word, const Cell* scratch, bool from_block) {
 // cell: the cell itself for blocks, pick for everything else; none past
 // the tail.
 void element_into(Cell* series, int32_t i, Cell* scratch) {
-    if (series_type::is_block_like(cell::type_of(series))) {
+    if (is_block_like(cell::type_of(series))) {
         const int64_t at = static_cast<int64_t>(series->data1) + i - 1;
         const int64_t total = series::buffer_length(series->data2);
         *scratch = at < total ? *block::cell_at(series, static_cast<uint32_t>(at)) : shared::none;
@@ -195,7 +195,7 @@ void element_into(Cell* series, int32_t i, Cell* scratch) {
 // made.
 bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
     if (!not_at_tail(series)) return false;
-    const bool from_block = series_type::is_block_like(cell::type_of(series));
+    const bool from_block = is_block_like(cell::type_of(series));
     if (cell::type_of(series) == TYPE_MAP) return map::foreach_step(series, words);
     if (cell::type_of(words) == TYPE_WORD) {
         element_into(series, 1, scratch);

@@ -686,7 +686,7 @@ Cell* scan_to_block(const Cell* text) {
 void init() {
     block::scan_text = &scan_to_block;
     stack_node = memory::alloc_cells(STACK_CELLS);
-    *block::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
+    *series::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
     stack_root = root_cell.data2;
     heap::free(scratch);
     scratch = static_cast<uint8_t*>(heap::alloc(SCRATCH_SIZE));
@@ -742,7 +742,7 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
         if (!string::is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
         for (uint32_t i = 0; i < count; i++) {
             const Cell v = *at(s.base + i);
-            *block::reserve_cell(out) = v;
+            *series::reserve_cell(out) = v;
         }
     }
     if (mode & (M_SCAN | M_PRESCAN)) return s.first_type;

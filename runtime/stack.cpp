@@ -47,7 +47,7 @@ Cell* values_of_call(uint32_t word2) { return arg_bottom + (word2 - 1); }
 // which only these pointers know, and the collector marks them from here.
 Cell* make_fixed_block(uint32_t cells) {
     node_t n = memory::alloc_fixed_series(cells, sizeof(Cell), 0);
-    Cell* root_slot = block::reserve_cell(&root_cell);
+    Cell* root_slot = series::reserve_cell(&root_cell);
     *root_slot = Cell{TYPE_BLOCK, 0, n, 0};
     return series::head_cell(series::buffer_of(n));
 }
@@ -311,8 +311,8 @@ void dump_calls(Cell* block) {
     for (Frame* f = frame_top - 1; f >= frame_bottom; --f) {
         if (!reports_name(f)) continue;
         const Cell word = word_of(f);
-        *block::reserve_cell(block) = word;
-        *block::reserve_cell(block) = Cell{TYPE_INTEGER, 0, f->saved_base, 0};
+        *series::reserve_cell(block) = word;
+        *series::reserve_cell(block) = Cell{TYPE_INTEGER, 0, f->saved_base, 0};
     }
 }
 
@@ -327,7 +327,7 @@ void collect_words(int level, Cell* block, const Frame* end) {
     for (const Frame* f = frame_bottom; f < end && f < frame_top; ++f) {
         if (!reports_name(f) || (level <= 1 && !names_function(f))) continue;
         const Cell word = word_of(f);
-        *block::reserve_cell(block) = word;
+        *series::reserve_cell(block) = word;
     }
 }
 

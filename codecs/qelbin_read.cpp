@@ -21,8 +21,6 @@
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -380,8 +378,8 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
         if (symbol::canonical(static_cast<int32_t>(context::word_at(check, k)->data2)) !=
             symbol::canonical(static_cast<int32_t>(context::word_at(ctx, k)->data2)))
             bad(at_ctx);
-    const node_t list = call::build_arg_list(&spec_cell, false);
-    cell_at(cell_at(n, i).data3, 1) = call::arg_list_cell(list);
+    const node_t list = function::build_arg_list(&spec_cell, false);
+    cell_at(cell_at(n, i).data3, 1) = function::arg_list_cell(list);
     cell_at(n, i).header = TYPE_FUNCTION | attrs;
     *context::self_of(ctx) = cell_at(n, i);
 }
@@ -436,7 +434,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
 void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec) {
     const uint8_t* at_idx = p_;
     const uint32_t index = num();
-    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : ACTION_COUNT;
+    const uint32_t limit = t == TYPE_NATIVE ? native::NATIVE_COUNT : ACTION_COUNT;
     if (index < 1 || index > limit) bad(at_idx);
     const uint8_t* at_spec = p_;
     record(n, i);

@@ -17,7 +17,6 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
-#include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"

@@ -14,8 +14,6 @@
 #include "datatypes/series.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/interp.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -116,7 +114,7 @@ void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) 
     stack::mark_call(name, ctx);
     stack::arg_top = args + given;
     push_extras(fn, given);
-    call::call_function(&fn, name);
+    call_function(&fn, name);
     if (exit_pending()) {
         context_values(context::cell_of(ctx)) = saved_values;
         raise_pending();
@@ -144,7 +142,7 @@ Cell rebind_function(const Cell& fn, node_t ctx) {
     Cell* copied = block::copy_cells(&body, true, true);
     context::bind(copied, ctx, true, true);
     const Cell spec{TYPE_BLOCK, 0, function_spec(fn), 0};
-    Cell* made = function::push(&spec, copied, fn.header & 0x600);
+    Cell* made = function::push(&spec, copied, fn.header & (function::FN_TRACE | function::FN_NO_TRACE));
     const Cell result = *made;
     stack::arg_top = mark;
     return result;
@@ -225,18 +223,6 @@ void clear_value_new_lines(node_t ctx) {
     for (uint32_t i = 0; i < context::word_count(ctx); i++) cell::clear_new_line(context::value_by_index(ctx, i));
 }
 
-// Evaluates a block whose words are bound to the object, the result
-// dropped.
-void run_body(const Cell* block) {
-    Cell* const top = stack::arg_top;
-    Cell* held = stack::push(block);
-    stack::mark_native(nullptr);
-    interp::eval_block(held, true);
-    if (exit_pending()) raise_pending();
-    stack::unwind();
-    stack::arg_top = top;
-}
-
 void merge(Cell* result, const Cell* spec_obj) {
     const Cell spec = *spec_obj;
     bool added = false;
@@ -259,6 +245,19 @@ void merge(Cell* result, const Cell* spec_obj) {
 }
 
 }  // namespace
+
+void (*eval_block)(const Cell* block, bool chain, bool safe_points) = nullptr;
+void (*call_function)(const Cell* fn, const Cell* name) = nullptr;
+
+void run_body(const Cell* block) {
+    Cell* const top = stack::arg_top;
+    Cell* held = stack::push(block);
+    stack::mark_native(nullptr);
+    eval_block(held, true, false);
+    if (exit_pending()) raise_pending();
+    stack::unwind();
+    stack::arg_top = top;
+}
 
 int32_t new_class_id() { return ++class_counter; }
 

@@ -22,8 +22,6 @@
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -396,8 +394,8 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
         if (symbol::canonical(word_symbol(context::word_at(check, k))) !=
             symbol::canonical(word_symbol(context::word_at(ctx, k))))
             bad(at_ctx);
-    const node_t list = call::build_arg_list(&spec_cell, false);
-    cell_at(function_body(cell_at(n, i)), 1) = call::arg_list_cell(list);
+    const node_t list = function::build_arg_list(&spec_cell, false);
+    cell_at(function_body(cell_at(n, i)), 1) = function::arg_list_cell(list);
     cell_at(n, i).header = TYPE_FUNCTION | attrs;
     *context::self_of(ctx) = cell_at(n, i);
 }
@@ -452,7 +450,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
 void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec) {
     const uint8_t* at_idx = p_;
     const uint32_t index = num();
-    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : datatype::ACTION_SLOTS;
+    const uint32_t limit = t == TYPE_NATIVE ? native::NATIVE_COUNT : datatype::ACTION_SLOTS;
     if (index < 1 || index > limit) bad(at_idx);
     const uint8_t* at_spec = p_;
     record(n, i);

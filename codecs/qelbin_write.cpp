@@ -18,7 +18,6 @@
 #include "datatypes/date.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
-#include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"

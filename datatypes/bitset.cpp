@@ -367,8 +367,8 @@ Cell* reflect(Cell* value, int32_t field) {
     const Cell obj = o[0], word = o[1];
     const node_t n = memory::alloc_cells(2);
     const Cell block{TYPE_BLOCK, 0, n, 0};
-    *block::reserve_cell(&block) = obj;
-    *block::reserve_cell(&block) = word;
+    *series::reserve_cell(&block) = obj;
+    *series::reserve_cell(&block) = word;
     *value = block;
     return value;
 }

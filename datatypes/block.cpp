@@ -30,7 +30,6 @@ namespace qel::block {
 
 namespace {
 
-using series_type::is_block_like;
 using series_type::Report;
 
 constexpr uint32_t CELL = sizeof(Cell);
@@ -40,7 +39,6 @@ SeriesBuffer* buf(const Cell* b) { return series::buffer_of(series_node(b)); }
 Cell* cells(const Cell* b) { return series::head_cell(buf(b)); }
 uint32_t total(const Cell* b) { return series::buffer_length(series_node(b)); }
 bool is_hash(const Cell* b) { return cell::type_of(b) == TYPE_HASH && hash_index_node(b) != 0; }
-bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 bool is_number_type(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 // Types whose copy makes a new buffer (the ones copy/deep descends into).
@@ -176,7 +174,7 @@ void set_tail_index(const Cell* b, uint32_t n) {
 
 Cell* append_copy(const Cell* b, const Cell* value) {
     const Cell v = *value;
-    Cell* c = reserve_cell(b);
+    Cell* c = series::reserve_cell(b);
     *c = v;
     return c;
 }
@@ -202,7 +200,7 @@ Cell* make_at(Cell* c, int32_t capacity) {
 
 Cell* make_in(const Cell* parent, int32_t capacity) {
     const Cell p = *parent;
-    reserve_cell(&p)->header = TYPE_UNSET;
+    series::reserve_cell(&p)->header = TYPE_UNSET;
     const uint32_t at = total(&p) - 1;
     Cell made;
     make_at(&made, capacity);
@@ -226,7 +224,7 @@ const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive
     const uint32_t n = total(b);
     const Cell* c = cells(b);
     for (uint32_t i = series_index(b); i < n; i++) {
-        if (!is_word_type(cell::type_of(c + i))) continue;
+        if (!is_any_word(cell::type_of(c + i))) continue;
         const int32_t s = word_symbol(c[i]);
         if ((case_sensitive ? s : symbol::canonical(s)) == canon) return i + 1 < n ? c + i + 1 : &shared::none;
     }
@@ -409,10 +407,10 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 Cell* swap(Cell* series1, Cell* series2) {
     if (!is_block_like(cell::type_of(series2))) err::raise(err::INVALID_ARG, series2);
-    if (series::at_tail(series1) || series::at_tail(series2)) return series1;
+    if (series_type::at_tail(series1) || series_type::at_tail(series2)) return series1;
     const Report r1(series1, words::w_swap, series2, static_cast<int32_t>(series_index(series1)), 1);
     const Report r2(series2, words::w_swap, series1, static_cast<int32_t>(series_index(series2)), 1);
-    if (series::at_tail(series1) || series::at_tail(series2)) return series1;
+    if (series_type::at_tail(series1) || series_type::at_tail(series2)) return series1;
     const uint32_t i = series_index(series1), j = series_index(series2);
     if (is_hash(series1)) hashtab::remove_at(hash_index_node(series1), i);
     if (is_hash(series2)) hashtab::remove_at(hash_index_node(series2), j);
@@ -567,7 +565,7 @@ int32_t compare_each(const Cell* a, const Cell* b, CompareOp op) {
         const Cell* y = cells(b) + series_index(b) + i;
         const uint32_t tx = cell::type_of(x), ty = cell::type_of(y);
         int32_t r;
-        if (tx != ty && !(is_word_type(tx) && is_word_type(ty)) && !(is_number_type(tx) && is_number_type(ty)))
+        if (tx != ty && !(is_any_word(tx) && is_any_word(ty)) && !(is_number_type(tx) && is_number_type(ty)))
             r = tx < ty ? -1 : 1;
         else
             r = actions::compare_values(x, y, op);
@@ -612,7 +610,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
             const int32_t canon = case_sensitive ? word_symbol(element) : symbol::canonical(word_symbol(element));
             for (uint32_t i = series_index(value); i < total(value); i++) {
                 const Cell* c = cells(value) + i;
-                if (!is_word_type(cell::type_of(c))) continue;
+                if (!is_any_word(cell::type_of(c))) continue;
                 const int32_t s = word_symbol(c);
                 if ((case_sensitive ? s : symbol::canonical(s)) == canon) {
                     found = i;

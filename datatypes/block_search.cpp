@@ -29,10 +29,6 @@ ComparatorCall call_comparator = nullptr;
 
 namespace {
 
-bool block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-
 int64_t length_of_buffer(node_t n) { return series::buffer_length(n); }
 
 Cell cell_of(node_t n, int64_t i) { return series::head_cell(series::buffer_of(n))[i]; }
@@ -104,7 +100,7 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
             kind = Kind::TYPE;
         } else if (vt == TYPE_TYPESET) {
             kind = Kind::TYPESET;
-        } else if (block_like(vt)) {
+        } else if (is_block_like(vt)) {
             kind = Kind::SEQUENCE;
             k = std::max<int64_t>(length_of_buffer(series_node(v)) - series_index(v), 0);
             // An empty sequence has no first cell to be found at.
@@ -274,7 +270,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
 // knows them only by identity); the rest go through index, a kind 0
 // table over the same series.
 bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, CompareOp code) {
-    if (!block_like(cell::type_of(&c))) {
+    if (!is_block_like(cell::type_of(&c))) {
         return hashtab::get(index, &c, static_cast<uint32_t>(from), static_cast<uint32_t>(step), code, false,
                             false) != nullptr;
     }

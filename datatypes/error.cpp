@@ -16,12 +16,10 @@
 #include "datatypes/text.hpp"
 #include "datatypes/word.hpp"
 #include "runtime/actions.hpp"
-#include "evaluator/interp.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/exits.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
@@ -29,6 +27,7 @@
 namespace qel::error_type {
 
 int32_t trace_level = 0;
+const Cell* near_position = nullptr;
 
 namespace {
 
@@ -137,7 +136,7 @@ Cell* push_blank() {
 }
 
 void set_near(const Cell* error) {
-    const Cell p = interp::current_position;
+    const Cell p = near_position ? *near_position : shared::none;
     const uint32_t t = cell::type_of(&p);
     *slot_of(error, err::F_NEAR) = (t == TYPE_BLOCK || t == TYPE_PAREN) ? p : shared::none;
 }
@@ -275,15 +274,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (first_type == TYPE_SET_WORD) {
         Cell* e = push_blank();
         context::bind(sp, object_context(e), true, true);
-        {
-            Cell* const top = stack::arg_top;
-            Cell* held = stack::push(sp);
-            stack::mark_native(nullptr);
-            interp::eval_block(held, true);
-            if (exit_pending()) raise_pending();
-            stack::unwind();
-            stack::arg_top = top;
-        }
+        object::run_body(sp);
         const Cell t = *slot_of(e, err::F_TYPE);
         const int32_t category = cell::type_of(&t) == TYPE_WORD ? category_of(t) : -1;
         if (category < 0) bad_spec_field(words::w_type);
@@ -305,9 +296,9 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 void init_catalog() {
     const uint32_t saved_keep = keep_words;
     keep_words = 0;
-    errors_cell = block::reserve_cell(&root_cell);
+    errors_cell = series::reserve_cell(&root_cell);
     *errors_cell = shared::none;
-    proto_cell = block::reserve_cell(&root_cell);
+    proto_cell = series::reserve_cell(&root_cell);
     *proto_cell = shared::none;
 
     const node_t ectx = context::make(err::CATEGORIES, false, true, 0, context::OBJECT);

@@ -30,6 +30,11 @@ bool catalog_ready();
 // the catalogue lacks gives an error whose type and id are none.
 Cell* push_error(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 
+// The block being evaluated, its index at the running expression: what a
+// new error's near field holds. The interpreter lies a layer above and
+// points it at its own position at start-up; until then near is none.
+extern const Cell* near_position;
+
 // The display of an error (see form): "*** <category>: <message>", then
 // Where, Near and, when present, Stack and Files lines. Never changes the
 // error.

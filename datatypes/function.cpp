@@ -6,9 +6,8 @@
 #include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
+#include "datatypes/typeset.hpp"
 #include "runtime/actions.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/routines.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -61,8 +60,8 @@ uint32_t validate_spec(const Cell* spec_in) {
             const Cell a = cells_of(series_node(attrs))[k];
             if (cell::type_of(&a) != TYPE_WORD) bad(spec);
             const char* name = symbol::name(canon(a));
-            if (std::string_view(name) == "trace") flags |= 0x400;
-            if (std::string_view(name) == "no-trace") flags |= 0x200;
+            if (std::string_view(name) == "trace") flags |= FN_TRACE;
+            if (std::string_view(name) == "no-trace") flags |= FN_NO_TRACE;
         }
         i++;
     }
@@ -125,7 +124,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     // The argument list is built now, from the spec as it is now: the
     // context below is made from the same spec at the same moment, so the
     // two cannot disagree later however the spec block is changed.
-    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, false));
+    const Cell list = arg_list_cell(build_arg_list(&spec, false));
     block::append_copy(&rec, &list);
     block::append_copy(&rec, &shared::unset);
     block::append_copy(&rec, &shared::unset);
@@ -145,7 +144,7 @@ Cell* push_routine(const Cell* spec_in, const Cell* body_in, uint32_t entry, int
     Cell* record = block::push_new(5);
     const Cell rec = *record;
     block::append_copy(&rec, &body);
-    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, false));
+    const Cell list = arg_list_cell(build_arg_list(&spec, false));
     block::append_copy(&rec, &list);
     const Cell e{TYPE_INTEGER, 0, entry, 0};
     block::append_copy(&rec, &e);
@@ -286,6 +285,92 @@ Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
         block::append_all(&spec, &collected);
     }
     return collected;
+}
+
+// ---- the argument list ----
+
+node_t build_arg_list(const Cell* spec_in, bool native) {
+    const Cell spec = *spec_in;
+    Cell* list = block::push_new(8);
+    uint32_t ordinal = 0, locals = 0;
+    bool in_locals = false;
+    const node_t sn = series_node(spec);
+    const uint32_t total = series::cell_count(sn);
+    for (uint32_t i = series_index(spec); i < total; i++) {
+        const Cell c = cells_of(sn)[i];
+        const uint32_t t = cell::type_of(&c);
+        if (in_locals) {
+            if (t == TYPE_SET_WORD) {
+                in_locals = false;
+            } else {
+                if (t == TYPE_WORD) locals++;
+                continue;
+            }
+        }
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
+            const bool typed = i + 1 < total && cell::type_of(&cells_of(sn)[i + 1]) == TYPE_BLOCK &&
+                               block::length(&cells_of(sn)[i + 1]) > 0;
+            Cell* ts;
+            if (typed) {
+                const Cell types = cells_of(sn)[i + 1];
+                ts = typeset::append_from_block(list, &types);
+            } else {
+                ts = typeset::append_all_types(list);
+            }
+            const ArgKind kind = t == TYPE_WORD       ? ArgKind::EVALUATED
+                                 : t == TYPE_GET_WORD ? ArgKind::GET
+                                                      : ArgKind::LITERAL;
+            set_arg_kind(ts, kind);
+        } else if (t == TYPE_REFINEMENT) {
+            if (canon(c) == canon(*words::w_local)) {
+                in_locals = true;
+                locals = 1;
+                continue;
+            }
+            Cell r = c;
+            arg_entry_ordinal(r) = native ? ++ordinal : 0;
+            block::append_copy(list, &r);
+        }
+    }
+    const uint32_t n = native ? ordinal : locals;
+    if (n) {
+        const Cell count_cell{TYPE_INTEGER, 0, n, 0};
+        block::append_copy(list, &count_cell);
+    }
+    const node_t node = series_node(list);
+    stack::pop_n(1);
+    return node;
+}
+
+bool list_fits(node_t given, node_t own) {
+    const uint32_t count = series::cell_count(own);
+    if (series::cell_count(given) != count) return false;
+    for (uint32_t k = 0; k < count; k++) {
+        const Cell g = cells_of(given)[k];
+        const Cell o = cells_of(own)[k];
+        const uint32_t t = cell::type_of(&o);
+        if (cell::type_of(&g) != t) return false;
+        if (t == TYPE_INTEGER && arg_entry_count(g) != arg_entry_count(o)) return false;
+        // Only registered datatypes count, the ones a value can have: an
+        // argument without types has the bits past them set too.
+        if (t == TYPE_TYPESET)
+            for (uint32_t b = 1; b <= datatype::highest(); b++)
+                if (typeset::has(&g, b) && !typeset::has(&o, b)) return false;
+    }
+    return true;
+}
+
+Cell arg_list_cell(node_t list) {
+    uint32_t plain = 0;
+    for (; plain < series::cell_count(list); plain++) {
+        const Cell e = cells_of(list)[plain];
+        if (cell::type_of(&e) != TYPE_TYPESET || arg_kind(e) != ArgKind::EVALUATED) break;
+        bool every = true;
+        for (uint32_t t = 0; t < typeset::BITS && every; t++)
+            if (t != TYPE_UNSET && !typeset::has(&e, t)) every = false;
+        if (!every) break;
+    }
+    return Cell{TYPE_BLOCK, 0, list, plain};
 }
 
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {

@@ -1,8 +1,9 @@
-// function! and routine! values. A function value holds its context
-// (stack values: a call's argument cells), its spec block and a five-cell
-// body record: the body, the argument list (built when the value is made),
-// the machine-code entry (unset here), the source of an operator made from
-// it, the owner object. A routine! has the same shape; its record holds
+// function! and routine! values, and the argument lists that every
+// function value (native! and action! too) carries. A function value holds
+// its context (stack values: a call's argument cells), its spec block and a
+// five-cell body record: the body, the argument list (built when the value
+// is made), the machine-code entry (unset here), the source of an operator
+// made from it, the owner object. A routine! has the same shape; its record holds
 // its routine-table index in cell 2 and its return type in cell 4, and its
 // header the number of word! values of its spec in bits 25-29.
 #pragma once
@@ -25,8 +26,52 @@ inline Cell& body_of(const Cell& fn) { return body_of(&fn); }
 inline Cell& arg_list_of(const Cell& fn) { return arg_list_of(&fn); }
 inline Cell& op_source_of(const Cell& fn) { return op_source_of(&fn); }
 
+// ---- the argument list ------------------------------------------------------
+// Built when the value is made, so that a later change of a shared spec
+// block cannot make the list disagree with the context. Its entries: one
+// typeset per argument word (also those of refinements), whose header bits
+// 20-21 say how the argument is fetched; each refinement! itself (word 3
+// the ordinal for natives and actions); then an integer!: the local count
+// of a function, the refinement count of a native.
+constexpr uint32_t KIND_SHIFT = 20;
+constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
+enum class ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
+inline ArgKind arg_kind(const Cell& entry) { return static_cast<ArgKind>((entry.header & KIND_MASK) >> KIND_SHIFT); }
+inline void set_arg_kind(Cell* entry, ArgKind kind) {
+    entry->header = (entry->header & ~KIND_MASK) | (static_cast<uint32_t>(kind) << KIND_SHIFT);
+}
+
+// The argument list of a spec block; answers the block's node.
+node_t build_arg_list(const Cell* spec, bool native);
+
+// On the argument-list cell of a native's or action's record: its spec
+// does not fit the argument list of the entry it names (make native! takes
+// any spec), so a call raises bad-func-def instead of running an entry
+// that reads its arguments as its own spec lays them out.
+constexpr uint32_t UNFIT_ENTRY = 0x00800000;
+
+// Whether a native's or action's argument list lays its arguments out as
+// the entry's own does: the same entries in the same order, each argument
+// taking no type that the entry's own does not take, the same refinement
+// count.
+bool list_fits(node_t given, node_t own);
+
+// The cell that holds an argument list in a function's record. Its word 3
+// counts the leading arguments that are evaluated and take every type
+// (unset aside, which only an any-type! argument takes): a call fetches
+// those without the kind dispatch and tests each result only for unset,
+// since nothing else can fail their type check. Worked out once here, when
+// the function value is made, rather than on every call.
+Cell arg_list_cell(node_t list);
+// Word 3 of that cell: the count of plain leading arguments.
+inline uint32_t arg_list_plain(const Cell& list_cell) { return list_cell.data3; }
+
+// Header flags of a function! from its spec's attribute block.
+constexpr uint32_t FN_TRACE = 0x400;
+constexpr uint32_t FN_NO_TRACE = 0x200;
+
 // Checks a spec; raises bad-func-def, invalid-type-spec or dup-vars.
-// Answers the attribute flags (0x400 trace, 0x200 no-trace).
+// Answers the attribute flags (FN_TRACE, FN_NO_TRACE).
 uint32_t validate_spec(const Cell* spec);
 
 // Makes a function value from a spec and a body block (the body deep

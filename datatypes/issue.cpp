@@ -23,7 +23,7 @@ Cell from_symbol(int32_t sym) {
 Cell* push_from_cstr(const char* name) {
     const Cell c = from_symbol(symbol::intern_cstr(name));
     if (keep_words) {
-        Cell* slot = block::reserve_cell(&root_cell);
+        Cell* slot = series::reserve_cell(&root_cell);
         *slot = c;
         return slot;
     }

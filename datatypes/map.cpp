@@ -33,19 +33,9 @@ Cell* entries(const Cell* m) { return series::cells_of(series_node(m)); }
 uint32_t cells(const Cell* m) { return series::cell_count(series_node(m)); }
 bool removed(const Cell* key_cell) { return key_cell[1].header == 0; }
 
-bool is_word_key(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
-
 // Keys that are series of their own: copied on entry, and copied again on
 // the way out, so no one outside ever holds the buffer a key lives in.
-bool is_series_key(uint32_t t) {
-    switch (t) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY:
-            return true;
-        default:
-            return false;
-    }
-}
+bool is_series_key(uint32_t t) { return is_any_string(t) || t == TYPE_BINARY; }
 
 // A copy of a series key from its index, in place. Allocates.
 void copy_series_key(Cell* key) {
@@ -153,7 +143,7 @@ void check_key(Cell* key, const Cell* path) {
         const Cell dt{TYPE_DATATYPE, t, 0, 0};
         err::raise(err::INVALID_PATH, &where, &dt);
     }
-    if (is_word_key(t)) {
+    if (is_any_word(t)) {
         key->header = TYPE_SET_WORD;  // flags such as new-line go too
     } else {
         cell::clear_new_line(key);
@@ -244,7 +234,7 @@ bool index_pairs(const Cell* map_cell) {
         Cell* k = entries(&m) + i;
         const uint32_t t = cell::type_of(k);
         if (!key_type_ok(t)) return false;
-        if (is_word_key(t)) k->header = TYPE_SET_WORD;
+        if (is_any_word(t)) k->header = TYPE_SET_WORD;
         if (entries(&m)[i + 1].header == 0) entries(&m)[i + 1] = shared::unset;
     }
     hashtab::index_block(hash_index_node(m), 0, 2);
@@ -281,7 +271,7 @@ void set_words_from_cells(const Cell* words_in, const Cell* values_in) {
     for (int32_t i = 0; i < nw; i++) {
         Cell w = *block::cell_at(&words, series_index(words) + static_cast<uint32_t>(i));
         const uint32_t wt = cell::type_of(&w);
-        if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
+        if (!is_any_word(wt))
             err::raise(err::INVALID_ARG, &w);
         const uint32_t at = series_index(values) + static_cast<uint32_t>(i);
         const Cell v = i < nv ? *block::cell_at(&values, at) : shared::none;

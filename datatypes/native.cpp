@@ -8,9 +8,6 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/text.hpp"
-#include "evaluator/action_entries.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -68,7 +65,7 @@ Cell* make_native(Cell* proto, Cell* spec, uint32_t type) {
     const int32_t i = integer_value(index);
     // Any slot of the table, empty ones too: a call of an empty slot finds
     // no entry and raises there.
-    const uint32_t slots = type == TYPE_NATIVE ? natives::TABLE_SLOTS : datatype::ACTION_SLOTS;
+    const uint32_t slots = type == TYPE_NATIVE ? TABLE_SLOTS : datatype::ACTION_SLOTS;
     if (i < 1 || i > static_cast<int32_t>(slots)) bad_make(type, &arg);
     Cell* r = push(&s, type, static_cast<uint32_t>(i));
     const Cell v = *r;
@@ -168,15 +165,11 @@ Cell* reflect(Cell* value, int32_t field) {
 // fit the slot's own argument list; the first list made for a slot
 // becomes its own. An empty slot has no entry to protect.
 void check_fit(const Cell& made) {
-    const uint32_t type = cell::type_of(&made);
-    const uint32_t index = native_index(made);
-    const bool filled = type == TYPE_NATIVE ? natives::entry_of(static_cast<int32_t>(index)) != nullptr
-                                            : actions::entry_of_slot(index - 1) != nullptr;
-    if (!filled) return;
-    Cell* own = natives::own_list(type, index);
+    Cell* own = own_list_of ? own_list_of(cell::type_of(&made), native_index(made)) : nullptr;
+    if (!own) return;
     Cell& given = function::arg_list_of(made);
     if (cell::type_of(own) != TYPE_BLOCK) *own = Cell{TYPE_BLOCK, 0, series_node(given), 0};
-    else if (!call::list_fits(series_node(given), series_node(own))) given.header |= call::UNFIT_ENTRY;
+    else if (!function::list_fits(series_node(given), series_node(own))) given.header |= function::UNFIT_ENTRY;
 }
 
 void fill_common(datatype::Record& r) {
@@ -188,6 +181,8 @@ void fill_common(datatype::Record& r) {
 
 }  // namespace
 
+Cell* (*own_list_of)(uint32_t type, uint32_t index) = nullptr;
+
 Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
     const Cell spec = *spec_in;
     Cell* result = stack::push(&shared::unset);
@@ -196,7 +191,7 @@ Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
     const Cell ctx_cell = *context::cell_of(ctx);
     block::append_copy(&rec, &ctx_cell);
-    const Cell list = call::arg_list_cell(call::build_arg_list(&spec, true));
+    const Cell list = function::arg_list_cell(function::build_arg_list(&spec, true));
     block::append_copy(&rec, &list);
     *result = Cell{type, index, series_node(spec), series_node(rec)};
     check_fit(*result);

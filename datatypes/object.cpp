@@ -14,8 +14,6 @@
 #include "datatypes/series.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
-#include "evaluator/call.hpp"
-#include "evaluator/interp.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -39,20 +37,10 @@ inline uint32_t count_of(node_t n) { return series::buffer_length(n); }
 int32_t canon(int32_t sym) { return symbol::canonical(sym); }
 int32_t canon_of(const Cell* w) { return canon(word_symbol(w)); }
 
-bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
-// Series values a deep copy of an object duplicates; the others (binary,
-// vector, hash, map, image, objects) stay shared.
-bool copied_deep(uint32_t t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG:
-        case TYPE_EMAIL: case TYPE_REF: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
-}
+// Series values a deep copy of an object duplicates: the strings and the
+// block-like types but hash!; the others (binary, vector, hash, map, image,
+// objects) stay shared.
+bool copied_deep(uint32_t t) { return is_any_string(t) || (is_block_like(t) && t != TYPE_HASH); }
 
 // What make copies of a prototype's values so no series is shared with it.
 bool adopted(uint32_t t) {
@@ -126,7 +114,7 @@ void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) 
     stack::mark_call(name, ctx);
     stack::arg_top = args + given;
     push_extras(fn, given);
-    call::call_function(&fn, name);
+    call_function(&fn, name);
     if (exit_pending()) {
         context_values(context::cell_of(ctx)) = saved_values;
         raise_pending();
@@ -154,7 +142,7 @@ Cell rebind_function(const Cell& fn, node_t ctx) {
     Cell* copied = block::copy_cells(&body, true, true);
     context::bind(copied, ctx, true, true);
     const Cell spec{TYPE_BLOCK, 0, function_spec(fn), 0};
-    Cell* made = function::push(&spec, copied, fn.header & 0x600);
+    Cell* made = function::push(&spec, copied, fn.header & (function::FN_TRACE | function::FN_NO_TRACE));
     const Cell result = *made;
     stack::arg_top = mark;
     return result;
@@ -202,6 +190,23 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
     context::word_at(ctx, index)->header |= context::CHANGED;
 }
 
+// Makes the object the owner of the series in its fields, the handler
+// fields (positions skipped, -1 for none) aside, and marks its context as
+// owning.
+void own_series_fields(const Cell* obj, const int32_t skipped[2]) {
+    const node_t ctx = object_context(obj);
+    for (uint32_t i = 0; i < context::word_count(ctx); i++) {
+        if (static_cast<int32_t>(i) == skipped[0] || static_cast<int32_t>(i) == skipped[1]) continue;
+        Cell* v = stack::push(context::value_by_index(ctx, i));
+        if (series_type::is_series(cell::type_of(v))) {
+            const Cell w = *context::word_at(ctx, i);
+            owner::attach(obj, &w, v);
+        }
+        stack::pop_n(1);
+    }
+    context::cell_of(ctx)->header |= owner::CONTEXT_OWNS;
+}
+
 void adopt_prototype_values(const Cell* obj) {
     const node_t ctx = object_context(obj);
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {
@@ -210,24 +215,12 @@ void adopt_prototype_values(const Cell* obj) {
         if (!adopted(t)) continue;
         const Cell c = copy_value(v);
         *context::value_by_index(ctx, i) = c;
-        if (series_type::is_block_like(t)) context::bind(&c, ctx, true, true);
+        if (is_block_like(t)) context::bind(&c, ctx, true, true);
     }
 }
 
 void clear_value_new_lines(node_t ctx) {
     for (uint32_t i = 0; i < context::word_count(ctx); i++) cell::clear_new_line(context::value_by_index(ctx, i));
-}
-
-// Evaluates a block whose words are bound to the object, the result
-// dropped.
-void run_body(const Cell* block) {
-    Cell* const top = stack::arg_top;
-    Cell* held = stack::push(block);
-    stack::mark_native(nullptr);
-    interp::eval_block(held, true);
-    if (exit_pending()) raise_pending();
-    stack::unwind();
-    stack::arg_top = top;
 }
 
 void merge(Cell* result, const Cell* spec_obj) {
@@ -252,6 +245,19 @@ void merge(Cell* result, const Cell* spec_obj) {
 }
 
 }  // namespace
+
+void (*eval_block)(const Cell* block, bool chain, bool safe_points) = nullptr;
+void (*call_function)(const Cell* fn, const Cell* name) = nullptr;
+
+void run_body(const Cell* block) {
+    Cell* const top = stack::arg_top;
+    Cell* held = stack::push(block);
+    stack::mark_native(nullptr);
+    eval_block(held, true, false);
+    if (exit_pending()) raise_pending();
+    stack::unwind();
+    stack::arg_top = top;
+}
 
 int32_t new_class_id() { return ++class_counter; }
 
@@ -320,19 +326,8 @@ void install_handlers(Cell* obj) {
         set_handler_info(handler_info(info, k), pos[k], n, function_spec(fn));
     }
     store_self(obj);
-    if (pos[1] >= 0) {
-        // The object reports changes of its own series to itself.
-        for (uint32_t i = 0; i < context::word_count(ctx); i++) {
-            if (static_cast<int32_t>(i) == pos[0] || static_cast<int32_t>(i) == pos[1]) continue;
-            Cell* v = stack::push(context::value_by_index(ctx, i));
-            if (series_type::is_series(cell::type_of(v))) {
-                const Cell w = *context::word_at(ctx, i);
-                owner::attach(obj, &w, v);
-            }
-            stack::pop_n(1);
-        }
-        context::cell_of(ctx)->header |= owner::CONTEXT_OWNS;
-    }
+    // The object reports changes of its own series to itself.
+    if (pos[1] >= 0) own_series_fields(obj, pos);
 }
 
 void copy_into(const Cell* source, Cell* target, bool deep, const Cell* types, bool new_handlers) {
@@ -544,7 +539,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
                 int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
     const uint32_t et = cell::type_of(element);
     const Cell path_cell = path ? *path : shared::none;
-    if (et != TYPE_WORD && et != TYPE_SET_WORD && et != TYPE_GET_WORD && et != TYPE_LIT_WORD)
+    if (!is_any_word(et))
         err::raise(err::INVALID_PATH, &path_cell, element);
     const int32_t i = field_index(value, element);
     if (i < 0) err::raise(err::INVALID_PATH, &path_cell, element);
@@ -592,7 +587,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         const uint32_t ta = cell::type_of(va), tb = cell::type_of(vb);
         auto numeric = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
         int32_t r;
-        if (ta == tb || (is_word_type(ta) && is_word_type(tb)) || (numeric(ta) && numeric(tb))) {
+        if (ta == tb || (is_word_or_refinement(ta) && is_word_or_refinement(tb)) || (numeric(ta) && numeric(tb))) {
             r = actions::compare_values(va, vb, op);
         } else {
             r = ta < tb ? -1 : 1;
@@ -823,7 +818,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
     const uint32_t t = cell::type_of(value);
-    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) {
+    if (!is_any_word(t)) {
         const Cell type{TYPE_DATATYPE, t, 0, 0};
         err::raise(err::INVALID_TYPE, &type);
     }
@@ -846,16 +841,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         if (cell::type_of(value) != TYPE_NONE) err::raise(err::INVALID_ARG, value);
         clear_changed(object_context(target));
     } else if (f == symbol::canonical(words::sym_owner)) {
-        const node_t ctx = object_context(target);
-        for (uint32_t i = 0; i < context::word_count(ctx); i++) {
-            Cell* v = stack::push(context::value_by_index(ctx, i));
-            if (series_type::is_series(cell::type_of(v))) {
-                const Cell w = *context::word_at(ctx, i);
-                owner::attach(target, &w, v);
-            }
-            stack::pop_n(1);
-        }
-        context::cell_of(ctx)->header |= owner::CONTEXT_OWNS;
+        const int32_t no_handlers[2] = {-1, -1};
+        own_series_fields(target, no_handlers);
     } else if (f == symbol::canonical(words::sym_owned)) {
         if (cell::type_of(value) == TYPE_NONE) {
             owner::remove_deep(target);

@@ -44,6 +44,18 @@ inline void set_handler_info(Cell& c, int32_t field, uint32_t extra_slots, node_
 
 int32_t new_class_id();
 
+// ---- what objects need of the evaluator ----
+// The interpreter and the call machinery lie a layer above and install
+// these at start-up: the evaluation of a whole block (interp::eval_block),
+// and the run of an interpreted function whose argument cells are in place
+// from the base of a call frame the caller pushed (call::call_function).
+extern void (*eval_block)(const Cell* block, bool chain, bool safe_points);
+extern void (*call_function)(const Cell* fn, const Cell* name);
+
+// Evaluates a block (an object's body, its words bound to the object), the
+// result dropped; an exit that would leave the block raises instead.
+void run_body(const Cell* block);
+
 // ---- fields ----
 uint32_t field_count(const Cell* obj);
 // Position of the word's field (any letter case), or -1.

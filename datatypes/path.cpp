@@ -20,10 +20,6 @@ namespace path {
 
 namespace {
 
-bool block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-
 // A new path of the type on the argument stack, holding copies of the
 // source's cells from its index.
 Cell* push_copy(const Cell* source, uint32_t type) {
@@ -45,7 +41,7 @@ Cell* push_new(uint32_t type, int32_t capacity) {
 Cell* push_holding(const Cell* value, uint32_t type) {
     Cell* p = push_new(type, 1);
     const Cell v = *value;
-    *block::reserve_cell(p) = v;
+    *series::reserve_cell(p) = v;
     return p;
 }
 
@@ -86,7 +82,7 @@ void make_at(Cell* cell, int32_t capacity) {
 
 Cell* make(Cell*, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
-    if (block_like(t)) return push_copy(spec, type);
+    if (is_block_like(t)) return push_copy(spec, type);
     int64_t capacity;
     if (t == TYPE_INTEGER) {
         capacity = integer_value(spec);
@@ -104,7 +100,7 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
 
 Cell* to(Cell*, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
-    if (block_like(t)) return push_copy(spec, type);
+    if (is_block_like(t)) return push_copy(spec, type);
     // A string is loaded by the lexer and a vector gives its elements, as
     // block! makes them; any other value is the path's one element.
     if (t == TYPE_STRING || t == TYPE_VECTOR) return block::to(nullptr, spec, type);

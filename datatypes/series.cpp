@@ -51,7 +51,7 @@ bool is_hash(const Cell* v) { return cell::type_of(v) == TYPE_HASH && hash_index
 void shift_hash(const Cell* v, int32_t offset, uint32_t position, uint32_t count, bool removed) {
     if (!is_hash(v)) return;
     if (hashtab::shift_positions(hash_index_node(v), offset, position, count, removed))
-        hashtab::rebuild(hash_index_node(v), series::total_length(v));
+        hashtab::rebuild(hash_index_node(v), series_type::total_length(v));
 }
 
 // The scratch series that receives the one element a take without /part
@@ -63,7 +63,7 @@ uint32_t scratch_slot = 0;  // 1-based cell of the root block, 0 when not made
 node_t scratch(uint32_t unit) {
     if (!scratch_slot) {
         const node_t n = memory::alloc_bytes(16);
-        *block::reserve_cell(&root_cell) = Cell{TYPE_BINARY, 0, n, 0};
+        *series::reserve_cell(&root_cell) = Cell{TYPE_BINARY, 0, n, 0};
         scratch_slot = series::length_of(&root_cell);
     }
     const node_t n = series_node(series::cells_of(series_node(root_cell))[scratch_slot - 1]);
@@ -134,12 +134,12 @@ void close_gap(const Cell* v, uint32_t pos, uint32_t count) {
 // (blocks answer a copy of the cell).
 Cell* push_element(const Cell* v, uint32_t i) {
     const uint32_t t = cell::type_of(v);
-    if (series_type::is_block_like(t)) return stack::push(reinterpret_cast<Cell*>(unit_ptr(v, i)));
+    if (is_block_like(t)) return stack::push(reinterpret_cast<Cell*>(unit_ptr(v, i)));
     if (t == TYPE_BINARY) {
         const Cell byte = integer_cell(*unit_ptr(v, i));
         return stack::push(&byte);
     }
-    if (series_type::is_string_like(t)) {
+    if (is_any_string(t)) {
         const uint32_t cp = unicode::unit_at(series::head_ptr(buf(v)), i, series::unit(buf(v)));
         Cell* c = stack::push_slot();
         *c = Cell{TYPE_CHAR, 0, cp, 0};
@@ -150,15 +150,16 @@ Cell* push_element(const Cell* v, uint32_t i) {
 
 }  // namespace
 
+namespace series_type {
+
 // ---- index arithmetic ------------------------------------------------------------
 
-namespace series {
-
-uint32_t total_length(const Cell* value) { return buffer_length(series_node(value)); }
+uint32_t total_length(const Cell* value) { return series::buffer_length(series_node(value)); }
 
 bool at_tail(const Cell* value) {
-    SeriesBuffer* s = buffer_of(series_node(value));
-    return static_cast<uint64_t>(s->head) + (static_cast<uint64_t>(series_index(value)) << log2_unit(s)) >= s->tail;
+    SeriesBuffer* s = series::buffer_of(series_node(value));
+    const uint64_t offset = static_cast<uint64_t>(series_index(value)) << series::log2_unit(s);
+    return s->head + offset >= s->tail;
 }
 
 bool skip_by(Cell* value, int32_t n) {
@@ -186,24 +187,14 @@ uint32_t length_from(Cell* value, bool from_head) {
     return 0;
 }
 
-}  // namespace series
-
-namespace series_type {
-
-bool is_block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-
-bool is_string_like(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
+// ---- types -------------------------------------------------------------------------
 
 bool is_series(uint32_t t) {
-    return is_block_like(t) || is_string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return is_block_like(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 
 uint32_t clamp_index(Cell* value) {
-    const uint32_t total = series::total_length(value);
+    const uint32_t total = total_length(value);
     if (series_index(value) > total) series_index(value) = total;
     return series_index(value);
 }
@@ -226,19 +217,19 @@ void Report::after(const Cell* word, const Cell* value, int32_t index, int32_t p
 
 // ---- navigation and queries ------------------------------------------------------
 
-void at() { series_index(stack::arg_base) = series::offset_index(1); }
-void skip() { series_index(stack::arg_base) = series::offset_index(0); }
+void at() { series_index(stack::arg_base) = offset_index(1); }
+void skip() { series_index(stack::arg_base) = offset_index(0); }
 void back() {
     if (series_index(stack::arg_base) > 0) series_index(stack::arg_base)--;
 }
 void head() { series_index(stack::arg_base) = 0; }
-void next() { series::skip_by(stack::arg_base, 1); }
-void tail() { series_index(stack::arg_base) = series::total_length(stack::arg_base); }
+void next() { skip_by(stack::arg_base, 1); }
+void tail() { series_index(stack::arg_base) = total_length(stack::arg_base); }
 void head_q() { *stack::arg_base = Cell{TYPE_LOGIC, series_index(stack::arg_base) == 0, 0, 0}; }
-void tail_q() { *stack::arg_base = Cell{TYPE_LOGIC, series::at_tail(stack::arg_base), 0, 0}; }
+void tail_q() { *stack::arg_base = Cell{TYPE_LOGIC, at_tail(stack::arg_base), 0, 0}; }
 void index_q() { *stack::arg_base = Cell{TYPE_INTEGER, 0, series_index(stack::arg_base) + 1, 0}; }
 
-int32_t length(Cell* series) { return static_cast<int32_t>(series::length_from(series, false)); }
+int32_t length(Cell* series) { return static_cast<int32_t>(length_from(series, false)); }
 
 // ---- pick and poke ---------------------------------------------------------------
 
@@ -249,7 +240,7 @@ namespace {
 int64_t element_position(const Cell* series, int32_t index) {
     if (index == 0) return -1;
     const int64_t p = static_cast<int64_t>(series_index(series)) + index - (index > 0 ? 1 : 0);
-    return p < 0 || p >= series::total_length(series) ? -1 : p;
+    return p < 0 || p >= total_length(series) ? -1 : p;
 }
 
 }  // namespace
@@ -271,7 +262,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     const uint32_t t = cell::type_of(series);
     // The value is checked before the report, so a refused store reports
     // nothing.
-    if (is_string_like(t) && cell::type_of(value) != TYPE_CHAR) err::raise(err::INVALID_ARG, value);
+    if (is_any_string(t) && cell::type_of(value) != TYPE_CHAR) err::raise(err::INVALID_ARG, value);
     if (t == TYPE_BINARY) {
         const uint32_t vt = cell::type_of(value);
         if ((vt != TYPE_INTEGER && vt != TYPE_CHAR)) err::raise(err::INVALID_ARG, value);
@@ -279,7 +270,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     }
     if (t == TYPE_VECTOR || t == TYPE_IMAGE) err::raise(err::NOT_DONE);
     const Report report(series, words::w_poke, value, static_cast<int32_t>(p), 1);
-    if (p >= series::total_length(series)) {  // a change handler shortened it
+    if (p >= total_length(series)) {  // a change handler shortened it
         const Cell at = integer_cell(index);
         err::raise(err::OUT_OF_RANGE, &at);
     }
@@ -306,12 +297,12 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
 // ---- clear, remove, reverse ------------------------------------------------------
 
 Cell* clear(Cell* series) {
-    const uint32_t n = series::length_from(series, false);
+    const uint32_t n = length_from(series, false);
     if (n == 0) return series;
     const int32_t index = static_cast<int32_t>(series_index(series));
     const Report report(series, words::w_clear, nullptr, index, static_cast<int32_t>(n));
     const uint32_t at = clamp_index(series);
-    if (is_hash(series)) hashtab::remove_range(hash_index_node(series), at, series::total_length(series) - at);
+    if (is_hash(series)) hashtab::remove_range(hash_index_node(series), at, total_length(series) - at);
     SeriesBuffer* s = buf(series);
     s->tail = s->head + (at << series::log2_unit(s));
     report.after(words::w_cleared, nullptr, index, 0);
@@ -338,10 +329,10 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
         series_index(series) = static_cast<uint32_t>(found);
         count = count == INT32_MAX ? count : count + 1;
     }
-    if (series::at_tail(series)) return series;
+    if (at_tail(series)) return series;
     const uint32_t at = series_index(series);
     const Report report(series, words::w_remove, nullptr, static_cast<int32_t>(at), count);
-    const uint32_t total = series::total_length(series);
+    const uint32_t total = total_length(series);
     if (at >= total) return series;
     const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(count), total - at);
     close_gap(series, at, n);
@@ -351,8 +342,8 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
 }
 
 Cell* reverse(Cell* series, Cell* part, Cell* skip) {
-    if (series::at_tail(series)) return series;
-    const uint32_t len = series::length_from(series, false);
+    if (at_tail(series)) return series;
+    const uint32_t len = length_from(series, false);
     int64_t count = len;
     if (part) {
         count = part_count(series, part);
@@ -369,7 +360,7 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     }
     const uint32_t at = series_index(series);
     const Report report(series, words::w_reverse, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(count));
-    if (series::length_from(series, false) < count) return series;  // cut by a change handler
+    if (length_from(series, false) < count) return series;  // cut by a change handler
     const uint32_t shift = shift_of(series);
     const size_t record = static_cast<size_t>(n) << shift;
     std::vector<uint8_t> temp(record);
@@ -400,13 +391,13 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
 // ---- take and copy ---------------------------------------------------------------
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    const uint32_t len = series::length_from(series, false);
+    const uint32_t len = length_from(series, false);
     if (len == 0) {
         series->header = TYPE_NONE;
         return series;
     }
     const uint32_t index = series_index(series);
-    const uint32_t total = series::total_length(series);
+    const uint32_t total = total_length(series);
     int64_t count = 1;
     int64_t available = len;
     bool before = false;
@@ -432,7 +423,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     }
     const Report report(series, words::w_take, nullptr, static_cast<int32_t>(index), given);
     // A change handler may have shortened the series: take what is left.
-    const uint32_t now = series::total_length(series);
+    const uint32_t now = total_length(series);
     const uint32_t from_index = std::min(index, now);
     uint32_t n = static_cast<uint32_t>(count);
     uint32_t start;
@@ -473,7 +464,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     const Cell v = *value;
-    const uint32_t total = series::total_length(&v);
+    const uint32_t total = total_length(&v);
     int64_t start = series_index(v);
     int64_t count = static_cast<int64_t>(total) - start;
     if (part) {
@@ -540,8 +531,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         const Cell arg = err::arg_name_at(1);
         err::raise(err::EXPECT_ARG, &name, &type, &arg);
     }
-    if (series::at_tail(origin)) return target;
-    const uint32_t olen = series::length_from(origin, false);
+    if (at_tail(origin)) return target;
+    const uint32_t olen = length_from(origin, false);
     uint32_t count = 1;
     if (part) {
         const int32_t n = part_count(origin, part);
@@ -557,8 +548,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
             move_bad(origin, target);
         const Report report(target, words::w_move, origin, static_cast<int32_t>(oidx), static_cast<int32_t>(count));
         const uint32_t tidx = clamp_index(target);
-        count = std::min(count, series::length_from(origin, false));
-        const uint32_t tlen = series::total_length(target);
+        count = std::min(count, length_from(origin, false));
+        const uint32_t tlen = total_length(target);
         if (same_width) {
             open_gap(target, tidx, count, true);
             std::memcpy(unit_ptr(target, tidx), unit_ptr(origin, oidx), static_cast<size_t>(count) << shift_of(origin));
@@ -568,7 +559,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
             for (uint32_t i = 0; i < count; i++) cps[i] = unicode::unit_at(series::head_ptr(s), oidx + i, series::unit(s));
             insert_codepoints(target, tidx, cps);
         }
-        const uint32_t orest = series::total_length(origin) - oidx - count;
+        const uint32_t orest = total_length(origin) - oidx - count;
         close_gap(origin, oidx, count);
         shift_hash(origin, -static_cast<int32_t>(count), oidx + count, orest, true);
         if (is_hash(target)) {
@@ -580,12 +571,12 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
     // Within one buffer: the moved units go out to a temporary block, the
     // units between shift over, and the block comes back at the target.
-    const uint32_t total = series::total_length(origin);
+    const uint32_t total = total_length(origin);
     const uint32_t tidx = std::min(series_index(target), total);
     if (tidx == oidx) return target;
     if (tidx > oidx && tidx < oidx + count) return origin;
     const Report report(target, words::w_move, origin, static_cast<int32_t>(oidx), static_cast<int32_t>(count));
-    if (series::total_length(origin) != total) return target;  // changed under us by a handler
+    if (total_length(origin) != total) return target;  // changed under us by a handler
     const uint32_t shift = shift_of(origin);
     const size_t bytes = static_cast<size_t>(count) << shift;
     std::vector<uint8_t> temp(bytes);
@@ -608,7 +599,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 // ---- random, reflect, modify -----------------------------------------------------
 
 Cell* random(Cell* value, bool seed, bool secure, bool only) {
-    const uint32_t len = series::length_from(value, false);
+    const uint32_t len = length_from(value, false);
     if (seed) {
         random::seed(static_cast<int32_t>(
             hashtab::murmur3_bytes(unit_ptr(value, series_index(value)), size_t{len} << shift_of(value))));
@@ -622,7 +613,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     }
     const uint32_t at = series_index(value);
     const Report report(value, words::w_random, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(len));
-    const uint32_t n = series::length_from(value, false);
+    const uint32_t n = length_from(value, false);
     const uint32_t shift = shift_of(value);
     const size_t width = size_t{1} << shift;
     uint8_t temp[16];
@@ -634,7 +625,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
         std::memcpy(a, b, width);
         std::memcpy(b, temp, width);
     }
-    if (is_hash(value)) hashtab::rebuild(hash_index_node(value), series::total_length(value));
+    if (is_hash(value)) hashtab::rebuild(hash_index_node(value), total_length(value));
     report.after(words::w_randomized, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(n));
     return value;
 }
@@ -647,11 +638,11 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     const uint32_t ft = cell::type_of(field);
-    if (ft < TYPE_WORD || ft > TYPE_REFINEMENT) return target;
+    if (!is_word_or_refinement(ft)) return target;
     if (symbol::canonical(word_symbol(field)) != symbol::canonical(words::sym_owned)) return target;
     if (cell::type_of(value) == TYPE_NONE) {
         owner::remove_deep(target);
-    } else if (cell::type_of(value) == TYPE_BLOCK && series::length_from(value, false) >= 2) {
+    } else if (cell::type_of(value) == TYPE_BLOCK && length_from(value, false) >= 2) {
         // Copies: attaching allocates and the block may move.
         const Cell* cells = reinterpret_cast<Cell*>(unit_ptr(value, series_index(value)));
         const Cell owner_cell = cells[0];

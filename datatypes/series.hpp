@@ -13,9 +13,7 @@
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
 
-namespace qel {
-
-namespace series {
+namespace qel::series_type {
 
 // Head + index at or past the tail.
 bool at_tail(const Cell* value);
@@ -32,12 +30,6 @@ uint32_t offset_index(int32_t base);
 // is brought back to it and 0 answered.
 uint32_t length_from(Cell* value, bool from_head);
 
-}  // namespace series
-
-namespace series_type {
-
-bool is_block_like(uint32_t type);   // block!, paren!, the paths, hash!
-bool is_string_like(uint32_t type);  // string!, file!, url!, tag!, email!, ref!
 // Types with a buffer of units addressed by a series cell's index.
 bool is_series(uint32_t type);
 // The index clamped to the tail, written back into the cell.
@@ -85,5 +77,4 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 
-}  // namespace series_type
-}  // namespace qel
+}  // namespace qel::series_type

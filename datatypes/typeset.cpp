@@ -41,7 +41,7 @@ void or_in(Cell* ts, const Cell* other) {
 // A copy of the typeset at the block's tail (valid until the next
 // allocation).
 Cell* append_copy(const Cell* block, const Cell& ts) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = ts;
     return c;
 }

@@ -28,7 +28,7 @@ namespace {
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
 Cell* root_copy(const Cell& c) {
-    Cell* slot = block::reserve_cell(&root_cell);
+    Cell* slot = series::reserve_cell(&root_cell);
     *slot = c;
     return slot;
 }

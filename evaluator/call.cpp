@@ -16,6 +16,7 @@
 // The function body takes return and exit; everything else passes on.
 #include "evaluator/call.hpp"
 
+#include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/action_entries.hpp"
 #include "evaluator/interp.hpp"
@@ -103,9 +104,9 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     const uint32_t tail = series::cell_count(series_node(blk));
     if (trace::active && pos < tail) [[unlikely]]
         trace::fire(trace::FETCH, &blk, pos, nullptr, &cells_of(series_node(blk))[pos]);
-    const uint32_t kind = arg_kind(ts);
+    const function::ArgKind kind = function::arg_kind(ts);
     if (pos >= tail) {
-        if (kind == LITERAL && typeset::has(&ts, TYPE_UNSET)) {
+        if (kind == function::ArgKind::LITERAL && typeset::has(&ts, TYPE_UNSET)) {
             stack::push(&shared::unset);
             return pos;
         }
@@ -113,9 +114,9 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
         const Cell word = arg_word(fn, entry);
         err::raise(err::NO_ARG, &n, &word);
     }
-    if (kind == EVALUATED) return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
+    if (kind == function::ArgKind::EVALUATED) return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
     const Cell v = cells_of(series_node(blk))[pos];
-    if (kind == LITERAL) {
+    if (kind == function::ArgKind::LITERAL) {
         const uint32_t t = cell::type_of(&v);
         if (t == TYPE_PAREN) {
             stack::mark_interp_native(words::w_anon);
@@ -203,8 +204,8 @@ uint32_t fetch_apply_argument(Fetch& f, uint32_t pos, const Cell& ts, uint32_t e
         stack::push(&cells_of(series_node(f.blk))[pos]);
         return pos + 1;
     }
-    const uint32_t kind = arg_kind(ts);
-    if (!(f.mode & SAFER) || kind != EVALUATED)
+    const function::ArgKind kind = function::arg_kind(ts);
+    if (!(f.mode & SAFER) || kind != function::ArgKind::EVALUATED)
         return fetch_argument(f.fn, f.blk, pos, ts, entry, f.name, false);
     // The single value goes into a block of its own, held on the stack
     // while it runs; the result then takes the holder's cell.
@@ -373,7 +374,7 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
         } else if (const SeriesBuffer* b = series::buffer_of(series_node(f.blk));
-                   !trace::active && arg_kind(e) == EVALUATED &&
+                   !trace::active && function::arg_kind(e) == function::ArgKind::EVALUATED &&
                    pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
             // The common argument, taken without fetch_argument's cases.
             pos = fetch_evaluated(f.blk, b, pos, f.infix);
@@ -413,88 +414,6 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
 }
 
 }  // namespace
-
-node_t build_arg_list(const Cell* spec_in, bool native) {
-    const Cell spec = *spec_in;
-    Cell* list = block::push_new(8);
-    uint32_t ordinal = 0, locals = 0;
-    bool in_locals = false;
-    const uint32_t total = series::cell_count(spec.data2);
-    for (uint32_t i = spec.data1; i < total; i++) {
-        const Cell c = cells_of(spec.data2)[i];
-        const uint32_t t = cell::type_of(&c);
-        if (in_locals) {
-            if (t == TYPE_SET_WORD) {
-                in_locals = false;
-            } else {
-                if (t == TYPE_WORD) locals++;
-                continue;
-            }
-        }
-        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
-            const bool typed = i + 1 < total && cell::type_of(&cells_of(spec.data2)[i + 1]) == TYPE_BLOCK &&
-                               block::length(&cells_of(spec.data2)[i + 1]) > 0;
-            Cell* ts;
-            if (typed) {
-                const Cell types = cells_of(spec.data2)[i + 1];
-                ts = typeset::append_from_block(list, &types);
-            } else {
-                ts = typeset::append_all_types(list);
-            }
-            const uint32_t kind = t == TYPE_WORD ? EVALUATED : t == TYPE_GET_WORD ? GET : LITERAL;
-            ts->header = (ts->header & ~KIND_MASK) | (kind << KIND_SHIFT);
-        } else if (t == TYPE_REFINEMENT) {
-            if (symbol::canonical(static_cast<int32_t>(c.data2)) ==
-                symbol::canonical(static_cast<int32_t>(words::w_local->data2))) {
-                in_locals = true;
-                locals = 1;
-                continue;
-            }
-            Cell r = c;
-            r.data3 = native ? ++ordinal : 0;
-            block::append_copy(list, &r);
-        }
-    }
-    const uint32_t n = native ? ordinal : locals;
-    if (n) {
-        const Cell count_cell{TYPE_INTEGER, 0, n, 0};
-        block::append_copy(list, &count_cell);
-    }
-    const node_t node = list->data2;
-    stack::pop_n(1);
-    return node;
-}
-
-bool list_fits(node_t given, node_t own) {
-    const uint32_t count = series::cell_count(own);
-    if (series::cell_count(given) != count) return false;
-    for (uint32_t k = 0; k < count; k++) {
-        const Cell g = cells_of(given)[k];
-        const Cell o = cells_of(own)[k];
-        const uint32_t t = cell::type_of(&o);
-        if (cell::type_of(&g) != t) return false;
-        if (t == TYPE_INTEGER && g.data2 != o.data2) return false;
-        // Only registered datatypes count, the ones a value can have: an
-        // argument without types has the bits past them set too.
-        if (t == TYPE_TYPESET)
-            for (uint32_t b = 1; b <= datatype::highest(); b++)
-                if (typeset::has(&g, b) && !typeset::has(&o, b)) return false;
-    }
-    return true;
-}
-
-Cell arg_list_cell(node_t list) {
-    uint32_t plain = 0;
-    for (; plain < series::cell_count(list); plain++) {
-        const Cell e = cells_of(list)[plain];
-        if (cell::type_of(&e) != TYPE_TYPESET || ((e.header & KIND_MASK) >> KIND_SHIFT) != EVALUATED) break;
-        bool every = true;
-        for (uint32_t t = 0; t < typeset::BITS && every; t++)
-            if (t != TYPE_UNSET && !typeset::has(&e, t)) every = false;
-        if (!every) break;
-    }
-    return Cell{TYPE_BLOCK, 0, list, plain};
-}
 
 namespace {
 
@@ -577,7 +496,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
     const Cell list_cell = cells_of(record_of(fn))[1];
-    if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
+    if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = series_node(list_cell);
     const SeriesBuffer* entries = series::buffer_of(list);
     Fetch f{fn,
@@ -585,7 +504,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             name,
             list,
             static_cast<uint32_t>((entries->tail - entries->head) / sizeof(Cell)),
-            arg_list_plain(list_cell),
+            function::arg_list_plain(list_cell),
             mode ? series::cell_count(series_node(blk)) : 0,
             mode,
             infix,
@@ -636,7 +555,7 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell name = *name_in;
     Cell* start = stack::arg_base;
     const Cell list_cell = cells_of(native_info(fn))[1];
-    if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
+    if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = series_node(list_cell);
     const uint32_t count = series::cell_count(list);
     const Cell ts = cells_of(list)[1];

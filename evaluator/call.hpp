@@ -20,48 +20,10 @@ namespace qel::call {
 // every one but op!, which only ever takes its operands infix.
 inline bool is_prefix_function(uint32_t t) { return is_any_function(t) && t != TYPE_OP; }
 
-// Argument kinds, in bits 20-21 of an argument list's typeset cells.
-constexpr uint32_t KIND_SHIFT = 20;
-constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
-enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
-inline uint32_t arg_kind(const Cell& ts) { return (ts.header & KIND_MASK) >> KIND_SHIFT; }
-
 // The record of a function value, whose cell 1 holds its argument list:
 // the body record of a function! or routine!, the info record of a
 // native! or action! (word 3 in both layouts).
 inline node_t record_of(const Cell& fn) { return function_body(fn); }
-
-// The argument-list cell of a record: a block! of the list, its word 3
-// the count of leading arguments that are evaluated and take every type.
-inline uint32_t arg_list_plain(const Cell& list_cell) { return list_cell.data3; }
-
-// Builds the argument list of a spec block: one typeset per argument
-// word (also those of refinements), each refinement! itself (its word 3
-// the ordinal for natives and actions), then an integer!: the local count
-// of a function, the refinement count of a native. Answers the block's
-// node. Made when the function value is made, so that a later change of a
-// shared spec block cannot make the list disagree with the context.
-node_t build_arg_list(const Cell* spec, bool native);
-
-// On the argument-list cell of a native's or action's record: its spec
-// does not fit the argument list of the entry it names (make native! takes
-// any spec), so a call raises bad-func-def instead of running an entry
-// that reads its arguments as its own spec lays them out.
-constexpr uint32_t UNFIT_ENTRY = 0x00800000;
-
-// Whether a native's or action's argument list lays its arguments out as
-// the entry's own does: the same entries in the same order, each argument
-// taking no type that the entry's own does not take, the same refinement
-// count.
-bool list_fits(node_t given, node_t own);
-
-// The cell that holds an argument list in a function's record. Its word 3
-// counts the leading arguments that are evaluated and take every type
-// (unset aside, which only an any-type! argument takes): a call fetches
-// those without the kind dispatch and tests each result only for unset,
-// since nothing else can fail their type check. Worked out once here, when
-// the function value is made, rather than on every call.
-Cell arg_list_cell(node_t list);
 
 // Calls the function value with its arguments taken from block at
 // position, refinements from path (elements from path_from on, or none

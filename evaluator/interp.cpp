@@ -16,7 +16,9 @@
 
 #include "runtime/collector.hpp"
 
+#include "datatypes/error.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/object.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
@@ -302,6 +304,9 @@ bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos
 void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
     trace::init();
+    error_type::near_position = &current_position;
+    object::eval_block = &eval_block;
+    object::call_function = &call::call_function;
 }
 
 void eval_block(const Cell* block, bool chain, bool safe_points) {

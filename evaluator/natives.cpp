@@ -9,6 +9,7 @@
 #include "evaluator/natives.hpp"
 
 #include "datatypes/block.hpp"
+#include "evaluator/action_entries.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/system.hpp"
@@ -142,9 +143,13 @@ void init_table() {
     for (uint32_t k = 0; k < OWN_LISTS; k++) block::append_copy(own_lists, &shared::none);
     // The whole table is appended at once; the slots past it stay empty.
     table_count = 1 + NATIVE_COUNT;
+    native::own_list_of = &own_list;
 }
 
 Cell* own_list(uint32_t type, uint32_t index) {
+    const bool filled = type == TYPE_NATIVE ? entry_of(static_cast<int32_t>(index)) != nullptr
+                                            : actions::entry_of_slot(index - 1) != nullptr;
+    if (!filled) return nullptr;
     const uint32_t k = (type == TYPE_NATIVE ? 0 : TABLE_SLOTS) + index - 1;
     return series::cells_of(series_node(own_lists)) + k;
 }

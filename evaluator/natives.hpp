@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/native.hpp"
 #include "runtime/cell.hpp"
 
 namespace qel::natives {
@@ -22,8 +23,8 @@ struct Entry {
     NativeFn fn;        // null until the native exists
 };
 
-constexpr uint32_t TABLE_SLOTS = 120;
-constexpr uint32_t NATIVE_COUNT = 107;
+using native::NATIVE_COUNT;
+using native::TABLE_SLOTS;
 
 // The natives in index order (0-based here; 1-based in native! values).
 extern const Entry table[NATIVE_COUNT];
@@ -35,13 +36,14 @@ extern uint32_t table_count;
 
 // The argument list each filled slot was first made with, for the native
 // table's slots and then the action slots: a cell of a root-block block,
-// none until the slot's first value is made. Start-up makes the built-in
-// words from the runtime's own spec texts before any script runs, so this
-// is the layout the slot's entry reads its arguments in. The cell is valid
-// until the next allocation.
+// none until the slot's first value is made; nullptr for a slot without an
+// entry. Start-up makes the built-in words from the runtime's own spec
+// texts before any script runs, so this is the layout the slot's entry
+// reads its arguments in. The cell is valid until the next allocation.
 Cell* own_list(uint32_t type, uint32_t index);
 
-// Start-up: the print buffer, the own argument lists and the table count.
+// Start-up: the print buffer, the own argument lists (installed as
+// native::own_list_of) and the table count.
 void init_table();
 // The entry of a 1-based index, nullptr when the slot is empty.
 const Entry* entry_of(int32_t index);

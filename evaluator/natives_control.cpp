@@ -109,7 +109,7 @@ bool not_at_tail(const Cell* series) {
     if (cell::type_of(series) == TYPE_IMAGE) {
         return series_index(series) < image_width(series) * image_height(series);
     }
-    return !series::at_tail(series);
+    return !series_type::at_tail(series);
 }
 
 // Sets the word (a copy held by the caller) to the value in the scratch

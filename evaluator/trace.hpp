@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/function.hpp"
 #include "runtime/cell.hpp"
 
 namespace qel::trace {
@@ -25,10 +26,11 @@ enum Event : uint32_t {
 };
 constexpr uint32_t DEFAULT_MASK = 0x0001FFFF;
 
-// function! header flags: the spec attributes `trace` and `no-trace`, and
-// the built-in mark that library functions carry.
-constexpr uint32_t FN_TRACE = 0x400;
-constexpr uint32_t FN_NO_TRACE = 0x200;
+// function! header flags: the spec attributes `trace` and `no-trace` (see
+// datatypes/function.hpp), and the built-in mark that library functions
+// carry.
+using function::FN_TRACE;
+using function::FN_NO_TRACE;
 constexpr uint32_t FN_BUILT_IN = 0x800;
 
 // Events fire while active is set. installed stays set for the whole

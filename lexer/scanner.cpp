@@ -699,7 +699,7 @@ void init() {
     scan_hook::scan_text = &scan_for_datatypes;
     scan_hook::value_at = &stack_cell;
     stack_node = memory::alloc_cells(STACK_CELLS);
-    *block::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
+    *series::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
     heap::free(scratch);
     scratch = static_cast<uint8_t*>(heap::alloc(SCRATCH_SIZE));
     scratch_used = 0;
@@ -752,7 +752,7 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
         if (!is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
         for (uint32_t i = 0; i < count; i++) {
             const Cell v = *at(s.base + i);
-            *block::reserve_cell(out) = v;
+            *series::reserve_cell(out) = v;
         }
     }
     if (mode & (M_SCAN | M_PRESCAN)) return s.first_type;

@@ -51,7 +51,7 @@ bool is_walked(uint32_t t) {
 
 // A copy kept in the root block, whose cells never move.
 Cell* keep_in_root(const Cell& c) {
-    Cell* slot = block::reserve_cell(&root_cell);
+    Cell* slot = series::reserve_cell(&root_cell);
     *slot = c;
     return slot;
 }

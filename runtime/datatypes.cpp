@@ -115,7 +115,7 @@ void make_words() {
 }
 
 Cell* append_at(const Cell* block, uint32_t type) {
-    Cell* c = block::reserve_cell(block);
+    Cell* c = series::reserve_cell(block);
     *c = Cell{TYPE_DATATYPE, type, 0, 0};
     return c;
 }

@@ -611,7 +611,7 @@ Cell* hold_cells() {
     }
     hold_root = root;
     hold_depth = 0;
-    Cell* slot = block::reserve_cell(&root_cell);
+    Cell* slot = series::reserve_cell(&root_cell);
     hold_position = static_cast<uint32_t>(slot - cells_of(root));
     hold_block = memory::alloc_unset_cells(HOLD_CELLS);
     SeriesBuffer* s = buf(hold_block);

@@ -227,7 +227,7 @@ const NamedWord refinements[] = {
 // whole run. The contents are made first: making them may itself append to
 // the root block.
 Cell* keep(const Cell& c) {
-    Cell* kept = block::reserve_cell(&root_cell);
+    Cell* kept = series::reserve_cell(&root_cell);
     *kept = c;
     return kept;
 }

@@ -116,11 +116,7 @@ void remove_bytes_at(node_t n, uint32_t offset, uint32_t count) {
     s->tail -= count;
 }
 
+Cell* reserve_cell(const Cell* value) { return reserve_cell(buffer_of(series_node(value))); }
+
 }  // namespace series
-
-namespace block {
-
-Cell* reserve_cell(const Cell* value) { return series::reserve_cell(series::buffer_of(value->data2)); }
-
-}  // namespace block
 }  // namespace qel

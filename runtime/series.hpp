@@ -89,6 +89,8 @@ inline int32_t length_of(const Cell* value) {
 }
 
 Cell* reserve_cell(SeriesBuffer* s);
+// The same at the tail of a series value's buffer.
+Cell* reserve_cell(const Cell* value);
 uint8_t* reserve_bytes(SeriesBuffer* s, uint32_t n);
 node_t copy_part(node_t n, uint32_t offset, uint32_t count);
 
@@ -104,9 +106,5 @@ int32_t remove_int(node_t n, int32_t v);  // -1 when absent
 void remove_bytes_at(node_t n, uint32_t offset, uint32_t count);
 
 }  // namespace series
-
-namespace block {
-Cell* reserve_cell(const Cell* value);
-}
 
 }  // namespace qel

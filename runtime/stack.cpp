@@ -48,7 +48,7 @@ Cell* values_of_call(uint32_t word2) { return arg_bottom + (word2 - 1); }
 // which only these pointers know, and the collector marks them from here.
 Cell* make_fixed_block(uint32_t cells) {
     node_t n = memory::alloc_fixed_series(cells, sizeof(Cell), 0);
-    Cell* root_slot = block::reserve_cell(&root_cell);
+    Cell* root_slot = series::reserve_cell(&root_cell);
     *root_slot = Cell{TYPE_BLOCK, 0, n, 0};
     return series::head_cell(series::buffer_of(n));
 }

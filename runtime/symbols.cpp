@@ -27,7 +27,7 @@ void init() {
     index = 0;
     // The root-block cell is reserved before the block is made, so that the
     // block is held from the moment it exists.
-    Cell* slot = block::reserve_cell(&root_cell);
+    Cell* slot = series::reserve_cell(&root_cell);
     const auto at = static_cast<uint32_t>(slot - series::head_cell(series::buffer_of(root_cell.data2)));
     const node_t b = memory::alloc_cells(INITIAL_SYMBOLS);
     Cell* holder = series::head_cell(series::buffer_of(root_cell.data2)) + at;

@@ -25,7 +25,7 @@ bool in_root_block(const Cell* c) {
 Cell* kept(Cell* w) {
     if (!keep_words || in_root_block(w)) return w;
     const Cell copy = *w;
-    Cell* slot = block::reserve_cell(&root_cell);
+    Cell* slot = series::reserve_cell(&root_cell);
     *slot = copy;
     return slot;
 }

@@ -68,7 +68,7 @@ TEST_F(Block, RemoveValueReportsWhetherTheIndexMustStepBack) {
         Cell* blk = arg(at_index(block_of({t(), f(), n(), t()}), k.index));
         const bool before = block::remove_value(blk, &k.value, k.from_head);
         EXPECT_EQ(before, k.removed_before) << k.index << " " << show(k.value);
-        EXPECT_EQ(series::total_length(blk), k.changed ? 3u : 4u);
+        EXPECT_EQ(series_type::total_length(blk), k.changed ? 3u : 4u);
     }
 }
 

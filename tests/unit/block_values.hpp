@@ -38,7 +38,7 @@ inline Cell new_series(uint32_t type, uint32_t capacity = 4) {
 
 inline void append_cell(const Cell& series, const Cell& value) {
     const Cell v = value;
-    *block::reserve_cell(&series) = v;
+    *series::reserve_cell(&series) = v;
 }
 
 inline Cell at_index(Cell series, uint32_t index) {

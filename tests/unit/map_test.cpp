@@ -31,7 +31,7 @@ protected:
     // Decoded and kept in a cell of the root block.
     static Cell decoded(const Bytes& img) {
         const Cell v = qelbin::decode(img.data(), img.size());
-        Cell* kept = block::reserve_cell(&root_cell);
+        Cell* kept = series::reserve_cell(&root_cell);
         *kept = v;
         return v;
     }

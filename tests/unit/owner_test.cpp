@@ -29,7 +29,7 @@ void record_report(const Cell* owner, const Cell* field, const Cell* target, con
 Cell block_of(std::initializer_list<Cell> cells) {
     const node_t n = memory::alloc_cells(static_cast<uint32_t>(cells.size() ? cells.size() : 1));
     const Cell b{TYPE_BLOCK, 0, n, 0};
-    for (const Cell& c : cells) *block::reserve_cell(&b) = c;
+    for (const Cell& c : cells) *series::reserve_cell(&b) = c;
     return b;
 }
 
@@ -143,7 +143,7 @@ TEST_F(OwnerReports, ValuesWithoutASeriesHaveNoOwner) {
 TEST_F(Owner, StructuresThatHoldThemselvesAreWalkedOnce) {
     const Cell text = string_of("abc");
     const Cell loop = block_of({text});
-    *block::reserve_cell(&loop) = loop;  // the block holds itself
+    *series::reserve_cell(&loop) = loop;  // the block holds itself
     const Cell obj = object_of({{"loop", loop}, {"me", Cell{}}}, true);
     *field_of(obj, "me") = obj;  // and the object holds itself
 
@@ -204,7 +204,7 @@ TEST_F(Owner, AttachingOutgrowsTheTableSize) {
     const Cell many = block_of({});
     for (int i = 0; i < 2500; i++) {
         const Cell s = string_of("s");
-        *block::reserve_cell(&many) = s;
+        *series::reserve_cell(&many) = s;
     }
     const Cell obj = object_of({{"many", many}}, true);
     const Cell field = word_of("many");

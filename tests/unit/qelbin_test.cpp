@@ -145,7 +145,7 @@ TEST_F(Qelbin, EveryExistingTypeRoundTripsInBothModes) {
 
 TEST_F(Qelbin, ABlockThatContainsItselfStaysCyclic) {
     const Cell b = testutil::block_of({testutil::int_cell(7)});
-    *block::reserve_cell(&b) = b;
+    *series::reserve_cell(&b) = b;
     for (bool compact : {true, false}) {
         const Bytes img = encoded(b, compact);
         const Cell back = qelbin::decode(img.data(), img.size());
@@ -225,7 +225,7 @@ TEST_F(Qelbin, BadRecordBytesReportTheirPosition) {
 std::vector<Bytes> damage_samples() {
     const Cell b = testutil::block_of({testutil::string_of("abc"), testutil::word_cell("w"), number(TYPE_FLOAT, 2.5),
                                        testutil::block_of({testutil::int_cell(900)})});
-    *block::reserve_cell(&b) = b;
+    *series::reserve_cell(&b) = b;
     return {encoded(b, true), encoded(b, false)};
 }
 
@@ -274,7 +274,7 @@ TEST_F(Qelbin, CompressedImagesAreUnpackedFirst) {
     const Cell b = testutil::block_of({});
     for (int i = 0; i < 40; i++) {
         const Cell s = testutil::string_of("the same text again and again");
-        *block::reserve_cell(&b) = s;
+        *series::reserve_cell(&b) = s;
     }
     for (bool compact : {true, false}) {
         const Bytes img = encoded(b, compact);

@@ -29,7 +29,7 @@ TEST_F(SeriesActions, ALengthPastTheTailIsZeroAndPullsTheIndexBack) {
     series::set_tail_at(series_node(b), 3);  // the buffer shrank under the cell
     EXPECT_EQ(show(actions::length(b)), "0");
     EXPECT_EQ(series_index(b), 2u);
-    EXPECT_EQ(series::length_from(b, true), 2u);
+    EXPECT_EQ(series_type::length_from(b, true), 2u);
 }
 
 

@@ -219,9 +219,9 @@ TEST_F(SeriesRaw, CopyNodeBufferIsIndependentOfItsSource) {
 TEST_F(SeriesRaw, BlockReserveCellWorksThroughTheValue) {
     const node_t n = memory::alloc_cells(1);
     const Cell block{TYPE_BLOCK, 1, n, 0};  // head index 1
-    block::reserve_cell(&block);
-    block::reserve_cell(&block);  // grows the buffer behind the value's node
-    block::reserve_cell(&block);
+    series::reserve_cell(&block);
+    series::reserve_cell(&block);  // grows the buffer behind the value's node
+    series::reserve_cell(&block);
     EXPECT_EQ(series::buffer_length(n), 3u);
     EXPECT_EQ(series::length_of(&block), 2);
 }

@@ -41,7 +41,7 @@ inline Cell binary_cell(std::initializer_list<uint8_t> bytes) {
 // A block! of the given cells.
 inline Cell block_cell(std::initializer_list<Cell> cells) {
     const Cell b{TYPE_BLOCK, 0, memory::alloc_cells(static_cast<uint32_t>(cells.size()) + 1), 0};
-    for (const Cell& c : cells) *block::reserve_cell(&b) = c;
+    for (const Cell& c : cells) *series::reserve_cell(&b) = c;
     return b;
 }
 

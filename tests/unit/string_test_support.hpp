@@ -47,7 +47,7 @@ protected:
         *c = Cell{TYPE_BLOCK, 0, memory::alloc_cells(static_cast<uint32_t>(items.size()) + 1), 0};
         for (const Cell* i : items) {
             const Cell v = *i;
-            *block::reserve_cell(c) = v;
+            *series::reserve_cell(c) = v;
         }
         return c;
     }

@@ -34,7 +34,7 @@ inline Cell word_cell(const char* name, uint32_t type = TYPE_WORD) {
 inline Cell block_of(std::initializer_list<Cell> cells, uint32_t type = TYPE_BLOCK) {
     const node_t n = memory::alloc_cells(static_cast<uint32_t>(cells.size() ? cells.size() : 1));
     const Cell b{type, 0, n, 0};
-    for (const Cell& c : cells) *block::reserve_cell(&b) = c;
+    for (const Cell& c : cells) *series::reserve_cell(&b) = c;
     return b;
 }
 

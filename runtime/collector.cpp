@@ -82,12 +82,12 @@ void drain() {
 }
 
 void mark_word(Cell* c) {
-    if (!c->data1) return;
+    if (!word_context(c)) return;
     // An object's own self word is bound to the object's context series.
-    if (symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self))
-        mark_series(&c->data1);
+    if (symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self))
+        mark_series(&word_context(c));
     else
-        mark_context(&c->data1);
+        mark_context(&word_context(c));
 }
 
 void mark_cell(Cell* c) {
@@ -97,7 +97,7 @@ void mark_cell(Cell* c) {
         case TYPE_PATH:
         case TYPE_LIT_PATH:
         case TYPE_SET_PATH:
-        case TYPE_GET_PATH: mark_series(&c->data2); break;
+        case TYPE_GET_PATH: mark_series(&series_node(c)); break;
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -106,14 +106,14 @@ void mark_cell(Cell* c) {
         case TYPE_REF:
         case TYPE_BITSET:
         case TYPE_VECTOR:
-        case TYPE_BINARY: mark_node(&c->data2); break;
+        case TYPE_BINARY: mark_node(&series_node(c)); break;
         case TYPE_SYMBOL:
-            mark_node(&c->data2);
-            mark_node(&c->data3);
+            mark_node(&symbol_form_node(c));
+            mark_node(&symbol_name_node(c));
             break;
         case TYPE_CONTEXT:
-            mark_hashtab(&c->data1);
-            if (!(c->header & HOLDING_PASS) && !(c->header & context::ON_STACK)) mark_series(&c->data2);
+            mark_hashtab(&context_words(c));
+            if (!(c->header & HOLDING_PASS) && !(c->header & context::ON_STACK)) mark_series(&context_values(c));
             break;
         case TYPE_WORD:
         case TYPE_SET_WORD:
@@ -123,31 +123,33 @@ void mark_cell(Cell* c) {
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT:
-            mark_context(&c->data1);
-            mark_series(&c->data3);
+            mark_context(&object_context(c));
+            mark_series(&object_on_set(c));
             break;
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            mark_context(&c->data1);
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            mark_context(&function_context(c));
+            mark_series(&function_spec(c));
+            mark_series(&function_body(c));
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            mark_series(&native_spec(c));
+            mark_series(&native_info(c));
             break;
         case TYPE_OP: {
-            const uint32_t inner = (c->header >> 16) & 0xFF;
-            if (inner == TYPE_FUNCTION || inner == TYPE_ROUTINE) mark_context(&c->data1);
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            // The payload is the inner function's: words 2 and 3 name the
+            // spec and the body or info record for every inner type.
+            const uint32_t inner = op_inner_type(c);
+            if (inner == TYPE_FUNCTION || inner == TYPE_ROUTINE) mark_context(&function_context(c));
+            mark_series(&function_spec(c));
+            mark_series(&function_body(c));
             break;
         }
         case TYPE_HASH:
         case TYPE_MAP:
-            mark_series(&c->data2);
-            mark_hashtab(&c->data3);
+            mark_series(&series_node(c));
+            mark_hashtab(&hash_index_node(c));
             break;
         default: break;
     }
@@ -203,7 +205,7 @@ bool sound(const Cell* c) {
         case TYPE_PATH:
         case TYPE_LIT_PATH:
         case TYPE_SET_PATH:
-        case TYPE_GET_PATH: return holds(c->data2, Holds::CELLS);
+        case TYPE_GET_PATH: return holds(series_node(c), Holds::CELLS);
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -212,26 +214,27 @@ bool sound(const Cell* c) {
         case TYPE_REF:
         case TYPE_BITSET:
         case TYPE_VECTOR:
-        case TYPE_BINARY: return holds(c->data2, Holds::ANY);
+        case TYPE_BINARY: return holds(series_node(c), Holds::ANY);
         case TYPE_WORD:
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD:
         case TYPE_REFINEMENT:
             // An object's own self word is bound to the object's context series.
-            return holds(c->data1, symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self)
-                                       ? Holds::CELLS
-                                       : Holds::CONTEXT);
+            return holds(word_context(c), symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self)
+                                               ? Holds::CELLS
+                                               : Holds::CONTEXT);
         case TYPE_OBJECT:
         case TYPE_ERROR:
-        case TYPE_PORT: return holds(c->data1, Holds::CONTEXT) && holds(c->data3, Holds::CELLS);
+        case TYPE_PORT: return holds(object_context(c), Holds::CONTEXT) && holds(object_on_set(c), Holds::CELLS);
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            return holds(c->data1, Holds::CONTEXT) && holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+            return holds(function_context(c), Holds::CONTEXT) && holds(function_spec(c), Holds::CELLS) &&
+                   holds(function_body(c), Holds::CELLS);
         case TYPE_NATIVE:
-        case TYPE_ACTION: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+        case TYPE_ACTION: return holds(native_spec(c), Holds::CELLS) && holds(native_info(c), Holds::CELLS);
         case TYPE_HASH:
-        case TYPE_MAP: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::ANY);
+        case TYPE_MAP: return holds(series_node(c), Holds::CELLS) && holds(hash_index_node(c), Holds::ANY);
         default: return true;
     }
 }
@@ -250,7 +253,7 @@ void check_stack_cells() {
 }
 
 void mark_roots() {
-    mark_series(&root_cell.data2);
+    mark_series(&series_node(root_cell));
     mark_hashtab(&symbol::index);
     mark_hashtab(&owner::table);
     const stack::Marker marker{&mark_context, &mark_series, &mark_cells};
@@ -277,12 +280,12 @@ bool is_marked(node_t n) { return n && (buffer(n)->flags & series_flag::MARK); }
 // renumbered here; the keys were, so entries are found by bucket, not by
 // hashing a key that may have changed.
 bool owner_died(Cell* values) {
-    Cell* owner_cell = values + 1;
-    Cell* field = values + 2;
-    owner_cell->data1 = remapped(owner_cell->data1);
-    if (owner_cell->data3) owner_cell->data3 = remapped(owner_cell->data3);
-    if (field->data1) field->data1 = remapped(field->data1);
-    return !is_marked(owner_cell->data1);
+    Cell* owner_cell = owner::entry_owner(values);
+    Cell* field = owner::entry_field(values);
+    object_context(owner_cell) = remapped(object_context(owner_cell));
+    if (object_on_set(owner_cell)) object_on_set(owner_cell) = remapped(object_on_set(owner_cell));
+    if (word_context(field)) word_context(field) = remapped(word_context(field));
+    return !is_marked(object_context(owner_cell));
 }
 
 void prune_owners() {
@@ -523,8 +526,8 @@ void mark_cells(Cell* from, Cell* to) {
 void mark_context(node_t* np) {
     if (!mark_node(np)) return;
     Cell* cells = series::cells_of(*np);
-    mark_hashtab(&cells[0].data1);
-    if (!(cells[0].header & HOLDING_PASS) && !(cells[0].header & context::ON_STACK)) mark_series(&cells[0].data2);
+    mark_hashtab(&context_words(cells[0]));
+    if (!(cells[0].header & HOLDING_PASS) && !(cells[0].header & context::ON_STACK)) mark_series(&context_values(cells[0]));
     mark_cell(&cells[1]);
 }
 
@@ -558,7 +561,7 @@ void mark_hashtab(node_t* np) {
             for (uint32_t off = 0; off + r->aux <= s->tail - s->head; off += r->aux) {
                 Cell* e = reinterpret_cast<Cell*>(series::head_ptr(s) + off);
                 if (e->header != ENTRY_IN_USE) continue;
-                mark_series(&e->data1);
+                mark_series(&hashtab::entry_key(e));
             }
             break;
         }

@@ -135,13 +135,13 @@ static_assert(std::is_same_v<decltype(mold), MoldFn>);
 static_assert(std::is_same_v<decltype(compare), CompareFn>);
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
-    const NameEntry& e = entry(value->data1);
+    const NameEntry& e = entry(datatype_id(value));
     if (e.name) text::append_latin1(out, e.name, e.length);
     return limit - static_cast<int32_t>(e.length);
 }
 
 int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    const NameEntry& e = entry(value->data1);
+    const NameEntry& e = entry(datatype_id(value));
     const uint32_t n = e.name ? e.length + 1 : 0;
     if (all) text::append_latin1(out, "#(", 2);
     if (e.name) text::append_latin1(out, e.name, n);
@@ -153,7 +153,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     switch (op) {
         case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
         case CompareOp::Find:
-            return cell::type_of(b) == TYPE_DATATYPE && b->data1 == a->data1 ? 0 : 1;
+            return cell::type_of(b) == TYPE_DATATYPE && datatype_id(b) == datatype_id(a) ? 0 : 1;
         default:
             return -2;  // datatypes have no order
     }

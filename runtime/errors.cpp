@@ -42,8 +42,8 @@ Cell bare(int code) { return Cell{TYPE_ERROR, 0, 1, static_cast<uint32_t>(code)}
 // The field cell of an object error (null for a bare one or a field the
 // error lacks).
 Cell* field_cell(const Cell* error, Field f) {
-    if (!error->data1) return nullptr;
-    return context::slot_at(error->data1, f);
+    if (!object_context(error)) return nullptr;
+    return context::slot_at(object_context(error), f);
 }
 
 // An argument as a message shows it: molded flat and cut at 80 characters,
@@ -56,7 +56,7 @@ std::string form_arg(const Cell& v, bool formed) {
     if (stack::ready() && datatype::action(cell::type_of(&v), slot)) {
         Cell* const top = stack::arg_top;
         const Cell held{TYPE_STRING, 0, text::make_buffer(32), 0};
-        const node_t out = stack::push(&held)->data2;
+        const node_t out = series_node(stack::push(&held));
         const Cell value = v;
         Cell* arg = stack::push(&value);
         if (formed) actions::form(arg, out, true, LIMIT);
@@ -69,15 +69,16 @@ std::string form_arg(const Cell& v, bool formed) {
     switch (cell::type_of(&v)) {
         case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
-            return symbol::name(static_cast<int32_t>(v.data2));
-        case TYPE_SET_WORD: return std::string(symbol::name(static_cast<int32_t>(v.data2))) + ":";
-        case TYPE_INTEGER: return std::to_string(static_cast<int32_t>(v.data2));
+            return symbol::name(word_symbol(v));
+        case TYPE_SET_WORD: return std::string(symbol::name(word_symbol(v))) + ":";
+        case TYPE_INTEGER: return std::to_string(integer_value(v));
         case TYPE_DATATYPE:
-            return v.data1 < datatype::TYPE_LIMIT && datatype::entry(v.data1).name ? datatype::entry(v.data1).name
-                                                                                  : "...";
+            return datatype_id(v) < datatype::TYPE_LIMIT && datatype::entry(datatype_id(v)).name
+                       ? datatype::entry(datatype_id(v)).name
+                       : "...";
         case TYPE_NONE: return "none";
         case TYPE_UNSET: return "unset";
-        case TYPE_LOGIC: return v.data1 ? "true" : "false";
+        case TYPE_LOGIC: return logic_value(v) ? "true" : "false";
         default: return "...";
     }
 }
@@ -125,13 +126,13 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
 }
 
 int code_of(const Cell* error) {
-    if (!error->data1) return static_cast<int32_t>(error->data3);
+    if (!object_context(error)) return static_cast<int32_t>(error_code(error));
     const Cell* c = field_cell(error, F_CODE);
-    return c && cell::type_of(c) == TYPE_INTEGER ? static_cast<int32_t>(c->data2) : 0;
+    return c && cell::type_of(c) == TYPE_INTEGER ? integer_value(c) : 0;
 }
 
 Cell field(const Cell* error, Field f) {
-    if (!error->data1) return f == F_CODE ? Cell{TYPE_INTEGER, 0, error->data3, 0} : none_cell;
+    if (!object_context(error)) return f == F_CODE ? Cell{TYPE_INTEGER, 0, error_code(error), 0} : none_cell;
     const Cell* c = field_cell(error, f);
     return c ? *c : none_cell;
 }
@@ -140,7 +141,7 @@ void set_where_if_none(Cell* error, const Cell* where) {
     const Cell value = *where;
     // With no named call running there is nothing to tell: where stays
     // none and shows as ???.
-    if (words::w_not_found && value.data2 == words::w_not_found->data2) return;
+    if (words::w_not_found && word_symbol(value) == word_symbol(words::w_not_found)) return;
     Cell* w = field_cell(error, F_WHERE);
     if (w && cell::type_of(w) == TYPE_NONE) *w = value;
 }
@@ -188,14 +189,14 @@ void print_bare(const Cell* error) {
     }
     const Cell where = field(error, F_WHERE);
     const uint32_t t = cell::type_of(&where);
-    const std::string name = t >= TYPE_WORD && t <= TYPE_ISSUE ? symbol::name(static_cast<int32_t>(where.data2)) : "???";
+    const std::string name = is_all_word(t) ? symbol::name(word_symbol(where)) : "???";
     rt::print_values_line({PrintItem::cstr("*** Where: "), PrintItem::cstr(name.c_str())});
 }
 
 }  // namespace
 
 void print(const Cell* error) {
-    if (!error->data1 || !error_type::catalog_ready() || code_of(error) == NO_MEMORY) {
+    if (!object_context(error) || !error_type::catalog_ready() || code_of(error) == NO_MEMORY) {
         print_bare(error);
         return;
     }

@@ -69,21 +69,6 @@ struct RebuildGuard {
 
 // ---- types --------------------------------------------------------------------
 
-bool is_text(uint32_t t) {
-    switch (t) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case ANY_TYPE:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool is_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-
-// map! keys of these types are one key: the set-word! form.
-bool is_map_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
-
 // Types whose hash reads a node id: node compaction renumbers those.
 bool node_hashed(uint32_t t) {
     switch (t) {
@@ -112,15 +97,13 @@ struct Text {
 
 Text text_of(const Cell* v) {
     Text t;
-    if (!v->data2) return t;
-    SeriesBuffer* s = buf(v->data2);
+    if (!series_node(v)) return t;
+    SeriesBuffer* s = buf(series_node(v));
     const uint32_t shift = series::log2_unit(s);
     const uint32_t units = (s->tail - s->head) >> shift;
     t.width = series::unit(s);
-    t.count = v->data1 < units ? units - v->data1 : 0;
-    if (cell::type_of(v) == ANY_TYPE && static_cast<int32_t>(v->data3) >= 0 && v->data3 < t.count)
-        t.count = v->data3;
-    t.data = series::head_ptr(s) + (static_cast<size_t>(v->data1) << shift);
+    t.count = series_index(v) < units ? units - series_index(v) : 0;
+    t.data = series::head_ptr(s) + (static_cast<size_t>(series_index(v)) << shift);
     return t;
 }
 
@@ -149,7 +132,7 @@ struct Name {
 };
 
 Name name_of_symbol(const Cell* symbol_cell) {
-    SeriesBuffer* s = buf(symbol_cell->data3);
+    SeriesBuffer* s = buf(symbol_name_node(symbol_cell));
     return {series::head_ptr(s), s->tail - s->head};
 }
 
@@ -177,22 +160,22 @@ uint32_t payload_words(uint32_t t) {
 }
 
 bool payload_equal(const Cell* a, const Cell* b, uint32_t mask) {
-    return (!(mask & 2) || a->data1 == b->data1) && (!(mask & 4) || a->data2 == b->data2) &&
-           (!(mask & 8) || a->data3 == b->data3);
+    for (uint32_t i = 0; i < 3; i++)
+        if ((mask & (2u << i)) && payload_word(a, i) != payload_word(b, i)) return false;
+    return true;
 }
 
 // Two cells of one type, while no datatype compare is plugged in.
 bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
-    if (is_text(t)) {
+    if (is_any_string(t)) {
         if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
         return text_equal(a, b, is_case_sensitive(op));
     }
-    if (is_word(t)) {
+    if (is_all_word(t)) {
         if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
-        return is_case_sensitive(op) ? a->data2 == b->data2
-                             : symbol::canonical(static_cast<int32_t>(a->data2)) ==
-                                   symbol::canonical(static_cast<int32_t>(b->data2));
+        return is_case_sensitive(op) ? word_symbol(a) == word_symbol(b)
+                                     : symbol::canonical(word_symbol(a)) == symbol::canonical(word_symbol(b));
     }
     switch (t) {
         case TYPE_BINARY:
@@ -207,22 +190,21 @@ bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
             return payload_equal(a, b, 2 | 4);
         case TYPE_TUPLE:
-            return ((a->header ^ b->header) & (0xFu << 19)) == 0 && payload_equal(a, b, 2 | 4 | 8);
+            return tuple_length(a) == tuple_length(b) && payload_equal(a, b, 2 | 4 | 8);
         default:
             return payload_equal(a, b, payload_words(t));
     }
 }
 
 // Does a stored key match a lookup key under op? kind adjusts the types:
-// map! word keys are set-words, and an ANY_TYPE key matches any text.
+// map! word keys (any-word!, one key in the set-word! form) are set-words.
 bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, uint32_t kind) {
     Cell a = *stored, b = *key;
     uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
     if (kind == MAP) {
-        if (is_map_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
-        if (is_map_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
+        if (is_any_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
+        if (is_any_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
     }
-    if (tb == ANY_TYPE) return is_text(ta) && text_equal(&a, &b, is_case_sensitive(op));
     if (ta != tb) return false;
     if (compare_cells) return compare_cells(&a, &b, op) == 0;
     return fallback_equal(&a, &b, op);
@@ -233,7 +215,7 @@ bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, uint32_t kind
 bool word_keys_equal(const Cell* a, const Cell* b) {
     const uint32_t ta = cell::type_of(a);
     if (ta != cell::type_of(b)) return false;
-    if (is_word(ta)) return a->data2 == b->data2;
+    if (is_all_word(ta)) return word_symbol(a) == word_symbol(b);
     if (ta == TYPE_SYMBOL) {
         const Name x = name_of_symbol(a), y = name_of_symbol(b);
         return x.length == y.length && std::memcmp(x.bytes, y.bytes, x.length) == 0;
@@ -253,7 +235,7 @@ bool table_equal(uint32_t kind, const Cell* stored, const Cell* key) {
 // ---- stored hashes (kinds 0, 1) ---------------------------------------------------
 
 // Types whose hash reads a buffer rather than the cell alone.
-bool content_hashed(uint32_t t) { return is_text(t) || t == TYPE_BINARY; }
+bool content_hashed(uint32_t t) { return is_any_string(t) || t == TYPE_BINARY; }
 
 // Does a stored hash that differs from the hash of a lookup key of type t
 // rule out a match? Not for text in a hash!, whose strings may be changed
@@ -524,7 +506,7 @@ void rehash_entries(node_t rn) {
     for (uint32_t off = 0; off < used; off += r->aux) {
         const Cell* e = entry_at(r, off);
         if (e->header != ENTRY_IN_USE) continue;
-        uint32_t i = mix32(e->data1) & mask, step = 0;
+        uint32_t i = mix32(entry_key(e)) & mask, step = 0;
         while (!is_empty(flags, i)) i = (i + ++step) & mask;
         set_live(flags, i);
         keys[i] = static_cast<int32_t>(off);
@@ -582,7 +564,7 @@ int64_t find_entry(const Record* r, uint32_t key) {
     const int32_t* keys = ints_of(r->keys);
     uint32_t i = start, step = 0;
     while (!is_empty(flags, i)) {
-        if (!is_deleted(flags, i) && entry_at(r, static_cast<uint32_t>(keys[i]))->data1 == key) return i;
+        if (!is_deleted(flags, i) && entry_key(entry_at(r, static_cast<uint32_t>(keys[i]))) == key) return i;
         i = (i + ++step) & mask;
         if (i == start) break;
     }
@@ -593,6 +575,7 @@ int64_t find_entry(const Record* r, uint32_t key) {
 
 constexpr uint32_t HOLD_CELLS = 64;
 constexpr uint32_t HOLD_MAGIC = 0x484F4C44;  // word 3 of the root-block cell of the hold block
+uint32_t hold_mark(const Cell& c) { return c.data3; }
 
 node_t hold_root = 0;
 uint32_t hold_position = 0;
@@ -603,11 +586,11 @@ int32_t hold_depth = 0;
 // block made anew (a fresh start-up, as the tests do) is recognised by the
 // marked cell no longer being where it was.
 Cell* hold_cells() {
-    const node_t root = root_cell.data2;
+    const node_t root = series_node(root_cell);
     if (!root) return nullptr;
     if (hold_root == root && hold_position < cell_count(root)) {
         const Cell& c = cells_of(root)[hold_position];
-        if (cell::type_of(&c) == TYPE_BLOCK && c.data3 == HOLD_MAGIC) return cells_of(c.data2);
+        if (cell::type_of(&c) == TYPE_BLOCK && hold_mark(c) == HOLD_MAGIC) return cells_of(series_node(c));
     }
     hold_root = root;
     hold_depth = 0;
@@ -616,7 +599,7 @@ Cell* hold_cells() {
     hold_block = memory::alloc_unset_cells(HOLD_CELLS);
     SeriesBuffer* s = buf(hold_block);
     s->tail = s->head + HOLD_CELLS * sizeof(Cell);
-    cells_of(root_cell.data2)[hold_position] = Cell{TYPE_BLOCK, 0, hold_block, HOLD_MAGIC};
+    cells_of(series_node(root_cell))[hold_position] = Cell{TYPE_BLOCK, 0, hold_block, HOLD_MAGIC};
     return cells_of(hold_block);
 }
 
@@ -686,33 +669,32 @@ uint32_t hash_name(const uint8_t* name, uint32_t length) {
 
 uint32_t hash_value(const Cell* v, bool case_sensitive) {
     const uint32_t t = cell::type_of(v);
-    if (is_text(t)) return hash_string(v, case_sensitive);
-    if (is_word(t)) return mix32(static_cast<uint32_t>(symbol::canonical(static_cast<int32_t>(v->data2))));
+    if (is_any_string(t)) return hash_string(v, case_sensitive);
+    if (is_all_word(t)) return mix32(static_cast<uint32_t>(symbol::canonical(word_symbol(v))));
     switch (t) {
         case TYPE_UNSET: return static_cast<uint32_t>(-2);
         case TYPE_NONE: return static_cast<uint32_t>(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return mix32(v->data1);
+            return mix32(payload_word(v, 0));
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
-            return blocks_hash({v->data1, v->data2});
+            return blocks_hash({payload_word(v, 0), payload_word(v, 1)});
         case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return mix32(v->data2);
+            return mix32(payload_word(v, 1));
         case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
-            return blocks_hash({v->data2, v->data3});
+            return blocks_hash({payload_word(v, 1), payload_word(v, 2)});
         case TYPE_SYMBOL: {
             const Name n = name_of_symbol(v);
             return hash_name(n.bytes, n.length);
         }
-        case TYPE_NATIVE: case TYPE_ACTION: return mix32(v->data3);
+        case TYPE_NATIVE: case TYPE_ACTION: return mix32(payload_word(v, 2));
         case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
         case TYPE_POINT3D:
-            return blocks_hash({v->data1, v->data2, v->data3});
+            return blocks_hash({payload_word(v, 0), payload_word(v, 1), payload_word(v, 2)});
         case TYPE_TUPLE: {
-            // The tuple's bytes lie in payload order from word 1.
             uint8_t bytes[12];
-            std::memcpy(bytes, &v->data1, sizeof bytes);
-            const uint32_t length = std::min<uint32_t>((v->header >> 19) & 0xF, sizeof bytes);
+            const uint32_t length = std::min<uint32_t>(tuple_length(v), sizeof bytes);
+            for (uint32_t i = 0; i < length; i++) bytes[i] = tuple_byte(v, i);
             return murmur3(bytes, length, seed);
         }
         case TYPE_BINARY: {
@@ -721,7 +703,8 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
         }
         case TYPE_MONEY: {
             // Flags say nothing about the amount.
-            const Cell c{t, v->data1, v->data2, v->data3};
+            Cell c = *v;
+            c.header = t;
             return murmur3(&c, sizeof c, seed);
         }
         default: return 0;
@@ -786,7 +769,7 @@ node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
 node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
     const auto kind = static_cast<uint32_t>(kind_arg);
     const Cell src = source ? *source : Cell{TYPE_NONE, 0, 0, 0};
-    if (kind == WORDS && d && source) return copy_record(src.data1, 0, true);
+    if (kind == WORDS && d && source) return copy_record(context_words(src), 0, true);
     if (kind == WORDS && n >= 4000) n *= 2;
     const node_t rn = new_record(kind);
     Hold hold(Cell{TYPE_HASH, 0, 0, rn});
@@ -820,9 +803,9 @@ node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
         record(rn)->series = a;
         return rn;
     }
-    record(rn)->series = src.data2;
-    hold.set(Cell{TYPE_HASH, 0, src.data2, rn});
-    index_block(rn, src.data1, kind == MAP ? 2 : 1);
+    record(rn)->series = series_node(src);
+    hold.set(Cell{TYPE_HASH, 0, series_node(src), rn});
+    index_block(rn, series_index(src), kind == MAP ? 2 : 1);
     return rn;
 }
 
@@ -893,8 +876,7 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
             const int32_t k = keys[i];
             if (kind != HASH) {
                 if (keys_equal(base + k, &key, op, kind)) return base + k;
-            } else if (cell::type_of(&key) == ANY_TYPE ||
-                       keys_equal(base + first_position(r, k), &key, CompareOp::Equal, HASH)) {
+            } else if (keys_equal(base + first_position(r, k), &key, CompareOp::Equal, HASH)) {
                 // Chain members are all equal to each other, so one test
                 // under the table's own equality passes or skips them all.
                 if (k >= 0) {
@@ -1144,7 +1126,7 @@ Cell* put_key(node_t rec, uint32_t key) {
     Record* r = record(rec);
     Cell* e = entry_at(r, offset);
     for (uint32_t c = 0; c < width / sizeof(Cell); c++) e[c] = Cell{TYPE_UNSET, 0, 0, 0};
-    e->data1 = key;
+    entry_key(e) = key;
     const uint32_t mask = r->buckets - 1;
     uint32_t* flags = words_of(r->flags);
     uint32_t i = mix32(key) & mask, step = 0;
@@ -1267,10 +1249,10 @@ int32_t find_word(node_t rec, int32_t sym, bool case_insensitive, node_t context
             if (site < 0) site = i;
         } else {
             const Cell& w = words[keys[i]];
-            const auto s = static_cast<int32_t>(w.data2);
+            const int32_t s = word_symbol(w);
             if (s == sym || (case_insensitive && symbol::canonical(s) == canonical)) {
                 if (key_position) *key_position = keys[i];
-                return static_cast<int32_t>(w.data3);
+                return word_index(w);
             }
         }
         i = (i + ++step) & mask;

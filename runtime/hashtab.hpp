@@ -51,6 +51,12 @@ namespace qel::hashtab {
 
 enum Kind : uint32_t { HASH = 0, MAP = 1, WORDS = 2, SCRATCH = 3, OWNERS = 4 };
 
+// Entries of kinds 3 and 4: a header cell whose header word is TYPE_UNSET
+// while the entry is in use and whose word 1 is the 32-bit key, then the
+// value cells.
+inline uint32_t entry_key(const Cell* e) { return e->data1; }
+inline uint32_t& entry_key(Cell* e) { return e->data1; }
+
 struct Record {
     uint32_t size;      // live keys (kind 0: live positions, duplicates counted)
     uint32_t aux;       // kind 0: node of the position map; kind 1: SHARED_KEYS or 0; kinds 3, 4: entry width in bytes
@@ -72,10 +78,6 @@ static_assert(sizeof(Record) == 48);
 // outside and change under the index. Such keys are compared even when their
 // stored hashes differ, and a rehash hashes them again.
 constexpr uint32_t SHARED_KEYS = 1;
-// A string-family key with this type id hashes only the number of code
-// points in its word 3 (when not negative) and, as a lookup key, matches
-// entries of any string type. No datatype has this id.
-constexpr uint32_t ANY_TYPE = 56;
 // Position shifts larger than this are declined: rebuilding is cheaper.
 constexpr uint32_t SHIFT_LIMIT = 30000;
 // Key equality hook: the compare action of the first value's datatype, as

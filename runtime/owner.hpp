@@ -22,6 +22,12 @@ constexpr uint32_t TABLE_SIZE_HINT = 1000;
 // unused, owner object!, field word). A collector root; its entries hold
 // their owner weakly.
 extern node_t table;
+constexpr int ENTRY_CELLS = 3;
+
+// The owner object! and the field word of an entry, given its first value
+// cell.
+inline Cell* entry_owner(Cell* values) { return values + 1; }
+inline Cell* entry_field(Cell* values) { return values + 2; }
 
 // Called for a change of an owned series whose owner has change handlers:
 // the owner object, the field word, the changed value, the action word,

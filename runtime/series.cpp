@@ -120,7 +120,7 @@ void remove_bytes_at(node_t n, uint32_t offset, uint32_t count) {
 
 namespace block {
 
-Cell* reserve_cell(const Cell* value) { return series::reserve_cell(series::buffer_of(value->data2)); }
+Cell* reserve_cell(const Cell* value) { return series::reserve_cell(series::buffer_of(series_node(value))); }
 
 }  // namespace block
 }  // namespace qel

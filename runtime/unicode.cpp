@@ -138,10 +138,10 @@ struct Units {
 };
 
 Units units_of(const Cell* value, int32_t n) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(value));
     const uint32_t width = checked_width(s);
     const uint32_t length = (s->tail - s->head) / width;
-    const uint32_t index = value->data1;
+    const uint32_t index = series_index(value);
     const uint32_t left = index < length ? length - index : 0;
     const uint32_t count = n >= 0 && static_cast<uint32_t>(n) < left ? static_cast<uint32_t>(n) : left;
     return {series::head_ptr(s) + static_cast<size_t>(std::min(index, length)) * width, count, width};

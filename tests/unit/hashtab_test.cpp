@@ -282,13 +282,6 @@ TEST_F(HashText, LookupsIgnoreCaseAndWidthUnlessStrict) {
     for (const Case& c : cases)
         EXPECT_EQ(position_of(block, hashtab::get(rec, &c.key, 0, 1, c.op, false, false)), c.position)
             << "op " << to_code(c.op);
-
-    // The pseudo type reads only the first count code points and matches
-    // any text type.
-    Cell prefix = text(U"ABCDEF", 1, hashtab::ANY_TYPE);
-    prefix.data3 = 3;
-    EXPECT_EQ(hashtab::hash_value(&prefix, false), hashtab::hash_value(&cases[0].key, false));
-    EXPECT_NE(hashtab::get(rec, &prefix, 0, 1, CompareOp::Equal, false, false), nullptr);
 }
 
 // ---- duplicates --------------------------------------------------------------------------

@@ -171,7 +171,7 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
         const uint32_t x = idx[k];
         uint32_t t = cell::type_of(&cur);
         Cell* next = nullptr;
-        if (is_word_type(t) && cur.data1 && (context::cell_of(cur.data1)->header & context::ON_STACK)) {
+        if (is_word_type(t) && cur.data1 && context::has_stack_values(context::cell_of(cur.data1))) {
             cur = *context::self_of(cur.data1);
             t = cell::type_of(&cur);
             if (t != TYPE_FUNCTION) bad(at);
@@ -298,7 +298,7 @@ void Reader::object_payload(node_t n, uint32_t i, bool handlers, const uint8_t* 
         snum();
     }
     const node_t ctx = context_record(n, i, rec, false, false);
-    if (context::cell_of(ctx)->header & context::ON_STACK) bad(rec);
+    if (context::has_stack_values(context::cell_of(ctx))) bad(rec);
     Cell& slot = cell_at(n, i);
     slot.data2 = static_cast<uint32_t>(codec ? -1 : cls);
     *context::self_of(ctx) = slot;
@@ -358,7 +358,7 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
     const uint32_t body_cap = num();
     const uint8_t* at_ctx = p_;
     const node_t ctx = context_record(n, i, rec, false, false);
-    if (!(context::cell_of(ctx)->header & context::ON_STACK)) bad(at_ctx);
+    if (!context::has_stack_values(context::cell_of(ctx))) bad(at_ctx);
     // Capacities are only hints; honest data never needs more than it holds.
     auto cap = [&](uint32_t c) { return std::max<uint32_t>(1, std::min<uint32_t>(c, static_cast<uint32_t>(left()))); };
     const node_t spec = memory::alloc_cells(cap(spec_cap));
@@ -627,7 +627,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             // reference met inside them shares it.
             const Cell empty{TYPE_BLOCK, 0, memory::alloc_cells(cnt ? cnt : 1), 0};
             const node_t index = hashtab::make(t == TYPE_MAP ? cnt / 2 : cnt, &empty,
-                                               t == TYPE_MAP ? hashtab::MAP : hashtab::HASH, 0);
+                                               t == TYPE_MAP ? hashtab::Kind::MAP : hashtab::Kind::HASH, 0);
             cell_at(n, i) = Cell{t, head, empty.data2, index};
             for (uint32_t k = 0; k < cnt; k++) {
                 series::reserve_cell(series::buffer_of(empty.data2));

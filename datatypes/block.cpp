@@ -338,7 +338,7 @@ Cell* copy_cells(const Cell* source, bool deep, bool paths) {
             stack::pop_n(1);
         }
     }
-    if (cell::type_of(out) == TYPE_HASH) out->data3 = hashtab::make(n - from, out, hashtab::HASH, 0);
+    if (cell::type_of(out) == TYPE_HASH) out->data3 = hashtab::make(n - from, out, hashtab::Kind::HASH, 0);
     return out;
 }
 
@@ -556,7 +556,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     const Cell src = *value;
     Cell* r = series_type::copy(value, result, part, deep, types);
     if (!deep && !types) {
-        if (is_hash(&src)) r->data3 = hashtab::make(total(r), r, hashtab::HASH, 0);
+        if (is_hash(&src)) r->data3 = hashtab::make(total(r), r, hashtab::Kind::HASH, 0);
         return r;
     }
     // A deep copy of a hash! is a block! here; hash! makes its own index
@@ -585,7 +585,7 @@ namespace {
 Cell* typed(Cell* c, uint32_t type) {
     c->header = type;
     c->data3 = 0;
-    if (type == TYPE_HASH) c->data3 = hashtab::make(std::max(length(c), 1), c, hashtab::HASH, 0);
+    if (type == TYPE_HASH) c->data3 = hashtab::make(std::max(length(c), 1), c, hashtab::Kind::HASH, 0);
     return c;
 }
 

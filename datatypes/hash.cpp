@@ -38,7 +38,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     r->data3 = 0;
     const bool whole = src.data1 == 0 && !part && !deep && !types && src.data3;
     const node_t rec = whole ? hashtab::copy(src.data3, r->data2)
-                             : hashtab::make(std::max<uint32_t>(total(r), 1), r, hashtab::HASH, 0);
+                             : hashtab::make(std::max<uint32_t>(total(r), 1), r, hashtab::Kind::HASH, 0);
     r->data3 = rec;
     const Cell made = *r;
     stack::arg_top = top;
@@ -81,7 +81,7 @@ Cell* push_indexed(const Cell* block) {
     Cell* h = stack::push(block);
     cell::set_type(h, TYPE_HASH);
     h->data3 = 0;
-    const node_t rec = hashtab::make(std::max<uint32_t>(total(h), 1), h, hashtab::HASH, 0);
+    const node_t rec = hashtab::make(std::max<uint32_t>(total(h), 1), h, hashtab::Kind::HASH, 0);
     h->data3 = rec;
     return h;
 }

@@ -91,7 +91,7 @@ inline const Cell* global_slot(uint32_t index) {
     if (index < 0) [[unlikely]] return peek_unresolved(w);
     if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
     const Cell* c = context::cell_of(ctx);
-    if (c->header & context::ON_STACK) {
+    if (context::has_stack_values(c)) {
         if (!c->data2 || !context::call_values) return nullptr;
         return stack::arg_bottom + (c->data2 - 1) + index;
     }

@@ -38,7 +38,6 @@ bool stress = false;
 namespace {
 
 constexpr uint32_t CELL_UNIT = sizeof(Cell);
-constexpr uint32_t HOLDING_PASS = 0x00400000;  // context! cell: values not marked through it
 constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // hash entry header word of a live entry
 constexpr uint32_t EVACUATE_BELOW = 5000;      // used nodes of a frame worth emptying
 constexpr uint32_t FREE_NODES_NEEDED = 10000;  // free nodes elsewhere before emptying one
@@ -113,7 +112,7 @@ void mark_cell(Cell* c) {
             break;
         case TYPE_CONTEXT:
             mark_hashtab(&context_words(c));
-            if (!(c->header & HOLDING_PASS) && !(c->header & context::ON_STACK)) mark_series(&context_values(c));
+            if (!context::has_stack_values(c)) mark_series(&context_values(c));
             break;
         case TYPE_WORD:
         case TYPE_SET_WORD:
@@ -384,24 +383,13 @@ bool compact_nodes(bool dry) {
         const std::vector<bool> is_free = free_slots_of(f);
         if (!movable_frame(f, is_free)) continue;
         if (dry) return true;
-        const node_t base = f->number << node_table::SLOT_BITS;
         for (uint32_t i = 0; i < f->nodes; i++) {
-            if (is_free[i]) continue;
-            auto* b = reinterpret_cast<SeriesBuffer*>(f->slots[i]);
-            if (!b) continue;
+            if (is_free[i] || !f->slots[i]) continue;
             while (!current->free_head || current->emptied || current == f) {
                 current = current->next ? current->next : memory_record.n_head;
             }
             if (!has_received(current)) received.push_back(current);
-            const node_t fresh = current->free_head;
-            uintptr_t& slot = current->slots[fresh & node_table::SLOT_MASK];
-            current->free_head = next_free(slot);
-            slot = reinterpret_cast<uintptr_t>(b);
-            current->used++;
-            if (!remap) remap = rawtab::make(20000);
-            rawtab::put(remap, base + i, fresh);
-            if (b->node == base + i) b->node = fresh;
-            f->used--;
+            move_node(f, i, current);
             free_count--;
         }
         f->emptied = 1;
@@ -527,7 +515,7 @@ void mark_context(node_t* np) {
     if (!mark_node(np)) return;
     Cell* cells = series::cells_of(*np);
     mark_hashtab(&context_words(cells[0]));
-    if (!(cells[0].header & HOLDING_PASS) && !(cells[0].header & context::ON_STACK)) mark_series(&context_values(cells[0]));
+    if (!context::has_stack_values(&cells[0])) mark_series(&context_values(cells[0]));
     mark_cell(&cells[1]);
 }
 
@@ -535,7 +523,7 @@ void mark_hashtab(node_t* np) {
     if (!mark_node(np)) return;
     hashtab::Record* r = hashtab::record(*np);
     switch (r->kind) {
-        case hashtab::HASH:
+        case hashtab::Kind::HASH:
             mark_node(&r->aux);
             if (mark_node(&r->chains)) {
                 SeriesBuffer* s = buffer(r->chains);
@@ -544,15 +532,15 @@ void mark_hashtab(node_t* np) {
                 for (uint32_t i = 0; i < count; i++) mark_node(&chain[i]);
             }
             [[fallthrough]];
-        case hashtab::MAP:
-        case hashtab::WORDS:
+        case hashtab::Kind::MAP:
+        case hashtab::Kind::WORDS:
             mark_node(&r->flags);
             mark_node(&r->keys);
             mark_node(&r->hashes);
             mark_series(&r->series);
             break;
-        case hashtab::SCRATCH:
-        case hashtab::OWNERS: {
+        case hashtab::Kind::SCRATCH:
+        case hashtab::Kind::OWNERS: {
             mark_node(&r->flags);
             mark_node(&r->keys);
             mark_node(&r->series);

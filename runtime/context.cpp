@@ -1,6 +1,6 @@
 // Contexts: making and copying them, finding and adding words, binding.
 //
-// Word lookups go through the context's word index (a kind 2 hash record)
+// Word lookups go through the context's word index (a WORDS hash record)
 // and allocate nothing; only adding a word (a key word, and for ordinary
 // contexts its value cell) allocates. A context being made is referred to
 // by nothing until it is returned, so it is held meanwhile.
@@ -27,8 +27,6 @@ constexpr Cell UNSET{TYPE_UNSET, 0, 0, 0};
 
 node_t index_of(node_t ctx) { return context_words(cell_of(ctx)); }
 
-bool has_value_series(const Cell* c) { return !(c->header & ON_STACK); }
-
 // Appends one unset! value for a word just added, keeping value i at
 // position i.
 Cell* append_value(node_t ctx) {
@@ -44,13 +42,6 @@ Cell* keep_in_root(const Cell& c) {
     return slot;
 }
 
-struct CycleEntry {
-    explicit CycleEntry(node_t n) { cycles::push(n); }
-    ~CycleEntry() { cycles::pop(); }
-    CycleEntry(const CycleEntry&) = delete;
-    CycleEntry& operator=(const CycleEntry&) = delete;
-};
-
 struct BindState {
     node_t ctx;
     bool deep;
@@ -59,7 +50,7 @@ struct BindState {
 
 void bind_series(node_t series, uint32_t from, const BindState& st) {
     if (!series || cycles::find(series)) return;
-    CycleEntry entry(series);
+    cycles::Entry entry(series);
     SeriesBuffer* s = buf(series);
     Cell* end = series::tail_cell(s);
     for (Cell* c = series::head_cell(s) + from; c < end; ++c) {
@@ -93,7 +84,7 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
     SeriesBuffer* s = buf(ctx);
     s->tail = s->head + 2 * sizeof(Cell);
     const uint32_t header = TYPE_CONTEXT | ((static_cast<uint32_t>(kind) << KIND_SHIFT) & KIND_MASK) |
-                            (object ? OBJECT_FLAG : 0) | (stack_values ? ON_STACK : 0);
+                            (object ? OBJECT_FLAG : 0) | (stack_values ? cell_flag::CONTEXT_ON_STACK : 0);
     cells_of(ctx)[0] = Cell{header, 0, 0, 0};
     cells_of(ctx)[1] = UNSET;
     hashtab::Hold hold(Cell{TYPE_OBJECT, ctx, 0, 0});
@@ -101,8 +92,8 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
         const node_t values = memory::alloc_unset_cells(count);
         context_values(cell_of(ctx)) = values;
     }
-    const node_t index = source ? hashtab::make(count, &src, hashtab::WORDS, 1)
-                                : hashtab::make(count, nullptr, hashtab::WORDS, 0);
+    const node_t index = source ? hashtab::make(count, &src, hashtab::Kind::WORDS, 1)
+                                : hashtab::make(count, nullptr, hashtab::Kind::WORDS, 0);
     context_words(cell_of(ctx)) = index;
     if (source) {
         const node_t words = hashtab::record(index)->series;
@@ -156,7 +147,7 @@ Cell* value_by_index(node_t ctx, uint32_t index) { return cells_of(context_value
 
 Cell* slot_at(node_t ctx, uint32_t index) {
     const Cell* c = cell_of(ctx);
-    if (has_value_series(c)) {
+    if (!has_stack_values(c)) {
         if (!context_values(c) || index >= cell_count(context_values(c))) return nullptr;
         return cells_of(context_values(c)) + index;
     }
@@ -182,7 +173,7 @@ int32_t add_symbol(node_t ctx, const Cell* word) {
     int32_t added = -1;
     const int32_t found = find_or_add(ctx, word_symbol(word), true, &added);
     if (found >= 0) return found;
-    if (has_value_series(cell_of(ctx))) append_value(ctx);
+    if (!has_stack_values(cell_of(ctx))) append_value(ctx);
     return added;
 }
 
@@ -225,7 +216,7 @@ Cell* word_for_symbol(node_t ctx, int32_t symbol) {
 }
 
 Cell* get_by_symbol(int32_t symbol, node_t ctx) {
-    if (!has_value_series(cell_of(ctx))) ctx = global;
+    if (has_stack_values(cell_of(ctx))) ctx = global;
     const int32_t index = find_symbol(ctx, symbol, true);
     return index < 0 ? nullptr : value_by_index(ctx, static_cast<uint32_t>(index));
 }

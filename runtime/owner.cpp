@@ -7,6 +7,7 @@
 // on entry, and each element is re-read through its series' node.
 #include "runtime/owner.hpp"
 
+#include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
 
@@ -19,13 +20,8 @@ namespace {
 
 // Series owned without descending into them.
 bool is_flat_series(uint32_t type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
-            return true;
-        default:
-            return false;
-    }
+    return is_any_string(type) || type == TYPE_BINARY || type == TYPE_VECTOR || type == TYPE_BITSET ||
+           type == TYPE_IMAGE;
 }
 
 bool is_object(uint32_t type) { return type == TYPE_OBJECT; }
@@ -40,27 +36,16 @@ node_t key_of(const Cell* v) {
     return 0;
 }
 
-Cell* context_cell(node_t context) { return series::head_cell(series::buffer_of(context)); }
-
 // The value series of an object's context, or 0 when its values are not a
 // series of their own.
 node_t values_of(node_t context) {
-    const Cell* c = context_cell(context);
-    return c->header & cell_flag::CONTEXT_ON_STACK ? 0 : context_values(c);
+    const Cell* c = context::cell_of(context);
+    return context::has_stack_values(c) ? 0 : context_values(c);
 }
 
 Cell* cell_at(node_t n, uint32_t i) { return series::head_cell(series::buffer_of(n)) + i; }
 
 using series::cell_count;
-
-// Pops the cycle stack when a walk leaves a series, also when an error
-// unwinds it.
-struct CycleEntry {
-    explicit CycleEntry(node_t n) { cycles::push(n); }
-    ~CycleEntry() { cycles::pop(); }
-    CycleEntry(const CycleEntry&) = delete;
-    CycleEntry& operator=(const CycleEntry&) = delete;
-};
 
 void set_owned(node_t n, bool on) {
     SeriesBuffer* s = series::buffer_of(n);
@@ -87,15 +72,15 @@ void attach_cell(const Cell& owner, const Cell& field, Cell* where) {
         // Blocks are walked under the cycle stack as objects are: a block
         // that holds itself would otherwise be walked for ever.
         if (is_block_like(t) && !cycles::find(series_node(v))) {
-            CycleEntry guard(series_node(v));
+            cycles::Entry guard(series_node(v));
             attach_cells(owner, field, series_node(v), series_index(v));
         }
     } else if (is_object(t)) {
         // An object that owns its own series keeps them.
-        if (cycles::find(object_context(v)) || (context_cell(object_context(v))->header & CONTEXT_OWNS)) return;
+        if (cycles::find(object_context(v)) || (context::cell_of(object_context(v))->header & CONTEXT_OWNS)) return;
         const node_t values = values_of(object_context(v));
         if (!values) return;
-        CycleEntry guard(object_context(v));
+        cycles::Entry guard(object_context(v));
         attach_cells(owner, field, values, 0);
     }
 }
@@ -117,27 +102,27 @@ void remove_cell(Cell* where) {
             hashtab::remove_key(table, series_node(v));
         }
         if (is_block_like(t) && !cycles::find(series_node(v))) {
-            CycleEntry guard(series_node(v));
+            cycles::Entry guard(series_node(v));
             remove_cells(series_node(v), series_index(v));
         }
     } else if (is_object(t)) {
-        if (cycles::find(object_context(v)) || (context_cell(object_context(v))->header & CONTEXT_OWNS)) return;
+        if (cycles::find(object_context(v)) || (context::cell_of(object_context(v))->header & CONTEXT_OWNS)) return;
         const node_t values = values_of(object_context(v));
         if (!values) return;
-        CycleEntry guard(object_context(v));
+        cycles::Entry guard(object_context(v));
         remove_cells(values, 0);
     }
 }
 
 }  // namespace
 
-void init() { table = hashtab::make(TABLE_SIZE_HINT, nullptr, hashtab::OWNERS, ENTRY_CELLS); }
+void init() { table = hashtab::make(TABLE_SIZE_HINT, nullptr, hashtab::Kind::OWNERS, ENTRY_CELLS); }
 
 void attach(const Cell* owner_object, const Cell* field_word, Cell* value) {
     const Cell owner = *owner_object;
     const Cell field = *field_word;
     attach_cell(owner, field, value);
-    context_cell(object_context(owner))->header |= CONTEXT_OWNS;
+    context::cell_of(object_context(owner))->header |= CONTEXT_OWNS;
 }
 
 void remove_deep(Cell* value) { remove_cell(value); }

@@ -18,7 +18,7 @@ namespace qel::owner {
 constexpr uint32_t CONTEXT_OWNS = 0x00010000;  // on a context! cell
 constexpr uint32_t TABLE_SIZE_HINT = 1000;
 
-// The owner table's hash record (kind 4, three value cells per entry:
+// The owner table's hash record (OWNERS, three value cells per entry:
 // unused, owner object!, field word). A collector root; its entries hold
 // their owner weakly.
 extern node_t table;

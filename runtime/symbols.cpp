@@ -32,7 +32,7 @@ void init() {
     const node_t b = memory::alloc_cells(INITIAL_SYMBOLS);
     Cell* holder = series::head_cell(series::buffer_of(series_node(root_cell))) + at;
     *holder = Cell{TYPE_BLOCK, 0, b, 0};
-    index = hashtab::make(INITIAL_SYMBOLS, holder, hashtab::WORDS, 0);
+    index = hashtab::make(INITIAL_SYMBOLS, holder, hashtab::Kind::WORDS, 0);
 }
 
 node_t block() { return hashtab::record(index)->series; }

@@ -67,7 +67,7 @@ Cell* slot_in_context(Cell* word, node_t ctx) {
         if (word_context(w) == ctx) word_index(word) = index;
     }
     if (Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index))) return slot;
-    err::raise(context::cell_of(ctx)->header & context::ON_STACK ? NOT_IN_CONTEXT : NO_VALUE);
+    err::raise(context::has_stack_values(context::cell_of(ctx)) ? NOT_IN_CONTEXT : NO_VALUE);
 }
 
 Cell* set(Cell* word, const Cell* value) { return set_in_context(word, value, word_context(word), true); }
@@ -89,7 +89,7 @@ Cell* set_in_context(Cell* word, const Cell* value, node_t ctx, bool notify) {
     }
     Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index));
     if (!slot) err::raise(NOT_DEFINED);
-    if (context::cell_of(ctx)->header & context::ON_STACK) {
+    if (context::has_stack_values(context::cell_of(ctx))) {
         *slot = v;
         return slot;
     }

@@ -292,6 +292,7 @@ bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos
 
 void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
+    collector::add_mark_callback([](const stack::Marker& m) { m.cells(&current_position, &current_position + 1); });
     trace::init();
 }
 

@@ -16,6 +16,7 @@
 #include "datatypes/text.hpp"
 #include "lexer/loaders.hpp"
 #include "lexer/tables.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -693,6 +694,7 @@ void init() {
     scratch_used = 0;
     active = nullptr;
     reset_loaders();
+    collector::add_mark_callback(&mark_gc);
 }
 
 bool ready() { return stack_node != 0 && stack_root == root_cell.data2 && root_cell.data2 != 0; }

@@ -13,10 +13,6 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/block.hpp"
-#include "evaluator/interp.hpp"
-#include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
@@ -258,16 +254,10 @@ void mark_roots() {
     const stack::Marker marker{&mark_context, &mark_series, &mark_cells};
     stack::mark_gc(marker);
     mark_context(&context::global);
-    mark_cell(&interp::current_position);
-    lexer::mark_gc(marker);
+    for (MarkCallback fn : callbacks) fn(marker);
     if (!stress) mark_recent();
     drain();
     if (stress) check_stack_cells();
-    for (MarkCallback fn : callbacks)
-        if (fn) {
-            fn();
-            drain();
-        }
 }
 
 // ---- owner table ---------------------------------------------------------------
@@ -610,11 +600,10 @@ void before_allocation() {
     if (stress && collector_enabled && !running) collect();
 }
 
-void add_mark_callback(MarkCallback fn) { callbacks.push_back(fn); }
-
-void remove_mark_callback(MarkCallback fn) {
-    for (MarkCallback& c : callbacks)
-        if (c == fn) c = nullptr;
+void add_mark_callback(MarkCallback fn) {
+    for (MarkCallback c : callbacks)
+        if (c == fn) return;
+    callbacks.push_back(fn);
 }
 
 // ---- statistics ----------------------------------------------------------------
@@ -635,7 +624,7 @@ void append_figure(Cell* block, uint64_t v) {
         c.header = TYPE_FLOAT;
         cell::put_double(&c, static_cast<double>(v));
     }
-    block::append_copy(block, &c);
+    *block::reserve_cell(block) = c;
 }
 
 }  // namespace
@@ -658,7 +647,7 @@ void memory_blocks(Cell* out) {
                 append_figure(row, f->nodes - f->used);
                 append_figure(row, f->used);
                 append_figure(row, f->nodes);
-                block::append_copy(sub, row);
+                *block::reserve_cell(sub) = *row;
                 stack::pop_n(1);
             }
         } else if (part == 1) {
@@ -668,13 +657,14 @@ void memory_blocks(Cell* out) {
                 append_figure(row, static_cast<uint64_t>(f->end - f->free));
                 append_figure(row, static_cast<uint64_t>(f->free - f->data()));
                 append_figure(row, static_cast<uint64_t>(f->end - f->data()));
-                block::append_copy(sub, row);
+                *block::reserve_cell(sub) = *row;
                 stack::pop_n(1);
             }
         } else {
             for (BigFrame* f = memory_record.b_head; f; f = f->next) append_figure(sub, f->size);
         }
-        Cell* added = block::append_copy(out, sub);
+        Cell* added = block::reserve_cell(out);
+        *added = *sub;
         added->header |= cell_flag::NEW_LINE;
         stack::pop_n(1);
     }

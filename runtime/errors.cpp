@@ -6,29 +6,38 @@
 // and its display comes from the catalogue table.
 #include "runtime/errors.hpp"
 
-#include "datatypes/error.hpp"
-#include "runtime/context.hpp"
-
-#include "datatypes/text.hpp"
-#include "runtime/actions.hpp"
-
 #include <string>
 
-#include "runtime/stack.hpp"
-#include "evaluator/trace.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/runtime_words.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/runtime_words.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
+#include "runtime/unicode.hpp"
 
 namespace qel::err {
 
+Catalogue catalogue{};
+Tracer tracer{};
+
 namespace {
+
+bool catalogue_ready() { return catalogue.ready && catalogue.ready(); }
+
+// The text of a string buffer as UTF-8.
+std::string utf8_of(node_t text) {
+    const Cell value{TYPE_STRING, 0, text, 0};
+    std::string out(unicode::utf8_length(&value, -1), '\0');
+    unicode::write_utf8(&value, -1, reinterpret_cast<uint8_t*>(out.data()), false);
+    return out;
+}
 
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 
@@ -55,14 +64,14 @@ std::string form_arg(const Cell& v, bool formed) {
     const uint32_t slot = formed ? datatype::FORM : datatype::MOLD;
     if (stack::ready() && datatype::action(cell::type_of(&v), slot)) {
         Cell* const top = stack::arg_top;
-        const Cell held{TYPE_STRING, 0, text::make_buffer(32), 0};
+        const Cell held{TYPE_STRING, 0, memory::alloc_codepoints(32, 1), 0};
         const node_t out = series_node(stack::push(&held));
         const Cell value = v;
         Cell* arg = stack::push(&value);
         if (formed) actions::form(arg, out, true, LIMIT);
         else actions::mold(arg, out, false, false, true, true, LIMIT, 0);
-        if (text::length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
-        std::string text = text::to_utf8(out);
+        if (series::buffer_length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
+        std::string text = utf8_of(out);
         stack::arg_top = top;
         return text;
     }
@@ -95,13 +104,13 @@ std::string form_arg(const Cell& v, bool formed) {
 }  // namespace
 
 Cell make(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    if (!error_type::catalog_ready()) return bare(code);
+    if (!catalogue_ready()) return bare(code);
     struct Building {
         Building() { building = true; }
         ~Building() { building = false; }
     } guard;
     Cell* const top = stack::arg_top;
-    const Cell e = *error_type::push_error(code, arg1, arg2, arg3);
+    const Cell e = *catalogue.push_error(code, arg1, arg2, arg3);
     stack::arg_top = top;
     return e;
 }
@@ -113,13 +122,13 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     if (!stack::ready()) throw_exit(catch_code::ERROR);
     if (building) throw_built(bare(code));
     const Cell e = make(code, arg1, arg2, arg3);
-    if (trace::active) [[unlikely]] {
+    if (tracer.active && *tracer.active) [[unlikely]] {
         // The tracer sees the error before anything unwinds; the exit in
         // flight (none yet) is kept out of its way and put back.
         Cell* held = stack::push(&e);
         const uint32_t saved = sys.thrown_code;
         sys.thrown_code = 0;
-        trace::on_error(held);
+        tracer.on_error(held);
         sys.thrown_code = saved;
     }
     throw_built(e);
@@ -196,17 +205,17 @@ void print_bare(const Cell* error) {
 }  // namespace
 
 void print(const Cell* error) {
-    if (!object_context(error) || !error_type::catalog_ready() || code_of(error) == NO_MEMORY) {
+    if (!object_context(error) || !catalogue_ready() || code_of(error) == NO_MEMORY) {
         print_bare(error);
         return;
     }
-    const node_t out = text::make_buffer(256);
+    const node_t out = memory::alloc_codepoints(256, 1);
     const Cell held{TYPE_STRING, 0, out, 0};
     Cell* const top = stack::arg_top;
     stack::push(&held);
-    error_type::form_display(error, out);
+    catalogue.form_display(error, out);
     stack::arg_top = top;
-    const std::string line = text::to_utf8(out);
+    const std::string line = utf8_of(out);
     rt::print_values_line({rt::PrintItem::cstr(line.c_str())});
 }
 

@@ -341,6 +341,25 @@ void append_codepoint(node_t n, uint32_t cp) {
     s->tail += unit;
 }
 
+void append_latin1(node_t out, const char* s, size_t n) {
+    if (n == 0) return;
+    const uint32_t width = series::unit(series::buffer_of(out));
+    uint8_t* p = series::reserve_bytes(series::buffer_of(out), static_cast<uint32_t>(n * width));
+    if (width == 1) {
+        std::memcpy(p, s, n);
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        const uint32_t cp = static_cast<uint8_t>(s[i]);
+        if (width == 2) {
+            const uint16_t u = static_cast<uint16_t>(cp);
+            std::memcpy(p + 2 * i, &u, 2);
+        } else {
+            std::memcpy(p + 4 * i, &cp, 4);
+        }
+    }
+}
+
 void change_case(node_t n, uint32_t index, uint32_t count, bool upper) {
     SeriesBuffer* s = series::buffer_of(n);
     uint32_t width = checked_width(s);

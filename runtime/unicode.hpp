@@ -165,6 +165,9 @@ inline SeriesBuffer* widen_2_to_4(node_t n) { return widen(n, 4); }
 SeriesBuffer* ensure_width(node_t n, uint32_t cp);
 // Stores cp after the tail, widening and growing the buffer as needed.
 void append_codepoint(node_t n, uint32_t cp);
+// Stores n Latin-1 characters after the tail in the buffer's unit, which
+// holds every one of them.
+void append_latin1(node_t out, const char* s, size_t n);
 
 // ---- UTF-16LE -------------------------------------------------------------
 

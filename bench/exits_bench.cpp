@@ -59,7 +59,8 @@ void excepted_return() {
     try {
         mark_native(nullptr);
         push(&value);
-        throw_exit(true, false);
+        signal_exit(true, false);
+        raise_pending();
     } catch (const NonLocalExit&) {
     }
     unwind_last();

@@ -39,13 +39,6 @@ constexpr ClassTable make_table(const char* alphabet, bool padding) {
 constexpr ClassTable BASE64 = make_table(BASE64_ALPHABET, true);
 constexpr ClassTable BASE58 = make_table(BASE58_ALPHABET, false);
 
-int hex_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
-    return -1;
-}
-
 // Walks the characters of a text, stepping over ";" comments (the line
 // feed that ends one goes with it).
 class Reader {

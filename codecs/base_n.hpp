@@ -29,6 +29,15 @@ inline Units latin1_units(const char* text, size_t n) {
     return Units{reinterpret_cast<const uint8_t*>(text), n, 1};
 }
 
+// The value of a hexadecimal digit of either case; -1 for any other
+// character.
+constexpr int hex_value(uint32_t c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    return -1;
+}
+
 // ---- encoders: characters appended to out --------------------------------------
 
 void encode_base2(const uint8_t* bytes, size_t n, std::string& out);   // 8 per byte

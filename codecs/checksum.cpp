@@ -196,10 +196,6 @@ Digest hmac_digest(const void* message, size_t length, const void* key, size_t k
     return out;
 }
 
-Digest hmac(const void* message, size_t length, const void* key, size_t key_length, int32_t method_symbol) {
-    return hmac_digest(message, length, key, key_length, method_code(method_symbol));
-}
-
 int32_t hash_not_implemented(const void*, size_t, int32_t) {
     rt::print_values_line({rt::PrintItem::cstr("** /hash support not yet implemented; algorithm TBD.")});
     return 0;

@@ -45,8 +45,6 @@ uint32_t tcp(const void* data, size_t length);
 // HMAC (RFC 2104) over the digest of a method code. Codes outside md5 to
 // sha512 raise the script error invalid-arg.
 Digest hmac_digest(const void* message, size_t length, const void* key, size_t key_length, int code);
-// The same, with the method given by its canonical symbol.
-Digest hmac(const void* message, size_t length, const void* key, size_t key_length, int32_t method_symbol);
 
 // `checksum/method 'hash` with an integer: prints the notice that it is not
 // available and answers 0.

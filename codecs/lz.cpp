@@ -39,8 +39,7 @@ void write_u32(uint8_t* p, uint32_t v) {
 }
 
 // Output side of the bit-stream record. Running out of room only raises a
-// flag: the caller gives up at the next token, which is where the shrink
-// rule makes most inputs that do not pack stop early.
+// flag: the caller gives up at the next token.
 struct BitWriter {
     uint8_t* out;
     size_t capacity;
@@ -320,11 +319,6 @@ int64_t pack(const uint8_t* src, size_t n, uint8_t* dst, size_t dst_capacity) {
     write_u32(dst, uint32_t(w.used));
     write_u32(dst + 4, uint32_t(n));
     return int64_t(w.used + HEADER_SIZE);
-}
-
-int64_t compress(const uint8_t* src, size_t n, uint8_t* dst) {
-    if (n < MIN_INPUT) return -1;
-    return pack(src, n, dst, n);
 }
 
 uint8_t* decompress(const uint8_t* src, size_t src_len, uint32_t* out_len) {

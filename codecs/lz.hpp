@@ -15,16 +15,10 @@ constexpr uint32_t CHUNK_SIZE = 1u << 20;   // uncompressed bytes per chunk
 constexpr uint32_t MIN_MATCH = 3;
 constexpr uint32_t MAX_MATCH = 566;
 constexpr uint32_t WINDOW = 1u << 18;       // farthest back-reference
-constexpr size_t MIN_INPUT = 128;           // shorter inputs are never packed
 
-// Packs n bytes into dst, which holds n bytes. Answers the bytes written,
-// header included, or -1 when n is below MIN_INPUT or the packed form would
-// not be smaller than the input.
-int64_t compress(const uint8_t* src, size_t n, uint8_t* dst);
-
-// The same stream for any length, into dst_capacity bytes: -1 when it does
-// not fit (or the tables cannot be had). compress is this with the shrink
-// rule on top; the two write the same bytes.
+// Packs n bytes into dst_capacity bytes at dst. Answers the bytes written,
+// header included, or -1 when they do not fit (or the tables cannot be
+// had).
 int64_t pack(const uint8_t* src, size_t n, uint8_t* dst, size_t dst_capacity);
 
 // Unpacks the container in src[0 .. src_len). Answers a block of the tracked

@@ -33,6 +33,12 @@ extern uint32_t literal_base;
 // exhaust the machine stack).
 constexpr uint32_t MAX_DEPTH = 2000;
 
+// Record kinds the writer and the reader share: block records carry
+// block!, paren! and the paths (hash! has records of its own, with its
+// index); string records carry string!, file! and url!.
+constexpr bool is_block_record(uint32_t t) { return is_block_like(t) && t != TYPE_HASH; }
+constexpr bool is_string_record(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
+
 // The value as a QELBIN image in a new byte series.
 node_t encode(const Cell* value, bool compact);
 

@@ -16,6 +16,7 @@
 
 #include "codecs/qelbin.hpp"
 #include "codecs/lz.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
@@ -38,13 +39,6 @@ namespace qel::qelbin {
 
 namespace {
 
-constexpr uint32_t ACTION_COUNT = 62;
-
-bool is_block_type(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-bool is_string_type(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
-bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 bool is_function_like(uint32_t t) { return t >= TYPE_NATIVE && t <= TYPE_FUNCTION; }
 
 struct CollectorOff {
@@ -54,6 +48,26 @@ struct CollectorOff {
 };
 
 Cell& cell_at(node_t n, uint32_t i) { return series::cells_of(n)[i]; }
+
+// The context a word, object!, error! or function! value names (an op!
+// through the function it stands for); 0 for any other value.
+node_t context_of(const Cell& c) {
+    const uint32_t t = cell::type_of(&c);
+    if (t == TYPE_OBJECT || t == TYPE_ERROR) return object_context(c);
+    if (t == TYPE_FUNCTION) return function_context(c);
+    if (t == TYPE_OP) return op_inner_type(c) == TYPE_FUNCTION ? function_context(c) : 0;
+    if (is_word_or_refinement(t)) return word_context(c);
+    return 0;
+}
+
+// The cells a block record met again shares: a series' own buffer, or the
+// spec block of a function value.
+node_t shared_node(const Cell& c) {
+    const uint32_t t = cell::type_of(&c);
+    if (t == TYPE_FUNCTION || (t == TYPE_OP && op_inner_type(c) == TYPE_FUNCTION)) return function_spec(c);
+    if (is_function_like(t)) return native_spec(c);
+    return series_node(c);
+}
 
 class Reader {
 public:
@@ -164,37 +178,38 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
     count(at, len);
     std::vector<uint32_t> idx(len);
     for (uint32_t k = 0; k < len; k++) idx[k] = num();
-    const node_t root = container_->data2;
+    const node_t root = series_node(container_);
     if (idx[0] >= series::cell_count(root) - base_) bad(at);
     Cell cur = cell_at(root, base_ + idx[0]);
     for (uint32_t k = 1; k < len; k++) {
         const uint32_t x = idx[k];
         uint32_t t = cell::type_of(&cur);
         Cell* next = nullptr;
-        if (is_word_type(t) && cur.data1 && context::has_stack_values(context::cell_of(cur.data1))) {
-            cur = *context::self_of(cur.data1);
+        const node_t bound = is_word_or_refinement(t) ? word_context(cur) : 0;
+        if (bound && context::has_stack_values(context::cell_of(bound))) {
+            cur = *context::self_of(bound);
             t = cell::type_of(&cur);
             if (t != TYPE_FUNCTION) bad(at);
         }
-        if (is_block_type(t) || t == TYPE_HASH || t == TYPE_MAP) {
-            if (x >= series::cell_count(cur.data2)) bad(at);
-            next = &cell_at(cur.data2, x);
-        } else if (t == TYPE_OBJECT || is_word_type(t)) {
-            if (!cur.data1) bad(at);
-            next = context::slot_at(cur.data1, x);
+        if (is_block_like(t) || t == TYPE_MAP) {
+            if (x >= series::cell_count(series_node(cur))) bad(at);
+            next = &cell_at(series_node(cur), x);
+        } else if (t == TYPE_OBJECT || is_word_or_refinement(t)) {
+            if (!context_of(cur)) bad(at);
+            next = context::slot_at(context_of(cur), x);
         } else if (t == TYPE_ERROR) {
-            if (!cur.data1 || x >= 6) bad(at);
-            next = context::slot_at(cur.data1, err::F_ARG1 + x);
+            if (!context_of(cur) || x >= 6) bad(at);
+            next = context::slot_at(context_of(cur), err::F_ARG1 + x);
         } else if (t == TYPE_NATIVE || t == TYPE_ACTION) {
-            if (x >= series::cell_count(cur.data2)) bad(at);
-            next = &cell_at(cur.data2, x);
+            if (x >= series::cell_count(native_spec(cur))) bad(at);
+            next = &cell_at(native_spec(cur), x);
         } else if (t == TYPE_FUNCTION || t == TYPE_OP) {
-            const uint32_t inner = t == TYPE_OP ? (cur.header >> 16) & 0xFF : TYPE_FUNCTION;
+            const uint32_t inner = t == TYPE_OP ? op_inner_type(cur) : TYPE_FUNCTION;
             Cell block;
-            if (x == 0) block = Cell{TYPE_BLOCK, 0, cur.data2, 0};
-            else if (x == 1 && inner == TYPE_FUNCTION) block = cell_at(cur.data3, 0);
+            if (x == 0) block = Cell{TYPE_BLOCK, 0, shared_node(cur), 0};
+            else if (x == 1 && inner == TYPE_FUNCTION) block = cell_at(function_body(cur), 0);
             else bad(at);
-            if (!is_block_type(cell::type_of(&block))) bad(at);
+            if (!is_block_record(cell::type_of(&block))) bad(at);
             cur = block;
             continue;
         } else {
@@ -210,17 +225,18 @@ void Reader::series_ref(node_t n, uint32_t i, uint32_t t, uint32_t head, const u
     Cell c = path(rec, false);
     const uint32_t ct = cell::type_of(&c);
     // The shared buffer must hold units of the kind the record stands for.
+    const node_t shared = shared_node(c);
     bool ok;
-    if (is_block_type(t)) ok = (is_block_type(ct) || is_function_like(ct)) && c.data2;
+    if (is_block_record(t)) ok = (is_block_record(ct) || is_function_like(ct)) && shared;
     else if (t == TYPE_BINARY)
-        ok = (ct == TYPE_BINARY || is_string_type(ct)) && series::unit(series::buffer_of(c.data2)) == 1;
-    else if (is_string_type(t)) ok = is_string_type(ct);
+        ok = (ct == TYPE_BINARY || is_string_record(ct)) && series::unit(series::buffer_of(shared)) == 1;
+    else if (is_string_record(t)) ok = is_string_record(ct);
     else ok = ct == TYPE_BITSET;
     if (!ok) bad(rec);
-    if (is_block_type(t) && series::unit(series::buffer_of(c.data2)) != sizeof(Cell)) bad(rec);
-    if (head > series::buffer_length(c.data2)) bad(rec);
+    if (is_block_record(t) && series::unit(series::buffer_of(shared)) != sizeof(Cell)) bad(rec);
+    if (head > series::buffer_length(shared)) bad(rec);
     Cell& slot = cell_at(n, i);
-    slot = Cell{t, head, c.data2, 0};
+    slot = Cell{t, head, shared, 0};
 }
 
 void Reader::block_contents(node_t n, uint32_t i, uint32_t t, uint32_t head, const uint8_t* rec) {
@@ -285,7 +301,7 @@ node_t Reader::context_record(node_t n, uint32_t i, const uint8_t* rec, bool sta
         *context::self_of(ctx) = cell_at(n, i);
     }
     if ((flags & 16) && !on_stack) {
-        const node_t values = context::cell_of(ctx)->data2;
+        const node_t values = context_values(context::cell_of(ctx));
         for (uint32_t k = 0; k < cnt; k++) record(values, k);
     }
     return ctx;
@@ -300,7 +316,7 @@ void Reader::object_payload(node_t n, uint32_t i, bool handlers, const uint8_t* 
     const node_t ctx = context_record(n, i, rec, false, false);
     if (context::has_stack_values(context::cell_of(ctx))) bad(rec);
     Cell& slot = cell_at(n, i);
-    slot.data2 = static_cast<uint32_t>(codec ? -1 : cls);
+    object_class(slot) = codec ? -1 : cls;
     *context::self_of(ctx) = slot;
     if (handlers) {
         Cell* held = stack::push(&cell_at(n, i));
@@ -332,14 +348,14 @@ node_t Reader::inner_block(node_t n, uint32_t i, uint32_t which, const uint8_t* 
     }
     (void)head;
     const Cell fn = cell_at(n, i);
-    node_t target = which == 0 ? fn.data2 : cell_at(fn.data3, 0).data2;
+    node_t target = which == 0 ? function_spec(fn) : series_node(cell_at(function_body(fn), 0));
     if (ref) {
         const Cell c = path(rec, false);
         const uint32_t ct = cell::type_of(&c);
-        if (!(is_block_type(ct) || is_function_like(ct)) || !c.data2 ||
-            series::unit(series::buffer_of(c.data2)) != sizeof(Cell))
+        if (!(is_block_record(ct) || is_function_like(ct)) || !shared_node(c) ||
+            series::unit(series::buffer_of(shared_node(c))) != sizeof(Cell))
             bad(at_h);
-        target = c.data2;
+        target = shared_node(c);
     } else {
         const uint32_t cnt = count(p_, num());
         for (uint32_t k = 0; k < cnt; k++) {
@@ -348,8 +364,8 @@ node_t Reader::inner_block(node_t n, uint32_t i, uint32_t which, const uint8_t* 
             record(target, pos);
         }
     }
-    if (which == 0) cell_at(n, i).data2 = target;
-    else cell_at(cell_at(n, i).data3, 0).data2 = target;
+    if (which == 0) function_spec(cell_at(n, i)) = target;
+    else series_node(cell_at(function_body(cell_at(n, i)), 0)) = target;
     return target;
 }
 
@@ -369,7 +385,7 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
     *context::self_of(ctx) = cell_at(n, i);
     inner_block(n, i, 0, rec);
     inner_block(n, i, 1, rec);
-    const Cell spec_cell{TYPE_BLOCK, 0, cell_at(n, i).data2, 0};
+    const Cell spec_cell{TYPE_BLOCK, 0, function_spec(cell_at(n, i)), 0};
     const uint32_t attrs = function::validate_spec(&spec_cell);
     // The context must be the one the spec calls for, or calls would read
     // the wrong slots.
@@ -377,11 +393,11 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
     const uint32_t words = context::word_count(ctx);
     if (context::word_count(check) != words) bad(at_ctx);
     for (uint32_t k = 0; k < words; k++)
-        if (symbol::canonical(static_cast<int32_t>(context::word_at(check, k)->data2)) !=
-            symbol::canonical(static_cast<int32_t>(context::word_at(ctx, k)->data2)))
+        if (symbol::canonical(word_symbol(context::word_at(check, k))) !=
+            symbol::canonical(word_symbol(context::word_at(ctx, k))))
             bad(at_ctx);
     const node_t list = call::build_arg_list(&spec_cell, false);
-    cell_at(cell_at(n, i).data3, 1) = call::arg_list_cell(list);
+    cell_at(function_body(cell_at(n, i)), 1) = call::arg_list_cell(list);
     cell_at(n, i).header = TYPE_FUNCTION | attrs;
     *context::self_of(ctx) = cell_at(n, i);
 }
@@ -401,10 +417,11 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
         // Boot words name their context by the literal that owns it.
         const uint32_t k = varint();
         const int32_t index = zigzag();
-        if (base_ + uint64_t(k) >= series::cell_count(container_->data2)) bad(at_idx);
-        const node_t ctx = cell_at(container_->data2, base_ + k).data1;
-        const uint32_t kt = cell::type_of(&cell_at(container_->data2, base_ + k));
-        if (!(kt == TYPE_OBJECT || kt == TYPE_FUNCTION || is_word_type(kt)) || !ctx) bad(at_idx);
+        if (base_ + uint64_t(k) >= series::cell_count(series_node(container_))) bad(at_idx);
+        const Cell& owner = cell_at(series_node(container_), base_ + k);
+        const node_t ctx = context_of(owner);
+        const uint32_t kt = cell::type_of(&owner);
+        if (!(kt == TYPE_OBJECT || kt == TYPE_FUNCTION || is_word_or_refinement(kt)) || !ctx) bad(at_idx);
         int32_t found = index;
         if (index == -1) found = context::find_symbol(ctx, sym, true);
         if (found < 0 || static_cast<uint32_t>(found) >= context::word_count(ctx)) bad(at_idx);
@@ -416,10 +433,9 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
     if (ref) {
         const Cell c = path(rec, false);
         const uint32_t ct = cell::type_of(&c);
-        if (!(is_word_type(ct) || ct == TYPE_OBJECT || ct == TYPE_FUNCTION) || !c.data1 ||
-            c.data1 == context::global)
+        ctx = context_of(c);
+        if (!(is_word_or_refinement(ct) || ct == TYPE_OBJECT || ct == TYPE_FUNCTION) || !ctx || ctx == context::global)
             bad(rec);
-        ctx = c.data1;
     } else {
         const uint8_t* at_h = p_;
         uint32_t h = compact_ ? byte() : u32();
@@ -427,7 +443,7 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
         if (ot == TYPE_OBJECT) object_payload(n, i, compact_ ? (h & 64) : (h & (1u << 24)), rec);
         else if (ot == TYPE_FUNCTION && (compact_ ? !(h & 64) : true)) function_payload(n, i, rec);
         else bad(at_h);
-        ctx = cell_at(n, i).data1;
+        ctx = context_of(cell_at(n, i));
     }
     if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx)) bad(at_idx);
     cell_at(n, i) = Cell{t, ctx, static_cast<uint32_t>(sym), static_cast<uint32_t>(index)};
@@ -436,12 +452,12 @@ void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, boo
 void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec) {
     const uint8_t* at_idx = p_;
     const uint32_t index = num();
-    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : ACTION_COUNT;
+    const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : datatype::ACTION_SLOTS;
     if (index < 1 || index > limit) bad(at_idx);
     const uint8_t* at_spec = p_;
     record(n, i);
     const Cell spec = cell_at(n, i);
-    if (cell::type_of(&spec) != TYPE_BLOCK || spec.data1 != 0) bad(at_spec);
+    if (cell::type_of(&spec) != TYPE_BLOCK || series_index(spec) != 0) bad(at_spec);
     function::validate_spec(&spec);
     Cell* const top = stack::arg_top;
     const Cell made = *native::push(&spec, t, index);
@@ -451,8 +467,8 @@ void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec)
 
 void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_t fh, const uint8_t* rec) {
     Cell& slot = cell_at(n, i);
-    if (ref && !(is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
-                 t == TYPE_FUNCTION || is_word_type(t) || t == TYPE_HASH || t == TYPE_MAP || t == TYPE_BINARY))
+    if (ref && !(is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
+                 t == TYPE_FUNCTION || is_word_or_refinement(t) || t == TYPE_MAP || t == TYPE_BINARY))
         bad(rec);
     switch (t) {
         case TYPE_UNSET:
@@ -479,8 +495,8 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         }
         case TYPE_DATE: {
             const uint32_t packed = u32();
-            const bool with_time = packed & 0x10000;
-            const uint32_t month = (packed >> 12) & 15, day = (packed >> 7) & 31;
+            const bool with_time = date::has_time(packed);
+            const int32_t month = date::month_of(packed), day = date::day_of(packed);
             if (month < 1 || month > 12 || day < 1 || (compact_ && s != with_time)) bad(rec);
             double d = 0;
             if (with_time || !compact_) {
@@ -520,8 +536,9 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             need(len);
             std::memcpy(bits, p_, len);
             p_ += len;
+            // The payload words as they lie in memory.
             Cell c{t, 0, 0, 0};
-            std::memcpy(&c.data1, bits, 12);
+            for (uint32_t k = 0; k < 3; k++) std::memcpy(&payload_word(c, k), bits + 4 * k, 4);
             cell_at(n, i) = c;
             return;
         }
@@ -534,9 +551,9 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         case TYPE_POINT2D:
         case TYPE_POINT3D: {
             Cell c{t, 0, 0, 0};
-            c.data1 = u32();
-            c.data2 = u32();
-            if (t == TYPE_POINT3D) c.data3 = u32();
+            payload_word(c, 0) = u32();
+            payload_word(c, 1) = u32();
+            if (t == TYPE_POINT3D) payload_word(c, 2) = u32();
             cell_at(n, i) = c;
             return;
         }
@@ -564,9 +581,11 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             const uint32_t inner = cell::type_of(&c);
             if (inner != TYPE_NATIVE && inner != TYPE_ACTION && inner != TYPE_FUNCTION) bad(rec);
             if (!compact_ && ((fh >> 16) & 0xFF) != inner) bad(rec);
-            c.header = TYPE_OP | (inner << 16);
+            c.header = TYPE_OP;
+            set_op_inner_type(&c, inner);
             cell_at(n, i) = c;
-            if (inner == TYPE_FUNCTION) cell_at(c.data3, 3) = Cell{TYPE_FUNCTION, c.data1, c.data2, c.data3};
+            // The body record keeps the function the op! was made from.
+            if (inner == TYPE_FUNCTION) cell_at(function_body(c), 3) = op_function(c);
             return;
         }
         case TYPE_ERROR: {
@@ -574,9 +593,9 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             const uint32_t code = num();
             if (code > 999 || !err::message_of(static_cast<int>(code))) bad(at_code);
             const Cell e = err::make(static_cast<int>(code));
-            if (!e.data1) bad(at_code);
+            if (!object_context(e)) bad(at_code);
             cell_at(n, i) = e;
-            const node_t values = context::cell_of(e.data1)->data2;
+            const node_t values = context_values(context::cell_of(object_context(e)));
             for (uint32_t f = err::F_ARG1; f <= err::F_STACK; f++) record(values, f);
             return;
         }
@@ -585,8 +604,9 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             if (ref) {
                 const Cell c = path(rec, false);
                 const uint32_t ct = cell::type_of(&c);
-                if (!(is_word_type(ct) || ct == TYPE_OBJECT) || !c.data1 || c.data1 == context::global) bad(rec);
-                const Cell owner = *context::self_of(c.data1);
+                const node_t ctx = context_of(c);
+                if (!(is_word_or_refinement(ct) || ct == TYPE_OBJECT) || !ctx || ctx == context::global) bad(rec);
+                const Cell owner = *context::self_of(ctx);
                 if (cell::type_of(&owner) != TYPE_OBJECT) bad(rec);
                 cell_at(n, i) = owner;
             } else {
@@ -597,12 +617,12 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             if (ref) {
                 const Cell c = path(rec, false);
                 const uint32_t ct = cell::type_of(&c);
-                if (!(is_word_type(ct) || ct == TYPE_FUNCTION || ct == TYPE_OP) || !c.data1 ||
-                    c.data1 == context::global)
+                const node_t ctx = context_of(c);
+                if (!(is_word_or_refinement(ct) || ct == TYPE_FUNCTION || ct == TYPE_OP) || !ctx || ctx == context::global)
                     bad(rec);
-                Cell owner = ct == TYPE_OP ? c : *context::self_of(c.data1);
+                Cell owner = ct == TYPE_OP ? c : *context::self_of(ctx);
                 const uint32_t ot = cell::type_of(&owner);
-                if (ot == TYPE_OP && ((owner.header >> 16) & 0xFF) == TYPE_FUNCTION) owner.header = TYPE_FUNCTION;
+                if (ot == TYPE_OP && op_inner_type(owner) == TYPE_FUNCTION) owner = op_function(owner);
                 if (cell::type_of(&owner) != TYPE_FUNCTION) bad(rec);
                 cell_at(n, i) = owner;
             } else {
@@ -617,8 +637,8 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
                 const Cell c = path(rec, false);
                 const uint32_t ct = cell::type_of(&c);
                 // Only the value written first owns an index to share.
-                if (ct != t || !c.data3 || head > series::buffer_length(c.data2)) bad(rec);
-                cell_at(n, i) = Cell{t, head, c.data2, c.data3};
+                if (ct != t || !hash_index_node(c) || head > series::buffer_length(series_node(c))) bad(rec);
+                cell_at(n, i) = Cell{t, head, series_node(c), hash_index_node(c)};
                 return;
             }
             const uint32_t cnt = count(p_, num());
@@ -628,10 +648,10 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             const Cell empty{TYPE_BLOCK, 0, memory::alloc_cells(cnt ? cnt : 1), 0};
             const node_t index = hashtab::make(t == TYPE_MAP ? cnt / 2 : cnt, &empty,
                                                t == TYPE_MAP ? hashtab::Kind::MAP : hashtab::Kind::HASH, 0);
-            cell_at(n, i) = Cell{t, head, empty.data2, index};
+            cell_at(n, i) = Cell{t, head, series_node(empty), index};
             for (uint32_t k = 0; k < cnt; k++) {
-                series::reserve_cell(series::buffer_of(empty.data2));
-                record(empty.data2, k);
+                series::reserve_cell(series::buffer_of(series_node(empty)));
+                record(series_node(empty), k);
             }
             if (t == TYPE_HASH) {
                 hashtab::rebuild(index, cnt);
@@ -682,11 +702,11 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         }
         default: break;
     }
-    if (is_word_type(t)) {
+    if (is_word_or_refinement(t)) {
         word_record(n, i, t, s, ref, fh & (1u << 25), rec);
         return;
     }
-    if (is_block_type(t) || is_string_type(t)) {
+    if (is_block_record(t) || is_string_record(t)) {
         uint32_t head = 0;
         if (compact_) {
             if (s) head = varint();
@@ -695,7 +715,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
         }
         if (ref) {
             series_ref(n, i, t, head, rec);
-        } else if (is_block_type(t)) {
+        } else if (is_block_record(t)) {
             block_contents(n, i, t, head, rec);
         } else if (compact_) {
             const uint32_t code = varint();
@@ -759,9 +779,9 @@ void Reader::record(node_t n, uint32_t i) {
         uint32_t t = b & 63;
         if (t == 63) t = varint();
         if (t == 0 || t > 255) bad(rec);
-        if (assign && !(is_word_type(t) || t == TYPE_ISSUE)) bad(rec);
+        if (assign && !(is_word_or_refinement(t) || t == TYPE_ISSUE)) bad(rec);
         payload(n, i, t, b & 64, ref, 0, rec);
-        if (assign && is_word_type(t)) {
+        if (assign && is_word_or_refinement(t)) {
             // The value that follows is given to the word; neither stays.
             const uint32_t pos = series::cell_count(n);
             series::reserve_cell(series::buffer_of(n));
@@ -776,15 +796,15 @@ void Reader::record(node_t n, uint32_t i) {
 }
 
 void Reader::run() {
-    const node_t root = container_->data2;
+    const node_t root = series_node(container_);
     base_ = series::cell_count(root);
     while (p_ < end_) {
-        const uint32_t pos = series::cell_count(container_->data2);
-        series::reserve_cell(series::buffer_of(container_->data2));
-        record(container_->data2, pos);
-        if (series::cell_count(container_->data2) > pos + 1) {
+        const uint32_t pos = series::cell_count(series_node(container_));
+        series::reserve_cell(series::buffer_of(series_node(container_)));
+        record(series_node(container_), pos);
+        if (series::cell_count(series_node(container_)) > pos + 1) {
             // An assignment: cut the word and its value off again.
-            series::set_tail_at(container_->data2, pos + 1);
+            series::set_tail_at(series_node(container_), pos + 1);
         }
     }
 }
@@ -872,7 +892,7 @@ void decode_into(const uint8_t* data, int64_t length, Cell* container, bool boot
     if (!avail(records)) err::raise(err::INVALID_DATA);
     Reader r(start, p, p + records, compact, boot, container);
     r.symbols(offsets, sym_count, area, area_size);
-    if (boot) literal_base = series::cell_count(container->data2);
+    if (boot) literal_base = series::cell_count(series_node(container));
     r.run();
 }
 
@@ -885,7 +905,8 @@ Cell decode(const uint8_t* data, size_t length) {
     *container = Cell{TYPE_BLOCK, 0, memory::alloc_cells(1), 0};
     decode_into(data, static_cast<int64_t>(length), container, false);
     codec = true;
-    const Cell result = series::cell_count(container->data2) == 1 ? cell_at(container->data2, 0) : *container;
+    const node_t roots = series_node(container);
+    const Cell result = series::cell_count(roots) == 1 ? cell_at(roots, 0) : *container;
     stack::arg_top = container;
     return result;
 }

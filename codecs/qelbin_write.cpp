@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codecs/qelbin.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/natives.hpp"
@@ -31,10 +32,6 @@ uint32_t literal_base = 0;
 
 namespace {
 
-bool is_block_type(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-bool is_string_type(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
 
 [[noreturn]] void no_codec(uint32_t type) {
     const Cell dt{TYPE_DATATYPE, type, 0, 0};
@@ -168,7 +165,7 @@ void Writer::context_record(node_t ctx) {
             (values ? 1u << 30 : 0));
         u32(n);
     }
-    for (uint32_t i = 0; i < n; i++) symbol(static_cast<int32_t>(context::word_at(ctx, i)->data2));
+    for (uint32_t i = 0; i < n; i++) symbol(word_symbol(context::word_at(ctx, i)));
     if (values)
         for (uint32_t i = 0; i < n; i++) {
             const Cell* s = context::slot_at(ctx, i);
@@ -178,12 +175,13 @@ void Writer::context_record(node_t ctx) {
 
 // Class id, handler positions and the context; the header is written.
 void Writer::object_payload(const Cell& v, bool with_handlers) {
-    snum(static_cast<int32_t>(v.data2));
+    snum(object_class(v));
     if (with_handlers) {
-        const Cell* info = series::cells_of(v.data3);
-        for (int k = 0; k < 2; k++) snum(static_cast<int16_t>(info[k].data2 >> 16));
+        // The handler field's position, in the upper half of each pair's x.
+        const Cell* info = series::cells_of(object_on_set(v));
+        for (int k = 0; k < 2; k++) snum(static_cast<int16_t>(pair_x(info[k]) >> 16));
     }
-    context_record(v.data1);
+    context_record(object_context(v));
 }
 
 void Writer::nested_block(const Cell& b) {
@@ -191,12 +189,12 @@ void Writer::nested_block(const Cell& b) {
 }
 
 void Writer::function_payload(const Cell& v) {
-    const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
-    const Cell body = series::cells_of(v.data3)[0];
-    const bool has_body = is_block_type(cell::type_of(&body));
-    num(series::cell_count(v.data2));
+    const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
+    const Cell body = series::cells_of(function_body(v))[0];
+    const bool has_body = is_block_record(cell::type_of(&body));
+    num(series::cell_count(function_spec(v)));
     num(has_body ? static_cast<uint32_t>(series::length_of(&body)) : 0);
-    context_record(v.data1);
+    context_record(function_context(v));
     nested_block(spec);
     if (has_body) {
         Cell b = body;
@@ -213,7 +211,7 @@ void Writer::function_payload(const Cell& v) {
 void Writer::word_owner(const Cell& owner) {
     const uint32_t t = cell::type_of(&owner);
     if (t == TYPE_OBJECT) {
-        const bool handlers = owner.data3 != 0;
+        const bool handlers = object_on_set(owner) != 0;
         record_start(TYPE_OBJECT, false, false, handlers, handlers ? 1u << 24 : 0);
         object_payload(owner, handlers);
     } else {
@@ -233,15 +231,15 @@ void Writer::value(const Cell& v, bool counts) {
         case TYPE_LOGIC:
             if (compact_) {
                 if (nl) byte(0xC0);
-                byte(v.data1 ? 0xC2 : 0xC3);
+                byte(logic_value(v) ? 0xC2 : 0xC3);
             } else {
                 record_start(t, nl, false, false, 0);
-                u32(v.data1 ? 1 : 0);
+                u32(logic_value(v) ? 1 : 0);
             }
             break;
-        case TYPE_DATATYPE: record_start(t, nl, false, false, 0); num(v.data1); break;
+        case TYPE_DATATYPE: record_start(t, nl, false, false, 0); num(datatype_id(v)); break;
         case TYPE_INTEGER: {
-            const auto n = static_cast<int32_t>(v.data2);
+            const int32_t n = integer_value(v);
             if (compact_ && n >= 0 && n <= 63) {
                 if (nl) byte(0xC0);
                 byte(static_cast<uint8_t>(0x80 + n));
@@ -251,7 +249,7 @@ void Writer::value(const Cell& v, bool counts) {
             }
             break;
         }
-        case TYPE_CHAR: record_start(t, nl, false, false, 0); num(v.data2); break;
+        case TYPE_CHAR: record_start(t, nl, false, false, 0); num(char_code(v)); break;
         case TYPE_FLOAT:
         case TYPE_TIME:
         case TYPE_PERCENT: {
@@ -279,16 +277,20 @@ void Writer::value(const Cell& v, bool counts) {
             break;
         }
         case TYPE_DATE: {
-            // The short-form flag is the date's time flag (bit 16).
-            const bool with_time = v.data1 & 0x10000;
+            // The short-form flag is the date's time flag.
+            const bool with_time = date::has_time(date_packed(v));
             record_start(t, nl, false, compact_ && with_time, 0);
-            u32(v.data1);
+            u32(date_packed(v));
             if (with_time || !compact_) double_payload(cell::get_double(&v));
             break;
         }
         case TYPE_TYPESET: {
+            // The payload words as they lie in memory.
             uint8_t bits[12];
-            std::memcpy(bits, &v.data1, 12);
+            for (uint32_t i = 0; i < 3; i++) {
+                const uint32_t word = payload_word(v, i);
+                std::memcpy(bits + 4 * i, &word, 4);
+            }
             record_start(t, nl, false, false, 0);
             if (compact_) {
                 uint8_t n = 12;
@@ -302,16 +304,16 @@ void Writer::value(const Cell& v, bool counts) {
         }
         case TYPE_PAIR:
             record_start(t, nl, false, false, 0);
-            snum(static_cast<int32_t>(v.data2));
-            snum(static_cast<int32_t>(v.data3));
+            snum(pair_x(v));
+            snum(pair_y(v));
             break;
         case TYPE_POINT2D:
         case TYPE_POINT3D:
             // The float32 bit patterns, fixed-width in both modes.
             record_start(t, nl, false, false, 0);
-            u32(v.data1);
-            u32(v.data2);
-            if (t == TYPE_POINT3D) u32(v.data3);
+            u32(payload_word(v, 0));
+            u32(payload_word(v, 1));
+            if (t == TYPE_POINT3D) u32(payload_word(v, 2));
             break;
         case TYPE_TUPLE: {
             const uint32_t len = tuple_length(&v);
@@ -327,21 +329,19 @@ void Writer::value(const Cell& v, bool counts) {
             }
             break;
         }
-        case TYPE_ISSUE: record_start(t, nl, false, false, 0); symbol(static_cast<int32_t>(v.data2)); break;
+        case TYPE_ISSUE: record_start(t, nl, false, false, 0); symbol(word_symbol(v)); break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
             record_start(t, nl, false, false, 0);
-            num(v.data1);
+            num(native_index(v));
             // The spec shares the native's number.
-            value(Cell{TYPE_BLOCK, 0, v.data2, 0}, false);
+            value(Cell{TYPE_BLOCK, 0, native_spec(v), 0}, false);
             break;
         case TYPE_OP: {
-            const uint32_t inner = (v.header >> 16) & 0xFF;
+            const uint32_t inner = op_inner_type(v);
             if (inner != TYPE_NATIVE && inner != TYPE_ACTION && inner != TYPE_FUNCTION) no_codec(TYPE_ROUTINE);
             record_start(t, nl, false, false, inner << 16);
-            Cell w = v;
-            w.header = inner;
-            value(w, false);
+            value(op_function(v), false);
             break;
         }
         case TYPE_ERROR: {
@@ -365,9 +365,9 @@ void Writer::value(const Cell& v, bool counts) {
 void Writer::contents(const Cell& v, uint32_t t) {
     const bool nl = v.header & cell_flag::NEW_LINE;
     node_t key = 0;
-    const bool is_word = t >= TYPE_WORD && t <= TYPE_REFINEMENT;
+    const bool is_word = is_word_or_refinement(t);
     if (is_word) {
-        node_t ctx = v.data1;
+        node_t ctx = word_context(v);
         bool global = ctx == 0 || ctx == context::global;
         Cell owner{};
         if (!global) {
@@ -378,23 +378,22 @@ void Writer::contents(const Cell& v, uint32_t t) {
         }
         if (global) {
             record_start(t, nl, false, false, compact_ ? 0 : 1u << 25);
-            symbol(static_cast<int32_t>(v.data2));
-            if (!compact_) u32(v.data3);
+            symbol(word_symbol(v));
+            if (!compact_) u32(static_cast<uint32_t>(word_index(v)));
             return;
         }
         key = ctx;
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
-        key = v.data1;
-    } else if (is_block_type(t) || is_string_type(t) || t == TYPE_BITSET || t == TYPE_HASH || t == TYPE_MAP ||
-               t == TYPE_BINARY) {
-        key = v.data2;
+        key = t == TYPE_OBJECT ? object_context(v) : function_context(v);
+    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY) {
+        key = series_node(v);
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_type(t) || t == TYPE_HASH || is_string_type(t) || t == TYPE_BINARY
-                              ? std::min<uint32_t>(v.data1, series::buffer_length(v.data2))
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY
+                              ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {
         stack_.push_back(counter_);
@@ -403,13 +402,13 @@ void Writer::contents(const Cell& v, uint32_t t) {
     }
     if (is_word) {
         record_start(t, nl, ref, true, 0);
-        symbol(static_cast<int32_t>(v.data2));
-        if (compact_) zigzag(static_cast<int32_t>(v.data3));
-        else u32(v.data3);
+        symbol(word_symbol(v));
+        if (compact_) zigzag(word_index(v));
+        else u32(static_cast<uint32_t>(word_index(v)));
         if (ref) path_of(found->second);
-        else word_owner(*context::self_of(v.data1));
+        else word_owner(*context::self_of(word_context(v)));
     } else if (t == TYPE_OBJECT) {
-        const bool handlers = !ref && v.data3 != 0;
+        const bool handlers = !ref && object_on_set(v) != 0;
         record_start(t, nl, ref, handlers, handlers ? 1u << 24 : 0);
         if (ref) path_of(found->second);
         else object_payload(v, handlers);
@@ -418,12 +417,12 @@ void Writer::contents(const Cell& v, uint32_t t) {
         if (ref) path_of(found->second);
         else function_payload(v);
     } else if (t == TYPE_BITSET) {
-        const bool complement = series::flags_of(v.data2) & series_flag::NOT;
+        const bool complement = series::flags_of(series_node(v)) & series_flag::NOT;
         record_start(t, nl, ref, complement, complement ? 1u << 23 : 0);
         if (ref) {
             path_of(found->second);
         } else {
-            SeriesBuffer* s = series::buffer_of(v.data2);
+            SeriesBuffer* s = series::buffer_of(series_node(v));
             const uint32_t n = s->tail - s->head;
             num(n);
             bytes(series::head_ptr(s), n);
@@ -435,25 +434,25 @@ void Writer::contents(const Cell& v, uint32_t t) {
         if (ref) {
             path_of(found->second);
         } else {
-            const uint32_t n = series::cell_count(v.data2);
+            const uint32_t n = series::cell_count(series_node(v));
             uint32_t live = 0;
-            for (uint32_t i = 0; i + 1 < n; i += 2) live += series::cells_of(v.data2)[i + 1].header != 0;
+            for (uint32_t i = 0; i + 1 < n; i += 2) live += series::cells_of(series_node(v))[i + 1].header != 0;
             num(2 * live);
             for (uint32_t i = 0; i + 1 < n; i += 2) {
-                if (series::cells_of(v.data2)[i + 1].header == 0) continue;
-                value(series::cells_of(v.data2)[i]);
-                value(series::cells_of(v.data2)[i + 1]);
+                if (series::cells_of(series_node(v))[i + 1].header == 0) continue;
+                value(series::cells_of(series_node(v))[i]);
+                value(series::cells_of(series_node(v))[i + 1]);
             }
         }
-    } else if (is_block_type(t) || t == TYPE_HASH) {
+    } else if (is_block_like(t)) {
         record_start(t, nl, ref, head != 0, 0);
         head_index(head);
         if (ref) {
             path_of(found->second);
         } else {
-            const uint32_t n = series::cell_count(v.data2);
+            const uint32_t n = series::cell_count(series_node(v));
             num(n);
-            for (uint32_t i = 0; i < n; i++) value(series::cells_of(v.data2)[i]);
+            for (uint32_t i = 0; i < n; i++) value(series::cells_of(series_node(v))[i]);
         }
     } else if (t == TYPE_BINARY) {
         // Fixed records name the unit width (1) like strings; compact ones
@@ -463,23 +462,23 @@ void Writer::contents(const Cell& v, uint32_t t) {
         if (ref) {
             path_of(found->second);
         } else {
-            const uint32_t n = series::buffer_length(v.data2);
+            const uint32_t n = series::buffer_length(series_node(v));
             num(n);
-            bytes(series::head_ptr(series::buffer_of(v.data2)), n);
+            bytes(series::head_ptr(series::buffer_of(series_node(v))), n);
             if (!compact_) pad(4);
         }
     } else {  // strings
-        SeriesBuffer* s = series::buffer_of(v.data2);
+        SeriesBuffer* s = series::buffer_of(series_node(v));
         const uint32_t width = series::unit(s);
         record_start(t, nl, ref, head != 0, width << 8);
         head_index(head);
         if (ref) {
             path_of(found->second);
         } else {
-            const uint32_t n = series::buffer_length(v.data2);
+            const uint32_t n = series::buffer_length(series_node(v));
             if (compact_) varint((n << 2) | series::log2_unit(s));
             else u32(n);
-            bytes(series::head_ptr(series::buffer_of(v.data2)), size_t(n) * width);
+            bytes(series::head_ptr(series::buffer_of(series_node(v))), size_t(n) * width);
             if (!compact_) pad(4);
         }
     }
@@ -557,13 +556,13 @@ std::vector<uint8_t> encode_boot(const Cell* assignments, const Cell* literals) 
     codec = false;
     Writer w(true);
     const Cell pairs = *assignments, roots = *literals;
-    const uint32_t n = series::cell_count(pairs.data2);
+    const uint32_t n = series::cell_count(series_node(pairs));
     for (uint32_t i = 0; i + 1 < n; i += 2) {
-        const Cell word = series::cells_of(pairs.data2)[i];
-        w.assignment(word, series::cells_of(pairs.data2)[i + 1]);
+        const Cell word = series::cells_of(series_node(pairs))[i];
+        w.assignment(word, series::cells_of(series_node(pairs))[i + 1]);
     }
-    const uint32_t count = series::cell_count(roots.data2);
-    for (uint32_t i = 0; i < count; i++) w.value(series::cells_of(roots.data2)[i]);
+    const uint32_t count = series::cell_count(series_node(roots));
+    for (uint32_t i = 0; i < count; i++) w.value(series::cells_of(series_node(roots))[i]);
     codec = true;
     return w.assemble(count);
 }

@@ -11,6 +11,7 @@
 #include "datatypes/binary.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codecs/base_n.hpp"
@@ -36,15 +37,15 @@ namespace {
 // Above this many bytes a buffer could not exist in a 32-bit process.
 constexpr uint64_t MAX_BYTES = 0x7FFFFF00;
 
-SeriesBuffer* buf(const Cell* v) { return series::buffer_of(v->data2); }
+SeriesBuffer* buf(const Cell* v) { return series::buffer_of(series_node(v)); }
 uint32_t total(node_t n) {
     const SeriesBuffer* s = series::buffer_of(n);
     return s->tail - s->head;
 }
 uint32_t clamp(Cell* v) {
-    const uint32_t t = total(v->data2);
-    if (v->data1 > t) v->data1 = t;
-    return v->data1;
+    const uint32_t t = total(series_node(v));
+    if (series_index(v) > t) series_index(v) = t;
+    return series_index(v);
 }
 
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
@@ -77,7 +78,7 @@ void put_be(uint64_t v, int bytes, std::vector<uint8_t>& out) {
 
 // The one byte an integer stands for: its low 8 bits, for -128 to 255.
 uint8_t integer_byte(const Cell* v) {
-    const auto i = static_cast<int32_t>(v->data2);
+    const int32_t i = integer_value(v);
     if (i > 255 || i < -128) err::raise(err::INVALID_ARG, v);
     return static_cast<uint8_t>(i);
 }
@@ -88,13 +89,13 @@ void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out);
 
 void encode_block(const Cell* block, int64_t elements, bool forming, std::vector<uint8_t>& out) {
     const Cell b = *block;
-    if (cycles::find(b.data2)) err::raise(err::INVALID_ARG, &b);
-    const mold::CycleEntry entry(b.data2);
+    if (cycles::find(series_node(b))) err::raise(err::INVALID_ARG, &b);
+    const mold::CycleEntry entry(series_node(b));
     for (int64_t i = 0; elements < 0 || i < elements; i++) {
-        const uint64_t at = uint64_t{b.data1} + static_cast<uint64_t>(i);
-        if (at >= series::cell_count(b.data2)) break;
+        const uint64_t at = uint64_t{series_index(b)} + static_cast<uint64_t>(i);
+        if (at >= series::cell_count(series_node(b))) break;
         // A copy: forming an element allocates and may move the block.
-        const Cell e = series::cells_of(b.data2)[at];
+        const Cell e = series::cells_of(series_node(b))[at];
         encode_one(&e, forming, out);
     }
 }
@@ -102,7 +103,7 @@ void encode_block(const Cell* block, int64_t elements, bool forming, std::vector
 void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out) {
     const uint32_t t = cell::type_of(value);
     if (t == TYPE_CHAR) {
-        put_codepoint(value->data2, out);
+        put_codepoint(char_code(value), out);
     } else if (t == TYPE_INTEGER) {
         out.push_back(integer_byte(value));
     } else if (t == TYPE_BINARY) {
@@ -110,9 +111,7 @@ void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out) {
         const uint8_t* p = head_ptr(value);
         out.insert(out.end(), p, p + n);
     } else if (t == TYPE_TUPLE) {
-        uint8_t bytes[12];
-        std::memcpy(bytes, &value->data1, 12);
-        out.insert(out.end(), bytes, bytes + tuple_length(value));
+        for (uint32_t i = 0; i < tuple_length(value); i++) out.push_back(tuple_byte(value, i));
     } else if (string::is_any_string(t)) {
         put_utf8(value, out);
     } else if (is_block_value(t)) {
@@ -121,7 +120,7 @@ void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out) {
         const Cell v = *value;
         Cell* text = stack::push_slot();
         string::make_at(text, 16);
-        actions::form(&v, text->data2, false, INT32_MAX);
+        actions::form(&v, series_node(text), false, INT32_MAX);
         put_utf8(text, out);
         stack::pop_n(1);
     } else {
@@ -193,28 +192,17 @@ Cell* load(const uint8_t* bytes, size_t n, Cell* cell) {
 
 uint8_t* head_ptr(const Cell* value) {
     SeriesBuffer* s = buf(value);
-    return series::head_ptr(s) + std::min(value->data1, s->tail - s->head);
+    return series::head_ptr(s) + std::min(series_index(value), s->tail - s->head);
 }
 
 uint32_t length(const Cell* value) {
-    const uint32_t t = total(value->data2);
-    return value->data1 < t ? t - value->data1 : 0;
-}
-
-void append_bytes(node_t n, const uint8_t* bytes, uint32_t count) {
-    const std::vector<uint8_t> v(bytes, bytes + count);
-    splice(n, total(n), 0, v, 1);
+    const uint32_t t = total(series_node(value));
+    return series_index(value) < t ? t - series_index(value) : 0;
 }
 
 void insert_bytes(node_t n, uint32_t offset, const uint8_t* bytes, uint32_t count) {
     const std::vector<uint8_t> v(bytes, bytes + count);
     splice(n, offset, 0, v, 1);
-}
-
-void append_int32_be(node_t n, int32_t v) {
-    std::vector<uint8_t> b;
-    put_be(static_cast<uint32_t>(v), 4, b);
-    splice(n, total(n), 0, b, 1);
 }
 
 void encode_value(const Cell* value, int32_t part, bool only, bool forming, std::vector<uint8_t>& out) {
@@ -228,13 +216,13 @@ void encode_value(const Cell* value, int32_t part, bool only, bool forming, std:
 }
 
 int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool match) {
-    const uint32_t ia = std::min(a->data1, total(a->data2));
-    const uint32_t ib = std::min(b->data1, total(b->data2));
-    const bool same = a->data2 == b->data2 && ia == ib;
+    const uint32_t ia = std::min(series_index(a), total(series_node(a)));
+    const uint32_t ib = std::min(series_index(b), total(series_node(b)));
+    const bool same = series_node(a) == series_node(b) && ia == ib;
     if (op == CompareOp::Same) return same ? 0 : 1;
     if (same && !match) return 0;
-    const uint32_t la = total(a->data2) - ia;
-    const uint32_t lb = total(b->data2) - ib;
+    const uint32_t la = total(series_node(a)) - ia;
+    const uint32_t lb = total(series_node(b)) - ib;
     const uint8_t* pa = series::head_ptr(buf(a)) + ia;
     const uint8_t* pb = series::head_ptr(buf(b)) + ib;
     if (match) {
@@ -252,10 +240,11 @@ bool decode_text(int32_t base, const Cell* text, Cell* out) {
     std::vector<uint8_t> bytes;
     {
         const Cell t = *text;
-        SeriesBuffer* s = series::buffer_of(t.data2);
+        SeriesBuffer* s = series::buffer_of(series_node(t));
         const uint32_t w = series::unit(s);
         const uint32_t n = string::length(&t);
-        const uint8_t* from = series::head_ptr(s) + static_cast<size_t>(std::min(t.data1, string::length_whole(&t))) * w;
+        const uint32_t index = std::min(series_index(t), string::length_whole(&t));
+        const uint8_t* from = series::head_ptr(s) + static_cast<size_t>(index) * w;
         if (!decode_base(base, Units{from, n, w}, bytes)) return false;
     }
     load(bytes.data(), bytes.size(), out);
@@ -274,16 +263,14 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
             encode_block(&v, -1, false, bytes);
             break;
-        case TYPE_CHAR: put_codepoint(v.data2, bytes); break;
-        case TYPE_INTEGER: put_be(v.data2, 4, bytes); break;
+        case TYPE_CHAR: put_codepoint(char_code(v), bytes); break;
+        case TYPE_INTEGER: put_be(static_cast<uint32_t>(integer_value(v)), 4, bytes); break;
         case TYPE_FLOAT: case TYPE_PERCENT: {
-            uint64_t bits;
-            std::memcpy(&bits, &v.data2, 8);
-            put_be(bits, 8, bytes);
+            put_be(std::bit_cast<uint64_t>(cell::get_double(&v)), 8, bytes);
             break;
         }
         case TYPE_ISSUE: {
-            const char* name = symbol::name(static_cast<int32_t>(v.data2));
+            const char* name = symbol::name(word_symbol(v));
             if (!decode_base16(latin1_units(name, std::strlen(name)), bytes, true)) err::raise(err::INVALID_DATA, &v);
             break;
         }
@@ -312,7 +299,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (t != TYPE_INTEGER && t != TYPE_FLOAT) return to(proto, spec, type);
     int64_t size;
     if (t == TYPE_INTEGER) {
-        size = static_cast<int32_t>(spec->data2);
+        size = integer_value(spec);
     } else {
         const double d = cell::get_double(spec);
         // Written so that NaN fails too.
@@ -349,7 +336,7 @@ int32_t write_hex(const Cell* value, node_t out, bool braces, bool flat, bool pa
         // A line's bytes at a time, re-read through the node: appending
         // allocates, which may move the value's buffer.
         const uint32_t count = std::min<uint32_t>(32 - i % 32, n - i);
-        const uint8_t* p = series::head_ptr(buf(&v)) + v.data1 + i;
+        const uint8_t* p = series::head_ptr(buf(&v)) + series_index(v) + i;
         for (uint32_t k = 0; k < count; k++) std::memcpy(chunk + 2 * k, string::byte_to_hex(p[k]), 2);
         text::append_latin1(out, chunk, 2 * count);
         limit = mold::spend(limit, 2 * static_cast<int64_t>(count));
@@ -431,11 +418,11 @@ Cell* insert_at(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
     const int32_t index = static_cast<int32_t>(clamp(series));
     const bool owned = owner::check_change(series, word, value, index, part);
     // A change handler may have shortened the series.
-    const uint32_t at = at_tail ? total(series->data2) : clamp(series);
-    splice(series->data2, at, 0, bytes, static_cast<uint64_t>(dup));
+    const uint32_t at = at_tail ? total(series_node(series)) : clamp(series);
+    splice(series_node(series), at, 0, bytes, static_cast<uint64_t>(dup));
     if (owned) owner::check_change(series, done, value, index, part);
-    if (at_tail) series->data1 = 0;
-    else series->data1 = static_cast<uint32_t>(std::min<uint64_t>(at + size, total(series->data2)));
+    if (at_tail) series_index(series) = 0;
+    else series_index(series) = static_cast<uint32_t>(std::min<uint64_t>(at + size, total(series_node(series))));
     return series;
 }
 
@@ -456,16 +443,16 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         err::raise(err::NO_MEMORY);
     uint32_t index = clamp(series);
     uint64_t replaced = part >= 0 ? static_cast<uint64_t>(part) : written;
-    replaced = std::min<uint64_t>(replaced, total(series->data2) - index);
+    replaced = std::min<uint64_t>(replaced, total(series_node(series)) - index);
     const bool owned = owner::check_change(series, words::w_change, value, static_cast<int32_t>(index),
                                            static_cast<int32_t>(replaced));
     index = clamp(series);
-    replaced = std::min<uint64_t>(replaced, total(series->data2) - index);
-    splice(series->data2, index, static_cast<uint32_t>(replaced), bytes, static_cast<uint64_t>(dup));
+    replaced = std::min<uint64_t>(replaced, total(series_node(series)) - index);
+    splice(series_node(series), index, static_cast<uint32_t>(replaced), bytes, static_cast<uint64_t>(dup));
     if (owned)
         owner::check_change(series, words::w_changed, value, static_cast<int32_t>(index),
                             static_cast<int32_t>(replaced));
-    series->data1 = static_cast<uint32_t>(std::min<uint64_t>(index + written, total(series->data2)));
+    series_index(series) = static_cast<uint32_t>(std::min<uint64_t>(index + written, total(series_node(series))));
     return series;
 }
 
@@ -503,7 +490,7 @@ std::vector<bool> byte_set(const Cell* with) {
     if (string::is_any_string(t)) put_utf8(with, bytes);
     else if (t == TYPE_BINARY) encode_one(with, false, bytes);
     else if (t == TYPE_INTEGER) bytes.push_back(integer_byte(with));
-    else if (t == TYPE_CHAR && with->data2 < 256) bytes.push_back(static_cast<uint8_t>(with->data2));
+    else if (t == TYPE_CHAR && char_code(with) < 256) bytes.push_back(static_cast<uint8_t>(char_code(with)));
     else if (t != TYPE_CHAR) err::raise(err::INVALID_ARG, with);
     for (const uint8_t b : bytes) set[b] = true;
     return set;

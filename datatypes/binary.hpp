@@ -30,13 +30,9 @@ Cell* load(const uint8_t* bytes, size_t n, Cell* cell = nullptr);
 uint8_t* head_ptr(const Cell* value);
 uint32_t length(const Cell* value);
 
-// At the tail of the buffer.
-void append_bytes(node_t n, const uint8_t* bytes, uint32_t count);
 // Opens count bytes at offset (from the buffer's head) and copies bytes
 // there; the buffer at least doubles when it has to grow.
 void insert_bytes(node_t n, uint32_t offset, const uint8_t* bytes, uint32_t count);
-// The 4 bytes of v, most significant first, at the tail.
-void append_int32_be(node_t n, int32_t v);
 
 // Three-way order of two byte series from their indexes under a
 // comparison operator code. In match mode: whether b's bytes stand at a's

@@ -48,7 +48,7 @@ node_t copy_bits(node_t src) {
 }
 
 void report(const Cell* bitset, const Cell* action, const Cell* value) {
-    if (series::flags_of(bitset->data2) & series_flag::OWNED)
+    if (series::flags_of(series_node(bitset)) & series_flag::OWNED)
         owner::check_change(bitset, action, value ? value : &shared::none, 0, 0);
 }
 
@@ -56,8 +56,7 @@ void report(const Cell* bitset, const Cell* action, const Cell* value) {
 
 // ---- storage -----------------------------------------------------------------
 
-uint8_t* data_ptr(const Cell* bitset) { return series::head_ptr(series::buffer_of(bitset->data2)); }
-uint8_t* tail_ptr(const Cell* bitset) { return series::tail_ptr(series::buffer_of(bitset->data2)); }
+uint8_t* data_ptr(const Cell* bitset) { return series::head_ptr(series::buffer_of(series_node(bitset))); }
 
 uint32_t byte_length(node_t bits) {
     SeriesBuffer* s = series::buffer_of(bits);
@@ -85,7 +84,7 @@ void invert_bytes(node_t bits) {
 }
 
 bool has(const Cell* bitset, int64_t n) {
-    const node_t bits = bitset->data2;
+    const node_t bits = series_node(bitset);
     if (n < 0) return false;
     if (out_of_range(bits, n)) return is_complement(bits);
     return data_ptr(bitset)[n >> 3] & (0x80u >> (n & 7));
@@ -137,18 +136,23 @@ int32_t single(node_t bits, int64_t v, Op op, const Cell* value) {
 }
 
 bool is_dash(const Cell* c) {
-    return cell::type_of(c) == TYPE_WORD && static_cast<int32_t>(c->data2) == words::sym_dash;
+    return cell::type_of(c) == TYPE_WORD && word_symbol(c) == words::sym_dash;
 }
 
 Cell block_at(node_t n, uint32_t i) { return series::head_cell(series::buffer_of(n))[i]; }
+
+// The member a char! or an integer! names.
+int32_t member_of(const Cell& c) {
+    return cell::type_of(&c) == TYPE_CHAR ? static_cast<int32_t>(char_code(c)) : integer_value(c);
+}
 
 // The highest member met (-1 for none), or for test 1 / 0.
 int32_t walk(const Cell* value, node_t bits, Op op, Mode mode);
 
 int32_t walk_block(const Cell* block, node_t bits, Op op, Mode mode) {
-    const node_t n = block->data2;
+    const node_t n = series_node(block);
     int32_t highest = -1;
-    for (uint32_t i = block->data1; i < series::buffer_length(n); i++) {
+    for (uint32_t i = series_index(block); i < series::buffer_length(n); i++) {
         const Cell item = block_at(n, i);
         const uint32_t t = cell::type_of(&item);
         int32_t r;
@@ -160,7 +164,7 @@ int32_t walk_block(const Cell* block, node_t bits, Op op, Mode mode) {
                 if (i + 2 >= series::buffer_length(n)) err::raise(err::PAST_END);
                 const Cell end = block_at(n, i + 2);
                 if (cell::type_of(&end) != t) err::raise(err::INVALID_ARG, &end);
-                const auto low = static_cast<int32_t>(item.data2), high = static_cast<int32_t>(end.data2);
+                const int32_t low = member_of(item), high = member_of(end);
                 if (high < low) err::raise(err::PAST_END);
                 if (low < 0 && op != TEST) err::raise(err::OUT_OF_RANGE, &item);
                 r = process_range(bits, low, high, op);
@@ -183,7 +187,7 @@ int32_t walk(const Cell* value, node_t bits, Op op, Mode mode) {
     switch (cell::type_of(&v)) {
         case TYPE_CHAR:
         case TYPE_INTEGER:
-            return single(bits, static_cast<int32_t>(v.data2), op, &v);
+            return single(bits, member_of(v), op, &v);
         case TYPE_FLOAT: {
             const double d = cell::get_double(&v);
             if (!(d > -2147483649.0 && d < 2147483648.0)) {
@@ -224,9 +228,9 @@ int32_t process_range(node_t bits, int32_t low, int32_t high, Op op) {
 }
 
 int32_t process_string(const Cell* string, node_t bits, Op op) {
-    const node_t n = string->data2;
+    const node_t n = series_node(string);
     int32_t highest = -1;
-    for (uint32_t i = string->data1; i < series::buffer_length(n); i++) {
+    for (uint32_t i = series_index(string); i < series::buffer_length(n); i++) {
         const uint32_t cp = unicode::codepoint_at(n, i);
         const Cell v{TYPE_CHAR, 0, cp, 0};
         const int32_t r = single(bits, cp, op, &v);
@@ -253,12 +257,12 @@ Cell* from_spec(Cell* result, const Cell* spec, Mode mode) {
     Cell s = *spec;
     bool complement = false;
     if (cell::type_of(&s) == TYPE_BLOCK && series::length_of(&s) > 0) {
-        const Cell first = block_at(s.data2, s.data1);
-        if (cell::type_of(&first) == TYPE_WORD && static_cast<int32_t>(first.data2) == words::sym_not) {
+        const Cell first = block_at(series_node(s), series_index(s));
+        if (cell::type_of(&first) == TYPE_WORD && word_symbol(first) == words::sym_not) {
             complement = true;
-            s.data1++;
+            series_index(s)++;
             if (series::length_of(&s) > 0) {
-                const Cell next = block_at(s.data2, s.data1);
+                const Cell next = block_at(series_node(s), series_index(s));
                 if (cell::type_of(&next) == TYPE_BINARY) s = next;
             }
         }
@@ -270,7 +274,7 @@ Cell* from_spec(Cell* result, const Cell* spec, Mode mode) {
             if (mode == TO_MODE) bad_value(&s, TO_MODE);
             int64_t bits_wanted;
             if (cell::type_of(&s) == TYPE_INTEGER) {
-                bits_wanted = static_cast<int32_t>(s.data2);
+                bits_wanted = integer_value(s);
             } else {
                 const double d = cell::get_double(&s);
                 if (!(d >= -2147483648.0 && d <= 2147483647.0)) {
@@ -284,12 +288,12 @@ Cell* from_spec(Cell* result, const Cell* spec, Mode mode) {
             break;
         }
         case TYPE_BITSET:
-            n = copy_bits(s.data2);
+            n = copy_bits(series_node(s));
             break;
         case TYPE_BINARY: {
             const uint32_t len = static_cast<uint32_t>(series::length_of(&s));
             n = alloc_bits(len, complement);
-            const uint8_t* src = series::head_ptr(series::buffer_of(s.data2)) + s.data1;
+            const uint8_t* src = series::head_ptr(series::buffer_of(series_node(s))) + series_index(s);
             uint8_t* dst = series::head_ptr(series::buffer_of(n));
             for (uint32_t i = 0; i < len; i++) dst[i] = complement ? static_cast<uint8_t>(~src[i]) : src[i];
             break;
@@ -315,7 +319,7 @@ void do_bitwise(SetOp code) {
         const Cell type = datatype_cell(cell::type_of(b));
         err::raise(err::INVALID_TYPE, &type);
     }
-    const node_t na = a->data2, nb = b->data2;
+    const node_t na = series_node(a), nb = series_node(b);
     const uint32_t la = byte_length(na), lb = byte_length(nb);
     const uint32_t lmax = la > lb ? la : lb, lmin = la < lb ? la : lb;
     // Exactly one flag set gives a complement result, whatever the code.
@@ -370,7 +374,7 @@ Cell* reflect(Cell* value, int32_t field) {
 }
 
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
-    const node_t bits = value->data2;
+    const node_t bits = series_node(value);
     const bool complement = is_complement(bits);
     text::append_latin1(out, "make bitset! ", 13);
     limit -= 13;
@@ -406,8 +410,8 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_BITSET) return -2;
-    if (op == CompareOp::Same) return a->data2 == b->data2 ? 0 : 1;
-    const node_t na = a->data2, nb = b->data2;
+    if (op == CompareOp::Same) return series_node(a) == series_node(b) ? 0 : 1;
+    const node_t na = series_node(a), nb = series_node(b);
     const uint32_t la = byte_length(na), lb = byte_length(nb);
     if (la != lb) return la < lb ? -1 : 1;
     if (la == 0) return 0;
@@ -421,7 +425,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 }
 
 Cell* complement(Cell* value) {
-    const node_t n = copy_bits(value->data2);
+    const node_t n = copy_bits(series_node(value));
     series::buffer_of(n)->flags ^= NOT;
     invert_bytes(n);
     *value = bitset_cell(n);
@@ -433,13 +437,13 @@ void or_action() { do_bitwise(SetOp::Union); }
 void xor_action() { do_bitwise(SetOp::Difference); }
 
 Cell* append(Cell* series, Cell* value, int32_t, bool, int32_t) {
-    process(value, series->data2, SET, false, OTHER_MODE);
+    process(value, series_node(series), SET, false, OTHER_MODE);
     report(series, words::w_append, value);
     return series;
 }
 
 Cell* clear(Cell* series) {
-    const node_t n = series->data2;
+    const node_t n = series_node(series);
     SeriesBuffer* s = series::buffer_of(n);
     memory::fill_range(series::head_ptr(s), series::tail_ptr(s), fill_byte(n));
     report(series, words::w_clear, nullptr);
@@ -447,26 +451,26 @@ Cell* clear(Cell* series) {
 }
 
 Cell* copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
-    *result = bitset_cell(copy_bits(value->data2));
+    *result = bitset_cell(copy_bits(series_node(value)));
     return result;
 }
 
 Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
-    return process(&i, series->data2, TEST, false, OTHER_MODE) ? &shared::true_value : &shared::false_value;
+    return process(&i, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::false_value;
 }
 
 Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
-    return process(value, series->data2, TEST, false, OTHER_MODE) ? &shared::true_value : &shared::none;
+    return process(value, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::none;
 }
 
-int32_t length_q(Cell* series) { return static_cast<int32_t>(byte_length(series->data2) * 8); }
+int32_t length_q(Cell* series) { return static_cast<int32_t>(byte_length(series_node(series)) * 8); }
 
 bool clears(const Cell* v) {
     switch (cell::type_of(v)) {
         case TYPE_NONE: return true;
-        case TYPE_LOGIC: return v->data1 == 0;
-        case TYPE_INTEGER: return v->data2 == 0;
+        case TYPE_LOGIC: return logic_value(v) == 0;
+        case TYPE_INTEGER: return integer_value(v) == 0;
         case TYPE_FLOAT: return cell::get_double(v) == 0.0;
         default: return false;
     }
@@ -474,7 +478,7 @@ bool clears(const Cell* v) {
 
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
-    process(&i, series->data2, clears(value) ? CLEAR : SET, false, OTHER_MODE);
+    process(&i, series_node(series), clears(value) ? CLEAR : SET, false, OTHER_MODE);
     report(series, words::w_poke, value);
     return value;
 }
@@ -483,18 +487,18 @@ Cell* remove(Cell* series, Cell* part, Cell*) {
     if (!part) err::raise(err::MISSING_ARG);
     // Stored bits are the membership either way; a complement bitset's
     // remove sets them, which is how removal has always behaved there.
-    process(part, series->data2, is_complement(series->data2) ? SET : CLEAR, false, OTHER_MODE);
+    process(part, series_node(series), is_complement(series_node(series)) ? SET : CLEAR, false, OTHER_MODE);
     report(series, words::w_remove, part);
     return series;
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-    if (static_cast<int32_t>(field->data2) != words::sym_owned) err::raise(err::NOT_DONE);
+    if (word_symbol(field) != words::sym_owned) err::raise(err::NOT_DONE);
     if (cell::type_of(value) == TYPE_NONE) {
         owner::remove_deep(target);
     } else if (cell::type_of(value) == TYPE_BLOCK && series::length_of(value) >= 2) {
-        const Cell obj = block_at(value->data2, value->data1);
-        const Cell word = block_at(value->data2, value->data1 + 1);
+        const Cell obj = block_at(series_node(value), series_index(value));
+        const Cell word = block_at(series_node(value), series_index(value) + 1);
         owner::attach(&obj, &word, target);
     } else {
         err::raise(err::INVALID_ARG, value);

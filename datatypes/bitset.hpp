@@ -24,7 +24,6 @@ enum Op : int32_t { MEASURE = 0, SET = 1, TEST = 2, CLEAR = 3 };
 enum Mode : int32_t { MAKE_MODE = 0, TO_MODE = 1, OTHER_MODE = 2 };
 
 uint8_t* data_ptr(const Cell* bitset);
-uint8_t* tail_ptr(const Cell* bitset);
 uint32_t byte_length(node_t bits);
 bool is_complement(node_t bits);
 

@@ -36,10 +36,10 @@ using series_type::Report;
 constexpr uint32_t CELL = sizeof(Cell);
 constexpr uint64_t MAX_BYTES = UINT32_MAX - memory::BUFFER_OVERHEAD - 16;
 
-SeriesBuffer* buf(const Cell* b) { return series::buffer_of(b->data2); }
+SeriesBuffer* buf(const Cell* b) { return series::buffer_of(series_node(b)); }
 Cell* cells(const Cell* b) { return series::head_cell(buf(b)); }
-uint32_t total(const Cell* b) { return series::buffer_length(b->data2); }
-bool is_hash(const Cell* b) { return cell::type_of(b) == TYPE_HASH && b->data3 != 0; }
+uint32_t total(const Cell* b) { return series::buffer_length(series_node(b)); }
+bool is_hash(const Cell* b) { return cell::type_of(b) == TYPE_HASH && hash_index_node(b) != 0; }
 bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 bool is_number_type(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
@@ -54,7 +54,7 @@ bool is_copyable(uint32_t t) {
 }
 
 void reindex(const Cell* b) {
-    if (is_hash(b)) hashtab::rebuild(b->data3, total(b));
+    if (is_hash(b)) hashtab::rebuild(hash_index_node(b), total(b));
 }
 
 // Makes sure the buffer holds `cells` cells in all from its head, growing
@@ -103,8 +103,8 @@ Source source_of(const Cell* value, bool spliced, uint32_t count, node_t target)
         src.single = *value;
         return src;
     }
-    src.node = value->data2;
-    src.offset = value->data1;
+    src.node = series_node(value);
+    src.offset = series_index(value);
     if (src.node == target && count) {
         const node_t snap = series::copy_part(src.node, src.offset, count);
         const Cell hold{TYPE_BLOCK, 0, snap, 0};
@@ -159,34 +159,17 @@ public:
     CycleEntry& operator=(const CycleEntry&) = delete;
 };
 
-uint32_t root_slot = 0;  // 1-based cell of the root block for make_in without a parent
-
 }  // namespace
 
 // ---- positions ----------------------------------------------------------------
 
 int32_t length(const Cell* b) { return series::length_of(b); }
 
-bool next_at_tail(Cell* b) {
-    if (static_cast<int64_t>(b->data1) + 1 <= total(b)) b->data1++;
-    return b->data1 >= total(b);
-}
-
-Cell* head_ptr(Cell* b) { return cells(b) + series_type::clamp_index(b); }
 Cell* tail_ptr(const Cell* b) { return series::tail_cell(buf(b)); }
-bool is_tail(const Cell* b) { return b->data1 == total(b); }
 Cell* cell_at(const Cell* b, uint32_t n) { return cells(b) + n; }
-void cut_at_index(const Cell* b) { set_tail_index(b, std::min(b->data1, total(b))); }
 void set_tail_index(const Cell* b, uint32_t n) {
     SeriesBuffer* s = buf(b);
     s->tail = s->head + n * CELL;
-}
-
-void remove_last(Cell* b) {
-    const uint32_t n = total(b);
-    if (n == 0) return;
-    set_tail_index(b, n - 1);
-    series_type::clamp_index(b);
 }
 
 // ---- building -----------------------------------------------------------------
@@ -203,7 +186,7 @@ void append_all(const Cell* b, const Cell* source) {
     if (n <= 0) return;
     const Cell target = *b;
     Pinned pin;
-    const Source src = source_of(source, true, static_cast<uint32_t>(n), target.data2);
+    const Source src = source_of(source, true, static_cast<uint32_t>(n), series_node(target));
     const uint32_t at = total(&target);
     SeriesBuffer* s = ensure_cells(&target, static_cast<uint64_t>(at) + n, true);
     s->tail += static_cast<uint32_t>(n) * CELL;
@@ -217,47 +200,18 @@ Cell* make_at(Cell* c, int32_t capacity) {
     return c;
 }
 
-Cell* init_at(Cell* c, int32_t capacity, bool fixed) {
-    c->header = TYPE_UNSET;
-    const uint32_t cap = static_cast<uint32_t>(std::max(capacity, 1));
-    const node_t n = fixed ? memory::alloc_fixed_series(cap, CELL, 0) : memory::alloc_unset_cells(cap);
-    *c = Cell{TYPE_BLOCK, 0, n, 0};
-    return c;
-}
-
-namespace {
-
-Cell* made_in(const Cell* parent, int32_t capacity, bool fixed) {
-    if (!parent) {
-        if (!root_slot) {
-            reserve_cell(&root_cell)->header = TYPE_NONE;
-            root_slot = total(&root_cell);
-        }
-        Cell made;
-        init_at(&made, capacity, fixed);
-        Cell* c = cells(&root_cell) + root_slot - 1;
-        *c = made;
-        return c;
-    }
+Cell* make_in(const Cell* parent, int32_t capacity) {
     const Cell p = *parent;
     reserve_cell(&p)->header = TYPE_UNSET;
     const uint32_t at = total(&p) - 1;
     Cell made;
-    if (fixed) init_at(&made, capacity, true);
-    else make_at(&made, capacity);
+    make_at(&made, capacity);
     // The new node is referred to by nothing until it is stored: nothing
     // allocates in between.
     Cell* c = cells(&p) + at;
     *c = made;
     return c;
 }
-
-}  // namespace
-
-Cell* make_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, false); }
-Cell* new_in(const Cell* parent, int32_t capacity) { return made_in(parent, capacity, true); }
-
-Cell* push_copy(const Cell* value) { return stack::push(value); }
 
 Cell* push_new(int32_t capacity) {
     Cell* c = stack::push_slot();
@@ -266,22 +220,14 @@ Cell* push_new(int32_t capacity) {
 
 // ---- lookups ------------------------------------------------------------------
 
-const Cell* select_value(const Cell* b, const Cell* value) {
-    const uint32_t n = total(b);
-    for (uint32_t i = b->data1; i < n; i++) {
-        if (actions::compare(cells(b) + i, value, CompareOp::Find)) return i + 1 < n ? cells(b) + i + 1 : &shared::none;
-    }
-    return &shared::none;
-}
-
 const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive) {
-    const int32_t sym = static_cast<int32_t>(word->data2);
+    const int32_t sym = word_symbol(word);
     const int32_t canon = case_sensitive ? sym : symbol::canonical(sym);
     const uint32_t n = total(b);
     const Cell* c = cells(b);
-    for (uint32_t i = b->data1; i < n; i++) {
+    for (uint32_t i = series_index(b); i < n; i++) {
         if (!is_word_type(cell::type_of(c + i))) continue;
-        const int32_t s = static_cast<int32_t>(c[i].data2);
+        const int32_t s = word_symbol(c[i]);
         if ((case_sensitive ? s : symbol::canonical(s)) == canon) return i + 1 < n ? c + i + 1 : &shared::none;
     }
     return &shared::none;
@@ -290,27 +236,27 @@ const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive
 int64_t find_key(const Cell* b, const Cell* key, bool case_sensitive) {
     const CompareOp op = case_sensitive ? CompareOp::StrictEqual : CompareOp::Find;
     const uint32_t n = total(b);
-    if (b->data1 >= n) return -1;
+    if (series_index(b) >= n) return -1;
     if (is_hash(b)) {
         const Cell k = *key;
-        const Cell* hit = hashtab::get(b->data3, &k, b->data1, 1, op, false, false);
+        const Cell* hit = hashtab::get(hash_index_node(b), &k, series_index(b), 1, op, false, false);
         return hit ? hit - cells(b) : -1;
     }
-    for (uint32_t i = b->data1; i < n; i++)
+    for (uint32_t i = series_index(b); i < n; i++)
         if (actions::compare(cells(b) + i, key, op)) return i;
     return -1;
 }
 
 bool remove_value(Cell* b, const Cell* value, bool from_head) {
     const uint32_t n = total(b);
-    for (uint32_t i = from_head ? 0 : b->data1; i < n; i++) {
+    for (uint32_t i = from_head ? 0 : series_index(b); i < n; i++) {
         if (!actions::compare(cells(b) + i, value, CompareOp::Find)) continue;
         Cell* at = cells(b) + i;
         std::memmove(at, at + 1, static_cast<size_t>(n - i - 1) * CELL);
         set_tail_index(b, n - 1);
-        if (is_hash(b) && hashtab::shift_positions(b->data3, -1, i + 1, n - i - 1, true))
-            hashtab::rebuild(b->data3, n - 1);
-        return i <= b->data1;
+        if (is_hash(b) && hashtab::shift_positions(hash_index_node(b), -1, i + 1, n - i - 1, true))
+            hashtab::rebuild(hash_index_node(b), n - 1);
+        return i <= series_index(b);
     }
     return false;
 }
@@ -320,13 +266,13 @@ bool remove_value(Cell* b, const Cell* value, bool from_head) {
 Cell* copy_cells(const Cell* source, bool deep, bool paths) {
     const Cell src = *source;
     const uint32_t n = total(&src);
-    const uint32_t from = std::min(src.data1, n);
+    const uint32_t from = std::min(series_index(src), n);
     Cell* out = stack::push_slot();
     out->header = TYPE_UNSET;
-    const node_t node = series::copy_part(src.data2, from, n - from);
+    const node_t node = series::copy_part(series_node(src), from, n - from);
     *out = Cell{cell::type_of(&src), 0, node, 0};
     if (deep) {
-        const CycleEntry entry(src.data2);
+        const CycleEntry entry(series_node(src));
         for (uint32_t i = 0; i < n - from; i++) {
             const Cell c = cells(out)[i];
             const uint32_t t = cell::type_of(&c);
@@ -338,7 +284,7 @@ Cell* copy_cells(const Cell* source, bool deep, bool paths) {
             stack::pop_n(1);
         }
     }
-    if (cell::type_of(out) == TYPE_HASH) out->data3 = hashtab::make(n - from, out, hashtab::Kind::HASH, 0);
+    if (cell::type_of(out) == TYPE_HASH) hash_index_node(out) = hashtab::make(n - from, out, hashtab::Kind::HASH, 0);
     return out;
 }
 
@@ -346,7 +292,7 @@ void copy_typed_cells(const Cell* b, uint32_t first, uint32_t end, uint32_t step
     const Cell target = *b;
     for (uint32_t i = first; i < end && i < total(&target); i += step) {
         const uint32_t t = cell::type_of(cells(&target) + i);
-        const bool named = cell::type_of(types) == TYPE_DATATYPE ? types->data1 == t : err::typeset_has(types, t);
+        const bool named = cell::type_of(types) == TYPE_DATATYPE ? datatype_id(types) == t : err::typeset_has(types, t);
         if (named && is_copyable(t)) replace_by_copy(&target, i, deep, types);
     }
 }
@@ -369,27 +315,28 @@ Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t 
     // A change handler may have changed the series: positions are taken
     // afterwards.
     const uint32_t now = total(series);
-    const uint32_t pos = append ? now : std::min(series->data1, now);
+    const uint32_t pos = append ? now : std::min(series_index(series), now);
     if (written > 0) {
         Pinned pin;
-        const Source src = source_of(value, spliced, static_cast<uint32_t>(part), series->data2);
+        const Source src = source_of(value, spliced, static_cast<uint32_t>(part), series_node(series));
         SeriesBuffer* s = ensure_cells(series, static_cast<uint64_t>(now) + total_cells, dup < 5);
         Cell* at = series::head_cell(s) + pos;
         std::memmove(at + written, at, static_cast<size_t>(now - pos) * CELL);
         s->tail += static_cast<uint32_t>(written) * CELL;
         bool rebuild = false;
         if (is_hash(series) && pos < now)
-            rebuild = hashtab::shift_positions(series->data3, written, pos, now - pos, false) != 0;
+            rebuild = hashtab::shift_positions(hash_index_node(series), written, pos, now - pos, false) != 0;
         write_cells(series, pos, src, static_cast<uint32_t>(part), static_cast<uint32_t>(written));
         if (rebuild) {
             reindex(series);
         } else if (is_hash(series)) {
-            for (int32_t i = 0; i < written; i++) hashtab::put_at(series->data3, pos + static_cast<uint32_t>(i));
+            for (int32_t i = 0; i < written; i++)
+                hashtab::put_at(hash_index_node(series), pos + static_cast<uint32_t>(i));
         }
     }
     report.after(append ? words::w_appended : words::w_inserted, value, static_cast<int32_t>(append ? len : index),
                  written);
-    series->data1 = append ? 0 : std::min<uint32_t>(pos + static_cast<uint32_t>(written), total(series));
+    series_index(series) = append ? 0 : std::min<uint32_t>(pos + static_cast<uint32_t>(written), total(series));
     return series;
 }
 
@@ -399,44 +346,6 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     return insert_values(series, value, part, only, dup, false);
-}
-
-Cell* insert_at_head(Cell* b, const Cell* value, bool advance, bool at_head) {
-    const Cell v = *value;
-    const uint32_t pos = at_head ? 0 : series_type::clamp_index(b);
-    const uint32_t n = total(b);
-    SeriesBuffer* s = ensure_cells(b, static_cast<uint64_t>(n) + 1, true);
-    Cell* at = series::head_cell(s) + pos;
-    std::memmove(at + 1, at, static_cast<size_t>(n - pos) * CELL);
-    s->tail += CELL;
-    *at = v;
-    if (is_hash(b)) {
-        if (pos < n && hashtab::shift_positions(b->data3, 1, pos, n - pos, false)) reindex(b);
-        else hashtab::put_at(b->data3, pos);
-    }
-    if (advance) b->data1 = pos + 1;
-    return b;
-}
-
-void insert_each_at_head(Cell* target, const Cell* source) {
-    const int32_t n = length(source);
-    if (n <= 0) return;
-    insert_values(target, const_cast<Cell*>(source), n, false, 1, false);
-}
-
-void insert_top() { insert_at_head(stack::arg_base - 1, stack::arg_base, true, false); }
-
-Cell* append_arg_to_top() {
-    Cell* b = stack::arg_base;
-    append_copy(b, b + 1);
-    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
-    return b;
-}
-
-void append_top() {
-    Cell* b = stack::arg_base - 1;
-    append_copy(b, stack::arg_base);
-    if (is_hash(b)) hashtab::put_at(b->data3, total(b) - 1);
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
@@ -452,13 +361,13 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
                                               : std::min<uint32_t>(rest, written);
     Report report(series, words::w_change, value, static_cast<int32_t>(index), static_cast<int32_t>(replaced_asked));
     const uint32_t len = total(series);
-    const uint32_t at = std::min(series->data1, len);
+    const uint32_t at = std::min(series_index(series), len);
     const uint32_t replaced = std::min(replaced_asked, len - at);
     const uint64_t new_len = static_cast<uint64_t>(len) + written - replaced;
     if (new_len > INT32_MAX) err::raise(err::NO_MEMORY);
     {
         Pinned pin;
-        const Source src = source_of(value, spliced, static_cast<uint32_t>(count), series->data2);
+        const Source src = source_of(value, spliced, static_cast<uint32_t>(count), series_node(series));
         SeriesBuffer* s = ensure_cells(series, std::max<uint64_t>(new_len, len), false);
         Cell* base = series::head_cell(s);
         std::memmove(base + at + written, base + at + replaced, static_cast<size_t>(len - at - replaced) * CELL);
@@ -467,7 +376,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     }
     reindex(series);
     report.after(words::w_changed, value, static_cast<int32_t>(at), static_cast<int32_t>(written));
-    series->data1 = std::min<uint32_t>(at + written, total(series));
+    series_index(series) = std::min<uint32_t>(at + written, total(series));
     return series;
 }
 
@@ -481,8 +390,8 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
         append_copy(series, key);
         append_copy(series, value);
         if (is_hash(series)) {
-            hashtab::put_at(series->data3, total(series) - 2);
-            hashtab::put_at(series->data3, total(series) - 1);
+            hashtab::put_at(hash_index_node(series), total(series) - 2);
+            hashtab::put_at(hash_index_node(series), total(series) - 1);
         }
         report.after(words::w_put_ed, value, static_cast<int32_t>(n), 1);
         return value;
@@ -493,7 +402,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     // differs only in case is still a new value.
     if (target < total(series)) cell::copy(value, cells(series) + target);
     else append_copy(series, value);
-    if (is_hash(series) && target < total(series)) hashtab::put_at(series->data3, target);
+    if (is_hash(series) && target < total(series)) hashtab::put_at(hash_index_node(series), target);
     report.after(words::w_put_ed, value, static_cast<int32_t>(target), 1);
     return value;
 }
@@ -501,15 +410,15 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 Cell* swap(Cell* series1, Cell* series2) {
     if (!is_block_like(cell::type_of(series2))) err::raise(err::INVALID_ARG, series2);
     if (series::at_tail(series1) || series::at_tail(series2)) return series1;
-    const Report r1(series1, words::w_swap, series2, static_cast<int32_t>(series1->data1), 1);
-    const Report r2(series2, words::w_swap, series1, static_cast<int32_t>(series2->data1), 1);
+    const Report r1(series1, words::w_swap, series2, static_cast<int32_t>(series_index(series1)), 1);
+    const Report r2(series2, words::w_swap, series1, static_cast<int32_t>(series_index(series2)), 1);
     if (series::at_tail(series1) || series::at_tail(series2)) return series1;
-    const uint32_t i = series1->data1, j = series2->data1;
-    if (is_hash(series1)) hashtab::remove_at(series1->data3, i);
-    if (is_hash(series2)) hashtab::remove_at(series2->data3, j);
+    const uint32_t i = series_index(series1), j = series_index(series2);
+    if (is_hash(series1)) hashtab::remove_at(hash_index_node(series1), i);
+    if (is_hash(series2)) hashtab::remove_at(hash_index_node(series2), j);
     std::swap(cells(series1)[i], cells(series2)[j]);
-    if (is_hash(series1)) hashtab::put_at(series1->data3, i);
-    if (is_hash(series2)) hashtab::put_at(series2->data3, j);
+    if (is_hash(series1)) hashtab::put_at(hash_index_node(series1), i);
+    if (is_hash(series2)) hashtab::put_at(hash_index_node(series2), j);
     r1.after(words::w_swaped, series2, static_cast<int32_t>(i), 1);
     r2.after(words::w_swaped, series1, static_cast<int32_t>(j), 1);
     return series1;
@@ -539,7 +448,7 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     const Report report(series, words::w_trim, nullptr, static_cast<int32_t>(index),
                         static_cast<int32_t>(total(series) - index));
     const uint32_t n = total(series);
-    const uint32_t from = std::min(series->data1, n);
+    const uint32_t from = std::min(series_index(series), n);
     Cell* c = cells(series);
     uint32_t kept = from;
     for (uint32_t i = from; i < n; i++)
@@ -556,7 +465,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     const Cell src = *value;
     Cell* r = series_type::copy(value, result, part, deep, types);
     if (!deep && !types) {
-        if (is_hash(&src)) r->data3 = hashtab::make(total(r), r, hashtab::Kind::HASH, 0);
+        if (is_hash(&src)) hash_index_node(r) = hashtab::make(total(r), r, hashtab::Kind::HASH, 0);
         return r;
     }
     // A deep copy of a hash! is a block! here; hash! makes its own index
@@ -566,7 +475,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
         copy_typed_cells(r, 0, total(r), 1, false, types);
         return r;
     }
-    const CycleEntry entry(src.data2);
+    const CycleEntry entry(series_node(src));
     if (types) {
         copy_typed_cells(r, 0, total(r), 1, true, types);
     } else {
@@ -584,8 +493,8 @@ namespace {
 
 Cell* typed(Cell* c, uint32_t type) {
     c->header = type;
-    c->data3 = 0;
-    if (type == TYPE_HASH) c->data3 = hashtab::make(std::max(length(c), 1), c, hashtab::Kind::HASH, 0);
+    hash_index_node(c) = 0;
+    if (type == TYPE_HASH) hash_index_node(c) = hashtab::make(std::max(length(c), 1), c, hashtab::Kind::HASH, 0);
     return c;
 }
 
@@ -597,7 +506,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int64_t cap;
         if (st == TYPE_INTEGER) {
-            cap = static_cast<int32_t>(spec->data2);
+            cap = integer_value(spec);
         } else {
             const double d = cell::get_double(spec);
             if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OUT_OF_RANGE, spec);
@@ -640,13 +549,13 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 namespace {
 
 int32_t compare_each(const Cell* a, const Cell* b, CompareOp op) {
-    if (a->data2 == b->data2 && a->data1 == b->data1) return 0;
+    if (series_node(a) == series_node(b) && series_index(a) == series_index(b)) return 0;
     if (op == CompareOp::Same) return -1;
-    if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : -1;
+    if (cycles::find(series_node(a))) return cycles::find(series_node(b)) ? 0 : -1;
     const int32_t la = std::max(length(a), 0), lb = std::max(length(b), 0);
     if (la != lb && is_equality(op)) return 1;
-    cycles::push(a->data2);
-    cycles::push(b->data2);
+    cycles::push(series_node(a));
+    cycles::push(series_node(b));
     struct Drop {
         ~Drop() { cycles::drop(2); }
     } drop;
@@ -654,8 +563,8 @@ int32_t compare_each(const Cell* a, const Cell* b, CompareOp op) {
     for (int32_t i = 0; i < n; i++) {
         // Re-read each time: a compare slot may not allocate, but nothing
         // is lost by not relying on it.
-        const Cell* x = cells(a) + a->data1 + i;
-        const Cell* y = cells(b) + b->data1 + i;
+        const Cell* x = cells(a) + series_index(a) + i;
+        const Cell* y = cells(b) + series_index(b) + i;
         const uint32_t tx = cell::type_of(x), ty = cell::type_of(y);
         int32_t r;
         if (tx != ty && !(is_word_type(tx) && is_word_type(ty)) && !(is_number_type(tx) && is_number_type(ty)))
@@ -684,7 +593,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
                 bool, bool, bool) {
     const uint32_t et = cell::type_of(element);
     if (et == TYPE_INTEGER) {
-        const int32_t i = static_cast<int32_t>(element->data2);
+        const int32_t i = integer_value(element);
         if (new_value) return series_type::poke(value, i, new_value, element);
         return series_type::pick(value, i, element);
     }
@@ -700,12 +609,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         if (after != &shared::none) found = (after - cells(value)) - 1;
         else {
             // The word may be the last cell: then there is nothing to set.
-            const int32_t canon = case_sensitive ? static_cast<int32_t>(element->data2)
-                                                 : symbol::canonical(static_cast<int32_t>(element->data2));
-            for (uint32_t i = value->data1; i < total(value); i++) {
+            const int32_t canon = case_sensitive ? word_symbol(element) : symbol::canonical(word_symbol(element));
+            for (uint32_t i = series_index(value); i < total(value); i++) {
                 const Cell* c = cells(value) + i;
                 if (!is_word_type(cell::type_of(c))) continue;
-                const int32_t s = static_cast<int32_t>(c->data2);
+                const int32_t s = word_symbol(c);
                 if ((case_sensitive ? s : symbol::canonical(s)) == canon) {
                     found = i;
                     break;
@@ -716,11 +624,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         const stack::Saved saved;
         const Cell* r = actions::slot<slot_fn::Find>(value, datatype::FIND)(
             value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
-        if (cell::type_of(r) != TYPE_NONE) found = r->data1;
+        if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
     }
     if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);
     Cell at = *value;
-    at.data1 = static_cast<uint32_t>(found);
+    series_index(at) = static_cast<uint32_t>(found);
     Cell* pinned = stack::push(&at);
     Cell* r = series_type::poke(pinned, 2, new_value, nullptr);
     stack::pop_n(1);
@@ -730,7 +638,6 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
 // ---- registration ---------------------------------------------------------------
 
 void fill(datatype::Record& r) {
-    root_slot = 0;
     r.actions[datatype::MAKE] = as_action(&make);
     r.actions[datatype::TO] = as_action(&to);
     r.actions[datatype::FORM] = as_action(&form);

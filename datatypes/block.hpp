@@ -20,34 +20,20 @@ namespace qel::block {
 
 // ---- positions ----------------------------------------------------------------
 int32_t length(const Cell* b);  // negative when the index lies past the tail
-bool next_at_tail(Cell* b);     // advance when a cell follows; at the tail afterwards?
-Cell* head_ptr(Cell* b);        // the cell at the index, the index clamped first
 Cell* tail_ptr(const Cell* b);
-bool is_tail(const Cell* b);
 Cell* cell_at(const Cell* b, uint32_t n);  // n cells from the buffer head
-void cut_at_index(const Cell* b);
 void set_tail_index(const Cell* b, uint32_t n);
-void remove_last(Cell* b);
 
 // ---- building -----------------------------------------------------------------
 Cell* append_copy(const Cell* b, const Cell* value);
 void append_all(const Cell* b, const Cell* source);
 // The cell becomes an empty block! (capacity below 1 gives 1).
 Cell* make_at(Cell* c, int32_t capacity);
-// The same from cells preset to unset!, or from a fixed buffer that never
-// moves (and so can never grow past its capacity).
-Cell* init_at(Cell* c, int32_t capacity, bool fixed);
-// An empty block in a new tail cell of parent; without a parent, in a cell
-// of the root block that each call reuses.
+// An empty block in a new tail cell of parent.
 Cell* make_in(const Cell* parent, int32_t capacity);
-Cell* new_in(const Cell* parent, int32_t capacity);
-Cell* push_copy(const Cell* value);
 Cell* push_new(int32_t capacity);
 
 // ---- lookups ------------------------------------------------------------------
-// The cell after the first cell from the index equal (find equality) to
-// value; the shared none cell when absent or last.
-const Cell* select_value(const Cell* b, const Cell* value);
 // The cell after the first word-type cell naming word's symbol (its
 // canonical spelling unless case_sensitive); shared none when absent/last.
 const Cell* find_word_value(const Cell* b, const Cell* word, bool case_sensitive);
@@ -69,16 +55,7 @@ Cell* copy_cells(const Cell* source, bool deep, bool paths);
 // names and that can be copied is replaced by its copy.
 void copy_typed_cells(const Cell* b, uint32_t first, uint32_t end, uint32_t step, bool deep, const Cell* types);
 
-// ---- insertion at the index -----------------------------------------------------
-Cell* insert_at_head(Cell* b, const Cell* value, bool advance, bool at_head);
-void insert_each_at_head(Cell* target, const Cell* source);
-// Stack forms: the block just below the argument base receives the base's
-// value (insert_top inserts at its index, advancing; append_top appends);
-// append_arg_to_top appends the cell after the base to the block in it.
-void insert_top();
-Cell* append_arg_to_top();
-void append_top();
-
+// ---- insertion ------------------------------------------------------------------
 // append and insert in one: the values go to the tail (append) or the
 // index. part is the number of values to take (-1 all), dup the repeat
 // count. Raises internal no-memory when the sizes overflow 32 bits.

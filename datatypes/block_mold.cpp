@@ -33,8 +33,8 @@ bool ends_in_break(node_t out) {
 
 int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                   int32_t indent) {
-    const node_t n = value->data2;
-    const uint32_t from = value->data1;
+    const node_t n = series_node(value);
+    const uint32_t from = series_index(value);
     bool close_break = false;
     {
         mold::CycleEntry entry(n);
@@ -91,12 +91,12 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell v = *value;
     if (mold::cycle_marker(&v, out, &limit, false)) return limit;
-    mold::CycleEntry entry(v.data2);
+    mold::CycleEntry entry(series_node(v));
     Cell c;
-    for (uint32_t i = v.data1; element(v.data2, i, &c); i++) {
+    for (uint32_t i = series_index(v); element(series_node(v), i, &c); i++) {
         if (part && limit < 1) break;
         limit = actions::form(&c, out, part, limit);
-        if (i + 1 < series::buffer_length(v.data2) && !ends_in_break(out)) {
+        if (i + 1 < series::buffer_length(series_node(v)) && !ends_in_break(out)) {
             text::append_latin1(out, " ", 1);
             limit = mold::spend(limit, 1);
         }

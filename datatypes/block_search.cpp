@@ -37,8 +37,6 @@ int64_t length_of_buffer(node_t n) { return series::buffer_length(n); }
 
 Cell cell_of(node_t n, int64_t i) { return series::head_cell(series::buffer_of(n))[i]; }
 
-int32_t int_of(const Cell* c) { return static_cast<int32_t>(c->data2); }
-
 // script invalid-refine-arg: the refinement's word and its argument.
 [[noreturn]] void bad_refinement_arg(const char* refinement, const Cell* value) {
     const Cell arg = *value;
@@ -72,27 +70,27 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
              const Cell* skip, bool last, bool reverse, bool match) {
     const Cell s = *series;
     const Cell v = *value;
-    const node_t n = s.data2;
+    const node_t n = series_node(s);
     const int64_t len = length_of_buffer(n);
-    int64_t index = s.data1;
+    int64_t index = series_index(s);
     if (len == 0 || (!reverse && index >= len)) return {};
     if (index > len) index = len;
 
     int64_t step = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement_arg("skip", skip);
-        if (int_of(skip) < 1) err::raise(err::OUT_OF_RANGE, skip);
-        step = int_of(skip);
+        if (integer_value(skip) < 1) err::raise(err::OUT_OF_RANGE, skip);
+        step = integer_value(skip);
     }
 
     // The last cell a search may look at.
     int64_t end = len - 1;
     if (part) {
         if (cell::type_of(part) == TYPE_INTEGER) {
-            if (int_of(part) < 1) return {};
-            end = std::min(index + int_of(part) - 1, len - 1);
-        } else if (cell::type_of(part) == cell::type_of(&s) && part->data2 == n) {
-            end = std::min<int64_t>(part->data1, len - 1);
+            if (integer_value(part) < 1) return {};
+            end = std::min(index + integer_value(part) - 1, len - 1);
+        } else if (cell::type_of(part) == cell::type_of(&s) && series_node(part) == n) {
+            end = std::min<int64_t>(series_index(part), len - 1);
         } else {
             bad_refinement_arg("part", part);
         }
@@ -108,7 +106,7 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
             kind = Kind::TYPESET;
         } else if (block_like(vt)) {
             kind = Kind::SEQUENCE;
-            k = std::max<int64_t>(length_of_buffer(v.data2) - v.data1, 0);
+            k = std::max<int64_t>(length_of_buffer(series_node(v)) - series_index(v), 0);
             // An empty sequence has no first cell to be found at.
             if (k == 0) return {};
         }
@@ -135,28 +133,30 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
 
     // A hash! answers a single value through its index, unless a /part
     // range would make the index's nearest hit the wrong one.
-    if (cell::type_of(&s) == TYPE_HASH && s.data3 && !match && !part && kind == Kind::SINGLE &&
+    if (cell::type_of(&s) == TYPE_HASH && hash_index_node(s) && !match && !part && kind == Kind::SINGLE &&
         vt != TYPE_DATATYPE && vt != TYPE_TYPESET && (same || vt != TYPE_OBJECT)) {
         // /last wants the furthest hit on the index's record grid, which
         // the index finds from the grid's first position.
         const uint32_t from = static_cast<uint32_t>(last ? index % step : p);
-        Cell* hit = hashtab::get(s.data3, &v, from, static_cast<uint32_t>(step), code, reverse && !last, last);
+        Cell* hit =
+            hashtab::get(hash_index_node(s), &v, from, static_cast<uint32_t>(step), code, reverse && !last, last);
         if (!hit) return {};
         return {hit - series::head_cell(series::buffer_of(n)), 1, step};
     }
 
     auto test = [&](int64_t at) {
         switch (kind) {
-            case Kind::TYPE: return cell::type_of(&series::head_cell(series::buffer_of(n))[at]) == v.data1;
+            case Kind::TYPE: return cell::type_of(&series::head_cell(series::buffer_of(n))[at]) == datatype_id(v);
             case Kind::TYPESET: {
                 const Cell c = cell_of(n, at);
                 return err::typeset_has(&v, cell::type_of(&c));
             }
             case Kind::SEQUENCE:
                 for (int64_t j = 0; j < k; j++) {
-                    if (at + j >= length_of_buffer(n) || v.data1 + j >= length_of_buffer(v.data2)) return false;
+                    if (at + j >= length_of_buffer(n) || series_index(v) + j >= length_of_buffer(series_node(v)))
+                        return false;
                     const Cell a = cell_of(n, at + j);
-                    const Cell b = cell_of(v.data2, v.data1 + j);
+                    const Cell b = cell_of(series_node(v), series_index(v) + j);
                     if (!actions::compare(&a, &b, code)) return false;
                 }
                 return true;
@@ -178,7 +178,7 @@ Match search(const Cell* series, const Cell* value, const Cell* part, bool only,
 
 Cell* push_position(const Cell* series, int64_t position) {
     const Cell s = *series;
-    const Cell r{cell::type_of(&s), static_cast<uint32_t>(position), s.data2, s.data3};
+    const Cell r{cell::type_of(&s), static_cast<uint32_t>(position), series_node(s), hash_index_node(s)};
     return stack::push(&r);
 }
 
@@ -249,7 +249,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
     if (!call_comparator) err::raise(err::NOT_DONE);
     const auto cells = static_cast<uint32_t>(records * proto.width);
     StackMark mark;
-    const node_t snapshot = series::copy_part(series.data2, static_cast<uint32_t>(index), cells);
+    const node_t snapshot = series::copy_part(series_node(series), static_cast<uint32_t>(index), cells);
     const Cell held{TYPE_BLOCK, 0, snapshot, 0};
     stack::push(&held);
     FunctionSort f = proto;
@@ -260,8 +260,8 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
         sort::merge_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
     else
         sort::partition_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
-    if (length_of_buffer(series.data2) < index + cells) return;
-    Cell* to = series::head_cell(series::buffer_of(series.data2)) + index;
+    if (length_of_buffer(series_node(series)) < index + cells) return;
+    Cell* to = series::head_cell(series::buffer_of(series_node(series))) + index;
     const Cell* from = series::head_cell(series::buffer_of(snapshot));
     for (size_t r = 0; r < order.size(); r++)
         for (uint32_t i = 0; i < f.width; i++) to[r * f.width + i] = from[static_cast<size_t>(order[r]) * f.width + i];
@@ -289,10 +289,10 @@ bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, Co
 // hash!, else a new one held on the argument stack until the set operation
 // ends.
 node_t index_of(const Cell& v) {
-    if (cell::type_of(&v) == TYPE_HASH && v.data3) return v.data3;
-    const auto len = static_cast<uint32_t>(length_of_buffer(v.data2) - v.data1);
+    if (cell::type_of(&v) == TYPE_HASH && hash_index_node(v)) return hash_index_node(v);
+    const auto len = static_cast<uint32_t>(length_of_buffer(series_node(v)) - series_index(v));
     const node_t rec = hashtab::make(len, &v, hashtab::Kind::HASH, 0);
-    const Cell held{TYPE_HASH, v.data1, v.data2, rec};
+    const Cell held{TYPE_HASH, series_index(v), series_node(v), rec};
     stack::push(&held);
     return rec;
 }
@@ -319,20 +319,20 @@ void add_record(Result& r, node_t from, int64_t p) {
 // first cell other holds (keep_members) or lacks (!keep_members).
 void pass(Result& r, const Cell& src, const Cell* other, bool keep_members) {
     node_t other_index = other ? index_of(*other) : 0;
-    for (int64_t p = src.data1; p < length_of_buffer(src.data2); p += r.step) {
+    for (int64_t p = series_index(src); p < length_of_buffer(series_node(src)); p += r.step) {
         if (other) {
-            const Cell first = cell_of(src.data2, p);
-            if (holds(other->data2, other->data1, other_index, r.step, first, r.code) != keep_members)
+            const Cell first = cell_of(series_node(src), p);
+            if (holds(series_node(other), series_index(other), other_index, r.step, first, r.code) != keep_members)
                 continue;
         }
-        add_record(r, src.data2, p);
+        add_record(r, series_node(src), p);
     }
 }
 
 Cell clamped(const Cell* v) {
     Cell c = *v;
-    const uint32_t len = series::buffer_length(c.data2);
-    if (c.data1 > len) c.data1 = len;
+    const uint32_t len = series::buffer_length(series_node(c));
+    if (series_index(c) > len) series_index(c) = len;
     return c;
 }
 
@@ -344,7 +344,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
            Cell* skip, bool last, bool reverse, bool tail, bool match) {
     const Match m = search(series, value, part, only, case_sensitive, same, skip, last, reverse, match);
     if (m.position < 0) return &shared::none;
-    const int64_t at = tail ? std::min(m.position + m.advance, length_of_buffer(series->data2)) : m.position;
+    const int64_t at = tail ? std::min(m.position + m.advance, length_of_buffer(series_node(series))) : m.position;
     return push_position(series, at);
 }
 
@@ -353,41 +353,41 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
     const Match m = search(series, value, part, only, case_sensitive, same, skip, last, reverse, false);
     if (m.position < 0) return &shared::none;
     const int64_t at = m.position + m.length;
-    if (at >= length_of_buffer(series->data2)) return &shared::none;
-    const Cell c = cell_of(series->data2, at);
+    if (at >= length_of_buffer(series_node(series))) return &shared::none;
+    const Cell c = cell_of(series_node(series), at);
     return stack::push(&c);
 }
 
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
-    const node_t n = series->data2;
+    const node_t n = series_node(series);
     const int64_t len = length_of_buffer(n);
-    int64_t index = series->data1;
+    int64_t index = series_index(series);
     if (index >= len) return series;
     int64_t count = len - index;
     if (part) {
         int64_t c;
         if (cell::type_of(part) == TYPE_INTEGER)
-            c = int_of(part);
-        else if (cell::type_of(part) == cell::type_of(series) && part->data2 == n)
-            c = static_cast<int64_t>(part->data1) - index;
+            c = integer_value(part);
+        else if (cell::type_of(part) == cell::type_of(series) && series_node(part) == n)
+            c = static_cast<int64_t>(series_index(part)) - index;
         else
             bad_refinement_arg("part", part);
         if (c >= 0) {
             count = std::min(c, count);
         } else if (index + c < 0) {
-            series->data1 = 0;
+            series_index(series) = 0;
             return series;
         } else {
             index += c;
             count = -c;
-            series->data1 = static_cast<uint32_t>(index);
+            series_index(series) = static_cast<uint32_t>(index);
         }
     }
     int64_t width = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement_arg("skip", skip);
-        width = int_of(skip);
+        width = integer_value(skip);
         if (width < 1 || count % width != 0 || count < width) bad_refinement_arg("skip", skip);
     } else if (all) {
         err::raise(err::BAD_REFINES);
@@ -403,7 +403,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             ctx.whole = all;
         } else if (ct == TYPE_INTEGER) {
             if (!skip || all) err::raise(err::BAD_REFINES);
-            const int32_t o = int_of(comparator);
+            const int32_t o = integer_value(comparator);
             if (o < 1 || o > width) err::raise(err::OUT_OF_RANGE, comparator);
             ctx.offset = static_cast<uint32_t>(o - 1);
         } else {
@@ -438,9 +438,9 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 int32_t comparator_order(const Cell* result) {
     switch (cell::type_of(result)) {
-        case TYPE_LOGIC: return result->data1 ? 1 : -1;
+        case TYPE_LOGIC: return logic_value(result) ? 1 : -1;
         case TYPE_INTEGER: {
-            const int32_t v = int_of(result);
+            const int32_t v = integer_value(result);
             return v > 0 ? -1 : v < 0 ? 1 : 0;
         }
         case TYPE_FLOAT: {
@@ -455,14 +455,14 @@ int32_t comparator_order(const Cell* result) {
 Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell* skip) {
     int64_t step = 1;
     if (skip) {
-        if (cell::type_of(skip) != TYPE_INTEGER || int_of(skip) < 1) bad_refinement_arg("skip", skip);
-        step = int_of(skip);
+        if (cell::type_of(skip) != TYPE_INTEGER || integer_value(skip) < 1) bad_refinement_arg("skip", skip);
+        step = integer_value(skip);
     }
     const bool two = code != SetOp::Unique;
     const Cell first = clamped(a);
     const Cell second = two ? clamped(b) : Cell{TYPE_NONE, 0, 0, 0};
-    uint64_t capacity = series::buffer_length(first.data2) - first.data1;
-    if (code == SetOp::Union) capacity += series::buffer_length(second.data2) - second.data1;
+    uint64_t capacity = series::buffer_length(series_node(first)) - series_index(first);
+    if (code == SetOp::Union) capacity += series::buffer_length(series_node(second)) - series_index(second);
     // A cell buffer's size in bytes is a 32-bit number.
     if (capacity > 0x7FFFFFFFu / sizeof(Cell)) err::raise(err::NO_MEMORY);
     if (capacity == 0) capacity = 1;

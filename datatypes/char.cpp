@@ -99,7 +99,7 @@ uint32_t from_binary(const Cell* bin) {
     uint8_t bytes[4] = {0, 0, 0, 0};
     const uint32_t avail = static_cast<uint32_t>(series::length_of(bin));
     const uint32_t take = avail < 4 ? avail : 4;
-    const uint8_t* p = series::head_ptr(series::buffer_of(bin->data2)) + bin->data1;
+    const uint8_t* p = series::head_ptr(series::buffer_of(series_node(bin))) + series_index(bin);
     for (uint32_t i = 0; i < take; i++) bytes[i] = p[i];
     uint32_t size;
     const int32_t cp = unicode::decode_one(bytes, bytes + take, size);
@@ -115,7 +115,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     uint32_t cp;
     if (is_any_string(t)) {
         if (series::length_of(spec) <= 0) bad_to(spec);
-        cp = unicode::codepoint_at(spec->data2, spec->data1);
+        cp = unicode::codepoint_at(series_node(spec), series_index(spec));
     } else if (t == TYPE_CHAR || t == TYPE_INTEGER) {
         cp = checked_cp(integer::value_of(spec), spec);
     } else if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
@@ -133,13 +133,13 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
 }
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
-    text::append_codepoint(out, value->data2);
+    text::append_codepoint(out, char_code(value));
     return limit - 1;
 }
 
 int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
     text::append_latin1(out, "#\"", 2);
-    mold_char(out, value->data2, true, all);
+    mold_char(out, char_code(value), true, all);
     text::append_latin1(out, "\"", 1);
     return limit - 4;
 }
@@ -181,7 +181,7 @@ void char_math(MathOp code) {
                                      code == MathOp::Divide ? nullptr : &scratch);
     if (cell::type_of(&scratch) != TYPE_UNSET || r < 0 || static_cast<uint32_t>(r) > MAX_CP)
         err::raise(err::OVERFLOW);
-    a->data2 = static_cast<uint32_t>(r);
+    char_code(a) = static_cast<uint32_t>(r);
 }
 
 void add() { char_math(MathOp::Add); }

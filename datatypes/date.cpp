@@ -5,9 +5,7 @@
 #include "datatypes/date.hpp"
 
 #include <cmath>
-#include <cstring>
 
-#include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -52,7 +50,7 @@ struct Parts {
 };
 
 Parts unpack(const Cell* c) {
-    const uint32_t p = c->data1;
+    const uint32_t p = date_packed(c);
     Parts d;
     d.days = days_of(year_of(p), month_of(p), day_of(p));
     d.time = cell::get_double(c);
@@ -99,7 +97,7 @@ Cell* store(Parts d, Cell* c) {
     carry(d);
     const uint32_t p = packed_of(d);
     cell::set_type(c, TYPE_DATE);
-    c->data1 = p;
+    date_packed(c) = p;
     cell::put_double(c, d.time);
     return c;
 }
@@ -207,21 +205,9 @@ int32_t isoweek_of(uint32_t p) {
 
 Cell* make_at(Cell* c, uint32_t packed, double time) {
     cell::set_type(c, TYPE_DATE);
-    c->data1 = packed;
+    date_packed(c) = packed;
     cell::put_double(c, time);
     return c;
-}
-
-Cell* push(uint32_t packed, double time) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, packed, time);
-}
-
-Cell* append_at(const Cell* block, uint32_t packed, double time) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, packed, time);
 }
 
 Cell* make_at_from_fields(Cell* c, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
@@ -235,16 +221,6 @@ Cell* make_at_from_fields(Cell* c, int32_t year, int32_t month, int32_t day, dou
         d.zone = zone_bits(west ? -a : a);
         d.time = time - zone_seconds(d.zone);
     }
-    c->header = 0;
-    return store(d, c);
-}
-
-Cell* make_at_from_clock(Cell* c, int32_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                         int32_t seconds, int32_t nanoseconds) {
-    Parts d;
-    d.days = days_of(year, month, day);
-    d.with_time = true;
-    d.time = 3600.0 * hours + 60.0 * minutes + seconds + 1e-9 * nanoseconds;
     c->header = 0;
     return store(d, c);
 }
@@ -295,7 +271,7 @@ void normalize(Cell* date, double time, bool local) {
 }
 
 Cell* field(const Cell* date, int32_t f, Cell* out) {
-    const uint32_t p = date->data1;
+    const uint32_t p = date_packed(date);
     const Parts d = unpack(date);
     const double local = d.time + zone_seconds(d.zone);
     auto integer_out = [&](int64_t v) {
@@ -353,7 +329,7 @@ constexpr int8_t NEXT[14][3] = {
 bool read_spec(const Cell* block, Spec& s) {
     const int32_t n = series::length_of(block);
     for (int32_t i = 0; i < n; i++) {
-        const Cell c = series::cells_of(block->data2)[block->data1 + static_cast<uint32_t>(i)];
+        const Cell c = series::cells_of(series_node(block))[series_index(block) + static_cast<uint32_t>(i)];
         const uint32_t t = cell::type_of(&c);
         const int kind = t == TYPE_INTEGER ? 0 : t == TYPE_TIME ? 1 : t == TYPE_FLOAT ? 2 : -1;
         if (kind < 0) return false;
@@ -494,11 +470,11 @@ void write_month(node_t out, int32_t month, size_t& written) {
     }
     const Cell block = *months;
     if (series::length_of(&block) < month) err::raise(err::INVALID_MONTHS);
-    const Cell name = series::cells_of(block.data2)[block.data1 + static_cast<uint32_t>(month) - 1];
+    const Cell name = series::cells_of(series_node(block))[series_index(block) + static_cast<uint32_t>(month) - 1];
     if (cell::type_of(&name) != TYPE_STRING) err::raise(err::INVALID_MONTHS);
     const int32_t len = series::length_of(&name);
     const uint32_t n = len < 3 ? static_cast<uint32_t>(len < 0 ? 0 : len) : 3;
-    text::append_text(out, name.data2, name.data1, n);
+    text::append_text(out, series_node(name), series_index(name), n);
     written += n;
 }
 
@@ -513,7 +489,7 @@ size_t append_padded(node_t out, int32_t v, uint32_t width) {
 }
 
 int32_t write(const Cell* value, node_t out, int32_t limit) {
-    const uint32_t p = value->data1;
+    const uint32_t p = date_packed(value);
     const int32_t y = year_of(p);
     const char sep = y < 0 ? '/' : '-';
     size_t written = append_padded(out, day_of(p), 1);
@@ -562,10 +538,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_DATE) return -2;
     const Parts x = unpack(a), y = unpack(b);
     if (op == CompareOp::Same) {
-        return (a->data1 & ~ZONE_MASK) == (b->data1 & ~ZONE_MASK) &&
-                       std::memcmp(&a->data2, &b->data2, 8) == 0 && (a->data1 & ZONE_MASK) == (b->data1 & ZONE_MASK)
-                   ? 0
-                   : 1;
+        return same_payload(a, b) ? 0 : 1;
     }
     // b's time seen from a's day.
     const double tb = y.time + static_cast<double>(y.days - x.days) * DAY;
@@ -630,8 +603,8 @@ int32_t field_of(const Cell* element) {
         const int32_t i = integer::value_of(element);
         return i >= 1 && i <= F_ISOWEEK ? i : 0;
     }
-    if (!word_type::is_any_word(cell::type_of(element))) return 0;
-    if (symbol::canonical(static_cast<int32_t>(element->data2)) == symbol::canonical(words::sym_julian))
+    if (!is_all_word(cell::type_of(element))) return 0;
+    if (symbol::canonical(word_symbol(element)) == symbol::canonical(words::sym_julian))
         return F_YEARDAY;
     return time_type::field_of_word(element, FIELD_SYMBOLS, F_ISOWEEK);
 }
@@ -644,7 +617,7 @@ int32_t need_integer(const Cell* v) {
 // Sets field f of the date in c to v.
 void set_field(Cell* c, int32_t f, const Cell* v) {
     Parts d = unpack(c);
-    const uint32_t p = c->data1;
+    const uint32_t p = date_packed(c);
     const int64_t y = year_of(p);
     const int32_t m = month_of(p), day = day_of(p);
     switch (f) {
@@ -734,7 +707,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     static Cell answer;
     int32_t f = 0;
-    if (index_cell && word_type::is_any_word(cell::type_of(index_cell))) f = field_of(index_cell);
+    if (index_cell && is_all_word(cell::type_of(index_cell))) f = field_of(index_cell);
     else if (index >= 1 && index <= F_ISOWEEK) f = index;
     if (!f) {
         const Cell i = index_cell ? *index_cell : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
@@ -749,7 +722,7 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         const double t = std::trunc(cell::get_double(value));
         const int32_t ti = integer::outside_integer_range(t) ? 0 : static_cast<int32_t>(t);
-        random::seed(static_cast<int32_t>(value->data1 + static_cast<uint32_t>(ti)));
+        random::seed(static_cast<int32_t>(date_packed(value) + static_cast<uint32_t>(ti)));
         return &shared::unset;
     }
     Parts d = unpack(value);

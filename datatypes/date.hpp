@@ -63,12 +63,7 @@ int32_t isoweek_of(uint32_t packed);
 // 0, where zone_negative gives it). Used by the lexer.
 Cell* make_at_from_fields(Cell* c, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
                           int32_t zone_minutes, bool zone_negative, bool with_time);
-// A UTC clock reading (file times).
-Cell* make_at_from_clock(Cell* c, int32_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                         int32_t seconds, int32_t nanoseconds);
 Cell* make_at(Cell* c, uint32_t packed, double time);
-Cell* push(uint32_t packed, double time);
-Cell* append_at(const Cell* block, uint32_t packed, double time);  // valid until the next allocation
 
 // Seconds since 1970-01-01 00:00 UTC, rounded to the nearest second;
 // raises math overflow outside the 32-bit range.

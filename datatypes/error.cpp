@@ -54,6 +54,11 @@ Cell word_cell(uint32_t type, const char* name) {
     return Cell{type, 0, static_cast<uint32_t>(symbol::intern_cstr(name)), static_cast<uint32_t>(-1)};
 }
 
+// The text of a string! from its index.
+void append_from_index(node_t out, const Cell& s) {
+    text::append_text(out, series_node(s), series_index(s), text::length(series_node(s)) - series_index(s));
+}
+
 Cell string_cell(const char* s, size_t n) {
     const node_t out = text::make_buffer(static_cast<uint32_t>(n) + 1);
     text::append_latin1(out, s, n);
@@ -91,24 +96,24 @@ Cell template_of(const err::CatalogEntry& e) {
     return b;
 }
 
-node_t errors_ctx() { return errors_cell->data1; }
+node_t errors_ctx() { return object_context(errors_cell); }
 
-node_t category_ctx(uint32_t category) { return context::value_by_index(errors_ctx(), category)->data1; }
+node_t category_ctx(uint32_t category) { return object_context(context::value_by_index(errors_ctx(), category)); }
 
 // Category position of a word, or -1.
 int32_t category_of(const Cell& w) {
-    if (!word_type::is_any_word(cell::type_of(&w))) return -1;
-    return context::find_symbol(errors_ctx(), static_cast<int32_t>(w.data2), true);
+    if (!is_all_word(cell::type_of(&w))) return -1;
+    return context::find_symbol(errors_ctx(), word_symbol(w), true);
 }
 
 // Id position (2 and above) of a word in a category, or -1.
 int32_t id_of(uint32_t category, const Cell& w) {
-    if (!word_type::is_any_word(cell::type_of(&w))) return -1;
-    const int32_t p = context::find_symbol(category_ctx(category), static_cast<int32_t>(w.data2), true);
+    if (!is_all_word(cell::type_of(&w))) return -1;
+    const int32_t p = context::find_symbol(category_ctx(category), word_symbol(w), true);
     return p >= 2 ? p : -1;
 }
 
-Cell* slot_of(const Cell* error, uint32_t f) { return context::value_by_index(error->data1, f); }
+Cell* slot_of(const Cell* error, uint32_t f) { return context::value_by_index(object_context(error), f); }
 
 // Sets type, id and code from a category and id position.
 void set_names(const Cell* error, uint32_t category, uint32_t id_pos) {
@@ -126,8 +131,8 @@ void set_names(const Cell* error, uint32_t category, uint32_t id_pos) {
 Cell* push_blank() {
     Cell* e = stack::push(&shared::none);
     object::copy_into(proto_cell, e, false, nullptr, false);
-    *e = Cell{TYPE_ERROR, e->data1, static_cast<uint32_t>(object::ERROR_CLASS_ID), 0};
-    *context::self_of(e->data1) = *e;
+    *e = Cell{TYPE_ERROR, object_context(e), static_cast<uint32_t>(object::ERROR_CLASS_ID), 0};
+    *context::self_of(object_context(e)) = *e;
     return e;
 }
 
@@ -155,14 +160,14 @@ void append_limited(node_t out, const Cell& v, bool formed, bool only, int32_t l
 
 bool is_syntax(const Cell* error) {
     const Cell t = *slot_of(error, err::F_TYPE);
-    return word_type::is_any_word(cell::type_of(&t)) &&
-           symbol::canonical(static_cast<int32_t>(t.data2)) == symbol::canonical(symbol::intern_cstr("syntax"));
+    return is_all_word(cell::type_of(&t)) &&
+           symbol::canonical(word_symbol(t)) == symbol::canonical(symbol::intern_cstr("syntax"));
 }
 
 // The value of the error field a template word names; override stands in
 // for arg1 when the error is shown as invalid-error.
 Cell field_named(const Cell* error, const Cell& w, const Cell* override_arg1) {
-    const int32_t f = context::find_symbol(error->data1, static_cast<int32_t>(w.data2), true);
+    const int32_t f = context::find_symbol(object_context(error), word_symbol(w), true);
     if (f < 0) return shared::none;
     if (override_arg1 && f == static_cast<int32_t>(err::F_ARG1)) return *override_arg1;
     return *slot_of(error, static_cast<uint32_t>(f));
@@ -173,21 +178,21 @@ void write_message(const Cell* error, node_t out, Cell tmpl, const Cell* overrid
         tmpl = field_named(error, tmpl, override_arg1);
     const uint32_t t = cell::type_of(&tmpl);
     if (t == TYPE_STRING) {
-        text::append_text(out, tmpl.data2, tmpl.data1, text::length(tmpl.data2) - tmpl.data1);
+        append_from_index(out, tmpl);
         return;
     }
     if (t != TYPE_BLOCK) return;
     Cell* held = stack::push(&tmpl);
     const bool formed = is_syntax(error);
     bool first = true;
-    for (uint32_t i = held->data1; i < count_of(held->data2); i++) {
-        const Cell e = cells_of(held->data2)[i];
+    for (uint32_t i = series_index(held); i < count_of(series_node(held)); i++) {
+        const Cell e = cells_of(series_node(held))[i];
         const uint32_t et = cell::type_of(&e);
         if (et != TYPE_STRING && et != TYPE_WORD && et != TYPE_GET_WORD) continue;
         if (!first) text::append_cstr(out, " ");
         first = false;
         if (et == TYPE_STRING) {
-            text::append_text(out, e.data2, e.data1, text::length(e.data2) - e.data1);
+            append_from_index(out, e);
         } else {
             const Cell v = field_named(error, e, override_arg1);
             append_limited(out, v, formed, false, 80);
@@ -232,7 +237,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = cell::type_of(spec);
     if (st == TYPE_INTEGER) {
-        const auto code = static_cast<int32_t>(spec->data2);
+        const int32_t code = integer_value(spec);
         const int32_t category = code / 100;
         if (code < 0 || category >= err::CATEGORIES) err::raise(err::OUT_OF_RANGE, spec);
         const uint32_t pos = static_cast<uint32_t>(code % 100) + 2;
@@ -252,13 +257,13 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         err::raise(err::BAD_MAKE_ARG, &t, spec);
     }
     Cell* sp = stack::push(spec);
-    const uint32_t first_type = block::length(sp) > 0 ? cell::type_of(block::cell_at(sp, sp->data1)) : 0;
+    const uint32_t first_type = block::length(sp) > 0 ? cell::type_of(block::cell_at(sp, series_index(sp))) : 0;
     if (first_type == TYPE_WORD) {
-        const Cell cat_word = *block::cell_at(sp, sp->data1);
+        const Cell cat_word = *block::cell_at(sp, series_index(sp));
         const int32_t category = category_of(cat_word);
         if (category < 0) bad_spec_field(words::w_type);
         if (block::length(sp) < 2) bad_spec_field(words::w_id);
-        const Cell id_word = *block::cell_at(sp, sp->data1 + 1);
+        const Cell id_word = *block::cell_at(sp, series_index(sp) + 1);
         if (cell::type_of(&id_word) != TYPE_WORD) err::raise(err::INVALID_ARG, &id_word);
         const int32_t pos = id_of(static_cast<uint32_t>(category), id_word);
         if (pos < 0) bad_spec_field(words::w_id);
@@ -269,7 +274,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
     if (first_type == TYPE_SET_WORD) {
         Cell* e = push_blank();
-        context::bind(sp, e->data1, true, true);
+        context::bind(sp, object_context(e), true, true);
         {
             Cell* const top = stack::arg_top;
             Cell* held = stack::push(sp);
@@ -286,7 +291,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         const int32_t pos = cell::type_of(&i) == TYPE_WORD ? id_of(static_cast<uint32_t>(category), i) : -1;
         if (pos < 0) bad_spec_field(words::w_id);
         *slot_of(e, err::F_CODE) = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(category * 100 + pos - 2), 0};
-        object::clear_changed(e->data1);
+        object::clear_changed(object_context(e));
         set_near(e);
         return e;
     }
@@ -343,8 +348,6 @@ void init_catalog() {
 
 bool catalog_ready() { return errors_cell && cell::type_of(errors_cell) == TYPE_OBJECT && stack::ready(); }
 
-const Cell* catalog() { return errors_cell; }
-
 Cell* push_error(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     Cell* args = stack::push(arg1 ? arg1 : &shared::none);
     stack::push(arg2 ? arg2 : &shared::none);
@@ -382,7 +385,7 @@ void form_display(const Cell* error_in, node_t out) {
     const node_t cctx = category_ctx(static_cast<uint32_t>(category));
     const Cell type_text = *context::value_by_index(cctx, 1);
     if (cell::type_of(&type_text) == TYPE_STRING)
-        text::append_text(out, type_text.data2, type_text.data1, text::length(type_text.data2) - type_text.data1);
+        append_from_index(out, type_text);
     text::append_cstr(out, ": ");
     const Cell tmpl = *context::value_by_index(cctx, static_cast<uint32_t>(pos));
     write_message(error, out, tmpl, override_arg1);
@@ -390,8 +393,8 @@ void form_display(const Cell* error_in, node_t out) {
     text::append_cstr(out, "\n*** Where: ");
     const Cell where = *slot_of(error, err::F_WHERE);
     const uint32_t wt = cell::type_of(&where);
-    if (word_type::is_any_word(wt)) text::append_cstr(out, symbol::name(static_cast<int32_t>(where.data2)));
-    else if (wt == TYPE_STRING) text::append_text(out, where.data2, where.data1, text::length(where.data2) - where.data1);
+    if (is_all_word(wt)) text::append_cstr(out, symbol::name(word_symbol(where)));
+    else if (wt == TYPE_STRING) append_from_index(out, where);
     else text::append_cstr(out, "???");
 
     text::append_cstr(out, "\n*** Near : ");
@@ -404,7 +407,8 @@ void form_display(const Cell* error_in, node_t out) {
     } else if (cell::type_of(&stack_field) == TYPE_INTEGER && trace_level > 0) {
         // Only frames still live: those above the top have been popped.
         const auto live = static_cast<uint32_t>(stack::frame_top - stack::frame_bottom);
-        const Cell end{TYPE_INTEGER, 0, stack_field.data2 < live ? stack_field.data2 : live, 0};
+        const auto recorded = static_cast<uint32_t>(integer_value(stack_field));
+        const Cell end{TYPE_INTEGER, 0, recorded < live ? recorded : live, 0};
         std::string calls;
         stack::collect_calls(trace_level, &end, calls, 1000);
         while (!calls.empty() && calls.back() == ' ') calls.pop_back();
@@ -417,16 +421,6 @@ void form_display(const Cell* error_in, node_t out) {
         append_limited(out, files, false, true, 40);
     }
     stack::pop_n(1);
-}
-
-int32_t type_symbol(const Cell* error) {
-    const Cell t = *slot_of(error, err::F_TYPE);
-    return word_type::is_any_word(cell::type_of(&t)) ? static_cast<int32_t>(t.data2) : 0;
-}
-
-int32_t id_symbol(const Cell* error) {
-    const Cell t = *slot_of(error, err::F_ID);
-    return word_type::is_any_word(cell::type_of(&t)) ? static_cast<int32_t>(t.data2) : 0;
 }
 
 void fill(datatype::Record& r) {

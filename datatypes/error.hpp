@@ -24,8 +24,6 @@ namespace qel::error_type {
 // error prototype.
 void init_catalog();
 bool catalog_ready();
-// The errors object (a root-block cell: its address never changes).
-const Cell* catalog();
 
 // A new error! for the code with the arguments (copies), pushed on the
 // argument stack; near holds the interpreter's current position. A code
@@ -36,10 +34,6 @@ Cell* push_error(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3)
 // Where, Near and, when present, Stack and Files lines. Never changes the
 // error.
 void form_display(const Cell* error, node_t out);
-
-// Symbols of the error's type and id words (0 when not words).
-int32_t type_symbol(const Cell* error);
-int32_t id_symbol(const Cell* error);
 
 // The call-trace level that decides whether a recorded frame position is
 // shown as a Stack line (0: not shown). The system object's state sets it.

@@ -4,6 +4,7 @@
 // looks at the value's own type wherever the result type depends on it.
 #include "datatypes/float.hpp"
 
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -142,8 +143,6 @@ double scalar_op(double x, double y, MathOp op) {
     }
 }
 
-Cell* arith(MathOp op, double a, double b, Cell* out) { return make_at(out, scalar_op(a, b, op)); }
-
 namespace {
 
 [[noreturn]] void not_related_op(MathOp op, uint32_t type) {
@@ -171,7 +170,8 @@ void exchanged_composite_math(MathOp op, uint32_t type) {
 
 double number_of(const Cell* c) {
     const uint32_t t = cell::type_of(c);
-    if (t == TYPE_INTEGER || t == TYPE_CHAR) return static_cast<int32_t>(c->data2);
+    if (t == TYPE_INTEGER) return integer_value(c);
+    if (t == TYPE_CHAR) return char_code(c);
     return cell::get_double(c);
 }
 
@@ -249,43 +249,11 @@ bool almost_equal32(float a, float b) {
     return d >= -10 && d <= 10;
 }
 
-bool special(double d) { return std::isnan(d); }
-bool nan32(float f) { return std::isnan(f); }
-bool not_finite(double d) { return !std::isfinite(d); }
-
 Cell* make_at(Cell* c, double d) {
     cell::set_type(c, TYPE_FLOAT);
-    c->data1 = 0;
+    payload_word(c, 0) = 0;
     cell::put_double(c, d);
     return c;
-}
-
-Cell* push(double d) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, d);
-}
-
-Cell* push_halves(uint32_t low, uint32_t high) {
-    Cell* c = push(0);
-    c->data2 = low;
-    c->data3 = high;
-    return c;
-}
-
-Cell* append_at(const Cell* block, double d) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, d);
-}
-
-void set_top(double d) { make_at(stack::arg_base, d); }
-
-double absolute_bits(uint32_t low, uint32_t high) {
-    const uint64_t bits = (uint64_t{high & 0x7FFFFFFF} << 32) | low;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
 }
 
 // ---- make and to ------------------------------------------------------------
@@ -303,9 +271,9 @@ bool ascii_text(const Cell* value, std::string& out) {
     const int32_t n = series::length_of(value);
     if (n <= 0) return true;
     const uint32_t count = static_cast<uint32_t>(n);
-    SeriesBuffer* s = series::buffer_of(value->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(value));
     const uint32_t unit = series::unit(s);
-    const uint8_t* p = series::head_ptr(s) + value->data1 * unit;
+    const uint8_t* p = series::head_ptr(s) + series_index(value) * unit;
     out.resize(count);
     for (uint32_t i = 0; i < count; i++) {
         uint32_t c;
@@ -341,8 +309,8 @@ bool percent_from_text(const std::string& text, double& out) {
 
 double from_binary(const Cell* value) {
     const int32_t n = series::length_of(value);
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const uint8_t* p = series::head_ptr(s) + value->data1;
+    SeriesBuffer* s = series::buffer_of(series_node(value));
+    const uint8_t* p = series::head_ptr(s) + series_index(value);
     uint64_t bits = 0;
     for (int32_t i = 0; i < n && i < 8; i++) bits = bits << 8 | p[i];
     double d;
@@ -352,7 +320,7 @@ double from_binary(const Cell* value) {
 
 bool plain_number(const Cell* c, double& out) {
     const uint32_t t = cell::type_of(c);
-    if (t == TYPE_INTEGER) out = static_cast<int32_t>(c->data2);
+    if (t == TYPE_INTEGER) out = integer_value(c);
     else if (t == TYPE_FLOAT) out = cell::get_double(c);
     else return false;
     return true;
@@ -361,8 +329,8 @@ bool plain_number(const Cell* c, double& out) {
 // [m e] is m x 10^e with e truncated; a huge e only needs to saturate.
 bool from_pair_block(const Cell* value, double& out) {
     if (series::length_of(value) != 2) return false;
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const Cell* cells = series::head_cell(s) + value->data1;
+    SeriesBuffer* s = series::buffer_of(series_node(value));
+    const Cell* cells = series::head_cell(s) + series_index(value);
     double m, e;
     if (!plain_number(&cells[0], m) || !plain_number(&cells[1], e) || std::isnan(e)) return false;
     const double k = std::trunc(std::fmax(-1000.0, std::fmin(1000.0, e)));
@@ -379,7 +347,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
     switch (t) {
         case TYPE_INTEGER:
-        case TYPE_CHAR: d = static_cast<int32_t>(spec->data2); break;
+        case TYPE_CHAR: d = number_of(spec); break;
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: d = cell::get_double(spec); break;
@@ -426,14 +394,14 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         if (!neighbours.money_compare) err::raise(err::NOT_DONE);
         return neighbours.money_compare(x, b, op);
     }
-    if (tb == TYPE_INTEGER) y = static_cast<int32_t>(b->data2);
+    if (tb == TYPE_INTEGER) y = integer_value(b);
     else if (is_float_like(tb)) y = cell::get_double(b);
     else return -2;
     switch (op) {
         case CompareOp::Equal:
         case CompareOp::NotEqual: return almost_equal(x, y) ? 0 : 1;
         case CompareOp::StrictEqual: return x == y ? 0 : 1;
-        case CompareOp::Same: return std::memcmp(&a->data2, &b->data2, 8) == 0 ? 0 : 1;
+        case CompareOp::Same: return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y) ? 0 : 1;
         default: break;
     }
     if (std::isnan(x) || std::isnan(y)) return failing_order(op);
@@ -450,7 +418,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     double d = cell::get_double(value);
     double s = vt == TYPE_PERCENT ? 0.01 : 1.0;
     if (scale) {
-        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(static_cast<int32_t>(scale->data2)));
+        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(integer_value(scale)));
         else if (is_float_like(st)) s = std::fabs(cell::get_double(scale));
         else err::raise(err::INVALID_ARG, scale);
         if (vt == TYPE_PERCENT) s /= 100;
@@ -498,10 +466,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     }
     if (st == TYPE_INTEGER) {
         if (!(d >= -2147483648.0 && d < 2147483648.0)) err::raise(err::OVERFLOW);
-        value->header = (value->header & ~cell_flag::TYPE_MASK) | TYPE_INTEGER;
-        value->data1 = 0;
-        value->data2 = static_cast<uint32_t>(static_cast<int32_t>(d));
-        value->data3 = 0;
+        *value = Cell{(value->header & ~cell_flag::TYPE_MASK) | TYPE_INTEGER, 0,
+                      static_cast<uint32_t>(static_cast<int32_t>(d)), 0};
         return value;
     }
     cell::set_type(value, st);
@@ -516,7 +482,7 @@ namespace {
 Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     const double d = cell::get_double(value);
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        random::seed(static_cast<int32_t>(payload_word(value, 1) ^ payload_word(value, 2)));
         return &shared::unset;
     }
     double v;
@@ -570,7 +536,7 @@ void power_slot() {
         const Cell arg = err::arg_name_at(1);
         err::raise(err::EXPECT_ARG, &name, &t, &arg);
     }
-    const double y = et == TYPE_INTEGER ? static_cast<int32_t>(e->data2) : cell::get_double(e);
+    const double y = et == TYPE_INTEGER ? integer_value(e) : cell::get_double(e);
     cell::put_double(v, std::pow(cell::get_double(v), y));
 }
 

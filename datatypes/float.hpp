@@ -41,8 +41,6 @@ size_t format_number(double v, int32_t kind, char* out);
 // x (op) y. The bitwise codes raise script cannot-use naming the running
 // call.
 double scalar_op(double x, double y, MathOp op);
-// Makes out a float! (header flags kept) holding a (op) b; answers out.
-Cell* arith(MathOp op, double a, double b, Cell* out);
 // The two-operand math on the cells at the argument base; the result goes
 // into the first. The left one is an integer!, float!, percent! or time!.
 void do_math(MathOp op);
@@ -51,18 +49,10 @@ void do_math(MathOp op);
 // equals nothing. The 32-bit form serves point comparison.
 bool almost_equal(double a, double b);
 bool almost_equal32(float a, float b);
-bool special(double d);  // NaN
-bool nan32(float f);
-bool not_finite(double d);
 
-// Cell routines. Each makes a float! (flags of an existing cell kept).
+// Makes c a float! (flags of an existing cell kept).
 inline double get(const Cell* c) { return cell::get_double(c); }
 Cell* make_at(Cell* c, double d);
-Cell* push(double d);
-Cell* push_halves(uint32_t low, uint32_t high);
-Cell* append_at(const Cell* block, double d);  // valid until the next allocation
-void set_top(double d);
-double absolute_bits(uint32_t low, uint32_t high);
 
 // Slots shared with percent! and time!.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);

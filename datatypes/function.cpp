@@ -23,7 +23,7 @@ namespace {
 
 using series::cells_of;
 
-int32_t canon(const Cell& c) { return symbol::canonical(static_cast<int32_t>(c.data2)); }
+int32_t canon(const Cell& c) { return symbol::canonical(word_symbol(c)); }
 
 bool is_name(uint32_t t) {
     return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT;
@@ -32,11 +32,12 @@ bool is_name(uint32_t t) {
 [[noreturn]] void bad(const Cell& spec) { err::raise(err::BAD_FUNC_DEF, &spec); }
 
 void check_type_block(const Cell& types) {
-    for (uint32_t i = types.data1; i < series::cell_count(types.data2); i++) {
-        Cell c = cells_of(types.data2)[i];
+    for (uint32_t i = series_index(types); i < series::cell_count(series_node(types)); i++) {
+        Cell c = cells_of(series_node(types))[i];
         Cell v = c;
         if (cell::type_of(&c) == TYPE_WORD) {
-            const Cell* slot = c.data1 ? context::slot_at(c.data1, c.data3) : nullptr;
+            const node_t ctx = word_context(c);
+            const Cell* slot = ctx ? context::slot_at(ctx, static_cast<uint32_t>(word_index(c))) : nullptr;
             if (!slot || cell::type_of(slot) == TYPE_UNSET) err::raise(err::NO_VALUE, &c);
             v = *slot;
         }
@@ -49,15 +50,15 @@ void check_type_block(const Cell& types) {
 
 uint32_t validate_spec(const Cell* spec_in) {
     const Cell spec = *spec_in;
-    const node_t n = spec.data2;
-    const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
+    const node_t n = series_node(spec);
+    const int32_t local = symbol::canonical(word_symbol(words::w_local));
     const int32_t ret = symbol::canonical(symbol::intern_cstr("return"));
     uint32_t flags = 0;
-    uint32_t i = spec.data1 < series::cell_count(n) ? spec.data1 : series::cell_count(n);
+    uint32_t i = series_index(spec) < series::cell_count(n) ? series_index(spec) : series::cell_count(n);
     if (i < series::cell_count(n) && cell::type_of(&cells_of(n)[i]) == TYPE_BLOCK) {
         const Cell attrs = cells_of(n)[i];
-        for (uint32_t k = attrs.data1; k < series::cell_count(attrs.data2); k++) {
-            const Cell a = cells_of(attrs.data2)[k];
+        for (uint32_t k = series_index(attrs); k < series::cell_count(series_node(attrs)); k++) {
+            const Cell a = cells_of(series_node(attrs))[k];
             if (cell::type_of(&a) != TYPE_WORD) bad(spec);
             const char* name = symbol::name(canon(a));
             if (std::string_view(name) == "trace") flags |= 0x400;
@@ -95,7 +96,7 @@ uint32_t validate_spec(const Cell* spec_in) {
         i++;
     }
     // Duplicates: a and /a, or a and A, name the same slot.
-    for (uint32_t a = spec.data1; a < series::cell_count(n); a++) {
+    for (uint32_t a = series_index(spec); a < series::cell_count(n); a++) {
         const Cell x = cells_of(n)[a];
         if (!is_name(cell::type_of(&x))) continue;
         for (uint32_t b = a + 1; b < series::cell_count(n); b++) {
@@ -111,7 +112,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     // A spec taken from an index is made a series of its own from that
     // index: the context's key words and the argument list both start at
     // the spec's head.
-    if (spec.data1 > 0) spec = *block::copy_cells(&spec, false, false);
+    if (series_index(spec) > 0) spec = *block::copy_cells(&spec, false, false);
     Cell* result = stack::push(&shared::unset);
     Cell* record = block::push_new(5);
     Cell body_copy = shared::none;
@@ -130,7 +131,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     block::append_copy(&rec, &shared::unset);
     block::append_copy(&rec, &shared::unset);
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
-    *result = Cell{TYPE_FUNCTION | flags, ctx, spec.data2, rec.data2};
+    *result = Cell{TYPE_FUNCTION | flags, ctx, series_node(spec), series_node(rec)};
     *context::self_of(ctx) = *result;
     if (body_in) context::bind(&body_copy, ctx, true, false);
     stack::arg_top = result + 1;
@@ -152,7 +153,7 @@ Cell* push_routine(const Cell* spec_in, const Cell* body_in, uint32_t entry, int
     const Cell r{TYPE_INTEGER, 0, static_cast<uint32_t>(returns), 0};
     block::append_copy(&rec, &r);
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
-    *result = Cell{TYPE_ROUTINE | (cells ? ROUTINE_CELLS : 0u), ctx, spec.data2, rec.data2};
+    *result = Cell{TYPE_ROUTINE | (cells ? ROUTINE_CELLS : 0u), ctx, series_node(spec), series_node(rec)};
     set_arity(result);
     stack::arg_top = result + 1;
     return result;
@@ -160,29 +161,23 @@ Cell* push_routine(const Cell* spec_in, const Cell* body_in, uint32_t entry, int
 
 void set_arity(Cell* routine) {
     uint32_t n = 0;
-    for (uint32_t i = 0; i < series::cell_count(routine->data2); i++)
-        if (cell::type_of(&cells_of(routine->data2)[i]) == TYPE_WORD) n++;
+    for (uint32_t i = 0; i < series::cell_count(function_spec(routine)); i++)
+        if (cell::type_of(&cells_of(function_spec(routine))[i]) == TYPE_WORD) n++;
     routine->header = (routine->header & 0xC1FFFFFFu) | ((n & 31u) << 25);
 }
 
 int32_t count_locals(const Cell* spec_in, bool must_exist) {
     const Cell spec = *spec_in;
-    const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
-    for (uint32_t i = spec.data1; i < series::cell_count(spec.data2); i++) {
-        const Cell c = cells_of(spec.data2)[i];
+    const int32_t local = symbol::canonical(word_symbol(words::w_local));
+    for (uint32_t i = series_index(spec); i < series::cell_count(series_node(spec)); i++) {
+        const Cell c = cells_of(series_node(spec))[i];
         if (cell::type_of(&c) != TYPE_REFINEMENT || canon(c) != local) continue;
         int32_t n = 1;
-        for (uint32_t k = i + 1; k < series::cell_count(spec.data2); k++)
-            if (cell::type_of(&cells_of(spec.data2)[k]) == TYPE_WORD) n++;
+        for (uint32_t k = i + 1; k < series::cell_count(series_node(spec)); k++)
+            if (cell::type_of(&cells_of(series_node(spec))[k]) == TYPE_WORD) n++;
         return n;
     }
     return must_exist ? -1 : 0;
-}
-
-void init_locals(uint32_t n) {
-    static const Cell no{TYPE_LOGIC, 0, 0, 0};
-    stack::push(&no);
-    for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
 }
 
 namespace {
@@ -190,8 +185,8 @@ namespace {
 // The first value of b naming the symbol (any word type, canonical
 // comparison), as a cell index; -1 when absent.
 int64_t find_name(const Cell& b, int32_t sym) {
-    for (uint32_t i = b.data1; i < series::cell_count(b.data2); i++) {
-        const Cell c = cells_of(b.data2)[i];
+    for (uint32_t i = series_index(b); i < series::cell_count(series_node(b)); i++) {
+        const Cell c = cells_of(series_node(b))[i];
         const uint32_t t = cell::type_of(&c);
         if ((is_name(t) || t == TYPE_SET_WORD) && canon(c) == sym) return i;
     }
@@ -207,8 +202,8 @@ void collect_word(const Cell& value, const Cell& collected, const Cell& ignore) 
 }
 
 void collect_loop_block(const Cell& words_block, const Cell& collected, const Cell& ignore) {
-    for (uint32_t i = words_block.data1; i < series::cell_count(words_block.data2); i++) {
-        const Cell c = cells_of(words_block.data2)[i];
+    for (uint32_t i = series_index(words_block); i < series::cell_count(series_node(words_block)); i++) {
+        const Cell c = cells_of(series_node(words_block))[i];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) collect_word(c, collected, ignore);
     }
@@ -216,11 +211,11 @@ void collect_loop_block(const Cell& words_block, const Cell& collected, const Ce
 
 void collect_body_words(const Cell& collected, const Cell& ignore, const Cell& body) {
     stack::check_depth();
-    for (uint32_t i = body.data1; i < series::cell_count(body.data2); i++) {
-        const Cell c = cells_of(body.data2)[i];
+    for (uint32_t i = series_index(body); i < series::cell_count(series_node(body)); i++) {
+        const Cell c = cells_of(series_node(body))[i];
         const uint32_t t = cell::type_of(&c);
-        const bool has_next = i + 1 < series::cell_count(body.data2);
-        const Cell next = has_next ? cells_of(body.data2)[i + 1] : shared::none;
+        const bool has_next = i + 1 < series::cell_count(series_node(body));
+        const Cell next = has_next ? cells_of(series_node(body))[i + 1] : shared::none;
         const uint32_t nt = has_next ? cell::type_of(&next) : 0;
         if (t == TYPE_SET_WORD) {
             collect_word(c, collected, ignore);
@@ -245,24 +240,25 @@ Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
     const Cell body = *body_in;
     const Cell collected = *block::push_new(8);
     const Cell ignore = *block::copy_cells(&spec, false, false);
-    const int32_t local = symbol::canonical(static_cast<int32_t>(words::w_local->data2));
+    const int32_t local = symbol::canonical(word_symbol(words::w_local));
     const int64_t ext = find_name(spec, symbol::canonical(symbol::intern_cstr("extern")));
-    const bool extern_mode = ext >= 0 && cell::type_of(&cells_of(spec.data2)[ext]) == TYPE_REFINEMENT;
+    const node_t sn = series_node(spec);
+    const bool extern_mode = ext >= 0 && cell::type_of(&cells_of(sn)[ext]) == TYPE_REFINEMENT;
     if (extern_mode) {
         uint32_t i = static_cast<uint32_t>(ext) + 1;
-        while (i < series::cell_count(spec.data2) && cell::type_of(&cells_of(spec.data2)[i]) == TYPE_WORD) i++;
-        if (i < series::cell_count(spec.data2) && cell::type_of(&cells_of(spec.data2)[i]) == TYPE_REFINEMENT &&
-            canon(cells_of(spec.data2)[i]) == local) {
-            for (uint32_t k = i + 1; k < series::cell_count(spec.data2); k++) {
-                const Cell w = cells_of(spec.data2)[k];
+        while (i < series::cell_count(sn) && cell::type_of(&cells_of(sn)[i]) == TYPE_WORD) i++;
+        if (i < series::cell_count(sn) && cell::type_of(&cells_of(sn)[i]) == TYPE_REFINEMENT &&
+            canon(cells_of(sn)[i]) == local) {
+            for (uint32_t k = i + 1; k < series::cell_count(sn); k++) {
+                const Cell w = cells_of(sn)[k];
                 if (cell::type_of(&w) == TYPE_WORD) block::append_copy(&collected, &w);
             }
         }
         // The spec ends before /extern; its locals come back below.
         block::set_tail_index(&spec, static_cast<uint32_t>(ext));
     }
-    for (uint32_t i = 0; i < series::cell_count(ignore.data2); i++) {
-        Cell* c = &cells_of(ignore.data2)[i];
+    for (uint32_t i = 0; i < series::cell_count(series_node(ignore)); i++) {
+        Cell* c = &cells_of(series_node(ignore))[i];
         const uint32_t t = cell::type_of(c);
         if (t == TYPE_WORD || t == TYPE_BLOCK || t == TYPE_STRING) continue;
         if (t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT) {
@@ -273,7 +269,7 @@ Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
         }
     }
     collect_body_words(collected, ignore, body);
-    if (series::cell_count(collected.data2) > 0) {
+    if (series::cell_count(series_node(collected)) > 0) {
         if (count_locals(&spec, true) == -1) {
             Cell r = *words::w_local;
             r.header = TYPE_REFINEMENT;
@@ -281,9 +277,9 @@ Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
         }
         const int64_t at = find_name(collected, local);
         if (at >= 0) {
-            Cell first{TYPE_BLOCK, static_cast<uint32_t>(at), collected.data2, 0};
+            Cell first{TYPE_BLOCK, static_cast<uint32_t>(at), series_node(collected), 0};
             Cell* held = stack::push(&first);
-            const Cell only = cells_of(collected.data2)[at];
+            const Cell only = cells_of(series_node(collected))[at];
             block::remove_value(held, &only, false);
             stack::pop_n(1);
         }
@@ -305,9 +301,9 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
     const Cell v = *value;
     text::append_cstr(out, "func ");
     limit -= 5;
-    const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
     limit = block::mold(&spec, out, false, all, flat, part, limit, indent);
-    const Cell body = cells_of(v.data3)[0];
+    const Cell body = body_of(v);
     if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, false, all, flat, part, limit, indent);
     text::append_cstr(out, " none");
     return limit - 5;
@@ -319,9 +315,9 @@ int32_t mold_routine(const Cell* value, node_t out, bool only, bool all, bool fl
                      int32_t indent) {
     const Cell v = *value;
     text::append_cstr(out, "routine ");
-    const Cell spec{TYPE_BLOCK, 0, v.data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
     limit = block::mold(&spec, out, only, all, flat, part, limit - 8, indent);
-    const Cell body = cells_of(v.data3)[0];
+    const Cell body = body_of(v);
     if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, only, all, flat, part, limit, indent);
     text::append_cstr(out, " ");
     return actions::mold(&body, out, only, all, flat, part, limit - 1, indent);
@@ -331,8 +327,8 @@ int32_t mold_routine(const Cell* value, node_t out, bool only, bool all, bool fl
 Cell* make(Cell* proto, Cell* arg, uint32_t type) {
     const Cell a = *arg;
     if (cell::type_of(&a) != TYPE_BLOCK || block::length(&a) < 2) bad(a);
-    const Cell spec = cells_of(a.data2)[a.data1];
-    const Cell body = cells_of(a.data2)[a.data1 + 1];
+    const Cell spec = cells_of(series_node(a))[series_index(a)];
+    const Cell body = cells_of(series_node(a))[series_index(a) + 1];
     if (cell::type_of(&spec) != TYPE_BLOCK) bad(a);
     const uint32_t flags = validate_spec(&spec);
     if (cell::type_of(&body) != TYPE_BLOCK) bad(a);
@@ -348,7 +344,8 @@ namespace {
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
     if (!answers_without_order(op)) return -2;
-    return a->data3 == b->data3 ? 0 : a->data3 < b->data3 ? -1 : 1;
+    const node_t x = function_body(a), y = function_body(b);
+    return x == y ? 0 : x < y ? -1 : 1;
 }
 
 Cell* reflect(Cell* value, int32_t field) {
@@ -356,16 +353,17 @@ Cell* reflect(Cell* value, int32_t field) {
     const std::string_view f(name);
     Cell* r = stack::arg_base;
     if (f == "spec") {
-        *r = Cell{TYPE_BLOCK, 0, value->data2, 0};
+        *r = Cell{TYPE_BLOCK, 0, function_spec(value), 0};
     } else if (f == "body") {
-        *r = cells_of(value->data3)[0];
+        *r = body_of(value);
     } else if (f == "words") {
         // Fresh words bound to the function's context: changing the block
         // cannot change the function.
-        const node_t ctx = value->data1;
+        const node_t ctx = function_context(value);
         const Cell keys{TYPE_BLOCK, 0, context::words_node(ctx), 0};
         const Cell copy = *block::copy_cells(&keys, false, false);
-        for (uint32_t i = 0; i < series::cell_count(copy.data2); i++) cells_of(copy.data2)[i].data1 = ctx;
+        const node_t fresh = series_node(copy);
+        for (uint32_t i = 0; i < series::cell_count(fresh); i++) word_context(cells_of(fresh)[i]) = ctx;
         *r = copy;
     } else {
         err::raise(err::NOT_DONE);

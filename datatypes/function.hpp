@@ -13,6 +13,18 @@
 
 namespace qel::function {
 
+// ---- the body record ------------------------------------------------------
+// Cells of the record in word 3. native! and action! values keep their
+// argument list at the same place of their info record (see native.hpp),
+// so arg_list_of serves every function value.
+inline Cell* record_of(const Cell* fn) { return series::cells_of(function_body(fn)); }
+inline Cell& body_of(const Cell* fn) { return record_of(fn)[0]; }
+inline Cell& arg_list_of(const Cell* fn) { return record_of(fn)[1]; }
+inline Cell& op_source_of(const Cell* fn) { return record_of(fn)[3]; }
+inline Cell& body_of(const Cell& fn) { return body_of(&fn); }
+inline Cell& arg_list_of(const Cell& fn) { return arg_list_of(&fn); }
+inline Cell& op_source_of(const Cell& fn) { return op_source_of(&fn); }
+
 // Checks a spec; raises bad-func-def, invalid-type-spec or dup-vars.
 // Answers the attribute flags (0x400 trace, 0x200 no-trace).
 uint32_t validate_spec(const Cell* spec);
@@ -36,8 +48,6 @@ inline uint32_t arity_of(const Cell* routine) { return (routine->header >> 25) &
 // word! values after the first /local; without /local, -1 when
 // must_exist, else 0.
 int32_t count_locals(const Cell* spec, bool must_exist);
-// Pushes the local slots of a call: false for /local, then n - 1 nones.
-void init_locals(uint32_t n);
 // The local words of `function`, added to spec (the native's own copy,
 // changed in place): every set-word of the body, nested blocks included,
 // and the words of foreach, map-each, remove-each and repeat loops, that

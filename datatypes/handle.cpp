@@ -7,23 +7,8 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
-#include "runtime/stack.hpp"
 
 namespace qel::handle {
-
-Cell* make_at(Cell* c, uint32_t value, uint32_t kind) {
-    c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_HANDLE;
-    c->data1 = kind;
-    c->data2 = value;
-    c->data3 = 0xFFFFFFFFu;
-    return c;
-}
-
-Cell* push(uint32_t value, uint32_t kind) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, value, kind);
-}
 
 namespace {
 
@@ -42,7 +27,7 @@ size_t hex_text(uint32_t v, char* out) {
 
 int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) {
     char buf[9];
-    const size_t n = hex_text(value->data2, buf);
+    const size_t n = hex_text(handle_value(value), buf);
     text::append_latin1(out, buf, n);
     return limit - static_cast<int32_t>(n);
 }
@@ -54,8 +39,8 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool all, bool, bool, int
     }
     char buf[40] = "#[handle! ";
     size_t n = 10;
-    n += hex_text(value->data2, buf + n);
-    if (const char* name = kind_name(value->data1)) {
+    n += hex_text(handle_value(value), buf + n);
+    if (const char* name = kind_name(handle_kind(value))) {
         buf[n++] = ' ';
         const size_t k = std::strlen(name);
         std::memcpy(buf + n, name, k);
@@ -69,7 +54,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool, bool all, bool, bool, int
 // Handles compare by value; anything else is simply not equal.
 int32_t compare(const Cell* a, const Cell* b, CompareOp) {
     if (cell::type_of(b) != TYPE_HANDLE) return 1;
-    const int32_t x = static_cast<int32_t>(a->data2), y = static_cast<int32_t>(b->data2);
+    const int32_t x = static_cast<int32_t>(handle_value(a)), y = static_cast<int32_t>(handle_value(b));
     return x < y ? -1 : x > y ? 1 : 0;
 }
 

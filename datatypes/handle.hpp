@@ -13,8 +13,4 @@ namespace qel::handle {
 
 enum Kind : uint32_t { NONE = 0, FD = 1, MONITOR = 2, WINDOW = 3, FONT = 4, RICH_TEXT = 5 };
 
-// Makes c a handle! (keeping its header flags), or pushes a new one.
-Cell* make_at(Cell* c, uint32_t value, uint32_t kind);
-Cell* push(uint32_t value, uint32_t kind);
-
 }  // namespace qel::handle

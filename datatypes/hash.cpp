@@ -21,7 +21,7 @@ namespace qel::hash {
 
 namespace {
 
-uint32_t total(const Cell* v) { return series::buffer_length(v->data2); }
+uint32_t total(const Cell* v) { return series::buffer_length(series_node(v)); }
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     const Cell src = *value;
@@ -30,16 +30,16 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     // no index of its own.
     Cell as_block = src;
     cell::set_type(&as_block, TYPE_BLOCK);
-    as_block.data3 = 0;
+    hash_index_node(as_block) = 0;
     Cell* b = stack::push(&as_block);
     Cell* r = stack::push(&shared::unset);
     block::copy(b, r, part, deep, types);
     cell::set_type(r, TYPE_HASH);
-    r->data3 = 0;
-    const bool whole = src.data1 == 0 && !part && !deep && !types && src.data3;
-    const node_t rec = whole ? hashtab::copy(src.data3, r->data2)
+    hash_index_node(r) = 0;
+    const bool whole = series_index(src) == 0 && !part && !deep && !types && hash_index_node(src);
+    const node_t rec = whole ? hashtab::copy(hash_index_node(src), series_node(r))
                              : hashtab::make(std::max<uint32_t>(total(r), 1), r, hashtab::Kind::HASH, 0);
-    r->data3 = rec;
+    hash_index_node(r) = rec;
     const Cell made = *r;
     stack::arg_top = top;
     *result = made;
@@ -77,25 +77,16 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 }  // namespace
 
-Cell* push_indexed(const Cell* block) {
-    Cell* h = stack::push(block);
-    cell::set_type(h, TYPE_HASH);
-    h->data3 = 0;
-    const node_t rec = hashtab::make(std::max<uint32_t>(total(h), 1), h, hashtab::Kind::HASH, 0);
-    h->data3 = rec;
-    return h;
-}
-
 void reindex_from(const Cell* h, uint32_t position) {
-    if (cell::type_of(h) != TYPE_HASH || !h->data3) return;
+    if (cell::type_of(h) != TYPE_HASH || !hash_index_node(h)) return;
     const Cell v = *h;
     const uint32_t n = total(&v);
     if (position >= n) return;
     // Every stale entry goes first: indexing a cell while others still
     // name positions whose values have changed could chain it to a bucket
     // of another value.
-    hashtab::remove_range(v.data3, position, n - position);
-    for (uint32_t p = position; p < total(&v); p++) hashtab::put_at(v.data3, p);
+    hashtab::remove_range(hash_index_node(v), position, n - position);
+    for (uint32_t p = position; p < total(&v); p++) hashtab::put_at(hash_index_node(v), p);
 }
 
 void fill(datatype::Record& r) {

@@ -13,10 +13,6 @@
 
 namespace qel::hash {
 
-// A hash! cell over a block cell's buffer, pushed on the argument stack,
-// indexed from the buffer's first cell.
-Cell* push_indexed(const Cell* block);
-
 // Drops the index entries of the cells from position to the tail and
 // indexes them again (after their values moved around).
 void reindex_from(const Cell* h, uint32_t position);

@@ -46,25 +46,9 @@ bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || 
 
 Cell* make_at(Cell* c, int32_t v) {
     c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_INTEGER;
-    c->data2 = static_cast<uint32_t>(v);
+    integer_value(c) = v;
     return c;
 }
-
-Cell* append_at(const Cell* block, int32_t v) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
-    return c;
-}
-
-Cell* push(int32_t v) {
-    Cell* c = stack::push_slot();
-    *c = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
-    return c;
-}
-
-int32_t get_top() { return cell::type_of(stack::arg_base) == TYPE_INTEGER ? value_of(stack::arg_base) : 0; }
-
-void set_top(int32_t v) { make_at(stack::arg_base, v); }
 
 int32_t abs_checked(int32_t v) {
     if (v == INT32_MIN) raise_overflow();
@@ -89,7 +73,7 @@ uint32_t to_decimal(int32_t v, char* out) {
 
 Cell* make_float(Cell* c, double d) {
     c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_FLOAT;
-    c->data1 = 0;
+    payload_word(c, 0) = 0;
     cell::put_double(c, d);
     return c;
 }
@@ -141,7 +125,7 @@ int32_t arith(int32_t left, int32_t right, MathOp code, Cell* result) {
         case MathOp::Xor: r = left ^ right; break;
         default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
     }
-    if (result) result->data2 = static_cast<uint32_t>(r);
+    if (result) integer_value(result) = r;
     return r;
 }
 
@@ -272,9 +256,9 @@ namespace {
 // Decimal text with an optional sign and apostrophes between digits, as
 // number literals are written. Stands in for the lexer's decimal scanner.
 bool scan_decimal(const Cell* s, int32_t& out) {
-    const node_t n = s->data2;
+    const node_t n = series_node(s);
     const uint32_t len = series::buffer_length(n);
-    uint32_t i = s->data1;
+    uint32_t i = series_index(s);
     if (i >= len) return false;
     bool negative = false;
     uint32_t c = unicode::codepoint_at(n, i);
@@ -311,7 +295,7 @@ int32_t from_double(double d) {
 }
 
 int32_t from_issue(const Cell* issue) {
-    const auto sym = static_cast<int32_t>(issue->data2);
+    const int32_t sym = word_symbol(issue);
     const char* name = symbol::name(sym);
     const uint32_t len = symbol::name_length(sym);
     if (len == 0 || len > 8) err::raise(err::INVALID_DATA, issue);
@@ -329,9 +313,9 @@ int32_t from_issue(const Cell* issue) {
 }
 
 int32_t from_binary(const Cell* bin) {
-    SeriesBuffer* s = series::buffer_of(bin->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(bin));
     const int32_t left = series::length_of(bin);
-    const uint8_t* p = series::head_ptr(s) + bin->data1;
+    const uint8_t* p = series::head_ptr(s) + series_index(bin);
     uint32_t v = 0;
     for (int32_t i = 0; i < left && i < 4; i++) v = v << 8 | p[i];
     return static_cast<int32_t>(v);
@@ -373,7 +357,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (cell::type_of(spec) == TYPE_LOGIC) {
-        *proto = Cell{TYPE_INTEGER, 0, spec->data1 ? 1u : 0u, 0};
+        *proto = Cell{TYPE_INTEGER, 0, logic_value(spec) ? 1u : 0u, 0};
         return proto;
     }
     return to(proto, spec, type);
@@ -385,7 +369,7 @@ Cell* random_action(Cell* value, bool seed, bool secure, bool) {
         return &shared::unset;
     }
     const int32_t n = value_of(value);
-    if (n != 0) value->data2 = static_cast<uint32_t>(random::integer(secure, n));
+    if (n != 0) integer_value(value) = random::integer(secure, n);
     return value;
 }
 
@@ -414,7 +398,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 void absolute() {
     Cell* a = stack::arg_base;
-    a->data2 = static_cast<uint32_t>(abs_checked(value_of(a)));
+    integer_value(a) = abs_checked(value_of(a));
 }
 
 void add() { do_math(MathOp::Add); }
@@ -429,7 +413,7 @@ void xor_action() { do_math(MathOp::Xor); }
 Cell* negate(Cell* value) {
     const int32_t v = value_of(value);
     if (v == INT32_MIN) raise_overflow();
-    value->data2 = static_cast<uint32_t>(-v);
+    integer_value(value) = -v;
     return value;
 }
 
@@ -465,7 +449,7 @@ void power() {
     }
     int32_t r;
     if (power_by_squaring(value_of(a), value_of(e), r)) {
-        a->data2 = static_cast<uint32_t>(r);
+        integer_value(a) = r;
         return;
     }
     make_float(a, value_of(a));
@@ -506,7 +490,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else if (half_down) result = sgn * dn;
     else if (half_ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
     else result = sgn * up_checked();
-    value->data2 = static_cast<uint32_t>(result);
+    integer_value(value) = result;
     return value;
 }
 
@@ -514,7 +498,7 @@ bool even_q(Cell* value) { return (value_of(value) & 1) == 0; }
 bool odd_q(Cell* value) { return (value_of(value) & 1) != 0; }
 
 Cell* complement(Cell* value) {
-    value->data2 = ~value->data2;
+    integer_value(value) = ~integer_value(value);
     return value;
 }
 

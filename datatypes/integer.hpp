@@ -16,17 +16,10 @@
 
 namespace qel::integer {
 
-inline int32_t value_of(const Cell* c) { return static_cast<int32_t>(c->data2); }
+inline int32_t value_of(const Cell* c) { return integer_value(c); }
 
 // Makes c an integer! (keeping its header flags) holding v.
 Cell* make_at(Cell* c, int32_t v);
-// A new integer! at the block's tail (valid until the next allocation).
-Cell* append_at(const Cell* block, int32_t v);
-// A new integer! on the argument stack.
-Cell* push(int32_t v);
-// The value in the argument base, 0 when that cell is not an integer!.
-int32_t get_top();
-void set_top(int32_t v);
 
 inline int32_t sign(int32_t v) { return (v > 0) - (v < 0); }
 // |v|; the minimum has no positive counterpart and raises math overflow.

@@ -20,11 +20,6 @@ Cell from_symbol(int32_t sym) {
 
 }  // namespace
 
-Cell* make_at_from_cstr(Cell* target, const char* name) {
-    *target = from_symbol(symbol::intern_cstr(name));
-    return target;
-}
-
 Cell* push_from_cstr(const char* name) {
     const Cell c = from_symbol(symbol::intern_cstr(name));
     if (keep_words) {
@@ -35,13 +30,11 @@ Cell* push_from_cstr(const char* name) {
     return stack::push(&c);
 }
 
-Cell* push_from_word(const Cell* word) { return word_type::push_retyped(word, TYPE_ISSUE); }
-
 namespace {
 
 Cell* make(Cell* result, Cell* spec, uint32_t type) {
     const uint32_t t = cell::type_of(spec);
-    if (word_type::is_any_word(t)) {
+    if (is_all_word(t)) {
         Cell w = *spec;
         w.header = type;
         *result = w;
@@ -56,7 +49,7 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
     }
     if (t == TYPE_CHAR) {
         node_t n = text::make_buffer(1);
-        text::append_codepoint(n, spec->data2);
+        text::append_codepoint(n, char_code(spec));
         const Cell s{TYPE_STRING, 0, n, 0};
         Cell w = from_symbol(symbol::intern_string(&s));
         w.header = type;

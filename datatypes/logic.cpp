@@ -19,7 +19,7 @@ namespace {
 Cell* write(Cell* c, uint32_t type, uint32_t payload = 0) {
     // The whole header: flags such as new-line belong to the old value.
     c->header = type;
-    c->data1 = payload;
+    logic_value(c) = payload;
     return c;
 }
 
@@ -34,8 +34,6 @@ int32_t put_text(node_t out, int32_t limit, const char* s) {
 
 namespace unset_type {
 
-Cell* set_top() { return write(stack::arg_base, TYPE_UNSET); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_UNSET); }
 Cell* push() { return write(stack::push_slot(), TYPE_UNSET); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -68,7 +66,6 @@ void fill(datatype::Record& r) {
 namespace none_type {
 
 Cell* set_top() { return write(stack::arg_base, TYPE_NONE); }
-Cell* append_at(const Cell* block) { return write(block::reserve_cell(block), TYPE_NONE); }
 Cell* push() { return write(stack::push_slot(), TYPE_NONE); }
 
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
@@ -110,33 +107,6 @@ void fill(datatype::Record& r) {
 
 namespace logic {
 
-Cell* set_top(bool truth) { return write(stack::arg_base, TYPE_LOGIC, truth); }
-Cell* append_at(const Cell* block, bool truth) { return write(block::reserve_cell(block), TYPE_LOGIC, truth); }
-Cell* push(bool truth) { return write(stack::push_slot(), TYPE_LOGIC, truth); }
-
-bool cell_true(const Cell* value, bool check, const Cell* name) {
-    switch (cell::type_of(value)) {
-        case TYPE_NONE: return false;
-        case TYPE_LOGIC: return value->data1 != 0;
-        case TYPE_UNSET:
-            if (check) err::raise(err::NO_VALUE, name);
-            return true;
-        default: return true;
-    }
-}
-
-bool true_value() {
-    if (cell::type_of(stack::arg_base) == TYPE_UNSET) err::raise(err::NO_RETURN);
-    return cell_true(stack::arg_base, false, nullptr);
-}
-
-bool is_false() { return !cell_true(stack::arg_base, false, nullptr); }
-
-bool top_false() {
-    const Cell* c = stack::arg_top == stack::arg_base ? stack::arg_base : stack::arg_top - 1;
-    return !cell_true(c, false, nullptr);
-}
-
 Cell* to(Cell*, Cell* spec, uint32_t) {
     switch (cell::type_of(spec)) {
         case TYPE_LOGIC: return spec;
@@ -147,7 +117,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     switch (cell::type_of(spec)) {
-        case TYPE_INTEGER: return write(proto, TYPE_LOGIC, spec->data2 != 0);
+        case TYPE_INTEGER: return write(proto, TYPE_LOGIC, integer_value(spec) != 0);
         case TYPE_FLOAT:
         case TYPE_PERCENT: {
             // A NaN is unequal to 0.0, so it makes true.
@@ -159,23 +129,23 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 }
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
-    return put_text(out, limit, value->data1 ? "true" : "false");
+    return put_text(out, limit, logic_value(value) ? "true" : "false");
 }
 
 int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
     if (!all) return form(value, out, false, limit);
-    return put_text(out, limit, value->data1 ? "#(true)" : "#(false)");
+    return put_text(out, limit, logic_value(value) ? "#(true)" : "#(false)");
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_LOGIC) return -2;
     if (!answers_without_order(op)) return -2;
-    return static_cast<int32_t>(a->data1) - static_cast<int32_t>(b->data1);
+    return static_cast<int32_t>(logic_value(a)) - static_cast<int32_t>(logic_value(b));
 }
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data1));
+        random::seed(static_cast<int32_t>(logic_value(value)));
         return write(value, TYPE_UNSET);
     }
     const int32_t n = secure ? random::secure_next() : random::next();
@@ -196,9 +166,9 @@ void bitwise(Op op) {
         err::raise(err::EXPECT_ARG, &name, &type, &arg);
     }
     switch (op) {
-        case Op::AND: a->data1 &= b->data1; break;
-        case Op::OR: a->data1 |= b->data1; break;
-        case Op::XOR: a->data1 ^= b->data1; break;
+        case Op::AND: logic_value(a) &= logic_value(b); break;
+        case Op::OR: logic_value(a) |= logic_value(b); break;
+        case Op::XOR: logic_value(a) ^= logic_value(b); break;
     }
 }
 
@@ -209,7 +179,7 @@ void or_t() { bitwise(Op::OR); }
 void xor_t() { bitwise(Op::XOR); }
 
 Cell* complement(Cell* value) {
-    value->data1 ^= 1;
+    logic_value(value) ^= 1;
     return value;
 }
 

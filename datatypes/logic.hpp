@@ -1,10 +1,7 @@
 // unset!, none! and logic!: the cells that mean "nothing", "no value" and
-// truth, and the truth test every condition of the interpreter, the
-// control natives and compiled code goes through.
-//
-// False is exactly none! or logic! false; every other value is true. An
-// unset! condition is an error where the caller asks for a checked test
-// and true elsewhere, which is why there are several tests below.
+// truth, and their action slots. False is exactly none! or logic! false;
+// every other value is true (the truth test, is_truthy, lives beside the
+// cell layout).
 #pragma once
 #include <cstdint>
 
@@ -15,8 +12,6 @@
 namespace qel {
 
 namespace unset_type {
-Cell* set_top();                      // the argument base becomes unset!
-Cell* append_at(const Cell* block);   // valid until the next allocation
 Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
@@ -25,8 +20,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 }  // namespace unset_type
 
 namespace none_type {
-Cell* set_top();
-Cell* append_at(const Cell* block);
+Cell* set_top();  // the argument base becomes none!
 Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
@@ -45,24 +39,6 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last);
 }  // namespace none_type
 
 namespace logic {
-
-Cell* set_top(bool truth);
-Cell* append_at(const Cell* block, bool truth);
-Cell* push(bool truth);
-inline uint32_t value_of(const Cell* c) { return c->data1; }
-
-// True unless none! or logic! false. An unset! value raises script
-// no-value naming `name` when check is set, else counts as true.
-bool cell_true(const Cell* value, bool check, const Cell* name);
-// The argument base as a condition that must have a value: unset! raises
-// script no-return.
-bool true_value();
-// The argument base is none! or false (unset! counts as true).
-bool is_false();
-// The last value on the argument stack (the base itself when the stack is
-// empty above it) is false; and its negation.
-bool top_false();
-inline bool top_true() { return !top_false(); }
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);

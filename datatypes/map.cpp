@@ -29,8 +29,8 @@ namespace qel::map {
 
 namespace {
 
-Cell* entries(const Cell* m) { return series::cells_of(m->data2); }
-uint32_t cells(const Cell* m) { return series::cell_count(m->data2); }
+Cell* entries(const Cell* m) { return series::cells_of(series_node(m)); }
+uint32_t cells(const Cell* m) { return series::cell_count(series_node(m)); }
 bool removed(const Cell* key_cell) { return key_cell[1].header == 0; }
 
 bool is_word_key(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
@@ -50,9 +50,9 @@ bool is_series_key(uint32_t t) {
 // A copy of a series key from its index, in place. Allocates.
 void copy_series_key(Cell* key) {
     const Cell k = *key;
-    const uint32_t total = series::buffer_length(k.data2);
-    const uint32_t from = std::min(k.data1, total);
-    const node_t n = series::copy_part(k.data2, from, total - from);
+    const uint32_t total = series::buffer_length(series_node(k));
+    const uint32_t from = std::min(series_index(k), total);
+    const node_t n = series::copy_part(series_node(k), from, total - from);
     *key = Cell{k.header, 0, n, 0};
 }
 
@@ -107,7 +107,7 @@ void compact_if_due(const Cell* map_cell) {
     const uint32_t dropped = cells(&m) / 2 - active;
     if (dropped <= active || dropped <= REMOVED_FLOOR) return;
     Walk::close_up(&m);
-    hashtab::compact_pairs(m.data3, 2 * std::max(active, REMOVED_FLOOR) + 2);
+    hashtab::compact_pairs(hash_index_node(m), 2 * std::max(active, REMOVED_FLOOR) + 2);
 }
 
 Walk* innermost_walk = nullptr;
@@ -125,12 +125,13 @@ Walk::~Walk() {
 
 void Walk::close_up(const Cell* m) {
     for (Walk* w = innermost_walk; w; w = w->below_)
-        if (w->cursor_->data2 == m->data2) w->cursor_->data1 = active_cells_before(m, w->cursor_->data1);
+        if (series_node(w->cursor_) == series_node(m))
+            series_index(w->cursor_) = active_cells_before(m, series_index(w->cursor_));
 }
 
 // ---- keys and lookups -------------------------------------------------------------
 
-int32_t count(const Cell* m) { return static_cast<int32_t>(hashtab::count(m->data3)); }
+int32_t count(const Cell* m) { return static_cast<int32_t>(hashtab::count(hash_index_node(m))); }
 
 bool key_type_ok(uint32_t t) {
     switch (t) {
@@ -161,9 +162,9 @@ void check_key(Cell* key, const Cell* path) {
 }
 
 Cell* find_pair(const Cell* m, const Cell* key, CompareOp op) {
-    if (!key_type_ok(cell::type_of(key)) || !m->data3) return nullptr;
+    if (!key_type_ok(cell::type_of(key)) || !hash_index_node(m)) return nullptr;
     const Cell k = *key;
-    return hashtab::get(m->data3, &k, 0, 1, op, false, false);
+    return hashtab::get(hash_index_node(m), &k, 0, 1, op, false, false);
 }
 
 Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict, const Cell* path) {
@@ -172,7 +173,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
     cell::clear_new_line(&v);
     if (Cell* k = find_pair(&m, key, strict ? CompareOp::StrictEqual : CompareOp::Equal)) {
         // Only a removed pair comes back into the count.
-        if (removed(k)) hashtab::record(m.data3)->size++;
+        if (removed(k)) hashtab::record(hash_index_node(m))->size++;
         k[1] = v;
         return k + 1;
     }
@@ -185,9 +186,9 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
     check_key(k, path);
     const Cell nk = *k;
     const uint32_t pos = cells(&m);
-    *series::reserve_cell(series::buffer_of(m.data2)) = nk;
-    *series::reserve_cell(series::buffer_of(m.data2)) = shared::unset;
-    hashtab::put_at(m.data3, pos);
+    *series::reserve_cell(series::buffer_of(series_node(m))) = nk;
+    *series::reserve_cell(series::buffer_of(series_node(m))) = shared::unset;
+    hashtab::put_at(hash_index_node(m), pos);
     Cell* slot = entries(&m) + pos + 1;
     *slot = v;
     return slot;
@@ -209,12 +210,12 @@ Cell* extend_from_block(Cell* map_cell, const Cell* spec_in, bool strict) {
         }
         return map_cell;
     }
-    const uint32_t total = series::buffer_length(spec.data2);
-    const uint32_t from = std::min(spec.data1, total);
+    const uint32_t total = series::buffer_length(series_node(spec));
+    const uint32_t from = std::min(series_index(spec), total);
     if ((total - from) % 2) err::raise(err::INVALID_ARG, &spec);
-    for (uint32_t i = from; i + 1 < series::buffer_length(spec.data2); i += 2) {
-        const Cell k = series::cells_of(spec.data2)[i];
-        const Cell v = series::cells_of(spec.data2)[i + 1];
+    for (uint32_t i = from; i + 1 < series::buffer_length(series_node(spec)); i += 2) {
+        const Cell k = series::cells_of(series_node(spec))[i];
+        const Cell v = series::cells_of(series_node(spec))[i + 1];
         set(m, &k, &v, strict, &spec);
     }
     return map_cell;
@@ -246,11 +247,9 @@ bool index_pairs(const Cell* map_cell) {
         if (is_word_key(t)) k->header = TYPE_SET_WORD;
         if (entries(&m)[i + 1].header == 0) entries(&m)[i + 1] = shared::unset;
     }
-    hashtab::index_block(m.data3, 0, 2);
-    return hashtab::count(m.data3) == n / 2;
+    hashtab::index_block(hash_index_node(m), 0, 2);
+    return hashtab::count(hash_index_node(m)) == n / 2;
 }
-
-Cell* push(const Cell* value) { return stack::push(value); }
 
 Cell* push_block(const Cell* m_in, Part part) {
     const Cell m = *m_in;
@@ -280,22 +279,23 @@ void set_words_from_cells(const Cell* words_in, const Cell* values_in) {
     const int32_t nw = std::max(block::length(&words), 0);
     const int32_t nv = std::max(block::length(&values), 0);
     for (int32_t i = 0; i < nw; i++) {
-        Cell w = *block::cell_at(&words, words.data1 + static_cast<uint32_t>(i));
+        Cell w = *block::cell_at(&words, series_index(words) + static_cast<uint32_t>(i));
         const uint32_t wt = cell::type_of(&w);
         if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
             err::raise(err::INVALID_ARG, &w);
-        const Cell v = i < nv ? *block::cell_at(&values, values.data1 + static_cast<uint32_t>(i)) : shared::none;
+        const uint32_t at = series_index(values) + static_cast<uint32_t>(i);
+        const Cell v = i < nv ? *block::cell_at(&values, at) : shared::none;
         word::set(&w, &v);
     }
 }
 
 bool foreach_step(Cell* m, const Cell* words) {
     const uint32_t total = cells(m);
-    uint32_t i = m->data1;
+    uint32_t i = series_index(m);
     if (i % 2) i++;
     while (i + 1 < total && removed(entries(m) + i)) i += 2;
     if (i + 1 >= total) {
-        m->data1 = total;
+        series_index(m) = total;
         return false;
     }
     const Held held;
@@ -304,7 +304,7 @@ bool foreach_step(Cell* m, const Cell* words) {
     key_for_output(key, true);
     block::append_copy(pair, key);
     block::append_copy(pair, entries(m) + i + 1);
-    m->data1 = i + 2;
+    series_index(m) = i + 2;
     set_words_from_cells(words, pair);
     return true;
 }
@@ -329,29 +329,29 @@ namespace {
 
 Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
     const Cell src = *value;
-    if (cycles::find(src.data2)) {
+    if (cycles::find(series_node(src))) {
         cycles::reset();
         err::raise(err::NO_CYCLE);
     }
     const Held held;
-    const Cell entries_block{TYPE_BLOCK, 0, src.data2, 0};
+    const Cell entries_block{TYPE_BLOCK, 0, series_node(src), 0};
     Cell* b = stack::push(&entries_block);
     Cell* r = stack::push(&shared::unset);
     block::copy(b, r, nullptr, deep, types);
     if (deep && !types) {
         // block!'s deep copy leaves maps shared; a map that holds itself
         // meets its own entry block here and raises no-cycle.
-        const mold::CycleEntry entry(src.data2);
-        for (uint32_t i = 1; i < series::cell_count(r->data2); i += 2) {
-            const Cell v = series::cells_of(r->data2)[i];
+        const mold::CycleEntry entry(series_node(src));
+        for (uint32_t i = 1; i < series::cell_count(series_node(r)); i += 2) {
+            const Cell v = series::cells_of(series_node(r))[i];
             if (cell::type_of(&v) != TYPE_MAP) continue;
             Cell* c = stack::push(&v);
             copy(c, c, nullptr, true, nullptr);
-            series::cells_of(r->data2)[i] = *c;
+            series::cells_of(series_node(r))[i] = *c;
         }
     }
-    const node_t rec = hashtab::copy(src.data3, r->data2);
-    const Cell made{TYPE_MAP, 0, r->data2, rec};
+    const node_t rec = hashtab::copy(hash_index_node(src), series_node(r));
+    const Cell made{TYPE_MAP, 0, series_node(r), rec};
     *result = made;
     return result;
 }
@@ -363,7 +363,7 @@ Cell* make_or_to(Cell* spec_in, bool to) {
         if (to) bad_to(&spec);
         int64_t n;
         if (st == TYPE_INTEGER) {
-            n = static_cast<int32_t>(spec.data2);
+            n = integer_value(spec);
         } else {
             const double d = cell::get_double(&spec);
             if (!(d >= -2147483648.0 && d < 2147483648.0)) err::raise(err::OUT_OF_RANGE, &spec);
@@ -437,7 +437,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool only, bool all, bool flat,
     }
     bool wrote;
     {
-        mold::CycleEntry entry(m.data2);
+        mold::CycleEntry entry(series_node(m));
         wrote = mold_pairs(m, out, all, flat, part, &limit, indent, false);
     }
     if (wrote && !flat) {
@@ -455,7 +455,7 @@ int32_t mold_slot(const Cell* value, node_t out, bool only, bool all, bool flat,
 int32_t form_slot(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell m = *value;
     if (mold::cycle_marker(&m, out, &limit, false)) return limit;
-    mold::CycleEntry entry(m.data2);
+    mold::CycleEntry entry(series_node(m));
     mold_pairs(m, out, false, false, part, &limit, 0, true);
     return limit;
 }
@@ -466,21 +466,21 @@ int32_t compare_slot(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(b) != TYPE_MAP) return -2;
     switch (op) {
         case CompareOp::Sort: case CompareOp::SortCase:
-            return a->data2 == b->data2 ? 0 : a->data2 < b->data2 ? -1 : 1;
+            return series_node(a) == series_node(b) ? 0 : series_node(a) < series_node(b) ? -1 : 1;
         case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
         case CompareOp::Find:
             break;
         default: return -2;
     }
-    if (a->data2 == b->data2) return 0;
+    if (series_node(a) == series_node(b)) return 0;
     if (op == CompareOp::Same) return 1;
-    if (cycles::find(a->data2)) return cycles::find(b->data2) ? 0 : 1;
+    if (cycles::find(series_node(a))) return cycles::find(series_node(b)) ? 0 : 1;
     if (count(a) != count(b)) return 1;
     const CompareOp lookup = op == CompareOp::StrictEqual ? CompareOp::StrictEqual : CompareOp::Equal;
     const CompareOp value_op = op == CompareOp::NotEqual ? CompareOp::Equal : op;
     const Cell x = *a, y = *b;
-    mold::CycleEntry ea(x.data2);
-    mold::CycleEntry eb(y.data2);
+    mold::CycleEntry ea(series_node(x));
+    mold::CycleEntry eb(series_node(y));
     for (uint32_t i = 0; i + 1 < cells(&x); i += 2) {
         if (removed(entries(&x) + i)) continue;
         const Cell k = entries(&x)[i];
@@ -506,9 +506,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
 }
 
 Cell* clear_slot(Cell* series) {
-    hashtab::clear(series->data3);
-    series::clear(series->data2);
-    series->data1 = 0;
+    hashtab::clear(hash_index_node(series));
+    series::clear(series_node(series));
+    series_index(series) = 0;
     return series;
 }
 
@@ -544,7 +544,7 @@ Cell* remove_slot(Cell* series, Cell*, Cell* key) {
     Cell* k = find_pair(series, key, CompareOp::StrictEqual);
     // A pair already removed is not counted again.
     if (!k || removed(k)) return series;
-    hashtab::remove_cell(series->data3, k);
+    hashtab::remove_cell(hash_index_node(series), k);
     compact_if_due(series);
     return series;
 }

@@ -67,9 +67,6 @@ Cell* make_at(Cell* c, const Cell* block, uint32_t size);
 // has a type maps do not take or two keys are the same key.
 bool index_pairs(const Cell* m);
 
-// Pushes a copy of a cell on the argument stack.
-Cell* push(const Cell* value);
-
 // The active pairs as a new block pushed on the argument stack: keys only
 // (words), values only, or both (body; keys kept as stored).
 enum class Part { WORDS, VALUES, BODY };

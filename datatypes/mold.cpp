@@ -10,7 +10,7 @@ namespace qel::mold {
 
 bool cycle_marker(const Cell* value, node_t out, int32_t* limit, bool molding) {
     const uint32_t type = cell::type_of(value);
-    const node_t key = type == TYPE_OBJECT ? value->data1 : value->data2;
+    const node_t key = type == TYPE_OBJECT ? object_context(value) : series_node(value);
     if (!cycles::find(key)) return false;
     const char* marker = "...";
     if (molding) {

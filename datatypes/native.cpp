@@ -6,6 +6,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/text.hpp"
 #include "evaluator/action_entries.hpp"
 #include "evaluator/call.hpp"
@@ -21,6 +22,12 @@ namespace qel::native {
 namespace {
 
 using series::cells_of;
+
+// The spec block's node of a function value of any kind.
+node_t spec_of(const Cell& fn) {
+    const uint32_t t = cell::type_of(&fn);
+    return t == TYPE_FUNCTION || t == TYPE_ROUTINE ? function_spec(fn) : native_spec(fn);
+}
 
 [[noreturn]] void bad_make(uint32_t type, const Cell* spec) {
     const Cell t{TYPE_DATATYPE, type, 0, 0};
@@ -42,7 +49,7 @@ bool op_spec_ok(node_t spec) {
             if (!seen_word) return false;
             count++;
         } else if (t == TYPE_REFINEMENT) {
-            const std::string_view name(symbol::name(symbol::canonical(static_cast<int32_t>(c.data2))));
+            const std::string_view name(symbol::name(symbol::canonical(word_symbol(c))));
             if (name == "local" || name == "extern") break;
             return false;
         } else if (t == TYPE_SET_WORD) {
@@ -54,11 +61,11 @@ bool op_spec_ok(node_t spec) {
 
 Cell* make_native(Cell* proto, Cell* spec, uint32_t type) {
     const Cell arg = *spec;
-    if (cell::type_of(&arg) != TYPE_BLOCK || series::cell_count(arg.data2) != 2) bad_make(type, &arg);
-    const Cell s = cells_of(arg.data2)[0];
-    const Cell index = cells_of(arg.data2)[1];
+    if (cell::type_of(&arg) != TYPE_BLOCK || series::cell_count(series_node(arg)) != 2) bad_make(type, &arg);
+    const Cell s = cells_of(series_node(arg))[0];
+    const Cell index = cells_of(series_node(arg))[1];
     if (cell::type_of(&s) != TYPE_BLOCK || cell::type_of(&index) != TYPE_INTEGER) bad_make(type, &arg);
-    const auto i = static_cast<int32_t>(index.data2);
+    const int32_t i = integer_value(index);
     // Any slot of the table, empty ones too: a call of an empty slot finds
     // no entry and raises there.
     const uint32_t slots = type == TYPE_NATIVE ? natives::TABLE_SLOTS : datatype::ACTION_SLOTS;
@@ -84,9 +91,9 @@ Cell* make_op(Cell* proto, Cell* spec, uint32_t type) {
     return stack::arg_base;
 }
 
-int32_t mold_spec(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
+int32_t mold_spec(node_t spec_node, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                   int32_t indent) {
-    const Cell spec{TYPE_BLOCK, 0, value->data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, spec_node, 0};
     return block::mold(&spec, out, only, all, flat, part, limit, indent);
 }
 
@@ -94,15 +101,15 @@ int32_t mold_native(const Cell* value, node_t out, bool only, bool all, bool fla
                     int32_t indent) {
     const Cell v = *value;
     text::append_cstr(out, cell::type_of(&v) == TYPE_NATIVE ? "make native! [" : "make action! [");
-    limit = mold_spec(&v, out, only, all, flat, part, limit - 14, indent);
+    limit = mold_spec(native_spec(v), out, only, all, flat, part, limit - 14, indent);
     text::append_cstr(out, "]");
     return limit - 1;
 }
 
 int32_t mold_op(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                 int32_t indent) {
-    const Cell v = *value;
-    const uint32_t source = (v.header >> 16) & 0xFF;
+    const Cell fn = op_function(*value);
+    const uint32_t source = cell::type_of(&fn);
     text::append_cstr(out, "make op! ");
     limit -= 9;
     if (source == TYPE_FUNCTION) {
@@ -112,9 +119,9 @@ int32_t mold_op(const Cell* value, node_t out, bool only, bool all, bool flat, b
         text::append_cstr(out, "[");
         limit -= 1;
     }
-    limit = mold_spec(&v, out, only, all, flat, part, limit, indent);
+    limit = mold_spec(spec_of(fn), out, only, all, flat, part, limit, indent);
     if (source == TYPE_FUNCTION) {
-        const Cell body = cells_of(v.data3)[0];
+        const Cell body = function::body_of(fn);
         if (cell::type_of(&body) == TYPE_BLOCK) limit = block::mold(&body, out, false, all, flat, part, limit, indent);
     } else {
         text::append_cstr(out, "]");
@@ -132,23 +139,24 @@ int32_t form_native(const Cell* value, node_t out, bool part, int32_t limit) {
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
     if (!answers_without_order(op)) return -2;
-    const auto x = static_cast<int32_t>(a->data1), y = static_cast<int32_t>(b->data1);
+    // Word 1: the entry's index, or for an op! that of what it was made from.
+    const auto x = static_cast<int32_t>(native_index(a)), y = static_cast<int32_t>(native_index(b));
     return x == y ? 0 : x < y ? -1 : 1;
 }
 
 Cell* reflect(Cell* value, int32_t field) {
     const std::string_view f(symbol::name(symbol::canonical(field)));
     Cell* r = stack::arg_base;
-    const Cell v = *value;
-    const uint32_t source = cell::type_of(&v) == TYPE_OP ? (v.header >> 16) & 0xFF : cell::type_of(&v);
+    const Cell fn = cell::type_of(value) == TYPE_OP ? op_function(*value) : *value;
+    const uint32_t source = cell::type_of(&fn);
     if (f == "spec") {
-        *r = Cell{TYPE_BLOCK, 0, v.data2, 0};
+        *r = Cell{TYPE_BLOCK, 0, spec_of(fn), 0};
     } else if (f == "body") {
         if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
-            const Cell body = cells_of(v.data3)[0];
+            const Cell body = function::body_of(fn);
             *r = *block::copy_cells(&body, true, true);
         } else {
-            *r = Cell{TYPE_INTEGER, 0, v.data1, 0};
+            *r = Cell{TYPE_INTEGER, 0, native_index(fn), 0};
         }
     } else {
         err::raise(err::NOT_DONE);
@@ -159,14 +167,16 @@ Cell* reflect(Cell* value, int32_t field) {
 // Marks the record of a value made for a filled slot whose spec does not
 // fit the slot's own argument list; the first list made for a slot
 // becomes its own. An empty slot has no entry to protect.
-void check_fit(uint32_t type, uint32_t index, node_t record) {
+void check_fit(const Cell& made) {
+    const uint32_t type = cell::type_of(&made);
+    const uint32_t index = native_index(made);
     const bool filled = type == TYPE_NATIVE ? natives::entry_of(static_cast<int32_t>(index)) != nullptr
                                             : actions::entry_of_slot(index - 1) != nullptr;
     if (!filled) return;
     Cell* own = natives::own_list(type, index);
-    Cell* given = &cells_of(record)[1];
-    if (cell::type_of(own) != TYPE_BLOCK) *own = Cell{TYPE_BLOCK, 0, given->data2, 0};
-    else if (!call::list_fits(given->data2, own->data2)) given->header |= call::UNFIT_ENTRY;
+    Cell& given = function::arg_list_of(made);
+    if (cell::type_of(own) != TYPE_BLOCK) *own = Cell{TYPE_BLOCK, 0, series_node(given), 0};
+    else if (!call::list_fits(series_node(given), series_node(own))) given.header |= call::UNFIT_ENTRY;
 }
 
 void fill_common(datatype::Record& r) {
@@ -188,19 +198,20 @@ Cell* push(const Cell* spec_in, uint32_t type, uint32_t index) {
     block::append_copy(&rec, &ctx_cell);
     const Cell list = call::arg_list_cell(call::build_arg_list(&spec, true));
     block::append_copy(&rec, &list);
-    check_fit(type, index, rec.data2);
-    *result = Cell{type, index, spec.data2, rec.data2};
+    *result = Cell{type, index, series_node(spec), series_node(rec)};
+    check_fit(*result);
     stack::arg_top = result + 1;
     return result;
 }
 
 Cell* push_op(const Cell* source) {
     const Cell src = *source;
-    if (!op_spec_ok(src.data2)) err::raise(err::BAD_OP_SPEC);
+    if (!op_spec_ok(spec_of(src))) err::raise(err::BAD_OP_SPEC);
     const uint32_t t = cell::type_of(&src);
-    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) cells_of(src.data3)[3] = src;
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) function::op_source_of(src) = src;
     Cell op = src;
-    op.header = TYPE_OP | (t << 16);
+    op.header = TYPE_OP;
+    set_op_inner_type(&op, t);
     return stack::push(&op);
 }
 

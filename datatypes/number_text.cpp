@@ -1,4 +1,4 @@
-// Number text: integer, float and money digit scanning over string units
+// Number text: integer and float digit scanning over string units
 // of any width. Characters outside ASCII never belong to a number, so wide
 // units are narrowed to bytes only after that test.
 #include "datatypes/number_text.hpp"
@@ -26,7 +26,6 @@ uint32_t unit_at(const void* chars, uint32_t unit, uint32_t i) {
 }
 
 bool is_digit(uint32_t c) { return c >= '0' && c <= '9'; }
-bool is_letter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Digits in which "'" may follow a digit; answers the count of digits and
 // leaves i on the first character that does not belong. last_quote tells
@@ -129,41 +128,6 @@ double scan_float(const void* chars, uint32_t count, uint32_t unit, int32_t* sta
     if (unparsed != 0) return nan;
     *status = STATUS_OK;
     return v;
-}
-
-void scan_money(const void* chars, uint32_t count, uint32_t unit, MoneyText& out, int32_t* status) {
-    out = MoneyText{};
-    *status = STATUS_INVALID;
-    auto at = [&](uint32_t i) { return i < count ? unit_at(chars, unit, i) : 0u; };
-    uint32_t i = 0;
-    if (at(0) == '-' || at(0) == '+') out.negative = at(i++) == '-';
-    if (is_letter(at(i)) && is_letter(at(i + 1)) && is_letter(at(i + 2))) {
-        if (count < 5) return;
-        for (int k = 0; k < 3; k++) out.currency[k] = static_cast<char>(at(i + k));
-        i += 3;
-        if (at(i) != '$') return;
-        i++;
-    } else if (at(i) == '$') {
-        i++;
-    }
-    if (i >= count) return;
-    const uint32_t first = i;
-    bool point = false;
-    for (; i < count; i++) {
-        const uint32_t c = at(i);
-        const bool last = i + 1 == count;
-        if (is_digit(c)) {
-            (point ? out.fraction : out.whole) += static_cast<char>(c);
-        } else if (c == '\'') {
-            if (i == first || last || point || at(i - 1) == '\'') return;
-        } else if (c == '.') {
-            if (point || i == first || last || at(i - 1) == '\'') return;
-            point = true;
-        } else {
-            return;
-        }
-    }
-    *status = STATUS_OK;
 }
 
 }  // namespace qel::number_text

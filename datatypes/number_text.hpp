@@ -1,5 +1,5 @@
-// Number text: turning the characters of a string value into an integer,
-// a float or the parts of a money amount, with the syntax the lexer accepts
+// Number text: turning the characters of a string value into an integer
+// or a float, with the syntax the lexer accepts
 // for those literals. Strings come in any unit width (1, 2 or 4 bytes per
 // character); failure is reported through a status rather than raised, so
 // each datatype raises its own conversion error. The float literal syntax
@@ -7,7 +7,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace qel::number_text {
 
@@ -37,22 +36,5 @@ int32_t scan_decimal_integer(const void* chars, uint32_t count, uint32_t unit, i
 // FLOAT_TEXT_LIMIT characters or more) a quiet NaN and STATUS_INVALID.
 // The value is the text's times 10^adjust (-2 reads a percentage).
 double scan_float(const void* chars, uint32_t count, uint32_t unit, int32_t* status, int32_t adjust = 0);
-
-// The parts of a money text, for the money! constructor: its sign, the
-// currency code (empty or three ASCII letters as written), the digits
-// before and after the point (apostrophes removed).
-struct MoneyText {
-    bool negative = false;
-    char currency[4] = {0, 0, 0, 0};
-    std::string whole;
-    std::string fraction;
-};
-
-// Optional sign; optional three-letter currency code, which needs "$"
-// after it and at least five characters in all; "$" (optional without a
-// code); then at least one character: digits with "'" separators (not
-// first, not doubled, not last, not after the point) and at most one "."
-// (not first, not last, not right after a "'"). STATUS_INVALID otherwise.
-void scan_money(const void* chars, uint32_t count, uint32_t unit, MoneyText& out, int32_t* status);
 
 }  // namespace qel::number_text

@@ -37,7 +37,7 @@ inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n))
 inline uint32_t count_of(node_t n) { return series::buffer_length(n); }
 
 int32_t canon(int32_t sym) { return symbol::canonical(sym); }
-int32_t canon_of(const Cell* w) { return canon(static_cast<int32_t>(w->data2)); }
+int32_t canon_of(const Cell* w) { return canon(word_symbol(w)); }
 
 bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 
@@ -59,7 +59,7 @@ bool adopted(uint32_t t) {
     return copied_deep(t) || t == TYPE_HASH || t == TYPE_VECTOR || t == TYPE_BINARY || t == TYPE_IMAGE;
 }
 
-void store_self(const Cell* obj) { *context::self_of(obj->data1) = *obj; }
+void store_self(const Cell* obj) { *context::self_of(object_context(obj)) = *obj; }
 
 // A copy of the value through its type's copy slot, deep.
 Cell copy_value(const Cell& v) {
@@ -78,7 +78,7 @@ Cell copy_value(const Cell& v) {
 // The handler's extra argument slots: what a call pushes after the
 // arguments it was given (refinement flags, their arguments, locals).
 uint32_t extra_slots(const Cell& fn, uint32_t given) {
-    const node_t list = cells_of(fn.data3)[1].data2;
+    const node_t list = series_node(function::arg_list_of(fn));
     uint32_t extra = 0, args = 0;
     for (uint32_t i = 0; i < count_of(list); i++) {
         const Cell e = cells_of(list)[i];
@@ -88,7 +88,7 @@ uint32_t extra_slots(const Cell& fn, uint32_t given) {
         } else if (t == TYPE_REFINEMENT) {
             extra++;
         } else if (t == TYPE_INTEGER) {
-            extra += e.data2;
+            extra += arg_entry_count(e);
         }
     }
     return extra;
@@ -97,7 +97,7 @@ uint32_t extra_slots(const Cell& fn, uint32_t given) {
 // Pushes the extra slots as a call initialises them: refinements false,
 // their arguments and locals none (the first local slot is /local's flag).
 void push_extras(const Cell& fn, uint32_t given) {
-    const node_t list = cells_of(fn.data3)[1].data2;
+    const node_t list = series_node(function::arg_list_of(fn));
     uint32_t args = 0;
     for (uint32_t i = 0; i < count_of(list); i++) {
         const Cell e = cells_of(list)[i];
@@ -106,9 +106,9 @@ void push_extras(const Cell& fn, uint32_t given) {
             if (args++ >= given) stack::push(&shared::none);
         } else if (t == TYPE_REFINEMENT) {
             stack::push(&shared::false_value);
-        } else if (t == TYPE_INTEGER && e.data2 > 0) {
+        } else if (t == TYPE_INTEGER && arg_entry_count(e) > 0) {
             stack::push(&shared::false_value);
-            for (uint32_t k = 1; k < e.data2; k++) stack::push(&shared::none);
+            for (uint32_t k = 1; k < arg_entry_count(e); k++) stack::push(&shared::none);
         }
     }
 }
@@ -118,8 +118,8 @@ void push_extras(const Cell& fn, uint32_t given) {
 // exit the handler starts for a loop outside it continues as an exception,
 // since the C++ code that fired the handler cannot pass it on.
 void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) {
-    const node_t ctx = fn.data1;
-    const uint32_t saved_values = context::cell_of(ctx)->data2;
+    const node_t ctx = function_context(fn);
+    const uint32_t saved_values = context_values(context::cell_of(ctx));
     Cell* const top = args;
     // The arguments become the call's cells: the frame's base is args.
     stack::arg_top = args;
@@ -128,7 +128,7 @@ void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) 
     push_extras(fn, given);
     call::call_function(&fn, name);
     if (exit_pending()) {
-        context::cell_of(ctx)->data2 = saved_values;
+        context_values(context::cell_of(ctx)) = saved_values;
         raise_pending();
     }
     stack::unwind_drop_call();
@@ -138,25 +138,22 @@ void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) 
 // Refreshes the cached slot count of info cell k when the handler's spec
 // changed; answers the handler's position or -1.
 int32_t handler_position(node_t info, uint32_t k, const Cell& fn) {
-    Cell* c = cells_of(info) + k;
-    const auto pos = static_cast<int32_t>(c->data2) >> 16;
+    const int32_t pos = handler_field(handler_info(info, k));
     if (pos < 0) return -1;
-    if (cell::type_of(&fn) == TYPE_FUNCTION && c->data3 != fn.data2) {
+    if (cell::type_of(&fn) == TYPE_FUNCTION && handler_spec(handler_info(info, k)) != function_spec(fn)) {
         const uint32_t n = extra_slots(fn, k == 0 ? 3 : 7);
-        c = cells_of(info) + k;
-        c->data2 = (static_cast<uint32_t>(pos) << 16) | (n & 0xFFFF);
-        c->data3 = fn.data2;
+        set_handler_info(handler_info(info, k), pos, n, function_spec(fn));
     }
     return pos;
 }
 
 Cell rebind_function(const Cell& fn, node_t ctx) {
-    const Cell body = cells_of(fn.data3)[0];
+    const Cell body = function::body_of(fn);
     if (cell::type_of(&body) != TYPE_BLOCK) err::raise(err::BAD_FUNC_DEF, &fn);
     Cell* mark = stack::arg_top;
     Cell* copied = block::copy_cells(&body, true, true);
     context::bind(copied, ctx, true, true);
-    const Cell spec{TYPE_BLOCK, 0, fn.data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, function_spec(fn), 0};
     Cell* made = function::push(&spec, copied, fn.header & 0x600);
     const Cell result = *made;
     stack::arg_top = mark;
@@ -164,7 +161,7 @@ Cell rebind_function(const Cell& fn, node_t ctx) {
 }
 
 void rebind_functions(const Cell* obj) {
-    const node_t ctx = obj->data1;
+    const node_t ctx = object_context(obj);
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {
         const Cell v = *context::value_by_index(ctx, i);
         if (cell::type_of(&v) != TYPE_FUNCTION) continue;
@@ -174,9 +171,9 @@ void rebind_functions(const Cell* obj) {
 }
 
 bool is_handler_field(const Cell* obj, uint32_t index) {
-    if (!obj->data3) return false;
+    if (!object_on_set(obj)) return false;
     for (uint32_t k = 0; k < 2; k++) {
-        const auto pos = static_cast<int32_t>(cells_of(obj->data3)[k].data2) >> 16;
+        const int32_t pos = handler_field(handler_info(object_on_set(obj), k));
         if (pos >= 0 && static_cast<uint32_t>(pos) == index) return true;
     }
     return false;
@@ -187,8 +184,8 @@ bool is_handler_field(const Cell* obj, uint32_t index) {
 void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
     const Cell obj = *obj_in;
     const Cell value = *value_in;
-    const node_t ctx = obj.data1;
-    if (obj.data3) {
+    const node_t ctx = object_context(obj);
+    if (object_on_set(obj)) {
         if (!is_handler_field(&obj, index)) {
             Cell* old = stack::push(context::value_by_index(ctx, index));
             *context::value_by_index(ctx, index) = value;
@@ -206,7 +203,7 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
 }
 
 void adopt_prototype_values(const Cell* obj) {
-    const node_t ctx = obj->data1;
+    const node_t ctx = object_context(obj);
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {
         const Cell v = *context::value_by_index(ctx, i);
         const uint32_t t = cell::type_of(&v);
@@ -236,13 +233,13 @@ void run_body(const Cell* block) {
 void merge(Cell* result, const Cell* spec_obj) {
     const Cell spec = *spec_obj;
     bool added = false;
-    for (uint32_t i = 0; i < context::word_count(spec.data1); i++) {
-        const Cell w = *context::word_at(spec.data1, i);
-        const Cell v = *context::value_by_index(spec.data1, i);
-        if (context::find_symbol(result->data1, static_cast<int32_t>(w.data2), true) < 0) added = true;
-        context::set_by_symbol(result->data1, &w, &v);
+    for (uint32_t i = 0; i < context::word_count(object_context(spec)); i++) {
+        const Cell w = *context::word_at(object_context(spec), i);
+        const Cell v = *context::value_by_index(object_context(spec), i);
+        if (context::find_symbol(object_context(result), word_symbol(w), true) < 0) added = true;
+        context::set_by_symbol(object_context(result), &w, &v);
     }
-    const node_t ctx = result->data1;
+    const node_t ctx = object_context(result);
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {
         const Cell v = *context::value_by_index(ctx, i);
         if (copied_deep(cell::type_of(&v))) {
@@ -251,7 +248,7 @@ void merge(Cell* result, const Cell* spec_obj) {
         }
     }
     rebind_functions(result);
-    if (added) result->data2 = static_cast<uint32_t>(new_class_id());
+    if (added) object_class(result) = new_class_id();
 }
 
 }  // namespace
@@ -260,18 +257,18 @@ int32_t new_class_id() { return ++class_counter; }
 
 // ---- fields ----
 
-uint32_t field_count(const Cell* obj) { return context::word_count(obj->data1); }
+uint32_t field_count(const Cell* obj) { return context::word_count(object_context(obj)); }
 
 int32_t field_index(const Cell* obj, const Cell* word) {
-    return context::find_symbol(obj->data1, static_cast<int32_t>(word->data2), true);
+    return context::find_symbol(object_context(obj), word_symbol(word), true);
 }
 
 Cell* field_by_word(const Cell* obj, const Cell* word) {
     const int32_t i = field_index(obj, word);
-    return i < 0 ? &shared::none : context::value_by_index(obj->data1, static_cast<uint32_t>(i));
+    return i < 0 ? &shared::none : context::value_by_index(object_context(obj), static_cast<uint32_t>(i));
 }
 
-Cell* value_at(const Cell* obj, uint32_t index) { return context::value_by_index(obj->data1, index); }
+Cell* value_at(const Cell* obj, uint32_t index) { return context::value_by_index(object_context(obj), index); }
 
 void clear_changed(node_t ctx) {
     for (uint32_t i = 0; i < context::word_count(ctx); i++) context::word_at(ctx, i)->header &= ~context::CHANGED;
@@ -287,7 +284,7 @@ Cell* make_at_empty(Cell* target, uint32_t count) {
 }
 
 void install_handlers(Cell* obj) {
-    const node_t ctx = obj->data1;
+    const node_t ctx = object_context(obj);
     const int32_t syms[2] = {canon_of(words::w_on_change), canon_of(words::w_on_deep_change)};
     int32_t pos[2] = {-1, -1};
     for (uint32_t k = 0; k < 2; k++) {
@@ -303,7 +300,7 @@ void install_handlers(Cell* obj) {
         }
     }
     if (pos[0] < 0 && pos[1] < 0) {
-        obj->data3 = 0;
+        object_on_set(obj) = 0;
         store_self(obj);
         return;
     }
@@ -312,18 +309,15 @@ void install_handlers(Cell* obj) {
     *c = Cell{TYPE_PAIR, 0, 0, 0};
     c = series::reserve_cell(series::buffer_of(info));
     *c = Cell{TYPE_PAIR, 0, 0, 0};
-    obj->data3 = info;
+    object_on_set(obj) = info;
     for (uint32_t k = 0; k < 2; k++) {
-        Cell* ic = cells_of(info) + k;
         if (pos[k] < 0) {
-            ic->data2 = 0xFFFF0000u;
+            set_handler_info(handler_info(info, k), -1, 0, 0);
             continue;
         }
         const Cell fn = *context::value_by_index(ctx, static_cast<uint32_t>(pos[k]));
         const uint32_t n = cell::type_of(&fn) == TYPE_FUNCTION ? extra_slots(fn, k == 0 ? 3 : 7) : 0;
-        ic = cells_of(info) + k;
-        ic->data2 = (static_cast<uint32_t>(pos[k]) << 16) | (n & 0xFFFF);
-        ic->data3 = fn.data2;
+        set_handler_info(handler_info(info, k), pos[k], n, function_spec(fn));
     }
     store_self(obj);
     if (pos[1] >= 0) {
@@ -344,14 +338,16 @@ void install_handlers(Cell* obj) {
 void copy_into(const Cell* source, Cell* target, bool deep, const Cell* types, bool new_handlers) {
     const Cell src = *source;
     const Cell type_set = types ? *types : shared::none;
-    const uint32_t n = context::word_count(src.data1);
+    const uint32_t n = context::word_count(object_context(src));
     if (types && deep) {
-        if (cycles::find(src.data1)) err::raise(err::NO_CYCLE);
+        if (cycles::find(object_context(src))) err::raise(err::NO_CYCLE);
     }
-    const node_t ctx = context::make(n, false, true, src.data1, context::OBJECT);
-    *target = Cell{cell::type_of(&src), ctx, src.data2, new_handlers ? 0 : src.data3};
+    const node_t ctx = context::make(n, false, true, object_context(src), context::OBJECT);
+    *target = Cell{cell::type_of(&src), ctx, static_cast<uint32_t>(object_class(src)),
+                   new_handlers ? 0 : object_on_set(src)};
     store_self(target);
-    for (uint32_t i = 0; i < n; i++) *context::value_by_index(ctx, i) = *context::value_by_index(src.data1, i);
+    for (uint32_t i = 0; i < n; i++)
+        *context::value_by_index(ctx, i) = *context::value_by_index(object_context(src), i);
     if (deep && !types) {
         for (uint32_t i = 0; i < n; i++) {
             const Cell v = *context::value_by_index(ctx, i);
@@ -360,11 +356,11 @@ void copy_into(const Cell* source, Cell* target, bool deep, const Cell* types, b
             *context::value_by_index(ctx, i) = c;
         }
     } else if (types) {
-        cycles::push(src.data1);
+        cycles::push(object_context(src));
         struct Pop {
             ~Pop() { cycles::pop(); }
         } pop;
-        const Cell values{TYPE_BLOCK, 0, context::cell_of(ctx)->data2, 0};
+        const Cell values{TYPE_BLOCK, 0, context_values(context::cell_of(ctx)), 0};
         block::copy_typed_cells(&values, 0, n, 1, deep, &type_set);
     }
     rebind_functions(target);
@@ -376,23 +372,23 @@ void copy_into(const Cell* source, Cell* target, bool deep, const Cell* types, b
 void set_many(const Cell* obj_in, const Cell* value_in, bool any, bool only, bool some) {
     Cell* obj = stack::push(obj_in);
     Cell* value = stack::push(value_in);
-    const node_t ctx = obj->data1;
+    const node_t ctx = object_context(obj);
     const uint32_t n = context::word_count(ctx);
     const uint32_t vt = cell::type_of(value);
     const bool spread = !only && (vt == TYPE_BLOCK || object::is_object_type(vt));
     auto source_at = [&](uint32_t i) -> Cell {
         if (vt == TYPE_BLOCK) {
-            const uint32_t at = value->data1 + i;
-            return at < count_of(value->data2) ? cells_of(value->data2)[at] : shared::none;
+            const uint32_t at = series_index(value) + i;
+            return at < count_of(series_node(value)) ? cells_of(series_node(value))[at] : shared::none;
         }
         const Cell w = *context::word_at(ctx, i);
         const int32_t j = field_index(value, &w);
-        return j < 0 ? Cell{} : *context::value_by_index(value->data1, static_cast<uint32_t>(j));
+        return j < 0 ? Cell{} : *context::value_by_index(object_context(value), static_cast<uint32_t>(j));
     };
     if (!spread) {
-        for (uint32_t i = 0; i < n && i < context::word_count(obj->data1); i++) {
+        for (uint32_t i = 0; i < n && i < context::word_count(object_context(obj)); i++) {
             if (!any && cell::type_of(value) == TYPE_UNSET) {
-                const Cell w = *context::word_at(obj->data1, i);
+                const Cell w = *context::word_at(object_context(obj), i);
                 err::raise(err::NEED_VALUE, &w);
             }
             assign_field(obj, i, value);
@@ -400,7 +396,7 @@ void set_many(const Cell* obj_in, const Cell* value_in, bool any, bool only, boo
     } else {
         if (!any && !some) {
             for (uint32_t i = 0; i < n; i++) {
-                if (vt == TYPE_BLOCK && value->data1 + i >= count_of(value->data2)) break;
+                if (vt == TYPE_BLOCK && series_index(value) + i >= count_of(series_node(value))) break;
                 const Cell s = source_at(i);
                 if (cell::type_of(&s) == TYPE_UNSET) {
                     const Cell w = *context::word_at(ctx, i);
@@ -420,15 +416,8 @@ void set_many(const Cell* obj_in, const Cell* value_in, bool any, bool only, boo
     stack::arg_top = obj;
 }
 
-void bind_block(const Cell* block, const Cell* obj, bool deep) { context::bind(block, obj->data1, deep, true); }
-
-Cell* push_in(const Cell* obj, const Cell* word) {
-    const int32_t i = field_index(obj, word);
-    if (i < 0) return stack::push(&shared::none);
-    Cell w = *word;
-    w.data1 = obj->data1;
-    w.data3 = static_cast<uint32_t>(i);
-    return stack::push(&w);
+void bind_block(const Cell* block, const Cell* obj, bool deep) {
+    context::bind(block, object_context(obj), deep, true);
 }
 
 Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
@@ -438,7 +427,7 @@ Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
         copy_into(proto, result, true, nullptr, false);
     } else {
         make_at_empty(result, 4);
-        result->data2 = static_cast<uint32_t>(new_class_id());
+        object_class(result) = new_class_id();
         store_self(result);
     }
     const int32_t truths[3] = {symbol::canonical(words::sym_true), symbol::canonical(words::sym_yes),
@@ -446,16 +435,17 @@ Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
     const int32_t falses[3] = {symbol::canonical(words::sym_false), symbol::canonical(words::sym_no),
                                symbol::canonical(words::sym_off)};
     const int32_t none_sym = symbol::canonical(words::sym_none);
-    const uint32_t total = count_of(spec->data2);
-    uint32_t i = spec->data1;
+    const node_t sn = series_node(spec);
+    const uint32_t total = count_of(sn);
+    uint32_t i = series_index(spec);
     while (i < total) {
-        if (cell::type_of(&cells_of(spec->data2)[i]) != TYPE_SET_WORD) {
+        if (cell::type_of(&cells_of(sn)[i]) != TYPE_SET_WORD) {
             i++;
             continue;
         }
         uint32_t j = i;
-        while (j < total && cell::type_of(&cells_of(spec->data2)[j]) == TYPE_SET_WORD) j++;
-        Cell v = j < total ? cells_of(spec->data2)[j] : shared::none;
+        while (j < total && cell::type_of(&cells_of(sn)[j]) == TYPE_SET_WORD) j++;
+        Cell v = j < total ? cells_of(sn)[j] : shared::none;
         if (!only && cell::type_of(&v) == TYPE_WORD) {
             const int32_t s = canon_of(&v);
             for (int k = 0; k < 3; k++) {
@@ -465,8 +455,8 @@ Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
             if (s == none_sym) v = shared::none;
         }
         for (uint32_t k = i; k < j; k++) {
-            const Cell w = cells_of(spec->data2)[k];
-            context::set_by_symbol(result->data1, &w, &v);
+            const Cell w = cells_of(sn)[k];
+            context::set_by_symbol(object_context(result), &w, &v);
         }
         i = j + 1;
     }
@@ -478,23 +468,23 @@ Cell* push_constructed(const Cell* proto, const Cell* spec_in, bool only) {
 // ---- change handlers ----
 
 void fire_on_set(const Cell* obj_in, const Cell* word_in, const Cell* old_in, const Cell* new_in) {
-    if (!obj_in->data3) return;
+    if (!object_on_set(obj_in)) return;
     Cell* const mark = stack::arg_top;
     Cell* obj = stack::push(obj_in);
     Cell* word = stack::push(word_in);
     Cell* old_value = stack::push(old_in);
     Cell* new_value = stack::push(new_in);
-    const int32_t raw = static_cast<int32_t>(cells_of(obj->data3)[0].data2) >> 16;
+    const int32_t raw = handler_field(handler_info(object_on_set(obj), 0));
     if (raw < 0) {
         stack::arg_top = mark;
         return;
     }
-    const Cell fn = *context::value_by_index(obj->data1, static_cast<uint32_t>(raw));
+    const Cell fn = *context::value_by_index(object_context(obj), static_cast<uint32_t>(raw));
     if (cell::type_of(&fn) != TYPE_FUNCTION) err::raise(err::INVALID_OBJ_EVT, &fn);
-    handler_position(obj->data3, 0, fn);
+    handler_position(object_on_set(obj), 0, fn);
     // The handler sees the word bound to this object.
     word->header = TYPE_WORD;
-    if (word->data1 != obj->data1) context::bind_word(obj->data1, word);
+    if (word_context(word) != object_context(obj)) context::bind_word(object_context(obj), word);
     Cell* fn_cell = stack::push(&fn);
     Cell* args = stack::push(word);
     stack::push(old_value);
@@ -507,22 +497,22 @@ void fire_on_deep(const Cell* owner_in, const Cell* word_in, const Cell* target_
                   const Cell* new_in, int32_t index, int32_t part) {
     Cell* const mark = stack::arg_top;
     Cell* owner = stack::push(owner_in);
-    if (!owner->data3) err::raise(err::INVALID_OBJ_EVT, owner);
+    if (!object_on_set(owner)) err::raise(err::INVALID_OBJ_EVT, owner);
     Cell* word = stack::push(word_in);
     Cell* target = stack::push(target_in);
     Cell* action = stack::push(action_in);
     Cell* nv = stack::push(new_in ? new_in : &shared::none);
-    const int32_t raw = static_cast<int32_t>(cells_of(owner->data3)[1].data2) >> 16;
+    const int32_t raw = handler_field(handler_info(object_on_set(owner), 1));
     if (raw < 0) {
         stack::arg_top = mark;
         return;
     }
-    const Cell fn = *context::value_by_index(owner->data1, static_cast<uint32_t>(raw));
+    const Cell fn = *context::value_by_index(object_context(owner), static_cast<uint32_t>(raw));
     if (cell::type_of(&fn) != TYPE_FUNCTION) {
         stack::arg_top = mark;
         return;
     }
-    handler_position(owner->data3, 1, fn);
+    handler_position(object_on_set(owner), 1, fn);
     Cell* fn_cell = stack::push(&fn);
     Cell* args = stack::push(owner);
     stack::push(word);
@@ -558,7 +548,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
         err::raise(err::INVALID_PATH, &path_cell, element);
     const int32_t i = field_index(value, element);
     if (i < 0) err::raise(err::INVALID_PATH, &path_cell, element);
-    const node_t ctx = value->data1;
+    const node_t ctx = object_context(value);
     if (new_value) {
         Cell* const mark = stack::arg_top;
         Cell* obj = stack::push(value);
@@ -566,7 +556,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
         Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
         *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
         context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
-        if (obj->data3) {
+        if (object_on_set(obj)) {
             Cell* w = stack::push(context::word_at(ctx, static_cast<uint32_t>(i)));
             fire_on_set(obj, w, old, nv);
         }
@@ -582,7 +572,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     if (!is_object_type(cell::type_of(b)) || !is_object_type(cell::type_of(a))) return -2;
-    const node_t ca = a->data1, cb = b->data1;
+    const node_t ca = object_context(a), cb = object_context(b);
     if (ca == cb) return 0;
     if (op == CompareOp::Same) return -1;
     if (cycles::find(ca)) return cycles::find(cb) ? 0 : -1;
@@ -638,7 +628,7 @@ int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool fl
 int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
                   int32_t indent, bool lead_new_line) {
     const Cell obj = *obj_in;
-    const node_t ctx = obj.data1;
+    const node_t ctx = object_context(obj);
     const uint32_t n = context::word_count(ctx);
     if (n == 0) return limit;
     const bool indenting = !flat;
@@ -679,7 +669,7 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
 namespace {
 
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
-    if (cycles::find(value->data1)) {
+    if (cycles::find(object_context(value))) {
         text::append_cstr(out, "make object! [...]");
         return limit - 18;
     }
@@ -702,7 +692,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
 // Fields one per line, values molded; no wrapper, no indentation.
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell obj = *value;
-    const node_t ctx = obj.data1;
+    const node_t ctx = object_context(obj);
     if (cycles::find(ctx)) {
         text::append_cstr(out, "...");
         return limit - 3;
@@ -744,17 +734,17 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = cell::type_of(sp);
     if (is_object_type(st)) {
         merge(result, sp);
-        if (!from_object) result->data2 = static_cast<uint32_t>(new_class_id());
+        if (!from_object) object_class(result) = new_class_id();
         store_self(result);
     } else if (st == TYPE_BLOCK) {
-        const bool added = context::collect_set_words(result->data1, sp);
-        if (added || !from_object) result->data2 = static_cast<uint32_t>(new_class_id());
+        const bool added = context::collect_set_words(object_context(result), sp);
+        if (added || !from_object) object_class(result) = new_class_id();
         store_self(result);
-        context::bind(sp, result->data1, true, true);
+        context::bind(sp, object_context(result), true, true);
         if (from_object) adopt_prototype_values(result);
         run_body(sp);
-        clear_changed(result->data1);
-        clear_value_new_lines(result->data1);
+        clear_changed(object_context(result));
+        clear_value_new_lines(object_context(result));
     } else {
         const Cell t{TYPE_DATATYPE, TYPE_OBJECT, 0, 0};
         err::raise(err::MALCONSTRUCT, &t, sp);
@@ -768,7 +758,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* reflect(Cell* value, int32_t field) {
     const Cell obj = *value;
-    const node_t ctx = obj.data1;
+    const node_t ctx = object_context(obj);
     const int32_t f = symbol::canonical(field);
     auto is = [f](int32_t sym) { return sym && f == symbol::canonical(sym); };
     Cell* r = stack::push(&shared::none);
@@ -784,7 +774,7 @@ Cell* reflect(Cell* value, int32_t field) {
             }
         }
     } else if (is(words::sym_class)) {
-        *r = Cell{TYPE_INTEGER, 0, obj.data2, 0};
+        *r = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(object_class(obj)), 0};
     } else if (is(words::sym_words)) {
         block::make_at(r, static_cast<int32_t>(n));
         for (uint32_t i = 0; i < context::word_count(ctx); i++) {
@@ -812,7 +802,7 @@ Cell* reflect(Cell* value, int32_t field) {
     } else if (is(words::sym_owner)) {
         *r = (context::cell_of(ctx)->header & owner::CONTEXT_OWNS) ? shared::true_value : shared::false_value;
     } else if (is(words::sym_events_q)) {
-        *r = obj.data3 ? shared::true_value : shared::false_value;
+        *r = object_on_set(obj) ? shared::true_value : shared::false_value;
     } else {
         err::raise(err::NOT_DONE);
     }
@@ -854,9 +844,9 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     const int32_t f = canon_of(field);
     if (f == symbol::canonical(words::sym_changed)) {
         if (cell::type_of(value) != TYPE_NONE) err::raise(err::INVALID_ARG, value);
-        clear_changed(target->data1);
+        clear_changed(object_context(target));
     } else if (f == symbol::canonical(words::sym_owner)) {
-        const node_t ctx = target->data1;
+        const node_t ctx = object_context(target);
         for (uint32_t i = 0; i < context::word_count(ctx); i++) {
             Cell* v = stack::push(context::value_by_index(ctx, i));
             if (series_type::is_series(cell::type_of(v))) {
@@ -870,8 +860,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         if (cell::type_of(value) == TYPE_NONE) {
             owner::remove_deep(target);
         } else if (cell::type_of(value) == TYPE_BLOCK && block::length(value) >= 2) {
-            const Cell o = *block::cell_at(value, value->data1);
-            const Cell w = *block::cell_at(value, value->data1 + 1);
+            const Cell o = *block::cell_at(value, series_index(value));
+            const Cell w = *block::cell_at(value, series_index(value) + 1);
             owner::attach(&o, &w, target);
         }
     }

@@ -31,6 +31,17 @@ constexpr int32_t ERROR_CLASS_ID = 1;
 
 inline bool is_object_type(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
+// The cells of the on-set info block (node info): k 0 for on-change*, 1
+// for on-deep-change*; the handler field's position (-1 none), and the
+// spec block the extra slot count was computed from.
+inline Cell& handler_info(node_t info, uint32_t k) { return series::cells_of(info)[k]; }
+inline int32_t handler_field(const Cell& c) { return static_cast<int32_t>(c.data2) >> 16; }
+inline node_t handler_spec(const Cell& c) { return c.data3; }
+inline void set_handler_info(Cell& c, int32_t field, uint32_t extra_slots, node_t spec) {
+    c.data2 = (static_cast<uint32_t>(field) << 16) | (extra_slots & 0xFFFF);
+    c.data3 = spec;
+}
+
 int32_t new_class_id();
 
 // ---- fields ----
@@ -64,9 +75,6 @@ void set_many(const Cell* obj, const Cell* value, bool any, bool only, bool some
 // Binds the block's words that name the object's fields (deep: nested
 // blocks too); self binds to the object itself.
 void bind_block(const Cell* block, const Cell* obj, bool deep);
-// The word bound to the object (pushed), or none pushed when the object
-// has no such field.
-Cell* push_in(const Cell* obj, const Cell* word);
 // construct: an object from the set-words of the spec and the values that
 // follow them, nothing evaluated; without only the words true, yes, on,
 // false, no, off and none become the values they name. Pushed.

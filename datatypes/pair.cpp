@@ -36,7 +36,7 @@ bool from_text(const Cell* text, uint32_t type, Cell* out) {
     Cell* values = stack::push(&shared::none);
     lexer::scan_string(held, -1, values, 0, true, nullptr, nullptr);
     if (cell::type_of(values) != TYPE_BLOCK || block::length(values) != 1) return false;
-    const Cell v = *block::cell_at(values, values->data1);
+    const Cell v = *block::cell_at(values, series_index(values));
     if (cell::type_of(&v) != type) return false;
     *out = v;
     cell::clear_new_line(out);
@@ -78,6 +78,9 @@ namespace qel::pair {
 
 namespace {
 
+// Coordinate k of a pair: 0 x, 1 y.
+int32_t& coord(Cell* c, int32_t k) { return k == 0 ? pair_x(c) : pair_y(c); }
+
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
 [[noreturn]] void raise_with_type(int code, uint32_t type) {
@@ -110,8 +113,8 @@ bool component_op(int32_t a, int32_t b, MathOp op, int32_t& out) {
 void as_points(MathOp op) {
     Cell* l = stack::arg_base;
     Cell* r = l + 1;
-    point::make2_at(l, x_of(l), y_of(l));
-    if (cell::type_of(r) == TYPE_PAIR) point::make2_at(r, x_of(r), y_of(r));
+    point::make2_at(l, pair_x(l), pair_y(l));
+    if (cell::type_of(r) == TYPE_PAIR) point::make2_at(r, pair_x(r), pair_y(r));
     else if (cell::type_of(r) == TYPE_INTEGER) point::make2_at(r, integer::value_of(r), integer::value_of(r));
     point::do_math(op);
 }
@@ -120,22 +123,10 @@ void as_points(MathOp op) {
 
 Cell* make_at(Cell* c, int32_t x, int32_t y) {
     c->header = (c->header & ~cell_flag::TYPE_MASK) | TYPE_PAIR;
-    c->data1 = 0;
-    c->data2 = static_cast<uint32_t>(x);
-    c->data3 = static_cast<uint32_t>(y);
+    payload_word(c, 0) = 0;
+    pair_x(c) = x;
+    pair_y(c) = y;
     return c;
-}
-
-Cell* push(int32_t x, int32_t y) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make_at(c, x, y);
-}
-
-Cell* append_at(const Cell* block, int32_t x, int32_t y) {
-    Cell* c = block::reserve_cell(block);
-    c->header = 0;
-    return make_at(c, x, y);
 }
 
 void do_math(MathOp op) {
@@ -145,9 +136,9 @@ void do_math(MathOp op) {
     int32_t rx = 0, ry = 0;
     switch (rt) {
         case TYPE_INTEGER: rx = ry = integer::value_of(r); break;
-        case TYPE_PAIR: rx = x_of(r), ry = y_of(r); break;
+        case TYPE_PAIR: rx = pair_x(r), ry = pair_y(r); break;
         case TYPE_POINT2D:
-            point::make2_at(l, x_of(l), y_of(l));
+            point::make2_at(l, pair_x(l), pair_y(l));
             point::do_math(op);
             return;
         case TYPE_FLOAT:
@@ -155,7 +146,7 @@ void do_math(MathOp op) {
             const double f = cell::get_double(r);
             if (!std::isfinite(f)) err::raise(err::INVALID_ARG, r);
             if (op == MathOp::Multiply || op == MathOp::Divide) {
-                const double x = x_of(l), y = y_of(l);
+                const double x = pair_x(l), y = pair_y(l);
                 point::make2_at(l, float_type::scalar_op(x, f, op), float_type::scalar_op(y, f, op));
                 return;
             }
@@ -168,8 +159,8 @@ void do_math(MathOp op) {
         default: raise_with_type(err::INVALID_TYPE, rt);
     }
     int32_t x = 0, y = 0;
-    const bool x_exact = component_op(x_of(l), rx, op, x);
-    const bool y_exact = component_op(y_of(l), ry, op, y);
+    const bool x_exact = component_op(pair_x(l), rx, op, x);
+    const bool y_exact = component_op(pair_y(l), ry, op, y);
     if (!x_exact || !y_exact) {
         if (rt != TYPE_PAIR) integer::make_at(r, rx);  // a float operand as the integer it stood for
         as_points(op);
@@ -193,7 +184,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     static Cell result;
     result = Cell{TYPE_PAIR, 0, 0, 0};
     switch (cell::type_of(spec)) {
-        case TYPE_PAIR: make_at(&result, x_of(spec), y_of(spec)); break;
+        case TYPE_PAIR: make_at(&result, pair_x(spec), pair_y(spec)); break;
         case TYPE_INTEGER: make_at(&result, integer::value_of(spec), integer::value_of(spec)); break;
         case TYPE_FLOAT: {
             const int32_t n = composite::truncate_checked(std::trunc(cell::get_double(spec)), spec);
@@ -209,8 +200,8 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
                 const Cell t = datatype_cell(TYPE_PAIR);
                 err::raise(err::MALCONSTRUCT, &t, spec);
             }
-            const Cell a = *block::cell_at(spec, spec->data1);
-            const Cell b = *block::cell_at(spec, spec->data1 + 1);
+            const Cell a = *block::cell_at(spec, series_index(spec));
+            const Cell b = *block::cell_at(spec, series_index(spec) + 1);
             make_at(&result, number_component(&a, spec), number_component(&b, spec));
             break;
         }
@@ -224,18 +215,18 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
 
 Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        random::seed(pair_x(value) ^ pair_y(value));
         return &shared::unset;
     }
-    const int32_t x = x_of(value), y = y_of(value);
+    const int32_t x = pair_x(value), y = pair_y(value);
     return make_at(value, random::integer(secure, x), random::integer(secure, y));
 }
 
 int32_t write(const Cell* value, node_t out, int32_t limit) {
     char buf[28];
-    uint32_t n = integer::to_decimal(x_of(value), buf);
+    uint32_t n = integer::to_decimal(pair_x(value), buf);
     buf[n++] = 'x';
-    n += integer::to_decimal(y_of(value), buf + n);
+    n += integer::to_decimal(pair_y(value), buf + n);
     text::append_latin1(out, buf, n);
     return limit - static_cast<int32_t>(n);
 }
@@ -250,23 +241,23 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t bt = cell::type_of(b);
     if (bt == TYPE_POINT2D) {
         Cell p{TYPE_POINT2D, 0, 0, 0};
-        point::make2_at(&p, x_of(a), y_of(a));
+        point::make2_at(&p, pair_x(a), pair_y(a));
         return point::compare(&p, b, op);
     }
     if (bt != TYPE_PAIR) return -2;
-    const int32_t ax = x_of(a), bx = x_of(b);
+    const int32_t ax = pair_x(a), bx = pair_x(b);
     if (ax != bx) return ax < bx ? -1 : 1;
-    const int32_t ay = y_of(a), by = y_of(b);
+    const int32_t ay = pair_y(a), by = pair_y(b);
     return ay < by ? -1 : ay > by ? 1 : 0;
 }
 
 void absolute_slot() {
     Cell* v = stack::arg_base;
-    make_at(v, integer::abs_checked(x_of(v)), integer::abs_checked(y_of(v)));
+    make_at(v, integer::abs_checked(pair_x(v)), integer::abs_checked(pair_y(v)));
 }
 
 Cell* negate_slot(Cell* value) {
-    const int32_t x = x_of(value), y = y_of(value);
+    const int32_t x = pair_x(value), y = pair_y(value);
     // The minimum has no opposite in 32 bits, as for absolute.
     if (x == INT32_MIN || y == INT32_MIN) err::raise(err::OVERFLOW);
     return make_at(value, -x, -y);
@@ -291,7 +282,7 @@ int32_t round_component(int32_t v, Cell* scale, bool even, bool down, bool half_
 
 Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
                  bool half_ceiling) {
-    const int32_t x = x_of(value), y = y_of(value);
+    const int32_t x = pair_x(value), y = pair_y(value);
     if (scale && cell::type_of(scale) == TYPE_MONEY) {
         const Cell t = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
@@ -301,8 +292,8 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
     Cell* scale_x = scale;
     Cell* scale_y = scale;
     if (scale && cell::type_of(scale) == TYPE_PAIR) {
-        sx = Cell{TYPE_INTEGER, 0, scale->data2, 0};
-        sy = Cell{TYPE_INTEGER, 0, scale->data3, 0};
+        sx = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_x(scale)), 0};
+        sy = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_y(scale)), 0};
         scale_x = &sx;
         scale_y = &sy;
     }
@@ -320,7 +311,7 @@ int32_t selector(const Cell* element) {
         return i == 1 || i == 2 ? i - 1 : -2;
     }
     if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(static_cast<int32_t>(element->data2));
+        const int32_t c = symbol::canonical(word_symbol(element));
         if (c == symbol::canonical(words::sym_x)) return 0;
         if (c == symbol::canonical(words::sym_y)) return 1;
         return -1;
@@ -339,11 +330,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     if (k < 0) err::raise(err::INVALID_PATH, &path_cell, element);
     if (!new_value) {
         static Cell result;
-        result = Cell{TYPE_INTEGER, 0, k == 0 ? value->data2 : value->data3, 0};
+        result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(value, k)), 0};
         return &result;
     }
     if (cell::type_of(new_value) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
-    (k == 0 ? value->data2 : value->data3) = new_value->data2;
+    coord(value, k) = integer_value(new_value);
     composite::write_back(value, parent, previous, path);
     return new_value;
 }
@@ -352,12 +343,12 @@ Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
     const int32_t k = index_cell ? selector(index_cell) : -3;
     if (k < 0) err::raise(err::OUT_OF_RANGE, index_cell ? index_cell : &shared::none);
     static Cell result;
-    result = Cell{TYPE_INTEGER, 0, k == 0 ? series->data2 : series->data3, 0};
+    result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(series, k)), 0};
     return &result;
 }
 
 Cell* reverse_slot(Cell* series, Cell*, Cell*) {
-    const int32_t x = x_of(series), y = y_of(series);
+    const int32_t x = pair_x(series), y = pair_y(series);
     return make_at(series, y, x);
 }
 

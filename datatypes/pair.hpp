@@ -16,14 +16,8 @@
 
 namespace qel::pair {
 
-inline int32_t x_of(const Cell* c) { return static_cast<int32_t>(c->data2); }
-inline int32_t y_of(const Cell* c) { return static_cast<int32_t>(c->data3); }
-
 // Makes c a pair! (keeping its header flags).
 Cell* make_at(Cell* c, int32_t x, int32_t y);
-Cell* push(int32_t x, int32_t y);
-// Appended at the block's tail; valid until the next allocation.
-Cell* append_at(const Cell* block, int32_t x, int32_t y);
 
 // The arithmetic on the two cells at the argument base, the pair first;
 // the result (a pair! or a point2D!) goes into the first.

@@ -24,18 +24,13 @@ bool block_like(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
 }
 
-Cell* push_as(Cell* value, uint32_t type) {
-    cell::set_type(value, type);
-    return stack::push(value);
-}
-
 // A new path of the type on the argument stack, holding copies of the
 // source's cells from its index.
 Cell* push_copy(const Cell* source, uint32_t type) {
     const Cell s = *source;
-    const uint32_t len = series::buffer_length(s.data2);
-    const uint32_t from = s.data1 < len ? s.data1 : len;
-    const node_t n = series::copy_part(s.data2, from, len - from);
+    const uint32_t len = series::buffer_length(series_node(s));
+    const uint32_t from = series_index(s) < len ? series_index(s) : len;
+    const node_t n = series::copy_part(series_node(s), from, len - from);
     const Cell c{type, 0, n, 0};
     return stack::push(&c);
 }
@@ -59,14 +54,14 @@ int32_t walk(const Cell* value, node_t out, bool molding, bool only, bool all, b
              int32_t limit) {
     const Cell v = *value;
     if (mold::cycle_marker(&v, out, &limit, molding)) return limit;
-    mold::CycleEntry entry(v.data2);
-    for (uint32_t i = v.data1; i < series::buffer_length(v.data2); i++) {
+    mold::CycleEntry entry(series_node(v));
+    for (uint32_t i = series_index(v); i < series::buffer_length(series_node(v)); i++) {
         if (part && limit < 1) break;
-        if (i != v.data1) {
+        if (i != series_index(v)) {
             text::append_latin1(out, "/", 1);
             limit = mold::spend(limit, 1);
         }
-        const Cell c = series::head_cell(series::buffer_of(v.data2))[i];
+        const Cell c = series::cells_of(series_node(v))[i];
         limit = molding ? actions::mold(&c, out, only, all, flat, part, limit, 0) : actions::form(&c, out, part, limit);
     }
     return limit;
@@ -83,12 +78,6 @@ void clear_unused(datatype::Record& r) {
 
 }  // namespace
 
-Cell* push(Cell* value) { return push_as(value, TYPE_PATH); }
-Cell* push_lit_path(Cell* value) { return push_as(value, TYPE_LIT_PATH); }
-Cell* push_set_path(Cell* value) { return push_as(value, TYPE_SET_PATH); }
-Cell* push_get_path(Cell* value) { return push_as(value, TYPE_GET_PATH); }
-Cell* push_paren(Cell* value) { return push_as(value, TYPE_PAREN); }
-
 void make_at(Cell* cell, int32_t capacity) {
     cell->header = TYPE_UNSET;
     const node_t n = memory::alloc_cells(capacity < 1 ? 1 : static_cast<uint32_t>(capacity));
@@ -100,7 +89,7 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
     if (block_like(t)) return push_copy(spec, type);
     int64_t capacity;
     if (t == TYPE_INTEGER) {
-        capacity = static_cast<int32_t>(spec->data2);
+        capacity = integer_value(spec);
     } else if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
         const double d = std::trunc(cell::get_double(spec));
         if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OUT_OF_RANGE, spec);

@@ -9,13 +9,6 @@
 
 namespace qel::path {
 
-// Each makes the cell its type, pushes a copy on the argument stack and
-// answers the pushed cell.
-Cell* push(Cell* value);
-Cell* push_lit_path(Cell* value);
-Cell* push_set_path(Cell* value);
-Cell* push_get_path(Cell* value);
-Cell* push_paren(Cell* value);
 // The cell becomes an empty path! with room for capacity cells (at least
 // one).
 void make_at(Cell* cell, int32_t capacity);

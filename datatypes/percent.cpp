@@ -1,34 +1,12 @@
-// percent!: its own text and cell routines; its other slots are inherited
-// from float! at registration.
-#include "datatypes/percent.hpp"
-
+// percent!: a float! whose text is the value times 100 followed by "%"
+// (the value 0.5 is written 50%). Form and mold are its own; its other
+// slots are inherited from float! at registration.
 #include "datatypes/fills.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
-#include "runtime/stack.hpp"
 
 namespace qel::percent_type {
-
-Cell* make_at(Cell* c, double d) {
-    float_type::make_at(c, d);
-    return cell::set_type(c, TYPE_PERCENT);
-}
-
-Cell* make_from_words(Cell* c, uint32_t low, uint32_t high) {
-    make_at(c, 0);
-    c->data2 = low;
-    c->data3 = high;
-    return c;
-}
-
-Cell* push(double d) { return cell::set_type(float_type::push(d), TYPE_PERCENT); }
-
-Cell* append_at(const Cell* block, double d) {
-    return cell::set_type(float_type::append_at(block, d), TYPE_PERCENT);
-}
-
-double get_top() { return cell::get_double(stack::arg_base); }
 
 namespace {
 

@@ -41,7 +41,7 @@ Cell* make2_at(Cell* c, double x, double y) {
     set_type(c, TYPE_POINT2D);
     set_component(c, 0, x);
     set_component(c, 1, y);
-    c->data3 = 0;
+    payload_word(c, 2) = 0;
     return c;
 }
 
@@ -51,18 +51,6 @@ Cell* make3_at(Cell* c, double x, double y, double z) {
     set_component(c, 1, y);
     set_component(c, 2, z);
     return c;
-}
-
-Cell* push2(double x, double y) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make2_at(c, x, y);
-}
-
-Cell* push3(double x, double y, double z) {
-    Cell* c = stack::push_slot();
-    c->header = 0;
-    return make3_at(c, x, y, z);
 }
 
 void do_math(MathOp op) {
@@ -76,8 +64,8 @@ void do_math(MathOp op) {
     } else if (rt == TYPE_FLOAT || rt == TYPE_PERCENT) {
         right[0] = right[1] = right[2] = cell::get_double(r);
     } else if (rt == TYPE_PAIR && t == TYPE_POINT2D) {
-        right[0] = pair::x_of(r);
-        right[1] = pair::y_of(r);
+        right[0] = pair_x(r);
+        right[1] = pair_y(r);
     } else if (rt == t) {
         for (uint32_t i = 0; i < n; i++) right[i] = component(r, i);
     } else {
@@ -90,7 +78,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
     const uint32_t n = dimensions(t);
     Cell other = *b;
-    if (cell::type_of(b) == TYPE_PAIR && t == TYPE_POINT2D) make2_at(&other, pair::x_of(b), pair::y_of(b));
+    if (cell::type_of(b) == TYPE_PAIR && t == TYPE_POINT2D) make2_at(&other, pair_x(b), pair_y(b));
     else if (cell::type_of(b) != t) return -2;
     switch (op) {
         case CompareOp::Equal:
@@ -103,7 +91,9 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
                 if (!(component(a, i) == component(&other, i))) return 1;
             return 0;
         case CompareOp::Same:
-            return a->data1 == other.data1 && a->data2 == other.data2 && (n < 3 || a->data3 == other.data3) ? 0 : 1;
+            for (uint32_t i = 0; i < n; i++)
+                if (payload_word(a, i) != payload_word(other, i)) return 1;
+            return 0;
         default: break;
     }
     for (uint32_t i = 0; i < n; i++) {
@@ -129,9 +119,7 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
     const uint32_t st = cell::type_of(spec);
     result = Cell{type, 0, 0, 0};
     if (st == type) {
-        result.data1 = spec->data1;
-        result.data2 = spec->data2;
-        result.data3 = n == 3 ? spec->data3 : 0;
+        for (uint32_t i = 0; i < n; i++) payload_word(result, i) = payload_word(spec, i);
         return &result;
     }
     double v[3] = {0, 0, 0};
@@ -139,8 +127,8 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
         case TYPE_INTEGER: v[0] = v[1] = v[2] = integer::value_of(spec); break;
         case TYPE_FLOAT: v[0] = v[1] = v[2] = cell::get_double(spec); break;
         case TYPE_PAIR:
-            v[0] = pair::x_of(spec);
-            v[1] = pair::y_of(spec);
+            v[0] = pair_x(spec);
+            v[1] = pair_y(spec);
             break;
         case TYPE_POINT2D:  // only to point3D!, which gets z = 0
             v[0] = component(spec, 0);
@@ -150,7 +138,7 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
             const Cell dt = datatype_cell(type);
             if (block::length(spec) < static_cast<int32_t>(n)) err::raise(err::MALCONSTRUCT, &dt, spec);
             for (uint32_t i = 0; i < n; i++) {
-                const Cell* c = block::cell_at(spec, spec->data1 + i);
+                const Cell* c = block::cell_at(spec, series_index(spec) + i);
                 if (cell::type_of(c) == TYPE_INTEGER) v[i] = integer::value_of(c);
                 else if (cell::type_of(c) == TYPE_FLOAT) v[i] = cell::get_double(c);
                 else err::raise(err::MALCONSTRUCT, &dt, spec);
@@ -170,7 +158,7 @@ Cell* make(Cell*, Cell* spec, uint32_t type) {
 Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     const uint32_t n = dimensions(cell::type_of(value));
     if (seed) {
-        uint32_t words[3] = {value->data1, value->data2, value->data3};
+        const uint32_t words[3] = {payload_word(value, 0), payload_word(value, 1), payload_word(value, 2)};
         random::seed(static_cast<int32_t>(hashtab::murmur3_bytes(words, 4 * n)));
         return &shared::unset;
     }
@@ -246,7 +234,7 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
         Cell* sp = scale;
         if (per_component) {
             double sv = 0;  // a point2D! scale leaves z alone
-            if (st == TYPE_PAIR) sv = i == 0 ? pair::x_of(scale) : pair::y_of(scale);
+            if (st == TYPE_PAIR) sv = i == 0 ? pair_x(scale) : pair_y(scale);
             else if (i < dimensions(st)) sv = component(scale, i);
             float_type::make_at(&s, sv);
             sp = &s;
@@ -267,7 +255,7 @@ int32_t selector(const Cell* element, uint32_t n) {
         return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
     }
     if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(static_cast<int32_t>(element->data2));
+        const int32_t c = symbol::canonical(word_symbol(element));
         if (c == symbol::canonical(words::sym_x)) return 0;
         if (c == symbol::canonical(words::sym_y)) return 1;
         if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;

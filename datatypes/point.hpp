@@ -7,7 +7,6 @@
 // point3D!). No word holds a node id.
 #pragma once
 #include <cstdint>
-#include <cstring>
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
@@ -16,28 +15,16 @@
 namespace qel::point {
 
 // Component i (0 x, 1 y, 2 z) of a point cell.
-inline float component(const Cell* c, uint32_t i) {
-    const uint32_t bits = i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3;
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
+inline float component(const Cell* c, uint32_t i) { return point_coord(c, i); }
 
 // Stores v rounded to a 32-bit float (overflowing to an infinity).
-inline void set_component(Cell* c, uint32_t i, double v) {
-    const float f = static_cast<float>(v);
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    (i == 0 ? c->data1 : i == 1 ? c->data2 : c->data3) = bits;
-}
+inline void set_component(Cell* c, uint32_t i, double v) { set_point_coord(c, i, static_cast<float>(v)); }
 
 inline uint32_t dimensions(uint32_t type) { return type == TYPE_POINT3D ? 3 : 2; }
 
 // Make c a point (keeping its header flags).
 Cell* make2_at(Cell* c, double x, double y);
 Cell* make3_at(Cell* c, double x, double y, double z);
-Cell* push2(double x, double y);
-Cell* push3(double x, double y, double z);
 
 // The arithmetic on the two cells at the argument base, the point first.
 void do_math(MathOp op);

@@ -33,7 +33,7 @@ namespace qel {
 
 namespace {
 
-SeriesBuffer* buf(const Cell* v) { return series::buffer_of(v->data2); }
+SeriesBuffer* buf(const Cell* v) { return series::buffer_of(series_node(v)); }
 uint32_t shift_of(const Cell* v) { return series::log2_unit(buf(v)); }
 uint8_t* unit_ptr(const Cell* v, uint32_t i) { return series::head_ptr(buf(v)) + (static_cast<size_t>(i) << shift_of(v)); }
 
@@ -44,14 +44,14 @@ Cell integer_cell(int64_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t
     err::raise(err::INVALID_REFINE_ARG, &w, value);
 }
 
-bool is_hash(const Cell* v) { return cell::type_of(v) == TYPE_HASH && v->data3 != 0; }
+bool is_hash(const Cell* v) { return cell::type_of(v) == TYPE_HASH && hash_index_node(v) != 0; }
 
 // Stored positions of a hash! index after count cells at position moved by
 // offset; a declined shift means the whole index is built again.
 void shift_hash(const Cell* v, int32_t offset, uint32_t position, uint32_t count, bool removed) {
     if (!is_hash(v)) return;
-    if (hashtab::shift_positions(v->data3, offset, position, count, removed))
-        hashtab::rebuild(v->data3, series::total_length(v));
+    if (hashtab::shift_positions(hash_index_node(v), offset, position, count, removed))
+        hashtab::rebuild(hash_index_node(v), series::total_length(v));
 }
 
 // The scratch series that receives the one element a take without /part
@@ -66,7 +66,7 @@ node_t scratch(uint32_t unit) {
         *block::reserve_cell(&root_cell) = Cell{TYPE_BINARY, 0, n, 0};
         scratch_slot = series::length_of(&root_cell);
     }
-    const node_t n = series::head_cell(series::buffer_of(root_cell.data2))[scratch_slot - 1].data2;
+    const node_t n = series_node(series::cells_of(series_node(root_cell))[scratch_slot - 1]);
     SeriesBuffer* s = series::buffer_of(n);
     s->flags = (s->flags & ~series_flag::UNIT_MASK) | unit;
     s->head = 0;
@@ -74,14 +74,24 @@ node_t scratch(uint32_t unit) {
     return n;
 }
 
+// Word 3 of a new series made from v: a vector! keeps its element layout
+// there; the other types start without an index.
+uint32_t third_word_of_copy(const Cell& v) { return cell::type_of(&v) == TYPE_VECTOR ? payload_word(v, 2) : 0; }
+
+// The byte an integer! or char! stands for when poked into a binary!
+// (anything above 255 does not fit).
+uint32_t byte_of(const Cell* v) {
+    return cell::type_of(v) == TYPE_CHAR ? char_code(v) : static_cast<uint32_t>(integer_value(v));
+}
+
 // A new empty series of the value's type and width on the argument stack.
 Cell* push_empty_like(const Cell* value) {
     const Cell v = *value;
     Cell* out = stack::push_slot();
     out->header = TYPE_UNSET;
-    const node_t n = series::copy_part(v.data2, 0, 0);
-    *out = Cell{cell::type_of(&v), 0, n, cell::type_of(&v) == TYPE_VECTOR ? v.data3 : 0};
-    if (cell::type_of(&v) == TYPE_HASH) out->data3 = hashtab::make(1, out, hashtab::Kind::HASH, 0);
+    const node_t n = series::copy_part(series_node(v), 0, 0);
+    *out = Cell{cell::type_of(&v), 0, n, third_word_of_copy(v)};
+    if (cell::type_of(&v) == TYPE_HASH) hash_index_node(out) = hashtab::make(1, out, hashtab::Kind::HASH, 0);
     return out;
 }
 
@@ -103,7 +113,7 @@ SeriesBuffer* grow_by(node_t n, uint64_t bytes, bool twice) {
 // and answers its address.
 uint8_t* open_gap(const Cell* v, uint32_t pos, uint32_t count, bool twice) {
     const uint32_t shift = shift_of(v);
-    SeriesBuffer* s = grow_by(v->data2, static_cast<uint64_t>(count) << shift, twice);
+    SeriesBuffer* s = grow_by(series_node(v), static_cast<uint64_t>(count) << shift, twice);
     uint8_t* at = series::head_ptr(s) + (static_cast<size_t>(pos) << shift);
     std::memmove(at + (static_cast<size_t>(count) << shift), at, static_cast<size_t>(series::tail_ptr(s) - at));
     s->tail += count << shift;
@@ -144,17 +154,17 @@ Cell* push_element(const Cell* v, uint32_t i) {
 
 namespace series {
 
-uint32_t total_length(const Cell* value) { return buffer_length(value->data2); }
+uint32_t total_length(const Cell* value) { return buffer_length(series_node(value)); }
 
 bool at_tail(const Cell* value) {
-    SeriesBuffer* s = buffer_of(value->data2);
-    return static_cast<uint64_t>(s->head) + (static_cast<uint64_t>(value->data1) << log2_unit(s)) >= s->tail;
+    SeriesBuffer* s = buffer_of(series_node(value));
+    return static_cast<uint64_t>(s->head) + (static_cast<uint64_t>(series_index(value)) << log2_unit(s)) >= s->tail;
 }
 
 bool skip_by(Cell* value, int32_t n) {
     const int64_t total = total_length(value);
-    const int64_t to = static_cast<int64_t>(value->data1) + n;
-    if (to >= 0 && to <= total) value->data1 = static_cast<uint32_t>(to);
+    const int64_t to = static_cast<int64_t>(series_index(value)) + n;
+    if (to >= 0 && to <= total) series_index(value) = static_cast<uint32_t>(to);
     return to >= total;
 }
 
@@ -162,17 +172,17 @@ uint32_t offset_index(int32_t base) {
     const Cell* v = stack::arg_base;
     const Cell* offset = v + 1;
     if (cell::type_of(offset) != TYPE_INTEGER) err::raise(err::INVALID_ARG, offset);
-    const int32_t off = static_cast<int32_t>(offset->data2);
+    const int32_t off = integer_value(offset);
     if (off <= 0) base = 0;
-    const int64_t to = static_cast<int64_t>(v->data1) + off - base;
+    const int64_t to = static_cast<int64_t>(series_index(v)) + off - base;
     return static_cast<uint32_t>(std::clamp<int64_t>(to, 0, total_length(v)));
 }
 
 uint32_t length_from(Cell* value, bool from_head) {
     const uint32_t total = total_length(value);
-    const uint32_t start = from_head ? 0 : value->data1;
+    const uint32_t start = from_head ? 0 : series_index(value);
     if (total >= start) return total - start;
-    value->data1 = total;
+    series_index(value) = total;
     return 0;
 }
 
@@ -194,14 +204,14 @@ bool is_series(uint32_t t) {
 
 uint32_t clamp_index(Cell* value) {
     const uint32_t total = series::total_length(value);
-    if (value->data1 > total) value->data1 = total;
-    return value->data1;
+    if (series_index(value) > total) series_index(value) = total;
+    return series_index(value);
 }
 
 int32_t part_count(const Cell* series, const Cell* part) {
-    if (cell::type_of(part) == TYPE_INTEGER) return static_cast<int32_t>(part->data2);
-    if (cell::type_of(part) == cell::type_of(series) && part->data2 == series->data2) {
-        const int64_t d = static_cast<int64_t>(part->data1) - series->data1;
+    if (cell::type_of(part) == TYPE_INTEGER) return integer_value(part);
+    if (cell::type_of(part) == cell::type_of(series) && series_node(part) == series_node(series)) {
+        const int64_t d = static_cast<int64_t>(series_index(part)) - series_index(series);
         return static_cast<int32_t>(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
     }
     bad_refine("part", part);
@@ -216,17 +226,17 @@ void Report::after(const Cell* word, const Cell* value, int32_t index, int32_t p
 
 // ---- navigation and queries ------------------------------------------------------
 
-void at() { stack::arg_base->data1 = series::offset_index(1); }
-void skip() { stack::arg_base->data1 = series::offset_index(0); }
+void at() { series_index(stack::arg_base) = series::offset_index(1); }
+void skip() { series_index(stack::arg_base) = series::offset_index(0); }
 void back() {
-    if (stack::arg_base->data1 > 0) stack::arg_base->data1--;
+    if (series_index(stack::arg_base) > 0) series_index(stack::arg_base)--;
 }
-void head() { stack::arg_base->data1 = 0; }
+void head() { series_index(stack::arg_base) = 0; }
 void next() { series::skip_by(stack::arg_base, 1); }
-void tail() { stack::arg_base->data1 = series::total_length(stack::arg_base); }
-void head_q() { *stack::arg_base = Cell{TYPE_LOGIC, stack::arg_base->data1 == 0, 0, 0}; }
+void tail() { series_index(stack::arg_base) = series::total_length(stack::arg_base); }
+void head_q() { *stack::arg_base = Cell{TYPE_LOGIC, series_index(stack::arg_base) == 0, 0, 0}; }
 void tail_q() { *stack::arg_base = Cell{TYPE_LOGIC, series::at_tail(stack::arg_base), 0, 0}; }
-void index_q() { *stack::arg_base = Cell{TYPE_INTEGER, 0, stack::arg_base->data1 + 1, 0}; }
+void index_q() { *stack::arg_base = Cell{TYPE_INTEGER, 0, series_index(stack::arg_base) + 1, 0}; }
 
 int32_t length(Cell* series) { return static_cast<int32_t>(series::length_from(series, false)); }
 
@@ -238,7 +248,7 @@ namespace {
 // (negative positions count back from it); -1 when outside the series.
 int64_t element_position(const Cell* series, int32_t index) {
     if (index == 0) return -1;
-    const int64_t p = static_cast<int64_t>(series->data1) + index - (index > 0 ? 1 : 0);
+    const int64_t p = static_cast<int64_t>(series_index(series)) + index - (index > 0 ? 1 : 0);
     return p < 0 || p >= series::total_length(series) ? -1 : p;
 }
 
@@ -265,7 +275,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     if (t == TYPE_BINARY) {
         const uint32_t vt = cell::type_of(value);
         if ((vt != TYPE_INTEGER && vt != TYPE_CHAR)) err::raise(err::INVALID_ARG, value);
-        if (value->data2 > 255) err::raise(err::OUT_OF_RANGE, value);
+        if (byte_of(value) > 255) err::raise(err::OUT_OF_RANGE, value);
     }
     if (t == TYPE_VECTOR || t == TYPE_IMAGE) err::raise(err::NOT_DONE);
     const Report report(series, words::w_poke, value, static_cast<int32_t>(p), 1);
@@ -275,12 +285,12 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     }
     if (is_block_like(t)) {
         cell::copy(value, reinterpret_cast<Cell*>(unit_ptr(series, p)));
-        if (is_hash(series)) hashtab::put_at(series->data3, p);
+        if (is_hash(series)) hashtab::put_at(hash_index_node(series), p);
     } else if (t == TYPE_BINARY) {
-        *unit_ptr(series, p) = static_cast<uint8_t>(value->data2);
+        *unit_ptr(series, p) = static_cast<uint8_t>(byte_of(value));
     } else {
-        const uint32_t cp = value->data2;
-        unicode::ensure_width(series->data2, cp);
+        const uint32_t cp = char_code(value);
+        unicode::ensure_width(series_node(series), cp);
         SeriesBuffer* s = buf(series);
         uint8_t* at = series::head_ptr(s);
         switch (series::unit(s)) {
@@ -298,10 +308,10 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
 Cell* clear(Cell* series) {
     const uint32_t n = series::length_from(series, false);
     if (n == 0) return series;
-    const int32_t index = static_cast<int32_t>(series->data1);
+    const int32_t index = static_cast<int32_t>(series_index(series));
     const Report report(series, words::w_clear, nullptr, index, static_cast<int32_t>(n));
     const uint32_t at = clamp_index(series);
-    if (is_hash(series)) hashtab::remove_range(series->data3, at, series::total_length(series) - at);
+    if (is_hash(series)) hashtab::remove_range(hash_index_node(series), at, series::total_length(series) - at);
     SeriesBuffer* s = buf(series);
     s->tail = s->head + (at << series::log2_unit(s));
     report.after(words::w_cleared, nullptr, index, 0);
@@ -322,14 +332,14 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
             const stack::Saved saved;
             const Cell* r = actions::slot<slot_fn::Find>(series, datatype::FIND)(
                 series, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
-            if (cell::type_of(r) != TYPE_NONE) found = r->data1;
+            if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
         }
         if (found < 0) return &shared::none;
-        series->data1 = static_cast<uint32_t>(found);
+        series_index(series) = static_cast<uint32_t>(found);
         count = count == INT32_MAX ? count : count + 1;
     }
     if (series::at_tail(series)) return series;
-    const uint32_t at = series->data1;
+    const uint32_t at = series_index(series);
     const Report report(series, words::w_remove, nullptr, static_cast<int32_t>(at), count);
     const uint32_t total = series::total_length(series);
     if (at >= total) return series;
@@ -352,12 +362,12 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     int64_t n = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refine("skip", skip);
-        n = static_cast<int32_t>(skip->data2);
+        n = integer_value(skip);
         if (n == count) return series;
         if (n < 1) err::raise(err::OUT_OF_RANGE, skip);
         if (count < n || count % n) bad_refine("skip", skip);
     }
-    const uint32_t at = series->data1;
+    const uint32_t at = series_index(series);
     const Report report(series, words::w_reverse, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(count));
     if (series::length_from(series, false) < count) return series;  // cut by a change handler
     const uint32_t shift = shift_of(series);
@@ -368,14 +378,20 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     for (uint32_t i = 0, j = records - 1; i < j; i++, j--) {
         const uint32_t pi = at + i * static_cast<uint32_t>(n), pj = at + j * static_cast<uint32_t>(n);
         if (hash)
-            for (uint32_t k = 0; k < n; k++) hashtab::remove_at(series->data3, pi + k), hashtab::remove_at(series->data3, pj + k);
+            for (uint32_t k = 0; k < n; k++) {
+                hashtab::remove_at(hash_index_node(series), pi + k);
+                hashtab::remove_at(hash_index_node(series), pj + k);
+            }
         uint8_t* a = unit_ptr(series, pi);
         uint8_t* b = unit_ptr(series, pj);
         std::memcpy(temp.data(), a, record);
         std::memcpy(a, b, record);
         std::memcpy(b, temp.data(), record);
         if (hash)
-            for (uint32_t k = 0; k < n; k++) hashtab::put_at(series->data3, pi + k), hashtab::put_at(series->data3, pj + k);
+            for (uint32_t k = 0; k < n; k++) {
+                hashtab::put_at(hash_index_node(series), pi + k);
+                hashtab::put_at(hash_index_node(series), pj + k);
+            }
     }
     report.after(words::w_reversed, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(count));
     return series;
@@ -389,7 +405,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         series->header = TYPE_NONE;
         return series;
     }
-    const uint32_t index = series->data1;
+    const uint32_t index = series_index(series);
     const uint32_t total = series::total_length(series);
     int64_t count = 1;
     int64_t available = len;
@@ -397,9 +413,9 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     int32_t given = 1;
     if (part) {
         if (cell::type_of(part) == TYPE_INTEGER) {
-            count = static_cast<int32_t>(part->data2);
-        } else if (cell::type_of(part) == cell::type_of(series) && part->data2 == series->data2) {
-            const int64_t p = std::min<uint32_t>(part->data1, total);
+            count = integer_value(part);
+        } else if (cell::type_of(part) == cell::type_of(series) && series_node(part) == series_node(series)) {
+            const int64_t p = std::min<uint32_t>(series_index(part), total);
             count = p < index ? 0 : last ? total - p : p - index;
         } else {
             bad_refine("part", part);
@@ -433,7 +449,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     const Cell v = *series;
     node_t copy;
     if (part) {
-        copy = series::copy_part(v.data2, start, n);
+        copy = series::copy_part(series_node(v), start, n);
     } else {
         copy = scratch(series::unit(buf(&v)));
         SeriesBuffer* s = series::buffer_of(copy);
@@ -442,13 +458,13 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         s->tail = bytes;
     }
     Cell* out = stack::push_slot();
-    *out = Cell{cell::type_of(&v), 0, copy, cell::type_of(&v) == TYPE_VECTOR ? v.data3 : 0};
+    *out = Cell{cell::type_of(&v), 0, copy, third_word_of_copy(v)};
     close_gap(&v, start, n);
-    if (before) series->data1 = start;
+    if (before) series_index(series) = start;
     shift_hash(&v, -static_cast<int32_t>(n), start + n, now - start - n, true);
     if (part && cell::type_of(&v) == TYPE_HASH) {
-        out->data3 = 0;
-        out->data3 = hashtab::make(n, out, hashtab::Kind::HASH, 0);
+        hash_index_node(out) = 0;
+        hash_index_node(out) = hashtab::make(n, out, hashtab::Kind::HASH, 0);
     }
     report.after(words::w_taken, nullptr, static_cast<int32_t>(index), 0);
     (void)deep;
@@ -458,12 +474,12 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     const Cell v = *value;
     const uint32_t total = series::total_length(&v);
-    int64_t start = v.data1;
+    int64_t start = series_index(v);
     int64_t count = static_cast<int64_t>(total) - start;
     if (part) {
         if (cell::type_of(part) == TYPE_PAIR) {
-            const int64_t x = static_cast<int32_t>(part->data2);
-            const int64_t y = static_cast<int32_t>(part->data3);
+            const int64_t x = pair_x(part);
+            const int64_t y = pair_y(part);
             start = std::max<int64_t>(0, start + x - (x > 0 ? 1 : 0));
             count = y < x ? 0 : y - x;
         } else {
@@ -482,9 +498,8 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     if (start > total) start = total;
     count = std::clamp<int64_t>(count, 0, total - start);
     if (result != value) result->header = TYPE_UNSET;
-    const node_t n = series::copy_part(v.data2, static_cast<uint32_t>(start), static_cast<uint32_t>(count));
-    *result = Cell{cell::type_of(&v) | (v.header & cell_flag::NEW_LINE), 0, n,
-                   cell::type_of(&v) == TYPE_VECTOR ? v.data3 : 0};
+    const node_t n = series::copy_part(series_node(v), static_cast<uint32_t>(start), static_cast<uint32_t>(count));
+    *result = Cell{cell::type_of(&v) | (v.header & cell_flag::NEW_LINE), 0, n, third_word_of_copy(v)};
     return result;
 }
 
@@ -503,7 +518,7 @@ namespace {
 void insert_codepoints(const Cell* target, uint32_t at, const std::vector<uint32_t>& cps) {
     uint32_t widest = 0;
     for (uint32_t cp : cps) widest = std::max(widest, cp);
-    unicode::ensure_width(target->data2, widest);
+    unicode::ensure_width(series_node(target), widest);
     uint8_t* p = open_gap(target, at, static_cast<uint32_t>(cps.size()), true);
     const uint32_t width = series::unit(buf(target));
     for (size_t i = 0; i < cps.size(); i++) {
@@ -533,8 +548,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         if (n < 1) return target;
         count = std::min<uint32_t>(static_cast<uint32_t>(n), olen);
     }
-    const uint32_t oidx = origin->data1;
-    if (origin->data2 != target->data2) {
+    const uint32_t oidx = series_index(origin);
+    if (series_node(origin) != series_node(target)) {
         const uint32_t ot = cell::type_of(origin);
         if (is_block_like(ot) != is_block_like(tt)) move_bad(origin, target);
         const bool same_width = series::unit(buf(origin)) == series::unit(buf(target));
@@ -558,7 +573,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         shift_hash(origin, -static_cast<int32_t>(count), oidx + count, orest, true);
         if (is_hash(target)) {
             shift_hash(target, static_cast<int32_t>(count), tidx, tlen - tidx, false);
-            for (uint32_t i = 0; i < count; i++) hashtab::put_at(target->data3, tidx + i);
+            for (uint32_t i = 0; i < count; i++) hashtab::put_at(hash_index_node(target), tidx + i);
         }
         report.after(words::w_moved, origin, static_cast<int32_t>(tidx), static_cast<int32_t>(count));
         return target;
@@ -566,7 +581,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     // Within one buffer: the moved units go out to a temporary block, the
     // units between shift over, and the block comes back at the target.
     const uint32_t total = series::total_length(origin);
-    const uint32_t tidx = std::min(target->data1, total);
+    const uint32_t tidx = std::min(series_index(target), total);
     if (tidx == oidx) return target;
     if (tidx > oidx && tidx < oidx + count) return origin;
     const Report report(target, words::w_move, origin, static_cast<int32_t>(oidx), static_cast<int32_t>(count));
@@ -584,8 +599,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         std::memmove(unit_ptr(origin, tidx + count), unit_ptr(origin, tidx), static_cast<size_t>(oidx - tidx) << shift);
     }
     std::memcpy(unit_ptr(origin, place), temp.data(), bytes);
-    if (is_hash(origin) && hashtab::move_range(origin->data3, oidx, count, tidx))
-        hashtab::rebuild(origin->data3, total);
+    if (is_hash(origin) && hashtab::move_range(hash_index_node(origin), oidx, count, tidx))
+        hashtab::rebuild(hash_index_node(origin), total);
     report.after(words::w_moved, origin, static_cast<int32_t>(place), static_cast<int32_t>(count));
     return target;
 }
@@ -596,16 +611,16 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     const uint32_t len = series::length_from(value, false);
     if (seed) {
         random::seed(static_cast<int32_t>(
-            hashtab::murmur3_bytes(unit_ptr(value, value->data1), static_cast<size_t>(len) << shift_of(value))));
+            hashtab::murmur3_bytes(unit_ptr(value, series_index(value)), size_t{len} << shift_of(value))));
         value->header = TYPE_UNSET;
         return value;
     }
     if (only) {
         if (len == 0) return &shared::none;
         const int32_t m = random::integer(secure, static_cast<int32_t>(len));
-        return push_element(value, value->data1 + static_cast<uint32_t>(m) - 1);
+        return push_element(value, series_index(value) + static_cast<uint32_t>(m) - 1);
     }
-    const uint32_t at = value->data1;
+    const uint32_t at = series_index(value);
     const Report report(value, words::w_random, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(len));
     const uint32_t n = series::length_from(value, false);
     const uint32_t shift = shift_of(value);
@@ -619,7 +634,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
         std::memcpy(a, b, width);
         std::memcpy(b, temp, width);
     }
-    if (is_hash(value)) hashtab::rebuild(value->data3, series::total_length(value));
+    if (is_hash(value)) hashtab::rebuild(hash_index_node(value), series::total_length(value));
     report.after(words::w_randomized, nullptr, static_cast<int32_t>(at), static_cast<int32_t>(n));
     return value;
 }
@@ -633,12 +648,12 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     const uint32_t ft = cell::type_of(field);
     if (ft < TYPE_WORD || ft > TYPE_REFINEMENT) return target;
-    if (symbol::canonical(static_cast<int32_t>(field->data2)) != symbol::canonical(words::sym_owned)) return target;
+    if (symbol::canonical(word_symbol(field)) != symbol::canonical(words::sym_owned)) return target;
     if (cell::type_of(value) == TYPE_NONE) {
         owner::remove_deep(target);
     } else if (cell::type_of(value) == TYPE_BLOCK && series::length_from(value, false) >= 2) {
         // Copies: attaching allocates and the block may move.
-        const Cell* cells = reinterpret_cast<Cell*>(unit_ptr(value, value->data1));
+        const Cell* cells = reinterpret_cast<Cell*>(unit_ptr(value, series_index(value)));
         const Cell owner_cell = cells[0];
         const Cell field_word = cells[1];
         owner::attach(&owner_cell, &field_word, target);

@@ -71,51 +71,25 @@ void write_unit(uint8_t* p, uint32_t w, uint32_t cp) {
 // ---- reading values -------------------------------------------------------------
 
 uint32_t clamp_index(Cell* value) {
-    const uint32_t total = total_units(series::buffer_of(value->data2));
-    if (value->data1 > total) value->data1 = total;
-    return value->data1;
+    const uint32_t total = total_units(series::buffer_of(series_node(value)));
+    if (series_index(value) > total) series_index(value) = total;
+    return series_index(value);
 }
 
 uint32_t length(const Cell* value) {
-    const uint32_t total = total_units(series::buffer_of(value->data2));
-    return value->data1 >= total ? 0 : total - value->data1;
+    const uint32_t total = total_units(series::buffer_of(series_node(value)));
+    return series_index(value) >= total ? 0 : total - series_index(value);
 }
 
-uint32_t length_whole(const Cell* value) { return total_units(series::buffer_of(value->data2)); }
+uint32_t length_whole(const Cell* value) { return total_units(series::buffer_of(series_node(value))); }
 
 bool is_tail(const Cell* value) { return length(value) == 0; }
 
-uint8_t* head_ptr(Cell* value) {
-    const uint32_t i = clamp_index(value);
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    return series::head_ptr(s) + static_cast<size_t>(i) * width(s);
-}
-
-uint8_t* tail_ptr(const Cell* value) { return series::tail_ptr(series::buffer_of(value->data2)); }
-
 uint32_t char_at(const Cell* value, uint32_t offset) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(value));
     const uint32_t w = width(s);
     if (offset >= total_units(s)) return 0;
     return read_unit(series::head_ptr(s) + static_cast<size_t>(offset) * w, w);
-}
-
-int32_t find_char(const Cell* value, uint32_t cp) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    for (uint32_t i = value->data1; i < total; i++)
-        if (read_unit(series::head_ptr(s) + static_cast<size_t>(i) * w, w) == cp)
-            return static_cast<int32_t>(i - value->data1);
-    return -1;
-}
-
-bool has_prefix(const Cell* value, const char* bytes) {
-    const size_t n = std::strlen(bytes);
-    if (length(value) < n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (char_at(value, value->data1 + static_cast<uint32_t>(i)) != static_cast<uint8_t>(bytes[i])) return false;
-    return true;
 }
 
 // ---- making and cutting -----------------------------------------------------------
@@ -127,10 +101,10 @@ Cell* make_at(Cell* cell, uint32_t capacity, uint32_t type) {
 }
 
 Cell* clear_latin1(Cell* value) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(value));
     s->tail = s->head;
     s->flags = (s->flags & ~series_flag::UNIT_MASK) | 1u;
-    value->data1 = 0;
+    series_index(value) = 0;
     return value;
 }
 
@@ -138,18 +112,6 @@ void truncate(node_t n, uint32_t units) {
     SeriesBuffer* s = series::buffer_of(n);
     const uint64_t end = s->head + static_cast<uint64_t>(units) * width(s);
     if (s->tail > end) s->tail = static_cast<uint32_t>(end);
-}
-
-void remove_chars_at(const Cell* value, uint32_t index, uint32_t n) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    if (index >= total || n == 0) return;
-    n = std::min(n, total - index);
-    uint8_t* at = series::head_ptr(s) + static_cast<size_t>(index) * w;
-    const size_t after = static_cast<size_t>(total - index - n) * w;
-    std::memmove(at, at + static_cast<size_t>(n) * w, after);
-    s->tail -= n * w;
 }
 
 // ---- storing code points -----------------------------------------------------------
@@ -169,46 +131,6 @@ void poke_char(node_t n, uint32_t index, uint32_t cp) {
     write_unit(series::head_ptr(s) + static_cast<size_t>(index) * w, w, cp);
 }
 
-void poke_char_grow(node_t n, uint32_t index, uint32_t cp) {
-    if (cp > unicode::MAX_CODEPOINT) err::raise(err::INVALID_CHAR);
-    SeriesBuffer* s = unicode::ensure_width(n, cp);
-    const uint32_t w = width(s);
-    const uint32_t need = checked_bytes(static_cast<uint64_t>(index) + 1, w);
-    if (static_cast<uint64_t>(s->head) + need > s->size) {
-        const uint64_t doubled = 2 * static_cast<uint64_t>(s->size);
-        const uint64_t want = std::max<uint64_t>(need, doubled <= MAX_BUFFER_BYTES ? doubled : need);
-        s = memory::expand_series(s, static_cast<uint32_t>(want));
-    }
-    const uint32_t total = total_units(s);
-    uint8_t* head = series::head_ptr(s);
-    if (index >= total) {
-        std::memset(head + static_cast<size_t>(total) * w, 0, static_cast<size_t>(index - total) * w);
-        s->tail = s->head + need;
-    }
-    write_unit(head + static_cast<size_t>(index) * w, w, cp);
-}
-
-void insert_char(node_t n, uint32_t index, uint32_t cp) {
-    if (cp > unicode::MAX_CODEPOINT) err::raise(err::INVALID_CHAR);
-    SeriesBuffer* s = unicode::ensure_width(n, cp);
-    const uint32_t w = width(s);
-    const uint32_t total = total_units(s);
-    index = std::min(index, total);
-    const uint32_t need = checked_bytes(static_cast<uint64_t>(total) + 1, w);
-    if (static_cast<uint64_t>(s->head) + need > s->size) {
-        const uint64_t doubled = 2 * static_cast<uint64_t>(need);
-        s = memory::expand_series(s, static_cast<uint32_t>(doubled <= MAX_BUFFER_BYTES ? doubled : need));
-    }
-    uint8_t* at = series::head_ptr(s) + static_cast<size_t>(index) * w;
-    std::memmove(at + w, at, static_cast<size_t>(total - index) * w);
-    write_unit(at, w, cp);
-    s->tail += w;
-}
-
-void append_cstr(node_t n, const char* bytes) {
-    append_latin1(n, bytes, static_cast<uint32_t>(std::strlen(bytes)));
-}
-
 void append_latin1(node_t n, const char* bytes, uint32_t count) {
     for (uint32_t i = 0; i < count; i++) append_char(n, static_cast<uint8_t>(bytes[i]));
 }
@@ -222,11 +144,11 @@ node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, u
     if (is_word_type(cell::type_of(&source))) {
         // The symbol's cached text is shared by every word of that spelling:
         // it must never be widened on behalf of one target.
-        source = Cell{TYPE_STRING, 0, symbol::get_string(static_cast<int32_t>(source.data2)), 0};
+        source = Cell{TYPE_STRING, 0, symbol::get_string(word_symbol(source)), 0};
         keep_width = true;
     }
-    const node_t tn = target.data2;
-    const node_t sn = source.data2;
+    const node_t tn = series_node(target);
+    const node_t sn = series_node(source);
     uint32_t tw = width(series::buffer_of(tn));
     uint32_t sw = width(series::buffer_of(sn));
     if (tw < sw) {
@@ -238,15 +160,15 @@ node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, u
     }
     SeriesBuffer* s = series::buffer_of(sn);
     const uint32_t s_total = total_units(s);
-    const uint32_t s_index = std::min(source.data1, s_total);
+    const uint32_t s_index = std::min(series_index(source), s_total);
     uint32_t n = s_total - s_index;
     if (part >= 0 && static_cast<uint32_t>(part) < n) n = static_cast<uint32_t>(part);
     if (n == 0) return tn;
 
     SeriesBuffer* t = series::buffer_of(tn);
     const uint32_t used = total_units(t);
-    const uint32_t at =
-        mode == APPEND ? used : static_cast<uint32_t>(std::min<uint64_t>(uint64_t{target.data1} + offset, used));
+    const uint64_t wanted = uint64_t{series_index(target)} + offset;
+    const uint32_t at = mode == APPEND ? used : static_cast<uint32_t>(std::min<uint64_t>(wanted, used));
     const uint32_t bytes = checked_bytes(n, tw);
     const uint32_t needed = checked_bytes(static_cast<uint64_t>(used) + n, tw);
     // A unit run inserted from the target's own buffer is taken before the
@@ -275,47 +197,7 @@ node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, u
     return tn;
 }
 
-Cell* move_chars(Cell* source, Cell* target, uint32_t n) {
-    const uint32_t from = clamp_index(source);
-    n = std::min(n, length(source));
-    const uint32_t to = clamp_index(target);
-    for (uint32_t i = 0; i < n; i++) insert_char(target->data2, to + i, char_at(source, from + i));
-    remove_chars_at(source, from, n);
-    return target;
-}
-
-// ---- bytes in, digits out -----------------------------------------------------------
-
-Cell* decode_bytes_at(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding) {
-    unicode::Loaded text{};
-    if (encoding == ENCODING_UTF8) {
-        text = unicode::load_utf8(bytes, count, 0, false);
-    } else if (encoding == ENCODING_UTF16LE) {
-        text = unicode::load_utf16le(bytes, count, 0, false);
-    } else {
-        rt::print_values({rt::PrintItem::cstr("*** Loading Error: input encoding unsupported")});
-        std::exit(0);
-    }
-    if (!cell) cell = stack::push_slot();
-    *cell = Cell{TYPE_STRING, 0, text.node, 0};
-    return cell;
-}
-
-Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t count, int32_t encoding) {
-    const Cell holder = *block;
-    Cell* decoded = decode_bytes_at(bytes, count, nullptr, encoding);
-    const Cell value = *decoded;
-    Cell* slot = block::reserve_cell(&holder);
-    *slot = value;
-    stack::pop_n(1);
-    return slot;
-}
-
-double parse_float(const char* start, uint32_t count) {
-    return float_text::parse(start, start + count, 0, nullptr);
-}
-
-Cell* push_copy(const Cell* value) { return stack::push(value); }
+// ---- digits out ----------------------------------------------------------------------
 
 namespace {
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
@@ -386,9 +268,9 @@ void mold_char(node_t out, uint32_t cp, bool escape, bool all) {
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent) {
     const Cell v = *value;
-    const node_t n = v.data2;
+    const node_t n = series_node(v);
     const uint32_t full = length(&v);
-    const uint32_t first = std::min(v.data1, length_whole(&v));
+    const uint32_t first = std::min(series_index(v), length_whole(&v));
     uint32_t run = full;
     if (part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
 
@@ -454,7 +336,7 @@ uint32_t fold(uint32_t cp) { return unicode::to_upper(cp); }
 int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool prefix) {
     const Cell x = *a;
     const Cell y = *b;
-    const bool same = x.data2 == y.data2 && x.data1 == y.data1;
+    const bool same = series_node(x) == series_node(y) && series_index(x) == series_index(y);
     if (op == CompareOp::Same) return same ? 0 : -1;
     const bool equality = is_content_equality(op);
     if (same && equality && !prefix) return 0;
@@ -470,11 +352,11 @@ int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool prefix) 
         n = std::min(len1, len2);
     }
     const bool folding = !is_case_sensitive(op);
-    SeriesBuffer* s1 = series::buffer_of(x.data2);
-    SeriesBuffer* s2 = series::buffer_of(y.data2);
+    SeriesBuffer* s1 = series::buffer_of(series_node(x));
+    SeriesBuffer* s2 = series::buffer_of(series_node(y));
     const uint32_t w1 = width(s1), w2 = width(s2);
-    const uint8_t* p1 = series::head_ptr(s1) + static_cast<size_t>(x.data1) * w1;
-    const uint8_t* p2 = series::head_ptr(s2) + static_cast<size_t>(y.data1) * w2;
+    const uint8_t* p1 = series::head_ptr(s1) + static_cast<size_t>(series_index(x)) * w1;
+    const uint8_t* p2 = series::head_ptr(s2) + static_cast<size_t>(series_index(y)) * w2;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = read_unit(p1 + static_cast<size_t>(i) * w1, w1);
         uint32_t c2 = read_unit(p2 + static_cast<size_t>(i) * w2, w2);
@@ -519,14 +401,14 @@ Cell* to_binary(Cell* proto, Cell* spec, bool making) {
     *r = Cell{TYPE_UNSET, 0, 0, 0};
     const uint32_t st = cell::type_of(spec);
     if (making && st == TYPE_INTEGER) {
-        if (static_cast<int32_t>(spec->data2) < 0) err::raise(err::OUT_OF_RANGE, spec);
-        *r = Cell{TYPE_BINARY, 0, memory::alloc_bytes(spec->data2), 0};
+        if (integer_value(spec) < 0) err::raise(err::OUT_OF_RANGE, spec);
+        *r = Cell{TYPE_BINARY, 0, memory::alloc_bytes(integer_value(spec)), 0};
         return r;
     }
     Cell* text = stack::push_slot();
     make_at(text, 16);
-    if (is_any_string(st)) form(spec, text->data2, false, INT32_MAX);
-    else actions::form(spec, text->data2, false, INT32_MAX);
+    if (is_any_string(st)) form(spec, series_node(text), false, INT32_MAX);
+    else actions::form(spec, series_node(text), false, INT32_MAX);
     const node_t bytes = unicode::to_utf8(text, -1);
     *r = Cell{TYPE_BINARY, 0, bytes, 0};
     stack::pop_n(1);
@@ -548,31 +430,32 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         make_at(r, 16, TYPE_STRING);
         append(r, spec, -1, false, 1);
     } else if (is_any_string(st)) {
-        const uint32_t from = std::min(spec->data1, length_whole(spec));
-        const node_t copy = series::copy_part(spec->data2, from, length(spec));
+        const uint32_t from = std::min(series_index(spec), length_whole(spec));
+        const node_t copy = series::copy_part(series_node(spec), from, length(spec));
         *r = Cell{TYPE_STRING, 0, copy, 0};
     } else if (st == TYPE_REFINEMENT) {
         make_at(r, 16, TYPE_STRING);
-        if (type == TYPE_STRING) actions::form(spec, r->data2, false, INT32_MAX);
-        else actions::mold(spec, r->data2, false, false, false, false, INT32_MAX, 0);
+        if (type == TYPE_STRING) actions::form(spec, series_node(r), false, INT32_MAX);
+        else actions::mold(spec, series_node(r), false, false, false, false, INT32_MAX, 0);
     } else if (st == TYPE_BINARY) {
-        SeriesBuffer* s = series::buffer_of(spec->data2);
+        SeriesBuffer* s = series::buffer_of(series_node(spec));
         const uint32_t total = s->tail - s->head;
-        const uint32_t from = std::min(spec->data1, total);
+        const uint32_t from = std::min(series_index(spec), total);
         const uint8_t* start = series::head_ptr(s) + from;
         if (const uint8_t* bad = unicode::find_invalid_utf8(start, start + (total - from))) {
             const uint32_t at = static_cast<uint32_t>(bad - series::head_ptr(s));
-            *r = Cell{TYPE_BINARY, 0, series::copy_part(spec->data2, at, total - at), 0};
+            *r = Cell{TYPE_BINARY, 0, series::copy_part(series_node(spec), at, total - at), 0};
             err::raise(err::INVALID_UTF8, r);
         }
-        const unicode::Loaded text = unicode::load_utf8_series(spec->data2, s->head + from, total - from, 0, false);
+        const unicode::Loaded text =
+            unicode::load_utf8_series(series_node(spec), s->head + from, total - from, 0, false);
         *r = Cell{TYPE_STRING, 0, text.node, 0};
     } else {
         make_at(r, 16, TYPE_STRING);
-        actions::form(spec, r->data2, false, INT32_MAX);
+        actions::form(spec, series_node(r), false, INT32_MAX);
     }
     cell::set_type(r, type);
-    r->data1 = 0;
+    series_index(r) = 0;
     return r;
 }
 
@@ -588,7 +471,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int64_t size;
         if (st == TYPE_INTEGER) {
-            size = static_cast<int32_t>(spec->data2);
+            size = integer_value(spec);
         } else {
             const double d = cell::get_double(spec);
             // Written so that NaN fails too.
@@ -610,7 +493,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     const uint32_t et = cell::type_of(element);
     const Cell* where = path ? path : value;
     if (et == TYPE_INTEGER) {
-        const int32_t position = static_cast<int32_t>(element->data2);
+        const int32_t position = integer_value(element);
         if (!new_value) return actions::slot<slot_fn::Pick>(value, datatype::PICK)(value, position, element);
         return actions::slot<slot_fn::Poke>(value, datatype::POKE)(value, position, new_value, element);
     }

@@ -70,16 +70,8 @@ uint32_t clamp_index(Cell* value);
 uint32_t length(const Cell* value);
 uint32_t length_whole(const Cell* value);
 bool is_tail(const Cell* value);
-// Address of the unit at the index, clamping it first; valid until the
-// next allocation.
-uint8_t* head_ptr(Cell* value);
-uint8_t* tail_ptr(const Cell* value);
 // Code point offset units from the head.
 uint32_t char_at(const Cell* value, uint32_t offset);
-// Offset from the index of the first unit equal to cp, -1 when absent.
-int32_t find_char(const Cell* value, uint32_t cp);
-// Whether the text from the index starts with these Latin-1 bytes.
-bool has_prefix(const Cell* value, const char* bytes);
 
 // ---- making and cutting -----------------------------------------------------------
 
@@ -89,9 +81,6 @@ Cell* make_at(Cell* cell, uint32_t capacity, uint32_t type = TYPE_STRING);
 Cell* clear_latin1(Cell* value);
 // Tail moved back to head + n units when it lies beyond.
 void truncate(node_t n, uint32_t units);
-// Removes n units at index (from the head); past the tail nothing happens.
-void remove_chars_at(const Cell* value, uint32_t index, uint32_t n);
-inline void remove_char_at(const Cell* value, uint32_t index) { remove_chars_at(value, index, 1); }
 
 // ---- storing code points -----------------------------------------------------------
 
@@ -100,13 +89,7 @@ void append_char(node_t n, uint32_t cp);
 // At a unit index inside the buffer (index < length), widening by the store
 // threshold.
 void poke_char(node_t n, uint32_t index, uint32_t cp);
-// At any index: the buffer grows until the index fits and the tail moves
-// past it; units skipped over are zero.
-void poke_char_grow(node_t n, uint32_t index, uint32_t cp);
-// Opens a unit at index (at most the length) and stores cp there.
-void insert_char(node_t n, uint32_t index, uint32_t cp);
 // Bytes as code points 0-255, each through append_char.
-void append_cstr(node_t n, const char* bytes);
 void append_latin1(node_t n, const char* bytes, uint32_t count);
 
 // ---- concatenation -----------------------------------------------------------------
@@ -119,28 +102,9 @@ enum Mode : int { APPEND = 0, INSERT = 1, OVERWRITE = 2 };
 // copied. A word-type source gives its spelling. Answers the target node.
 node_t concatenate(const Cell* target, const Cell* source, int32_t part, uint32_t offset, bool keep_width,
                    Mode mode);
-// Moves n units of the source from its index to the target's index, one by
-// one (the two differ in width); answers the target.
-Cell* move_chars(Cell* source, Cell* target, uint32_t n);
 
-// ---- bytes in, digits out -----------------------------------------------------------
+// ---- digits out ----------------------------------------------------------------------
 
-constexpr int32_t ENCODING_UTF8 = 0;
-constexpr int32_t ENCODING_UTF16LE = -1;
-// A string! decoded from bytes outside the series frames (count in bytes for
-// UTF-8, in 16-bit units for UTF-16LE) into cell, or into a new argument
-// stack cell when cell is null. Any other encoding ends the process.
-Cell* decode_bytes_at(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding);
-inline Cell* load_from_bytes(const uint8_t* bytes, uint32_t count, int32_t encoding) {
-    return decode_bytes_at(bytes, count, nullptr, encoding);
-}
-// The same into a cell reserved at the block's tail.
-Cell* append_decoded_string(const Cell* block, const uint8_t* bytes, uint32_t count, int32_t encoding);
-// Decimal text (bytes from start to start + count) to the double it
-// denotes, correctly rounded.
-double parse_float(const char* start, uint32_t count);
-// A copy of the cell (not of its buffer) on the argument stack.
-Cell* push_copy(const Cell* value);
 // Two upper-case digits in a static buffer (not terminated).
 const char* byte_to_hex(uint8_t byte);
 // Upper-case digits in a static terminated buffer: 8 of them, or with

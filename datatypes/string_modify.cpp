@@ -41,9 +41,9 @@ void splice(node_t sn, uint32_t at, uint32_t replaced, const Cell& run, uint32_t
     const uint32_t used = total_units(sn);
     at = std::min(at, used);
     replaced = std::min(replaced, used - at);
-    const node_t rn = run.data2;
+    const node_t rn = series_node(run);
     const uint32_t rw = width(series::buffer_of(rn));
-    const uint32_t run_from = std::min(run.data1, total_units(rn));
+    const uint32_t run_from = std::min(series_index(run), total_units(rn));
     n = std::min(n, total_units(rn) - run_from);
     uint64_t written;
     if (__builtin_mul_overflow(static_cast<uint64_t>(n), reps, &written)) err::raise(err::NO_MEMORY);
@@ -127,8 +127,8 @@ void form_block_onto(node_t out, const Cell* block, int64_t count, int64_t allow
     const Cell b = *block;
     for (int64_t i = 0;; i++) {
         if (count >= 0 && i >= count) break;
-        SeriesBuffer* s = series::buffer_of(b.data2);
-        const uint64_t at = uint64_t{b.data1} + static_cast<uint64_t>(i);
+        SeriesBuffer* s = series::buffer_of(series_node(b));
+        const uint64_t at = uint64_t{series_index(b)} + static_cast<uint64_t>(i);
         if (at >= (s->tail - s->head) / sizeof(Cell)) break;
         // The element is formed from a copy on the argument stack: forming
         // allocates, which may move the block's buffer.
@@ -165,22 +165,22 @@ Run make_run(const Cell* value, int64_t allowance) {
     *tmp = Cell{TYPE_UNSET, 0, 0, 0};
     r.pushed = true;
     if (vt == TYPE_CHAR) {
-        const uint32_t cp = value->data2;
+        const uint32_t cp = char_code(value);
         if (cp > unicode::MAX_CODEPOINT) err::raise(err::INVALID_CHAR);
         r.min_width = append_width(cp);
         *tmp = Cell{TYPE_STRING, 0, memory::alloc_codepoints(1, r.min_width), 0};
-        SeriesBuffer* s = series::buffer_of(tmp->data2);
+        SeriesBuffer* s = series::buffer_of(series_node(tmp));
         write_unit(series::head_ptr(s), r.min_width, cp);
         s->tail += r.min_width;
     } else {
         make_at(tmp, 16);
-        if (vt == TYPE_TAG) tag_onto(tmp->data2, value, allowance);
+        if (vt == TYPE_TAG) tag_onto(series_node(tmp), value, allowance);
         else if (vt == TYPE_BLOCK || vt == TYPE_PAREN || vt == TYPE_HASH)
-            form_block_onto(tmp->data2, value, -1, allowance);
-        else form_onto(tmp->data2, value, allowance);
+            form_block_onto(series_node(tmp), value, -1, allowance);
+        else form_onto(series_node(tmp), value, allowance);
     }
     r.cell = *tmp;
-    r.n = total_units(tmp->data2);
+    r.n = total_units(series_node(tmp));
     return r;
 }
 
@@ -200,7 +200,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1 || part == 0) return series;
     const int32_t index = static_cast<int32_t>(clamp_index(series));
     const bool owned = owner::check_change(series, words::w_append, value, index, part);
-    const node_t sn = series->data2;
+    const node_t sn = series_node(series);
     const uint32_t start = total_units(sn);
     const uint32_t vt = cell::type_of(value);
     if (is_text_value(vt)) {
@@ -208,11 +208,11 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         if (part >= 0) n = std::min(n, static_cast<uint32_t>(part));
         splice(sn, start, 0, *value, n, static_cast<uint64_t>(dup), 1);
     } else if (vt == TYPE_CHAR) {
-        check_room(sn, 1, dup, append_width(value->data2));
-        append_char(sn, value->data2);
+        check_room(sn, 1, dup, append_width(char_code(value)));
+        append_char(sn, char_code(value));
         repeat_tail(sn, start, dup);
     } else if (vt == TYPE_TAG) {
-        check_room(sn, uint64_t{length(value)} + 2, dup, width(series::buffer_of(value->data2)));
+        check_room(sn, uint64_t{length(value)} + 2, dup, width(series::buffer_of(series_node(value))));
         tag_onto(sn, value, part);
         repeat_tail(sn, start, dup);
     } else if (is_block_value(vt)) {
@@ -225,35 +225,35 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         repeat_tail(sn, start, dup);
     }
     if (owned) owner::check_change(series, words::w_appended, value, index, part);
-    series->data1 = 0;
+    series_index(series) = 0;
     return series;
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1 || part == 0) return series;
     const uint32_t index = clamp_index(series);
-    if (index == total_units(series->data2)) {
+    if (index == total_units(series_node(series))) {
         append(series, value, part, only, dup);
-        series->data1 = total_units(series->data2);
+        series_index(series) = total_units(series_node(series));
         return series;
     }
     const bool owned = owner::check_change(series, words::w_insert, value, static_cast<int32_t>(index), part);
     Run run = make_run(value, part);
-    splice(series->data2, index, 0, run.cell, run.n, static_cast<uint64_t>(dup), run.min_width);
+    splice(series_node(series), index, 0, run.cell, run.n, static_cast<uint64_t>(dup), run.min_width);
     run.release();
     if (owned) owner::check_change(series, words::w_inserted, value, static_cast<int32_t>(index), part);
     const uint64_t after = static_cast<uint64_t>(index) + static_cast<uint64_t>(run.n) * static_cast<uint64_t>(dup);
-    series->data1 = static_cast<uint32_t>(std::min<uint64_t>(after, total_units(series->data2)));
+    series_index(series) = static_cast<uint32_t>(std::min<uint64_t>(after, total_units(series_node(series))));
     return series;
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1 || part == 0) return series;
     const uint32_t index = clamp_index(series);
-    const uint32_t used = total_units(series->data2);
+    const uint32_t used = total_units(series_node(series));
     if (index == used) {
         append(series, value, -1, only, dup);
-        series->data1 = total_units(series->data2);
+        series_index(series) = total_units(series_node(series));
         return series;
     }
     Run run = make_run(value, -1);
@@ -262,12 +262,12 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         std::min<uint64_t>(part >= 0 ? static_cast<uint64_t>(part) : written, used - index));
     const bool owned =
         owner::check_change(series, words::w_change, value, static_cast<int32_t>(index), static_cast<int32_t>(replaced));
-    splice(series->data2, index, replaced, run.cell, run.n, static_cast<uint64_t>(dup), run.min_width);
+    splice(series_node(series), index, replaced, run.cell, run.n, static_cast<uint64_t>(dup), run.min_width);
     run.release();
     if (owned)
         owner::check_change(series, words::w_changed, value, static_cast<int32_t>(index),
                             static_cast<int32_t>(replaced));
-    series->data1 = static_cast<uint32_t>(std::min<uint64_t>(index + written, total_units(series->data2)));
+    series_index(series) = static_cast<uint32_t>(std::min<uint64_t>(index + written, total_units(series_node(series))));
     return series;
 }
 
@@ -281,8 +281,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     const uint32_t c2 = char_at(series2, i2);
     const bool owned1 = owner::check_change(series1, words::w_swap, series2, static_cast<int32_t>(i1), 1);
     const bool owned2 = owner::check_change(series2, words::w_swap, series1, static_cast<int32_t>(i2), 1);
-    poke_char(series1->data2, i1, c2);
-    poke_char(series2->data2, i2, c1);
+    poke_char(series_node(series1), i1, c2);
+    poke_char(series_node(series2), i2, c1);
     if (owned1) owner::check_change(series1, words::w_swaped, series2, static_cast<int32_t>(i1), 1);
     if (owned2) owner::check_change(series2, words::w_swaped, series1, static_cast<int32_t>(i2), 1);
     return series1;
@@ -294,7 +294,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     const uint32_t type = cell::type_of(series);
     Cell* r = action_as<slot_fn::Take>(shared_take)(series, part, deep, last);
     if (!part && r && cell::type_of(r) == type && length(r) == 1) {
-        const uint32_t c = char_at(r, r->data1);
+        const uint32_t c = char_at(r, series_index(r));
         *r = Cell{type == TYPE_BINARY ? uint32_t{TYPE_INTEGER} : uint32_t{TYPE_CHAR}, 0, c, 0};
     }
     return r;
@@ -314,18 +314,18 @@ bool line_space(uint32_t c) { return c == ' ' || c == '\t' || (c > 127 && wide_s
 
 std::vector<uint32_t> units_from_index(const Cell* s) {
     std::vector<uint32_t> u(length(s));
-    for (uint32_t i = 0; i < u.size(); i++) u[i] = char_at(s, s->data1 + i);
+    for (uint32_t i = 0; i < u.size(); i++) u[i] = char_at(s, series_index(s) + i);
     return u;
 }
 
 // The kept units replace everything from the index; there are never more of
 // them than there were, so they fit the buffer and its width.
 void store_from_index(const Cell* s, const std::vector<uint32_t>& u) {
-    SeriesBuffer* b = series::buffer_of(s->data2);
+    SeriesBuffer* b = series::buffer_of(series_node(s));
     const uint32_t w = width(b);
-    uint8_t* at = series::head_ptr(b) + static_cast<size_t>(s->data1) * w;
+    uint8_t* at = series::head_ptr(b) + static_cast<size_t>(series_index(s)) * w;
     for (size_t i = 0; i < u.size(); i++) write_unit(at + i * w, w, u[i]);
-    b->tail = b->head + (s->data1 + static_cast<uint32_t>(u.size())) * w;
+    b->tail = b->head + (series_index(s) + static_cast<uint32_t>(u.size())) * w;
 }
 
 std::vector<uint32_t> trim_lines(const std::vector<uint32_t>& u) {
@@ -381,7 +381,8 @@ void remove_chars_in(Cell* series, const Cell* with) {
     } else {
         const uint32_t wt = cell::type_of(with);
         if (is_any_string(wt) || wt == TYPE_BINARY) set = units_from_index(with);
-        else if (wt == TYPE_CHAR || wt == TYPE_INTEGER) set.push_back(with->data2);
+        else if (wt == TYPE_CHAR) set.push_back(char_code(with));
+        else if (wt == TYPE_INTEGER) set.push_back(static_cast<uint32_t>(integer_value(with)));
     }
     if (set.empty()) return;
     std::sort(set.begin(), set.end());

@@ -53,9 +53,9 @@ bool is_pattern_type(uint32_t t) {
 // A /part argument as a count from the series' index: an integer, or a
 // position in the same series.
 int64_t part_count(const Cell* series, uint32_t index, const Cell* part) {
-    if (cell::type_of(part) == TYPE_INTEGER) return static_cast<int32_t>(part->data2);
-    if (cell::type_of(part) == cell::type_of(series) && part->data2 == series->data2)
-        return static_cast<int64_t>(part->data1) - index;
+    if (cell::type_of(part) == TYPE_INTEGER) return integer_value(part);
+    if (cell::type_of(part) == cell::type_of(series) && series_node(part) == series_node(series))
+        return static_cast<int64_t>(series_index(part)) - index;
     bad_refinement(words::ref_part, part);
 }
 
@@ -79,7 +79,7 @@ struct Needle {
 Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool same, bool any, Cell* with,
              Cell* skip, bool last, bool reverse, bool tail, bool match) {
     Match none;
-    const node_t sn = series->data2;
+    const node_t sn = series_node(series);
     const uint32_t st = cell::type_of(series);
     const uint32_t total = total_units(sn);
     if (total == 0) return none;
@@ -90,7 +90,7 @@ Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool sa
     int64_t step = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, skip);
-        step = static_cast<int32_t>(skip->data2);
+        step = integer_value(skip);
         if (step < 1) err::raise(err::OUT_OF_RANGE, skip);
     }
     int64_t count = -1;
@@ -106,29 +106,29 @@ Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool sa
     Needle needle;
     Cell* formed = nullptr;
     if (vt == TYPE_CHAR) {
-        needle.unit = folding ? fold(value->data2) : value->data2;
+        needle.unit = folding ? fold(char_code(value)) : char_code(value);
     } else if (vt == TYPE_BITSET) {
         needle.kind = Needle::BITSET;
         needle.bitset = value;
     } else if (vt == TYPE_INTEGER && st == TYPE_BINARY) {
-        needle.unit = value->data2;
+        needle.unit = static_cast<uint32_t>(integer_value(value));
     } else if (is_pattern_type(vt)) {
         if (vt == TYPE_BINARY && st != TYPE_BINARY) err::raise(err::INVALID_ARG, value);
         needle.kind = Needle::PATTERN;
         if (vt == TYPE_WORD) {
-            needle.pattern = symbol::get_string(static_cast<int32_t>(value->data2));
+            needle.pattern = symbol::get_string(word_symbol(value));
             needle.length = total_units(needle.pattern);
         } else {
-            needle.pattern = value->data2;
-            needle.from = std::min(value->data1, total_units(value->data2));
-            needle.length = total_units(value->data2) - needle.from;
+            needle.pattern = series_node(value);
+            needle.from = std::min(series_index(value), total_units(series_node(value)));
+            needle.length = total_units(series_node(value)) - needle.from;
         }
     } else {
         formed = stack::push_slot();
         make_at(formed, 16);
-        actions::form(value, formed->data2, false, INT32_MAX);
+        actions::form(value, series_node(formed), false, INT32_MAX);
         needle.kind = Needle::PATTERN;
-        needle.pattern = formed->data2;
+        needle.pattern = series_node(formed);
         needle.length = total_units(needle.pattern);
     }
     // An empty pattern matches nothing rather than everywhere.
@@ -220,7 +220,7 @@ Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool sa
 }  // namespace
 
 bool bitset_has(const Cell* bitset, uint32_t cp) {
-    SeriesBuffer* s = series::buffer_of(bitset->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(bitset));
     const uint64_t bits = static_cast<uint64_t>(s->tail - s->head) * 8;
     if (cp >= bits) return (s->flags & series_flag::NOT) != 0;
     return (series::head_ptr(s)[cp >> 3] & (0x80u >> (cp & 7))) != 0;
@@ -231,7 +231,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
     const Match m = search(series, value, part, case_sensitive, same, any, with, skip, last, reverse, tail, match);
     if (!m.found) return &shared::none;
     Cell* r = stack::push(series);
-    r->data1 = m.position;
+    series_index(r) = m.position;
     return r;
 }
 
@@ -240,8 +240,8 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
     const Match m = search(series, value, part, case_sensitive, same, any, with, skip, last, reverse, false, false);
     if (!m.found) return &shared::none;
     const uint64_t at = static_cast<uint64_t>(m.position) + m.length;
-    if (at >= total_units(series->data2)) return &shared::none;
-    const uint32_t c = unit_at(series->data2, static_cast<uint32_t>(at));
+    if (at >= total_units(series_node(series))) return &shared::none;
+    const uint32_t c = unit_at(series_node(series), static_cast<uint32_t>(at));
     const Cell result{cell::type_of(series) == TYPE_BINARY ? uint32_t{TYPE_INTEGER} : uint32_t{TYPE_CHAR}, 0, c, 0};
     return stack::push(&result);
 }
@@ -304,9 +304,9 @@ Cell record_value(const FunctionSort& f, uint32_t record, Cell* view) {
     if (!f.whole) return Cell{TYPE_CHAR, 0, read_unit(at + static_cast<size_t>(f.offset) * f.width, f.width), 0};
     clear_latin1(view);
     for (uint32_t k = 0; k < f.size; k++)
-        append_char(view->data2, read_unit(series::head_ptr(series::buffer_of(f.snapshot)) +
-                                               (static_cast<size_t>(record) * f.size + k) * f.width,
-                                           f.width));
+        append_char(series_node(view), read_unit(series::head_ptr(series::buffer_of(f.snapshot)) +
+                                                     (static_cast<size_t>(record) * f.size + k) * f.width,
+                                                 f.width));
     return *view;
 }
 
@@ -326,7 +326,7 @@ void sort_with_function(Cell* series, uint32_t index, uint32_t records, Function
     if (!block::call_comparator) err::raise(err::NOT_DONE);
     const Cell* top = stack::arg_top;
     const uint32_t units = records * f.size;
-    const node_t snapshot = series::copy_part(series->data2, index, units);
+    const node_t snapshot = series::copy_part(series_node(series), index, units);
     Cell* held = stack::push_slot();
     *held = Cell{TYPE_STRING, 0, snapshot, 0};
     f.snapshot = snapshot;
@@ -340,7 +340,7 @@ void sort_with_function(Cell* series, uint32_t index, uint32_t records, Function
     std::iota(order.begin(), order.end(), 0u);
     if (stable) sort::merge_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
     else sort::partition_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
-    SeriesBuffer* s = series::buffer_of(series->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(series));
     if (width(s) == f.width && uint64_t{index} + units <= (s->tail - s->head) / f.width) {
         const uint8_t* from = series::head_ptr(series::buffer_of(snapshot));
         uint8_t* to = series::head_ptr(s) + static_cast<size_t>(index) * f.width;
@@ -355,7 +355,7 @@ void sort_with_function(Cell* series, uint32_t index, uint32_t records, Function
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
     uint32_t index = clamp_index(series);
-    const uint32_t total = total_units(series->data2);
+    const uint32_t total = total_units(series_node(series));
     int64_t count = total - index;
     if (part) {
         count = part_count(series, index, part);
@@ -364,18 +364,18 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         } else {
             count = -count;
             if (count > index) {
-                series->data1 = 0;
+                series_index(series) = 0;
                 return series;
             }
             index -= static_cast<uint32_t>(count);
-            series->data1 = index;
+            series_index(series) = index;
         }
     }
     if (count == 0) return series;
     int64_t size = 1;
     if (skip) {
         if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, skip);
-        size = static_cast<int32_t>(skip->data2);
+        size = integer_value(skip);
         if (size < 1 || size > count || count % size != 0) bad_refinement(words::ref_skip, skip);
     } else if (all) {
         err::raise(err::BAD_REFINES);
@@ -386,7 +386,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         const uint32_t ct = cell::type_of(comparator);
         if (ct == TYPE_INTEGER) {
             if (!skip || all) err::raise(err::BAD_REFINES);
-            const int32_t at = static_cast<int32_t>(comparator->data2);
+            const int32_t at = integer_value(comparator);
             if (at < 1 || at > size) err::raise(err::OUT_OF_RANGE, comparator);
             offset = static_cast<uint32_t>(at - 1);
         } else if (ct == TYPE_FUNCTION) {
@@ -396,12 +396,12 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             bad_refinement(words::ref_compare, comparator);
         }
     }
-    SeriesBuffer* s = series::buffer_of(series->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(series));
     SortSpec spec{width(s), !case_sensitive && is_any_string(cell::type_of(series)), all && skip != nullptr, offset,
                   static_cast<uint32_t>(size), reverse};
     const bool owned = owner::check_change(series, words::w_sort, &shared::none, static_cast<int32_t>(index),
                                            static_cast<int32_t>(count));
-    s = series::buffer_of(series->data2);
+    s = series::buffer_of(series_node(series));
     uint8_t* base = series::head_ptr(s) + static_cast<size_t>(index) * spec.width;
     const size_t records = static_cast<size_t>(count / size);
     const size_t record_bytes = static_cast<size_t>(size) * spec.width;
@@ -424,28 +424,28 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
     uint32_t size = 1;
     if (skip) {
-        if (cell::type_of(skip) != TYPE_INTEGER || static_cast<int32_t>(skip->data2) < 1)
+        if (cell::type_of(skip) != TYPE_INTEGER || integer_value(skip) < 1)
             bad_refinement(words::ref_skip, skip);
-        size = skip->data2;
+        size = static_cast<uint32_t>(integer_value(skip));
     }
     const bool two = code != SetOp::Unique;
     clamp_index(a);
     if (two) clamp_index(b);
     const uint32_t len_a = length(a);
     const uint32_t len_b = two ? length(b) : 0;
-    uint32_t w = width(series::buffer_of(a->data2));
-    if (code == SetOp::Union || code == SetOp::Difference) w = std::max(w, width(series::buffer_of(b->data2)));
+    uint32_t w = width(series::buffer_of(series_node(a)));
+    if (code == SetOp::Union || code == SetOp::Difference) w = std::max(w, width(series::buffer_of(series_node(b))));
     const uint64_t room = static_cast<uint64_t>(len_a) + (code == SetOp::Union ? len_b : 0);
     checked_bytes(room, w);
 
     Cell* result = stack::push_slot();
     make_at(result, static_cast<uint32_t>(room));
-    if (w > 1) unicode::widen(result->data2, w);
+    if (w > 1) unicode::widen(series_node(result), w);
 
     auto key = [&](uint32_t c) { return case_sensitive ? c : fold(c); };
     auto members = [&](const Cell* s, uint32_t len) {
         std::unordered_set<uint32_t> set;
-        for (uint32_t i = 0; i < len; i += size) set.insert(key(char_at(s, s->data1 + i)));
+        for (uint32_t i = 0; i < len; i += size) set.insert(key(char_at(s, series_index(s) + i)));
         return set;
     };
     std::unordered_set<uint32_t> held;
@@ -453,13 +453,13 @@ Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
     // and no record with the same first unit is there yet.
     auto pass = [&](const Cell* s, uint32_t len, const std::unordered_set<uint32_t>* other, bool keep_members) {
         for (uint32_t i = 0; i < len; i += size) {
-            const uint32_t k = key(char_at(s, s->data1 + i));
+            const uint32_t k = key(char_at(s, series_index(s) + i));
             if (other && (other->count(k) != 0) != keep_members) continue;
             if (!held.insert(k).second) continue;
             const uint32_t end = std::min(len, i + size);
             for (uint32_t j = i; j < end; j++) {
-                const uint32_t c = char_at(s, s->data1 + j);
-                uint8_t* at = series::reserve_bytes(series::buffer_of(result->data2), w);
+                const uint32_t c = char_at(s, series_index(s) + j);
+                uint8_t* at = series::reserve_bytes(series::buffer_of(series_node(result)), w);
                 write_unit(at, w, c);
             }
         }
@@ -488,41 +488,10 @@ Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip) {
             break;
         }
     }
-    a->data1 = 0;
-    a->data2 = result->data2;
+    series_index(a) = 0;
+    series_node(a) = series_node(result);
     stack::pop_n(1);
     return a;
-}
-
-// ---- parse helpers -----------------------------------------------------------------------
-
-bool has_char_at(const Cell* input, const Cell* bitset) {
-    if (is_tail(input)) return false;
-    return bitset_has(bitset, char_at(input, input->data1));
-}
-
-bool tag_brackets_at(const Cell* input, const Cell* tag) {
-    const uint64_t n = length(tag);
-    if (length(input) < n + 2) return false;
-    return char_at(input, input->data1) == '<' && char_at(input, static_cast<uint32_t>(input->data1 + n + 1)) == '>';
-}
-
-bool match_value(const Cell* input, const Cell* value, CompareOp code) {
-    const uint32_t vt = cell::type_of(value);
-    if (vt == TYPE_CHAR) {
-        if (is_tail(input)) return false;
-        const uint32_t c = char_at(input, input->data1);
-        return code == CompareOp::StrictEqual ? c == value->data2 : fold(c) == fold(value->data2);
-    }
-    if (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL || vt == TYPE_EMAIL || vt == TYPE_REF)
-        return compare_values(input, value, code, true) == 0;
-    if (vt == TYPE_TAG) {
-        if (!tag_brackets_at(input, value)) return false;
-        Cell after = *input;
-        after.data1 += 1;
-        return compare_values(&after, value, code, true) == 0;
-    }
-    return false;
 }
 
 }  // namespace qel::string

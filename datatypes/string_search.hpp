@@ -1,6 +1,6 @@
 // Searching, ordering and the set operations of string! (inherited by the
 // other text types, and reached by binary! for byte searches), plus the
-// text matching that the parse engine needs.
+// bitset membership test that the parse engine shares.
 #pragma once
 #include <cstdint>
 
@@ -26,11 +26,5 @@ Cell* set_op(SetOp code, Cell* a, Cell* b, bool case_sensitive, Cell* skip);
 
 // Whether a bitset holds cp: past its stored bits, its complement flag.
 bool bitset_has(const Cell* bitset, uint32_t cp);
-
-// Parse helpers, on the input's unit at its index.
-bool has_char_at(const Cell* input, const Cell* bitset);
-bool tag_brackets_at(const Cell* input, const Cell* tag);
-// StrictEqual keeps case; any other code folds it.
-bool match_value(const Cell* input, const Cell* value, CompareOp code);
 
 }  // namespace qel::string

@@ -126,7 +126,7 @@ double set_field(double t, int32_t field, double v) {
 
 Cell* make_at(double t, Cell* c) {
     cell::set_type(c, TYPE_TIME);
-    c->data1 = 0;
+    payload_word(c, 0) = 0;
     cell::put_double(c, t);
     return c;
 }
@@ -144,8 +144,8 @@ Cell* append_at(const Cell* block, uint32_t low, uint32_t high) {
 }
 
 int32_t field_of_word(const Cell* word, const int32_t* const* symbols, int32_t count) {
-    if (!word_type::is_any_word(cell::type_of(word))) return 0;
-    const int32_t sym = symbol::canonical(static_cast<int32_t>(word->data2));
+    if (!is_all_word(cell::type_of(word))) return 0;
+    const int32_t sym = symbol::canonical(word_symbol(word));
     for (int32_t i = 0; i < count; i++)
         if (symbol::canonical(*symbols[i]) == sym) return i + 1;
     return 0;
@@ -188,7 +188,7 @@ double from_block(const Cell* spec) {
     if (n > 3) bad_to(spec);
     double parts[3] = {0, 0, 0};
     for (int32_t i = 0; i < n; i++) {
-        const Cell c = series::cells_of(spec->data2)[spec->data1 + static_cast<uint32_t>(i)];
+        const Cell c = series::cells_of(series_node(spec))[series_index(spec) + static_cast<uint32_t>(i)];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_INTEGER) parts[i] = integer::value_of(&c);
         else if (t == TYPE_FLOAT && i == 2) parts[i] = cell::get_double(&c);
@@ -206,7 +206,7 @@ double from_text(const Cell* spec) {
     if (first != TYPE_TIME) bad_to(spec);
     lexer::scan_string(spec, -1, out, lexer::M_ONE, true, nullptr, nullptr);
     if (cell::type_of(out) != TYPE_BLOCK || series::length_of(out) < 1) bad_to(spec);
-    const Cell v = series::cells_of(out->data2)[out->data1];
+    const Cell v = series::cells_of(series_node(out))[series_index(out)];
     stack::pop_n(1);
     if (cell::type_of(&v) != TYPE_TIME) bad_to(spec);
     return cell::get_double(&v);
@@ -281,7 +281,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     static Cell answer;
     int32_t field = index;
-    if (index_cell && word_type::is_any_word(cell::type_of(index_cell))) {
+    if (index_cell && is_all_word(cell::type_of(index_cell))) {
         field = field_of_word(index_cell, FIELD_SYMBOLS, 3);
         if (!field) err::raise(err::CANNOT_USE, index_cell, value);
     } else if (field < 1 || field > 3) {

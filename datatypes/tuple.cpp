@@ -62,25 +62,10 @@ uint8_t byte_op(int32_t a, int32_t b, MathOp op) {
 
 Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n) {
     if (n > MAX_LENGTH) n = MAX_LENGTH;
-    c->data1 = c->data2 = c->data3 = 0;
+    for (uint32_t i = 0; i < 3; i++) payload_word(c, i) = 0;
     for (uint32_t i = 0; i < n; i++) set_tuple_byte(c, i, bytes[i]);
     set_length(c, std::max(n, MIN_LENGTH));
     return c;
-}
-
-Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3) {
-    Cell* c = stack::push_slot();
-    *c = Cell{0, w1, w2, w3};
-    set_length(c, std::clamp(length, MIN_LENGTH, MAX_LENGTH));
-    // Bytes past the length are always 0.
-    for (uint32_t i = tuple_length(c); i < MAX_LENGTH; i++) set_tuple_byte(c, i, 0);
-    return c;
-}
-
-bool all_zero(const Cell* c) {
-    for (uint32_t i = 0; i < tuple_length(c); i++)
-        if (tuple_byte(c, i)) return false;
-    return true;
 }
 
 void do_math(MathOp op) {
@@ -135,8 +120,8 @@ int hex_digit(uint8_t c) {
 
 // #F00, #FF0000 and #FF000080: a colour in hexadecimal.
 void from_issue(const Cell* spec, Cell* out) {
-    const char* name = symbol::name(static_cast<int32_t>(spec->data2));
-    const uint32_t len = symbol::name_length(static_cast<int32_t>(spec->data2));
+    const char* name = symbol::name(word_symbol(spec));
+    const uint32_t len = symbol::name_length(word_symbol(spec));
     if (len != 3 && len != 6 && len != 8) err::raise(err::INVALID_DATA, spec);
     uint8_t digits[8];
     for (uint32_t i = 0; i < len; i++) {
@@ -160,11 +145,11 @@ void from_block(const Cell* spec, Cell* out) {
     uint8_t bytes[MAX_LENGTH] = {};
     const uint32_t n = len > 0 ? static_cast<uint32_t>(len) : 0;
     for (uint32_t i = 0; i < n; i++) {
-        const Cell* c = block::cell_at(spec, spec->data1 + i);
+        const Cell* c = block::cell_at(spec, series_index(spec) + i);
         double v;
         switch (cell::type_of(c)) {
-            case TYPE_INTEGER:
-            case TYPE_CHAR: v = static_cast<int32_t>(c->data2); break;
+            case TYPE_INTEGER: v = integer_value(c); break;
+            case TYPE_CHAR: v = char_code(c); break;
             case TYPE_FLOAT: v = std::trunc(cell::get_double(c)); break;
             default: bad_to(spec);
         }
@@ -178,7 +163,7 @@ void from_binary(const Cell* spec, Cell* out) {
     const int32_t len = series::length_of(spec);
     const uint32_t n = len > 0 ? std::min<uint32_t>(static_cast<uint32_t>(len), MAX_LENGTH) : 0;
     uint8_t bytes[MAX_LENGTH] = {};
-    const uint8_t* p = series::head_ptr(series::buffer_of(spec->data2)) + spec->data1;
+    const uint8_t* p = series::head_ptr(series::buffer_of(series_node(spec))) + series_index(spec);
     for (uint32_t i = 0; i < n; i++) bytes[i] = p[i];
     make_at(out, bytes, n);
 }
@@ -187,7 +172,10 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     static Cell result;
     result = Cell{TYPE_TUPLE, 0, 0, 0};
     switch (cell::type_of(spec)) {
-        case TYPE_TUPLE: result = Cell{spec->header & ~cell_flag::NEW_LINE, spec->data1, spec->data2, spec->data3}; break;
+        case TYPE_TUPLE:
+            result = *spec;
+            cell::clear_new_line(&result);
+            break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH: from_block(spec, &result); break;
@@ -203,7 +191,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
 
 Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3));
+        random::seed(static_cast<int32_t>(payload_word(value, 0) ^ payload_word(value, 1) ^ payload_word(value, 2)));
         return &shared::unset;
     }
     for (uint32_t i = 0; i < tuple_length(value); i++) {

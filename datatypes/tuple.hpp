@@ -18,10 +18,6 @@ constexpr uint32_t MAX_LENGTH = 12;
 // Makes c a tuple! of the n bytes (at most 12; fewer than 3 are padded
 // with zeros), keeping c's flags.
 Cell* make_at(Cell* c, const uint8_t* bytes, uint32_t n);
-// A new tuple! on the argument stack from a length and the payload words.
-Cell* push(uint32_t length, uint32_t w1, uint32_t w2, uint32_t w3);
-// Whether every byte within the length is 0.
-bool all_zero(const Cell* c);
 
 // The arithmetic on the two cells at the argument base, one of them a
 // tuple!; the result tuple goes into the first.

@@ -9,17 +9,13 @@
 #include "runtime/stack.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/memory.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::typeset {
 
 namespace {
 
-uint32_t& word_of(Cell* ts, uint32_t type) {
-    uint32_t* w[3] = {&ts->data1, &ts->data2, &ts->data3};
-    return *w[type >> 5];
-}
+uint32_t& word_of(Cell* ts, uint32_t type) { return payload_word(ts, type >> 5); }
 
 // The bit of a type inside its payload word: the byte's place in the
 // word (little-endian) plus the bit's place in the byte (high bit first).
@@ -39,9 +35,15 @@ Cell resolved(const Cell* value) {
 }
 
 void or_in(Cell* ts, const Cell* other) {
-    ts->data1 |= other->data1;
-    ts->data2 |= other->data2;
-    ts->data3 |= other->data3;
+    for (uint32_t i = 0; i < 3; i++) payload_word(ts, i) |= payload_word(other, i);
+}
+
+// A copy of the typeset at the block's tail (valid until the next
+// allocation).
+Cell* append_copy(const Cell* block, const Cell& ts) {
+    Cell* c = block::reserve_cell(block);
+    *c = ts;
+    return c;
 }
 
 }  // namespace
@@ -51,66 +53,45 @@ void set_bit(Cell* ts, uint32_t type) {
     if (type < BITS) word_of(ts, type) |= mask_of(type);
 }
 
-Cell* clear(Cell* ts) {
-    ts->data1 = ts->data2 = ts->data3 = 0;
-    return ts;
-}
-
 int32_t count(const Cell* ts) {
     int32_t n = 0;
     for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++) n += has(ts, t);
     return n;
 }
 
-Cell* append_at(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
-    Cell* c = block::reserve_cell(block);
-    *c = Cell{TYPE_TYPESET, w1, w2, w3};
-    return c;
-}
-
 Cell* append_all_types(const Cell* block) {
     Cell ts{TYPE_TYPESET, ~0u, ~0u, ~0u};
     word_of(&ts, TYPE_UNSET) &= ~mask_of(TYPE_UNSET);
-    return append_at(block, ts.data1, ts.data2, ts.data3);
+    return append_copy(block, ts);
 }
 
 Cell* append_from_block(const Cell* block, const Cell* spec) {
     // Built aside first: appending may move the spec's buffer too.
     Cell ts = make_empty();
-    const node_t n = spec->data2;
+    const node_t n = series_node(spec);
     const uint32_t len = series::buffer_length(n);
-    for (uint32_t i = spec->data1; i < len; i++) {
+    for (uint32_t i = series_index(spec); i < len; i++) {
         const Cell item = series::head_cell(series::buffer_of(n))[i];
         const Cell v = resolved(&item);
         switch (cell::type_of(&v)) {
-            case TYPE_DATATYPE: set_bit(&ts, v.data1); break;
+            case TYPE_DATATYPE: set_bit(&ts, datatype_id(v)); break;
             case TYPE_TYPESET: or_in(&ts, &v); break;
             case TYPE_WORD: set_bit(&ts, TYPE_OBJECT); break;  // a word names an object's class
             case TYPE_BLOCK: break;
             default: err::raise(err::INVALID_TYPE_SPEC, &v);
         }
     }
-    return append_at(block, ts.data1, ts.data2, ts.data3);
+    return append_copy(block, ts);
 }
 
 void add_type(Cell* ts, const Cell* value) {
     const Cell v = resolved(value);
     switch (cell::type_of(&v)) {
-        case TYPE_DATATYPE: set_bit(ts, v.data1); break;
+        case TYPE_DATATYPE: set_bit(ts, datatype_id(v)); break;
         case TYPE_TYPESET: or_in(ts, &v); break;
         default: err::raise(err::INVALID_ARG, &v);
     }
 }
-
-Cell* to_block(const Cell* ts, Cell* out) {
-    const Cell copy = *ts;
-    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(4), 0};
-    for (uint32_t t = 1; t <= datatype::highest() && t < BITS; t++)
-        if (has(&copy, t)) datatype::append_at(out, t);
-    return out;
-}
-
-Cell* push(const Cell* ts) { return stack::push(ts); }
 
 namespace {
 
@@ -125,9 +106,7 @@ Cell combine(const Cell& a, Cell b, SetOp code) {
             default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
         }
     };
-    r.data1 = apply(a.data1, b.data1);
-    r.data2 = apply(a.data2, b.data2);
-    r.data3 = apply(a.data3, b.data3);
+    for (uint32_t i = 0; i < 3; i++) payload_word(r, i) = apply(payload_word(a, i), payload_word(b, i));
     return r;
 }
 
@@ -142,7 +121,7 @@ void do_bitwise(SetOp code) {
         other = *b;
     } else if (cell::type_of(b) == TYPE_DATATYPE) {
         other = make_empty();
-        set_bit(&other, b->data1);
+        set_bit(&other, datatype_id(b));
     } else {
         err::raise(err::INVALID_ARG, b);
     }
@@ -164,9 +143,9 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         err::raise(err::BAD_TO_ARG, &type, spec);
     }
     Cell ts = make_empty();
-    const node_t n = spec->data2;
+    const node_t n = series_node(spec);
     const uint32_t len = series::buffer_length(n);
-    for (uint32_t i = spec->data1; i < len; i++) {
+    for (uint32_t i = series_index(spec); i < len; i++) {
         const Cell item = series::head_cell(series::buffer_of(n))[i];
         add_type(&ts, &item);
     }
@@ -213,7 +192,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     switch (op) {
         case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
         case CompareOp::Find:
-            return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0 : 1;
+            return same_payload(a, b) ? 0 : 1;
         case CompareOp::Sort: case CompareOp::SortCase: {
             const int32_t x = count(a), y = count(b);
             return (x > y) - (x < y);
@@ -228,15 +207,13 @@ void or_action() { do_bitwise(SetOp::Union); }
 void xor_action() { do_bitwise(SetOp::Difference); }
 
 Cell* complement(Cell* value) {
-    value->data1 = ~value->data1;
-    value->data2 = ~value->data2;
-    value->data3 = ~value->data3;
+    for (uint32_t i = 0; i < 3; i++) payload_word(value, i) = ~payload_word(value, i);
     return value;
 }
 
 Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     if (cell::type_of(value) != TYPE_DATATYPE) err::raise(err::INVALID_ARG, value);
-    return has(series, value->data1) ? &shared::true_value : &shared::false_value;
+    return has(series, datatype_id(value)) ? &shared::true_value : &shared::false_value;
 }
 
 }  // namespace

@@ -16,27 +16,20 @@ constexpr uint32_t BITS = 96;
 // Inline: every argument of every call is checked with it.
 inline bool has(const Cell* ts, uint32_t type) {
     if (type >= BITS) return false;
-    const uint32_t word = type < 32 ? ts->data1 : type < 64 ? ts->data2 : ts->data3;
-    return word & ((0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)));
+    return payload_word(ts, type >> 5) & ((0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)));
 }
 void set_bit(Cell* ts, uint32_t type);
-Cell* clear(Cell* ts);
 // Set bits among the registered type ids.
 int32_t count(const Cell* ts);
 
 // New typeset! cells at a block's tail (valid until the next allocation):
-// with the given payload; with every bit but unset!'s (an argument
-// without a type block); built from a function argument's type block.
-Cell* append_at(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3);
+// with every bit but unset!'s (an argument without a type block); built
+// from a function argument's type block.
 Cell* append_all_types(const Cell* block);
 Cell* append_from_block(const Cell* block, const Cell* spec);
 
 // Adds a datatype's bit or ORs a typeset in; a word stands for its value.
 void add_type(Cell* ts, const Cell* value);
-// A new block of the datatype! values of the set bits, in id order, put
-// into out (which must not lie in a movable buffer).
-Cell* to_block(const Cell* ts, Cell* out);
-Cell* push(const Cell* ts);
 
 // Combines the argument base (a typeset!) with the next argument (typeset!
 // or datatype!) into the argument base by the set operation (or~, and~ and

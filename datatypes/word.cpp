@@ -27,8 +27,6 @@ namespace {
 
 Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
-int32_t symbol_of(const Cell* w) { return static_cast<int32_t>(w->data2); }
-
 Cell* root_copy(const Cell& c) {
     Cell* slot = block::reserve_cell(&root_cell);
     *slot = c;
@@ -76,7 +74,7 @@ Cell* refinement_from_cstr(const char* name) {
 }
 
 Cell* push_symbol_string(const Cell* word) {
-    const node_t n = symbol::get_string(symbol_of(word));
+    const node_t n = symbol::get_string(word_symbol(word));
     const Cell s{TYPE_STRING, 0, n, 0};
     return stack::push(&s);
 }
@@ -187,9 +185,9 @@ int32_t intern_cps(const uint32_t* cps, size_t n) {
 
 std::u32string codepoints_of(const Cell* string) {
     std::u32string s;
-    const node_t n = string->data2;
+    const node_t n = series_node(string);
     const uint32_t len = series::buffer_length(n);
-    for (uint32_t i = string->data1; i < len; i++) s.push_back(unicode::codepoint_at(n, i));
+    for (uint32_t i = series_index(string); i < len; i++) s.push_back(unicode::codepoint_at(n, i));
     return s;
 }
 
@@ -210,10 +208,6 @@ Cell* from_text(Cell* result, const std::u32string& text, uint32_t type) {
     return result;
 }
 
-bool reads_as_word(uint32_t t) {
-    return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
-}
-
 }  // namespace
 
 Cell* make(Cell* result, Cell* spec, uint32_t type) {
@@ -226,9 +220,9 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
             return result;
         }
         case TYPE_ISSUE: case TYPE_REFINEMENT: {
-            const std::u32string name = codepoints_of_symbol(symbol_of(spec));
+            const std::u32string name = codepoints_of_symbol(word_symbol(spec));
             const Scanned sc = scan(reinterpret_cast<const uint32_t*>(name.data()), name.size());
-            if (!reads_as_word(sc.type) || sc.consumed != name.size()) bad_to(type, spec);
+            if (!is_any_word(sc.type) || sc.consumed != name.size()) bad_to(type, spec);
             Cell w = *spec;
             w.header = type;
             *result = w;
@@ -238,9 +232,9 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
         case TYPE_STRING:
             return from_text(result, codepoints_of(spec), type);
         case TYPE_CHAR:
-            return from_text(result, std::u32string(1, static_cast<char32_t>(spec->data2)), type);
+            return from_text(result, std::u32string(1, static_cast<char32_t>(char_code(spec))), type);
         case TYPE_DATATYPE: {
-            const Cell* name = datatype::entry(spec->data1).word;
+            const Cell* name = datatype::entry(datatype_id(spec)).word;
             if (!name) bad_to(type, spec);
             Cell w = *name;
             w.header = type;
@@ -248,7 +242,7 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
             return result;
         }
         case TYPE_LOGIC: {
-            Cell w = word::make_from_symbol(spec->data1 ? words::sym_true : words::sym_false);
+            Cell w = word::make_from_symbol(logic_value(spec) ? words::sym_true : words::sym_false);
             w.header = type;
             *result = w;
             return result;
@@ -261,7 +255,7 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
 // ---- form, mold, compare ------------------------------------------------------------
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
-    const node_t name = symbol::get_string(symbol_of(value));
+    const node_t name = symbol::get_string(word_symbol(value));
     const uint32_t len = series::buffer_length(name);
     text::append_text(out, name, 0, len);
     return limit - static_cast<int32_t>(len);
@@ -317,15 +311,15 @@ int32_t eq(bool same) { return same ? 0 : 1; }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t ta = cell::type_of(a), tb = cell::type_of(b);
-    if ((tb == TYPE_ISSUE && ta != TYPE_ISSUE) || !is_any_word(tb)) return -2;
-    const int32_t sa = symbol_of(a), sb = symbol_of(b);
+    if ((tb == TYPE_ISSUE && ta != TYPE_ISSUE) || !is_all_word(tb)) return -2;
+    const int32_t sa = word_symbol(a), sb = word_symbol(b);
     switch (op) {
         case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::Find:
             return eq(symbol::canonical(sa) == symbol::canonical(sb));
         case CompareOp::StrictEqual:
             return eq(ta == tb && sa == sb);
         case CompareOp::Same:
-            return eq(sa == sb && a->data1 == b->data1 && ta == tb);
+            return eq(sa == sb && word_context(a) == word_context(b) && ta == tb);
         case CompareOp::WordCase: case CompareOp::Word: {
             const bool ids = op == CompareOp::WordCase ? sa == sb : symbol::canonical(sa) == symbol::canonical(sb);
             const bool word_and_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) ||
@@ -341,7 +335,7 @@ namespace {
 
 void index_q() {
     Cell* w = stack::arg_base;
-    const auto index = static_cast<int32_t>(w->data3);
+    const int32_t index = word_index(w);
     if (index < 0) *w = shared::none;
     else *w = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(index + 1), 0};
 }

@@ -15,8 +15,6 @@
 
 namespace qel::word_type {
 
-inline bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-
 // Pushes a copy of the word's value; an unset! value raises script
 // no-value with the word.
 Cell* get_and_push(Cell* word);
@@ -58,11 +56,8 @@ Scanned scan(const uint32_t* cps, size_t n);
 
 namespace qel::issue {
 
-// An issue! of the name: bound to the global context, not resolved.
-Cell* make_at_from_cstr(Cell* target, const char* name);
-// Into the root block while start-up keeps words, else on the argument
-// stack.
+// An issue! of the name, bound to the global context, not resolved: into
+// the root block while start-up keeps words, else on the argument stack.
 Cell* push_from_cstr(const char* name);
-Cell* push_from_word(const Cell* word);
 
 }  // namespace qel::issue

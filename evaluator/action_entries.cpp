@@ -28,7 +28,7 @@ struct Counts {
 Counts normalise(Cell* series, Cell* value, Cell* part, Cell* dup, bool change) {
     Counts c;
     if (dup) {
-        c.dup = cell::type_of(dup) == TYPE_INTEGER ? static_cast<int32_t>(dup->data2) : 1;
+        c.dup = cell::type_of(dup) == TYPE_INTEGER ? integer_value(dup) : 1;
         if (c.dup < 1) {
             c.nothing = true;
             return c;
@@ -39,14 +39,15 @@ Counts normalise(Cell* series, Cell* value, Cell* part, Cell* dup, bool change) 
     const bool positional = series_type::is_series(cell::type_of(measured));
     int64_t n;
     if (cell::type_of(part) == TYPE_INTEGER) {
-        n = static_cast<int32_t>(part->data2);
+        n = integer_value(part);
     } else {
         if (!change && !positional && cell::type_of(value) != TYPE_MAP) err::raise(err::INVALID_PART, part);
-        if (cell::type_of(part) != cell::type_of(measured) || part->data2 != measured->data2 || !positional) {
+        if (cell::type_of(part) != cell::type_of(measured) || series_node(part) != series_node(measured) ||
+            !positional) {
             const Cell w = *word::make_from_cstr("part");
             err::raise(err::INVALID_REFINE_ARG, &w, part);
         }
-        n = static_cast<int64_t>(part->data1) - measured->data1;
+        n = static_cast<int64_t>(series_index(part)) - series_index(measured);
     }
     const bool backwards = n < 0;
     if (positional) {
@@ -54,7 +55,7 @@ Counts normalise(Cell* series, Cell* value, Cell* part, Cell* dup, bool change) 
         if (n < 0) {
             const uint32_t start = static_cast<uint32_t>(std::max<int64_t>(0, index + n));
             n = index - start;
-            measured->data1 = start;
+            series_index(measured) = start;
         }
     }
     // change with a count of 0 replaces nothing and still writes the values.
@@ -88,9 +89,9 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
 
 int32_t index_argument(const Cell* index) {
     switch (cell::type_of(index)) {
-        case TYPE_LOGIC: return index->data1 ? 1 : 2;
-        case TYPE_CHAR:
-        case TYPE_INTEGER: return static_cast<int32_t>(index->data2);
+        case TYPE_LOGIC: return logic_value(index) ? 1 : 2;
+        case TYPE_CHAR: return static_cast<int32_t>(char_code(index));
+        case TYPE_INTEGER: return integer_value(index);
         default: return 0;
     }
 }
@@ -128,7 +129,7 @@ void direct(const int32_t*) {
 }
 
 uint32_t target_type(const Cell* v) {
-    return cell::type_of(v) == TYPE_DATATYPE ? v->data1 : cell::type_of(v);
+    return cell::type_of(v) == TYPE_DATATYPE ? datatype_id(v) : cell::type_of(v);
 }
 
 void e_make(const int32_t*) {
@@ -148,14 +149,14 @@ void e_to(const int32_t*) {
 }
 
 void e_reflect(const int32_t*) {
-    store(slot<slot_fn::Reflect>(arg(0), datatype::REFLECT)(arg(0), static_cast<int32_t>(arg(1)->data2)));
+    store(slot<slot_fn::Reflect>(arg(0), datatype::REFLECT)(arg(0), word_symbol(arg(1))));
 }
 
 // The output text of form and mold, kept on the argument stack above the
 // arguments while the value is written (the entry's caller resets the top).
 node_t kept_buffer() {
     const Cell s{TYPE_STRING, 0, text::make_buffer(16), 0};
-    return stack::push(&s)->data2;
+    return series_node(stack::push(&s));
 }
 
 void text_result(node_t out) {
@@ -168,7 +169,7 @@ void text_result(node_t out) {
 int32_t part_limit(const int32_t* r, int k) {
     if (!has(r, k)) return 0x7FFFFFFF;
     const Cell* l = ref_arg(r, k);
-    return cell::type_of(l) == TYPE_INTEGER ? static_cast<int32_t>(l->data2) : 0x7FFFFFFF;
+    return cell::type_of(l) == TYPE_INTEGER ? integer_value(l) : 0x7FFFFFFF;
 }
 
 void cut(node_t out, int32_t limit) {

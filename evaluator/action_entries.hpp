@@ -2,8 +2,8 @@
 // reaches the value's slot. append, insert and change turn /part (a count
 // or a position) and /dup into plain counts; pick and poke turn their
 // index argument into an integer; length? turns the slot's -1 into none.
-// The action! values call these; compiled code calls the slots directly
-// with counts it has already normalised.
+// The action! values call these; C++ code that already holds plain counts
+// (remove-each, for one) calls the slots directly.
 //
 // Cells passed in are expected on the argument stack: the entries adjust
 // the index of the measured series in place.

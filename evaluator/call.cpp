@@ -43,7 +43,17 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 const Cell false_cell{TYPE_LOGIC, 0, 0, 0};
 
-bool is_function_type(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
+// The values whose calls lay out every slot of the argument list as cells
+// of the frame (refinements as logic! cells), rather than passing natives'
+// refinement integers.
+bool is_function_or_routine(uint32_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }
+
+// A native's or action's refinement integers, every one absent. last is
+// the argument list's last entry: an integer! counting them, if it has any.
+inline void clear_refinements(const Cell& last, int32_t* refs) {
+    if (cell::type_of(&last) != TYPE_INTEGER) return;
+    for (uint32_t k = 0; k < arg_entry_count(last) && k < MAX_REFINEMENTS; k++) refs[k] = -1;
+}
 
 // The argument word of list entry i, for error messages: the i-th name of
 // the spec (words, get-words, lit-words, refinements; return: skipped).
@@ -85,10 +95,10 @@ inline void check_type(const Cell& fn, const Cell* name, const Cell& ts, const C
 // takes no operators of its own.
 uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cell& ts, uint32_t entry,
                         const Cell* name, bool infix) {
-    const uint32_t tail = series::cell_count(blk.data2);
+    const uint32_t tail = series::cell_count(series_node(blk));
     if (trace::active && pos < tail) [[unlikely]]
-        trace::fire(trace::FETCH, &blk, pos, nullptr, &cells_of(blk.data2)[pos]);
-    const uint32_t kind = (ts.header & KIND_MASK) >> KIND_SHIFT;
+        trace::fire(trace::FETCH, &blk, pos, nullptr, &cells_of(series_node(blk))[pos]);
+    const uint32_t kind = arg_kind(ts);
     if (pos >= tail) {
         if (kind == LITERAL && typeset::has(&ts, TYPE_UNSET)) {
             stack::push(&shared::unset);
@@ -98,8 +108,8 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
         const Cell word = arg_word(fn, entry);
         err::raise(err::NO_ARG, &n, &word);
     }
-    if (kind == EVALUATED) return interp::eval_expression(&blk, pos, infix, true, false);
-    const Cell v = cells_of(blk.data2)[pos];
+    if (kind == EVALUATED) return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
+    const Cell v = cells_of(series_node(blk))[pos];
     if (kind == LITERAL) {
         const uint32_t t = cell::type_of(&v);
         if (t == TYPE_PAREN) {
@@ -138,7 +148,7 @@ inline uint32_t fetch_evaluated(const Cell& blk, const SeriesBuffer* b, uint32_t
         return pos + 1;
     }
     if (interp::eval_plain(blk, cells, tail, pos, infix)) return pos;
-    return interp::eval_expression(&blk, pos, infix, true, false);
+    return interp::eval_expression(&blk, pos, {.no_infix = infix, .sub = true});
 }
 
 // What one call's argument fetching needs besides the position.
@@ -185,18 +195,18 @@ uint32_t fetch_apply_argument(Fetch& f, uint32_t pos, const Cell& ts, uint32_t e
         return pos;
     }
     if (f.mode & LITERAL_VALUES) {
-        stack::push(&cells_of(f.blk.data2)[pos]);
+        stack::push(&cells_of(series_node(f.blk))[pos]);
         return pos + 1;
     }
-    const uint32_t kind = (ts.header & KIND_MASK) >> KIND_SHIFT;
+    const uint32_t kind = arg_kind(ts);
     if (!(f.mode & SAFER) || kind != EVALUATED)
         return fetch_argument(f.fn, f.blk, pos, ts, entry, f.name, false);
     // The single value goes into a block of its own, held on the stack
     // while it runs; the result then takes the holder's cell.
     Cell* holder = block::push_new(1);
     const Cell one = *holder;
-    block::append_copy(&one, &cells_of(f.blk.data2)[pos]);
-    interp::eval_expression(&one, 0, false, true, false);
+    block::append_copy(&one, &cells_of(series_node(f.blk))[pos]);
+    interp::eval_expression(&one, 0, {.sub = true});
     if (exit_pending()) [[unlikely]] return pos + 1;
     *holder = *stack::top();
     stack::arg_top = holder + 1;
@@ -240,11 +250,11 @@ uint32_t refinement_args(Fetch& f, uint32_t pos, uint32_t j, bool used, bool in_
 // arguments. dup is what a second use reports.
 uint32_t name_refinement(Fetch& f, uint32_t pos, uint32_t first_refinement, const Cell& elem, bool used,
                          const Cell& dup) {
-    const int32_t sym = symbol::canonical(static_cast<int32_t>(elem.data2));
+    const int32_t sym = symbol::canonical(word_symbol(elem));
     uint32_t j = first_refinement;
     for (; j < f.count; j++) {
         const Cell e = entry_at(f, j);
-        if (cell::type_of(&e) == TYPE_REFINEMENT && symbol::canonical(static_cast<int32_t>(e.data2)) == sym) break;
+        if (cell::type_of(&e) == TYPE_REFINEMENT && symbol::canonical(word_symbol(e)) == sym) break;
     }
     if (j >= f.count) {
         const Cell n = call_name(f.name);
@@ -252,10 +262,10 @@ uint32_t name_refinement(Fetch& f, uint32_t pos, uint32_t first_refinement, cons
     }
     if (f.is_fn) {
         Cell* flag = stack::arg_base + j;
-        if (flag->data1) err::raise(err::DUP_REFINE, &dup);
+        if (logic_value(flag)) err::raise(err::DUP_REFINE, &dup);
         *flag = Cell{TYPE_LOGIC, used ? 1u : 0u, 0, 0};
     } else {
-        const uint32_t ord = entry_at(f, j).data3;
+        const uint32_t ord = arg_entry_ordinal(entry_at(f, j));
         if (ord == 0 || ord > MAX_REFINEMENTS || f.refs[ord - 1] != -1) err::raise(err::DUP_REFINE, &dup);
         if (used) f.refs[ord - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
     }
@@ -269,10 +279,7 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
         const Cell e = entry_at(f, i);
         const uint32_t t = cell::type_of(&e);
         if (t == TYPE_INTEGER) {
-            if (f.is_fn && e.data2 > 0) {
-                stack::push(&false_cell);
-                for (uint32_t k = 1; k < e.data2; k++) stack::push(&none_cell);
-            }
+            if (f.is_fn) push_locals(arg_entry_count(e));
             continue;
         }
         if (t != TYPE_REFINEMENT) continue;
@@ -284,9 +291,10 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
             const Cell v = *stack::top();
             stack::pop_n(1);
             if (cell::type_of(&v) != TYPE_LOGIC) expect_arg(f.fn, f.name, &v, i);
-            used = v.data1 != 0;
+            used = logic_value(v) != 0;
             if (f.is_fn) stack::push(&v);
-            else if (used) f.refs[entry_at(f, i).data3 - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
+            else if (used)
+                f.refs[arg_entry_ordinal(entry_at(f, i)) - 1] = static_cast<int32_t>(stack::arg_top - stack::arg_base);
             // Unused arguments are still evaluated (and dropped) in mode 1
             // only, so that the block's side effects happen in order.
             if (used || f.mode == APPLY) {
@@ -313,7 +321,7 @@ uint32_t apply_refinements(Fetch& f, uint32_t pos, uint32_t i) {
 // it is used, then its arguments, to the end of the block.
 uint32_t named_refinements(Fetch& f, uint32_t pos, uint32_t first_refinement) {
     while (pos < f.tail) {
-        const Cell elem = cells_of(f.blk.data2)[pos];
+        const Cell elem = cells_of(series_node(f.blk))[pos];
         if (cell::type_of(&elem) != TYPE_REFINEMENT) err::raise(err::BAD_REFINE, &elem);
         const Cell any{TYPE_TYPESET, 0, 0, 0};
         pos = fetch_apply_argument(f, pos + 1, any, first_refinement);
@@ -339,7 +347,7 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
     // down the general loop below, which fires and reports as always.
     if (!f.mode && !f.infix) {
         for (; i < f.plain; i++) {
-            const SeriesBuffer* b = series::buffer_of(f.blk.data2);
+            const SeriesBuffer* b = series::buffer_of(series_node(f.blk));
             if (trace::active || pos >= (b->tail - b->head) / sizeof(Cell)) [[unlikely]] break;
             pos = fetch_evaluated(f.blk, b, pos, false);
             if (exit_pending()) [[unlikely]] return pos;
@@ -359,8 +367,8 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         if (f.mode) {
             pos = fetch_apply_argument(f, pos, e, i);
             if (exit_pending()) [[unlikely]] return pos;
-        } else if (const SeriesBuffer* b = series::buffer_of(f.blk.data2);
-                   !trace::active && ((e.header & KIND_MASK) >> KIND_SHIFT) == EVALUATED &&
+        } else if (const SeriesBuffer* b = series::buffer_of(series_node(f.blk));
+                   !trace::active && arg_kind(e) == EVALUATED &&
                    pos < (b->tail - b->head) / sizeof(Cell)) [[likely]] {
             // The common argument, taken without fetch_argument's cases.
             pos = fetch_evaluated(f.blk, b, pos, f.infix);
@@ -372,32 +380,18 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         check_type(f.fn, f.name, e, stack::top(), i);
     }
     const uint32_t first_refinement = i;
-    if (!f.is_fn && f.count && cell::type_of(&entry_at(f, f.count - 1)) == TYPE_INTEGER) {
-        const uint32_t nrefs = entry_at(f, f.count - 1).data2;
-        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) f.refs[k] = -1;
-    }
+    if (!f.is_fn && f.count) clear_refinements(entry_at(f, f.count - 1), f.refs);
     if (f.mode && !path) {
         pos = apply_refinements(f, pos, i);
         if (exit_pending() || !(f.mode & NAMED)) return pos;
         return named_refinements(f, pos, first_refinement);
     }
-    if (f.is_fn) {
-        for (; i < f.count; i++) {
-            const Cell e = entry_at(f, i);
-            const uint32_t t = cell::type_of(&e);
-            if (t == TYPE_REFINEMENT) stack::push(&false_cell);
-            else if (t == TYPE_TYPESET) stack::push(&none_cell);
-            else if (t == TYPE_INTEGER && e.data2 > 0) {
-                stack::push(&false_cell);
-                for (uint32_t k = 1; k < e.data2; k++) stack::push(&none_cell);
-            }
-        }
-    }
+    if (f.is_fn && i < f.count) push_unused_entries(f.list, i);
     if (!path) return pos;
 
     const Cell p = *path;
-    for (uint32_t k = path_from; k < series::cell_count(p.data2); k++) {
-        const Cell elem = cells_of(p.data2)[k];
+    for (uint32_t k = path_from; k < series::cell_count(series_node(p)); k++) {
+        const Cell elem = cells_of(series_node(p))[k];
         const uint32_t et = cell::type_of(&elem);
         if (et != TYPE_WORD && et != TYPE_GET_WORD) err::raise(err::BAD_REFINE, &elem);
         bool used = true;
@@ -504,14 +498,14 @@ namespace {
 // its body fires events; prolog and epilog frame the body when it does.
 void call_function_traced(const Cell& fn, const Cell& body, const Cell* name) {
     const trace::BodyScope scope(fn.header);
-    if (trace::active) trace::fire(trace::PROLOG, &body, body.data1, name, &fn);
+    if (trace::active) trace::fire(trace::PROLOG, &body, series_index(body), name, &fn);
     interp::eval_block(&body, true);
     if (exit_pending()) {
         if (pending_exit != catch_code::RETURN && pending_exit != catch_code::EXIT) return;
         pending_exit = 0;
         stack::keep_first();
     }
-    if (trace::active) trace::fire(trace::EPILOG, &body, series::cell_count(body.data2), name, &fn);
+    if (trace::active) trace::fire(trace::EPILOG, &body, series::cell_count(series_node(body)), name, &fn);
     stack::unwind_last();
 }
 
@@ -519,8 +513,8 @@ void call_function_traced(const Cell& fn, const Cell& body, const Cell* name) {
 
 void call_function(const Cell* fn_in, const Cell* name) {
     const Cell fn = *fn_in;
-    const Cell body = cells_of(fn.data3)[0];
-    stack::mark_func_body(name, fn.data1);
+    const Cell body = cells_of(function_body(fn))[0];
+    stack::mark_func_body(name, function_context(fn));
     if (trace::installed) [[unlikely]] {
         call_function_traced(fn, body, name);
         return;
@@ -536,8 +530,22 @@ void call_function(const Cell* fn_in, const Cell* name) {
 
 namespace {
 
+// Runs the entry of a native! or action! on the arguments in place from
+// the argument base: the native table's entry, or the action slot's.
+inline void run_entry(const Cell& fn, const int32_t* refs) {
+    if (cell::type_of(&fn) == TYPE_NATIVE) {
+        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
+        if (!e || !e->fn) err::raise(err::NOT_DONE);
+        e->fn(refs);
+        return;
+    }
+    const actions::ActionEntry entry = actions::entry_of_slot(native_index(fn) - 1);
+    if (!entry) err::raise(err::NOT_DONE);
+    entry(refs);
+}
+
 [[noreturn]] void unfit_entry(const Cell& fn) {
-    const Cell spec{TYPE_BLOCK, 0, fn.data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, native_spec(fn), 0};
     err::raise(err::BAD_FUNC_DEF, &spec);
 }
 
@@ -554,34 +562,34 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     // A call through a path is named by the path's first word.
     Cell head_word;
     if (name && cell::type_of(name) >= TYPE_PATH && cell::type_of(name) <= TYPE_GET_PATH) {
-        head_word = cells_of(name->data2)[name->data1];
+        head_word = cells_of(series_node(name))[series_index(name)];
         name = &head_word;
         if (cell::type_of(name) != TYPE_WORD) name = nullptr;
     }
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t)) err::raise(err::NOT_DONE);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_or_routine(t)) err::raise(err::NOT_DONE);
     // Events of a call: open before its arguments, call once they are
     // complete, return with the result.
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
-    const Cell list_cell = cells_of(fn.data3)[1];
+    const Cell list_cell = cells_of(record_of(fn))[1];
     if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
-    const node_t list = list_cell.data2;
+    const node_t list = series_node(list_cell);
     const SeriesBuffer* entries = series::buffer_of(list);
     Fetch f{fn,
             blk,
             name,
             list,
             static_cast<uint32_t>((entries->tail - entries->head) / sizeof(Cell)),
-            list_cell.data3,
-            mode ? series::cell_count(blk.data2) : 0,
+            arg_list_plain(list_cell),
+            mode ? series::cell_count(series_node(blk)) : 0,
             mode,
             infix,
-            is_function_type(t),
+            is_function_or_routine(t),
             refs,
             series::head_cell(const_cast<SeriesBuffer*>(entries)),
             memory::generation};
     if (t == TYPE_FUNCTION) {
-        const node_t ctx = fn.data1;
+        const node_t ctx = function_context(fn);
         stack::mark_call(name, ctx, stack::frame_flag::INTERP);
         const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
         if (infix) stack::arg_top = start + 1;
@@ -592,7 +600,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             call_function(&fn, name);
         }
         if (exit_pending()) [[unlikely]] {
-            context::cell_of(ctx)->data2 = saved_values;
+            context_values(context::cell_of(ctx)) = saved_values;
             return pos;
         }
         stack::unwind_keep_call();
@@ -606,17 +614,8 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     if (exit_pending()) [[unlikely]] return pos;
     if (trace::active) [[unlikely]]
         trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
-    if (t == TYPE_NATIVE) {
-        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
-        if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(false, refs);
-    } else if (t == TYPE_ACTION) {
-        actions::ActionEntry entry = actions::entry_of_slot(fn.data1 - 1);
-        if (!entry) err::raise(err::NOT_DONE);
-        entry(refs);
-    } else {
-        routines::call(&fn, name);
-    }
+    if (t == TYPE_ROUTINE) routines::call(&fn, name);
+    else run_entry(fn, refs);
     if (exit_pending()) return pos;
     stack::unwind_keep();
     if (trace::active) [[unlikely]]
@@ -631,27 +630,17 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell blk = *block;
     const Cell name = *name_in;
     Cell* start = stack::arg_base;
-    if (cells_of(fn.data3)[1].header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
-    const node_t list = cells_of(fn.data3)[1].data2;
+    const Cell list_cell = cells_of(native_info(fn))[1];
+    if (list_cell.header & UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
+    const node_t list = series_node(list_cell);
     const uint32_t count = series::cell_count(list);
     const Cell ts = cells_of(list)[1];
     check_type(fn, &name, ts, start + 1, 1);
     int32_t refs[MAX_REFINEMENTS];
-    if (count && cell::type_of(&cells_of(list)[count - 1]) == TYPE_INTEGER) {
-        const uint32_t nrefs = cells_of(list)[count - 1].data2;
-        for (uint32_t k = 0; k < nrefs && k < MAX_REFINEMENTS; k++) refs[k] = -1;
-    }
+    if (count) clear_refinements(cells_of(list)[count - 1], refs);
     if (trace::active) [[unlikely]]
         trace::fire(trace::CALL, &blk, pos, &name, &fn);
-    if (cell::type_of(&fn) == TYPE_NATIVE) {
-        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(fn.data1));
-        if (!e || !e->fn) err::raise(err::NOT_DONE);
-        e->fn(false, refs);
-    } else {
-        actions::ActionEntry entry = actions::entry_of_slot(fn.data1 - 1);
-        if (!entry) err::raise(err::NOT_DONE);
-        entry(refs);
-    }
+    run_entry(fn, refs);
     if (exit_pending()) return;
     stack::unwind_keep();
     if (trace::active) [[unlikely]]
@@ -666,14 +655,15 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* 
 Cell* apply(const Cell* fn_in, const Cell* args, uint32_t mode, const Cell* name, const Cell* path) {
     Cell fn = *fn_in;
     // An operator is applied as what it was made from.
-    if (cell::type_of(&fn) == TYPE_OP) fn.header = (fn.header >> 16) & 0xFF;
+    if (cell::type_of(&fn) == TYPE_OP) fn = op_function(fn);
     const Cell blk = *args;
     const uint32_t t = cell::type_of(&blk);
     if (t != TYPE_BLOCK && t != TYPE_PAREN) err::raise(err::NOT_DONE);
     Cell* result = stack::arg_top;
     // A path names the call by its first word; its refinements follow.
     const Cell* call_name = path ? path : name;
-    call_at(&fn, &blk, blk.data1, call_name, path, path ? path->data1 + 1 : 0, false, mode == 0 ? APPLY : mode);
+    const uint32_t path_from = path ? series_index(path) + 1 : 0;
+    call_at(&fn, &blk, series_index(blk), call_name, path, path_from, false, mode == 0 ? APPLY : mode);
     if (exit_pending()) return nullptr;
     stack::arg_top = result + 1;
     return result;

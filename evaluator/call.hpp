@@ -12,18 +12,28 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::call {
 
-// Values that a word or path calls rather than delivers.
-inline bool is_callable(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
+// The function values that a word or path calls rather than delivers:
+// every one but op!, which only ever takes its operands infix.
+inline bool is_prefix_function(uint32_t t) { return is_any_function(t) && t != TYPE_OP; }
 
 // Argument kinds, in bits 20-21 of an argument list's typeset cells.
 constexpr uint32_t KIND_SHIFT = 20;
 constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
 enum ArgKind : uint32_t { EVALUATED = 0, GET = 1, LITERAL = 2 };
+inline uint32_t arg_kind(const Cell& ts) { return (ts.header & KIND_MASK) >> KIND_SHIFT; }
+
+// The record of a function value, whose cell 1 holds its argument list:
+// the body record of a function! or routine!, the info record of a
+// native! or action! (word 3 in both layouts).
+inline node_t record_of(const Cell& fn) { return function_body(fn); }
+
+// The argument-list cell of a record: a block! of the list, its word 3
+// the count of leading arguments that are evaluated and take every type.
+inline uint32_t arg_list_plain(const Cell& list_cell) { return list_cell.data3; }
 
 // Builds the argument list of a spec block: one typeset per argument
 // word (also those of refinements), each refinement! itself (its word 3
@@ -68,6 +78,40 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const C
 // compute): the right operand's type check, the call, the frame's pop.
 // Answers nothing; a pending exit is left as it is.
 void finish_infix(const Cell* fn, const Cell* block, uint32_t position, const Cell* name);
+
+// The locals of a function's frame: false for /local's own slot, then
+// none for each local word.
+inline void push_locals(uint32_t n) {
+    if (n == 0) return;
+    stack::push(&shared::false_value);
+    for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
+}
+
+// Pushes the cells of a function's frame for the entries of its argument
+// list from entry `from` on, none of them used: false for a refinement,
+// none for each of its arguments, then the locals. Inline, as the
+// argument count below: they run on every call of a function. Neither
+// walk allocates, so the list's cells are read once.
+inline void push_unused_entries(node_t list, uint32_t from) {
+    const Cell* entries = series::cells_of(list);
+    const uint32_t count = series::cell_count(list);
+    for (uint32_t i = from; i < count; i++) {
+        const uint32_t t = cell::type_of(&entries[i]);
+        if (t == TYPE_REFINEMENT) stack::push(&shared::false_value);
+        else if (t == TYPE_TYPESET) stack::push(&shared::none);
+        else if (t == TYPE_INTEGER) push_locals(arg_entry_count(entries[i]));
+    }
+}
+
+// The arguments before the refinements: the leading typeset entries of an
+// argument list.
+inline uint32_t argument_count(node_t list) {
+    const Cell* entries = series::cells_of(list);
+    const uint32_t count = series::cell_count(list);
+    uint32_t n = 0;
+    while (n < count && cell::type_of(&entries[n]) == TYPE_TYPESET) n++;
+    return n;
+}
 
 // Runs an interpreted function whose argument cells (all of them, locals
 // included) are in place from the argument base of a call frame pushed by

@@ -40,18 +40,17 @@ namespace {
 
 using series::cells_of;
 
-using call::is_callable;
+using call::is_prefix_function;
 
+// The value cell of a bound word not yet resolved to an index (word 3 is
+// -1): looked up by its symbol, in any spelling; null when the context has
+// no such word or no values now.
 const Cell* peek_unresolved(const Cell* w) {
-    const int32_t index = context::find_symbol(w->data1, static_cast<int32_t>(w->data2), true);
+    const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
     if (index < 0) return nullptr;
-    return context::slot_at(w->data1, static_cast<uint32_t>(index));
+    return context::slot_at(word_context(w), static_cast<uint32_t>(index));
 }
 
-// The value of a word, without raising: for the infix look-ahead, which
-// must not fail on a word that is merely not an operator. A bound word
-// reaches its cell with two node reads; a function's words read the
-// running call's argument cells (word 2 of the context is their base + 1).
 // The global context's values, cached: most words of a program are global,
 // and reaching their cells through two node lookups each time is most of
 // what a loop costs. The cache holds while no buffer has moved (the memory
@@ -67,15 +66,18 @@ struct GlobalValues {
 [[gnu::noinline]] const Cell* global_slot_refresh(uint32_t index) {
     GlobalValues& g = global_values;
     const Cell* c = context::cell_of(context::global);
-    if (!c->data2) return nullptr;
+    const node_t values = context_values(c);
+    if (!values) return nullptr;
     g.ctx = context::global;
     g.generation = memory::generation;
-    g.cells = cells_of(c->data2);
-    g.count = series::cell_count(c->data2);
+    g.cells = cells_of(values);
+    g.count = series::cell_count(values);
     if (index >= g.count) return nullptr;
     return g.cells + index;
 }
 
+// The value cell of the global word at index, through the cache (made
+// again when stale); null past the global values.
 inline const Cell* global_slot(uint32_t index) {
     const GlobalValues& g = global_values;
     if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]]
@@ -83,28 +85,34 @@ inline const Cell* global_slot(uint32_t index) {
     return g.cells + index;
 }
 
-// Inline: every word of the walk and every operator look-ahead comes here.
+// The value of a word, without raising: for the infix look-ahead, which
+// must not fail on a word that is merely not an operator. A global word
+// reaches its cell through the cache; another bound word with two node
+// reads; a function's words read the running call's argument cells (word
+// 2 of the context is their base + 1). Inline: every word of the walk and
+// every operator look-ahead comes here.
 [[gnu::always_inline]] inline const Cell* peek(const Cell* w) {
-    const node_t ctx = w->data1;
+    const node_t ctx = word_context(w);
     if (!ctx) return nullptr;
-    const auto index = static_cast<int32_t>(w->data3);
+    const int32_t index = word_index(w);
     if (index < 0) [[unlikely]] return peek_unresolved(w);
     if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
     const Cell* c = context::cell_of(ctx);
     if (context::has_stack_values(c)) {
-        if (!c->data2 || !context::call_values) return nullptr;
-        return stack::arg_bottom + (c->data2 - 1) + index;
+        const uint32_t base = context_values(c);
+        if (!base || !context::call_values) return nullptr;
+        return stack::arg_bottom + (base - 1) + index;
     }
-    if (!c->data2 || static_cast<uint32_t>(index) >= series::cell_count(c->data2)) return nullptr;
-    return cells_of(c->data2) + index;
+    const node_t values = context_values(c);
+    if (!values || static_cast<uint32_t>(index) >= series::cell_count(values)) return nullptr;
+    return cells_of(values) + index;
 }
 
 // A set-word's assignment: straight into the slot for a resolved word of
 // a context that is not an object's (objects mark changed fields and may
 // notify a handler, which word::set does).
 inline void set_word(Cell* w, const Cell* value) {
-    if (w->data1 && static_cast<int32_t>(w->data3) >= 0 &&
-        context::kind_of(w->data1) != context::OBJECT) {
+    if (word_context(w) && word_index(w) >= 0 && context::kind_of(word_context(w)) != context::OBJECT) {
         if (Cell* slot = const_cast<Cell*>(peek(w))) {
             *slot = *value;
             return;
@@ -135,7 +143,7 @@ inline bool stands_as_is(uint32_t t) { return t < 64 && !(RUNS_CODE & type_bit(t
     const Cell* slot = peek(c);
     if (!slot) return nullptr;
     const uint32_t vt = cell::type_of(slot);
-    if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) return nullptr;
+    if (is_any_function(vt) || vt == TYPE_UNSET) return nullptr;
     return slot;
 }
 
@@ -175,9 +183,9 @@ void fill_native_fast_ops() {
 }
 
 inline int32_t fast_op_of(const Cell& op) {
-    const uint32_t source = (op.header >> 16) & 0xFF;
+    const uint32_t source = op_inner_type(op);
     if (source == TYPE_ACTION) {
-        switch (op.data1 - 1) {
+        switch (native_index(op) - 1) {
             case datatype::ADD: return OP_ADD;
             case datatype::SUBTRACT: return OP_SUBTRACT;
             case datatype::MULTIPLY: return OP_MULTIPLY;
@@ -185,9 +193,9 @@ inline int32_t fast_op_of(const Cell& op) {
             default: return NOT_FAST;
         }
     }
-    if (source != TYPE_NATIVE || op.data1 > natives::NATIVE_COUNT) return NOT_FAST;
+    if (source != TYPE_NATIVE || native_index(op) > natives::NATIVE_COUNT) return NOT_FAST;
     if (!native_fast_ready) [[unlikely]] fill_native_fast_ops();
-    const int32_t k = native_fast_op[op.data1];
+    const int32_t k = native_fast_op[native_index(op)];
     return k < 0 ? NOT_FAST : OP_EQUAL + k;
 }
 
@@ -248,7 +256,7 @@ uint32_t infix_fast(int32_t code, const Cell& op, const Cell& blk, const Cell* c
         pos++;
     } else {
         ran = true;
-        pos = eval_expression(&blk, pos, true, true, false);
+        pos = eval_expression(&blk, pos, {.no_infix = true, .sub = true});
         if (exit_pending()) return pos;
     }
     Cell* b = start + 1;
@@ -268,7 +276,7 @@ bool names_system(const Cell& issue) {
         system_symbols[0] = symbol::canonical(symbol::intern_cstr("system"));
         system_symbols[1] = symbol::canonical(symbol::intern_cstr("system-global"));
     }
-    const int32_t s = symbol::canonical(static_cast<int32_t>(issue.data2));
+    const int32_t s = symbol::canonical(word_symbol(issue));
     return s == system_symbols[0] || s == system_symbols[1];
 }
 
@@ -309,17 +317,17 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         ~Restore() { std::memcpy(&current_position, saved, sizeof saved); }
     } restore;
     stack::mark_interp_eval(words::w_body);
-    uint32_t pos = blk.data1;
+    uint32_t pos = series_index(blk);
     if (trace::active) [[unlikely]]
         trace::fire(trace::ENTER, &blk, pos, nullptr, nullptr);
-    if (pos >= series::cell_count(blk.data2)) {
+    if (pos >= series::cell_count(series_node(blk))) {
         *stack::arg_base = shared::unset;
         stack::keep_first();
     } else {
         current_position = blk;
-        while (pos < series::cell_count(blk.data2)) {
-            current_position.data1 = pos;
-            pos = eval_expression(&blk, pos, false, false, false);
+        while (pos < series::cell_count(series_node(blk))) {
+            series_index(current_position) = pos;
+            pos = eval_expression(&blk, pos, {});
             if (exit_pending()) return;
             if (safe_points) [[unlikely]] {
                 // The block comes back from its cell: renumbering may
@@ -331,7 +339,7 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         }
     }
     if (trace::active) [[unlikely]]
-        trace::fire(trace::EXIT, &blk, series::cell_count(blk.data2), nullptr, stack::arg_base);
+        trace::fire(trace::EXIT, &blk, series::cell_count(series_node(blk)), nullptr, stack::arg_base);
     if (chain) stack::unwind_last();
     else stack::unwind_keep();
 }
@@ -339,17 +347,17 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
 uint32_t eval_next(const Cell* block, uint32_t position, bool sub) {
     const Cell blk = *block;
     stack::mark_interp_native(words::w_body);
-    position = eval_expression(&blk, position, false, false, false);
+    position = eval_expression(&blk, position, {});
     if (exit_pending()) return position;
     if (sub) stack::unwind_keep();
     else stack::unwind_last();
     return position;
 }
 
-uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool sub, bool as_value) {
+uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
     const Cell blk = *block;
-    const node_t n = blk.data2;
-    if (!sub) stack::reset();
+    const node_t n = series_node(blk);
+    if (!o.sub) stack::reset();
     Cell* const start = stack::arg_top;
     const uint32_t here = pos;
     const Cell v = cells_of(n)[pos++];
@@ -361,7 +369,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
             if (!slot) slot = word::get(cells_of(n) + here);
             const Cell value = *slot;
             const uint32_t t = cell::type_of(&value);
-            if (is_callable(t)) {
+            if (is_prefix_function(t)) {
                 pos = call::eval_call(&value, &blk, pos, &v, nullptr, 0, false);
                 if (exit_pending()) return pos;
             } else if (t == TYPE_UNSET) {
@@ -378,7 +386,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark(&v, (stack::kind::NATIVE << stack::frame_flag::KIND_SHIFT) | stack::frame_flag::INTERP);
-            pos = eval_expression(&blk, pos, false, true, false);
+            pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             const Cell value = *stack::top();
             if (cell::type_of(&value) == TYPE_UNSET) err::raise(err::NEED_VALUE, &v);
@@ -423,7 +431,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_LIT_PATH: {
             Cell p = v;
             p.header = TYPE_PATH;
-            p.data3 = 0;
+            hash_index_node(p) = 0;  // a path keeps no index record
             stack::push(&p);
             if (trace::active) [[unlikely]]
                 trace::fire(trace::PUSH, &blk, pos, nullptr, &p);
@@ -432,7 +440,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_SET_PATH: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark_interp_native(words::w_set_path ? words::w_set_path : words::w_body);
-            pos = eval_expression(&blk, pos, false, true, false);
+            pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             if (trace::active) [[unlikely]]
                 trace::fire(trace::SET, &blk, pos, &v, stack::top());
@@ -452,14 +460,8 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (as_value) {
-                stack::push(&v);
-                if (trace::active) [[unlikely]]
-                    trace::fire(trace::PUSH, &blk, pos, nullptr, &v);
-            } else {
-                pos = call::eval_call(&v, &blk, pos, nullptr, nullptr, 0, false);
-                if (exit_pending()) return pos;
-            }
+            pos = call::eval_call(&v, &blk, pos, nullptr, nullptr, 0, false);
+            if (exit_pending()) return pos;
             break;
         case TYPE_OP:
             err::raise(err::NOT_DONE);
@@ -471,14 +473,14 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
     }
     // Most values are not followed by an operator word: that is seen here
     // without the call.
-    if (!no_infix) {
+    if (!o.no_infix) {
         const Cell* cells = cells_of(n);
         const uint32_t tail = series::cell_count(n);
         if (pos < tail && cell::type_of(cells + pos) == TYPE_WORD) pos = check_infix(blk, pos, start, cells, tail);
         if (exit_pending()) return pos;
     }
     // Only the expressions that make a result, not those of arguments.
-    if (!sub && trace::active) [[unlikely]]
+    if (!o.sub && trace::active) [[unlikely]]
         trace::fire(trace::EXPR, &blk, pos, nullptr, start);
     return pos;
 }
@@ -488,7 +490,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, bool no_infix, bool su
 // allocate, and kept across an integer operation on an integer literal,
 // which does neither.
 uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail) {
-    const node_t n = blk.data2;
+    const node_t n = series_node(blk);
     // Infix look-ahead: the value just made is the left operand of an
     // operator that follows; operators chain left to right.
     while (pos < tail) {
@@ -500,7 +502,7 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cel
         if (!trace::active && cell::type_of(start) == TYPE_INTEGER && pos + 1 < tail) {
             const int32_t code = fast_op_of(op);
             if (code != NOT_FAST) {
-                op.header = (op.header >> 16) & 0xFF;
+                op = op_function(op);
                 bool ran = false;
                 pos = infix_fast(code, op, blk, cells, pos + 1, name, start, ran);
                 if (exit_pending()) return pos;
@@ -511,7 +513,7 @@ uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cel
                 continue;
             }
         }
-        op.header = (op.header >> 16) & 0xFF;
+        op = op_function(op);
         if (trace::active) [[unlikely]] {
             trace::fire(trace::FETCH, &blk, pos, nullptr, &name);
             if (exit_pending()) return pos;

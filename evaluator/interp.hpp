@@ -33,22 +33,34 @@ void init();
 void eval_block(const Cell* block, bool chain, bool safe_points = false);
 
 // One expression from the cell index position of the block (an absolute
-// index into its buffer); answers the index after it.
+// index into its buffer), in a frame of its own; answers the index after
+// it. With sub set the value is left as the caller's next cell, otherwise
+// it is copied into the caller's argument base.
 uint32_t eval_next(const Cell* block, uint32_t position, bool sub);
 
-// One expression; no_infix suppresses the infix look-ahead (the right
-// operand of an operator); as_value delivers a literal function value
-// instead of calling it.
+// How eval_expression takes its expression.
+struct EvalOptions {
+    // No infix look-ahead after the value: the right operand of an
+    // operator takes no operators of its own.
+    bool no_infix = false;
+    // The value is pushed as the next cell of the running stretch; clear,
+    // it becomes the running call's result.
+    bool sub = false;
+};
+
+// One expression from the cell index position of the block, the operators
+// after it included (unless no_infix); answers the index after it. The
+// caller looks at the pending exit after it.
+uint32_t eval_expression(const Cell* block, uint32_t position, EvalOptions options);
+
 // An expression whose first value runs no code: a cell that is its own
 // value, or a word whose value is neither a function, an operator nor
 // unset. It is evaluated as eval_expression would with sub set, operators
-// after it included (unless no_infix), without the general walker step;
-// the caller looks at the pending exit after it. Answers false, having
-// done nothing, for every other expression. Only while no trace runs,
-// since the walker reports pushes. cells and tail are the block's, read
-// just before.
+// after it included (unless no_infix), without the general walker step,
+// and pos moves past it; the caller looks at the pending exit after it.
+// Answers false, having done nothing, for every other expression. Only
+// while no trace runs, since the walker reports pushes. cells and tail are
+// the block's, read just before.
 bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos, bool no_infix);
-
-uint32_t eval_expression(const Cell* block, uint32_t position, bool no_infix, bool sub, bool as_value);
 
 }  // namespace qel::interp

@@ -10,6 +10,6 @@ namespace {
 [[noreturn]] void not_done() { err::raise(err::NOT_DONE); }
 }  // namespace
 
-void native_as_money(bool, const int32_t*) { not_done(); }
+void native_as_money(const int32_t*) { not_done(); }
 
 }  // namespace qel::natives

@@ -146,7 +146,7 @@ void init_table() {
 
 Cell* own_list(uint32_t type, uint32_t index) {
     const uint32_t k = (type == TYPE_NATIVE ? 0 : TABLE_SLOTS) + index - 1;
-    return series::cells_of(own_lists->data2) + k;
+    return series::cells_of(series_node(own_lists)) + k;
 }
 
 const Entry* entry_of(int32_t index) {

@@ -2,11 +2,11 @@
 //
 // A native takes its arguments from the argument stack: the spec's
 // arguments from the argument base in spec order, then the refinements'
-// arguments. It receives a check flag (set when the caller has not checked
-// the argument types: the native checks them against its spec) and one
-// integer per refinement in spec order: -1 when absent, else the position
-// in cells from the argument base where the refinement's arguments start.
-// It writes its result into the argument base.
+// arguments, their types already checked against its spec by the caller.
+// It receives one integer per refinement in spec order: -1 when absent,
+// else the position in cells from the argument base where the
+// refinement's arguments start. It writes its result into the argument
+// base.
 #pragma once
 #include <cstdint>
 
@@ -14,7 +14,7 @@
 
 namespace qel::natives {
 
-using NativeFn = void (*)(bool check, const int32_t* refinements);
+using NativeFn = void (*)(const int32_t* refinements);
 
 struct Entry {
     const char* name;

@@ -23,14 +23,14 @@ constexpr uint64_t MAX_TEXT = 0x7FFFFF00;
 int32_t base_argument(const int32_t* r) {
     if (r[0] < 0) return 64;
     const Cell* base = stack::arg_base + r[0];
-    const auto b = static_cast<int32_t>(base->data2);
+    const int32_t b = integer_value(base);
     if (!binary::supported_base(b)) err::raise(err::INVALID_ARG, base);
     return b;
 }
 
 }  // namespace
 
-void native_debase(bool, const int32_t* r) {
+void native_debase(const int32_t* r) {
     const int32_t base = base_argument(r);
     Cell* result = stack::push(&shared::none);
     if (!binary::decode_text(base, stack::arg_base, result)) *result = shared::none;
@@ -38,7 +38,7 @@ void native_debase(bool, const int32_t* r) {
     stack::set_last_reset(&v);
 }
 
-void native_enbase(bool, const int32_t* r) {
+void native_enbase(const int32_t* r) {
     const int32_t base = base_argument(r);
     const Cell value = *stack::arg_base;
     // The input bytes, copied out so that making the result cannot move

@@ -29,7 +29,7 @@ namespace qel::natives {
 
 namespace {
 
-int32_t canonical_of(const Cell* word) { return symbol::canonical(static_cast<int32_t>(word->data2)); }
+int32_t canonical_of(const Cell* word) { return symbol::canonical(word_symbol(word)); }
 
 // Whether catch's /name argument takes a throw named by thrown (the name
 // cell the thrower pushed: a word!, or unset when throw had no /name).
@@ -40,9 +40,9 @@ bool name_matches(const Cell* wanted, const Cell* thrown) {
     if (cell::type_of(wanted) == TYPE_WORD) return canonical_of(wanted) == sym;
     // A block of names: every entry must be a word, checked before any
     // match is taken so that a bad block never passes silently.
-    const uint32_t tail = static_cast<uint32_t>(block::length(wanted)) + wanted->data1;
+    const uint32_t tail = static_cast<uint32_t>(block::length(wanted)) + series_index(wanted);
     bool found = false;
-    for (uint32_t i = wanted->data1; i < tail; ++i) {
+    for (uint32_t i = series_index(wanted); i < tail; ++i) {
         const Cell* entry = block::cell_at(wanted, i);
         if (cell::type_of(entry) != TYPE_WORD) {
             Cell refinement = *words::w_name;
@@ -74,8 +74,8 @@ bool names_a_function(const Frame* f) {
     const int32_t sym = stack::symbol_of(f);
     if (sym == 0) return false;
     const uint32_t mask = stack::frame_flag::SYMBOL_MASK >> stack::frame_flag::SYMBOL_SHIFT;
-    if (sym == static_cast<int32_t>(words::w_anon->data2 & mask) ||
-        sym == static_cast<int32_t>(words::w_body->data2 & mask))
+    if (sym == static_cast<int32_t>(static_cast<uint32_t>(word_symbol(words::w_anon)) & mask) ||
+        sym == static_cast<int32_t>(static_cast<uint32_t>(word_symbol(words::w_body)) & mask))
         return false;
     const node_t ctx = f->word_ctx ? f->word_ctx : context::global;
     const Cell* v = context::get_by_symbol(sym, ctx);
@@ -85,7 +85,7 @@ bool names_a_function(const Frame* f) {
 void capture_stack(Cell* error) {
     const Cell recorded = err::field(error, err::F_STACK);
     if (cell::type_of(&recorded) != TYPE_INTEGER) return;
-    const Frame* end = stack::frame_bottom + recorded.data2;
+    const Frame* end = stack::frame_bottom + integer_value(recorded);
     if (end > stack::frame_limit) end = stack::frame_limit;
     // No collection sees the records above the frame top, nor the contexts
     // only they still name (those of calls of temporary functions): the
@@ -110,7 +110,7 @@ void capture_stack(Cell* error) {
 
 }  // namespace
 
-void native_throw(bool, const int32_t* refinements) {
+void native_throw(const int32_t* refinements) {
     trace::on_throw(stack::arg_base);
     // The catcher finds the value and, above it, the name: unset when
     // there is none, so that no name matches it.
@@ -121,7 +121,7 @@ void native_throw(bool, const int32_t* refinements) {
     stack::throw_value(catch_code::THROW);
 }
 
-void native_catch(bool, const int32_t* refinements) {
+void native_catch(const int32_t* refinements) {
     Cell* const base = stack::arg_base;
     const Cell* const wanted = refinements[0] >= 0 ? base + refinements[0] : nullptr;
     stack::mark_catch(words::w_body);
@@ -153,7 +153,7 @@ void native_catch(bool, const int32_t* refinements) {
     stack::unwind_last();
 }
 
-void native_try(bool, const int32_t* refinements) {
+void native_try(const int32_t* refinements) {
     const bool all = refinements[0] >= 0;
     const bool keep = refinements[1] >= 0;
     Cell* const base = stack::arg_base;

@@ -14,19 +14,16 @@ void compare_to_logic(CompareOp op) {
 }
 }  // namespace
 
-void native_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::Equal); }
-void native_not_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::NotEqual); }
-void native_strict_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::StrictEqual); }
-void native_lesser_q(bool, const int32_t*) { compare_to_logic(CompareOp::Lesser); }
-void native_lesser_or_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::LesserOrEqual); }
-void native_greater_q(bool, const int32_t*) { compare_to_logic(CompareOp::Greater); }
-void native_greater_or_equal_q(bool, const int32_t*) { compare_to_logic(CompareOp::GreaterOrEqual); }
+void native_equal_q(const int32_t*) { compare_to_logic(CompareOp::Equal); }
+void native_not_equal_q(const int32_t*) { compare_to_logic(CompareOp::NotEqual); }
+void native_strict_equal_q(const int32_t*) { compare_to_logic(CompareOp::StrictEqual); }
+void native_lesser_q(const int32_t*) { compare_to_logic(CompareOp::Lesser); }
+void native_lesser_or_equal_q(const int32_t*) { compare_to_logic(CompareOp::LesserOrEqual); }
+void native_greater_q(const int32_t*) { compare_to_logic(CompareOp::Greater); }
+void native_greater_or_equal_q(const int32_t*) { compare_to_logic(CompareOp::GreaterOrEqual); }
 
-void native_not(bool, const int32_t*) {
-    const Cell* v = stack::arg_base;
-    const uint32_t t = cell::type_of(v);
-    const bool falsy = t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0);
-    stack::set_last_reset(falsy ? &shared::true_value : &shared::false_value);
+void native_not(const int32_t*) {
+    stack::set_last_reset(is_truthy(stack::arg_base) ? &shared::false_value : &shared::true_value);
 }
 
 }  // namespace qel::natives

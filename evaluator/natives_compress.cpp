@@ -44,7 +44,7 @@ struct Bytes {
 // A binary! from its index; past its tail it has no bytes.
 Bytes binary_bytes(const Cell* value) {
     const int32_t length = series::length_of(value);
-    return Bytes{value->data2, value->data1, length > 0 ? static_cast<uint32_t>(length) : 0};
+    return Bytes{series_node(value), series_index(value), length > 0 ? static_cast<uint32_t>(length) : 0};
 }
 
 // The UTF-8 form of a text from its index, in a new buffer pushed on the
@@ -55,7 +55,7 @@ Bytes utf8_bytes(const Cell* value) {
     return Bytes{n, 0, series::buffer_length(n)};
 }
 
-int32_t canonical_of(const Cell* word) { return symbol::canonical(static_cast<int32_t>(word->data2)); }
+int32_t canonical_of(const Cell* word) { return symbol::canonical(word_symbol(word)); }
 
 deflate::Method method_of(const Cell* word) {
     const deflate::Method m = deflate::method_of(canonical_of(word));
@@ -105,7 +105,7 @@ void answer_binary(node_t n) {
 
 }  // namespace
 
-void native_compress(bool, const int32_t*) {
+void native_compress(const int32_t*) {
     const Cell method = stack::arg_base[1];
     const Codec codec = compressor(method_of(&method));
     const Cell* data = stack::arg_base;
@@ -122,7 +122,7 @@ void native_compress(bool, const int32_t*) {
     answer_binary(out);
 }
 
-void native_decompress(bool, const int32_t* refinements) {
+void native_decompress(const int32_t* refinements) {
     const Cell method = stack::arg_base[1];
     const deflate::Method m = method_of(&method);
     const Codec codec = decompressor(m);
@@ -134,7 +134,7 @@ void native_decompress(bool, const int32_t* refinements) {
     int64_t expected = 0;
     if (refinements[0] >= 0) {
         const Cell* sz = stack::arg_base + refinements[0];
-        expected = static_cast<int32_t>(sz->data2);
+        expected = integer_value(sz);
         if (expected < 0) {
             Cell w = *word::make_from_cstr("size");
             cell::set_type(&w, TYPE_REFINEMENT);
@@ -208,7 +208,7 @@ Cell integer_cell(uint32_t v) { return Cell{TYPE_INTEGER, 0, v, 0}; }
 
 }  // namespace
 
-void native_checksum(bool, const int32_t* refinements) {
+void native_checksum(const int32_t* refinements) {
     const Cell method = stack::arg_base[1];
     const int32_t symbol = canonical_of(&method);
     if (!checksum::is_method(symbol)) err::raise(err::INVALID_ARG, &method);
@@ -236,7 +236,7 @@ void native_checksum(bool, const int32_t* refinements) {
 
     if (with && with_type == TYPE_INTEGER) {
         const Cell r = integer_cell(static_cast<uint32_t>(
-            checksum::hash_not_implemented(in.data(), in.length, static_cast<int32_t>(with->data2))));
+            checksum::hash_not_implemented(in.data(), in.length, integer_value(with))));
         stack::set_last_reset(&r);
         return;
     }

@@ -24,7 +24,6 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/checks.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -40,68 +39,13 @@ const Cell unset_value{TYPE_UNSET, 0, 0, 0};
 
 Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
 
-// ---- argument checks under the check flag ----------------------------------------
-
-// A typeset of the listed types: type t is bit 0x80 >> (t & 7) of byte
-// t >> 3, the bytes laid over words 1-3 from the low byte of word 1.
-Cell typeset_of(std::initializer_list<uint32_t> types) {
-    uint32_t words[3] = {0, 0, 0};
-    for (uint32_t t : types) words[(t >> 3) / 4] |= (0x80u >> (t & 7)) << (((t >> 3) % 4) * 8);
-    return Cell{TYPE_TYPESET, words[0], words[1], words[2]};
-}
-
-Cell series_typeset(bool with_map) {
-    Cell ts = typeset_of({});
-    for (uint32_t t = 1; t <= TYPE_EVENT; ++t) {
-        if (series_type::is_series(t) || (with_map && t == TYPE_MAP)) {
-            Cell one = typeset_of({t});
-            ts.data1 |= one.data1;
-            ts.data2 |= one.data2;
-            ts.data3 |= one.data3;
-        }
-    }
-    return ts;
-}
-
-const Cell& ts_block() {
-    static const Cell ts = typeset_of({TYPE_BLOCK});
-    return ts;
-}
-const Cell& ts_count() {
-    static const Cell ts = typeset_of({TYPE_INTEGER, TYPE_FLOAT});
-    return ts;
-}
-const Cell& ts_word() {
-    static const Cell ts = typeset_of({TYPE_WORD});
-    return ts;
-}
-const Cell& ts_word_block() {
-    static const Cell ts = typeset_of({TYPE_WORD, TYPE_BLOCK});
-    return ts;
-}
-const Cell& ts_series() {
-    static const Cell ts = series_typeset(false);
-    return ts;
-}
-const Cell& ts_series_map() {
-    static const Cell ts = series_typeset(true);
-    return ts;
-}
-
-void expect(int position, const Cell& ts) { err::check_arg_type(position, &ts, position); }
-
 // ---- truth -------------------------------------------------------------------------
 
-// The plain test: unset counts as true.
-bool truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0));
-}
-
-// The strict test: a block that gave no value is an error, not a truth.
+// The strict truth test: a block that gave no value is an error, not a
+// truth (is_truthy takes unset as true).
 bool truthy_strict(const Cell* v) {
     if (cell::type_of(v) == TYPE_UNSET) err::raise(err::NO_RETURN);
-    return truthy(v);
+    return is_truthy(v);
 }
 
 // ---- guarded evaluation --------------------------------------------------------------
@@ -156,15 +100,17 @@ int32_t count_of(Cell* c) {
         if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OVERFLOW);
         *c = integer(static_cast<int32_t>(d));
     }
-    return static_cast<int32_t>(c->data2);
+    return integer_value(c);
 }
 
 // ---- iteration steps -------------------------------------------------------------------
 
 bool not_at_tail(const Cell* series) {
     if (cell::type_of(series) == TYPE_IMAGE) {
-        const uint32_t pixels = (series->data3 & 0xFFFF) * (series->data3 >> 16);
-        return series->data1 < pixels;
+        // An image! holds its width in the low 16 bits of word 3, its
+        // height in the high 16.
+        const uint32_t size = payload_word(series, 2);
+        return series_index(series) < (size & 0xFFFF) * (size >> 16);
     }
     return !series::at_tail(series);
 }
@@ -180,9 +126,9 @@ void assign(Cell* word, const Cell* scratch, bool from_block) {
 // cell: the cell itself for blocks, pick for everything else; none past
 // the tail.
 void element_into(Cell* series, int32_t i, Cell* scratch) {
-    if (series_type::is_block_like(cell::type_of(series))) {
-        const int64_t at = static_cast<int64_t>(series->data1) + i - 1;
-        const int64_t total = series::buffer_length(series->data2);
+    if (is_block_like(cell::type_of(series))) {
+        const int64_t at = static_cast<int64_t>(series_index(series)) + i - 1;
+        const int64_t total = series::buffer_length(series_node(series));
         *scratch = at < total ? *block::cell_at(series, static_cast<uint32_t>(at)) : shared::none;
         return;
     }
@@ -195,7 +141,7 @@ void element_into(Cell* series, int32_t i, Cell* scratch) {
 // made.
 bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
     if (!not_at_tail(series)) return false;
-    const bool from_block = series_type::is_block_like(cell::type_of(series));
+    const bool from_block = is_block_like(cell::type_of(series));
     if (cell::type_of(series) == TYPE_MAP) return map::foreach_step(series, words);
     if (cell::type_of(words) == TYPE_WORD) {
         element_into(series, 1, scratch);
@@ -203,15 +149,15 @@ bool step(Cell* series, const Cell* words, int32_t n, Cell* scratch) {
         assign(&w, scratch, from_block);
     } else {
         for (int32_t i = 1; i <= n; ++i) {
-            Cell w = *block::cell_at(words, words->data1 + static_cast<uint32_t>(i) - 1);
+            Cell w = *block::cell_at(words, series_index(words) + static_cast<uint32_t>(i) - 1);
             const uint32_t wt = cell::type_of(&w);
-            if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
+            if (!is_any_word(wt))
                 err::raise(err::INVALID_ARG, &w);
             element_into(series, i, scratch);
             assign(&w, scratch, from_block);
         }
     }
-    series->data1 += static_cast<uint32_t>(n);
+    series_index(series) += static_cast<uint32_t>(n);
     return true;
 }
 
@@ -236,31 +182,25 @@ uint32_t next_expression(Cell* copy, uint32_t position) {
     return interp::eval_next(copy, position, false);
 }
 
-uint32_t tail_of(const Cell* block) { return series::buffer_length(block->data2); }
+uint32_t tail_of(const Cell* block) { return series::buffer_length(series_node(block)); }
 
 }  // namespace
 
 // ---- conditionals --------------------------------------------------------------------------
 
-void native_if(bool check, const int32_t*) {
-    if (check) expect(1, ts_block());
+void native_if(const int32_t*) {
     Cell* base = stack::arg_base;
-    if (truthy(base)) interp::eval_block(base + 1, true);
+    if (is_truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
-void native_unless(bool check, const int32_t*) {
-    if (check) expect(1, ts_block());
+void native_unless(const int32_t*) {
     Cell* base = stack::arg_base;
-    if (!truthy(base)) interp::eval_block(base + 1, true);
+    if (!is_truthy(base)) interp::eval_block(base + 1, true);
     else stack::set_last_reset(&shared::none);
 }
 
-void native_either(bool check, const int32_t*) {
-    if (check) {
-        expect(1, ts_block());
-        expect(2, ts_block());
-    }
+void native_either(const int32_t*) {
     Cell* base = stack::arg_base;
     interp::eval_block(truthy_strict(base) ? base + 1 : base + 2, true);
 }
@@ -272,13 +212,13 @@ namespace {
 void walk_conditions(bool stop_on) {
     Cell* base = stack::arg_base;
     Cell* copy = stack::push(base);
-    uint32_t position = copy->data1;
+    uint32_t position = series_index(copy);
     bool any_ran = false;
     while (position < tail_of(copy)) {
         position = next_expression(copy, position);
         if (exit_pending()) return;
         any_ran = true;
-        if (truthy(base) == stop_on) {
+        if (is_truthy(base) == stop_on) {
             if (!stop_on) stack::set_last_reset(&shared::none);
             stack::keep_first();
             return;
@@ -292,27 +232,17 @@ void walk_conditions(bool stop_on) {
 
 }  // namespace
 
-void native_any(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
-    walk_conditions(true);
-}
+void native_any(const int32_t*) { walk_conditions(true); }
 
-void native_all(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
-    walk_conditions(false);
-}
+void native_all(const int32_t*) { walk_conditions(false); }
 
-void native_switch(bool check, const int32_t* refinements) {
+void native_switch(const int32_t* refinements) {
     const int32_t default_at = refinements[0];
-    if (check) {
-        expect(1, ts_block());
-        if (default_at >= 0) expect(default_at, ts_block());
-    }
     Cell* base = stack::arg_base;
     const Cell* cases = base + 1;
     const uint32_t type = cell::type_of(base);
     if (type != TYPE_BLOCK) {
-        for (uint32_t i = cases->data1; i < tail_of(cases); ++i) {
+        for (uint32_t i = series_index(cases); i < tail_of(cases); ++i) {
             const Cell c = *block::cell_at(cases, i);
             if (cell::type_of(&c) != type || !actions::compare(&c, base, CompareOp::Equal)) continue;
             // The branch is the first block after the match, whatever
@@ -331,19 +261,18 @@ void native_switch(bool check, const int32_t* refinements) {
     else stack::set_last_reset(&shared::none);
 }
 
-void native_case(bool check, const int32_t* refinements) {
+void native_case(const int32_t* refinements) {
     const bool all = refinements[0] >= 0;
-    if (check) expect(0, ts_block());
     Cell* base = stack::arg_base;
     Cell* copy = stack::push(base);
-    if (copy->data1 >= tail_of(copy)) {
+    if (series_index(copy) >= tail_of(copy)) {
         stack::set_last_reset(&shared::none);
         return;
     }
     Cell* last_branch = stack::push(&shared::none);
     bool last_true = false;
     stack::mark_native(words::w_anon);
-    uint32_t position = copy->data1;
+    uint32_t position = series_index(copy);
     while (position < tail_of(copy)) {
         const Cell condition = *block::cell_at(copy, position);
         position = next_expression(copy, position);
@@ -375,11 +304,7 @@ void native_case(bool check, const int32_t* refinements) {
 
 // ---- loops ------------------------------------------------------------------------------------
 
-void native_while(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_block());
-        expect(1, ts_block());
-    }
+void native_while(const int32_t*) {
     const Cell* cond = stack::arg_base;
     const Cell* body = cond + 1;
     stack::mark_loop(words::w_body);
@@ -402,8 +327,7 @@ void native_while(bool check, const int32_t*) {
     finish_with(&unset_value);
 }
 
-void native_until(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
+void native_until(const int32_t*) {
     const Cell* body = stack::arg_base;
     stack::mark_loop(words::w_body);
     for (;;) {
@@ -416,11 +340,7 @@ void native_until(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_loop(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_count());
-        expect(1, ts_block());
-    }
+void native_loop(const int32_t*) {
     Cell* base = stack::arg_base;
     const int32_t count = count_of(base);
     if (count < 1) {
@@ -437,12 +357,7 @@ void native_loop(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_repeat(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word());
-        expect(1, ts_count());
-        expect(2, ts_block());
-    }
+void native_repeat(const int32_t*) {
     Cell* word = stack::arg_base;
     Cell* counter = word + 1;
     const Cell* body = word + 2;
@@ -464,8 +379,7 @@ void native_repeat(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_forever(bool check, const int32_t*) {
-    if (check) expect(0, ts_block());
+void native_forever(const int32_t*) {
     const Cell* body = stack::arg_base;
     stack::mark_loop(words::w_body);
     for (;;) {
@@ -476,17 +390,12 @@ void native_forever(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_foreach(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word_block());
-        expect(1, ts_series_map());
-        expect(2, ts_block());
-    }
+void native_foreach(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* body = base + 2;
     const int32_t n = word_count(base, base + 1);
-    // The series copy lies two cells below the loop's base and the word
-    // one cell below it, where compiled loops look for them.
+    // The walk's own copy of the series, whose index the steps advance,
+    // and of the word argument lie on the stack below the loop's frame.
     Cell* scratch = stack::push(&unset_value);
     Cell* series = stack::push(base + 1);
     const Cell* words = stack::push(base);
@@ -503,11 +412,7 @@ void native_foreach(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_forall(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word());
-        expect(1, ts_block());
-    }
+void native_forall(const int32_t*) {
     Cell* word = stack::arg_base;
     const Cell* body = word + 1;
     const Cell* start = stack::push(word::get(word));
@@ -533,11 +438,11 @@ void native_forall(bool check, const int32_t*) {
             return;
         }
         Cell* now = word::get(word);
-        if (!series_type::is_series(cell::type_of(now)) || now->data2 != start->data2) {
+        if (!series_type::is_series(cell::type_of(now)) || series_node(now) != series_node(start)) {
             const Cell bad = *now;
             err::raise(err::BAD_LOOP_SERIES, &bad);
         }
-        now->data1 += 1;
+        series_index(now) += 1;
         if (!not_at_tail(now)) break;
     }
     // Back to where the walk began, before the word's cell (the native's
@@ -546,12 +451,7 @@ void native_forall(bool check, const int32_t*) {
     finish_with_base();
 }
 
-void native_remove_each(bool check, const int32_t*) {
-    if (check) {
-        expect(0, ts_word_block());
-        expect(1, ts_series());
-        expect(2, ts_block());
-    }
+void native_remove_each(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* body = base + 2;
     const int32_t n = word_count(base, base + 1);
@@ -565,11 +465,11 @@ void native_remove_each(bool check, const int32_t*) {
         const Outcome o = run(body);
         if (o == Outcome::leave) return;
         if (o == Outcome::brk) break;
-        if (o == Outcome::cont || !truthy(stack::arg_base)) continue;
-        series->data1 -= static_cast<uint32_t>(n);
+        if (o == Outcome::cont || !is_truthy(stack::arg_base)) continue;
+        series_index(series) -= static_cast<uint32_t>(n);
         const Cell* after = actions::slot<slot_fn::Remove>(series, datatype::REMOVE)(series, n == 1 ? nullptr : part,
                                                                                      nullptr);
-        series->data1 = after->data1;
+        series_index(series) = series_index(after);
     }
     finish_with(base + 1);
 }

@@ -37,7 +37,7 @@ namespace {
 }
 
 void expect_string(const char* native, const Cell* value, const char* arg) {
-    if (!string::is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
+    if (!is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
 }
 
 // A new empty string! on the argument stack with room for capacity units.
@@ -61,7 +61,7 @@ void part_range(Cell* series, const Cell* limit, const char* native, uint32_t& f
         const double d = cell::get_double(limit);
         if (integer::outside_integer_range(d)) err::raise(err::INVALID_ARG, limit);
         n = static_cast<int32_t>(d);
-    } else if (t == TYPE_INTEGER || string::is_any_string(t)) {
+    } else if (t == TYPE_INTEGER || is_any_string(t)) {
         n = series_type::part_count(series, limit);
     } else {
         expect_arg(native, limit, "limit");
@@ -79,7 +79,7 @@ void change_case(const char* native, bool upper, const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
     if (t == TYPE_CHAR) {
-        base->data2 = unicode::case_of(base->data2, upper);
+        char_code(base) = unicode::case_of(char_code(base), upper);
         stack::keep_first();
         return;
     }
@@ -91,7 +91,7 @@ void change_case(const char* native, bool upper, const int32_t* refinements) {
         from = string::clamp_index(base);
         count = string::length(base);
     }
-    if (count) unicode::change_case(base->data2, from, count, upper);
+    if (count) unicode::change_case(series_node(base), from, count, upper);
     stack::keep_first();
 }
 
@@ -112,7 +112,7 @@ void append_utf8(node_t out, const std::string& text) {
 // zero when it is finite and inside the 32-bit range.
 uint32_t pair_coordinate(const Cell* v, const char* arg) {
     const uint32_t t = cell::type_of(v);
-    if (t == TYPE_INTEGER) return v->data2;
+    if (t == TYPE_INTEGER) return static_cast<uint32_t>(integer_value(v));
     if (t != TYPE_FLOAT) expect_arg("as-pair", v, arg);
     const double d = cell::get_double(v);
     if (integer::outside_integer_range(d)) err::raise(err::INVALID_ARG, v);
@@ -136,50 +136,50 @@ bool list_family(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || (t >
 
 // ---- the natives ----------------------------------------------------------------------------
 
-void native_dehex(bool, const int32_t*) {
+void native_dehex(const int32_t*) {
     Cell* base = stack::arg_base;
     expect_string("dehex", base, "value");
     Cell* out = push_new_string(string::length(base));
-    url::decode(base, out->data2);
+    url::decode(base, series_node(out));
     stack::set_last_reset(out);
 }
 
-void native_enhex(bool, const int32_t*) {
+void native_enhex(const int32_t*) {
     Cell* base = stack::arg_base;
     expect_string("enhex", base, "value");
     Cell* out = push_new_string(string::length(base));
-    url::encode(base, out->data2, cell::type_of(base) == TYPE_STRING ? url::STRICT_TABLE : url::URL_TABLE);
+    url::encode(base, series_node(out), cell::type_of(base) == TYPE_STRING ? url::STRICT_TABLE : url::URL_TABLE);
     stack::set_last_reset(out);
 }
 
-void native_uppercase(bool, const int32_t* refinements) { change_case("uppercase", true, refinements); }
-void native_lowercase(bool, const int32_t* refinements) { change_case("lowercase", false, refinements); }
+void native_uppercase(const int32_t* refinements) { change_case("uppercase", true, refinements); }
+void native_lowercase(const int32_t* refinements) { change_case("lowercase", false, refinements); }
 
 // File names are POSIX names already: the text is copied as it is, and
 // with /full a relative name gets the current directory in front.
-void native_to_local_file(bool, const int32_t* refinements) {
+void native_to_local_file(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
     if (t != TYPE_FILE && t != TYPE_STRING) expect_arg("to-local-file", base, "path");
     string::clamp_index(base);
     Cell* out = push_new_string(string::length(base));
-    const bool relative = string::length(base) == 0 || string::char_at(base, base->data1) != '/';
+    const bool relative = string::length(base) == 0 || string::char_at(base, series_index(base)) != '/';
     if (refinements[0] >= 0 && relative) {
         std::string dir = os::get_current_dir();
         if (dir.empty() || dir.back() != '/') dir += '/';
-        append_utf8(out->data2, dir);
+        append_utf8(series_node(out), dir);
     }
     string::concatenate(out, base, -1, 0, false, string::APPEND);
     stack::set_last_reset(out);
 }
 
-void native_as(bool, const int32_t*) {
+void native_as(const int32_t*) {
     Cell* base = stack::arg_base;
     const Cell* spec = base + 1;
-    const uint32_t target = cell::type_of(base) == TYPE_DATATYPE ? base->data1 : cell::type_of(base);
+    const uint32_t target = cell::type_of(base) == TYPE_DATATYPE ? datatype_id(base) : cell::type_of(base);
     const uint32_t from = cell::type_of(spec);
     const bool lists = list_family(target) && list_family(from);
-    const bool texts = string::is_any_string(target) && string::is_any_string(from);
+    const bool texts = is_any_string(target) && is_any_string(from);
     if (!lists && !texts) {
         const Cell spec_type{TYPE_DATATYPE, from, 0, 0};
         const Cell target_type{TYPE_DATATYPE, target, 0, 0};
@@ -190,20 +190,20 @@ void native_as(bool, const int32_t*) {
     stack::set_last_reset(&result);
 }
 
-void native_as_pair(bool, const int32_t*) {
+void native_as_pair(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell pair{TYPE_PAIR, 0, pair_coordinate(base, "x"), pair_coordinate(base + 1, "y")};
     stack::set_last_reset(&pair);
 }
 
-void native_as_point2D(bool, const int32_t*) {
+void native_as_point2D(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell point{TYPE_POINT2D, point_coordinate(base, "as-point2D", "x"),
                      point_coordinate(base + 1, "as-point2D", "y"), 0};
     stack::set_last_reset(&point);
 }
 
-void native_as_point3D(bool, const int32_t*) {
+void native_as_point3D(const int32_t*) {
     const Cell* base = stack::arg_base;
     const Cell point{TYPE_POINT3D, point_coordinate(base, "as-point3D", "x"),
                      point_coordinate(base + 1, "as-point3D", "y"), point_coordinate(base + 2, "as-point3D", "z")};

@@ -50,9 +50,10 @@ constexpr double E = 2.718281828459045;
 void set_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &shared::false_value); }
 
 Cell* make_float_at(Cell* c, double d) {
-    cell::set_type(c, TYPE_FLOAT);
-    c->data1 = 0;
-    cell::put_double(c, d);
+    Cell f{c->header, 0, 0, 0};
+    cell::set_type(&f, TYPE_FLOAT);
+    cell::put_double(&f, d);
+    *c = f;
     return c;
 }
 
@@ -117,8 +118,9 @@ int32_t sign_of(const Cell* v, const char* native) {
 bool is_zero(const Cell* v) {
     switch (cell::type_of(v)) {
         case TYPE_INTEGER:
+            return integer_value(v) == 0;
         case TYPE_CHAR:
-            return v->data2 == 0;
+            return char_code(v) == 0;
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME:
@@ -126,7 +128,7 @@ bool is_zero(const Cell* v) {
         case TYPE_MONEY:
             return money_zero(v);
         case TYPE_PAIR:
-            return v->data2 == 0 && v->data3 == 0;
+            return pair_x(v) == 0 && pair_y(v) == 0;
         case TYPE_TUPLE:
             for (uint32_t i = 0; i < tuple_length(v) && i < 12; i++)
                 if (tuple_byte(v, i)) return false;
@@ -212,12 +214,12 @@ void point_versus(Cell* p, const float* other, bool greater) {
 }
 
 void pair_to_point(Cell* p) {
-    const float x = static_cast<float>(static_cast<int32_t>(p->data2));
-    const float y = static_cast<float>(static_cast<int32_t>(p->data3));
+    const float x = static_cast<float>(pair_x(p));
+    const float y = static_cast<float>(pair_y(p));
     cell::set_type(p, TYPE_POINT2D);
     point::set_component(p, 0, x);
     point::set_component(p, 1, y);
-    p->data3 = 0;
+    set_point_coord(p, 2, 0.0f);
 }
 
 // Steps 3 to 5 of max and min: a compound value a against b, changed in
@@ -238,15 +240,13 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
                     return true;
                 }
                 const int32_t n = static_cast<int32_t>(d);
-                a->data2 = static_cast<uint32_t>(pick_int(static_cast<int32_t>(a->data2), n, greater));
-                a->data3 = static_cast<uint32_t>(pick_int(static_cast<int32_t>(a->data3), n, greater));
+                pair_x(a) = pick_int(pair_x(a), n, greater);
+                pair_y(a) = pick_int(pair_y(a), n, greater);
                 return true;
             }
             if (tb == TYPE_PAIR) {
-                a->data2 = static_cast<uint32_t>(
-                    pick_int(static_cast<int32_t>(a->data2), static_cast<int32_t>(b.data2), greater));
-                a->data3 = static_cast<uint32_t>(
-                    pick_int(static_cast<int32_t>(a->data3), static_cast<int32_t>(b.data3), greater));
+                pair_x(a) = pick_int(pair_x(a), pair_x(b), greater);
+                pair_y(a) = pick_int(pair_y(a), pair_y(b), greater);
                 return true;
             }
             if (tb == TYPE_POINT2D) {
@@ -264,8 +264,8 @@ bool compound_versus(Cell* a, const Cell* b_in, bool greater) {
             } else if (tb == cell::type_of(a)) {
                 for (uint32_t i = 0; i < 3; i++) f[i] = point::component(&b, i);
             } else if (tb == TYPE_PAIR && cell::type_of(a) == TYPE_POINT2D) {
-                f[0] = static_cast<float>(static_cast<int32_t>(b.data2));
-                f[1] = static_cast<float>(static_cast<int32_t>(b.data3));
+                f[0] = static_cast<float>(pair_x(b));
+                f[1] = static_cast<float>(pair_y(b));
                 f[2] = 0.0f;
             } else {
                 return false;
@@ -329,28 +329,28 @@ void max_min(bool greater) {
 
 // ---- the natives ----------------------------------------------------------------------------
 
-void native_negative_q(bool, const int32_t*) { set_logic(sign_of(stack::arg_base, "negative?") < 0); }
-void native_positive_q(bool, const int32_t*) { set_logic(sign_of(stack::arg_base, "positive?") > 0); }
+void native_negative_q(const int32_t*) { set_logic(sign_of(stack::arg_base, "negative?") < 0); }
+void native_positive_q(const int32_t*) { set_logic(sign_of(stack::arg_base, "positive?") > 0); }
 
-void native_sign_q(bool, const int32_t*) {
+void native_sign_q(const int32_t*) {
     const int32_t s = sign_of(stack::arg_base, "sign?");
     const Cell r{TYPE_INTEGER, 0, static_cast<uint32_t>(s), 0};
     stack::set_last_reset(&r);
 }
 
-void native_zero_q(bool, const int32_t*) { set_logic(is_zero(stack::arg_base)); }
+void native_zero_q(const int32_t*) { set_logic(is_zero(stack::arg_base)); }
 
-void native_NaN_q(bool, const int32_t*) {
+void native_NaN_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     const uint32_t t = cell::type_of(v);
     if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_PERCENT) expect_arg("NaN?", v, "value");
     set_logic(t != TYPE_INTEGER && std::isnan(cell::get_double(v)));
 }
 
-void native_max(bool, const int32_t*) { max_min(true); }
-void native_min(bool, const int32_t*) { max_min(false); }
+void native_max(const int32_t*) { max_min(true); }
+void native_min(const int32_t*) { max_min(false); }
 
-void native_shift(bool, const int32_t* refinements) {
+void native_shift(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("shift", base, "data");
     if (cell::type_of(base + 1) != TYPE_INTEGER) expect_arg("shift", base + 1, "bits");
@@ -366,7 +366,7 @@ void native_shift(bool, const int32_t* refinements) {
     stack::set_last_reset(&result);
 }
 
-void native_to_hex(bool, const int32_t* refinements) {
+void native_to_hex(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("to-hex", base, "value");
     uint32_t keep = 8;
@@ -377,20 +377,20 @@ void native_to_hex(bool, const int32_t* refinements) {
         if (n <= 0) err::raise(err::INVALID_ARG, size);
         if (n < 8) keep = static_cast<uint32_t>(n);
     }
-    const char* digits = string::to_hex(base->data2, false);
+    const char* digits = string::to_hex(static_cast<uint32_t>(integer_value(base)), false);
     const Cell issue = *issue::push_from_cstr(digits + 8 - keep);
     stack::set_last_reset(&issue);
 }
 
-void native_sine(bool, const int32_t* refinements) {
+void native_sine(const int32_t* refinements) {
     float_result(snap(std::sin(angle_arg(SINE, "sine", refinements))));
 }
 
-void native_cosine(bool, const int32_t* refinements) {
+void native_cosine(const int32_t* refinements) {
     float_result(snap(std::cos(angle_arg(COSINE, "cosine", refinements))));
 }
 
-void native_tangent(bool, const int32_t* refinements) {
+void native_tangent(const int32_t* refinements) {
     const double r = angle_arg(TANGENT, "tangent", refinements);
     // tan of the double nearest pi/2 is a large finite number; the exact
     // right angle answers infinity.
@@ -399,17 +399,17 @@ void native_tangent(bool, const int32_t* refinements) {
     else float_result(std::tan(r));
 }
 
-void native_arcsine(bool, const int32_t* r) {
+void native_arcsine(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::asin), "arcsine", "sine", r);
 }
-void native_arccosine(bool, const int32_t* r) {
+void native_arccosine(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::acos), "arccosine", "cosine", r);
 }
-void native_arctangent(bool, const int32_t* r) {
+void native_arctangent(const int32_t* r) {
     inverse_trig(static_cast<double (*)(double)>(std::atan), "arctangent", "tangent", r);
 }
 
-void native_arctangent2(bool, const int32_t* refinements) {
+void native_arctangent2(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const double y = float_arg(base, "arctangent2", "y");
     const double x = float_arg(base + 1, "arctangent2", "x");
@@ -417,14 +417,14 @@ void native_arctangent2(bool, const int32_t* refinements) {
     float_result(refinements[0] >= 0 ? r : r * (180.0 / PI));
 }
 
-void native_log_2(bool, const int32_t*) {
+void native_log_2(const int32_t*) {
     float_fn([](double x) { return std::log(x) / LN2; }, "log-2");
 }
-void native_log_10(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log10), "log-10"); }
-void native_log_e(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log), "log-e"); }
-void native_exp(bool, const int32_t*) {
+void native_log_10(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log10), "log-10"); }
+void native_log_e(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::log), "log-e"); }
+void native_exp(const int32_t*) {
     float_fn([](double x) { return std::pow(E, x); }, "exp");
 }
-void native_square_root(bool, const int32_t*) { float_fn(static_cast<double (*)(double)>(std::sqrt), "square-root"); }
+void native_square_root(const int32_t*) { float_fn(static_cast<double (*)(double)>(std::sqrt), "square-root"); }
 
 }  // namespace qel::natives

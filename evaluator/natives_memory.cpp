@@ -25,7 +25,7 @@ void memory_result() {
 
 }  // namespace
 
-void native_stats(bool, const int32_t* refinements) {
+void native_stats(const int32_t* refinements) {
     const bool show = refinements[0] >= 0, info = refinements[1] >= 0;
     if (!show && !info) {
         memory_result();
@@ -47,7 +47,7 @@ void native_stats(bool, const int32_t* refinements) {
     stack::set_last_reset(&shared::unset);
 }
 
-void native_recycle(bool, const int32_t* refinements) {
+void native_recycle(const int32_t* refinements) {
     if (refinements[0] >= 0 || refinements[1] >= 0) {
         collector_enabled = refinements[0] >= 0 ? 1 : 0;
         stack::set_last_reset(&shared::unset);

@@ -46,8 +46,8 @@ using series::cells_of;
 // pushed from the top; answers how many.
 uint32_t reduce_onto_stack(const Cell* block) {
     const Cell blk = *block;
-    uint32_t pos = blk.data1, n = 0;
-    while (pos < series::cell_count(blk.data2)) {
+    uint32_t pos = series_index(blk), n = 0;
+    while (pos < series::cell_count(series_node(blk))) {
         pos = interp::eval_next(&blk, pos, true);
         if (exit_pending()) return n;
         n++;
@@ -73,14 +73,14 @@ Cell add_into(const Cell* out, Cell* first, uint32_t n) {
     Cell* target = stack::push(out);
     const uint32_t index = series_type::clamp_index(target);
     if (n == 0) return *target;
-    const bool at_tail = index >= series::cell_count(target->data2);
+    const bool at_tail = index >= series::cell_count(series_node(target));
     // The values go in as one block, spliced by a single insertion, which
     // also reports the change to out's owner.
     Cell* values = block::push_new(static_cast<int32_t>(n));
     const Cell b = *values;
     for (uint32_t i = 0; i < n; i++) block::append_copy(&b, first + i);
     block::insert_values(target, values, -1, false, 1, at_tail);
-    if (at_tail) target->data1 = index;
+    if (at_tail) series_index(target) = index;
     return *target;
 }
 
@@ -103,8 +103,8 @@ void eval_one(const Cell& v) {
 uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
     stack::check_depth();
     uint32_t n = 0;
-    for (uint32_t i = blk.data1; i < series::cell_count(blk.data2); i++) {
-        const Cell c = cells_of(blk.data2)[i];
+    for (uint32_t i = series_index(blk); i < series::cell_count(series_node(blk)); i++) {
+        const Cell c = cells_of(series_node(blk))[i];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_BLOCK && deep) {
             Cell* first = stack::arg_top;
@@ -114,7 +114,7 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
             first->header = (first->header & ~cell_flag::TYPE_MASK) | (c.header & cell_flag::NEW_LINE) | TYPE_BLOCK;
             n++;
         } else if (t == TYPE_PAREN) {
-            if (c.data1 >= series::cell_count(c.data2)) continue;
+            if (series_index(c) >= series::cell_count(series_node(c))) continue;
             interp::eval_block(&c, false);
             if (exit_pending()) return n;
             const Cell result = *stack::top();
@@ -123,8 +123,8 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
                 stack::pop_n(1);
             } else if (rt == TYPE_BLOCK && !only) {
                 stack::pop_n(1);
-                for (uint32_t k = result.data1; k < series::cell_count(result.data2); k++) {
-                    stack::push(&cells_of(result.data2)[k]);
+                for (uint32_t k = series_index(result); k < series::cell_count(series_node(result)); k++) {
+                    stack::push(&cells_of(series_node(result))[k]);
                     n++;
                 }
             } else {
@@ -153,7 +153,7 @@ void do_value() {
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH:
-            if (v.data1 > series::cell_count(v.data2)) v.data1 = series::cell_count(v.data2);
+            series_index(v) = std::min(series_index(v), series::cell_count(series_node(v)));
             interp::eval_block(&v, true);
             return;
         case TYPE_PATH:
@@ -199,14 +199,14 @@ void do_next(const Cell* position_word) {
         return;
     }
     Cell* held = stack::push(&v);
-    uint32_t pos = std::min(v.data1, series::cell_count(v.data2));
-    if (pos >= series::cell_count(v.data2)) {
+    uint32_t pos = std::min(series_index(v), series::cell_count(series_node(v)));
+    if (pos >= series::cell_count(series_node(v))) {
         *stack::arg_base = shared::unset;
     } else {
         pos = interp::eval_next(&v, pos, false);
         if (exit_pending()) return;
     }
-    held->data1 = pos;
+    series_index(held) = pos;
     Cell w = *position_word;
     word::set(&w, held);
     stack::keep_first();
@@ -214,12 +214,12 @@ void do_next(const Cell* position_word) {
 
 // A binary! that starts with the UTF-8 byte-order mark is read after it.
 bool skip_bom(Cell& src) {
-    SeriesBuffer* b = series::buffer_of(src.data2);
-    const uint32_t total = series::buffer_length(src.data2);
-    if (total < src.data1 + 3) return false;
-    const uint8_t* p = series::head_ptr(b) + src.data1;
+    SeriesBuffer* b = series::buffer_of(series_node(src));
+    const uint32_t total = series::buffer_length(series_node(src));
+    if (total < series_index(src) + 3) return false;
+    const uint8_t* p = series::head_ptr(b) + series_index(src);
     if (p[0] != 0xEF || p[1] != 0xBB || p[2] != 0xBF) return false;
-    src.data1 += 3;
+    series_index(src) += 3;
     return true;
 }
 
@@ -232,34 +232,12 @@ constexpr const char* EXIT_STATES[] = {
     "url!", "email!", "hex", "rawstring", "ref!",
 };
 
-// How many arguments a function takes before its refinements.
-uint32_t argument_count(const Cell& fn) {
-    const node_t list = cells_of(fn.data3)[1].data2;
-    uint32_t n = 0;
-    while (n < series::cell_count(list) && cell::type_of(&cells_of(list)[n]) == TYPE_TYPESET) n++;
-    return n;
-}
-
 // The lexer's events a callback asks for: the words of a block that
 // starts its body, or every event.
 uint32_t lexer_mask(const Cell* callback) {
-    const Cell fn = *callback;
-    if (cell::type_of(&fn) != TYPE_FUNCTION) return lexer::EV_ALL;
-    const Cell body = cells_of(fn.data3)[0];
-    if (body.data1 >= series::cell_count(body.data2)) return lexer::EV_ALL;
-    const Cell first = cells_of(body.data2)[body.data1];
-    if (cell::type_of(&first) != TYPE_BLOCK) return lexer::EV_ALL;
     const Cell* names[6] = {words::w_prescan, words::w_scan, words::w_load, words::w_open, words::w_close,
                             words::w_error};
-    uint32_t m = 0;
-    for (uint32_t i = first.data1; i < series::cell_count(first.data2); i++) {
-        const Cell w = cells_of(first.data2)[i];
-        if (cell::type_of(&w) != TYPE_WORD) continue;
-        const int32_t sym = symbol::canonical(static_cast<int32_t>(w.data2));
-        for (uint32_t b = 0; b < 6; b++)
-            if (symbol::canonical(static_cast<int32_t>(names[b]->data2)) == sym) m |= 1u << b;
-    }
-    return m;
+    return trace::events_named(callback, names, 6, lexer::EV_ALL);
 }
 
 // A lexer event delivered to the language-level callback: the event as a
@@ -284,14 +262,14 @@ bool lexer_event(void* user, lexer::TraceInfo& info) {
     args[3] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(info.line), 0};
     args[4] = info.token;
     const Cell fn = *callback;
-    const bool reads_input = argument_count(fn) >= 2;
+    const bool reads_input = call::argument_count(series_node(cells_of(function_body(fn))[1])) >= 2;
     Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5);
     const Cell answer = *result;
     const Cell input_after = result[1];
     stack::pop_n(1);
     if (reads_input && cell::type_of(&input_after) == cell::type_of(&info.input) &&
-        input_after.data2 == info.input.data2)
-        info.input.data1 = input_after.data1;
+        series_node(input_after) == series_node(info.input))
+        series_index(info.input) = series_index(input_after);
     return is_truthy(answer);
 }
 
@@ -307,10 +285,10 @@ void output(bool new_line) {
         const uint32_t n = reduce_onto_stack(&v);
         if (exit_pending()) return;
         const Cell buf = *print_buffer;
-        mark = series::cell_count(buf.data2);
+        mark = series::cell_count(series_node(buf));
         for (uint32_t i = 0; i < n; i++) block::append_copy(&buf, first + i);
         v = buf;
-        v.data1 = mark;
+        series_index(v) = mark;
     }
     const node_t out = text::make_buffer(64);
     // The text stays reachable from the argument stack while the hooks
@@ -334,46 +312,47 @@ void make_function(const Cell* spec, const Cell* body) {
 
 }  // namespace
 
-void native_print(bool, const int32_t*) { output(true); }
-void native_prin(bool, const int32_t*) { output(false); }
+void native_print(const int32_t*) { output(true); }
+void native_prin(const int32_t*) { output(false); }
 
-void native_func(bool, const int32_t*) { make_function(stack::arg_base, stack::arg_base + 1); }
+void native_func(const int32_t*) { make_function(stack::arg_base, stack::arg_base + 1); }
 
-void native_does(bool, const int32_t*) {
+void native_does(const int32_t*) {
     Cell* spec = block::push_new(1);
     make_function(spec, stack::arg_base);
 }
 
-void native_has(bool, const int32_t*) {
+void native_has(const int32_t*) {
     const Cell vars = *stack::arg_base;
-    Cell* spec = block::push_new(static_cast<int32_t>(series::cell_count(vars.data2)) + 1);
+    Cell* spec = block::push_new(static_cast<int32_t>(series::cell_count(series_node(vars))) + 1);
     const Cell s = *spec;
     block::append_copy(&s, words::w_local);
     cell::set_type(block::tail_ptr(&s) - 1, TYPE_REFINEMENT);
-    for (uint32_t i = vars.data1; i < series::cell_count(vars.data2); i++) block::append_copy(&s, &cells_of(vars.data2)[i]);
+    for (uint32_t i = series_index(vars); i < series::cell_count(series_node(vars)); i++)
+        block::append_copy(&s, &cells_of(series_node(vars))[i]);
     make_function(&s, stack::arg_base + 1);
 }
 
-void native_function(bool, const int32_t*) {
+void native_function(const int32_t*) {
     // The locals are added to a copy: the caller's spec block stays as it is.
     const Cell spec = *block::copy_cells(stack::arg_base, true, true);
     function::collect_locals(&spec, stack::arg_base + 1);
     make_function(&spec, stack::arg_base + 1);
 }
 
-void native_return(bool, const int32_t*) { stack::signal_exit(true, false); }
-void native_exit(bool, const int32_t*) { stack::signal_exit(false, false); }
-void native_break(bool, const int32_t* r) { stack::signal_break(r[0] >= 0, false); }
-void native_continue(bool, const int32_t*) { stack::signal_break(false, true); }
+void native_return(const int32_t*) { stack::signal_exit(true, false); }
+void native_exit(const int32_t*) { stack::signal_exit(false, false); }
+void native_break(const int32_t* r) { stack::signal_break(r[0] >= 0, false); }
+void native_continue(const int32_t*) { stack::signal_break(false, true); }
 
-void native_do(bool, const int32_t* r) {
+void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
     if (r[2] >= 0) do_next(stack::arg_base + r[2]);
     else do_value();
     session.finish();
 }
 
-void native_reduce(bool, const int32_t* r) {
+void native_reduce(const int32_t* r) {
     const Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     Cell* const first = stack::arg_top;
@@ -405,7 +384,7 @@ void native_reduce(bool, const int32_t* r) {
     stack::set_last_reset(first);
 }
 
-void native_compose(bool, const int32_t* r) {
+void native_compose(const int32_t* r) {
     const Cell v = *stack::arg_base;
     if (cell::type_of(&v) != TYPE_BLOCK) {
         const Cell want{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
@@ -423,20 +402,20 @@ void native_compose(bool, const int32_t* r) {
     stack::set_last_reset(gather(first, n, TYPE_BLOCK));
 }
 
-void native_apply(bool, const int32_t* r) {
+void native_apply(const int32_t* r) {
     const Cell f = stack::arg_base[0];
     const Cell args = stack::arg_base[1];
     const uint32_t ft = cell::type_of(&f);
     Cell fn = f;
     Cell name = shared::none;
-    if (ft == TYPE_WORD || ft == TYPE_LIT_WORD || ft == TYPE_GET_WORD || ft == TYPE_SET_WORD) {
+    if (is_any_word(ft)) {
         name = f;
         name.header = TYPE_WORD;
         fn = *word::get(&name);
     } else if (ft >= TYPE_PATH && ft <= TYPE_GET_PATH) {
         // The function is the value of the path's first word.
-        if (f.data1 >= series::cell_count(f.data2)) err::raise(err::INVALID_ARG, &f);
-        name = cells_of(f.data2)[f.data1];
+        if (series_index(f) >= series::cell_count(series_node(f))) err::raise(err::INVALID_ARG, &f);
+        name = cells_of(series_node(f))[series_index(f)];
         if (cell::type_of(&name) != TYPE_WORD) err::raise(err::INVALID_ARG, &f);
         fn = *word::get(&name);
     }
@@ -451,7 +430,7 @@ void native_apply(bool, const int32_t* r) {
     stack::set_last_reset(result);
 }
 
-void native_transcode(bool, const int32_t* r) {
+void native_transcode(const int32_t* r) {
     Cell src = stack::arg_base[0];
     const uint32_t st = cell::type_of(&src);
     if (st == TYPE_BINARY) series_type::clamp_index(&src);
@@ -465,10 +444,10 @@ void native_transcode(bool, const int32_t* r) {
         const Cell len = stack::arg_base[r[4]];
         int64_t n;
         if (cell::type_of(&len) == TYPE_INTEGER) {
-            n = static_cast<int32_t>(len.data2);
+            n = integer_value(len);
         } else {
             if (cell::type_of(&len) != st) err::raise(err::NOT_SAME_TYPE);
-            n = static_cast<int64_t>(len.data1) - static_cast<int64_t>(src.data1);
+            n = static_cast<int64_t>(series_index(len)) - static_cast<int64_t>(series_index(src));
         }
         o.part = static_cast<int32_t>(std::max<int64_t>(n, 0));
     }

@@ -76,10 +76,10 @@ void set_operation(const char* native, SetOp code, const int32_t* refinements) {
 
 }  // namespace
 
-void native_unique(bool, const int32_t* refinements) { set_operation("unique", SetOp::Unique, refinements); }
-void native_union(bool, const int32_t* refinements) { set_operation("union", SetOp::Union, refinements); }
-void native_intersect(bool, const int32_t* refinements) { set_operation("intersect", SetOp::Intersect, refinements); }
-void native_exclude(bool, const int32_t* refinements) { set_operation("exclude", SetOp::Exclude, refinements); }
-void native_difference(bool, const int32_t* refinements) { set_operation("difference", SetOp::Difference, refinements); }
+void native_unique(const int32_t* refinements) { set_operation("unique", SetOp::Unique, refinements); }
+void native_union(const int32_t* refinements) { set_operation("union", SetOp::Union, refinements); }
+void native_intersect(const int32_t* refinements) { set_operation("intersect", SetOp::Intersect, refinements); }
+void native_exclude(const int32_t* refinements) { set_operation("exclude", SetOp::Exclude, refinements); }
+void native_difference(const int32_t* refinements) { set_operation("difference", SetOp::Difference, refinements); }
 
 }  // namespace qel::natives

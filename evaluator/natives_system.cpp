@@ -32,7 +32,7 @@ namespace {
 // The UTF-8 form of a text from its index, or of a word's spelling.
 std::string utf8_of(const Cell* value) {
     const uint32_t t = cell::type_of(value);
-    if (t >= TYPE_WORD && t <= TYPE_ISSUE) return std::string(symbol::name(static_cast<int32_t>(value->data2)));
+    if (is_all_word(t)) return std::string(symbol::name(word_symbol(value)));
     // Copied out at once: nothing allocates between making and reading.
     const node_t n = unicode::to_utf8(value, -1);
     const SeriesBuffer* s = series::buffer_of(n);
@@ -93,11 +93,11 @@ std::string local_path(const Cell* file) { return utf8_of(file); }
 
 // ---- wait --------------------------------------------------------------------
 
-void native_wait(bool, const int32_t*) {
+void native_wait(const int32_t*) {
     const Cell* v = stack::arg_base;
     double seconds;
     switch (cell::type_of(v)) {
-        case TYPE_INTEGER: seconds = static_cast<int32_t>(v->data2); break;
+        case TYPE_INTEGER: seconds = integer_value(v); break;
         case TYPE_FLOAT:
         case TYPE_TIME: seconds = cell::get_double(v); break;
         default: invalid_arg(v);
@@ -145,7 +145,7 @@ void deliver(const Cell* target, const std::vector<uint8_t>& bytes) {
     Cell v = *target;
     if (t == TYPE_BINARY) {
         const uint32_t at = string::clamp_index(&v);
-        binary::insert_bytes(v.data2, at, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        binary::insert_bytes(series_node(v), at, bytes.data(), static_cast<uint32_t>(bytes.size()));
         return;
     }
     const uint32_t saved = static_cast<uint32_t>(stack::arg_top - stack::arg_bottom);
@@ -156,7 +156,7 @@ void deliver(const Cell* target, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-void native_call(bool, const int32_t* refinements) {
+void native_call(const int32_t* refinements) {
     auto given = [&](int r) { return refinements[r] >= 0; };
     auto arg_of = [&](int r) -> const Cell* { return given(r) ? stack::arg_base + refinements[r] : nullptr; };
     const Cell* cmd = stack::arg_base;
@@ -193,7 +193,7 @@ void native_call(bool, const int32_t* refinements) {
 
 // ---- browse ------------------------------------------------------------------
 
-void native_browse(bool, const int32_t*) {
+void native_browse(const int32_t*) {
     const Cell* target = stack::arg_base;
     const std::string text = cell::type_of(target) == TYPE_FILE ? local_path(target) : utf8_of(target);
     if (text.find('\0') != std::string::npos) invalid_arg(target);
@@ -207,7 +207,7 @@ void native_browse(bool, const int32_t*) {
 
 // ---- environment ---------------------------------------------------------------
 
-void native_get_env(bool, const int32_t*) {
+void native_get_env(const int32_t*) {
     const std::optional<std::string> value = os::get_env(utf8_of(stack::arg_base));
     if (!value) {
         stack::set_last_reset(&shared::none);
@@ -217,7 +217,7 @@ void native_get_env(bool, const int32_t*) {
     stack::set_last_reset(&text);
 }
 
-void native_set_env(bool, const int32_t*) {
+void native_set_env(const int32_t*) {
     const Cell* var = stack::arg_base;
     const Cell* value = stack::arg_base + 1;
     const std::string name = utf8_of(var);
@@ -237,7 +237,7 @@ void native_set_env(bool, const int32_t*) {
     stack::set_last_reset(&result);
 }
 
-void native_list_env(bool, const int32_t*) {
+void native_list_env(const int32_t*) {
     const auto vars = os::list_env();
     Cell* m = map::make_at(stack::push(&shared::none), nullptr, static_cast<uint32_t>(vars.size()));
     for (const auto& [name, value] : vars) {
@@ -254,7 +254,7 @@ void native_list_env(bool, const int32_t*) {
 
 // ---- size? -------------------------------------------------------------------
 
-void native_size_q(bool, const int32_t*) {
+void native_size_q(const int32_t*) {
     const Cell* file = stack::arg_base;
     const std::string path = local_path(file);
     // A name ending in a slash names a directory, which has no size.

@@ -15,7 +15,7 @@ enum NowRefinement { YEAR, MONTH, DAY, TIME, ZONE, DATE, WEEKDAY, YEARDAY, PRECI
 
 }  // namespace
 
-void native_now(bool, const int32_t* refinements) {
+void native_now(const int32_t* refinements) {
     auto given = [&](int r) { return refinements[r] >= 0; };
     int count = 0;
     for (int r = YEAR; r <= PRECISE; r++) count += given(r);

@@ -26,7 +26,6 @@ namespace qel::natives {
 
 namespace {
 
-bool is_word_type(uint32_t t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
 bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 bool is_list_type(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || t == TYPE_MAP || is_path_type(t);
@@ -38,11 +37,11 @@ void answer_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &sha
 // not found in its context, or a function's word while no call runs.
 // Unlike word::get it raises nothing, so value? stays a plain question.
 const Cell* peek(const Cell* word) {
-    const node_t ctx = word->data1;
+    const node_t ctx = word_context(word);
     if (!ctx) return nullptr;
-    auto index = static_cast<int32_t>(word->data3);
+    int32_t index = word_index(word);
     if (index < 0) {
-        const auto sym = static_cast<int32_t>(word->data2);
+        const int32_t sym = word_symbol(word);
         if (sym == words::sym_self) return context::self_of(ctx);
         index = context::find_symbol(ctx, sym, false);
         if (index < 0) index = context::find_symbol(ctx, sym, true);
@@ -52,23 +51,23 @@ const Cell* peek(const Cell* word) {
 }
 
 // The block, path or word value's position inside a list value.
-uint32_t tail_of(const Cell* list) { return series::buffer_length(list->data2); }
+uint32_t tail_of(const Cell* list) { return series::buffer_length(series_node(list)); }
 
 // Assigns each word of the block at words (a cell on the argument stack)
 // from value, as set does: position by position from a list value, else
 // the value itself to every word.
 void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
     const bool spread = is_list_type(cell::type_of(value)) && !only;
-    const uint32_t first = words->data1;
+    const uint32_t first = series_index(words);
     const uint32_t end = tail_of(words);
     if (spread) {
         // Checked in full before the first assignment, so that a bad entry
         // leaves every word as it was.
         for (uint32_t i = first; i < end; ++i) {
             const Cell w = *block::cell_at(words, i);
-            if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+            if (!is_any_word(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
             if (any) continue;
-            const uint32_t at = value->data1 + (i - first);
+            const uint32_t at = series_index(value) + (i - first);
             if (at < tail_of(value) && cell::type_of(block::cell_at(value, at)) == TYPE_UNSET)
                 err::raise(err::NEED_VALUE, &w);
         }
@@ -77,11 +76,11 @@ void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
         Cell w = *block::cell_at(words, i);
         Cell v = *value;
         if (spread) {
-            const uint32_t at = value->data1 + (i - first);
+            const uint32_t at = series_index(value) + (i - first);
             v = at < tail_of(value) ? *block::cell_at(value, at) : shared::none;
         }
         if (some && cell::type_of(&v) == TYPE_NONE) continue;
-        if (!is_word_type(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
+        if (!is_any_word(cell::type_of(&w))) err::raise(err::INVALID_ARG, &w);
         cell::set_type(&w, TYPE_WORD);
         word::set(&w, &v);
     }
@@ -94,17 +93,19 @@ void set_words(Cell* words, Cell* value, bool any, bool only, bool some) {
 // (they have no values: no call lays its arguments out there).
 node_t context_of(const Cell* v) {
     switch (cell::type_of(v)) {
-    case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-        return v->data1;
+    case TYPE_FUNCTION: case TYPE_ROUTINE:
+        return function_context(v);
+    case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+        return object_context(v);
     case TYPE_NATIVE: case TYPE_ACTION:
-        return v->data3;
+        return native_info(v);
     case TYPE_OP: {
         // An op! keeps the payload of what it was made from.
-        const uint32_t source = (v->header >> 16) & 0xFF;
-        return source == TYPE_FUNCTION || source == TYPE_ROUTINE ? v->data1 : v->data3;
+        const Cell source = op_function(*v);
+        return context_of(&source);
     }
     default:
-        return is_word_type(cell::type_of(v)) || cell::type_of(v) == TYPE_REFINEMENT ? v->data1 : 0;
+        return is_word_or_refinement(cell::type_of(v)) ? word_context(v) : 0;
     }
 }
 
@@ -117,7 +118,7 @@ void set_new_line(Cell* c, bool on) {
 
 // ---- values of words --------------------------------------------------------------
 
-void native_get(bool, const int32_t* refinements) {
+void native_get(const int32_t* refinements) {
     const bool any = refinements[0] >= 0;
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
@@ -148,7 +149,7 @@ void native_get(bool, const int32_t* refinements) {
     stack::set_last_reset(&v);
 }
 
-void native_set(bool, const int32_t* refinements) {
+void native_set(const int32_t* refinements) {
     const bool any = refinements[0] >= 0;
     const bool only = refinements[2] >= 0;
     const bool some = refinements[3] >= 0;
@@ -177,9 +178,9 @@ void native_set(bool, const int32_t* refinements) {
     stack::set_last_reset(value);
 }
 
-void native_value_q(bool, const int32_t*) {
+void native_value_q(const int32_t*) {
     const Cell* v = stack::arg_base;
-    if (is_word_type(cell::type_of(v))) {
+    if (is_any_word(cell::type_of(v))) {
         const Cell* slot = peek(v);
         answer_logic(slot && cell::type_of(slot) != TYPE_UNSET);
         return;
@@ -187,12 +188,12 @@ void native_value_q(bool, const int32_t*) {
     answer_logic(cell::type_of(v) != TYPE_UNSET);
 }
 
-void native_unset(bool, const int32_t*) {
+void native_unset(const int32_t*) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) == TYPE_WORD) {
         word::set(base, &shared::unset);
     } else if (cell::type_of(base) == TYPE_BLOCK) {
-        for (uint32_t i = base->data1; i < tail_of(base); ++i) {
+        for (uint32_t i = series_index(base); i < tail_of(base); ++i) {
             Cell w = *block::cell_at(base, i);
             if (cell::type_of(&w) == TYPE_WORD) word::set(&w, &shared::unset);
         }
@@ -202,7 +203,7 @@ void native_unset(bool, const int32_t*) {
 
 // ---- binding ----------------------------------------------------------------------
 
-void native_bind(bool, const int32_t* refinements) {
+void native_bind(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const Cell* target = base + 1;
     const node_t ctx = context_of(target);
@@ -220,15 +221,15 @@ void native_bind(bool, const int32_t* refinements) {
     }
     // A single word is looked up by its exact spelling: deep binding of a
     // block takes any letter case, a word asked for alone does not.
-    const int32_t index = context::find_symbol(ctx, static_cast<int32_t>(base->data2), false);
+    const int32_t index = context::find_symbol(ctx, word_symbol(base), false);
     if (index >= 0) {
-        base->data1 = ctx;
-        base->data3 = static_cast<uint32_t>(index);
+        word_context(base) = ctx;
+        word_index(base) = index;
     }
     stack::keep_first();
 }
 
-void native_in(bool, const int32_t*) {
+void native_in(const int32_t*) {
     Cell* base = stack::arg_base;
     const node_t ctx = context_of(base);
     Cell w = base[1];
@@ -240,8 +241,8 @@ void native_in(bool, const int32_t*) {
     stack::set_last_reset(&w);
 }
 
-void native_context_q(bool, const int32_t*) {
-    const node_t ctx = stack::arg_base->data1;
+void native_context_q(const int32_t*) {
+    const node_t ctx = word_context(stack::arg_base);
     if (!ctx) {
         stack::set_last_reset(&shared::none);
         return;
@@ -254,16 +255,16 @@ void native_context_q(bool, const int32_t*) {
 
 // ---- objects and maps ---------------------------------------------------------------
 
-void native_construct(bool, const int32_t* refinements) {
+void native_construct(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const Cell* proto = refinements[0] >= 0 ? base + refinements[0] : nullptr;
     const Cell made = *object::push_constructed(proto, base, refinements[1] >= 0);
     stack::set_last_reset(&made);
 }
 
-void native_extend(bool, const int32_t* refinements) {
-    // Objects cannot grow in place: their class id promises a fixed
-    // layout to compiled code.
+void native_extend(const int32_t* refinements) {
+    // Objects cannot grow in place: the objects of one class id share
+    // one field layout.
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_MAP) err::raise(err::NOT_DONE);
     map::extend_from_block(base, base + 1, refinements[0] >= 0);
@@ -272,33 +273,35 @@ void native_extend(bool, const int32_t* refinements) {
 
 // ---- new-line markers -----------------------------------------------------------------
 
-void native_new_line(bool, const int32_t* refinements) {
+void native_new_line(const int32_t* refinements) {
     Cell* base = stack::arg_base;
-    const bool on = cell::type_of(base + 1) == TYPE_LOGIC && base[1].data1 != 0;
+    const bool on = cell::type_of(base + 1) == TYPE_LOGIC && logic_value(base[1]) != 0;
     const bool all = refinements[0] >= 0;
     const bool skip = refinements[1] >= 0;
     const uint32_t end = tail_of(base);
     if (!all && !skip) {
-        if (base->data1 < end) set_new_line(block::cell_at(base, base->data1), on);
+        if (series_index(base) < end) set_new_line(block::cell_at(base, series_index(base)), on);
         stack::keep_first();
         return;
     }
     int32_t period = 1;
     if (!all) {
         const Cell* size = base + refinements[1];
-        period = static_cast<int32_t>(size->data2);
+        period = integer_value(size);
         if (period <= 0) err::raise(err::OUT_OF_RANGE, size);
     }
     // Every period-th value starts a line; the others are made to follow
     // on the same line, so the result does not depend on old markers.
     int32_t k = 0;
-    for (uint32_t i = base->data1; i < end; ++i, ++k) set_new_line(block::cell_at(base, i), (k % period == 0) == on);
+    for (uint32_t i = series_index(base); i < end; ++i, ++k)
+        set_new_line(block::cell_at(base, i), (k % period == 0) == on);
     stack::keep_first();
 }
 
-void native_new_line_q(bool, const int32_t*) {
+void native_new_line_q(const int32_t*) {
     const Cell* base = stack::arg_base;
-    answer_logic(base->data1 < tail_of(base) && (block::cell_at(base, base->data1)->header & cell_flag::NEW_LINE));
+    const uint32_t at = series_index(base);
+    answer_logic(at < tail_of(base) && (block::cell_at(base, at)->header & cell_flag::NEW_LINE));
 }
 
 }  // namespace qel::natives

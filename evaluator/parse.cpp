@@ -21,7 +21,6 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
-#include "datatypes/string.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/parse_input.hpp"
 #include "runtime/stack.hpp"
@@ -42,25 +41,14 @@ constexpr Cell NONE{TYPE_NONE, 0, 0, 0};
 Cell* input_cell = nullptr;
 Cell* rule_cell = nullptr;
 
-inline Cell triple(int64_t a, int64_t b, int64_t c) {
-    return Cell{TYPE_TRIPLE, static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)};
-}
-inline Cell pair(int32_t x, int32_t y) { return Cell{TYPE_PAIR, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)}; }
 inline Cell logic(bool b) { return Cell{TYPE_LOGIC, b ? 1u : 0u, 0, 0}; }
-inline int32_t i32(uint32_t w) { return static_cast<int32_t>(w); }
 
 // Cells of a block counted from its buffer's head, whatever its index.
-inline uint32_t count_of(const Cell* b) { return series::cell_count(b->data2); }
-inline Cell* cell_at(const Cell* b, uint32_t i) { return series::cells_of(b->data2) + i; }
+inline uint32_t count_of(const Cell* b) { return series::cell_count(series_node(b)); }
+inline Cell* cell_at(const Cell* b, uint32_t i) { return series::cells_of(series_node(b)) + i; }
 
-inline bool truthy(const Cell* v) {
-    const uint32_t t = cell::type_of(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0));
-}
-
-inline bool is_series_type(uint32_t t) {
-    return string::is_block_like(t) || string::is_any_string(t) || t == TYPE_BINARY;
-}
+// The series a parse takes as input, and into which collect can keep.
+inline bool is_series_type(uint32_t t) { return is_block_like(t) || is_any_string(t) || t == TYPE_BINARY; }
 
 // ---- keywords ---------------------------------------------------------------------
 
@@ -88,7 +76,7 @@ void build_keywords() {
         {words::sym_none, K_NONE}, {words::sym_fail, K_FAIL}, {words::sym_break, K_BREAK},
         {words::sym_reject, K_REJECT}, {words::sym_quote, K_QUOTE}, {words::sym_if, K_IF},
         {words::sym_case, K_CASE}, {words::sym_into, K_INTO}, {words::sym_remove, K_REMOVE},
-        {words::sym_insert, K_INSERT}, {static_cast<int32_t>(words::w_change->data2), K_CHANGE},
+        {words::sym_insert, K_INSERT}, {word_symbol(words::w_change), K_CHANGE},
         {words::sym_collect, K_COLLECT}, {words::sym_keep, K_KEEP}, {words::sym_only, K_ONLY},
         {words::sym_pick, K_PICK}, {words::sym_after, K_AFTER},
     };
@@ -111,7 +99,7 @@ void build_keywords() {
 
 inline Key keyword_of(const Cell* v) {
     if (cell::type_of(v) != TYPE_WORD) return K_NOTHING;
-    const uint32_t sym = v->data2;
+    const auto sym = static_cast<uint32_t>(word_symbol(v));
     if (sym < symbol_cache.size() && symbol_cache[sym] != UNKNOWN) return static_cast<Key>(symbol_cache[sym]);
     return keyword_of_symbol(sym);
 }
@@ -124,23 +112,23 @@ void truncate(Cell* stk, uint32_t n) { block::set_tail_index(stk, n); }
 // a marker keeps the outer indexes and the new parse starts above.
 bool save_stacks() {
     const uint32_t rules = count_of(rule_cell);
-    if (rules <= rule_cell->data1) return false;
-    const Cell marker = triple(rule_cell->data1, input_cell->data1, 0);
+    if (rules <= series_index(rule_cell)) return false;
+    const Cell marker = marker_record(series_index(rule_cell), series_index(input_cell));
     block::append_copy(rule_cell, &marker);
-    rule_cell->data1 = rules + 1;
-    input_cell->data1 = count_of(input_cell);
+    series_index(rule_cell) = rules + 1;
+    series_index(input_cell) = count_of(input_cell);
     return true;
 }
 
 void reset_stacks(bool restore) {
-    truncate(rule_cell, rule_cell->data1);
-    truncate(input_cell, input_cell->data1);
+    truncate(rule_cell, series_index(rule_cell));
+    truncate(input_cell, series_index(input_cell));
     if (!restore) return;
-    const uint32_t at = rule_cell->data1 - 1;
+    const uint32_t at = series_index(rule_cell) - 1;
     const Cell marker = *cell_at(rule_cell, at);
     truncate(rule_cell, at);
-    rule_cell->data1 = marker.data1;
-    input_cell->data1 = marker.data2;
+    series_index(rule_cell) = marker_rule_index(marker);
+    series_index(input_cell) = marker_input_index(marker);
 }
 
 void check_stacks() {
@@ -173,8 +161,8 @@ public:
         base_ = count_of(rule_cell);
         ibase_ = count_of(input_cell);
         const uint32_t tot = total(in_);
-        if (in_->data1 > tot) in_->data1 = tot;
-        if (rules_->data1 > count_of(rules_)) rules_->data1 = count_of(rules_);
+        if (series_index(in_) > tot) series_index(in_) = tot;
+        if (series_index(rules_) > count_of(rules_)) series_index(rules_) = count_of(rules_);
     }
 
     // Answers the result: logic!, or the block of a top-level collect.
@@ -217,10 +205,10 @@ private:
     Cell* result_;    // the block of a top-level collect
 
     // ---- input ----
-    uint32_t index() const { return in_->data1; }
+    uint32_t index() const { return series_index(in_); }
     void set_index(int64_t i) {
         const uint32_t tot = total(in_);
-        in_->data1 = i < 0 ? 0 : i > tot ? tot : static_cast<uint32_t>(i);
+        series_index(in_) = i < 0 ? 0 : i > tot ? tot : static_cast<uint32_t>(i);
     }
     bool outermost() const { return count_of(input_cell) == ibase_ + 1; }
     uint32_t end_index() const {
@@ -286,7 +274,7 @@ private:
         if (cell::type_of(&v) != TYPE_WORD || keyword_of(&v) != K_NOTHING) return false;
         Cell w = v;
         const Cell r = *word::get(&w);
-        if (!is_series_type(cell::type_of(&r)) || r.data2 != in_->data2) return false;
+        if (!is_series_type(cell::type_of(&r)) || series_node(r) != series_node(in_)) return false;
         *position = r;
         return true;
     }
@@ -313,12 +301,12 @@ private:
         const Cell m = logic(match_);
         stack::push(&m);
         Cell* r = stack::push(rules_);
-        r->data1 = static_cast<uint32_t>(std::clamp<int64_t>(cur_, 0, rule_count()));
+        series_index(r) = static_cast<uint32_t>(std::clamp<int64_t>(cur_, 0, rule_count()));
         stack::push(in_);
         stack::push(rule_cell);
         const Cell answer = *trace::call_with_values(callback_, words::w_parse_callback, args, 5);
         stack::arg_top = mark;
-        if (!truthy(&answer)) throw Stop{};
+        if (!is_truthy(&answer)) throw Stop{};
     }
 
     // ---- frames ----
@@ -326,7 +314,7 @@ private:
     Cell frame_cell(uint32_t f, uint32_t k) const { return *cell_at(rule_cell, f + k); }
     bool is_command(uint32_t f) const { return cell::type_of(cell_at(rule_cell, f + 2)) == TYPE_PAIR; }
 
-    Cell position() const { return triple(cur_, index(), length_from(index())); }
+    Cell position() const { return position_record(cur_, index(), length_from(index())); }
 
     void enter(const Cell& blk) {
         check_stacks();
@@ -337,8 +325,8 @@ private:
         block::append_copy(rule_cell, &enclosing);
         *rules_ = blk;
         rules_->header = TYPE_BLOCK;
-        if (rules_->data1 > rule_count()) rules_->data1 = rule_count();
-        cur_ = static_cast<int32_t>(rules_->data1) - 1;
+        if (series_index(rules_) > rule_count()) series_index(rules_) = rule_count();
+        cur_ = static_cast<int32_t>(series_index(rules_)) - 1;
         match_ = true;
         fire(words::w_push);
     }
@@ -346,7 +334,7 @@ private:
     void push_command(const Cell& param, Command command, int32_t option) {
         check_stacks();
         const Cell pos = position();
-        const Cell cmd = pair(command, option);
+        const Cell cmd = command_record(command, option);
         block::append_copy(rule_cell, &param);
         block::append_copy(rule_cell, &pos);
         block::append_copy(rule_cell, &cmd);
@@ -366,7 +354,7 @@ private:
             // the rule block short under it.
             const uint32_t f = top_frame();
             if (is_command(f)) {
-                const Cell keyword = rule_at(i32(frame_cell(f, 1).data1));
+                const Cell keyword = rule_at(position_rule(frame_cell(f, 1)));
                 err::raise(err::PARSE_END, &keyword);
             }
             return State::FINISH;
@@ -401,9 +389,9 @@ private:
             case TYPE_GET_WORD: {
                 Cell w = v;
                 const Cell r = *word::get(&w);
-                if (cell::type_of(&r) != cell::type_of(in_) || r.data2 != in_->data2)
+                if (cell::type_of(&r) != cell::type_of(in_) || series_node(r) != series_node(in_))
                     err::raise(err::PARSE_INVALID_REF, &v);
-                set_index(r.data1);
+                set_index(series_index(r));
                 return State::AFTER;
             }
             case TYPE_PAREN:
@@ -430,7 +418,7 @@ private:
 
     State literal(const Cell& v) {
         const int64_t n = match_literal(in_, &v, code_, end_index());
-        if (n > 0) in_->data1 += static_cast<uint32_t>(n);
+        if (n > 0) series_index(in_) += static_cast<uint32_t>(n);
         return matched(n >= 0);
     }
 
@@ -461,7 +449,7 @@ private:
             if (ok) set_index(to);
             return matched(ok);
         }
-        push_command(triple(min, max, 1), is_while ? WHILE : REPEAT, 0);
+        push_command(parameter_record(min, max, 1), is_while ? WHILE : REPEAT, 0);
         return State::RULE;
     }
 
@@ -469,7 +457,7 @@ private:
         if (cell::type_of(&v) == TYPE_INTEGER) return v;
         if (cell::type_of(&v) == TYPE_WORD && keyword_of(&v) == K_NOTHING) {
             Cell w = v;
-            if (w.data1 == 0) return NONE;
+            if (word_context(w) == 0) return NONE;
             const Cell r = *word::get(&w);
             if (cell::type_of(&r) == TYPE_INTEGER) return r;
         }
@@ -477,13 +465,13 @@ private:
     }
 
     State counted(const Cell& first) {
-        const int64_t min = i32(first.data2);
+        const int64_t min = integer_value(first);
         if (min < 0) err::raise(err::OUT_OF_RANGE, &first);
         int64_t max = min;
         if (has_next()) {
             const Cell second = count_value(next_value());
             if (cell::type_of(&second) == TYPE_INTEGER) {
-                max = i32(second.data2);
+                max = integer_value(second);
                 if (max < 0) err::raise(err::OUT_OF_RANGE, &second);
                 cur_++;
             }
@@ -560,7 +548,7 @@ private:
                 return State::RULE;
             case K_SKIP: {
                 const bool ok = !at_end();
-                if (ok) in_->data1++;
+                if (ok) series_index(in_)++;
                 return matched(ok);
             }
             case K_ANY: return repeat(v, 0, -1, false);
@@ -579,7 +567,7 @@ private:
             }
             case K_NOT: case K_AHEAD:
                 need_next(v);
-                push_command(triple(-1, 0, 0), k == K_NOT ? NOT : AHEAD, 0);
+                push_command(parameter_record(-1, 0, 0), k == K_NOT ? NOT : AHEAD, 0);
                 return State::RULE;
             case K_END: return matched(at_end());
             case K_NONE: return matched(true);
@@ -599,7 +587,7 @@ private:
                 cur_++;
                 const Cell r = eval(p);
                 fire(words::w_paren);
-                return matched(truthy(&r));
+                return matched(is_truthy(&r));
             }
             case K_CASE: {
                 if (!has_next()) missing(v);
@@ -610,8 +598,8 @@ private:
                 Cell word = w;
                 const Cell flag = *word::get(&word);
                 if (cell::type_of(&flag) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
-                push_command(triple(-1, to_code(code_), 0), CASE, 0);
-                code_ = truthy(&flag) ? CompareOp::StrictEqual : CompareOp::Equal;
+                push_command(parameter_record(-1, to_code(code_), 0), CASE, 0);
+                code_ = is_truthy(&flag) ? CompareOp::StrictEqual : CompareOp::Equal;
                 return State::RULE;
             }
             case K_INTO: return into(v);
@@ -620,7 +608,7 @@ private:
                 Cell at;
                 if (refers_to_input(a, &at)) {
                     cur_++;
-                    const uint32_t from = std::min(at.data1, total(in_));
+                    const uint32_t from = std::min(series_index(at), total(in_));
                     if (from < index()) {
                         const uint32_t n = index() - from;
                         set_index(from);
@@ -629,7 +617,7 @@ private:
                     set_index(from);
                     return matched(true);
                 }
-                push_command(triple(-1, 0, 0), REMOVE, 0);
+                push_command(parameter_record(-1, 0, 0), REMOVE, 0);
                 return State::RULE;
             }
             case K_INSERT: return insert(v);
@@ -655,12 +643,12 @@ private:
             if (found) set_index(thru ? at + len : at);
             return matched(found);
         }
-        push_command(triple(-1, index(), 0), thru ? THRU : TO, 0);
+        push_command(parameter_record(-1, index(), 0), thru ? THRU : TO, 0);
         return State::RULE;
     }
 
     State into(const Cell& keyword) {
-        if (!string::is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
+        if (!is_block_like(cell::type_of(in_))) err::raise(err::PARSE_BLOCK, in_);
         const Cell sub = need_next(keyword);
         Cell blk = sub;
         if (cell::type_of(&sub) == TYPE_WORD && keyword_of(&sub) == K_NOTHING) blk = fetch(sub);
@@ -675,11 +663,11 @@ private:
             cur_++;
             return matched(false);
         }
-        push_command(triple(-1, 0, 0), INTO, 0);
+        push_command(parameter_record(-1, 0, 0), INTO, 0);
         check_stacks();
         block::append_copy(input_cell, &element);
         *in_ = element;
-        set_index(element.data1);
+        set_index(series_index(element));
         cur_++;
         enter(blk);
         return State::RULE;
@@ -707,7 +695,7 @@ private:
         Cell where;
         const Cell after = next_value();
         if (has_next() && keyword_of(&after) != K_PIPE && refers_to_input(a, &where)) {
-            at = std::min(where.data1, total(in_));
+            at = std::min(series_index(where), total(in_));
             cur_++;
             a = after;
         }
@@ -727,7 +715,7 @@ private:
             if (!has_next()) missing(keyword);
             cur_++;
             const Cell value = value_of(rule_at(cur_));
-            const uint32_t from = std::min(where.data1, total(in_));
+            const uint32_t from = std::min(series_index(where), total(in_));
             const uint32_t to = std::max(from, index());
             const int64_t delta = change_units(in_, from, to - from, &value, only);
             moved(from, delta);
@@ -735,7 +723,7 @@ private:
             return matched(true);
         }
         need_next(keyword);
-        push_command(triple(-1, 0, 0), only ? CHANGE_ONLY : CHANGE, 0);
+        push_command(parameter_record(-1, 0, 0), only ? CHANGE_ONLY : CHANGE, 0);
         return State::RULE;
     }
 
@@ -760,13 +748,13 @@ private:
             bool fits = is_series_type(t);
             if (fits && t != it) {
                 if (t == TYPE_BINARY) fits = false;
-                else if (string::is_any_string(t) && string::is_block_like(it)) fits = false;
+                else if (is_any_string(t) && is_block_like(it)) fits = false;
             }
             if (!fits) err::raise(err::PARSE_INTO_TYPE);
             for (uint32_t i = ibase_; i < count_of(input_cell); i++)
-                if (cell_at(input_cell, i)->data2 == target.data2) err::raise(err::PARSE_INTO_BAD);
+                if (series_node(cell_at(input_cell, i)) == series_node(target)) err::raise(err::PARSE_INTO_BAD);
             const uint32_t tot = total(&target);
-            if (kind == AFTER_WORD || target.data1 > tot) target.data1 = tot;
+            if (kind == AFTER_WORD || series_index(target) > tot) series_index(target) = tot;
         } else {
             target = NONE;
         }
@@ -776,14 +764,14 @@ private:
         Cell* t = stack::push(&target);
         if (cell::type_of(t) == TYPE_NONE) block::make_at(t, 8);
         depth_++;
-        push_command(triple(-1, 0, kind), COLLECT, 0);
+        push_command(parameter_record(-1, 0, kind), COLLECT, 0);
         return State::RULE;
     }
 
     Cell* innermost_target() { return targets_ + depth_ * TARGET_CELLS - 1; }
     void keep_one(const Cell& value, bool each) {
         Cell* t = innermost_target();
-        keep_value(t, &value, i32((t - 2)->data2) == INTO_WORD, each);
+        keep_value(t, &value, integer_value(t - 2) == INTO_WORD, each);
     }
 
     State keep(const Cell& keyword) {
@@ -804,7 +792,7 @@ private:
             stack::pop_n(1);
             return matched(true);
         }
-        push_command(triple(-1, 0, 0), KEEP, pick);
+        push_command(parameter_record(-1, 0, 0), KEEP, pick);
         return State::RULE;
     }
 
@@ -816,7 +804,7 @@ private:
         if (match_) return State::RULE;
         // Backtrack: back to where the block began, on to its next
         // alternative.
-        set_index(i32(frame_cell(f, 1).data2));
+        set_index(position_index(frame_cell(f, 1)));
         const uint32_t n = rule_count();
         for (int64_t i = static_cast<int64_t>(cur_) + 1; i < n; i++) {
             const Cell c = *cell_at(rules_, static_cast<uint32_t>(i));
@@ -833,11 +821,11 @@ private:
     bool finish_block() {
         const uint32_t f = top_frame();
         const Cell pos = frame_cell(f, 1);
-        if (!match_) set_index(i32(pos.data2));
+        if (!match_) set_index(position_index(pos));
         if (f == base_) return true;
         fire(words::w_pop);
         *rules_ = frame_cell(f, 2);
-        cur_ = i32(pos.data1);
+        cur_ = position_rule(pos);
         truncate(rule_cell, f);
         return false;
     }
@@ -846,19 +834,19 @@ private:
         const Cell param = frame_cell(f, 0);
         const Cell pos = frame_cell(f, 1);
         const Cell cmd = frame_cell(f, 2);
-        const auto command = static_cast<Command>(i32(cmd.data2));
-        const uint32_t start = std::min<uint32_t>(pos.data2, total(in_));
+        const Command command = command_code(cmd);
+        const uint32_t start = std::min<uint32_t>(position_index(pos), total(in_));
         switch (command) {
             case REPEAT:
             case WHILE: {
-                const int64_t min = i32(param.data1), max = i32(param.data2), attempt = i32(param.data3);
+                const int64_t min = count_min(param), max = count_max(param), attempt = count_attempt(param);
                 bool ok;
                 if (match_) {
                     bool stop = max >= 0 && attempt >= max;
                     // A pass that matched without moving stops the loop,
                     // unless it made the input shorter; one below the
                     // minimum would only match the same way again.
-                    if (command == REPEAT && index() == start && length_from(start) >= i32(pos.data3) &&
+                    if (command == REPEAT && index() == start && length_from(start) >= position_length(pos) &&
                         attempt >= min)
                         stop = true;
                     if (brk_) {
@@ -866,9 +854,9 @@ private:
                         brk_ = false;
                     }
                     if (!stop) {
-                        cell_at(rule_cell, f)->data3 = static_cast<uint32_t>(attempt + 1);
-                        *cell_at(rule_cell, f + 1) = triple(i32(pos.data1), index(), length_from(index()));
-                        cur_ = i32(pos.data1);
+                        set_count_attempt(cell_at(rule_cell, f), static_cast<int32_t>(attempt + 1));
+                        *cell_at(rule_cell, f + 1) = position_record(position_rule(pos), index(), length_from(index()));
+                        cur_ = position_rule(pos);
                         fire(words::w_iterate);
                         return State::RULE;
                     }
@@ -887,13 +875,13 @@ private:
                     if (command == TO) set_index(start);
                 } else if (start < end_index()) {
                     set_index(start + 1);
-                    *cell_at(rule_cell, f + 1) = triple(i32(pos.data1), index(), length_from(index()));
-                    cur_ = i32(pos.data1);
+                    *cell_at(rule_cell, f + 1) = position_record(position_rule(pos), index(), length_from(index()));
+                    cur_ = position_rule(pos);
                     match_ = true;
                     fire(words::w_iterate);
                     return State::RULE;
                 } else {
-                    set_index(i32(param.data2));
+                    set_index(search_start(param));
                 }
                 break;
             case COPY:
@@ -951,7 +939,7 @@ private:
                 depth_--;
                 Cell* kind = targets_ + depth_ * TARGET_CELLS;
                 const Cell target = kind[2];
-                const auto k = static_cast<CollectKind>(i32(kind->data2));
+                const auto k = static_cast<CollectKind>(integer_value(kind));
                 if (k == SET_WORD) word::set(kind + 1, kind + 2);
                 stack::arg_top = kind;
                 if (k == PLAIN) {
@@ -967,10 +955,10 @@ private:
                 break;
             }
             case KEEP:
-                if (match_) kept(pos, start, i32(cmd.data3) != 0);
+                if (match_) kept(pos, start, command_option(cmd) != 0);
                 break;
             case CASE:
-                code_ = CompareOp{i32(param.data2)};
+                code_ = CompareOp{saved_compare(param)};
                 break;
             default:
                 break;
@@ -984,7 +972,7 @@ private:
     void kept(const Cell& pos, uint32_t start, bool pick) {
         const uint32_t end = std::max(start, index());
         // keep copy word rule: the copy the word got.
-        const int64_t at = static_cast<int64_t>(i32(pos.data1)) + 1;
+        const int64_t at = static_cast<int64_t>(position_rule(pos)) + 1;
         const Cell c = rule_at(at);
         const Cell w = rule_at(at + 1);
         if (keyword_of(&c) == K_COPY && cell::type_of(&w) == TYPE_WORD) {

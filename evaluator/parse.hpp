@@ -46,6 +46,47 @@ enum Command : int32_t {
     COLLECT = -12, KEEP = -13, KEEP_PAREN = -14, AHEAD = -16, CHANGE = -17, CHANGE_ONLY = -18, CASE = -19,
 };
 
+// The records of the rule stack, each a cell of three 32-bit words.
+//
+// Position record (triple!): the rule offset, the input index when the
+// frame was entered (or the current attempt started), the input length
+// from there.
+inline Cell position_record(int64_t rule, int64_t index, int64_t length) {
+    return Cell{TYPE_TRIPLE, static_cast<uint32_t>(rule), static_cast<uint32_t>(index), static_cast<uint32_t>(length)};
+}
+inline int32_t position_rule(const Cell& p) { return static_cast<int32_t>(payload_word(p, 0)); }
+inline uint32_t position_index(const Cell& p) { return payload_word(p, 1); }
+inline int32_t position_length(const Cell& p) { return static_cast<int32_t>(payload_word(p, 2)); }
+
+// Command record (pair!): the command code and its option (keep: pick).
+inline Cell command_record(Command command, int32_t option) {
+    return Cell{TYPE_PAIR, 0, static_cast<uint32_t>(command), static_cast<uint32_t>(option)};
+}
+inline Command command_code(const Cell& c) { return static_cast<Command>(pair_x(c)); }
+inline int32_t command_option(const Cell& c) { return pair_y(c); }
+
+// Parameter of a command frame (triple!). A repetition keeps its count
+// record: the minimum, the maximum (-1 for none) and the attempt number;
+// to and thru the input index where the search began; case the comparison
+// code in force before it.
+inline Cell parameter_record(int64_t a, int64_t b, int64_t c) {
+    return Cell{TYPE_TRIPLE, static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)};
+}
+inline int32_t count_min(const Cell& p) { return static_cast<int32_t>(payload_word(p, 0)); }
+inline int32_t count_max(const Cell& p) { return static_cast<int32_t>(payload_word(p, 1)); }
+inline int32_t count_attempt(const Cell& p) { return static_cast<int32_t>(payload_word(p, 2)); }
+inline void set_count_attempt(Cell* p, int32_t n) { payload_word(p, 2) = static_cast<uint32_t>(n); }
+inline uint32_t search_start(const Cell& p) { return payload_word(p, 1); }
+inline int32_t saved_compare(const Cell& p) { return static_cast<int32_t>(payload_word(p, 1)); }
+
+// Marker (triple!) between a nested parse and the outer one: the outer
+// parse's indexes of the rule and the input stack.
+inline Cell marker_record(uint32_t rule_index, uint32_t input_index) {
+    return Cell{TYPE_TRIPLE, rule_index, input_index, 0};
+}
+inline uint32_t marker_rule_index(const Cell& m) { return payload_word(m, 0); }
+inline uint32_t marker_input_index(const Cell& m) { return payload_word(m, 1); }
+
 // Start-up: the two work stacks, in cells appended to the root block.
 void init();
 

@@ -58,9 +58,9 @@ inline bool same_char(uint32_t a, uint32_t b, bool strict) {
 bool bytes_of(const Cell* v, std::vector<uint8_t>& out) {
     const uint32_t t = cell::type_of(v);
     if (t == TYPE_BINARY) {
-        const uint32_t tot = series::buffer_length(v->data2);
-        const uint32_t from = std::min(v->data1, tot);
-        SeriesBuffer* s = series::buffer_of(v->data2);
+        const uint32_t tot = series::buffer_length(series_node(v));
+        const uint32_t from = std::min(series_index(v), tot);
+        SeriesBuffer* s = series::buffer_of(series_node(v));
         out.assign(series::head_ptr(s) + from, series::head_ptr(s) + tot);
         return true;
     }
@@ -78,7 +78,7 @@ bool bytes_of(const Cell* v, std::vector<uint8_t>& out) {
 
 bool bytes_at(const Cell* in, uint32_t index, const std::vector<uint8_t>& b, uint32_t end) {
     if (static_cast<uint64_t>(index) + b.size() > end) return false;
-    SeriesBuffer* s = series::buffer_of(in->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(in));
     return b.empty() || std::memcmp(series::head_ptr(s) + index, b.data(), b.size()) == 0;
 }
 
@@ -93,22 +93,22 @@ bool cell_matches(const Cell* element, const Cell* v, CompareOp code) {
 }
 
 int64_t match_text(const Cell* in, const Cell* v, CompareOp code, uint32_t end) {
-    const uint32_t index = in->data1;
+    const uint32_t index = series_index(in);
     const uint32_t t = cell::type_of(v);
     const bool strict = code == CompareOp::StrictEqual;
     const CompareOp text_op = strict ? CompareOp::StrictEqual : CompareOp::Equal;
     if (index >= end) return is_text_rule(t) && t != TYPE_EMAIL && t != TYPE_REF && text_length(v) == 0 ? 0 : -1;
     switch (t) {
         case TYPE_BITSET:
-            return string::bitset_has(v, unit_at(in->data2, index)) ? 1 : -1;
+            return string::bitset_has(v, unit_at(series_node(in), index)) ? 1 : -1;
         case TYPE_CHAR:
-            return same_char(unit_at(in->data2, index), v->data2, strict) ? 1 : -1;
+            return same_char(unit_at(series_node(in), index), char_code(v), strict) ? 1 : -1;
         case TYPE_TAG: {
             const uint32_t n = text_length(v);
             if (static_cast<uint64_t>(index) + n + 2 > end) return -1;
-            if (unit_at(in->data2, index) != '<' || unit_at(in->data2, index + n + 1) != '>') return -1;
+            if (unit_at(series_node(in), index) != '<' || unit_at(series_node(in), index + n + 1) != '>') return -1;
             Cell at = *in;
-            at.data1 = index + 1;
+            series_index(at) = index + 1;
             return string::compare_values(&at, v, text_op, true) == 0 ? int64_t{n} + 2 : -1;
         }
         default:
@@ -120,14 +120,14 @@ int64_t match_text(const Cell* in, const Cell* v, CompareOp code, uint32_t end) 
 }
 
 int64_t match_bytes(const Cell* in, const Cell* v, uint32_t end) {
-    const uint32_t index = in->data1;
+    const uint32_t index = series_index(in);
     const uint32_t t = cell::type_of(v);
     if (index >= end) return (t == TYPE_BINARY || is_text_rule(t)) && series::length_of(v) <= 0 ? 0 : -1;
     switch (t) {
         case TYPE_BITSET:
-            return bitset::has(v, unit_at(in->data2, index)) ? 1 : -1;
+            return bitset::has(v, unit_at(series_node(in), index)) ? 1 : -1;
         case TYPE_CHAR:
-            return unit_at(in->data2, index) == v->data2 ? 1 : -1;
+            return unit_at(series_node(in), index) == char_code(v) ? 1 : -1;
         default: {
             std::vector<uint8_t> b;
             if (!bytes_of(v, b)) return -1;
@@ -139,10 +139,10 @@ int64_t match_bytes(const Cell* in, const Cell* v, uint32_t end) {
 // The one-pass loops of the common repetitions.
 template <class Test>
 uint32_t run_units(const Cell* in, uint32_t end, int64_t max, uint32_t* to, Test test) {
-    SeriesBuffer* s = series::buffer_of(in->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(in));
     const uint32_t w = unit_width(s);
     const uint8_t* p = series::head_ptr(s);
-    uint32_t i = in->data1;
+    uint32_t i = series_index(in);
     uint32_t stop = end;
     if (max >= 0 && static_cast<uint64_t>(i) + static_cast<uint64_t>(max) < stop) stop = i + static_cast<uint32_t>(max);
     switch (w) {
@@ -151,18 +151,18 @@ uint32_t run_units(const Cell* in, uint32_t end, int64_t max, uint32_t* to, Test
         default: while (i < stop && test(read(p + static_cast<size_t>(i) * 4, 4))) i++; break;
     }
     *to = i;
-    return i - in->data1;
+    return i - series_index(in);
 }
 
 }  // namespace
 
 Kind kind_of(uint32_t type) {
     if (type == TYPE_BINARY) return Kind::BYTES;
-    if (string::is_any_string(type)) return Kind::TEXT;
+    if (is_any_string(type)) return Kind::TEXT;
     return Kind::CELLS;
 }
 
-uint32_t total(const Cell* series) { return series::buffer_length(series->data2); }
+uint32_t total(const Cell* series) { return series::buffer_length(series_node(series)); }
 
 bool is_plain(uint32_t t) {
     switch (t) {
@@ -180,8 +180,8 @@ int64_t match_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t en
         case Kind::TEXT: return match_text(in, v, code, end);
         case Kind::BYTES: return match_bytes(in, v, end);
         case Kind::CELLS: {
-            if (in->data1 >= end) return -1;
-            const Cell element = *(series::cells_of(in->data2) + in->data1);
+            if (series_index(in) >= end) return -1;
+            const Cell element = *(series::cells_of(series_node(in)) + series_index(in));
             return cell_matches(&element, v, code) ? 1 : -1;
         }
     }
@@ -191,13 +191,13 @@ int64_t match_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t en
 uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t end, int64_t max, uint32_t* to) {
     const Kind k = kind_of(cell::type_of(in));
     const uint32_t t = cell::type_of(v);
-    if (in->data1 >= end) {
-        *to = in->data1;
+    if (series_index(in) >= end) {
+        *to = series_index(in);
         // An empty text rule matches at the end, once.
         return max != 0 && match_literal(in, v, code, end) == 0 ? 1 : 0;
     }
     if (k != Kind::CELLS && t == TYPE_BITSET) {
-        SeriesBuffer* bits = series::buffer_of(v->data2);
+        SeriesBuffer* bits = series::buffer_of(series_node(v));
         const uint8_t* b = series::head_ptr(bits);
         const uint64_t count = static_cast<uint64_t>(bits->tail - bits->head) * 8;
         const bool outside = (bits->flags & series_flag::NOT) != 0;
@@ -206,13 +206,13 @@ uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t 
         });
     }
     if (k == Kind::TEXT && t == TYPE_CHAR) {
-        const uint32_t want = v->data2;
+        const uint32_t want = char_code(v);
         if (code == CompareOp::StrictEqual) return run_units(in, end, max, to, [&](uint32_t c) { return c == want; });
         const uint32_t folded = string::fold(want);
         return run_units(in, end, max, to, [&](uint32_t c) { return c == want || string::fold(c) == folded; });
     }
     if (k == Kind::BYTES && t == TYPE_CHAR) {
-        const uint32_t want = v->data2;
+        const uint32_t want = char_code(v);
         return run_units(in, end, max, to, [&](uint32_t c) { return c == want; });
     }
     Cell at = *in;
@@ -221,20 +221,20 @@ uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t 
         const int64_t step = match_literal(&at, v, code, end);
         if (step < 0) break;
         n++;
-        at.data1 += static_cast<uint32_t>(step);
+        series_index(at) += static_cast<uint32_t>(step);
         if (step == 0) break;
     }
-    *to = at.data1;
+    *to = series_index(at);
     return n;
 }
 
 bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_t* at, uint32_t* length) {
     const Kind k = kind_of(cell::type_of(in));
     const uint32_t t = cell::type_of(v);
-    const uint32_t from = in->data1;
+    const uint32_t from = series_index(in);
     if (k == Kind::CELLS) {
         for (uint32_t i = from; i < end; i++) {
-            const Cell element = *(series::cells_of(in->data2) + i);
+            const Cell element = *(series::cells_of(series_node(in)) + i);
             if (cell_matches(&element, v, code)) {
                 *at = i;
                 *length = 1;
@@ -247,7 +247,7 @@ bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_
         uint32_t to;
         // The first unit that matches: the run of units that do not.
         const bool strict = code == CompareOp::StrictEqual || k == Kind::BYTES;
-        const uint32_t want = v->data2;
+        const uint32_t want = t == TYPE_CHAR ? char_code(v) : 0;
         const uint32_t folded = string::fold(want);
         if (t == TYPE_BITSET)
             run_units(in, end, -1, &to, [&](uint32_t c) { return !bitset::has(v, c); });
@@ -263,8 +263,9 @@ bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_
     if (k == Kind::BYTES) {
         std::vector<uint8_t> b;
         if (t == TYPE_INTEGER) {
-            if (v->data2 > 255) err::raise(err::PARSE_RULE, v);
-            b.push_back(static_cast<uint8_t>(v->data2));
+            const int32_t byte = integer_value(v);
+            if (byte < 0 || byte > 255) err::raise(err::PARSE_RULE, v);
+            b.push_back(static_cast<uint8_t>(byte));
         } else if (!bytes_of(v, b)) {
             err::raise(err::PARSE_RULE, v);
         }
@@ -282,15 +283,15 @@ bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_
     const uint32_t n = text_length(v);
     uint32_t first = 0;
     if (t == TYPE_TAG) first = '<';
-    else if (n > 0) first = string::char_at(v, v->data1);
+    else if (n > 0) first = string::char_at(v, series_index(v));
     const bool strict = code == CompareOp::StrictEqual;
     Cell probe = *in;
     for (uint64_t i = from; i <= end; i++) {
         if (n > 0 || t == TYPE_TAG) {
             if (i >= end) break;
-            if (!same_char(unit_at(in->data2, static_cast<uint32_t>(i)), first, strict)) continue;
+            if (!same_char(unit_at(series_node(in), static_cast<uint32_t>(i)), first, strict)) continue;
         }
-        probe.data1 = static_cast<uint32_t>(i);
+        series_index(probe) = static_cast<uint32_t>(i);
         const int64_t m = match_text(&probe, v, code, end);
         if (m >= 0) {
             *at = static_cast<uint32_t>(i);
@@ -304,18 +305,18 @@ bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_
 int64_t match_type(const Cell* in, const Cell* v, uint32_t end) {
     const Kind k = kind_of(cell::type_of(in));
     if (k == Kind::TEXT) err::raise(err::PARSE_UNSUPPORTED);
-    if (in->data1 >= end) return -1;
+    if (series_index(in) >= end) return -1;
     auto fits = [&](uint32_t type) {
-        return cell::type_of(v) == TYPE_DATATYPE ? type == v->data1 : typeset::has(v, type);
+        return cell::type_of(v) == TYPE_DATATYPE ? type == datatype_id(v) : typeset::has(v, type);
     };
     if (k == Kind::CELLS) {
-        const Cell element = *(series::cells_of(in->data2) + in->data1);
+        const Cell element = *(series::cells_of(series_node(in)) + series_index(in));
         return fits(cell::type_of(&element)) ? 1 : -1;
     }
     // Bytes: one value scanned as source text, from bytes staged outside
     // the series frames (the scan may allocate).
-    SeriesBuffer* s = series::buffer_of(in->data2);
-    std::vector<uint8_t> text(series::head_ptr(s) + in->data1, series::head_ptr(s) + end);
+    SeriesBuffer* s = series::buffer_of(series_node(in));
+    std::vector<uint8_t> text(series::head_ptr(s) + series_index(in), series::head_ptr(s) + end);
     text.push_back(0);
     uint32_t consumed = 0;
     const uint32_t type = lexer::scan(text.data(), static_cast<uint32_t>(text.size() - 1), nullptr, lexer::M_SCAN,
@@ -326,10 +327,10 @@ int64_t match_type(const Cell* in, const Cell* v, uint32_t end) {
 
 Cell element_at(const Cell* in, uint32_t index) {
     switch (kind_of(cell::type_of(in))) {
-        case Kind::TEXT: return Cell{TYPE_CHAR, 0, unit_at(in->data2, index), 0};
-        case Kind::BYTES: return Cell{TYPE_INTEGER, 0, unit_at(in->data2, index), 0};
+        case Kind::TEXT: return Cell{TYPE_CHAR, 0, unit_at(series_node(in), index), 0};
+        case Kind::BYTES: return Cell{TYPE_INTEGER, 0, unit_at(series_node(in), index), 0};
         case Kind::CELLS: {
-            Cell c = *(series::cells_of(in->data2) + index);
+            Cell c = *(series::cells_of(series_node(in)) + index);
             cell::clear_new_line(&c);
             return c;
         }
@@ -340,7 +341,7 @@ Cell element_at(const Cell* in, uint32_t index) {
 Cell* push_copy(const Cell* in, uint32_t from, uint32_t to) {
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(in);
-    series->data1 = from;
+    series_index(series) = from;
     const Cell count{TYPE_INTEGER, 0, to > from ? to - from : 0, 0};
     Cell* part = stack::push(&count);
     Cell* result = stack::push(&shared::unset);
@@ -353,7 +354,7 @@ int64_t remove_units(const Cell* in, uint32_t at, uint32_t count) {
     const int64_t before = total(in);
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(in);
-    series->data1 = at;
+    series_index(series) = at;
     const Cell n{TYPE_INTEGER, 0, count, 0};
     Cell* part = stack::push(&n);
     actions::slot<slot_fn::Remove>(series, datatype::REMOVE)(series, part, nullptr);
@@ -365,7 +366,7 @@ int64_t insert_value(const Cell* in, uint32_t at, const Cell* value, bool only) 
     const int64_t before = total(in);
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(in);
-    series->data1 = at;
+    series_index(series) = at;
     Cell* v = stack::push(value);
     actions::slot<slot_fn::Insert>(series, datatype::INSERT)(series, v, -1, only, 1);
     stack::arg_top = mark;
@@ -376,7 +377,7 @@ int64_t change_units(const Cell* in, uint32_t at, uint32_t count, const Cell* va
     const int64_t before = total(in);
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(in);
-    series->data1 = at;
+    series_index(series) = at;
     Cell* v = stack::push(value);
     actions::slot<slot_fn::Insert>(series, datatype::CHANGE)(series, v, static_cast<int32_t>(count), only, 1);
     stack::arg_top = mark;
@@ -384,15 +385,15 @@ int64_t change_units(const Cell* in, uint32_t at, uint32_t count, const Cell* va
 }
 
 void keep_value(Cell* target, const Cell* value, bool at_index, bool each) {
-    const bool cells = string::is_block_like(cell::type_of(target));
-    const bool only = cells && !(each && string::is_block_like(cell::type_of(value)));
+    const bool cells = is_block_like(cell::type_of(target));
+    const bool only = cells && !(each && is_block_like(cell::type_of(value)));
     const int64_t before = total(target);
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(target);
     Cell* v = stack::push(value);
     actions::slot<slot_fn::Insert>(series, at_index ? datatype::INSERT : datatype::APPEND)(series, v, -1, only, 1);
     stack::arg_top = mark;
-    if (at_index) target->data1 += static_cast<uint32_t>(static_cast<int64_t>(total(target)) - before);
+    if (at_index) series_index(target) += static_cast<uint32_t>(static_cast<int64_t>(total(target)) - before);
 }
 
 }  // namespace qel::parse

@@ -1,5 +1,5 @@
-// The `parse` native: checks its arguments, turns /part into an end index
-// of the input and runs the engine (evaluator/parse.cpp).
+// The `parse` native: turns /part into an end index of the input and runs
+// the engine (evaluator/parse.cpp).
 //
 // /part counts from the input's own index: a length below 0 counts as 0, a
 // position must lie in the input's series and may not lie before the
@@ -10,30 +10,15 @@
 
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
-#include "datatypes/typeset.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/parse.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
 
 namespace qel::natives {
 
 namespace {
-
-Cell typeset_of(std::initializer_list<uint32_t> types) {
-    Cell ts{TYPE_TYPESET, 0, 0, 0};
-    for (uint32_t t : types) typeset::set_bit(&ts, t);
-    return ts;
-}
-
-Cell input_types() {
-    Cell ts = typeset_of({TYPE_BINARY, TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH,
-                          TYPE_GET_PATH, TYPE_HASH, TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL,
-                          TYPE_REF});
-    return ts;
-}
 
 [[noreturn]] void bad_part(const Cell* value) {
     const Cell word = string::refinement_word(words::ref_part);
@@ -42,12 +27,12 @@ Cell input_types() {
 
 // The end index of /part, as units from the head of the input's buffer.
 int64_t part_end(const Cell* input, const Cell* part) {
-    const int64_t index = input->data1;
-    const int64_t tail = series::buffer_length(input->data2);
+    const int64_t index = series_index(input);
+    const int64_t tail = series::buffer_length(series_node(input));
     int64_t length;
     switch (cell::type_of(part)) {
         case TYPE_INTEGER:
-            length = static_cast<int32_t>(part->data2);
+            length = integer_value(part);
             break;
         case TYPE_FLOAT:
         case TYPE_PERCENT: {
@@ -57,8 +42,8 @@ int64_t part_end(const Cell* input, const Cell* part) {
             break;
         }
         default:
-            if (cell::type_of(part) != cell::type_of(input) || part->data2 != input->data2) bad_part(part);
-            length = static_cast<int64_t>(part->data1) - index;
+            if (cell::type_of(part) != cell::type_of(input) || series_node(part) != series_node(input)) bad_part(part);
+            length = static_cast<int64_t>(series_index(part)) - index;
             break;
     }
     if (length < 0) length = 0;
@@ -67,15 +52,7 @@ int64_t part_end(const Cell* input, const Cell* part) {
 
 }  // namespace
 
-void native_parse(bool check, const int32_t* r) {
-    if (check) {
-        static const Cell inputs = input_types();
-        static const Cell blocks = typeset_of({TYPE_BLOCK});
-        static const Cell functions = typeset_of({TYPE_FUNCTION});
-        err::check_arg_type(0, &inputs, 0);
-        err::check_arg_type(1, &blocks, 1);
-        if (r[2] >= 0) err::check_arg_type(r[2], &functions, 3);
-    }
+void native_parse(const int32_t* r) {
     Cell* input = stack::arg_base;
     series_type::clamp_index(input);
     const CompareOp code = r[0] >= 0 ? CompareOp::StrictEqual : CompareOp::Equal;

@@ -20,7 +20,7 @@ namespace {
 
 using series::cells_of;
 
-using call::is_callable;
+using call::is_prefix_function;
 
 }  // namespace
 
@@ -28,8 +28,8 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
                    bool case_sensitive) {
     const Cell path = *path_in;
     const Cell blk = *block;
-    const node_t n = path.data2;
-    const uint32_t first = path.data1;
+    const node_t n = series_node(path);
+    const uint32_t first = series_index(path);
     const uint32_t total = series::cell_count(n);
     if (first >= total) err::raise(err::EMPTY_PATH, &path);
     // New value of a set-path: the cell the caller pushed last.
@@ -42,11 +42,11 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
     Cell value = *word::get(head);
     const uint32_t ht = cell::type_of(&value);
     if (ht == TYPE_UNSET) err::raise(err::UNSET_PATH, &path, &head_word);
-    if (is_callable(ht)) {
+    if (is_prefix_function(ht)) {
         if (mode == SET) err::raise(err::INVALID_PATH_SET, &path);
         if (mode == GET) err::raise(err::INVALID_PATH_GET, &path);
         Cell p = path;
-        p.data1 = 0;
+        series_index(p) = 0;
         position = call::eval_call(&value, &blk, position, &path, &p, first + 1, false);
         if (exit_pending()) return position;
         if (!sub) {
@@ -95,7 +95,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         *parent = *cur;
         *cur = got;
         *prev = elem;
-        if (mode == CALL && is_callable(cell::type_of(cur))) {
+        if (mode == CALL && is_prefix_function(cell::type_of(cur))) {
             const Cell fn = *cur;
             stack::arg_top = start;
             Cell pp = path;

@@ -40,8 +40,7 @@ Arg quit_return(const Arg* args) {
 
 const Cell* any_function_q(Cell* const* args) {
     const uint32_t t = cell::type_of(args[0]);
-    const bool yes = t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-    return yes ? &shared::true_value : &shared::false_value;
+    return is_any_function(t) ? &shared::true_value : &shared::false_value;
 }
 
 bool is_name(uint32_t t) {
@@ -80,10 +79,10 @@ void init() {
 
 void call(const Cell* routine, const Cell* name) {
     const Cell r = *routine;
-    const Cell* record = cells_of(r.data3);
-    const Entry* e = entry_of(static_cast<int32_t>(record[2].data2));
+    const Cell* record = cells_of(function_body(r));
+    const Entry* e = entry_of(integer_value(record[2]));
     if (!e) err::raise(err::NOT_DONE);
-    const node_t spec = r.data2;
+    const node_t spec = function_spec(r);
     const uint32_t n = series::cell_count(spec);
     if (e->cells) {
         Cell* args[MAX_ARGS];
@@ -109,13 +108,13 @@ void call(const Cell* routine, const Cell* name) {
         a.i = 0;
         if (i + 1 >= n || cell::type_of(&cells_of(spec)[i + 1]) != TYPE_BLOCK) continue;
         const Cell types = cells_of(spec)[i + 1];
-        if (series::cell_count(types.data2) <= types.data1) continue;
-        Cell type_word = cells_of(types.data2)[types.data1];
+        if (series::cell_count(series_node(types)) <= series_index(types)) continue;
+        Cell type_word = cells_of(series_node(types))[series_index(types)];
         if (cell::type_of(&type_word) != TYPE_WORD) err::raise(err::INVALID_TYPE_SPEC, &type_word);
         const Cell type = *word::get(&type_word);
         const uint32_t vt = cell::type_of(value);
         const bool ok = cell::type_of(&type) == TYPE_TYPESET ? typeset::has(&type, vt)
-                        : cell::type_of(&type) == TYPE_DATATYPE ? type.data1 == vt
+                        : cell::type_of(&type) == TYPE_DATATYPE ? datatype_id(type) == vt
                                                                 : true;
         if (!ok) {
             const Cell call_name = name && cell::type_of(name) == TYPE_WORD ? *name : shared::none;
@@ -125,8 +124,8 @@ void call(const Cell* routine, const Cell* name) {
             err::raise(err::EXPECT_ARG, &call_name, &dt, &arg);
         }
         if (vt == TYPE_FLOAT) a.f = cell::get_double(value);
-        else if (vt == TYPE_LOGIC) a.i = value->data1 ? 1 : 0;
-        else a.i = static_cast<int32_t>(value->data2);
+        else if (vt == TYPE_LOGIC) a.i = logic_value(value) ? 1 : 0;
+        else a.i = integer_value(value);
     }
     const Arg out = e->convert(args);
     switch (e->returns) {

@@ -30,11 +30,8 @@ namespace {
 // keeps the function alive while the trace runs.
 Cell* callback_cell = nullptr;
 
-inline Cell* cells_of(node_t n) { return series::head_cell(series::buffer_of(n)); }
-inline uint32_t count_of(node_t n) {
-    const SeriesBuffer* s = series::buffer_of(n);
-    return (s->tail - s->head) / sizeof(Cell);
-}
+using series::cells_of;
+using series::cell_count;
 
 // The event words in bit order: bit i of the mask is event_words()[i].
 Cell* const* event_words() {
@@ -61,21 +58,20 @@ void init() {
     callback_cell = block::append_copy(&root_cell, &none_cell);
 }
 
-uint32_t mask_of(const Cell* callback) {
+uint32_t events_named(const Cell* callback, const Cell* const* names, uint32_t count, uint32_t every_event) {
     const Cell fn = *callback;
-    if (cell::type_of(&fn) != TYPE_FUNCTION) return DEFAULT_MASK;
-    const Cell body = cells_of(fn.data3)[0];
-    if (body.data1 >= count_of(body.data2)) return DEFAULT_MASK;
-    const Cell first = cells_of(body.data2)[body.data1];
-    if (cell::type_of(&first) != TYPE_BLOCK) return DEFAULT_MASK;
-    Cell* const* names = event_words();
+    if (cell::type_of(&fn) != TYPE_FUNCTION) return every_event;
+    const Cell body = cells_of(function_body(fn))[0];
+    if (series_index(body) >= cell_count(series_node(body))) return every_event;
+    const Cell first = cells_of(series_node(body))[series_index(body)];
+    if (cell::type_of(&first) != TYPE_BLOCK) return every_event;
     uint32_t m = 0;
-    for (uint32_t i = first.data1; i < count_of(first.data2); i++) {
-        const Cell w = cells_of(first.data2)[i];
+    for (uint32_t i = series_index(first); i < cell_count(series_node(first)); i++) {
+        const Cell w = cells_of(series_node(first))[i];
         if (cell::type_of(&w) != TYPE_WORD) continue;
-        const int32_t sym = symbol::canonical(static_cast<int32_t>(w.data2));
-        for (int b = 0; b < 16; b++)
-            if (symbol::canonical(static_cast<int32_t>(names[b]->data2)) == sym) m |= 1u << b;
+        const int32_t sym = symbol::canonical(word_symbol(w));
+        for (uint32_t b = 0; b < count; b++)
+            if (symbol::canonical(word_symbol(names[b])) == sym) m |= 1u << b;
     }
     return m;
 }
@@ -84,30 +80,18 @@ Cell* call_with_values(const Cell* fn_in, const Cell* name, const Cell* args, ui
     const Cell fn = *fn_in;
     if (cell::type_of(&fn) != TYPE_FUNCTION) err::raise(err::NOT_DONE);
     Cell* const start = stack::arg_top;
-    const node_t ctx = fn.data1;
-    const uint32_t saved_values = context::cell_of(ctx)->data2;
+    const node_t ctx = function_context(fn);
+    const uint32_t saved_values = context_values(context::cell_of(ctx));
     stack::mark_call(name, ctx);
     // Only as many values as the function has arguments; then the
     // refinements off, their arguments and the locals none.
-    const node_t list = cells_of(fn.data3)[1].data2;
-    const uint32_t entries = count_of(list);
-    uint32_t i = 0, given = 0;
-    for (; i < entries && cell::type_of(&cells_of(list)[i]) == TYPE_TYPESET; i++) given++;
+    const node_t list = series_node(cells_of(function_body(fn))[1]);
+    const uint32_t given = call::argument_count(list);
     for (uint32_t k = 0; k < given; k++) stack::push(k < count ? &args[k] : &none_cell);
-    const Cell off{TYPE_LOGIC, 0, 0, 0};
-    for (; i < entries; i++) {
-        const Cell e = cells_of(list)[i];
-        const uint32_t t = cell::type_of(&e);
-        if (t == TYPE_REFINEMENT) stack::push(&off);
-        else if (t == TYPE_TYPESET) stack::push(&none_cell);
-        else if (t == TYPE_INTEGER && e.data2 > 0) {
-            stack::push(&off);
-            for (uint32_t k = 1; k < e.data2; k++) stack::push(&none_cell);
-        }
-    }
+    call::push_unused_entries(list, given);
     call::call_function(&fn, name);
     if (exit_pending()) [[unlikely]] {
-        context::cell_of(ctx)->data2 = saved_values;
+        context_values(context::cell_of(ctx)) = saved_values;
         raise_pending();
     }
     stack::unwind_keep_call();
@@ -123,7 +107,7 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* ref, 
     args[0].header = TYPE_WORD;
     if (code && (cell::type_of(code) == TYPE_BLOCK || cell::type_of(code) == TYPE_PAREN)) {
         args[1] = *code;
-        const bool inside = position >= code->data1 && position <= count_of(code->data2);
+        const bool inside = position >= series_index(code) && position <= cell_count(series_node(code));
         args[2] = Cell{TYPE_INTEGER, 0, inside ? position : static_cast<uint32_t>(-1), 0};
     } else {
         args[1] = none_cell;
@@ -155,7 +139,7 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* ref, 
 Session::Session(const Cell* callback) {
     if (!callback || installed) return;
     *callback_cell = *callback;
-    mask = mask_of(callback);
+    mask = events_named(callback, event_words(), 16, DEFAULT_MASK);
     installed = active = true;
     started_ = true;
     // The destructor does not run for a constructor that leaves by an

@@ -8,8 +8,8 @@
 // branch per site and nothing else.
 //
 // Tracing is off inside the callback itself and inside the bodies of
-// built-in (library) functions, which run as compiled code would: the call
-// of a library function is reported at its call site, its body is not.
+// built-in (library) functions, which count as one step: the call of a
+// library function is reported at its call site, its body is not.
 #pragma once
 #include <cstdint>
 
@@ -41,9 +41,11 @@ extern uint32_t mask;
 // Start-up: reserves the callback's cell in the root block.
 void init();
 
-// The event mask a callback asks for: the event words of a block that
-// starts its body, or every event.
-uint32_t mask_of(const Cell* callback);
+// The events a callback asks for by name, for the interpreter's trace and
+// the lexer's: bit b for each word of the block that starts its body
+// naming names[b] (count at most 32), or every_event when the callback is
+// no function! or its body starts with no block.
+uint32_t events_named(const Cell* callback, const Cell* const* names, uint32_t count, uint32_t every_event);
 
 // Calls the callback for the event when the mask has it. code is the
 // block being evaluated (or null), position a cell index into it (the

@@ -8,6 +8,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/time.hpp"
+#include "lexer/loaders.hpp"
 
 namespace qel::lexer::loaders {
 
@@ -25,7 +26,6 @@ struct Cursor {
     }
 };
 
-inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 inline bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // A run of 1 to max decimal digits (apostrophes allowed between them when
@@ -260,8 +260,8 @@ void load_date(State& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
     const int32_t year = static_cast<int32_t>(d.year);
     date::make_at_from_fields(&c, year, d.week || d.yearday ? 1 : d.month, d.week || d.yearday ? 1 : d.day,
                               d.time, d.zone_hours, d.zone_minutes, d.zone_negative, d.with_time);
-    if (d.week) c.data1 = date::set_weekday(date::set_week(c.data1, d.week), d.weekday);
-    else if (d.yearday) c.data1 = date::set_year_day(c.data1, d.yearday);
+    if (d.week) date_packed(c) = date::set_weekday(date::set_week(date_packed(c), d.week), d.weekday);
+    else if (d.yearday) date_packed(c) = date::set_year_day(date_packed(c), d.yearday);
     push_value(s, c);
 }
 

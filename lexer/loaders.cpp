@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "codecs/base_n.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/number_text.hpp"
@@ -27,16 +28,9 @@ namespace {
 
 LoadFn installed[tables::TOKEN_CLASSES] = {};
 
-// The literal of a datatype nobody has installed a loader for yet.
+// The literal of a datatype that has no loader.
 void load_missing(State& s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
     error_invalid(s, s.token_type, start);
-}
-
-inline int hex_value(uint8_t b) {
-    if (b >= '0' && b <= '9') return b - '0';
-    if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-    if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-    return -1;
 }
 
 inline bool ascii_iequal(const uint8_t* p, const uint8_t* end, const char* word) {
@@ -62,7 +56,7 @@ constexpr EscapeName ESCAPE_NAMES[] = {{"null", 0}, {"back", 8},  {"tab", 9},  {
 // parenthesis holds something else.
 uint32_t hex_code_digits(const uint8_t* p, const uint8_t* end) {
     uint32_t n = 0;
-    while (p + n < end && hex_value(p[n]) >= 0) n++;
+    while (p + n < end && binary::hex_value(p[n]) >= 0) n++;
     return (n >= 1 && n <= 6 && p + n < end && p[n] == ')') ? n : 0;
 }
 
@@ -135,10 +129,6 @@ LoadFn loader_of(uint32_t klass) {
     return installed[klass] ? installed[klass] : load_missing;
 }
 
-void install(uint32_t klass, LoadFn fn) {
-    if (klass >= T_STRING && klass < tables::TOKEN_CLASSES) installed[klass] = fn;
-}
-
 void reset_loaders() {
     for (auto& f : installed) f = nullptr;
     installed[T_STRING] = loaders::load_string;
@@ -180,7 +170,7 @@ int32_t caret_escape(const uint8_t*& p, const uint8_t* end) {
         const uint8_t* q = p + 1;
         if (const uint32_t digits = hex_code_digits(q, end)) {
             uint32_t cp = 0;
-            for (uint32_t i = 0; i < digits; i++) cp = cp * 16 + static_cast<uint32_t>(hex_value(q[i]));
+            for (uint32_t i = 0; i < digits; i++) cp = cp * 16 + static_cast<uint32_t>(binary::hex_value(q[i]));
             if (cp > unicode::MAX_CODEPOINT) return -1;
             p = q + digits + 1;
             return static_cast<int32_t>(cp);
@@ -335,7 +325,7 @@ void load_integer(State& s, const uint8_t* start, const uint8_t* end, uint32_t f
     for (const uint8_t* q = p; q < end; q++) {
         if (*q == '\'') {
             if (q + 1 < end && q[1] == '\'') error_invalid(s, TYPE_INTEGER, start);
-        } else if (*q >= '0' && *q <= '9') {
+        } else if (is_digit(*q)) {
             digits++;
         } else {
             error_invalid(s, TYPE_INTEGER, start);
@@ -380,7 +370,7 @@ void load_float_special(State& s, const uint8_t* start, const uint8_t* end, uint
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
     double d = 0;
-    if (end - p == 6 && p[0] >= '0' && p[0] <= '9' && p[1] == '.' && p[2] == '#') {
+    if (end - p == 6 && is_digit(p[0]) && p[1] == '.' && p[2] == '#') {
         if (ascii_iequal(p + 3, end, "inf")) d = negative ? -std::numeric_limits<double>::infinity()
                                                         : std::numeric_limits<double>::infinity();
         else if (ascii_iequal(p + 3, end, "nan")) d = std::numeric_limits<double>::quiet_NaN();
@@ -401,7 +391,7 @@ void load_hex(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool
     if (digits < 2 || digits > 8 || end[-1] != 'h') error_invalid(s, TYPE_INTEGER, start);
     uint32_t v = 0;
     for (const uint8_t* p = start; p < end - 1; p++) {
-        const int h = hex_value(*p);
+        const int h = binary::hex_value(*p);
         if (h < 0) error_invalid(s, TYPE_INTEGER, start);
         v = v << 4 | static_cast<uint32_t>(h);
     }

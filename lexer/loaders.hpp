@@ -2,9 +2,8 @@
 // raw form), the word kinds, issues, refinements, characters, integers and
 // floats. Each checks its token's text and, when loading, pushes the value
 // on the scan's value stack; a malformed token raises the lexer's invalid
-// error with the token's datatype. The literals of the other datatypes get
-// their loaders through `install`; until a datatype installs one, its
-// tokens are reported invalid.
+// error with the token's datatype. The literals of the datatypes without a
+// loader (file!, url!, tag!, email!, ref!) are reported invalid.
 #pragma once
 #include <cstdint>
 
@@ -18,9 +17,7 @@ using LoadFn = void (*)(State& s, const uint8_t* start, const uint8_t* end, uint
 
 // The load routine of a value token class (13-35).
 LoadFn loader_of(uint32_t klass);
-// Plugs in the loader of a further datatype's token class.
-void install(uint32_t klass, LoadFn fn);
-// Back to the built-in loaders (tests).
+// Start-up step: fills the table of load routines.
 void reset_loaders();
 
 // Closing a map or a point literal needs map! and the point types: they
@@ -30,6 +27,9 @@ using BuildFn = void (*)(State& s, uint32_t first, uint32_t count, const uint8_t
 extern BuildFn build_map;
 
 namespace loaders {
+
+// Whether c is a decimal digit (c may be -1 for the end of the text).
+inline bool is_digit(int32_t c) { return c >= '0' && c <= '9'; }
 
 // The shared string routine of the string family: the text in [start, end)
 // (delimiters excluded) with its escapes decoded, as a new text buffer of

@@ -43,7 +43,6 @@ constexpr uint32_t MAX_DEPTH = 10000;
 constexpr uint32_t OFFENDING_MAX = 30;
 
 node_t stack_node = 0;
-node_t stack_root = 0;  // the root block the value stack was made in
 uint8_t* scratch = nullptr;
 uint32_t scratch_used = 0;
 
@@ -105,7 +104,7 @@ bool fire(State& s, Event e, uint32_t type, uint32_t klass, const uint8_t* from,
     info.event = e;
     info.input = s.input;
     const uint32_t index = s.input_index + offset_of(s, s.pos);
-    info.input.data1 = index;
+    series_index(info.input) = index;
     info.type = type;
     info.klass = klass;
     info.line = s.line;
@@ -117,8 +116,8 @@ bool fire(State& s, Event e, uint32_t type, uint32_t klass, const uint8_t* from,
         info.token = Cell{TYPE_PAIR, 0, a, b};
     }
     const bool answer = s.tracer->fn(s.tracer->user, info);
-    if (info.input.data1 != index && info.input.data1 >= s.input_index) {
-        s.pos = pointer_of(s, info.input.data1 - s.input_index);
+    if (series_index(info.input) != index && series_index(info.input) >= s.input_index) {
+        s.pos = pointer_of(s, series_index(info.input) - s.input_index);
         s.moved = true;
     }
     return answer;
@@ -171,9 +170,9 @@ Cell offending_text(const State& s, const uint8_t* at) {
 
 // ---- markers -----------------------------------------------------------------------
 
-// A marker: data1 the previous marker's index + 1 (0 for none), data2 the
-// closing type and the comma count, data3 the opening's byte offset. Its
-// new-line flag passes to the value it becomes.
+// A marker (its layout beside MARKER_TYPE) records the previous marker, the
+// closing type and the opening's byte offset. Its new-line flag passes to
+// the value it becomes.
 void open_marker(State& s, uint32_t closing, const uint8_t* at) {
     if (s.depth >= MAX_DEPTH) err::raise(err::STACK_OVERFLOW);
     Cell m{MARKER_TYPE | (s.new_line ? cell_flag::NEW_LINE : 0), s.marker + 1, closing,
@@ -185,7 +184,7 @@ void open_marker(State& s, uint32_t closing, const uint8_t* at) {
     if (wants(s, EV_OPEN)) fire(s, EV_OPEN, closing, s.token_type, at, s.token_end, nullptr);
 }
 
-inline uint32_t closing_of(const State& s) { return s.marker == UINT32_MAX ? 0 : at(s.marker)->data2 & 0xFFFF; }
+inline uint32_t closing_of(const State& s) { return s.marker == UINT32_MAX ? 0 : marker_closing(at(s.marker)); }
 inline bool in_path(const State& s) {
     const uint32_t t = closing_of(s);
     return t >= TYPE_PATH && t <= TYPE_GET_PATH;
@@ -207,7 +206,7 @@ void close_marker(State& s, uint32_t type) {
     const uint32_t first = m + 1;
     const uint32_t count = s.top - first;
     Cell value{type | (marker.header & cell_flag::NEW_LINE), 0, 0, 0};
-    const uint8_t* opening = s.start + marker.data3;
+    const uint8_t* opening = s.start + marker_opening(marker);
     if (s.load) {
         if (type == TYPE_MAP) {
             if (!build_map) error_invalid(s, TYPE_MAP, opening);
@@ -218,11 +217,11 @@ void close_marker(State& s, uint32_t type) {
             SeriesBuffer* b = series::buffer_of(n);
             std::memcpy(series::data(b), at(first), count * sizeof(Cell));
             b->tail = b->head + count * static_cast<uint32_t>(sizeof(Cell));
-            value.data2 = n;
+            series_node(value) = n;
         }
     }
     set_top(s, m);
-    s.marker = marker.data1 - 1;
+    s.marker = marker_previous(marker) - 1;
     s.level = s.marker == UINT32_MAX ? s.base : s.marker + 1;
     s.depth--;
     if (s.load) {
@@ -244,7 +243,7 @@ void continue_path(State& s) {
     }
     const uint8_t b = *s.pos;
     const uint32_t c = class_of(b);
-    const uint8_t* opening = s.start + at(s.marker)->data3;
+    const uint8_t* opening = s.start + marker_opening(at(s.marker));
     if (c == C_SLASH) {
         s.pos++;
         if (s.pos >= s.end) error_invalid(s, closing_of(s), opening);
@@ -273,9 +272,9 @@ void close_delimiter(State& s, uint8_t closer, const uint8_t* at_byte) {
     const uint32_t t = closing_of(s);
     const bool fits = closer == ']' ? (t == TYPE_BLOCK || t == TYPE_MAP) : t == TYPE_PAREN;
     if (!fits) error_missing(s, closer == ']' ? '[' : '(', at_byte);
-    if (closer == ')' && (at(s.marker)->data2 >> 16) != 0) {
+    if (closer == ')' && marker_commas(at(s.marker)) != 0) {
         // A paren with commas can only be a point literal.
-        error_invalid(s, TYPE_POINT2D, s.start + at(s.marker)->data3);
+        error_invalid(s, TYPE_POINT2D, s.start + marker_opening(at(s.marker)));
     }
     close_marker(s, t);
 }
@@ -461,7 +460,7 @@ void dispatch(State& s, uint32_t k, const uint8_t* tok, const uint8_t* tend, uin
             return;
         case T_COMMA:
             if (closing_of(s) != TYPE_PAREN) error_bad_char(s, tok);
-            at(s.marker)->data2 += COMMA_STEP;
+            add_marker_comma(at(s.marker));
             return;
         default: break;
     }
@@ -606,12 +605,12 @@ void finish(State& s) {
     if (s.brace_depth) error_invalid(s, TYPE_STRING, s.brace_start - 1);
     while (s.marker != UINT32_MAX && s.depth > 0) {
         const Cell m = *at(s.marker);
-        const uint32_t t = m.data2 & 0xFFFF;
+        const uint32_t t = marker_closing(m);
         if (t >= TYPE_PATH && t <= TYPE_GET_PATH) {
             close_marker(s, t);
             continue;
         }
-        error_missing(s, t == TYPE_PAREN ? ')' : ']', s.start + m.data3);
+        error_missing(s, t == TYPE_PAREN ? ')' : ']', s.start + marker_opening(m));
     }
 }
 
@@ -688,7 +687,6 @@ void init() {
     block::scan_text = &scan_to_block;
     stack_node = memory::alloc_cells(STACK_CELLS);
     *block::reserve_cell(&root_cell) = Cell{TYPE_BLOCK, 0, stack_node, 0};
-    stack_root = root_cell.data2;
     heap::free(scratch);
     scratch = static_cast<uint8_t*>(heap::alloc(SCRATCH_SIZE));
     scratch_used = 0;
@@ -696,8 +694,6 @@ void init() {
     reset_loaders();
     collector::add_mark_callback(&mark_gc);
 }
-
-bool ready() { return stack_node != 0 && stack_root == root_cell.data2 && root_cell.data2 != 0; }
 
 // ---- entry points -------------------------------------------------------------------
 
@@ -713,8 +709,8 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
     s.tracer = tracer;
     if (input) {
         s.input = *input;
-        s.chars = string::is_any_string(cell::type_of(input));
-        s.input_index = input->data1;
+        s.chars = is_any_string(cell::type_of(input));
+        s.input_index = series_index(input);
     }
     // Link in, innermost last; the stack starts above the outer scan's.
     State* outer = active;
@@ -741,7 +737,7 @@ uint32_t scan(const uint8_t* src, uint32_t length, Cell* out, uint32_t mode, boo
 
     if (s.load && out) {
         const uint32_t count = s.top - s.base;
-        if (!string::is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
+        if (!is_block_like(cell::type_of(out))) block::make_at(out, static_cast<int32_t>(count));
         for (uint32_t i = 0; i < count; i++) {
             const Cell v = *at(s.base + i);
             *block::reserve_cell(out) = v;
@@ -774,17 +770,17 @@ void transcode(const Cell* input, const Options& o, Cell* result, Cell* rest) {
     const uint32_t into_length = o.into ? static_cast<uint32_t>(series::length_of(o.into)) : 0;
     uint32_t consumed = 0;
     uint32_t type = 0;
-    if (string::is_any_string(cell::type_of(&in))) {
+    if (is_any_string(cell::type_of(&in))) {
         type = scan_string(&in, o.part, out, mode, !checking, o.trace, &consumed);
     } else {
         // binary!: staged in the scratch area, so that the bytes stay put
         // while loading allocates.
-        SeriesBuffer* b = series::buffer_of(in.data2);
-        const uint32_t total = series::buffer_length(in.data2);
-        uint32_t n = in.data1 < total ? total - in.data1 : 0;
+        SeriesBuffer* b = series::buffer_of(series_node(in));
+        const uint32_t total = series::buffer_length(series_node(in));
+        uint32_t n = series_index(in) < total ? total - series_index(in) : 0;
         if (o.part >= 0 && static_cast<uint32_t>(o.part) < n) n = static_cast<uint32_t>(o.part);
         ScratchText staged(n);
-        std::memcpy(staged.bytes, series::head_ptr(b) + in.data1, n);
+        std::memcpy(staged.bytes, series::head_ptr(b) + series_index(in), n);
         staged.bytes[n] = 0;
         type = scan(staged.bytes, n, out, mode, !checking, o.trace, &in, &consumed);
     }
@@ -792,7 +788,7 @@ void transcode(const Cell* input, const Options& o, Cell* result, Cell* rest) {
         *result = type ? Cell{TYPE_DATATYPE, type, 0, 0} : Cell{TYPE_NONE, 0, 0, 0};
     } else if (o.next || o.one) {
         if (cell::type_of(out) == TYPE_BLOCK && static_cast<uint32_t>(series::length_of(out)) > into_length) {
-            *result = *block::cell_at(out, out->data1 + into_length);
+            *result = *block::cell_at(out, series_index(out) + into_length);
             cell::clear_new_line(result);
         } else {
             *result = Cell{TYPE_NONE, 0, 0, 0};
@@ -802,7 +798,7 @@ void transcode(const Cell* input, const Options& o, Cell* result, Cell* rest) {
     }
     if (rest) {
         *rest = in;
-        rest->data1 = in.data1 + consumed;
+        series_index(rest) = series_index(in) + consumed;
     }
     stack::pop_n(1);
 }

@@ -67,10 +67,19 @@ struct Tracer {
 
 // ---- scan state -------------------------------------------------------------------
 
-// Closing types of markers beyond the series types: point literals count
-// their commas in the bits above.
+// A marker cell on the value stack stands for an open block, paren, path or
+// map: word 1 the previous marker's index + 1 (0 for none), word 2 the
+// closing type in its low 16 bits and, above them, the commas met (a paren
+// with commas is a point literal), word 3 the opening's byte offset.
 constexpr uint32_t MARKER_TYPE = TYPE_TRIPLE;  // type id of a marker cell
 constexpr uint32_t COMMA_STEP = 0x10000;
+inline uint32_t marker_previous(const Cell& m) { return payload_word(m, 0); }
+inline uint32_t marker_closing(const Cell& m) { return payload_word(m, 1) & (COMMA_STEP - 1); }
+inline uint32_t marker_closing(const Cell* m) { return marker_closing(*m); }
+inline uint32_t marker_commas(const Cell* m) { return payload_word(m, 1) / COMMA_STEP; }
+inline void add_marker_comma(Cell* m) { payload_word(m, 1) += COMMA_STEP; }
+inline uint32_t marker_opening(const Cell& m) { return payload_word(m, 2); }
+inline uint32_t marker_opening(const Cell* m) { return marker_opening(*m); }
 
 struct State {
     State* next = nullptr;       // the next active (nested) scan
@@ -124,8 +133,6 @@ extern State* active;
 // Start-up step, once the root block and the argument stack exist: the
 // value stack (in a root block cell) and the scratch area for string input.
 void init();
-// Whether init ran on the current memory.
-bool ready();
 
 // Mode flags of a scan.
 enum Mode : uint32_t { M_NEXT = 1, M_ONE = 2, M_PRESCAN = 4, M_SCAN = 8 };

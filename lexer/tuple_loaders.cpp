@@ -15,8 +15,6 @@ namespace qel::lexer::loaders {
 
 namespace {
 
-bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
-
 // One side of a pair: an integer literal (optional sign, digits, single
 // apostrophes between them) that fits 32 bits.
 bool pair_side(const uint8_t* p, const uint8_t* end, int32_t& out) {

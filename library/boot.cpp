@@ -34,24 +34,24 @@ Cell load_source(const Source& src) {
     Cell* holder = stack::push(&shared::none);
     lexer::load_text(src.text.data(), src.text.size(), holder);
     Cell b = *holder;
-    const Cell* cells = series::cells_of(b.data2);
-    if (series::cell_count(b.data2) < 2 || cell::type_of(&cells[0]) != TYPE_WORD ||
-        std::string(symbol::name(static_cast<int32_t>(cells[0].data2))) != "Qel" ||
+    const Cell* cells = series::cells_of(series_node(b));
+    if (series::cell_count(series_node(b)) < 2 || cell::type_of(&cells[0]) != TYPE_WORD ||
+        std::string(symbol::name(word_symbol(cells[0]))) != "Qel" ||
         cell::type_of(&cells[1]) != TYPE_BLOCK)
         source_error(src, "a library source begins with its header: Qel [...]");
-    b.data1 = 2;
+    series_index(b) = 2;
     return b;
 }
 
 // Evaluates the typeset statements, appending each word and its typeset.
 void define_typesets(const Source& src, Cell* pairs) {
     const Cell b = load_source(src);
-    const uint32_t n = series::cell_count(b.data2);
-    for (uint32_t i = b.data1; i < n; i += 4) {
-        const Cell* c = series::cells_of(b.data2) + i;
+    const uint32_t n = series::cell_count(series_node(b));
+    for (uint32_t i = series_index(b); i < n; i += 4) {
+        const Cell* c = series::cells_of(series_node(b)) + i;
         auto is_word = [&](uint32_t k, uint32_t type, const char* name) {
             return cell::type_of(&c[k]) == type &&
-                   (!name || std::string(symbol::name(static_cast<int32_t>(c[k].data2))) == name);
+                   (!name || std::string(symbol::name(word_symbol(c[k]))) == name);
         };
         if (i + 4 > n || !is_word(0, TYPE_SET_WORD, nullptr) || !is_word(1, TYPE_WORD, "make") ||
             !is_word(2, TYPE_WORD, "typeset!") || cell::type_of(&c[3]) != TYPE_BLOCK)
@@ -60,7 +60,7 @@ void define_typesets(const Source& src, Cell* pairs) {
         Cell* holder = stack::push(&shared::none);
         *holder = Cell{TYPE_BLOCK, 0, memory::alloc_cells(1), 0};
         const Cell ts = *typeset::append_from_block(holder, &types);
-        Cell w = series::cells_of(b.data2)[i];
+        Cell w = series::cells_of(series_node(b))[i];
         cell::set_type(&w, TYPE_WORD);
         word::set(&w, &ts);
         block::append_copy(pairs, &w);
@@ -88,7 +88,7 @@ std::vector<uint8_t> make_image(const Source& typesets, const std::vector<Source
 }
 
 void start(const uint8_t* image, size_t size) {
-    const uint32_t before = series::cell_count(root_cell.data2);
+    const uint32_t before = series::cell_count(series_node(root_cell));
     try {
         const stack::Saved saved;
         stack::mark_try(nullptr);
@@ -103,11 +103,11 @@ void start(const uint8_t* image, size_t size) {
     routines::init();
     keep_words = 0;
     collector_enabled = 1;
-    const uint32_t after = series::cell_count(root_cell.data2);
+    const uint32_t after = series::cell_count(series_node(root_cell));
     for (uint32_t i = before; i < after; i++) {
         const stack::Saved saved;
         // The root block is a fixed buffer: its cells stay in place.
-        const Cell* literal = series::cells_of(root_cell.data2) + i;
+        const Cell* literal = series::cells_of(series_node(root_cell)) + i;
         if (cell::type_of(literal) == TYPE_BLOCK) interp::eval_block(stack::push(literal), false);
     }
 }

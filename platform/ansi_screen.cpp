@@ -33,6 +33,11 @@ bool is_digit(uint32_t u) { return u >= '0' && u <= '9'; }
 bool is_private_marker(uint32_t u) { return u >= 0x3C && u <= 0x3F; }
 bool is_final_byte(uint32_t u) { return u >= 0x40 && u <= 0x7E; }
 
+// Where a CSI sequence's reading stands: before its first parameter, in
+// the digits of the first, after the ";" that opens the second, in the
+// digits of the second.
+enum class EscapeState { Start, FirstNumber, SecondStart, SecondNumber };
+
 }  // namespace
 
 ConsoleScreen::ConsoleScreen(int width, int height, uint16_t default_attribute)
@@ -87,17 +92,17 @@ size_t ConsoleScreen::parse_escape(const Unit* text, size_t count) {
     uint32_t p2 = 0;
     // -1 until an SGR pair is folded: the current attribute.
     int32_t work = -1;
-    int state = 1;
+    EscapeState state = EscapeState::Start;
     auto accumulate = [](uint32_t n, uint32_t u) { return (n * 10 + (u - '0')) % PARAMETER_MODULUS; };
 
     for (size_t j = 2; j < count; ++j) {
         const uint32_t u = text[j];
         const size_t used = j + 1;
         switch (state) {
-        case 1:
+        case EscapeState::Start:
             if (is_digit(u)) {
                 p1 = u - '0';
-                state = 2;
+                state = EscapeState::FirstNumber;
                 continue;
             }
             if (u == ';') continue;
@@ -116,13 +121,13 @@ size_t ConsoleScreen::parse_escape(const Unit* text, size_t count) {
             default: break;
             }
             return used;
-        case 2: {
+        case EscapeState::FirstNumber: {
             if (is_digit(u)) {
                 p1 = accumulate(p1, u);
                 continue;
             }
             if (u == ';') {
-                state = 3;
+                state = EscapeState::SecondStart;
                 continue;
             }
             const int n = static_cast<int>(p1);
@@ -144,15 +149,15 @@ size_t ConsoleScreen::parse_escape(const Unit* text, size_t count) {
             }
             return used;
         }
-        case 3:
+        case EscapeState::SecondStart:
             if (is_digit(u)) {
                 p2 = u - '0';
-                state = 4;
+                state = EscapeState::SecondNumber;
                 continue;
             }
             if (u == ';') continue;
             return used;
-        case 4:
+        case EscapeState::SecondNumber:
             if (is_digit(u)) {
                 p2 = accumulate(p2, u);
                 continue;
@@ -162,7 +167,7 @@ size_t ConsoleScreen::parse_escape(const Unit* text, size_t count) {
             if (u == ';') {
                 work = sgr_attribute(sgr_attribute(work, p1), p2);
                 p1 = p2 = 0;
-                state = 1;
+                state = EscapeState::Start;
                 continue;
             }
             if (u == 'm') attribute_ = sgr_attribute(sgr_attribute(work, p1), p2);

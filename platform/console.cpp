@@ -123,13 +123,6 @@ void set_output_fd(int fd) {
     output_fd = fd;
 }
 
-void print_latin1(const uint8_t* text, size_t count) { write_units(text, count, 1, false); }
-void print_latin1_line(const uint8_t* text, size_t count) { write_units(text, count, 1, true); }
-void print_ucs2(const uint16_t* text, size_t count) { write_units(text, count, 2, false); }
-void print_ucs2_line(const uint16_t* text, size_t count) { write_units(text, count, 2, true); }
-void print_ucs4(const uint32_t* text, size_t count) { write_units(text, count, 4, false); }
-void print_ucs4_line(const uint32_t* text, size_t count) { write_units(text, count, 4, true); }
-
 void write_units(const void* text, size_t count, uint32_t unit, bool line) {
     switch (unit) {
     case 1: stage_units(static_cast<const uint8_t*>(text), count); break;
@@ -160,7 +153,6 @@ void print_integer(int32_t v) {
     emit_number(text, static_cast<size_t>(result.ptr - text));
 }
 
-void print_hex2(uint32_t v) { emit_hex(v, 2); }
 void print_hex8(uint32_t v) { emit_hex(v, 8); }
 void print_float(double v) { emit_general(v, 16); }
 // printf promotes a float argument to double, so "%.7g" sees the float's

@@ -11,20 +11,14 @@ namespace qel::console {
 void probe();
 bool is_terminal();
 
-// Counts are in units of the given width.
-void print_latin1(const uint8_t* text, size_t count);
-void print_latin1_line(const uint8_t* text, size_t count);
-void print_ucs2(const uint16_t* text, size_t count);
-void print_ucs2_line(const uint16_t* text, size_t count);
-void print_ucs4(const uint32_t* text, size_t count);
-void print_ucs4_line(const uint32_t* text, size_t count);
-// Width 1, 2 or 4; any other width is runtime error 101.
+// `count` units of width 1 (Latin-1), 2 (16-bit code units) or 4 (code
+// points), with a line feed after them when `line`; any other width is
+// runtime error 101.
 void write_units(const void* text, size_t count, uint32_t unit, bool line);
 
 const char* write_cstr(const char* text);
 void write_bytes(const char* bytes, size_t count);  // UTF-8 as it is
 void print_integer(int32_t v);   // %i
-void print_hex2(uint32_t v);     // %02X
 void print_hex8(uint32_t v);     // %08X
 void print_float(double v);      // %.16g
 void print_float32(float v);     // %.7g

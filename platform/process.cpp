@@ -19,8 +19,6 @@ namespace qel::process {
 
 namespace {
 
-bool last_shell_used = false;
-
 // Children started without waiting, reaped by reap_background.
 std::vector<pid_t> background;
 
@@ -95,20 +93,26 @@ struct SpawnAttr {
     ~SpawnAttr() { ::posix_spawnattr_destroy(&attr); }
 };
 
+// The child's standard streams: each descriptor becomes stream 0, 1 or 2,
+// -1 leaves the caller's own. Descriptors that someone opened without
+// close-on-exec stay here.
 struct FileActions {
     posix_spawn_file_actions_t actions;
     bool ok;
-    FileActions() { ok = ::posix_spawn_file_actions_init(&actions) == 0; }
-    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
-    // fd becomes the child's stream target; -1 leaves the caller's own.
-    void stream(int fd, int target) {
-        if (ok && fd >= 0) ok = ::posix_spawn_file_actions_adddup2(&actions, fd, target) == 0;
-    }
-    // Descriptors that someone opened without close-on-exec stay here.
-    void close_the_rest() {
+    FileActions(int in, int out, int err) {
+        ok = ::posix_spawn_file_actions_init(&actions) == 0;
+        stream(in, 0);
+        stream(out, 1);
+        stream(err, 2);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
         if (ok) ok = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
 #endif
+    }
+    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
+
+private:
+    void stream(int fd, int target) {
+        if (ok && fd >= 0) ok = ::posix_spawn_file_actions_adddup2(&actions, fd, target) == 0;
     }
 };
 
@@ -227,8 +231,6 @@ void pump(Fd& in, const std::vector<uint8_t>& input, Fd& out, std::vector<uint8_
 
 }  // namespace
 
-bool shell_used() { return last_shell_used; }
-
 bool split_words(const std::string& command, std::vector<std::string>& words) {
     words.clear();
     std::string word;
@@ -310,7 +312,6 @@ void reap_background() {
 
 int32_t run(Request& rq) {
     reap_background();
-    last_shell_used = rq.shell;
     if (rq.command.find('\0') != std::string::npos) return -1;
 
     const bool redirected =
@@ -347,17 +348,16 @@ int32_t run(Request& rq) {
     if (!prepare_output(rq.output, child_out, our_out)) return -1;
     if (!prepare_output(rq.error, child_err, our_err)) return -1;
 
-    FileActions fa;
-    fa.stream(child_in.fd, 0);
-    fa.stream(child_out.fd, 1);
-    fa.stream(child_err.fd, 2);
-    fa.close_the_rest();
+    FileActions fa(child_in.fd, child_out.fd, child_err.fd);
     SpawnAttr sa(false);
     if (!fa.ok || !sa.ok) return -1;
 
+    auto through_shell = [&] {
+        return spawn(shell_words(rq.program ? shell_quote(rq.command) : rq.command), false, fa, sa);
+    };
     pid_t pid;
     if (rq.shell) {
-        pid = spawn(shell_words(rq.program ? shell_quote(rq.command) : rq.command), false, fa, sa);
+        pid = through_shell();
     } else {
         std::vector<std::string> words;
         if (rq.program) {
@@ -370,10 +370,7 @@ int32_t run(Request& rq) {
         }
         // No such program: the shell may know the name (a built-in, a
         // keyword), or at least say that it does not.
-        if (pid == -ENOENT) {
-            last_shell_used = true;
-            pid = spawn(shell_words(rq.program ? shell_quote(rq.command) : rq.command), false, fa, sa);
-        }
+        if (pid == -ENOENT) pid = through_shell();
     }
     if (pid <= 0) return -1;
 
@@ -393,11 +390,7 @@ bool browse(const std::string& target) {
     reap_background();
     if (target.find('\0') != std::string::npos) return false;
     Fd in(null_device(O_RDONLY)), out(null_device(O_WRONLY)), err(null_device(O_WRONLY));
-    FileActions fa;
-    fa.stream(in.fd, 0);
-    fa.stream(out.fd, 1);
-    fa.stream(err.fd, 2);
-    fa.close_the_rest();
+    FileActions fa(in.fd, out.fd, err.fd);
     SpawnAttr sa(true);
     if (!fa.ok || !sa.ok) return false;
     const pid_t pid = spawn({"xdg-open", target}, true, fa, sa);

@@ -48,10 +48,6 @@ struct Request {
 // be opened leaves that stream on the caller's own.
 int32_t run(Request& request);
 
-// Whether the last run went through the shell (asked for or as the
-// fall-back for a program that does not exist).
-bool shell_used();
-
 // Splits a command into words as a POSIX shell does for a plain command:
 // blanks separate, single quotes keep everything, double quotes keep all
 // but \" \\ \$ \` and a backslash-newline, a backslash outside quotes keeps

@@ -1,11 +1,12 @@
 // The argument stack, the call frames and the throwers of non-local exits.
 //
-// A thrower walks the frames to find where its exit lands, leaves the
-// pointers as the catcher expects them and throws NonLocalExit with its
-// code; the C++ unwinding then carries the exit to the nearest region whose
-// catch code covers it. A thrower that finds no target (or a try-all frame
-// in the way) raises the matching throw error instead, with the pointers as
-// they were.
+// A thrower walks the frames to find where its exit lands and leaves the
+// pointers as the taker expects them. break, continue, return and exit are
+// then left pending for the interpreter; an error or a throw goes on as
+// NonLocalExit with its code, which the C++ unwinding carries to the
+// nearest region whose catch code covers it. A thrower that finds no target
+// (or a try-all frame in the way) raises the matching throw error instead,
+// with the pointers as they were.
 #include "runtime/stack.hpp"
 
 #include <cstddef>
@@ -190,33 +191,6 @@ void close_reserves(const Cell* catcher) {
 
 }  // namespace
 
-// ---- frame flags ----
-
-void set_body_flag(bool on) {
-    if (Frame* f = ctop()) f->header = on ? f->header | frame_flag::BODY : f->header & ~frame_flag::BODY;
-}
-
-Frame* mark_caller_body() {
-    if (frame_top - frame_bottom < 2) return nullptr;
-    Frame* f = frame_top - 2;
-    if (f->header & frame_flag::BODY) return nullptr;
-    f->header |= frame_flag::BODY;
-    return f;
-}
-
-void clear_body_flag(Frame* f) {
-    if (f) f->header &= ~frame_flag::BODY;
-}
-
-bool interp_frame_above(const Frame* from, bool one_only) {
-    if (!from) from = ctop();
-    if (!from) return false;
-    for (const Frame* f = from;; --f) {
-        if (f->header & frame_flag::INTERP) return true;
-        if (one_only || f == frame_bottom) return false;
-    }
-}
-
 // ---- pops ----
 
 void unwind() {
@@ -229,12 +203,6 @@ void unwind() {
         arg_top = arg_base;
         arg_base = saved_base_of(f);
     }
-}
-
-void unwind_last_call() {
-    Cell* result = arg_base;
-    unwind_keep_call();
-    cell::copy(result, arg_base);
 }
 
 void unwind_drop() {
@@ -275,19 +243,6 @@ Frame* unroll(uint32_t wanted, bool keep) {
     return found;
 }
 
-Frame* unroll_last(uint32_t wanted) {
-    Cell* inner_base = arg_base;
-    Frame* const start = frame_top;
-    Frame* found = unroll(wanted, false);
-    Cell* dest;
-    if (!found) dest = arg_bottom;
-    else if (found + 1 < start) dest = saved_base_of(found + 1);
-    else dest = inner_base;
-    cell::copy(inner_base, dest);
-    arg_base = arg_top = dest;
-    return found;
-}
-
 void try_result() {
     // The error comes from its own cell: the C++ code unwound on the way
     // here may have put the stack top back below the copy on the stack.
@@ -307,29 +262,12 @@ Cell get_call_name() {
     return word_of(f);
 }
 
-void dump_calls(Cell* block) {
-    for (Frame* f = frame_top - 1; f >= frame_bottom; --f) {
-        if (!reports_name(f)) continue;
-        const Cell word = word_of(f);
-        *block::reserve_cell(block) = word;
-        *block::reserve_cell(block) = Cell{TYPE_INTEGER, 0, f->saved_base, 0};
-    }
-}
-
 namespace {
 bool names_function(const Frame* f) {
     const Cell* v = context::get_by_symbol(symbol_of(f), name_context(f));
     return v && cell::type_of(v) == TYPE_FUNCTION;
 }
 }  // namespace
-
-void collect_words(int level, Cell* block, const Frame* end) {
-    for (const Frame* f = frame_bottom; f < end && f < frame_top; ++f) {
-        if (!reports_name(f) || (level <= 1 && !names_function(f))) continue;
-        const Cell word = word_of(f);
-        *block::reserve_cell(block) = word;
-    }
-}
 
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width) {
     const Frame* last = frame_bottom + end->data2;
@@ -418,18 +356,6 @@ uint32_t signal_exit(bool has_value, bool keep_top) {
     err::raise(err::NO_FUNCTION_RETURN);
 }
 
-void throw_break(bool has_value, bool is_continue) {
-    signal_break(has_value, is_continue);
-    raise_pending();
-    __builtin_unreachable();
-}
-
-void throw_exit(bool has_value, bool keep_top) {
-    signal_exit(has_value, keep_top);
-    raise_pending();
-    __builtin_unreachable();
-}
-
 void throw_value(uint32_t code) {
     const Pointers saved;
     const Cell value = saved.base[0];
@@ -449,8 +375,6 @@ void throw_value(uint32_t code) {
     saved.restore();
     err::raise(err::NO_CATCH_THROW, &value);
 }
-
-void rethrow() { qel::throw_exit(sys.thrown_code); }
 
 // ---- collector ----
 

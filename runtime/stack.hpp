@@ -6,9 +6,12 @@
 // fixed-size call frames, one per active call, try, catch, loop or block
 // evaluation: it names the running calls for error reports and is the map
 // that break, continue, exit, return, throw and errors follow when they
-// leave several calls at once. Non-local exits themselves are C++
-// exceptions (NonLocalExit); the throwers here only decide where the exit
-// lands and set the pointers for the catcher before throwing.
+// leave several calls at once. break, continue, return and exit are
+// signalled: the signaller settles the stacks on the frame that takes the
+// exit and leaves its code pending (runtime/exits.hpp), and the interpreter
+// returns step by step up to that frame. Errors and throw are C++
+// exceptions (NonLocalExit): their throwers settle the stacks for the
+// catcher, then throw.
 //
 // Both stacks are fixed buffers that never move, so C++ may keep Cell*
 // into the argument stack across anything. The pointers are plain globals:
@@ -171,9 +174,6 @@ inline void mark_interp_eval(const Cell* name) {
 inline void mark_interp_native(const Cell* name) {
     mark(name, (kind::NATIVE << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
 }
-inline void mark_interp_call(const Cell* name) {
-    mark(name, (kind::CALL << frame_flag::KIND_SHIFT) | frame_flag::INTERP);
-}
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.
 inline void mark_func_body(const Cell* name, node_t fn_ctx) {
@@ -183,16 +183,9 @@ inline void mark_func_body(const Cell* name, node_t fn_ctx) {
 
 // ---- frame flags ----
 inline Frame* ctop() { return frame_top == frame_bottom ? nullptr : frame_top - 1; }
-void set_body_flag(bool on);
 inline void set_interp_flag() {
     if (Frame* f = ctop()) f->header |= frame_flag::INTERP;
 }
-// The frame below the top one gets the body flag unless it has it; that
-// frame is answered so the caller can clear the flag again (null when
-// nothing was set).
-Frame* mark_caller_body();
-void clear_body_flag(Frame* f);
-bool interp_frame_above(const Frame* from, bool one_only);
 
 // ---- pops ----
 void unwind();
@@ -213,21 +206,16 @@ inline void unwind_last() {
     unwind_keep();
     cell::copy(result, arg_base);
 }
-void unwind_last_call();
 void unwind_drop();
 void unwind_drop_call();
 // Pops frames down to the nearest one of the given kind or a try-all frame,
 // which stays; answers it, or null when the frame stack ran empty.
 Frame* unroll(uint32_t kind, bool keep);
-inline Frame* unroll_loop(bool keep) { return unroll(kind::LOOP, keep); }
-Frame* unroll_last(uint32_t kind);
 void try_result();
 
 // ---- names and traces ----
 // The word naming the running call (or the thrower, once after a throw).
 Cell get_call_name();
-void dump_calls(Cell* block);
-void collect_words(int level, Cell* block, const Frame* end);
 // The call trace of an error: names outermost first, each followed by a
 // blank, while width lasts; answers the width left.
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width);
@@ -240,19 +228,14 @@ void record_error_frame(Cell* error);
 extern Cell error_in_flight;
 
 [[noreturn]] void throw_error(const Cell* error);
-// break, continue, return and exit: the signal forms set the stacks for the
-// target frame, leave the code as the pending exit and return it, for the
-// interpreter, which returns step by step to the target; the throw forms
-// then raise it as an exception, for C++ callers. A missing target (or a
-// try-all frame in the way) raises the throw error in both forms.
+// break, continue, return and exit: set the stacks for the target frame,
+// leave the code as the pending exit and return it; the interpreter returns
+// step by step to the target, and C++ code that cannot pass the exit up
+// raises it with raise_pending. A missing target (or a try-all frame in the
+// way) raises the throw error instead.
 uint32_t signal_break(bool has_value, bool is_continue);
 uint32_t signal_exit(bool has_value, bool keep_top);
-[[noreturn]] void throw_break(bool has_value, bool is_continue);
-[[noreturn]] void throw_exit(bool has_value, bool keep_top);
 [[noreturn]] void throw_value(uint32_t code);
-// Rethrows the exit in flight, for catchers that took a code they do not
-// handle.
-[[noreturn]] void rethrow();
 
 // ---- collector ----
 // What the collector keeps alive through the stacks: the argument cells in

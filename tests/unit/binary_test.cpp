@@ -20,7 +20,7 @@ class BinaryTest : public testutil::StartedRuntime {};
 Cell bin(const Bytes& b, uint32_t index = 0) {
     Cell c{};
     binary::load(b.data(), b.size(), &c);
-    c.data1 = index;
+    series_index(c) = index;
     return c;
 }
 
@@ -56,7 +56,7 @@ TEST_F(BinaryTest, QelbinRecordBytes) {
         EXPECT_EQ(Bytes(img.begin() + static_cast<ptrdiff_t>(c.header), img.end()), c.records);
         const Cell back = qelbin::decode(img.data(), img.size());
         EXPECT_EQ(cell::type_of(&back), TYPE_BINARY);
-        EXPECT_EQ(back.data1, c.v.data1);
+        EXPECT_EQ(series_index(back), series_index(c.v));
         EXPECT_EQ(bytes_of(back), bytes_of(c.v));
     }
 }
@@ -68,10 +68,10 @@ TEST_F(BinaryTest, QelbinKeepsOneBufferSharedAndRefusesOtherWidths) {
         SCOPED_TRACE(compact ? "compact" : "fixed");
         const Bytes img = image(block, compact);
         const Cell back = qelbin::decode(img.data(), img.size());
-        const Cell* cells = series::cells_of(back.data2);
+        const Cell* cells = series::cells_of(series_node(back));
         EXPECT_EQ(cell::type_of(&cells[1]), TYPE_BINARY);
-        EXPECT_EQ(cells[0].data2, cells[1].data2);
-        EXPECT_EQ(cells[1].data1, 1u);
+        EXPECT_EQ(series_node(cells[0]), series_node(cells[1]));
+        EXPECT_EQ(series_index(cells[1]), 1u);
         EXPECT_EQ(bytes_of(cells[1]), (Bytes{8, 9}));
     }
     // A fixed binary record claiming 2-byte units, and a compact one whose
@@ -87,11 +87,12 @@ TEST_F(BinaryTest, QelbinKeepsOneBufferSharedAndRefusesOtherWidths) {
 TEST_F(BinaryTest, ByteRoutinesGrowTheBuffer) {
     Cell b{};
     binary::make_at(&b, 2);
-    for (int i = 0; i < 40; i++) binary::append_int32_be(b.data2, 0x01020304);
+    const uint8_t quad[] = {1, 2, 3, 4};
+    for (int i = 0; i < 40; i++) binary::insert_bytes(series_node(b), binary::length(&b), quad, 4);
     EXPECT_EQ(binary::length(&b), 160u);
     EXPECT_EQ(bytes_of(testutil::at_index(b, 156)), (Bytes{1, 2, 3, 4}));
     const uint8_t mid[] = {0xAA, 0xBB};
-    binary::insert_bytes(b.data2, 2, mid, 2);
+    binary::insert_bytes(series_node(b), 2, mid, 2);
     const Bytes all = bytes_of(b);
     ASSERT_EQ(all.size(), 162u);
     EXPECT_EQ(Bytes(all.begin(), all.begin() + 6), (Bytes{1, 2, 0xAA, 0xBB, 3, 4}));

@@ -19,7 +19,7 @@ class BitsetTest : public StartedRuntime {
 protected:
     static Cell not_word() { return word::make_from_symbol(words::sym_not); }
     static Cell make(const Cell& spec) { return make_value(TYPE_BITSET, spec); }
-    static bool complement_flag(const Cell& bits) { return bitset::is_complement(bits.data2); }
+    static bool complement_flag(const Cell& bits) { return bitset::is_complement(series_node(bits)); }
 };
 
 TEST_F(BitsetTest, AComplementStoresTheInvertedBytes) {

@@ -64,7 +64,7 @@ TEST_F(BlockMold, AnErrorInsideAWalkLeavesNoCycleEntries) {
     // symbol! has no mold: molding it raises expect-arg halfway through
     // the nested walk.
     const Cell b = read_values("[1]");
-    const Cell inner = series::head_cell(series::buffer_of(b.data2))[0];
+    const Cell inner = series::cells_of(series_node(b))[0];
     testutil::append_cell(inner, Cell{TYPE_SYMBOL, 0, 0, 0});
     EXPECT_EQ(testutil::raised([&] { testutil::molded(b); }), err::EXPECT_ARG);
     // Had an entry stayed, a later walk would take the block for one it

@@ -42,7 +42,7 @@ inline void append_cell(const Cell& series, const Cell& value) {
 }
 
 inline Cell at_index(Cell series, uint32_t index) {
-    series.data1 = index;
+    series_index(series) = index;
     return series;
 }
 

@@ -23,10 +23,10 @@ protected:
     static std::string first_string(node_t block) {
         const Cell s = series::cells_of(block)[0];
         EXPECT_EQ(cell::type_of(&s), TYPE_STRING);
-        SeriesBuffer* b = series::buffer_of(s.data2);
+        SeriesBuffer* b = series::buffer_of(series_node(s));
         EXPECT_EQ(series::unit(b), 1u);  // the doc strings are ASCII
-        return std::string(reinterpret_cast<const char*>(series::head_ptr(b)) + s.data1,
-                           series::buffer_length(s.data2) - s.data1);
+        return std::string(reinterpret_cast<const char*>(series::head_ptr(b)) + series_index(s),
+                           series::buffer_length(series_node(s)) - series_index(s));
     }
 };
 
@@ -40,30 +40,30 @@ TEST_F(Boot, DefinesActionsAndNativesByTheirTableIndexes) {
     boot::start(boot_image::data, boot_image::size);
     const Cell make = value_of("make");
     ASSERT_EQ(cell::type_of(&make), TYPE_ACTION);
-    EXPECT_EQ(make.data1, 1u);
-    EXPECT_EQ(first_string(make.data2), "Returns a new value made from a spec for that value's type");
+    EXPECT_EQ(native_index(make), 1u);
+    EXPECT_EQ(first_string(native_spec(make)), "Returns a new value made from a spec for that value's type");
     const Cell apply = value_of("apply");
     ASSERT_EQ(cell::type_of(&apply), TYPE_NATIVE);
-    EXPECT_EQ(apply.data1, 107u);
+    EXPECT_EQ(native_index(apply), 107u);
     for (uint32_t i = 0; i < natives::NATIVE_COUNT; i++) {
         if (!natives::table[i].fn) continue;
         const Cell v = value_of(natives::table[i].name);
         EXPECT_EQ(cell::type_of(&v), TYPE_NATIVE) << natives::table[i].name;
-        EXPECT_EQ(v.data1, i + 1) << natives::table[i].name;
+        EXPECT_EQ(native_index(v), i + 1) << natives::table[i].name;
     }
     const Cell dt = value_of("integer!");
     EXPECT_EQ(cell::type_of(&dt), TYPE_DATATYPE);
-    EXPECT_EQ(dt.data1, uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(datatype_id(dt), uint32_t(TYPE_INTEGER));
 }
 
 TEST_F(Boot, LibraryLiteralsStayInTheRootBlock) {
-    const uint32_t before = series::cell_count(root_cell.data2);
+    const uint32_t before = series::cell_count(series_node(root_cell));
     boot::start(boot_image::data, boot_image::size);
     // Assignments leave no cell: what remains are the library sources.
-    ASSERT_GT(series::cell_count(root_cell.data2), before);
-    const Cell first = series::cells_of(root_cell.data2)[before];
+    ASSERT_GT(series::cell_count(series_node(root_cell)), before);
+    const Cell first = series::cells_of(series_node(root_cell))[before];
     EXPECT_EQ(cell::type_of(&first), TYPE_BLOCK);
-    EXPECT_EQ(first.data1, 2u);  // past the header
+    EXPECT_EQ(series_index(first), 2u);  // past the header
     const Cell plus = value_of("+");
     EXPECT_EQ(cell::type_of(&plus), TYPE_OP);
     const Cell t = value_of("true");

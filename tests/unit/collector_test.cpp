@@ -187,7 +187,7 @@ TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
     ASSERT_EQ(taker.data2, old);
     Cell inner{};
     string::make_at(&inner, 8);
-    string::append_cstr(inner.data2, "held");
+    string::append_latin1(inner.data2, "held", 4);
     block::append_copy(&taker, &inner);
     for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);
     ASSERT_EQ(stack::push_slot(), slot);  // handed out again, not yet filled

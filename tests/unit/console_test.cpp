@@ -51,21 +51,22 @@ TEST(ConsoleWriters, EncodesEveryUnitWidthAsUtf8) {
     const auto w_smile = ucs4(U"\U0001F600");
     const std::vector<uint32_t> w_bad = {0xD800, 0x110000, 0x10FFFF};
     run_cases({
-        {"latin1 0xE9 widened", [&] { console::print_latin1(l_cafe.data(), l_cafe.size()); }, "caf\xC3\xA9"},
-        {"latin1 around 0x80", [&] { console::print_latin1(l_edges.data(), l_edges.size()); }, "\x7F\xC2\x80\xC3\xBF"},
+        {"latin1 0xE9 widened", [&] { console::write_units(l_cafe.data(), l_cafe.size(), 1, false); }, "caf\xC3\xA9"},
+        {"latin1 around 0x80", [&] { console::write_units(l_edges.data(), l_edges.size(), 1, false); },
+         "\x7F\xC2\x80\xC3\xBF"},
         {"latin1 NUL is counted, not a terminator",
-         [&] { console::print_latin1(l_nul.data(), l_nul.size()); }, std::string("a\0b", 3)},
-        {"ucs2 U+00E9", [&] { console::print_ucs2(u_cafe.data(), u_cafe.size()); }, "caf\xC3\xA9"},
-        {"ucs2 three-byte forms", [&] { console::print_ucs2(u_euro.data(), u_euro.size()); },
+         [&] { console::write_units(l_nul.data(), l_nul.size(), 1, false); }, std::string("a\0b", 3)},
+        {"ucs2 U+00E9", [&] { console::write_units(u_cafe.data(), u_cafe.size(), 2, false); }, "caf\xC3\xA9"},
+        {"ucs2 three-byte forms", [&] { console::write_units(u_euro.data(), u_euro.size(), 2, false); },
          "\xE2\x82\xAC\xEF\xBF\xBF"},
-        {"ucs2 lone surrogates become U+FFFD", [&] { console::print_ucs2(u_lone.data(), u_lone.size()); },
+        {"ucs2 lone surrogates become U+FFFD", [&] { console::write_units(u_lone.data(), u_lone.size(), 2, false); },
          "\xEF\xBF\xBDx\xEF\xBF\xBD"},
-        {"ucs2 surrogate pair is not joined", [&] { console::print_ucs2(u_pair.data(), u_pair.size()); },
+        {"ucs2 surrogate pair is not joined", [&] { console::write_units(u_pair.data(), u_pair.size(), 2, false); },
          "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"ucs4 U+1F600", [&] { console::print_ucs4(w_smile.data(), w_smile.size()); }, "\xF0\x9F\x98\x80"},
-        {"ucs4 unencodable become U+FFFD", [&] { console::print_ucs4(w_bad.data(), w_bad.size()); },
+        {"ucs4 U+1F600", [&] { console::write_units(w_smile.data(), w_smile.size(), 4, false); }, "\xF0\x9F\x98\x80"},
+        {"ucs4 unencodable become U+FFFD", [&] { console::write_units(w_bad.data(), w_bad.size(), 4, false); },
          "\xEF\xBF\xBD\xEF\xBF\xBD\xF4\x8F\xBF\xBF"},
-        {"empty text writes nothing", [&] { console::print_latin1(nullptr, 0); }, ""},
+        {"empty text writes nothing", [&] { console::write_units(nullptr, 0, 1, false); }, ""},
     });
 }
 
@@ -74,11 +75,10 @@ TEST(ConsoleWriters, LineVariantsEndWithOneLineFeed) {
     const auto u = ucs2(u"ab");
     const auto w = ucs4(U"ab");
     run_cases({
-        {"latin1", [&] { console::print_latin1_line(l.data(), l.size()); }, "ab\n"},
-        {"ucs2", [&] { console::print_ucs2_line(u.data(), u.size()); }, "ab\n"},
-        {"ucs4", [&] { console::print_ucs4_line(w.data(), w.size()); }, "ab\n"},
-        {"empty line", [&] { console::print_ucs4_line(nullptr, 0); }, "\n"},
-        {"write_units with the line flag", [&] { console::write_units(u.data(), u.size(), 2, true); }, "ab\n"},
+        {"latin1", [&] { console::write_units(l.data(), l.size(), 1, true); }, "ab\n"},
+        {"ucs2", [&] { console::write_units(u.data(), u.size(), 2, true); }, "ab\n"},
+        {"ucs4", [&] { console::write_units(w.data(), w.size(), 4, true); }, "ab\n"},
+        {"empty line", [&] { console::write_units(nullptr, 0, 4, true); }, "\n"},
     });
 }
 
@@ -88,9 +88,9 @@ TEST(ConsoleWriters, EscapeSequencesPassThroughUntouched) {
     const std::vector<uint16_t> u(seq.begin(), seq.end());
     const std::vector<uint32_t> w(seq.begin(), seq.end());
     run_cases({
-        {"latin1", [&] { console::print_latin1(l.data(), l.size()); }, seq},
-        {"ucs2", [&] { console::print_ucs2(u.data(), u.size()); }, seq},
-        {"ucs4", [&] { console::print_ucs4(w.data(), w.size()); }, seq},
+        {"latin1", [&] { console::write_units(l.data(), l.size(), 1, false); }, seq},
+        {"ucs2", [&] { console::write_units(u.data(), u.size(), 2, false); }, seq},
+        {"ucs4", [&] { console::write_units(w.data(), w.size(), 4, false); }, seq},
         {"cstr", [&] { console::write_cstr(seq.c_str()); }, seq},
     });
 }
@@ -107,7 +107,7 @@ TEST(ConsoleWriters, LongTextArrivesWholeAndInOrder) {
             if (b < 0x80) expected_l += static_cast<char>(b);
             else expected_l += {static_cast<char>(0xC0 | b >> 6), static_cast<char>(0x80 | (b & 0x3F))};
         }
-        EXPECT_EQ(capture([&] { console::print_latin1_line(l.data(), l.size()); }), expected_l + "\n")
+        EXPECT_EQ(capture([&] { console::write_units(l.data(), l.size(), 1, true); }), expected_l + "\n")
             << count << " latin1 units";
 
         std::vector<uint32_t> w(count / 4 + 1);
@@ -116,7 +116,7 @@ TEST(ConsoleWriters, LongTextArrivesWholeAndInOrder) {
             w[i] = 0x1F600 + static_cast<uint32_t>(i % 64);
             expected_w += {'\xF0', '\x9F', '\x98', static_cast<char>(0x80 + i % 64)};
         }
-        EXPECT_EQ(capture([&] { console::print_ucs4(w.data(), w.size()); }), expected_w)
+        EXPECT_EQ(capture([&] { console::write_units(w.data(), w.size(), 4, false); }), expected_w)
             << w.size() << " ucs4 units";
     }
 }
@@ -129,9 +129,6 @@ TEST(ConsoleWriters, NumberFormats) {
         {"integer negative", [] { console::print_integer(-42); }, "-42"},
         {"integer min", [] { console::print_integer(INT32_MIN); }, "-2147483648"},
         {"integer max", [] { console::print_integer(INT32_MAX); }, "2147483647"},
-        {"hex2 pads", [] { console::print_hex2(5); }, "05"},
-        {"hex2 upper case", [] { console::print_hex2(0xAB); }, "AB"},
-        {"hex2 does not truncate", [] { console::print_hex2(0x1FF); }, "1FF"},
         {"hex8 pads", [] { console::print_hex8(255); }, "000000FF"},
         {"hex8 full", [] { console::print_hex8(0xDEADBEEF); }, "DEADBEEF"},
         {"hex8 zero", [] { console::print_hex8(0); }, "00000000"},
@@ -196,11 +193,10 @@ TEST(ConsoleWriters, SecondHookListSeesCstrAndNumbersOnly) {
     const char* returned = nullptr;
     std::string out = capture([&] {
         returned = console::write_cstr(hello);
-        console::print_latin1_line(l.data(), l.size());
-        console::print_ucs4(w.data(), w.size());
+        console::write_units(l.data(), l.size(), 1, true);
+        console::write_units(w.data(), w.size(), 4, false);
         console::write_bytes("raw", 3);
         console::print_integer(-7);
-        console::print_hex2(10);
         console::print_hex8(10);
         console::print_float(2.5);
         console::print_float32(0.25f);
@@ -208,8 +204,8 @@ TEST(ConsoleWriters, SecondHookListSeesCstrAndNumbersOnly) {
     hook_log = nullptr;
     print_hooks::init();
     EXPECT_EQ(returned, hello);
-    EXPECT_EQ(out, "hellostring\nwideraw-70A0000000A2.50.25");
-    EXPECT_EQ(log, (std::vector<std::string>{"hello", "-7", "0A", "0000000A", "2.5", "0.25"}));
+    EXPECT_EQ(out, "hellostring\nwideraw-70000000A2.50.25");
+    EXPECT_EQ(log, (std::vector<std::string>{"hello", "-7", "0000000A", "2.5", "0.25"}));
 }
 
 // A reader that went away or a bad descriptor must neither stop the program
@@ -226,7 +222,7 @@ TEST(ConsoleWriters, UndeliverableOutputIsDroppedSilently) {
     for (int fd : {fds[1], -1}) {
         errno = 0;
         console::set_output_fd(fd);
-        console::print_latin1_line(big.data(), big.size());
+        console::write_units(big.data(), big.size(), 1, true);
         console::write_cstr("lost");
         console::print_float(1.5);
         console::set_output_fd(1);
@@ -236,7 +232,7 @@ TEST(ConsoleWriters, UndeliverableOutputIsDroppedSilently) {
     sigaction(SIGPIPE, &old, nullptr);
 
     const auto l = latin1("after");
-    EXPECT_EQ(capture([&] { console::print_latin1(l.data(), l.size()); }), "after");
+    EXPECT_EQ(capture([&] { console::write_units(l.data(), l.size(), 1, false); }), "after");
 }
 
 TEST(ConsoleDeathTest, UnitWidthOutsideOneTwoFourIsRuntimeError101) {

@@ -5,7 +5,6 @@
 #include "runtime/stack.hpp"
 #include "output_capture.hpp"
 #include "runtime/checks.hpp"
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/words.hpp"
 #include "startup_support.hpp"
@@ -44,7 +43,7 @@ class ErrorRaise : public testutil::StartedRuntime {};
 TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
     const Cell f = *word::make_from_cstr("f");
     const Cell ints = typeset(0x1000);  // integer! (11) only: byte 1, bit 0x10
-    const Cell text{TYPE_STRING, 0, 0, 0}, unset{TYPE_UNSET, 0, 0, 0}, one = integer(1);
+    const Cell text{TYPE_STRING, 0, 0, 0}, one = integer(1);
     struct Case {
         const char* name;
         std::function<void()> check;
@@ -61,20 +60,6 @@ TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
              err::check_arg_type(0, &ints, 0);
          },
          TYPE_STRING},
-        {"optional, refinement off",
-         [&] {
-             const Cell off{TYPE_LOGIC, 0, 0, 0};
-             err::check_optional_arg_type(&off, &ints, 0, &text);
-         },
-         0},
-        {"optional, refinement on",
-         [&] {
-             const Cell on{TYPE_LOGIC, 1, 0, 0};
-             err::check_optional_arg_type(&on, &ints, 0, &text);
-         },
-         TYPE_STRING},
-        {"unset argument", [&] { err::unset_arg(0, &unset); }, TYPE_UNSET},
-        {"set argument", [&] { err::unset_arg(0, &one); }, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,33 +80,6 @@ TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
         EXPECT_EQ(err::field(error, err::F_ARG2).data1, c.rejected_type);
         EXPECT_EQ(err::field(error, err::F_ARG3).data2, words::w_anon->data2);
     }
-}
-
-TEST_F(ErrorRaise, SetFromTopWithUnsetKeepsTheOldValue) {
-    Cell w = *word::make_from_cstr("counter");
-    const Cell old = integer(3), unset{TYPE_UNSET, 0, 0, 0};
-    word::set(&w, &old);
-    stack::mark_try(nullptr);
-    stack::push(&unset);
-    EXPECT_EQ(testutil::raised([&] { err::set_from_top(&w); }), err::NEED_VALUE);
-    EXPECT_EQ(word::get(&w)->data2, 3u);
-    const Cell fresh = integer(4);
-    stack::push(&fresh);
-    err::set_global_from_top(&w);
-    EXPECT_EQ(word::get(&w)->data2, 4u);
-    EXPECT_EQ(stack::arg_top, stack::arg_base);
-}
-
-TEST_F(ErrorRaise, GetCheckedRefusesUnset) {
-    Cell w = *word::make_from_cstr("nothing-here");
-    stack::mark_try(nullptr);
-    EXPECT_EQ(testutil::raised([&] { err::get_checked(&w); }), err::NO_VALUE);
-}
-
-TEST_F(ErrorRaise, SlotOfAContextWithoutValuesIsNotDefined) {
-    const node_t ctx = context::make(1, true, false, 0, context::FUNCTION);
-    stack::mark_try(nullptr);
-    EXPECT_EQ(testutil::raised([&] { err::slot_checked(ctx, 0); }), err::NOT_DEFINED);
 }
 
 TEST_F(ErrorRaise, PrintFormsCategoryMessageAndWhere) {

@@ -23,15 +23,15 @@ class HashIndex : public testutil::LibraryRuntime {
 protected:
     // Empty when the index of h matches its cells, else what is wrong.
     static std::string index_fault(const Cell& h) {
-        if (cell::type_of(&h) != TYPE_HASH || !h.data3) return "not an indexed hash!";
-        const uint32_t n = series::cell_count(h.data2);
-        if (hashtab::count(h.data3) != n)
-            return "index holds " + std::to_string(hashtab::count(h.data3)) + " entries for " + std::to_string(n) +
+        if (cell::type_of(&h) != TYPE_HASH || !hash_index_node(h)) return "not an indexed hash!";
+        const uint32_t n = series::cell_count(series_node(h));
+        if (hashtab::count(hash_index_node(h)) != n)
+            return "index holds " + std::to_string(hashtab::count(hash_index_node(h))) + " entries for " + std::to_string(n) +
                    " cells";
         for (uint32_t p = 0; p < n; p++) {
-            const Cell c = series::cells_of(h.data2)[p];
-            const Cell* hit = hashtab::get(h.data3, &c, p, 1, CompareOp::Equal, false, false);
-            if (hit != series::cells_of(h.data2) + p) return "cell " + std::to_string(p) + " not found in place";
+            const Cell c = series::cells_of(series_node(h))[p];
+            const Cell* hit = hashtab::get(hash_index_node(h), &c, p, 1, CompareOp::Equal, false, false);
+            if (hit != series::cells_of(series_node(h)) + p) return "cell " + std::to_string(p) + " not found in place";
         }
         return "";
     }
@@ -76,7 +76,7 @@ TEST_F(HashIndex, EveryBlockActionKeepsTheIndexExact) {
         SCOPED_TRACE(c);
         const std::string src = std::string("h: make hash! [a b \"c\" 1 a 2.5 [x] b \"C\" 3] ") + c + " h";
         const Cell h = eval(src.c_str());
-        const Cell whole{TYPE_HASH, 0, h.data2, h.data3};
+        const Cell whole{TYPE_HASH, 0, series_node(h), hash_index_node(h)};
         EXPECT_EQ(index_fault(whole), "");
     }
 }
@@ -98,7 +98,7 @@ TEST_F(HashIndex, MadeAndCopiedHashesIndexTheirWholeBlock) {
     for (const char* c : cases) {
         SCOPED_TRACE(c);
         const Cell h = eval(c);
-        const Cell whole{TYPE_HASH, 0, h.data2, h.data3};
+        const Cell whole{TYPE_HASH, 0, series_node(h), hash_index_node(h)};
         EXPECT_EQ(index_fault(whole), "");
     }
 }
@@ -106,7 +106,7 @@ TEST_F(HashIndex, MadeAndCopiedHashesIndexTheirWholeBlock) {
 TEST_F(HashIndex, AHashAtAnIndexIsFoundFromThere) {
     // The index covers cells before the head; find must still start at it.
     const Cell h = eval("h: next make hash! [a b a] find h 'a");
-    EXPECT_EQ(h.data1, 2u);
+    EXPECT_EQ(series_index(h), 2u);
 }
 
 }  // namespace

@@ -20,28 +20,28 @@ class IssueTest : public StartedRuntime {};
 TEST_F(IssueTest, MadeIssuesAreGlobalWordsOfTheirName) {
     const Cell r = make_value(TYPE_ISSUE, string_cell("a b"), true);
     EXPECT_EQ(r.header, TYPE_ISSUE);
-    EXPECT_STREQ(symbol::name(static_cast<int32_t>(r.data2)), "a b");
-    EXPECT_EQ(r.data1, context::global);
-    EXPECT_EQ(r.data3, 0xFFFFFFFFu);
+    EXPECT_STREQ(symbol::name(word_symbol(r)), "a b");
+    EXPECT_EQ(word_context(r), context::global);
+    EXPECT_EQ(word_index(r), -1);
     const Cell w = word::make_from_symbol(symbol::intern_cstr("abc"));
     const Cell from_word = make_value(TYPE_ISSUE, w);
     EXPECT_EQ(from_word.header, TYPE_ISSUE);
-    EXPECT_EQ(from_word.data2, w.data2);
+    EXPECT_EQ(word_symbol(from_word), word_symbol(w));
 }
 
 TEST_F(IssueTest, CStringIssuesGoToTheRootWhileWordsAreKept) {
-    Cell target{};
-    issue::make_at_from_cstr(&target, "ooo");
-    EXPECT_EQ(molded(target), "#ooo");
     stack::Saved saved;
     const uint32_t saved_keep = keep_words;
     keep_words = 1;
-    EXPECT_TRUE(in_root_block(issue::push_from_cstr("kept")));
+    const Cell* kept = issue::push_from_cstr("kept");
+    EXPECT_TRUE(in_root_block(kept));
+    const Cell kept_value = *kept;
     keep_words = 0;
-    EXPECT_FALSE(in_root_block(issue::push_from_cstr("pushed")));
+    const Cell* pushed = issue::push_from_cstr("pushed");
+    EXPECT_FALSE(in_root_block(pushed));
+    EXPECT_EQ(pushed->header, TYPE_ISSUE);
     keep_words = saved_keep;
-    const Cell* p = issue::push_from_word(&target);
-    EXPECT_EQ(p->header, TYPE_ISSUE);
+    EXPECT_EQ(molded(kept_value), "#kept");
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ protected:
         return b;
     }
     static uint32_t count(const Cell& b) { return static_cast<uint32_t>(series::length_of(&b)); }
-    static Cell item(const Cell& b, uint32_t i) { return *block::cell_at(&b, b.data1 + i); }
+    static Cell item(const Cell& b, uint32_t i) { return *block::cell_at(&b, series_index(b) + i); }
     // The one value of a text.
     static Cell one(const std::string& text) {
         const Cell b = load(text);
@@ -45,11 +45,11 @@ protected:
             std::string out;
             for (int32_t i = 0; i < n; i++) {
                 uint8_t buf[4];
-                out.append(reinterpret_cast<char*>(buf), unicode::encode_utf8(unicode::codepoint_at(c.data2, c.data1 + i), buf));
+                out.append(reinterpret_cast<char*>(buf), unicode::encode_utf8(unicode::codepoint_at(series_node(c), series_index(c) + i), buf));
             }
             return out;
         }
-        if (cell::type_of(&c) >= TYPE_WORD && cell::type_of(&c) <= TYPE_ISSUE) return symbol::name(static_cast<int32_t>(c.data2));
+        if (cell::type_of(&c) >= TYPE_WORD && cell::type_of(&c) <= TYPE_ISSUE) return symbol::name(word_symbol(c));
         return "?";
     }
 
@@ -71,7 +71,7 @@ protected:
             r.code = err::code_of(&error);
             r.arg1 = utf8_of(err::field(&error, err::F_ARG1));
             const Cell a2 = err::field(&error, err::F_ARG2);
-            if (cell::type_of(&a2) == TYPE_DATATYPE) r.arg2 = datatype::entry(a2.data1).name;
+            if (cell::type_of(&a2) == TYPE_DATATYPE) r.arg2 = datatype::entry(datatype_id(a2)).name;
             else r.arg2 = utf8_of(a2);
             r.arg3 = utf8_of(err::field(&error, err::F_ARG3));
         }

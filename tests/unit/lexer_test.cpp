@@ -76,11 +76,17 @@ TEST_F(Lexer, TokenClassesLoadTheirValues) {
         const Cell v = one(c.text);
         ASSERT_EQ(cell::type_of(&v), c.type);
         switch (c.type) {
-            case TYPE_INTEGER: case TYPE_CHAR:
-                EXPECT_EQ(static_cast<int32_t>(v.data2), static_cast<int32_t>(c.integer));
+            case TYPE_INTEGER:
+                EXPECT_EQ(integer_value(v), static_cast<int32_t>(c.integer));
                 break;
-            case TYPE_LOGIC: case TYPE_DATATYPE:
-                EXPECT_EQ(v.data1, static_cast<uint32_t>(c.integer));
+            case TYPE_CHAR:
+                EXPECT_EQ(char_code(v), static_cast<uint32_t>(c.integer));
+                break;
+            case TYPE_LOGIC:
+                EXPECT_EQ(logic_value(v), static_cast<uint32_t>(c.integer));
+                break;
+            case TYPE_DATATYPE:
+                EXPECT_EQ(datatype_id(v), static_cast<uint32_t>(c.integer));
                 break;
             case TYPE_FLOAT:
                 EXPECT_EQ(cell::get_double(&v), c.number);
@@ -99,11 +105,11 @@ TEST_F(Lexer, TokenClassesLoadTheirValues) {
 TEST_F(Lexer, WordsAreBoundGloballyAndSpellingsKept) {
     const Cell a = one("Hello");
     const Cell b = one("hello:");
-    EXPECT_EQ(a.data1, context::global);
-    EXPECT_EQ(symbol::canonical(static_cast<int32_t>(a.data2)), symbol::canonical(static_cast<int32_t>(b.data2)));
+    EXPECT_EQ(word_context(a), context::global);
+    EXPECT_EQ(symbol::canonical(word_symbol(a)), symbol::canonical(word_symbol(b)));
     EXPECT_EQ(utf8_of(a), "Hello");
     const Cell r = one("/only");
-    EXPECT_EQ(static_cast<int32_t>(r.data3), -1);  // never a field of the global context
+    EXPECT_EQ(word_index(r), -1);  // never a field of the global context
 }
 
 TEST_F(Lexer, DelimitersEndWords) {
@@ -243,24 +249,24 @@ TEST_F(Lexer, TranscodeModes) {
     next.next = true;
     lexer::transcode(input, next, result, rest);
     EXPECT_EQ(cell::type_of(result), TYPE_INTEGER);
-    EXPECT_EQ(rest->data1, 1u);
+    EXPECT_EQ(series_index(rest), 1u);
     *input = *rest;
     lexer::transcode(input, next, result, rest);
     EXPECT_EQ(cell::type_of(result), TYPE_BLOCK);
-    EXPECT_EQ(rest->data1, 7u);
+    EXPECT_EQ(series_index(rest), 7u);
 
     lexer::Options scan;
     scan.scan = true;
     *input = string_of("[1 2] 3");
     lexer::transcode(input, scan, result, rest);
     EXPECT_EQ(cell::type_of(result), TYPE_DATATYPE);
-    EXPECT_EQ(result->data1, static_cast<uint32_t>(TYPE_BLOCK));
+    EXPECT_EQ(datatype_id(result), static_cast<uint32_t>(TYPE_BLOCK));
     *input = string_of("1a");
     lexer::transcode(input, scan, result, rest);
-    EXPECT_EQ(result->data1, static_cast<uint32_t>(TYPE_ERROR));
+    EXPECT_EQ(datatype_id(result), static_cast<uint32_t>(TYPE_ERROR));
     *input = string_of("a/b:");
     lexer::transcode(input, scan, result, rest);
-    EXPECT_EQ(result->data1, static_cast<uint32_t>(TYPE_SET_PATH));
+    EXPECT_EQ(datatype_id(result), static_cast<uint32_t>(TYPE_SET_PATH));
     *input = string_of("  ");
     lexer::transcode(input, scan, result, rest);
     EXPECT_EQ(cell::type_of(result), TYPE_NONE);
@@ -269,14 +275,14 @@ TEST_F(Lexer, TranscodeModes) {
     prescan.prescan = true;
     *input = string_of("; note\n[1");  // unclosed, but the first token is enough
     lexer::transcode(input, prescan, result, rest);
-    EXPECT_EQ(result->data1, static_cast<uint32_t>(TYPE_BLOCK));
+    EXPECT_EQ(datatype_id(result), static_cast<uint32_t>(TYPE_BLOCK));
 
     lexer::Options part;
     part.part = 3;
     *input = string_of("123456");
     lexer::transcode(input, part, result, rest);
     ASSERT_EQ(count(*result), 1u);
-    EXPECT_EQ(static_cast<int32_t>(item(*result, 0).data2), 123);
+    EXPECT_EQ(integer_value(item(*result, 0)), 123);
 
     lexer::Options into;
     Cell* target = stack::push_slot();
@@ -285,7 +291,7 @@ TEST_F(Lexer, TranscodeModes) {
     *input = string_of("b c");
     lexer::transcode(input, into, result, rest);
     EXPECT_EQ(count(*target), 3u);
-    EXPECT_EQ(result->data2, target->data2);
+    EXPECT_EQ(series_node(result), series_node(target));
 
     lexer::Options one_value;
     one_value.one = true;
@@ -306,7 +312,7 @@ TEST_F(Lexer, BinaryInputCountsBytes) {
     next.next = true;
     lexer::transcode(input, next, result, rest);
     EXPECT_EQ(cell::type_of(result), TYPE_WORD);
-    EXPECT_EQ(rest->data1, 5u);  // bytes, not characters
+    EXPECT_EQ(series_index(rest), 5u);  // bytes, not characters
 }
 
 struct Recorder {
@@ -373,7 +379,7 @@ TEST_F(Lexer, LongNonAsciiStringThroughTheScratchArea) {
     const Cell s = item(*result, 0);
     ASSERT_EQ(cell::type_of(&s), TYPE_STRING);
     EXPECT_EQ(series::length_of(&s), 50000);
-    EXPECT_EQ(unicode::codepoint_at(s.data2, 49999), 0x20ACu);
+    EXPECT_EQ(unicode::codepoint_at(series_node(s), 49999), 0x20ACu);
     // A shorter one fits the scratch area itself.
     *input = string_of("\"\xC3\xA9\xE2\x82\xAC\"");
     lexer::transcode(input, lexer::Options{}, result, nullptr);

@@ -50,7 +50,7 @@ TEST_F(MapCodec, RemovedPairsAreLeftOutOfTheRecord) {
     EXPECT_EQ(records, (Bytes{TYPE_MAP, 2, TYPE_SET_WORD, 0, 0x82}));
     const Cell back = decoded(img);
     EXPECT_EQ(map::count(&back), 1);
-    EXPECT_EQ(series::cell_count(back.data2), 2u);
+    EXPECT_EQ(series::cell_count(series_node(back)), 2u);
 }
 
 TEST_F(MapCodec, RoundTripsKeepKeysLookupsAndCount) {
@@ -63,7 +63,7 @@ TEST_F(MapCodec, RoundTripsKeepKeysLookupsAndCount) {
         EXPECT_EQ(testutil::show(lookup(back, testutil::string_of("KEY"))), "[x y]");
         EXPECT_EQ(testutil::show(lookup(back, testutil::word_cell("A"))), "1");
         EXPECT_EQ(testutil::show(lookup(back, testutil::int_cell(3))), "three");
-        EXPECT_EQ(cell::type_of(series::cells_of(back.data2)), TYPE_SET_WORD);
+        EXPECT_EQ(cell::type_of(series::cells_of(series_node(back))), TYPE_SET_WORD);
         // The decoded map takes new keys like any other.
         Cell* held = stack::push(&back);
         const Cell k = testutil::word_cell("new");
@@ -77,15 +77,15 @@ TEST_F(MapCodec, SharedAndSelfContainingMapsStayShared) {
     for (bool compact : {true, false}) {
         SCOPED_TRACE(compact ? "compact" : "fixed");
         const Cell b = decoded(encoded(eval("m: #[a: 1] reduce [m m]"), compact));
-        const Cell* two = series::cells_of(b.data2);
+        const Cell* two = series::cells_of(series_node(b));
         ASSERT_EQ(cell::type_of(two + 1), TYPE_MAP);
-        EXPECT_EQ(two[0].data2, two[1].data2);
-        EXPECT_EQ(two[0].data3, two[1].data3);
+        EXPECT_EQ(series_node(two[0]), series_node(two[1]));
+        EXPECT_EQ(hash_index_node(two[0]), hash_index_node(two[1]));
 
         const Cell self = decoded(encoded(eval("m: #[a: 1] m/self: m m"), compact));
         const Cell inner = lookup(self, testutil::word_cell("self"));
         ASSERT_EQ(cell::type_of(&inner), TYPE_MAP);
-        EXPECT_EQ(inner.data2, self.data2);
+        EXPECT_EQ(series_node(inner), series_node(self));
     }
 }
 
@@ -94,14 +94,14 @@ TEST_F(MapCodec, HashRoundTripsWithAWorkingIndexAndItsHead) {
         SCOPED_TRACE(compact ? "compact" : "fixed");
         const Cell h = decoded(encoded(eval("next make hash! [a \"Bc\" 3]"), compact));
         ASSERT_EQ(cell::type_of(&h), TYPE_HASH);
-        EXPECT_EQ(h.data1, 1u);
-        ASSERT_NE(h.data3, 0u);
-        EXPECT_EQ(hashtab::count(h.data3), 3u);
+        EXPECT_EQ(series_index(h), 1u);
+        ASSERT_NE(hash_index_node(h), 0u);
+        EXPECT_EQ(hashtab::count(hash_index_node(h)), 3u);
         const Cell key = testutil::string_of("bC");
-        const Cell* hit = hashtab::get(h.data3, &key, 0, 1, CompareOp::Equal, false, false);
-        EXPECT_EQ(hit, series::cells_of(h.data2) + 1);
+        const Cell* hit = hashtab::get(hash_index_node(h), &key, 0, 1, CompareOp::Equal, false, false);
+        EXPECT_EQ(hit, series::cells_of(series_node(h)) + 1);
         const Cell first = testutil::word_cell("a");
-        EXPECT_EQ(hashtab::get(h.data3, &first, 0, 1, CompareOp::Equal, false, false), series::cells_of(h.data2));
+        EXPECT_EQ(hashtab::get(hash_index_node(h), &first, 0, 1, CompareOp::Equal, false, false), series::cells_of(series_node(h)));
     }
 }
 
@@ -139,12 +139,12 @@ TEST_F(MapCodec, OnlyDecodedMapsMayShareTheirKeys) {
     for (const char* src : made) {
         SCOPED_TRACE(src);
         const Cell m = eval(src);
-        EXPECT_EQ(hashtab::record(m.data3)->aux, 0u);
+        EXPECT_EQ(hashtab::record(hash_index_node(m))->aux, 0u);
     }
     const Cell back = decoded(encoded(eval("s: \"k\" reduce [s make map! reduce [s 1]]"), true));
-    const Cell m = series::cells_of(back.data2)[1];
+    const Cell m = series::cells_of(series_node(back))[1];
     ASSERT_EQ(cell::type_of(&m), TYPE_MAP);
-    EXPECT_EQ(hashtab::record(m.data3)->aux, hashtab::SHARED_KEYS);
+    EXPECT_EQ(hashtab::record(hash_index_node(m))->aux, hashtab::SHARED_KEYS);
     EXPECT_EQ(testutil::show(lookup(m, testutil::string_of("K"))), "1");
 }
 
@@ -153,10 +153,10 @@ TEST_F(MapCodec, CountFollowsActivePairsOnly) {
     // and removing a removed pair changes nothing.
     const Cell m = eval("m: #[a: 1 b: 2 c: 3] remove/key m 'b remove/key m 'b m/b: 5 remove/key m 'c m");
     EXPECT_EQ(map::count(&m), 2);
-    EXPECT_EQ(hashtab::count(m.data3), 2u);
-    EXPECT_EQ(series::cell_count(m.data2), 6u);
-    EXPECT_EQ(series::cells_of(m.data2)[5].header, 0u);
-    EXPECT_EQ(testutil::show(series::cells_of(m.data2)[3]), "5");
+    EXPECT_EQ(hashtab::count(hash_index_node(m)), 2u);
+    EXPECT_EQ(series::cell_count(series_node(m)), 6u);
+    EXPECT_EQ(series::cells_of(series_node(m))[5].header, 0u);
+    EXPECT_EQ(testutil::show(series::cells_of(series_node(m))[3]), "5");
 }
 
 }  // namespace

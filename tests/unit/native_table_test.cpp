@@ -134,8 +134,8 @@ TEST_F(NativeTableStart, LeavesTheCountAndAPrintBufferInTheRootBlock) {
     ASSERT_NE(natives::print_buffer, nullptr);
     EXPECT_TRUE(in_root_block(natives::print_buffer));
     EXPECT_EQ(cell::type_of(natives::print_buffer), TYPE_BLOCK);
-    EXPECT_EQ(series::buffer_length(natives::print_buffer->data2), 0u);
-    EXPECT_GE(series::buffer_of(natives::print_buffer->data2)->size, 32 * sizeof(Cell));
+    EXPECT_EQ(series::buffer_length(series_node(natives::print_buffer)), 0u);
+    EXPECT_GE(series::buffer_of(series_node(natives::print_buffer))->size, 32 * sizeof(Cell));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Number text: integer, float and money scanning of string units of every
+// Number text: integer and float scanning of string units of every
 // width, and the float literal syntax shared with the lexer.
 #include <gtest/gtest.h>
 
@@ -153,54 +153,6 @@ TEST(NumberTextFloat, LengthLimitAndAdjustment) {
     const auto w = units(U"1\u00B75", 2);  // a middle dot is no point
     number_text::scan_float(w.data(), 3, 2, &status);
     EXPECT_EQ(status, STATUS_INVALID);
-}
-
-TEST(NumberTextMoney, CodesSeparatorsAndPoint) {
-    struct Case {
-        const char* text;
-        bool valid;
-        bool negative;
-        const char* currency;
-        const char* whole;
-        const char* fraction;
-    };
-    const Case cases[] = {
-        {"USD$1'000.50", true, false, "USD", "1000", "50"},
-        {"-eur$3", true, true, "eur", "3", ""},
-        {"$1", true, false, "", "1", ""},
-        {"1.25", true, false, "", "1", "25"},
-        {"+$0.5", true, false, "", "0", "5"},
-        {"US$1", false, false, "", "", ""},   // a code has three letters
-        {"USD1", false, false, "", "", ""},   // and needs its "$"
-        {"USD$", false, false, "", "", ""},
-        {"$", false, false, "", "", ""},
-        {"", false, false, "", "", ""},
-        {"$.5", false, false, "", "", ""},
-        {"$1.", false, false, "", "", ""},
-        {"$1.2.3", false, false, "", "", ""},
-        {"$'1", false, false, "", "", ""},
-        {"$1'", false, false, "", "", ""},
-        {"$1''0", false, false, "", "", ""},
-        {"$1'.5", false, false, "", "", ""},
-        {"$1.5'0", false, false, "", "", ""},
-        {"$1x", false, false, "", "", ""},
-        {"U1D$1", false, false, "", "", ""},
-    };
-    for (const Case& c : cases) {
-        for (uint32_t unit : {1u, 4u}) {
-            SCOPED_TRACE(std::string(c.text) + " unit " + std::to_string(unit));
-            const auto u = units(wide(c.text), unit);
-            number_text::MoneyText m;
-            int32_t status = 99;
-            number_text::scan_money(u.data(), static_cast<uint32_t>(std::strlen(c.text)), unit, m, &status);
-            EXPECT_EQ(status, c.valid ? STATUS_OK : STATUS_INVALID);
-            if (!c.valid) continue;
-            EXPECT_EQ(m.negative, c.negative);
-            EXPECT_STREQ(m.currency, c.currency);
-            EXPECT_EQ(m.whole, c.whole);
-            EXPECT_EQ(m.fraction, c.fraction);
-        }
-    }
 }
 
 }  // namespace

@@ -31,13 +31,13 @@ protected:
         stack::pop_n(3);
         return code;
     }
-    static uint32_t cells(const Cell* stk) { return series::cell_count(stk->data2); }
+    static uint32_t cells(const Cell* stk) { return series::cell_count(series_node(stk)); }
     // Both stacks hold nothing of a parse and start at index 0.
     static void expect_empty() {
         EXPECT_EQ(cells(parse::rule_stack()), 0u);
         EXPECT_EQ(cells(parse::input_stack()), 0u);
-        EXPECT_EQ(parse::rule_stack()->data1, 0u);
-        EXPECT_EQ(parse::input_stack()->data1, 0u);
+        EXPECT_EQ(series_index(parse::rule_stack()), 0u);
+        EXPECT_EQ(series_index(parse::input_stack()), 0u);
     }
     // A rule block nested depth levels deep around "a".
     static std::string nested(int depth) { return std::string(depth, '[') + "\"a\"" + std::string(depth, ']'); }
@@ -66,7 +66,7 @@ TEST_F(ParseStacks, EveryWayOutLeavesThemEmpty) {
         Cell result{};
         EXPECT_EQ(parse(c.input, c.rules, &result), c.error) << c.rules;
         if (!c.error && cell::type_of(&result) == TYPE_LOGIC) {
-            EXPECT_EQ(result.data1 != 0, c.result) << c.rules;
+            EXPECT_EQ(logic_value(result) != 0, c.result) << c.rules;
         }
         expect_empty();
     }
@@ -78,7 +78,7 @@ TEST_F(ParseStacks, DeepNestingStopsAtTheLimit) {
     Cell result{};
     EXPECT_EQ(parse("\"a\"", nested(3000), &result), 0);
     EXPECT_EQ(cell::type_of(&result), static_cast<uint32_t>(TYPE_LOGIC));
-    EXPECT_EQ(result.data1, 1u);
+    EXPECT_EQ(logic_value(result), 1u);
     expect_empty();
     EXPECT_EQ(parse("\"a\"", nested(3400)), err::PARSE_STACK);
     expect_empty();
@@ -90,15 +90,15 @@ TEST_F(ParseStacks, NestedParseWorksAboveTheOuterOne) {
     Cell* rules = parse::rule_stack();
     Cell* inputs = parse::input_stack();
     const Cell outer = one("\"outer\"");
-    const Cell frame[3] = {NONE, Cell{TYPE_TRIPLE, 0, 0, 0}, one("[\"outer\"]")};
+    const Cell frame[3] = {NONE, parse::position_record(0, 0, 0), one("[\"outer\"]")};
     for (const Cell& f : frame) block::append_copy(rules, &f);
     block::append_copy(inputs, &outer);
     for (const char* r : {"[\"x\" \"y\"]", "[\"x\" some]"}) {
         parse("\"xy\"", r);
         EXPECT_EQ(cells(rules), 3u) << r;
         EXPECT_EQ(cells(inputs), 1u) << r;
-        EXPECT_EQ(rules->data1, 0u) << r;
-        EXPECT_EQ(inputs->data1, 0u) << r;
+        EXPECT_EQ(series_index(rules), 0u) << r;
+        EXPECT_EQ(series_index(inputs), 0u) << r;
         EXPECT_EQ(cell::type_of(block::cell_at(rules, 2)), static_cast<uint32_t>(TYPE_BLOCK)) << r;
     }
     block::set_tail_index(rules, 0);

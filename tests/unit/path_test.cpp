@@ -1,7 +1,7 @@
 // The path types and paren!: the budgets of their text, the cycle stack
 // after writing values that hold themselves or nest too deep, and the
-// routines the evaluator makes paths with. Their notation, make and to and
-// the actions they take are tested in tests/lang/words/path_cases.qel.
+// empty path made where no room is asked for. Their notation, make and to
+// and the actions they take are tested in tests/lang/words/path_cases.qel.
 #include "block_values.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/path.hpp"
@@ -73,14 +73,7 @@ TEST_F(Path, ToStringThroughTheScanHook) {
     block::scan_text = saved;
 }
 
-TEST_F(Path, PushAndMakeAt) {
-    Cell c = read_values("a b");
-    const Cell* pushed = path::push_set_path(&c);
-    EXPECT_EQ(cell::type_of(&c), TYPE_SET_PATH);
-    EXPECT_EQ(cell::type_of(pushed), TYPE_SET_PATH);
-    EXPECT_EQ(pushed->data2, c.data2);
-    EXPECT_EQ(pushed, stack::top());
-
+TEST_F(Path, MakeAtOfNoRoomGivesAnEmptyPath) {
     Cell empty{};
     path::make_at(&empty, -1);
     EXPECT_EQ(cell::type_of(&empty), TYPE_PATH);

@@ -1,7 +1,6 @@
 // The process layer below `call` and `browse`, and the system facts beside
 // it: word splitting, starting, feeding and draining children, reaping
-// them, the descriptors they inherit; the command line, file sizes, the
-// environment list and the operating-system description.
+// them, the descriptors they inherit; file sizes and the environment list.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -82,23 +81,21 @@ TEST(Process, AnswersExitStatusesAndFallsBackToTheShell) {
         const char* command;
         bool shell;
         int32_t status;
-        bool shell_used;
     };
     const Case cases[] = {
-        {"true", false, 0, false},
-        {"false", false, 1, false},
-        {"exit 3", false, 3, true},     // a shell built-in: no such program
-        {"exit 4", true, 4, true},
-        {"sh -c 'exit 300'", false, 44, false},  // statuses are modulo 256
-        {"sh -c 'kill -TERM $$'", false, 128 + 15, false},
-        {"test 1 = 1 && exit 5", false, 5, true},
-        {"qel-no-such-program-anywhere", false, 127, true},
+        {"true", false, 0},
+        {"false", false, 1},
+        {"exit 3", false, 3},     // a shell built-in: no such program
+        {"exit 4", true, 4},
+        {"sh -c 'exit 300'", false, 44},  // statuses are modulo 256
+        {"sh -c 'kill -TERM $$'", false, 128 + 15},
+        {"test 1 = 1 && exit 5", false, 5},
+        {"qel-no-such-program-anywhere", false, 127},
     };
     for (const Case& c : cases) {
         process::Request rq = capture(c.command);
         rq.shell = c.shell;
         EXPECT_EQ(process::run(rq), c.status) << c.command;
-        EXPECT_EQ(process::shell_used(), c.shell_used) << c.command;
     }
 }
 
@@ -222,12 +219,6 @@ TEST(Process, BrowseWithoutAHandlerFailsAtOnce) {
     else ::unsetenv("PATH");
 }
 
-TEST(Os, CommandLineQuotesWhatWouldSplit) {
-    const char* argv[] = {"/usr/bin/qel", "my script.qel", "", "a\tb", "--x"};
-    EXPECT_EQ(os::command_line(5, argv), "/usr/bin/qel \"my script.qel\" \"\" \"a\tb\" --x");
-    EXPECT_EQ(os::command_line(1, argv), "/usr/bin/qel");
-}
-
 TEST(Os, FileSizeOfFilesOnly) {
     const std::string dir = temp_dir();
     const std::string f = dir + "/f";
@@ -255,36 +246,6 @@ TEST(Os, ListEnvSplitsAtTheFirstEqualsSign) {
     }
     EXPECT_TRUE(seen);
     ::unsetenv("QEL_LIST_TEST");
-}
-
-TEST(Os, OsInfoFromUnameAndOsRelease) {
-    struct Case {
-        const char* machine;
-        const char* release;
-        const char* os_release;
-        const char* name;
-        const char* arch;
-        uint8_t v0, v1, v2;
-        int32_t build;
-    };
-    const Case cases[] = {
-        {"x86_64", "6.1.0-18-amd64", "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n", "Debian GNU/Linux 12",
-         "x86-64", 6, 1, 0, 18},
-        {"aarch64", "5.15.0", "NAME=Ubuntu\n", "Ubuntu", "ARM64", 5, 15, 0, 0},
-        {"i686", "4.4", "", "Linux", "x86-32", 4, 4, 0, 0},
-        {"armv7l", "3.10.300.2-rc1", "VERSION_ID=1\n", "Linux", "ARM", 3, 10, 255, 2},
-        {"riscv64", "", "", "Linux", "Unknown", 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        const os::OsInfo info = os::os_info_from("Linux", c.machine, c.release, c.os_release);
-        EXPECT_EQ(info.name, c.name) << c.release;
-        EXPECT_EQ(info.arch, c.arch) << c.machine;
-        EXPECT_EQ(info.version[0], c.v0) << c.release;
-        EXPECT_EQ(info.version[1], c.v1) << c.release;
-        EXPECT_EQ(info.version[2], c.v2) << c.release;
-        EXPECT_EQ(info.build, c.build) << c.release;
-    }
-    EXPECT_FALSE(os::os_info().name.empty());
 }
 
 }  // namespace

@@ -47,16 +47,17 @@ bool same_value(const Cell& a, const Cell& b, int depth = 0) {
         case TYPE_SET_PATH:
         case TYPE_GET_PATH:
         case TYPE_LIT_PATH: {
-            if (a.data1 != b.data1 || series::cell_count(a.data2) != series::cell_count(b.data2)) return false;
-            for (uint32_t i = 0; i < series::cell_count(a.data2); i++)
-                if (!same_value(series::cells_of(a.data2)[i], series::cells_of(b.data2)[i], depth + 1)) return false;
+            const node_t x = series_node(a), y = series_node(b);
+            if (series_index(a) != series_index(b) || series::cell_count(x) != series::cell_count(y)) return false;
+            for (uint32_t i = 0; i < series::cell_count(x); i++)
+                if (!same_value(series::cells_of(x)[i], series::cells_of(y)[i], depth + 1)) return false;
             return true;
         }
         case TYPE_STRING:
         case TYPE_BITSET: {
-            SeriesBuffer* x = series::buffer_of(a.data2);
-            SeriesBuffer* y = series::buffer_of(b.data2);
-            return a.data1 == b.data1 && x->tail - x->head == y->tail - y->head &&
+            SeriesBuffer* x = series::buffer_of(series_node(a));
+            SeriesBuffer* y = series::buffer_of(series_node(b));
+            return series_index(a) == series_index(b) && x->tail - x->head == y->tail - y->head &&
                    series::unit(x) == series::unit(y) &&
                    std::memcmp(series::head_ptr(x), series::head_ptr(y), x->tail - x->head) == 0 &&
                    (x->flags & series_flag::NOT) == (y->flags & series_flag::NOT);
@@ -66,12 +67,13 @@ bool same_value(const Cell& a, const Cell& b, int depth = 0) {
         case TYPE_GET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_REFINEMENT:
-        case TYPE_ISSUE: return a.data2 == b.data2;
+        case TYPE_ISSUE: return word_symbol(a) == word_symbol(b);
         case TYPE_OBJECT: {
-            const uint32_t n = context::word_count(a.data1);
-            if (n != context::word_count(b.data1)) return false;
+            const node_t x = object_context(a), y = object_context(b);
+            const uint32_t n = context::word_count(x);
+            if (n != context::word_count(y)) return false;
             for (uint32_t i = 0; i < n; i++)
-                if (!same_value(*context::slot_at(a.data1, i), *context::slot_at(b.data1, i), depth + 1)) return false;
+                if (!same_value(*context::slot_at(x, i), *context::slot_at(y, i), depth + 1)) return false;
             return true;
         }
         default: return std::memcmp(&a, &b, sizeof(Cell)) == 0;
@@ -148,8 +150,8 @@ TEST_F(Qelbin, ABlockThatContainsItselfStaysCyclic) {
         const Bytes img = encoded(b, compact);
         const Cell back = qelbin::decode(img.data(), img.size());
         ASSERT_EQ(cell::type_of(&back), TYPE_BLOCK);
-        ASSERT_EQ(series::cell_count(back.data2), 2u);
-        EXPECT_EQ(series::cells_of(back.data2)[1].data2, back.data2);
+        ASSERT_EQ(series::cell_count(series_node(back)), 2u);
+        EXPECT_EQ(series_node(series::cells_of(series_node(back))[1]), series_node(back));
     }
 }
 
@@ -157,19 +159,19 @@ TEST_F(Qelbin, TwoWordsOfOneObjectShareTheObject) {
     Cell* obj = stack::push_slot();
     object::make_at_empty(obj, 1);
     const Cell a = testutil::word_cell("a");
-    context::add_symbol(obj->data1, &a);
-    *context::slot_at(obj->data1, 0) = testutil::int_cell(42);
-    const Cell w{TYPE_WORD, obj->data1, a.data2, 0};
+    context::add_symbol(object_context(obj), &a);
+    *context::slot_at(object_context(obj), 0) = testutil::int_cell(42);
+    const Cell w{TYPE_WORD, object_context(obj), static_cast<uint32_t>(word_symbol(a)), 0};
     const Cell blk = testutil::block_of({w, w, *obj});
     for (bool compact : {true, false}) {
         const Bytes img = encoded(blk, compact);
         const Cell back = qelbin::decode(img.data(), img.size());
-        const Cell* cells = series::cells_of(back.data2);
+        const Cell* cells = series::cells_of(series_node(back));
         ASSERT_EQ(cell::type_of(&cells[0]), TYPE_WORD);
-        EXPECT_NE(cells[0].data1, context::global);
-        EXPECT_EQ(cells[0].data1, cells[1].data1);
-        EXPECT_EQ(cells[2].data1, cells[0].data1);
-        EXPECT_EQ(context::slot_at(cells[0].data1, 0)->data2, 42u);
+        EXPECT_NE(word_context(cells[0]), context::global);
+        EXPECT_EQ(word_context(cells[0]), word_context(cells[1]));
+        EXPECT_EQ(object_context(cells[2]), word_context(cells[0]));
+        EXPECT_EQ(integer_value(context::slot_at(word_context(cells[0]), 0)), 42);
     }
 }
 
@@ -215,7 +217,7 @@ TEST_F(Qelbin, BadRecordBytesReportTheirPosition) {
     ASSERT_EQ(err::code_of(&error), err::QB_INVALID_RECORD);
     const Cell arg = err::field(&error, err::F_ARG1);
     EXPECT_EQ(cell::type_of(&arg), TYPE_INTEGER);
-    EXPECT_EQ(arg.data2, 11u);
+    EXPECT_EQ(integer_value(arg), 11);
 }
 
 // A block holding a string, a word, a float, a block and itself, in both
@@ -277,7 +279,7 @@ TEST_F(Qelbin, CompressedImagesAreUnpackedFirst) {
     for (bool compact : {true, false}) {
         const Bytes img = encoded(b, compact);
         Bytes packed(img.size());
-        const int64_t n = lzcomp::compress(img.data() + 8, img.size() - 8, packed.data());
+        const int64_t n = lzcomp::pack(img.data() + 8, img.size() - 8, packed.data(), packed.size());
         ASSERT_GT(n, 0);
         Bytes z(img.begin(), img.begin() + 8);
         z[7] |= 2;

@@ -26,9 +26,9 @@ protected:
 
 TEST_F(SeriesActions, ALengthPastTheTailIsZeroAndPullsTheIndexBack) {
     Cell* b = arg(at_index(abcde(), 4));
-    series::set_tail_at(b->data2, 3);  // the buffer shrank under the cell
+    series::set_tail_at(series_node(b), 3);  // the buffer shrank under the cell
     EXPECT_EQ(show(actions::length(b)), "0");
-    EXPECT_EQ(b->data1, 2u);
+    EXPECT_EQ(series_index(b), 2u);
     EXPECT_EQ(series::length_from(b, true), 2u);
 }
 
@@ -38,7 +38,7 @@ TEST_F(SeriesActions, PokingAWideCharWidensTheString) {
     Cell* two = arg(int_cell(2));
     Cell* wide = arg(character(0x263A));
     actions::poke(s, two, wide);
-    EXPECT_EQ(series::unit(series::buffer_of(s->data2)), 2u);
+    EXPECT_EQ(series::unit(series::buffer_of(series_node(s))), 2u);
     EXPECT_EQ(show(*s), "\"a<9786>c\"");
 }
 

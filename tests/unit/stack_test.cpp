@@ -33,6 +33,14 @@ uint32_t exit_of(F&& f) {
     return 0;
 }
 
+// The exit f starts: the code it leaves pending (taken here), or the code of
+// the exception it raises.
+template <class F>
+uint32_t signalled(F&& f) {
+    const uint32_t raised = exit_of(f);
+    return raised ? raised : take_pending(catch_code::TOP_LEVEL);
+}
+
 class Stack : public testutil::StartedRuntime {};
 
 TEST_F(Stack, PushThatFillsTheLastCellOverflowsAndBacksOffFiveCells) {
@@ -205,22 +213,6 @@ TEST_F(Stack, CallFramesLendArgumentsToTheContextAndGiveThemBack) {
     EXPECT_EQ(context::slot_at(ctx, 0), nullptr);
 }
 
-TEST_F(Stack, UnrollLastMovesTheResultIntoTheFoundFramesStretch) {
-    mark_loop(nullptr);
-    Cell* loop_stretch = arg_base;
-    const Cell v = integer(1), r = integer(9);
-    push(&v);
-    mark_native(nullptr);
-    push(&v);
-    mark_native(nullptr);
-    push(&r);
-    EXPECT_EQ(unroll_last(kind::LOOP), frame_bottom);
-    EXPECT_EQ(frame_top, frame_bottom + 1);
-    EXPECT_EQ(arg_base, loop_stretch);
-    EXPECT_EQ(arg_top, loop_stretch);
-    EXPECT_EQ(loop_stretch->data2, 9u);
-}
-
 // break/continue from a native inside a function called from a loop.
 TEST_F(Stack, BreakFindsTheLoopThroughFunctionBodiesButNotThroughTryAll) {
     struct Case {
@@ -252,7 +244,7 @@ TEST_F(Stack, BreakFindsTheLoopThroughFunctionBodiesButNotThroughTryAll) {
         Frame* try_all = frame_top - 1;
         mark_native(nullptr);  // break itself
         push(&value);
-        EXPECT_EQ(exit_of([&] { throw_break(c.has_value, c.is_continue); }), c.code);
+        EXPECT_EQ(signalled([&] { signal_break(c.has_value, c.is_continue); }), c.code);
         if (c.code == catch_code::ERROR) {
             EXPECT_EQ(sys.pending_error, c.is_continue ? err::NO_LOOP_CONTINUE : err::NO_LOOP_BREAK);
             EXPECT_EQ(frame_top, try_all);  // taken by the try/all frame
@@ -271,56 +263,9 @@ TEST_F(Stack, BreakWithoutLoopRaisesWithPointersAsBefore) {
     mark_native(nullptr);
     const Cell v = integer(1);
     push(&v);
-    EXPECT_EQ(exit_of([] { throw_break(false, false); }), catch_code::ERROR);
+    EXPECT_EQ(signalled([] { signal_break(false, false); }), catch_code::ERROR);
     EXPECT_EQ(sys.pending_error, err::NO_LOOP_BREAK);
     EXPECT_EQ(frame_top, try_frame);
-}
-
-// A loop region takes break and continue and rethrows what it does not
-// handle: a return on its way to the function body.
-TEST_F(Stack, LoopRegionTakesBreakAndContinueAndRethrowsReturn) {
-    struct Case {
-        const char* name;
-        void (*thrower)();
-        uint32_t taken_by_loop;
-    };
-    const Case cases[] = {
-        {"break", [] { throw_break(false, false); }, catch_code::BREAK},
-        {"continue", [] { throw_break(false, true); }, catch_code::CONTINUE},
-        {"return", [] { throw_exit(true, false); }, 0},
-        {"exit", [] { throw_exit(false, false); }, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        arg_base = arg_top = arg_bottom;
-        frame_top = frame_bottom;
-        mark_func_body(nullptr, 0);
-        Frame* body = frame_top - 1;
-        mark_loop(nullptr);
-        uint32_t loop_took = 0, function_took = 0;
-        catch_region(
-            catch_code::RETURN,
-            [&] {
-                catch_region(
-                    catch_code::BREAK,
-                    [&] {
-                        mark_native(nullptr);
-                        const Cell v = integer(3);
-                        push(&v);
-                        c.thrower();
-                    },
-                    [&](uint32_t code) {
-                        if (code != catch_code::BREAK && code != catch_code::CONTINUE) rethrow();
-                        loop_took = code;
-                    });
-            },
-            [&](uint32_t code) { function_took = code; });
-        EXPECT_EQ(loop_took, c.taken_by_loop);
-        if (!c.taken_by_loop) {
-            EXPECT_TRUE(function_took == catch_code::RETURN || function_took == catch_code::EXIT);
-            EXPECT_EQ(frame_top, body + 1);
-        }
-    }
 }
 
 TEST_F(Stack, ReturnAcrossTryAllRaisesAtTheTryAll) {
@@ -329,7 +274,7 @@ TEST_F(Stack, ReturnAcrossTryAllRaisesAtTheTryAll) {
     mark_try_all(nullptr);
     Frame* try_all = frame_top - 1;
     mark_native(nullptr);
-    EXPECT_EQ(exit_of([] { throw_exit(false, false); }), catch_code::ERROR);
+    EXPECT_EQ(signalled([] { signal_exit(false, false); }), catch_code::ERROR);
     EXPECT_EQ(sys.pending_error, err::NO_FUNCTION_RETURN);
     EXPECT_EQ(frame_top, try_all);
 }
@@ -408,24 +353,6 @@ TEST_F(Stack, ErrorRecordsWhereAndTheFrameTop) {
     EXPECT_EQ(err::field(top(), err::F_ARG1).data2, 4u);
 }
 
-TEST_F(Stack, DumpCallsListsNamedFramesTopDownWithTheirBases) {
-    const Cell a = word("a"), b = word("b");
-    const Cell v = integer(0);
-    mark_native(&a);
-    push(&v);
-    mark_native(words::w_anon);
-    push(&v);
-    mark_native(&b);
-    Cell block{TYPE_BLOCK, 0, memory::alloc_cells(8), 0};
-    dump_calls(&block);
-    ASSERT_EQ(series::length_of(&block), 4);
-    const Cell* c = series::head_cell(series::buffer_of(block.data2));
-    EXPECT_EQ(c[0].data2, b.data2);
-    EXPECT_EQ(c[1].data2, 1u);
-    EXPECT_EQ(c[2].data2, a.data2);
-    EXPECT_EQ(c[3].data2, 0u);
-}
-
 using StackDeathTest = Stack;
 
 TEST_F(StackDeathTest, ErrorWithoutTryIsPrintedAndEndsTheProcess) {
@@ -442,9 +369,8 @@ TEST_F(StackDeathTest, ErrorWithoutTryIsPrintedAndEndsTheProcess) {
 }
 
 
-// The interpreter's form of break, continue, return and exit: no exception,
-// the stacks settled on the target as the throw form leaves them, and the
-// code pending until a loop or function body takes it.
+// break, continue, return and exit: no exception, the stacks settled on the
+// target, and the code pending until a loop or function body takes it.
 TEST_F(Stack, SignalFormsLeaveTheExitPendingForItsTaker) {
     struct Case {
         const char* name;

@@ -21,7 +21,7 @@ protected:
                      Cell* part = nullptr, bool all = false, bool reverse = false, bool stable = false) {
         string::sort(s, case_sensitive, skip ? integer(skip) : nullptr, comparator, part, all, reverse, stable);
         Cell whole = *s;
-        whole.data1 = 0;
+        series_index(whole) = 0;
         return utf8(&whole);
     }
 };

@@ -62,8 +62,8 @@ int raised_at(Cell* base, F f) {
     });
 }
 
-// Calls the native with the check flag on its arguments, pushed on a
-// native frame of its own; answers the error code raised (0 when none)
+// Calls the native on its arguments, without the spec check a call from
+// a script makes first, pushed on a native frame of its own; answers the error code raised (0 when none)
 // and leaves the result in *result.
 inline int call_checked(natives::NativeFn fn, const std::vector<Cell>& args, const std::vector<int32_t>& refs,
                         Cell* result = nullptr) {
@@ -74,7 +74,7 @@ inline int call_checked(natives::NativeFn fn, const std::vector<Cell>& args, con
     return raised_at(base, [&] {
         // The try frame of raised() moved the base above the arguments.
         stack::arg_top = base + args.size();
-        fn(true, refs.data());
+        fn(refs.data());
         if (result) *result = *base;
     });
 }

@@ -1,7 +1,7 @@
-// The set-operation, math and encoding natives under the check flag, which
-// compiled callers set when they have not checked the argument types: a
-// value of a type the native cannot take raises expect-arg before any
-// payload is read as the wrong type, and an allowed value gets through.
+// The set-operation, math and encoding natives called directly, without
+// the caller's spec check: they check their own argument types, so a value
+// of a type the native cannot take raises expect-arg before any payload is
+// read as the wrong type, and an allowed value gets through.
 // The scripts in tests/lang/sets, tests/lang/math and tests/lang/encoding
 // cover the natives at work, and tests/lang/control/argument_types_cases.qel
 // the same arguments in calls from a script.
@@ -70,15 +70,15 @@ TEST_F(ValueNativeChecks, ArgumentsOfOtherTypesRaiseExpectArg) {
 TEST_F(ValueNativeChecks, AllowedArgumentsGetThrough) {
     Cell result{};
     EXPECT_EQ(call(natives::native_shift, {int_cell(-8), int_cell(1)}, {-1, 1}, &result), 0);
-    EXPECT_EQ(static_cast<int32_t>(result.data2), 2147483644);
+    EXPECT_EQ(integer_value(result), 2147483644);
     EXPECT_EQ(call(natives::native_sign_q, {int_cell(-3)}, {}, &result), 0);
-    EXPECT_EQ(static_cast<int32_t>(result.data2), -1);
+    EXPECT_EQ(integer_value(result), -1);
     EXPECT_EQ(call(natives::native_uppercase, {testutil::character('q')}, {-1}, &result), 0);
-    EXPECT_EQ(result.data2, static_cast<uint32_t>('Q'));
+    EXPECT_EQ(char_code(result), static_cast<uint32_t>('Q'));
     // zero? answers false for any type it has no zero for.
     EXPECT_EQ(call(natives::native_zero_q, {testutil::string_of("")}, {}, &result), 0);
     EXPECT_EQ(cell::type_of(&result), TYPE_LOGIC);
-    EXPECT_EQ(result.data1, 0u);
+    EXPECT_EQ(logic_value(result), 0u);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ protected:
         w.header = type;
         return w;
     }
-    static std::string name_of(const Cell& w) { return symbol::name(static_cast<int32_t>(w.data2)); }
+    static std::string name_of(const Cell& w) { return symbol::name(word_symbol(w)); }
 };
 
 TEST_F(WordTypeTest, MoldBudgetCountsThePrefixOnce) {
@@ -38,24 +38,24 @@ TEST_F(WordTypeTest, MoldBudgetCountsThePrefixOnce) {
 
 TEST_F(WordTypeTest, MadeWordsAreGlobal) {
     const Cell r = make_value(TYPE_SET_WORD, string_cell("  'x y"), true);
-    EXPECT_EQ(r.data1, context::global);
+    EXPECT_EQ(word_context(r), context::global);
     word_of("abc");  // now a global word
     const Cell issue{TYPE_ISSUE, 0, static_cast<uint32_t>(symbol::intern_cstr("abc")), 0xFFFFFFFF};
-    EXPECT_EQ(make_value(TYPE_WORD, issue).data1, context::global);
-    EXPECT_EQ(make_value(TYPE_WORD, logic_cell(true)).data1, context::global);
+    EXPECT_EQ(word_context(make_value(TYPE_WORD, issue)), context::global);
+    EXPECT_EQ(word_context(make_value(TYPE_WORD, logic_cell(true))), context::global);
     // Retyping keeps the word's binding.
     Cell w = word_of("abc", TYPE_GET_WORD);
     const Cell s = make_value(TYPE_SET_WORD, w);
-    EXPECT_EQ(s.data1, w.data1);
-    EXPECT_EQ(s.data3, w.data3);
+    EXPECT_EQ(word_context(s), word_context(w));
+    EXPECT_EQ(word_index(s), word_index(w));
 }
 
 TEST_F(WordTypeTest, IndexOfAnUnresolvedWordIsNone) {
     const Cell w = word_of("abc");
     const Cell r = run_direct(datatype::INDEX_Q, w);
     ASSERT_EQ(cell::type_of(&r), TYPE_INTEGER);
-    EXPECT_EQ(r.data2, w.data3 + 1);
-    const Cell unresolved{TYPE_WORD, context::global, w.data2, 0xFFFFFFFF};
+    EXPECT_EQ(integer_value(r), word_index(w) + 1);
+    const Cell unresolved{TYPE_WORD, context::global, static_cast<uint32_t>(word_symbol(w)), 0xFFFFFFFF};
     const Cell n = run_direct(datatype::INDEX_Q, unresolved);
     EXPECT_EQ(cell::type_of(&n), TYPE_NONE);
 }
@@ -65,15 +65,15 @@ TEST_F(WordTypeTest, PushersRetypeAndKeepBinding) {
     const Cell w = word_of("abc");
     const Cell* g = word_type::push_retyped(&w, TYPE_GET_WORD);
     EXPECT_EQ(g->header, TYPE_GET_WORD);
-    EXPECT_EQ(g->data3, w.data3);
-    const Cell* k = word_type::push_from_slot(context::global, w.data3, TYPE_REFINEMENT);
-    EXPECT_EQ(k->data2, w.data2);
+    EXPECT_EQ(word_index(g), word_index(w));
+    const Cell* k = word_type::push_from_slot(context::global, static_cast<uint32_t>(word_index(w)), TYPE_REFINEMENT);
+    EXPECT_EQ(word_symbol(k), word_symbol(w));
     const Cell* s = word_type::push_symbol_string(&w);
     EXPECT_EQ(cell::type_of(s), TYPE_STRING);
-    EXPECT_EQ(text::to_utf8(s->data2), "abc");
+    EXPECT_EQ(text::to_utf8(series_node(s)), "abc");
     const Cell* ref = word_type::refinement_from_cstr("part");
     EXPECT_TRUE(in_root_block(ref));
-    EXPECT_EQ(ref->data1, 0u);
+    EXPECT_EQ(word_context(ref), 0u);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 // cells, one per field in field order, each bound to the context with its
 // own index in word 3) and in word 2 the values: the node of a cell series
 // holding value i at position i, or, for a stack-values context (flag
-// CONTEXT_ON_STACK), a reference to the running call's argument cells that only the
-// call machinery interprets (0 while no call runs).
+// CONTEXT_ON_STACK), a reference to the running call's argument cells that
+// only the call machinery interprets (0 while no call runs).
 //
 // The global context has kind GLOBAL; a case variant of a name added
 // case-sensitively there gets a key word of its own whose index is the one

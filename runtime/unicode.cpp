@@ -1,4 +1,4 @@
-// Unicode codecs: UTF-8 and UTF-16LE to and from string buffers, widening
+// Unicode codecs: UTF-8 to and from string buffers, widening
 // of string units, and case changes over a buffer.
 //
 // Loading text takes two passes over the input: the first validates it and
@@ -446,37 +446,6 @@ bool walk_utf8(const uint8_t* p, const uint8_t* end, bool crlf, Sink& sink) {
     return true;
 }
 
-inline uint32_t u16_at(const uint8_t* bytes, uint32_t i) {
-    return bytes[2 * static_cast<size_t>(i)] | static_cast<uint32_t>(bytes[2 * static_cast<size_t>(i) + 1]) << 8;
-}
-
-// The same for UTF-16LE units; a surrogate without its partner is U+FFFD.
-template <class Sink>
-void walk_utf16le(const uint8_t* bytes, uint32_t count, bool crlf, Sink& sink) {
-    uint32_t i = 0;
-    while (i < count) {
-        const uint32_t u = u16_at(bytes, i++);
-        if (u < 0xD800 || u > 0xDFFF) {
-            if (u == '\r' && crlf) {
-                if (i < count && u16_at(bytes, i) == '\n') continue;
-                sink.put('\n');
-            } else {
-                sink.put(u);
-            }
-            continue;
-        }
-        if (u <= 0xDBFF && i < count) {
-            const uint32_t low = u16_at(bytes, i);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                i++;
-                sink.put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                continue;
-            }
-        }
-        sink.put(REPLACEMENT);
-    }
-}
-
 // Readies the buffer that receives count code points: the target's, its
 // content dropped and its unit widened when needed, or a new one.
 SeriesBuffer* prepare_target(node_t target, uint32_t count, uint32_t width) {
@@ -527,16 +496,6 @@ Loaded load_utf8_new(const uint8_t* bytes, uint32_t length) { return load_utf8(b
 Loaded load_utf8_series(node_t source, uint32_t offset, uint32_t length, node_t target, bool crlf) {
     return load_utf8_from([source, offset] { return series::data(series::buffer_of(source)) + offset; }, length,
                           target, crlf);
-}
-
-// ---- UTF-16LE -------------------------------------------------------------
-
-Loaded load_utf16le(const uint8_t* bytes, uint32_t count, node_t target, bool crlf) {
-    Measure measure;
-    walk_utf16le(bytes, count, crlf, measure);
-    SeriesBuffer* s = prepare_target(target, measure.count, unit_for(measure.widest));
-    store_into(s, measure.count, [&](auto& store) { walk_utf16le(bytes, count, crlf, store); });
-    return {s->node, measure.count};
 }
 
 }  // namespace qel::unicode

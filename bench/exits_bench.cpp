@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "library/startup.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/entry.hpp"
 #include "runtime/exits.hpp"
 
 namespace {
@@ -113,5 +113,5 @@ void body() {
 
 int main(int argc, char** argv) {
     if (argc > 1) iterations = std::atol(argv[1]);
-    rt::run(argc, argv, body);
+    startup::run(argc, argv, body);
 }

@@ -184,7 +184,7 @@ Cell Reader::path(const uint8_t* rec, bool fixed_header_read) {
         uint32_t t = cell::type_of(&cur);
         Cell* next = nullptr;
         const node_t bound = is_word_or_refinement(t) ? word_context(cur) : 0;
-        if (bound && (context::cell_of(bound)->header & context::ON_STACK)) {
+        if (bound && context::has_stack_values(context::cell_of(bound))) {
             cur = *context::self_of(bound);
             t = cell::type_of(&cur);
             if (t != TYPE_FUNCTION) bad(at);
@@ -312,7 +312,7 @@ void Reader::object_payload(node_t n, uint32_t i, bool handlers, const uint8_t* 
         snum();
     }
     const node_t ctx = context_record(n, i, rec, false, false);
-    if (context::cell_of(ctx)->header & context::ON_STACK) bad(rec);
+    if (context::has_stack_values(context::cell_of(ctx))) bad(rec);
     Cell& slot = cell_at(n, i);
     object_class(slot) = codec ? -1 : cls;
     *context::self_of(ctx) = slot;
@@ -372,7 +372,7 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
     const uint32_t body_cap = num();
     const uint8_t* at_ctx = p_;
     const node_t ctx = context_record(n, i, rec, false, false);
-    if (!(context::cell_of(ctx)->header & context::ON_STACK)) bad(at_ctx);
+    if (!context::has_stack_values(context::cell_of(ctx))) bad(at_ctx);
     // Capacities are only hints; honest data never needs more than it holds.
     auto cap = [&](uint32_t c) { return std::max<uint32_t>(1, std::min<uint32_t>(c, static_cast<uint32_t>(left()))); };
     const node_t spec = memory::alloc_cells(cap(spec_cap));
@@ -645,7 +645,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             // reference met inside them shares it.
             const Cell empty{TYPE_BLOCK, 0, memory::alloc_cells(cnt ? cnt : 1), 0};
             const node_t index = hashtab::make(t == TYPE_MAP ? cnt / 2 : cnt, &empty,
-                                               t == TYPE_MAP ? hashtab::MAP : hashtab::HASH, 0);
+                                               t == TYPE_MAP ? hashtab::Kind::MAP : hashtab::Kind::HASH, 0);
             cell_at(n, i) = Cell{t, head, series_node(empty), index};
             for (uint32_t k = 0; k < cnt; k++) {
                 series::reserve_cell(series::buffer_of(series_node(empty)));

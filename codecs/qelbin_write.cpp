@@ -146,7 +146,7 @@ void Writer::double_payload(double d) {
 void Writer::context_record(node_t ctx) {
     const Cell cc = *context::cell_of(ctx);
     const uint32_t kind = (cc.header & context::KIND_MASK) >> context::KIND_SHIFT;
-    const bool on_stack = cc.header & context::ON_STACK;
+    const bool on_stack = context::has_stack_values(&cc);
     const bool obj_flag = cc.header & context::OBJECT_FLAG;
     const uint32_t n = context::word_count(ctx);
     bool values = false;

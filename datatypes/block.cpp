@@ -282,7 +282,7 @@ Cell* copy_cells(const Cell* source, bool deep, bool paths) {
             stack::pop_n(1);
         }
     }
-    if (cell::type_of(out) == TYPE_HASH) hash_index_node(out) = hashtab::make(n - from, out, hashtab::HASH, 0);
+    if (cell::type_of(out) == TYPE_HASH) hash_index_node(out) = hashtab::make(n - from, out, hashtab::Kind::HASH, 0);
     return out;
 }
 
@@ -463,7 +463,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     const Cell src = *value;
     Cell* r = series_type::copy(value, result, part, deep, types);
     if (!deep && !types) {
-        if (is_hash(&src)) hash_index_node(r) = hashtab::make(total(r), r, hashtab::HASH, 0);
+        if (is_hash(&src)) hash_index_node(r) = hashtab::make(total(r), r, hashtab::Kind::HASH, 0);
         return r;
     }
     // A deep copy of a hash! is a block! here; hash! makes its own index
@@ -492,7 +492,7 @@ namespace {
 Cell* typed(Cell* c, uint32_t type) {
     c->header = type;
     hash_index_node(c) = 0;
-    if (type == TYPE_HASH) hash_index_node(c) = hashtab::make(std::max(length(c), 1), c, hashtab::HASH, 0);
+    if (type == TYPE_HASH) hash_index_node(c) = hashtab::make(std::max(length(c), 1), c, hashtab::Kind::HASH, 0);
     return c;
 }
 

@@ -267,7 +267,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
 
 // Whether a record of the block-like value (node, from) starts with a cell
 // equal to c. Block-like cells are compared one by one (a hash index
-// knows them only by identity); the rest go through index, a kind 0
+// knows them only by identity); the rest go through index, a HASH
 // table over the same series.
 bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, CompareOp code) {
     if (!is_block_like(cell::type_of(&c))) {
@@ -281,13 +281,13 @@ bool holds(node_t n, int64_t from, node_t index, int64_t step, const Cell& c, Co
     return false;
 }
 
-// A kind 0 index of the value's cells from its index: its own when it is a
+// A HASH index of the value's cells from its index: its own when it is a
 // hash!, else a new one held on the argument stack until the set operation
 // ends.
 node_t index_of(const Cell& v) {
     if (cell::type_of(&v) == TYPE_HASH && hash_index_node(v)) return hash_index_node(v);
     const auto len = static_cast<uint32_t>(length_of_buffer(series_node(v)) - series_index(v));
-    const node_t rec = hashtab::make(len, &v, hashtab::HASH, 0);
+    const node_t rec = hashtab::make(len, &v, hashtab::Kind::HASH, 0);
     const Cell held{TYPE_HASH, series_index(v), series_node(v), rec};
     stack::push(&held);
     return rec;
@@ -464,7 +464,7 @@ Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell
     if (capacity == 0) capacity = 1;
 
     StackMark mark;
-    const node_t index = hashtab::make(static_cast<uint32_t>(capacity), nullptr, hashtab::HASH, 0);
+    const node_t index = hashtab::make(static_cast<uint32_t>(capacity), nullptr, hashtab::Kind::HASH, 0);
     const CompareOp equal = case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
     Result r{hashtab::record(index)->series, index, step, equal};
     const Cell held{TYPE_HASH, 0, r.series, index};

@@ -294,6 +294,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 // ---- the catalogue ----
 
 void init_catalog() {
+    err::catalogue = {&catalog_ready, &push_error, &form_display};
     const uint32_t saved_keep = keep_words;
     keep_words = 0;
     errors_cell = series::reserve_cell(&root_cell);

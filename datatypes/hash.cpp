@@ -38,7 +38,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     hash_index_node(r) = 0;
     const bool whole = series_index(src) == 0 && !part && !deep && !types && hash_index_node(src);
     const node_t rec = whole ? hashtab::copy(hash_index_node(src), series_node(r))
-                             : hashtab::make(std::max<uint32_t>(total(r), 1), r, hashtab::HASH, 0);
+                             : hashtab::make(std::max<uint32_t>(total(r), 1), r, hashtab::Kind::HASH, 0);
     hash_index_node(r) = rec;
     const Cell made = *r;
     stack::arg_top = top;

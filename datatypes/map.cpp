@@ -220,7 +220,7 @@ Cell* make_at(Cell* c, const Cell* block, uint32_t size) {
     const node_t n = memory::alloc_cells(static_cast<uint32_t>(want));
     // Reachable as a block while its index is made.
     *c = Cell{TYPE_BLOCK, 0, n, 0};
-    const node_t rec = hashtab::make(std::max<uint32_t>(room, 4), c, hashtab::MAP, 0);
+    const node_t rec = hashtab::make(std::max<uint32_t>(room, 4), c, hashtab::Kind::MAP, 0);
     *c = Cell{TYPE_MAP, 0, n, rec};
     if (block) extend_from_block(c, &src, false);
     return c;

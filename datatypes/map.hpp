@@ -1,7 +1,7 @@
 // map!: an associative array from keys to values, #[a: 1 "b" 2].
 //
 // A map! cell holds node ids in word 2 (the entry block) and word 3 (the
-// hash index record, kind 1); word 1 is the index, always 0. The entry
+// hash index record, kind MAP); word 1 is the index, always 0. The entry
 // block holds key/value cell pairs in order of first insertion. A pair
 // whose value cell has header 0 is removed: every action skips it, and
 // setting its key again revives it in its old place. The index finds a

@@ -91,7 +91,7 @@ Cell* push_empty_like(const Cell* value) {
     out->header = TYPE_UNSET;
     const node_t n = series::copy_part(series_node(v), 0, 0);
     *out = Cell{cell::type_of(&v), 0, n, third_word_of_copy(v)};
-    if (cell::type_of(&v) == TYPE_HASH) hash_index_node(out) = hashtab::make(1, out, hashtab::HASH, 0);
+    if (cell::type_of(&v) == TYPE_HASH) hash_index_node(out) = hashtab::make(1, out, hashtab::Kind::HASH, 0);
     return out;
 }
 
@@ -455,7 +455,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     shift_hash(&v, -static_cast<int32_t>(n), start + n, now - start - n, true);
     if (part && cell::type_of(&v) == TYPE_HASH) {
         hash_index_node(out) = 0;
-        hash_index_node(out) = hashtab::make(n, out, hashtab::HASH, 0);
+        hash_index_node(out) = hashtab::make(n, out, hashtab::Kind::HASH, 0);
     }
     report.after(words::w_taken, nullptr, static_cast<int32_t>(index), 0);
     (void)deep;

@@ -100,7 +100,7 @@ inline const Cell* global_slot(uint32_t index) {
     if (index < 0) [[unlikely]] return peek_unresolved(w);
     if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
     const Cell* c = context::cell_of(ctx);
-    if (c->header & context::ON_STACK) {
+    if (context::has_stack_values(c)) {
         const uint32_t base = context_values(c);
         if (!base || !context::call_values) return nullptr;
         return stack::arg_bottom + (base - 1) + index;
@@ -303,6 +303,7 @@ bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos
 
 void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
+    collector::add_mark_callback([](const stack::Marker& m) { m.cells(&current_position, &current_position + 1); });
     trace::init();
     error_type::near_position = &current_position;
     object::eval_block = &eval_block;

@@ -54,6 +54,7 @@ const Cell none_cell{TYPE_NONE, 0, 0, 0};
 void init() {
     active = installed = false;
     mask = DEFAULT_MASK;
+    err::tracer = {&active, &on_error};
     callback_cell = block::append_copy(&root_cell, &none_cell);
 }
 

@@ -16,6 +16,7 @@
 #include "datatypes/text.hpp"
 #include "lexer/loaders.hpp"
 #include "lexer/tables.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -705,6 +706,7 @@ void init() {
     scratch_used = 0;
     active = nullptr;
     reset_loaders();
+    collector::add_mark_callback(&mark_gc);
 }
 
 // ---- entry points -------------------------------------------------------------------

@@ -13,10 +13,6 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/block.hpp"
-#include "evaluator/interp.hpp"
-#include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
@@ -38,7 +34,6 @@ bool stress = false;
 namespace {
 
 constexpr uint32_t CELL_UNIT = sizeof(Cell);
-constexpr uint32_t HOLDING_PASS = 0x00400000;  // context! cell: values not marked through it
 constexpr uint32_t ENTRY_IN_USE = TYPE_UNSET;  // hash entry header word of a live entry
 constexpr uint32_t EVACUATE_BELOW = 5000;      // used nodes of a frame worth emptying
 constexpr uint32_t FREE_NODES_NEEDED = 10000;  // free nodes elsewhere before emptying one
@@ -82,12 +77,12 @@ void drain() {
 }
 
 void mark_word(Cell* c) {
-    if (!c->data1) return;
+    if (!word_context(c)) return;
     // An object's own self word is bound to the object's context series.
-    if (symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self))
-        mark_series(&c->data1);
+    if (symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self))
+        mark_series(&word_context(c));
     else
-        mark_context(&c->data1);
+        mark_context(&word_context(c));
 }
 
 void mark_cell(Cell* c) {
@@ -97,7 +92,7 @@ void mark_cell(Cell* c) {
         case TYPE_PATH:
         case TYPE_LIT_PATH:
         case TYPE_SET_PATH:
-        case TYPE_GET_PATH: mark_series(&c->data2); break;
+        case TYPE_GET_PATH: mark_series(&series_node(c)); break;
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -106,14 +101,14 @@ void mark_cell(Cell* c) {
         case TYPE_REF:
         case TYPE_BITSET:
         case TYPE_VECTOR:
-        case TYPE_BINARY: mark_node(&c->data2); break;
+        case TYPE_BINARY: mark_node(&series_node(c)); break;
         case TYPE_SYMBOL:
-            mark_node(&c->data2);
-            mark_node(&c->data3);
+            mark_node(&symbol_form_node(c));
+            mark_node(&symbol_name_node(c));
             break;
         case TYPE_CONTEXT:
-            mark_hashtab(&c->data1);
-            if (!(c->header & HOLDING_PASS) && !(c->header & context::ON_STACK)) mark_series(&c->data2);
+            mark_hashtab(&context_words(c));
+            if (!context::has_stack_values(c)) mark_series(&context_values(c));
             break;
         case TYPE_WORD:
         case TYPE_SET_WORD:
@@ -123,31 +118,33 @@ void mark_cell(Cell* c) {
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT:
-            mark_context(&c->data1);
-            mark_series(&c->data3);
+            mark_context(&object_context(c));
+            mark_series(&object_on_set(c));
             break;
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            mark_context(&c->data1);
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            mark_context(&function_context(c));
+            mark_series(&function_spec(c));
+            mark_series(&function_body(c));
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            mark_series(&native_spec(c));
+            mark_series(&native_info(c));
             break;
         case TYPE_OP: {
-            const uint32_t inner = (c->header >> 16) & 0xFF;
-            if (inner == TYPE_FUNCTION || inner == TYPE_ROUTINE) mark_context(&c->data1);
-            mark_series(&c->data2);
-            mark_series(&c->data3);
+            // The payload is the inner function's: words 2 and 3 name the
+            // spec and the body or info record for every inner type.
+            const uint32_t inner = op_inner_type(c);
+            if (inner == TYPE_FUNCTION || inner == TYPE_ROUTINE) mark_context(&function_context(c));
+            mark_series(&function_spec(c));
+            mark_series(&function_body(c));
             break;
         }
         case TYPE_HASH:
         case TYPE_MAP:
-            mark_series(&c->data2);
-            mark_hashtab(&c->data3);
+            mark_series(&series_node(c));
+            mark_hashtab(&hash_index_node(c));
             break;
         default: break;
     }
@@ -203,7 +200,7 @@ bool sound(const Cell* c) {
         case TYPE_PATH:
         case TYPE_LIT_PATH:
         case TYPE_SET_PATH:
-        case TYPE_GET_PATH: return holds(c->data2, Holds::CELLS);
+        case TYPE_GET_PATH: return holds(series_node(c), Holds::CELLS);
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -212,26 +209,27 @@ bool sound(const Cell* c) {
         case TYPE_REF:
         case TYPE_BITSET:
         case TYPE_VECTOR:
-        case TYPE_BINARY: return holds(c->data2, Holds::ANY);
+        case TYPE_BINARY: return holds(series_node(c), Holds::ANY);
         case TYPE_WORD:
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD:
         case TYPE_REFINEMENT:
             // An object's own self word is bound to the object's context series.
-            return holds(c->data1, symbol::canonical(static_cast<int32_t>(c->data2)) == symbol::canonical(words::sym_self)
-                                       ? Holds::CELLS
-                                       : Holds::CONTEXT);
+            return holds(word_context(c), symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self)
+                                               ? Holds::CELLS
+                                               : Holds::CONTEXT);
         case TYPE_OBJECT:
         case TYPE_ERROR:
-        case TYPE_PORT: return holds(c->data1, Holds::CONTEXT) && holds(c->data3, Holds::CELLS);
+        case TYPE_PORT: return holds(object_context(c), Holds::CONTEXT) && holds(object_on_set(c), Holds::CELLS);
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            return holds(c->data1, Holds::CONTEXT) && holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+            return holds(function_context(c), Holds::CONTEXT) && holds(function_spec(c), Holds::CELLS) &&
+                   holds(function_body(c), Holds::CELLS);
         case TYPE_NATIVE:
-        case TYPE_ACTION: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::CELLS);
+        case TYPE_ACTION: return holds(native_spec(c), Holds::CELLS) && holds(native_info(c), Holds::CELLS);
         case TYPE_HASH:
-        case TYPE_MAP: return holds(c->data2, Holds::CELLS) && holds(c->data3, Holds::ANY);
+        case TYPE_MAP: return holds(series_node(c), Holds::CELLS) && holds(hash_index_node(c), Holds::ANY);
         default: return true;
     }
 }
@@ -250,22 +248,16 @@ void check_stack_cells() {
 }
 
 void mark_roots() {
-    mark_series(&root_cell.data2);
+    mark_series(&series_node(root_cell));
     mark_hashtab(&symbol::index);
     mark_hashtab(&owner::table);
     const stack::Marker marker{&mark_context, &mark_series, &mark_cells};
     stack::mark_gc(marker);
     mark_context(&context::global);
-    mark_cell(&interp::current_position);
-    lexer::mark_gc(marker);
+    for (MarkCallback fn : callbacks) fn(marker);
     if (!stress) mark_recent();
     drain();
     if (stress) check_stack_cells();
-    for (MarkCallback fn : callbacks)
-        if (fn) {
-            fn();
-            drain();
-        }
 }
 
 // ---- owner table ---------------------------------------------------------------
@@ -277,12 +269,12 @@ bool is_marked(node_t n) { return n && (buffer(n)->flags & series_flag::MARK); }
 // renumbered here; the keys were, so entries are found by bucket, not by
 // hashing a key that may have changed.
 bool owner_died(Cell* values) {
-    Cell* owner_cell = values + 1;
-    Cell* field = values + 2;
-    owner_cell->data1 = remapped(owner_cell->data1);
-    if (owner_cell->data3) owner_cell->data3 = remapped(owner_cell->data3);
-    if (field->data1) field->data1 = remapped(field->data1);
-    return !is_marked(owner_cell->data1);
+    Cell* owner_cell = owner::entry_owner(values);
+    Cell* field = owner::entry_field(values);
+    object_context(owner_cell) = remapped(object_context(owner_cell));
+    if (object_on_set(owner_cell)) object_on_set(owner_cell) = remapped(object_on_set(owner_cell));
+    if (word_context(field)) word_context(field) = remapped(word_context(field));
+    return !is_marked(object_context(owner_cell));
 }
 
 void prune_owners() {
@@ -381,24 +373,13 @@ bool compact_nodes(bool dry) {
         const std::vector<bool> is_free = free_slots_of(f);
         if (!movable_frame(f, is_free)) continue;
         if (dry) return true;
-        const node_t base = f->number << node_table::SLOT_BITS;
         for (uint32_t i = 0; i < f->nodes; i++) {
-            if (is_free[i]) continue;
-            auto* b = reinterpret_cast<SeriesBuffer*>(f->slots[i]);
-            if (!b) continue;
+            if (is_free[i] || !f->slots[i]) continue;
             while (!current->free_head || current->emptied || current == f) {
                 current = current->next ? current->next : memory_record.n_head;
             }
             if (!has_received(current)) received.push_back(current);
-            const node_t fresh = current->free_head;
-            uintptr_t& slot = current->slots[fresh & node_table::SLOT_MASK];
-            current->free_head = next_free(slot);
-            slot = reinterpret_cast<uintptr_t>(b);
-            current->used++;
-            if (!remap) remap = rawtab::make(20000);
-            rawtab::put(remap, base + i, fresh);
-            if (b->node == base + i) b->node = fresh;
-            f->used--;
+            move_node(f, i, current);
             free_count--;
         }
         f->emptied = 1;
@@ -523,8 +504,8 @@ void mark_cells(Cell* from, Cell* to) {
 void mark_context(node_t* np) {
     if (!mark_node(np)) return;
     Cell* cells = series::cells_of(*np);
-    mark_hashtab(&cells[0].data1);
-    if (!(cells[0].header & HOLDING_PASS) && !(cells[0].header & context::ON_STACK)) mark_series(&cells[0].data2);
+    mark_hashtab(&context_words(cells[0]));
+    if (!context::has_stack_values(&cells[0])) mark_series(&context_values(cells[0]));
     mark_cell(&cells[1]);
 }
 
@@ -532,7 +513,7 @@ void mark_hashtab(node_t* np) {
     if (!mark_node(np)) return;
     hashtab::Record* r = hashtab::record(*np);
     switch (r->kind) {
-        case hashtab::HASH:
+        case hashtab::Kind::HASH:
             mark_node(&r->aux);
             if (mark_node(&r->chains)) {
                 SeriesBuffer* s = buffer(r->chains);
@@ -541,15 +522,15 @@ void mark_hashtab(node_t* np) {
                 for (uint32_t i = 0; i < count; i++) mark_node(&chain[i]);
             }
             [[fallthrough]];
-        case hashtab::MAP:
-        case hashtab::WORDS:
+        case hashtab::Kind::MAP:
+        case hashtab::Kind::WORDS:
             mark_node(&r->flags);
             mark_node(&r->keys);
             mark_node(&r->hashes);
             mark_series(&r->series);
             break;
-        case hashtab::SCRATCH:
-        case hashtab::OWNERS: {
+        case hashtab::Kind::SCRATCH:
+        case hashtab::Kind::OWNERS: {
             mark_node(&r->flags);
             mark_node(&r->keys);
             mark_node(&r->series);
@@ -558,7 +539,7 @@ void mark_hashtab(node_t* np) {
             for (uint32_t off = 0; off + r->aux <= s->tail - s->head; off += r->aux) {
                 Cell* e = reinterpret_cast<Cell*>(series::head_ptr(s) + off);
                 if (e->header != ENTRY_IN_USE) continue;
-                mark_series(&e->data1);
+                mark_series(&hashtab::entry_key(e));
             }
             break;
         }
@@ -619,11 +600,10 @@ void before_allocation() {
     if (stress && collector_enabled && !running) collect();
 }
 
-void add_mark_callback(MarkCallback fn) { callbacks.push_back(fn); }
-
-void remove_mark_callback(MarkCallback fn) {
-    for (MarkCallback& c : callbacks)
-        if (c == fn) c = nullptr;
+void add_mark_callback(MarkCallback fn) {
+    for (MarkCallback c : callbacks)
+        if (c == fn) return;
+    callbacks.push_back(fn);
 }
 
 // ---- statistics ----------------------------------------------------------------
@@ -644,7 +624,7 @@ void append_figure(Cell* block, uint64_t v) {
         c.header = TYPE_FLOAT;
         cell::put_double(&c, static_cast<double>(v));
     }
-    block::append_copy(block, &c);
+    *series::reserve_cell(block) = c;
 }
 
 }  // namespace
@@ -667,7 +647,7 @@ void memory_blocks(Cell* out) {
                 append_figure(row, f->nodes - f->used);
                 append_figure(row, f->used);
                 append_figure(row, f->nodes);
-                block::append_copy(sub, row);
+                *series::reserve_cell(sub) = *row;
                 stack::pop_n(1);
             }
         } else if (part == 1) {
@@ -677,13 +657,14 @@ void memory_blocks(Cell* out) {
                 append_figure(row, static_cast<uint64_t>(f->end - f->free));
                 append_figure(row, static_cast<uint64_t>(f->free - f->data()));
                 append_figure(row, static_cast<uint64_t>(f->end - f->data()));
-                block::append_copy(sub, row);
+                *series::reserve_cell(sub) = *row;
                 stack::pop_n(1);
             }
         } else {
             for (BigFrame* f = memory_record.b_head; f; f = f->next) append_figure(sub, f->size);
         }
-        Cell* added = block::append_copy(out, sub);
+        Cell* added = series::reserve_cell(out);
+        *added = *sub;
         added->header |= cell_flag::NEW_LINE;
         stack::pop_n(1);
     }

@@ -17,6 +17,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::collector {
 
@@ -62,11 +63,14 @@ void safe_point();
 uint64_t memory_in_use();
 void memory_blocks(Cell* out);
 
-// Mark callbacks: called during marking, after the built-in roots; they
-// mark what their owners keep with the functions below.
-using MarkCallback = void (*)();
+// Mark callbacks: the roots of the layers above the runtime (the
+// evaluator's position, the scanner's stacks), registered by their init
+// functions and called during marking, after the runtime's own roots, in
+// the order they were added. They mark through the marker they are given.
+// Adding a callback that is there already does nothing, so a repeated
+// start-up registers each once.
+using MarkCallback = void (*)(const stack::Marker& m);
 void add_mark_callback(MarkCallback fn);
-void remove_mark_callback(MarkCallback fn);
 
 // Marking, for callbacks. Node words are passed by address: a node moved
 // by node compaction is rewritten there.

@@ -1,6 +1,6 @@
 // Contexts: making and copying them, finding and adding words, binding.
 //
-// Word lookups go through the context's word index (a kind 2 hash record)
+// Word lookups go through the context's word index (a WORDS hash record)
 // and allocate nothing; only adding a word (a key word, and for ordinary
 // contexts its value cell) allocates. A context being made is referred to
 // by nothing until it is returned, so it is held meanwhile.
@@ -25,28 +25,14 @@ using series::cell_count;
 
 constexpr Cell UNSET{TYPE_UNSET, 0, 0, 0};
 
-node_t index_of(node_t ctx) { return cell_of(ctx)->data1; }
-
-bool has_value_series(const Cell* c) { return !(c->header & ON_STACK); }
+node_t index_of(node_t ctx) { return context_words(cell_of(ctx)); }
 
 // Appends one unset! value for a word just added, keeping value i at
 // position i.
 Cell* append_value(node_t ctx) {
-    Cell* v = series::reserve_cell(buf(cell_of(ctx)->data2));
+    Cell* v = series::reserve_cell(buf(context_values(cell_of(ctx))));
     *v = UNSET;
     return v;
-}
-
-bool is_bindable(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
-bool is_walked(uint32_t t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
-        case TYPE_SET_PATH: case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // A copy kept in the root block, whose cells never move.
@@ -56,13 +42,6 @@ Cell* keep_in_root(const Cell& c) {
     return slot;
 }
 
-struct CycleEntry {
-    explicit CycleEntry(node_t n) { cycles::push(n); }
-    ~CycleEntry() { cycles::pop(); }
-    CycleEntry(const CycleEntry&) = delete;
-    CycleEntry& operator=(const CycleEntry&) = delete;
-};
-
 struct BindState {
     node_t ctx;
     bool deep;
@@ -71,20 +50,20 @@ struct BindState {
 
 void bind_series(node_t series, uint32_t from, const BindState& st) {
     if (!series || cycles::find(series)) return;
-    CycleEntry entry(series);
+    cycles::Entry entry(series);
     SeriesBuffer* s = buf(series);
     Cell* end = series::tail_cell(s);
     for (Cell* c = series::head_cell(s) + from; c < end; ++c) {
         const uint32_t t = cell::type_of(c);
-        if (is_bindable(t)) {
-            if (st.self_symbol && t == TYPE_WORD && static_cast<int32_t>(c->data2) == st.self_symbol) {
-                c->data1 = st.ctx;
-                c->data3 = static_cast<uint32_t>(-1);
+        if (is_word_or_refinement(t)) {
+            if (st.self_symbol && t == TYPE_WORD && word_symbol(c) == st.self_symbol) {
+                word_context(c) = st.ctx;
+                word_index(c) = -1;
             } else {
                 bind_word(st.ctx, c);
             }
-        } else if (st.deep && is_walked(t)) {
-            bind_series(c->data2, c->data1, st);
+        } else if (st.deep && is_block_like(t)) {
+            bind_series(series_node(c), series_index(c), st);
         }
     }
 }
@@ -105,29 +84,29 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
     SeriesBuffer* s = buf(ctx);
     s->tail = s->head + 2 * sizeof(Cell);
     const uint32_t header = TYPE_CONTEXT | ((static_cast<uint32_t>(kind) << KIND_SHIFT) & KIND_MASK) |
-                            (object ? OBJECT_FLAG : 0) | (stack_values ? ON_STACK : 0);
+                            (object ? OBJECT_FLAG : 0) | (stack_values ? cell_flag::CONTEXT_ON_STACK : 0);
     cells_of(ctx)[0] = Cell{header, 0, 0, 0};
     cells_of(ctx)[1] = UNSET;
     hashtab::Hold hold(Cell{TYPE_OBJECT, ctx, 0, 0});
     if (!stack_values) {
         const node_t values = memory::alloc_unset_cells(count);
-        cell_of(ctx)->data2 = values;
+        context_values(cell_of(ctx)) = values;
     }
-    const node_t index = source ? hashtab::make(count, &src, hashtab::WORDS, 1)
-                                : hashtab::make(count, nullptr, hashtab::WORDS, 0);
-    cell_of(ctx)->data1 = index;
+    const node_t index = source ? hashtab::make(count, &src, hashtab::Kind::WORDS, 1)
+                                : hashtab::make(count, nullptr, hashtab::Kind::WORDS, 0);
+    context_words(cell_of(ctx)) = index;
     if (source) {
         const node_t words = hashtab::record(index)->series;
         const uint32_t n = cell_count(words);
         Cell* w = cells_of(words);
-        for (uint32_t i = 0; i < n; i++) w[i].data1 = ctx;
+        for (uint32_t i = 0; i < n; i++) word_context(w[i]) = ctx;
         if (!stack_values) {
             // One value per key word; the unset! cells are already there
             // when the count covers them.
-            SeriesBuffer* v = buf(cell_of(ctx)->data2);
+            SeriesBuffer* v = buf(context_values(cell_of(ctx)));
             while ((v->tail - v->head) / sizeof(Cell) < n) {
                 append_value(ctx);
-                v = buf(cell_of(ctx)->data2);
+                v = buf(context_values(cell_of(ctx)));
             }
         }
     }
@@ -136,23 +115,23 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
 
 node_t make_from_spec(const Cell* spec_in, bool stack_values, bool object, int kind) {
     const Cell spec = *spec_in;
-    const uint32_t total = spec.data2 ? cell_count(spec.data2) : 0;
-    const uint32_t length = spec.data1 < total ? total - spec.data1 : 0;
+    const uint32_t total = series_node(spec) ? cell_count(series_node(spec)) : 0;
+    const uint32_t length = series_index(spec) < total ? total - series_index(spec) : 0;
     const node_t ctx = make(length, stack_values, object, 0, kind);
     hashtab::Hold hold(Cell{TYPE_OBJECT, ctx, 0, 0});
-    for (uint32_t i = spec.data1; i < total; i++) {
+    for (uint32_t i = series_index(spec); i < total; i++) {
         // Re-read each time: adding a word may move the spec's buffer.
-        const Cell c = cells_of(spec.data2)[i];
+        const Cell c = cells_of(series_node(spec))[i];
         const uint32_t t = cell::type_of(&c);
         if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
             int32_t added;
-            find_or_add(ctx, static_cast<int32_t>(c.data2), true, &added);
+            find_or_add(ctx, word_symbol(c), true, &added);
         }
     }
     if (!stack_values) {
         // The values were made unset! for the spec's length, which bounds
         // the words.
-        SeriesBuffer* v = buf(cell_of(ctx)->data2);
+        SeriesBuffer* v = buf(context_values(cell_of(ctx)));
         v->tail = v->head + word_count(ctx) * sizeof(Cell);
     }
     return ctx;
@@ -164,16 +143,16 @@ Cell* self_of(node_t ctx) { return cells_of(ctx) + 1; }
 node_t words_node(node_t ctx) { return hashtab::record(index_of(ctx))->series; }
 uint32_t word_count(node_t ctx) { return cell_count(words_node(ctx)); }
 Cell* word_at(node_t ctx, uint32_t index) { return cells_of(words_node(ctx)) + index; }
-Cell* value_by_index(node_t ctx, uint32_t index) { return cells_of(cell_of(ctx)->data2) + index; }
+Cell* value_by_index(node_t ctx, uint32_t index) { return cells_of(context_values(cell_of(ctx))) + index; }
 
 Cell* slot_at(node_t ctx, uint32_t index) {
     const Cell* c = cell_of(ctx);
-    if (has_value_series(c)) {
-        if (!c->data2 || index >= cell_count(c->data2)) return nullptr;
-        return cells_of(c->data2) + index;
+    if (!has_stack_values(c)) {
+        if (!context_values(c) || index >= cell_count(context_values(c))) return nullptr;
+        return cells_of(context_values(c)) + index;
     }
-    if (!c->data2 || !call_values) return nullptr;
-    Cell* args = call_values(c->data2);
+    if (!context_values(c) || !call_values) return nullptr;
+    Cell* args = call_values(context_values(c));
     return args ? args + index : nullptr;
 }
 
@@ -192,9 +171,9 @@ int32_t find_or_add(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* 
 
 int32_t add_symbol(node_t ctx, const Cell* word) {
     int32_t added = -1;
-    const int32_t found = find_or_add(ctx, static_cast<int32_t>(word->data2), true, &added);
+    const int32_t found = find_or_add(ctx, word_symbol(word), true, &added);
     if (found >= 0) return found;
-    if (has_value_series(cell_of(ctx))) append_value(ctx);
+    if (!has_stack_values(cell_of(ctx))) append_value(ctx);
     return added;
 }
 
@@ -211,9 +190,9 @@ Cell* add_to_global(int32_t symbol, bool case_insensitive, bool copy) {
     int32_t position = -1;
     if (hashtab::find_word(index, symbol, case_insensitive, 0, &position) >= 0) {
         Cell* key = word_at(global, static_cast<uint32_t>(position));
-        if (case_insensitive && copy && static_cast<int32_t>(key->data2) != symbol) {
+        if (case_insensitive && copy && word_symbol(key) != symbol) {
             Cell spelled = *key;
-            spelled.data2 = static_cast<uint32_t>(symbol);
+            word_symbol(spelled) = symbol;
             return keep_in_root(spelled);
         }
         return key;
@@ -225,7 +204,7 @@ Cell* add_to_global(int32_t symbol, bool case_insensitive, bool copy) {
     hashtab::find_word(index, symbol, false, global, &position);
     append_value(global);
     Cell* key = word_at(global, static_cast<uint32_t>(position));
-    if (shared >= 0) key->data3 = static_cast<uint32_t>(shared);
+    if (shared >= 0) word_index(key) = shared;
     return key;
 }
 
@@ -237,20 +216,20 @@ Cell* word_for_symbol(node_t ctx, int32_t symbol) {
 }
 
 Cell* get_by_symbol(int32_t symbol, node_t ctx) {
-    if (!has_value_series(cell_of(ctx))) ctx = global;
+    if (has_stack_values(cell_of(ctx))) ctx = global;
     const int32_t index = find_symbol(ctx, symbol, true);
     return index < 0 ? nullptr : value_by_index(ctx, static_cast<uint32_t>(index));
 }
 
 bool collect_set_words(node_t ctx, Cell* block) {
-    const uint32_t total = block->data2 ? cell_count(block->data2) : 0;
-    if (block->data1 > total) block->data1 = total;
+    const uint32_t total = series_node(block) ? cell_count(series_node(block)) : 0;
+    if (series_index(block) > total) series_index(block) = total;
     const Cell b = *block;
     bool added = false;
-    for (uint32_t i = b.data1; i < total; i++) {
-        const Cell c = cells_of(b.data2)[i];
+    for (uint32_t i = series_index(b); i < total; i++) {
+        const Cell c = cells_of(series_node(b))[i];
         if (cell::type_of(&c) != TYPE_SET_WORD) continue;
-        if (find_symbol(ctx, static_cast<int32_t>(c.data2), true) >= 0) continue;
+        if (find_symbol(ctx, word_symbol(c), true) >= 0) continue;
         add_symbol(ctx, &c);
         added = true;
     }
@@ -260,17 +239,17 @@ bool collect_set_words(node_t ctx, Cell* block) {
 // ---- binding ------------------------------------------------------------------------
 
 int32_t bind_word(node_t ctx, Cell* word) {
-    const int32_t index = find_symbol(ctx, static_cast<int32_t>(word->data2), true);
+    const int32_t index = find_symbol(ctx, word_symbol(word), true);
     if (index >= 0) {
-        word->data1 = ctx;
-        word->data3 = static_cast<uint32_t>(index);
+        word_context(word) = ctx;
+        word_index(word) = index;
     }
     return index;
 }
 
 void bind(const Cell* block, node_t ctx, bool deep, bool self) {
     const BindState st{ctx, deep, self ? symbol::find("self", 4) : 0};
-    bind_series(block->data2, block->data1, st);
+    bind_series(series_node(block), series_index(block), st);
 }
 
 }  // namespace qel::context

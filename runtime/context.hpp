@@ -3,14 +3,14 @@
 // A context is a cell series of two cells, named everywhere by its node:
 // cell 0 the context! cell, cell 1 the self cell (unset!, or the object!
 // that owns the context). The context! cell holds in word 1 the node of the
-// word index (a kind 2 hash record whose key series is a block of word!
+// word index (a WORDS hash record whose key series is a block of word!
 // cells, one per field in field order, each bound to the context with its
 // own index in word 3) and in word 2 the values: the node of a cell series
 // holding value i at position i, or, for a stack-values context (flag
-// ON_STACK), a reference to the running call's argument cells that only the
-// call machinery interprets (0 while no call runs).
+// CONTEXT_ON_STACK), a reference to the running call's argument cells that
+// only the call machinery interprets (0 while no call runs).
 //
-// The global context has kind 0; a case variant of a name added
+// The global context has kind GLOBAL; a case variant of a name added
 // case-sensitively there gets a key word of its own whose index is the one
 // of the first spelling, so all spellings share one value.
 //
@@ -24,8 +24,7 @@
 
 namespace qel::context {
 
-constexpr uint32_t ON_STACK = cell_flag::CONTEXT_ON_STACK;  // values are a call's argument cells
-constexpr uint32_t OBJECT_FLAG = 0x01000000;                // made for an object
+constexpr uint32_t OBJECT_FLAG = 0x01000000;  // made for an object
 constexpr uint32_t KIND_SHIFT = 11;
 constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
 enum Kind : int { GLOBAL = 0, FUNCTION = 1, OBJECT = 2 };
@@ -34,6 +33,10 @@ constexpr uint32_t INITIAL_GLOBAL_WORDS = 4000;
 
 // The global context; a collector root.
 extern node_t global;
+
+// Whether a context! cell's values are a call's argument cells (its
+// CONTEXT_ON_STACK flag) rather than a values series.
+inline bool has_stack_values(const Cell* c) { return (c->header & cell_flag::CONTEXT_ON_STACK) != 0; }
 
 // Where the argument cells of a running call are, given word 2 of a
 // stack-values context! cell (not 0). Installed by the call machinery;

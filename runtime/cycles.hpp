@@ -19,4 +19,14 @@ uint32_t depth();
 // Rewrites entries through a node remap function (node compaction).
 void remap(node_t (*map)(node_t));
 
+// Pushes a node for the life of a walk over it, and pops it when the walk
+// leaves, also when an error unwinds it.
+class Entry {
+public:
+    explicit Entry(node_t n) { push(n); }
+    ~Entry() { pop(); }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+};
+
 }  // namespace qel::cycles

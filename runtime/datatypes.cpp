@@ -12,12 +12,11 @@
 #include <type_traits>
 #include <unistd.h>
 
-#include "datatypes/fills.hpp"
-#include "datatypes/text.hpp"
 #include "platform/console.hpp"
 #include "runtime/entry.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/system.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::datatype {
@@ -135,17 +134,17 @@ static_assert(std::is_same_v<decltype(mold), MoldFn>);
 static_assert(std::is_same_v<decltype(compare), CompareFn>);
 
 int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
-    const NameEntry& e = entry(value->data1);
-    if (e.name) text::append_latin1(out, e.name, e.length);
+    const NameEntry& e = entry(datatype_id(value));
+    if (e.name) unicode::append_latin1(out, e.name, e.length);
     return limit - static_cast<int32_t>(e.length);
 }
 
 int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    const NameEntry& e = entry(value->data1);
+    const NameEntry& e = entry(datatype_id(value));
     const uint32_t n = e.name ? e.length + 1 : 0;
-    if (all) text::append_latin1(out, "#(", 2);
-    if (e.name) text::append_latin1(out, e.name, n);
-    if (all) text::append_latin1(out, ")", 1);
+    if (all) unicode::append_latin1(out, "#(", 2);
+    if (e.name) unicode::append_latin1(out, e.name, n);
+    if (all) unicode::append_latin1(out, ")", 1);
     return limit - static_cast<int32_t>(n) - (all ? 3 : 0);
 }
 
@@ -153,7 +152,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     switch (op) {
         case CompareOp::Equal: case CompareOp::NotEqual: case CompareOp::StrictEqual: case CompareOp::Same:
         case CompareOp::Find:
-            return cell::type_of(b) == TYPE_DATATYPE && b->data1 == a->data1 ? 0 : 1;
+            return cell::type_of(b) == TYPE_DATATYPE && datatype_id(b) == datatype_id(a) ? 0 : 1;
         default:
             return -2;  // datatypes have no order
     }
@@ -163,74 +162,6 @@ void fill(Record& r) {
     r.actions[FORM] = as_action(&form);
     r.actions[MOLD] = as_action(&mold);
     r.actions[COMPARE] = as_action<CompareFn>(&compare);
-}
-
-// ---- start-up order --------------------------------------------------------
-
-const StartUpEntry start_up_order[START_UP_TYPES] = {
-    {TYPE_DATATYPE, 0, "datatype!", &fill},
-    {TYPE_UNSET, 0, "unset!", &unset_type::fill},
-    {TYPE_NONE, 0, "none!", &none_type::fill},
-    {TYPE_LOGIC, 0, "logic!", &logic_type::fill},
-    {TYPE_SERIES, 0, "series!", &series_type::fill},
-    {TYPE_BLOCK, TYPE_SERIES, "block!", &block::fill},
-    {TYPE_STRING, TYPE_SERIES, "string!", &string::fill},
-    {TYPE_BINARY, TYPE_STRING, "binary!", &binary::fill},
-    {TYPE_INTEGER, 0, "integer!", &integer::fill},
-    {TYPE_SYMBOL, 0, "symbol!", nullptr},
-    {TYPE_CONTEXT, 0, "context!", nullptr},
-    {TYPE_WORD, TYPE_SYMBOL, "word!", &word_type::fill},
-    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", &word_type::fill_lit_word},
-    {TYPE_SET_WORD, TYPE_WORD, "set-word!", &word_type::fill_set_word},
-    {TYPE_GET_WORD, TYPE_WORD, "get-word!", &word_type::fill_get_word},
-    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", &word_type::fill_refinement},
-    {TYPE_CHAR, TYPE_INTEGER, "char!", &char_type::fill},
-    {TYPE_NATIVE, 0, "native!", &native::fill_native},
-    {TYPE_ACTION, TYPE_NATIVE, "action!", &native::fill_action},
-    {TYPE_OP, TYPE_NATIVE, "op!", &native::fill_op},
-    {TYPE_PATH, TYPE_BLOCK, "path!", &path::fill},
-    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", &path::fill_lit_path},
-    {TYPE_SET_PATH, TYPE_PATH, "set-path!", &path::fill_set_path},
-    {TYPE_GET_PATH, TYPE_PATH, "get-path!", &path::fill_get_path},
-    {TYPE_FUNCTION, TYPE_CONTEXT, "function!", &function::fill},
-    {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", &function::fill_routine},
-    {TYPE_PAREN, TYPE_BLOCK, "paren!", &path::fill_paren},
-    {TYPE_ISSUE, TYPE_WORD, "issue!", &issue::fill},
-    {TYPE_URL, TYPE_STRING, "url!", nullptr},
-    {TYPE_FILE, TYPE_URL, "file!", nullptr},
-    {TYPE_OBJECT, 0, "object!", &object_type::fill},
-    {TYPE_BITSET, 0, "bitset!", &bitset::fill},
-    {TYPE_TRIPLE, 0, "triple!", &triple::fill},
-    {TYPE_FLOAT, 0, "float!", &float_type::fill},
-    {TYPE_TYPESET, 0, "typeset!", &typeset::fill},
-    {TYPE_ERROR, TYPE_OBJECT, "error!", &error_type::fill},
-    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
-    {TYPE_MAP, 0, "map!", &map::fill},
-    {TYPE_HASH, TYPE_BLOCK, "hash!", &hash::fill},
-    {TYPE_PAIR, 0, "pair!", &pair::fill},
-    {TYPE_PERCENT, TYPE_FLOAT, "percent!", &percent_type::fill},
-    {TYPE_TUPLE, 0, "tuple!", &tuple::fill},
-    {TYPE_TIME, TYPE_FLOAT, "time!", &time_type::fill},
-    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
-    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
-    {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::fill},
-    {TYPE_DATE, 0, "date!", &date::fill},
-    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
-    {TYPE_MONEY, 0, "money!", nullptr},
-    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
-    {TYPE_POINT2D, 0, "point2D!", &point::fill},
-    {TYPE_POINT3D, 0, "point3D!", &point::fill},
-    // The platform's image codec layer, once it exists, is made just before
-    // image! registers.
-    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
-};
-
-void register_all() {
-    for (const StartUpEntry& e : start_up_order) {
-        Record r = make_record(e.type, e.parent, e.name);
-        if (e.fill) e.fill(r);
-        register_type(RECORD_WORDS, r);
-    }
 }
 
 }  // namespace qel::datatype

@@ -142,21 +142,5 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
              int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
-// The registrations of start-up, in their order: parents first, since a
-// child copies its parent's slots when it registers. Each type's record
-// starts with every slot inherited; the type's own code, when it exists,
-// fills in its slots. event! is not here: the boot-time construction
-// registers it.
-struct StartUpEntry {
-    uint32_t type;
-    uint32_t parent;
-    const char* name;
-    void (*fill)(Record& r);
-};
-constexpr uint32_t START_UP_TYPES = 53;
-extern const StartUpEntry start_up_order[START_UP_TYPES];
-
-void register_all();
-
 }  // namespace datatype
 }  // namespace qel

@@ -2,14 +2,12 @@
 //
 // The process starts by recording its stack bounds, installing fault handlers
 // on an alternate signal stack, copying the arguments into tracked blocks and
-// fixing the floating-point mode. It then runs the runtime start-up sequence
-// and the body inside the top-level catch point. The normal end (code 0)
+// fixing the floating-point mode. It then runs the start-up sequence it is
+// given and the body inside the top-level catch point. The normal end (code 0)
 // and every runtime error leave through end_process, which sends what was
 // printed and frees the tracked blocks; a runtime error prints its report
 // first and exits with its code.
 #include "runtime/entry.hpp"
-
-#include "datatypes/error.hpp"
 
 #include <cfenv>
 #include <csignal>
@@ -22,30 +20,14 @@
 #include <sys/ucontext.h>
 #include <unistd.h>
 
-#include "codecs/deflate.hpp"
-#include "codecs/checksum.hpp"
-#include "evaluator/interp.hpp"
-#include "evaluator/natives.hpp"
-#include "evaluator/parse.hpp"
-#include "runtime/random.hpp"
-#include "evaluator/sort_callback.hpp"
-#include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "platform/console.hpp"
-#include "platform/os.hpp"
-#include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
-#include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/hashtab.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
-#include "runtime/owner.hpp"
-#include "runtime/print_hooks.hpp"
-#include "runtime/runtime_words.hpp"
-#include "runtime/symbols.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/system.hpp"
 
 extern "C" char __executable_start[];
@@ -208,14 +190,12 @@ void set_float_mode() {
 #endif
 }
 
-// The root block is fixed: the runtime keeps the addresses of its cells
-// (the kept words) for the whole run.
+}  // namespace
+
 void make_root_block() {
     node_t n = memory::alloc_fixed_series(ROOT_BLOCK_CELLS, sizeof(Cell), 0);
     root_cell = Cell{TYPE_BLOCK, 0, n, 0};
 }
-
-}  // namespace
 
 const char* runtime_error_message(int code) {
     static const char* const messages[] = {
@@ -356,41 +336,12 @@ void start_up(int argc, char** argv) {
     sys.stack_at_start = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
 }
 
-void init() {
-    keep_words = 1;
-    print_hooks::init();
-    os::init_platform();
-    crypto::init();
-    random::init();
-    memory::init();
-    datatype::init_tables();
-    datatype::register_all();
-    memory::new_node_frame(memory::NODES_PER_FRAME);
-    memory::new_series_frame();
-    make_root_block();
-    stack::init();
-    hashtab::init();
-    symbol::init();
-    context::init_global();
-    datatype::make_words();
-    runtime_words::init();
-    natives::init_table();
-    parse::init();
-    owner::init();
-    checksum::init_methods();
-    deflate::init_method_words();
-    lexer::init();
-    interp::init();
-    sort_callback::init();
-    error_type::init_catalog();
-}
-
 namespace {
 
 // The language's life inside the top-level catch point. Every abnormal end
 // leaves the process from here; the normal end returns, so that the thread
 // is joined (and its resources released) before the process ends.
-void run_language(void (*body)()) {
+void run_language(void (*init)(), void (*body)()) {
     try {
         init();
         if (body) body();
@@ -410,6 +361,7 @@ void run_language(void (*body)()) {
     }
 }
 
+void (*language_init)();
 void (*language_body)();
 
 void* interpreter_thread(void*) {
@@ -418,7 +370,7 @@ void* interpreter_thread(void*) {
     record_stack_bounds();
     stack::depth_floor = sys.stack_low ? sys.stack_low + stack::DEPTH_MARGIN : 0;
     sys.stack_at_start = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    run_language(language_body);
+    run_language(language_init, language_body);
     // A thread's end may release the signal stack it had before ours (the
     // sanitizers install one of their own); give that one back.
     sigaltstack(&previous, nullptr);
@@ -427,8 +379,9 @@ void* interpreter_thread(void*) {
 
 }  // namespace
 
-void run(int argc, char** argv, void (*body)()) {
+void run(int argc, char** argv, void (*init)(), void (*body)()) {
     start_up(argc, argv);
+    language_init = init;
     language_body = body;
     for (size_t size : INTERP_STACK_SIZES) {
         pthread_attr_t attr;
@@ -446,7 +399,7 @@ void run(int argc, char** argv, void (*body)()) {
     }
     // No thread at all: the language runs on the main thread's stack,
     // unchecked for depth beyond what the fault handler reports.
-    run_language(body);
+    run_language(init, body);
     runtime_error(0, 0);
 }
 

@@ -1,5 +1,7 @@
-// The native level: start-up of the process, the runtime start-up sequence,
-// the runtime error report and every way the process ends.
+// The native level: start-up of the process, the language thread, the
+// runtime error report and every way the process ends. The start-up
+// sequence of the layers is given to run by the library
+// (library/startup.hpp).
 #pragma once
 #include <cstdint>
 
@@ -24,8 +26,10 @@ constexpr int SCRIPT_FAILED = 1;    // a script that stopped on an error of its 
 // Native start-up: stack bounds, fault handlers, standard handles, UTF-8
 // arguments, floating-point mode.
 void start_up(int argc, char** argv);
-// The runtime start-up sequence.
-void init();
+// The root block (start-up, once the first frames exist). It is fixed:
+// the runtime keeps the addresses of its cells (the kept words) for the
+// whole run.
+void make_root_block();
 // Code 0 ends normally; any other prints the report and exits with the code.
 [[noreturn]] void runtime_error(int code, uintptr_t address);
 // Ends the process with the status, without a report: what was printed is
@@ -36,10 +40,10 @@ const char* runtime_error_message(int code);
 uintptr_t here();
 // Ends the process for an exit that reached the top-level catch point.
 [[noreturn]] void top_level_catch(uint32_t code);
-// The whole life of the process: native start-up, the runtime start-up
-// sequence, then body (the console's launch) inside the top-level catch
-// point, then the normal end.
-[[noreturn]] void run(int argc, char** argv, void (*body)());
+// The whole life of the process: native start-up, then on the language
+// thread the start-up sequence init and body (the console's launch) inside
+// the top-level catch point, then the normal end.
+[[noreturn]] void run(int argc, char** argv, void (*init)(), void (*body)());
 // Bounds of the machine stack the language runs on, for telling a stack
 // overflow from other access faults.
 void set_stack_bounds(uintptr_t low, uintptr_t high);

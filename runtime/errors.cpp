@@ -6,29 +6,38 @@
 // and its display comes from the catalogue table.
 #include "runtime/errors.hpp"
 
-#include "datatypes/error.hpp"
-#include "runtime/context.hpp"
-
-#include "datatypes/text.hpp"
-#include "runtime/actions.hpp"
-
 #include <string>
 
-#include "runtime/stack.hpp"
-#include "evaluator/trace.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/runtime_words.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/runtime_words.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
+#include "runtime/unicode.hpp"
 
 namespace qel::err {
 
+Catalogue catalogue{};
+Tracer tracer{};
+
 namespace {
+
+bool catalogue_ready() { return catalogue.ready && catalogue.ready(); }
+
+// The text of a string buffer as UTF-8.
+std::string utf8_of(node_t text) {
+    const Cell value{TYPE_STRING, 0, text, 0};
+    std::string out(unicode::utf8_length(&value, -1), '\0');
+    unicode::write_utf8(&value, -1, reinterpret_cast<uint8_t*>(out.data()), false);
+    return out;
+}
 
 const Cell none_cell{TYPE_NONE, 0, 0, 0};
 
@@ -42,8 +51,8 @@ Cell bare(int code) { return Cell{TYPE_ERROR, 0, 1, static_cast<uint32_t>(code)}
 // The field cell of an object error (null for a bare one or a field the
 // error lacks).
 Cell* field_cell(const Cell* error, Field f) {
-    if (!error->data1) return nullptr;
-    return context::slot_at(error->data1, f);
+    if (!object_context(error)) return nullptr;
+    return context::slot_at(object_context(error), f);
 }
 
 // An argument as a message shows it: molded flat and cut at 80 characters,
@@ -55,29 +64,30 @@ std::string form_arg(const Cell& v, bool formed) {
     const uint32_t slot = formed ? datatype::FORM : datatype::MOLD;
     if (stack::ready() && datatype::action(cell::type_of(&v), slot)) {
         Cell* const top = stack::arg_top;
-        const Cell held{TYPE_STRING, 0, text::make_buffer(32), 0};
-        const node_t out = stack::push(&held)->data2;
+        const Cell held{TYPE_STRING, 0, memory::alloc_codepoints(32, 1), 0};
+        const node_t out = series_node(stack::push(&held));
         const Cell value = v;
         Cell* arg = stack::push(&value);
         if (formed) actions::form(arg, out, true, LIMIT);
         else actions::mold(arg, out, false, false, true, true, LIMIT, 0);
-        if (text::length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
-        std::string text = text::to_utf8(out);
+        if (series::buffer_length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
+        std::string text = utf8_of(out);
         stack::arg_top = top;
         return text;
     }
     switch (cell::type_of(&v)) {
         case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
-            return symbol::name(static_cast<int32_t>(v.data2));
-        case TYPE_SET_WORD: return std::string(symbol::name(static_cast<int32_t>(v.data2))) + ":";
-        case TYPE_INTEGER: return std::to_string(static_cast<int32_t>(v.data2));
+            return symbol::name(word_symbol(v));
+        case TYPE_SET_WORD: return std::string(symbol::name(word_symbol(v))) + ":";
+        case TYPE_INTEGER: return std::to_string(integer_value(v));
         case TYPE_DATATYPE:
-            return v.data1 < datatype::TYPE_LIMIT && datatype::entry(v.data1).name ? datatype::entry(v.data1).name
-                                                                                  : "...";
+            return datatype_id(v) < datatype::TYPE_LIMIT && datatype::entry(datatype_id(v)).name
+                       ? datatype::entry(datatype_id(v)).name
+                       : "...";
         case TYPE_NONE: return "none";
         case TYPE_UNSET: return "unset";
-        case TYPE_LOGIC: return v.data1 ? "true" : "false";
+        case TYPE_LOGIC: return logic_value(v) ? "true" : "false";
         default: return "...";
     }
 }
@@ -94,13 +104,13 @@ std::string form_arg(const Cell& v, bool formed) {
 }  // namespace
 
 Cell make(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    if (!error_type::catalog_ready()) return bare(code);
+    if (!catalogue_ready()) return bare(code);
     struct Building {
         Building() { building = true; }
         ~Building() { building = false; }
     } guard;
     Cell* const top = stack::arg_top;
-    const Cell e = *error_type::push_error(code, arg1, arg2, arg3);
+    const Cell e = *catalogue.push_error(code, arg1, arg2, arg3);
     stack::arg_top = top;
     return e;
 }
@@ -112,26 +122,26 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     if (!stack::ready()) throw_exit(catch_code::ERROR);
     if (building) throw_built(bare(code));
     const Cell e = make(code, arg1, arg2, arg3);
-    if (trace::active) [[unlikely]] {
+    if (tracer.active && *tracer.active) [[unlikely]] {
         // The tracer sees the error before anything unwinds; the exit in
         // flight (none yet) is kept out of its way and put back.
         Cell* held = stack::push(&e);
         const uint32_t saved = sys.thrown_code;
         sys.thrown_code = 0;
-        trace::on_error(held);
+        tracer.on_error(held);
         sys.thrown_code = saved;
     }
     throw_built(e);
 }
 
 int code_of(const Cell* error) {
-    if (!error->data1) return static_cast<int32_t>(error->data3);
+    if (!object_context(error)) return static_cast<int32_t>(error_code(error));
     const Cell* c = field_cell(error, F_CODE);
-    return c && cell::type_of(c) == TYPE_INTEGER ? static_cast<int32_t>(c->data2) : 0;
+    return c && cell::type_of(c) == TYPE_INTEGER ? integer_value(c) : 0;
 }
 
 Cell field(const Cell* error, Field f) {
-    if (!error->data1) return f == F_CODE ? Cell{TYPE_INTEGER, 0, error->data3, 0} : none_cell;
+    if (!object_context(error)) return f == F_CODE ? Cell{TYPE_INTEGER, 0, error_code(error), 0} : none_cell;
     const Cell* c = field_cell(error, f);
     return c ? *c : none_cell;
 }
@@ -140,7 +150,7 @@ void set_where_if_none(Cell* error, const Cell* where) {
     const Cell value = *where;
     // With no named call running there is nothing to tell: where stays
     // none and shows as ???.
-    if (words::w_not_found && value.data2 == words::w_not_found->data2) return;
+    if (words::w_not_found && word_symbol(value) == word_symbol(words::w_not_found)) return;
     Cell* w = field_cell(error, F_WHERE);
     if (w && cell::type_of(w) == TYPE_NONE) *w = value;
 }
@@ -188,24 +198,24 @@ void print_bare(const Cell* error) {
     }
     const Cell where = field(error, F_WHERE);
     const uint32_t t = cell::type_of(&where);
-    const std::string name = t >= TYPE_WORD && t <= TYPE_ISSUE ? symbol::name(static_cast<int32_t>(where.data2)) : "???";
+    const std::string name = is_all_word(t) ? symbol::name(word_symbol(where)) : "???";
     rt::print_values_line({PrintItem::cstr("*** Where: "), PrintItem::cstr(name.c_str())});
 }
 
 }  // namespace
 
 void print(const Cell* error) {
-    if (!error->data1 || !error_type::catalog_ready() || code_of(error) == NO_MEMORY) {
+    if (!object_context(error) || !catalogue_ready() || code_of(error) == NO_MEMORY) {
         print_bare(error);
         return;
     }
-    const node_t out = text::make_buffer(256);
+    const node_t out = memory::alloc_codepoints(256, 1);
     const Cell held{TYPE_STRING, 0, out, 0};
     Cell* const top = stack::arg_top;
     stack::push(&held);
-    error_type::form_display(error, out);
+    catalogue.form_display(error, out);
     stack::arg_top = top;
-    const std::string line = text::to_utf8(out);
+    const std::string line = utf8_of(out);
     rt::print_values_line({rt::PrintItem::cstr(line.c_str())});
 }
 

@@ -49,6 +49,26 @@ void print(const Cell* error);
 // Prints the error in flight by its code alone, for exits that carry no
 // value (before the stacks exist).
 void print_pending();
+
+// error! values are built and shown by the catalogue, which the error!
+// datatype installs when it builds the catalogue at start-up: whether it is
+// ready, a new error! pushed on the argument stack, and the display of an
+// error appended to a text buffer. Until it is installed (or while it is
+// not ready) errors travel bare.
+struct Catalogue {
+    bool (*ready)();
+    Cell* (*push_error)(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+    void (*form_display)(const Cell* error, node_t out);
+};
+extern Catalogue catalogue;
+
+// The tracer, installed by the evaluator at start-up: its active flag and
+// the event it fires for an error, before anything unwinds.
+struct Tracer {
+    const bool* active;
+    void (*on_error)(const Cell* error);
+};
+extern Tracer tracer;
 }  // namespace err
 
 }  // namespace qel

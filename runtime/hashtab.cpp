@@ -69,21 +69,6 @@ struct RebuildGuard {
 
 // ---- types --------------------------------------------------------------------
 
-bool is_text(uint32_t t) {
-    switch (t) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case ANY_TYPE:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool is_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-
-// map! keys of these types are one key: the set-word! form.
-bool is_map_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
-
 // Types whose hash reads a node id: node compaction renumbers those.
 bool node_hashed(uint32_t t) {
     switch (t) {
@@ -112,15 +97,13 @@ struct Text {
 
 Text text_of(const Cell* v) {
     Text t;
-    if (!v->data2) return t;
-    SeriesBuffer* s = buf(v->data2);
+    if (!series_node(v)) return t;
+    SeriesBuffer* s = buf(series_node(v));
     const uint32_t shift = series::log2_unit(s);
     const uint32_t units = (s->tail - s->head) >> shift;
     t.width = series::unit(s);
-    t.count = v->data1 < units ? units - v->data1 : 0;
-    if (cell::type_of(v) == ANY_TYPE && static_cast<int32_t>(v->data3) >= 0 && v->data3 < t.count)
-        t.count = v->data3;
-    t.data = series::head_ptr(s) + (static_cast<size_t>(v->data1) << shift);
+    t.count = series_index(v) < units ? units - series_index(v) : 0;
+    t.data = series::head_ptr(s) + (static_cast<size_t>(series_index(v)) << shift);
     return t;
 }
 
@@ -149,7 +132,7 @@ struct Name {
 };
 
 Name name_of_symbol(const Cell* symbol_cell) {
-    SeriesBuffer* s = buf(symbol_cell->data3);
+    SeriesBuffer* s = buf(symbol_name_node(symbol_cell));
     return {series::head_ptr(s), s->tail - s->head};
 }
 
@@ -177,22 +160,22 @@ uint32_t payload_words(uint32_t t) {
 }
 
 bool payload_equal(const Cell* a, const Cell* b, uint32_t mask) {
-    return (!(mask & 2) || a->data1 == b->data1) && (!(mask & 4) || a->data2 == b->data2) &&
-           (!(mask & 8) || a->data3 == b->data3);
+    for (uint32_t i = 0; i < 3; i++)
+        if ((mask & (2u << i)) && payload_word(a, i) != payload_word(b, i)) return false;
+    return true;
 }
 
 // Two cells of one type, while no datatype compare is plugged in.
 bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t t = cell::type_of(a);
-    if (is_text(t)) {
+    if (is_any_string(t)) {
         if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
         return text_equal(a, b, is_case_sensitive(op));
     }
-    if (is_word(t)) {
+    if (is_all_word(t)) {
         if (op == CompareOp::Same) return payload_equal(a, b, 2 | 4);
-        return is_case_sensitive(op) ? a->data2 == b->data2
-                             : symbol::canonical(static_cast<int32_t>(a->data2)) ==
-                                   symbol::canonical(static_cast<int32_t>(b->data2));
+        return is_case_sensitive(op) ? word_symbol(a) == word_symbol(b)
+                                     : symbol::canonical(word_symbol(a)) == symbol::canonical(word_symbol(b));
     }
     switch (t) {
         case TYPE_BINARY:
@@ -207,33 +190,32 @@ bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
             return payload_equal(a, b, 2 | 4);
         case TYPE_TUPLE:
-            return ((a->header ^ b->header) & (0xFu << 19)) == 0 && payload_equal(a, b, 2 | 4 | 8);
+            return tuple_length(a) == tuple_length(b) && payload_equal(a, b, 2 | 4 | 8);
         default:
             return payload_equal(a, b, payload_words(t));
     }
 }
 
 // Does a stored key match a lookup key under op? kind adjusts the types:
-// map! word keys are set-words, and an ANY_TYPE key matches any text.
-bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, uint32_t kind) {
+// map! word keys (any-word!, one key in the set-word! form) are set-words.
+bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, Kind kind) {
     Cell a = *stored, b = *key;
     uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
-    if (kind == MAP) {
-        if (is_map_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
-        if (is_map_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
+    if (kind == Kind::MAP) {
+        if (is_any_word(ta)) cell::set_type(&a, ta = TYPE_SET_WORD);
+        if (is_any_word(tb)) cell::set_type(&b, tb = TYPE_SET_WORD);
     }
-    if (tb == ANY_TYPE) return is_text(ta) && text_equal(&a, &b, is_case_sensitive(op));
     if (ta != tb) return false;
     if (compare_cells) return compare_cells(&a, &b, op) == 0;
     return fallback_equal(&a, &b, op);
 }
 
-// Kind 2 keys: words by exact symbol, symbols by exact name. Kept apart from
+// WORDS keys: words by exact symbol, symbols by exact name. Kept apart from
 // the datatype compare, whose word equality may ignore case.
 bool word_keys_equal(const Cell* a, const Cell* b) {
     const uint32_t ta = cell::type_of(a);
     if (ta != cell::type_of(b)) return false;
-    if (is_word(ta)) return a->data2 == b->data2;
+    if (is_all_word(ta)) return word_symbol(a) == word_symbol(b);
     if (ta == TYPE_SYMBOL) {
         const Name x = name_of_symbol(a), y = name_of_symbol(b);
         return x.length == y.length && std::memcmp(x.bytes, y.bytes, x.length) == 0;
@@ -242,18 +224,18 @@ bool word_keys_equal(const Cell* a, const Cell* b) {
 }
 
 // The equality a table uses to place its own keys.
-bool table_equal(uint32_t kind, const Cell* stored, const Cell* key) {
+bool table_equal(Kind kind, const Cell* stored, const Cell* key) {
     switch (kind) {
-        case HASH: return keys_equal(stored, key, CompareOp::Equal, HASH);
-        case MAP: return keys_equal(stored, key, CompareOp::StrictEqual, MAP);
+        case Kind::HASH: return keys_equal(stored, key, CompareOp::Equal, Kind::HASH);
+        case Kind::MAP: return keys_equal(stored, key, CompareOp::StrictEqual, Kind::MAP);
         default: return word_keys_equal(stored, key);
     }
 }
 
-// ---- stored hashes (kinds 0, 1) ---------------------------------------------------
+// ---- stored hashes (HASH, MAP) ----------------------------------------------------
 
 // Types whose hash reads a buffer rather than the cell alone.
-bool content_hashed(uint32_t t) { return is_text(t) || t == TYPE_BINARY; }
+bool content_hashed(uint32_t t) { return is_any_string(t) || t == TYPE_BINARY; }
 
 // Does a stored hash that differs from the hash of a lookup key of type t
 // rule out a match? Not for text in a hash!, whose strings may be changed
@@ -261,12 +243,12 @@ bool content_hashed(uint32_t t) { return is_text(t) || t == TYPE_BINARY; }
 // SHARED_KEYS; and not for node-hashed keys while the stamp is behind the
 // last node compaction. In those cases the keys are compared as they are.
 bool hashes_decide(const Record* r, uint32_t t) {
-    if (r->kind == MAP) return r->aux != SHARED_KEYS || !content_hashed(t);
-    if (r->kind != HASH || content_hashed(t)) return false;
+    if (r->kind == Kind::MAP) return r->aux != SHARED_KEYS || !content_hashed(t);
+    if (r->kind != Kind::HASH || content_hashed(t)) return false;
     return !node_hashed(t) || !r->stamp || r->stamp == collector::node_compactions + 1;
 }
 
-// ---- chains and the position map (kind 0) -----------------------------------------
+// ---- chains and the position map (HASH) ------------------------------------------
 
 node_t chain_node(const Record* r, int32_t key) {
     return static_cast<node_t>(ints_of(r->chains)[-key - 1]);
@@ -291,7 +273,7 @@ void ensure_map(node_t rn, uint32_t length) {
     std::memset(series::reserve_bytes(buf(map), add * 4), 0xFF, add * 4);
 }
 
-// Takes one position out of a kind 0 index. Allocates nothing.
+// Takes one position out of a HASH index. Allocates nothing.
 void remove_position(node_t rn, uint32_t pos) {
     Record* r = record(rn);
     const int64_t b = mapped_bucket(r, pos);
@@ -312,11 +294,11 @@ void remove_position(node_t rn, uint32_t pos) {
     r->size--;
 }
 
-// ---- kinds 0-2: insertion and resizing ---------------------------------------------
+// ---- HASH, MAP, WORDS: insertion and resizing --------------------------------------
 
 Cell* insert(node_t rn, uint32_t pos, bool may_grow);
 
-// Kind 0: new arrays of count buckets and every cell indexed again.
+// HASH: new arrays of count buckets and every cell indexed again.
 void rebuild_buckets(node_t rn, uint32_t count) {
     RebuildGuard guard;
     const uint32_t length = cell_count(record(rn)->series);
@@ -348,7 +330,7 @@ void widen_words(node_t n, uint32_t count) {
     k->tail = k->head + count * 4;
 }
 
-// Kinds 1 and 2: the keys (kind 1: and their hashes) move within their own
+// MAP and WORDS: the keys (MAP: and their hashes) move within their own
 // arrays.
 void rehash_cells(node_t rn, uint32_t count) {
     Record* r = record(rn);
@@ -356,7 +338,7 @@ void rehash_cells(node_t rn, uint32_t count) {
     const uint32_t old_count = r->buckets;
     if (count > old_count) {
         widen_words(r->keys, count);
-        if (record(rn)->kind == MAP) widen_words(record(rn)->hashes, count);
+        if (record(rn)->kind == Kind::MAP) widen_words(record(rn)->hashes, count);
     }
     const node_t fresh = new_flags(count);
     r = record(rn);
@@ -364,7 +346,7 @@ void rehash_cells(node_t rn, uint32_t count) {
     uint32_t live = 0;
     for (uint32_t i = 0; i < old_count; i++) live += is_live(old_flags, i);
     const Cell* base = cells_of(r->series);
-    if (r->kind == MAP) {
+    if (r->kind == Kind::MAP) {
         uint32_t* hashes = words_of(r->hashes);
         const int32_t* keys = ints_of(r->keys);
         // Shared text keys may have changed since they were hashed.
@@ -390,16 +372,16 @@ void grow(node_t rn) {
     Record* r = record(rn);
     // map! tables always grow: their removed pairs keep their buckets, so
     // a rehash at the same count would free nothing.
-    const uint32_t target = r->kind == MAP ? buckets::power_of_two_at_least(uint64_t{r->buckets} + 1)
+    const uint32_t target = r->kind == Kind::MAP ? buckets::power_of_two_at_least(uint64_t{r->buckets} + 1)
                                            : buckets::resize_target(r->buckets, r->size);
     switch (r->kind) {
-        case HASH: rebuild_buckets(rn, target); break;
-        case MAP: case WORDS: rehash_cells(rn, target); break;
+        case Kind::HASH: rebuild_buckets(rn, target); break;
+        case Kind::MAP: case Kind::WORDS: rehash_cells(rn, target); break;
         default: rebuild_entries(rn, target); break;
     }
 }
 
-// Makes pos a chain member of bucket b (kind 0), turning a single position
+// Makes pos a chain member of bucket b (HASH), turning a single position
 // into a chain first.
 void chain_position(node_t rn, uint32_t b, uint32_t pos) {
     const int32_t k = ints_of(record(rn)->keys)[b];
@@ -421,7 +403,7 @@ void chain_position(node_t rn, uint32_t b, uint32_t pos) {
 
 Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     Record* r = record(rn);
-    if (r->kind == HASH) {
+    if (r->kind == Kind::HASH) {
         remove_position(rn, pos);  // a changed cell is indexed anew
         ensure_map(rn, pos + 1);
         r = record(rn);
@@ -429,11 +411,11 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     if (may_grow && r->occupied >= r->upper) {
         grow(rn);
         r = record(rn);
-        if (r->kind == HASH && mapped_bucket(r, pos) >= 0) return cells_of(r->series) + pos;
+        if (r->kind == Kind::HASH && mapped_bucket(r, pos) >= 0) return cells_of(r->series) + pos;
     }
-    const uint32_t kind = r->kind;
+    const Kind kind = r->kind;
     const Cell key = cells_of(r->series)[pos];
-    if (kind == HASH && !r->stamp && node_hashed(cell::type_of(&key)))
+    if (kind == Kind::HASH && !r->stamp && node_hashed(cell::type_of(&key)))
         r->stamp = collector::node_compactions + 1;
     const uint32_t mask = r->buckets - 1;
     const uint32_t hash = hash_value(&key, false);
@@ -461,14 +443,14 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     }
     if (found >= 0) {
         const auto b = static_cast<uint32_t>(found);
-        if (kind == HASH) {
+        if (kind == Kind::HASH) {
             chain_position(rn, b, pos);
             r = record(rn);
             ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
             r->size++;
         } else {
             ints_of(r->keys)[b] = static_cast<int32_t>(pos);
-            if (kind == MAP) words_of(r->hashes)[b] = hash;
+            if (kind == Kind::MAP) words_of(r->hashes)[b] = hash;
         }
         return cells_of(r->series) + pos;
     }
@@ -482,9 +464,9 @@ Cell* insert(node_t rn, uint32_t pos, bool may_grow) {
     if (site < 0) r->occupied++;
     set_live(words_of(r->flags), b);
     ints_of(r->keys)[b] = static_cast<int32_t>(pos);
-    if (kind <= MAP) words_of(r->hashes)[b] = hash;
+    if (keeps_hashes(kind)) words_of(r->hashes)[b] = hash;
     r->size++;
-    if (kind == HASH) ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
+    if (kind == Kind::HASH) ints_of(r->aux)[pos] = static_cast<int32_t>(b + 1);
     return cells_of(r->series) + pos;
 }
 
@@ -503,7 +485,7 @@ int64_t bucket_of_position(const Record* r, uint32_t pos) {
     return -1;
 }
 
-// ---- kinds 3 and 4: entries -----------------------------------------------------------
+// ---- SCRATCH, OWNERS: entries ----------------------------------------------------------
 
 Cell* entry_at(const Record* r, uint32_t offset) {
     return reinterpret_cast<Cell*>(series::head_ptr(buf(r->series)) + offset);
@@ -524,7 +506,7 @@ void rehash_entries(node_t rn) {
     for (uint32_t off = 0; off < used; off += r->aux) {
         const Cell* e = entry_at(r, off);
         if (e->header != ENTRY_IN_USE) continue;
-        uint32_t i = mix32(e->data1) & mask, step = 0;
+        uint32_t i = mix32(entry_key(e)) & mask, step = 0;
         while (!is_empty(flags, i)) i = (i + ++step) & mask;
         set_live(flags, i);
         keys[i] = static_cast<int32_t>(off);
@@ -568,9 +550,9 @@ void rebuild_entries(node_t rn, uint32_t count) {
 void check_stamp(node_t rn) {
     const Record* r = record(rn);
     if (!r->stamp || collector_running || r->stamp == collector::node_compactions + 1) return;
-    if (r->kind == HASH)
+    if (r->kind == Kind::HASH)
         rebuild_buckets(rn, r->buckets);
-    else if (r->kind >= SCRATCH)
+    else if (has_entries(r->kind))
         rehash_entries(rn);
 }
 
@@ -582,7 +564,7 @@ int64_t find_entry(const Record* r, uint32_t key) {
     const int32_t* keys = ints_of(r->keys);
     uint32_t i = start, step = 0;
     while (!is_empty(flags, i)) {
-        if (!is_deleted(flags, i) && entry_at(r, static_cast<uint32_t>(keys[i]))->data1 == key) return i;
+        if (!is_deleted(flags, i) && entry_key(entry_at(r, static_cast<uint32_t>(keys[i]))) == key) return i;
         i = (i + ++step) & mask;
         if (i == start) break;
     }
@@ -593,6 +575,7 @@ int64_t find_entry(const Record* r, uint32_t key) {
 
 constexpr uint32_t HOLD_CELLS = 64;
 constexpr uint32_t HOLD_MAGIC = 0x484F4C44;  // word 3 of the root-block cell of the hold block
+uint32_t hold_mark(const Cell& c) { return c.data3; }
 
 node_t hold_root = 0;
 uint32_t hold_position = 0;
@@ -603,11 +586,11 @@ int32_t hold_depth = 0;
 // block made anew (a fresh start-up, as the tests do) is recognised by the
 // marked cell no longer being where it was.
 Cell* hold_cells() {
-    const node_t root = root_cell.data2;
+    const node_t root = series_node(root_cell);
     if (!root) return nullptr;
     if (hold_root == root && hold_position < cell_count(root)) {
         const Cell& c = cells_of(root)[hold_position];
-        if (cell::type_of(&c) == TYPE_BLOCK && c.data3 == HOLD_MAGIC) return cells_of(c.data2);
+        if (cell::type_of(&c) == TYPE_BLOCK && hold_mark(c) == HOLD_MAGIC) return cells_of(series_node(c));
     }
     hold_root = root;
     hold_depth = 0;
@@ -616,7 +599,7 @@ Cell* hold_cells() {
     hold_block = memory::alloc_unset_cells(HOLD_CELLS);
     SeriesBuffer* s = buf(hold_block);
     s->tail = s->head + HOLD_CELLS * sizeof(Cell);
-    cells_of(root_cell.data2)[hold_position] = Cell{TYPE_BLOCK, 0, hold_block, HOLD_MAGIC};
+    cells_of(series_node(root_cell))[hold_position] = Cell{TYPE_BLOCK, 0, hold_block, HOLD_MAGIC};
     return cells_of(hold_block);
 }
 
@@ -686,33 +669,32 @@ uint32_t hash_name(const uint8_t* name, uint32_t length) {
 
 uint32_t hash_value(const Cell* v, bool case_sensitive) {
     const uint32_t t = cell::type_of(v);
-    if (is_text(t)) return hash_string(v, case_sensitive);
-    if (is_word(t)) return mix32(static_cast<uint32_t>(symbol::canonical(static_cast<int32_t>(v->data2))));
+    if (is_any_string(t)) return hash_string(v, case_sensitive);
+    if (is_all_word(t)) return mix32(static_cast<uint32_t>(symbol::canonical(word_symbol(v))));
     switch (t) {
         case TYPE_UNSET: return static_cast<uint32_t>(-2);
         case TYPE_NONE: return static_cast<uint32_t>(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return mix32(v->data1);
+            return mix32(payload_word(v, 0));
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
-            return blocks_hash({v->data1, v->data2});
+            return blocks_hash({payload_word(v, 0), payload_word(v, 1)});
         case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return mix32(v->data2);
+            return mix32(payload_word(v, 1));
         case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
-            return blocks_hash({v->data2, v->data3});
+            return blocks_hash({payload_word(v, 1), payload_word(v, 2)});
         case TYPE_SYMBOL: {
             const Name n = name_of_symbol(v);
             return hash_name(n.bytes, n.length);
         }
-        case TYPE_NATIVE: case TYPE_ACTION: return mix32(v->data3);
+        case TYPE_NATIVE: case TYPE_ACTION: return mix32(payload_word(v, 2));
         case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
         case TYPE_POINT3D:
-            return blocks_hash({v->data1, v->data2, v->data3});
+            return blocks_hash({payload_word(v, 0), payload_word(v, 1), payload_word(v, 2)});
         case TYPE_TUPLE: {
-            // The tuple's bytes lie in payload order from word 1.
             uint8_t bytes[12];
-            std::memcpy(bytes, &v->data1, sizeof bytes);
-            const uint32_t length = std::min<uint32_t>((v->header >> 19) & 0xF, sizeof bytes);
+            const uint32_t length = std::min<uint32_t>(tuple_length(v), sizeof bytes);
+            for (uint32_t i = 0; i < length; i++) bytes[i] = tuple_byte(v, i);
             return murmur3(bytes, length, seed);
         }
         case TYPE_BINARY: {
@@ -721,7 +703,8 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
         }
         case TYPE_MONEY: {
             // Flags say nothing about the amount.
-            const Cell c{t, v->data1, v->data2, v->data3};
+            Cell c = *v;
+            c.header = t;
             return murmur3(&c, sizeof c, seed);
         }
         default: return 0;
@@ -732,7 +715,7 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
 
 namespace {
 
-node_t new_record(uint32_t kind) {
+node_t new_record(Kind kind) {
     const node_t rn = memory::alloc_bytes_filled(sizeof(Record), 0);
     SeriesBuffer* s = buf(rn);
     s->tail = s->head + sizeof(Record);
@@ -740,24 +723,24 @@ node_t new_record(uint32_t kind) {
     return rn;
 }
 
-// copy_series: also copy the indexed series (kind 2 copies of contexts).
+// copy_series: also copy the indexed series (WORDS copies of contexts).
 node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
     const node_t cn = new_record(record(rn)->kind);
     Hold hold(Cell{TYPE_HASH, 0, 0, cn});
     *record(cn) = *record(rn);
     Record* c = record(cn);
     c->flags = c->keys = c->series = c->chains = c->hashes = 0;
-    if (c->kind == HASH) c->aux = 0;
+    if (c->kind == Kind::HASH) c->aux = 0;
     node_t n = series::copy_node_buffer(record(rn)->flags);
     record(cn)->flags = n;
     n = series::copy_node_buffer(record(rn)->keys);
     record(cn)->keys = n;
-    const uint32_t kind = record(rn)->kind;
+    const Kind kind = record(rn)->kind;
     if (record(rn)->hashes) {
         n = series::copy_node_buffer(record(rn)->hashes);
         record(cn)->hashes = n;
     }
-    if (kind == HASH) {
+    if (kind == Kind::HASH) {
         n = series::copy_node_buffer(record(rn)->aux);
         record(cn)->aux = n;
         n = series::copy_node_buffer(record(rn)->chains);
@@ -772,7 +755,7 @@ node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
             ints_of(record(cn)->chains)[k] = static_cast<int32_t>(n);
         }
     }
-    if (kind >= SCRATCH || copy_series) {
+    if (has_entries(kind) || copy_series) {
         n = series::copy_node_buffer(record(rn)->series);
         record(cn)->series = n;
     } else {
@@ -783,14 +766,13 @@ node_t copy_record(node_t rn, node_t new_series, bool copy_series) {
 
 }  // namespace
 
-node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
-    const auto kind = static_cast<uint32_t>(kind_arg);
+node_t make(uint32_t n, const Cell* source, Kind kind, int d) {
     const Cell src = source ? *source : Cell{TYPE_NONE, 0, 0, 0};
-    if (kind == WORDS && d && source) return copy_record(src.data1, 0, true);
-    if (kind == WORDS && n >= 4000) n *= 2;
+    if (kind == Kind::WORDS && d && source) return copy_record(context_words(src), 0, true);
+    if (kind == Kind::WORDS && n >= 4000) n *= 2;
     const node_t rn = new_record(kind);
     Hold hold(Cell{TYPE_HASH, 0, 0, rn});
-    if (kind >= SCRATCH) {
+    if (has_entries(kind)) {
         record(rn)->aux = 16 * static_cast<uint32_t>(d) + 16;
         record(rn)->stamp = collector::node_compactions + 1;
     }
@@ -805,24 +787,24 @@ node_t make(uint32_t n, const Cell* source, int kind_arg, int d) {
     record(rn)->flags = a;
     a = new_words(count, 0);
     record(rn)->keys = a;
-    if (kind <= MAP) {
+    if (keeps_hashes(kind)) {
         a = new_words(count, 0);
         record(rn)->hashes = a;
     }
-    if (kind == HASH) {
+    if (kind == Kind::HASH) {
         a = new_words(n, 0xFF);
         record(rn)->aux = a;
         a = new_words(0, 0);
         record(rn)->chains = a;
     }
-    if (kind >= SCRATCH || !source) {
+    if (has_entries(kind) || !source) {
         a = memory::alloc_cells(n);
         record(rn)->series = a;
         return rn;
     }
-    record(rn)->series = src.data2;
-    hold.set(Cell{TYPE_HASH, 0, src.data2, rn});
-    index_block(rn, src.data1, kind == MAP ? 2 : 1);
+    record(rn)->series = series_node(src);
+    hold.set(Cell{TYPE_HASH, 0, series_node(src), rn});
+    index_block(rn, series_index(src), kind == Kind::MAP ? 2 : 1);
     return rn;
 }
 
@@ -839,12 +821,12 @@ void clear(node_t rec) {
     fill_flags(r->flags, r->buckets);
     r->size = 0;
     r->occupied = 0;
-    if (r->kind == HASH) {
+    if (r->kind == Kind::HASH) {
         SeriesBuffer* m = buf(r->aux);
         memory::fill_range(series::head_ptr(m), series::tail_ptr(m), 0xFF);
         series::clear(r->chains);
         r->stamp = 0;
-    } else if (r->kind >= SCRATCH) {
+    } else if (has_entries(r->kind)) {
         series::clear(r->series);
         r->stamp = collector::node_compactions + 1;
     }
@@ -854,7 +836,7 @@ void clear(node_t rec) {
 
 void index_block(node_t rec, uint32_t first, uint32_t step) {
     if (step == 0) step = 1;
-    if (record(rec)->kind == MAP && first < cell_count(record(rec)->series)) record(rec)->aux = SHARED_KEYS;
+    if (record(rec)->kind == Kind::MAP && first < cell_count(record(rec)->series)) record(rec)->aux = SHARED_KEYS;
     for (uint32_t pos = first; pos < cell_count(record(rec)->series); pos += step) insert(rec, pos, true);
 }
 
@@ -863,13 +845,13 @@ Cell* put_at(node_t rec, uint32_t position) { return insert(rec, position, true)
 Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last) {
     const Cell key = *key_in;
-    if (record(rec)->kind == HASH) check_stamp(rec);
+    if (record(rec)->kind == Kind::HASH) check_stamp(rec);
     const Record* r = record(rec);
     // A map! whose pairs are all removed still finds their keys, so that
     // setting one again revives it in its place.
-    if (r->size == 0 && r->kind != MAP) return nullptr;
+    if (r->size == 0 && r->kind != Kind::MAP) return nullptr;
     if (skip == 0) skip = 1;
-    const uint32_t kind = r->kind;
+    const Kind kind = r->kind;
     const uint32_t mask = r->buckets - 1;
     const uint32_t hash = hash_value(&key, false);
     const uint32_t start = hash & mask;
@@ -878,7 +860,7 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
     const uint32_t* hashes = hashes_decide(r, cell::type_of(&key)) ? words_of(r->hashes) : nullptr;
     Cell* base = cells_of(r->series);
     int64_t best = -1;
-    // Is p a better kind 0 match than the best so far?
+    // Is p a better HASH match than the best so far?
     auto better = [&](uint32_t p) {
         if (reverse) {
             if (p > position || (position - p) % skip) return false;
@@ -891,20 +873,20 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
     while (!is_empty(flags, i)) {
         if (!is_deleted(flags, i) && (!hashes || hashes[i] == hash)) {
             const int32_t k = keys[i];
-            if (kind != HASH) {
+            if (kind != Kind::HASH) {
                 if (keys_equal(base + k, &key, op, kind)) return base + k;
-            } else if (cell::type_of(&key) == ANY_TYPE ||
-                       keys_equal(base + first_position(r, k), &key, CompareOp::Equal, HASH)) {
+            } else if (keys_equal(base + first_position(r, k), &key, CompareOp::Equal, Kind::HASH)) {
                 // Chain members are all equal to each other, so one test
                 // under the table's own equality passes or skips them all.
                 if (k >= 0) {
-                    if (better(k) && keys_equal(base + k, &key, op, HASH)) best = k;
+                    if (better(k) && keys_equal(base + k, &key, op, Kind::HASH)) best = k;
                 } else {
                     const node_t chain = chain_node(r, k);
                     const int32_t* members = ints_of(chain);
                     const uint32_t n = word_count(chain);
                     for (uint32_t m = 0; m < n; m++)
-                        if (better(members[m]) && keys_equal(base + members[m], &key, op, HASH)) best = members[m];
+                        if (better(members[m]) && keys_equal(base + members[m], &key, op, Kind::HASH))
+                            best = members[m];
                 }
             }
         }
@@ -916,13 +898,13 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
 
 void remove_at(node_t rec, uint32_t pos) {
     Record* r = record(rec);
-    if (r->kind == HASH) {
+    if (r->kind == Kind::HASH) {
         remove_position(rec, pos);
         return;
     }
     const int64_t b = bucket_of_position(r, pos);
     if (b < 0) return;
-    if (r->kind == MAP) {
+    if (r->kind == Kind::MAP) {
         // The pair keeps its bucket and its place in the block; a removed
         // pair is one whose value cell has header 0, and setting its key
         // again revives it where it was.
@@ -999,7 +981,7 @@ void remove_range(node_t rec, uint32_t position, uint32_t n) {
     const uint32_t length = cell_count(r->series);
     if (position >= length) return;
     if (n > length - position) n = length - position;
-    if (r->kind == HASH) {
+    if (r->kind == Kind::HASH) {
         if (position == 0 && n == length) {
             clear(rec);
             return;
@@ -1016,14 +998,14 @@ void remove_range(node_t rec, uint32_t position, uint32_t n) {
         if (k < position || k >= position + n) continue;
         set_deleted(flags, i);
         // A removed map! pair was already taken off the count.
-        if (r->kind != MAP || (k + 1 < length && cells[k + 1].header != 0)) r->size--;
+        if (r->kind != Kind::MAP || (k + 1 < length && cells[k + 1].header != 0)) r->size--;
     }
 }
 
 namespace {
 
-// Applies a position change to every stored position in [lo, hi) of a kind
-// 0 table, visiting each chain once. Allocates nothing; the map is moved by
+// Applies a position change to every stored position in [lo, hi) of a HASH
+// table, visiting each chain once. Allocates nothing; the map is moved by
 // the caller.
 template <class NewPosition>
 void renumber_hash(node_t rec, uint32_t lo, uint32_t hi, NewPosition&& moved) {
@@ -1070,17 +1052,17 @@ int shift_positions(node_t rec, int32_t offset, uint32_t position, uint32_t coun
     // Positions cannot go below the head: a caller asking for that has
     // its own count wrong, and a rebuild sets everything right.
     if (offset < 0 && static_cast<uint32_t>(-offset) > position) return 1;
-    const uint32_t kind = record(rec)->kind;
+    const Kind kind = record(rec)->kind;
     if (removed && offset < 0) {
         const uint32_t gone = std::min<uint32_t>(static_cast<uint32_t>(-offset), position);
-        if (kind == HASH) {
+        if (kind == Kind::HASH) {
             for (uint32_t p = position - gone; p < position; p++) remove_position(rec, p);
         } else {
             remove_range(rec, position - gone, gone);
         }
     }
     auto moved = [offset](uint32_t p) { return static_cast<uint32_t>(static_cast<int64_t>(p) + offset); };
-    if (kind != HASH) {
+    if (kind != Kind::HASH) {
         renumber_cells(rec, position, position + count, moved);
         return 0;
     }
@@ -1108,7 +1090,7 @@ int move_range(node_t rec, uint32_t from, uint32_t count, uint32_t to) {
         if (p >= from && p < from + count) return to > from ? p + (to - from - count) : p - (from - to);
         return to > from ? p - count : p + count;
     };
-    if (record(rec)->kind != HASH) {
+    if (record(rec)->kind != Kind::HASH) {
         renumber_cells(rec, lo, hi, moved);
         return 0;
     }
@@ -1144,7 +1126,7 @@ Cell* put_key(node_t rec, uint32_t key) {
     Record* r = record(rec);
     Cell* e = entry_at(r, offset);
     for (uint32_t c = 0; c < width / sizeof(Cell); c++) e[c] = Cell{TYPE_UNSET, 0, 0, 0};
-    e->data1 = key;
+    entry_key(e) = key;
     const uint32_t mask = r->buckets - 1;
     uint32_t* flags = words_of(r->flags);
     uint32_t i = mix32(key) & mask, step = 0;
@@ -1267,10 +1249,10 @@ int32_t find_word(node_t rec, int32_t sym, bool case_insensitive, node_t context
             if (site < 0) site = i;
         } else {
             const Cell& w = words[keys[i]];
-            const auto s = static_cast<int32_t>(w.data2);
+            const int32_t s = word_symbol(w);
             if (s == sym || (case_insensitive && symbol::canonical(s) == canonical)) {
                 if (key_position) *key_position = keys[i];
-                return static_cast<int32_t>(w.data3);
+                return word_index(w);
             }
         }
         i = (i + ++step) & mask;

@@ -4,25 +4,26 @@
 //
 // A record is a 48-byte series of twelve words (Record below); its flag,
 // key and other arrays are series of their own, so the collector moves and
-// reclaims them like any buffer. Kinds 0-2 index the cells of a series: a
-// bucket holds the cell's 0-based position from the buffer head, never a
-// copy of the value, so an index costs one word per bucket. Kinds 0 and 1
-// also keep the full 32-bit hash of each live bucket's key in a parallel
-// array: a probe reads the key cell (and, for text, its buffer) only when
-// the hashes agree, and a rehash places keys without reading them. Kinds 3 and 4
-// hold entries of their own (a header cell with the 32-bit key, then value
-// cells) in an entry series; a bucket holds the entry's byte offset. A
+// reclaims them like any buffer. HASH, MAP and WORDS tables index the cells
+// of a series: a bucket holds the cell's 0-based position from the buffer
+// head, never a copy of the value, so an index costs one word per bucket.
+// HASH and MAP also keep the full 32-bit hash of each live bucket's key in
+// a parallel array: a probe reads the key cell (and, for text, its buffer)
+// only when the hashes agree, and a rehash places keys without reading
+// them. SCRATCH and OWNERS tables hold entries of their own (a header cell
+// with the 32-bit key, then value cells) in an entry series; a bucket holds
+// the entry's byte offset. A
 // removed map! pair keeps its cells and its bucket, so that its key can
 // revive it in place, until the map has compact_pairs drop the removed
 // pairs from its series and its buckets together.
 //
-// | kind | use           | keys                          | duplicates    |
-// | 0    | hash!         | every cell, `equal?`          | chained       |
-// | 1    | map!          | every second cell, strict     | no            |
-// | 2    | context words | words by symbol id            | no            |
-// |      | symbol table  | symbols by name               |               |
-// | 3    | scratch table | 32-bit values (nodes)         | no            |
-// | 4    | owner table   | node of an owned series       | no            |
+// | kind    | use           | keys                          | duplicates    |
+// | HASH    | hash!         | every cell, `equal?`          | chained       |
+// | MAP     | map!          | every second cell, strict     | no            |
+// | WORDS   | context words | words by symbol id            | no            |
+// |         | symbol table  | symbols by name               |               |
+// | SCRATCH | scratch table | 32-bit values (nodes)         | no            |
+// | OWNERS  | owner table   | node of an owned series       | no            |
 //
 // Every function may allocate unless it says otherwise, and allocation may
 // collect: a Cell* answered here points into a movable buffer and is valid
@@ -30,12 +31,12 @@
 // entry, so they may point anywhere.
 //
 // Collector contract. The collector marks a record (through a hash! or map!
-// cell, a context, or a root) with its flag and key arrays and, for kinds
-// 0 and 1, the hash array; for kind 0 also
-// the position map, the chain list and every chain named in it (0 entries
-// are cleared chains); for kinds 3 and 4 the entry series and the key node
-// of every in-use entry (header word 0 == 2); for kinds 0-2 the indexed
-// series with its cells. Any node field may still be 0 while a record is
+// cell, a context, or a root) with its flag and key arrays and, for HASH
+// and MAP, the hash array; for HASH also the position map, the chain list
+// and every chain named in it (0 entries are cleared chains); for SCRATCH
+// and OWNERS the entry series and the key node of every in-use entry
+// (header word TYPE_UNSET); for HASH, MAP and WORDS the indexed series with
+// its cells. Any node field may still be 0 while a record is
 // being built. While it runs the collector sets `collector_running`, so
 // stamped tables do not rebuild under it, and it skips node compaction
 // while `rebuilding` is not 0.
@@ -49,33 +50,40 @@
 
 namespace qel::hashtab {
 
-enum Kind : uint32_t { HASH = 0, MAP = 1, WORDS = 2, SCRATCH = 3, OWNERS = 4 };
+enum class Kind : uint32_t { HASH, MAP, WORDS, SCRATCH, OWNERS };
+// SCRATCH and OWNERS hold entries of their own; the others index the cells
+// of a series.
+constexpr bool has_entries(Kind k) { return k == Kind::SCRATCH || k == Kind::OWNERS; }
+// HASH and MAP keep each bucket's key hash in a parallel array.
+constexpr bool keeps_hashes(Kind k) { return k == Kind::HASH || k == Kind::MAP; }
+
+// Entries of SCRATCH and OWNERS tables: a header cell whose header word is TYPE_UNSET
+// while the entry is in use and whose word 1 is the 32-bit key, then the
+// value cells.
+inline uint32_t entry_key(const Cell* e) { return e->data1; }
+inline uint32_t& entry_key(Cell* e) { return e->data1; }
 
 struct Record {
-    uint32_t size;      // live keys (kind 0: live positions, duplicates counted)
-    uint32_t aux;       // kind 0: node of the position map; kind 1: SHARED_KEYS or 0; kinds 3, 4: entry width in bytes
-    node_t chains;      // kind 0: node of the chain list (one chain node per word, 0 = cleared)
+    uint32_t size;      // live keys (HASH: live positions, duplicates counted)
+    uint32_t aux;       // HASH: node of the position map; MAP: SHARED_KEYS or 0; entries: entry width in bytes
+    node_t chains;      // HASH: node of the chain list (one chain node per word, 0 = cleared)
     node_t flags;       // 2 bits per bucket
     node_t keys;        // one word per bucket: a cell position, -k for chain k, or an entry offset
-    node_t series;      // kinds 0-2: the indexed cell series; kinds 3, 4: the entry series
+    node_t series;      // the indexed cell series, or the entry series
     uint32_t occupied;  // live + deleted buckets
     uint32_t buckets;   // a power of two
     uint32_t upper;     // occupied at which the next insertion resizes
-    uint32_t kind;
+    Kind kind;
     uint32_t stamp;     // 0, or node_compactions + 1 when node-dependent hashes were last computed
-    node_t hashes;      // kinds 0, 1: one word per bucket, the hash of its key (kind 0: of its first position)
+    node_t hashes;      // HASH, MAP: one word per bucket, the hash of its key (HASH: of its first position)
 };
 static_assert(sizeof(Record) == 48);
 
-// Kind 1 aux flag: keys were indexed where they stood (index_block) rather
+// MAP aux flag: keys were indexed where they stood (index_block) rather
 // than copied in by the map, so a text key may share its buffer with a value
 // outside and change under the index. Such keys are compared even when their
 // stored hashes differ, and a rehash hashes them again.
 constexpr uint32_t SHARED_KEYS = 1;
-// A string-family key with this type id hashes only the number of code
-// points in its word 3 (when not negative) and, as a lookup key, matches
-// entries of any string type. No datatype has this id.
-constexpr uint32_t ANY_TYPE = 56;
 // Position shifts larger than this are declined: rebuilding is cheaper.
 constexpr uint32_t SHIFT_LIMIT = 30000;
 // Key equality hook: the compare action of the first value's datatype, as
@@ -86,7 +94,7 @@ constexpr uint32_t SHIFT_LIMIT = 30000;
 // code point (ignoring case unless is_case_sensitive(op)), words by symbol
 // (canonical symbol unless strict) and binary! by bytes. The hook must not
 // allocate: lookups hold addresses into the indexed series while it runs.
-// Values it calls equal must hash alike: kinds 0 and 1 skip a bucket whose
+// Values it calls equal must hash alike: HASH and MAP skip a bucket whose
 // stored hash differs from the key's without calling it.
 extern int32_t (*compare_cells)(const Cell* a, const Cell* b, CompareOp op);
 
@@ -119,35 +127,36 @@ uint32_t hash_name(const uint8_t* name, uint32_t length);
 
 // ---- making -------------------------------------------------------------------
 
-// A new table for n keys. source: the series value to index (kinds 0-2; its
-// cells from its index, every second one for kind 1), or nullptr for a new
-// empty series. d: for kinds 3 and 4 the value cells per entry; for kind 2
-// a copy flag, with which source must be a context! cell (its word 1 names
-// the record) and the new table is a copy of that record and its key words.
-node_t make(uint32_t n, const Cell* source, int kind, int d);
-// Kind 0: new arrays for n keys (at least the series length) and every
+// A new table for n keys. source: the series value to index (HASH, MAP,
+// WORDS; its cells from its index, every second one for MAP), or nullptr for
+// a new empty series. d: for SCRATCH and OWNERS the value cells per entry;
+// for WORDS a copy flag, with which source must be a context! cell (its word
+// 1 names the record) and the new table is a copy of that record and its key
+// words.
+node_t make(uint32_t n, const Cell* source, Kind kind, int d);
+// HASH: new arrays for n keys (at least the series length) and every
 // cell of the series indexed again.
 void rebuild(node_t rec, uint32_t n);
-// A copy of the record and its arrays over new_series (kinds 0-2; for kinds
-// 3 and 4 the entry series is copied and new_series is ignored).
+// A copy of the record and its arrays over new_series (for SCRATCH and
+// OWNERS the entry series is copied and new_series is ignored).
 node_t copy(node_t rec, node_t new_series);
-// Every bucket empty, no keys; the series itself is left alone (kinds 3, 4:
-// their entries are dropped).
+// Every bucket empty, no keys; the series itself is left alone (SCRATCH and
+// OWNERS: their entries are dropped).
 void clear(node_t rec);
 
-// ---- cells of the indexed series (kinds 0-2) ------------------------------------
+// ---- cells of the indexed series (HASH, MAP, WORDS) ------------------------------
 
-// Adds every step-th cell from position first. A kind 1 table that gets
+// Adds every step-th cell from position first. A MAP table that gets
 // any key this way is marked SHARED_KEYS.
 void index_block(node_t rec, uint32_t first, uint32_t step);
-// Indexes the cell at a position, or re-indexes it after a change (kind 0).
+// Indexes the cell at a position, or re-indexes it after a change (HASH).
 // Answers the cell.
 Cell* put_at(node_t rec, uint32_t position);
 
-// The cell matching key under op, or nullptr. Kind 0: the
+// The cell matching key under op, or nullptr. HASH: the
 // match nearest to position (a buffer position) whose distance from it is
 // a multiple of skip, at or after it, or with reverse at or before it;
-// with last the furthest one after it. Kind 1 answers the key cell (the
+// with last the furthest one after it. MAP answers the key cell (the
 // value follows it; header 0 there marks a removed pair, whose key is still
 // found); word keys are looked up as set-word!.
 Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
@@ -155,7 +164,7 @@ Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, Compare
 
 void remove_cell(node_t rec, const Cell* cell);
 void remove_at(node_t rec, uint32_t position);
-// Kind 1: the removed pairs leave the indexed series, the live pairs
+// MAP: the removed pairs leave the indexed series, the live pairs
 // closing up in their order, and their buckets leave the index. room is
 // the number of pairs the index and the series should take without
 // growing again: a bucket array or a series buffer far larger than that
@@ -163,7 +172,7 @@ void remove_at(node_t rec, uint32_t position);
 // anything is allocated, so a collection (or a failed allocation) finds
 // them consistent.
 void compact_pairs(node_t rec, uint32_t room);
-// Drops the entries of n cells from position (kind 0 empties the whole
+// Drops the entries of n cells from position (HASH empties the whole
 // index when the range covers every cell).
 void remove_range(node_t rec, uint32_t position, uint32_t n);
 // The count cells at position moved by offset. With removed, the -offset
@@ -175,7 +184,7 @@ int shift_positions(node_t rec, int32_t offset, uint32_t position, uint32_t coun
 // Answers 1, doing nothing, when the span exceeds SHIFT_LIMIT.
 int move_range(node_t rec, uint32_t from, uint32_t count, uint32_t to);
 
-// ---- entries keyed by 32-bit values (kinds 3, 4) ---------------------------------
+// ---- entries keyed by 32-bit values (SCRATCH, OWNERS) -----------------------------
 
 // Finds or adds the key's entry and answers its first value cell. A new
 // entry's cells are unset!; an existing entry keeps its values.
@@ -187,7 +196,7 @@ void remove_key(node_t rec, uint32_t key);
 // may have been renumbered. Allocates nothing.
 void remove_entries_if(node_t rec, bool (*dead)(Cell* values));
 
-// ---- symbols and context words (kind 2) ----------------------------------------
+// ---- symbols and context words (WORDS) ------------------------------------------
 
 // The symbol id of a name in the symbol table's index, adding the name when
 // it is new. case_flag 0: an exact match first, then a case variant (a new

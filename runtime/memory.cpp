@@ -152,6 +152,17 @@ uint32_t rounded_size(uint32_t count, uint32_t unit) {
     return static_cast<uint32_t>(size);
 }
 
+// An empty buffer header: no node yet, head and tail at offset at.
+SeriesBuffer* init_buffer(SeriesBuffer* s, uint32_t flags, uint32_t size, uint32_t at) {
+    s->flags = flags;
+    s->node = 0;
+    s->size = size;
+    s->head = at;
+    s->tail = at;
+    s->reserved = 0;
+    return s;
+}
+
 // A buffer without a node. It may collect, so callers holding buffer
 // addresses re-read them through their nodes afterwards.
 SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
@@ -172,14 +183,7 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
         at = size / 2;
         flags |= series_flag::MIDDLE;
     }
-    auto* s = reinterpret_cast<SeriesBuffer*>(place);
-    s->flags = flags;
-    s->node = 0;
-    s->size = size;
-    s->head = at;
-    s->tail = at;
-    s->reserved = 0;
-    return s;
+    return init_buffer(reinterpret_cast<SeriesBuffer*>(place), flags, size, at);
 }
 
 node_t attach_node(SeriesBuffer* s) {
@@ -364,13 +368,8 @@ node_t alloc_bytes_filled(uint32_t n, uint8_t byte) {
 node_t alloc_fixed_series(uint32_t count, uint32_t unit, uint32_t offset) {
     const uint32_t size = rounded_size(count, unit);
     auto* s = static_cast<SeriesBuffer*>(heap::alloc(sizeof(SeriesBuffer) + size));
-    s->flags = series_flag::IN_USE | series_flag::NORMAL | series_flag::FIXED | unit;
-    s->node = 0;
-    s->size = size;
-    s->head = offset;
-    s->tail = offset;
-    s->reserved = 0;
-    return attach_node(s);
+    const uint32_t flags = series_flag::IN_USE | series_flag::NORMAL | series_flag::FIXED | unit;
+    return attach_node(init_buffer(s, flags, size, offset));
 }
 
 void fill_range(uint8_t* start, uint8_t* end, uint8_t byte) {

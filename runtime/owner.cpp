@@ -7,6 +7,7 @@
 // on entry, and each element is re-read through its series' node.
 #include "runtime/owner.hpp"
 
+#include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
 
@@ -17,27 +18,10 @@ DeepChangeFn deep_change_dispatch = nullptr;
 
 namespace {
 
-constexpr int ENTRY_CELLS = 3;  // unused, owner object, field word
-
-bool is_block_like(uint32_t type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Series owned without descending into them.
 bool is_flat_series(uint32_t type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
-            return true;
-        default:
-            return false;
-    }
+    return is_any_string(type) || type == TYPE_BINARY || type == TYPE_VECTOR || type == TYPE_BITSET ||
+           type == TYPE_IMAGE;
 }
 
 bool is_object(uint32_t type) { return type == TYPE_OBJECT; }
@@ -47,32 +31,21 @@ bool is_object(uint32_t type) { return type == TYPE_OBJECT; }
 // 2 is a number that could equal some owned node.
 node_t key_of(const Cell* v) {
     const uint32_t t = cell::type_of(v);
-    if (is_object(t)) return v->data1;
-    if (is_block_like(t) || is_flat_series(t) || t == TYPE_MAP) return v->data2;
+    if (is_object(t)) return object_context(v);
+    if (is_block_like(t) || is_flat_series(t) || t == TYPE_MAP) return series_node(v);
     return 0;
 }
-
-Cell* context_cell(node_t context) { return series::head_cell(series::buffer_of(context)); }
 
 // The value series of an object's context, or 0 when its values are not a
 // series of their own.
 node_t values_of(node_t context) {
-    const Cell* c = context_cell(context);
-    return c->header & cell_flag::CONTEXT_ON_STACK ? 0 : c->data2;
+    const Cell* c = context::cell_of(context);
+    return context::has_stack_values(c) ? 0 : context_values(c);
 }
 
 Cell* cell_at(node_t n, uint32_t i) { return series::head_cell(series::buffer_of(n)) + i; }
 
 using series::cell_count;
-
-// Pops the cycle stack when a walk leaves a series, also when an error
-// unwinds it.
-struct CycleEntry {
-    explicit CycleEntry(node_t n) { cycles::push(n); }
-    ~CycleEntry() { cycles::pop(); }
-    CycleEntry(const CycleEntry&) = delete;
-    CycleEntry& operator=(const CycleEntry&) = delete;
-};
 
 void set_owned(node_t n, bool on) {
     SeriesBuffer* s = series::buffer_of(n);
@@ -92,22 +65,22 @@ void attach_cell(const Cell& owner, const Cell& field, Cell* where) {
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_IMAGE) where->header |= cell_flag::IMAGE_OWNED;
     if (is_block_like(t) || is_flat_series(t)) {
-        if (t != TYPE_IMAGE) set_owned(v.data2, true);
-        Cell* e = hashtab::put_key(table, v.data2);
-        e[1] = owner;
-        e[2] = field;
+        if (t != TYPE_IMAGE) set_owned(series_node(v), true);
+        Cell* e = hashtab::put_key(table, series_node(v));
+        *entry_owner(e) = owner;
+        *entry_field(e) = field;
         // Blocks are walked under the cycle stack as objects are: a block
         // that holds itself would otherwise be walked for ever.
-        if (is_block_like(t) && !cycles::find(v.data2)) {
-            CycleEntry guard(v.data2);
-            attach_cells(owner, field, v.data2, v.data1);
+        if (is_block_like(t) && !cycles::find(series_node(v))) {
+            cycles::Entry guard(series_node(v));
+            attach_cells(owner, field, series_node(v), series_index(v));
         }
     } else if (is_object(t)) {
         // An object that owns its own series keeps them.
-        if (cycles::find(v.data1) || (context_cell(v.data1)->header & CONTEXT_OWNS)) return;
-        const node_t values = values_of(v.data1);
+        if (cycles::find(object_context(v)) || (context::cell_of(object_context(v))->header & CONTEXT_OWNS)) return;
+        const node_t values = values_of(object_context(v));
         if (!values) return;
-        CycleEntry guard(v.data1);
+        cycles::Entry guard(object_context(v));
         attach_cells(owner, field, values, 0);
     }
 }
@@ -123,33 +96,33 @@ void remove_cell(Cell* where) {
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_IMAGE) where->header &= ~cell_flag::IMAGE_OWNED;
     if (is_block_like(t) || is_flat_series(t)) {
-        if (t != TYPE_IMAGE) set_owned(v.data2, false);
-        if (Cell* e = hashtab::get_key(table, v.data2)) {
+        if (t != TYPE_IMAGE) set_owned(series_node(v), false);
+        if (Cell* e = hashtab::get_key(table, series_node(v))) {
             for (int k = 0; k < ENTRY_CELLS; k++) e[k] = Cell{TYPE_UNSET, 0, 0, 0};
-            hashtab::remove_key(table, v.data2);
+            hashtab::remove_key(table, series_node(v));
         }
-        if (is_block_like(t) && !cycles::find(v.data2)) {
-            CycleEntry guard(v.data2);
-            remove_cells(v.data2, v.data1);
+        if (is_block_like(t) && !cycles::find(series_node(v))) {
+            cycles::Entry guard(series_node(v));
+            remove_cells(series_node(v), series_index(v));
         }
     } else if (is_object(t)) {
-        if (cycles::find(v.data1) || (context_cell(v.data1)->header & CONTEXT_OWNS)) return;
-        const node_t values = values_of(v.data1);
+        if (cycles::find(object_context(v)) || (context::cell_of(object_context(v))->header & CONTEXT_OWNS)) return;
+        const node_t values = values_of(object_context(v));
         if (!values) return;
-        CycleEntry guard(v.data1);
+        cycles::Entry guard(object_context(v));
         remove_cells(values, 0);
     }
 }
 
 }  // namespace
 
-void init() { table = hashtab::make(TABLE_SIZE_HINT, nullptr, hashtab::OWNERS, ENTRY_CELLS); }
+void init() { table = hashtab::make(TABLE_SIZE_HINT, nullptr, hashtab::Kind::OWNERS, ENTRY_CELLS); }
 
 void attach(const Cell* owner_object, const Cell* field_word, Cell* value) {
     const Cell owner = *owner_object;
     const Cell field = *field_word;
     attach_cell(owner, field, value);
-    context_cell(owner.data1)->header |= CONTEXT_OWNS;
+    context::cell_of(object_context(owner))->header |= CONTEXT_OWNS;
 }
 
 void remove_deep(Cell* value) { remove_cell(value); }
@@ -158,7 +131,7 @@ Cell* find(const Cell* value) {
     const node_t key = key_of(value);
     if (!key) return nullptr;
     Cell* e = hashtab::get_key(table, key);
-    return e ? e + 1 : nullptr;
+    return e ? entry_owner(e) : nullptr;
 }
 
 bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
@@ -167,7 +140,7 @@ bool check_change(const Cell* value, const Cell* action_word, const Cell* new_va
     // Copies: the handler runs user code, which may move the table.
     const Cell owner = e[0];
     const Cell field = e[1];
-    if (owner.data3 == 0) return false;  // no change handlers
+    if (object_on_set(owner) == 0) return false;  // no change handlers
     if (deep_change_dispatch)
         deep_change_dispatch(&owner, &field, value, action_word, new_value, index, part);
     return true;

@@ -18,10 +18,16 @@ namespace qel::owner {
 constexpr uint32_t CONTEXT_OWNS = 0x00010000;  // on a context! cell
 constexpr uint32_t TABLE_SIZE_HINT = 1000;
 
-// The owner table's hash record (kind 4, three value cells per entry:
+// The owner table's hash record (OWNERS, three value cells per entry:
 // unused, owner object!, field word). A collector root; its entries hold
 // their owner weakly.
 extern node_t table;
+constexpr int ENTRY_CELLS = 3;
+
+// The owner object! and the field word of an entry, given its first value
+// cell.
+inline Cell* entry_owner(Cell* values) { return values + 1; }
+inline Cell* entry_field(Cell* values) { return values + 2; }
 
 // Called for a change of an owned series whose owner has change handlers:
 // the owner object, the field word, the changed value, the action word,

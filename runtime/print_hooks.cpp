@@ -81,13 +81,13 @@ namespace qel::console {
 
 void print_hook(const Cell* value, bool new_line) {
     if (print_hooks::before_print) print_hooks::before_print();
-    const SeriesBuffer* s = series::buffer_of(value->data2);
+    const SeriesBuffer* s = series::buffer_of(series_node(value));
     const uint32_t unit = series::unit(s);
     if (unit == 1 || unit == 2 || unit == 4) {
         // The value's index is in units; head and tail are byte offsets. An
         // index past the tail (the series shrank under the value) prints
         // nothing rather than reading outside the buffer.
-        uint64_t start = s->head + static_cast<uint64_t>(value->data1) * unit;
+        uint64_t start = s->head + static_cast<uint64_t>(series_index(value)) * unit;
         size_t count = start < s->tail ? (s->tail - start) / unit : 0;
         const uint8_t* text = reinterpret_cast<const uint8_t*>(s + 1) + (count ? start : 0);
         write_units(text, count, unit, new_line);

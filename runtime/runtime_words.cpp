@@ -246,7 +246,7 @@ void init() {
     for (const NamedWord& w : named_words_first) *w.slot = word::make_from_cstr(w.name);
     w_end = keep_word_of(sym_end);
     for (const NamedWord& w : named_words_rest) *w.slot = word::make_from_cstr(w.name);
-    sym_changed = static_cast<int32_t>(w_changed->data2);
+    sym_changed = word_symbol(w_changed);
 
     constexpr uint32_t UNRESOLVED = static_cast<uint32_t>(-1);
     for (const NamedWord& r : refinements) {

@@ -83,9 +83,8 @@ inline uint32_t buffer_length(node_t n) {
 
 // Length of a series value: the buffer's units less the value's head index.
 inline int32_t length_of(const Cell* value) {
-    SeriesBuffer* s = buffer_of(value->data2);
-    return static_cast<int32_t>((s->tail - s->head) >> log2_unit(s)) -
-           static_cast<int32_t>(value->data1);
+    SeriesBuffer* s = buffer_of(series_node(value));
+    return static_cast<int32_t>((s->tail - s->head) >> log2_unit(s)) - static_cast<int32_t>(series_index(value));
 }
 
 Cell* reserve_cell(SeriesBuffer* s);

@@ -424,7 +424,7 @@ void mark_gc(const Marker& m) {
         if (kind_of(f) == FrameKind::NativeCall && f->spec) m.series(&f->spec);
         if (f->ctx) {
             m.context(&f->ctx);
-            if (f->saved_values && !(context::cell_of(f->ctx)->header & cell_flag::CONTEXT_ON_STACK))
+            if (f->saved_values && !context::has_stack_values(context::cell_of(f->ctx)))
                 m.series(&f->saved_values);
         }
     }

@@ -28,11 +28,11 @@ void init() {
     // The root-block cell is reserved before the block is made, so that the
     // block is held from the moment it exists.
     Cell* slot = series::reserve_cell(&root_cell);
-    const auto at = static_cast<uint32_t>(slot - series::head_cell(series::buffer_of(root_cell.data2)));
+    const auto at = static_cast<uint32_t>(slot - series::head_cell(series::buffer_of(series_node(root_cell))));
     const node_t b = memory::alloc_cells(INITIAL_SYMBOLS);
-    Cell* holder = series::head_cell(series::buffer_of(root_cell.data2)) + at;
+    Cell* holder = series::head_cell(series::buffer_of(series_node(root_cell))) + at;
     *holder = Cell{TYPE_BLOCK, 0, b, 0};
-    index = hashtab::make(INITIAL_SYMBOLS, holder, hashtab::WORDS, 0);
+    index = hashtab::make(INITIAL_SYMBOLS, holder, hashtab::Kind::WORDS, 0);
 }
 
 node_t block() { return hashtab::record(index)->series; }
@@ -63,7 +63,7 @@ int32_t find(const char* utf8, size_t length) {
 
 Cell* cell(int32_t id) { return cells() + (id - 1); }
 
-int32_t alias(int32_t id) { return static_cast<int32_t>(cell(id)->data1); }
+int32_t alias(int32_t id) { return symbol_alias(cell(id)); }
 
 int32_t canonical(int32_t id) {
     if (id <= 0 || static_cast<uint32_t>(id) > count()) return id;
@@ -72,19 +72,19 @@ int32_t canonical(int32_t id) {
 }
 
 node_t get_string(int32_t id) {
-    if (const node_t cached = cell(id)->data2) return cached;
-    const node_t name_node = cell(id)->data3;
+    if (const node_t cached = symbol_form_node(cell(id))) return cached;
+    const node_t name_node = symbol_name_node(cell(id));
     const SeriesBuffer* s = series::buffer_of(name_node);
     const unicode::Loaded text = unicode::load_utf8_series(name_node, s->head, s->tail - s->head, 0, false);
-    cell(id)->data2 = text.node;
+    symbol_form_node(cell(id)) = text.node;
     return text.node;
 }
 
 const char* name(int32_t id) {
-    return reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(cell(id)->data3)));
+    return reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(symbol_name_node(cell(id)))));
 }
 
-uint32_t name_length(int32_t id) { return series::buffer_length(cell(id)->data3); }
+uint32_t name_length(int32_t id) { return series::buffer_length(symbol_name_node(cell(id))); }
 
 uint32_t append(const uint8_t* name, uint32_t length, int32_t alias_id) {
     // The cell first, as unset!, so the name series made next is held by a

@@ -22,8 +22,8 @@ namespace qel::symbol {
 
 constexpr uint32_t INITIAL_SYMBOLS = 4000;
 
-// The symbol table's hash index (kind 2 over the symbol block); a collector
-// root. The symbol block is its indexed series.
+// The symbol table's hash index (a WORDS table over the symbol block); a
+// collector root. The symbol block is its indexed series.
 extern node_t index;
 
 // Start-up: the symbol block (in a cell appended to the root block) and its

@@ -1,4 +1,4 @@
-// Unicode codecs: UTF-8 and UTF-16LE to and from string buffers, widening
+// Unicode codecs: UTF-8 to and from string buffers, widening
 // of string units, and case changes over a buffer.
 //
 // Loading text takes two passes over the input: the first validates it and
@@ -138,10 +138,10 @@ struct Units {
 };
 
 Units units_of(const Cell* value, int32_t n) {
-    SeriesBuffer* s = series::buffer_of(value->data2);
+    SeriesBuffer* s = series::buffer_of(series_node(value));
     const uint32_t width = checked_width(s);
     const uint32_t length = (s->tail - s->head) / width;
-    const uint32_t index = value->data1;
+    const uint32_t index = series_index(value);
     const uint32_t left = index < length ? length - index : 0;
     const uint32_t count = n >= 0 && static_cast<uint32_t>(n) < left ? static_cast<uint32_t>(n) : left;
     return {series::head_ptr(s) + static_cast<size_t>(std::min(index, length)) * width, count, width};
@@ -341,6 +341,25 @@ void append_codepoint(node_t n, uint32_t cp) {
     s->tail += unit;
 }
 
+void append_latin1(node_t out, const char* s, size_t n) {
+    if (n == 0) return;
+    const uint32_t width = series::unit(series::buffer_of(out));
+    uint8_t* p = series::reserve_bytes(series::buffer_of(out), static_cast<uint32_t>(n * width));
+    if (width == 1) {
+        std::memcpy(p, s, n);
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        const uint32_t cp = static_cast<uint8_t>(s[i]);
+        if (width == 2) {
+            const uint16_t u = static_cast<uint16_t>(cp);
+            std::memcpy(p + 2 * i, &u, 2);
+        } else {
+            std::memcpy(p + 4 * i, &cp, 4);
+        }
+    }
+}
+
 void change_case(node_t n, uint32_t index, uint32_t count, bool upper) {
     SeriesBuffer* s = series::buffer_of(n);
     uint32_t width = checked_width(s);
@@ -427,37 +446,6 @@ bool walk_utf8(const uint8_t* p, const uint8_t* end, bool crlf, Sink& sink) {
     return true;
 }
 
-inline uint32_t u16_at(const uint8_t* bytes, uint32_t i) {
-    return bytes[2 * static_cast<size_t>(i)] | static_cast<uint32_t>(bytes[2 * static_cast<size_t>(i) + 1]) << 8;
-}
-
-// The same for UTF-16LE units; a surrogate without its partner is U+FFFD.
-template <class Sink>
-void walk_utf16le(const uint8_t* bytes, uint32_t count, bool crlf, Sink& sink) {
-    uint32_t i = 0;
-    while (i < count) {
-        const uint32_t u = u16_at(bytes, i++);
-        if (u < 0xD800 || u > 0xDFFF) {
-            if (u == '\r' && crlf) {
-                if (i < count && u16_at(bytes, i) == '\n') continue;
-                sink.put('\n');
-            } else {
-                sink.put(u);
-            }
-            continue;
-        }
-        if (u <= 0xDBFF && i < count) {
-            const uint32_t low = u16_at(bytes, i);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                i++;
-                sink.put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                continue;
-            }
-        }
-        sink.put(REPLACEMENT);
-    }
-}
-
 // Readies the buffer that receives count code points: the target's, its
 // content dropped and its unit widened when needed, or a new one.
 SeriesBuffer* prepare_target(node_t target, uint32_t count, uint32_t width) {
@@ -508,16 +496,6 @@ Loaded load_utf8_new(const uint8_t* bytes, uint32_t length) { return load_utf8(b
 Loaded load_utf8_series(node_t source, uint32_t offset, uint32_t length, node_t target, bool crlf) {
     return load_utf8_from([source, offset] { return series::data(series::buffer_of(source)) + offset; }, length,
                           target, crlf);
-}
-
-// ---- UTF-16LE -------------------------------------------------------------
-
-Loaded load_utf16le(const uint8_t* bytes, uint32_t count, node_t target, bool crlf) {
-    Measure measure;
-    walk_utf16le(bytes, count, crlf, measure);
-    SeriesBuffer* s = prepare_target(target, measure.count, unit_for(measure.widest));
-    store_into(s, measure.count, [&](auto& store) { walk_utf16le(bytes, count, crlf, store); });
-    return {s->node, measure.count};
 }
 
 }  // namespace qel::unicode

@@ -4,9 +4,9 @@
 // 1-byte units hold 0-255 (Latin-1), 2-byte units 0-0xFFFF, 4-byte units
 // everything up to 0x10FFFF. A buffer only ever widens, in place through its
 // node, when a code point arrives that its units cannot hold. This module
-// converts between that form and the outside world's encodings (UTF-8 for
-// files, source text, symbols and redirected output; UTF-16LE for wide
-// interfaces) and maps code points to upper and lower case.
+// converts between that form and the outside world's UTF-8 (files, source
+// text, symbols and redirected output) and maps code points to upper and
+// lower case.
 //
 // UTF-8 is decoded strictly: overlong forms, surrogates, code points above
 // 0x10FFFF and stray or missing continuation bytes are ill-formed. An
@@ -23,10 +23,11 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
+#include "runtime/utf8.hpp"
 
 namespace qel::unicode {
 
-constexpr uint32_t REPLACEMENT = 0xFFFD;
+constexpr uint32_t REPLACEMENT = utf8::REPLACEMENT;
 constexpr uint32_t MAX_CODEPOINT = 0x10FFFF;
 
 // Results of the one-sequence decoders besides a code point.
@@ -165,13 +166,9 @@ inline SeriesBuffer* widen_2_to_4(node_t n) { return widen(n, 4); }
 SeriesBuffer* ensure_width(node_t n, uint32_t cp);
 // Stores cp after the tail, widening and growing the buffer as needed.
 void append_codepoint(node_t n, uint32_t cp);
-
-// ---- UTF-16LE -------------------------------------------------------------
-
-// Decodes count little-endian units into target's buffer or a new one, as
-// load_utf8 does. A surrogate pair becomes one code point; a surrogate
-// without its partner becomes U+FFFD.
-Loaded load_utf16le(const uint8_t* bytes, uint32_t count, node_t target, bool crlf);
+// Stores n Latin-1 characters after the tail in the buffer's unit, which
+// holds every one of them.
+void append_latin1(node_t out, const char* s, size_t n);
 
 // ---- case mapping -------------------------------------------------------------
 

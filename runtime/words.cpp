@@ -15,8 +15,8 @@ void (*on_object_set)(const Cell* object, const Cell* word, const Cell* old_valu
 namespace {
 
 bool in_root_block(const Cell* c) {
-    if (!root_cell.data2) return false;
-    SeriesBuffer* s = series::buffer_of(root_cell.data2);
+    if (!series_node(root_cell)) return false;
+    SeriesBuffer* s = series::buffer_of(series_node(root_cell));
     return c >= series::head_cell(s) && c < series::tail_cell(s);
 }
 
@@ -50,37 +50,37 @@ Cell make_from_symbol(int32_t sym) {
     return Cell{TYPE_WORD, context::global, static_cast<uint32_t>(sym), static_cast<uint32_t>(index)};
 }
 
-Cell* get(Cell* word) { return slot_in_context(word, word->data1); }
+Cell* get(Cell* word) { return slot_in_context(word, word_context(word)); }
 
 Cell* slot_in_context(Cell* word, node_t ctx) {
     const Cell w = *word;
     if (!ctx) err::raise(NOT_DEFINED);
-    auto index = static_cast<int32_t>(w.data3);
+    int32_t index = word_index(w);
     if (index < 0) {
-        const auto sym = static_cast<int32_t>(w.data2);
+        const int32_t sym = word_symbol(w);
         if (is_self(sym)) return context::self_of(ctx);
         // A word bound without an index finds its slot now, so that it sees
         // what other words of the same name wrote there.
         index = context::find_symbol(ctx, sym, false);
         if (index < 0) index = context::find_symbol(ctx, sym, true);
         if (index < 0) err::raise(NO_VALUE);
-        if (w.data1 == ctx) word->data3 = static_cast<uint32_t>(index);
+        if (word_context(w) == ctx) word_index(word) = index;
     }
     if (Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index))) return slot;
-    err::raise(context::cell_of(ctx)->header & context::ON_STACK ? NOT_IN_CONTEXT : NO_VALUE);
+    err::raise(context::has_stack_values(context::cell_of(ctx)) ? NOT_IN_CONTEXT : NO_VALUE);
 }
 
-Cell* set(Cell* word, const Cell* value) { return set_in_context(word, value, word->data1, true); }
+Cell* set(Cell* word, const Cell* value) { return set_in_context(word, value, word_context(word), true); }
 
 Cell* set_in_context(Cell* word, const Cell* value, node_t ctx, bool notify) {
     const Cell v = *value;
     const Cell w = *word;
     if (!ctx) err::raise(NOT_DEFINED);
-    auto index = static_cast<int32_t>(w.data3);
+    int32_t index = word_index(w);
     if (index < 0) {
-        index = context::find_symbol(ctx, static_cast<int32_t>(w.data2), false);
+        index = context::find_symbol(ctx, word_symbol(w), false);
         if (index >= 0) {
-            if (w.data1 == ctx) word->data3 = static_cast<uint32_t>(index);
+            if (word_context(w) == ctx) word_index(word) = index;
         } else {
             // Adding may move the buffer the word lies in, so the word is
             // left unresolved; the next access finds the new slot.
@@ -89,14 +89,14 @@ Cell* set_in_context(Cell* word, const Cell* value, node_t ctx, bool notify) {
     }
     Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index));
     if (!slot) err::raise(NOT_DEFINED);
-    if (context::cell_of(ctx)->header & context::ON_STACK) {
+    if (context::has_stack_values(context::cell_of(ctx))) {
         *slot = v;
         return slot;
     }
     if (context::kind_of(ctx) == context::OBJECT) {
         context::word_at(ctx, static_cast<uint32_t>(index))->header |= context::CHANGED;
         const Cell self = *context::self_of(ctx);
-        if (notify && on_object_set && is_object_type(cell::type_of(&self)) && self.data3) {
+        if (notify && on_object_set && is_object_type(cell::type_of(&self)) && object_on_set(self)) {
             const Cell old = *slot;
             *slot = v;
             on_object_set(&self, &w, &old, &v);

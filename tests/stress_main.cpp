@@ -6,11 +6,11 @@
 #include "console/launch.hpp"
 #include "library/boot.hpp"
 #include "library/boot_image.hpp"
+#include "library/startup.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/entry.hpp"
 
 int main(int argc, char** argv) {
     qel::boot::embedded = {qel::boot_image::data, qel::boot_image::size};
     qel::collector::stress = true;
-    qel::rt::run(argc, argv, &qel::launch::run);
+    qel::startup::run(argc, argv, &qel::launch::run);
 }

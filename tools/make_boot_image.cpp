@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "library/boot.hpp"
-#include "runtime/entry.hpp"
+#include "library/startup.hpp"
 
 namespace {
 
@@ -72,5 +72,5 @@ int main(int argc, char** argv) {
     }
     arg_count = argc;
     args = argv;
-    qel::rt::run(argc, argv, &generate);
+    qel::startup::run(argc, argv, &generate);
 }

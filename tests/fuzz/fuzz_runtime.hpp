@@ -4,9 +4,9 @@
 #pragma once
 #include <cstdint>
 
+#include "library/startup.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/datatypes.hpp"
-#include "runtime/entry.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/system.hpp"
@@ -23,11 +23,11 @@ inline void fresh_runtime() {
         root_cell = Cell{};
         stack::release();
         datatype::init_tables();
-        datatype::register_all();
+        startup::register_datatypes();
         memory::free_all_frames();
     }
     memory::init();
-    rt::init();
+    startup::init();
     started = true;
 }
 

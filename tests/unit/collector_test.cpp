@@ -197,5 +197,35 @@ TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
     EXPECT_EQ(block::cell_at(&taker, 0)->data2, inner.data2);
 }
 
+// A mark callback keeps what it marks, sees its node renumbered, and is
+// called once however often it is added. Callbacks stay for the process, so
+// this one marks nothing once the test is over.
+node_t callback_root = 0;
+uint32_t callback_calls = 0;
+void mark_callback_root(const stack::Marker& m) {
+    callback_calls++;
+    if (callback_root) m.series(&callback_root);
+}
+
+TEST_F(Collector, MarkCallbacksKeepTheirRootsOnceEach) {
+    callback_root = memory::alloc_cells(4);
+    *series::reserve_cell(series::buffer_of(callback_root)) = Cell{TYPE_INTEGER, 0, 7, 0};
+    collector::add_mark_callback(&mark_callback_root);
+    collector::add_mark_callback(&mark_callback_root);
+    for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);  // no longer among the recent
+    callback_calls = 0;
+    collector::collect();
+    EXPECT_EQ(callback_calls, 1u);
+    ASSERT_TRUE(live(callback_root));
+    const node_t before = callback_root;
+    collector::stress = true;  // every node moves at a safe point
+    collector::safe_point();
+    collector::stress = false;
+    EXPECT_NE(callback_root, before) << "the callback's node word is rewritten";
+    ASSERT_TRUE(live(callback_root));
+    EXPECT_EQ(integer_value(series::head_cell(series::buffer_of(callback_root))), 7);
+    callback_root = 0;
+}
+
 }  // namespace
 }  // namespace qel

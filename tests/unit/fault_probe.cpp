@@ -9,8 +9,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "library/startup.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/entry.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
@@ -95,5 +95,5 @@ void body() {
 
 int main(int argc, char** argv) {
     if (argc > 1) mode = argv[1];
-    qel::rt::run(argc, argv, body);
+    qel::startup::run(argc, argv, body);
 }

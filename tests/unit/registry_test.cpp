@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/console.hpp"
+#include "library/startup.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/memory.hpp"
 
@@ -32,11 +33,11 @@ protected:
         memory::free_all_frames();
         memory::init();
         init_tables();
-        register_all();
+        startup::register_datatypes();
     }
     void TearDown() override {
         init_tables();
-        register_all();
+        startup::register_datatypes();
         memory::free_all_frames();
         memory::init();
     }
@@ -102,8 +103,8 @@ TEST_F(Registry, StartUpRegistersEveryParentBeforeItsChildren) {
         TYPE_OBJECT, 0, TYPE_STRING, 0, 0, TYPE_SERIES, 0, 0, 0,                                 // 48-56
     };
     uint32_t position[TYPE_LIMIT] = {};
-    for (uint32_t i = 0; i < START_UP_TYPES; i++) {
-        const uint32_t t = start_up_order[i].type;
+    for (uint32_t i = 0; i < startup::DATATYPES; i++) {
+        const uint32_t t = startup::datatype_order[i].type;
         ASSERT_TRUE(t >= 1 && t < TYPE_LIMIT);
         EXPECT_EQ(position[t], 0u) << "registered twice: " << t;
         position[t] = i + 1;

@@ -3,11 +3,11 @@
 // that look at symbol ids or the root block need every step in its place,
 // so nothing is shared with other tests: each one starts over.
 #pragma once
+#include "library/startup.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes.hpp"
-#include "runtime/entry.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/owner.hpp"
@@ -51,7 +51,7 @@ protected:
     void SetUp() override {
         FreshMemory::SetUp();
         saved_keep_ = keep_words;
-        rt::init();
+        startup::init();
     }
 
     void TearDown() override {
@@ -61,7 +61,7 @@ protected:
         stack::release();
         keep_words = saved_keep_;
         datatype::init_tables();
-        datatype::register_all();
+        startup::register_datatypes();
         FreshMemory::TearDown();
     }
 

@@ -1,8 +1,8 @@
 // Unicode codecs: the strict UTF-8 decoders (every ill-formed class, how
 // far an ill-formed run reaches, truncation), the encoders, the string
-// writers, loading UTF-8 and UTF-16LE into string buffers (byte order mark,
-// line ends, unit choice, ill-formed input), widening in place, and case
-// mapping across the cased scripts and the table bounds.
+// writers, loading UTF-8 into string buffers (byte order mark, line ends,
+// unit choice, ill-formed input), widening in place, and case mapping
+// across the cased scripts and the table bounds.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -78,7 +78,6 @@ protected:
 using UnicodeLoad = UnicodeFixture;
 using UnicodeWriters = UnicodeFixture;
 using UnicodeWiden = UnicodeFixture;
-using UnicodeUtf16 = UnicodeFixture;
 using UnicodeChangeCase = UnicodeFixture;
 
 // ---- decoding ------------------------------------------------------------------
@@ -378,38 +377,6 @@ TEST_F(UnicodeWiden, NeverNarrows) {
     unicode::ensure_width(n, 0x10000);
     EXPECT_EQ(unit(n), 4u);
     EXPECT_EQ(contents(n), U"\u20ac");
-}
-
-// ---- UTF-16LE ----------------------------------------------------------------
-
-TEST_F(UnicodeUtf16, LoadPairsLoneSurrogatesAndLineEnds) {
-    const struct {
-        const char* units;  // little-endian bytes
-        bool crlf;
-        uint32_t unit;
-        std::u32string text;
-    } cases[] = {
-        {"", false, 1, U""},
-        {"41 00 E9 00", false, 1, U"A\u00e9"},
-        {"41 00 AC 20", false, 2, U"A\u20ac"},
-        {"3D D8 00 DE 21 00", false, 4, U"\U0001F600!"},
-        // surrogates without a partner, wherever they are
-        {"00 D8 41 00", false, 2, U"\ufffdA"},
-        {"00 DC", false, 2, U"\ufffd"},
-        {"41 00 00 D8", false, 2, U"A\ufffd"},
-        {"00 DC 00 D8", false, 2, U"\ufffd\ufffd"},
-        {"00 D8 00 D8 00 DC", false, 4, U"\ufffd\U00010000"},
-        // line ends
-        {"61 00 0D 00 0A 00 62 00 0D 00 63 00", true, 1, U"a\nb\nc"},
-        {"61 00 0D 00 0A 00 62 00", false, 1, U"a\r\nb"},
-    };
-    for (const auto& c : cases) {
-        const Bytes b = hex(c.units);
-        const unicode::Loaded r = unicode::load_utf16le(b.data(), static_cast<uint32_t>(b.size() / 2), 0, c.crlf);
-        EXPECT_EQ(unit(r.node), c.unit) << c.units;
-        EXPECT_EQ(contents(r.node), c.text) << c.units;
-        EXPECT_EQ(r.count, c.text.size()) << c.units;
-    }
 }
 
 // ---- case mapping ----------------------------------------------------------------

@@ -105,7 +105,7 @@ bool load_and_run(const std::string& text, size_t at) {
     Cell* code = stack::push(&shared::none);
     lexer::load_text(text.data() + at, text.size() - at, code);
     const Cell blk = *code;
-    const SeriesBuffer* s = series::buffer_of(blk.data2);
+    const SeriesBuffer* s = series::buffer_of(series_node(blk));
     const Cell* cells = series::head_cell(const_cast<SeriesBuffer*>(s));
     const uint32_t n = (s->tail - s->head) / sizeof(Cell);
     if (n < 2 || cell::type_of(&cells[0]) != TYPE_WORD || cell::type_of(&cells[1]) != TYPE_BLOCK) {
@@ -115,7 +115,7 @@ bool load_and_run(const std::string& text, size_t at) {
         return false;
     }
     Cell* body = stack::push(&blk);
-    body->data1 = 2;
+    series_index(body) = 2;
     interp::current_position = shared::none;
     interp::eval_block(body, true, true);
     return true;

@@ -532,7 +532,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             trace::fire(trace::RETURN, &blk, pos, name, start);
         return pos;
     }
-    stack::mark_native_call(name, fn.data2);
+    stack::mark_native_call(name, native_spec(fn));
     if (infix) stack::arg_top = start + 1;
     pos = fetch_arguments(f, pos, path, path_from);
     if (exit_pending()) [[unlikely]] return pos;

@@ -1,6 +1,5 @@
-// The word types: making words for the runtime, reading and setting their
-// values through their bindings, and the actions make/to, form, mold,
-// compare and index? that all word types share.
+// The word types: the actions make/to, form, mold, compare and index? that
+// all word types share.
 //
 // Text is turned into a word by a small reader of word syntax below; it
 // accepts what the lexer reads as a word, set-word, get-word, lit-word,
@@ -17,71 +16,16 @@
 #include "runtime/errors.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
-#include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::word_type {
 
-namespace {
-
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
-Cell* root_copy(const Cell& c) {
-    Cell* slot = series::reserve_cell(&root_cell);
-    *slot = c;
-    return slot;
-}
-
-}  // namespace
-
-// ---- values of words -----------------------------------------------------------
-
-Cell* get_and_push(Cell* word) {
-    const Cell w = *word;
-    const Cell v = *word::get(word);
-    if (cell::type_of(&v) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
-    return stack::push(&v);
-}
-
-Cell* push_value(Cell* word) {
-    const Cell v = *word::get(word);
-    return stack::push(&v);
-}
-
-void set_checked() {
-    Cell* w = stack::arg_base;
-    const Cell* v = w + 1;
-    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::NEED_VALUE, w);
-    const Cell value = *v;
-    word::set(w, &value);
-    *stack::arg_base = value;
-}
-
-Cell* push_retyped(const Cell* word, uint32_t type) {
-    Cell* c = stack::push(word);
-    cell::set_type(c, type);
-    return c;
-}
-
-Cell* push_from_slot(node_t ctx, uint32_t index, uint32_t type) {
-    return push_retyped(context::word_at(ctx, index), type);
-}
-
-Cell* refinement_from_cstr(const char* name) {
-    const int32_t sym = symbol::intern_cstr(name);
-    return root_copy(Cell{TYPE_REFINEMENT, 0, static_cast<uint32_t>(sym), static_cast<uint32_t>(-1)});
-}
-
-Cell* push_symbol_string(const Cell* word) {
-    const node_t n = symbol::get_string(word_symbol(word));
-    const Cell s{TYPE_STRING, 0, n, 0};
-    return stack::push(&s);
-}
-
 // ---- reading word syntax ----------------------------------------------------------
 
 namespace {
+
+Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 
 bool is_blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool ends_token(uint32_t c) {

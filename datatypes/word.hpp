@@ -2,9 +2,6 @@
 // issue!): one cell layout, word 1 the binding context's node, word 2 the
 // symbol id, word 3 the index in that context (-1 while unresolved). They
 // differ only in how they evaluate and how they are molded.
-//
-// Cell* answered here lie on the argument stack or in the root block unless
-// said otherwise.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -14,25 +11,6 @@
 #include "runtime/series.hpp"
 
 namespace qel::word_type {
-
-// Pushes a copy of the word's value; an unset! value raises script
-// no-value with the word.
-Cell* get_and_push(Cell* word);
-// Pushes a copy of the word's value, unset or not.
-Cell* push_value(Cell* word);
-// The checked set of natives: the word in the argument base, the value in
-// the next cell. An unset! value raises script need-value with the word;
-// otherwise the word is set and the value becomes the result.
-void set_checked();
-// Pushes a copy of the word retyped (binding, symbol and index kept).
-Cell* push_retyped(const Cell* word, uint32_t type);
-// Pushes the context's key word at index, retyped.
-Cell* push_from_slot(node_t ctx, uint32_t index, uint32_t type);
-// An unbound refinement! of the name in a new root-block cell.
-Cell* refinement_from_cstr(const char* name);
-// Pushes a string! sharing the buffer of the symbol's cached string form;
-// callers that change it copy it first.
-Cell* push_symbol_string(const Cell* word);
 
 // make and to of every word type: the result cell gets the target type.
 Cell* make(Cell* result, Cell* spec, uint32_t type);

@@ -1,5 +1,5 @@
-// The word types: the mold budget, the binding of made words, index? of
-// an unresolved word, and the routines that push words.
+// The word types: the mold budget, the binding of made words and index? of
+// an unresolved word.
 // What a script sees (text, make and to, comparison, index?, get and set)
 // is tested in tests/lang/words/word_cases.qel.
 #include <gtest/gtest.h>
@@ -58,22 +58,6 @@ TEST_F(WordTypeTest, IndexOfAnUnresolvedWordIsNone) {
     const Cell unresolved{TYPE_WORD, context::global, static_cast<uint32_t>(word_symbol(w)), 0xFFFFFFFF};
     const Cell n = run_direct(datatype::INDEX_Q, unresolved);
     EXPECT_EQ(cell::type_of(&n), TYPE_NONE);
-}
-
-TEST_F(WordTypeTest, PushersRetypeAndKeepBinding) {
-    stack::Saved saved;
-    const Cell w = word_of("abc");
-    const Cell* g = word_type::push_retyped(&w, TYPE_GET_WORD);
-    EXPECT_EQ(g->header, TYPE_GET_WORD);
-    EXPECT_EQ(word_index(g), word_index(w));
-    const Cell* k = word_type::push_from_slot(context::global, static_cast<uint32_t>(word_index(w)), TYPE_REFINEMENT);
-    EXPECT_EQ(word_symbol(k), word_symbol(w));
-    const Cell* s = word_type::push_symbol_string(&w);
-    EXPECT_EQ(cell::type_of(s), TYPE_STRING);
-    EXPECT_EQ(text::to_utf8(series_node(s)), "abc");
-    const Cell* ref = word_type::refinement_from_cstr("part");
-    EXPECT_TRUE(in_root_block(ref));
-    EXPECT_EQ(word_context(ref), 0u);
 }
 
 }  // namespace

@@ -41,8 +41,8 @@ protected:
     static std::string molded(const char* name) {
         const std::string src = std::string("mold ") + name;
         const Cell s = run(src.c_str());
-        return std::string(reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(s.data2))),
-                           series::buffer_length(s.data2));
+        return std::string(reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(series_node(s)))),
+                           series::buffer_length(series_node(s)));
     }
 };
 
@@ -63,11 +63,11 @@ TEST_F(Collector, ReachableSurvivesAndUnreachableIsReclaimed) {
 TEST_F(Collector, MovedSeriesKeepContentsAndIndex) {
     run("junk: copy [] loop 300 [append junk copy \"xxxxxxxxxxxxxxxxxxxxxxxx\"]");
     run("s: next next \"abcdef\" b: skip [a b c d] 3 o: make object! [x: s y: b]");
-    const node_t sn = global("s").data2;
+    const node_t sn = series_node(global("s"));
     SeriesBuffer* was = series::buffer_of(sn);
     run("junk: none");
     collector::collect();
-    EXPECT_NE(series::buffer_of(global("s").data2), was);  // slid over the dead strings
+    EXPECT_NE(series::buffer_of(series_node(global("s"))), was);  // slid over the dead strings
     EXPECT_EQ(molded("s"), "\"cdef\"");
     EXPECT_EQ(molded("b"), "[d]");
     EXPECT_EQ(molded("o/x"), "\"cdef\"");
@@ -91,7 +91,9 @@ TEST_F(Collector, EmptiedSeriesFramesAreReleasedButTheLast) {
     uint32_t after = 0;
     for (SeriesFrame* f = memory_record.s_head; f; f = f->next) {
         after++;
-        if (f->next) EXPECT_GT(f->free, f->data());
+        if (f->next) {
+            EXPECT_GT(f->free, f->data());
+        }
     }
     EXPECT_LT(after, frames);
 }
@@ -172,7 +174,7 @@ TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
     block::make_at(blocks, 8);
     Cell* const slot = stack::push_slot();
     string::make_at(slot, 8);
-    const node_t old = slot->data2;
+    const node_t old = series_node(slot);
     stack::pop_n(1);
     for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);  // no longer among the recent
     collector::collect();
@@ -180,21 +182,21 @@ TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
     // Blocks, all kept, until one takes the string's node over; it gets a
     // string that nothing else names.
     Cell taker{};
-    for (int i = 0; i < 200000 && taker.data2 != old; i++) {
+    for (int i = 0; i < 200000 && series_node(taker) != old; i++) {
         taker = Cell{TYPE_BLOCK, 0, memory::alloc_cells(2), 0};
         block::append_copy(blocks, &taker);
     }
-    ASSERT_EQ(taker.data2, old);
+    ASSERT_EQ(series_node(taker), old);
     Cell inner{};
     string::make_at(&inner, 8);
-    string::append_latin1(inner.data2, "held", 4);
+    string::append_latin1(series_node(inner), "held", 4);
     block::append_copy(&taker, &inner);
     for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);
     ASSERT_EQ(stack::push_slot(), slot);  // handed out again, not yet filled
     collector::collect();
     stack::pop_n(1);
-    EXPECT_TRUE(live(inner.data2));
-    EXPECT_EQ(block::cell_at(&taker, 0)->data2, inner.data2);
+    EXPECT_TRUE(live(series_node(inner)));
+    EXPECT_EQ(series_node(block::cell_at(&taker, 0)), series_node(inner));
 }
 
 // A mark callback keeps what it marks, sees its node renumbered, and is

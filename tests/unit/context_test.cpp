@@ -42,15 +42,15 @@ Cell block_of(const std::vector<Cell>& cells) {
     return Cell{TYPE_BLOCK, 0, n, 0};
 }
 
-Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(block.data2)); }
+Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(series_node(block))); }
 
 std::vector<std::string> key_names(node_t ctx) {
     std::vector<std::string> names;
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {
         const Cell* w = context::word_at(ctx, i);
-        EXPECT_EQ(w->data1, ctx);
-        EXPECT_EQ(w->data3, i);
-        names.emplace_back(symbol::name(static_cast<int32_t>(w->data2)));
+        EXPECT_EQ(word_context(w), ctx);
+        EXPECT_EQ(word_index(w), static_cast<int32_t>(i));
+        names.emplace_back(symbol::name(word_symbol(w)));
     }
     return names;
 }
@@ -80,7 +80,7 @@ TEST_F(ContextWords, ManyWordsSurviveTheIndexGrowing) {
         ASSERT_EQ(context::add_symbol(ctx, &w), i);
     }
     for (int i = 0; i < N; i++) ASSERT_EQ(context::find_symbol(ctx, sym(("W" + std::to_string(i)).c_str()), true), i);
-    EXPECT_EQ(series::buffer_length(context::cell_of(ctx)->data2), static_cast<uint32_t>(N));
+    EXPECT_EQ(series::buffer_length(context_values(context::cell_of(ctx))), static_cast<uint32_t>(N));
 }
 
 TEST_F(ContextValues, WordsReadAndWriteTheirSlots) {
@@ -89,13 +89,13 @@ TEST_F(ContextValues, WordsReadAndWriteTheirSlots) {
     Cell w{TYPE_SET_WORD, ctx, static_cast<uint32_t>(sym("count")), static_cast<uint32_t>(-1)};
     const Cell one = integer(1), two = integer(2);
     Cell* slot = word::set(&w, &one);
-    EXPECT_EQ(slot->data2, 1u);
+    EXPECT_EQ(integer_value(slot), 1);
     EXPECT_EQ(context::word_count(ctx), 1u);
     Cell again{TYPE_WORD, ctx, static_cast<uint32_t>(sym("count")), static_cast<uint32_t>(-1)};
     word::set(&again, &two);
     EXPECT_EQ(context::word_count(ctx), 1u);  // the same slot
-    EXPECT_EQ(word::get(&w)->data2, 2u);
-    EXPECT_EQ(w.data3, 0u);  // resolved by the read
+    EXPECT_EQ(integer_value(word::get(&w)), 2);
+    EXPECT_EQ(word_index(w), 0);  // resolved by the read
     // Writing an object's field marks its key word changed.
     EXPECT_TRUE(context::word_at(ctx, 0)->header & context::CHANGED);
     EXPECT_EQ(cell::type_of(context::word_at(ctx, 0)), static_cast<uint32_t>(TYPE_WORD));
@@ -114,7 +114,7 @@ TEST_F(ContextValues, WordsWithoutAReachableSlotRaise) {
         {Cell{TYPE_WORD, object, static_cast<uint32_t>(sym("absent")), static_cast<uint32_t>(-1)}, word::NO_VALUE},
         {Cell{TYPE_WORD, function, static_cast<uint32_t>(sym("arg")), 0}, word::NOT_IN_CONTEXT},
     };
-    for (Case& c : cases) EXPECT_EQ(raised([&] { word::get(&c.word); }), c.code) << symbol::name(static_cast<int32_t>(c.word.data2));
+    for (Case& c : cases) EXPECT_EQ(raised([&] { word::get(&c.word); }), c.code) << symbol::name(word_symbol(c.word));
     Cell arg = cases[2].word;
     const Cell v = integer(5);
     EXPECT_EQ(raised([&] { word::set(&arg, &v); }), word::NOT_DEFINED);
@@ -123,45 +123,45 @@ TEST_F(ContextValues, WordsWithoutAReachableSlotRaise) {
 TEST_F(ContextGlobal, EverySpellingOfANameSharesOneValue) {
     const int32_t lower = sym("value"), upper = sym("VALUE");
     Cell* first = context::add_to_global(lower, false, false);
-    const uint32_t shared = first->data3;
+    const int32_t shared = word_index(first);
     Cell* second = context::add_to_global(upper, false, false);
-    EXPECT_EQ(second->data2, static_cast<uint32_t>(upper));  // its own key word
-    EXPECT_EQ(second->data3, shared);
+    EXPECT_EQ(word_symbol(second), upper);  // its own key word
+    EXPECT_EQ(word_index(second), shared);
     EXPECT_EQ(context::word_count(context::global), 2u);
 
     Cell a = *context::add_to_global(lower, false, false);
     Cell b = *context::add_to_global(upper, false, false);
     const Cell v = integer(42);
     word::set(&b, &v);
-    EXPECT_EQ(word::get(&a)->data2, 42u);
+    EXPECT_EQ(integer_value(word::get(&a)), 42);
 
     // A spelling found through another gets a copy with its own symbol.
     const int32_t mixed = sym("Value");
-    const uint32_t root_length = series::buffer_length(root_cell.data2);
+    const uint32_t root_length = series::buffer_length(series_node(root_cell));
     Cell* copy = context::add_to_global(mixed, true, true);
-    EXPECT_EQ(copy->data2, static_cast<uint32_t>(mixed));
-    EXPECT_EQ(copy->data3, shared);
-    EXPECT_EQ(series::buffer_length(root_cell.data2), root_length + 1);
+    EXPECT_EQ(word_symbol(copy), mixed);
+    EXPECT_EQ(word_index(copy), shared);
+    EXPECT_EQ(series::buffer_length(series_node(root_cell)), root_length + 1);
     EXPECT_EQ(context::word_count(context::global), 2u);
 }
 
 TEST_F(ContextGlobal, WordsMadeDuringStartUpLiveInTheRootBlock) {
     keep_words = 1;
     Cell* w = word::make_from_cstr("start");
-    SeriesBuffer* root = series::buffer_of(root_cell.data2);
+    SeriesBuffer* root = series::buffer_of(series_node(root_cell));
     EXPECT_GE(w, series::head_cell(root));
     EXPECT_LT(w, series::tail_cell(root));
-    EXPECT_EQ(w->data1, context::global);
+    EXPECT_EQ(word_context(w), context::global);
     Cell* variant = word::make_from_cstr("START");
-    EXPECT_EQ(variant->data2, static_cast<uint32_t>(sym("START")));
-    EXPECT_EQ(variant->data3, w->data3);
+    EXPECT_EQ(word_symbol(variant), sym("START"));
+    EXPECT_EQ(word_index(variant), word_index(w));
     EXPECT_EQ(context::word_count(context::global), 1u);
     // Later allocations leave the kept cells where they are.
     for (int i = 0; i < 3000; i++) word::make_from_cstr(("filler" + std::to_string(i)).c_str());
-    EXPECT_EQ(symbol::name(static_cast<int32_t>(w->data2)), std::string("start"));
+    EXPECT_EQ(symbol::name(word_symbol(w)), std::string("start"));
     keep_words = 0;
     Cell* later = word::make_from_cstr("later");
-    EXPECT_EQ(later, context::word_at(context::global, later->data3));
+    EXPECT_EQ(later, context::word_at(context::global, static_cast<uint32_t>(word_index(later))));
 }
 
 TEST_F(ContextBind, DeepBindingMeetsEachSeriesOnce) {
@@ -172,8 +172,8 @@ TEST_F(ContextBind, DeepBindingMeetsEachSeriesOnce) {
     }
     const node_t elsewhere = context::global;
     Cell stranger = word("stranger");
-    stranger.data1 = elsewhere;
-    stranger.data3 = 77;
+    word_context(stranger) = elsewhere;
+    word_index(stranger) = 77;
     const Cell inner = block_of({word("y", TYPE_GET_WORD), word("x", TYPE_ISSUE)});
     const Cell outer = block_of({word("X", TYPE_SET_WORD), stranger, inner, Cell{}, word("self")});
     cells(outer)[3] = outer;  // the block holds itself
@@ -181,50 +181,50 @@ TEST_F(ContextBind, DeepBindingMeetsEachSeriesOnce) {
     EXPECT_EQ(cycles::depth(), 0u);
 
     const Cell* o = cells(outer);
-    EXPECT_EQ(o[0].data1, ctx);
-    EXPECT_EQ(o[0].data3, 0u);
-    EXPECT_EQ(o[1].data1, elsewhere);  // not a word of ctx: left as it was
-    EXPECT_EQ(o[1].data3, 77u);
-    EXPECT_EQ(o[4].data1, ctx);
-    EXPECT_EQ(o[4].data3, static_cast<uint32_t>(-1));  // self reads the self cell
+    EXPECT_EQ(word_context(o[0]), ctx);
+    EXPECT_EQ(word_index(o[0]), 0);
+    EXPECT_EQ(word_context(o[1]), elsewhere);  // not a word of ctx: left as it was
+    EXPECT_EQ(word_index(o[1]), 77);
+    EXPECT_EQ(word_context(o[4]), ctx);
+    EXPECT_EQ(word_index(o[4]), -1);  // self reads the self cell
     const Cell* i = cells(inner);
-    EXPECT_EQ(i[0].data1, ctx);
-    EXPECT_EQ(i[0].data3, 1u);
-    EXPECT_EQ(i[1].data1, 0u);
+    EXPECT_EQ(word_context(i[0]), ctx);
+    EXPECT_EQ(word_index(i[0]), 1);
+    EXPECT_EQ(word_context(i[1]), 0u);
 
     *context::self_of(ctx) = integer(9);
     Cell self_word = o[4];
-    EXPECT_EQ(word::get(&self_word)->data2, 9u);
+    EXPECT_EQ(integer_value(word::get(&self_word)), 9);
 
     // Shallow binding leaves nested blocks alone.
     const node_t other = context::make(0, false, false, 0, context::OBJECT);
     Cell y = word("y");
     context::add_symbol(other, &y);
     context::bind(&outer, other, false, false);
-    EXPECT_EQ(cells(inner)[0].data1, ctx);
+    EXPECT_EQ(word_context(cells(inner)[0]), ctx);
 }
 
 TEST_F(ContextMake, SizesSpecsAndCopies) {
     const node_t tiny = context::make(0, false, false, 0, context::OBJECT);
-    EXPECT_EQ(series::buffer_of(context::cell_of(tiny)->data2)->size, sizeof(Cell));
+    EXPECT_EQ(series::buffer_of(context_values(context::cell_of(tiny)))->size, sizeof(Cell));
     EXPECT_EQ(context::kind_of(tiny), context::OBJECT);
 
     const Cell spec = block_of({word("a"), word("b", TYPE_SET_WORD), word("c", TYPE_GET_WORD),
                                 word("d", TYPE_LIT_WORD), word("e", TYPE_REFINEMENT), integer(3), word("A")});
     const node_t fn = context::make_from_spec(&spec, false, false, context::FUNCTION);
     EXPECT_EQ(key_names(fn), (std::vector<std::string>{"a", "c", "d", "e"}));
-    EXPECT_EQ(series::buffer_length(context::cell_of(fn)->data2), 4u);
+    EXPECT_EQ(series::buffer_length(context_values(context::cell_of(fn))), 4u);
     EXPECT_EQ(context::kind_of(fn), context::FUNCTION);
 
     const Cell v = integer(7);
     Cell a = word("a");
-    a.data1 = fn;
-    a.data3 = 0;
+    word_context(a) = fn;
+    word_index(a) = 0;
     word::set(&a, &v);
     const node_t copied = context::make(context::word_count(fn), false, true, fn, context::OBJECT);
     EXPECT_NE(copied, fn);
     EXPECT_EQ(key_names(copied), (std::vector<std::string>{"a", "c", "d", "e"}));
-    EXPECT_EQ(series::buffer_length(context::cell_of(copied)->data2), 4u);
+    EXPECT_EQ(series::buffer_length(context_values(context::cell_of(copied))), 4u);
     EXPECT_EQ(cell::type_of(context::value_by_index(copied, 0)), static_cast<uint32_t>(TYPE_UNSET));
     // The copy's words are its own.
     Cell z = word("z");

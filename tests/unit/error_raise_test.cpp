@@ -79,8 +79,8 @@ TEST_F(ErrorRaise, ArgumentChecksRaiseExpectArgNamingCallTypeAndArgument) {
         if (!thrown) continue;
         const Cell* error = stack::top();  // the thrower leaves it on top
         ASSERT_EQ(err::code_of(error), err::EXPECT_ARG);
-        EXPECT_EQ(err::field(error, err::F_ARG1).data2, f.data2);
-        EXPECT_EQ(err::field(error, err::F_ARG2).data1, c.rejected_type);
+        EXPECT_EQ(word_symbol(err::field(error, err::F_ARG1)), word_symbol(f));
+        EXPECT_EQ(datatype_id(err::field(error, err::F_ARG2)), c.rejected_type);
         EXPECT_EQ(word_symbol(err::field(error, err::F_ARG3)), word_symbol(word_cell("value")));
     }
 }

@@ -63,7 +63,7 @@ Cell block_of(const std::vector<Cell>& cells) {
     return Cell{TYPE_BLOCK, 0, n, 0};
 }
 
-Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(block.data2)); }
+Cell* cells(const Cell& block) { return series::head_cell(series::buffer_of(series_node(block))); }
 
 int32_t position_of(const Cell& block, const Cell* c) { return c ? static_cast<int32_t>(c - cells(block)) : -1; }
 
@@ -197,7 +197,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
         const Cell key = cells(map_block)[2 * i];
         const Cell* found = hashtab::get(map, &key, 0, 1, CompareOp::StrictEqual, false, false);
         ASSERT_EQ(position_of(map_block, found), 2 * i);
-        EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
+        EXPECT_EQ(integer_value(found[1]), i);
     }
     EXPECT_EQ(stale_hash(map), "");
 
@@ -207,7 +207,7 @@ TEST_F(HashGrowth, EveryKindKeepsItsKeysThroughGrowth) {
     for (uint32_t k = 1; k <= N; k++) {
         const Cell* v = hashtab::get_key(scratch, k * 16);
         ASSERT_NE(v, nullptr) << k;
-        EXPECT_EQ(v->data2, k);
+        EXPECT_EQ(integer_value(v), static_cast<int32_t>(k));
     }
     EXPECT_EQ(hashtab::get_key(scratch, 8), nullptr);
 }
@@ -227,7 +227,7 @@ TEST_F(HashGrowth, RemovingAndAddingWithFewKeysRehashesAtTheSameCount) {
         ASSERT_EQ(hashtab::record(scratch)->buckets, 8u) << round;
         ASSERT_EQ(hashtab::record(hash)->buckets, 8u) << round;
     }
-    EXPECT_EQ(hashtab::get_key(scratch, 1)->data2, 1u);
+    EXPECT_EQ(integer_value(hashtab::get_key(scratch, 1)), 1);
     const Cell first = integer(-1), last = integer(499), old = integer(498);
     EXPECT_EQ(position_of(block, hashtab::get(hash, &first, 0, 1, CompareOp::Equal, false, false)), 0);
     EXPECT_EQ(position_of(block, hashtab::get(hash, &last, 0, 1, CompareOp::Equal, false, false)), 1);
@@ -333,7 +333,7 @@ TEST_F(HashChains, CopiesAreIndependent) {
     const Cell block = block_of({integer(1), integer(1), integer(3)});
     const node_t rec = hashtab::make(0, &block, hashtab::Kind::HASH, 0);
     const Cell twin = block_of({integer(1), integer(1), integer(3)});
-    const node_t copied = hashtab::copy(rec, twin.data2);
+    const node_t copied = hashtab::copy(rec, series_node(twin));
     hashtab::remove_at(rec, 1);
     const Cell one = integer(1);
     EXPECT_EQ(all_matches(rec, block, one), std::vector<int32_t>{0});
@@ -347,15 +347,15 @@ TEST_F(HashChains, CopiesAreIndependent) {
 // The block's cells as values, each expected at the first position that
 // holds it.
 void expect_indexed(node_t rec, const Cell& block) {
-    const uint32_t n = series::buffer_length(block.data2);
+    const uint32_t n = series::buffer_length(series_node(block));
     for (uint32_t p = 0; p < n; p++) {
         const Cell key = cells(block)[p];
         uint32_t first = p;
         for (uint32_t q = 0; q < p; q++)
-            if (cells(block)[q].data2 == key.data2) first = std::min(first, q);
+            if (integer_value(cells(block)[q]) == integer_value(key)) first = std::min(first, q);
         EXPECT_EQ(position_of(block, hashtab::get(rec, &key, 0, 1, CompareOp::Equal, false, false)),
                   static_cast<int32_t>(first))
-            << "value " << static_cast<int32_t>(key.data2);
+            << "value " << integer_value(key);
         EXPECT_EQ(position_of(block, hashtab::get(rec, &key, p, 1, CompareOp::Equal, false, false)),
                   static_cast<int32_t>(p));
     }
@@ -365,13 +365,13 @@ void expect_indexed(node_t rec, const Cell& block) {
 
 std::vector<int32_t> values_of(const Cell& block) {
     std::vector<int32_t> v;
-    for (uint32_t p = 0; p < series::buffer_length(block.data2); p++)
-        v.push_back(static_cast<int32_t>(cells(block)[p].data2));
+    for (uint32_t p = 0; p < series::buffer_length(series_node(block)); p++)
+        v.push_back(integer_value(cells(block)[p]));
     return v;
 }
 
 void set_values(const Cell& block, const std::vector<int32_t>& v) {
-    SeriesBuffer* s = series::buffer_of(block.data2);
+    SeriesBuffer* s = series::buffer_of(series_node(block));
     while (s->size < v.size() * sizeof(Cell)) s = memory::expand_series(s, 0);
     s->tail = s->head + static_cast<uint32_t>(v.size() * sizeof(Cell));
     for (size_t i = 0; i < v.size(); i++) cells(block)[i] = integer(v[i]);
@@ -524,8 +524,8 @@ TEST_F(HashStored, TextChangedUnderTheIndexIsComparedWhereItCanBeShared) {
         EXPECT_EQ(hashtab::record(rec)->aux == hashtab::SHARED_KEYS,
                   c.kind == hashtab::Kind::MAP && c.indexed_in_place);
         ASSERT_EQ(hashtab::record(rec)->buckets, 8u);
-        series::reserve_bytes(series::buffer_of(key.data2), 2);
-        uint8_t* p = series::head_ptr(series::buffer_of(key.data2));
+        series::reserve_bytes(series::buffer_of(series_node(key)), 2);
+        uint8_t* p = series::head_ptr(series::buffer_of(series_node(key)));
         for (size_t i = 0; i < changed.size(); i++) p[i] = static_cast<uint8_t>(changed[i]);
 
         const Cell now = text(changed, 2);
@@ -544,7 +544,7 @@ TEST_F(HashStored, SharedKeysAreHashedAgainWhenTheMapGrows) {
     const Cell key = text(U"old", 1);
     const Cell block = block_of({key, integer(1)});
     const node_t map = hashtab::make(0, &block, hashtab::Kind::MAP, 0);
-    uint8_t* p = series::head_ptr(series::buffer_of(key.data2));
+    uint8_t* p = series::head_ptr(series::buffer_of(series_node(key)));
     p[0] = 'n', p[1] = 'e', p[2] = 'w';
     for (int32_t i = 0; i < 40; i++) hashtab::put_at(map, append_cells(map, {integer(100 + i), integer(i)}));
     EXPECT_GE(hashtab::record(map)->buckets, 64u);
@@ -624,7 +624,7 @@ TEST_F(HashCompaction, LivePairsCloseUpInOrderAndTheIndexFollows) {
                 continue;
             }
             ASSERT_EQ(position_of(holder, found), 2 * (i / 3)) << i;
-            EXPECT_EQ(found[1].data2, static_cast<uint32_t>(i));
+            EXPECT_EQ(integer_value(found[1]), i);
         }
         // A removed key comes back as a new pair, at the end.
         const Cell again = key_of(4);
@@ -685,14 +685,14 @@ TEST_F(HashStamps, StampedTablesRebuildBeforeTheirNextLookup) {
 
     const Record* r = hashtab::record(owners);
     Cell* e = series::head_cell(series::buffer_of(r->series));
-    for (uint32_t i = 0; i < 200; i++) e[i * 4].data1 += 100000;
-    for (uint32_t i = 0; i < 50; i++) cells(block)[i].data2 += 100000;
+    for (uint32_t i = 0; i < 200; i++) hashtab::entry_key(&e[i * 4]) += 100000;
+    for (uint32_t i = 0; i < 50; i++) series_node(cells(block)[i]) += 100000;
     collector::node_compactions++;
 
     for (uint32_t k = 1; k <= 200; k++) {
         const Cell* v = hashtab::get_key(owners, k + 100000);
         ASSERT_NE(v, nullptr) << k;
-        EXPECT_EQ(v[1].data2, k);
+        EXPECT_EQ(integer_value(v[1]), static_cast<int32_t>(k));
         EXPECT_EQ(hashtab::get_key(owners, k), nullptr);
     }
     for (uint32_t k = 1; k <= 50; k++) {

@@ -26,7 +26,7 @@ protected:
         lexer::load_text(source, std::strlen(source), holder);
         const Cell code = *holder;
         stack::push(&code);
-        for (uint32_t pos = 0; pos < series::buffer_length(code.data2);) {
+        for (uint32_t pos = 0; pos < series::buffer_length(series_node(code));) {
             stack::arg_top = holder + 2;
             pos = interp::eval_next(holder + 1, pos, true);
         }

@@ -146,7 +146,7 @@ TEST_F(MemoryAlloc, UnsetCellsAndFilledBytesCoverTheWholeCapacity) {
     for (uint32_t i = 0; i < 3; i++) {
         const Cell* c = reinterpret_cast<Cell*>(series::data(cells)) + i;
         EXPECT_EQ(c->header, TYPE_UNSET);
-        EXPECT_EQ(c->data1 | c->data2 | c->data3, 0u);
+        EXPECT_EQ(payload_word(c, 0) | payload_word(c, 1) | payload_word(c, 2), 0u);
     }
     EXPECT_EQ(cells->tail, 0u);
 

@@ -68,7 +68,9 @@ TEST(NumberTextInteger, SignsSeparatorsAndTheEdgesOf32Bits) {
             const int32_t v = number_text::scan_decimal_integer(u.data(), static_cast<uint32_t>(std::strlen(c.text)),
                                                                 unit, &status);
             EXPECT_EQ(status, c.status);
-            if (c.status == STATUS_OK) EXPECT_EQ(v, c.value);
+            if (c.status == STATUS_OK) {
+                EXPECT_EQ(v, c.value);
+            }
         }
     }
     // A digit beyond Latin-1 (ARABIC-INDIC ONE) is not a digit here.

@@ -46,7 +46,7 @@ Cell word_of(const char* name) { return word::make_from_symbol(symbol::intern_cs
 Cell object_of(std::initializer_list<std::pair<const char*, Cell>> fields, bool handlers) {
     const node_t ctx = context::make(static_cast<uint32_t>(fields.size()), false, true, 0, context::OBJECT);
     const Cell info = handlers ? block_of({}) : Cell{};
-    const Cell obj{TYPE_OBJECT, ctx, 1000000, handlers ? info.data2 : 0};
+    const Cell obj{TYPE_OBJECT, ctx, 1000000, handlers ? series_node(info) : 0};
     *context::self_of(ctx) = obj;
     for (const auto& [name, value] : fields) {
         const Cell w = word_of(name);
@@ -56,13 +56,13 @@ Cell object_of(std::initializer_list<std::pair<const char*, Cell>> fields, bool 
 }
 
 Cell* field_of(const Cell& obj, const char* name) {
-    const int32_t i = context::find_symbol(obj.data1, symbol::intern_cstr(name), true);
-    return context::value_by_index(obj.data1, static_cast<uint32_t>(i));
+    const int32_t i = context::find_symbol(object_context(obj), symbol::intern_cstr(name), true);
+    return context::value_by_index(object_context(obj), static_cast<uint32_t>(i));
 }
 
-bool owned_flag(const Cell& series) { return series::flags_of(series.data2) & series_flag::OWNED; }
+bool owned_flag(const Cell& series) { return series::flags_of(series_node(series)) & series_flag::OWNED; }
 
-bool context_owns(const Cell& obj) { return context::cell_of(obj.data1)->header & owner::CONTEXT_OWNS; }
+bool context_owns(const Cell& obj) { return context::cell_of(object_context(obj))->header & owner::CONTEXT_OWNS; }
 
 class OwnerReports : public Owner {
 protected:
@@ -90,17 +90,17 @@ TEST_F(OwnerReports, ABlockInAnOwnedFieldAndAStringInsideItReportUntilRemoved) {
         EXPECT_TRUE(owned_flag(*s));
         const Cell* entry = owner::find(s);
         ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(entry[0].data1, obj.data1);  // the owner object
-        EXPECT_EQ(entry[1].data2, field.data2);  // then the field word
+        EXPECT_EQ(object_context(entry[0]), object_context(obj));  // the owner object
+        EXPECT_EQ(word_symbol(entry[1]), word_symbol(field));  // then the field word
     }
     const Cell action = *words::w_append;
     EXPECT_TRUE(owner::check_change(&items, &action, &inner, 0, 1));
     EXPECT_TRUE(owner::check_change(&inner, &action, &inner, 2, 1));
     EXPECT_FALSE(owner::check_change(&stranger, &action, &inner, 0, 1));
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[1].owner.data1, obj.data1);
-    EXPECT_EQ(reports[1].field.data2, field.data2);
-    EXPECT_EQ(reports[1].target.data2, inner.data2);
+    EXPECT_EQ(object_context(reports[1].owner), object_context(obj));
+    EXPECT_EQ(word_symbol(reports[1].field), word_symbol(field));
+    EXPECT_EQ(series_node(reports[1].target), series_node(inner));
 
     owner::remove_deep(field_of(obj, "items"));
     for (const Cell* s : {&items, &inner}) {
@@ -129,9 +129,9 @@ TEST_F(OwnerReports, ValuesWithoutASeriesHaveNoOwner) {
     const Cell field = word_of("text");
     owner::attach(&obj, &field, field_of(obj, "text"));
     const Cell lookalikes[] = {
-        {TYPE_INTEGER, 0, text.data2, 0},
-        {TYPE_CHAR, 0, text.data2, 0},
-        {TYPE_NONE, 0, text.data2, 0},
+        {TYPE_INTEGER, 0, series_node(text), 0},
+        {TYPE_CHAR, 0, series_node(text), 0},
+        {TYPE_NONE, 0, series_node(text), 0},
     };
     for (const Cell& v : lookalikes) {
         EXPECT_EQ(owner::find(&v), nullptr) << cell::type_of(&v);
@@ -172,11 +172,11 @@ TEST_F(Owner, AnObjectThatOwnsItsSeriesKeepsThem) {
     const Cell outer_field = word_of("child");
     owner::attach(&outer, &outer_field, field_of(outer, "child"));
     ASSERT_NE(owner::find(&mine), nullptr);
-    EXPECT_EQ(owner::find(&mine)->data1, inner.data1);
+    EXPECT_EQ(object_context(owner::find(&mine)), object_context(inner));
 
     owner::remove_deep(field_of(outer, "child"));
     ASSERT_NE(owner::find(&mine), nullptr);
-    EXPECT_EQ(owner::find(&mine)->data1, inner.data1);
+    EXPECT_EQ(object_context(owner::find(&mine)), object_context(inner));
 }
 
 TEST_F(Owner, AnImageCarriesTheFlagInItsCell) {
@@ -187,13 +187,13 @@ TEST_F(Owner, AnImageCarriesTheFlagInItsCell) {
     const Cell field = word_of("pics");
     owner::attach(&obj, &field, field_of(obj, "pics"));
 
-    const Cell* stored = series::head_cell(series::buffer_of(holder.data2));
+    const Cell* stored = series::head_cell(series::buffer_of(series_node(holder)));
     EXPECT_TRUE(stored->header & cell_flag::IMAGE_OWNED);
     EXPECT_FALSE(series::flags_of(pixels) & series_flag::OWNED);
     EXPECT_NE(owner::find(stored), nullptr);
 
     owner::remove_deep(field_of(obj, "pics"));
-    stored = series::head_cell(series::buffer_of(holder.data2));
+    stored = series::head_cell(series::buffer_of(series_node(holder)));
     EXPECT_FALSE(stored->header & cell_flag::IMAGE_OWNED);
     EXPECT_EQ(owner::find(stored), nullptr);
 }
@@ -209,8 +209,8 @@ TEST_F(Owner, AttachingOutgrowsTheTableSize) {
     const Cell obj = object_of({{"many", many}}, true);
     const Cell field = word_of("many");
     owner::attach(&obj, &field, field_of(obj, "many"));
-    for (uint32_t i = 0; i < series::buffer_length(many.data2); i++) {
-        const Cell s = series::head_cell(series::buffer_of(many.data2))[i];
+    for (uint32_t i = 0; i < series::buffer_length(series_node(many)); i++) {
+        const Cell s = series::head_cell(series::buffer_of(series_node(many)))[i];
         ASSERT_NE(owner::find(&s), nullptr) << i;
     }
 }

@@ -194,8 +194,8 @@ TEST_F(Registry, AppendAtAddsADatatypeCellToABlock) {
     ASSERT_EQ(series::buffer_length(n), 2u);
     const Cell* cells = series::head_cell(series::buffer_of(n));
     EXPECT_EQ(cells[0].header, TYPE_DATATYPE);
-    EXPECT_EQ(cells[0].data1, TYPE_STRING);
-    EXPECT_EQ(cells[1].data1, TYPE_IMAGE);
+    EXPECT_EQ(datatype_id(cells[0]), TYPE_STRING);
+    EXPECT_EQ(datatype_id(cells[1]), TYPE_IMAGE);
 }
 
 // ---- malformed records ---------------------------------------------------------

@@ -128,20 +128,20 @@ TEST_F(RuntimeWords, SlotsHoldKeptCellsOfTheirOwnType) {
         ASSERT_NE(c.cell, nullptr) << c.name;
         EXPECT_TRUE(in_root_block(c.cell)) << c.name;
         EXPECT_EQ(cell::type_of(c.cell), c.type) << c.name;
-        EXPECT_STREQ(symbol::name(static_cast<int32_t>(c.cell->data2)), c.name);
-        EXPECT_EQ(c.cell->data1, c.bound ? context::global : 0u) << c.name;
+        EXPECT_STREQ(symbol::name(word_symbol(c.cell)), c.name);
+        EXPECT_EQ(word_context(c.cell), c.bound ? context::global : 0u) << c.name;
     }
 }
 
 TEST_F(RuntimeWords, AWordMadeTwiceIsTwoCellsOfOneSymbol) {
     // "throw" is both an interpreter event and the word of try's handler.
     ASSERT_NE(words::w_throw, words::w_try_throw);
-    EXPECT_EQ(words::w_throw->data2, words::w_try_throw->data2);
-    EXPECT_EQ(words::w_throw->data1, words::w_try_throw->data1);
-    EXPECT_EQ(words::w_throw->data3, words::w_try_throw->data3);
+    EXPECT_EQ(word_symbol(words::w_throw), word_symbol(words::w_try_throw));
+    EXPECT_EQ(word_context(words::w_throw), word_context(words::w_try_throw));
+    EXPECT_EQ(word_index(words::w_throw), word_index(words::w_try_throw));
     // A word of a symbol slot and a word of the same name are one word.
-    EXPECT_EQ(static_cast<int32_t>(words::w_remove->data2), words::sym_remove);
-    EXPECT_EQ(words::w_changed->data2, static_cast<uint32_t>(words::sym_changed));
+    EXPECT_EQ(word_symbol(words::w_remove), words::sym_remove);
+    EXPECT_EQ(word_symbol(words::w_changed), words::sym_changed);
 }
 
 TEST_F(RegistryWords, EveryDatatypeHasItsKeptWord) {
@@ -149,7 +149,7 @@ TEST_F(RegistryWords, EveryDatatypeHasItsKeptWord) {
         const Cell* w = datatype::entry(t).word;
         ASSERT_NE(w, nullptr) << t;
         EXPECT_TRUE(in_root_block(w)) << t;
-        EXPECT_EQ(w->data2, t) << datatype::entry(t).name;
+        EXPECT_EQ(word_symbol(w), static_cast<int32_t>(t)) << datatype::entry(t).name;
     }
 }
 
@@ -161,7 +161,7 @@ TEST_F(RegistryWords, ATypeRegisteredAfterTheWordsGetsItsWordAtOnce) {
     const Cell* w = datatype::entry(TYPE_EVENT).word;
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(in_root_block(w));
-    EXPECT_STREQ(symbol::name(static_cast<int32_t>(w->data2)), "event!");
+    EXPECT_STREQ(symbol::name(word_symbol(w)), "event!");
     EXPECT_EQ(datatype::highest(), static_cast<uint32_t>(TYPE_EVENT));
 }
 

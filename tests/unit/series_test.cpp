@@ -91,7 +91,7 @@ TEST_F(SeriesReserve, ReserveCellGrowsOnlyWhenFullAndKeepsTheCells) {
         EXPECT_EQ(fresh->header, TYPE_UNSET);
         for (uint32_t i = 0; i < c.filled; i++) {
             EXPECT_EQ(series::head_cell(s)[i].header, TYPE_INTEGER | cell_flag::NEW_LINE);
-            EXPECT_EQ(series::head_cell(s)[i].data2, 100 + i);
+            EXPECT_EQ(integer_value(series::head_cell(s)[i]), static_cast<int32_t>(100 + i));
         }
     }
 }

@@ -121,7 +121,7 @@ TEST_F(Stack, OverflowKeepsTheCellsBelowTheRunningCall) {
         EXPECT_EQ(err::code_of(&error_in_flight), err::STACK_OVERFLOW);
         for (int i = 1; i <= 6; i++) {
             ASSERT_EQ(cell::type_of(c.markers_at + i - 1), TYPE_INTEGER) << i;
-            EXPECT_EQ(static_cast<int32_t>((c.markers_at + i - 1)->data2), i);
+            EXPECT_EQ(integer_value(c.markers_at + i - 1), i);
         }
         // The reserves closed again once the error was on its way.
         EXPECT_EQ(arg_limit, end - ARG_RESERVE);
@@ -191,7 +191,7 @@ TEST_F(Stack, UnwindVariantsLeaveBaseAndTop) {
         EXPECT_EQ(at(arg_base), c.base);
         EXPECT_EQ(at(arg_top), c.top);
         EXPECT_EQ(frame_top - frame_bottom, 1);
-        EXPECT_EQ(arg_bottom[1].data2 == 42, c.result_copied);
+        EXPECT_EQ(integer_value(arg_bottom[1]) == 42, c.result_copied);
     }
     // Popping the last frame empties the whole stack.
     unwind();
@@ -207,7 +207,7 @@ TEST_F(Stack, CallFramesLendArgumentsToTheContextAndGiveThemBack) {
     push(&a);
     mark_func_body(&name, ctx);
     ASSERT_NE(context::slot_at(ctx, 0), nullptr);
-    EXPECT_EQ(context::slot_at(ctx, 0)->data2, 5u);
+    EXPECT_EQ(integer_value(context::slot_at(ctx, 0)), 5);
     unwind();  // the body frame leaves the values alone
     EXPECT_NE(context::slot_at(ctx, 0), nullptr);
     unwind_drop_call();
@@ -291,8 +291,8 @@ TEST_F(Stack, ThrowReachesCatchWithValueAndName) {
     EXPECT_EQ(frame_top, frame_bottom + 1);
     EXPECT_EQ(arg_base, catch_stretch);
     EXPECT_EQ(arg_top, catch_stretch + 2);
-    EXPECT_EQ(catch_stretch[0].data2, 11u);
-    EXPECT_EQ(catch_stretch[1].data2, name.data2);
+    EXPECT_EQ(integer_value(catch_stretch[0]), 11);
+    EXPECT_EQ(word_symbol(catch_stretch[1]), word_symbol(name));
 }
 
 TEST_F(Stack, ThrowInsideTryAllInsideCatchRaisesAtTheTryAll) {
@@ -307,7 +307,7 @@ TEST_F(Stack, ThrowInsideTryAllInsideCatchRaisesAtTheTryAll) {
     EXPECT_EQ(sys.pending_error, err::NO_CATCH_THROW);
     EXPECT_EQ(frame_top, try_all);
     const Cell arg1 = err::field(top(), err::F_ARG1);
-    EXPECT_EQ(arg1.data2, 11u);
+    EXPECT_EQ(integer_value(arg1), 11);
 }
 
 TEST_F(Stack, CallNameNamesTheThrowerOnceThenTheTop) {
@@ -319,17 +319,17 @@ TEST_F(Stack, CallNameNamesTheThrowerOnceThenTheTop) {
     ASSERT_EQ(exit_of([] { throw_value(catch_code::THROW); }), catch_code::THROW);
     // The thrower's frame is gone, but its record is where the origin
     // points until a new frame takes its place.
-    EXPECT_EQ(get_call_name().data2, thrower.data2);
-    EXPECT_EQ(get_call_name().data2, catcher.data2);
+    EXPECT_EQ(word_symbol(get_call_name()), word_symbol(thrower));
+    EXPECT_EQ(word_symbol(get_call_name()), word_symbol(catcher));
 }
 
 TEST_F(Stack, CallNameSkipsAnonymousAndBodyFrames) {
     const Cell outer = word("outer");
-    EXPECT_EQ(get_call_name().data2, words::w_not_found->data2);
+    EXPECT_EQ(word_symbol(get_call_name()), word_symbol(words::w_not_found));
     mark_native(&outer);
     mark_native(words::w_anon);
     mark_loop(words::w_body);
-    EXPECT_EQ(get_call_name().data2, outer.data2);
+    EXPECT_EQ(word_symbol(get_call_name()), word_symbol(outer));
 }
 
 TEST_F(Stack, TryResultKeepsAnErrorAsTheResult) {
@@ -349,9 +349,9 @@ TEST_F(Stack, ErrorRecordsWhereAndTheFrameTop) {
     mark_native(&f);
     const Cell arg = integer(4);
     EXPECT_EQ(exit_of([&] { err::raise(err::INVALID_ARG, &arg); }), catch_code::ERROR);
-    EXPECT_EQ(err::field(top(), err::F_WHERE).data2, f.data2);
-    EXPECT_EQ(err::field(top(), err::F_STACK).data2, 2u);
-    EXPECT_EQ(err::field(top(), err::F_ARG1).data2, 4u);
+    EXPECT_EQ(word_symbol(err::field(top(), err::F_WHERE)), word_symbol(f));
+    EXPECT_EQ(integer_value(err::field(top(), err::F_STACK)), 2);
+    EXPECT_EQ(integer_value(err::field(top(), err::F_ARG1)), 4);
 }
 
 using StackDeathTest = Stack;
@@ -432,12 +432,12 @@ std::vector<std::pair<char, uint32_t>> marked;
 
 TEST_F(Stack, MarkingReachesCellsContextsAndSavedValues) {
     const node_t fn = context::make(2, false, false, 0, 1);
-    const node_t values = context::cell_of(fn)->data2;
+    const node_t values = context_values(context::cell_of(fn));
     const node_t obj = context::make(1, false, true, 0, 2);
     Cell named = word("f");
-    named.data1 = context::global;
+    word_context(named) = context::global;
     Cell self = word("self");
-    self.data1 = obj;
+    word_context(self) = obj;
     const Cell v = integer(1);
     push(&v);
     mark_call(&named, fn);

@@ -67,7 +67,7 @@ protected:
 
     // Whether c is one of the root block's cells.
     static bool in_root_block(const Cell* c) {
-        SeriesBuffer* s = series::buffer_of(root_cell.data2);
+        SeriesBuffer* s = series::buffer_of(series_node(root_cell));
         return c >= series::head_cell(s) && c < series::tail_cell(s);
     }
 

@@ -111,11 +111,11 @@ TEST_F(SymbolNames, NamesAreZeroTerminatedUtf8) {
 
 TEST_F(SymbolNames, StringFormIsMadeOnFirstAskingAndKept) {
     const int32_t id = symbol::intern_cstr("gr\xC3\xBC\xC3\x9F" "e\xE2\x82\xAC");  // grüße€
-    EXPECT_EQ(symbol::cell(id)->data2, 0u);
+    EXPECT_EQ(symbol_form_node(symbol::cell(id)), 0u);
     symbol::get_string(id);
     const Cell* e = symbol::cell(id);
-    ASSERT_NE(e->data2, 0u);
-    const node_t s = e->data2;
+    ASSERT_NE(symbol_form_node(e), 0u);
+    const node_t s = symbol_form_node(e);
     EXPECT_EQ(series::unit(series::buffer_of(s)), 2u);  // € needs two bytes
     const std::vector<uint32_t> expected = {'g', 'r', 0xFC, 0xDF, 'e', 0x20AC};
     ASSERT_EQ(series::buffer_length(s), expected.size());

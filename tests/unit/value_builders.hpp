@@ -45,7 +45,7 @@ inline Cell string_of(const char* text, uint32_t type = TYPE_STRING) {
 }
 
 inline Cell at_index(Cell series, uint32_t index) {
-    series.data1 = index;
+    series_index(series) = index;
     return series;
 }
 
@@ -79,16 +79,16 @@ inline int call_checked(natives::NativeFn fn, const std::vector<Cell>& args, con
     });
 }
 
-inline Cell* cells_of(const Cell& b) { return series::head_cell(series::buffer_of(b.data2)); }
+inline Cell* cells_of(const Cell& b) { return series::head_cell(series::buffer_of(series_node(b))); }
 
 // The value as source-like text, from a series' index to its tail.
 inline std::string show(const Cell& v) {
     const uint32_t t = cell::type_of(&v);
     auto series_text = [&](const char* open, const char* close, const char* sep) {
         std::string s = open;
-        const uint32_t n = series::buffer_length(v.data2);
-        for (uint32_t i = v.data1; i < n; i++) {
-            if (i > v.data1) s += sep;
+        const uint32_t n = series::buffer_length(series_node(v));
+        for (uint32_t i = series_index(v); i < n; i++) {
+            if (i > series_index(v)) s += sep;
             s += show(cells_of(v)[i]);
         }
         return s + close;
@@ -96,22 +96,22 @@ inline std::string show(const Cell& v) {
     switch (t) {
         case TYPE_UNSET: return "unset";
         case TYPE_NONE: return "none";
-        case TYPE_LOGIC: return v.data1 ? "true" : "false";
-        case TYPE_INTEGER: return std::to_string(static_cast<int32_t>(v.data2));
-        case TYPE_CHAR: return "#'" + std::string(1, static_cast<char>(v.data2)) + "'";
-        case TYPE_DATATYPE: return datatype::entry(v.data1).name;
-        case TYPE_WORD: return symbol::name(static_cast<int32_t>(v.data2));
-        case TYPE_SET_WORD: return std::string(symbol::name(static_cast<int32_t>(v.data2))) + ":";
-        case TYPE_LIT_WORD: return "'" + std::string(symbol::name(static_cast<int32_t>(v.data2)));
-        case TYPE_GET_WORD: return ":" + std::string(symbol::name(static_cast<int32_t>(v.data2)));
+        case TYPE_LOGIC: return logic_value(v) ? "true" : "false";
+        case TYPE_INTEGER: return std::to_string(integer_value(v));
+        case TYPE_CHAR: return "#'" + std::string(1, static_cast<char>(char_code(v))) + "'";
+        case TYPE_DATATYPE: return datatype::entry(datatype_id(v)).name;
+        case TYPE_WORD: return symbol::name(word_symbol(v));
+        case TYPE_SET_WORD: return std::string(symbol::name(word_symbol(v))) + ":";
+        case TYPE_LIT_WORD: return "'" + std::string(symbol::name(word_symbol(v)));
+        case TYPE_GET_WORD: return ":" + std::string(symbol::name(word_symbol(v)));
         case TYPE_BLOCK: case TYPE_HASH: return series_text("[", "]", " ");
         case TYPE_PAREN: return series_text("(", ")", " ");
         case TYPE_PATH: return series_text("", "", "/");
         case TYPE_STRING: {
             std::string s = "\"";
-            const uint32_t n = series::buffer_length(v.data2);
-            for (uint32_t i = v.data1; i < n; i++) {
-                const uint32_t cp = unicode::codepoint_at(v.data2, i);
+            const uint32_t n = series::buffer_length(series_node(v));
+            for (uint32_t i = series_index(v); i < n; i++) {
+                const uint32_t cp = unicode::codepoint_at(series_node(v), i);
                 s += cp < 128 ? std::string(1, static_cast<char>(cp)) : "<" + std::to_string(cp) + ">";
             }
             return s + "\"";

@@ -530,21 +530,21 @@ Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool 
 }  // namespace
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
-    r.actions[datatype::APPEND] = as_action<slot_fn::Insert>(&append);
-    r.actions[datatype::INSERT] = as_action<slot_fn::Insert>(&insert);
-    r.actions[datatype::CHANGE] = as_action<slot_fn::Insert>(&change);
-    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find);
-    r.actions[datatype::SELECT] = as_action<slot_fn::Select>(&select);
-    r.actions[datatype::TRIM] = as_action<slot_fn::Trim>(&trim);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
+    datatype::set_slot<datatype::APPEND>(r, &append);
+    datatype::set_slot<datatype::INSERT>(r, &insert);
+    datatype::set_slot<datatype::CHANGE>(r, &change);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::TRIM>(r, &trim);
 }
 
 }  // namespace qel::binary

@@ -156,9 +156,9 @@ void exchanged_composite_math(MathOp op, uint32_t type) {
     const Cell scalar = l[0];
     l[0] = l[1];
     l[1] = scalar;
-    ActionFn f = is_known(op) && !is_bitwise(op) ? datatype::action(type, datatype::slot_of_math(op)) : nullptr;
+    const auto f = is_known(op) && !is_bitwise(op) ? datatype::math_action(type, op) : nullptr;
     if (!f) err::raise(err::NOT_DONE);
-    action_as<slot_fn::Direct>(f)();
+    f();
 }
 
 double number_of(const Cell* c) {
@@ -550,20 +550,20 @@ bool odd_slot(Cell* value) { return parity(value) == 1; }
 void fill(datatype::Record& r) {
     static_assert(std::is_same_v<decltype(make), slot_fn::Make>);
     static_assert(std::is_same_v<decltype(round), slot_fn::Round>);
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::TO] = as_action(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form_slot);
+    datatype::set_slot<datatype::MOLD>(r, &mold_slot);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute_slot);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::POWER] = as_action<slot_fn::Direct>(&power_slot);
-    r.actions[datatype::ROUND] = as_action(&round);
-    r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_slot);
-    r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, false);
+    datatype::set_slot<datatype::NEGATE>(r, &negate_slot);
+    datatype::set_slot<datatype::POWER>(r, &power_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round);
+    datatype::set_slot<datatype::EVEN_Q>(r, &even_slot);
+    datatype::set_slot<datatype::ODD_Q>(r, &odd_slot);
     // Every other slot is empty: float! has no series or port actions.
     for (uint32_t s = 0; s < datatype::ACTION_SLOTS; s++)
         if (r.actions[s] == datatype::INHERIT) r.actions[s] = nullptr;

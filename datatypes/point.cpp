@@ -162,7 +162,7 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
         random::seed(static_cast<int32_t>(hashtab::murmur3_bytes(words, 4 * n)));
         return &shared::unset;
     }
-    auto fn = action_as<slot_fn::Random>(datatype::action(TYPE_FLOAT, datatype::RANDOM));
+    auto fn = datatype::action<datatype::RANDOM>(TYPE_FLOAT);
     if (!fn) err::raise(err::NOT_DONE);
     for (uint32_t i = 0; i < n; i++) {
         const float f = point_coord(value, i);
@@ -303,19 +303,19 @@ Cell* reverse_slot(Cell* series, Cell*, Cell*) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute_slot);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
-    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, false);
+    datatype::set_slot<datatype::NEGATE>(r, &negate_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick_slot);
+    datatype::set_slot<datatype::REVERSE>(r, &reverse_slot);
 }
 
 }  // namespace qel::point

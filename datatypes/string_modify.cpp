@@ -289,10 +289,10 @@ Cell* swap(Cell* series1, Cell* series2) {
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    const ActionFn shared_take = datatype::action(TYPE_SERIES, datatype::TAKE);
-    if (!shared_take || shared_take == as_action(&take)) err::raise(err::NOT_DONE);
+    const auto shared_take = datatype::action<datatype::TAKE>(TYPE_SERIES);
+    if (!shared_take || shared_take == &take) err::raise(err::NOT_DONE);
     const uint32_t type = cell::type_of(series);
-    Cell* r = action_as<slot_fn::Take>(shared_take)(series, part, deep, last);
+    Cell* r = shared_take(series, part, deep, last);
     if (!part && r && cell::type_of(r) == type && length(r) == 1) {
         const uint32_t c = char_at(r, series_index(r));
         *r = Cell{type == TYPE_BINARY ? uint32_t{TYPE_INTEGER} : uint32_t{TYPE_CHAR}, 0, c, 0};

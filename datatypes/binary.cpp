@@ -467,16 +467,12 @@ Cell* as_pattern(Cell* value) {
     return load(bytes.data(), bytes.size());
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    return string::find(series, as_pattern(value), part, only, case_sensitive, same, any, with, skip, last, reverse,
-                        tail, match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    return string::find(series, as_pattern(value), options);
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
-    return string::select(series, as_pattern(value), part, only, case_sensitive, same, any, with, skip, last,
-                          reverse);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    return string::select(series, as_pattern(value), options);
 }
 
 // ---- trim -----------------------------------------------------------------------------
@@ -496,12 +492,12 @@ std::vector<bool> byte_set(const Cell* with) {
     return set;
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with) {
-    if (automatic || lines) err::raise(err::NOT_DONE);
+Cell* trim(Cell* series, const datatype::TrimOptions& options) {
+    if (options.automatic || options.lines) err::raise(err::NOT_DONE);
     std::vector<bool> set(256, false);
     set[0] = true;
-    if (with) set = byte_set(with);
-    const bool removing = all || with;
+    if (options.with) set = byte_set(options.with);
+    const bool removing = options.all || options.with;
     const int32_t index = static_cast<int32_t>(clamp(series));
     const int32_t n = static_cast<int32_t>(length(series));
     const bool owned = owner::check_change(series, words::w_trim, &shared::none, index, n);
@@ -515,9 +511,9 @@ Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool 
             if (!set[p[i]]) p[kept++] = p[i];
     } else {
         uint32_t b = 0, e = len;
-        if (head || !tail)
+        if (options.head || !options.tail)
             while (b < e && p[b] == 0) b++;
-        if (tail || !head)
+        if (options.tail || !options.head)
             while (e > b && p[e - 1] == 0) e--;
         kept = e - b;
         std::memmove(p, p + b, kept);

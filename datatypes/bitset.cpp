@@ -460,7 +460,7 @@ Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     return process(&i, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::false_value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions&) {
     return process(value, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::none;
 }
 

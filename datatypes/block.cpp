@@ -441,7 +441,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return r;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const datatype::TrimOptions&) {
     const uint32_t index = series_type::clamp_index(series);
     const Report report(series, words::w_trim, nullptr, static_cast<int32_t>(index),
                         static_cast<int32_t>(total(series) - index));
@@ -598,8 +598,8 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
     const bool words = et == TYPE_WORD && cell::type_of(value) != TYPE_HASH;
     if (!new_value) {
         if (words) return const_cast<Cell*>(find_word_value(value, element, case_sensitive));
-        return actions::slot<datatype::SELECT>(value)(value, element, nullptr, true, case_sensitive,
-                                                                      false, false, nullptr, nullptr, false, false);
+        return actions::slot<datatype::SELECT>(value)(value, element,
+                                                      {.only = true, .case_sensitive = case_sensitive});
     }
     int64_t found = -1;
     if (words) {
@@ -620,8 +620,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         }
     } else {
         const stack::Saved saved;
-        const Cell* r = actions::slot<datatype::FIND>(value)(
-            value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
+        const Cell* r = actions::slot<datatype::FIND>(value)(value, element, {.case_sensitive = case_sensitive});
         if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
     }
     if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);

@@ -403,17 +403,16 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // ---- round ----------------------------------------------------------------------
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const datatype::RoundOptions& options) {
     const uint32_t vt = cell::type_of(value);
-    const uint32_t st = scale ? cell::type_of(scale) : 0;
+    const uint32_t st = options.scale ? cell::type_of(options.scale) : 0;
     if (st == TYPE_MONEY) raise_call_and_type(err::NOT_RELATED, TYPE_MONEY);
     double d = cell::get_double(value);
     double s = vt == TYPE_PERCENT ? 0.01 : 1.0;
-    if (scale) {
-        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(integer_value(scale)));
-        else if (is_float_like(st)) s = std::fabs(cell::get_double(scale));
-        else err::raise(err::INVALID_ARG, scale);
+    if (options.scale) {
+        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(integer_value(options.scale)));
+        else if (is_float_like(st)) s = std::fabs(cell::get_double(options.scale));
+        else err::raise(err::INVALID_ARG, options.scale);
         if (vt == TYPE_PERCENT) s /= 100;
         // Multiples of zero: nothing to round to, the value stays.
         if (s == 0) return value;
@@ -430,11 +429,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else d = tiny ? d / s : d * (1 / s);
 
     double r;
-    if (down) {
+    if (options.down) {
         r = std::trunc(d);
-    } else if (floor) {
+    } else if (options.floor) {
         r = std::floor(d);
-    } else if (ceiling) {
+    } else if (options.ceiling) {
         r = std::ceil(d);
     } else {
         const double a = std::fabs(d);
@@ -442,9 +441,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         const double away = std::copysign(std::ceil(a), d), toward = std::copysign(std::floor(a), d);
         if (a > half) r = away;
         else if (a < half) r = toward;
-        else if (even) r = std::fmod(a, 2) < 1 ? toward : away;
-        else if (half_down) r = toward;
-        else if (half_ceiling) r = std::ceil(d);
+        else if (options.even) r = std::fmod(a, 2) < 1 ? toward : away;
+        else if (options.half_down) r = toward;
+        else if (options.half_ceiling) r = std::ceil(d);
         else r = away;
     }
 
@@ -453,7 +452,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else d = tiny ? r * s : r / (1 / s);
     if (std::isinf(d) && std::isfinite(r)) err::raise(err::OVERFLOW);
 
-    if (!scale) {
+    if (!options.scale) {
         cell::put_double(value, d);
         return value;
     }

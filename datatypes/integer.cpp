@@ -220,12 +220,11 @@ void float_power() {
     make_float(stack::arg_base, std::pow(x, y));
 }
 
-Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
+Cell* float_round(Cell* value, const datatype::RoundOptions& options) {
     make_float(value, integer_value(value));
     const auto f = datatype::action<datatype::ROUND>(TYPE_FLOAT);
     if (!f) err::raise(err::NOT_DONE);
-    return f(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    return f(value, options);
 }
 
 int32_t float_compare(const Cell* a, const Cell* b, CompareOp op) {
@@ -450,18 +449,17 @@ void power() {
     float_power();
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+Cell* round(Cell* value, const datatype::RoundOptions& options) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell type = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
         err::raise(err::NOT_RELATED, &type, &name);
     }
     const int32_t n = integer_value(value);
     if (n == INT32_MIN) return value;
-    if (scale && cell::type_of(scale) != TYPE_INTEGER)
-        return float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
-    const int32_t s = scale ? abs_checked(integer_value(scale)) : 1;
+    if (options.scale && cell::type_of(options.scale) != TYPE_INTEGER)
+        return float_round(value, options);
+    const int32_t s = options.scale ? abs_checked(integer_value(options.scale)) : 1;
     if (s == 0) return value;
     const int32_t v = n < 0 ? -n : n;
     const int32_t q = v / s, r = v % s;
@@ -475,14 +473,14 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     };
     const int32_t sgn = n < 0 ? -1 : 1;
     int32_t result;
-    if (down) result = sgn * dn;
-    else if (floor) result = n >= 1 ? (up_checked(), dn) : -up_checked();
-    else if (ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
+    if (options.down) result = sgn * dn;
+    else if (options.floor) result = n >= 1 ? (up_checked(), dn) : -up_checked();
+    else if (options.ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
     else if (r < s - r) result = sgn * dn;
     else if (r > s - r) result = sgn * up_checked();
-    else if (even) result = sgn * ((q & 1) ? up_checked() : dn);
-    else if (half_down) result = sgn * dn;
-    else if (half_ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
+    else if (options.even) result = sgn * ((q & 1) ? up_checked() : dn);
+    else if (options.half_down) result = sgn * dn;
+    else if (options.half_ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
     else result = sgn * up_checked();
     integer_value(value) = result;
     return value;

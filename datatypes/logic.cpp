@@ -79,10 +79,10 @@ int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit,
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) { return unset_type::compare(a, b, op); }
 
 Cell* clear(Cell*) { return set_top(); }
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return set_top(); }
+Cell* find(Cell*, Cell*, const datatype::FindOptions&) { return set_top(); }
 int32_t length(Cell*) { return -1; }
 Cell* remove(Cell*, Cell*, Cell*) { return set_top(); }
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return set_top(); }
+Cell* select(Cell*, Cell*, const datatype::FindOptions&) { return set_top(); }
 Cell* take(Cell*, Cell*, bool, bool) { return set_top(); }
 
 void fill(datatype::Record& r) {

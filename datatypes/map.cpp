@@ -506,18 +506,16 @@ CompareOp lookup_op(bool case_sensitive, bool same) {
     return same ? CompareOp::Same : case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
 }
 
-Cell* find_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool, bool,
-                bool, bool) {
-    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+Cell* find_slot(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    Cell* k = find_pair(series, value, lookup_op(options.case_sensitive, options.same));
     if (!k || removed(k)) return &shared::none;
     Cell* out = stack::push(k);
     key_for_output(out, true);
     return out;
 }
 
-Cell* select_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
-                  bool) {
-    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+Cell* select_slot(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    Cell* k = find_pair(series, value, lookup_op(options.case_sensitive, options.same));
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 

@@ -816,7 +816,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions&) {
     const uint32_t t = cell::type_of(value);
     if (!is_any_word(t)) {
         const Cell type{TYPE_DATATYPE, t, 0, 0};

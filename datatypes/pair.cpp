@@ -266,35 +266,36 @@ void math_slot() {
 
 // A component rounded as integer! rounds; a float scale answers a float,
 // which goes back into the pair as its whole part.
-int32_t round_component(int32_t v, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                        bool half_ceiling) {
+int32_t round_component(int32_t v, const datatype::RoundOptions& options) {
     Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
     auto fn = datatype::action<datatype::ROUND>(TYPE_INTEGER);
     if (!fn) err::raise(err::NOT_DONE);
-    const Cell* r = fn(&c, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    const Cell* r = fn(&c, options);
     if (cell::type_of(r) == TYPE_INTEGER) return integer_value(r);
     return composite::truncate_checked(std::trunc(cell::get_double(r)), r);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     const int32_t x = pair_x(value), y = pair_y(value);
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell t = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
         err::raise(err::NOT_RELATED, &t, &name);
     }
     Cell sx, sy;
-    Cell* scale_x = scale;
-    Cell* scale_y = scale;
-    if (scale && cell::type_of(scale) == TYPE_PAIR) {
-        sx = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_x(scale)), 0};
-        sy = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_y(scale)), 0};
+    Cell* scale_x = options.scale;
+    Cell* scale_y = options.scale;
+    if (options.scale && cell::type_of(options.scale) == TYPE_PAIR) {
+        sx = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_x(options.scale)), 0};
+        sy = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_y(options.scale)), 0};
         scale_x = &sx;
         scale_y = &sy;
     }
-    const int32_t rx = round_component(x, scale_x, even, down, half_down, floor, ceiling, half_ceiling);
-    const int32_t ry = round_component(y, scale_y, even, down, half_down, floor, ceiling, half_ceiling);
+    datatype::RoundOptions ox = options, oy = options;
+    ox.scale = scale_x;
+    oy.scale = scale_y;
+    const int32_t rx = round_component(x, ox);
+    const int32_t ry = round_component(y, oy);
     return make_at(value, rx, ry);
 }
 

@@ -210,11 +210,10 @@ void math_slot() {
     do_math(Op);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     const uint32_t t = cell::type_of(value);
     const uint32_t n = dimensions(t);
-    const uint32_t st = scale ? cell::type_of(scale) : 0;
+    const uint32_t st = options.scale ? cell::type_of(options.scale) : 0;
     if (st == TYPE_MONEY) {
         const Cell m = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
@@ -226,15 +225,17 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
         Cell c{TYPE_FLOAT, 0, 0, 0};
         float_type::make_at(&c, point_coord(value, i));
         Cell s{TYPE_FLOAT, 0, 0, 0};
-        Cell* sp = scale;
+        Cell* sp = options.scale;
         if (per_component) {
             double sv = 0;  // a point2D! scale leaves z alone
-            if (st == TYPE_PAIR) sv = i == 0 ? pair_x(scale) : pair_y(scale);
-            else if (i < dimensions(st)) sv = point_coord(scale, i);
+            if (st == TYPE_PAIR) sv = i == 0 ? pair_x(options.scale) : pair_y(options.scale);
+            else if (i < dimensions(st)) sv = point_coord(options.scale, i);
             float_type::make_at(&s, sv);
             sp = &s;
         }
-        const Cell* r = float_type::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        datatype::RoundOptions component = options;
+        component.scale = sp;
+        const Cell* r = float_type::round(&c, component);
         set_component(value, i,
                       cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r));
     }

@@ -321,8 +321,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
             found = block::find_key(series, key, true);
         } else {
             const stack::Saved saved;
-            const Cell* r = actions::slot<datatype::FIND>(series)(
-                series, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
+            const Cell* r = actions::slot<datatype::FIND>(series)(series, key, {.case_sensitive = true});
             if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
         }
         if (found < 0) return &shared::none;

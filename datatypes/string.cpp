@@ -497,9 +497,8 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     }
     if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, element);
     if (!new_value)
-        return select(value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false);
-    Cell* found =
-        find(value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
+        return select(value, element, {.case_sensitive = case_sensitive});
+    Cell* found = find(value, element, {.case_sensitive = case_sensitive});
     if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, element);
     // The key's own first unit stays; the unit after it takes the value.
     return actions::slot<datatype::POKE>(found)(found, 2, new_value, nullptr);

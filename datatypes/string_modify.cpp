@@ -393,15 +393,15 @@ void remove_chars_in(Cell* series, const Cell* with) {
     store_from_index(series, u);
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with) {
-    const bool removing = all || with;
-    if (!removing && automatic) err::raise(err::NOT_DONE);
+Cell* trim(Cell* series, const datatype::TrimOptions& options) {
+    const bool removing = options.all || options.with;
+    if (!removing && options.automatic) err::raise(err::NOT_DONE);
     const uint32_t index = clamp_index(series);
     const int32_t n = static_cast<int32_t>(length(series));
     const bool owned = owner::check_change(series, words::w_trim, &shared::none, static_cast<int32_t>(index), n);
-    if (removing) remove_chars_in(series, with);
-    else if (lines) store_from_index(series, trim_lines(units_from_index(series)));
-    else store_from_index(series, trim_ends(units_from_index(series), head, tail));
+    if (removing) remove_chars_in(series, options.with);
+    else if (options.lines) store_from_index(series, trim_lines(units_from_index(series)));
+    else store_from_index(series, trim_ends(units_from_index(series), options.head, options.tail));
     if (owned) owner::check_change(series, words::w_trimmed, &shared::none, static_cast<int32_t>(index), n);
     return series;
 }

@@ -296,14 +296,13 @@ void divide_slot() {
     if (ratio) cell::set_type(stack::arg_base, TYPE_FLOAT);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell name = stack::get_call_name();
         const Cell t = datatype_cell(TYPE_MONEY);
         err::raise(err::NOT_RELATED, &name, &t);
     }
-    Cell* r = float_type::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    Cell* r = float_type::round(value, options);
     const double d = cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r);
     return make_at(d, r);
 }

@@ -211,7 +211,7 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions&) {
     if (cell::type_of(value) != TYPE_DATATYPE) err::raise(err::INVALID_ARG, value);
     return has(series, datatype_id(value)) ? &shared::true_value : &shared::false_value;
 }

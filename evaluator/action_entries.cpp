@@ -229,17 +229,30 @@ void e_copy(const int32_t* r) {
     store(slot<datatype::COPY>(arg(0))(arg(0), result, ref_arg(r, 0), has(r, 1), types));
 }
 
-void e_find(const int32_t* r) {
-    store(slot<datatype::FIND>(arg(0))(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
-                                                       has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6), has(r, 7),
-                                                       has(r, 8), has(r, 9), has(r, 10)));
+// The refinements find and select share, in their order: part only case
+// same any with skip last reverse (find adds tail and match).
+datatype::FindOptions find_options(const int32_t* r) {
+    datatype::FindOptions o;
+    o.part = ref_arg(r, 0);
+    o.only = has(r, 1);
+    o.case_sensitive = has(r, 2);
+    o.same = has(r, 3);
+    o.any = has(r, 4);
+    o.with = ref_arg(r, 5);
+    o.skip = ref_arg(r, 6);
+    o.last = has(r, 7);
+    o.reverse = has(r, 8);
+    return o;
 }
 
-void e_select(const int32_t* r) {
-    store(slot<datatype::SELECT>(arg(0))(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
-                                                           has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                                           has(r, 7), has(r, 8)));
+void e_find(const int32_t* r) {
+    datatype::FindOptions o = find_options(r);
+    o.tail = has(r, 9);
+    o.match = has(r, 10);
+    store(slot<datatype::FIND>(arg(0))(arg(0), arg(1), o));
 }
+
+void e_select(const int32_t* r) { store(slot<datatype::SELECT>(arg(0))(arg(0), arg(1), find_options(r))); }
 
 void e_length(const int32_t*) {
     const Cell v = length(arg(0));
@@ -263,13 +276,26 @@ void e_take(const int32_t* r) {
     store(slot<datatype::TAKE>(arg(0))(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2)));
 }
 void e_trim(const int32_t* r) {
-    store(slot<datatype::TRIM>(arg(0))(arg(0), has(r, 0), has(r, 1), has(r, 2), has(r, 3), has(r, 4),
-                                                       ref_arg(r, 5)));
+    datatype::TrimOptions o;
+    o.head = has(r, 0);
+    o.tail = has(r, 1);
+    o.automatic = has(r, 2);
+    o.lines = has(r, 3);
+    o.all = has(r, 4);
+    o.with = ref_arg(r, 5);
+    store(slot<datatype::TRIM>(arg(0))(arg(0), o));
 }
 void e_move(const int32_t* r) { store(slot<datatype::MOVE>(arg(0))(arg(0), arg(1), ref_arg(r, 0))); }
 void e_round(const int32_t* r) {
-    store(slot<datatype::ROUND>(arg(0))(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2), has(r, 3),
-                                                         has(r, 4), has(r, 5), has(r, 6)));
+    datatype::RoundOptions o;
+    o.scale = ref_arg(r, 0);
+    o.even = has(r, 1);
+    o.down = has(r, 2);
+    o.half_down = has(r, 3);
+    o.floor = has(r, 4);
+    o.ceiling = has(r, 5);
+    o.half_ceiling = has(r, 6);
+    store(slot<datatype::ROUND>(arg(0))(arg(0), o));
 }
 void e_random(const int32_t* r) {
     store(slot<datatype::RANDOM>(arg(0))(arg(0), has(r, 0), has(r, 1), has(r, 2)));

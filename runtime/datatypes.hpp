@@ -59,6 +59,42 @@ using MoldFn = int32_t(const Cell* value, node_t out, bool only, bool all, bool 
 // and their groups are in runtime/compare_op.hpp).
 using CompareFn = int32_t(const Cell* a, const Cell* b, CompareOp op);
 
+// The refinements of find and select; a cell is nullptr when absent.
+struct FindOptions {
+    Cell* part = nullptr;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
+    bool only = false;
+    bool case_sensitive = false;
+    bool same = false;
+    bool any = false;
+    bool last = false;
+    bool reverse = false;
+    bool tail = false;
+    bool match = false;
+};
+
+// The refinements of round; scale is nullptr when absent.
+struct RoundOptions {
+    Cell* scale = nullptr;
+    bool even = false;
+    bool down = false;
+    bool half_down = false;
+    bool floor = false;
+    bool ceiling = false;
+    bool half_ceiling = false;
+};
+
+// The refinements of trim; with is nullptr when absent.
+struct TrimOptions {
+    bool head = false;
+    bool tail = false;
+    bool automatic = false;
+    bool lines = false;
+    bool all = false;
+    Cell* with = nullptr;
+};
+
 namespace slot_fn {
 // Typed slots receive the values as cells (the first is the argument base
 // when called through an action word) and refinements as flags, cells
@@ -79,8 +115,7 @@ using EvalPath = Cell*(Cell* value, Cell* element, Cell* new_value, Cell* path, 
                        int32_t index, bool case_sensitive, bool get, bool last, bool owner);
 using Direct = void();  // absolute, add ... xor~, at, back, head, head?, index?, next, skip, tail, tail?
 using Negate = Cell*(Cell* value);
-using Round = Cell*(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                    bool half_ceiling);
+using Round = Cell*(Cell* value, const RoundOptions& options);
 using EvenOdd = bool(Cell* value);
 using Complement = Cell*(Cell* value);
 // part is the normalised count (-1 without /part); dup the repeat count
@@ -89,10 +124,8 @@ using Insert = Cell*(Cell* series, Cell* value, int32_t part, bool only, int32_t
 using Clear = Cell*(Cell* series);
 // The result cell starts as unset; types is a datatype! or typeset!.
 using Copy = Cell*(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-using Find = Cell*(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-                   Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-using Select = Cell*(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-                     Cell* with, Cell* skip, bool last, bool reverse);
+using Find = Cell*(Cell* series, Cell* value, const FindOptions& options);
+using Select = Cell*(Cell* series, Cell* value, const FindOptions& options);  // ignores tail and match
 using Length = int32_t(Cell* series);  // -1 answers none
 using Move = Cell*(Cell* origin, Cell* target, Cell* part);
 // index is the index argument as pick and poke read it: true 1, false 2, a
@@ -106,7 +139,7 @@ using Sort = Cell*(Cell* series, bool case_sensitive, Cell* skip, Cell* comparat
                    bool reverse, bool stable);
 using Swap = Cell*(Cell* series1, Cell* series2);
 using Take = Cell*(Cell* series, Cell* part, bool deep, bool last);
-using Trim = Cell*(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with);
+using Trim = Cell*(Cell* series, const TrimOptions& options);
 // The port actions (create close delete open open? query read rename
 // update write): the target, the second argument (rename's new name,
 // write's data; nullptr for the others) and the refinement integers as the

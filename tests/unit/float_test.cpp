@@ -83,7 +83,7 @@ TEST_F(FloatActions, MoneyIsNotDoneAndNoScale) {
     }
     auto round = datatype::action<datatype::ROUND>(TYPE_FLOAT);
     Cell v = flt(1.0), s = money;
-    EXPECT_EQ(testutil::raised([&] { round(&v, &s, false, false, false, false, false, false); }), err::NOT_RELATED);
+    EXPECT_EQ(testutil::raised([&] { round(&v, {.scale = &s}); }), err::NOT_RELATED);
 }
 
 TEST_F(FloatActions, ScalarOpTakesOnlyArithmeticSteps) {

@@ -36,7 +36,7 @@ static_assert(fits_slot<ADD, void (*)()>);
 static_assert(!fits_slot<REFLECT, void (*)()>);
 static_assert(fits_slot<REFLECT, slot_fn::Reflect*>);
 static_assert(!fits_slot<ADD, slot_fn::Reflect*>);
-static_assert(!fits_slot<SELECT, slot_fn::Find*>);
+static_assert(!fits_slot<SELECT, slot_fn::Take*>);
 static_assert(std::is_same_v<decltype(action<FIND>(0u)), slot_fn::Find*>);
 static_assert(std::is_same_v<decltype(action<TO>(0u)), slot_fn::Make*>);
 

@@ -467,16 +467,12 @@ Cell* as_pattern(Cell* value) {
     return load(bytes.data(), bytes.size());
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    return string::find(series, as_pattern(value), part, only, case_sensitive, same, any, with, skip, last, reverse,
-                        tail, match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    return string::find(series, as_pattern(value), options);
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
-    return string::select(series, as_pattern(value), part, only, case_sensitive, same, any, with, skip, last,
-                          reverse);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    return string::select(series, as_pattern(value), options);
 }
 
 // ---- trim -----------------------------------------------------------------------------
@@ -496,12 +492,12 @@ std::vector<bool> byte_set(const Cell* with) {
     return set;
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with) {
-    if (automatic || lines) err::raise(err::NOT_DONE);
+Cell* trim(Cell* series, const datatype::TrimOptions& options) {
+    if (options.automatic || options.lines) err::raise(err::NOT_DONE);
     std::vector<bool> set(256, false);
     set[0] = true;
-    if (with) set = byte_set(with);
-    const bool removing = all || with;
+    if (options.with) set = byte_set(options.with);
+    const bool removing = options.all || options.with;
     const int32_t index = static_cast<int32_t>(clamp(series));
     const int32_t n = static_cast<int32_t>(length(series));
     const bool owned = owner::check_change(series, words::w_trim, &shared::none, index, n);
@@ -515,9 +511,9 @@ Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool 
             if (!set[p[i]]) p[kept++] = p[i];
     } else {
         uint32_t b = 0, e = len;
-        if (head || !tail)
+        if (options.head || !options.tail)
             while (b < e && p[b] == 0) b++;
-        if (tail || !head)
+        if (options.tail || !options.head)
             while (e > b && p[e - 1] == 0) e--;
         kept = e - b;
         std::memmove(p, p + b, kept);
@@ -530,21 +526,21 @@ Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool 
 }  // namespace
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
-    r.actions[datatype::APPEND] = as_action<slot_fn::Insert>(&append);
-    r.actions[datatype::INSERT] = as_action<slot_fn::Insert>(&insert);
-    r.actions[datatype::CHANGE] = as_action<slot_fn::Insert>(&change);
-    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find);
-    r.actions[datatype::SELECT] = as_action<slot_fn::Select>(&select);
-    r.actions[datatype::TRIM] = as_action<slot_fn::Trim>(&trim);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
+    datatype::set_slot<datatype::APPEND>(r, &append);
+    datatype::set_slot<datatype::INSERT>(r, &insert);
+    datatype::set_slot<datatype::CHANGE>(r, &change);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::TRIM>(r, &trim);
 }
 
 }  // namespace qel::binary

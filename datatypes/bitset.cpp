@@ -460,7 +460,7 @@ Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     return process(&i, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::false_value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions&) {
     return process(value, series_node(series), TEST, false, OTHER_MODE) ? &shared::true_value : &shared::none;
 }
 
@@ -521,28 +521,28 @@ Cell* path_value(Cell* value, Cell* element, Cell* new_value, Cell*, Cell*, Cell
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::REFLECT] = as_action<slot_fn::Reflect>(&reflect);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&path_value);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&complement);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
-    r.actions[datatype::APPEND] = as_action<slot_fn::Insert>(&append);
-    r.actions[datatype::INSERT] = as_action<slot_fn::Insert>(&append);
-    r.actions[datatype::CLEAR] = as_action<slot_fn::Clear>(&clear);
-    r.actions[datatype::COPY] = as_action<slot_fn::Copy>(&copy);
-    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find);
-    r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_q);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick);
-    r.actions[datatype::POKE] = as_action<slot_fn::Poke>(&poke);
-    r.actions[datatype::REMOVE] = as_action<slot_fn::Remove>(&remove);
-    r.actions[datatype::MODIFY] = as_action<slot_fn::Modify>(&modify);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &path_value);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::NEGATE>(r, &complement);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
+    datatype::set_slot<datatype::APPEND>(r, &append);
+    datatype::set_slot<datatype::INSERT>(r, &append);
+    datatype::set_slot<datatype::CLEAR>(r, &clear);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::LENGTH_Q>(r, &length_q);
+    datatype::set_slot<datatype::PICK>(r, &pick);
+    datatype::set_slot<datatype::POKE>(r, &poke);
+    datatype::set_slot<datatype::REMOVE>(r, &remove);
+    datatype::set_slot<datatype::MODIFY>(r, &modify);
 }
 
 }  // namespace qel::bitset

@@ -132,7 +132,7 @@ Cell datatype_cell(uint32_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
 void replace_by_copy(const Cell* b, uint32_t i, bool deep, const Cell* types) {
     Cell* c = stack::push(cells(b) + i);
     const uint32_t header = c->header;
-    Cell* r = actions::slot<slot_fn::Copy>(c, datatype::COPY)(c, c, nullptr, deep, const_cast<Cell*>(types));
+    Cell* r = actions::slot<datatype::COPY>(c)(c, c, nullptr, deep, const_cast<Cell*>(types));
     const Cell copied = *r;
     stack::pop_n(1);
     if (i >= total(b)) return;
@@ -430,7 +430,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         *r = *cells(r);
         if (deep && is_deep_copied(cell::type_of(r))) {
             const uint32_t header = r->header;
-            actions::slot<slot_fn::Copy>(r, datatype::COPY)(r, r, nullptr, true, nullptr);
+            actions::slot<datatype::COPY>(r)(r, r, nullptr, true, nullptr);
             r->header = (header & ~cell_flag::TYPE_MASK) | cell::type_of(r);
         }
         return r;
@@ -441,7 +441,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return r;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const datatype::TrimOptions&) {
     const uint32_t index = series_type::clamp_index(series);
     const Report report(series, words::w_trim, nullptr, static_cast<int32_t>(index),
                         static_cast<int32_t>(total(series) - index));
@@ -598,8 +598,8 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
     const bool words = et == TYPE_WORD && cell::type_of(value) != TYPE_HASH;
     if (!new_value) {
         if (words) return const_cast<Cell*>(find_word_value(value, element, case_sensitive));
-        return actions::slot<slot_fn::Select>(value, datatype::SELECT)(value, element, nullptr, true, case_sensitive,
-                                                                      false, false, nullptr, nullptr, false, false);
+        return actions::slot<datatype::SELECT>(value)(value, element,
+                                                      {.only = true, .case_sensitive = case_sensitive});
     }
     int64_t found = -1;
     if (words) {
@@ -620,8 +620,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         }
     } else {
         const stack::Saved saved;
-        const Cell* r = actions::slot<slot_fn::Find>(value, datatype::FIND)(
-            value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
+        const Cell* r = actions::slot<datatype::FIND>(value)(value, element, {.case_sensitive = case_sensitive});
         if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
     }
     if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);
@@ -636,23 +635,23 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
 // ---- registration ---------------------------------------------------------------
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::TO] = as_action(&to);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::APPEND] = as_action(&append);
-    r.actions[datatype::CHANGE] = as_action(&change);
-    r.actions[datatype::COPY] = as_action(&copy);
-    r.actions[datatype::FIND] = as_action(&find);
-    r.actions[datatype::INSERT] = as_action(&insert);
-    r.actions[datatype::PUT] = as_action(&put);
-    r.actions[datatype::SELECT] = as_action(&select);
-    r.actions[datatype::SORT] = as_action(&sort);
-    r.actions[datatype::SWAP] = as_action(&swap);
-    r.actions[datatype::TAKE] = as_action(&take);
-    r.actions[datatype::TRIM] = as_action(&trim);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::APPEND>(r, &append);
+    datatype::set_slot<datatype::CHANGE>(r, &change);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::INSERT>(r, &insert);
+    datatype::set_slot<datatype::PUT>(r, &put);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::SORT>(r, &sort);
+    datatype::set_slot<datatype::SWAP>(r, &swap);
+    datatype::set_slot<datatype::TAKE>(r, &take);
+    datatype::set_slot<datatype::TRIM>(r, &trim);
 }
 
 }  // namespace qel::block

@@ -14,6 +14,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::block {
@@ -80,6 +81,6 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const datatype::TrimOptions& options);
 
 }  // namespace qel::block

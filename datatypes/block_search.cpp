@@ -62,8 +62,15 @@ struct Match {
     int64_t advance = 1;    // /tail: past the sequence, or one step past a cell
 };
 
-Match search(const Cell* series, const Cell* value, const Cell* part, bool only, bool case_sensitive, bool same,
-             const Cell* skip, bool last, bool reverse, bool match) {
+Match search(const Cell* series, const Cell* value, const datatype::FindOptions& options) {
+    const Cell* part = options.part;
+    const Cell* skip = options.skip;
+    const bool only = options.only;
+    const bool case_sensitive = options.case_sensitive;
+    const bool same = options.same;
+    const bool last = options.last;
+    const bool reverse = options.reverse;
+    const bool match = options.match;
     const Cell s = *series;
     const Cell v = *value;
     const node_t n = series_node(s);
@@ -336,17 +343,17 @@ Cell clamped(const Cell* v) {
 
 // ---- entry points -------------------------------------------------------------
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool, Cell*,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    const Match m = search(series, value, part, only, case_sensitive, same, skip, last, reverse, match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    const Match m = search(series, value, options);
     if (m.position < 0) return &shared::none;
-    const int64_t at = tail ? std::min(m.position + m.advance, length_of_buffer(series_node(series))) : m.position;
+    const int64_t at = options.tail ? std::min(m.position + m.advance, length_of_buffer(series_node(series))) : m.position;
     return push_position(series, at);
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool, Cell*,
-             Cell* skip, bool last, bool reverse) {
-    const Match m = search(series, value, part, only, case_sensitive, same, skip, last, reverse, false);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    datatype::FindOptions o = options;
+    o.match = false;
+    const Match m = search(series, value, o);
     if (m.position < 0) return &shared::none;
     const int64_t at = m.position + m.length;
     if (at >= length_of_buffer(series_node(series))) return &shared::none;

@@ -183,19 +183,19 @@ void fill(datatype::Record& r) {
     for (uint32_t s = 0; s < datatype::ACTION_SLOTS; s++)
         if (s != datatype::RANDOM && s != datatype::ABSOLUTE && s != datatype::EVEN_Q && s != datatype::ODD_Q)
             r.actions[s] = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&divide);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&multiply);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&remainder);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ADD>(r, &add);
+    datatype::set_slot<datatype::DIVIDE>(r, &divide);
+    datatype::set_slot<datatype::MULTIPLY>(r, &multiply);
+    datatype::set_slot<datatype::REMAINDER>(r, &remainder);
+    datatype::set_slot<datatype::SUBTRACT>(r, &subtract);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
 }
 
 }  // namespace qel::char_type

@@ -738,15 +738,15 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
+    datatype::set_slot<datatype::TO>(r, &to);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add_slot);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ADD>(r, &add_slot);
+    datatype::set_slot<datatype::SUBTRACT>(r, &subtract_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick);
     integer::neighbours.date_seconds = &to_unix_seconds;
 }
 

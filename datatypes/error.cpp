@@ -416,12 +416,12 @@ void form_display(const Cell* error_in, node_t out) {
 
 void fill(datatype::Record& r) {
     for (auto& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action(&make);
+    datatype::set_slot<datatype::MAKE>(r, &make);
     r.actions[datatype::REFLECT] = datatype::INHERIT;
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::EVAL_PATH] = as_action(&object::eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &object::eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
     r.actions[datatype::COPY] = datatype::INHERIT;
     r.actions[datatype::FIND] = datatype::INHERIT;
     r.actions[datatype::SELECT] = datatype::INHERIT;

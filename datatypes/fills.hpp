@@ -11,11 +11,10 @@ namespace qel {
 // left of limit.
 template <int32_t (*write)(const Cell* value, node_t out, int32_t limit)>
 void fill_same_text(datatype::Record& r) {
-    r.actions[datatype::FORM] = as_action<datatype::FormFn>(
-        +[](const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); });
-    r.actions[datatype::MOLD] =
-        as_action<datatype::MoldFn>(+[](const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit,
-                                        int32_t) { return write(value, out, limit); });
+    datatype::set_slot<datatype::FORM>(
+        r, [](const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); });
+    datatype::set_slot<datatype::MOLD>(r, [](const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit,
+                                             int32_t) { return write(value, out, limit); });
 }
 namespace unset_type { void fill(datatype::Record& r); }
 namespace none_type { void fill(datatype::Record& r); }

@@ -156,9 +156,9 @@ void exchanged_composite_math(MathOp op, uint32_t type) {
     const Cell scalar = l[0];
     l[0] = l[1];
     l[1] = scalar;
-    ActionFn f = is_known(op) && !is_bitwise(op) ? datatype::action(type, datatype::slot_of_math(op)) : nullptr;
+    const auto f = is_known(op) && !is_bitwise(op) ? datatype::math_action(type, op) : nullptr;
     if (!f) err::raise(err::NOT_DONE);
-    action_as<slot_fn::Direct>(f)();
+    f();
 }
 
 double number_of(const Cell* c) {
@@ -403,17 +403,16 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // ---- round ----------------------------------------------------------------------
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const datatype::RoundOptions& options) {
     const uint32_t vt = cell::type_of(value);
-    const uint32_t st = scale ? cell::type_of(scale) : 0;
+    const uint32_t st = options.scale ? cell::type_of(options.scale) : 0;
     if (st == TYPE_MONEY) raise_call_and_type(err::NOT_RELATED, TYPE_MONEY);
     double d = cell::get_double(value);
     double s = vt == TYPE_PERCENT ? 0.01 : 1.0;
-    if (scale) {
-        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(integer_value(scale)));
-        else if (is_float_like(st)) s = std::fabs(cell::get_double(scale));
-        else err::raise(err::INVALID_ARG, scale);
+    if (options.scale) {
+        if (st == TYPE_INTEGER) s = std::fabs(static_cast<double>(integer_value(options.scale)));
+        else if (is_float_like(st)) s = std::fabs(cell::get_double(options.scale));
+        else err::raise(err::INVALID_ARG, options.scale);
         if (vt == TYPE_PERCENT) s /= 100;
         // Multiples of zero: nothing to round to, the value stays.
         if (s == 0) return value;
@@ -430,11 +429,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else d = tiny ? d / s : d * (1 / s);
 
     double r;
-    if (down) {
+    if (options.down) {
         r = std::trunc(d);
-    } else if (floor) {
+    } else if (options.floor) {
         r = std::floor(d);
-    } else if (ceiling) {
+    } else if (options.ceiling) {
         r = std::ceil(d);
     } else {
         const double a = std::fabs(d);
@@ -442,9 +441,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         const double away = std::copysign(std::ceil(a), d), toward = std::copysign(std::floor(a), d);
         if (a > half) r = away;
         else if (a < half) r = toward;
-        else if (even) r = std::fmod(a, 2) < 1 ? toward : away;
-        else if (half_down) r = toward;
-        else if (half_ceiling) r = std::ceil(d);
+        else if (options.even) r = std::fmod(a, 2) < 1 ? toward : away;
+        else if (options.half_down) r = toward;
+        else if (options.half_ceiling) r = std::ceil(d);
         else r = away;
     }
 
@@ -453,7 +452,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else d = tiny ? r * s : r / (1 / s);
     if (std::isinf(d) && std::isfinite(r)) err::raise(err::OVERFLOW);
 
-    if (!scale) {
+    if (!options.scale) {
         cell::put_double(value, d);
         return value;
     }
@@ -550,20 +549,20 @@ bool odd_slot(Cell* value) { return parity(value) == 1; }
 void fill(datatype::Record& r) {
     static_assert(std::is_same_v<decltype(make), slot_fn::Make>);
     static_assert(std::is_same_v<decltype(round), slot_fn::Round>);
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
-    r.actions[datatype::TO] = as_action(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form_slot);
+    datatype::set_slot<datatype::MOLD>(r, &mold_slot);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute_slot);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::POWER] = as_action<slot_fn::Direct>(&power_slot);
-    r.actions[datatype::ROUND] = as_action(&round);
-    r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_slot);
-    r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, false);
+    datatype::set_slot<datatype::NEGATE>(r, &negate_slot);
+    datatype::set_slot<datatype::POWER>(r, &power_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round);
+    datatype::set_slot<datatype::EVEN_Q>(r, &even_slot);
+    datatype::set_slot<datatype::ODD_Q>(r, &odd_slot);
     // Every other slot is empty: float! has no series or port actions.
     for (uint32_t s = 0; s < datatype::ACTION_SLOTS; s++)
         if (r.actions[s] == datatype::INHERIT) r.actions[s] = nullptr;

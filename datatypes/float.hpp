@@ -61,8 +61,7 @@ Cell* make_at(Cell* c, double d);
 // Slots shared with percent! and time!.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* value, const datatype::RoundOptions& options);
 
 // Arithmetic and conversions that other datatypes do for float!. Each is
 // installed by its type's code; until then the operation raises internal

@@ -460,11 +460,11 @@ Cell* reflect(Cell* value, int32_t field) {
 
 void fill(datatype::Record& r) {
     for (auto& a : r.actions) a = nullptr;
-    r.actions[datatype::REFLECT] = as_action(&reflect);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::MAKE] = as_action(&make);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::MAKE>(r, &make);
 }
 
 // routine! inherits reflect; there is no make routine!: routines come from
@@ -472,7 +472,7 @@ void fill(datatype::Record& r) {
 void fill_routine(datatype::Record& r) {
     qel::function::fill(r);
     r.actions[datatype::MAKE] = nullptr;
-    r.actions[datatype::MOLD] = as_action(&mold_routine);
+    datatype::set_slot<datatype::MOLD>(r, &mold_routine);
 }
 
 }  // namespace qel::function

@@ -62,9 +62,9 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    datatype::set_slot<datatype::FORM>(r, &form_slot);
+    datatype::set_slot<datatype::MOLD>(r, &mold_slot);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
 }
 
 }  // namespace qel::handle

@@ -90,11 +90,11 @@ void reindex_from(const Cell* h, uint32_t position) {
 }
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COPY] = as_action<slot_fn::Copy>(&copy);
-    r.actions[datatype::SORT] = as_action<slot_fn::Sort>(&sort);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::SORT>(r, &sort);
 }
 
 }  // namespace qel::hash

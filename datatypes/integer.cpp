@@ -145,9 +145,9 @@ void exchange() {
 
 void other_type_math(uint32_t type, MathOp code) {
     if (!is_known(code)) rt::runtime_error(rt::code::NO_SWITCH, rt::here());
-    ActionFn f = datatype::action(type, datatype::slot_of_math(code));
+    const auto f = datatype::math_action(type, code);
     if (!f) err::raise(err::NOT_DONE);
-    action_as<slot_fn::Direct>(f)();
+    f();
 }
 
 void do_math(MathOp code) {
@@ -176,9 +176,9 @@ void do_math(MathOp code) {
             exchange();
             if (code == MathOp::Subtract) {
                 // n - p is -p + n: the composite type has no reversed subtract.
-                ActionFn neg = datatype::action(t, datatype::NEGATE);
+                const auto neg = datatype::action<datatype::NEGATE>(t);
                 if (!neg) err::raise(err::NOT_DONE);
-                cell::copy(action_as<slot_fn::Negate>(neg)(a), a);
+                cell::copy(neg(a), a);
                 code = MathOp::Add;
             }
             other_type_math(t, code);
@@ -210,8 +210,8 @@ namespace {
 // already a float!. Until float! fills its slot the plain double power
 // stands in for it, which is what that slot computes for finite operands.
 void float_power() {
-    if (ActionFn f = datatype::action(TYPE_FLOAT, datatype::POWER)) {
-        action_as<slot_fn::Direct>(f)();
+    if (const auto f = datatype::action<datatype::POWER>(TYPE_FLOAT)) {
+        f();
         return;
     }
     const Cell* e = stack::arg_base + 1;
@@ -220,20 +220,19 @@ void float_power() {
     make_float(stack::arg_base, std::pow(x, y));
 }
 
-Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
+Cell* float_round(Cell* value, const datatype::RoundOptions& options) {
     make_float(value, integer_value(value));
-    ActionFn f = datatype::action(TYPE_FLOAT, datatype::ROUND);
+    const auto f = datatype::action<datatype::ROUND>(TYPE_FLOAT);
     if (!f) err::raise(err::NOT_DONE);
-    return action_as<slot_fn::Round>(f)(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    return f(value, options);
 }
 
 int32_t float_compare(const Cell* a, const Cell* b, CompareOp op) {
-    ActionFn f = datatype::action(TYPE_FLOAT, datatype::COMPARE);
+    const auto f = datatype::action<datatype::COMPARE>(TYPE_FLOAT);
     if (!f) return -2;
     Cell af{TYPE_FLOAT, 0, 0, 0};
     make_float(&af, integer_value(a));
-    return action_as<slot_fn::Compare>(f)(&af, b, op);
+    return f(&af, b, op);
 }
 
 }  // namespace
@@ -450,18 +449,17 @@ void power() {
     float_power();
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+Cell* round(Cell* value, const datatype::RoundOptions& options) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell type = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
         err::raise(err::NOT_RELATED, &type, &name);
     }
     const int32_t n = integer_value(value);
     if (n == INT32_MIN) return value;
-    if (scale && cell::type_of(scale) != TYPE_INTEGER)
-        return float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
-    const int32_t s = scale ? abs_checked(integer_value(scale)) : 1;
+    if (options.scale && cell::type_of(options.scale) != TYPE_INTEGER)
+        return float_round(value, options);
+    const int32_t s = options.scale ? abs_checked(integer_value(options.scale)) : 1;
     if (s == 0) return value;
     const int32_t v = n < 0 ? -n : n;
     const int32_t q = v / s, r = v % s;
@@ -475,14 +473,14 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     };
     const int32_t sgn = n < 0 ? -1 : 1;
     int32_t result;
-    if (down) result = sgn * dn;
-    else if (floor) result = n >= 1 ? (up_checked(), dn) : -up_checked();
-    else if (ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
+    if (options.down) result = sgn * dn;
+    else if (options.floor) result = n >= 1 ? (up_checked(), dn) : -up_checked();
+    else if (options.ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
     else if (r < s - r) result = sgn * dn;
     else if (r > s - r) result = sgn * up_checked();
-    else if (even) result = sgn * ((q & 1) ? up_checked() : dn);
-    else if (half_down) result = sgn * dn;
-    else if (half_ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
+    else if (options.even) result = sgn * ((q & 1) ? up_checked() : dn);
+    else if (options.half_down) result = sgn * dn;
+    else if (options.half_ceiling) result = n >= 0 ? up_checked() : (up_checked(), -dn);
     else result = sgn * up_checked();
     integer_value(value) = result;
     return value;
@@ -500,27 +498,27 @@ Cell* complement(Cell* value) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_action);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&divide);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&multiply);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate);
-    r.actions[datatype::POWER] = as_action<slot_fn::Direct>(&power);
-    r.actions[datatype::REMAINDER] = as_action<slot_fn::Direct>(&remainder);
-    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract);
-    r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_q);
-    r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_q);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_action);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute);
+    datatype::set_slot<datatype::ADD>(r, &add);
+    datatype::set_slot<datatype::DIVIDE>(r, &divide);
+    datatype::set_slot<datatype::MULTIPLY>(r, &multiply);
+    datatype::set_slot<datatype::NEGATE>(r, &negate);
+    datatype::set_slot<datatype::POWER>(r, &power);
+    datatype::set_slot<datatype::REMAINDER>(r, &remainder);
+    datatype::set_slot<datatype::ROUND>(r, &round);
+    datatype::set_slot<datatype::SUBTRACT>(r, &subtract);
+    datatype::set_slot<datatype::EVEN_Q>(r, &even_q);
+    datatype::set_slot<datatype::ODD_Q>(r, &odd_q);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
 }
 
 }  // namespace qel::integer

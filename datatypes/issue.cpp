@@ -74,10 +74,10 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 void fill(datatype::Record& r) {
     for (uint32_t s = 0; s < datatype::ACTION_SLOTS; s++)
         if (s != datatype::FORM) r.actions[s] = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
 }
 
 }  // namespace qel::issue

@@ -52,11 +52,11 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 void fill(datatype::Record& r) {
     shared::unset = Cell{TYPE_UNSET, 0, 0, 0};
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::TO] = as_action(&make);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&compare);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
 }
 
 }  // namespace unset_type
@@ -79,26 +79,26 @@ int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit,
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) { return unset_type::compare(a, b, op); }
 
 Cell* clear(Cell*) { return set_top(); }
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return set_top(); }
+Cell* find(Cell*, Cell*, const datatype::FindOptions&) { return set_top(); }
 int32_t length(Cell*) { return -1; }
 Cell* remove(Cell*, Cell*, Cell*) { return set_top(); }
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return set_top(); }
+Cell* select(Cell*, Cell*, const datatype::FindOptions&) { return set_top(); }
 Cell* take(Cell*, Cell*, bool, bool) { return set_top(); }
 
 void fill(datatype::Record& r) {
     shared::none = Cell{TYPE_NONE, 0, 0, 0};
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::TO] = as_action(&make);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&compare);
-    r.actions[datatype::CLEAR] = as_action(&clear);
-    r.actions[datatype::FIND] = as_action(&find);
-    r.actions[datatype::LENGTH_Q] = as_action(&length);
-    r.actions[datatype::REMOVE] = as_action(&remove);
-    r.actions[datatype::SELECT] = as_action(&select);
-    r.actions[datatype::TAKE] = as_action(&take);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::CLEAR>(r, &clear);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::LENGTH_Q>(r, &length);
+    datatype::set_slot<datatype::REMOVE>(r, &remove);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::TAKE>(r, &take);
 }
 
 }  // namespace none_type
@@ -191,16 +191,16 @@ void fill(datatype::Record& r) {
     shared::true_value = Cell{TYPE_LOGIC, 1, 0, 0};
     shared::false_value = Cell{TYPE_LOGIC, 0, 0, 0};
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action(&logic::make);
-    r.actions[datatype::RANDOM] = as_action(&logic::random);
-    r.actions[datatype::TO] = as_action(&logic::to);
-    r.actions[datatype::FORM] = as_action(&logic::form);
-    r.actions[datatype::MOLD] = as_action(&logic::mold);
-    r.actions[datatype::COMPARE] = as_action<datatype::CompareFn>(&logic::compare);
-    r.actions[datatype::AND_T] = as_action(&logic::and_t);
-    r.actions[datatype::COMPLEMENT] = as_action(&logic::complement);
-    r.actions[datatype::OR_T] = as_action(&logic::or_t);
-    r.actions[datatype::XOR_T] = as_action(&logic::xor_t);
+    datatype::set_slot<datatype::MAKE>(r, &logic::make);
+    datatype::set_slot<datatype::RANDOM>(r, &logic::random);
+    datatype::set_slot<datatype::TO>(r, &logic::to);
+    datatype::set_slot<datatype::FORM>(r, &logic::form);
+    datatype::set_slot<datatype::MOLD>(r, &logic::mold);
+    datatype::set_slot<datatype::COMPARE>(r, &logic::compare);
+    datatype::set_slot<datatype::AND_T>(r, &logic::and_t);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &logic::complement);
+    datatype::set_slot<datatype::OR_T>(r, &logic::or_t);
+    datatype::set_slot<datatype::XOR_T>(r, &logic::xor_t);
 }
 
 }  // namespace logic_type

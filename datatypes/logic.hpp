@@ -7,6 +7,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/series.hpp"
 
 namespace qel {
@@ -29,12 +30,10 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The series-like actions on none answer none and raise nothing, so that a
 // failed lookup can flow into clear, find, length?, remove, select or take.
 Cell* clear(Cell* series);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options);
 int32_t length(Cell* series);  // -1: the length? entry answers none
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-             Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 }  // namespace none_type
 

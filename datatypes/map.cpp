@@ -506,18 +506,16 @@ CompareOp lookup_op(bool case_sensitive, bool same) {
     return same ? CompareOp::Same : case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
 }
 
-Cell* find_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool, bool,
-                bool, bool) {
-    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+Cell* find_slot(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    Cell* k = find_pair(series, value, lookup_op(options.case_sensitive, options.same));
     if (!k || removed(k)) return &shared::none;
     Cell* out = stack::push(k);
     key_for_output(out, true);
     return out;
 }
 
-Cell* select_slot(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
-                  bool) {
-    Cell* k = find_pair(series, value, lookup_op(case_sensitive, same));
+Cell* select_slot(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    Cell* k = find_pair(series, value, lookup_op(options.case_sensitive, options.same));
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 
@@ -543,20 +541,20 @@ Cell* remove_slot(Cell* series, Cell*, Cell* key) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::REFLECT] = as_action<slot_fn::Reflect>(&reflect);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&to);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form_slot);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_slot);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare_slot);
-    r.actions[datatype::CLEAR] = as_action<slot_fn::Clear>(&clear_slot);
-    r.actions[datatype::COPY] = as_action<slot_fn::Copy>(&copy);
-    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find_slot);
-    r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_slot);
-    r.actions[datatype::PUT] = as_action<slot_fn::Put>(&put_slot);
-    r.actions[datatype::REMOVE] = as_action<slot_fn::Remove>(&remove_slot);
-    r.actions[datatype::SELECT] = as_action<slot_fn::Select>(&select_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form_slot);
+    datatype::set_slot<datatype::MOLD>(r, &mold_slot);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare_slot);
+    datatype::set_slot<datatype::CLEAR>(r, &clear_slot);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::FIND>(r, &find_slot);
+    datatype::set_slot<datatype::LENGTH_Q>(r, &length_slot);
+    datatype::set_slot<datatype::PUT>(r, &put_slot);
+    datatype::set_slot<datatype::REMOVE>(r, &remove_slot);
+    datatype::set_slot<datatype::SELECT>(r, &select_slot);
 }
 
 }  // namespace qel::map

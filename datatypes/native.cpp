@@ -174,9 +174,9 @@ void check_fit(const Cell& made) {
 
 void fill_common(datatype::Record& r) {
     for (auto& a : r.actions) a = nullptr;
-    r.actions[datatype::REFLECT] = as_action(&reflect);
-    r.actions[datatype::FORM] = as_action(&form_native);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::FORM>(r, &form_native);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
 }
 
 }  // namespace
@@ -212,13 +212,13 @@ Cell* push_op(const Cell* source) {
 
 void fill_native(datatype::Record& r) {
     fill_common(r);
-    r.actions[datatype::MAKE] = as_action(&make_native);
-    r.actions[datatype::MOLD] = as_action(&mold_native);
+    datatype::set_slot<datatype::MAKE>(r, &make_native);
+    datatype::set_slot<datatype::MOLD>(r, &mold_native);
 }
 void fill_action(datatype::Record& r) { fill_native(r); }
 void fill_op(datatype::Record& r) {
     fill_common(r);
-    r.actions[datatype::MAKE] = as_action(&make_op);
-    r.actions[datatype::MOLD] = as_action(&mold_op);
+    datatype::set_slot<datatype::MAKE>(r, &make_op);
+    datatype::set_slot<datatype::MOLD>(r, &mold_op);
 }
 }  // namespace qel::native

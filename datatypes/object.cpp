@@ -53,10 +53,10 @@ void store_self(const Cell* obj) { *context::self_of(object_context(obj)) = *obj
 Cell copy_value(const Cell& v) {
     Cell* held = stack::push(&v);
     Cell* result = stack::push(&shared::unset);
-    auto slot = actions::lookup(held, datatype::COPY);
+    auto slot = datatype::action<datatype::COPY>(cell::type_of(held));
     Cell out = v;
     if (slot) {
-        Cell* r = action_as<slot_fn::Copy>(slot)(held, result, nullptr, true, nullptr);
+        Cell* r = slot(held, result, nullptr, true, nullptr);
         if (r) out = *r;
     }
     stack::arg_top = held;
@@ -816,7 +816,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions&) {
     const uint32_t t = cell::type_of(value);
     if (!is_any_word(t)) {
         const Cell type{TYPE_DATATYPE, t, 0, 0};
@@ -864,16 +864,16 @@ namespace qel::object_type {
 void fill(datatype::Record& r) {
     using namespace qel::object;
     for (auto& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::REFLECT] = as_action(&reflect);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::COPY] = as_action(&copy);
-    r.actions[datatype::PUT] = as_action(&put);
-    r.actions[datatype::SELECT] = as_action(&select);
-    r.actions[datatype::MODIFY] = as_action(&modify);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::PUT>(r, &put);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::MODIFY>(r, &modify);
     // Fields written through words and series changed under an object
     // reach their handlers through these hooks.
     word::on_object_set = &on_object_set;

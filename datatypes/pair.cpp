@@ -63,9 +63,9 @@ void write_back(const Cell* changed, Cell* parent, Cell* previous, Cell* path) {
         err::raise(err::INVALID_PATH_SET, path ? path : &shared::none);
     }
     Cell* holder = stack::push(parent);
-    ActionFn slot = actions::lookup(holder, datatype::EVAL_PATH);
+    const auto slot = datatype::action<datatype::EVAL_PATH>(cell::type_of(holder));
     if (!slot) return;
-    action_as<slot_fn::EvalPath>(slot)(holder, sel, v, path, nullptr, nullptr, 0, false, false, true, false);
+    slot(holder, sel, v, path, nullptr, nullptr, 0, false, false, true, false);
 }
 
 int32_t truncate_checked(double d, const Cell* culprit) {
@@ -266,35 +266,36 @@ void math_slot() {
 
 // A component rounded as integer! rounds; a float scale answers a float,
 // which goes back into the pair as its whole part.
-int32_t round_component(int32_t v, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                        bool half_ceiling) {
+int32_t round_component(int32_t v, const datatype::RoundOptions& options) {
     Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
-    auto fn = action_as<slot_fn::Round>(datatype::action(TYPE_INTEGER, datatype::ROUND));
+    auto fn = datatype::action<datatype::ROUND>(TYPE_INTEGER);
     if (!fn) err::raise(err::NOT_DONE);
-    const Cell* r = fn(&c, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    const Cell* r = fn(&c, options);
     if (cell::type_of(r) == TYPE_INTEGER) return integer_value(r);
     return composite::truncate_checked(std::trunc(cell::get_double(r)), r);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     const int32_t x = pair_x(value), y = pair_y(value);
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell t = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
         err::raise(err::NOT_RELATED, &t, &name);
     }
     Cell sx, sy;
-    Cell* scale_x = scale;
-    Cell* scale_y = scale;
-    if (scale && cell::type_of(scale) == TYPE_PAIR) {
-        sx = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_x(scale)), 0};
-        sy = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_y(scale)), 0};
+    Cell* scale_x = options.scale;
+    Cell* scale_y = options.scale;
+    if (options.scale && cell::type_of(options.scale) == TYPE_PAIR) {
+        sx = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_x(options.scale)), 0};
+        sy = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(pair_y(options.scale)), 0};
         scale_x = &sx;
         scale_y = &sy;
     }
-    const int32_t rx = round_component(x, scale_x, even, down, half_down, floor, ceiling, half_ceiling);
-    const int32_t ry = round_component(y, scale_y, even, down, half_down, floor, ceiling, half_ceiling);
+    datatype::RoundOptions ox = options, oy = options;
+    ox.scale = scale_x;
+    oy.scale = scale_y;
+    const int32_t rx = round_component(x, ox);
+    const int32_t ry = round_component(y, oy);
     return make_at(value, rx, ry);
 }
 
@@ -352,19 +353,19 @@ Cell* reverse_slot(Cell* series, Cell*, Cell*) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute_slot);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, true);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
-    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, true);
+    datatype::set_slot<datatype::NEGATE>(r, &negate_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick_slot);
+    datatype::set_slot<datatype::REVERSE>(r, &reverse_slot);
 }
 
 }  // namespace qel::pair

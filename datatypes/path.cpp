@@ -161,24 +161,24 @@ int32_t mold_paren(const Cell* value, node_t out, bool only, bool all, bool flat
 void fill(datatype::Record& r) {
     using namespace datatype;
     clear_unused(r);
-    r.actions[MAKE] = as_action(&make);
+    set_slot<MAKE>(r, &make);
     r.actions[RANDOM] = nullptr;
-    r.actions[TO] = as_action(&to);
-    r.actions[FORM] = as_action(&form);
-    r.actions[MOLD] = as_action(&mold);
+    set_slot<TO>(r, &to);
+    set_slot<FORM>(r, &form);
+    set_slot<MOLD>(r, &mold);
     // copy stays block!'s, which keeps the copied value's type.
     r.actions[SORT] = nullptr;
     r.actions[TRIM] = nullptr;
 }
 
 // The other paths take everything from path!, their notation aside.
-void fill_lit_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_lit_path); }
-void fill_set_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_set_path); }
-void fill_get_path(datatype::Record& r) { r.actions[datatype::MOLD] = as_action(&mold_get_path); }
+void fill_lit_path(datatype::Record& r) { datatype::set_slot<datatype::MOLD>(r, &mold_lit_path); }
+void fill_set_path(datatype::Record& r) { datatype::set_slot<datatype::MOLD>(r, &mold_set_path); }
+void fill_get_path(datatype::Record& r) { datatype::set_slot<datatype::MOLD>(r, &mold_get_path); }
 
 void fill_paren(datatype::Record& r) {
     clear_unused(r);
-    r.actions[datatype::MOLD] = as_action(&mold_paren);
+    datatype::set_slot<datatype::MOLD>(r, &mold_paren);
     r.actions[datatype::TRIM] = nullptr;
 }
 

@@ -162,7 +162,7 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
         random::seed(static_cast<int32_t>(hashtab::murmur3_bytes(words, 4 * n)));
         return &shared::unset;
     }
-    auto fn = action_as<slot_fn::Random>(datatype::action(TYPE_FLOAT, datatype::RANDOM));
+    auto fn = datatype::action<datatype::RANDOM>(TYPE_FLOAT);
     if (!fn) err::raise(err::NOT_DONE);
     for (uint32_t i = 0; i < n; i++) {
         const float f = point_coord(value, i);
@@ -210,11 +210,10 @@ void math_slot() {
     do_math(Op);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     const uint32_t t = cell::type_of(value);
     const uint32_t n = dimensions(t);
-    const uint32_t st = scale ? cell::type_of(scale) : 0;
+    const uint32_t st = options.scale ? cell::type_of(options.scale) : 0;
     if (st == TYPE_MONEY) {
         const Cell m = datatype_cell(TYPE_MONEY);
         const Cell name = stack::get_call_name();
@@ -226,15 +225,17 @@ Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down,
         Cell c{TYPE_FLOAT, 0, 0, 0};
         float_type::make_at(&c, point_coord(value, i));
         Cell s{TYPE_FLOAT, 0, 0, 0};
-        Cell* sp = scale;
+        Cell* sp = options.scale;
         if (per_component) {
             double sv = 0;  // a point2D! scale leaves z alone
-            if (st == TYPE_PAIR) sv = i == 0 ? pair_x(scale) : pair_y(scale);
-            else if (i < dimensions(st)) sv = point_coord(scale, i);
+            if (st == TYPE_PAIR) sv = i == 0 ? pair_x(options.scale) : pair_y(options.scale);
+            else if (i < dimensions(st)) sv = point_coord(options.scale, i);
             float_type::make_at(&s, sv);
             sp = &s;
         }
-        const Cell* r = float_type::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        datatype::RoundOptions component = options;
+        component.scale = sp;
+        const Cell* r = float_type::round(&c, component);
         set_component(value, i,
                       cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r));
     }
@@ -303,19 +304,19 @@ Cell* reverse_slot(Cell* series, Cell*, Cell*) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::ABSOLUTE] = as_action<slot_fn::Direct>(&absolute_slot);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::ABSOLUTE>(r, &absolute_slot);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, false);
-    r.actions[datatype::NEGATE] = as_action<slot_fn::Negate>(&negate_slot);
-    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
-    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, false);
+    datatype::set_slot<datatype::NEGATE>(r, &negate_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick_slot);
+    datatype::set_slot<datatype::REVERSE>(r, &reverse_slot);
 }
 
 }  // namespace qel::point

@@ -321,8 +321,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
             found = block::find_key(series, key, true);
         } else {
             const stack::Saved saved;
-            const Cell* r = actions::slot<slot_fn::Find>(series, datatype::FIND)(
-                series, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
+            const Cell* r = actions::slot<datatype::FIND>(series)(series, key, {.case_sensitive = true});
             if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
         }
         if (found < 0) return &shared::none;
@@ -655,27 +654,27 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 void fill(datatype::Record& r) {
     scratch_slot = 0;
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::RANDOM] = as_action(&random);
-    r.actions[datatype::REFLECT] = as_action(&reflect);
-    r.actions[datatype::AT] = as_action(&at);
-    r.actions[datatype::BACK] = as_action(&back);
-    r.actions[datatype::CLEAR] = as_action(&clear);
-    r.actions[datatype::COPY] = as_action(&copy);
-    r.actions[datatype::HEAD] = as_action(&head);
-    r.actions[datatype::HEAD_Q] = as_action(&head_q);
-    r.actions[datatype::INDEX_Q] = as_action(&index_q);
-    r.actions[datatype::LENGTH_Q] = as_action(&length);
-    r.actions[datatype::MOVE] = as_action(&move);
-    r.actions[datatype::NEXT] = as_action(&next);
-    r.actions[datatype::PICK] = as_action(&pick);
-    r.actions[datatype::POKE] = as_action(&poke);
-    r.actions[datatype::REMOVE] = as_action(&remove);
-    r.actions[datatype::REVERSE] = as_action(&reverse);
-    r.actions[datatype::SKIP] = as_action(&skip);
-    r.actions[datatype::TAIL] = as_action(&tail);
-    r.actions[datatype::TAIL_Q] = as_action(&tail_q);
-    r.actions[datatype::TAKE] = as_action(&take);
-    r.actions[datatype::MODIFY] = as_action(&modify);
+    datatype::set_slot<datatype::RANDOM>(r, &random);
+    datatype::set_slot<datatype::REFLECT>(r, &reflect);
+    datatype::set_slot<datatype::AT>(r, &at);
+    datatype::set_slot<datatype::BACK>(r, &back);
+    datatype::set_slot<datatype::CLEAR>(r, &clear);
+    datatype::set_slot<datatype::COPY>(r, &copy);
+    datatype::set_slot<datatype::HEAD>(r, &head);
+    datatype::set_slot<datatype::HEAD_Q>(r, &head_q);
+    datatype::set_slot<datatype::INDEX_Q>(r, &index_q);
+    datatype::set_slot<datatype::LENGTH_Q>(r, &length);
+    datatype::set_slot<datatype::MOVE>(r, &move);
+    datatype::set_slot<datatype::NEXT>(r, &next);
+    datatype::set_slot<datatype::PICK>(r, &pick);
+    datatype::set_slot<datatype::POKE>(r, &poke);
+    datatype::set_slot<datatype::REMOVE>(r, &remove);
+    datatype::set_slot<datatype::REVERSE>(r, &reverse);
+    datatype::set_slot<datatype::SKIP>(r, &skip);
+    datatype::set_slot<datatype::TAIL>(r, &tail);
+    datatype::set_slot<datatype::TAIL_Q>(r, &tail_q);
+    datatype::set_slot<datatype::TAKE>(r, &take);
+    datatype::set_slot<datatype::MODIFY>(r, &modify);
 }
 
 }  // namespace series_type

@@ -393,8 +393,8 @@ Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 // own; then its own conversion decides. Without one, the UTF-8 form of the
 // formed value is the natural binary of a text.
 Cell* to_binary(Cell* proto, Cell* spec, bool making) {
-    const ActionFn own = datatype::action(TYPE_BINARY, datatype::TO);
-    if (own && own != as_action(&string::to)) return action_as<slot_fn::Make>(own)(proto, spec, TYPE_BINARY);
+    const auto own = datatype::action<datatype::TO>(TYPE_BINARY);
+    if (own && own != &string::to) return own(proto, spec, TYPE_BINARY);
     Cell* r = stack::push_slot();
     *r = Cell{TYPE_UNSET, 0, 0, 0};
     const uint32_t st = cell::type_of(spec);
@@ -492,35 +492,34 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     const Cell* where = path ? path : value;
     if (et == TYPE_INTEGER) {
         const int32_t position = integer_value(element);
-        if (!new_value) return actions::slot<slot_fn::Pick>(value, datatype::PICK)(value, position, element);
-        return actions::slot<slot_fn::Poke>(value, datatype::POKE)(value, position, new_value, element);
+        if (!new_value) return actions::slot<datatype::PICK>(value)(value, position, element);
+        return actions::slot<datatype::POKE>(value)(value, position, new_value, element);
     }
     if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, element);
     if (!new_value)
-        return select(value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false);
-    Cell* found =
-        find(value, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false, false, false, false);
+        return select(value, element, {.case_sensitive = case_sensitive});
+    Cell* found = find(value, element, {.case_sensitive = case_sensitive});
     if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, element);
     // The key's own first unit stays; the unit after it takes the value.
-    return actions::slot<slot_fn::Poke>(found, datatype::POKE)(found, 2, new_value, nullptr);
+    return actions::slot<datatype::POKE>(found)(found, 2, new_value, nullptr);
 }
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action(&make);
-    r.actions[datatype::TO] = as_action(&to);
-    r.actions[datatype::FORM] = as_action(&form);
-    r.actions[datatype::MOLD] = as_action(&mold);
-    r.actions[datatype::EVAL_PATH] = as_action(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::FIND] = as_action(&find);
-    r.actions[datatype::SELECT] = as_action(&select);
-    r.actions[datatype::SORT] = as_action(&sort);
-    r.actions[datatype::APPEND] = as_action(&append);
-    r.actions[datatype::CHANGE] = as_action(&change);
-    r.actions[datatype::INSERT] = as_action(&insert);
-    r.actions[datatype::SWAP] = as_action(&swap);
-    r.actions[datatype::TAKE] = as_action(&take);
-    r.actions[datatype::TRIM] = as_action(&trim);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &to);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::FIND>(r, &find);
+    datatype::set_slot<datatype::SELECT>(r, &select);
+    datatype::set_slot<datatype::SORT>(r, &sort);
+    datatype::set_slot<datatype::APPEND>(r, &append);
+    datatype::set_slot<datatype::CHANGE>(r, &change);
+    datatype::set_slot<datatype::INSERT>(r, &insert);
+    datatype::set_slot<datatype::SWAP>(r, &swap);
+    datatype::set_slot<datatype::TAKE>(r, &take);
+    datatype::set_slot<datatype::TRIM>(r, &trim);
     // Not text operations: a string answers them with the unsupported-action
     // error rather than with series! behaviour.
     r.actions[datatype::SET_PATH] = nullptr;

@@ -289,10 +289,10 @@ Cell* swap(Cell* series1, Cell* series2) {
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    const ActionFn shared_take = datatype::action(TYPE_SERIES, datatype::TAKE);
-    if (!shared_take || shared_take == as_action(&take)) err::raise(err::NOT_DONE);
+    const auto shared_take = datatype::action<datatype::TAKE>(TYPE_SERIES);
+    if (!shared_take || shared_take == &take) err::raise(err::NOT_DONE);
     const uint32_t type = cell::type_of(series);
-    Cell* r = action_as<slot_fn::Take>(shared_take)(series, part, deep, last);
+    Cell* r = shared_take(series, part, deep, last);
     if (!part && r && cell::type_of(r) == type && length(r) == 1) {
         const uint32_t c = char_at(r, series_index(r));
         *r = Cell{type == TYPE_BINARY ? uint32_t{TYPE_INTEGER} : uint32_t{TYPE_CHAR}, 0, c, 0};
@@ -393,15 +393,15 @@ void remove_chars_in(Cell* series, const Cell* with) {
     store_from_index(series, u);
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with) {
-    const bool removing = all || with;
-    if (!removing && automatic) err::raise(err::NOT_DONE);
+Cell* trim(Cell* series, const datatype::TrimOptions& options) {
+    const bool removing = options.all || options.with;
+    if (!removing && options.automatic) err::raise(err::NOT_DONE);
     const uint32_t index = clamp_index(series);
     const int32_t n = static_cast<int32_t>(length(series));
     const bool owned = owner::check_change(series, words::w_trim, &shared::none, static_cast<int32_t>(index), n);
-    if (removing) remove_chars_in(series, with);
-    else if (lines) store_from_index(series, trim_lines(units_from_index(series)));
-    else store_from_index(series, trim_ends(units_from_index(series), head, tail));
+    if (removing) remove_chars_in(series, options.with);
+    else if (options.lines) store_from_index(series, trim_lines(units_from_index(series)));
+    else store_from_index(series, trim_ends(units_from_index(series), options.head, options.tail));
     if (owned) owner::check_change(series, words::w_trimmed, &shared::none, static_cast<int32_t>(index), n);
     return series;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/datatypes.hpp"
 
 namespace qel::string {
 
@@ -13,7 +14,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-Cell* trim(Cell* series, bool head, bool tail, bool automatic, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const datatype::TrimOptions& options);
 
 // Removes from the index on every unit in the set: with's units from its
 // index (a text or binary), or its code point (char! or integer!); without

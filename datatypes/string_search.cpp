@@ -76,8 +76,15 @@ struct Needle {
     uint32_t length = 0;
 };
 
-Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool same, bool any, Cell* with,
-             Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Match search(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    Cell* part = options.part;
+    Cell* skip = options.skip;
+    const bool case_sensitive = options.case_sensitive;
+    const bool same = options.same;
+    const bool last = options.last;
+    const bool reverse = options.reverse;
+    const bool tail = options.tail;
+    const bool match = options.match;
     Match none;
     const node_t sn = series_node(series);
     const uint32_t st = cell::type_of(series);
@@ -85,7 +92,7 @@ Match search(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool sa
     if (total == 0) return none;
     const uint32_t index = clamp_index(series);
     if (index == total && !reverse) return none;
-    if (any || with) err::raise(err::NOT_DONE);
+    if (options.any || options.with) err::raise(err::NOT_DONE);
 
     int64_t step = 1;
     if (skip) {
@@ -226,18 +233,19 @@ bool bitset_has(const Cell* bitset, uint32_t cp) {
     return (series::head_ptr(s)[cp >> 3] & (0x80u >> (cp & 7))) != 0;
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    const Match m = search(series, value, part, case_sensitive, same, any, with, skip, last, reverse, tail, match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    const Match m = search(series, value, options);
     if (!m.found) return &shared::none;
     Cell* r = stack::push(series);
     series_index(r) = m.position;
     return r;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
-    const Match m = search(series, value, part, case_sensitive, same, any, with, skip, last, reverse, false, false);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options) {
+    datatype::FindOptions o = options;
+    o.tail = false;
+    o.match = false;
+    const Match m = search(series, value, o);
     if (!m.found) return &shared::none;
     const uint64_t at = static_cast<uint64_t>(m.position) + m.length;
     if (at >= total_units(series_node(series))) return &shared::none;

@@ -6,16 +6,15 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/math_op.hpp"
 
 namespace qel::string {
 
 // The series at the match (a new argument stack cell), or the shared none.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options);
 // The unit after the match (char!, or integer! in a binary!), or none.
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options);
 // Sorts in place and answers the series.
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable);

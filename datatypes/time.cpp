@@ -144,15 +144,14 @@ void store_back(Cell* value, Cell* path, Cell* parent, Cell* previous, int32_t i
         }
         return;
     }
-    ActionFn slot = actions::lookup(parent, datatype::EVAL_PATH);
+    const auto slot = datatype::action<datatype::EVAL_PATH>(cell::type_of(parent));
     if (!slot) return;
     // The parent cell is the walk's own: the set goes through its type,
     // which reports the change to the parent's owner.
     Cell none = shared::none;
     Cell v = *value;
     Cell* nv = stack::push(&v);
-    action_as<slot_fn::EvalPath>(slot)(parent, previous, nv, path, &none, &none, index > 0 ? index - 1 : 0, false,
-                                       false, true, false);
+    slot(parent, previous, nv, path, &none, &none, index > 0 ? index - 1 : 0, false, false, true, false);
     stack::pop_n(1);
 }
 
@@ -297,14 +296,13 @@ void divide_slot() {
     if (ratio) cell::set_type(stack::arg_base, TYPE_FLOAT);
 }
 
-Cell* round_slot(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
-    if (scale && cell::type_of(scale) == TYPE_MONEY) {
+Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
+    if (options.scale && cell::type_of(options.scale) == TYPE_MONEY) {
         const Cell name = stack::get_call_name();
         const Cell t = datatype_cell(TYPE_MONEY);
         err::raise(err::NOT_RELATED, &name, &t);
     }
-    Cell* r = float_type::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    Cell* r = float_type::round(value, options);
     const double d = cell::type_of(r) == TYPE_INTEGER ? integer_value(r) : cell::get_double(r);
     return make_at(d, r);
 }
@@ -325,18 +323,18 @@ bool odd_slot(Cell* value) { return parity(value) == 1; }
 }  // namespace
 
 void fill(datatype::Record& r) {
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::ADD] = as_action<slot_fn::Direct>(&add_slot);
-    r.actions[datatype::SUBTRACT] = as_action<slot_fn::Direct>(&subtract_slot);
-    r.actions[datatype::MULTIPLY] = as_action<slot_fn::Direct>(&multiply_slot);
-    r.actions[datatype::DIVIDE] = as_action<slot_fn::Direct>(&divide_slot);
-    r.actions[datatype::ROUND] = as_action<slot_fn::Round>(&round_slot);
-    r.actions[datatype::EVEN_Q] = as_action<slot_fn::EvenOdd>(&even_slot);
-    r.actions[datatype::ODD_Q] = as_action<slot_fn::EvenOdd>(&odd_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::ADD>(r, &add_slot);
+    datatype::set_slot<datatype::SUBTRACT>(r, &subtract_slot);
+    datatype::set_slot<datatype::MULTIPLY>(r, &multiply_slot);
+    datatype::set_slot<datatype::DIVIDE>(r, &divide_slot);
+    datatype::set_slot<datatype::ROUND>(r, &round_slot);
+    datatype::set_slot<datatype::EVEN_Q>(r, &even_slot);
+    datatype::set_slot<datatype::ODD_Q>(r, &odd_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick);
     r.actions[datatype::POWER] = nullptr;
 }
 

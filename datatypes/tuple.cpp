@@ -310,18 +310,18 @@ Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::RANDOM] = as_action<slot_fn::Random>(&random_slot);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
     fill_same_text<&write>(r);
-    r.actions[datatype::EVAL_PATH] = as_action<slot_fn::EvalPath>(&eval_path);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
+    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
     datatype::fill_math_slots(
-        r, [](auto op) { return as_action<slot_fn::Direct>(&math_slot<decltype(op)::value>); }, true);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement_slot);
-    r.actions[datatype::LENGTH_Q] = as_action<slot_fn::Length>(&length_slot);
-    r.actions[datatype::PICK] = as_action<slot_fn::Pick>(&pick_slot);
-    r.actions[datatype::REVERSE] = as_action<slot_fn::Reverse>(&reverse_slot);
+        r, [](auto op) { return &math_slot<decltype(op)::value>; }, true);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement_slot);
+    datatype::set_slot<datatype::LENGTH_Q>(r, &length_slot);
+    datatype::set_slot<datatype::PICK>(r, &pick_slot);
+    datatype::set_slot<datatype::REVERSE>(r, &reverse_slot);
     // A number on the left of a tuple reaches the tuple through float!.
     float_type::neighbours.tuple_math = &do_math;
 }

@@ -211,7 +211,7 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* series, Cell* value, const datatype::FindOptions&) {
     if (cell::type_of(value) != TYPE_DATATYPE) err::raise(err::INVALID_ARG, value);
     return has(series, datatype_id(value)) ? &shared::true_value : &shared::false_value;
 }
@@ -220,16 +220,16 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::AND_T] = as_action<slot_fn::Direct>(&and_action);
-    r.actions[datatype::COMPLEMENT] = as_action<slot_fn::Complement>(&complement);
-    r.actions[datatype::OR_T] = as_action<slot_fn::Direct>(&or_action);
-    r.actions[datatype::XOR_T] = as_action<slot_fn::Direct>(&xor_action);
-    r.actions[datatype::FIND] = as_action<slot_fn::Find>(&find);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::AND_T>(r, &and_action);
+    datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
+    datatype::set_slot<datatype::OR_T>(r, &or_action);
+    datatype::set_slot<datatype::XOR_T>(r, &xor_action);
+    datatype::set_slot<datatype::FIND>(r, &find);
 }
 
 }  // namespace qel::typeset

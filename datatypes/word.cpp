@@ -292,12 +292,12 @@ void clear_all(datatype::Record& r) {
 
 void fill(datatype::Record& r) {
     clear_all(r);
-    r.actions[datatype::MAKE] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::TO] = as_action<slot_fn::Make>(&make);
-    r.actions[datatype::FORM] = as_action<slot_fn::Form>(&form);
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(&mold_word);
-    r.actions[datatype::COMPARE] = as_action<slot_fn::Compare>(&compare);
-    r.actions[datatype::INDEX_Q] = as_action<slot_fn::Direct>(&index_q);
+    datatype::set_slot<datatype::MAKE>(r, &make);
+    datatype::set_slot<datatype::TO>(r, &make);
+    datatype::set_slot<datatype::FORM>(r, &form);
+    datatype::set_slot<datatype::MOLD>(r, &mold_word);
+    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    datatype::set_slot<datatype::INDEX_Q>(r, &index_q);
 }
 
 // The children keep make, to, form, compare and index? of word! and bring
@@ -308,7 +308,7 @@ void fill_child(datatype::Record& r, datatype::MoldFn* mold) {
         if (s != datatype::MAKE && s != datatype::TO && s != datatype::FORM && s != datatype::COMPARE &&
             s != datatype::INDEX_Q)
             r.actions[s] = nullptr;
-    r.actions[datatype::MOLD] = as_action<slot_fn::Mold>(mold);
+    datatype::set_slot<datatype::MOLD>(r, mold);
 }
 }  // namespace
 

@@ -68,24 +68,25 @@ Counts normalise(Cell* series, Cell* value, Cell* part, Cell* dup, bool change) 
     return c;
 }
 
-Cell* dispatch(uint32_t slot_number, Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
-    const Counts c = normalise(series, value, part, dup, slot_number == datatype::CHANGE);
+template <datatype::Slot S>
+Cell* dispatch(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
+    const Counts c = normalise(series, value, part, dup, S == datatype::CHANGE);
     if (c.nothing) return series;
-    return slot<slot_fn::Insert>(series, slot_number)(series, value, c.part, only, c.dup);
+    return slot<S>(series)(series, value, c.part, only, c.dup);
 }
 
 }  // namespace
 
 Cell* append(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
-    return dispatch(datatype::APPEND, series, value, part, only, dup);
+    return dispatch<datatype::APPEND>(series, value, part, only, dup);
 }
 
 Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
-    return dispatch(datatype::INSERT, series, value, part, only, dup);
+    return dispatch<datatype::INSERT>(series, value, part, only, dup);
 }
 
 Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
-    return dispatch(datatype::CHANGE, series, value, part, only, dup);
+    return dispatch<datatype::CHANGE>(series, value, part, only, dup);
 }
 
 int32_t index_argument(const Cell* index) {
@@ -98,15 +99,15 @@ int32_t index_argument(const Cell* index) {
 }
 
 Cell* pick(Cell* series, Cell* index) {
-    return slot<slot_fn::Pick>(series, datatype::PICK)(series, index_argument(index), index);
+    return slot<datatype::PICK>(series)(series, index_argument(index), index);
 }
 
 Cell* poke(Cell* series, Cell* index, Cell* value) {
-    return slot<slot_fn::Poke>(series, datatype::POKE)(series, index_argument(index), value, index);
+    return slot<datatype::POKE>(series)(series, index_argument(index), value, index);
 }
 
 Cell length(Cell* series) {
-    const int32_t n = slot<slot_fn::Length>(series, datatype::LENGTH_Q)(series);
+    const int32_t n = slot<datatype::LENGTH_Q>(series)(series);
     return n < 0 ? shared::none : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0};
 }
 
@@ -124,9 +125,9 @@ void store(const Cell* result) {
     stack::set_last_reset(&v);
 }
 
-template <uint32_t S>
+template <datatype::Slot S>
 void direct(const int32_t*) {
-    action_as<slot_fn::Direct>(lookup_or_raise(arg(0), S))();
+    actions::slot<S>(arg(0))();
 }
 
 uint32_t target_type(const Cell* v) {
@@ -136,21 +137,21 @@ uint32_t target_type(const Cell* v) {
 void e_make(const int32_t*) {
     Cell* proto = arg(0);
     const uint32_t t = target_type(proto);
-    auto slot = datatype::action(t, datatype::MAKE);
+    const auto slot = datatype::action<datatype::MAKE>(t);
     if (!slot) lookup_or_raise(proto, datatype::MAKE);
-    store(action_as<slot_fn::Make>(slot)(proto, arg(1), t));
+    store(slot(proto, arg(1), t));
 }
 
 void e_to(const int32_t*) {
     Cell* proto = arg(0);
     const uint32_t t = target_type(proto);
-    auto slot = datatype::action(t, datatype::TO);
+    const auto slot = datatype::action<datatype::TO>(t);
     if (!slot) lookup_or_raise(proto, datatype::TO);
-    store(action_as<slot_fn::Make>(slot)(proto, arg(1), t));
+    store(slot(proto, arg(1), t));
 }
 
 void e_reflect(const int32_t*) {
-    store(slot<slot_fn::Reflect>(arg(0), datatype::REFLECT)(arg(0), word_symbol(arg(1))));
+    store(slot<datatype::REFLECT>(arg(0))(arg(0), word_symbol(arg(1))));
 }
 
 // The output text of form and mold, kept on the argument stack above the
@@ -199,22 +200,22 @@ void e_mold(const int32_t* r) {
     text_result(out);
 }
 
-void e_negate(const int32_t*) { store(slot<slot_fn::Negate>(arg(0), datatype::NEGATE)(arg(0))); }
-void e_complement(const int32_t*) { store(slot<slot_fn::Complement>(arg(0), datatype::COMPLEMENT)(arg(0))); }
+void e_negate(const int32_t*) { store(slot<datatype::NEGATE>(arg(0))(arg(0))); }
+void e_complement(const int32_t*) { store(slot<datatype::COMPLEMENT>(arg(0))(arg(0))); }
 
 void e_even(const int32_t*) {
-    const bool b = slot<slot_fn::EvenOdd>(arg(0), datatype::EVEN_Q)(arg(0));
+    const bool b = slot<datatype::EVEN_Q>(arg(0))(arg(0));
     stack::set_last_reset(b ? &shared::true_value : &shared::false_value);
 }
 void e_odd(const int32_t*) {
-    const bool b = slot<slot_fn::EvenOdd>(arg(0), datatype::ODD_Q)(arg(0));
+    const bool b = slot<datatype::ODD_Q>(arg(0))(arg(0));
     stack::set_last_reset(b ? &shared::true_value : &shared::false_value);
 }
 
 void e_append(const int32_t* r) { store(append(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
 void e_insert(const int32_t* r) { store(insert(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
 void e_change(const int32_t* r) { store(change(arg(0), arg(1), ref_arg(r, 0), has(r, 1), ref_arg(r, 2))); }
-void e_clear(const int32_t*) { store(slot<slot_fn::Clear>(arg(0), datatype::CLEAR)(arg(0))); }
+void e_clear(const int32_t*) { store(slot<datatype::CLEAR>(arg(0))(arg(0))); }
 
 void e_copy(const int32_t* r) {
     Cell* types = ref_arg(r, 2);
@@ -225,20 +226,33 @@ void e_copy(const int32_t* r) {
         err::raise(err::EXPECT_ARG, &n, &t, &kind);
     }
     Cell* result = stack::push(&shared::unset);
-    store(slot<slot_fn::Copy>(arg(0), datatype::COPY)(arg(0), result, ref_arg(r, 0), has(r, 1), types));
+    store(slot<datatype::COPY>(arg(0))(arg(0), result, ref_arg(r, 0), has(r, 1), types));
+}
+
+// The refinements find and select share, in their order: part only case
+// same any with skip last reverse (find adds tail and match).
+datatype::FindOptions find_options(const int32_t* r) {
+    datatype::FindOptions o;
+    o.part = ref_arg(r, 0);
+    o.only = has(r, 1);
+    o.case_sensitive = has(r, 2);
+    o.same = has(r, 3);
+    o.any = has(r, 4);
+    o.with = ref_arg(r, 5);
+    o.skip = ref_arg(r, 6);
+    o.last = has(r, 7);
+    o.reverse = has(r, 8);
+    return o;
 }
 
 void e_find(const int32_t* r) {
-    store(slot<slot_fn::Find>(arg(0), datatype::FIND)(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
-                                                       has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6), has(r, 7),
-                                                       has(r, 8), has(r, 9), has(r, 10)));
+    datatype::FindOptions o = find_options(r);
+    o.tail = has(r, 9);
+    o.match = has(r, 10);
+    store(slot<datatype::FIND>(arg(0))(arg(0), arg(1), o));
 }
 
-void e_select(const int32_t* r) {
-    store(slot<slot_fn::Select>(arg(0), datatype::SELECT)(arg(0), arg(1), ref_arg(r, 0), has(r, 1), has(r, 2),
-                                                           has(r, 3), has(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                                           has(r, 7), has(r, 8)));
-}
+void e_select(const int32_t* r) { store(slot<datatype::SELECT>(arg(0))(arg(0), arg(1), find_options(r))); }
 
 void e_length(const int32_t*) {
     const Cell v = length(arg(0));
@@ -246,32 +260,45 @@ void e_length(const int32_t*) {
 }
 void e_pick(const int32_t*) { store(pick(arg(0), arg(1))); }
 void e_poke(const int32_t*) { store(poke(arg(0), arg(1), arg(2))); }
-void e_put(const int32_t* r) { store(slot<slot_fn::Put>(arg(0), datatype::PUT)(arg(0), arg(1), arg(2), has(r, 0))); }
+void e_put(const int32_t* r) { store(slot<datatype::PUT>(arg(0))(arg(0), arg(1), arg(2), has(r, 0))); }
 void e_remove(const int32_t* r) {
-    store(slot<slot_fn::Remove>(arg(0), datatype::REMOVE)(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+    store(slot<datatype::REMOVE>(arg(0))(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 void e_reverse(const int32_t* r) {
-    store(slot<slot_fn::Reverse>(arg(0), datatype::REVERSE)(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+    store(slot<datatype::REVERSE>(arg(0))(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 void e_sort(const int32_t* r) {
-    store(slot<slot_fn::Sort>(arg(0), datatype::SORT)(arg(0), has(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
+    store(slot<datatype::SORT>(arg(0))(arg(0), has(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
                                                        has(r, 4), has(r, 5), has(r, 6)));
 }
-void e_swap(const int32_t*) { store(slot<slot_fn::Swap>(arg(0), datatype::SWAP)(arg(0), arg(1))); }
+void e_swap(const int32_t*) { store(slot<datatype::SWAP>(arg(0))(arg(0), arg(1))); }
 void e_take(const int32_t* r) {
-    store(slot<slot_fn::Take>(arg(0), datatype::TAKE)(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2)));
+    store(slot<datatype::TAKE>(arg(0))(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2)));
 }
 void e_trim(const int32_t* r) {
-    store(slot<slot_fn::Trim>(arg(0), datatype::TRIM)(arg(0), has(r, 0), has(r, 1), has(r, 2), has(r, 3), has(r, 4),
-                                                       ref_arg(r, 5)));
+    datatype::TrimOptions o;
+    o.head = has(r, 0);
+    o.tail = has(r, 1);
+    o.automatic = has(r, 2);
+    o.lines = has(r, 3);
+    o.all = has(r, 4);
+    o.with = ref_arg(r, 5);
+    store(slot<datatype::TRIM>(arg(0))(arg(0), o));
 }
-void e_move(const int32_t* r) { store(slot<slot_fn::Move>(arg(0), datatype::MOVE)(arg(0), arg(1), ref_arg(r, 0))); }
+void e_move(const int32_t* r) { store(slot<datatype::MOVE>(arg(0))(arg(0), arg(1), ref_arg(r, 0))); }
 void e_round(const int32_t* r) {
-    store(slot<slot_fn::Round>(arg(0), datatype::ROUND)(arg(0), ref_arg(r, 0), has(r, 1), has(r, 2), has(r, 3),
-                                                         has(r, 4), has(r, 5), has(r, 6)));
+    datatype::RoundOptions o;
+    o.scale = ref_arg(r, 0);
+    o.even = has(r, 1);
+    o.down = has(r, 2);
+    o.half_down = has(r, 3);
+    o.floor = has(r, 4);
+    o.ceiling = has(r, 5);
+    o.half_ceiling = has(r, 6);
+    store(slot<datatype::ROUND>(arg(0))(arg(0), o));
 }
 void e_random(const int32_t* r) {
-    store(slot<slot_fn::Random>(arg(0), datatype::RANDOM)(arg(0), has(r, 0), has(r, 1), has(r, 2)));
+    store(slot<datatype::RANDOM>(arg(0))(arg(0), has(r, 0), has(r, 1), has(r, 2)));
 }
 // The first argument's word of each port action, for the error of an
 // empty slot.
@@ -285,20 +312,20 @@ const char* port_arg_name(uint32_t s) {
     }
 }
 
-template <uint32_t S, bool TWO>
+template <datatype::Slot S, bool TWO>
 void port_action(const int32_t* r) {
-    ActionFn f = lookup(arg(0), S);
+    const auto f = datatype::action<S>(cell::type_of(arg(0)));
     if (!f) {
         const Cell name = stack::get_call_name();
         const Cell type{TYPE_DATATYPE, cell::type_of(arg(0)), 0, 0};
         const Cell word = *word::make_from_cstr(port_arg_name(S));
         err::raise(err::EXPECT_ARG, &name, &type, &word);
     }
-    store(action_as<PortSlot>(f)(arg(0), TWO ? arg(1) : nullptr, r));
+    store(f(arg(0), TWO ? arg(1) : nullptr, r));
 }
 
 void e_modify(const int32_t* r) {
-    slot<slot_fn::Modify>(arg(0), datatype::MODIFY)(arg(0), arg(1), arg(2), has(r, 0));
+    slot<datatype::MODIFY>(arg(0))(arg(0), arg(1), arg(2), has(r, 0));
     stack::keep_first();
 }
 

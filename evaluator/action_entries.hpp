@@ -39,12 +39,6 @@ Cell length(Cell* series);
 // whose entry is not written yet.
 using ActionEntry = void (*)(const int32_t* refinements);
 
-// The slot of the port actions (create close delete open open? query read
-// rename update write): the target, the second argument (rename's new
-// name, write's data; nullptr for the others) and the refinement integers
-// as the action word received them. No core type fills these slots, so on
-// anything but a port they raise what every empty slot raises.
-using PortSlot = Cell*(Cell* target, Cell* second, const int32_t* refinements);
 ActionEntry entry_of_slot(uint32_t slot);
 
 }  // namespace qel::actions

@@ -464,7 +464,7 @@ void native_remove_each(const int32_t*) {
         if (o == Outcome::brk) break;
         if (o == Outcome::cont || !is_truthy(stack::arg_base)) continue;
         series_index(series) -= static_cast<uint32_t>(n);
-        const Cell* after = actions::slot<slot_fn::Remove>(series, datatype::REMOVE)(series, n == 1 ? nullptr : part,
+        const Cell* after = actions::slot<datatype::REMOVE>(series)(series, n == 1 ? nullptr : part,
                                                                                      nullptr);
         series_index(series) = series_index(after);
     }

@@ -345,7 +345,7 @@ Cell* push_copy(const Cell* in, uint32_t from, uint32_t to) {
     const Cell count{TYPE_INTEGER, 0, to > from ? to - from : 0, 0};
     Cell* part = stack::push(&count);
     Cell* result = stack::push(&shared::unset);
-    const Cell copy = *actions::slot<slot_fn::Copy>(series, datatype::COPY)(series, result, part, false, nullptr);
+    const Cell copy = *actions::slot<datatype::COPY>(series)(series, result, part, false, nullptr);
     stack::arg_top = mark;
     return stack::push(&copy);
 }
@@ -357,7 +357,7 @@ int64_t remove_units(const Cell* in, uint32_t at, uint32_t count) {
     series_index(series) = at;
     const Cell n{TYPE_INTEGER, 0, count, 0};
     Cell* part = stack::push(&n);
-    actions::slot<slot_fn::Remove>(series, datatype::REMOVE)(series, part, nullptr);
+    actions::slot<datatype::REMOVE>(series)(series, part, nullptr);
     stack::arg_top = mark;
     return static_cast<int64_t>(total(in)) - before;
 }
@@ -368,7 +368,7 @@ int64_t insert_value(const Cell* in, uint32_t at, const Cell* value, bool only) 
     Cell* series = stack::push(in);
     series_index(series) = at;
     Cell* v = stack::push(value);
-    actions::slot<slot_fn::Insert>(series, datatype::INSERT)(series, v, -1, only, 1);
+    actions::slot<datatype::INSERT>(series)(series, v, -1, only, 1);
     stack::arg_top = mark;
     return static_cast<int64_t>(total(in)) - before;
 }
@@ -379,7 +379,7 @@ int64_t change_units(const Cell* in, uint32_t at, uint32_t count, const Cell* va
     Cell* series = stack::push(in);
     series_index(series) = at;
     Cell* v = stack::push(value);
-    actions::slot<slot_fn::Insert>(series, datatype::CHANGE)(series, v, static_cast<int32_t>(count), only, 1);
+    actions::slot<datatype::CHANGE>(series)(series, v, static_cast<int32_t>(count), only, 1);
     stack::arg_top = mark;
     return static_cast<int64_t>(total(in)) - before;
 }
@@ -391,7 +391,8 @@ void keep_value(Cell* target, const Cell* value, bool at_index, bool each) {
     Cell* const mark = stack::arg_top;
     Cell* series = stack::push(target);
     Cell* v = stack::push(value);
-    actions::slot<slot_fn::Insert>(series, at_index ? datatype::INSERT : datatype::APPEND)(series, v, -1, only, 1);
+    const auto insert = at_index ? actions::slot<datatype::INSERT>(series) : actions::slot<datatype::APPEND>(series);
+    insert(series, v, -1, only, 1);
     stack::arg_top = mark;
     if (at_index) series_index(target) += static_cast<uint32_t>(static_cast<int64_t>(total(target)) - before);
 }

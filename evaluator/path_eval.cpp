@@ -80,7 +80,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         if (cell::type_of(sel) == TYPE_UNSET) err::raise(err::INVALID_PATH, &path, &elem);
         const bool last = i + 1 == total;
         Cell p = path;
-        auto slot = actions::lookup(cur, datatype::EVAL_PATH);
+        const auto slot = datatype::action<datatype::EVAL_PATH>(cell::type_of(cur));
         if (!slot) {
             const Cell type{TYPE_DATATYPE, cell::type_of(cur), 0, 0};
             // The message names the element that gave the value, its type
@@ -89,7 +89,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
             err::raise(err::BAD_PATH_TYPE, &path, &type, &from);
         }
         Cell* nv = last && mode == SET ? new_value : nullptr;
-        Cell* answer = action_as<slot_fn::EvalPath>(slot)(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),
+        Cell* answer = slot(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),
                                                           case_sensitive, mode == GET, last, false);
         const Cell got = answer ? *answer : shared::none;
         *parent = *cur;

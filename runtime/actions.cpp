@@ -20,8 +20,8 @@ ActionFn lookup_or_raise(const Cell* value, uint32_t slot) {
 namespace {
 
 int32_t raw_compare(const Cell* a, const Cell* b, CompareOp op) {
-    ActionFn f = lookup(a, datatype::COMPARE);
-    return f ? action_as<slot_fn::Compare>(f)(a, b, op) : -2;
+    const auto f = datatype::action<datatype::COMPARE>(cell::type_of(a));
+    return f ? f(a, b, op) : -2;
 }
 
 }  // namespace
@@ -55,12 +55,12 @@ int32_t compare_values(const Cell* a, const Cell* b, CompareOp op) {
 }
 
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
-    return slot<slot_fn::Form>(value, datatype::FORM)(value, out, part, limit);
+    return slot<datatype::FORM>(value)(value, out, part, limit);
 }
 
 int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent) {
-    return slot<slot_fn::Mold>(value, datatype::MOLD)(value, out, only, all, flat, part, limit, indent);
+    return slot<datatype::MOLD>(value)(value, out, only, all, flat, part, limit, indent);
 }
 
 }  // namespace qel::actions

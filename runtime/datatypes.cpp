@@ -159,9 +159,9 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 }
 
 void fill(Record& r) {
-    r.actions[FORM] = as_action(&form);
-    r.actions[MOLD] = as_action(&mold);
-    r.actions[COMPARE] = as_action<CompareFn>(&compare);
+    set_slot<FORM>(r, &form);
+    set_slot<MOLD>(r, &mold);
+    set_slot<COMPARE>(r, &compare);
 }
 
 }  // namespace qel::datatype

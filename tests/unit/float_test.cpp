@@ -77,13 +77,13 @@ TEST_F(FloatActions, MoneyIsNotDoneAndNoScale) {
             stack::arg_base = stack::arg_top;
             stack::push(&one);
             stack::push(&money);
-            action_as<slot_fn::Direct>(actions::lookup_or_raise(&one, datatype::ADD))();
+            actions::slot<datatype::ADD>(&one)();
         });
         EXPECT_EQ(code, err::NOT_DONE);
     }
-    auto round = action_as<slot_fn::Round>(datatype::action(TYPE_FLOAT, datatype::ROUND));
+    auto round = datatype::action<datatype::ROUND>(TYPE_FLOAT);
     Cell v = flt(1.0), s = money;
-    EXPECT_EQ(testutil::raised([&] { round(&v, &s, false, false, false, false, false, false); }), err::NOT_RELATED);
+    EXPECT_EQ(testutil::raised([&] { round(&v, {.scale = &s}); }), err::NOT_RELATED);
 }
 
 TEST_F(FloatActions, ScalarOpTakesOnlyArithmeticSteps) {

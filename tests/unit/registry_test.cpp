@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <unistd.h>
 
 #include "platform/console.hpp"
@@ -27,6 +28,18 @@ void action_a() { last_called = 1; }
 void action_b() { last_called = 2; }
 void action_c() { last_called = 3; }
 
+// Registration and lookup go through each slot's own signature: a routine
+// of another signature does not fit the slot.
+template <Slot S, class F>
+constexpr bool fits_slot = requires(Record& r, F f) { set_slot<S>(r, f); };
+static_assert(fits_slot<ADD, void (*)()>);
+static_assert(!fits_slot<REFLECT, void (*)()>);
+static_assert(fits_slot<REFLECT, slot_fn::Reflect*>);
+static_assert(!fits_slot<ADD, slot_fn::Reflect*>);
+static_assert(!fits_slot<SELECT, slot_fn::Take*>);
+static_assert(std::is_same_v<decltype(action<FIND>(0u)), slot_fn::Find*>);
+static_assert(std::is_same_v<decltype(action<TO>(0u)), slot_fn::Make*>);
+
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,15 +58,15 @@ protected:
 
 TEST_F(Registry, InheritedSlotsTakeTheParentEntryAsItStandsAtRegistration) {
     Record parent = make_record(TEST_PARENT, 0, "parent!", nullptr);
-    parent.actions[ADD] = &action_a;
-    parent.actions[NEGATE] = &action_a;
-    parent.actions[SUBTRACT] = &action_c;
-    parent.actions[COPY] = INHERIT;  // no parent: stays empty
+    set_slot<ADD>(parent, &action_a);
+    set_slot<MULTIPLY>(parent, &action_a);
+    set_slot<SUBTRACT>(parent, &action_c);
+    inherit_slot<COPY>(parent);  // no parent: stays empty
     register_type(RECORD_WORDS, parent);
 
     Record child = make_record(TEST_CHILD, TEST_PARENT, "child!");
-    child.actions[NEGATE] = &action_b;  // its own entry wins
-    child.actions[SUBTRACT] = nullptr;  // an empty slot of its own
+    set_slot<MULTIPLY>(child, &action_b);  // its own entry wins
+    clear_slot<SUBTRACT>(child);           // an empty slot of its own
     register_type(RECORD_WORDS, child);
 
     struct Case {
@@ -61,7 +74,7 @@ TEST_F(Registry, InheritedSlotsTakeTheParentEntryAsItStandsAtRegistration) {
         ActionFn parent, child;
     } cases[] = {
         {ADD, &action_a, &action_a},
-        {NEGATE, &action_a, &action_b},
+        {MULTIPLY, &action_a, &action_b},
         {SUBTRACT, &action_c, nullptr},
         {COPY, nullptr, nullptr},
         {SET_PATH, nullptr, nullptr},
@@ -139,8 +152,8 @@ std::string text_of(node_t out) {
 
 TEST_F(Registry, FormAndMoldOfADatatypeWriteItsName) {
     const Cell integer_type{TYPE_DATATYPE, TYPE_INTEGER, 0, 0};
-    FormFn* const form_slot = action_as<FormFn>(action(TYPE_DATATYPE, FORM));
-    MoldFn* const mold_slot = action_as<MoldFn>(action(TYPE_DATATYPE, MOLD));
+    FormFn* const form_slot = action<FORM>(TYPE_DATATYPE);
+    MoldFn* const mold_slot = action<MOLD>(TYPE_DATATYPE);
     struct Case {
         const char* what;
         uint32_t width;
@@ -164,7 +177,7 @@ TEST_F(Registry, FormAndMoldOfADatatypeWriteItsName) {
 }
 
 TEST_F(Registry, DatatypesCompareForEqualityOnly) {
-    CompareFn* const compare_slot = action_as<CompareFn>(action(TYPE_DATATYPE, COMPARE));
+    CompareFn* const compare_slot = action<COMPARE>(TYPE_DATATYPE);
     const Cell integer_type{TYPE_DATATYPE, TYPE_INTEGER, 0, 0};
     const Cell float_type{TYPE_DATATYPE, TYPE_FLOAT, 0, 0};
     const Cell eleven{TYPE_INTEGER, TYPE_INTEGER, TYPE_INTEGER, 0};  // same payload, another type

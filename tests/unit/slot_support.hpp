@@ -47,24 +47,26 @@ inline Cell block_cell(std::initializer_list<Cell> cells) {
 
 // A direct slot (arithmetic, index?) run on values pushed at a fresh
 // argument base; answers what it left there.
-inline Cell run_direct(uint32_t slot, const Cell& a, const Cell& b = Cell{TYPE_NONE, 0, 0, 0}) {
+template <datatype::Slot S>
+Cell run_direct(const Cell& a, const Cell& b = Cell{TYPE_NONE, 0, 0, 0}) {
     stack::Saved saved;
     stack::arg_base = stack::arg_top;
     stack::push(&a);
     stack::push(&b);
-    actions::slot<slot_fn::Direct>(&a, slot)();
+    actions::slot<S>(&a)();
     return *stack::arg_base;
 }
 
-inline int direct_error(uint32_t slot, const Cell& a, const Cell& b) {
-    return raised([&] { run_direct(slot, a, b); });
+template <datatype::Slot S>
+int direct_error(const Cell& a, const Cell& b) {
+    return raised([&] { run_direct<S>(a, b); });
 }
 
 inline Cell make_value(uint32_t type, const Cell& spec, bool to = false) {
     Cell proto = type_cell(type);
     Cell s = spec;
     const Cell probe{type, 0, 0, 0};
-    return *actions::slot<slot_fn::Make>(&probe, to ? datatype::TO : datatype::MAKE)(&proto, &s, type);
+    return *(to ? actions::slot<datatype::TO>(&probe) : actions::slot<datatype::MAKE>(&probe))(&proto, &s, type);
 }
 
 inline int make_error(uint32_t type, const Cell& spec, bool to = false) {
@@ -84,7 +86,7 @@ inline std::string molded(const Cell& v, bool only = false, bool all = false) {
 }
 
 inline int32_t compared(const Cell& a, const Cell& b, CompareOp op) {
-    return action_as<slot_fn::Compare>(actions::lookup(&a, datatype::COMPARE))(&a, &b, op);
+    return datatype::action<datatype::COMPARE>(cell::type_of(&a))(&a, &b, op);
 }
 
 }  // namespace qel::testutil

@@ -192,7 +192,7 @@ TEST_F(Composite, TextsConvertThroughTheScanHook) {
     ASSERT_TRUE(composite::from_text(&text, TYPE_PAIR, &out));
     EXPECT_EQ(text_of(out, true), "1x2");
 
-    auto to_time = action_as<slot_fn::Make>(datatype::action(TYPE_TIME, datatype::TO));
+    auto to_time = datatype::action<datatype::TO>(TYPE_TIME);
     struct Case {
         const char* name;
         std::function<void()> convert;

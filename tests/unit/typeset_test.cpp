@@ -60,7 +60,7 @@ TEST_F(TypesetTest, OperationsNoNativeHandsOver) {
 
 TEST_F(TypesetTest, ComplementCountsOnlyRegisteredTypes) {
     Cell empty = of({});
-    Cell all = *actions::slot<slot_fn::Complement>(&empty, datatype::COMPLEMENT)(&empty);
+    Cell all = *actions::slot<datatype::COMPLEMENT>(&empty)(&empty);
     EXPECT_EQ(payload_word(all, 0) & payload_word(all, 1) & payload_word(all, 2), 0xFFFFFFFFu);
     Cell listed = of({});
     for (uint32_t t = 1; t <= datatype::highest(); t++) typeset::set_bit(&listed, t);

@@ -52,11 +52,11 @@ TEST_F(WordTypeTest, MadeWordsAreGlobal) {
 
 TEST_F(WordTypeTest, IndexOfAnUnresolvedWordIsNone) {
     const Cell w = word_of("abc");
-    const Cell r = run_direct(datatype::INDEX_Q, w);
+    const Cell r = run_direct<datatype::INDEX_Q>(w);
     ASSERT_EQ(cell::type_of(&r), TYPE_INTEGER);
     EXPECT_EQ(integer_value(r), word_index(w) + 1);
     const Cell unresolved{TYPE_WORD, context::global, static_cast<uint32_t>(word_symbol(w)), 0xFFFFFFFF};
-    const Cell n = run_direct(datatype::INDEX_Q, unresolved);
+    const Cell n = run_direct<datatype::INDEX_Q>(unresolved);
     EXPECT_EQ(cell::type_of(&n), TYPE_NONE);
 }
 

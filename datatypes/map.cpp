@@ -16,12 +16,12 @@
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -299,18 +299,19 @@ bool foreach_step(Cell* m, const Cell* words) {
     return true;
 }
 
-void build_literal(lexer::State& s, uint32_t first, uint32_t n, const uint8_t* at, Cell* out) {
-    if (n % 2) lexer::error_invalid(s, TYPE_MAP, at);
+bool build_literal(uint32_t first, uint32_t n, Cell* out) {
+    if (n % 2) return false;
     for (uint32_t i = 0; i < n; i += 2)
-        if (!key_type_ok(cell::type_of(lexer::stack_cell(first + i)))) lexer::error_invalid(s, TYPE_MAP, at);
+        if (!key_type_ok(cell::type_of(scan_hook::value_at(first + i)))) return false;
     const Held held;
     Cell* c = make_at(stack::push(&shared::none), nullptr, n / 2);
     for (uint32_t i = 0; i < n; i += 2) {
-        const Cell k = *lexer::stack_cell(first + i);
-        const Cell v = *lexer::stack_cell(first + i + 1);
+        const Cell k = *scan_hook::value_at(first + i);
+        const Cell v = *scan_hook::value_at(first + i + 1);
         set(c, &k, &v, false, &shared::none);
     }
     *out = *c;
+    return true;
 }
 
 // ---- action slots -------------------------------------------------------------------

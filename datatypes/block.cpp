@@ -126,8 +126,6 @@ void write_cells(const Cell* b, uint32_t pos, const Source& src, uint32_t part, 
     }
 }
 
-Cell datatype_cell(uint32_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
-
 // Replaces the cell at position i of b by a copy made by its type's copy
 // action, keeping the cell's flags.
 void replace_by_copy(const Cell* b, uint32_t i, bool deep, const Cell* types) {

@@ -73,8 +73,6 @@ void key_for_output(Cell* out, bool as_word) {
     err::raise(err::BAD_TO_ARG, &dt, spec);
 }
 
-bool is_pair_source(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
-
 // Removed pairs stay in the entry block, where setting their keys again
 // revives them, until they outnumber the active pairs and this floor: a
 // small map then does not compact on every removal.
@@ -363,7 +361,7 @@ Cell* make_or_to(Cell* spec_in, bool to) {
         if (n < 0) err::raise(err::OUT_OF_RANGE, &spec);
         return make_at(stack::push(&shared::none), nullptr, static_cast<uint32_t>(n));
     }
-    if (is_pair_source(st)) return make_at(stack::push(&shared::none), &spec, 0);
+    if (is_block_paren_or_hash(st)) return make_at(stack::push(&shared::none), &spec, 0);
     if (st == TYPE_MAP) {
         Cell* r = stack::push(&shared::unset);
         return copy(spec_in, r, nullptr, false, nullptr);

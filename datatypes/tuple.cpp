@@ -23,15 +23,6 @@ namespace qel::tuple {
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_with_type(int code, uint32_t type) {
-    const Cell t = datatype_cell(type);
-    err::raise(code, &t);
-}
-
-Cell action_word(MathOp op) { return word::make_from_symbol(symbol::intern_cstr(action_name(op))); }
-
 void set_length(Cell* c, uint32_t n) {
     c->header = (c->header & ~(cell_flag::TYPE_MASK | TUPLE_LENGTH_MASK)) | TYPE_TUPLE | (n << TUPLE_LENGTH_SHIFT);
 }
@@ -75,7 +66,7 @@ void do_math(MathOp op) {
         // number (op) tuple: only the operators whose operands commute.
         if (op == MathOp::Subtract || op == MathOp::Divide) {
             const Cell t = datatype_cell(cell::type_of(l));
-            const Cell w = action_word(op);
+            const Cell w = word::action_word(op);
             err::raise(err::NOT_RELATED, &t, &w);
         }
         const Cell first = *l;
@@ -97,7 +88,7 @@ void do_math(MathOp op) {
         for (uint32_t i = 0; i < total; i++) out[i] = byte_op(i < n ? tuple_byte(l, i) : 0, i < m ? tuple_byte(r, i) : 0, op);
         n = total;
     } else {
-        raise_with_type(err::INVALID_TYPE, rt);
+        err::raise_with_type(err::INVALID_TYPE, rt);
     }
     make_at(l, out, n);
 }
@@ -241,7 +232,7 @@ int32_t length_slot(Cell* series) { return static_cast<int32_t>(tuple_length(ser
 // The 0-based byte a selector names; raises for a selector that is not an
 // integer or lies outside the tuple.
 uint32_t byte_index(const Cell* value, const Cell* element) {
-    if (cell::type_of(element) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(element));
+    if (cell::type_of(element) != TYPE_INTEGER) err::raise_with_type(err::INVALID_TYPE, cell::type_of(element));
     const int32_t i = integer_value(element);
     if (i < 1 || i > static_cast<int32_t>(tuple_length(value))) err::raise(err::OUT_OF_RANGE, element);
     return static_cast<uint32_t>(i - 1);
@@ -265,7 +256,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
         for (uint32_t k = i; k < MAX_LENGTH; k++) set_tuple_byte(value, k, 0);
         set_length(value, std::max(i, MIN_LENGTH));
     } else {
-        raise_with_type(err::INVALID_TYPE, nt);
+        err::raise_with_type(err::INVALID_TYPE, nt);
     }
     composite::write_back(value, parent, previous, path);
     return new_value;

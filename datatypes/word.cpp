@@ -25,8 +25,6 @@ namespace qel::word_type {
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 Cell* root_copy(const Cell& c) {
     Cell* slot = series::reserve_cell(&root_cell);
     *slot = c;

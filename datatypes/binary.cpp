@@ -14,7 +14,7 @@
 #include <bit>
 #include <cstring>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
 #include "datatypes/string.hpp"

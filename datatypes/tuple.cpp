@@ -13,6 +13,7 @@
 #include "datatypes/pair.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/base_n.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
@@ -102,13 +103,6 @@ namespace {
     err::raise(err::BAD_TO_ARG, &t, spec);
 }
 
-int hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // #F00, #FF0000 and #FF000080: a colour in hexadecimal.
 void from_issue(const Cell* spec, Cell* out) {
     const char* name = symbol::name(word_symbol(spec));
@@ -116,7 +110,7 @@ void from_issue(const Cell* spec, Cell* out) {
     if (len != 3 && len != 6 && len != 8) err::raise(err::INVALID_DATA, spec);
     uint8_t digits[8];
     for (uint32_t i = 0; i < len; i++) {
-        const int h = hex_digit(static_cast<uint8_t>(name[i]));
+        const int h = binary::hex_value(static_cast<uint8_t>(name[i]));
         if (h < 0) err::raise(err::INVALID_DATA, spec);
         digits[i] = static_cast<uint8_t>(h);
     }

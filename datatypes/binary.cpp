@@ -14,7 +14,7 @@
 #include <bit>
 #include <cstring>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
 #include "datatypes/string.hpp"
@@ -48,14 +48,10 @@ uint32_t clamp(Cell* v) {
     return series_index(v);
 }
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void bad_to_arg(const Cell* value) {
     const Cell t = datatype_cell(TYPE_BINARY);
     err::raise(err::BAD_TO_ARG, &t, value);
 }
-
-bool is_block_value(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
 // The tuple's length sits in header bits 19-22, its bytes in words 1-3.
 
@@ -114,7 +110,7 @@ void encode_one(const Cell* value, bool forming, std::vector<uint8_t>& out) {
         for (uint32_t i = 0; i < tuple_length(value); i++) out.push_back(tuple_byte(value, i));
     } else if (is_any_string(t)) {
         put_utf8(value, out);
-    } else if (is_block_value(t)) {
+    } else if (is_block_paren_or_hash(t)) {
         encode_block(value, -1, forming, out);
     } else if (forming) {
         const Cell v = *value;
@@ -207,7 +203,7 @@ void insert_bytes(node_t n, uint32_t offset, const uint8_t* bytes, uint32_t coun
 
 void encode_value(const Cell* value, int32_t part, bool only, bool forming, std::vector<uint8_t>& out) {
     const size_t start = out.size();
-    if (is_block_value(cell::type_of(value)) && !only) {
+    if (is_block_paren_or_hash(cell::type_of(value)) && !only) {
         encode_block(value, part, forming, out);
         return;
     }

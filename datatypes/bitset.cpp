@@ -24,7 +24,6 @@ namespace {
 
 constexpr uint32_t NOT = series_flag::NOT;
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
 Cell bitset_cell(node_t n) { return Cell{TYPE_BITSET, 0, n, 0}; }
 uint8_t fill_byte(node_t bits) { return is_complement(bits) ? 0xFF : 0x00; }
 

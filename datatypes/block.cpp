@@ -23,6 +23,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/owner.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 
@@ -124,8 +125,6 @@ void write_cells(const Cell* b, uint32_t pos, const Source& src, uint32_t part, 
         done += n;
     }
 }
-
-Cell datatype_cell(uint32_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
 
 // Replaces the cell at position i of b by a copy made by its type's copy
 // action, keeping the cell's flags.
@@ -485,8 +484,6 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 // ---- make and to ---------------------------------------------------------------
 
-Cell* (*scan_text)(const Cell* text) = nullptr;
-
 namespace {
 
 Cell* typed(Cell* c, uint32_t type) {
@@ -525,8 +522,10 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     if (st == TYPE_MAP) return typed(map::push_block(spec, map::Part::BODY), type);
     if (st == TYPE_OBJECT) return typed(object::reflect(spec, words::sym_body), type);
     if (st == TYPE_STRING) {
-        if (!scan_text) err::raise(err::NOT_DONE);
-        return typed(scan_text(spec), type);
+        if (!scan_hook::scan_text) err::raise(err::NOT_DONE);
+        Cell* out = stack::push(&shared::none);
+        scan_hook::scan_text(spec, scan_hook::Scan::Values, out);
+        return typed(out, type);
     }
     if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
     if (st == TYPE_TYPESET) {

@@ -62,12 +62,6 @@ void copy_typed_cells(const Cell* b, uint32_t first, uint32_t end, uint32_t step
 // count. Raises internal no-memory when the sizes overflow 32 bits.
 Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 
-// Pushes a new block of the values the lexer loads from a string! (from
-// its index), for to block! and to path! of a string. The lexer lies a
-// layer above and installs it at start-up; until then those conversions
-// raise internal not-done.
-extern Cell* (*scan_text)(const Cell* text);
-
 // ---- action slots ---------------------------------------------------------------
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);

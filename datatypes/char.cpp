@@ -21,8 +21,6 @@ namespace {
 
 constexpr uint32_t MAX_CP = 0x10FFFF;
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void bad_to(const Cell* spec) {
     const Cell type = datatype_cell(TYPE_CHAR);
     err::raise(err::BAD_TO_ARG, &type, spec);

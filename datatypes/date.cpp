@@ -34,8 +34,6 @@ inline int64_t fdiv(int64_t a, int64_t b) {
 }
 inline int64_t fmod_int(int64_t a, int64_t b) { return a - fdiv(a, b) * b; }
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void bad_to(const Cell* spec) {
     const Cell t = datatype_cell(TYPE_DATE);
     err::raise(err::BAD_TO_ARG, &t, spec);
@@ -414,13 +412,11 @@ Cell* from_block(Cell* proto, const Cell* spec, bool validate) {
     return store(d, proto);
 }
 
-bool is_block_spec(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
-
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
     const Cell given = *spec;
     const uint32_t t = cell::type_of(&given);
     if (t == TYPE_DATE) return cell::copy(&given, proto);
-    if (!is_block_spec(t)) bad_to(&given);
+    if (!is_block_paren_or_hash(t)) bad_to(&given);
     return from_block(proto, &given, true);
 }
 
@@ -437,7 +433,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
         *proto = Cell{TYPE_DATE, 0, 0, 0};
         return store(d, proto);
     }
-    if (!is_block_spec(t)) bad_to(&given);
+    if (!is_block_paren_or_hash(t)) bad_to(&given);
     return from_block(proto, &given, false);
 }
 

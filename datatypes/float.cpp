@@ -31,14 +31,7 @@ Neighbours neighbours;
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 Cell word_cell(const char* name) { return word::make_from_symbol(symbol::intern_cstr(name)); }
-
-[[noreturn]] void raise_with_type(int code, uint32_t type) {
-    const Cell t = datatype_cell(type);
-    err::raise(code, &t);
-}
 
 [[noreturn]] void raise_call_and_type(int code, uint32_t type) {
     const Cell name = stack::get_call_name();
@@ -190,7 +183,7 @@ void do_math(MathOp op) {
     }
     const bool number = rt == TYPE_INTEGER || rt == TYPE_FLOAT || rt == TYPE_PERCENT || rt == TYPE_TIME ||
                         (rt == TYPE_CHAR && lt != TYPE_TIME && lt != TYPE_PERCENT);
-    if (!number) raise_with_type(err::INVALID_TYPE, rt);
+    if (!number) err::raise_with_type(err::INVALID_TYPE, rt);
 
     const double x = number_of(l), y = number_of(r);
     if (lt == TYPE_INTEGER) l->header = TYPE_FLOAT;

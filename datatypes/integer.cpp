@@ -30,8 +30,6 @@ Neighbours neighbours;
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void raise_overflow() { err::raise(err::OVERFLOW); }
 
 }  // namespace
@@ -127,11 +125,9 @@ int32_t arith(int32_t left, int32_t right, MathOp code, Cell* result) {
 
 namespace {
 
-Cell action_word(MathOp code) { return word::make_from_symbol(symbol::intern_cstr(action_name(code))); }
-
 [[noreturn]] void not_related(MathOp code) {
     const Cell type = datatype_cell(TYPE_INTEGER);
-    const Cell w = action_word(code);
+    const Cell w = word::action_word(code);
     err::raise(err::NOT_RELATED, &type, &w);
 }
 

@@ -16,12 +16,12 @@
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime_words.hpp"
+#include "runtime/scan_hook.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -72,8 +72,6 @@ void key_for_output(Cell* out, bool as_word) {
     const Cell dt{TYPE_DATATYPE, TYPE_MAP, 0, 0};
     err::raise(err::BAD_TO_ARG, &dt, spec);
 }
-
-bool is_pair_source(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
 // Removed pairs stay in the entry block, where setting their keys again
 // revives them, until they outnumber the active pairs and this floor: a
@@ -299,18 +297,19 @@ bool foreach_step(Cell* m, const Cell* words) {
     return true;
 }
 
-void build_literal(lexer::State& s, uint32_t first, uint32_t n, const uint8_t* at, Cell* out) {
-    if (n % 2) lexer::error_invalid(s, TYPE_MAP, at);
+bool build_literal(uint32_t first, uint32_t n, Cell* out) {
+    if (n % 2) return false;
     for (uint32_t i = 0; i < n; i += 2)
-        if (!key_type_ok(cell::type_of(lexer::stack_cell(first + i)))) lexer::error_invalid(s, TYPE_MAP, at);
+        if (!key_type_ok(cell::type_of(scan_hook::value_at(first + i)))) return false;
     const Held held;
     Cell* c = make_at(stack::push(&shared::none), nullptr, n / 2);
     for (uint32_t i = 0; i < n; i += 2) {
-        const Cell k = *lexer::stack_cell(first + i);
-        const Cell v = *lexer::stack_cell(first + i + 1);
+        const Cell k = *scan_hook::value_at(first + i);
+        const Cell v = *scan_hook::value_at(first + i + 1);
         set(c, &k, &v, false, &shared::none);
     }
     *out = *c;
+    return true;
 }
 
 // ---- action slots -------------------------------------------------------------------
@@ -362,7 +361,7 @@ Cell* make_or_to(Cell* spec_in, bool to) {
         if (n < 0) err::raise(err::OUT_OF_RANGE, &spec);
         return make_at(stack::push(&shared::none), nullptr, static_cast<uint32_t>(n));
     }
-    if (is_pair_source(st)) return make_at(stack::push(&shared::none), &spec, 0);
+    if (is_block_paren_or_hash(st)) return make_at(stack::push(&shared::none), &spec, 0);
     if (st == TYPE_MAP) {
         Cell* r = stack::push(&shared::unset);
         return copy(spec_in, r, nullptr, false, nullptr);

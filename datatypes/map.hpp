@@ -25,10 +25,6 @@
 #include "runtime/cell.hpp"
 #include "runtime/datatypes.hpp"
 
-namespace qel::lexer {
-struct State;
-}
-
 namespace qel::map {
 
 // Number of active entries.
@@ -104,9 +100,10 @@ private:
 void set_words_from_cells(const Cell* words, const Cell* values);
 
 // The lexer's builder of a #[...] literal from n cells of its value stack
-// starting at first: an odd count or a key of a type maps do not take is
-// the lexer's invalid map! error at the opening.
-void build_literal(lexer::State& s, uint32_t first, uint32_t n, const uint8_t* at, Cell* out);
+// starting at first (read through scan_hook::value_at): false for an odd
+// count or a key of a type maps do not take, which the lexer reports as an
+// invalid map!.
+bool build_literal(uint32_t first, uint32_t n, Cell* out);
 
 void fill(datatype::Record& r);
 

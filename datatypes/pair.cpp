@@ -82,13 +82,6 @@ namespace {
 // Coordinate k of a pair: 0 x, 1 y.
 int32_t& coord(Cell* c, int32_t k) { return k == 0 ? pair_x(c) : pair_y(c); }
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_with_type(int code, uint32_t type) {
-    const Cell t = datatype_cell(type);
-    err::raise(code, &t);
-}
-
 [[noreturn]] void bad_to(const Cell* spec) {
     const Cell t = datatype_cell(TYPE_PAIR);
     err::raise(err::BAD_TO_ARG, &t, spec);
@@ -157,7 +150,7 @@ void do_math(MathOp op) {
             rx = ry = static_cast<int32_t>(f);
             break;
         }
-        default: raise_with_type(err::INVALID_TYPE, rt);
+        default: err::raise_with_type(err::INVALID_TYPE, rt);
     }
     int32_t x = 0, y = 0;
     const bool x_exact = component_op(pair_x(l), rx, op, x);
@@ -330,7 +323,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
         result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(value, k)), 0};
         return &result;
     }
-    if (cell::type_of(new_value) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
+    if (cell::type_of(new_value) != TYPE_INTEGER) err::raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
     coord(value, k) = integer_value(new_value);
     composite::write_back(value, parent, previous, path);
     return new_value;

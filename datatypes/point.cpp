@@ -23,13 +23,6 @@ namespace qel::point {
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_with_type(int code, uint32_t type) {
-    const Cell t = datatype_cell(type);
-    err::raise(code, &t);
-}
-
 Cell* set_type(Cell* c, uint32_t type) {
     c->header = (c->header & ~cell_flag::TYPE_MASK) | type;
     return c;
@@ -69,7 +62,7 @@ void do_math(MathOp op) {
     } else if (rt == t) {
         for (uint32_t i = 0; i < n; i++) right[i] = point_coord(r, i);
     } else {
-        raise_with_type(err::INVALID_TYPE, rt);
+        err::raise_with_type(err::INVALID_TYPE, rt);
     }
     for (uint32_t i = 0; i < n; i++) set_component(l, i, float_type::scalar_op(point_coord(l, i), right[i], op));
 }
@@ -278,7 +271,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     const uint32_t nt = cell::type_of(new_value);
     if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(new_value));
     else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(new_value));
-    else raise_with_type(err::INVALID_TYPE, nt);
+    else err::raise_with_type(err::INVALID_TYPE, nt);
     composite::write_back(value, parent, previous, path);
     return new_value;
 }

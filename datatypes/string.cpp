@@ -387,8 +387,6 @@ Cell refinement_word(const Cell* refinement) {
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 // binary! reaches make and to through inheritance until it has slots of its
 // own; then its own conversion decides. Without one, the UTF-8 form of the
 // formed value is the natural binary of a text.
@@ -424,7 +422,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     }
     Cell* r = stack::push_slot();
     *r = Cell{TYPE_UNSET, 0, 0, 0};
-    if (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH) {
+    if (is_block_paren_or_hash(st)) {
         make_at(r, 16, TYPE_STRING);
         append(r, spec, -1, false, 1);
     } else if (is_any_string(st)) {

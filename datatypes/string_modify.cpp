@@ -175,7 +175,7 @@ Run make_run(const Cell* value, int64_t allowance) {
     } else {
         make_at(tmp, 16);
         if (vt == TYPE_TAG) tag_onto(series_node(tmp), value, allowance);
-        else if (vt == TYPE_BLOCK || vt == TYPE_PAREN || vt == TYPE_HASH)
+        else if (is_block_paren_or_hash(vt))
             form_block_onto(series_node(tmp), value, -1, allowance);
         else form_onto(series_node(tmp), value, allowance);
     }
@@ -191,8 +191,6 @@ void check_room(node_t sn, uint64_t n, int32_t dup, uint32_t value_width) {
     if (__builtin_mul_overflow(n, static_cast<uint64_t>(dup), &units)) err::raise(err::NO_MEMORY);
     checked_bytes(units + total_units(sn), std::max(width(series::buffer_of(sn)), value_width));
 }
-
-bool is_block_value(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
 }  // namespace
 
@@ -215,7 +213,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         check_room(sn, uint64_t{length(value)} + 2, dup, width(series::buffer_of(series_node(value))));
         tag_onto(sn, value, part);
         repeat_tail(sn, start, dup);
-    } else if (is_block_value(vt)) {
+    } else if (is_block_paren_or_hash(vt)) {
         // Without /only a /part counts elements; with it, characters.
         if (only) form_block_onto(sn, value, -1, part);
         else form_block_onto(sn, value, part, -1);

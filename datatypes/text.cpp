@@ -12,25 +12,6 @@ namespace qel::text {
 
 node_t make_buffer(uint32_t capacity) { return memory::alloc_codepoints(capacity, 1); }
 
-void append_latin1(node_t out, const char* s, size_t n) {
-    if (n == 0) return;
-    const uint32_t width = series::unit(series::buffer_of(out));
-    uint8_t* p = series::reserve_bytes(series::buffer_of(out), static_cast<uint32_t>(n * width));
-    if (width == 1) {
-        std::memcpy(p, s, n);
-        return;
-    }
-    for (size_t i = 0; i < n; i++) {
-        const uint32_t cp = static_cast<uint8_t>(s[i]);
-        if (width == 2) {
-            const uint16_t u = static_cast<uint16_t>(cp);
-            std::memcpy(p + 2 * i, &u, 2);
-        } else {
-            std::memcpy(p + 4 * i, &cp, 4);
-        }
-    }
-}
-
 void append_cstr(node_t out, const char* s) { append_latin1(out, s, std::strlen(s)); }
 
 void append_codepoint(node_t out, uint32_t cp) { unicode::append_codepoint(out, cp); }

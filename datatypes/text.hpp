@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/series.hpp"
+#include "runtime/unicode.hpp"
 
 namespace qel::text {
 
@@ -15,7 +16,7 @@ namespace qel::text {
 node_t make_buffer(uint32_t capacity);
 
 // Bytes taken as code points 0-255, written in the buffer's unit width.
-void append_latin1(node_t out, const char* s, size_t n);
+using unicode::append_latin1;
 void append_cstr(node_t out, const char* s);
 void append_codepoint(node_t out, uint32_t cp);
 // count code points of another text buffer from unit index from.

@@ -30,8 +30,6 @@ constexpr double SECONDS_SHOWN = 1e-6;  // below this the seconds print as 00
 // Digits of the hours: the whole part of any finite double.
 constexpr size_t HOURS_DIGITS_MAX = std::numeric_limits<double>::max_exponent10 + 1;
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void bad_to(const Cell* spec) {
     const Cell t = datatype_cell(TYPE_TIME);
     err::raise(err::BAD_TO_ARG, &t, spec);

@@ -13,6 +13,7 @@
 #include "datatypes/pair.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/base_n.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
@@ -22,15 +23,6 @@
 namespace qel::tuple {
 
 namespace {
-
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_with_type(int code, uint32_t type) {
-    const Cell t = datatype_cell(type);
-    err::raise(code, &t);
-}
-
-Cell action_word(MathOp op) { return word::make_from_symbol(symbol::intern_cstr(action_name(op))); }
 
 void set_length(Cell* c, uint32_t n) {
     c->header = (c->header & ~(cell_flag::TYPE_MASK | TUPLE_LENGTH_MASK)) | TYPE_TUPLE | (n << TUPLE_LENGTH_SHIFT);
@@ -75,7 +67,7 @@ void do_math(MathOp op) {
         // number (op) tuple: only the operators whose operands commute.
         if (op == MathOp::Subtract || op == MathOp::Divide) {
             const Cell t = datatype_cell(cell::type_of(l));
-            const Cell w = action_word(op);
+            const Cell w = word::action_word(op);
             err::raise(err::NOT_RELATED, &t, &w);
         }
         const Cell first = *l;
@@ -97,7 +89,7 @@ void do_math(MathOp op) {
         for (uint32_t i = 0; i < total; i++) out[i] = byte_op(i < n ? tuple_byte(l, i) : 0, i < m ? tuple_byte(r, i) : 0, op);
         n = total;
     } else {
-        raise_with_type(err::INVALID_TYPE, rt);
+        err::raise_with_type(err::INVALID_TYPE, rt);
     }
     make_at(l, out, n);
 }
@@ -111,13 +103,6 @@ namespace {
     err::raise(err::BAD_TO_ARG, &t, spec);
 }
 
-int hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // #F00, #FF0000 and #FF000080: a colour in hexadecimal.
 void from_issue(const Cell* spec, Cell* out) {
     const char* name = symbol::name(word_symbol(spec));
@@ -125,7 +110,7 @@ void from_issue(const Cell* spec, Cell* out) {
     if (len != 3 && len != 6 && len != 8) err::raise(err::INVALID_DATA, spec);
     uint8_t digits[8];
     for (uint32_t i = 0; i < len; i++) {
-        const int h = hex_digit(static_cast<uint8_t>(name[i]));
+        const int h = binary::hex_value(static_cast<uint8_t>(name[i]));
         if (h < 0) err::raise(err::INVALID_DATA, spec);
         digits[i] = static_cast<uint8_t>(h);
     }
@@ -241,7 +226,7 @@ int32_t length_slot(Cell* series) { return static_cast<int32_t>(tuple_length(ser
 // The 0-based byte a selector names; raises for a selector that is not an
 // integer or lies outside the tuple.
 uint32_t byte_index(const Cell* value, const Cell* element) {
-    if (cell::type_of(element) != TYPE_INTEGER) raise_with_type(err::INVALID_TYPE, cell::type_of(element));
+    if (cell::type_of(element) != TYPE_INTEGER) err::raise_with_type(err::INVALID_TYPE, cell::type_of(element));
     const int32_t i = integer_value(element);
     if (i < 1 || i > static_cast<int32_t>(tuple_length(value))) err::raise(err::OUT_OF_RANGE, element);
     return static_cast<uint32_t>(i - 1);
@@ -265,7 +250,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
         for (uint32_t k = i; k < MAX_LENGTH; k++) set_tuple_byte(value, k, 0);
         set_length(value, std::max(i, MIN_LENGTH));
     } else {
-        raise_with_type(err::INVALID_TYPE, nt);
+        err::raise_with_type(err::INVALID_TYPE, nt);
     }
     composite::write_back(value, parent, previous, path);
     return new_value;

@@ -23,8 +23,6 @@ uint32_t mask_of(uint32_t type) { return (0x80u >> (type & 7)) << (8 * ((type >>
 
 Cell make_empty() { return Cell{TYPE_TYPESET, 0, 0, 0}; }
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 // A word's value; the no-value error names the word.
 Cell resolved(const Cell* value) {
     if (cell::type_of(value) != TYPE_WORD) return *value;

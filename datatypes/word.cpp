@@ -25,8 +25,6 @@ namespace qel::word_type {
 
 namespace {
 
-Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
-
 bool is_blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool ends_token(uint32_t c) {
     return is_blank(c) || c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}' || c == '"';

@@ -1,10 +1,10 @@
 // enbase and debase: bytes to base-2, 16, 58 or 64 text and back, through
-// the codecs of codecs/base_n.hpp. The base is 64 unless /base names
+// the codecs of runtime/base_n.hpp. The base is 64 unless /base names
 // another.
 #include <string>
 #include <vector>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"

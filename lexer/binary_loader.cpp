@@ -7,7 +7,7 @@
 // starts a comment to the end of the line.
 #include <vector>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 #include "datatypes/binary.hpp"
 #include "lexer/loaders.hpp"
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/number_text.hpp"

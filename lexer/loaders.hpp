@@ -22,8 +22,9 @@ void reset_loaders();
 
 // Closing a map or a point literal needs map! and the point types: they
 // build the value from count cells of the value stack starting at first,
-// into out. Until installed, the literal is reported invalid.
-using BuildFn = void (*)(State& s, uint32_t first, uint32_t count, const uint8_t* at, Cell* out);
+// into out, and answer false for parts that do not make one. Until
+// installed, or when it answers false, the literal is reported invalid.
+using BuildFn = bool (*)(uint32_t first, uint32_t count, Cell* out);
 extern BuildFn build_map;
 
 namespace loaders {

@@ -210,8 +210,7 @@ void close_marker(State& s, uint32_t type) {
     const uint8_t* opening = s.start + marker_opening(marker);
     if (s.load) {
         if (type == TYPE_MAP) {
-            if (!build_map) error_invalid(s, TYPE_MAP, opening);
-            build_map(s, first, count, opening, &value);
+            if (!build_map || !build_map(first, count, &value)) error_invalid(s, TYPE_MAP, opening);
             value.header |= marker.header & cell_flag::NEW_LINE;
         } else {
             const node_t n = memory::alloc_cells(count ? count : 1);
@@ -676,12 +675,6 @@ void error_malconstruct(State& s, const uint8_t* at_byte) {
 namespace {
 
 // block!'s conversion of a text: every value of the text, in a new block.
-Cell* scan_to_block(const Cell* text) {
-    Cell* out = stack::push(&shared::none);
-    scan_string(text, -1, out, 0, true, nullptr, nullptr);
-    return out;
-}
-
 // The scans the datatypes below ask for through scan_hook.
 uint32_t scan_for_datatypes(const Cell* text, scan_hook::Scan what, Cell* out) {
     switch (what) {
@@ -696,7 +689,6 @@ uint32_t scan_for_datatypes(const Cell* text, scan_hook::Scan what, Cell* out) {
 }  // namespace
 
 void init() {
-    block::scan_text = &scan_to_block;
     scan_hook::scan_text = &scan_for_datatypes;
     scan_hook::value_at = &stack_cell;
     stack_node = memory::alloc_cells(STACK_CELLS);

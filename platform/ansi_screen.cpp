@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "runtime/entry.hpp"
-#include "runtime/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace qel {
 

@@ -15,7 +15,7 @@
 
 #include "runtime/entry.hpp"
 #include "runtime/print_hooks.hpp"
-#include "runtime/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace qel::console {
 

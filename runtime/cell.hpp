@@ -46,10 +46,10 @@ constexpr bool is_word_or_refinement(uint32_t t) { return t >= TYPE_WORD && t <=
 constexpr bool is_all_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 // any-path!: path!, lit-path!, set-path!, get-path!.
 constexpr bool is_any_path(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+// block!, paren!, hash!: the series of cells that are not paths.
+constexpr bool is_block_paren_or_hash(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 // Series of cells: block!, paren!, the four paths, hash!.
-constexpr bool is_block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
+constexpr bool is_block_like(uint32_t t) { return is_block_paren_or_hash(t) || is_any_path(t); }
 // any-string!: string!, file!, url!, tag!, email!, ref!.
 constexpr bool is_any_string(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||

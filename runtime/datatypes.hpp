@@ -16,6 +16,9 @@
 
 namespace qel {
 
+// A datatype! value naming the type id.
+inline Cell datatype_cell(uint32_t type) { return Cell{TYPE_DATATYPE, type, 0, 0}; }
+
 // An action entry as the registry stores it. Every slot has its own
 // signature (datatype::SlotSig maps each slot to it); the table keeps them
 // all as one type, and the typed registration and lookups below convert to

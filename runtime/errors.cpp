@@ -134,6 +134,11 @@ void raise(int code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     throw_built(e);
 }
 
+void raise_with_type(int code, uint32_t type) {
+    const Cell t = datatype_cell(type);
+    raise(code, &t);
+}
+
 int code_of(const Cell* error) {
     if (!object_context(error)) return static_cast<int32_t>(error_code(error));
     const Cell* c = field_cell(error, F_CODE);

@@ -29,6 +29,8 @@ enum Field : uint32_t {
 [[noreturn]] void raise(int code);
 // Missing arguments stay none.
 [[noreturn]] void raise(int code, const Cell* arg1, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// The datatype! of the type id as the one argument.
+[[noreturn]] void raise_with_type(int code, uint32_t type);
 
 // An error! value for the code; the arguments are copied.
 Cell make(int code, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);

@@ -16,7 +16,7 @@
 #include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
-#include "runtime/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace qel::unicode {
 

@@ -23,7 +23,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
-#include "runtime/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace qel::unicode {
 

@@ -50,6 +50,8 @@ Cell make_from_symbol(int32_t sym) {
     return Cell{TYPE_WORD, context::global, static_cast<uint32_t>(sym), static_cast<uint32_t>(index)};
 }
 
+Cell action_word(MathOp op) { return make_from_symbol(symbol::intern_cstr(action_name(op))); }
+
 Cell* get(Cell* word) { return slot_in_context(word, word_context(word)); }
 
 Cell* slot_in_context(Cell* word, node_t ctx) {

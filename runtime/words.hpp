@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/math_op.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::word {
@@ -30,6 +31,8 @@ constexpr int NOT_IN_CONTEXT = 303;  // the word's function is not running
 Cell* make_from_cstr(const char* name);
 // A word! bound in the global context (added case-insensitively when new).
 Cell make_from_symbol(int32_t symbol);
+// The global word of a math action's name, for error reports.
+Cell action_word(MathOp op);
 
 // The value cell of a word in its own context. An unresolved index is
 // looked up (and stored in the word) first; `self` with index -1 reads the

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 
 namespace qel {
 namespace {

@@ -6,6 +6,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/path.hpp"
 #include "runtime/cycles.hpp"
+#include "runtime/scan_hook.hpp"
 
 namespace qel {
 namespace {
@@ -55,22 +56,22 @@ TEST_F(Path, DeeplyNestedParensLeaveNoCycleEntries) {
     EXPECT_EQ(cycles::depth(), 0u);
 }
 
-// A string goes to the lexer's hook, which answers a block; the path takes
-// its values and the requested type. Without the hook it is not done.
-Cell* scan_two_words(const Cell*) {
-    const Cell b = read_values("x y");
-    return stack::push(&b);
+// A string goes to the lexer's hook, which loads a block into out; the path
+// takes its values and the requested type. Without the hook it is not done.
+uint32_t scan_two_words(const Cell*, scan_hook::Scan, Cell* out) {
+    *out = read_values("x y");
+    return TYPE_WORD;
 }
 
 TEST_F(Path, ToStringThroughTheScanHook) {
     Cell proto{TYPE_PATH, 0, 0, 0};
     Cell text{TYPE_STRING, 0, 0, 0};
-    const auto saved = block::scan_text;
-    block::scan_text = &scan_two_words;
+    const auto saved = scan_hook::scan_text;
+    scan_hook::scan_text = &scan_two_words;
     EXPECT_EQ(molded(*path::to(&proto, &text, TYPE_LIT_PATH)), "'x/y");
-    block::scan_text = nullptr;
+    scan_hook::scan_text = nullptr;
     EXPECT_EQ(testutil::raised([&] { path::to(&proto, &text, TYPE_PATH); }), err::NOT_DONE);
-    block::scan_text = saved;
+    scan_hook::scan_text = saved;
 }
 
 TEST_F(Path, MakeAtOfNoRoomGivesAnEmptyPath) {

@@ -3,7 +3,7 @@
 // Every character at or above 128 is invalid in every base: none of the
 // alphabets has one, and taking such a code modulo 128 (or stopping at it)
 // would read text that is not in the base as if it were.
-#include "codecs/base_n.hpp"
+#include "runtime/base_n.hpp"
 
 #include <cstring>
 

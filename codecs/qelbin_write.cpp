@@ -16,6 +16,7 @@
 
 #include "codecs/qelbin.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/context.hpp"
@@ -189,7 +190,7 @@ void Writer::nested_block(const Cell& b) {
 
 void Writer::function_payload(const Cell& v) {
     const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
-    const Cell body = series::cells_of(function_body(v))[0];
+    const Cell body = function::body_of(v);
     const bool has_body = is_block_record(cell::type_of(&body));
     num(series::cell_count(function_spec(v)));
     num(has_body ? static_cast<uint32_t>(series::length_of(&body)) : 0);

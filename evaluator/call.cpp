@@ -63,7 +63,7 @@ inline void clear_refinements(const Cell& last, int32_t* refs) {
 // argument numbers leave out the refinements.
 Cell arg_word(const Cell& fn, uint32_t entry) {
     // Cell 1 of a function's body record, as of a native's info record.
-    const node_t list = series_node(cells_of(function_body(fn))[1]);
+    const node_t list = series_node(function::arg_list_of(fn));
     if (entry >= series::cell_count(list)) return none_cell;
     const Cell* entries = cells_of(list);
     if (cell::type_of(entries + entry) == TYPE_REFINEMENT) {
@@ -437,7 +437,7 @@ void call_function_traced(const Cell& fn, const Cell& body, const Cell* name) {
 
 void call_function(const Cell* fn_in, const Cell* name) {
     const Cell fn = *fn_in;
-    const Cell body = cells_of(function_body(fn))[0];
+    const Cell body = function::body_of(fn);
     stack::mark_func_body(name, function_context(fn));
     if (trace::installed) [[unlikely]] {
         call_function_traced(fn, body, name);
@@ -495,7 +495,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     // complete, return with the result.
     if (trace::active) [[unlikely]]
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
-    const Cell list_cell = cells_of(record_of(fn))[1];
+    const Cell list_cell = function::arg_list_of(&fn);
     if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = series_node(list_cell);
     const SeriesBuffer* entries = series::buffer_of(list);
@@ -554,7 +554,7 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     const Cell blk = *block;
     const Cell name = *name_in;
     Cell* start = stack::arg_base;
-    const Cell list_cell = cells_of(native_info(fn))[1];
+    const Cell list_cell = function::arg_list_of(&fn);
     if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     const node_t list = series_node(list_cell);
     const uint32_t count = series::cell_count(list);

@@ -20,11 +20,6 @@ namespace qel::call {
 // every one but op!, which only ever takes its operands infix.
 inline bool is_prefix_function(uint32_t t) { return is_any_function(t) && t != TYPE_OP; }
 
-// The record of a function value, whose cell 1 holds its argument list:
-// the body record of a function! or routine!, the info record of a
-// native! or action! (word 3 in both layouts).
-inline node_t record_of(const Cell& fn) { return function_body(fn); }
-
 // Calls the function value with its arguments taken from block at
 // position, refinements from path (elements from path_from on, or none
 // when path is null). With infix the left operand is the cell on the top

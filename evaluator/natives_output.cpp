@@ -262,7 +262,7 @@ bool lexer_event(void* user, lexer::TraceInfo& info) {
     args[3] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(info.line), 0};
     args[4] = info.token;
     const Cell fn = *callback;
-    const bool reads_input = call::argument_count(series_node(cells_of(function_body(fn))[1])) >= 2;
+    const bool reads_input = call::argument_count(series_node(function::arg_list_of(fn))) >= 2;
     Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5);
     const Cell answer = *result;
     const Cell input_after = result[1];

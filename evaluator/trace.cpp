@@ -61,7 +61,7 @@ void init() {
 uint32_t events_named(const Cell* callback, const Cell* const* names, uint32_t count, uint32_t every_event) {
     const Cell fn = *callback;
     if (cell::type_of(&fn) != TYPE_FUNCTION) return every_event;
-    const Cell body = cells_of(function_body(fn))[0];
+    const Cell body = function::body_of(fn);
     if (series_index(body) >= cell_count(series_node(body))) return every_event;
     const Cell first = cells_of(series_node(body))[series_index(body)];
     if (cell::type_of(&first) != TYPE_BLOCK) return every_event;
@@ -85,7 +85,7 @@ Cell* call_with_values(const Cell* fn_in, const Cell* name, const Cell* args, ui
     stack::mark_call(name, ctx);
     // Only as many values as the function has arguments; then the
     // refinements off, their arguments and the locals none.
-    const node_t list = series_node(cells_of(function_body(fn))[1]);
+    const node_t list = series_node(function::arg_list_of(fn));
     const uint32_t given = call::argument_count(list);
     for (uint32_t k = 0; k < given; k++) stack::push(k < count ? &args[k] : &none_cell);
     call::push_unused_entries(list, given);

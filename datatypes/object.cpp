@@ -602,10 +602,10 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // One field as "name: value", the value molded (a word with its quote, so
 // that it reads back as the same word); answers the budget left.
-int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool flat, bool part, int32_t limit,
+int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, const datatype::MoldOptions& options, int32_t limit,
                    int32_t indent) {
     w.header = TYPE_WORD;
-    limit = actions::mold(&w, out, false, all, flat, part, limit, indent);
+    limit = actions::mold(&w, out, options.nested(), limit, indent);
     text::append_cstr(out, ": ");
     limit -= 2;
     Cell v = *context::value_by_index(ctx, i);
@@ -615,19 +615,19 @@ int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool fl
         limit--;
     }
     Cell* held = stack::push(&v);
-    limit = actions::mold(held, out, false, all, flat, part, limit, indent);
+    limit = actions::mold(held, out, options.nested(), limit, indent);
     stack::pop_n(1);
     return limit;
 }
 
-int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent, bool lead_new_line) {
+int32_t mold_body(const Cell* obj_in, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  bool lead_new_line) {
     const Cell obj = *obj_in;
     const node_t ctx = object_context(obj);
     const uint32_t n = context::word_count(ctx);
     if (n == 0) return limit;
-    const bool indenting = !flat;
-    if (indenting && lead_new_line && !only) {
+    const bool indenting = !options.flat;
+    if (indenting && lead_new_line && !options.only) {
         text::append_cstr(out, "\n");
         limit--;
     }
@@ -639,20 +639,20 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
     } pop;
     bool first = true;
     for (uint32_t i = 0; i < n; i++) {
-        if (part && limit < 1) break;
+        if (options.part && limit < 1) break;
         Cell w = *context::word_at(ctx, i);
         const int32_t s = canon_of(&w);
-        if (!all && (s == on_change || s == on_deep)) continue;
+        if (!options.all && (s == on_change || s == on_deep)) continue;
         if (!indenting && !first) {
             text::append_cstr(out, " ");
             limit--;
         }
         first = false;
-        if (indenting && !only) {
+        if (indenting && !options.only) {
             text::indent(out, indent);
             limit -= 4 * indent;
         }
-        limit = field_text(ctx, i, w, out, all, flat, part, limit, indent);
+        limit = field_text(ctx, i, w, out, options, limit, indent);
         if (indenting) {
             text::append_cstr(out, "\n");
             limit--;
@@ -663,21 +663,21 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
 
 namespace {
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     if (cycles::find(object_context(value))) {
         text::append_cstr(out, "make object! [...]");
         return limit - 18;
     }
-    if (!only) {
+    if (!options.only) {
         text::append_cstr(out, "make object! [");
         limit -= 14;
     }
-    limit = mold_body(value, out, only, all, flat, part, limit, indent + 1, true);
-    if (!flat && indent > 0 && field_count(value) > 0) {
+    limit = mold_body(value, out, options, limit, indent + 1, true);
+    if (!options.flat && indent > 0 && field_count(value) > 0) {
         text::indent(out, indent);
         limit -= 4 * indent;
     }
-    if (!only) {
+    if (!options.only) {
         text::append_cstr(out, "]");
         limit--;
     }
@@ -709,7 +709,7 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
             limit--;
         }
         first = false;
-        limit = field_text(ctx, i, w, out, false, false, part, limit, 0);
+        limit = field_text(ctx, i, w, out, datatype::MoldOptions{.part = part}, limit, 0);
     }
     return limit;
 }

@@ -107,8 +107,8 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // body from here.
 Cell* reflect(Cell* value, int32_t field);
 // The fields as "word: value" lines (see object mold): answers the budget.
-int32_t mold_body(const Cell* obj, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent, bool lead_new_line);
+int32_t mold_body(const Cell* obj, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  bool lead_new_line);
 
 }  // namespace qel::object
 

@@ -263,14 +263,13 @@ void mold_char(node_t out, uint32_t cp, bool escape, bool all) {
     append_char(out, cp);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell v = *value;
     const node_t n = series_node(v);
     const uint32_t full = length(&v);
     const uint32_t first = std::min(series_index(v), length_whole(&v));
     uint32_t run = full;
-    if (part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
+    if (options.part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
 
     // One pass finds what decides the delimiters and, for braces, the first
     // opening brace without a partner: the last one that lifted the nesting
@@ -291,7 +290,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
     const bool braces = lines >= 3 || quotes > 0 || full >= 50;
     if (!braces) {
         append_char(out, '"');
-        for (uint32_t i = 0; i < run; i++) mold_char(out, unicode::codepoint_at(n, first + i), true, all);
+        for (uint32_t i = 0; i < run; i++) mold_char(out, unicode::codepoint_at(n, first + i), true, options.all);
         append_char(out, '"');
     } else {
         const uint32_t unbalanced_from = depth > 0 ? last_open : run;
@@ -310,7 +309,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
             } else if (c == '"') {
                 append_char(out, c);
             } else {
-                mold_char(out, c, true, all);
+                mold_char(out, c, true, options.all);
             }
         }
         append_char(out, '}');
@@ -432,7 +431,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == TYPE_REFINEMENT) {
         make_at(r, 16, TYPE_STRING);
         if (type == TYPE_STRING) actions::form(spec, series_node(r), false, INT32_MAX);
-        else actions::mold(spec, series_node(r), false, false, false, false, INT32_MAX, 0);
+        else actions::mold(spec, series_node(r), datatype::MoldOptions{}, INT32_MAX, 0);
     } else if (st == TYPE_BINARY) {
         SeriesBuffer* s = series::buffer_of(series_node(spec));
         const uint32_t total = s->tail - s->head;

@@ -52,12 +52,25 @@ enum Slot : uint32_t {
 };
 static_assert(WRITE == ACTION_SLOTS - 1);
 
+// The refinements of mold.
+struct MoldOptions {
+    bool only = false;  // no outer brackets around a block
+    bool all = false;   // construction syntax for every value
+    bool flat = false;  // no line breaks or indentation
+    bool part = false;  // stop once the limit is spent
+    // A value inside the one molded keeps its brackets: only reaches the outermost block.
+    MoldOptions nested() const {
+        MoldOptions o = *this;
+        o.only = false;
+        return o;
+    }
+};
+
 // Signatures of the form, mold and compare slots. Form and mold append to an output text buffer and answer the part
 // limit less what they appended; the action entry cuts the result to the
-// limit afterwards.
+// limit afterwards. indent is the depth of the value molded.
 using FormFn = int32_t(const Cell* value, node_t out, bool part, int32_t limit);
-using MoldFn = int32_t(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                       int32_t indent);
+using MoldFn = int32_t(const Cell* value, node_t out, const MoldOptions& options, int32_t limit, int32_t indent);
 // -1, 0, 1, or -2 when the two values cannot be compared with op (the codes
 // and their groups are in runtime/compare_op.hpp).
 using CompareFn = int32_t(const Cell* a, const Cell* b, CompareOp op);
@@ -330,8 +343,7 @@ inline slot_fn::Direct* math_action(uint32_t type, MathOp op) {
 // datatype! itself.
 void fill(Record& r);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent);
+int32_t mold(const Cell* value, node_t out, const MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 }  // namespace datatype

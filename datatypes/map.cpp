@@ -481,15 +481,14 @@ int32_t compare_slot(const Cell* a, const Cell* b, CompareOp op) {
     return 0;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
-                bool, bool, bool) {
-    if (new_value) {
-        const Cell v = *new_value;
-        set(value, element, &v, case_sensitive, path);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (step.new_value) {
+        const Cell v = *step.new_value;
+        set(value, step.element, &v, step.case_sensitive, step.path);
         Cell* r = stack::push(&v);
         return r;
     }
-    Cell* k = find_pair(value, element, case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
+    Cell* k = find_pair(value, step.element, step.case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 

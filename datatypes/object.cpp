@@ -535,19 +535,18 @@ void on_object_set(const Cell* object, const Cell* word, const Cell* old_value, 
 
 // ---- paths ----
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
-    const uint32_t et = cell::type_of(element);
-    const Cell path_cell = path ? *path : shared::none;
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
+    const Cell path_cell = step.path ? *step.path : shared::none;
     if (!is_any_word(et))
-        err::raise(err::INVALID_PATH, &path_cell, element);
-    const int32_t i = field_index(value, element);
-    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, element);
+        err::raise(err::INVALID_PATH, &path_cell, step.element);
+    const int32_t i = field_index(value, step.element);
+    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
     const node_t ctx = object_context(value);
-    if (new_value) {
+    if (step.new_value) {
         Cell* const mark = stack::arg_top;
         Cell* obj = stack::push(value);
-        Cell* nv = stack::push(new_value);
+        Cell* nv = stack::push(step.new_value);
         Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
         *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
         context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
@@ -556,10 +555,10 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
             fire_on_set(obj, w, old, nv);
         }
         stack::arg_top = mark;
-        return new_value;
+        return step.new_value;
     }
     Cell* v = context::value_by_index(ctx, static_cast<uint32_t>(i));
-    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, element);
+    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, step.element);
     return v;
 }
 
@@ -831,7 +830,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
         err::raise(err::INVALID_KEY_TYPE, &type);
     }
     Cell* none_path = stack::push(&shared::none);
-    eval_path(series, key, value, none_path, nullptr, nullptr, 0, false, false, true, false);
+    eval_path(series, {.element = key, .new_value = value, .path = none_path});
     return value;
 }
 

@@ -99,8 +99,7 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
                   const Cell* new_value, int32_t index, int32_t part);
 
 // ---- slots shared with error! ----
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+Cell* eval_path(Cell* value, const datatype::PathStep& step);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The reflect action: pushes what the field word names (body, words,
 // values, class, changed, owner, events?). make and to block! take the

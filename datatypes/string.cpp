@@ -483,22 +483,21 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- path access ----------------------------------------------------------------------
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
-    const uint32_t et = cell::type_of(element);
-    const Cell* where = path ? path : value;
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
+    const Cell* where = step.path ? step.path : value;
     if (et == TYPE_INTEGER) {
-        const int32_t position = integer_value(element);
-        if (!new_value) return actions::slot<datatype::PICK>(value)(value, position, element);
-        return actions::slot<datatype::POKE>(value)(value, position, new_value, element);
+        const int32_t position = integer_value(step.element);
+        if (!step.new_value) return actions::slot<datatype::PICK>(value)(value, position, step.element);
+        return actions::slot<datatype::POKE>(value)(value, position, step.new_value, step.element);
     }
-    if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, element);
-    if (!new_value)
-        return select(value, element, {.case_sensitive = case_sensitive});
-    Cell* found = find(value, element, {.case_sensitive = case_sensitive});
-    if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, element);
+    if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, step.element);
+    if (!step.new_value)
+        return select(value, step.element, {.case_sensitive = step.case_sensitive});
+    Cell* found = find(value, step.element, {.case_sensitive = step.case_sensitive});
+    if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, step.element);
     // The key's own first unit stays; the unit after it takes the value.
-    return actions::slot<datatype::POKE>(found)(found, 2, new_value, nullptr);
+    return actions::slot<datatype::POKE>(found)(found, 2, step.new_value, nullptr);
 }
 
 void fill(datatype::Record& r) {

@@ -111,6 +111,17 @@ struct TrimOptions {
     Cell* with = nullptr;
 };
 
+// One step of a path walk, as the eval-path and set-path slots receive it.
+struct PathStep {
+    Cell* element = nullptr;    // the selector
+    Cell* new_value = nullptr;  // nullptr when reading
+    Cell* path = nullptr;       // nullptr outside a path
+    Cell* parent = nullptr;     // the value the current one was taken from
+    Cell* previous = nullptr;   // the element before this one
+    int32_t index = 0;          // the element's index in the path
+    bool case_sensitive = false;
+};
+
 namespace slot_fn {
 // Typed slots receive the values as cells (the first is the argument base
 // when called through an action word) and refinements as flags, cells
@@ -124,11 +135,8 @@ using Reflect = Cell*(Cell* value, int32_t field_symbol);
 using Form = FormFn;
 using Mold = MoldFn;
 using Compare = CompareFn;
-// The current value, the selector, the new value (nullptr when reading),
-// the path (nullptr outside a path), the parent value, the previous
-// element, the element's index in the path, and the flags.
-using EvalPath = Cell*(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                       int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+// The current value and the step of the path applied to it.
+using EvalPath = Cell*(Cell* value, const PathStep& step);
 using Direct = void();  // absolute, add ... xor~, at, back, head, head?, index?, next, skip, tail, tail?
 using Negate = Cell*(Cell* value);
 using Round = Cell*(Cell* value, const RoundOptions& options);

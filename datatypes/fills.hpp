@@ -29,6 +29,11 @@ void fill_get_path(datatype::Record& r);
 void fill_paren(datatype::Record& r);
 }  // namespace path
 namespace string { void fill(datatype::Record& r); }
+namespace url { void fill(datatype::Record& r); }
+namespace file { void fill(datatype::Record& r); }
+namespace tag { void fill(datatype::Record& r); }
+namespace email { void fill(datatype::Record& r); }
+namespace ref { void fill(datatype::Record& r); }
 namespace integer { void fill(datatype::Record& r); }
 namespace char_type { void fill(datatype::Record& r); }
 namespace word_type {

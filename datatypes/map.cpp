@@ -46,19 +46,6 @@ void copy_series_key(Cell* key) {
     *key = Cell{k.header, 0, n, 0};
 }
 
-// Keeps the argument stack top of its creation: cells pushed to hold
-// values across allocations are dropped on the way out.
-class Held {
-public:
-    Held() : top_(stack::arg_top) {}
-    ~Held() { stack::arg_top = top_; }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-private:
-    Cell* top_;
-};
-
 // A stored key as the outside sees it: set-word! keys as word!, series
 // keys as a copy of their own. out must be a cell the collector reaches.
 void key_for_output(Cell* out, bool as_word) {
@@ -165,7 +152,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
         k[1] = v;
         return k + 1;
     }
-    const Held held;
+    const stack::TopSaved held;
     // The value, the new key and the map stay reachable while the key is
     // copied and the pair appended.
     stack::push(&m);
@@ -184,7 +171,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
 
 Cell* extend_from_block(Cell* map_cell, const Cell* spec_in, bool strict) {
     const Cell spec = *spec_in;
-    const Held held;
+    const stack::TopSaved held;
     Cell* m = stack::push(map_cell);
     stack::push(&spec);
     if (cell::type_of(&spec) == TYPE_MAP) {
@@ -286,7 +273,7 @@ bool foreach_step(Cell* m, const Cell* words) {
         series_index(m) = total;
         return false;
     }
-    const Held held;
+    const stack::TopSaved held;
     Cell* pair = block::push_new(2);
     Cell* key = stack::push(entries(m) + i);
     key_for_output(key, true);
@@ -301,7 +288,7 @@ bool build_literal(uint32_t first, uint32_t n, Cell* out) {
     if (n % 2) return false;
     for (uint32_t i = 0; i < n; i += 2)
         if (!key_type_ok(cell::type_of(scan_hook::value_at(first + i)))) return false;
-    const Held held;
+    const stack::TopSaved held;
     Cell* c = make_at(stack::push(&shared::none), nullptr, n / 2);
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell k = *scan_hook::value_at(first + i);
@@ -322,7 +309,7 @@ Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
         cycles::reset();
         err::raise(err::NO_CYCLE);
     }
-    const Held held;
+    const stack::TopSaved held;
     const Cell entries_block{TYPE_BLOCK, 0, series_node(src), 0};
     Cell* b = stack::push(&entries_block);
     Cell* r = stack::push(&shared::unset);

@@ -584,9 +584,8 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         Cell* va = stack::push(context::value_by_index(ca, i));
         Cell* vb = stack::push(context::value_by_index(cb, i));
         const uint32_t ta = cell::type_of(va), tb = cell::type_of(vb);
-        auto numeric = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
         int32_t r;
-        if (ta == tb || (is_word_or_refinement(ta) && is_word_or_refinement(tb)) || (numeric(ta) && numeric(tb))) {
+        if (ta == tb || (is_word_or_refinement(ta) && is_word_or_refinement(tb)) || (is_integer_float_or_percent(ta) && is_integer_float_or_percent(tb))) {
             r = actions::compare_values(va, vb, op);
         } else {
             r = ta < tb ? -1 : 1;

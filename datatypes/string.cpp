@@ -129,10 +129,6 @@ void poke_char(node_t n, uint32_t index, uint32_t cp) {
     write_unit(series::head_ptr(s) + static_cast<size_t>(index) * w, w, cp);
 }
 
-void append_latin1(node_t n, const char* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count; i++) append_char(n, static_cast<uint8_t>(bytes[i]));
-}
-
 // ---- concatenation -----------------------------------------------------------------
 
 node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, uint32_t offset, bool keep_width,

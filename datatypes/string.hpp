@@ -81,8 +81,6 @@ void append_char(node_t n, uint32_t cp);
 // At a unit index inside the buffer (index < length), widening by the store
 // threshold.
 void poke_char(node_t n, uint32_t index, uint32_t cp);
-// Bytes as code points 0-255, each through append_char.
-void append_latin1(node_t n, const char* bytes, uint32_t count);
 
 // ---- concatenation -----------------------------------------------------------------
 

@@ -92,5 +92,12 @@ TEST_F(TypesetTest, BlockHelpers) {
     EXPECT_TRUE(typeset::has(&all, TYPE_NONE));
 }
 
+// The numbers that compare with each other across their types: exactly
+// integer!, float! and percent! among all type ids.
+TEST(TypeSetPredicates, IntegerFloatOrPercent) {
+    for (uint32_t t = 0; t <= cell_flag::TYPE_MASK; ++t)
+        EXPECT_EQ(is_integer_float_or_percent(t), t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT) << t;
+}
+
 }  // namespace
 }  // namespace qel

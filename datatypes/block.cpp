@@ -573,32 +573,32 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // ---- eval-path ------------------------------------------------------------------
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
-                bool, bool, bool) {
-    const uint32_t et = cell::type_of(element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
     if (et == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        if (new_value) return series_type::poke(value, i, new_value, element);
-        return series_type::pick(value, i, element);
+        const int32_t i = integer_value(step.element);
+        if (step.new_value) return series_type::poke(value, i, step.new_value, step.element);
+        return series_type::pick(value, i, step.element);
     }
     const bool words = et == TYPE_WORD && cell::type_of(value) != TYPE_HASH;
-    if (!new_value) {
-        if (words) return const_cast<Cell*>(find_word_value(value, element, case_sensitive));
-        return actions::slot<datatype::SELECT>(value)(value, element,
-                                                      {.only = true, .case_sensitive = case_sensitive});
+    if (!step.new_value) {
+        if (words) return const_cast<Cell*>(find_word_value(value, step.element, step.case_sensitive));
+        return actions::slot<datatype::SELECT>(value)(value, step.element,
+                                                      {.only = true, .case_sensitive = step.case_sensitive});
     }
     int64_t found = -1;
     if (words) {
-        const Cell* after = find_word_value(value, element, case_sensitive);
+        const Cell* after = find_word_value(value, step.element, step.case_sensitive);
         if (after != &shared::none) found = (after - cells(value)) - 1;
         else {
             // The word may be the last cell: then there is nothing to set.
-            const int32_t canon = case_sensitive ? word_symbol(element) : symbol::canonical(word_symbol(element));
+            const int32_t canon =
+                step.case_sensitive ? word_symbol(step.element) : symbol::canonical(word_symbol(step.element));
             for (uint32_t i = series_index(value); i < total(value); i++) {
                 const Cell* c = cells(value) + i;
                 if (!is_any_word(cell::type_of(c))) continue;
                 const int32_t s = word_symbol(c);
-                if ((case_sensitive ? s : symbol::canonical(s)) == canon) {
+                if ((step.case_sensitive ? s : symbol::canonical(s)) == canon) {
                     found = i;
                     break;
                 }
@@ -606,14 +606,15 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         }
     } else {
         const stack::Saved saved;
-        const Cell* r = actions::slot<datatype::FIND>(value)(value, element, {.case_sensitive = case_sensitive});
+        const Cell* r =
+            actions::slot<datatype::FIND>(value)(value, step.element, {.case_sensitive = step.case_sensitive});
         if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
     }
-    if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);
+    if (found < 0) err::raise(err::BAD_PATH_SET, step.path ? step.path : &shared::none, step.element);
     Cell at = *value;
     series_index(at) = static_cast<uint32_t>(found);
     Cell* pinned = stack::push(&at);
-    Cell* r = series_type::poke(pinned, 2, new_value, nullptr);
+    Cell* r = series_type::poke(pinned, 2, step.new_value, nullptr);
     stack::pop_n(1);
     return r;
 }

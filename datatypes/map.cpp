@@ -371,11 +371,11 @@ Cell* reflect(Cell* value, int32_t field) {
 // The pairs of both layouts: "key value" molded, one pair per line
 // indented one level deeper than the map, or separated by blanks when
 // flat. Answers whether anything was written.
-bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32_t* limit, int32_t indent,
+bool mold_pairs(const Cell& m, node_t out, const datatype::MoldOptions& options, int32_t* limit, int32_t indent,
                 bool form) {
     bool wrote = false;
     for (uint32_t i = 0; i + 1 < cells(&m); i += 2) {
-        if (part && *limit < 1) break;
+        if (options.part && *limit < 1) break;
         if (removed(entries(&m) + i)) continue;
         const Cell k = entries(&m)[i];
         const Cell v = entries(&m)[i + 1];
@@ -384,7 +384,7 @@ bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32
                 text::append_latin1(out, "\n", 1);
                 *limit = mold::spend(*limit, 1);
             }
-        } else if (flat) {
+        } else if (options.flat) {
             if (wrote) {
                 text::append_latin1(out, " ", 1);
                 *limit = mold::spend(*limit, 1);
@@ -394,34 +394,33 @@ bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32
             text::indent(out, indent + 1);
             *limit = mold::spend(*limit, 1 + 4 * static_cast<int64_t>(indent + 1));
         }
-        *limit = actions::mold(&k, out, false, all, flat, part, *limit, indent + 1);
+        *limit = actions::mold(&k, out, options.nested(), *limit, indent + 1);
         text::append_latin1(out, " ", 1);
         *limit = mold::spend(*limit, 1);
-        *limit = actions::mold(&v, out, false, all, flat, part, *limit, form ? 0 : indent + 1);
+        *limit = actions::mold(&v, out, options.nested(), *limit, form ? 0 : indent + 1);
         wrote = true;
     }
     return wrote;
 }
 
-int32_t mold_slot(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent) {
+int32_t mold_slot(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell m = *value;
     if (mold::cycle_marker(&m, out, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "#[", 2);
         limit = mold::spend(limit, 2);
     }
     bool wrote;
     {
         mold::CycleEntry entry(series_node(m));
-        wrote = mold_pairs(m, out, all, flat, part, &limit, indent, false);
+        wrote = mold_pairs(m, out, options, &limit, indent, false);
     }
-    if (wrote && !flat) {
+    if (wrote && !options.flat) {
         text::append_latin1(out, "\n", 1);
         text::indent(out, indent);
         limit = mold::spend(limit, 1 + 4 * static_cast<int64_t>(indent));
     }
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "]", 1);
         limit = mold::spend(limit, 1);
     }
@@ -432,7 +431,7 @@ int32_t form_slot(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell m = *value;
     if (mold::cycle_marker(&m, out, &limit, false)) return limit;
     mold::CycleEntry entry(series_node(m));
-    mold_pairs(m, out, false, false, part, &limit, 0, true);
+    mold_pairs(m, out, datatype::MoldOptions{.part = part}, &limit, 0, true);
     return limit;
 }
 
@@ -469,15 +468,14 @@ int32_t compare_slot(const Cell* a, const Cell* b, CompareOp op) {
     return 0;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
-                bool, bool, bool) {
-    if (new_value) {
-        const Cell v = *new_value;
-        set(value, element, &v, case_sensitive, path);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (step.new_value) {
+        const Cell v = *step.new_value;
+        set(value, step.element, &v, step.case_sensitive, step.path);
         Cell* r = stack::push(&v);
         return r;
     }
-    Cell* k = find_pair(value, element, case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
+    Cell* k = find_pair(value, step.element, step.case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 

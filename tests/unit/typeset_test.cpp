@@ -70,7 +70,7 @@ TEST_F(TypesetTest, ComplementCountsOnlyRegisteredTypes) {
 TEST_F(TypesetTest, MoldBudget) {
     const Cell ts = of({TYPE_FLOAT, TYPE_INTEGER});
     const node_t out = text::make_buffer(16);
-    EXPECT_EQ(actions::mold(&ts, out, false, false, false, true, 10, 0), -5);
+    EXPECT_EQ(actions::mold(&ts, out, datatype::MoldOptions{.part = true}, 10, 0), -5);
     EXPECT_EQ(text::to_utf8(out), "make typeset! [");
 }
 

@@ -1,5 +1,5 @@
 // The percent codec of URLs; see percent_codec.hpp.
-#include "codecs/percent_codec.hpp"
+#include "datatypes/percent_codec.hpp"
 
 #include "datatypes/string.hpp"
 #include "runtime/unicode.hpp"

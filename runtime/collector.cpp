@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "runtime/context.hpp"
@@ -63,6 +64,70 @@ SeriesBuffer* live_buffer(node_t n) {
     return s->node == n ? s : nullptr;
 }
 
+// What a payload word holding a node id names: how the marker follows it
+// and what the stress check expects to find behind it.
+enum class Holds { ANY, CELLS, CONTEXT, HASHTAB };
+
+struct NodeWord {
+    node_t* node;
+    Holds kind;
+};
+
+struct NodeWords {
+    NodeWord at[3];
+    uint32_t count = 0;
+
+    NodeWords() = default;
+    NodeWords(std::initializer_list<NodeWord> words) {
+        for (const NodeWord& w : words) at[count++] = w;
+    }
+};
+
+// The payload words of c that hold node ids, for every type whose layout
+// alone says which they are.
+NodeWords node_words(Cell* c) {
+    switch (cell::type_of(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH: return {{&series_node(c), Holds::CELLS}};
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY: return {{&series_node(c), Holds::ANY}};
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+            if (!word_context(c)) return {};
+            // An object's own self word is bound to the object's context series.
+            return {{&word_context(c), symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self)
+                                           ? Holds::CELLS
+                                           : Holds::CONTEXT}};
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT: return {{&object_context(c), Holds::CONTEXT}, {&object_on_set(c), Holds::CELLS}};
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            return {{&function_context(c), Holds::CONTEXT},
+                    {&function_spec(c), Holds::CELLS},
+                    {&function_body(c), Holds::CELLS}};
+        case TYPE_NATIVE:
+        case TYPE_ACTION: return {{&native_spec(c), Holds::CELLS}, {&native_info(c), Holds::CELLS}};
+        case TYPE_HASH:
+        case TYPE_MAP: return {{&series_node(c), Holds::CELLS}, {&hash_index_node(c), Holds::HASHTAB}};
+        default: return {};
+    }
+}
+
 void mark_cell(Cell* c);
 
 void drain() {
@@ -76,32 +141,21 @@ void drain() {
     }
 }
 
-void mark_word(Cell* c) {
-    if (!word_context(c)) return;
-    // An object's own self word is bound to the object's context series.
-    if (symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self))
-        mark_series(&word_context(c));
-    else
-        mark_context(&word_context(c));
+void follow(node_t* n, Holds kind) {
+    switch (kind) {
+        case Holds::ANY: mark_node(n); break;
+        case Holds::CELLS: mark_series(n); break;
+        case Holds::CONTEXT: mark_context(n); break;
+        case Holds::HASHTAB: mark_hashtab(n); break;
+    }
 }
 
 void mark_cell(Cell* c) {
+    const NodeWords words = node_words(c);
+    for (uint32_t i = 0; i < words.count; i++) follow(words.at[i].node, words.at[i].kind);
+    // The types whose node words depend on more than the type: the stress
+    // check leaves these alone.
     switch (cell::type_of(c)) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH: mark_series(&series_node(c)); break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-        case TYPE_BITSET:
-        case TYPE_VECTOR:
-        case TYPE_BINARY: mark_node(&series_node(c)); break;
         case TYPE_SYMBOL:
             mark_node(&symbol_form_node(c));
             mark_node(&symbol_name_node(c));
@@ -109,28 +163,6 @@ void mark_cell(Cell* c) {
         case TYPE_CONTEXT:
             mark_hashtab(&context_words(c));
             if (!context::has_stack_values(c)) mark_series(&context_values(c));
-            break;
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT: mark_word(c); break;
-        case TYPE_OBJECT:
-        case TYPE_ERROR:
-        case TYPE_PORT:
-            mark_context(&object_context(c));
-            mark_series(&object_on_set(c));
-            break;
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-            mark_context(&function_context(c));
-            mark_series(&function_spec(c));
-            mark_series(&function_body(c));
-            break;
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-            mark_series(&native_spec(c));
-            mark_series(&native_info(c));
             break;
         case TYPE_OP: {
             // The payload is the inner function's: words 2 and 3 name the
@@ -141,11 +173,6 @@ void mark_cell(Cell* c) {
             mark_series(&function_body(c));
             break;
         }
-        case TYPE_HASH:
-        case TYPE_MAP:
-            mark_series(&series_node(c));
-            mark_hashtab(&hash_index_node(c));
-            break;
         default: break;
     }
 }
@@ -181,62 +208,28 @@ void mark_recent() {
 // node id that C++ code kept across a collection, or a cell it filled only
 // in part. A later collection would follow it into whatever buffer has the
 // id by then; the process ends here instead, with a report.
-enum class Holds { ANY, CELLS, CONTEXT };
-
 bool holds(node_t n, Holds kind) {
     if (!n) return true;
     const SeriesBuffer* s = live_buffer(n);
     if (!s) return false;
-    if (kind == Holds::ANY) return true;
+    if (kind == Holds::ANY || kind == Holds::HASHTAB) return true;
     if (!is_cells(s)) return false;
     return kind == Holds::CELLS ||
            (s->tail > s->head && cell::type_of(series::head_cell(const_cast<SeriesBuffer*>(s))) == TYPE_CONTEXT);
 }
 
-bool sound(const Cell* c) {
-    switch (cell::type_of(c)) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH: return holds(series_node(c), Holds::CELLS);
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-        case TYPE_BITSET:
-        case TYPE_VECTOR:
-        case TYPE_BINARY: return holds(series_node(c), Holds::ANY);
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT:
-            // An object's own self word is bound to the object's context series.
-            return holds(word_context(c), symbol::canonical(word_symbol(c)) == symbol::canonical(words::sym_self)
-                                               ? Holds::CELLS
-                                               : Holds::CONTEXT);
-        case TYPE_OBJECT:
-        case TYPE_ERROR:
-        case TYPE_PORT: return holds(object_context(c), Holds::CONTEXT) && holds(object_on_set(c), Holds::CELLS);
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-            return holds(function_context(c), Holds::CONTEXT) && holds(function_spec(c), Holds::CELLS) &&
-                   holds(function_body(c), Holds::CELLS);
-        case TYPE_NATIVE:
-        case TYPE_ACTION: return holds(native_spec(c), Holds::CELLS) && holds(native_info(c), Holds::CELLS);
-        case TYPE_HASH:
-        case TYPE_MAP: return holds(series_node(c), Holds::CELLS) && holds(hash_index_node(c), Holds::ANY);
-        default: return true;
-    }
+// Only the words the layout table names are checked; symbols, contexts and
+// ops are taken as they are.
+bool sound(Cell* c) {
+    const NodeWords words = node_words(c);
+    for (uint32_t i = 0; i < words.count; i++)
+        if (!holds(*words.at[i].node, words.at[i].kind)) return false;
+    return true;
 }
 
 void check_stack_cells() {
     if (!stack::ready()) return;
-    for (const Cell* c = stack::arg_bottom; c < stack::arg_top; ++c) {
+    for (Cell* c = stack::arg_bottom; c < stack::arg_top; ++c) {
         if (sound(c)) continue;
         char report[120];
         std::snprintf(report, sizeof report,

@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/fills.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/math_op.hpp"
 
@@ -47,5 +48,34 @@ int32_t truncate_checked(double d, const Cell* culprit);
 // z when n is 3). -1 for a word that names none, -2 for an integer out of
 // range, -3 for any other selector.
 int32_t selector(const Cell* element, uint32_t n);
+
+// The slots a composite value implements itself; every other slot is
+// cleared.
+struct Slots {
+    datatype::SlotFn<datatype::MAKE> make;  // serves to as well
+    datatype::SlotFn<datatype::RANDOM> random;
+    datatype::SlotFn<datatype::EVAL_PATH> eval_path;
+    datatype::SlotFn<datatype::COMPARE> compare;
+    datatype::SlotFn<datatype::PICK> pick;
+    datatype::SlotFn<datatype::REVERSE> reverse;
+};
+
+// Fills the record of a composite type (pair, tuple, point) with its own
+// slots, the form and mold of one writer, and the math slots slot_of gives
+// (the bit-wise ones when bits is set); the caller adds what only its type
+// has.
+template <int32_t (*write)(const Cell* value, node_t out, int32_t limit), typename MathSlotOf>
+void fill(datatype::Record& r, const Slots& slots, MathSlotOf slot_of, bool bits) {
+    for (ActionFn& a : r.actions) a = nullptr;
+    datatype::set_slot<datatype::MAKE>(r, slots.make);
+    datatype::set_slot<datatype::TO>(r, slots.make);
+    datatype::set_slot<datatype::RANDOM>(r, slots.random);
+    fill_same_text<write>(r);
+    datatype::set_slot<datatype::EVAL_PATH>(r, slots.eval_path);
+    datatype::set_slot<datatype::COMPARE>(r, slots.compare);
+    datatype::fill_math_slots(r, slot_of, bits);
+    datatype::set_slot<datatype::PICK>(r, slots.pick);
+    datatype::set_slot<datatype::REVERSE>(r, slots.reverse);
+}
 
 }  // namespace qel::composite

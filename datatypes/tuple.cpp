@@ -293,19 +293,11 @@ Cell* reverse_slot(Cell* series, Cell* part, Cell* skip) {
 }  // namespace
 
 void fill(datatype::Record& r) {
-    for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &make);
-    datatype::set_slot<datatype::RANDOM>(r, &random_slot);
-    fill_same_text<&write>(r);
-    datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
-    datatype::fill_math_slots(
-        r, [](auto op) { return &math_slot<decltype(op)::value>; }, true);
+    composite::fill<&write>(
+        r, {&make, &random_slot, &eval_path, &compare, &pick_slot, &reverse_slot},
+        [](auto op) { return &math_slot<decltype(op)::value>; }, true);
     datatype::set_slot<datatype::COMPLEMENT>(r, &complement_slot);
     datatype::set_slot<datatype::LENGTH_Q>(r, &length_slot);
-    datatype::set_slot<datatype::PICK>(r, &pick_slot);
-    datatype::set_slot<datatype::REVERSE>(r, &reverse_slot);
     // A number on the left of a tuple reaches the tuple through float!.
     float_type::neighbours.tuple_math = &do_math;
 }

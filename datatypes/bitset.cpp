@@ -519,13 +519,9 @@ Cell* path_value(Cell* value, const datatype::PathStep& step) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
+    fill_value_slots(r, {&make, &to, &form, &mold, &compare});
     datatype::set_slot<datatype::REFLECT>(r, &reflect);
-    datatype::set_slot<datatype::TO>(r, &to);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
     datatype::set_slot<datatype::EVAL_PATH>(r, &path_value);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
     datatype::set_slot<datatype::NEGATE>(r, &complement);
     datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
     datatype::set_slot<datatype::AND_T>(r, &and_action);

@@ -622,12 +622,8 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 // ---- registration ---------------------------------------------------------------
 
 void fill(datatype::Record& r) {
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &to);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
+    fill_value_slots(r, {&make, &to, &form, &mold, &compare});
     datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
     datatype::set_slot<datatype::APPEND>(r, &append);
     datatype::set_slot<datatype::CHANGE>(r, &change);
     datatype::set_slot<datatype::COPY>(r, &copy);

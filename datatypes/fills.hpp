@@ -16,6 +16,24 @@ void fill_same_text(datatype::Record& r) {
     datatype::set_slot<datatype::MOLD>(r, [](const Cell* value, node_t out, const datatype::MoldOptions&, int32_t limit,
                                              int32_t) { return write(value, out, limit); });
 }
+// The slots every value type sets for itself: how a value is made and
+// converted, its two texts and its comparison.
+struct ValueSlots {
+    datatype::SlotFn<datatype::MAKE> make;
+    datatype::SlotFn<datatype::TO> to;
+    datatype::SlotFn<datatype::FORM> form;
+    datatype::SlotFn<datatype::MOLD> mold;
+    datatype::SlotFn<datatype::COMPARE> compare;
+};
+
+inline void fill_value_slots(datatype::Record& r, const ValueSlots& slots) {
+    datatype::set_slot<datatype::MAKE>(r, slots.make);
+    datatype::set_slot<datatype::TO>(r, slots.to);
+    datatype::set_slot<datatype::FORM>(r, slots.form);
+    datatype::set_slot<datatype::MOLD>(r, slots.mold);
+    datatype::set_slot<datatype::COMPARE>(r, slots.compare);
+}
+
 namespace unset_type { void fill(datatype::Record& r); }
 namespace none_type { void fill(datatype::Record& r); }
 namespace logic_type { void fill(datatype::Record& r); }

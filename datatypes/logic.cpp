@@ -52,11 +52,7 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 void fill(datatype::Record& r) {
     shared::unset = Cell{TYPE_UNSET, 0, 0, 0};
     for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &make);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    fill_value_slots(r, {&make, &make, &form, &mold, &compare});
 }
 
 }  // namespace unset_type
@@ -88,11 +84,7 @@ Cell* take(Cell*, Cell*, bool, bool) { return set_top(); }
 void fill(datatype::Record& r) {
     shared::none = Cell{TYPE_NONE, 0, 0, 0};
     for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &make);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    fill_value_slots(r, {&make, &make, &form, &mold, &compare});
     datatype::set_slot<datatype::CLEAR>(r, &clear);
     datatype::set_slot<datatype::FIND>(r, &find);
     datatype::set_slot<datatype::LENGTH_Q>(r, &length);

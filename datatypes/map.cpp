@@ -525,13 +525,9 @@ Cell* remove_slot(Cell* series, Cell*, Cell* key) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
+    fill_value_slots(r, {&make, &to, &form_slot, &mold_slot, &compare_slot});
     datatype::set_slot<datatype::REFLECT>(r, &reflect);
-    datatype::set_slot<datatype::TO>(r, &to);
-    datatype::set_slot<datatype::FORM>(r, &form_slot);
-    datatype::set_slot<datatype::MOLD>(r, &mold_slot);
     datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
-    datatype::set_slot<datatype::COMPARE>(r, &compare_slot);
     datatype::set_slot<datatype::CLEAR>(r, &clear_slot);
     datatype::set_slot<datatype::COPY>(r, &copy);
     datatype::set_slot<datatype::FIND>(r, &find_slot);

@@ -497,12 +497,8 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 }
 
 void fill(datatype::Record& r) {
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &to);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
+    fill_value_slots(r, {&make, &to, &form, &mold, &compare});
     datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
     datatype::set_slot<datatype::FIND>(r, &find);
     datatype::set_slot<datatype::SELECT>(r, &select);
     datatype::set_slot<datatype::SORT>(r, &sort);

@@ -218,11 +218,7 @@ Cell* find(Cell* series, Cell* value, const datatype::FindOptions&) {
 
 void fill(datatype::Record& r) {
     for (ActionFn& a : r.actions) a = nullptr;
-    datatype::set_slot<datatype::MAKE>(r, &make);
-    datatype::set_slot<datatype::TO>(r, &make);
-    datatype::set_slot<datatype::FORM>(r, &form);
-    datatype::set_slot<datatype::MOLD>(r, &mold);
-    datatype::set_slot<datatype::COMPARE>(r, &compare);
+    fill_value_slots(r, {&make, &make, &form, &mold, &compare});
     datatype::set_slot<datatype::AND_T>(r, &and_action);
     datatype::set_slot<datatype::COMPLEMENT>(r, &complement);
     datatype::set_slot<datatype::OR_T>(r, &or_action);

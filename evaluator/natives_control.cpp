@@ -85,6 +85,19 @@ void finish_with_base() {
     stack::keep_first();
 }
 
+// Runs body as long as more() answers true and no break ends it, then ends
+// the loop with the value in its base; a pending exit for a frame below the
+// loop leaves at once.
+template <typename More>
+void run_while(const Cell* body, More more) {
+    while (more()) {
+        const Outcome o = run(body);
+        if (o == Outcome::leave) return;
+        if (o == Outcome::brk) break;
+    }
+    finish_with_base();
+}
+
 void finish_with(const Cell* value) {
     const Cell v = *value;
     stack::unwind();
@@ -346,12 +359,8 @@ void native_loop(const int32_t*) {
     }
     const Cell* body = base + 1;
     stack::mark_loop(words::w_body);
-    for (int32_t i = 0; i < count; ++i) {
-        const Outcome o = run(body);
-        if (o == Outcome::leave) return;
-        if (o == Outcome::brk) break;
-    }
-    finish_with_base();
+    int32_t left = count;
+    run_while(body, [&left] { return left-- > 0; });
 }
 
 void native_repeat(const int32_t*) {
@@ -366,25 +375,19 @@ void native_repeat(const int32_t*) {
     stack::mark_loop(words::w_body);
     // The counter is kept here as well as in its cell: the body may set the
     // word, but not change how many iterations run.
-    for (int32_t i = 1;; ++i) {
-        *counter = integer(i);
+    int32_t i = 0;
+    run_while(body, [&] {
+        if (i == count) return false;
+        *counter = integer(++i);
         word::set(word, counter);
-        const Outcome o = run(body);
-        if (o == Outcome::leave) return;
-        if (o == Outcome::brk || i == count) break;
-    }
-    finish_with_base();
+        return true;
+    });
 }
 
 void native_forever(const int32_t*) {
     const Cell* body = stack::arg_base;
     stack::mark_loop(words::w_body);
-    for (;;) {
-        const Outcome o = run(body);
-        if (o == Outcome::leave) return;
-        if (o == Outcome::brk) break;
-    }
-    finish_with_base();
+    run_while(body, [] { return true; });
 }
 
 void native_foreach(const int32_t*) {
@@ -401,12 +404,7 @@ void native_foreach(const int32_t*) {
     stack::mark_loop(words::w_body);
     *stack::arg_base = unset_value;
     stack::keep_first();
-    while (step(series, words, n, scratch)) {
-        const Outcome o = run(body);
-        if (o == Outcome::leave) return;
-        if (o == Outcome::brk) break;
-    }
-    finish_with_base();
+    run_while(body, [&] { return step(series, words, n, scratch); });
 }
 
 void native_forall(const int32_t*) {

@@ -207,20 +207,7 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
 }
 
 int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
-    if (!options.only) {
-        text::append_cstr(out, "make error! [");
-        limit -= 13;
-    }
-    limit = object::mold_body(value, out, options, limit, indent + 1, true);
-    if (!options.flat && indent > 0) {
-        text::indent(out, indent);
-        limit -= 4 * indent;
-    }
-    if (!options.only) {
-        text::append_cstr(out, "]");
-        limit--;
-    }
-    return limit;
+    return object::mold_made(value, out, options, limit, indent, "make error! [");
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

@@ -6,6 +6,7 @@
 // out before anything allocates or runs user code.
 #include "datatypes/object.hpp"
 
+#include <cstring>
 #include <string_view>
 
 #include "datatypes/block.hpp"
@@ -618,17 +619,13 @@ int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, const datatype::M
     return limit;
 }
 
-int32_t mold_body(const Cell* obj_in, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
-                  bool lead_new_line) {
-    const Cell obj = *obj_in;
-    const node_t ctx = object_context(obj);
-    const uint32_t n = context::word_count(ctx);
-    if (n == 0) return limit;
-    const bool indenting = !options.flat;
-    if (indenting && lead_new_line && !options.only) {
-        text::append_cstr(out, "\n");
-        limit--;
-    }
+namespace {
+
+// Calls each(i, word, first, limit) for the fields of ctx a text shows (the
+// change handlers only with all) while ctx is on the cycle stack; stops
+// once a part budget is spent. Answers the budget left.
+template <typename Each>
+int32_t each_shown_field(node_t ctx, bool all, bool part, int32_t limit, Each each) {
     const int32_t on_change = canon_of(words::w_on_change);
     const int32_t on_deep = canon_of(words::w_on_deep_change);
     cycles::push(ctx);
@@ -636,41 +633,56 @@ int32_t mold_body(const Cell* obj_in, node_t out, const datatype::MoldOptions& o
         ~Pop() { cycles::pop(); }
     } pop;
     bool first = true;
+    const uint32_t n = context::word_count(ctx);
     for (uint32_t i = 0; i < n; i++) {
-        if (options.part && limit < 1) break;
-        Cell w = *context::word_at(ctx, i);
+        if (part && limit < 1) break;
+        const Cell w = *context::word_at(ctx, i);
         const int32_t s = canon_of(&w);
-        if (!options.all && (s == on_change || s == on_deep)) continue;
-        if (!indenting && !first) {
-            text::append_cstr(out, " ");
-            limit--;
-        }
+        if (!all && (s == on_change || s == on_deep)) continue;
+        limit = each(i, w, first, limit);
         first = false;
-        if (indenting && !options.only) {
-            text::indent(out, indent);
-            limit -= 4 * indent;
-        }
-        limit = field_text(ctx, i, w, out, options, limit, indent);
-        if (indenting) {
-            text::append_cstr(out, "\n");
-            limit--;
-        }
     }
     return limit;
 }
 
-namespace {
+// The fields as "word: value" lines, each indented on a line of its own
+// unless flat: answers the budget.
+int32_t mold_body(const Cell* obj_in, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
+    const Cell obj = *obj_in;
+    const node_t ctx = object_context(obj);
+    if (context::word_count(ctx) == 0) return limit;
+    const bool indenting = !options.flat;
+    if (indenting && !options.only) {
+        text::append_cstr(out, "\n");
+        limit--;
+    }
+    return each_shown_field(ctx, options.all, options.part, limit, [&](uint32_t i, Cell w, bool first, int32_t left) {
+        if (!indenting && !first) {
+            text::append_cstr(out, " ");
+            left--;
+        }
+        if (indenting && !options.only) {
+            text::indent(out, indent);
+            left -= 4 * indent;
+        }
+        left = field_text(ctx, i, w, out, options, left, indent);
+        if (indenting) {
+            text::append_cstr(out, "\n");
+            left--;
+        }
+        return left;
+    });
+}
 
-int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
-    if (cycles::find(object_context(value))) {
-        text::append_cstr(out, "make object! [...]");
-        return limit - 18;
-    }
+}  // namespace
+
+int32_t mold_made(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  const char* opening) {
     if (!options.only) {
-        text::append_cstr(out, "make object! [");
-        limit -= 14;
+        text::append_cstr(out, opening);
+        limit -= static_cast<int32_t>(std::strlen(opening));
     }
-    limit = mold_body(value, out, options, limit, indent + 1, true);
+    limit = mold_body(value, out, options, limit, indent + 1);
     if (!options.flat && indent > 0 && field_count(value) > 0) {
         text::indent(out, indent);
         limit -= 4 * indent;
@@ -682,6 +694,16 @@ int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options
     return limit;
 }
 
+namespace {
+
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
+    if (cycles::find(object_context(value))) {
+        text::append_cstr(out, "make object! [...]");
+        return limit - 18;
+    }
+    return mold_made(value, out, options, limit, indent, "make object! [");
+}
+
 // Fields one per line, values molded; no wrapper, no indentation.
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell obj = *value;
@@ -690,26 +712,13 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
         text::append_cstr(out, "...");
         return limit - 3;
     }
-    const int32_t on_change = canon_of(words::w_on_change);
-    const int32_t on_deep = canon_of(words::w_on_deep_change);
-    cycles::push(ctx);
-    struct Pop {
-        ~Pop() { cycles::pop(); }
-    } pop;
-    bool first = true;
-    for (uint32_t i = 0; i < context::word_count(ctx); i++) {
-        if (part && limit < 1) break;
-        Cell w = *context::word_at(ctx, i);
-        const int32_t s = canon_of(&w);
-        if (s == on_change || s == on_deep) continue;
+    return each_shown_field(ctx, false, part, limit, [&](uint32_t i, Cell w, bool first, int32_t left) {
         if (!first) {
             text::append_cstr(out, "\n");
-            limit--;
+            left--;
         }
-        first = false;
-        limit = field_text(ctx, i, w, out, datatype::MoldOptions{.part = part}, limit, 0);
-    }
-    return limit;
+        return field_text(ctx, i, w, out, datatype::MoldOptions{.part = part}, left, 0);
+    });
 }
 
 // ---- actions ----

@@ -105,9 +105,11 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // values, class, changed, owner, events?). make and to block! take the
 // body from here.
 Cell* reflect(Cell* value, int32_t field);
-// The fields as "word: value" lines (see object mold): answers the budget.
-int32_t mold_body(const Cell* obj, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
-                  bool lead_new_line);
+// The value molded as opening ("make object! [", "make error! [") then its
+// fields as "word: value" lines and "]"; /only leaves the wrapper out.
+// Answers the budget.
+int32_t mold_made(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  const char* opening);
 
 }  // namespace qel::object
 

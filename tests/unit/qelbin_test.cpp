@@ -297,7 +297,7 @@ TEST_F(Qelbin, DamagedImagesRaiseLanguageErrorsOrDecodeToValues) {
                 EXPECT_LE(cell::type_of(&v), datatype::highest()) << i << " ^ " << int{x};
                 testutil::raised([&] {
                     const node_t out = text::make_buffer(64);
-                    actions::mold(&v, out, false, true, false, false, INT32_MAX, 0);
+                    actions::mold(&v, out, datatype::MoldOptions{.all = true}, INT32_MAX, 0);
                 });
             }
     // Both outcomes occur in these samples: the header and the magic are

@@ -18,8 +18,8 @@ namespace {
 
 enum class Part { User, Host };
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return string::form(value, out, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return string::form(value, out, options.part, limit);
 }
 
 bool names(const Cell* word, int32_t symbol) {
@@ -34,13 +34,11 @@ uint32_t split_point(const Cell* value) {
     return total;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const Cell* element = step.element;
     const uint32_t et = cell::type_of(element);
-    if (et == TYPE_INTEGER)
-        return string::eval_path(value, element, new_value, path, parent, previous, index, case_sensitive, get,
-                                 last, owner);
-    const Cell* where = path ? path : value;
+    if (et == TYPE_INTEGER) return string::eval_path(value, step);
+    const Cell* where = step.path ? step.path : value;
     if (et != TYPE_WORD || !(names(element, words::sym_user) || names(element, words::sym_host)))
         err::raise(err::INVALID_PATH, where, element);
     const Part which = names(element, words::sym_user) ? Part::User : Part::Host;
@@ -50,6 +48,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     const uint32_t at = split_point(value);
     const uint32_t start = which == Part::User ? from : std::min(at + 1, total);
     const uint32_t end = which == Part::User ? at : total;
+    Cell* new_value = step.new_value;
     if (!new_value) {
         Cell* r = stack::push(&shared::unset);
         *r = Cell{TYPE_STRING, 0, series::copy_part(series_node(value), start, end - start), 0};

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "datatypes/binary.hpp"
+#include "datatypes/file_io.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
 #include "platform/console.hpp"
+#include "platform/files.hpp"
 #include "platform/os.hpp"
 #include "platform/process.hpp"
 #include "runtime/errors.hpp"
@@ -86,9 +88,6 @@ Cell* push_text(const std::string& s) { return push_text(reinterpret_cast<const 
     err::raise(err::INVALID_ARG, &v);
 }
 
-// A file! value as a local path: file names are POSIX paths unchanged.
-std::string local_path(const Cell* file) { return utf8_of(file); }
-
 }  // namespace
 
 // ---- wait --------------------------------------------------------------------
@@ -119,7 +118,7 @@ void redirect_from(const Cell* value, process::Redirect& r, bool input) {
     switch (cell::type_of(value)) {
         case TYPE_FILE:
             r.kind = process::Redirect::PATH;
-            r.path = local_path(value);
+            r.path = file_io::os_path(value);
             break;
         case TYPE_BINARY:
             r.kind = process::Redirect::DATA;
@@ -167,7 +166,7 @@ void native_call(const int32_t* refinements) {
     }
 
     process::Request rq;
-    rq.command = cell::type_of(cmd) == TYPE_FILE ? local_path(cmd) : utf8_of(cmd);
+    rq.command = cell::type_of(cmd) == TYPE_FILE ? file_io::os_path(cmd) : utf8_of(cmd);
     // A zero byte would silently cut the command the system sees.
     if (rq.command.find('\0') != std::string::npos) invalid_arg(cmd);
     rq.program = cell::type_of(cmd) == TYPE_FILE;
@@ -195,7 +194,7 @@ void native_call(const int32_t* refinements) {
 
 void native_browse(const int32_t*) {
     const Cell* target = stack::arg_base;
-    const std::string text = cell::type_of(target) == TYPE_FILE ? local_path(target) : utf8_of(target);
+    const std::string text = cell::type_of(target) == TYPE_FILE ? file_io::os_path(target) : utf8_of(target);
     if (text.find('\0') != std::string::npos) invalid_arg(target);
     // Without a desktop handler nothing can open it: an error, not a wait.
     if (!process::browse(text)) {
@@ -256,10 +255,9 @@ void native_list_env(const int32_t*) {
 
 void native_size_q(const int32_t*) {
     const Cell* file = stack::arg_base;
-    const std::string path = local_path(file);
-    // A name ending in a slash names a directory, which has no size.
+    // A name spelled as a directory has no size.
     const std::optional<int64_t> size =
-        !path.empty() && path.back() == '/' ? std::nullopt : os::file_size(path);
+        file_io::dir_path(file) ? std::nullopt : files::file_size(file_io::os_path(file));
     if (!size) {
         stack::set_last_reset(&shared::none);
         return;

@@ -4,6 +4,7 @@
 #include "codecs/checksum.hpp"
 #include "codecs/deflate.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/file_io.hpp"
 #include "datatypes/fills.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
@@ -55,7 +56,7 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_PAREN, TYPE_BLOCK, "paren!", &path::fill_paren},
     {TYPE_ISSUE, TYPE_WORD, "issue!", &issue::fill},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
-    {TYPE_FILE, TYPE_URL, "file!", nullptr},
+    {TYPE_FILE, TYPE_URL, "file!", &file_io::fill_actions},
     {TYPE_OBJECT, 0, "object!", &object_type::fill},
     {TYPE_BITSET, 0, "bitset!", &bitset::fill},
     {TYPE_TRIPLE, 0, "triple!", &triple::fill},

@@ -2,6 +2,8 @@
 // poll loop over the child's input, output and error, waitpid.
 #include "platform/process.hpp"
 
+#include "platform/os.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -389,6 +391,13 @@ int32_t run(Request& rq) {
 bool browse(const std::string& target) {
     reap_background();
     if (target.find('\0') != std::string::npos) return false;
+    // Without a display there is no desktop to open it on: the handler
+    // would fall back to a text browser on this terminal, or wait for one.
+    const auto set = [](const char* name) {
+        const std::optional<std::string> v = os::get_env(name);
+        return v && !v->empty();
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return false;
     Fd in(null_device(O_RDONLY)), out(null_device(O_WRONLY)), err(null_device(O_WRONLY));
     FileActions fa(in.fd, out.fd, err.fd);
     SpawnAttr sa(true);

@@ -12,6 +12,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/text.hpp"
 #include "platform/files.hpp"
@@ -98,7 +99,7 @@ Cell* push_lines(const std::vector<uint8_t>& bytes) {
 }
 
 Cell* push_listing(const Cell* dir) {
-    const std::optional<std::vector<files::Entry>> entries = files::list_dir(os_path(dir));
+    const std::optional<std::vector<files::Entry>> entries = files::list_dir(file::to_os_path(dir));
     if (!entries) cannot_open(dir);
     Cell* listing = block::push_new(static_cast<int32_t>(std::min<size_t>(entries->size(), INT32_MAX)));
     for (const files::Entry& e : *entries) {
@@ -120,10 +121,15 @@ Cell* read(Cell* file, Cell*, const int32_t* r) {
     rq.seek = seek;
     rq.part = part;
     rq.limit = MAX_BYTES;
-    const files::ReadResult got = files::read_file(os_path(file), rq);
+    const files::ReadResult got = files::read_file(file::to_os_path(file), rq);
     if (got.status == files::ReadStatus::TooLarge) err::raise(err::NO_MEMORY);
     if (got.status != files::ReadStatus::Done) cannot_open(file);
     if (has(r, R_BINARY)) return binary::load(got.bytes.data(), got.bytes.size());
+    // Text that is not UTF-8 is an error that names the file.
+    if (unicode::find_invalid_utf8(got.bytes.data(), got.bytes.data() + got.bytes.size())) {
+        const Cell v = *file;
+        err::raise(err::INVALID_UTF8, &v);
+    }
     if (has(r, R_LINES)) return push_lines(got.bytes);
     return push_text(got.bytes.data(), got.bytes.size(), true);
 }
@@ -151,7 +157,7 @@ void append_bytes_of(const Cell* value, int64_t part, std::vector<uint8_t>& out)
         const stack::Saved saved;
         const Cell made{TYPE_STRING, 0, text::make_buffer(64), 0};
         const Cell* buffer = stack::push(&made);
-        actions::mold(value, series_node(buffer), false, false, false, false, 0, 0);
+        actions::mold(value, series_node(buffer), datatype::MoldOptions{}, 0, 0);
         text = utf8_text(buffer, n);
     }
     out.insert(out.end(), text.begin(), text.end());
@@ -161,7 +167,7 @@ Cell* write(Cell* file, Cell* data, const int32_t* r) {
     if (has(r, W_ALLOW) || has(r, W_AS)) err::raise(err::NOT_DONE);
     const int64_t part = count_of(ref_arg(r, W_PART), "part");
     const int64_t seek = count_of(ref_arg(r, W_SEEK), "seek");
-    const std::string path = os_path(file);
+    const std::string path = file::to_os_path(file);
     // A negative count writes nothing at all.
     if (part < 0 && ref_arg(r, W_PART)) return &shared::unset;
 
@@ -189,17 +195,17 @@ Cell* write(Cell* file, Cell* data, const int32_t* r) {
 // ---- delete, query, rename -----------------------------------------------------
 
 Cell* remove(Cell* file, Cell*, const int32_t*) {
-    const std::string path = os_path(file);
+    const std::string path = file::to_os_path(file);
     const bool ok = dir_path(file) ? files::remove_dir(path) : files::remove_file(path);
     return ok ? &shared::true_value : &shared::false_value;
 }
 
 // The time of the last change, as a UTC date!.
 Cell* query(Cell* file, Cell*, const int32_t*) {
-    const std::optional<files::Info> info = files::info(os_path(file));
+    const std::string path = file::to_os_path(file);
+    const std::optional<files::Info> info = files::info(path);
     if (!info) return &shared::none;
     // A name spelled as a directory must name one.
-    const std::string path = os_path(file);
     if (!path.empty() && path.back() == '/' && info->kind != files::Kind::Directory) return &shared::none;
     constexpr int64_t DAY = 86400;
     const int64_t s = info->modified_seconds;
@@ -218,21 +224,12 @@ Cell* rename(Cell* from, Cell* to, const int32_t*) {
         const Cell v = *to;
         err::raise(err::INVALID_ARG, &v);
     }
-    const std::string old_path = os_path(from);
-    const std::string new_path = os_path(to);
+    const std::string old_path = file::to_os_path(from);
+    const std::string new_path = file::to_os_path(to);
     return files::rename(old_path, new_path) ? &shared::true_value : &shared::false_value;
 }
 
 }  // namespace
-
-std::string os_path(const Cell* file) {
-    const std::string path = utf8_text(file, -1);
-    if (path.find('\0') != std::string::npos) {
-        const Cell v = *file;
-        err::raise(err::INVALID_ARG, &v);
-    }
-    return path;
-}
 
 bool dir_path(const Cell* file) {
     const std::string path = utf8_text(file, -1);
@@ -246,7 +243,7 @@ bool dir_path(const Cell* file) {
 std::vector<uint8_t> read_bytes(const Cell* file) {
     files::ReadRequest rq;
     rq.limit = MAX_BYTES;
-    files::ReadResult got = files::read_file(os_path(file), rq);
+    files::ReadResult got = files::read_file(file::to_os_path(file), rq);
     if (got.status == files::ReadStatus::TooLarge) err::raise(err::NO_MEMORY);
     if (got.status != files::ReadStatus::Done) cannot_open(file);
     return std::move(got.bytes);

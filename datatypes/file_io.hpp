@@ -3,7 +3,8 @@
 // its record (fill_actions); the directory routines, checksum and the
 // process natives use the path and read helpers.
 //
-// A file! names a POSIX path unchanged: its text from the index as UTF-8.
+// A file! names the POSIX path file::to_os_path gives (its text from the
+// index as UTF-8; a name holding NUL is refused).
 // A name ending in "/" (or ".", "..", "/.", "/..") names a directory: read
 // lists it, delete removes it as a directory, query wants a directory.
 //
@@ -13,20 +14,16 @@
 // ends, as it is), a binary! as its bytes, any other value molded; /lines
 // writes a block's values one per line; /append, /seek and /part as for
 // read. A file that cannot be opened, read or completely written raises
-// the access error cannot-open with the file.
+// the access error cannot-open with the file, text that is not UTF-8 the
+// access error invalid-utf8 with the file.
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "runtime/cell.hpp"
 #include "runtime/datatypes.hpp"
 
 namespace qel::file_io {
-
-// The path of a file! value; a name holding a zero byte names nothing the
-// system can reach and raises the script error invalid-arg with the file.
-std::string os_path(const Cell* file);
 
 // Whether a file! names a directory by its spelling.
 bool dir_path(const Cell* file);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "datatypes/binary.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/file_io.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
@@ -118,7 +119,7 @@ void redirect_from(const Cell* value, process::Redirect& r, bool input) {
     switch (cell::type_of(value)) {
         case TYPE_FILE:
             r.kind = process::Redirect::PATH;
-            r.path = file_io::os_path(value);
+            r.path = file::to_os_path(value);
             break;
         case TYPE_BINARY:
             r.kind = process::Redirect::DATA;
@@ -166,7 +167,7 @@ void native_call(const int32_t* refinements) {
     }
 
     process::Request rq;
-    rq.command = cell::type_of(cmd) == TYPE_FILE ? file_io::os_path(cmd) : utf8_of(cmd);
+    rq.command = cell::type_of(cmd) == TYPE_FILE ? file::to_os_path(cmd) : utf8_of(cmd);
     // A zero byte would silently cut the command the system sees.
     if (rq.command.find('\0') != std::string::npos) invalid_arg(cmd);
     rq.program = cell::type_of(cmd) == TYPE_FILE;
@@ -194,7 +195,7 @@ void native_call(const int32_t* refinements) {
 
 void native_browse(const int32_t*) {
     const Cell* target = stack::arg_base;
-    const std::string text = cell::type_of(target) == TYPE_FILE ? file_io::os_path(target) : utf8_of(target);
+    const std::string text = cell::type_of(target) == TYPE_FILE ? file::to_os_path(target) : utf8_of(target);
     if (text.find('\0') != std::string::npos) invalid_arg(target);
     // Without a desktop handler nothing can open it: an error, not a wait.
     if (!process::browse(text)) {
@@ -257,7 +258,7 @@ void native_size_q(const int32_t*) {
     const Cell* file = stack::arg_base;
     // A name spelled as a directory has no size.
     const std::optional<int64_t> size =
-        file_io::dir_path(file) ? std::nullopt : files::file_size(file_io::os_path(file));
+        file_io::dir_path(file) ? std::nullopt : files::file_size(file::to_os_path(file));
     if (!size) {
         stack::set_last_reset(&shared::none);
         return;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "datatypes/file_io.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "runtime/stack.hpp"
@@ -47,11 +47,11 @@ const Cell* any_function_q(Cell* const* args) {
 
 // A file or a directory at the path.
 const Cell* exists_q(Cell* const* args) {
-    return files::exists(file_io::os_path(args[0])) ? &shared::true_value : &shared::false_value;
+    return files::exists(file::to_os_path(args[0])) ? &shared::true_value : &shared::false_value;
 }
 
 const Cell* create_dir(Cell* const* args) {
-    if (!files::make_dir(file_io::os_path(args[0]))) {
+    if (!files::make_dir(file::to_os_path(args[0]))) {
         const Cell v = *args[0];
         err::raise(err::NO_CREATE, &v);
     }

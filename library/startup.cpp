@@ -4,7 +4,6 @@
 #include "codecs/checksum.hpp"
 #include "codecs/deflate.hpp"
 #include "datatypes/error.hpp"
-#include "datatypes/file_io.hpp"
 #include "datatypes/fills.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
@@ -55,8 +54,8 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", &function::fill_routine},
     {TYPE_PAREN, TYPE_BLOCK, "paren!", &path::fill_paren},
     {TYPE_ISSUE, TYPE_WORD, "issue!", &issue::fill},
-    {TYPE_URL, TYPE_STRING, "url!", nullptr},
-    {TYPE_FILE, TYPE_URL, "file!", &file_io::fill_actions},
+    {TYPE_URL, TYPE_STRING, "url!", &url::fill},
+    {TYPE_FILE, TYPE_URL, "file!", &file::fill},
     {TYPE_OBJECT, 0, "object!", &object_type::fill},
     {TYPE_BITSET, 0, "bitset!", &bitset::fill},
     {TYPE_TRIPLE, 0, "triple!", &triple::fill},
@@ -70,13 +69,13 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", &percent_type::fill},
     {TYPE_TUPLE, 0, "tuple!", &tuple::fill},
     {TYPE_TIME, TYPE_FLOAT, "time!", &time_type::fill},
-    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
-    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
+    {TYPE_TAG, TYPE_STRING, "tag!", &tag::fill},
+    {TYPE_EMAIL, TYPE_STRING, "email!", &email::fill},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::fill},
     {TYPE_DATE, 0, "date!", &date::fill},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
     {TYPE_MONEY, 0, "money!", nullptr},
-    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
+    {TYPE_REF, TYPE_STRING, "ref!", &ref::fill},
     {TYPE_POINT2D, 0, "point2D!", &point::fill},
     {TYPE_POINT3D, 0, "point3D!", &point::fill},
     // The platform's image codec layer, once it exists, is made just before

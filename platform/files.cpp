@@ -40,10 +40,7 @@ ReadStatus read_growing(int fd, std::vector<uint8_t>& out, uint64_t max, size_t 
     size_t used = out.size();
     for (;;) {
         if (used >= max) break;
-        if (out.size() - used < 4096 || out.size() == used) {
-            const size_t grown = std::max<size_t>(out.size() * 2, used + 65536);
-            out.resize(grown);
-        }
+        if (out.size() - used < 4096) out.resize(std::max<size_t>(out.size() * 2, used + 65536));
         const size_t room = static_cast<size_t>(std::min<uint64_t>(out.size() - used, max - used));
         const int64_t got = read_some(fd, out.data() + used, room);
         if (got < 0) return ReadStatus::Failed;

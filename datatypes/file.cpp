@@ -11,7 +11,6 @@
 #include "datatypes/text.hpp"
 #include "platform/os.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 
 namespace qel::file {

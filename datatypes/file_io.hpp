@@ -1,7 +1,7 @@
 // The file! actions that reach the file system: read, write, delete,
 // query and rename, over platform/files.*. The datatype registers them in
-// its record (fill_actions); the directory routines, checksum and the
-// process natives use the path and read helpers.
+// its record (fill_actions); checksum reads a file through read_bytes,
+// and size? tells a directory's name by dir_path.
 //
 // A file! names the POSIX path file::to_os_path gives (its text from the
 // index as UTF-8; a name holding NUL is refused).

@@ -1,7 +1,8 @@
 // The natives over the process and its surroundings: wait, call, browse,
 // the environment (get-env, set-env, list-env) and size?. Values become
-// bytes here, the platform layer (platform/process.*, platform/os.*) does
-// the work without touching values, and its answers become values again.
+// bytes here, the platform layer (platform/process.*, platform/os.*,
+// platform/files.*) does the work without touching values, and its answers
+// become values again.
 //
 // Text handed to the system is UTF-8; text coming back from it is decoded
 // leniently (an ill-formed sequence becomes U+FFFD, a leading byte order

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "datatypes/file_io.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
 #include "datatypes/percent_codec.hpp"
@@ -84,6 +85,9 @@ std::string to_os_path(const Cell* value) {
                        series::buffer_length(bytes));
 }
 
-void fill(datatype::Record& r) { datatype::set_slot<datatype::MOLD>(r, &mold); }
+void fill(datatype::Record& r) {
+    datatype::set_slot<datatype::MOLD>(r, &mold);
+    file_io::fill_actions(r);
+}
 
 }  // namespace qel::file

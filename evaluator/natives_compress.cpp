@@ -7,18 +7,15 @@
 // Every byte range is re-read through its node right before a codec runs:
 // making the output binary! may move the input's buffer. Buffers made here
 // wait on the argument stack, where the collector sees them.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <strings.h>
 
-#include <cerrno>
 #include <cstring>
-#include <string>
+#include <vector>
 
 #include "codecs/deflate.hpp"
 #include "codecs/checksum.hpp"
-#include "datatypes/file.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/file_io.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
@@ -161,36 +158,12 @@ void native_decompress(const int32_t* refinements) {
 
 namespace {
 
-// A file's bytes, read whole into a new buffer pushed on the stack. A file
-// that cannot be opened or read (a directory, say) raises cannot-open.
+// A file's bytes, read whole through the file layer into a new binary
+// pushed on the stack. A file that cannot be opened or read (a directory,
+// say) raises cannot-open.
 Bytes file_bytes(const Cell* file) {
-    const std::string path = file::to_os_path(file);
-    const Cell value = *file;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) err::raise(err::CANNOT_OPEN, &value);
-
-    // Closed on every way out, errors included.
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    // Read in pieces into a binary that grows; the buffer is re-read
-    // through its node after each growth.
-    const node_t out = memory::alloc_bytes(64 * 1024);
-    *stack::push_slot() = Cell{TYPE_BINARY, 0, out, 0};
-    for (;;) {
-        SeriesBuffer* s = series::buffer_of(out);
-        if (s->size - s->tail < 4096) {
-            if (s->size > MAX_BYTES / 2) err::raise(err::NO_MEMORY);
-            s = memory::expand_series(s, s->size * 2);
-        }
-        const ssize_t got = ::read(fd, series::tail_ptr(s), s->size - s->tail);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) err::raise(err::CANNOT_OPEN, &value);
-        if (got == 0) break;
-        s->tail += static_cast<uint32_t>(got);
-    }
+    const std::vector<uint8_t> bytes = file_io::read_bytes(file);
+    const node_t out = series_node(binary::load(bytes.data(), bytes.size()));
     return Bytes{out, 0, series::buffer_length(out)};
 }
 

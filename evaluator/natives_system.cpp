@@ -1,7 +1,8 @@
 // The natives over the process and its surroundings: wait, call, browse,
 // the environment (get-env, set-env, list-env) and size?. Values become
-// bytes here, the platform layer (platform/process.*, platform/os.*) does
-// the work without touching values, and its answers become values again.
+// bytes here, the platform layer (platform/process.*, platform/os.*,
+// platform/files.*) does the work without touching values, and its answers
+// become values again.
 //
 // Text handed to the system is UTF-8; text coming back from it is decoded
 // leniently (an ill-formed sequence becomes U+FFFD, a leading byte order
@@ -14,11 +15,13 @@
 
 #include "datatypes/binary.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/file_io.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
 #include "platform/console.hpp"
+#include "platform/files.hpp"
 #include "platform/os.hpp"
 #include "platform/process.hpp"
 #include "runtime/errors.hpp"
@@ -253,11 +256,10 @@ void native_list_env(const int32_t*) {
 // ---- size? -------------------------------------------------------------------
 
 void native_size_q(const int32_t*) {
-    const Cell* target = stack::arg_base;
-    const std::string path = file::to_os_path(target);
-    // A name ending in a slash names a directory, which has no size.
+    const Cell* file = stack::arg_base;
+    // A name spelled as a directory has no size.
     const std::optional<int64_t> size =
-        !path.empty() && path.back() == '/' ? std::nullopt : os::file_size(path);
+        file_io::dir_path(file) ? std::nullopt : files::file_size(file::to_os_path(file));
     if (!size) {
         stack::set_last_reset(&shared::none);
         return;

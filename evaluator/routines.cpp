@@ -8,11 +8,13 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
+#include "platform/files.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/symbols.hpp"
@@ -43,6 +45,19 @@ const Cell* any_function_q(Cell* const* args) {
     return is_any_function(t) ? &shared::true_value : &shared::false_value;
 }
 
+// A file or a directory at the path.
+const Cell* exists_q(Cell* const* args) {
+    return files::exists(file::to_os_path(args[0])) ? &shared::true_value : &shared::false_value;
+}
+
+const Cell* create_dir(Cell* const* args) {
+    if (!files::make_dir(file::to_os_path(args[0]))) {
+        const Cell v = *args[0];
+        err::raise(err::NO_CREATE, &v);
+    }
+    return &shared::unset;
+}
+
 bool is_name(uint32_t t) {
     return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT;
 }
@@ -56,6 +71,9 @@ const Entry table[] = {
      &quit_return, nullptr},
     {"any-function?", "\"Returns TRUE if the value is any kind of function\" value [any-type!] return: [logic!]",
      WRITES_RESULT, nullptr, &any_function_q},
+    {"exists?", "\"Returns TRUE if the file exists\" path [file!] return: [logic!]", WRITES_RESULT, nullptr,
+     &exists_q},
+    {"create-dir", "\"Create the given directory\" path [file!]", WRITES_RESULT, nullptr, &create_dir},
 };
 const uint32_t COUNT = sizeof table / sizeof table[0];
 

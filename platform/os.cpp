@@ -8,9 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -79,20 +77,6 @@ std::vector<std::pair<std::string, std::string>> list_env() {
         else vars.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
     }
     return vars;
-}
-
-std::optional<int64_t> file_size(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
-    int fd;
-    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::nullopt;
-    struct stat st{};
-    const bool ok = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    // A directory opens for reading here, but has no content to measure.
-    if (!ok || S_ISDIR(st.st_mode)) return std::nullopt;
-    return static_cast<int64_t>(st.st_size);
 }
 
 bool read_clock(bool utc, bool precise, ClockReading& out) {

@@ -26,11 +26,6 @@ std::optional<std::string> get_env(const std::string& name);
 // without such a sign is a name with an empty value.
 std::vector<std::pair<std::string, std::string>> list_env();
 
-// Size in bytes of a regular file's content; nothing for a file that
-// cannot be opened for reading, a directory, or a size the system cannot
-// give.
-std::optional<int64_t> file_size(const std::string& path);
-
 // One reading of the clock: the calendar day and the clock time in local
 // time (UTC with utc), and the local offset from UTC in seconds (0 with
 // utc). seconds is the time of day on that clock, whole seconds unless

@@ -2,6 +2,9 @@
 // poll loop over the child's input, output and error, waitpid.
 #include "platform/process.hpp"
 
+#include "platform/files.hpp"
+#include "platform/os.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -59,15 +62,11 @@ bool make_pipe(Fd& read_end, Fd& write_end) {
     return read_end.fd >= 0 && write_end.fd >= 0;
 }
 
-int open_file(const std::string& path, int flags) {
-    if (path.find('\0') != std::string::npos) return -1;
-    int fd;
-    do fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    return lift(fd);
-}
-
-int null_device(int flags) { return open_file("/dev/null", flags); }
+// A file the child reads, or appends to, through the file layer.
+int open_input(const std::string& path) { return lift(files::open_read(path)); }
+int open_output(const std::string& path) { return lift(files::open_write(path, files::WriteMode{.append = true})); }
+int null_input() { return open_input("/dev/null"); }
+int null_output() { return open_output("/dev/null"); }
 
 // The spawn attributes every child gets: default handling of the signals
 // this process may ignore or block (SIGPIPE is ignored here so that a
@@ -324,25 +323,25 @@ int32_t run(Request& rq) {
     // Input: a file that cannot be opened, or a pipe that cannot be made,
     // is a failure before anything starts.
     if (rq.input.kind == Redirect::PATH) {
-        child_in.reset(open_file(rq.input.path, O_RDONLY));
+        child_in.reset(open_input(rq.input.path));
         if (child_in.fd < 0) return -1;
     } else if (rq.input.kind == Redirect::DATA) {
         if (!make_pipe(child_in, our_in)) return -1;
     } else if (!rq.console) {
         // Not the caller's input: a child the user does not see must not
         // take what is typed at the console.
-        child_in.reset(null_device(O_RDONLY));
+        child_in.reset(null_input());
     }
 
     auto prepare_output = [&](Redirect& r, Fd& child, Fd& ours) {
         r.bytes.clear();
         if (r.kind == Redirect::PATH) {
             // Appended to; when it cannot be opened the stream stays ours.
-            child.reset(open_file(r.path, O_WRONLY | O_CREAT | O_APPEND));
+            child.reset(open_output(r.path));
             return true;
         }
         if (r.kind == Redirect::DATA) return make_pipe(ours, child);
-        if (!rq.console) child.reset(null_device(O_WRONLY));
+        if (!rq.console) child.reset(null_output());
         return true;
     };
     if (!prepare_output(rq.output, child_out, our_out)) return -1;
@@ -389,7 +388,14 @@ int32_t run(Request& rq) {
 bool browse(const std::string& target) {
     reap_background();
     if (target.find('\0') != std::string::npos) return false;
-    Fd in(null_device(O_RDONLY)), out(null_device(O_WRONLY)), err(null_device(O_WRONLY));
+    // Without a display there is no desktop to open it on: the handler
+    // would fall back to a text browser on this terminal, or wait for one.
+    const auto set = [](const char* name) {
+        const std::optional<std::string> v = os::get_env(name);
+        return v && !v->empty();
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return false;
+    Fd in(null_input()), out(null_output()), err(null_output());
     FileActions fa(in.fd, out.fd, err.fd);
     SpawnAttr sa(true);
     if (!fa.ok || !sa.ok) return false;

@@ -58,7 +58,8 @@ bool split_words(const std::string& command, std::vector<std::string>& words);
 
 // Opens a URL or file name with the desktop's handler (xdg-open), detached:
 // its own session, the null device for its streams. false when no handler
-// can be started.
+// can be started, and without a display (neither DISPLAY nor
+// WAYLAND_DISPLAY set).
 bool browse(const std::string& target);
 
 // Collects the exit status of children that ran without waiting, so none

@@ -1,9 +1,10 @@
 // The process layer below `call` and `browse`, and the system facts beside
 // it: word splitting, starting, feeding and draining children, reaping
-// them, the descriptors they inherit; file sizes and the environment list.
+// them, the descriptors they inherit; the environment list.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.hpp"
 #include "platform/os.hpp"
 #include "platform/process.hpp"
 
@@ -170,7 +172,7 @@ TEST(Process, AppendsOutputToFilesAndReadsInputFromThem) {
     back.input.path = out;
     EXPECT_EQ(process::run(back), 0);
     EXPECT_EQ(text(back.output.bytes), "one\ntwo\n");
-    EXPECT_EQ(os::file_size(out), 8);
+    EXPECT_EQ(files::file_size(out), 8);
     ::unlink(out.c_str());
     ::rmdir(dir.c_str());
 }
@@ -209,30 +211,66 @@ TEST(Process, LeavesNoZombies) {
     EXPECT_EQ(errno, ECHILD);
 }
 
+// Sets or removes an environment variable for one test and puts the old
+// value back at its end.
+struct EnvSetting {
+    std::string name;
+    bool had;
+    std::string old;
+    EnvSetting(const char* n, const char* value) : name(n) {
+        const char* o = std::getenv(n);
+        had = o != nullptr;
+        if (o) old = o;
+        if (value) ::setenv(n, value, 1);
+        else ::unsetenv(n);
+    }
+    ~EnvSetting() {
+        if (had) ::setenv(name.c_str(), old.c_str(), 1);
+        else ::unsetenv(name.c_str());
+    }
+};
+
 TEST(Process, BrowseWithoutAHandlerFailsAtOnce) {
-    const char* old = std::getenv("PATH");
-    const std::string saved = old ? old : "";
-    ::setenv("PATH", "/nonexistent-qel-bin", 1);
+    const EnvSetting display("DISPLAY", ":0");
+    const EnvSetting path("PATH", "/nonexistent-qel-bin");
     EXPECT_FALSE(process::browse("http://example.com/"));
     EXPECT_FALSE(process::browse(std::string("a\0b", 3)));
-    if (old) ::setenv("PATH", saved.c_str(), 1);
-    else ::unsetenv("PATH");
 }
 
-TEST(Os, FileSizeOfFilesOnly) {
+// A handler of our own on the PATH, which leaves a mark when it runs:
+// without a display it is never started, with one it is.
+TEST(Process, BrowseNeedsADisplay) {
     const std::string dir = temp_dir();
-    const std::string f = dir + "/f";
-    FILE* out = std::fopen(f.c_str(), "wb");
-    ASSERT_TRUE(out);
-    std::fputs("12345", out);
-    std::fclose(out);
-    EXPECT_EQ(os::file_size(f), 5);
-    EXPECT_FALSE(os::file_size(dir).has_value());
-    EXPECT_FALSE(os::file_size(dir + "/missing").has_value());
-    EXPECT_FALSE(os::file_size("").has_value());
-    ::unlink(f.c_str());
+    const std::string handler = dir + "/xdg-open";
+    const std::string mark = dir + "/opened";
+    FILE* f = std::fopen(handler.c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fprintf(f, "#!/bin/sh\necho \"$1\" > '%s'\n", mark.c_str());
+    std::fclose(f);
+    ::chmod(handler.c_str(), 0755);
+    const EnvSetting path("PATH", (dir + ":/usr/bin:/bin").c_str());
+    {
+        const EnvSetting x11("DISPLAY", nullptr);
+        const EnvSetting wayland("WAYLAND_DISPLAY", "");
+        EXPECT_FALSE(process::browse("http://example.com/"));
+    }
+    {
+        const EnvSetting x11("DISPLAY", ":0");
+        EXPECT_TRUE(process::browse("http://example.com/"));
+    }
+    // The handler runs detached: wait for its mark.
+    bool marked = false;
+    for (int i = 0; i < 500 && !marked; i++) {
+        marked = ::access(mark.c_str(), F_OK) == 0;
+        if (!marked) ::usleep(10000);
+    }
+    EXPECT_TRUE(marked);
+    process::reap_background();
+    ::unlink(mark.c_str());
+    ::unlink(handler.c_str());
     ::rmdir(dir.c_str());
 }
+
 
 TEST(Os, ListEnvSplitsAtTheFirstEqualsSign) {
     ::setenv("QEL_LIST_TEST", "a=b", 1);

@@ -41,18 +41,6 @@ Cell cell_of(node_t n, int64_t i) { return series::head_cell(series::buffer_of(n
     err::raise(err::INVALID_REFINE_ARG, &word, &arg);
 }
 
-// Drops what a routine pushed as scratch on the way out, error or not.
-class StackMark {
-public:
-    StackMark() : top_(stack::arg_top) {}
-    ~StackMark() { stack::arg_top = top_; }
-    StackMark(const StackMark&) = delete;
-    StackMark& operator=(const StackMark&) = delete;
-
-private:
-    Cell* top_;
-};
-
 // ---- find ------------------------------------------------------------------
 
 enum class Kind { SINGLE, TYPE, TYPESET, SEQUENCE };
@@ -252,7 +240,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
                         bool stable) {
     if (!call_comparator) err::raise(err::NOT_DONE);
     const auto cells = static_cast<uint32_t>(records * proto.width);
-    StackMark mark;
+    stack::TopSaved mark;
     const node_t snapshot = series::copy_part(series_node(series), static_cast<uint32_t>(index), cells);
     const Cell held{TYPE_BLOCK, 0, snapshot, 0};
     stack::push(&held);
@@ -473,7 +461,7 @@ Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell
     if (capacity > 0x7FFFFFFFu / sizeof(Cell)) err::raise(err::NO_MEMORY);
     if (capacity == 0) capacity = 1;
 
-    StackMark mark;
+    stack::TopSaved mark;
     const node_t index = hashtab::make(static_cast<uint32_t>(capacity), nullptr, hashtab::Kind::HASH, 0);
     const CompareOp equal = case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
     Result r{hashtab::record(index)->series, index, step, equal};

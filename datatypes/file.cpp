@@ -10,7 +10,6 @@
 #include "datatypes/text.hpp"
 #include "platform/os.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 
 namespace qel::file {

@@ -19,8 +19,6 @@ namespace qel::url {
 
 namespace {
 
-void append_ascii(node_t out, const char* s) { text::append_cstr(out, s); }
-
 // The URL of a block of parts, each formed: the scheme, "://", the host,
 // ":" and the port when the third part is an integer!, then "/" before
 // each further part ("#" before an issue!, which forms without its sign).
@@ -39,10 +37,10 @@ Cell* from_parts(Cell* spec) {
         // Forming may allocate: each part is copied out before it is used.
         const Cell part = series::cells_of(series_node(parts))[first + i];
         const uint32_t pt = cell::type_of(&part);
-        if (i == 2 && pt == TYPE_INTEGER) append_ascii(out, ":");
-        else if (i >= 2) append_ascii(out, pt == TYPE_ISSUE ? "#" : "/");
+        if (i == 2 && pt == TYPE_INTEGER) text::append_cstr(out, ":");
+        else if (i >= 2) text::append_cstr(out, pt == TYPE_ISSUE ? "#" : "/");
         actions::form(&part, out, false, INT32_MAX);
-        if (i == 0) append_ascii(out, "://");
+        if (i == 0) text::append_cstr(out, "://");
     }
     return r;
 }

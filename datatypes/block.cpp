@@ -15,6 +15,7 @@
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/cycles.hpp"
@@ -153,6 +154,7 @@ Cell* tail_ptr(const Cell* b) { return series::tail_cell(buf(b)); }
 Cell* cell_at(const Cell* b, uint32_t n) { return cells(b) + n; }
 void set_tail_index(const Cell* b, uint32_t n) {
     SeriesBuffer* s = buf(b);
+    block_code::changed(s);
     s->tail = s->head + n * CELL;
 }
 

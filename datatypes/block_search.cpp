@@ -14,6 +14,7 @@
 #include <numeric>
 #include <vector>
 
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
@@ -252,6 +253,8 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
     else
         sort::partition_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
     if (length_of_buffer(series_node(series)) < index + cells) return;
+    // The compare function may have run the block since the sort began.
+    block_code::changed(series_node(series));
     Cell* to = series::head_cell(series::buffer_of(series_node(series))) + index;
     const Cell* from = series::head_cell(series::buffer_of(snapshot));
     for (size_t r = 0; r < order.size(); r++)

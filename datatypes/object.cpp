@@ -15,6 +15,7 @@
 #include "datatypes/series.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -177,6 +178,7 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
     if (object_on_set(obj)) {
         if (!is_handler_field(&obj, index)) {
             Cell* old = stack::push(context::value_by_index(ctx, index));
+            block_code::word_value_changes(old, &value);
             *context::value_by_index(ctx, index) = value;
             context::word_at(ctx, index)->header |= context::CHANGED;
             Cell* word = stack::push(context::word_at(ctx, index));
@@ -186,6 +188,7 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
             stack::arg_top = old;
         }
     } else {
+        block_code::word_value_changes(context::value_by_index(ctx, index), &value);
         *context::value_by_index(ctx, index) = value;
     }
     context::word_at(ctx, index)->header |= context::CHANGED;
@@ -549,6 +552,7 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
         Cell* obj = stack::push(value);
         Cell* nv = stack::push(step.new_value);
         Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
+        block_code::word_value_changes(old, nv);
         *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
         context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
         if (object_on_set(obj)) {

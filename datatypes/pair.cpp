@@ -65,12 +65,28 @@ void write_back(const Cell* changed, Cell* parent, Cell* previous, Cell* path) {
     Cell* holder = stack::push(parent);
     const auto slot = datatype::action<datatype::EVAL_PATH>(cell::type_of(holder));
     if (!slot) return;
-    slot(holder, sel, v, path, nullptr, nullptr, 0, false, false, true, false);
+    slot(holder, {.element = sel, .new_value = v, .path = path});
 }
 
 int32_t truncate_checked(double d, const Cell* culprit) {
     if (!(d > -2147483649.0 && d < 2147483648.0)) err::raise(err::INVALID_ARG, culprit);
     return static_cast<int32_t>(d);
+}
+
+int32_t selector(const Cell* element, uint32_t n) {
+    const uint32_t t = cell::type_of(element);
+    if (t == TYPE_INTEGER) {
+        const int32_t i = integer_value(element);
+        return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
+    }
+    if (is_any_word(t)) {
+        const int32_t c = symbol::canonical(word_symbol(element));
+        if (c == symbol::canonical(words::sym_x)) return 0;
+        if (c == symbol::canonical(words::sym_y)) return 1;
+        if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;
+        return -1;
+    }
+    return -3;
 }
 
 }  // namespace qel::composite
@@ -292,45 +308,28 @@ Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     return make_at(value, rx, ry);
 }
 
-// 0 for x, 1 for y, -1 for a word that names neither, -2 for an integer
-// that is neither 1 nor 2, -3 for any other selector.
-int32_t selector(const Cell* element) {
-    const uint32_t t = cell::type_of(element);
-    if (t == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        return i == 1 || i == 2 ? i - 1 : -2;
-    }
-    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(word_symbol(element));
-        if (c == symbol::canonical(words::sym_x)) return 0;
-        if (c == symbol::canonical(words::sym_y)) return 1;
-        return -1;
-    }
-    return -3;
-}
-
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
-                bool, bool, bool, bool) {
-    const Cell path_cell = path ? *path : shared::none;
-    const int32_t k = selector(element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const Cell path_cell = step.path ? *step.path : shared::none;
+    const int32_t k = composite::selector(step.element, 2);
     if (k == -1) {
         const Cell t = datatype_cell(TYPE_PAIR);
-        err::raise(err::CANNOT_USE, element, &t);
+        err::raise(err::CANNOT_USE, step.element, &t);
     }
-    if (k < 0) err::raise(err::INVALID_PATH, &path_cell, element);
-    if (!new_value) {
+    if (k < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
+    if (!step.new_value) {
         static Cell result;
         result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(value, k)), 0};
         return &result;
     }
-    if (cell::type_of(new_value) != TYPE_INTEGER) err::raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
-    coord(value, k) = integer_value(new_value);
-    composite::write_back(value, parent, previous, path);
-    return new_value;
+    if (cell::type_of(step.new_value) != TYPE_INTEGER)
+        err::raise_with_type(err::INVALID_TYPE, cell::type_of(step.new_value));
+    coord(value, k) = integer_value(step.new_value);
+    composite::write_back(value, step.parent, step.previous, step.path);
+    return step.new_value;
 }
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
-    const int32_t k = index_cell ? selector(index_cell) : -3;
+    const int32_t k = index_cell ? composite::selector(index_cell, 2) : -3;
     if (k < 0) err::raise(err::OUT_OF_RANGE, index_cell ? index_cell : &shared::none);
     static Cell result;
     result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(series, k)), 0};

@@ -235,24 +235,6 @@ Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     return value;
 }
 
-// The component a selector names; -1 for a word that names none, -2 for an
-// integer out of range, -3 for any other selector.
-int32_t selector(const Cell* element, uint32_t n) {
-    const uint32_t t = cell::type_of(element);
-    if (t == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
-    }
-    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(word_symbol(element));
-        if (c == symbol::canonical(words::sym_x)) return 0;
-        if (c == symbol::canonical(words::sym_y)) return 1;
-        if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;
-        return -1;
-    }
-    return -3;
-}
-
 Cell* component_cell(const Cell* value, int32_t k) {
     static Cell result;
     result = Cell{TYPE_FLOAT, 0, 0, 0};
@@ -260,25 +242,24 @@ Cell* component_cell(const Cell* value, int32_t k) {
     return &result;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
-                bool, bool, bool, bool) {
-    const int32_t k = selector(element, dimensions(cell::type_of(value)));
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const int32_t k = composite::selector(step.element, dimensions(cell::type_of(value)));
     if (k < 0) {
-        const Cell path_cell = path ? *path : shared::none;
-        err::raise(err::INVALID_PATH, &path_cell, element);
+        const Cell path_cell = step.path ? *step.path : shared::none;
+        err::raise(err::INVALID_PATH, &path_cell, step.element);
     }
-    if (!new_value) return component_cell(value, k);
-    const uint32_t nt = cell::type_of(new_value);
-    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(new_value));
-    else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(new_value));
+    if (!step.new_value) return component_cell(value, k);
+    const uint32_t nt = cell::type_of(step.new_value);
+    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(step.new_value));
+    else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(step.new_value));
     else err::raise_with_type(err::INVALID_TYPE, nt);
-    composite::write_back(value, parent, previous, path);
-    return new_value;
+    composite::write_back(value, step.parent, step.previous, step.path);
+    return step.new_value;
 }
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
     const Cell index = index_cell ? *index_cell : shared::none;
-    const int32_t k = selector(&index, dimensions(cell::type_of(series)));
+    const int32_t k = composite::selector(&index, dimensions(cell::type_of(series)));
     if (k == -1) err::raise(err::CANNOT_USE, &index, series);
     if (k == -2) err::raise(err::OUT_OF_RANGE, &index);
     if (k < 0) err::raise(err::INVALID_PATH, series, &index);

@@ -194,7 +194,8 @@ void e_mold(const int32_t* r) {
     const node_t out = kept_buffer();
     if (!(has(r, 3) && limit < 1)) {
         const Cell v = *arg(0);
-        actions::mold(&v, out, has(r, 0), has(r, 1), has(r, 2), has(r, 3), limit, 0);
+        const datatype::MoldOptions options{.only = has(r, 0), .all = has(r, 1), .flat = has(r, 2), .part = has(r, 3)};
+        actions::mold(&v, out, options, limit, 0);
         cut(out, limit);
     }
     text_result(out);
@@ -268,8 +269,14 @@ void e_reverse(const int32_t* r) {
     store(slot<datatype::REVERSE>(arg(0))(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 void e_sort(const int32_t* r) {
-    store(slot<datatype::SORT>(arg(0))(arg(0), has(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
-                                                       has(r, 4), has(r, 5), has(r, 6)));
+    const datatype::SortOptions o{.skip = ref_arg(r, 1),
+                                  .comparator = ref_arg(r, 2),
+                                  .part = ref_arg(r, 3),
+                                  .case_sensitive = has(r, 0),
+                                  .all = has(r, 4),
+                                  .reverse = has(r, 5),
+                                  .stable = has(r, 6)};
+    store(slot<datatype::SORT>(arg(0))(arg(0), o));
 }
 void e_swap(const int32_t*) { store(slot<datatype::SWAP>(arg(0))(arg(0), arg(1))); }
 void e_take(const int32_t* r) {

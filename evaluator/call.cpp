@@ -119,7 +119,7 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     if (kind == function::ArgKind::LITERAL) {
         const uint32_t t = cell::type_of(&v);
         if (t == TYPE_PAREN) {
-            stack::mark_interp_native(words::w_anon);
+            stack::mark_native(words::w_anon);
             interp::eval_block(&v, true);
             if (!exit_pending()) stack::unwind_keep();
             return pos + 1;
@@ -514,7 +514,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
             memory::generation};
     if (t == TYPE_FUNCTION) {
         const node_t ctx = function_context(fn);
-        stack::mark_call(name, ctx, stack::frame_flag::INTERP);
+        stack::mark_call(name, ctx);
         const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
         if (infix) stack::arg_top = start + 1;
         pos = fetch_arguments(f, pos, path, path_from);

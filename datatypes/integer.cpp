@@ -48,17 +48,33 @@ int32_t abs_checked(int32_t v) {
 }
 
 uint32_t to_decimal(int32_t v, char* out) {
+    // Two digits per division, written from the right into a scratch
+    // array, which is then copied out in one piece.
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     // Built from the unsigned magnitude, which holds the minimum's too.
     uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    char digits[12];
-    uint32_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m);
+    char digits[10];
+    char* p = digits + sizeof digits;
+    while (m >= 100) {
+        const uint32_t pair = m % 100;
+        m /= 100;
+        p -= 2;
+        std::memcpy(p, PAIRS + 2 * pair, 2);
+    }
+    if (m >= 10) {
+        p -= 2;
+        std::memcpy(p, PAIRS + 2 * m, 2);
+    } else {
+        *--p = static_cast<char>('0' + m);
+    }
     uint32_t k = 0;
     if (v < 0) out[k++] = '-';
-    while (n) out[k++] = digits[--n];
+    const auto n = static_cast<uint32_t>(digits + sizeof digits - p);
+    std::memcpy(out + k, p, n);
+    k += n;
     out[k] = 0;
     return k;
 }

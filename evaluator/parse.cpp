@@ -17,6 +17,7 @@
 #include "evaluator/parse.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -156,6 +157,7 @@ public:
         rules_ = stack::push(rules);
         callback_ = stack::push(callback);
         if (cell::type_of(callback_) != TYPE_FUNCTION) *callback_ = NONE;
+        tracing_ = cell::type_of(callback_) == TYPE_FUNCTION;
         result_ = stack::push(&NONE);
         targets_ = stack::arg_top;
         base_ = count_of(rule_cell);
@@ -192,6 +194,7 @@ private:
     Cell* in_;        // the input at the current position
     Cell* rules_;     // the current rule block
     Cell* callback_;  // function! or none
+    bool tracing_;    // callback_ is a function!
     Cell* targets_;   // first collect target (TARGET_CELLS each)
     int32_t cur_ = -1;  // cell index of the rule value being handled
     bool match_ = true;
@@ -293,8 +296,13 @@ private:
     }
 
     // ---- trace ----
+    // Every step fires an event; without a callback that is one test.
     void fire(const Cell* event) {
-        if (cell::type_of(callback_) == TYPE_NONE) return;
+        if (tracing_) [[unlikely]]
+            call_back(event);
+    }
+
+    [[gnu::noinline]] void call_back(const Cell* event) {
         Cell* const mark = stack::arg_top;
         Cell* args = stack::push(event);
         args->header = TYPE_WORD;
@@ -316,13 +324,17 @@ private:
 
     Cell position() const { return position_record(cur_, index(), length_from(index())); }
 
-    void enter(const Cell& blk) {
+    // Pushes the three cells of a frame in one reservation. They are
+    // copies: growing the stack may move what they were read from.
+    static void push_frame(const Cell& first, const Cell& pos, const Cell& last) {
         check_stacks();
-        const Cell pos = position();
-        const Cell enclosing = *rules_;
-        block::append_copy(rule_cell, &NONE);
-        block::append_copy(rule_cell, &pos);
-        block::append_copy(rule_cell, &enclosing);
+        const Cell frame[3] = {first, pos, last};
+        std::memcpy(series::reserve_bytes(series::buffer_of(series_node(rule_cell)), sizeof frame), frame,
+                    sizeof frame);
+    }
+
+    void enter(const Cell& blk) {
+        push_frame(NONE, position(), *rules_);
         *rules_ = blk;
         rules_->header = TYPE_BLOCK;
         if (series_index(rules_) > rule_count()) series_index(rules_) = rule_count();
@@ -332,12 +344,7 @@ private:
     }
 
     void push_command(const Cell& param, Command command, int32_t option) {
-        check_stacks();
-        const Cell pos = position();
-        const Cell cmd = command_record(command, option);
-        block::append_copy(rule_cell, &param);
-        block::append_copy(rule_cell, &pos);
-        block::append_copy(rule_cell, &cmd);
+        push_frame(param, position(), command_record(command, option));
         fire(words::w_push);
     }
 

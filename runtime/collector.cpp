@@ -555,6 +555,7 @@ void run_collection(bool may_renumber) {
     for (SeriesBuffer* s : fixed_marked) s->flags &= ~series_flag::MARK;
     fixed_marked.clear();
     cycles++;
+    memory::live_after_collection = memory_in_use();
     nodes_due = compact_nodes(true);
     hashtab::collector_running = 0;
     running = 0;

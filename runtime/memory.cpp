@@ -34,6 +34,7 @@ namespace memory {
 
 void* (*page_source)(size_t size) = os::virtual_alloc;
 uint32_t generation = 0;
+uint64_t live_after_collection = 0;
 
 namespace {
 
@@ -103,19 +104,27 @@ void unlink_series_frame(SeriesFrame* f) {
     if (f->next) f->next->prev = f->prev; else memory_record.s_tail = f->prev;
 }
 
-// The current frame is full: look for room elsewhere before collecting, and
-// collect before making a frame. After a collection, a frame left with less
-// than MIN_FREE_AFTER_GC bytes is passed over so that the next few
-// allocations do not collect again at once.
+// Whether the page regions may grow by size bytes before a collection is
+// due (see live_after_collection).
+bool heap_may_grow(uint64_t size) {
+    return memory_record.total + size <= HEAP_GROWTH * live_after_collection;
+}
+
+// The current frame is full: look for room elsewhere, then collect unless
+// the heap may still grow, and make a frame when neither found room. After
+// a collection, a frame left with less than MIN_FREE_AFTER_GC bytes is
+// passed over so that the next few allocations do not collect again at
+// once.
 [[gnu::noinline]] SeriesFrame* place_in_frames(uint32_t total) {
     SeriesFrame* f = first_fit(total);
-    if (!f) {
+    if (!f && !heap_may_grow(memory_record.s_size)) {
         collector::request();
         f = first_fit(total);
-        if (!f || static_cast<uint64_t>(f->end - f->free) < MIN_FREE_AFTER_GC) {
-            if (total >= memory_record.s_size) memory_record.s_size = memory_record.s_max;
-            f = new_series_frame();
-        }
+        if (f && static_cast<uint64_t>(f->end - f->free) < MIN_FREE_AFTER_GC) f = nullptr;
+    }
+    if (!f) {
+        if (total >= memory_record.s_size) memory_record.s_size = memory_record.s_max;
+        f = new_series_frame();
     }
     memory_record.s_active = f;
     return f;
@@ -132,9 +141,10 @@ uint8_t* carve(uint32_t total) {
 
 // A buffer whose total reaches the cap would not fit a frame with room to
 // spare, so it gets pages of its own. Big buffers are rare and large, so a
-// collection first is cheap by comparison and keeps the footprint down.
+// collection first (when the heap may not grow by the buffer) is cheap by
+// comparison and keeps the footprint down.
 [[gnu::noinline]] uint8_t* place_big(uint32_t total) {
-    collector::request();
+    if (!heap_may_grow(total)) collector::request();
     auto* bf = static_cast<BigFrame*>(take_region(sizeof(BigFrame) + total));
     bf->next = nullptr;
     bf->zero = 0;
@@ -230,6 +240,7 @@ SeriesBuffer* replace(SeriesBuffer* s, uint32_t size, SeriesBuffer** old) {
 void init() {
     if (memory_record.n_head || memory_record.s_head || memory_record.b_head) free_all_frames();
     memory_record.total = 0;
+    live_after_collection = 0;
     memory_record.s_start = FIRST_SERIES_FRAME;
     memory_record.s_size = FIRST_SERIES_FRAME;
     memory_record.s_max = SERIES_FRAME_CAP;

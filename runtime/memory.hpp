@@ -79,6 +79,15 @@ namespace memory {
 // count every compaction that moves buffers or renumbers nodes.
 extern uint32_t generation;
 
+// Bytes in use right after the last collection, as the collector measures
+// them when it ends. Until the page regions hold HEAP_GROWTH times as much,
+// a full series frame is followed by a new frame and a big buffer by its
+// own region, without a collection first: a collection marks everything
+// that is alive, so collecting at every full frame would make a program
+// whose data keeps growing spend time quadratic in its size.
+extern uint64_t live_after_collection;
+constexpr uint64_t HEAP_GROWTH = 2;
+
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t FIRST_SERIES_FRAME = 0x100000;
 constexpr uint32_t SERIES_FRAME_CAP = 0x200000;

@@ -129,6 +129,9 @@ void attach(const Cell* owner_object, const Cell* field_word, Cell* value) {
 void remove_deep(Cell* value) { remove_cell(value); }
 
 Cell* find(const Cell* value) {
+    // Every modifying action asks; most programs own nothing, and then
+    // there is no key to hash.
+    if (hashtab::count(table) == 0) return nullptr;
     const node_t key = key_of(value);
     if (!key) return nullptr;
     Cell* e = hashtab::get_key(table, key);

@@ -99,6 +99,32 @@ TEST_F(Collector, EmptiedSeriesFramesAreReleasedButTheLast) {
     EXPECT_LT(after, frames);
 }
 
+TEST_F(Collector, FullFramesCollectOnlyOnceTheHeapHasGrownEnough) {
+    // Some megabytes kept alive, so that twice as much leaves room for
+    // several frames of garbage.
+    run("kept: copy [] loop 40000 [append kept copy {xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx}]");
+    collector::collect();
+    const uint64_t live = memory::live_after_collection;
+    EXPECT_EQ(live, collector::memory_in_use());
+    const uint32_t cycles = collector::cycles;
+    const size_t regions = memory_record.total;
+    const stack::Saved saved;
+    // Garbage while the regions may still grow: new frames, no collection.
+    for (int i = 0; i < 100000 && memory_record.total + memory_record.s_size <= memory::HEAP_GROWTH * live; i++)
+        memory::alloc_bytes(1000);
+    EXPECT_GT(memory_record.total, regions + memory::SERIES_FRAME_CAP);
+    EXPECT_EQ(collector::cycles, cycles);
+    // Past that, a full frame collects, and the garbage goes.
+    for (int i = 0; i < 20000 && collector::cycles == cycles; i++) memory::alloc_bytes(1000);
+    EXPECT_EQ(collector::cycles, cycles + 1);
+    EXPECT_LT(collector::memory_in_use(), live + memory::SERIES_FRAME_CAP);
+    // A big buffer is given its pages at once while the heap may grow by it.
+    collector::collect();
+    const uint32_t before_big = collector::cycles;
+    memory::alloc_bytes(memory::SERIES_FRAME_CAP);
+    EXPECT_EQ(collector::cycles, before_big);
+}
+
 TEST_F(Collector, RenumberingAtASafePointKeepsEveryReference) {
     run("keep: copy [] loop 12000 [append/only keep reduce [copy \"k\" 1]]"
         "h: make object! [a: keep/1 b: \"x\"]");

@@ -1,0 +1,12 @@
+# While loop on function locals: a function counts to four million in its
+# own locals, summing a small remainder.
+def count_up(n):
+    i = 0
+    s = 0
+    while i < n:
+        i = i + 1
+        s = s + i % 7
+    return s
+
+
+print(count_up(4000000))

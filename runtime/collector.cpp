@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
@@ -48,20 +49,6 @@ uint32_t recent_at = 0;
 SeriesBuffer* buffer(node_t n) { return series::buffer_of(n); }
 
 bool is_cells(const SeriesBuffer* s) { return series::unit(s) == CELL_UNIT; }
-
-// The buffer a node names, when its slot holds one that names it back; null
-// for a node freed since, one that renumbering retired, or one of a frame
-// released.
-SeriesBuffer* live_buffer(node_t n) {
-    const uintptr_t* slots = node_table::directory[n >> node_table::SLOT_BITS];
-    if (!slots) return nullptr;
-    const NodeFrame* frame = reinterpret_cast<const NodeFrame*>(slots) - 1;
-    if ((n & node_table::SLOT_MASK) >= frame->nodes) return nullptr;
-    const uintptr_t v = slots[n & node_table::SLOT_MASK];
-    if (!v || !names_buffer(v)) return nullptr;
-    auto* s = reinterpret_cast<SeriesBuffer*>(v);
-    return s->node == n ? s : nullptr;
-}
 
 void mark_cell(Cell* c);
 
@@ -162,7 +149,7 @@ void mark_recent() {
     for (node_t& n : recent) {
         if (!n) continue;
         n = remapped(n);
-        const SeriesBuffer* s = live_buffer(n);
+        const SeriesBuffer* s = memory::live_buffer(n);
         if (!s) {
             n = 0;
             continue;
@@ -185,7 +172,7 @@ enum class Holds { ANY, CELLS, CONTEXT };
 
 bool holds(node_t n, Holds kind) {
     if (!n) return true;
-    const SeriesBuffer* s = live_buffer(n);
+    const SeriesBuffer* s = memory::live_buffer(n);
     if (!s) return false;
     if (kind == Holds::ANY) return true;
     if (!is_cells(s)) return false;
@@ -326,6 +313,7 @@ void move_node(NodeFrame* from, uint32_t i, NodeFrame* to) {
 // Under stress, now and then every node but those of the fixed buffers
 // moves to a fresh frame, so that renumbering is met all the time.
 void stress_renumber() {
+    block_code::drop_all();
     NodeFrame* to = memory::new_node_frame(memory::NODES_PER_FRAME);
     for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
         if (f == to || f->emptied) continue;
@@ -373,6 +361,8 @@ bool compact_nodes(bool dry) {
         const std::vector<bool> is_free = free_slots_of(f);
         if (!movable_frame(f, is_free)) continue;
         if (dry) return true;
+        // Code objects are found by node id.
+        if (!moved_any) block_code::drop_all();
         for (uint32_t i = 0; i < f->nodes; i++) {
             if (is_free[i] || !f->slots[i]) continue;
             while (!current->free_head || current->emptied || current == f) {
@@ -485,7 +475,7 @@ bool mark_node(node_t* np) {
     }
     // A cell that names a node freed since, or one that renumbering
     // retired, is not followed.
-    SeriesBuffer* s = live_buffer(n);
+    SeriesBuffer* s = memory::live_buffer(n);
     if (!s || (s->flags & series_flag::MARK)) return false;
     s->flags |= series_flag::MARK;
     if (s->flags & series_flag::FIXED) fixed_marked.push_back(s);
@@ -564,6 +554,7 @@ void run_collection(bool may_renumber) {
     compact_frames();
     memory::sweep_big_frames();
     memory::sweep_node_frames();
+    block_code::sweep();
     if (remap) {
         rawtab::free(remap);
         remap = nullptr;

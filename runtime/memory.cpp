@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "platform/os.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/heap.hpp"
@@ -159,7 +160,7 @@ SeriesBuffer* init_buffer(SeriesBuffer* s, uint32_t flags, uint32_t size, uint32
     s->size = size;
     s->head = at;
     s->tail = at;
-    s->reserved = 0;
+    s->code = 0;
     return s;
 }
 
@@ -285,6 +286,17 @@ void free_node(NodeFrame* frame, node_t n) {
     frame->slots[n & node_table::SLOT_MASK] = free_slot_value(frame->free_head);
     frame->free_head = n;
     frame->used--;
+}
+
+SeriesBuffer* live_buffer(node_t n) {
+    const uintptr_t* slots = node_table::directory[n >> node_table::SLOT_BITS];
+    if (!slots) return nullptr;
+    const NodeFrame* frame = reinterpret_cast<const NodeFrame*>(slots) - 1;
+    if ((n & node_table::SLOT_MASK) >= frame->nodes) return nullptr;
+    const uintptr_t v = slots[n & node_table::SLOT_MASK];
+    if (!v || !names_buffer(v)) return nullptr;
+    auto* s = reinterpret_cast<SeriesBuffer*>(v);
+    return s->node == n ? s : nullptr;
 }
 
 NodeFrame* frame_of_node(node_t n) {
@@ -444,6 +456,7 @@ void sweep_big_frames() {
 
 void free_all_frames() {
     ++generation;
+    block_code::drop_all();
     collector::forget_recent();
     while (NodeFrame* f = memory_record.n_head) release_node_frame(f);
     while (SeriesFrame* f = memory_record.s_head) {

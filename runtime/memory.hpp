@@ -102,6 +102,10 @@ NodeFrame* new_node_frame(uint32_t nodes);
 node_t alloc_node();
 void free_node(NodeFrame* frame, node_t n);
 NodeFrame* frame_of_node(node_t n);
+// The buffer a node names, when its slot holds one that names it back; null
+// for a node freed since, one that renumbering retired, or one of a frame
+// released.
+SeriesBuffer* live_buffer(node_t n);
 SeriesFrame* new_series_frame();
 void free_series_frame(SeriesFrame* frame);
 

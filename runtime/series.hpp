@@ -21,7 +21,7 @@ struct SeriesBuffer {
     uint32_t size;      // capacity of the data area in bytes, a multiple of 16
     uint32_t head;      // offset of the first used byte
     uint32_t tail;      // offset one past the last used byte
-    uint32_t reserved;
+    uint32_t code;      // index of the block's compiled code (block_code), 0 = none
 };
 static_assert(sizeof(SeriesBuffer) == 24, "series header is 24 bytes");
 

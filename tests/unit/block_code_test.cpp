@@ -1,0 +1,195 @@
+// The table of compiled block code: attaching and finding code, what
+// clears a block's stamp, what the collector frees, and the stress-mode
+// snapshot check. Code objects here are test tokens, freed into a list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "runtime/block_code.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/words.hpp"
+#include "library_support.hpp"
+
+namespace qel {
+namespace {
+
+using block_code::Code;
+
+char tokens[16];
+std::vector<Code*> freed;
+block_code::FreeFn* evaluator_free = nullptr;
+
+Code* token(int i) { return reinterpret_cast<Code*>(&tokens[i]); }
+
+// Tokens go to the list; any other code is the evaluator's own.
+void free_token(Code* code) {
+    const auto* p = reinterpret_cast<const char*>(code);
+    if (p >= tokens && p < tokens + sizeof tokens) freed.push_back(code);
+    else if (evaluator_free) evaluator_free(code);
+}
+
+bool was_freed(Code* code) { return std::find(freed.begin(), freed.end(), code) != freed.end(); }
+
+class BlockCode : public testutil::LibraryRuntime {
+protected:
+    void SetUp() override {
+        LibraryRuntime::SetUp();
+        block_code::drop_all();
+        evaluator_free = block_code::set_free(&free_token);
+        freed.clear();
+    }
+    void TearDown() override {
+        collector::stress = false;
+        block_code::drop_all();
+        block_code::set_free(evaluator_free);
+        LibraryRuntime::TearDown();
+    }
+    // A block of n integers, held on the argument stack.
+    static node_t held_block(uint32_t n) {
+        Cell* holder = stack::push(&shared::none);
+        *holder = Cell{TYPE_BLOCK, 0, memory::alloc_cells(n), 0};
+        for (uint32_t i = 0; i < n; i++) *series::reserve_cell(holder) = Cell{TYPE_INTEGER, 0, i, 0};
+        return series_node(holder);
+    }
+    // Allocations enough to push a block out of the collector's recent ones.
+    static void churn() {
+        for (uint32_t i = 0; i < 2 * collector::RECENT; i++) memory::alloc_cells(1);
+    }
+};
+
+TEST_F(BlockCode, AttachedCodeIsFoundUntilTheBlockChanges) {
+    const node_t n = held_block(3);
+    EXPECT_EQ(block_code::find(n), nullptr);
+    block_code::attach(n, token(0));
+    EXPECT_EQ(block_code::find(n), token(0));
+    const node_t other = held_block(2);
+    EXPECT_EQ(block_code::find(other), nullptr);
+    block_code::changed(n);
+    EXPECT_EQ(block_code::find(n), nullptr);
+    EXPECT_FALSE(was_freed(token(0)));  // until the next collection
+    collector::collect();
+    EXPECT_TRUE(was_freed(token(0)));
+    EXPECT_EQ(block_code::count(), 0u);
+}
+
+TEST_F(BlockCode, AttachReplacesAndFreesTheCodeBefore) {
+    const node_t n = held_block(3);
+    block_code::attach(n, token(0));
+    block_code::attach(n, token(1));
+    EXPECT_TRUE(was_freed(token(0)));
+    EXPECT_EQ(block_code::find(n), token(1));
+    EXPECT_EQ(block_code::count(), 1u);
+}
+
+TEST_F(BlockCode, ACollectionFreesTheCodeOfDeadBlocksOnly) {
+    const node_t kept = held_block(3);
+    block_code::attach(kept, token(0));
+    {
+        const stack::Saved saved;
+        block_code::attach(held_block(2), token(1));
+    }
+    churn();
+    collector::collect();
+    EXPECT_TRUE(was_freed(token(1)));
+    EXPECT_FALSE(was_freed(token(0)));
+    EXPECT_EQ(block_code::find(kept), token(0));
+    EXPECT_EQ(block_code::count(), 1u);
+}
+
+// Compaction slides the block down over a dead buffer: the header, and
+// with it the code index, moves along.
+TEST_F(BlockCode, MovingABufferKeepsItsCode) {
+    {
+        const stack::Saved saved;
+        held_block(40);
+    }
+    const node_t n = held_block(3);
+    block_code::attach(n, token(0));
+    const SeriesBuffer* before = series::buffer_of(n);
+    churn();
+    collector::collect();
+    ASSERT_NE(series::buffer_of(n), before);
+    EXPECT_EQ(block_code::find(n), token(0));
+}
+
+// A block whose buffer is replaced by a larger one loses its code.
+TEST_F(BlockCode, AnExpandedBufferHasNoCode) {
+    const node_t n = held_block(2);
+    block_code::attach(n, token(0));
+    memory::expand_series(series::buffer_of(n), 1024);
+    EXPECT_EQ(block_code::find(n), nullptr);
+    collector::collect();
+    EXPECT_TRUE(was_freed(token(0)));
+}
+
+TEST_F(BlockCode, DropAllFreesEveryCode) {
+    const node_t a = held_block(1);
+    const node_t b = held_block(2);
+    block_code::attach(a, token(0));
+    block_code::attach(b, token(1));
+    block_code::drop_all();
+    EXPECT_TRUE(was_freed(token(0)));
+    EXPECT_TRUE(was_freed(token(1)));
+    EXPECT_EQ(block_code::find(a), nullptr);
+    EXPECT_EQ(block_code::find(b), nullptr);
+    // Indexes are handed out again without confusing the blocks.
+    block_code::attach(b, token(2));
+    EXPECT_EQ(block_code::find(a), nullptr);
+    EXPECT_EQ(block_code::find(b), token(2));
+}
+
+TEST_F(BlockCode, RenumberingNodesDropsEveryCode) {
+    run("kept: [1 2 3]");
+    const Cell* kept = word::get(word::make_from_cstr("kept"));
+    block_code::attach(series_node(kept), token(0));
+    collector::stress = true;
+    collector::safe_point();
+    collector::stress = false;
+    EXPECT_TRUE(was_freed(token(0)));
+    EXPECT_EQ(block_code::find(series_node(word::get(word::make_from_cstr("kept")))), nullptr);
+}
+
+// Under stress, a block whose cells differ from the snapshot taken at
+// attach while its stamp still says valid ends the process with a report.
+using BlockCodeDeath = BlockCode;
+
+TEST_F(BlockCodeDeath, ACellWrittenWithoutChangedIsReportedByFind) {
+    const node_t n = held_block(3);
+    collector::stress = true;
+    block_code::attach(n, token(0));
+    EXPECT_EQ(block_code::find(n), token(0));
+    integer_value(&series::cells_of(n)[1]) = 7;
+    EXPECT_DEATH(block_code::find(n), "Block code check: block node [0-9]+ changed .*cell 1 is");
+}
+
+TEST_F(BlockCodeDeath, ATailMovedWithoutChangedIsReportedByACollection) {
+    const node_t n = held_block(3);
+    collector::stress = true;
+    block_code::attach(n, token(0));
+    series::buffer_of(n)->tail -= sizeof(Cell);
+    EXPECT_DEATH(collector::collect(), "Block code check: block node [0-9]+ changed .*head/tail");
+}
+
+TEST_F(BlockCodeDeath, AFlagSetWithoutChangedIsReported) {
+    const node_t n = held_block(3);
+    collector::stress = true;
+    block_code::attach(n, token(0));
+    series::cells_of(n)[2].header |= cell_flag::NEW_LINE;
+    EXPECT_DEATH(block_code::find(n), "cell 2 is");
+}
+
+TEST_F(BlockCodeDeath, AChangeAnnouncedIsNotReported) {
+    const node_t n = held_block(3);
+    collector::stress = true;
+    block_code::attach(n, token(0));
+    block_code::changed(n);
+    integer_value(&series::cells_of(n)[1]) = 7;
+    EXPECT_EQ(block_code::find(n), nullptr);
+    collector::collect();
+    EXPECT_TRUE(was_freed(token(0)));
+}
+
+}  // namespace
+}  // namespace qel

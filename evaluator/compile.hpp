@@ -33,7 +33,7 @@
 #include "runtime/block_code.hpp"
 #include "runtime/cell.hpp"
 
-namespace qel::block_code {
+namespace qel::compile {
 
 enum class Op : uint8_t {
     Expr,      // a top-level expression of block `blk` starts at pos: b set, the value before is dropped
@@ -56,7 +56,7 @@ enum class Op : uint8_t {
     SetEnd,    // site a: the value on the top is set
     Branch,    // site a: if, either or unless, the condition on the top: to `c` unless it selects the block that follows
     Enter,     // block b starts in place: c the instruction after it
-    Leave,     // the block in place ends; k the position of the block around it, block b
+    Leave,     // the block in place ends; k the position of the block around it; a set: a paren, checks block b
     Jump,      // to c
     PopFrame,  // the frame of an in-place native ends
     Return,    // the end of the code's own block
@@ -93,6 +93,7 @@ struct Site {
     Cell name;         // the naming word as it stands in the block
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
+    std::vector<Cell> types; // the typesets of the arguments
     std::vector<Cell> rest;  // function!: the cells after the arguments (refinements unused, locals)
 };
 
@@ -100,6 +101,8 @@ struct Site {
 struct Block {
     Cell cell;         // the block as evaluated (its index the first expression's)
     uint32_t code;     // the index its buffer carries while its cells are those compiled
+    block_code::Code* ref;  // the code object of that index (this code's own for block 0)
+    bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
     int32_t outer;     // the block it stands in; -1 for the code's own
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
@@ -112,25 +115,46 @@ enum class Kind : uint8_t {
     Never,     // recompiled too often: walked
 };
 
+}  // namespace qel::compile
+
+namespace qel::block_code {
+
 struct Code {
+    using Kind = compile::Kind;
     Kind kind = Kind::Seen;
     bool stale = false;      // a check failed: made again at the next evaluation
     bool dead = false;       // dropped by the table while running: freed when the last run ends
     uint32_t running = 0;
+    uint32_t refs = 0;       // codes that compiled this block in place
     uint32_t remade = 0;     // times made again
     uint32_t start = 0;      // the block index it was compiled from
     node_t home = 0;         // the function context whose words are read as locals; 0 none
-    std::vector<Ins> ins;
-    std::vector<Site> sites;
-    std::vector<Block> blocks;
+    std::vector<compile::Ins> ins;
+    std::vector<compile::Site> sites;
+    std::vector<compile::Block> blocks;
 };
+
+}  // namespace qel::block_code
+
+namespace qel::compile {
+
+using block_code::Code;
 
 // Compiles the block (a block! cell, at the index it is evaluated from)
 // into code; its words are resolved against their values now. Attaches
 // stubs to the blocks compiled in place.
 void compile(const Cell& block, Code& code);
 
-// Frees a code object, or marks it for freeing when it is running.
+// Frees a code object dropped by the table, or marks it for freeing when it
+// is running or compiled in place into another code.
 void free_code(Code* code);
+// A run of the code ends: frees it when it was dropped meanwhile.
+void end_run(Code* code);
+// Drops a holder's hold on a code, freeing it when it was
+// dropped by the table and nothing holds it any more.
+void release(Code* code);
 
-}  // namespace qel::block_code
+// Makes the code of a block again, in place when nothing runs or holds it.
+Code* remake(const Cell& block, Code* code);
+
+}  // namespace qel::compile

@@ -27,6 +27,7 @@
 #include "evaluator/path_eval.hpp"
 #include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "evaluator/vm.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -183,6 +184,7 @@ void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
     collector::add_mark_callback([](const stack::Marker& m) { m.cells(&current_position, &current_position + 1); });
     trace::init();
+    vm::init();
     error_type::near_position = &current_position;
     object::eval_block = &eval_block;
     object::call_function = &call::call_function;
@@ -190,6 +192,9 @@ void init() {
 
 void eval_block(const Cell* block, bool chain, bool safe_points) {
     stack::check_depth();
+    // Compiled code when no trace can look at the steps; never across the
+    // safe points, where renumbering drops every code.
+    if (vm::enabled && !trace::installed && !safe_points && vm::run_block(block, chain)) return;
     Cell blk = *block;
     // The caller's position comes back however the block is left: at its
     // end, by a pending exit or by an error (whose value was made before the

@@ -20,6 +20,7 @@
 #include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
 #include "runtime/series.hpp"
+#include "runtime/stack.hpp"
 
 namespace qel::compile {
 
@@ -32,6 +33,16 @@ constexpr uint32_t MAX_NESTING = 12;
 // Sites and blocks are numbered in 16 and 8 bits of the instructions.
 constexpr uint32_t MAX_BLOCKS = 60000;
 constexpr uint32_t MAX_ARGS = 32;
+
+// The header stack::mark gives a frame of the kind named by name.
+uint32_t frame_header(const Cell& name, stack::FrameKind kind, uint32_t flags) {
+    int32_t symbol = 0;
+    if (is_all_word(cell::type_of(&name))) symbol = stack::frame_symbol(word_symbol(name));
+    return (static_cast<uint32_t>(kind) << stack::frame_flag::KIND_SHIFT) |
+           (static_cast<uint32_t>(symbol) << stack::frame_flag::SYMBOL_SHIFT) | flags;
+}
+
+node_t frame_context(const Cell& name) { return is_all_word(cell::type_of(&name)) ? word_context(name) : 0; }
 
 bool runs_code(uint32_t t) {
     return is_any_word(t) || is_any_path(t) || t == TYPE_PAREN || t == TYPE_ISSUE || is_any_function(t);
@@ -264,6 +275,8 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         s.chain = !no_infix;
         s.pos = pos;
         s.name = v;
+        s.header = frame_header(v, stack::FrameKind::Native, stack::frame_flag::INTERP);
+        s.word_ctx = frame_context(v);
         c_.sites.push_back(s);
         const auto site = static_cast<int32_t>(c_.sites.size() - 1);
         emit(Op::SetBegin, pos, up, argi).a = static_cast<uint32_t>(site);
@@ -336,6 +349,8 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         s.op = op;
         s.name = w;
         s.spec = native_spec(fn);
+        s.header = frame_header(w, stack::FrameKind::NativeCall, stack::frame_flag::INTERP);
+        s.word_ctx = frame_context(w);
         s.types.assign(cells_of(list), cells_of(list) + 2);
         c_.sites.push_back(s);
         const auto site = static_cast<uint32_t>(c_.sites.size() - 1);
@@ -398,7 +413,11 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     s.fn = fn;
     s.name = name;
     s.types.assign(cells_of(list), cells_of(list) + argc);
+    s.word_ctx = frame_context(name);
     if (t == TYPE_FUNCTION) {
+        s.header = frame_header(name, stack::FrameKind::Call, stack::frame_flag::INTERP);
+        s.body_header = frame_header(name, stack::FrameKind::Native, stack::frame_flag::BODY);
+        s.ctx = function_context(fn);
         // The frame's cells after the arguments, as a call without
         // refinements lays them out.
         for (uint32_t i = argc; i < count; i++) {
@@ -413,6 +432,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
         }
     } else {
         s.spec = native_spec(fn);
+        s.header = frame_header(name, stack::FrameKind::NativeCall, stack::frame_flag::INTERP);
         if (t == TYPE_NATIVE) {
             const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
             if (!e || !e->fn) return false;

@@ -91,6 +91,10 @@ struct Site {
     Cell fn;           // the called value (an op!'s function for Infix): checked to be the same
     Cell op;           // Infix: the op! value the word holds
     Cell name;         // the naming word as it stands in the block
+    uint32_t header;   // the header of the frame the site pushes (stack::mark would make it)
+    uint32_t body_header;  // function!: the header of its body's frame
+    node_t word_ctx;   // the naming word's context, kept by the frame
+    node_t ctx;        // function!: its context
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
     std::vector<Cell> types; // the typesets of the arguments

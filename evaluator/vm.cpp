@@ -20,12 +20,14 @@
 
 #include <cstring>
 
+#include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/compile.hpp"
 #include "evaluator/fast_ops.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/lookup.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
@@ -56,8 +58,15 @@ inline bool valid(const Block& b) {
     return series::buffer_of(series_node(b.cell))->code == b.code && !b.ref->dead;
 }
 
+// A frame with a header made when the code was: what stack::mark pushes.
+[[gnu::always_inline]] inline void push_frame(uint32_t header, node_t word_ctx, node_t ctx, uint32_t last) {
+    if (stack::frame_top + 1 >= stack::frame_limit) [[unlikely]] stack::frame_overflow();
+    *stack::frame_top++ = Frame{header, stack::index_of(stack::arg_base), word_ctx, ctx, {last}};
+    stack::arg_base = stack::arg_top;
+}
+
 // The value cell of the word that names a site.
-inline const Cell* reach(const Site& s, const Cell* locals) {
+[[gnu::always_inline]] inline const Cell* reach(const Site& s, const Cell* locals) {
     switch (s.reach) {
     case Reach::Global: return lookup::global_slot(s.index);
     case Reach::Local: return locals + s.index;
@@ -180,9 +189,10 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
 }
 
 // The block i stands in changed during the step before: the site (or
-// operand) that step completed goes on through the walker.
-[[gnu::noinline]] const Ins* changed_under(Code& c, const Ins& i, int32_t up, uint32_t argi) {
-    return finish(c, i.blk, up, argi, i.pos, Phase::Done, stack::arg_top - 1);
+// operand) that step completed, whose value is on the top, goes on
+// through the walker from pos.
+[[gnu::noinline]] const Ins* changed_under(Code& c, const Ins& i, int32_t up, uint32_t argi, uint32_t pos) {
+    return finish(c, i.blk, up, argi, pos, Phase::Done, stack::arg_top - 1);
 }
 
 // An infix operator's frame, its left operand at left, as the call
@@ -191,7 +201,7 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
 void begin_infix(const Site& s, Cell* left) {
     stack::check_depth();
     stack::arg_top = left;
-    stack::mark_native_call(&s.name, s.spec);
+    push_frame(s.header, s.word_ctx, 0, s.spec);
     stack::arg_top = left + 1;
     if (s.fast == fast_ops::NOT_FAST || cell::type_of(left) != TYPE_INTEGER) call::check_arg(&s.fn, &s.name, 0);
 }
@@ -240,6 +250,27 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
     return !exit_pending();
 }
 
+// The body of a function! whose arguments are in place: call::call_function
+// with the frame header made beforehand. False when an exit for a frame
+// below is pending.
+bool call_body(const Site& s) {
+    if (trace::installed) [[unlikely]] {
+        call::call_function(&s.fn, &s.name);
+        return !exit_pending();
+    }
+    const Cell body = function::body_of(s.fn);
+    if (s.ctx) stack::values_word_of(s.ctx) = stack::index_of(stack::arg_base) + 1;
+    push_frame(s.body_header, s.word_ctx, 0, 0);
+    interp::eval_block(&body, true);
+    if (exit_pending()) {
+        if (pending_exit != catch_code::RETURN && pending_exit != catch_code::EXIT) return false;
+        pending_exit = 0;
+        stack::keep_first();
+    }
+    stack::unwind_last();
+    return true;
+}
+
 // Runs the code from its first instruction; false when an exit is pending.
 bool exec(Code& c, Cell* locals) {
     static const void* const labels[] = {
@@ -249,6 +280,8 @@ bool exec(Code& c, Cell* locals) {
     };
     static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::Return) + 1);
     const Ins* const first = c.ins.data();
+    const Site* const sites = c.sites.data();
+    const Block* const blocks = c.blocks.data();
     const Ins* ip = first;
 #define DISPATCH() goto* labels[static_cast<size_t>(ip->op)]
 #define NEXT()     \
@@ -265,8 +298,10 @@ bool exec(Code& c, Cell* locals) {
     DISPATCH();
 
 Expr : {
+    // The block is known valid here: at the start of the run, and after
+    // every step that may have changed it.
     if (ip->b) --stack::arg_top;
-    if (!valid(c.blocks[ip->a]) || ip->c) [[unlikely]]
+    if (ip->c) [[unlikely]]
         GO(walk_from(c, static_cast<uint16_t>(ip->a), ip->pos, stack::arg_top, ip->b == 0));
     interp::current_position = ip->k;
     NEXT();
@@ -293,8 +328,9 @@ Word : {
     NEXT();
 }
 Walk1:
-    interp::eval_expression(&c.blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
+    interp::eval_expression(&blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
     if (exit_pending()) return false;
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos + 1));
     NEXT();
 NotOp : {
     const Cell* v = lookup::peek(&ip->k);
@@ -303,7 +339,7 @@ NotOp : {
     NEXT();
 }
 Arith : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
     if (!same_value(reach(s, locals), s.op)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
@@ -317,6 +353,22 @@ Arith : {
     if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left));
     if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
         const int32_t x = integer_value(left), y = integer_value(right);
+        int32_t r;
+        switch (s.fast) {
+        case fast_ops::OP_ADD:
+            if (__builtin_add_overflow(x, y, &r)) break;
+            integer_value(left) = r;
+            NEXT();
+        case fast_ops::OP_SUBTRACT:
+            if (__builtin_sub_overflow(x, y, &r)) break;
+            integer_value(left) = r;
+            NEXT();
+        case fast_ops::OP_LESSER:
+            *left = x < y ? shared::true_value : shared::false_value;
+            NEXT();
+        default:
+            break;
+        }
         if (!fast_ops::fast_raises(s.fast, x, y) && stack::frame_top + 1 < stack::frame_limit &&
             left + 2 < stack::arg_limit) [[likely]] {
             fast_ops::fast_result(s.fast, x, y, left);
@@ -324,56 +376,55 @@ Arith : {
         }
     }
     if (!slow_arith(c, s, *ip, left, right)) return false;
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos + 2));
     NEXT();
 }
 CallFn : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals), s.fn)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
-    stack::mark_call(&s.name, function_context(s.fn), stack::frame_flag::INTERP);
+    push_frame(s.header, s.word_ctx, s.ctx, s.ctx ? stack::values_word_of(s.ctx) : 0);
     NEXT();
 }
 CallNat : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals), s.fn)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
-    stack::mark_native_call(&s.name, s.spec);
+    push_frame(s.header, s.word_ctx, 0, s.spec);
     NEXT();
 }
 Check : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     if (!typeset::has(&s.types[ip->c], cell::type_of(stack::top()))) [[unlikely]]
         call::check_arg(&s.fn, &s.name, ip->c);
     NEXT();
 }
 Unset:
     if (cell::type_of(stack::top()) == TYPE_UNSET) [[unlikely]]
-        call::check_arg(&c.sites[ip->a].fn, &c.sites[ip->a].name, ip->c);
+        call::check_arg(&sites[ip->a].fn, &sites[ip->a].name, ip->c);
     NEXT();
 InvokeFn : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     for (const Cell& cell : s.rest) stack::push(&cell);
-    const node_t ctx = function_context(s.fn);
     const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
-    call::call_function(&s.fn, &s.name);
-    if (exit_pending()) [[unlikely]] {
-        context_values(context::cell_of(ctx)) = saved_values;
+    if (!call_body(s)) [[unlikely]] {
+        if (s.ctx) stack::values_word_of(s.ctx) = saved_values;
         return false;
     }
     stack::unwind_keep_call();
-    if (!valid(c.blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 InvokeNat : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     s.entry(no_refinements.refs);
     if (exit_pending()) return false;
     stack::unwind_keep();
-    if (!valid(c.blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 OpBegin : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
     if (!same_value(reach(s, locals), s.op)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
@@ -381,16 +432,20 @@ OpBegin : {
     NEXT();
 }
 OpEnd:
-    if (!end_infix(c, c.sites[ip->a], ip->pos)) return false;
+    if (!end_infix(c, sites[ip->a], ip->pos)) return false;
+    if (!valid(blocks[ip->blk])) [[unlikely]]
+        GO(changed_under(c, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
     NEXT();
-SetBegin:
-    stack::mark_interp_native(&c.sites[ip->a].name);
+SetBegin : {
+    const Site& s = sites[ip->a];
+    push_frame(s.header, s.word_ctx, 0, 0);
     NEXT();
+}
 SetEnd:
-    set_value(c, c.sites[ip->a]);
+    set_value(c, sites[ip->a]);
     NEXT();
 Branch : {
-    const Site& s = c.sites[ip->a];
+    const Site& s = sites[ip->a];
     Cell* start = stack::arg_base;
     if (!typeset::has(&s.types[0], cell::type_of(start))) [[unlikely]]
         call::check_arg(&s.fn, &s.name, 0);
@@ -416,23 +471,23 @@ Branch : {
     DISPATCH();
 }
 Enter:
-    if (!valid(c.blocks[ip->b])) [[unlikely]] {
-        if (!run_changed_block(c.blocks[ip->b])) return false;
+    if (!valid(blocks[ip->b])) [[unlikely]] {
+        if (!run_changed_block(blocks[ip->b])) return false;
         ip = first + ip->c;
         DISPATCH();
     }
     NEXT();
 Leave:
     interp::current_position = ip->k;
-    if (ip->a && !valid(c.blocks[ip->b])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi));
+    if (ip->a && !valid(blocks[ip->b])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos));
     NEXT();
 Jump:
     ip = first + ip->c;
     DISPATCH();
 PopFrame : {
     stack::unwind_keep();
-    const Site& s = c.sites[ip->a];
-    if (!valid(c.blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi));
+    const Site& s = sites[ip->a];
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 Return:

@@ -275,6 +275,7 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         s.chain = !no_infix;
         s.pos = pos;
         s.name = v;
+        s.reach = reach_of(v, s.index);
         s.header = frame_header(v, stack::FrameKind::Native, stack::frame_flag::INTERP);
         s.word_ctx = frame_context(v);
         c_.sites.push_back(s);
@@ -465,9 +466,15 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
             if (literal) break;
             conditional = false;
             c_.sites[static_cast<size_t>(site)].kind = SiteKind::Native;
+            Ins& k = emit(Op::Check, p, site, 0);  // the condition's, left for a Branch
+            k.a = static_cast<uint32_t>(site);
+            k.c = 0;
         }
         bool may_unset = false;
         if (!operand(p, false, site, i, may_unset)) return false;
+        // The condition of a conditional compiled in place is checked by
+        // its Branch, once it is known that the blocks follow.
+        if (conditional && i == 0) continue;
         const bool typed = i >= function::arg_list_plain(list_cell);
         if (typed || may_unset) {
             Ins& k = emit(typed ? Op::Check : Op::Unset, p, site, i);

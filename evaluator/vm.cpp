@@ -65,10 +65,25 @@ inline bool valid(const Block& b) {
     stack::arg_base = stack::arg_top;
 }
 
+// The global values' cells as the run last read them: read again after
+// every step that may allocate (and so move them).
+struct Globals {
+    const Cell* cells = nullptr;
+    uint32_t count = 0;
+    void refresh() {
+        count = 0;
+        if (lookup::global_slot(0)) {
+            cells = lookup::global_values.cells;
+            count = lookup::global_values.count;
+        }
+    }
+    const Cell* at(uint32_t i) const { return i < count ? cells + i : lookup::global_slot(i); }
+};
+
 // The value cell of the word that names a site.
-[[gnu::always_inline]] inline const Cell* reach(const Site& s, const Cell* locals) {
+[[gnu::always_inline]] inline const Cell* reach(const Site& s, const Cell* locals, const Globals& g) {
     switch (s.reach) {
-    case Reach::Global: return lookup::global_slot(s.index);
+    case Reach::Global: return g.at(s.index);
     case Reach::Local: return locals + s.index;
     default: return lookup::peek(&s.name);
     }
@@ -283,6 +298,8 @@ bool exec(Code& c, Cell* locals) {
     const Site* const sites = c.sites.data();
     const Block* const blocks = c.blocks.data();
     const Ins* ip = first;
+    Globals globals;
+    globals.refresh();
 #define DISPATCH() goto* labels[static_cast<size_t>(ip->op)]
 #define NEXT()     \
     do {           \
@@ -293,6 +310,7 @@ bool exec(Code& c, Cell* locals) {
     do {                          \
         ip = (to);                \
         if (!ip) return false;    \
+        globals.refresh();        \
         DISPATCH();               \
     } while (0)
     DISPATCH();
@@ -310,7 +328,7 @@ Const:
     stack::push(&ip->k);
     NEXT();
 Global : {
-    const Cell* v = lookup::global_slot(ip->a);
+    const Cell* v = globals.at(ip->a);
     if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     NEXT();
@@ -331,6 +349,7 @@ Walk1:
     interp::eval_expression(&blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
     if (exit_pending()) return false;
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos + 1));
+    globals.refresh();
     NEXT();
 NotOp : {
     const Cell* v = lookup::peek(&ip->k);
@@ -341,12 +360,12 @@ NotOp : {
 Arith : {
     const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
-    if (!same_value(reach(s, locals), s.op)) [[unlikely]]
+    if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
     const Cell* right;
     switch (static_cast<Reach>(ip->b)) {
     case Reach::Const: right = &ip->k; break;
-    case Reach::Global: right = lookup::global_slot(ip->c); break;
+    case Reach::Global: right = globals.at(ip->c); break;
     case Reach::Local: right = locals + ip->c; break;
     default: right = lookup::peek(&ip->k); break;
     }
@@ -376,19 +395,20 @@ Arith : {
         }
     }
     if (!slow_arith(c, s, *ip, left, right)) return false;
+    globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos + 2));
     NEXT();
 }
 CallFn : {
     const Site& s = sites[ip->a];
-    if (!same_value(reach(s, locals), s.fn)) [[unlikely]]
+    if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
     push_frame(s.header, s.word_ctx, s.ctx, s.ctx ? stack::values_word_of(s.ctx) : 0);
     NEXT();
 }
 CallNat : {
     const Site& s = sites[ip->a];
-    if (!same_value(reach(s, locals), s.fn)) [[unlikely]]
+    if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
     push_frame(s.header, s.word_ctx, 0, s.spec);
     NEXT();
@@ -412,6 +432,7 @@ InvokeFn : {
         return false;
     }
     stack::unwind_keep_call();
+    globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
@@ -420,19 +441,21 @@ InvokeNat : {
     s.entry(no_refinements.refs);
     if (exit_pending()) return false;
     stack::unwind_keep();
+    globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 OpBegin : {
     const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
-    if (!same_value(reach(s, locals), s.op)) [[unlikely]]
+    if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
         GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
     begin_infix(s, left);
     NEXT();
 }
 OpEnd:
     if (!end_infix(c, sites[ip->a], ip->pos)) return false;
+    globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]]
         GO(changed_under(c, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
     NEXT();
@@ -441,9 +464,25 @@ SetBegin : {
     push_frame(s.header, s.word_ctx, 0, 0);
     NEXT();
 }
-SetEnd:
-    set_value(c, sites[ip->a]);
+SetEnd : {
+    const Site& s = sites[ip->a];
+    if (s.reach == Reach::Global && s.index < globals.count) {
+        // A global word whose value neither is nor becomes a function:
+        // straight into its cell, as set_word would.
+        Cell* slot = const_cast<Cell*>(globals.cells) + s.index;
+        const Cell* value = stack::arg_top - 1;
+        const uint32_t t = cell::type_of(value);
+        if (t != TYPE_UNSET && !is_any_function(t) && !is_any_function(cell::type_of(slot))) {
+            *slot = *value;
+            *stack::arg_base = *value;
+            stack::unwind_keep();
+            NEXT();
+        }
+    }
+    set_value(c, s);
+    globals.refresh();
     NEXT();
+}
 Branch : {
     const Site& s = sites[ip->a];
     Cell* start = stack::arg_base;
@@ -473,6 +512,7 @@ Branch : {
 Enter:
     if (!valid(blocks[ip->b])) [[unlikely]] {
         if (!run_changed_block(blocks[ip->b])) return false;
+        globals.refresh();
         ip = first + ip->c;
         DISPATCH();
     }
@@ -521,8 +561,9 @@ void run(Code& c, bool chain) {
 bool run_block(const Cell* block, bool chain) {
     const Cell blk = *block;
     const node_t n = series_node(blk);
-    if (series_index(blk) >= series::cell_count(n)) return false;
-    Code* c = block_code::find(n);
+    const SeriesBuffer* buffer = series::buffer_of(n);
+    if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
+    Code* c = buffer->code ? block_code::find(n) : nullptr;
     if (!c) {
         block_code::attach(n, new Code);
         return false;
@@ -541,7 +582,6 @@ bool run_block(const Cell* block, bool chain) {
     }
     if (c->start != series_index(blk)) return false;
     if (c->home && !stack::values_word_of(c->home)) return false;
-    stack::check_depth();
     run(*c, chain);
     return true;
 }

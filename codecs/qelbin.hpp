@@ -35,9 +35,9 @@ constexpr uint32_t MAX_DEPTH = 2000;
 
 // Record kinds the writer and the reader share: block records carry
 // block!, paren! and the paths (hash! has records of its own, with its
-// index); string records carry string!, file! and url!.
+// index); string records carry the six any-string! types.
 constexpr bool is_block_record(uint32_t t) { return is_block_like(t) && t != TYPE_HASH; }
-constexpr bool is_string_record(uint32_t t) { return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL; }
+constexpr bool is_string_record(uint32_t t) { return is_any_string(t); }
 
 // The value as a QELBIN image in a new byte series.
 node_t encode(const Cell* value, bool compact);

@@ -351,8 +351,8 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return write_hex(value, out, true, false, part, limit, 0);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool, bool flat, bool part, int32_t limit, int32_t indent) {
-    return write_hex(value, out, !only, flat, part, limit, indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
+    return write_hex(value, out, !options.only, options.flat, options.part, limit, indent);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

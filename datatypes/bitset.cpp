@@ -403,8 +403,8 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return limit;
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, out, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return form(value, out, options.part, limit);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
@@ -505,15 +505,14 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     return target;
 }
 
-Cell* path_value(Cell* value, Cell* element, Cell* new_value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
-                 bool) {
-    const uint32_t t = cell::type_of(element);
+Cell* path_value(Cell* value, const datatype::PathStep& step) {
+    const uint32_t t = cell::type_of(step.element);
     if (t != TYPE_INTEGER && t != TYPE_CHAR) {
         const Cell type = datatype_cell(t);
         err::raise(err::INVALID_TYPE, &type);
     }
-    if (!new_value) return pick(value, 0, element);
-    return poke(value, 0, new_value, element);
+    if (!step.new_value) return pick(value, 0, step.element);
+    return poke(value, 0, step.new_value, step.element);
 }
 
 }  // namespace

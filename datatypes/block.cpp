@@ -15,6 +15,7 @@
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/cycles.hpp"
@@ -40,7 +41,6 @@ SeriesBuffer* buf(const Cell* b) { return series::buffer_of(series_node(b)); }
 Cell* cells(const Cell* b) { return series::head_cell(buf(b)); }
 uint32_t total(const Cell* b) { return series::buffer_length(series_node(b)); }
 bool is_hash(const Cell* b) { return cell::type_of(b) == TYPE_HASH && hash_index_node(b) != 0; }
-bool is_number_type(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 // Types whose copy makes a new buffer (the ones copy/deep descends into).
 bool is_deep_copied(uint32_t t) {
@@ -70,18 +70,6 @@ SeriesBuffer* ensure_cells(const Cell* b, uint64_t cells_needed, bool twice) {
     return memory::expand_series(s, static_cast<uint32_t>(size));
 }
 
-// Keeps a snapshot block on the argument stack while a change runs.
-class Pinned {
-public:
-    Pinned() : top_(stack::arg_top) {}
-    ~Pinned() { stack::arg_top = top_; }
-    Pinned(const Pinned&) = delete;
-    Pinned& operator=(const Pinned&) = delete;
-
-private:
-    Cell* top_;
-};
-
 // Where the cells to write come from: count cells of a buffer from an
 // offset, or one value.
 struct Source {
@@ -95,7 +83,7 @@ struct Source {
 
 // The spliced cells of value (count of them from its index), copied out
 // first when they lie in the buffer about to change. The copy is held on
-// the argument stack by the caller's Pinned.
+// the argument stack by the caller's stack::TopSaved.
 Source source_of(const Cell* value, bool spliced, uint32_t count, node_t target) {
     Source src;
     if (!spliced) {
@@ -166,6 +154,7 @@ Cell* tail_ptr(const Cell* b) { return series::tail_cell(buf(b)); }
 Cell* cell_at(const Cell* b, uint32_t n) { return cells(b) + n; }
 void set_tail_index(const Cell* b, uint32_t n) {
     SeriesBuffer* s = buf(b);
+    block_code::changed(s);
     s->tail = s->head + n * CELL;
 }
 
@@ -182,7 +171,7 @@ void append_all(const Cell* b, const Cell* source) {
     const int32_t n = length(source);
     if (n <= 0) return;
     const Cell target = *b;
-    Pinned pin;
+    stack::TopSaved pin;
     const Source src = source_of(source, true, static_cast<uint32_t>(n), series_node(target));
     const uint32_t at = total(&target);
     SeriesBuffer* s = ensure_cells(&target, static_cast<uint64_t>(at) + n, true);
@@ -314,7 +303,7 @@ Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t 
     const uint32_t now = total(series);
     const uint32_t pos = append ? now : std::min(series_index(series), now);
     if (written > 0) {
-        Pinned pin;
+        stack::TopSaved pin;
         const Source src = source_of(value, spliced, static_cast<uint32_t>(part), series_node(series));
         SeriesBuffer* s = ensure_cells(series, static_cast<uint64_t>(now) + total_cells, dup < 5);
         Cell* at = series::head_cell(s) + pos;
@@ -363,7 +352,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     const uint64_t new_len = static_cast<uint64_t>(len) + written - replaced;
     if (new_len > INT32_MAX) err::raise(err::NO_MEMORY);
     {
-        Pinned pin;
+        stack::TopSaved pin;
         const Source src = source_of(value, spliced, static_cast<uint32_t>(count), series_node(series));
         SeriesBuffer* s = ensure_cells(series, std::max<uint64_t>(new_len, len), false);
         Cell* base = series::head_cell(s);
@@ -564,7 +553,7 @@ int32_t compare_each(const Cell* a, const Cell* b, CompareOp op) {
         const Cell* y = cells(b) + series_index(b) + i;
         const uint32_t tx = cell::type_of(x), ty = cell::type_of(y);
         int32_t r;
-        if (tx != ty && !(is_any_word(tx) && is_any_word(ty)) && !(is_number_type(tx) && is_number_type(ty)))
+        if (tx != ty && !(is_any_word(tx) && is_any_word(ty)) && !(is_integer_float_or_percent(tx) && is_integer_float_or_percent(ty)))
             r = tx < ty ? -1 : 1;
         else
             r = actions::compare_values(x, y, op);
@@ -586,32 +575,32 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // ---- eval-path ------------------------------------------------------------------
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
-                bool, bool, bool) {
-    const uint32_t et = cell::type_of(element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
     if (et == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        if (new_value) return series_type::poke(value, i, new_value, element);
-        return series_type::pick(value, i, element);
+        const int32_t i = integer_value(step.element);
+        if (step.new_value) return series_type::poke(value, i, step.new_value, step.element);
+        return series_type::pick(value, i, step.element);
     }
     const bool words = et == TYPE_WORD && cell::type_of(value) != TYPE_HASH;
-    if (!new_value) {
-        if (words) return const_cast<Cell*>(find_word_value(value, element, case_sensitive));
-        return actions::slot<datatype::SELECT>(value)(value, element,
-                                                      {.only = true, .case_sensitive = case_sensitive});
+    if (!step.new_value) {
+        if (words) return const_cast<Cell*>(find_word_value(value, step.element, step.case_sensitive));
+        return actions::slot<datatype::SELECT>(value)(value, step.element,
+                                                      {.only = true, .case_sensitive = step.case_sensitive});
     }
     int64_t found = -1;
     if (words) {
-        const Cell* after = find_word_value(value, element, case_sensitive);
+        const Cell* after = find_word_value(value, step.element, step.case_sensitive);
         if (after != &shared::none) found = (after - cells(value)) - 1;
         else {
             // The word may be the last cell: then there is nothing to set.
-            const int32_t canon = case_sensitive ? word_symbol(element) : symbol::canonical(word_symbol(element));
+            const int32_t canon =
+                step.case_sensitive ? word_symbol(step.element) : symbol::canonical(word_symbol(step.element));
             for (uint32_t i = series_index(value); i < total(value); i++) {
                 const Cell* c = cells(value) + i;
                 if (!is_any_word(cell::type_of(c))) continue;
                 const int32_t s = word_symbol(c);
-                if ((case_sensitive ? s : symbol::canonical(s)) == canon) {
+                if ((step.case_sensitive ? s : symbol::canonical(s)) == canon) {
                     found = i;
                     break;
                 }
@@ -619,14 +608,15 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
         }
     } else {
         const stack::Saved saved;
-        const Cell* r = actions::slot<datatype::FIND>(value)(value, element, {.case_sensitive = case_sensitive});
+        const Cell* r =
+            actions::slot<datatype::FIND>(value)(value, step.element, {.case_sensitive = step.case_sensitive});
         if (cell::type_of(r) != TYPE_NONE) found = series_index(r);
     }
-    if (found < 0) err::raise(err::BAD_PATH_SET, path ? path : &shared::none, element);
+    if (found < 0) err::raise(err::BAD_PATH_SET, step.path ? step.path : &shared::none, step.element);
     Cell at = *value;
     series_index(at) = static_cast<uint32_t>(found);
     Cell* pinned = stack::push(&at);
-    Cell* r = series_type::poke(pinned, 2, new_value, nullptr);
+    Cell* r = series_type::poke(pinned, 2, step.new_value, nullptr);
     stack::pop_n(1);
     return r;
 }

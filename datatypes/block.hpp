@@ -65,8 +65,7 @@ Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t 
 // ---- action slots ---------------------------------------------------------------
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+Cell* eval_path(Cell* value, const datatype::PathStep& step);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);

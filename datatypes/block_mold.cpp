@@ -31,8 +31,7 @@ bool ends_in_break(node_t out) {
 
 }  // namespace
 
-int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent) {
+int32_t mold_each(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const node_t n = series_node(value);
     const uint32_t from = series_index(value);
     bool close_break = false;
@@ -40,17 +39,17 @@ int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat,
         mold::CycleEntry entry(n);
         Cell c;
         for (uint32_t i = from; element(n, i, &c); i++) {
-            if (part && limit < 1) return limit;
+            if (options.part && limit < 1) return limit;
             const bool first = i == from;
-            if (!flat && (c.header & cell_flag::NEW_LINE)) {
+            if (!options.flat && (c.header & cell_flag::NEW_LINE)) {
                 // A flag on the first value opens the block onto its own
                 // lines: everything inside goes one level deeper and the
                 // closing bracket gets a line of its own.
-                if (first && !only) {
+                if (first && !options.only) {
                     indent++;
                     close_break = true;
                 }
-                if (!(first && only)) {
+                if (!(first && options.only)) {
                     text::append_latin1(out, "\n", 1);
                     limit = mold::spend(limit, 1);
                 }
@@ -60,7 +59,7 @@ int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat,
                 text::append_latin1(out, " ", 1);
                 limit = mold::spend(limit, 1);
             }
-            limit = actions::mold(&c, out, false, all, flat, part, limit, indent);
+            limit = actions::mold(&c, out, options.nested(), limit, indent);
         }
     }
     if (close_break) {
@@ -72,16 +71,15 @@ int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat,
     return limit;
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell v = *value;
     if (mold::cycle_marker(&v, out, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "[", 1);
         limit = mold::spend(limit, 1);
     }
-    limit = mold_each(&v, out, only, all, flat, part, limit, indent);
-    if (!only) {
+    limit = mold_each(&v, out, options, limit, indent);
+    if (!options.only) {
         text::append_latin1(out, "]", 1);
         limit = mold::spend(limit, 1);
     }

@@ -11,10 +11,9 @@
 
 namespace qel::block {
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 // The cells from the value's index, without brackets: shared by block!
 // and paren! mold. Keeps the value's series on the cycle stack while it
 // walks.
-int32_t mold_each(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent);
+int32_t mold_each(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 }  // namespace qel::block

@@ -14,6 +14,7 @@
 #include <numeric>
 #include <vector>
 
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/errors.hpp"
@@ -39,18 +40,6 @@ Cell cell_of(node_t n, int64_t i) { return series::head_cell(series::buffer_of(n
     const Cell word = *word::make_from_cstr(refinement);
     err::raise(err::INVALID_REFINE_ARG, &word, &arg);
 }
-
-// Drops what a routine pushed as scratch on the way out, error or not.
-class StackMark {
-public:
-    StackMark() : top_(stack::arg_top) {}
-    ~StackMark() { stack::arg_top = top_; }
-    StackMark(const StackMark&) = delete;
-    StackMark& operator=(const StackMark&) = delete;
-
-private:
-    Cell* top_;
-};
 
 // ---- find ------------------------------------------------------------------
 
@@ -251,7 +240,7 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
                         bool stable) {
     if (!call_comparator) err::raise(err::NOT_DONE);
     const auto cells = static_cast<uint32_t>(records * proto.width);
-    StackMark mark;
+    stack::TopSaved mark;
     const node_t snapshot = series::copy_part(series_node(series), static_cast<uint32_t>(index), cells);
     const Cell held{TYPE_BLOCK, 0, snapshot, 0};
     stack::push(&held);
@@ -264,6 +253,8 @@ void sort_with_function(const Cell& series, int64_t index, int64_t records, cons
     else
         sort::partition_sort(order.data(), order.size(), sizeof(uint32_t), &f, 0, &call_function);
     if (length_of_buffer(series_node(series)) < index + cells) return;
+    // The compare function may have run the block since the sort began.
+    block_code::changed(series_node(series));
     Cell* to = series::head_cell(series::buffer_of(series_node(series))) + index;
     const Cell* from = series::head_cell(series::buffer_of(snapshot));
     for (size_t r = 0; r < order.size(); r++)
@@ -470,7 +461,7 @@ Cell* set_op(SetOp code, Cell* a, const Cell* b, bool case_sensitive, const Cell
     if (capacity > 0x7FFFFFFFu / sizeof(Cell)) err::raise(err::NO_MEMORY);
     if (capacity == 0) capacity = 1;
 
-    StackMark mark;
+    stack::TopSaved mark;
     const node_t index = hashtab::make(static_cast<uint32_t>(capacity), nullptr, hashtab::Kind::HASH, 0);
     const CompareOp equal = case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal;
     Result r{hashtab::record(index)->series, index, step, equal};

@@ -118,9 +118,9 @@ int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     return limit - 1;
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     text::append_latin1(out, "#\"", 2);
-    mold_char(out, char_code(value), true, all);
+    mold_char(out, char_code(value), true, options.all);
     text::append_latin1(out, "\"", 1);
     return limit - 4;
 }

@@ -680,18 +680,17 @@ void set_field(Cell* c, int32_t f, const Cell* v) {
     *c = r;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool, bool, bool, bool) {
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
     static Cell answer;
-    const int32_t f = field_of(element);
+    const int32_t f = field_of(step.element);
     if (!f) {
-        if (path) err::raise(err::INVALID_PATH, path, element);
-        err::raise(err::INVALID_PATH, element);
+        if (step.path) err::raise(err::INVALID_PATH, step.path, step.element);
+        err::raise(err::INVALID_PATH, step.element);
     }
-    if (!new_value) return field(value, f, &answer);
-    set_field(value, f, new_value);
-    time_type::store_back(value, path, parent, previous, index);
-    answer = *new_value;
+    if (!step.new_value) return field(value, f, &answer);
+    set_field(value, f, step.new_value);
+    time_type::store_back(value, step.path, step.parent, step.previous, step.index);
+    answer = *step.new_value;
     return &answer;
 }
 

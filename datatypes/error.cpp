@@ -151,7 +151,7 @@ void append_limited(node_t out, const Cell& v, bool formed, bool only, int32_t l
     const Cell keep{TYPE_STRING, 0, tmp, 0};
     stack::push(&keep);
     if (formed) actions::form(held, tmp, true, limit);
-    else actions::mold(held, tmp, only, false, true, true, limit, 0);
+    else actions::mold(held, tmp, datatype::MoldOptions{.only = only, .flat = true, .part = true}, limit, 0);
     const uint32_t n = text::length(tmp);
     text::append_text(out, tmp, 0, n < static_cast<uint32_t>(limit) ? n : static_cast<uint32_t>(limit));
     stack::pop_n(2);
@@ -206,17 +206,17 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return limit - static_cast<int32_t>(text::length(out) - before);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
-    if (!only) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
+    if (!options.only) {
         text::append_cstr(out, "make error! [");
         limit -= 13;
     }
-    limit = object::mold_body(value, out, only, all, flat, part, limit, indent + 1, true);
-    if (!flat && indent > 0) {
+    limit = object::mold_body(value, out, options, limit, indent + 1, true);
+    if (!options.flat && indent > 0) {
         text::indent(out, indent);
         limit -= 4 * indent;
     }
-    if (!only) {
+    if (!options.only) {
         text::append_cstr(out, "]");
         limit--;
     }

@@ -13,7 +13,7 @@ template <int32_t (*write)(const Cell* value, node_t out, int32_t limit)>
 void fill_same_text(datatype::Record& r) {
     datatype::set_slot<datatype::FORM>(
         r, [](const Cell* value, node_t out, bool, int32_t limit) { return write(value, out, limit); });
-    datatype::set_slot<datatype::MOLD>(r, [](const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit,
+    datatype::set_slot<datatype::MOLD>(r, [](const Cell* value, node_t out, const datatype::MoldOptions&, int32_t limit,
                                              int32_t) { return write(value, out, limit); });
 }
 namespace unset_type { void fill(datatype::Record& r); }
@@ -29,6 +29,11 @@ void fill_get_path(datatype::Record& r);
 void fill_paren(datatype::Record& r);
 }  // namespace path
 namespace string { void fill(datatype::Record& r); }
+namespace url { void fill(datatype::Record& r); }
+namespace file { void fill(datatype::Record& r); }
+namespace tag { void fill(datatype::Record& r); }
+namespace email { void fill(datatype::Record& r); }
+namespace ref { void fill(datatype::Record& r); }
 namespace integer { void fill(datatype::Record& r); }
 namespace char_type { void fill(datatype::Record& r); }
 namespace word_type {

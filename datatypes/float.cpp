@@ -489,7 +489,7 @@ int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t mold_slot(const Cell* value, node_t out, bool, bool, bool, bool, int32_t limit, int32_t) {
+int32_t mold_slot(const Cell* value, node_t out, const datatype::MoldOptions&, int32_t limit, int32_t) {
     char buf[float_text::FORMAT_MAX];
     const size_t n = float_text::format(cell::get_double(value), 0, true, buf);
     text::append_latin1(out, buf, n);

@@ -382,30 +382,30 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return limit - 10;
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell v = *value;
     text::append_cstr(out, "func ");
     limit -= 5;
     const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
-    limit = block::mold(&spec, out, false, all, flat, part, limit, indent);
+    limit = block::mold(&spec, out, options.nested(), limit, indent);
     const Cell body = body_of(v);
-    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, false, all, flat, part, limit, indent);
+    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, options.nested(), limit, indent);
     text::append_cstr(out, " none");
     return limit - 5;
 }
 
 namespace {
 
-int32_t mold_routine(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                     int32_t indent) {
+int32_t mold_routine(const Cell* value, node_t out, const datatype::MoldOptions& options,
+                     int32_t limit, int32_t indent) {
     const Cell v = *value;
     text::append_cstr(out, "routine ");
     const Cell spec{TYPE_BLOCK, 0, function_spec(v), 0};
-    limit = block::mold(&spec, out, only, all, flat, part, limit - 8, indent);
+    limit = block::mold(&spec, out, options, limit - 8, indent);
     const Cell body = body_of(v);
-    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, only, all, flat, part, limit, indent);
+    if (cell::type_of(&body) == TYPE_BLOCK) return block::mold(&body, out, options, limit, indent);
     text::append_cstr(out, " ");
-    return actions::mold(&body, out, only, all, flat, part, limit - 1, indent);
+    return actions::mold(&body, out, options, limit - 1, indent);
 }
 
 // make function! [spec body]: checked before anything is made.

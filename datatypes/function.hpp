@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::function {
@@ -101,7 +102,7 @@ int32_t count_locals(const Cell* spec, bool must_exist);
 // Raises bad-func-extern for a spec value /extern cannot stand beside.
 Cell collect_locals(const Cell* spec, const Cell* body);
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
 
 }  // namespace qel::function

@@ -32,8 +32,8 @@ int32_t form_slot(const Cell* value, node_t out, bool, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t mold_slot(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    if (!all) {
+int32_t mold_slot(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    if (!options.all) {
         text::append_latin1(out, "handle!", 7);
         return limit - 7;
     }

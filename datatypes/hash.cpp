@@ -61,11 +61,11 @@ Cell* make_or_to(Cell* proto, Cell* spec_in, bool to) {
 Cell* make(Cell* proto, Cell* spec, uint32_t) { return make_or_to(proto, spec, false); }
 Cell* to(Cell* proto, Cell* spec, uint32_t) { return make_or_to(proto, spec, true); }
 
-int32_t mold(const Cell* value, node_t out, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     static constexpr char PREFIX[] = "make hash! ";
     text::append_latin1(out, PREFIX, sizeof PREFIX - 1);
     limit = mold::spend(limit, sizeof PREFIX - 1);
-    return block::mold(value, out, false, all, flat, part, limit, indent);
+    return block::mold(value, out, options.nested(), limit, indent);
 }
 
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,

@@ -369,8 +369,8 @@ int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     return limit - static_cast<int32_t>(n);
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, out, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return form(value, out, options.part, limit);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

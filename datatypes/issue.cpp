@@ -59,9 +59,9 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
     return word_type::make(result, spec, type);
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     text::append_latin1(out, "#", 1);
-    return word_type::form(value, out, part, limit - 1);
+    return word_type::form(value, out, options.part, limit - 1);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

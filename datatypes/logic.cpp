@@ -40,8 +40,8 @@ Cell* make(Cell*, Cell*, uint32_t) { return push(); }
 
 int32_t form(const Cell*, node_t, bool, int32_t limit) { return limit; }
 
-int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    return put_text(out, limit, all ? "#(unset)" : "unset");
+int32_t mold(const Cell*, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return put_text(out, limit, options.all ? "#(unset)" : "unset");
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
@@ -72,8 +72,8 @@ Cell* make(Cell*, Cell*, uint32_t) { return push(); }
 
 int32_t form(const Cell*, node_t out, bool, int32_t limit) { return put_text(out, limit, "none"); }
 
-int32_t mold(const Cell*, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    return put_text(out, limit, all ? "#(none)" : "none");
+int32_t mold(const Cell*, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return put_text(out, limit, options.all ? "#(none)" : "none");
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) { return unset_type::compare(a, b, op); }
@@ -132,8 +132,8 @@ int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     return put_text(out, limit, logic_value(value) ? "true" : "false");
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    if (!all) return form(value, out, false, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    if (!options.all) return form(value, out, false, limit);
     return put_text(out, limit, logic_value(value) ? "#(true)" : "#(false)");
 }
 

@@ -16,7 +16,7 @@ namespace unset_type {
 Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 }  // namespace unset_type
 
@@ -25,7 +25,7 @@ Cell* set_top();  // the argument base becomes none!
 Cell* push();
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The series-like actions on none answer none and raise nothing, so that a
 // failed lookup can flow into clear, find, length?, remove, select or take.
@@ -42,7 +42,7 @@ namespace logic {
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 // Direct slots: the first two argument cells, the result in the first.

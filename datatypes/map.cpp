@@ -46,19 +46,6 @@ void copy_series_key(Cell* key) {
     *key = Cell{k.header, 0, n, 0};
 }
 
-// Keeps the argument stack top of its creation: cells pushed to hold
-// values across allocations are dropped on the way out.
-class Held {
-public:
-    Held() : top_(stack::arg_top) {}
-    ~Held() { stack::arg_top = top_; }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-private:
-    Cell* top_;
-};
-
 // A stored key as the outside sees it: set-word! keys as word!, series
 // keys as a copy of their own. out must be a cell the collector reaches.
 void key_for_output(Cell* out, bool as_word) {
@@ -165,7 +152,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
         k[1] = v;
         return k + 1;
     }
-    const Held held;
+    const stack::TopSaved held;
     // The value, the new key and the map stay reachable while the key is
     // copied and the pair appended.
     stack::push(&m);
@@ -184,7 +171,7 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
 
 Cell* extend_from_block(Cell* map_cell, const Cell* spec_in, bool strict) {
     const Cell spec = *spec_in;
-    const Held held;
+    const stack::TopSaved held;
     Cell* m = stack::push(map_cell);
     stack::push(&spec);
     if (cell::type_of(&spec) == TYPE_MAP) {
@@ -286,7 +273,7 @@ bool foreach_step(Cell* m, const Cell* words) {
         series_index(m) = total;
         return false;
     }
-    const Held held;
+    const stack::TopSaved held;
     Cell* pair = block::push_new(2);
     Cell* key = stack::push(entries(m) + i);
     key_for_output(key, true);
@@ -301,7 +288,7 @@ bool build_literal(uint32_t first, uint32_t n, Cell* out) {
     if (n % 2) return false;
     for (uint32_t i = 0; i < n; i += 2)
         if (!key_type_ok(cell::type_of(scan_hook::value_at(first + i)))) return false;
-    const Held held;
+    const stack::TopSaved held;
     Cell* c = make_at(stack::push(&shared::none), nullptr, n / 2);
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell k = *scan_hook::value_at(first + i);
@@ -322,7 +309,7 @@ Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
         cycles::reset();
         err::raise(err::NO_CYCLE);
     }
-    const Held held;
+    const stack::TopSaved held;
     const Cell entries_block{TYPE_BLOCK, 0, series_node(src), 0};
     Cell* b = stack::push(&entries_block);
     Cell* r = stack::push(&shared::unset);
@@ -384,11 +371,11 @@ Cell* reflect(Cell* value, int32_t field) {
 // The pairs of both layouts: "key value" molded, one pair per line
 // indented one level deeper than the map, or separated by blanks when
 // flat. Answers whether anything was written.
-bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32_t* limit, int32_t indent,
+bool mold_pairs(const Cell& m, node_t out, const datatype::MoldOptions& options, int32_t* limit, int32_t indent,
                 bool form) {
     bool wrote = false;
     for (uint32_t i = 0; i + 1 < cells(&m); i += 2) {
-        if (part && *limit < 1) break;
+        if (options.part && *limit < 1) break;
         if (removed(entries(&m) + i)) continue;
         const Cell k = entries(&m)[i];
         const Cell v = entries(&m)[i + 1];
@@ -397,7 +384,7 @@ bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32
                 text::append_latin1(out, "\n", 1);
                 *limit = mold::spend(*limit, 1);
             }
-        } else if (flat) {
+        } else if (options.flat) {
             if (wrote) {
                 text::append_latin1(out, " ", 1);
                 *limit = mold::spend(*limit, 1);
@@ -407,34 +394,33 @@ bool mold_pairs(const Cell& m, node_t out, bool all, bool flat, bool part, int32
             text::indent(out, indent + 1);
             *limit = mold::spend(*limit, 1 + 4 * static_cast<int64_t>(indent + 1));
         }
-        *limit = actions::mold(&k, out, false, all, flat, part, *limit, indent + 1);
+        *limit = actions::mold(&k, out, options.nested(), *limit, indent + 1);
         text::append_latin1(out, " ", 1);
         *limit = mold::spend(*limit, 1);
-        *limit = actions::mold(&v, out, false, all, flat, part, *limit, form ? 0 : indent + 1);
+        *limit = actions::mold(&v, out, options.nested(), *limit, form ? 0 : indent + 1);
         wrote = true;
     }
     return wrote;
 }
 
-int32_t mold_slot(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent) {
+int32_t mold_slot(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell m = *value;
     if (mold::cycle_marker(&m, out, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "#[", 2);
         limit = mold::spend(limit, 2);
     }
     bool wrote;
     {
         mold::CycleEntry entry(series_node(m));
-        wrote = mold_pairs(m, out, all, flat, part, &limit, indent, false);
+        wrote = mold_pairs(m, out, options, &limit, indent, false);
     }
-    if (wrote && !flat) {
+    if (wrote && !options.flat) {
         text::append_latin1(out, "\n", 1);
         text::indent(out, indent);
         limit = mold::spend(limit, 1 + 4 * static_cast<int64_t>(indent));
     }
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "]", 1);
         limit = mold::spend(limit, 1);
     }
@@ -445,7 +431,7 @@ int32_t form_slot(const Cell* value, node_t out, bool part, int32_t limit) {
     const Cell m = *value;
     if (mold::cycle_marker(&m, out, &limit, false)) return limit;
     mold::CycleEntry entry(series_node(m));
-    mold_pairs(m, out, false, false, part, &limit, 0, true);
+    mold_pairs(m, out, datatype::MoldOptions{.part = part}, &limit, 0, true);
     return limit;
 }
 
@@ -482,15 +468,14 @@ int32_t compare_slot(const Cell* a, const Cell* b, CompareOp op) {
     return 0;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
-                bool, bool, bool) {
-    if (new_value) {
-        const Cell v = *new_value;
-        set(value, element, &v, case_sensitive, path);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (step.new_value) {
+        const Cell v = *step.new_value;
+        set(value, step.element, &v, step.case_sensitive, step.path);
         Cell* r = stack::push(&v);
         return r;
     }
-    Cell* k = find_pair(value, element, case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
+    Cell* k = find_pair(value, step.element, step.case_sensitive ? CompareOp::StrictEqual : CompareOp::Equal);
     return k && !removed(k) ? stack::push(k + 1) : &shared::none;
 }
 

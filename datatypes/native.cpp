@@ -88,23 +88,21 @@ Cell* make_op(Cell* proto, Cell* spec, uint32_t type) {
     return stack::arg_base;
 }
 
-int32_t mold_spec(node_t spec_node, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent) {
+int32_t mold_spec(node_t spec_node, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell spec{TYPE_BLOCK, 0, spec_node, 0};
-    return block::mold(&spec, out, only, all, flat, part, limit, indent);
+    return block::mold(&spec, out, options, limit, indent);
 }
 
-int32_t mold_native(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                    int32_t indent) {
+int32_t mold_native(const Cell* value, node_t out, const datatype::MoldOptions& options,
+                    int32_t limit, int32_t indent) {
     const Cell v = *value;
     text::append_cstr(out, cell::type_of(&v) == TYPE_NATIVE ? "make native! [" : "make action! [");
-    limit = mold_spec(native_spec(v), out, only, all, flat, part, limit - 14, indent);
+    limit = mold_spec(native_spec(v), out, options, limit - 14, indent);
     text::append_cstr(out, "]");
     return limit - 1;
 }
 
-int32_t mold_op(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                int32_t indent) {
+int32_t mold_op(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell fn = op_function(*value);
     const uint32_t source = cell::type_of(&fn);
     text::append_cstr(out, "make op! ");
@@ -116,10 +114,10 @@ int32_t mold_op(const Cell* value, node_t out, bool only, bool all, bool flat, b
         text::append_cstr(out, "[");
         limit -= 1;
     }
-    limit = mold_spec(spec_of(fn), out, only, all, flat, part, limit, indent);
+    limit = mold_spec(spec_of(fn), out, options, limit, indent);
     if (source == TYPE_FUNCTION) {
         const Cell body = function::body_of(fn);
-        if (cell::type_of(&body) == TYPE_BLOCK) limit = block::mold(&body, out, false, all, flat, part, limit, indent);
+        if (cell::type_of(&body) == TYPE_BLOCK) limit = block::mold(&body, out, options.nested(), limit, indent);
     } else {
         text::append_cstr(out, "]");
         limit -= 1;

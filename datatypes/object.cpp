@@ -14,6 +14,7 @@
 #include "datatypes/series.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -176,6 +177,7 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
     if (object_on_set(obj)) {
         if (!is_handler_field(&obj, index)) {
             Cell* old = stack::push(context::value_by_index(ctx, index));
+            block_code::word_value_changes(old, &value);
             *context::value_by_index(ctx, index) = value;
             context::word_at(ctx, index)->header |= context::CHANGED;
             Cell* word = stack::push(context::word_at(ctx, index));
@@ -185,6 +187,7 @@ void assign_field(const Cell* obj_in, uint32_t index, const Cell* value_in) {
             stack::arg_top = old;
         }
     } else {
+        block_code::word_value_changes(context::value_by_index(ctx, index), &value);
         *context::value_by_index(ctx, index) = value;
     }
     context::word_at(ctx, index)->header |= context::CHANGED;
@@ -535,20 +538,20 @@ void on_object_set(const Cell* object, const Cell* word, const Cell* old_value, 
 
 // ---- paths ----
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
-    const uint32_t et = cell::type_of(element);
-    const Cell path_cell = path ? *path : shared::none;
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
+    const Cell path_cell = step.path ? *step.path : shared::none;
     if (!is_any_word(et))
-        err::raise(err::INVALID_PATH, &path_cell, element);
-    const int32_t i = field_index(value, element);
-    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, element);
+        err::raise(err::INVALID_PATH, &path_cell, step.element);
+    const int32_t i = field_index(value, step.element);
+    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
     const node_t ctx = object_context(value);
-    if (new_value) {
+    if (step.new_value) {
         Cell* const mark = stack::arg_top;
         Cell* obj = stack::push(value);
-        Cell* nv = stack::push(new_value);
+        Cell* nv = stack::push(step.new_value);
         Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
+        block_code::word_value_changes(old, nv);
         *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
         context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
         if (object_on_set(obj)) {
@@ -556,10 +559,10 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
             fire_on_set(obj, w, old, nv);
         }
         stack::arg_top = mark;
-        return new_value;
+        return step.new_value;
     }
     Cell* v = context::value_by_index(ctx, static_cast<uint32_t>(i));
-    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, element);
+    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, step.element);
     return v;
 }
 
@@ -585,9 +588,8 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
         Cell* va = stack::push(context::value_by_index(ca, i));
         Cell* vb = stack::push(context::value_by_index(cb, i));
         const uint32_t ta = cell::type_of(va), tb = cell::type_of(vb);
-        auto numeric = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
         int32_t r;
-        if (ta == tb || (is_word_or_refinement(ta) && is_word_or_refinement(tb)) || (numeric(ta) && numeric(tb))) {
+        if (ta == tb || (is_word_or_refinement(ta) && is_word_or_refinement(tb)) || (is_integer_float_or_percent(ta) && is_integer_float_or_percent(tb))) {
             r = actions::compare_values(va, vb, op);
         } else {
             r = ta < tb ? -1 : 1;
@@ -602,10 +604,10 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
 
 // One field as "name: value", the value molded (a word with its quote, so
 // that it reads back as the same word); answers the budget left.
-int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool flat, bool part, int32_t limit,
+int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, const datatype::MoldOptions& options, int32_t limit,
                    int32_t indent) {
     w.header = TYPE_WORD;
-    limit = actions::mold(&w, out, false, all, flat, part, limit, indent);
+    limit = actions::mold(&w, out, options.nested(), limit, indent);
     text::append_cstr(out, ": ");
     limit -= 2;
     Cell v = *context::value_by_index(ctx, i);
@@ -615,19 +617,19 @@ int32_t field_text(node_t ctx, uint32_t i, Cell w, node_t out, bool all, bool fl
         limit--;
     }
     Cell* held = stack::push(&v);
-    limit = actions::mold(held, out, false, all, flat, part, limit, indent);
+    limit = actions::mold(held, out, options.nested(), limit, indent);
     stack::pop_n(1);
     return limit;
 }
 
-int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent, bool lead_new_line) {
+int32_t mold_body(const Cell* obj_in, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  bool lead_new_line) {
     const Cell obj = *obj_in;
     const node_t ctx = object_context(obj);
     const uint32_t n = context::word_count(ctx);
     if (n == 0) return limit;
-    const bool indenting = !flat;
-    if (indenting && lead_new_line && !only) {
+    const bool indenting = !options.flat;
+    if (indenting && lead_new_line && !options.only) {
         text::append_cstr(out, "\n");
         limit--;
     }
@@ -639,20 +641,20 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
     } pop;
     bool first = true;
     for (uint32_t i = 0; i < n; i++) {
-        if (part && limit < 1) break;
+        if (options.part && limit < 1) break;
         Cell w = *context::word_at(ctx, i);
         const int32_t s = canon_of(&w);
-        if (!all && (s == on_change || s == on_deep)) continue;
+        if (!options.all && (s == on_change || s == on_deep)) continue;
         if (!indenting && !first) {
             text::append_cstr(out, " ");
             limit--;
         }
         first = false;
-        if (indenting && !only) {
+        if (indenting && !options.only) {
             text::indent(out, indent);
             limit -= 4 * indent;
         }
-        limit = field_text(ctx, i, w, out, all, flat, part, limit, indent);
+        limit = field_text(ctx, i, w, out, options, limit, indent);
         if (indenting) {
             text::append_cstr(out, "\n");
             limit--;
@@ -663,21 +665,21 @@ int32_t mold_body(const Cell* obj_in, node_t out, bool only, bool all, bool flat
 
 namespace {
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     if (cycles::find(object_context(value))) {
         text::append_cstr(out, "make object! [...]");
         return limit - 18;
     }
-    if (!only) {
+    if (!options.only) {
         text::append_cstr(out, "make object! [");
         limit -= 14;
     }
-    limit = mold_body(value, out, only, all, flat, part, limit, indent + 1, true);
-    if (!flat && indent > 0 && field_count(value) > 0) {
+    limit = mold_body(value, out, options, limit, indent + 1, true);
+    if (!options.flat && indent > 0 && field_count(value) > 0) {
         text::indent(out, indent);
         limit -= 4 * indent;
     }
-    if (!only) {
+    if (!options.only) {
         text::append_cstr(out, "]");
         limit--;
     }
@@ -709,7 +711,7 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
             limit--;
         }
         first = false;
-        limit = field_text(ctx, i, w, out, false, false, part, limit, 0);
+        limit = field_text(ctx, i, w, out, datatype::MoldOptions{.part = part}, limit, 0);
     }
     return limit;
 }
@@ -831,7 +833,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
         err::raise(err::INVALID_KEY_TYPE, &type);
     }
     Cell* none_path = stack::push(&shared::none);
-    eval_path(series, key, value, none_path, nullptr, nullptr, 0, false, false, true, false);
+    eval_path(series, {.element = key, .new_value = value, .path = none_path});
     return value;
 }
 

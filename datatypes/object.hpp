@@ -99,16 +99,15 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
                   const Cell* new_value, int32_t index, int32_t part);
 
 // ---- slots shared with error! ----
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+Cell* eval_path(Cell* value, const datatype::PathStep& step);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The reflect action: pushes what the field word names (body, words,
 // values, class, changed, owner, events?). make and to block! take the
 // body from here.
 Cell* reflect(Cell* value, int32_t field);
 // The fields as "word: value" lines (see object mold): answers the budget.
-int32_t mold_body(const Cell* obj, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent, bool lead_new_line);
+int32_t mold_body(const Cell* obj, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent,
+                  bool lead_new_line);
 
 }  // namespace qel::object
 

@@ -65,7 +65,7 @@ void write_back(const Cell* changed, Cell* parent, Cell* previous, Cell* path) {
     Cell* holder = stack::push(parent);
     const auto slot = datatype::action<datatype::EVAL_PATH>(cell::type_of(holder));
     if (!slot) return;
-    slot(holder, sel, v, path, nullptr, nullptr, 0, false, false, true, false);
+    slot(holder, {.element = sel, .new_value = v, .path = path});
 }
 
 int32_t truncate_checked(double d, const Cell* culprit) {
@@ -309,24 +309,24 @@ int32_t selector(const Cell* element) {
     return -3;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
-                bool, bool, bool, bool) {
-    const Cell path_cell = path ? *path : shared::none;
-    const int32_t k = selector(element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const Cell path_cell = step.path ? *step.path : shared::none;
+    const int32_t k = selector(step.element);
     if (k == -1) {
         const Cell t = datatype_cell(TYPE_PAIR);
-        err::raise(err::CANNOT_USE, element, &t);
+        err::raise(err::CANNOT_USE, step.element, &t);
     }
-    if (k < 0) err::raise(err::INVALID_PATH, &path_cell, element);
-    if (!new_value) {
+    if (k < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
+    if (!step.new_value) {
         static Cell result;
         result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(value, k)), 0};
         return &result;
     }
-    if (cell::type_of(new_value) != TYPE_INTEGER) err::raise_with_type(err::INVALID_TYPE, cell::type_of(new_value));
-    coord(value, k) = integer_value(new_value);
-    composite::write_back(value, parent, previous, path);
-    return new_value;
+    if (cell::type_of(step.new_value) != TYPE_INTEGER)
+        err::raise_with_type(err::INVALID_TYPE, cell::type_of(step.new_value));
+    coord(value, k) = integer_value(step.new_value);
+    composite::write_back(value, step.parent, step.previous, step.path);
+    return step.new_value;
 }
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {

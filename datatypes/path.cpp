@@ -46,19 +46,18 @@ Cell* push_holding(const Cell* value, uint32_t type) {
 }
 
 // The elements joined by "/", each through its type's form or mold.
-int32_t walk(const Cell* value, node_t out, bool molding, bool only, bool all, bool flat, bool part,
-             int32_t limit) {
+int32_t walk(const Cell* value, node_t out, bool molding, const datatype::MoldOptions& options, int32_t limit) {
     const Cell v = *value;
     if (mold::cycle_marker(&v, out, &limit, molding)) return limit;
     mold::CycleEntry entry(series_node(v));
     for (uint32_t i = series_index(v); i < series::buffer_length(series_node(v)); i++) {
-        if (part && limit < 1) break;
+        if (options.part && limit < 1) break;
         if (i != series_index(v)) {
             text::append_latin1(out, "/", 1);
             limit = mold::spend(limit, 1);
         }
         const Cell c = series::cells_of(series_node(v))[i];
-        limit = molding ? actions::mold(&c, out, only, all, flat, part, limit, 0) : actions::form(&c, out, part, limit);
+        limit = molding ? actions::mold(&c, out, options, limit, 0) : actions::form(&c, out, options.part, limit);
     }
     return limit;
 }
@@ -108,50 +107,46 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
 }
 
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
-    return walk(value, out, false, false, false, false, part, limit);
+    return walk(value, out, false, datatype::MoldOptions{.part = part}, limit);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t) {
-    return walk(value, out, true, only, all, flat, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return walk(value, out, true, options, limit);
 }
 
 // A path met again inside itself is only its marker: no "'" or ":" around
 // it, which would read back as a different value.
-int32_t mold_lit_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t) {
+int32_t mold_lit_path(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     if (mold::cycle_marker(value, out, &limit, true)) return limit;
     text::append_latin1(out, "'", 1);
-    return mold(value, out, only, all, flat, part, mold::spend(limit, 1), 0);
+    return path::mold(value, out, options, mold::spend(limit, 1), 0);
 }
 
-int32_t mold_get_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t) {
+int32_t mold_get_path(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     if (mold::cycle_marker(value, out, &limit, true)) return limit;
     text::append_latin1(out, ":", 1);
-    return mold(value, out, only, all, flat, part, mold::spend(limit, 1), 0);
+    return path::mold(value, out, options, mold::spend(limit, 1), 0);
 }
 
-int32_t mold_set_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t) {
+int32_t mold_set_path(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     if (mold::cycle_marker(value, out, &limit, true)) return limit;
-    limit = mold(value, out, only, all, flat, part, limit, 0);
+    limit = path::mold(value, out, options, limit, 0);
     text::append_latin1(out, ":", 1);
     return mold::spend(limit, 1);
 }
 
-int32_t mold_paren(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                   int32_t indent) {
+int32_t mold_paren(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     // A paren that holds itself is written as its marker, like a block:
     // walking it until the cycle stack overflows would turn a printable
     // value into an error.
     const Cell v = *value;
     if (mold::cycle_marker(&v, out, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         text::append_latin1(out, "(", 1);
         limit = mold::spend(limit, 1);
     }
-    limit = block::mold_each(&v, out, only, all, flat, part, limit, indent);
-    if (!only) {
+    limit = block::mold_each(&v, out, options, limit, indent);
+    if (!options.only) {
         text::append_latin1(out, ")", 1);
         limit = mold::spend(limit, 1);
     }

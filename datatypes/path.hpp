@@ -17,14 +17,13 @@ void make_at(Cell* cell, int32_t capacity);
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
-int32_t mold_lit_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t indent);
-int32_t mold_set_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t indent);
-int32_t mold_get_path(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                      int32_t indent);
-int32_t mold_paren(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                   int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
+int32_t mold_lit_path(const Cell* value, node_t out, const datatype::MoldOptions& options,
+                      int32_t limit, int32_t indent);
+int32_t mold_set_path(const Cell* value, node_t out, const datatype::MoldOptions& options,
+                      int32_t limit, int32_t indent);
+int32_t mold_get_path(const Cell* value, node_t out, const datatype::MoldOptions& options,
+                      int32_t limit, int32_t indent);
+int32_t mold_paren(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 
 }  // namespace qel::path

@@ -260,20 +260,19 @@ Cell* component_cell(const Cell* value, int32_t k) {
     return &result;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
-                bool, bool, bool, bool) {
-    const int32_t k = selector(element, dimensions(cell::type_of(value)));
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const int32_t k = selector(step.element, dimensions(cell::type_of(value)));
     if (k < 0) {
-        const Cell path_cell = path ? *path : shared::none;
-        err::raise(err::INVALID_PATH, &path_cell, element);
+        const Cell path_cell = step.path ? *step.path : shared::none;
+        err::raise(err::INVALID_PATH, &path_cell, step.element);
     }
-    if (!new_value) return component_cell(value, k);
-    const uint32_t nt = cell::type_of(new_value);
-    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(new_value));
-    else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(new_value));
+    if (!step.new_value) return component_cell(value, k);
+    const uint32_t nt = cell::type_of(step.new_value);
+    if (nt == TYPE_INTEGER) set_component(value, static_cast<uint32_t>(k), integer_value(step.new_value));
+    else if (nt == TYPE_FLOAT) set_component(value, static_cast<uint32_t>(k), cell::get_double(step.new_value));
     else err::raise_with_type(err::INVALID_TYPE, nt);
-    composite::write_back(value, parent, previous, path);
-    return new_value;
+    composite::write_back(value, step.parent, step.previous, step.path);
+    return step.new_value;
 }
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {

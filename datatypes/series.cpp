@@ -15,6 +15,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/checks.hpp"
@@ -112,6 +113,7 @@ SeriesBuffer* grow_by(node_t n, uint64_t bytes, bool twice) {
 // Opens a gap of count units at unit position pos (growing the buffer)
 // and answers its address.
 uint8_t* open_gap(const Cell* v, uint32_t pos, uint32_t count, bool twice) {
+    block_code::changed(series_node(v));
     const uint32_t shift = shift_of(v);
     SeriesBuffer* s = grow_by(series_node(v), static_cast<uint64_t>(count) << shift, twice);
     uint8_t* at = series::head_ptr(s) + (static_cast<size_t>(pos) << shift);
@@ -124,6 +126,7 @@ uint8_t* open_gap(const Cell* v, uint32_t pos, uint32_t count, bool twice) {
 void close_gap(const Cell* v, uint32_t pos, uint32_t count) {
     const uint32_t shift = shift_of(v);
     SeriesBuffer* s = buf(v);
+    block_code::changed(s);
     uint8_t* at = series::head_ptr(s) + (static_cast<size_t>(pos) << shift);
     uint8_t* end = at + (static_cast<size_t>(count) << shift);
     std::memmove(at, end, static_cast<size_t>(series::tail_ptr(s) - end));

@@ -129,10 +129,6 @@ void poke_char(node_t n, uint32_t index, uint32_t cp) {
     write_unit(series::head_ptr(s) + static_cast<size_t>(index) * w, w, cp);
 }
 
-void append_latin1(node_t n, const char* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count; i++) append_char(n, static_cast<uint8_t>(bytes[i]));
-}
-
 // ---- concatenation -----------------------------------------------------------------
 
 node_t concatenate(const Cell* target_in, const Cell* source_in, int32_t part, uint32_t offset, bool keep_width,
@@ -263,14 +259,13 @@ void mold_char(node_t out, uint32_t cp, bool escape, bool all) {
     append_char(out, cp);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
     const Cell v = *value;
     const node_t n = series_node(v);
     const uint32_t full = length(&v);
     const uint32_t first = std::min(series_index(v), length_whole(&v));
     uint32_t run = full;
-    if (part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
+    if (options.part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
 
     // One pass finds what decides the delimiters and, for braces, the first
     // opening brace without a partner: the last one that lifted the nesting
@@ -291,7 +286,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
     const bool braces = lines >= 3 || quotes > 0 || full >= 50;
     if (!braces) {
         append_char(out, '"');
-        for (uint32_t i = 0; i < run; i++) mold_char(out, unicode::codepoint_at(n, first + i), true, all);
+        for (uint32_t i = 0; i < run; i++) mold_char(out, unicode::codepoint_at(n, first + i), true, options.all);
         append_char(out, '"');
     } else {
         const uint32_t unbalanced_from = depth > 0 ? last_open : run;
@@ -310,7 +305,7 @@ int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool
             } else if (c == '"') {
                 append_char(out, c);
             } else {
-                mold_char(out, c, true, all);
+                mold_char(out, c, true, options.all);
             }
         }
         append_char(out, '}');
@@ -432,7 +427,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == TYPE_REFINEMENT) {
         make_at(r, 16, TYPE_STRING);
         if (type == TYPE_STRING) actions::form(spec, series_node(r), false, INT32_MAX);
-        else actions::mold(spec, series_node(r), false, false, false, false, INT32_MAX, 0);
+        else actions::mold(spec, series_node(r), datatype::MoldOptions{}, INT32_MAX, 0);
     } else if (st == TYPE_BINARY) {
         SeriesBuffer* s = series::buffer_of(series_node(spec));
         const uint32_t total = s->tail - s->head;
@@ -484,22 +479,21 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- path access ----------------------------------------------------------------------
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
-    const uint32_t et = cell::type_of(element);
-    const Cell* where = path ? path : value;
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
+    const Cell* where = step.path ? step.path : value;
     if (et == TYPE_INTEGER) {
-        const int32_t position = integer_value(element);
-        if (!new_value) return actions::slot<datatype::PICK>(value)(value, position, element);
-        return actions::slot<datatype::POKE>(value)(value, position, new_value, element);
+        const int32_t position = integer_value(step.element);
+        if (!step.new_value) return actions::slot<datatype::PICK>(value)(value, position, step.element);
+        return actions::slot<datatype::POKE>(value)(value, position, step.new_value, step.element);
     }
-    if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, element);
-    if (!new_value)
-        return select(value, element, {.case_sensitive = case_sensitive});
-    Cell* found = find(value, element, {.case_sensitive = case_sensitive});
-    if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, element);
+    if (et == TYPE_WORD) err::raise(err::INVALID_PATH, where, step.element);
+    if (!step.new_value)
+        return select(value, step.element, {.case_sensitive = step.case_sensitive});
+    Cell* found = find(value, step.element, {.case_sensitive = step.case_sensitive});
+    if (cell::type_of(found) == TYPE_NONE) err::raise(err::BAD_PATH_SET, where, step.element);
     // The key's own first unit stays; the unit after it takes the value.
-    return actions::slot<datatype::POKE>(found)(found, 2, new_value, nullptr);
+    return actions::slot<datatype::POKE>(found)(found, 2, step.new_value, nullptr);
 }
 
 void fill(datatype::Record& r) {

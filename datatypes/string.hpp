@@ -81,8 +81,6 @@ void append_char(node_t n, uint32_t cp);
 // At a unit index inside the buffer (index < length), widening by the store
 // threshold.
 void poke_char(node_t n, uint32_t index, uint32_t cp);
-// Bytes as code points 0-255, each through append_char.
-void append_latin1(node_t n, const char* bytes, uint32_t count);
 
 // ---- concatenation -----------------------------------------------------------------
 
@@ -125,11 +123,9 @@ int32_t compare_values(const Cell* a, const Cell* b, CompareOp op, bool prefix =
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+Cell* eval_path(Cell* value, const datatype::PathStep& step);
 
 // The word `part`, `skip` or `compare` for refinement errors.
 Cell refinement_word(const Cell* refinement);

@@ -149,7 +149,8 @@ void store_back(Cell* value, Cell* path, Cell* parent, Cell* previous, int32_t i
     Cell none = shared::none;
     Cell v = *value;
     Cell* nv = stack::push(&v);
-    slot(parent, previous, nv, path, &none, &none, index > 0 ? index - 1 : 0, false, false, true, false);
+    slot(parent, {.element = previous, .new_value = nv, .path = path, .parent = &none, .previous = &none,
+                  .index = index > 0 ? index - 1 : 0});
     stack::pop_n(1);
 }
 
@@ -226,29 +227,28 @@ Cell* read_field(double t, int32_t field, Cell* out) {
     return out;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool, bool, bool, bool) {
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
     static Cell answer;
     int32_t field = 0;
-    if (cell::type_of(element) == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
+    if (cell::type_of(step.element) == TYPE_INTEGER) {
+        const int32_t i = integer_value(step.element);
         if (i >= 1 && i <= 3) field = i;
     } else {
-        field = field_of_word(element, FIELD_SYMBOLS, 3);
+        field = field_of_word(step.element, FIELD_SYMBOLS, 3);
     }
     if (!field) {
-        if (path) err::raise(err::INVALID_PATH, path, element);
-        err::raise(err::INVALID_PATH, element);
+        if (step.path) err::raise(err::INVALID_PATH, step.path, step.element);
+        err::raise(err::INVALID_PATH, step.element);
     }
-    if (!new_value) return read_field(cell::get_double(value), field, &answer);
-    const uint32_t nt = cell::type_of(new_value);
+    if (!step.new_value) return read_field(cell::get_double(value), field, &answer);
+    const uint32_t nt = cell::type_of(step.new_value);
     double v;
-    if (nt == TYPE_INTEGER) v = integer_value(new_value);
-    else if (nt == TYPE_FLOAT && field == 3) v = cell::get_double(new_value);
-    else err::raise(err::INVALID_ARG, new_value);
+    if (nt == TYPE_INTEGER) v = integer_value(step.new_value);
+    else if (nt == TYPE_FLOAT && field == 3) v = cell::get_double(step.new_value);
+    else err::raise(err::INVALID_ARG, step.new_value);
     cell::put_double(value, set_field(cell::get_double(value), field, v));
-    store_back(value, path, parent, previous, index);
-    answer = *new_value;
+    store_back(value, step.path, step.parent, step.previous, step.index);
+    answer = *step.new_value;
     return &answer;
 }
 

@@ -238,13 +238,12 @@ Cell* byte_cell(const Cell* value, uint32_t i) {
     return &result;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous, int32_t,
-                bool, bool, bool, bool) {
-    const uint32_t i = byte_index(value, element);
-    if (!new_value) return byte_cell(value, i);
-    const uint32_t nt = cell::type_of(new_value);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t i = byte_index(value, step.element);
+    if (!step.new_value) return byte_cell(value, i);
+    const uint32_t nt = cell::type_of(step.new_value);
     if (nt == TYPE_INTEGER) {
-        set_tuple_byte(value, i, clip(integer_value(new_value)));
+        set_tuple_byte(value, i, clip(integer_value(step.new_value)));
     } else if (nt == TYPE_NONE) {
         // Cut the tuple before this byte.
         for (uint32_t k = i; k < MAX_LENGTH; k++) set_tuple_byte(value, k, 0);
@@ -252,8 +251,8 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     } else {
         err::raise_with_type(err::INVALID_TYPE, nt);
     }
-    composite::write_back(value, parent, previous, path);
-    return new_value;
+    composite::write_back(value, step.parent, step.previous, step.path);
+    return step.new_value;
 }
 
 Cell* pick_slot(Cell* series, int32_t index, Cell* index_cell) {

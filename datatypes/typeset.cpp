@@ -181,8 +181,8 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return form_names(value, out, false, part, limit);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool, bool, bool part, int32_t limit, int32_t) {
-    return form_names(value, out, only, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return form_names(value, out, options.only, options.part, limit);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

@@ -205,12 +205,12 @@ int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
 
 namespace {
 
-int32_t mold_word(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, out, part, limit);
+int32_t mold_word(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return form(value, out, options.part, limit);
 }
 
-int32_t mold_set_word(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    const int32_t left = form(value, out, part, limit);
+int32_t mold_set_word(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    const int32_t left = form(value, out, options.part, limit);
     text::append_latin1(out, ":", 1);
     return left - 1;
 }
@@ -220,14 +220,14 @@ int32_t mold_prefixed(const char* prefix, const Cell* value, node_t out, bool pa
     return form(value, out, part, limit - 1);
 }
 
-int32_t mold_lit_word(const Cell* v, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return mold_prefixed("'", v, out, part, limit);
+int32_t mold_lit_word(const Cell* v, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return mold_prefixed("'", v, out, options.part, limit);
 }
-int32_t mold_get_word(const Cell* v, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return mold_prefixed(":", v, out, part, limit);
+int32_t mold_get_word(const Cell* v, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return mold_prefixed(":", v, out, options.part, limit);
 }
-int32_t mold_refinement(const Cell* v, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return mold_prefixed("/", v, out, part, limit);
+int32_t mold_refinement(const Cell* v, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return mold_prefixed("/", v, out, options.part, limit);
 }
 
 // The names as strings: upper-cased unless case counts, then by length.

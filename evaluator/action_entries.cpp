@@ -194,7 +194,8 @@ void e_mold(const int32_t* r) {
     const node_t out = kept_buffer();
     if (!(has(r, 3) && limit < 1)) {
         const Cell v = *arg(0);
-        actions::mold(&v, out, has(r, 0), has(r, 1), has(r, 2), has(r, 3), limit, 0);
+        const datatype::MoldOptions options{.only = has(r, 0), .all = has(r, 1), .flat = has(r, 2), .part = has(r, 3)};
+        actions::mold(&v, out, options, limit, 0);
         cut(out, limit);
     }
     text_result(out);

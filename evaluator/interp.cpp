@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "runtime/block_code.hpp"
 #include "runtime/collector.hpp"
 
 #include "datatypes/error.hpp"

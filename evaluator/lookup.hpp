@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/block_code.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/context.hpp"
 #include "runtime/memory.hpp"
@@ -72,6 +73,7 @@ inline const Cell* global_slot(uint32_t index) {
 inline void set_word(Cell* w, const Cell* value) {
     if (word_context(w) && word_index(w) >= 0 && context::kind_of(word_context(w)) != context::OBJECT) {
         if (Cell* slot = const_cast<Cell*>(peek(w))) {
+            block_code::word_value_changes(slot, value);
             *slot = *value;
             return;
         }

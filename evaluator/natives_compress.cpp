@@ -18,6 +18,7 @@
 
 #include "codecs/deflate.hpp"
 #include "codecs/checksum.hpp"
+#include "datatypes/file.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
@@ -163,13 +164,9 @@ namespace {
 // A file's bytes, read whole into a new buffer pushed on the stack. A file
 // that cannot be opened or read (a directory, say) raises cannot-open.
 Bytes file_bytes(const Cell* file) {
-    const node_t name = unicode::to_utf8(file, -1);
-    *stack::push_slot() = Cell{TYPE_BINARY, 0, name, 0};
-    const SeriesBuffer* nb = series::buffer_of(name);
-    const std::string path(reinterpret_cast<const char*>(series::head_ptr(const_cast<SeriesBuffer*>(nb))),
-                           nb->tail - nb->head);
+    const std::string path = file::to_os_path(file);
     const Cell value = *file;
-    const int fd = path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) err::raise(err::CANNOT_OPEN, &value);
 
     // Closed on every way out, errors included.

@@ -14,13 +14,13 @@
 #include <cstring>
 #include <string>
 
-#include "codecs/percent_codec.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/percent_codec.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
 #include "runtime/stack.hpp"
-#include "platform/os.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -95,17 +95,6 @@ void change_case(const char* native, bool upper, const int32_t* refinements) {
     stack::keep_first();
 }
 
-// ---- file names ------------------------------------------------------------------------
-
-void append_utf8(node_t out, const std::string& text) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
-    const uint8_t* end = p + text.size();
-    while (p < end) {
-        const int32_t cp = unicode::decode_utf8(p, end);
-        string::append_char(out, cp < 0 ? 0xFFFDu : static_cast<uint32_t>(cp));
-    }
-}
-
 // ---- compound scalars ------------------------------------------------------------------
 
 // An integer coordinate: an integer! as it is, a float! truncated toward
@@ -161,15 +150,8 @@ void native_to_local_file(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     const uint32_t t = cell::type_of(base);
     if (t != TYPE_FILE && t != TYPE_STRING) expect_arg("to-local-file", base, "path");
-    string::clamp_index(base);
     Cell* out = push_new_string(string::length(base));
-    const bool relative = string::length(base) == 0 || string::char_at(base, series_index(base)) != '/';
-    if (refinements[0] >= 0 && relative) {
-        std::string dir = os::get_current_dir();
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        append_utf8(series_node(out), dir);
-    }
-    string::concatenate(out, base, -1, 0, false, string::APPEND);
+    file::to_local(base, series_node(out), refinements[0] >= 0);
     stack::set_last_reset(out);
 }
 

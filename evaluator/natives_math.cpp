@@ -191,11 +191,6 @@ bool is_nan_number(const Cell* c) {
     return (t == TYPE_FLOAT || t == TYPE_PERCENT) && std::isnan(cell::get_double(c));
 }
 
-bool is_plain_number(const Cell* c) {
-    const uint32_t t = cell::type_of(c);
-    return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT;
-}
-
 bool is_compound(uint32_t t) { return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE; }
 
 double scalar_of(const Cell* c) {
@@ -303,11 +298,11 @@ void max_min(bool greater) {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     // A NaN against a plain number wins, whichever side it is on.
-    if (is_nan_number(a) && is_plain_number(b)) {
+    if (is_nan_number(a) && is_integer_float_or_percent(cell::type_of(b))) {
         stack::keep_first();
         return;
     }
-    if (is_nan_number(b) && is_plain_number(a)) {
+    if (is_nan_number(b) && is_integer_float_or_percent(cell::type_of(a))) {
         stack::set_last_reset(b);
         return;
     }
@@ -343,7 +338,7 @@ void native_zero_q(const int32_t*) { set_logic(is_zero(stack::arg_base)); }
 void native_NaN_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     const uint32_t t = cell::type_of(v);
-    if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_PERCENT) expect_arg("NaN?", v, "value");
+    if (!is_integer_float_or_percent(t)) expect_arg("NaN?", v, "value");
     set_logic(t != TYPE_INTEGER && std::isnan(cell::get_double(v)));
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "datatypes/binary.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
@@ -86,9 +87,6 @@ Cell* push_text(const std::string& s) { return push_text(reinterpret_cast<const 
     err::raise(err::INVALID_ARG, &v);
 }
 
-// A file! value as a local path: file names are POSIX paths unchanged.
-std::string local_path(const Cell* file) { return utf8_of(file); }
-
 }  // namespace
 
 // ---- wait --------------------------------------------------------------------
@@ -119,7 +117,7 @@ void redirect_from(const Cell* value, process::Redirect& r, bool input) {
     switch (cell::type_of(value)) {
         case TYPE_FILE:
             r.kind = process::Redirect::PATH;
-            r.path = local_path(value);
+            r.path = file::to_os_path(value);
             break;
         case TYPE_BINARY:
             r.kind = process::Redirect::DATA;
@@ -167,7 +165,7 @@ void native_call(const int32_t* refinements) {
     }
 
     process::Request rq;
-    rq.command = cell::type_of(cmd) == TYPE_FILE ? local_path(cmd) : utf8_of(cmd);
+    rq.command = cell::type_of(cmd) == TYPE_FILE ? file::to_os_path(cmd) : utf8_of(cmd);
     // A zero byte would silently cut the command the system sees.
     if (rq.command.find('\0') != std::string::npos) invalid_arg(cmd);
     rq.program = cell::type_of(cmd) == TYPE_FILE;
@@ -195,7 +193,7 @@ void native_call(const int32_t* refinements) {
 
 void native_browse(const int32_t*) {
     const Cell* target = stack::arg_base;
-    const std::string text = cell::type_of(target) == TYPE_FILE ? local_path(target) : utf8_of(target);
+    const std::string text = cell::type_of(target) == TYPE_FILE ? file::to_os_path(target) : utf8_of(target);
     if (text.find('\0') != std::string::npos) invalid_arg(target);
     // Without a desktop handler nothing can open it: an error, not a wait.
     if (!process::browse(text)) {
@@ -255,8 +253,8 @@ void native_list_env(const int32_t*) {
 // ---- size? -------------------------------------------------------------------
 
 void native_size_q(const int32_t*) {
-    const Cell* file = stack::arg_base;
-    const std::string path = local_path(file);
+    const Cell* target = stack::arg_base;
+    const std::string path = file::to_os_path(target);
     // A name ending in a slash names a directory, which has no size.
     const std::optional<int64_t> size =
         !path.empty() && path.back() == '/' ? std::nullopt : os::file_size(path);

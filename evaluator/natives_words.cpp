@@ -15,6 +15,7 @@
 #include "datatypes/series.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/path_eval.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
@@ -207,6 +208,9 @@ void native_bind(const int32_t* refinements) {
     const Cell* target = base + 1;
     const node_t ctx = context_of(target);
     if (!ctx) err::raise(err::NOT_DEFINED, target);
+    // Words re-bound in place may reach other cells, also where a block's
+    // code took in the blocks it holds.
+    if (refinements[0] < 0) block_code::bump_epoch();
     if (cell::type_of(base) == TYPE_BLOCK) {
         if (refinements[0] >= 0) {
             const Cell copy = *block::copy_cells(base, true, true);
@@ -278,6 +282,8 @@ void native_new_line(const int32_t* refinements) {
     const bool all = refinements[0] >= 0;
     const bool skip = refinements[1] >= 0;
     const uint32_t end = tail_of(base);
+    // The markers are part of the cells.
+    block_code::changed(series_node(base));
     if (!all && !skip) {
         if (series_index(base) < end) set_new_line(block::cell_at(base, series_index(base)), on);
         stack::keep_first();

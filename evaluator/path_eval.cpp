@@ -89,8 +89,9 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
             err::raise(err::BAD_PATH_TYPE, &path, &type, &from);
         }
         Cell* nv = last && mode == SET ? new_value : nullptr;
-        Cell* answer = slot(cur, sel, nv, &p, parent, prev, static_cast<int32_t>(i - first),
-                                                          case_sensitive, mode == GET, last, false);
+        const datatype::PathStep step{.element = sel, .new_value = nv, .path = &p, .parent = parent, .previous = prev,
+                                      .index = static_cast<int32_t>(i - first), .case_sensitive = case_sensitive};
+        Cell* answer = slot(cur, step);
         const Cell got = answer ? *answer : shared::none;
         *parent = *cur;
         *cur = got;

@@ -148,6 +148,11 @@ void reset_loaders() {
     installed[T_BINARY] = loaders::load_binary;
     installed[T_TIME] = loaders::load_time;
     installed[T_DATE] = loaders::load_date;
+    installed[T_FILE] = loaders::load_file;
+    installed[T_URL] = loaders::load_url;
+    installed[T_TAG] = loaders::load_tag;
+    installed[T_EMAIL] = loaders::load_email;
+    installed[T_REF] = loaders::load_ref;
     build_map = map::build_literal;
 }
 

@@ -3,7 +3,7 @@
 // floats. Each checks its token's text and, when loading, pushes the value
 // on the scan's value stack; a malformed token raises the lexer's invalid
 // error with the token's datatype. The literals of the datatypes without a
-// loader (file!, url!, tag!, email!, ref!) are reported invalid.
+// loader (money!) are reported invalid.
 #pragma once
 #include <cstdint>
 
@@ -72,6 +72,12 @@ void load_pair(State& s, const uint8_t* start, const uint8_t* end, uint32_t flag
 void load_point(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 // binary! literals (lexer/binary_loader.cpp).
 void load_binary(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+// file!, url!, tag!, email! and ref! literals (lexer/text_loaders.cpp).
+void load_file(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_url(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_tag(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_email(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+void load_ref(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 
 }  // namespace loaders
 }  // namespace qel::lexer

@@ -5,7 +5,7 @@
 // "classes>target; ...": classes are numbers and ranges of byte classes,
 // "*" covers the classes no other rule names, a target "Sn" continues the
 // token in state n and "Tn" ends it as token class n. The lines are turned
-// into the 65 x 40 byte table at compile time, so the table that the scan
+// into the 66 x 40 byte table at compile time, so the table that the scan
 // loop reads is plain data while the source stays reviewable rule by rule.
 #pragma once
 #include <array>
@@ -17,10 +17,11 @@
 namespace qel::lexer::tables {
 
 constexpr uint32_t CLASSES = 40;
-constexpr uint32_t STATES = 65;
+constexpr uint32_t STATES = 66;
 constexpr uint32_t TOKEN_CLASSES = 36;
 // Transition entries at or above FINAL end the token as class entry - FINAL.
 constexpr uint8_t FINAL = 66;
+static_assert(STATES <= FINAL, "state numbers stay below the final entries");
 constexpr uint32_t END_CLASS = 39;  // byte 0, also taken once at the end of input
 
 // Byte classes.
@@ -147,7 +148,7 @@ inline constexpr Row rows[STATES] = {
     /* S5  */ {TYPE_STRING, "38-39>T1;*>S4"},
     /* S6  */ {TYPE_FILE, "0-1,4-7,9,28-29,35,39>T14;8>S10;10>S8;13>S54;26>S9;38>T1;*>S7"},
     /* S7  */ {TYPE_FILE, "0-1,4-9,13,28-29,39>T19;10,38>T1;*>S7"},
-    /* S8  */ {TYPE_FILE, "1,38-39>T1;10>T19;*>S8"},
+    /* S8  */ {TYPE_FILE, "1,38-39>T1;10>T19;34>S65;*>S8"},
     /* S9  */ {TYPE_FILE, "0-1,4-7,9-10,22,28,35,39>T14;8>S10;26>S9;38>T1;*>S7"},
     /* S10 */ {TYPE_STRING, "9>S11;38-39>T1;*>S10"},
     /* S11 */ {TYPE_STRING, "9>S11;26>S12;38-39>T1;*>S10"},
@@ -204,6 +205,7 @@ inline constexpr Row rows[STATES] = {
     /* S62 */ {TYPE_WORD, "0-1,4-10,13,21-22,28,35,39>T14;11,26-27,38>T1;29>S56;31>S36;*>S62"},
     /* S63 */ {TYPE_ISSUE, "0-1,5-9,13,21,23-25,27-29,35,38-39>T1;4>S21;10>S19;*>S22"},
     /* S64 */ {TYPE_WORD, "2-3>S60;11-12,23,26-27,34,38>T1;14-20,24-25,30,36-37>S62;29>S56;31>S36;32-33>S64;*>T14"},
+    /* S65 */ {TYPE_FILE, "38-39>T1;*>S8"},
 };
 // clang-format on
 

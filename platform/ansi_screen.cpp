@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "runtime/entry.hpp"
+#include "platform/console.hpp"
 #include "platform/utf8.hpp"
 
 namespace qel {
@@ -58,7 +58,7 @@ void ConsoleScreen::write_units(const void* text, size_t count, uint32_t unit, b
         for (size_t i = 0; i < count; ++i) put_char(units[i]);
         break;
     }
-    default: rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+    default: console::fail_unit_width();
     }
     if (line) put_char('\n');
 }

@@ -10,11 +10,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <cstdlib>
 #include <poll.h>
 #include <unistd.h>
 
-#include "runtime/entry.hpp"
-#include "runtime/print_hooks.hpp"
 #include "platform/utf8.hpp"
 
 namespace qel::console {
@@ -30,6 +29,11 @@ uint8_t stage[STAGE_SIZE];
 size_t staged = 0;
 int output_fd = 1;
 bool terminal = false;
+Hooks runtime_hooks;
+
+void observe(const void* text, size_t length) {
+    if (runtime_hooks.observe) runtime_hooks.observe(text, length, 0);
+}
 
 // Delivers the bytes whole or not at all past the first failure: a reader
 // that went away (EPIPE) or a full disk must not stop the program, and a
@@ -74,7 +78,7 @@ void finish(bool line) {
 // of low-level output, as zero-terminated strings are.
 void emit_number(const char* text, size_t length) {
     write_all(text, length);
-    print_hooks::call_second_list(text, length, 0);
+    observe(text, length);
 }
 
 // Upper-case hexadecimal padded with zeros to `width` digits ("%0NX").
@@ -123,12 +127,20 @@ void set_output_fd(int fd) {
     output_fd = fd;
 }
 
+void set_hooks(const Hooks& hooks) { runtime_hooks = hooks; }
+
+void fail_unit_width() {
+    flush();
+    if (runtime_hooks.bad_unit_width) runtime_hooks.bad_unit_width();
+    std::abort();  // no runtime to report it
+}
+
 void write_units(const void* text, size_t count, uint32_t unit, bool line) {
     switch (unit) {
     case 1: stage_units(static_cast<const uint8_t*>(text), count); break;
     case 2: stage_units(static_cast<const uint16_t*>(text), count); break;
     case 4: stage_units(static_cast<const uint32_t*>(text), count); break;
-    default: flush(); rt::runtime_error(rt::code::NO_SWITCH, rt::here());
+    default: fail_unit_width();
     }
     finish(line);
 }
@@ -138,7 +150,7 @@ const char* write_cstr(const char* text) {
     size_t length = std::strlen(text);
     flush();
     write_all(text, length);
-    print_hooks::call_second_list(text, length, 0);
+    observe(text, length);
     return text;
 }
 

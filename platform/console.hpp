@@ -29,4 +29,17 @@ void flush();
 // Where output goes (fd 1 by default); tests point it at a pipe.
 void set_output_fd(int fd);
 
+// What the runtime adds to console output, set by its output start-up: the
+// observer shown every zero-terminated string and number written, and the
+// stop for a unit width that is none of 1, 2 and 4 (it does not return).
+struct Hooks {
+    void (*observe)(const void* text, size_t length, int zero) = nullptr;
+    void (*bad_unit_width)() = nullptr;
+};
+void set_hooks(const Hooks& hooks);
+
+// Ends the process through the runtime's stop for a unit width that is none
+// of 1, 2 and 4 (any writer that takes a width); staged output goes first.
+[[noreturn]] void fail_unit_width();
+
 }  // namespace qel::console

@@ -58,9 +58,8 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return slot<datatype::FORM>(value)(value, out, part, limit);
 }
 
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
-    return slot<datatype::MOLD>(value)(value, out, only, all, flat, part, limit, indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent) {
+    return slot<datatype::MOLD>(value)(value, out, options, limit, indent);
 }
 
 }  // namespace qel::actions

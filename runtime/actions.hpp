@@ -36,8 +36,7 @@ int32_t compare_values(const Cell* a, const Cell* b, CompareOp op);
 // Form and mold of any value into a text buffer: the type's slot, answering
 // the budget left.
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t indent);
 
 }  // namespace actions
 }  // namespace qel

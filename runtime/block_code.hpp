@@ -53,6 +53,13 @@ inline void changed(node_t n) { changed(series::buffer_of(n)); }
 // The binding epoch.
 extern uint32_t epoch;
 inline void bump_epoch() { epoch++; }
+// A word's value cell takes a new value: the epoch moves when a function
+// value comes or goes. One type test of each, so data stored over data
+// costs nothing more.
+inline void word_value_changes(const Cell* old_value, const Cell* new_value) {
+    if (is_any_function(cell::type_of(old_value)) || is_any_function(cell::type_of(new_value))) [[unlikely]]
+        bump_epoch();
+}
 
 // Frees every code object.
 void drop_all();

@@ -55,6 +55,10 @@ constexpr bool is_any_string(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
            t == TYPE_REF;
 }
+// integer!, float!, percent!: the numbers that compare and order with each other.
+constexpr bool is_integer_float_or_percent(uint32_t t) {
+    return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT;
+}
 // function!, routine!, native!, action!, op!: values that are called.
 constexpr bool is_any_function(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;

@@ -6,6 +6,7 @@
 // by nothing until it is returned, so it is held meanwhile.
 #include "runtime/context.hpp"
 
+#include "runtime/block_code.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
@@ -30,6 +31,9 @@ node_t index_of(node_t ctx) { return context_words(cell_of(ctx)); }
 // Appends one unset! value for a word just added, keeping value i at
 // position i.
 Cell* append_value(node_t ctx) {
+    // Once made, only the global context grows: a word bound there without
+    // an index may find the new one.
+    if (ctx == global) block_code::bump_epoch();
     Cell* v = series::reserve_cell(buf(context_values(cell_of(ctx))));
     *v = UNSET;
     return v;
@@ -56,12 +60,16 @@ void bind_series(node_t series, uint32_t from, const BindState& st) {
     for (Cell* c = series::head_cell(s) + from; c < end; ++c) {
         const uint32_t t = cell::type_of(c);
         if (is_word_or_refinement(t)) {
+            const node_t was_context = word_context(c);
+            const int32_t was_index = word_index(c);
             if (st.self_symbol && t == TYPE_WORD && word_symbol(c) == st.self_symbol) {
                 word_context(c) = st.ctx;
                 word_index(c) = -1;
             } else {
                 bind_word(st.ctx, c);
             }
+            // Binding allocates nothing, so s still names the buffer.
+            if (word_context(c) != was_context || word_index(c) != was_index) block_code::changed(s);
         } else if (st.deep && is_block_like(t)) {
             bind_series(series_node(c), series_index(c), st);
         }
@@ -181,7 +189,10 @@ Cell* set_by_symbol(node_t ctx, const Cell* word, const Cell* value) {
     const Cell v = *value;
     const int32_t index = add_symbol(ctx, word);
     Cell* slot = slot_at(ctx, static_cast<uint32_t>(index));
-    if (slot) *slot = v;
+    if (slot) {
+        block_code::word_value_changes(slot, &v);
+        *slot = v;
+    }
     return slot;
 }
 

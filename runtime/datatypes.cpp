@@ -139,13 +139,13 @@ int32_t form(const Cell* value, node_t out, bool, int32_t limit) {
     return limit - static_cast<int32_t>(e.length);
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     const NameEntry& e = entry(datatype_id(value));
     const uint32_t n = e.name ? e.length + 1 : 0;
-    if (all) unicode::append_latin1(out, "#(", 2);
+    if (options.all) unicode::append_latin1(out, "#(", 2);
     if (e.name) unicode::append_latin1(out, e.name, n);
-    if (all) unicode::append_latin1(out, ")", 1);
-    return limit - static_cast<int32_t>(n) - (all ? 3 : 0);
+    if (options.all) unicode::append_latin1(out, ")", 1);
+    return limit - static_cast<int32_t>(n) - (options.all ? 3 : 0);
 }
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {

@@ -52,12 +52,25 @@ enum Slot : uint32_t {
 };
 static_assert(WRITE == ACTION_SLOTS - 1);
 
+// The refinements of mold.
+struct MoldOptions {
+    bool only = false;  // no outer brackets around a block
+    bool all = false;   // construction syntax for every value
+    bool flat = false;  // no line breaks or indentation
+    bool part = false;  // stop once the limit is spent
+    // A value inside the one molded keeps its brackets: only reaches the outermost block.
+    MoldOptions nested() const {
+        MoldOptions o = *this;
+        o.only = false;
+        return o;
+    }
+};
+
 // Signatures of the form, mold and compare slots. Form and mold append to an output text buffer and answer the part
 // limit less what they appended; the action entry cuts the result to the
-// limit afterwards.
+// limit afterwards. indent is the depth of the value molded.
 using FormFn = int32_t(const Cell* value, node_t out, bool part, int32_t limit);
-using MoldFn = int32_t(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-                       int32_t indent);
+using MoldFn = int32_t(const Cell* value, node_t out, const MoldOptions& options, int32_t limit, int32_t indent);
 // -1, 0, 1, or -2 when the two values cannot be compared with op (the codes
 // and their groups are in runtime/compare_op.hpp).
 using CompareFn = int32_t(const Cell* a, const Cell* b, CompareOp op);
@@ -98,6 +111,17 @@ struct TrimOptions {
     Cell* with = nullptr;
 };
 
+// One step of a path walk, as the eval-path and set-path slots receive it.
+struct PathStep {
+    Cell* element = nullptr;    // the selector
+    Cell* new_value = nullptr;  // nullptr when reading
+    Cell* path = nullptr;       // nullptr outside a path
+    Cell* parent = nullptr;     // the value the current one was taken from
+    Cell* previous = nullptr;   // the element before this one
+    int32_t index = 0;          // the element's index in the path
+    bool case_sensitive = false;
+};
+
 namespace slot_fn {
 // Typed slots receive the values as cells (the first is the argument base
 // when called through an action word) and refinements as flags, cells
@@ -111,11 +135,8 @@ using Reflect = Cell*(Cell* value, int32_t field_symbol);
 using Form = FormFn;
 using Mold = MoldFn;
 using Compare = CompareFn;
-// The current value, the selector, the new value (nullptr when reading),
-// the path (nullptr outside a path), the parent value, the previous
-// element, the element's index in the path, and the flags.
-using EvalPath = Cell*(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                       int32_t index, bool case_sensitive, bool get, bool last, bool owner);
+// The current value and the step of the path applied to it.
+using EvalPath = Cell*(Cell* value, const PathStep& step);
 using Direct = void();  // absolute, add ... xor~, at, back, head, head?, index?, next, skip, tail, tail?
 using Negate = Cell*(Cell* value);
 using Round = Cell*(Cell* value, const RoundOptions& options);
@@ -330,8 +351,7 @@ inline slot_fn::Direct* math_action(uint32_t type, MathOp op) {
 // datatype! itself.
 void fill(Record& r);
 int32_t form(const Cell* value, node_t out, bool part, int32_t limit);
-int32_t mold(const Cell* value, node_t out, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent);
+int32_t mold(const Cell* value, node_t out, const MoldOptions& options, int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 
 }  // namespace datatype

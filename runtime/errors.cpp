@@ -69,7 +69,7 @@ std::string form_arg(const Cell& v, bool formed) {
         const Cell value = v;
         Cell* arg = stack::push(&value);
         if (formed) actions::form(arg, out, true, LIMIT);
-        else actions::mold(arg, out, false, false, true, true, LIMIT, 0);
+        else actions::mold(arg, out, datatype::MoldOptions{.flat = true, .part = true}, LIMIT, 0);
         if (series::buffer_length(out) > static_cast<uint32_t>(LIMIT)) series::set_tail_at(out, LIMIT + 1);
         std::string text = utf8_of(out);
         stack::arg_top = top;

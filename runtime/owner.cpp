@@ -7,6 +7,7 @@
 // on entry, and each element is re-read through its series' node.
 #include "runtime/owner.hpp"
 
+#include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/hashtab.hpp"
@@ -134,7 +135,9 @@ Cell* find(const Cell* value) {
     return e ? entry_owner(e) : nullptr;
 }
 
-bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
+namespace {
+
+bool report_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
     const Cell* e = find(value);
     if (!e) return false;
     // Copies: the handler runs user code, which may move the table.
@@ -144,6 +147,16 @@ bool check_change(const Cell* value, const Cell* action_word, const Cell* new_va
     if (deep_change_dispatch)
         deep_change_dispatch(&owner, &field, value, action_word, new_value, index, part);
     return true;
+}
+
+}  // namespace
+
+bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
+    const bool owned = report_change(value, action_word, new_value, index, part);
+    // After the handler, which may have run the block: the cells change
+    // next (or just did), so code made for them is stale.
+    if (is_block_like(cell::type_of(value))) block_code::changed(series_node(value));
+    return owned;
 }
 
 }  // namespace qel::owner

@@ -50,6 +50,8 @@ void remove_deep(Cell* value);
 // it; null when the value has no owner. Valid until the next allocation.
 Cell* find(const Cell* value);
 // Reports a change made to value; answers whether a handler was called.
+// The series actions report each change here, and a block's compiled code
+// is dropped on the way.
 bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part);
 
 }  // namespace qel::owner

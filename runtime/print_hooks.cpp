@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/console.hpp"
+#include "runtime/entry.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/series.hpp"
@@ -51,12 +52,16 @@ HookList<FirstHook> first_list;
 HookList<SecondHook> second_list;
 uint32_t initialised = 0;
 
+// A text of a unit width the console does not know is a fault of the caller.
+[[noreturn]] void stop_on_unit_width() { rt::runtime_error(rt::code::NO_SWITCH, rt::here()); }
+
 }  // namespace
 
 void init() {
     first_list.make();
     second_list.make();
     first_list.add(console::print_hook);
+    console::set_hooks({call_second_list, stop_on_unit_width});
     initialised = 1;
 }
 

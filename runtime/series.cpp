@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "runtime/block_code.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 
@@ -20,6 +21,7 @@ namespace series {
 [[noreturn]] static void fixed_buffer_full() { err::raise(err::LIMIT_HIT); }
 
 Cell* reserve_cell(SeriesBuffer* s) {
+    block_code::changed(s);
     if (static_cast<uint64_t>(s->tail) + sizeof(Cell) > s->size) [[unlikely]] {
         if (s->flags & series_flag::FIXED) fixed_buffer_full();
         // Doubling nothing gives nothing: an empty buffer grows to one cell.
@@ -32,6 +34,7 @@ Cell* reserve_cell(SeriesBuffer* s) {
 }
 
 uint8_t* reserve_bytes(SeriesBuffer* s, uint32_t n) {
+    block_code::changed(s);
     if (static_cast<uint64_t>(s->tail) + n > s->size) [[unlikely]] {
         if (s->flags & series_flag::FIXED) fixed_buffer_full();
         const uint64_t want = 2 * static_cast<uint64_t>(n > s->size ? n : s->size);
@@ -71,11 +74,13 @@ node_t alloc_with_unit(uint32_t count, uint32_t width) {
 
 void clear(node_t n) {
     SeriesBuffer* s = buffer_of(n);
+    block_code::changed(s);
     s->tail = s->head;
 }
 
 void set_tail_at(node_t n, uint32_t i) {
     SeriesBuffer* s = buffer_of(n);
+    block_code::changed(s);
     s->tail = s->head + ((i - 1) << log2_unit(s));
 }
 
@@ -111,6 +116,7 @@ int32_t remove_int(node_t n, int32_t v) {
 
 void remove_bytes_at(node_t n, uint32_t offset, uint32_t count) {
     SeriesBuffer* s = buffer_of(n);
+    block_code::changed(s);
     uint8_t* at = head_ptr(s) + offset;
     std::memmove(at, at + count, static_cast<size_t>(tail_ptr(s) - (at + count)));
     s->tail -= count;

@@ -283,6 +283,20 @@ inline void check_depth() {
 }
 constexpr uintptr_t DEPTH_MARGIN = 256u << 10;
 
+// Restores the argument stack top on scope exit, error or not: cells a
+// routine pushes to hold values across allocations are dropped on the way
+// out. Base and frame top are left alone (Saved keeps those too).
+class TopSaved {
+public:
+    TopSaved() : top_(arg_top) {}
+    ~TopSaved() { arg_top = top_; }
+    TopSaved(const TopSaved&) = delete;
+    TopSaved& operator=(const TopSaved&) = delete;
+
+private:
+    Cell* top_;
+};
+
 // Restores the argument base and top and the frame top on scope exit:
 // the C++ side of every guarded region.
 class Saved {

@@ -2,6 +2,7 @@
 // through their contexts.
 #include "runtime/words.hpp"
 
+#include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/symbols.hpp"
@@ -91,6 +92,7 @@ Cell* set_in_context(Cell* word, const Cell* value, node_t ctx, bool notify) {
     }
     Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index));
     if (!slot) err::raise(NOT_DEFINED);
+    block_code::word_value_changes(slot, &v);
     if (context::has_stack_values(context::cell_of(ctx))) {
         *slot = v;
         return slot;

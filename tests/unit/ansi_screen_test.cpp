@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ansi_screen.hpp"
+#include "runtime/print_hooks.hpp"
 
 namespace {
 
@@ -260,7 +261,8 @@ TEST(AnsiScreen, ScrollAtTheBottom) {
 TEST(AnsiScreenDeathTest, UnitWidthOutsideOneTwoFourIsRuntimeError101) {
     ConsoleScreen s(W, H);
     const uint8_t text[8] = {};
-    EXPECT_EXIT(s.write_units(text, 1, 3, false), ::testing::ExitedWithCode(101), "");
+    // The stop is the runtime's, installed with its output hooks.
+    EXPECT_EXIT((qel::print_hooks::init(), s.write_units(text, 1, 3, false)), ::testing::ExitedWithCode(101), "");
 }
 
 }  // namespace

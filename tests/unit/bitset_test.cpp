@@ -31,7 +31,7 @@ TEST_F(BitsetTest, AComplementStoresTheInvertedBytes) {
 TEST_F(BitsetTest, MoldStopsAfterTheByteThatCrossesTheLimit) {
     const Cell a = make(string_cell("a"));
     const node_t out = text::make_buffer(16);
-    EXPECT_EQ(actions::mold(&a, out, false, false, false, true, 18, 0), -1);
+    EXPECT_EQ(actions::mold(&a, out, datatype::MoldOptions{.part = true}, 18, 0), -1);
     EXPECT_EQ(text::to_utf8(out), "make bitset! #{0000");
 }
 

@@ -151,6 +151,123 @@ TEST_F(BlockCode, RenumberingNodesDropsEveryCode) {
     EXPECT_EQ(block_code::find(series_node(word::get(word::make_from_cstr("kept")))), nullptr);
 }
 
+// Every way the language changes a block's cells clears its stamp; reading
+// it does not. Each row's setup makes b (with room to spare, so that no
+// change replaces its buffer), its code is attached, and the action runs.
+struct Mutation {
+    const char* setup;  // null: the common setup
+    const char* action;
+    bool changes;
+};
+
+constexpr const char* COMMON =
+    "o: make object! [x: 10 y: 20 z: 30] b: make block! 64 append b [x y z 3 1 2]";
+
+const Mutation MUTATIONS[] = {
+    {nullptr, "append b 4", true},
+    {nullptr, "append/only b [4]", true},
+    {nullptr, "insert b 0", true},
+    {nullptr, "insert/dup next b 0 3", true},
+    {nullptr, "change b 9", true},
+    {nullptr, "change/part b [7 8] 2", true},
+    {nullptr, "poke b 1 0", true},
+    {nullptr, "b/1: 0", true},
+    {nullptr, "b/x: 5", true},
+    {nullptr, "put b 'y 5", true},
+    {nullptr, "remove b", true},
+    {nullptr, "remove/part next b 2", true},
+    {nullptr, "take b", true},
+    {nullptr, "take/last b", true},
+    {nullptr, "take/part b 2", true},
+    {nullptr, "clear next b", true},
+    {nullptr, "reverse b", true},
+    {nullptr, "sort skip b 3", true},
+    {nullptr, "sort/compare skip b 3 func [a c] [a > c]", true},
+    {nullptr, "random/seed 1 random b", true},
+    {nullptr, "swap b next b", true},
+    {nullptr, "move b tail b", true},
+    {nullptr, "move b make block! 8", true},
+    {nullptr, "remove-each v b [integer! = type? v]", true},
+    {nullptr, "forall b [if integer! = type? b/1 [b/1: 0]]", true},
+    {nullptr, "bind b o", true},
+    {nullptr, "new-line next b true", true},
+    {nullptr, "new-line/all b true", true},
+    {nullptr, "parse b [to 'z change 'z 'w to end]", true},
+    {nullptr, "parse b [insert 'q to end]", true},
+    {nullptr, "parse b [remove 'x to end]", true},
+    {nullptr, "reduce/into [1 + 1] b", true},
+    {nullptr, "compose/into [(1 + 1)] b", true},
+    {nullptr, "transcode/into \"a b\" b", true},
+    {"b: make block! 16 append b [1 2] append b none", "trim b", true},
+    {"b: make hash! [a 1 b 2]", "append b [c 3]", true},
+    {"b: make hash! [a 1 b 2]", "b/a: 5", true},
+    {"b: make hash! [a 1 b 2]", "remove b", true},
+    {"b: to paren! [1 2]", "append b 3", true},
+    {"b: to path! [a b]", "poke b 1 'z", true},
+    // Reading, copying and running leave the cells as they were.
+    {nullptr, "pick b 2", false},
+    {nullptr, "copy b", false},
+    {nullptr, "find b 'y", false},
+    {nullptr, "select b 'x", false},
+    {nullptr, "bind/copy b o", false},
+    {nullptr, "mold b", false},
+    {"b: make block! 8 append b [1 + 2]", "do b", false},
+    {nullptr, "sort copy b", false},
+    {nullptr, "parse b [some skip]", false},
+};
+
+TEST_F(BlockCode, EveryChangeToABlockClearsItsStamp) {
+    for (const Mutation& m : MUTATIONS) {
+        eval(m.setup ? m.setup : COMMON);
+        const node_t n = series_node(word::get(word::make_from_cstr("b")));
+        block_code::attach(n, token(0));
+        eval(m.action);
+        EXPECT_EQ(block_code::find(n) == nullptr, m.changes) << m.action;
+        block_code::drop_all();
+    }
+}
+
+// What moves the binding epoch: a word's value changing to or from a
+// function, a re-bind in place, a new global word. Data stored over data
+// does not, nor does calling a function. The setups name every word the
+// actions use, since loading a word new to the global context is itself a
+// change.
+struct Rebinding {
+    const char* setup;
+    const char* action;
+    bool bumps;
+};
+
+const Rebinding REBINDINGS[] = {
+    {"f: 1", "f: does [2]", true},
+    {"f: does [1]", "f: 2", true},
+    {"f: does [1]", "f: does [2]", true},
+    {"f: 1", "set 'f :print", true},
+    {"f: does [1]", "unset 'f", true},
+    {"o: make object! [m: 1]", "o/m: does [2]", true},
+    {"o: make object! [m: does [1]]", "set in o 'm 2", true},
+    {"o: make object! [m: 1] b: [m]", "bind b o", true},
+    {"o: make object! [m: 1] w: 'm", "bind w o", true},
+    {"g: func [x] [x]", "g: func [x] [x * 2]", true},
+    {"x: 1", "set to word! \"fresh-global-word\" 1", true},
+    {"n: 1", "n: 2", false},
+    {"n: 1", "set 'n 3", false},
+    {"o: make object! [m: 1]", "o/m: 2", false},
+    {"o: make object! [m: 1]", "set in o 'm 5", false},
+    {"f: func [x] [x: x + 1 x]", "f 5", false},
+    {"n: 1 b: [n + 1]", "do b", false},
+    {"o: make object! [m: 1] b: [m]", "bind/copy b o", false},
+};
+
+TEST_F(BlockCode, TheEpochMovesWhenWordsMayMeanOtherFunctions) {
+    for (const Rebinding& r : REBINDINGS) {
+        eval(r.setup);
+        const uint32_t before = block_code::epoch;
+        eval(r.action);
+        EXPECT_EQ(block_code::epoch != before, r.bumps) << r.action;
+    }
+}
+
 // Under stress, a block whose cells differ from the snapshot taken at
 // attach while its stamp still says valid ends the process with a report.
 using BlockCodeDeath = BlockCode;

@@ -128,7 +128,8 @@ struct Text {
 inline Text mold_text(const Cell& v, bool only = false, bool all = false, bool flat = false, int32_t part = -1) {
     const node_t out = text::make_buffer(16);
     const int32_t limit = part < 0 ? 0x7FFFFFFF : part;
-    const int32_t left = actions::mold(&v, out, only, all, flat, part >= 0, limit, 0);
+    const datatype::MoldOptions options{.only = only, .all = all, .flat = flat, .part = part >= 0};
+    const int32_t left = actions::mold(&v, out, options, limit, 0);
     return {text::to_utf8(out), limit - left};
 }
 

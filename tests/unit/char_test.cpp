@@ -17,7 +17,7 @@ class CharTest : public StartedRuntime {};
 TEST_F(CharTest, MoldBudgetCountsFourWhateverTheEscapeWrote) {
     const node_t out = text::make_buffer(16);
     const Cell v = char_cell(30);
-    EXPECT_EQ(actions::mold(&v, out, false, false, false, false, 100, 0), 96);
+    EXPECT_EQ(actions::mold(&v, out, datatype::MoldOptions{}, 100, 0), 96);
     EXPECT_EQ(text::to_utf8(out), "#\"^(1E)\"");
 }
 

@@ -15,6 +15,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/owner.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 #include "library_support.hpp"
 
@@ -189,7 +190,7 @@ TEST_F(Collector, ACellLeftAboveTheTopCannotMisleadALaterCollection) {
     ASSERT_EQ(series_node(taker), old);
     Cell inner{};
     string::make_at(&inner, 8);
-    string::append_latin1(series_node(inner), "held", 4);
+    unicode::append_latin1(series_node(inner), "held", 4);
     block::append_copy(&taker, &inner);
     for (uint32_t i = 0; i < collector::RECENT; i++) memory::alloc_bytes(16);
     ASSERT_EQ(stack::push_slot(), slot);  // handed out again, not yet filled

@@ -30,7 +30,7 @@ std::string display(const Cell* e) {
 
 std::string molded(const Cell* e) {
     const node_t out = text::make_buffer(64);
-    actions::mold(e, out, false, false, false, false, 0x7FFFFFFF, 0);
+    actions::mold(e, out, datatype::MoldOptions{}, 0x7FFFFFFF, 0);
     return text::to_utf8(out);
 }
 

@@ -1,6 +1,7 @@
 // The load routines: escapes in strings and chars, unit widths, raw
 // strings, word kinds, integers with separators and their overflow into
-// float!, hexadecimal integers, and the literals that have no loader.
+// float!, hexadecimal integers, the string-like literals (file!, url!,
+// tag!, email!, ref!), and the literals that have no loader.
 #include <cmath>
 #include <string>
 
@@ -62,6 +63,53 @@ TEST_F(Loader, StringsDecodeEscapesAndChooseTheirWidth) {
         for (size_t i = 0; i < c.chars.size(); i++) EXPECT_EQ(unicode::codepoint_at(series_node(s), static_cast<uint32_t>(i)), c.chars[i]);
     }
     EXPECT_EQ(load_error("\"\xE2\x82\"").code, err::INVALID);  // truncated sequence
+}
+
+TEST_F(Loader, StringKindsTakeTheirTextAndWidth) {
+    struct Case {
+        const char* text;
+        uint32_t type;
+        std::u32string chars;
+        uint32_t width;
+    };
+    const Case cases[] = {
+        {"%a/b.txt", TYPE_FILE, U"a/b.txt", 1},
+        {"%a%20b", TYPE_FILE, U"a b", 1},             // unquoted: escapes decoded
+        {"%a^b", TYPE_FILE, U"a^b", 1},               // a caret is no escape there
+        {"%\"a b^\"c^^\"", TYPE_FILE, U"a b\"c^", 1},  // quoted: caret escapes, no percent ones
+        {"%\"a%20\"", TYPE_FILE, U"a%20", 1},
+        {"%\"\"", TYPE_FILE, U"", 1},
+        {"%caf%C3%A9", TYPE_FILE, U"caf\u00E9", 1},
+        {"http://h/a%20b", TYPE_URL, U"http://h/a b", 1},
+        {"http://h/%E2%82%AC", TYPE_URL, U"http://h/\u20AC", 2},
+        {"<a b=\"c>\">", TYPE_TAG, U"a b=\"c>\"", 1},
+        {"<a^/>", TYPE_TAG, U"a^/", 1},
+        {"a@b.com", TYPE_EMAIL, U"a@b.com", 1},
+        {"@name-1", TYPE_REF, U"name-1", 1},
+        {"@\xC3\xA9", TYPE_REF, U"\u00E9", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Cell s = one(c.text);
+        ASSERT_EQ(cell::type_of(&s), c.type);
+        EXPECT_EQ(series::unit(series::buffer_of(series_node(s))), c.width);
+        ASSERT_EQ(static_cast<size_t>(series::length_of(&s)), c.chars.size());
+        for (size_t i = 0; i < c.chars.size(); i++) EXPECT_EQ(unicode::codepoint_at(series_node(s), static_cast<uint32_t>(i)), c.chars[i]);
+    }
+    struct Bad {
+        const char* text;
+        const char* type;
+    };
+    const Bad bad[] = {
+        {"%\"a", "file!"},  {"%\"a^", "file!"}, {"@", "ref!"},
+        {"%a\xFF", "file!"}, {":a:b", "get-word!"}, {"'a:b", "lit-word!"},
+    };
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.text);
+        const Syntax e = load_error(b.text);
+        EXPECT_EQ(e.code, err::INVALID);
+        EXPECT_EQ(e.arg2, b.type);
+    }
 }
 
 TEST_F(Loader, WordKinds) {
@@ -148,9 +196,8 @@ TEST_F(Loader, DatatypesWithoutALoaderAreInvalid) {
         const char* type;
     };
     const Case cases[] = {
-        {"%file", "file!"},
-        {"<b>", "tag!"},    {"a@b", "email!"},    {"http://x", "url!"},
-        {"@ref", "ref!"},
+        {"$1", "money!"},
+        {"USD$1.50", "money!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/percent_codec.hpp"
+#include "datatypes/percent_codec.hpp"
 
 namespace {
 

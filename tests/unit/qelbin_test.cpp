@@ -13,6 +13,7 @@
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
+#include "runtime/unicode.hpp"
 #include "qelbin_support.hpp"
 #include "startup_support.hpp"
 #include "value_builders.hpp"
@@ -54,6 +55,11 @@ bool same_value(const Cell& a, const Cell& b, int depth = 0) {
             return true;
         }
         case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
         case TYPE_BITSET: {
             SeriesBuffer* x = series::buffer_of(series_node(a));
             SeriesBuffer* y = series::buffer_of(series_node(b));
@@ -141,6 +147,38 @@ TEST_F(Qelbin, EveryExistingTypeRoundTripsInBothModes) {
             const Cell back = qelbin::decode(img.data(), img.size());
             EXPECT_TRUE(same_value(v, back));
         }
+}
+
+// file!, url!, tag!, email! and ref! are string records under their own
+// type ids: the same payload as string!, in each unit width, and a buffer
+// shared between two text types stays shared.
+TEST_F(Qelbin, TheStringKindsAreStringRecordsOfTheirOwnType) {
+    const uint32_t kinds[] = {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF};
+    for (uint32_t t : kinds) {
+        SCOPED_TRACE(testing::Message() << "type " << t);
+        EXPECT_EQ(records(encoded(testutil::string_of("abc", t), true)), (Bytes{static_cast<uint8_t>(t), 0x0C, 'a', 'b', 'c'}));
+        for (uint32_t width : {1u, 2u, 4u})
+            for (bool compact : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "width " << width << (compact ? " compact" : " fixed"));
+                Cell v = testutil::at_index(testutil::string_of("a b/c", t), 1);
+                if (width > 1) unicode::widen(series_node(v), width);
+                const Bytes img = encoded(v, compact);
+                const Cell back = qelbin::decode(img.data(), img.size());
+                EXPECT_TRUE(same_value(v, back));
+            }
+    }
+    const Cell f = testutil::string_of("x/y", TYPE_FILE);
+    Cell u = f;
+    cell::set_type(&u, TYPE_URL);
+    for (bool compact : {true, false}) {
+        const Bytes img = encoded(testutil::block_of({f, u}), compact);
+        const Cell back = qelbin::decode(img.data(), img.size());
+        ASSERT_EQ(cell::type_of(&back), TYPE_BLOCK);
+        const Cell* cells = series::cells_of(series_node(back));
+        EXPECT_EQ(cell::type_of(&cells[0]), TYPE_FILE);
+        EXPECT_EQ(cell::type_of(&cells[1]), TYPE_URL);
+        EXPECT_EQ(series_node(cells[0]), series_node(cells[1]));
+    }
 }
 
 TEST_F(Qelbin, ABlockThatContainsItselfStaysCyclic) {
@@ -259,7 +297,7 @@ TEST_F(Qelbin, DamagedImagesRaiseLanguageErrorsOrDecodeToValues) {
                 EXPECT_LE(cell::type_of(&v), datatype::highest()) << i << " ^ " << int{x};
                 testutil::raised([&] {
                     const node_t out = text::make_buffer(64);
-                    actions::mold(&v, out, false, true, false, false, INT32_MAX, 0);
+                    actions::mold(&v, out, datatype::MoldOptions{.all = true}, INT32_MAX, 0);
                 });
             }
     // Both outcomes occur in these samples: the header and the magic are

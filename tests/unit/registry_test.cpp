@@ -169,7 +169,7 @@ TEST_F(Registry, FormAndMoldOfADatatypeWriteItsName) {
     };
     for (const Case& c : cases) {
         const node_t out = series::alloc_with_unit(4, c.width);
-        const int32_t left = c.mold ? mold_slot(&integer_type, out, false, c.all, false, false, 100, 0)
+        const int32_t left = c.mold ? mold_slot(&integer_type, out, datatype::MoldOptions{.all = c.all}, 100, 0)
                                     : form_slot(&integer_type, out, false, 100);
         EXPECT_EQ(text_of(out), c.text) << c.what;
         EXPECT_EQ(left, c.left) << c.what;

@@ -81,7 +81,7 @@ inline std::string formed(const Cell& v) {
 
 inline std::string molded(const Cell& v, bool only = false, bool all = false) {
     const node_t out = text::make_buffer(16);
-    actions::mold(&v, out, only, all, false, false, 0x7FFFFFFF, 0);
+    actions::mold(&v, out, datatype::MoldOptions{.only = only, .all = all}, 0x7FFFFFFF, 0);
     return text::to_utf8(out);
 }
 

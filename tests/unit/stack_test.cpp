@@ -199,6 +199,31 @@ TEST_F(Stack, UnwindVariantsLeaveBaseAndTop) {
     EXPECT_EQ(arg_top, arg_bottom);
 }
 
+// TopSaved gives back the top of its creation on a normal end and on an
+// unwinding exit alike, and leaves the base as the body left it.
+TEST_F(Stack, TopSavedRestoresOnlyTheTop) {
+    const Cell v = integer(1);
+    push(&v);
+    Cell* const top = arg_top;
+    Cell* const base = arg_base;
+    {
+        TopSaved kept;
+        push(&v);
+        push(&v);
+        arg_base = top;
+    }
+    EXPECT_EQ(arg_top, top);
+    EXPECT_EQ(arg_base, top);
+    arg_base = base;
+    try {
+        TopSaved kept;
+        push(&v);
+        throw NonLocalExit{catch_code::ERROR};
+    } catch (const NonLocalExit&) {
+    }
+    EXPECT_EQ(arg_top, top);
+}
+
 TEST_F(Stack, CallFramesLendArgumentsToTheContextAndGiveThemBack) {
     const node_t ctx = context::make(2, true, false, 0, context::FUNCTION);
     const Cell name = word("f");

@@ -119,7 +119,7 @@ TEST_F(StringMold, TheWholeLengthChoosesBracesWhenAPartIsMolded) {
 TEST_F(StringMold, PartAndBudget) {
     Cell* s = text("hello");
     const node_t out = text::make_buffer(16);
-    EXPECT_EQ(string::mold(s, out, false, false, false, true, 3, 0), 3 - 3 - 2);
+    EXPECT_EQ(string::mold(s, out, datatype::MoldOptions{.part = true}, 3, 0), 3 - 3 - 2);
     EXPECT_EQ(text::to_utf8(out), "\"hel\"");
     EXPECT_EQ(molded(s, false, true, -4), "\"\"");
     series_index(s) = 2;

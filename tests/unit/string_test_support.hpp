@@ -67,7 +67,7 @@ protected:
 
     static std::string molded(const Cell* v, bool all = false, bool part = false, int32_t limit = INT32_MAX) {
         const node_t out = text::make_buffer(16);
-        string::mold(v, out, false, all, false, part, limit, 0);
+        string::mold(v, out, datatype::MoldOptions{.all = all, .part = part}, limit, 0);
         return text::to_utf8(out);
     }
 

@@ -61,7 +61,7 @@ Cell handle_of(uint32_t value, handle::Kind kind) { return Cell{TYPE_HANDLE, kin
 
 std::string text_of(const Cell& v, bool mold, bool all = false) {
     const node_t out = text::make_buffer(40);
-    if (mold) actions::mold(&v, out, false, all, false, false, 1000, 0);
+    if (mold) actions::mold(&v, out, datatype::MoldOptions{.all = all}, 1000, 0);
     else actions::form(&v, out, false, 1000);
     return text::to_utf8(out);
 }

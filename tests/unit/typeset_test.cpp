@@ -70,7 +70,7 @@ TEST_F(TypesetTest, ComplementCountsOnlyRegisteredTypes) {
 TEST_F(TypesetTest, MoldBudget) {
     const Cell ts = of({TYPE_FLOAT, TYPE_INTEGER});
     const node_t out = text::make_buffer(16);
-    EXPECT_EQ(actions::mold(&ts, out, false, false, false, true, 10, 0), -5);
+    EXPECT_EQ(actions::mold(&ts, out, datatype::MoldOptions{.part = true}, 10, 0), -5);
     EXPECT_EQ(text::to_utf8(out), "make typeset! [");
 }
 
@@ -90,6 +90,13 @@ TEST_F(TypesetTest, BlockHelpers) {
     const Cell all = *typeset::append_all_types(&block);
     EXPECT_FALSE(typeset::has(&all, TYPE_UNSET));
     EXPECT_TRUE(typeset::has(&all, TYPE_NONE));
+}
+
+// The numbers that compare with each other across their types: exactly
+// integer!, float! and percent! among all type ids.
+TEST(TypeSetPredicates, IntegerFloatOrPercent) {
+    for (uint32_t t = 0; t <= cell_flag::TYPE_MASK; ++t)
+        EXPECT_EQ(is_integer_float_or_percent(t), t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT) << t;
 }
 
 }  // namespace

@@ -31,9 +31,9 @@ protected:
 TEST_F(WordTypeTest, MoldBudgetCountsThePrefixOnce) {
     const node_t out = text::make_buffer(16);
     const Cell sw = word_of("abc", TYPE_SET_WORD);
-    EXPECT_EQ(actions::mold(&sw, out, false, false, false, false, 10, 0), 6);
+    EXPECT_EQ(actions::mold(&sw, out, datatype::MoldOptions{}, 10, 0), 6);
     const Cell lw = word_of("abc", TYPE_LIT_WORD);
-    EXPECT_EQ(actions::mold(&lw, out, false, false, false, false, 10, 0), 6);
+    EXPECT_EQ(actions::mold(&lw, out, datatype::MoldOptions{}, 10, 0), 6);
 }
 
 TEST_F(WordTypeTest, MadeWordsAreGlobal) {

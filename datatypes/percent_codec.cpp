@@ -1,5 +1,5 @@
 // The percent codec of URLs; see percent_codec.hpp.
-#include "codecs/percent_codec.hpp"
+#include "datatypes/percent_codec.hpp"
 
 #include "datatypes/string.hpp"
 #include "runtime/unicode.hpp"
@@ -139,7 +139,8 @@ void encode(const Cell* value, node_t out, uint32_t selector) {
     std::string text;
     text.reserve(bytes.size());
     encode_bytes(bytes.data(), bytes.size(), selector, text);
-    string::append_latin1(out, text.data(), static_cast<uint32_t>(text.size()));
+    // Escapes and literal characters are all ASCII: every unit holds them.
+    unicode::append_latin1(out, text.data(), text.size());
 }
 
 }  // namespace qel::url

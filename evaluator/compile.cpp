@@ -315,6 +315,7 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
 }
 
 bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) {
+    bool first = true;
     while (pos < tail_ && cell::type_of(&at(pos)) == TYPE_WORD) {
         const Cell w = at(pos);
         const Cell* slot = lookup::peek(&w);
@@ -362,7 +363,16 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         const Cell* rslot = rt == TYPE_WORD ? lookup::peek(&right) : nullptr;
         const bool plain_word = rslot && !is_any_function(cell::type_of(rslot)) && cell::type_of(rslot) != TYPE_UNSET;
         if (s.fast != fast_ops::NOT_FAST && (!runs_code(rt) || plain_word)) {
-            Ins& i = emit(Op::Arith, pos, up, argi);
+            // A left operand read from a word just before is read by the
+            // same instruction.
+            const Ins& last = c_.ins.back();
+            const bool fuse = first && (last.op == Op::Local || last.op == Op::Global) && last.pos + 1 == pos &&
+                              last.up == up && last.argi == argi;
+            Ins& i = fuse ? c_.ins.back() : emit(Op::Arith, pos, up, argi);
+            if (fuse) {
+                i.op = i.op == Op::Local ? Op::LocalArith : Op::GlobalArith;
+                i.d = i.a;
+            }
             i.a = site;
             i.k = right;
             if (!runs_code(rt)) {
@@ -374,6 +384,7 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
             }
             pos += 2;
             may_unset = false;
+            first = false;
             continue;
         }
         emit(Op::OpBegin, pos, up, argi).a = site;
@@ -382,6 +393,7 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         if (!operand(p, true, static_cast<int32_t>(site), 1, right_unset)) return false;
         emit(Op::OpEnd, p, static_cast<int32_t>(site), 1).a = site;
         pos = p;
+        first = false;
         may_unset = true;
     }
     return true;

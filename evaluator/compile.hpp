@@ -43,7 +43,9 @@ enum class Op : uint8_t {
     Word,      // pushes the value of the word k (no function, not unset)
     Walk1,     // the one-cell value at pos (a get-word, lit-word, get-path, lit-path) through the walker
     NotOp,     // the word k at pos, after a value, is no operator
-    Arith,     // site a: left operand on the top, right operand (kind b: Const k, Global c, Local c, Word k)
+    Arith,     // site a at pos: left operand on the top, right operand (kind b: Const k, Global c, Local c, Word k)
+    LocalArith,   // Local d at pos, then the Arith of site a at pos + 1
+    GlobalArith,  // Global d at pos, then the Arith of site a at pos + 1
     CallFn,    // site a: a function! call begins (its frame)
     CallNat,   // site a: a native! or action! call begins, or one compiled in place (if, either, unless)
     Check,     // site a: argument c on the top passes the type check
@@ -68,7 +70,7 @@ struct Ins {
     uint16_t blk;   // the block the instruction stands in
     int32_t up;     // the site whose operand the instruction starts; -1 the expression itself
     uint32_t pos;   // the cell index the instruction stands for
-    uint32_t a, b, c;
+    uint32_t a, b, c, d;
     Cell k;
 };
 

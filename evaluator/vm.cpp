@@ -236,18 +236,18 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
 
 // An operator whose integer step does not apply to its operands: the call
 // the walker would make, with the right operand's value as it stands.
-[[gnu::noinline]] bool slow_arith(Code& c, const Site& s, const Ins& i, Cell* left, const Cell* right) {
+[[gnu::noinline]] bool slow_arith(Code& c, const Site& s, Cell* left, const Cell* right, uint32_t op_pos) {
     const Cell r = *right;
     begin_infix(s, left);
     stack::push(&r);
-    return end_infix(c, s, i.pos + 2);
+    return end_infix(c, s, op_pos + 2);
 }
 
 // The right operand of an operator is no longer a value as it stands.
-[[gnu::noinline]] const Ins* arith_hand_over(Code& c, const Ins& i, Cell* left) {
+[[gnu::noinline]] const Ins* arith_hand_over(Code& c, const Ins& i, Cell* left, uint32_t op_pos) {
     begin_infix(c.sites[i.a], left);
     c.stale = true;
-    return finish(c, i.blk, static_cast<int32_t>(i.a), 1, i.pos + 1, Phase::Todo, left + 1);
+    return finish(c, i.blk, static_cast<int32_t>(i.a), 1, op_pos + 1, Phase::Todo, left + 1);
 }
 
 // The block of an in-place conditional or paren changed: it runs as the
@@ -290,6 +290,7 @@ bool call_body(const Site& s) {
 bool exec(Code& c, Cell* locals) {
     static const void* const labels[] = {
         &&Expr,   &&Const,    &&Global,    &&Local,   &&Word,    &&Walk1,    &&NotOp,  &&Arith,
+        &&LocalArith, &&GlobalArith,
         &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
     };
@@ -300,6 +301,7 @@ bool exec(Code& c, Cell* locals) {
     const Ins* ip = first;
     Globals globals;
     globals.refresh();
+    uint32_t op_pos = 0;
 #define DISPATCH() goto* labels[static_cast<size_t>(ip->op)]
 #define NEXT()     \
     do {           \
@@ -357,11 +359,27 @@ NotOp : {
         GO(hand_over(c, *ip, Phase::Done, ip->pos, stack::arg_top - 1));
     NEXT();
 }
-Arith : {
+LocalArith : {
+    const Cell* v = locals + ip->d;
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    op_pos = ip->pos + 1;
+    goto arith;
+}
+GlobalArith : {
+    const Cell* v = globals.at(ip->d);
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    op_pos = ip->pos + 1;
+    goto arith;
+}
+Arith:
+    op_pos = ip->pos;
+arith : {
     const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
     if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
+        GO(hand_over(c, *ip, Phase::Done, op_pos, left));
     const Cell* right;
     switch (static_cast<Reach>(ip->b)) {
     case Reach::Const: right = &ip->k; break;
@@ -369,7 +387,7 @@ Arith : {
     case Reach::Local: right = locals + ip->c; break;
     default: right = lookup::peek(&ip->k); break;
     }
-    if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left));
+    if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left, op_pos));
     if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
         const int32_t x = integer_value(left), y = integer_value(right);
         int32_t r;
@@ -394,9 +412,9 @@ Arith : {
             NEXT();
         }
     }
-    if (!slow_arith(c, s, *ip, left, right)) return false;
+    if (!slow_arith(c, s, left, right, op_pos)) return false;
     globals.refresh();
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos + 2));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, op_pos + 2));
     NEXT();
 }
 CallFn : {

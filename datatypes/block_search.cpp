@@ -352,21 +352,20 @@ Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options) {
     return stack::push(&c);
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
+Cell* sort(Cell* series, const datatype::SortOptions& options) {
     const node_t n = series_node(series);
     const int64_t len = length_of_buffer(n);
     int64_t index = series_index(series);
     if (index >= len) return series;
     int64_t count = len - index;
-    if (part) {
+    if (options.part) {
         int64_t c;
-        if (cell::type_of(part) == TYPE_INTEGER)
-            c = integer_value(part);
-        else if (cell::type_of(part) == cell::type_of(series) && series_node(part) == n)
-            c = static_cast<int64_t>(series_index(part)) - index;
+        if (cell::type_of(options.part) == TYPE_INTEGER)
+            c = integer_value(options.part);
+        else if (cell::type_of(options.part) == cell::type_of(series) && series_node(options.part) == n)
+            c = static_cast<int64_t>(series_index(options.part)) - index;
         else
-            bad_refinement_arg("part", part);
+            bad_refinement_arg("part", options.part);
         if (c >= 0) {
             count = std::min(c, count);
         } else if (index + c < 0) {
@@ -379,32 +378,32 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         }
     }
     int64_t width = 1;
-    if (skip) {
-        if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement_arg("skip", skip);
-        width = integer_value(skip);
-        if (width < 1 || count % width != 0 || count < width) bad_refinement_arg("skip", skip);
-    } else if (all) {
+    if (options.skip) {
+        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement_arg("skip", options.skip);
+        width = integer_value(options.skip);
+        if (width < 1 || count % width != 0 || count < width) bad_refinement_arg("skip", options.skip);
+    } else if (options.all) {
         err::raise(err::BAD_REFINES);
     }
 
-    const CompareOp order = case_sensitive ? CompareOp::SortCase : CompareOp::Sort;
-    SortContext ctx{order, reverse, false, static_cast<uint32_t>(width), 0};
+    const CompareOp order = options.case_sensitive ? CompareOp::SortCase : CompareOp::Sort;
+    SortContext ctx{order, options.reverse, false, static_cast<uint32_t>(width), 0};
     bool with_function = false;
-    if (comparator) {
-        const uint32_t ct = cell::type_of(comparator);
+    if (options.comparator) {
+        const uint32_t ct = cell::type_of(options.comparator);
         if (ct == TYPE_FUNCTION) {
             with_function = true;
-            ctx.whole = all;
+            ctx.whole = options.all;
         } else if (ct == TYPE_INTEGER) {
-            if (!skip || all) err::raise(err::BAD_REFINES);
-            const int32_t o = integer_value(comparator);
-            if (o < 1 || o > width) err::raise(err::OUT_OF_RANGE, comparator);
+            if (!options.skip || options.all) err::raise(err::BAD_REFINES);
+            const int32_t o = integer_value(options.comparator);
+            if (o < 1 || o > width) err::raise(err::OUT_OF_RANGE, options.comparator);
             ctx.offset = static_cast<uint32_t>(o - 1);
         } else {
-            bad_refinement_arg("compare", comparator);
+            bad_refinement_arg("compare", options.comparator);
         }
     } else {
-        ctx.whole = all;
+        ctx.whole = options.all;
     }
     const int64_t records = count / width;
 
@@ -412,14 +411,14 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     const bool owned = owner::check_change(&s, words::w_sort, &shared::none, static_cast<int32_t>(index),
                                            static_cast<int32_t>(count));
     if (with_function) {
-        const FunctionSort f{*comparator, 0, ctx.width, ctx.offset, ctx.whole, reverse};
-        sort_with_function(s, index, records, f, stable);
+        const FunctionSort f{*options.comparator, 0, ctx.width, ctx.offset, ctx.whole, options.reverse};
+        sort_with_function(s, index, records, f, options.stable);
     } else {
         // Sorted in place: compare slots neither allocate nor run user
         // code, so the buffer stays where it is for the whole sort.
         Cell* base = series::head_cell(series::buffer_of(n)) + index;
         const size_t bytes = static_cast<size_t>(width) * sizeof(Cell);
-        if (stable)
+        if (options.stable)
             sort::merge_sort(base, static_cast<size_t>(records), bytes, &ctx, 0, &compare_records);
         else
             sort::partition_sort(base, static_cast<size_t>(records), bytes, &ctx, 0, &compare_records);

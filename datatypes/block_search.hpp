@@ -31,8 +31,7 @@ namespace qel::block {
 
 Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options);
 Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable);
+Cell* sort(Cell* series, const datatype::SortOptions& options);
 
 // The order of a compare function's result (table above).
 int32_t comparator_order(const Cell* result);

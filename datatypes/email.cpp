@@ -18,8 +18,8 @@ namespace {
 
 enum class Part { User, Host };
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return string::form(value, out, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return string::form(value, out, options.part, limit);
 }
 
 bool names(const Cell* word, int32_t symbol) {
@@ -34,23 +34,21 @@ uint32_t split_point(const Cell* value) {
     return total;
 }
 
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* parent, Cell* previous,
-                int32_t index, bool case_sensitive, bool get, bool last, bool owner) {
-    const uint32_t et = cell::type_of(element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    const uint32_t et = cell::type_of(step.element);
     if (et == TYPE_INTEGER)
-        return string::eval_path(value, element, new_value, path, parent, previous, index, case_sensitive, get,
-                                 last, owner);
-    const Cell* where = path ? path : value;
-    if (et != TYPE_WORD || !(names(element, words::sym_user) || names(element, words::sym_host)))
-        err::raise(err::INVALID_PATH, where, element);
-    const Part which = names(element, words::sym_user) ? Part::User : Part::Host;
+        return string::eval_path(value, step);
+    const Cell* where = step.path ? step.path : value;
+    if (et != TYPE_WORD || !(names(step.element, words::sym_user) || names(step.element, words::sym_host)))
+        err::raise(err::INVALID_PATH, where, step.element);
+    const Part which = names(step.element, words::sym_user) ? Part::User : Part::Host;
 
     const uint32_t total = string::length_whole(value);
     const uint32_t from = std::min(series_index(value), total);
     const uint32_t at = split_point(value);
     const uint32_t start = which == Part::User ? from : std::min(at + 1, total);
     const uint32_t end = which == Part::User ? at : total;
-    if (!new_value) {
+    if (!step.new_value) {
         Cell* r = stack::push(&shared::unset);
         *r = Cell{TYPE_STRING, 0, series::copy_part(series_node(value), start, end - start), 0};
         return r;
@@ -66,9 +64,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell* p
     series_index(target) = which == Part::User ? from : at + 1;
     // change with an empty part changes nothing: an empty part takes the
     // new text as an insertion.
-    if (end == start) string::insert(&target, new_value, -1, false, 1);
-    else string::change(&target, new_value, static_cast<int32_t>(end - start), false, 1);
-    return new_value;
+    if (end == start) string::insert(&target, step.new_value, -1, false, 1);
+    else string::change(&target, step.new_value, static_cast<int32_t>(end - start), false, 1);
+    return step.new_value;
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "datatypes/text.hpp"
 #include "platform/os.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 
 namespace qel::file {
@@ -40,13 +39,13 @@ void refuse_nul(const Cell* value) {
 // characters, but they end an unquoted file token.
 bool needs_quotes(uint32_t cp) { return cp < 128 && (!url::url_literal(static_cast<uint8_t>(cp)) || cp == ':' || cp == '@'); }
 
-int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     Cell v = *value;
     const uint32_t first = string::clamp_index(&v);
     const node_t n = series_node(v);
     const uint32_t full = string::length(&v);
     uint32_t run = full;
-    if (part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
+    if (options.part) run = limit < 0 ? 0 : std::min<uint32_t>(full, static_cast<uint32_t>(limit));
     const uint32_t before = text::length(out);
     string::append_char(out, '%');
     bool quoted = full == 0;
@@ -55,7 +54,7 @@ int32_t mold(const Cell* value, node_t out, bool, bool all, bool, bool part, int
     for (uint32_t i = 0; i < run; i++) {
         const uint32_t cp = unicode::codepoint_at(n, first + i);
         // Quoted, the name is read back with the escapes of a string.
-        if (quoted) string::mold_char(out, cp, true, all);
+        if (quoted) string::mold_char(out, cp, true, options.all);
         else string::append_char(out, cp);
     }
     if (quoted) string::append_char(out, '"');

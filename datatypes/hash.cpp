@@ -68,9 +68,8 @@ int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options
     return block::mold(value, out, options.nested(), limit, indent);
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
-    Cell* r = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable);
+Cell* sort(Cell* series, const datatype::SortOptions& options) {
+    Cell* r = block::sort(series, options);
     reindex_from(series, series_type::clamp_index(series));
     return r;
 }

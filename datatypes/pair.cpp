@@ -73,6 +73,22 @@ int32_t truncate_checked(double d, const Cell* culprit) {
     return static_cast<int32_t>(d);
 }
 
+int32_t selector(const Cell* element, uint32_t n) {
+    const uint32_t t = cell::type_of(element);
+    if (t == TYPE_INTEGER) {
+        const int32_t i = integer_value(element);
+        return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
+    }
+    if (is_any_word(t)) {
+        const int32_t c = symbol::canonical(word_symbol(element));
+        if (c == symbol::canonical(words::sym_x)) return 0;
+        if (c == symbol::canonical(words::sym_y)) return 1;
+        if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;
+        return -1;
+    }
+    return -3;
+}
+
 }  // namespace qel::composite
 
 namespace qel::pair {
@@ -292,26 +308,9 @@ Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     return make_at(value, rx, ry);
 }
 
-// 0 for x, 1 for y, -1 for a word that names neither, -2 for an integer
-// that is neither 1 nor 2, -3 for any other selector.
-int32_t selector(const Cell* element) {
-    const uint32_t t = cell::type_of(element);
-    if (t == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        return i == 1 || i == 2 ? i - 1 : -2;
-    }
-    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(word_symbol(element));
-        if (c == symbol::canonical(words::sym_x)) return 0;
-        if (c == symbol::canonical(words::sym_y)) return 1;
-        return -1;
-    }
-    return -3;
-}
-
 Cell* eval_path(Cell* value, const datatype::PathStep& step) {
     const Cell path_cell = step.path ? *step.path : shared::none;
-    const int32_t k = selector(step.element);
+    const int32_t k = composite::selector(step.element, 2);
     if (k == -1) {
         const Cell t = datatype_cell(TYPE_PAIR);
         err::raise(err::CANNOT_USE, step.element, &t);
@@ -330,7 +329,7 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 }
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
-    const int32_t k = index_cell ? selector(index_cell) : -3;
+    const int32_t k = index_cell ? composite::selector(index_cell, 2) : -3;
     if (k < 0) err::raise(err::OUT_OF_RANGE, index_cell ? index_cell : &shared::none);
     static Cell result;
     result = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(coord(series, k)), 0};

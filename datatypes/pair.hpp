@@ -42,4 +42,10 @@ void write_back(const Cell* changed, Cell* parent, Cell* previous, Cell* path);
 // 32-bit range raise script invalid-arg with the number.
 int32_t truncate_checked(double d, const Cell* culprit);
 
+// The 0-based component of a value of n components (a pair or a point) that
+// a path element or pick index names: an integer 1 to n, or a word x, y (and
+// z when n is 3). -1 for a word that names none, -2 for an integer out of
+// range, -3 for any other selector.
+int32_t selector(const Cell* element, uint32_t n);
+
 }  // namespace qel::composite

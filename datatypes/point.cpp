@@ -235,24 +235,6 @@ Cell* round_slot(Cell* value, const datatype::RoundOptions& options) {
     return value;
 }
 
-// The component a selector names; -1 for a word that names none, -2 for an
-// integer out of range, -3 for any other selector.
-int32_t selector(const Cell* element, uint32_t n) {
-    const uint32_t t = cell::type_of(element);
-    if (t == TYPE_INTEGER) {
-        const int32_t i = integer_value(element);
-        return i >= 1 && i <= static_cast<int32_t>(n) ? i - 1 : -2;
-    }
-    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
-        const int32_t c = symbol::canonical(word_symbol(element));
-        if (c == symbol::canonical(words::sym_x)) return 0;
-        if (c == symbol::canonical(words::sym_y)) return 1;
-        if (n == 3 && c == symbol::canonical(words::sym_z)) return 2;
-        return -1;
-    }
-    return -3;
-}
-
 Cell* component_cell(const Cell* value, int32_t k) {
     static Cell result;
     result = Cell{TYPE_FLOAT, 0, 0, 0};
@@ -261,7 +243,7 @@ Cell* component_cell(const Cell* value, int32_t k) {
 }
 
 Cell* eval_path(Cell* value, const datatype::PathStep& step) {
-    const int32_t k = selector(step.element, dimensions(cell::type_of(value)));
+    const int32_t k = composite::selector(step.element, dimensions(cell::type_of(value)));
     if (k < 0) {
         const Cell path_cell = step.path ? *step.path : shared::none;
         err::raise(err::INVALID_PATH, &path_cell, step.element);
@@ -277,7 +259,7 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 
 Cell* pick_slot(Cell* series, int32_t, Cell* index_cell) {
     const Cell index = index_cell ? *index_cell : shared::none;
-    const int32_t k = selector(&index, dimensions(cell::type_of(series)));
+    const int32_t k = composite::selector(&index, dimensions(cell::type_of(series)));
     if (k == -1) err::raise(err::CANNOT_USE, &index, series);
     if (k == -2) err::raise(err::OUT_OF_RANGE, &index);
     if (k < 0) err::raise(err::INVALID_PATH, series, &index);

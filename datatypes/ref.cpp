@@ -10,9 +10,9 @@ namespace qel::ref {
 
 namespace {
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     string::append_char(out, '@');
-    return string::form(value, out, part, mold::spend(limit, 1));
+    return string::form(value, out, options.part, mold::spend(limit, 1));
 }
 
 }  // namespace

@@ -360,13 +360,12 @@ void sort_with_function(Cell* series, uint32_t index, uint32_t records, Function
 
 }  // namespace
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
+Cell* sort(Cell* series, const datatype::SortOptions& options) {
     uint32_t index = clamp_index(series);
     const uint32_t total = total_units(series_node(series));
     int64_t count = total - index;
-    if (part) {
-        count = part_count(series, index, part);
+    if (options.part) {
+        count = part_count(series, index, options.part);
         if (count >= 0) {
             count = std::min<int64_t>(count, total - index);
         } else {
@@ -381,32 +380,32 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     }
     if (count == 0) return series;
     int64_t size = 1;
-    if (skip) {
-        if (cell::type_of(skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, skip);
-        size = integer_value(skip);
-        if (size < 1 || size > count || count % size != 0) bad_refinement(words::ref_skip, skip);
-    } else if (all) {
+    if (options.skip) {
+        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, options.skip);
+        size = integer_value(options.skip);
+        if (size < 1 || size > count || count % size != 0) bad_refinement(words::ref_skip, options.skip);
+    } else if (options.all) {
         err::raise(err::BAD_REFINES);
     }
     uint32_t offset = 0;
     bool with_function = false;
-    if (comparator) {
-        const uint32_t ct = cell::type_of(comparator);
+    if (options.comparator) {
+        const uint32_t ct = cell::type_of(options.comparator);
         if (ct == TYPE_INTEGER) {
-            if (!skip || all) err::raise(err::BAD_REFINES);
-            const int32_t at = integer_value(comparator);
-            if (at < 1 || at > size) err::raise(err::OUT_OF_RANGE, comparator);
+            if (!options.skip || options.all) err::raise(err::BAD_REFINES);
+            const int32_t at = integer_value(options.comparator);
+            if (at < 1 || at > size) err::raise(err::OUT_OF_RANGE, options.comparator);
             offset = static_cast<uint32_t>(at - 1);
         } else if (ct == TYPE_FUNCTION) {
             if (!block::call_comparator) err::raise(err::NOT_DONE);
             with_function = true;
         } else {
-            bad_refinement(words::ref_compare, comparator);
+            bad_refinement(words::ref_compare, options.comparator);
         }
     }
     SeriesBuffer* s = series::buffer_of(series_node(series));
-    SortSpec spec{width(s), !case_sensitive && is_any_string(cell::type_of(series)), all && skip != nullptr, offset,
-                  static_cast<uint32_t>(size), reverse};
+    SortSpec spec{width(s), !options.case_sensitive && is_any_string(cell::type_of(series)),
+                  options.all && options.skip != nullptr, offset, static_cast<uint32_t>(size), options.reverse};
     const bool owned = owner::check_change(series, words::w_sort, &shared::none, static_cast<int32_t>(index),
                                            static_cast<int32_t>(count));
     s = series::buffer_of(series_node(series));
@@ -415,9 +414,10 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     const size_t record_bytes = static_cast<size_t>(size) * spec.width;
     if (with_function)
         sort_with_function(series, index, static_cast<uint32_t>(records),
-                           FunctionSort{comparator, 0, spec.width, spec.size, 0, spec.whole, reverse, nullptr},
-                           stable && !case_sensitive);
-    else if (stable && !case_sensitive)
+                           FunctionSort{options.comparator, 0, spec.width, spec.size, 0, spec.whole, options.reverse,
+                                        nullptr},
+                           options.stable && !options.case_sensitive);
+    else if (options.stable && !options.case_sensitive)
         sort::merge_sort(base, records, record_bytes, &spec, 0, &compare_records);
     else
         sort::partition_sort(base, records, record_bytes, &spec, 0, &compare_records);

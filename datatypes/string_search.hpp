@@ -16,8 +16,7 @@ Cell* find(Cell* series, Cell* value, const datatype::FindOptions& options);
 // The unit after the match (char!, or integer! in a binary!), or none.
 Cell* select(Cell* series, Cell* value, const datatype::FindOptions& options);
 // Sorts in place and answers the series.
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable);
+Cell* sort(Cell* series, const datatype::SortOptions& options);
 
 // Records of skip units (skip null for 1), judged by their first unit; the
 // result replaces the buffer of a (index 0, a's type kept) and a is answered.

@@ -16,8 +16,8 @@ int32_t form(const Cell* value, node_t out, bool part, int32_t limit) {
     return mold::spend(left, 1);
 }
 
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, out, part, limit);
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
+    return form(value, out, options.part, limit);
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace qel::url {
 
 namespace {
 
-void append_ascii(node_t out, const char* s) { text::append_cstr(out, s); }
-
 // The URL of a block of parts, each formed: the scheme, "://", the host,
 // ":" and the port when the third part is an integer!, then "/" before
 // each further part ("#" before an issue!, which forms without its sign).
@@ -39,10 +37,10 @@ Cell* from_parts(Cell* spec) {
         // Forming may allocate: each part is copied out before it is used.
         const Cell part = series::cells_of(series_node(parts))[first + i];
         const uint32_t pt = cell::type_of(&part);
-        if (i == 2 && pt == TYPE_INTEGER) append_ascii(out, ":");
-        else if (i >= 2) append_ascii(out, pt == TYPE_ISSUE ? "#" : "/");
+        if (i == 2 && pt == TYPE_INTEGER) text::append_cstr(out, ":");
+        else if (i >= 2) text::append_cstr(out, pt == TYPE_ISSUE ? "#" : "/");
         actions::form(&part, out, false, INT32_MAX);
-        if (i == 0) append_ascii(out, "://");
+        if (i == 0) text::append_cstr(out, "://");
     }
     return r;
 }
@@ -59,11 +57,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 // The encoded text: every byte of the UTF-8 form that the URL table does
 // not pass is written as its escape. /part stops at the limit.
-int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(const Cell* value, node_t out, const datatype::MoldOptions& options, int32_t limit, int32_t) {
     const uint32_t before = text::length(out);
     encode(value, out, URL_TABLE);
     uint32_t written = text::length(out) - before;
-    if (part && static_cast<int64_t>(written) > std::max(limit, 0)) {
+    if (options.part && static_cast<int64_t>(written) > std::max(limit, 0)) {
         written = static_cast<uint32_t>(std::max(limit, 0));
         string::truncate(out, before + written);
     }
@@ -72,14 +70,13 @@ int32_t mold(const Cell* value, node_t out, bool, bool, bool, bool part, int32_t
 
 // base/element: a new value of the base's type holding the base's text,
 // one "/" and the formed element. The base itself does not change.
-Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
-                bool) {
-    if (new_value) err::raise(err::BAD_PATH_SET, path ? path : value, element);
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (step.new_value) err::raise(err::BAD_PATH_SET, step.path ? step.path : value, step.element);
     Cell* r = stack::push(&shared::unset);
     string::make_at(r, string::length(value) + 16, cell::type_of(value));
     Cell* part = stack::push(&shared::unset);
     string::make_at(part, 16);
-    actions::form(element, series_node(part), false, INT32_MAX);
+    actions::form(step.element, series_node(part), false, INT32_MAX);
 
     const uint32_t base_length = string::length(value);
     const bool base_slash = base_length > 0 && string::char_at(value, string::length_whole(value) - 1) == '/';

@@ -269,8 +269,14 @@ void e_reverse(const int32_t* r) {
     store(slot<datatype::REVERSE>(arg(0))(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 void e_sort(const int32_t* r) {
-    store(slot<datatype::SORT>(arg(0))(arg(0), has(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
-                                                       has(r, 4), has(r, 5), has(r, 6)));
+    const datatype::SortOptions o{.skip = ref_arg(r, 1),
+                                  .comparator = ref_arg(r, 2),
+                                  .part = ref_arg(r, 3),
+                                  .case_sensitive = has(r, 0),
+                                  .all = has(r, 4),
+                                  .reverse = has(r, 5),
+                                  .stable = has(r, 6)};
+    store(slot<datatype::SORT>(arg(0))(arg(0), o));
 }
 void e_swap(const int32_t*) { store(slot<datatype::SWAP>(arg(0))(arg(0), arg(1))); }
 void e_take(const int32_t* r) {

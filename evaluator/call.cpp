@@ -119,7 +119,7 @@ uint32_t fetch_argument(const Cell& fn, const Cell& blk, uint32_t pos, const Cel
     if (kind == function::ArgKind::LITERAL) {
         const uint32_t t = cell::type_of(&v);
         if (t == TYPE_PAREN) {
-            stack::mark_interp_native(words::w_anon);
+            stack::mark_native(words::w_anon);
             interp::eval_block(&v, true);
             if (!exit_pending()) stack::unwind_keep();
             return pos + 1;
@@ -559,7 +559,7 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
     const Cell list_cell = function::arg_list_of(&fn);
     if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
     Fetch f = fetch_state(fn, blk, name, list_cell, mode, infix, refs);
-    if (t == TYPE_FUNCTION) stack::mark_call(name, function_context(fn), stack::frame_flag::INTERP);
+    if (t == TYPE_FUNCTION) stack::mark_call(name, function_context(fn));
     else stack::mark_native_call(name, native_spec(fn));
     if (infix) stack::arg_top = start + 1;
     return complete_call(f, start, pos, path, path_from);

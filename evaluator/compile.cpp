@@ -276,7 +276,7 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         s.pos = pos;
         s.name = v;
         s.reach = reach_of(v, s.index);
-        s.header = frame_header(v, stack::FrameKind::Native, stack::frame_flag::INTERP);
+        s.header = frame_header(v, stack::FrameKind::Native, 0);
         s.word_ctx = frame_context(v);
         c_.sites.push_back(s);
         const auto site = static_cast<int32_t>(c_.sites.size() - 1);
@@ -351,7 +351,7 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         s.op = op;
         s.name = w;
         s.spec = native_spec(fn);
-        s.header = frame_header(w, stack::FrameKind::NativeCall, stack::frame_flag::INTERP);
+        s.header = frame_header(w, stack::FrameKind::NativeCall, 0);
         s.word_ctx = frame_context(w);
         s.types.assign(cells_of(list), cells_of(list) + 2);
         c_.sites.push_back(s);
@@ -428,7 +428,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     s.types.assign(cells_of(list), cells_of(list) + argc);
     s.word_ctx = frame_context(name);
     if (t == TYPE_FUNCTION) {
-        s.header = frame_header(name, stack::FrameKind::Call, stack::frame_flag::INTERP);
+        s.header = frame_header(name, stack::FrameKind::Call, 0);
         s.body_header = frame_header(name, stack::FrameKind::Native, stack::frame_flag::BODY);
         s.ctx = function_context(fn);
         // The frame's cells after the arguments, as a call without
@@ -445,7 +445,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
         }
     } else {
         s.spec = native_spec(fn);
-        s.header = frame_header(name, stack::FrameKind::NativeCall, stack::frame_flag::INTERP);
+        s.header = frame_header(name, stack::FrameKind::NativeCall, 0);
         if (t == TYPE_NATIVE) {
             const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
             if (!e || !e->fn) return false;

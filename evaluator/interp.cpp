@@ -206,7 +206,7 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         Restore() { std::memcpy(saved, &current_position, sizeof saved); }
         ~Restore() { std::memcpy(&current_position, saved, sizeof saved); }
     } restore;
-    stack::mark_interp_eval(words::w_body);
+    stack::mark_block(words::w_body);
     uint32_t pos = series_index(blk);
     if (trace::active) [[unlikely]]
         trace::fire(trace::ENTER, &blk, pos, nullptr, nullptr);
@@ -236,7 +236,7 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
 
 uint32_t eval_next(const Cell* block, uint32_t position, bool sub) {
     const Cell blk = *block;
-    stack::mark_interp_native(words::w_body);
+    stack::mark_native(words::w_body);
     position = eval_expression(&blk, position, {});
     if (exit_pending()) return position;
     if (sub) stack::unwind_keep();
@@ -275,7 +275,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
         }
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
-            stack::mark_interp_native(&v);
+            stack::mark_native(&v);
             pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             const Cell value = *stack::top();
@@ -305,7 +305,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
             break;
         }
         case TYPE_PAREN: {
-            stack::mark_interp_native(words::w_body);
+            stack::mark_native(words::w_body);
             eval_block(&v, true);
             if (exit_pending()) return pos;
             stack::unwind_keep();
@@ -329,7 +329,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
         }
         case TYPE_SET_PATH: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
-            stack::mark_interp_native(words::w_set_path ? words::w_set_path : words::w_body);
+            stack::mark_native(words::w_set_path ? words::w_set_path : words::w_body);
             pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             if (trace::active) [[unlikely]]

@@ -73,9 +73,7 @@ int error_for_exit(uint32_t code) {
 bool names_a_function(const Frame* f) {
     const int32_t sym = stack::symbol_of(f);
     if (sym == 0) return false;
-    const uint32_t mask = stack::frame_flag::SYMBOL_MASK >> stack::frame_flag::SYMBOL_SHIFT;
-    if (sym == static_cast<int32_t>(static_cast<uint32_t>(word_symbol(words::w_anon)) & mask) ||
-        sym == static_cast<int32_t>(static_cast<uint32_t>(word_symbol(words::w_body)) & mask))
+    if (sym == stack::frame_symbol(word_symbol(words::w_anon)) || sym == stack::frame_symbol(word_symbol(words::w_body)))
         return false;
     const node_t ctx = f->word_ctx ? f->word_ctx : context::global;
     const Cell* v = context::get_by_symbol(sym, ctx);

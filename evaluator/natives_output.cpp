@@ -420,7 +420,6 @@ void native_apply(const int32_t* r) {
         fn = *word::get(&name);
     }
     if (!is_any_function(cell::type_of(&fn))) err::raise(err::INVALID_ARG, &f);
-    stack::set_interp_flag();
     // Without /all the block names the refinements it uses.
     const uint32_t mode = (r[0] >= 0 ? call::APPLY : call::NAMED) | (r[1] >= 0 ? call::SAFER : 0);
     const bool by_path = is_any_path(ft);

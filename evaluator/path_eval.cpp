@@ -68,7 +68,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
             Cell w = elem;
             *sel = *word::get(&w);
         } else if (et == TYPE_PAREN) {
-            stack::mark_interp_native(words::w_body);
+            stack::mark_native(words::w_body);
             interp::eval_block(&elem, true);
             if (exit_pending()) return position;
             stack::unwind_keep();

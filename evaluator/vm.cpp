@@ -255,7 +255,7 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
 [[gnu::noinline]] bool run_changed_block(const Block& b) {
     Cell cell = b.cell;
     if (b.paren) {
-        stack::mark_interp_native(words::w_body);
+        stack::mark_native(words::w_body);
         interp::eval_block(&cell, true);
         if (exit_pending()) return false;
         stack::unwind_keep();

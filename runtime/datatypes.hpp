@@ -111,6 +111,17 @@ struct TrimOptions {
     Cell* with = nullptr;
 };
 
+// The refinements of sort; a cell is nullptr when absent.
+struct SortOptions {
+    Cell* skip = nullptr;
+    Cell* comparator = nullptr;
+    Cell* part = nullptr;
+    bool case_sensitive = false;
+    bool all = false;
+    bool reverse = false;
+    bool stable = false;
+};
+
 // One step of a path walk, as the eval-path and set-path slots receive it.
 struct PathStep {
     Cell* element = nullptr;    // the selector
@@ -159,8 +170,7 @@ using Poke = Cell*(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 using Put = Cell*(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using Remove = Cell*(Cell* series, Cell* part, Cell* key);
 using Reverse = Cell*(Cell* series, Cell* part, Cell* skip);
-using Sort = Cell*(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-                   bool reverse, bool stable);
+using Sort = Cell*(Cell* series, const SortOptions& options);
 using Swap = Cell*(Cell* series1, Cell* series2);
 using Take = Cell*(Cell* series, Cell* part, bool deep, bool last);
 using Trim = Cell*(Cell* series, const TrimOptions& options);

@@ -79,7 +79,6 @@ constexpr uint32_t KIND_MASK = 0x0F000000;
 constexpr uint32_t SYMBOL_SHIFT = 8;
 constexpr uint32_t SYMBOL_MASK = 0x00FFFF00;
 constexpr uint32_t BODY = 0x10000000;    // a function body: where return and exit land
-constexpr uint32_t INTERP = 0x80000000;  // pushed by the interpreter
 }  // namespace frame_flag
 
 // The pointers. Argument limit and frame limit are exclusive: a push that
@@ -170,9 +169,8 @@ inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0, node_t sp
 // cell index + 1. The context cell is reached through its node, as the
 // head of the context series.
 inline uint32_t& values_word_of(node_t ctx) { return context_values(series::cells_of(ctx)); }
-// flags: more frame flags for the header (INTERP for the interpreter's calls).
-inline void mark_call(const Cell* name, node_t ctx, uint32_t flags = 0) {
-    mark(name, FrameKind::Call, flags);
+inline void mark_call(const Cell* name, node_t ctx) {
+    mark(name, FrameKind::Call);
     Frame* f = frame_top - 1;
     f->ctx = ctx;
     f->saved_values = ctx ? values_word_of(ctx) : 0;
@@ -182,24 +180,17 @@ inline void mark_try(const Cell* name) { mark(name, FrameKind::Try); }
 inline void mark_try_all(const Cell* name) { mark(name, FrameKind::TryAll); }
 inline void mark_catch(const Cell* name) { mark(name, FrameKind::Catch); }
 inline void mark_loop(const Cell* name) { mark(name, FrameKind::Loop); }
-inline void mark_interp_eval(const Cell* name) { mark(name, FrameKind::Block, frame_flag::INTERP); }
-inline void mark_interp_native(const Cell* name) { mark(name, FrameKind::Native, frame_flag::INTERP); }
+inline void mark_block(const Cell* name) { mark(name, FrameKind::Block); }
 // A call of a native, action or routine, which keeps the callee's spec for
 // naming its arguments.
 inline void mark_native_call(const Cell* name, node_t spec) {
-    mark(name, FrameKind::NativeCall, frame_flag::INTERP, spec);
+    mark(name, FrameKind::NativeCall, 0, spec);
 }
 // The arguments the caller pushed become the function context's values,
 // then a function-body frame is pushed.
 inline void mark_func_body(const Cell* name, node_t fn_ctx) {
     if (fn_ctx) values_word_of(fn_ctx) = index_of(arg_base) + 1;
     mark(name, FrameKind::Native, frame_flag::BODY);
-}
-
-// ---- frame flags ----
-inline Frame* ctop() { return frame_top == frame_bottom ? nullptr : frame_top - 1; }
-inline void set_interp_flag() {
-    if (Frame* f = ctop()) f->header |= frame_flag::INTERP;
 }
 
 // ---- pops ----

@@ -17,9 +17,8 @@ using testutil::TextTest;
 
 class Sorter : public TextTest {
 protected:
-    std::string sort(Cell* s, bool case_sensitive = false, int32_t skip = 0, Cell* comparator = nullptr,
-                     Cell* part = nullptr, bool all = false, bool reverse = false, bool stable = false) {
-        string::sort(s, case_sensitive, skip ? integer(skip) : nullptr, comparator, part, all, reverse, stable);
+    std::string sort(Cell* s, const datatype::SortOptions& options = {}) {
+        string::sort(s, options);
         Cell whole = *s;
         series_index(whole) = 0;
         return utf8(&whole);
@@ -43,7 +42,7 @@ TEST_F(StringSortOrders, CompareFunctionWithoutTheEvaluatorIsNotDone) {
     Cell* f = stack::push(&fn);
     const block::ComparatorCall saved = block::call_comparator;
     block::call_comparator = nullptr;
-    EXPECT_EQ(code(caught([&] { sort(text("ba"), false, 0, f); })), err::NOT_DONE);
+    EXPECT_EQ(code(caught([&] { sort(text("ba"), {.comparator = f}); })), err::NOT_DONE);
     block::call_comparator = saved;
 }
 

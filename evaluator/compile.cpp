@@ -223,7 +223,6 @@ bool Compiler::in_place(const Cell& child, bool paren, const Cell& outer_positio
     b.code = series::buffer_of(n)->code;
     b.ref = held;
     b.paren = paren;
-    b.outer = blk_;
     c_.blocks.push_back(b);
     const auto r = static_cast<uint16_t>(c_.blocks.size() - 1);
     const size_t enter = c_.ins.size();
@@ -272,7 +271,6 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         s.argi = static_cast<uint8_t>(argi);
         s.up = up;
         s.blk = blk_;
-        s.chain = !no_infix;
         s.pos = pos;
         s.name = v;
         s.reach = reach_of(v, s.index);
@@ -340,10 +338,8 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         Site s{};
         s.kind = SiteKind::Infix;
         s.argi = static_cast<uint8_t>(argi);
-        s.argc = 2;
         s.up = up;
         s.blk = blk_;
-        s.chain = true;
         s.reach = reach_of(w, s.index);
         s.pos = pos;
         s.fast = fast_ops::fast_op_of(op);
@@ -416,10 +412,8 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     Site s{};
     s.kind = t == TYPE_FUNCTION ? SiteKind::Function : SiteKind::Native;
     s.argi = static_cast<uint8_t>(argi);
-    s.argc = static_cast<uint8_t>(argc);
     s.up = up;
     s.blk = blk_;
-    s.chain = !no_infix;
     s.reach = reach_of(name, s.index);
     s.pos = pos;
     s.fast = fast_ops::NOT_FAST;
@@ -541,7 +535,6 @@ void compile(const Cell& blk, Code& code) {
     b.cell = blk;
     b.code = series::buffer_of(series_node(blk))->code;
     b.ref = &code;
-    b.outer = -1;
     code.blocks.push_back(b);
     Compiler c(code);
     c.block(0, 0);

@@ -82,8 +82,6 @@ enum class Reach : uint8_t { Const, Global, Local, Word };
 struct Site {
     SiteKind kind;
     uint8_t argi;      // its own operand number within site `up`
-    uint8_t argc;
-    bool chain;        // operators after it take its value (it is no infix operator's right operand)
     int32_t up;        // the site it is an operand of; -1 the expression itself
     uint16_t blk;
     Reach reach;       // how the naming word reaches the called value
@@ -110,7 +108,6 @@ struct Block {
     block_code::Code* ref;  // the code object of that index (this code's own for block 0)
     bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
-    int32_t outer;     // the block it stands in; -1 for the code's own
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
 };
 

@@ -30,7 +30,6 @@ struct Entry {
 FreeFn* free_fn = nullptr;
 std::vector<Entry> entries(1);  // index 0 is "none"
 std::vector<uint32_t> free_indexes;
-uint32_t in_use = 0;
 
 void release(uint32_t index) {
     Entry& e = entries[index];
@@ -40,7 +39,6 @@ void release(uint32_t index) {
     e.snapshot = false;
     e.cells.clear();
     free_indexes.push_back(index);
-    in_use--;
     if (free_fn) free_fn(code);
 }
 
@@ -113,7 +111,6 @@ void attach(node_t n, Code* code) {
     e.node = n;
     if (collector::stress) take_snapshot(e, s);
     s->code = index;
-    in_use++;
 }
 
 void drop_all() {
@@ -136,7 +133,5 @@ void sweep() {
         if (collector::stress && e.snapshot) check_snapshot(e, s);
     }
 }
-
-uint32_t count() { return in_use; }
 
 }  // namespace qel::block_code

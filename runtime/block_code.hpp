@@ -9,10 +9,15 @@
 //   - the block's cells: every mutator of an array series' cells calls
 //     changed(), which clears the header's index. The entry left behind is
 //     freed by the next collection, as is the entry of a block that died.
+//     The stamp covers the block's own cells only: code that took in the
+//     cells of a block inside it checks that block's stamp as well.
 //   - what its words mean: `epoch` goes up whenever a word's value changes
-//     to or from an any-function value, or a context changes in a way that
-//     can make a bound word reach another cell. Code that resolved a word
-//     to a call compares the epoch it was made under before trusting that.
+//     to or from an any-function value (word_value_changes, at every store
+//     into a word's value cell of a context that exists already), when
+//     words are re-bound in place, and when the global context grows (a
+//     word bound there without an index may find the new word). Code that
+//     resolved a word to a call compares the epoch it was made under
+//     before trusting that.
 // Node ids are the table's keys, so renumbering drops every code.
 //
 // Under the collector's stress mode, attach takes a snapshot of the
@@ -68,8 +73,5 @@ void drop_all();
 // block died or changed (under stress, compares every other block with its
 // snapshot first).
 void sweep();
-
-// Code objects held in the table.
-uint32_t count();
 
 }  // namespace qel::block_code

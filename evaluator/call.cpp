@@ -175,6 +175,9 @@ struct Fetch {
     // may have moved.
     const Cell* entries;
     uint32_t seen;
+    // Arguments already on the stack when the fetching starts (a call that
+    // compiled code began): their entries are skipped.
+    uint32_t first = 0;
 };
 
 inline const Cell& entry_at(Fetch& f, uint32_t i) {
@@ -345,8 +348,8 @@ uint32_t named_refinements(Fetch& f, uint32_t pos, uint32_t first_refinement) {
 // path, the path's refinements in path order, each taking its arguments
 // from the block (none once an apply block is exhausted).
 uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path_from) {
-    bool left = f.infix;
-    uint32_t i = 0;
+    bool left = f.infix && f.first == 0;
+    uint32_t i = f.first;
     // Plain arguments from the interpreter: only an unset result can fail
     // their check, and the check itself then raises the usual error. A
     // trace switched on by an argument, or the block's end, sends the rest
@@ -473,6 +476,64 @@ inline void run_entry(const Cell& fn, const int32_t* refs) {
     err::raise(err::BAD_FUNC_DEF, &spec);
 }
 
+// The rest of a call whose frame is pushed: the arguments from entry
+// f.first on, then the call. start is the call's first cell.
+uint32_t complete_call(Fetch& f, Cell* start, uint32_t pos, const Cell* path, uint32_t path_from) {
+    const Cell& fn = f.fn;
+    const Cell& blk = f.blk;
+    const Cell* name = f.name;
+    const uint32_t t = cell::type_of(&fn);
+    if (t == TYPE_FUNCTION) {
+        const node_t ctx = function_context(fn);
+        const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
+        pos = fetch_arguments(f, pos, path, path_from);
+        if (!exit_pending()) {
+            if (trace::active) [[unlikely]]
+                trace::fire(trace::CALL, &blk, f.mode ? 0 : pos, name, &fn);
+            call_function(&fn, name);
+        }
+        if (exit_pending()) [[unlikely]] {
+            context_values(context::cell_of(ctx)) = saved_values;
+            return pos;
+        }
+        stack::unwind_keep_call();
+        if (trace::active) [[unlikely]]
+            trace::fire(trace::RETURN, &blk, pos, name, start);
+        return pos;
+    }
+    pos = fetch_arguments(f, pos, path, path_from);
+    if (exit_pending()) [[unlikely]] return pos;
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::CALL, &blk, f.mode ? 0 : pos, name, &fn);
+    if (t == TYPE_ROUTINE) routines::call(&fn, name);
+    else run_entry(fn, f.refs);
+    if (exit_pending()) return pos;
+    stack::unwind_keep();
+    if (trace::active) [[unlikely]]
+        trace::fire(trace::RETURN, &blk, pos, name, start);
+    return pos;
+}
+
+// The fetching state of a call of fn from blk.
+Fetch fetch_state(const Cell& fn, const Cell& blk, const Cell* name, const Cell& list_cell, uint32_t mode,
+                  bool infix, int32_t* refs) {
+    const node_t list = series_node(list_cell);
+    const SeriesBuffer* entries = series::buffer_of(list);
+    return Fetch{fn,
+                 blk,
+                 name,
+                 list,
+                 static_cast<uint32_t>((entries->tail - entries->head) / sizeof(Cell)),
+                 function::arg_list_plain(list_cell),
+                 mode ? series::cell_count(series_node(blk)) : 0,
+                 mode,
+                 infix,
+                 is_function_or_routine(cell::type_of(&fn)),
+                 refs,
+                 series::head_cell(const_cast<SeriesBuffer*>(entries)),
+                 memory::generation};
+}
+
 // The call itself; mode 0 from the interpreter, else apply mode.
 uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,
                  uint32_t path_from, bool infix, uint32_t mode) {
@@ -497,54 +558,11 @@ uint32_t call_at(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell*
         trace::fire(trace::OPEN, &blk, pos, nullptr, name);
     const Cell list_cell = function::arg_list_of(&fn);
     if (list_cell.header & function::UNFIT_ENTRY) [[unlikely]] unfit_entry(fn);
-    const node_t list = series_node(list_cell);
-    const SeriesBuffer* entries = series::buffer_of(list);
-    Fetch f{fn,
-            blk,
-            name,
-            list,
-            static_cast<uint32_t>((entries->tail - entries->head) / sizeof(Cell)),
-            function::arg_list_plain(list_cell),
-            mode ? series::cell_count(series_node(blk)) : 0,
-            mode,
-            infix,
-            is_function_or_routine(t),
-            refs,
-            series::head_cell(const_cast<SeriesBuffer*>(entries)),
-            memory::generation};
-    if (t == TYPE_FUNCTION) {
-        const node_t ctx = function_context(fn);
-        stack::mark_call(name, ctx);
-        const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
-        if (infix) stack::arg_top = start + 1;
-        pos = fetch_arguments(f, pos, path, path_from);
-        if (!exit_pending()) {
-            if (trace::active) [[unlikely]]
-                trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
-            call_function(&fn, name);
-        }
-        if (exit_pending()) [[unlikely]] {
-            context_values(context::cell_of(ctx)) = saved_values;
-            return pos;
-        }
-        stack::unwind_keep_call();
-        if (trace::active) [[unlikely]]
-            trace::fire(trace::RETURN, &blk, pos, name, start);
-        return pos;
-    }
-    stack::mark_native_call(name, native_spec(fn));
+    Fetch f = fetch_state(fn, blk, name, list_cell, mode, infix, refs);
+    if (t == TYPE_FUNCTION) stack::mark_call(name, function_context(fn));
+    else stack::mark_native_call(name, native_spec(fn));
     if (infix) stack::arg_top = start + 1;
-    pos = fetch_arguments(f, pos, path, path_from);
-    if (exit_pending()) [[unlikely]] return pos;
-    if (trace::active) [[unlikely]]
-        trace::fire(trace::CALL, &blk, mode ? 0 : pos, name, &fn);
-    if (t == TYPE_ROUTINE) routines::call(&fn, name);
-    else run_entry(fn, refs);
-    if (exit_pending()) return pos;
-    stack::unwind_keep();
-    if (trace::active) [[unlikely]]
-        trace::fire(trace::RETURN, &blk, pos, name, start);
-    return pos;
+    return complete_call(f, start, pos, path, path_from);
 }
 
 }  // namespace
@@ -569,6 +587,22 @@ void finish_infix(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell
     stack::unwind_keep();
     if (trace::active) [[unlikely]]
         trace::fire(trace::RETURN, &blk, pos, &name, start);
+}
+
+uint32_t resume_call(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name_in, uint32_t fetched) {
+    const Cell fn = *fn_in;
+    const Cell blk = *block;
+    const Cell name = *name_in;
+    int32_t refs[MAX_REFINEMENTS];
+    Cell* start = stack::arg_base;
+    Fetch f = fetch_state(fn, blk, &name, function::arg_list_of(&fn), 0, false, refs);
+    f.first = fetched;
+    return complete_call(f, start, pos, nullptr, 0);
+}
+
+void check_arg(const Cell* fn, const Cell* name, uint32_t entry) {
+    const Cell ts = series::cells_of(series_node(function::arg_list_of(fn)))[entry];
+    check_type(*fn, name, ts, stack::top(), entry);
 }
 
 uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t pos, const Cell* name, const Cell* path,

@@ -29,6 +29,18 @@ inline bool is_prefix_function(uint32_t t) { return is_any_function(t) && t != T
 uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const Cell* name, const Cell* path,
                    uint32_t path_from, bool infix);
 
+// Completes a call that compiled block code began: the frame call_at
+// would push is pushed and the first `fetched` arguments lie from its base,
+// each checked; the rest are fetched from block at position, as the walker
+// fetches them, and the call is made. fn is a function!, native! or
+// action! whose arguments are all evaluated; no refinement is used.
+// Answers the position after the arguments.
+uint32_t resume_call(const Cell* fn, const Cell* block, uint32_t position, const Cell* name, uint32_t fetched);
+
+// The type check of argument-list entry `entry` of fn on the value at the
+// top of the stack: raises expect-arg when its type is not allowed.
+void check_arg(const Cell* fn, const Cell* name, uint32_t entry);
+
 // Completes an infix call of a native or action whose frame is pushed and
 // whose two operands are in place from its argument base (the
 // interpreter's integer fast path found a right operand it does not

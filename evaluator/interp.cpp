@@ -21,11 +21,14 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/object.hpp"
 #include "evaluator/call.hpp"
+#include "evaluator/fast_ops.hpp"
+#include "evaluator/lookup.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/path_eval.hpp"
 #include "runtime/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "evaluator/vm.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -34,6 +37,31 @@
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+
+namespace qel::lookup {
+
+GlobalValues global_values;
+
+const Cell* global_slot_refresh(uint32_t index) {
+    GlobalValues& g = global_values;
+    const Cell* c = context::cell_of(context::global);
+    const node_t values = context_values(c);
+    if (!values) return nullptr;
+    g.ctx = context::global;
+    g.generation = memory::generation;
+    g.cells = series::cells_of(values);
+    g.count = series::cell_count(values);
+    if (index >= g.count) return nullptr;
+    return g.cells + index;
+}
+
+const Cell* peek_unresolved(const Cell* w) {
+    const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
+    if (index < 0) return nullptr;
+    return context::slot_at(word_context(w), static_cast<uint32_t>(index));
+}
+
+}  // namespace qel::lookup
 
 namespace qel::interp {
 
@@ -45,85 +73,8 @@ using series::cells_of;
 
 using call::is_prefix_function;
 
-// The value cell of a bound word not yet resolved to an index (word 3 is
-// -1): looked up by its symbol, in any spelling; null when the context has
-// no such word or no values now.
-const Cell* peek_unresolved(const Cell* w) {
-    const int32_t index = context::find_symbol(word_context(w), word_symbol(w), true);
-    if (index < 0) return nullptr;
-    return context::slot_at(word_context(w), static_cast<uint32_t>(index));
-}
-
-// The global context's values, cached: most words of a program are global,
-// and reaching their cells through two node lookups each time is most of
-// what a loop costs. The cache holds while no buffer has moved (the memory
-// generation) and the global context is the same; words added since lie
-// past the cached count and take the ordinary way.
-struct GlobalValues {
-    node_t ctx = 0;
-    uint32_t generation = ~0u;
-    Cell* cells = nullptr;
-    uint32_t count = 0;
-} global_values;
-
-[[gnu::noinline]] const Cell* global_slot_refresh(uint32_t index) {
-    GlobalValues& g = global_values;
-    const Cell* c = context::cell_of(context::global);
-    const node_t values = context_values(c);
-    if (!values) return nullptr;
-    g.ctx = context::global;
-    g.generation = memory::generation;
-    g.cells = cells_of(values);
-    g.count = series::cell_count(values);
-    if (index >= g.count) return nullptr;
-    return g.cells + index;
-}
-
-// The value cell of the global word at index, through the cache (made
-// again when stale); null past the global values.
-inline const Cell* global_slot(uint32_t index) {
-    const GlobalValues& g = global_values;
-    if (g.ctx != context::global || g.generation != memory::generation || index >= g.count) [[unlikely]]
-        return global_slot_refresh(index);
-    return g.cells + index;
-}
-
-// The value of a word, without raising: for the infix look-ahead, which
-// must not fail on a word that is merely not an operator. A global word
-// reaches its cell through the cache; another bound word with two node
-// reads; a function's words read the running call's argument cells (word
-// 2 of the context is their base + 1). Inline: every word of the walk and
-// every operator look-ahead comes here.
-[[gnu::always_inline]] inline const Cell* peek(const Cell* w) {
-    const node_t ctx = word_context(w);
-    if (!ctx) return nullptr;
-    const int32_t index = word_index(w);
-    if (index < 0) [[unlikely]] return peek_unresolved(w);
-    if (ctx == context::global) return global_slot(static_cast<uint32_t>(index));
-    const Cell* c = context::cell_of(ctx);
-    if (context::has_stack_values(c)) {
-        const uint32_t base = context_values(c);
-        if (!base || !context::call_values) return nullptr;
-        return stack::arg_bottom + (base - 1) + index;
-    }
-    const node_t values = context_values(c);
-    if (!values || static_cast<uint32_t>(index) >= series::cell_count(values)) return nullptr;
-    return cells_of(values) + index;
-}
-
-// A set-word's assignment: straight into the slot for a resolved word of
-// a context that is not an object's (objects mark changed fields and may
-// notify a handler, which word::set does).
-inline void set_word(Cell* w, const Cell* value) {
-    if (word_context(w) && word_index(w) >= 0 && context::kind_of(word_context(w)) != context::OBJECT) {
-        if (Cell* slot = const_cast<Cell*>(peek(w))) {
-            block_code::word_value_changes(slot, value);
-            *slot = *value;
-            return;
-        }
-    }
-    word::set(w, value);
-}
+using lookup::peek;
+using lookup::set_word;
 
 // Types whose cells the walker pushes as they stand (the default case of
 // eval_expression): everything but the words, paths, parens, issues and
@@ -151,77 +102,7 @@ inline bool stands_as_is(uint32_t t) { return t < 64 && !(RUNS_CODE & type_bit(t
     return slot;
 }
 
-// Operators whose integer case the walker computes itself, without the
-// call machinery: both operands integers is what loops and counters do.
-enum FastOp : int32_t {
-    NOT_FAST = -1, OP_ADD = to_code(MathOp::Add), OP_SUBTRACT = to_code(MathOp::Subtract),
-    OP_MULTIPLY = to_code(MathOp::Multiply), OP_REMAINDER = to_code(MathOp::Remainder), OP_EQUAL = 100,
-    OP_NOT_EQUAL, OP_STRICT_EQUAL, OP_LESSER, OP_LESSER_OR_EQUAL, OP_GREATER, OP_GREATER_OR_EQUAL
-};
-
-// The fast operator of each native, by native index; filled on first use,
-// once the native table is complete.
-int8_t native_fast_op[natives::NATIVE_COUNT + 1];
-bool native_fast_ready = false;
-
-void fill_native_fast_ops() {
-    using natives::NativeFn;
-    const struct {
-        NativeFn fn;
-        FastOp op;
-    } known[] = {{&natives::native_equal_q, OP_EQUAL},
-                 {&natives::native_not_equal_q, OP_NOT_EQUAL},
-                 {&natives::native_strict_equal_q, OP_STRICT_EQUAL},
-                 {&natives::native_lesser_q, OP_LESSER},
-                 {&natives::native_lesser_or_equal_q, OP_LESSER_OR_EQUAL},
-                 {&natives::native_greater_q, OP_GREATER},
-                 {&natives::native_greater_or_equal_q, OP_GREATER_OR_EQUAL}};
-    for (uint32_t i = 0; i <= natives::NATIVE_COUNT; i++) {
-        native_fast_op[i] = -1;
-        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(i));
-        if (!e) continue;
-        for (const auto& k : known)
-            if (e->fn == k.fn) native_fast_op[i] = static_cast<int8_t>(k.op - OP_EQUAL);
-    }
-    native_fast_ready = true;
-}
-
-inline int32_t fast_op_of(const Cell& op) {
-    const uint32_t source = op_inner_type(op);
-    if (source == TYPE_ACTION) {
-        switch (native_index(op) - 1) {
-            case datatype::ADD: return OP_ADD;
-            case datatype::SUBTRACT: return OP_SUBTRACT;
-            case datatype::MULTIPLY: return OP_MULTIPLY;
-            case datatype::REMAINDER: return OP_REMAINDER;
-            default: return NOT_FAST;
-        }
-    }
-    if (source != TYPE_NATIVE || native_index(op) > natives::NATIVE_COUNT) return NOT_FAST;
-    if (!native_fast_ready) [[unlikely]] fill_native_fast_ops();
-    const int32_t k = native_fast_op[native_index(op)];
-    return k < 0 ? NOT_FAST : OP_EQUAL + k;
-}
-
-// The operation on two integers, its result in start (the left operand's
-// cell).
-inline void fast_result(int32_t code, int32_t x, int32_t y, Cell* start) {
-    switch (code) {
-        case OP_EQUAL: case OP_STRICT_EQUAL: *start = shared::true_value; if (x != y) *start = shared::false_value; break;
-        case OP_NOT_EQUAL: *start = x != y ? shared::true_value : shared::false_value; break;
-        case OP_LESSER: *start = x < y ? shared::true_value : shared::false_value; break;
-        case OP_LESSER_OR_EQUAL: *start = x <= y ? shared::true_value : shared::false_value; break;
-        case OP_GREATER: *start = x > y ? shared::true_value : shared::false_value; break;
-        case OP_GREATER_OR_EQUAL: *start = x >= y ? shared::true_value : shared::false_value; break;
-        default: integer::arith(x, y, static_cast<MathOp>(code), start); break;  // the math codes
-    }
-}
-
-// Whether the operation on two integers raises an error: only a remainder
-// by zero or of the smallest integer by -1; the others overflow into floats.
-inline bool fast_raises(int32_t code, int32_t x, int32_t y) {
-    return code == OP_REMAINDER && (y == 0 || (y == -1 && x == INT32_MIN));
-}
+using namespace fast_ops;
 
 // The infix call of a fast operator whose left operand, an integer, is at
 // start. The frame is the one the call machinery would push, so that an
@@ -287,9 +168,6 @@ bool names_system(const Cell& issue) {
 
 }  // namespace
 
-// The infix look-ahead after the value that starts at start.
-uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail);
-
 bool eval_plain(const Cell& blk, const Cell* cells, uint32_t tail, uint32_t& pos, bool no_infix) {
     const Cell* value = plain_value(cells + pos);
     if (!value) return false;
@@ -307,6 +185,7 @@ void init() {
     current_position = Cell{TYPE_UNSET, 0, 0, 0};
     collector::add_mark_callback([](const stack::Marker& m) { m.cells(&current_position, &current_position + 1); });
     trace::init();
+    vm::init();
     error_type::near_position = &current_position;
     object::eval_block = &eval_block;
     object::call_function = &call::call_function;
@@ -314,6 +193,9 @@ void init() {
 
 void eval_block(const Cell* block, bool chain, bool safe_points) {
     stack::check_depth();
+    // Compiled code when no trace can look at the steps; never across the
+    // safe points, where renumbering drops every code.
+    if (vm::enabled && !trace::installed && !safe_points && vm::run_block(block, chain)) return;
     Cell blk = *block;
     // The caller's position comes back however the block is left: at its
     // end, by a pending exit or by an error (whose value was made before the

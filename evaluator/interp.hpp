@@ -53,6 +53,14 @@ struct EvalOptions {
 // caller looks at the pending exit after it.
 uint32_t eval_expression(const Cell* block, uint32_t position, EvalOptions options);
 
+// The infix look-ahead after a value that lies at start (the top just
+// above it), from the cell index pos of the block: every operator that
+// follows takes the value so far as its left operand, left to right.
+// cells and tail are the block's, read just before. Answers the index
+// after the last operator's right operand; the caller looks at the
+// pending exit after it.
+uint32_t check_infix(const Cell& blk, uint32_t pos, Cell* start, const Cell* cells, uint32_t tail);
+
 // An expression whose first value runs no code: a cell that is its own
 // value, or a word whose value is neither a function, an operator nor
 // unset. It is evaluated as eval_expression would with sub set, operators

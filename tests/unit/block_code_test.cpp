@@ -1,11 +1,14 @@
 // The table of compiled block code: attaching and finding code, what
 // clears a block's stamp, what the collector frees, and the stress-mode
-// snapshot check. Code objects here are test tokens, freed into a list.
+// snapshot check. Code objects here are test tokens, freed into a list;
+// the evaluator compiles nothing meanwhile, so that it never takes a
+// token for code of its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "evaluator/vm.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
@@ -39,8 +42,10 @@ protected:
         block_code::drop_all();
         evaluator_free = block_code::set_free(&free_token);
         freed.clear();
+        vm::enabled = false;
     }
     void TearDown() override {
+        vm::enabled = true;
         collector::stress = false;
         block_code::drop_all();
         block_code::set_free(evaluator_free);

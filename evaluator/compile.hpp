@@ -1,0 +1,163 @@
+// Compiled block code: what a block's cells become once the block is
+// evaluated often enough, and the compiler that makes it.
+//
+// A code object is a flat list of instructions for one block (kept by
+// runtime/block_code.hpp for the block's buffer, outside the collected
+// heap), run by the dispatch loop of evaluator/vm.hpp. Words are resolved
+// when the code is made: a global word to its index among the global
+// values, a word of the function whose body the block is (its home
+// context) to its index from the running call's first argument cell,
+// every other bound word to the word itself. The literal blocks of if,
+// either and unless and the parens of an expression are compiled in place,
+// so running them pushes no frame of its own and makes no C++ call; an
+// infix operator with an integer step runs it without a call.
+//
+// The code keeps the walker's behaviour by checking, at the moment the
+// walker would look, what it assumed when it was made: that a word it
+// loads holds no function, that a word it calls holds the same function,
+// that a word after a value is not an operator, that the block's cells are
+// those it was made from (the buffer still carries the code's index). A
+// check that fails hands the expression over to the walker at that very
+// position, with the argument stack laid out as the walker's would be
+// there (evaluator/vm.cpp). Expressions the compiler does not take (paths,
+// refinements, literal arguments, routines...) are walked whole.
+//
+// Sites are the constructs of an expression that wait for operands: calls,
+// infix operators, set-words. Each instruction that may hand over names the
+// site whose operand it starts and the operand's number, so that the rest
+// of the expression can be finished by the walker.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "runtime/block_code.hpp"
+#include "runtime/cell.hpp"
+
+namespace qel::compile {
+
+enum class Op : uint8_t {
+    Expr,      // a top-level expression of block `blk` starts at pos: b set, the value before is dropped
+    Const,     // pushes k
+    Global,    // pushes global value a (no function, not unset)
+    Local,     // pushes the home call's argument cell a (no function, not unset)
+    Word,      // pushes the value of the word k (no function, not unset)
+    Walk1,     // the one-cell value at pos (a get-word, lit-word, get-path, lit-path) through the walker
+    NotOp,     // the word k at pos, after a value, is no operator
+    Arith,     // site a at pos: left operand on the top, right operand (kind b: Const k, Global c, Local c, Word k)
+    LocalArith,   // Local d at pos, then the Arith of site a at pos + 1
+    GlobalArith,  // Global d at pos, then the Arith of site a at pos + 1
+    CallFn,    // site a: a function! call begins (its frame)
+    CallNat,   // site a: a native! or action! call begins, or one compiled in place (if, either, unless)
+    Check,     // site a: argument c on the top passes the type check
+    Unset,     // site a: argument c on the top is not unset
+    InvokeFn,  // site a: every argument is in place: the call
+    InvokeNat, // site a: every argument is in place: the call
+    OpBegin,   // site a: an infix operator's frame, the left operand on the top
+    OpEnd,     // site a: both operands in place: the operation
+    SetBegin,  // site a: a set-word's frame
+    SetEnd,    // site a: the value on the top is set
+    Branch,    // site a: if, either or unless, the condition on the top: to `c` unless it selects the block that follows
+    Enter,     // block b starts in place: c the instruction after it
+    Leave,     // the block in place ends; k the position of the block around it; a set: a paren, checks block b
+    Jump,      // to c
+    PopFrame,  // the frame of an in-place native ends
+    Return,    // the end of the code's own block
+};
+
+struct Ins {
+    Op op;
+    uint8_t argi;   // the operand number within site `up`
+    uint16_t blk;   // the block the instruction stands in
+    int32_t up;     // the site whose operand the instruction starts; -1 the expression itself
+    uint32_t pos;   // the cell index the instruction stands for
+    uint32_t a, b, c, d;
+    Cell k;
+};
+
+enum class SiteKind : uint8_t { Function, Native, If, Either, Unless, Infix, Set };
+
+// How a compiled word reaches its value.
+enum class Reach : uint8_t { Const, Global, Local, Word };
+
+struct Site {
+    SiteKind kind;
+    uint8_t argi;      // its own operand number within site `up`
+    int32_t up;        // the site it is an operand of; -1 the expression itself
+    uint16_t blk;
+    Reach reach;       // how the naming word reaches the called value
+    uint32_t index;    // its global or local index
+    uint32_t pos;      // the naming word's cell index
+    int32_t fast;      // an infix operator's integer step (fast_ops), NOT_FAST when none
+    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same
+    Cell op;           // Infix: the op! value the word holds
+    Cell name;         // the naming word as it stands in the block
+    uint32_t header;   // the header of the frame the site pushes (stack::mark would make it)
+    uint32_t body_header;  // function!: the header of its body's frame
+    node_t word_ctx;   // the naming word's context, kept by the frame
+    node_t ctx;        // function!: its context
+    node_t spec;       // native! and action!: the spec block
+    void (*entry)(const int32_t*);  // native! and action!: the entry
+    std::vector<Cell> types; // the typesets of the arguments
+    std::vector<Cell> rest;  // function!: the cells after the arguments (refinements unused, locals)
+};
+
+// A block compiled into the code: the code's own or one compiled in place.
+struct Block {
+    Cell cell;         // the block as evaluated (its index the first expression's)
+    uint32_t code;     // the index its buffer carries while its cells are those compiled
+    block_code::Code* ref;  // the code object of that index (this code's own for block 0)
+    bool paren;        // a paren compiled in place (else a branch of if, either, unless)
+    uint32_t end;      // the instruction after its code
+    std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
+};
+
+enum class Kind : uint8_t {
+    Seen,      // evaluated once: compiled at the next evaluation
+    Inlined,   // compiled in place into the code of another block
+    Compiled,
+    Never,     // recompiled too often: walked
+};
+
+}  // namespace qel::compile
+
+namespace qel::block_code {
+
+struct Code {
+    using Kind = compile::Kind;
+    Kind kind = Kind::Seen;
+    bool stale = false;      // a check failed: made again at the next evaluation
+    bool dead = false;       // dropped by the table while running: freed when the last run ends
+    uint32_t running = 0;
+    uint32_t refs = 0;       // codes that compiled this block in place
+    uint32_t remade = 0;     // times made again
+    uint32_t start = 0;      // the block index it was compiled from
+    node_t home = 0;         // the function context whose words are read as locals; 0 none
+    std::vector<compile::Ins> ins;
+    std::vector<compile::Site> sites;
+    std::vector<compile::Block> blocks;
+};
+
+}  // namespace qel::block_code
+
+namespace qel::compile {
+
+using block_code::Code;
+
+// Compiles the block (a block! cell, at the index it is evaluated from)
+// into code; its words are resolved against their values now. Attaches
+// stubs to the blocks compiled in place.
+void compile(const Cell& block, Code& code);
+
+// Frees a code object dropped by the table, or marks it for freeing when it
+// is running or compiled in place into another code.
+void free_code(Code* code);
+// A run of the code ends: frees it when it was dropped meanwhile.
+void end_run(Code* code);
+// Drops a holder's hold on a code, freeing it when it was
+// dropped by the table and nothing holds it any more.
+void release(Code* code);
+
+// Makes the code of a block again, in place when nothing runs or holds it.
+Code* remake(const Cell& block, Code* code);
+
+}  // namespace qel::compile

@@ -1,0 +1,609 @@
+// The dispatch loop of compiled block code, and the hand-over to the
+// walker.
+//
+// Values go to the argument stack exactly where the walker would leave
+// them; the argument base only moves with the frames that report names
+// (calls, natives, infix operators, set-words), so a frame pushed inside
+// an in-place block records the base the walker's would. Every instruction
+// that may run user code is followed by a look at the pending exit: the
+// thrower has settled the stacks, and the loop returns at once.
+//
+// Hand-over. When a check fails where an operand starts, the walker
+// evaluates that operand from its position; the sites waiting for it
+// (whose frames are pushed, their earlier arguments in place) are then
+// finished by the call machinery from the walker's position, operators
+// after them by the walker's look-ahead, up to the end of the expression;
+// the rest of the block runs through the walker too, until an expression
+// starts where the code has one. A block whose cells changed while its
+// code ran hands over the same way after the step that changed it.
+#include "evaluator/vm.hpp"
+
+#include <cstring>
+
+#include "datatypes/function.hpp"
+#include "datatypes/typeset.hpp"
+#include "evaluator/call.hpp"
+#include "evaluator/compile.hpp"
+#include "evaluator/fast_ops.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/lookup.hpp"
+#include "evaluator/trace.hpp"
+#include "runtime/block_code.hpp"
+#include "runtime/context.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/runtime_words.hpp"
+#include "runtime/stack.hpp"
+
+namespace qel::vm {
+
+bool enabled = true;
+
+namespace {
+
+using namespace compile;
+
+// The refinements of a native called without any: every one absent.
+struct NoRefinements {
+    int32_t refs[32];
+    constexpr NoRefinements() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+};
+constexpr NoRefinements no_refinements;
+
+// Whether the block's buffer still carries the index of the code it was
+// compiled under, and that code is still the table's.
+inline bool valid(const Block& b) {
+    return series::buffer_of(series_node(b.cell))->code == b.code && !b.ref->dead;
+}
+
+// A frame with a header made when the code was: what stack::mark pushes.
+[[gnu::always_inline]] inline void push_frame(uint32_t header, node_t word_ctx, node_t ctx, uint32_t last) {
+    if (stack::frame_top + 1 >= stack::frame_limit) [[unlikely]] stack::frame_overflow();
+    *stack::frame_top++ = Frame{header, stack::index_of(stack::arg_base), word_ctx, ctx, {last}};
+    stack::arg_base = stack::arg_top;
+}
+
+// The global values' cells as the run last read them: read again after
+// every step that may allocate (and so move them).
+struct Globals {
+    const Cell* cells = nullptr;
+    uint32_t count = 0;
+    void refresh() {
+        count = 0;
+        if (lookup::global_slot(0)) {
+            cells = lookup::global_values.cells;
+            count = lookup::global_values.count;
+        }
+    }
+    const Cell* at(uint32_t i) const { return i < count ? cells + i : lookup::global_slot(i); }
+};
+
+// The value cell of the word that names a site.
+[[gnu::always_inline]] inline const Cell* reach(const Site& s, const Cell* locals, const Globals& g) {
+    switch (s.reach) {
+    case Reach::Global: return g.at(s.index);
+    case Reach::Local: return locals + s.index;
+    default: return lookup::peek(&s.name);
+    }
+}
+
+inline bool same_value(const Cell* v, const Cell& expected) {
+    return v && (v->header & 0x00FF00FF) == (expected.header & 0x00FF00FF) && same_payload(v, &expected);
+}
+
+// A value a word may deliver as it stands.
+inline bool plain(const Cell* v) {
+    if (!v) return false;
+    const uint32_t t = cell::type_of(v);
+    return !is_any_function(t) && t != TYPE_UNSET;
+}
+
+enum class Phase {
+    Todo,  // the operand at pos is to be evaluated
+    Done,  // the operand's value is at start; the operators after it are not looked at
+};
+
+// Goes on with the block from pos, the value of the expression before at
+// base: to the code's instruction for the expression that starts there,
+// or through the walker expression by expression, up to the block's end.
+const Ins* resume_block(Code& c, uint16_t r, uint32_t pos, Cell* base) {
+    const Block& b = c.blocks[r];
+    const Cell blk = b.cell;
+    const node_t n = series_node(blk);
+    for (;;) {
+        stack::arg_top = base + 1;
+        if (pos >= series::cell_count(n)) return &c.ins[b.end];
+        if (valid(b))
+            for (const auto& [at, i] : b.starts)
+                if (at == pos) return &c.ins[i];
+        stack::arg_top = base;
+        interp::current_position = blk;
+        series_index(interp::current_position) = pos;
+        pos = interp::eval_expression(&blk, pos, {.sub = true});
+        if (exit_pending()) return nullptr;
+    }
+}
+
+// The expression from pos through the walker (the first of its block when
+// first is set), then the rest of the block.
+const Ins* walk_from(Code& c, uint16_t r, uint32_t pos, Cell* base, bool first) {
+    const Block& b = c.blocks[r];
+    const Cell blk = b.cell;
+    if (pos >= series::cell_count(series_node(blk))) {
+        if (first) *base = shared::unset;
+        stack::arg_top = base + 1;
+        return &c.ins[b.end];
+    }
+    stack::arg_top = base;
+    interp::current_position = blk;
+    series_index(interp::current_position) = pos;
+    pos = interp::eval_expression(&blk, pos, {.sub = true});
+    if (exit_pending()) return nullptr;
+    return resume_block(c, r, pos, base);
+}
+
+void set_value(Code& c, const Site& s) {
+    const Cell value = *stack::top();
+    if (cell::type_of(&value) == TYPE_UNSET) err::raise(err::NEED_VALUE, &s.name);
+    // Through the word in the block itself, as the walker sets it.
+    Cell* w = series::cells_of(series_node(c.blocks[s.blk].cell)) + s.pos;
+    lookup::set_word(w, &value);
+    *stack::arg_base = value;
+    stack::unwind_keep();
+}
+
+// Finishes the expression of block r through the walker and the call
+// machinery: operand argi of site up (-1: the expression itself) is to be
+// evaluated from pos, or its value lies at start. Then the rest of the
+// block. Answers the instruction to go on at; null when an exit is
+// pending.
+const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, Phase phase, Cell* start) {
+    const Cell blk = c.blocks[r].cell;
+    for (;;) {
+        const bool no_infix = up >= 0 && c.sites[static_cast<size_t>(up)].kind == SiteKind::Infix;
+        if (phase == Phase::Todo) {
+            stack::arg_top = start;
+            pos = interp::eval_expression(&blk, pos, {.no_infix = no_infix, .sub = true});
+            if (exit_pending()) return nullptr;
+        } else if (!no_infix) {
+            const node_t n = series_node(blk);
+            pos = interp::check_infix(blk, pos, start, series::cells_of(n), series::cell_count(n));
+            if (exit_pending()) return nullptr;
+        }
+        if (up < 0) break;
+        const Site& s = c.sites[static_cast<size_t>(up)];
+        Cell* const site_start = stack::arg_base;
+        switch (s.kind) {
+        case SiteKind::Infix:
+            call::finish_infix(&s.fn, &blk, pos, &s.name);
+            break;
+        case SiteKind::Set:
+            set_value(c, s);
+            break;
+        default:
+            call::check_arg(&s.fn, &s.name, argi);
+            pos = call::resume_call(&s.fn, &blk, pos, &s.name, argi + 1);
+            break;
+        }
+        if (exit_pending()) return nullptr;
+        start = site_start;
+        phase = Phase::Done;
+        argi = s.argi;
+        up = s.up;
+    }
+    return resume_block(c, r, pos, start);
+}
+
+// A check of the instruction failed: the walker takes over from it, and
+// the code is made again at the block's next evaluation.
+[[gnu::noinline]] const Ins* hand_over(Code& c, const Ins& i, Phase phase, uint32_t pos, Cell* start) {
+    c.stale = true;
+    return finish(c, i.blk, i.up, i.argi, pos, phase, start);
+}
+
+// The block i stands in changed during the step before: the site (or
+// operand) that step completed, whose value is on the top, goes on
+// through the walker from pos.
+[[gnu::noinline]] const Ins* changed_under(Code& c, const Ins& i, int32_t up, uint32_t argi, uint32_t pos) {
+    return finish(c, i.blk, up, argi, pos, Phase::Done, stack::arg_top - 1);
+}
+
+// An infix operator's frame, its left operand at left, as the call
+// machinery pushes it; the left operand is checked now unless the
+// operator's integer step takes it.
+void begin_infix(const Site& s, Cell* left) {
+    stack::check_depth();
+    stack::arg_top = left;
+    push_frame(s.header, s.word_ctx, 0, s.spec);
+    stack::arg_top = left + 1;
+    if (s.fast == fast_ops::NOT_FAST || cell::type_of(left) != TYPE_INTEGER) call::check_arg(&s.fn, &s.name, 0);
+}
+
+// Both operands of an infix operator in place from its frame's base.
+bool end_infix(Code& c, const Site& s, uint32_t pos) {
+    Cell* left = stack::arg_base;
+    if (s.fast != fast_ops::NOT_FAST && cell::type_of(left) == TYPE_INTEGER &&
+        cell::type_of(left + 1) == TYPE_INTEGER && stack::arg_top == left + 2) {
+        fast_ops::fast_result(s.fast, integer_value(left), integer_value(left + 1), left);
+        stack::unwind_keep();
+        return true;
+    }
+    call::finish_infix(&s.fn, &c.blocks[s.blk].cell, pos, &s.name);
+    return !exit_pending();
+}
+
+// An operator whose integer step does not apply to its operands: the call
+// the walker would make, with the right operand's value as it stands.
+[[gnu::noinline]] bool slow_arith(Code& c, const Site& s, Cell* left, const Cell* right, uint32_t op_pos) {
+    const Cell r = *right;
+    begin_infix(s, left);
+    stack::push(&r);
+    return end_infix(c, s, op_pos + 2);
+}
+
+// The right operand of an operator is no longer a value as it stands.
+[[gnu::noinline]] const Ins* arith_hand_over(Code& c, const Ins& i, Cell* left, uint32_t op_pos) {
+    begin_infix(c.sites[i.a], left);
+    c.stale = true;
+    return finish(c, i.blk, static_cast<int32_t>(i.a), 1, op_pos + 1, Phase::Todo, left + 1);
+}
+
+// The block of an in-place conditional or paren changed: it runs as the
+// walker runs it.
+[[gnu::noinline]] bool run_changed_block(const Block& b) {
+    Cell cell = b.cell;
+    if (b.paren) {
+        stack::mark_native(words::w_body);
+        interp::eval_block(&cell, true);
+        if (exit_pending()) return false;
+        stack::unwind_keep();
+        return true;
+    }
+    interp::eval_block(&cell, true);
+    return !exit_pending();
+}
+
+// The body of a function! whose arguments are in place: call::call_function
+// with the frame header made beforehand. False when an exit for a frame
+// below is pending.
+bool call_body(const Site& s) {
+    if (trace::installed) [[unlikely]] {
+        call::call_function(&s.fn, &s.name);
+        return !exit_pending();
+    }
+    const Cell body = function::body_of(s.fn);
+    if (s.ctx) stack::values_word_of(s.ctx) = stack::index_of(stack::arg_base) + 1;
+    push_frame(s.body_header, s.word_ctx, 0, 0);
+    interp::eval_block(&body, true);
+    if (exit_pending()) {
+        if (pending_exit != catch_code::RETURN && pending_exit != catch_code::EXIT) return false;
+        pending_exit = 0;
+        stack::keep_first();
+    }
+    stack::unwind_last();
+    return true;
+}
+
+// Runs the code from its first instruction; false when an exit is pending.
+bool exec(Code& c, Cell* locals) {
+    static const void* const labels[] = {
+        &&Expr,   &&Const,    &&Global,    &&Local,   &&Word,    &&Walk1,    &&NotOp,  &&Arith,
+        &&LocalArith, &&GlobalArith,
+        &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
+        &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
+    };
+    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::Return) + 1);
+    const Ins* const first = c.ins.data();
+    const Site* const sites = c.sites.data();
+    const Block* const blocks = c.blocks.data();
+    const Ins* ip = first;
+    Globals globals;
+    globals.refresh();
+    uint32_t op_pos = 0;
+#define DISPATCH() goto* labels[static_cast<size_t>(ip->op)]
+#define NEXT()     \
+    do {           \
+        ++ip;      \
+        DISPATCH(); \
+    } while (0)
+#define GO(to)                    \
+    do {                          \
+        ip = (to);                \
+        if (!ip) return false;    \
+        globals.refresh();        \
+        DISPATCH();               \
+    } while (0)
+    DISPATCH();
+
+Expr : {
+    // The block is known valid here: at the start of the run, and after
+    // every step that may have changed it.
+    if (ip->b) --stack::arg_top;
+    if (ip->c) [[unlikely]]
+        GO(walk_from(c, static_cast<uint16_t>(ip->a), ip->pos, stack::arg_top, ip->b == 0));
+    interp::current_position = ip->k;
+    NEXT();
+}
+Const:
+    stack::push(&ip->k);
+    NEXT();
+Global : {
+    const Cell* v = globals.at(ip->a);
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    NEXT();
+}
+Local : {
+    const Cell* v = locals + ip->a;
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    NEXT();
+}
+Word : {
+    const Cell* v = lookup::peek(&ip->k);
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    NEXT();
+}
+Walk1:
+    interp::eval_expression(&blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
+    if (exit_pending()) return false;
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos + 1));
+    globals.refresh();
+    NEXT();
+NotOp : {
+    const Cell* v = lookup::peek(&ip->k);
+    if (v && cell::type_of(v) == TYPE_OP) [[unlikely]]
+        GO(hand_over(c, *ip, Phase::Done, ip->pos, stack::arg_top - 1));
+    NEXT();
+}
+LocalArith : {
+    const Cell* v = locals + ip->d;
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    op_pos = ip->pos + 1;
+    goto arith;
+}
+GlobalArith : {
+    const Cell* v = globals.at(ip->d);
+    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    op_pos = ip->pos + 1;
+    goto arith;
+}
+Arith:
+    op_pos = ip->pos;
+arith : {
+    const Site& s = sites[ip->a];
+    Cell* left = stack::arg_top - 1;
+    if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
+        GO(hand_over(c, *ip, Phase::Done, op_pos, left));
+    const Cell* right;
+    switch (static_cast<Reach>(ip->b)) {
+    case Reach::Const: right = &ip->k; break;
+    case Reach::Global: right = globals.at(ip->c); break;
+    case Reach::Local: right = locals + ip->c; break;
+    default: right = lookup::peek(&ip->k); break;
+    }
+    if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left, op_pos));
+    if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
+        const int32_t x = integer_value(left), y = integer_value(right);
+        int32_t r;
+        switch (s.fast) {
+        case fast_ops::OP_ADD:
+            if (__builtin_add_overflow(x, y, &r)) break;
+            integer_value(left) = r;
+            NEXT();
+        case fast_ops::OP_SUBTRACT:
+            if (__builtin_sub_overflow(x, y, &r)) break;
+            integer_value(left) = r;
+            NEXT();
+        case fast_ops::OP_LESSER:
+            *left = x < y ? shared::true_value : shared::false_value;
+            NEXT();
+        default:
+            break;
+        }
+        if (!fast_ops::fast_raises(s.fast, x, y) && stack::frame_top + 1 < stack::frame_limit &&
+            left + 2 < stack::arg_limit) [[likely]] {
+            fast_ops::fast_result(s.fast, x, y, left);
+            NEXT();
+        }
+    }
+    if (!slow_arith(c, s, left, right, op_pos)) return false;
+    globals.refresh();
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, op_pos + 2));
+    NEXT();
+}
+CallFn : {
+    const Site& s = sites[ip->a];
+    if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
+        GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    push_frame(s.header, s.word_ctx, s.ctx, s.ctx ? stack::values_word_of(s.ctx) : 0);
+    NEXT();
+}
+CallNat : {
+    const Site& s = sites[ip->a];
+    if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
+        GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    push_frame(s.header, s.word_ctx, 0, s.spec);
+    NEXT();
+}
+Check : {
+    const Site& s = sites[ip->a];
+    if (!typeset::has(&s.types[ip->c], cell::type_of(stack::top()))) [[unlikely]]
+        call::check_arg(&s.fn, &s.name, ip->c);
+    NEXT();
+}
+Unset:
+    if (cell::type_of(stack::top()) == TYPE_UNSET) [[unlikely]]
+        call::check_arg(&sites[ip->a].fn, &sites[ip->a].name, ip->c);
+    NEXT();
+InvokeFn : {
+    const Site& s = sites[ip->a];
+    for (const Cell& cell : s.rest) stack::push(&cell);
+    const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
+    if (!call_body(s)) [[unlikely]] {
+        if (s.ctx) stack::values_word_of(s.ctx) = saved_values;
+        return false;
+    }
+    stack::unwind_keep_call();
+    globals.refresh();
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    NEXT();
+}
+InvokeNat : {
+    const Site& s = sites[ip->a];
+    s.entry(no_refinements.refs);
+    if (exit_pending()) return false;
+    stack::unwind_keep();
+    globals.refresh();
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    NEXT();
+}
+OpBegin : {
+    const Site& s = sites[ip->a];
+    Cell* left = stack::arg_top - 1;
+    if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
+        GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
+    begin_infix(s, left);
+    NEXT();
+}
+OpEnd:
+    if (!end_infix(c, sites[ip->a], ip->pos)) return false;
+    globals.refresh();
+    if (!valid(blocks[ip->blk])) [[unlikely]]
+        GO(changed_under(c, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
+    NEXT();
+SetBegin : {
+    const Site& s = sites[ip->a];
+    push_frame(s.header, s.word_ctx, 0, 0);
+    NEXT();
+}
+SetEnd : {
+    const Site& s = sites[ip->a];
+    if (s.reach == Reach::Global && s.index < globals.count) {
+        // A global word whose value neither is nor becomes a function:
+        // straight into its cell, as set_word would.
+        Cell* slot = const_cast<Cell*>(globals.cells) + s.index;
+        const Cell* value = stack::arg_top - 1;
+        const uint32_t t = cell::type_of(value);
+        if (t != TYPE_UNSET && !is_any_function(t) && !is_any_function(cell::type_of(slot))) {
+            *slot = *value;
+            *stack::arg_base = *value;
+            stack::unwind_keep();
+            NEXT();
+        }
+    }
+    set_value(c, s);
+    globals.refresh();
+    NEXT();
+}
+Branch : {
+    const Site& s = sites[ip->a];
+    Cell* start = stack::arg_base;
+    if (!typeset::has(&s.types[0], cell::type_of(start))) [[unlikely]]
+        call::check_arg(&s.fn, &s.name, 0);
+    if (cell::type_of(&ip->k) == TYPE_WORD) {
+        const Cell* v = lookup::peek(&ip->k);
+        if (v && cell::type_of(v) == TYPE_OP) [[unlikely]]
+            GO(hand_over(c, *ip, Phase::Todo, ip->pos, start + 1));
+    }
+    bool take;
+    if (s.kind == SiteKind::Either) {
+        if (cell::type_of(start) == TYPE_UNSET) err::raise(err::NO_RETURN);
+        take = is_truthy(start);
+    } else {
+        take = is_truthy(start) == (s.kind == SiteKind::If);
+    }
+    stack::arg_top = start;
+    if (take) NEXT();
+    if (s.kind != SiteKind::Either) {
+        *start = shared::none;
+        stack::arg_top = start + 1;
+    }
+    ip = first + ip->c;
+    DISPATCH();
+}
+Enter:
+    if (!valid(blocks[ip->b])) [[unlikely]] {
+        if (!run_changed_block(blocks[ip->b])) return false;
+        globals.refresh();
+        ip = first + ip->c;
+        DISPATCH();
+    }
+    NEXT();
+Leave:
+    interp::current_position = ip->k;
+    if (ip->a && !valid(blocks[ip->b])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos));
+    NEXT();
+Jump:
+    ip = first + ip->c;
+    DISPATCH();
+PopFrame : {
+    stack::unwind_keep();
+    const Site& s = sites[ip->a];
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    NEXT();
+}
+Return:
+    return true;
+#undef DISPATCH
+#undef NEXT
+#undef GO
+}
+
+void run(Code& c, bool chain) {
+    // The caller's position comes back however the block is left.
+    struct Restore {
+        uint64_t saved[2];
+        Restore() { std::memcpy(saved, &interp::current_position, sizeof saved); }
+        ~Restore() { std::memcpy(&interp::current_position, saved, sizeof saved); }
+    } restore;
+    struct Hold {
+        Code* c;
+        explicit Hold(Code* code) : c(code) { c->running++; }
+        ~Hold() { end_run(c); }
+    } hold(&c);
+    Cell* const base = stack::arg_top;
+    Cell* locals = c.home ? stack::arg_bottom + stack::values_word_of(c.home) - 1 : nullptr;
+    if (!exec(c, locals)) return;
+    stack::arg_top = base + 1;
+    if (chain) *stack::arg_base = *base;
+}
+
+}  // namespace
+
+bool run_block(const Cell* block, bool chain) {
+    const Cell blk = *block;
+    const node_t n = series_node(blk);
+    const SeriesBuffer* buffer = series::buffer_of(n);
+    if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
+    Code* c = buffer->code ? block_code::find(n) : nullptr;
+    if (!c) {
+        block_code::attach(n, new Code);
+        return false;
+    }
+    switch (c->kind) {
+    case Kind::Never:
+        return false;
+    case Kind::Seen:
+    case Kind::Inlined:
+        compile::compile(blk, *c);
+        break;
+    case Kind::Compiled:
+        if (c->stale) c = compile::remake(blk, c);
+        if (c->kind == Kind::Never) return false;
+        break;
+    }
+    if (c->start != series_index(blk)) return false;
+    if (c->home && !stack::values_word_of(c->home)) return false;
+    run(*c, chain);
+    return true;
+}
+
+void init() { block_code::set_free(&compile::free_code); }
+
+}  // namespace qel::vm

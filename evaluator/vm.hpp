@@ -1,0 +1,26 @@
+// The dispatch loop of compiled block code (evaluator/compile.hpp).
+//
+// interp::eval_block hands a block here while no trace hook is installed:
+// the second evaluation of a block compiles it, every later one runs its
+// code. The code leaves the stacks, the frames that report names, the
+// running position of interp::current_position and the pending exits as
+// the walker would; the frames of block bodies and parens are left out,
+// since nothing reads them.
+#pragma once
+
+#include "runtime/cell.hpp"
+
+namespace qel::vm {
+
+// Whether blocks are compiled at all: clear in the build that only walks.
+extern bool enabled;
+
+// Evaluates the block as interp::eval_block does (chain, the result's
+// place) from its code, compiling it when its time has come. Answers false,
+// having done nothing, when the block is to be walked.
+bool run_block(const Cell* block, bool chain);
+
+// Start-up: installs the free function of code objects.
+void init();
+
+}  // namespace qel::vm

@@ -85,7 +85,7 @@ Cell* push_lines(const std::vector<uint8_t>& bytes) {
     Cell* lines = block::push_new(16);
     size_t start = 0;
     // A leading byte order mark belongs to no line.
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;
+    if (unicode::starts_with_bom(bytes.data(), bytes.size())) start = 3;
     while (start < bytes.size()) {
         const auto lf = std::find(bytes.begin() + static_cast<ptrdiff_t>(start), bytes.end(), '\n');
         const size_t end = static_cast<size_t>(lf - bytes.begin());

@@ -56,20 +56,30 @@ inline void push_locals(uint32_t n) {
     for (uint32_t k = 1; k < n; k++) stack::push(&shared::none);
 }
 
-// Pushes the cells of a function's frame for the entries of its argument
-// list from entry `from` on, none of them used: false for a refinement,
-// none for each of its arguments, then the locals. Inline, as the
-// argument count below: they run on every call of a function. Neither
-// walk allocates, so the list's cells are read once.
-inline void push_unused_entries(node_t list, uint32_t from) {
+// Gives put the cells of a function's frame for the entries of its
+// argument list from entry `from` on, none of them used: false for a
+// refinement, none for each of its arguments, then the locals (as
+// push_locals lays them out). put must not allocate: the list's cells are
+// read once.
+template <class Put>
+inline void each_unused_cell(node_t list, uint32_t from, Put&& put) {
     const Cell* entries = series::cells_of(list);
     const uint32_t count = series::cell_count(list);
     for (uint32_t i = from; i < count; i++) {
         const uint32_t t = cell::type_of(&entries[i]);
-        if (t == TYPE_REFINEMENT) stack::push(&shared::false_value);
-        else if (t == TYPE_TYPESET) stack::push(&shared::none);
-        else if (t == TYPE_INTEGER) push_locals(arg_entry_count(entries[i]));
+        if (t == TYPE_REFINEMENT) put(shared::false_value);
+        else if (t == TYPE_TYPESET) put(shared::none);
+        else if (t == TYPE_INTEGER && arg_entry_count(entries[i])) {
+            put(shared::false_value);
+            for (uint32_t k = 1; k < arg_entry_count(entries[i]); k++) put(shared::none);
+        }
     }
+}
+
+// Pushes those cells. Inline, as the argument count below: it runs on
+// every call of a function.
+inline void push_unused_entries(node_t list, uint32_t from) {
+    each_unused_cell(list, from, [](const Cell& c) { stack::push(&c); });
 }
 
 // The arguments before the refinements: the leading typeset entries of an

@@ -14,6 +14,7 @@
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/action_entries.hpp"
+#include "evaluator/call.hpp"
 #include "evaluator/fast_ops.hpp"
 #include "evaluator/lookup.hpp"
 #include "evaluator/native_fns.hpp"
@@ -77,6 +78,23 @@ private:
     }
 
     Reach reach_of(const Cell& w, uint32_t& index);
+
+    // A site named by the word `name` at pos, an operand of site `up`,
+    // pushing frames with the given header.
+    Site site_of(SiteKind kind, uint32_t pos, int32_t up, uint32_t argi, const Cell& name, uint32_t header) {
+        Site s{};
+        s.kind = kind;
+        s.argi = static_cast<uint8_t>(argi);
+        s.up = up;
+        s.blk = blk_;
+        s.pos = pos;
+        s.name = name;
+        s.reach = reach_of(name, s.index);
+        s.fast = fast_ops::NOT_FAST;
+        s.header = header;
+        s.word_ctx = frame_context(name);
+        return s;
+    }
     bool operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, bool& may_unset);
     bool chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset);
     bool call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, uint32_t argi);
@@ -266,17 +284,7 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         }
     } else if (t == TYPE_SET_WORD) {
         if (pos + 1 >= tail_) return false;
-        Site s{};
-        s.kind = SiteKind::Set;
-        s.argi = static_cast<uint8_t>(argi);
-        s.up = up;
-        s.blk = blk_;
-        s.pos = pos;
-        s.name = v;
-        s.reach = reach_of(v, s.index);
-        s.header = frame_header(v, stack::FrameKind::Native, 0);
-        s.word_ctx = frame_context(v);
-        c_.sites.push_back(s);
+        c_.sites.push_back(site_of(SiteKind::Set, pos, up, argi, v, frame_header(v, stack::FrameKind::Native, 0)));
         const auto site = static_cast<int32_t>(c_.sites.size() - 1);
         emit(Op::SetBegin, pos, up, argi).a = static_cast<uint32_t>(site);
         uint32_t p = pos + 1;
@@ -335,20 +343,11 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
                 return false;
         }
         if (pos + 1 >= tail_) return false;
-        Site s{};
-        s.kind = SiteKind::Infix;
-        s.argi = static_cast<uint8_t>(argi);
-        s.up = up;
-        s.blk = blk_;
-        s.reach = reach_of(w, s.index);
-        s.pos = pos;
+        Site s = site_of(SiteKind::Infix, pos, up, argi, w, frame_header(w, stack::FrameKind::NativeCall, 0));
         s.fast = fast_ops::fast_op_of(op);
         s.fn = fn;
         s.op = op;
-        s.name = w;
         s.spec = native_spec(fn);
-        s.header = frame_header(w, stack::FrameKind::NativeCall, 0);
-        s.word_ctx = frame_context(w);
         s.types.assign(cells_of(list), cells_of(list) + 2);
         c_.sites.push_back(s);
         const auto site = static_cast<uint32_t>(c_.sites.size() - 1);
@@ -409,37 +408,19 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     }
     if (argc > MAX_ARGS) return false;
     const Cell name = at(pos);
-    Site s{};
-    s.kind = t == TYPE_FUNCTION ? SiteKind::Function : SiteKind::Native;
-    s.argi = static_cast<uint8_t>(argi);
-    s.up = up;
-    s.blk = blk_;
-    s.reach = reach_of(name, s.index);
-    s.pos = pos;
-    s.fast = fast_ops::NOT_FAST;
+    Site s = t == TYPE_FUNCTION
+                 ? site_of(SiteKind::Function, pos, up, argi, name, frame_header(name, stack::FrameKind::Call, 0))
+                 : site_of(SiteKind::Native, pos, up, argi, name, frame_header(name, stack::FrameKind::NativeCall, 0));
     s.fn = fn;
-    s.name = name;
     s.types.assign(cells_of(list), cells_of(list) + argc);
-    s.word_ctx = frame_context(name);
     if (t == TYPE_FUNCTION) {
-        s.header = frame_header(name, stack::FrameKind::Call, 0);
         s.body_header = frame_header(name, stack::FrameKind::Native, stack::frame_flag::BODY);
         s.ctx = function_context(fn);
         // The frame's cells after the arguments, as a call without
         // refinements lays them out.
-        for (uint32_t i = argc; i < count; i++) {
-            const Cell e = cells_of(list)[i];
-            const uint32_t et = cell::type_of(&e);
-            if (et == TYPE_REFINEMENT) s.rest.push_back(shared::false_value);
-            else if (et == TYPE_TYPESET) s.rest.push_back(shared::none);
-            else if (et == TYPE_INTEGER && arg_entry_count(e)) {
-                s.rest.push_back(shared::false_value);
-                for (uint32_t k = 1; k < arg_entry_count(e); k++) s.rest.push_back(shared::none);
-            }
-        }
+        call::each_unused_cell(list, argc, [&](const Cell& c) { s.rest.push_back(c); });
     } else {
         s.spec = native_spec(fn);
-        s.header = frame_header(name, stack::FrameKind::NativeCall, 0);
         if (t == TYPE_NATIVE) {
             const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(fn)));
             if (!e || !e->fn) return false;

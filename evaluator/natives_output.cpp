@@ -31,6 +31,7 @@
 #include "runtime/print_hooks.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
 namespace qel::natives {
@@ -216,9 +217,9 @@ void do_next(const Cell* position_word) {
 bool skip_bom(Cell& src) {
     SeriesBuffer* b = series::buffer_of(series_node(src));
     const uint32_t total = series::buffer_length(series_node(src));
-    if (total < series_index(src) + 3) return false;
-    const uint8_t* p = series::head_ptr(b) + series_index(src);
-    if (p[0] != 0xEF || p[1] != 0xBB || p[2] != 0xBF) return false;
+    if (total < series_index(src) ||
+        !unicode::starts_with_bom(series::head_ptr(b) + series_index(src), total - series_index(src)))
+        return false;
     series_index(src) += 3;
     return true;
 }

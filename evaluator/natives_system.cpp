@@ -56,7 +56,7 @@ std::vector<uint8_t> bytes_of(const Cell* value) {
 // CR LF turned into LF, ill-formed runs replaced by U+FFFD.
 std::string clean_text(const uint8_t* p, size_t n) {
     const uint8_t* end = p + n;
-    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
+    if (unicode::starts_with_bom(p, n)) p += 3;
     std::string out;
     out.reserve(static_cast<size_t>(end - p));
     while (p < end) {

@@ -476,7 +476,7 @@ void store_into(SeriesBuffer* s, uint32_t count, Walk&& walk) {
 template <class Source>
 Loaded load_utf8_from(Source source, uint32_t length, node_t target, bool crlf) {
     const uint8_t* bytes = source();
-    const uint32_t skip = length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+    const uint32_t skip = starts_with_bom(bytes, length) ? 3 : 0;
     Measure measure;
     if (!walk_utf8(bytes + skip, bytes + length, crlf, measure)) err::raise(err::INVALID_UTF8);
     SeriesBuffer* s = prepare_target(target, measure.count, unit_for(measure.widest));

@@ -83,6 +83,11 @@ inline int32_t decode_one(const uint8_t* p, const uint8_t* end, uint32_t& size) 
     }
 }
 
+// Whether the n bytes at p start with the UTF-8 byte order mark.
+inline bool starts_with_bom(const uint8_t* p, size_t n) {
+    return n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF;
+}
+
 // Lenient stepping decoder: answers the code point at p, or -1 for an
 // ill-formed or truncated run, and moves p past what it read.
 inline int32_t decode_utf8(const uint8_t*& p, const uint8_t* end) {

@@ -10,6 +10,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/word.hpp"
@@ -443,16 +444,8 @@ const char* const MONTHS[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul",
 
 // The months block of system/locale, or nullptr while there is none.
 const Cell* locale_months() {
-    const int32_t sys_index = context::find_symbol(context::global, words::sym_system, true);
-    if (sys_index < 0) return nullptr;
-    const Cell* sys = context::slot_at(context::global, static_cast<uint32_t>(sys_index));
-    if (!sys || cell::type_of(sys) != TYPE_OBJECT) return nullptr;
-    const Cell locale_word{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("locale")), UINT32_MAX};
-    const Cell* locale = object::field_by_word(sys, &locale_word);
-    if (cell::type_of(locale) != TYPE_OBJECT) return nullptr;
-    const Cell months_word{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("months")), UINT32_MAX};
-    const Cell* months = object::field_by_word(locale, &months_word);
-    return cell::type_of(months) == TYPE_BLOCK ? months : nullptr;
+    const Cell* months = system_object::field({"locale", "months"});
+    return months && cell::type_of(months) == TYPE_BLOCK ? months : nullptr;
 }
 
 // The month's name cut to 3 characters, from system/locale/months when

@@ -270,7 +270,7 @@ int32_t new_class_id() { return ++class_counter; }
 uint32_t field_count(const Cell* obj) { return context::word_count(object_context(obj)); }
 
 int32_t field_index(const Cell* obj, const Cell* word) {
-    return context::find_symbol(object_context(obj), word_symbol(word), true);
+    return context::find_field(object_context(obj), word_symbol(word));
 }
 
 Cell* field_by_word(const Cell* obj, const Cell* word) {
@@ -539,32 +539,46 @@ void on_object_set(const Cell* object, const Cell* word, const Cell* old_value, 
 
 // ---- paths ----
 
-Cell* eval_path(Cell* value, const datatype::PathStep& step) {
-    const uint32_t et = cell::type_of(step.element);
-    const Cell path_cell = step.path ? *step.path : shared::none;
-    if (!is_any_word(et))
-        err::raise(err::INVALID_PATH, &path_cell, step.element);
-    const int32_t i = field_index(value, step.element);
-    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
-    const node_t ctx = object_context(value);
-    if (step.new_value) {
-        Cell* const mark = stack::arg_top;
-        Cell* obj = stack::push(value);
-        Cell* nv = stack::push(step.new_value);
-        Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
-        block_code::word_value_changes(old, nv);
-        *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
-        context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
-        if (object_on_set(obj)) {
-            Cell* w = stack::push(context::word_at(ctx, static_cast<uint32_t>(i)));
-            fire_on_set(obj, w, old, nv);
-        }
-        stack::arg_top = mark;
-        return step.new_value;
+namespace {
+
+// The index of the field a path element names; raises invalid-path.
+uint32_t path_field_index(const Cell* obj, const Cell* element, const Cell* path) {
+    const int32_t i = is_any_word(cell::type_of(element)) ? field_index(obj, element) : -1;
+    if (i < 0) {
+        const Cell path_cell = path ? *path : shared::none;
+        err::raise(err::INVALID_PATH, &path_cell, element);
     }
-    Cell* v = context::value_by_index(ctx, static_cast<uint32_t>(i));
-    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, step.element);
+    return static_cast<uint32_t>(i);
+}
+
+}  // namespace
+
+Cell* path_field(const Cell* obj, const Cell* element, const Cell* path) {
+    Cell* v = context::value_by_index(object_context(obj), path_field_index(obj, element, path));
+    if (cell::type_of(v) == TYPE_UNSET) [[unlikely]] {
+        const Cell path_cell = path ? *path : shared::none;
+        err::raise(err::UNSET_PATH, &path_cell, element);
+    }
     return v;
+}
+
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (!step.new_value) return path_field(value, step.element, step.path);
+    const uint32_t i = path_field_index(value, step.element, step.path);
+    const node_t ctx = object_context(value);
+    Cell* const mark = stack::arg_top;
+    Cell* obj = stack::push(value);
+    Cell* nv = stack::push(step.new_value);
+    Cell* old = stack::push(context::value_by_index(ctx, i));
+    block_code::word_value_changes(old, nv);
+    *context::value_by_index(ctx, i) = *nv;
+    context::word_at(ctx, i)->header |= context::CHANGED;
+    if (object_on_set(obj)) {
+        Cell* w = stack::push(context::word_at(ctx, i));
+        fire_on_set(obj, w, old, nv);
+    }
+    stack::arg_top = mark;
+    return step.new_value;
 }
 
 // ---- comparison ----

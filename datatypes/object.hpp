@@ -100,6 +100,11 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
 
 // ---- slots shared with error! ----
 Cell* eval_path(Cell* value, const datatype::PathStep& step);
+// What eval_path answers for a field read: the value cell of the field
+// that element (a word of any kind, any letter case) names. Raises
+// invalid-path for another element or a field the object lacks, and
+// unset-path for a field without a value; path is the path they name.
+Cell* path_field(const Cell* obj, const Cell* element, const Cell* path);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The reflect action: pushes what the field word names (body, words,
 // values, class, changed, owner, events?). make and to block! take the

@@ -326,7 +326,32 @@ Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t 
     return series;
 }
 
+namespace {
+
+// append of one value that is not spliced (no /dup, /part of at least one
+// cell), to any block but a hash!: the common case of a loop, kept free of
+// the general path's positions, repeats and sources.
+Cell* append_one(Cell* series, const Cell* value) {
+    const uint32_t len = total(series);
+    series_type::clamp_index(series);
+    const Report report(series, words::w_append, value, static_cast<int32_t>(len), 1);
+    // A change handler may have changed the series, and the value is read
+    // after it, as the general path does.
+    const Cell v = *value;
+    const uint32_t now = total(series);
+    SeriesBuffer* s = ensure_cells(series, uint64_t{now} + 1, true);
+    series::head_cell(s)[now] = v;
+    s->tail += CELL;
+    report.after(words::w_appended, value, static_cast<int32_t>(len), 1);
+    series_index(series) = 0;
+    return series;
+}
+
+}  // namespace
+
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    const bool spliced = !only && is_block_like(cell::type_of(value));
+    if (!spliced && dup <= 1 && part != 0 && !is_hash(series)) return append_one(series, value);
     return insert_values(series, value, part, only, dup, true);
 }
 

@@ -230,27 +230,42 @@ int32_t sign_of(const Cell* c) {
 
 Amount from_integer(int32_t v) { return static_cast<Amount>(v) * UNIT; }
 
-Amount from_float(double v, bool check) {
-    const auto refuse = [v]() {
-        Cell f{TYPE_FLOAT, 0, 0, 0};
-        float_type::make_at(&f, v);
-        bad_make(&f);
-    };
-    const double m = std::fabs(v);
-    if (!std::isfinite(v) || m >= FLOAT_LIMIT || (m > 0 && m < FLOAT_SMALLEST)) refuse();
-    if (m == 0) return 0;
+namespace {
+
+// A finite double of magnitude 0.00001 to below 1e17 (or zero) cut toward
+// zero to five fraction digits of its shortest round-trip text; inexact
+// tells whether the text had more.
+Amount cut_float(double v, bool& inexact) {
+    inexact = false;
+    if (v == 0) return 0;
     float_text::Digits d;
     float_text::dtoa(v, 0, d);
     // The digits are d.digits with the point after d.exponent of them.
-    if (check && d.count - d.exponent > static_cast<int32_t>(FRACTION_DIGITS)) refuse();
+    inexact = d.count - d.exponent > static_cast<int32_t>(FRACTION_DIGITS);
     // The first exponent + 5 digits (zeros past the last, none before the
     // first when the exponent is negative) count the units of 0.00001.
     Amount a = 0;
     for (int32_t k = 0; k < d.exponent + static_cast<int32_t>(FRACTION_DIGITS); k++) {
-        const int32_t digit = k >= 0 && k < d.count ? d.digits[k] - '0' : 0;
+        const int32_t digit = k < d.count ? d.digits[k] - '0' : 0;
         a = a * 10 + digit;
     }
     return d.negative ? -a : a;
+}
+
+}  // namespace
+
+Amount from_float(double v, bool check) {
+    const double m = std::fabs(v);
+    bool inexact = false;
+    Amount a = 0;
+    if (std::isfinite(v) && m < FLOAT_LIMIT && !(m > 0 && m < FLOAT_SMALLEST)) a = cut_float(v, inexact);
+    else inexact = check = true;
+    if (check && inexact) {
+        Cell f{TYPE_FLOAT, 0, 0, 0};
+        float_type::make_at(&f, v);
+        bad_make(&f);
+    }
+    return a;
 }
 
 int32_t to_integer(const Cell* c) {
@@ -349,6 +364,8 @@ void do_math(MathOp op) {
         case MathOp::Divide:
             v = divide(a, b);
             if (lt == TYPE_MONEY && rt == TYPE_MONEY) {
+                // A ratio of two amounts is a plain number.
+                l->header &= ~SIGN_FLAG;
                 float_type::make_at(l, to_float(v));
                 return;
             }
@@ -372,7 +389,12 @@ int32_t compare_with_double(Amount m, double x, CompareOp op) {
         if (m == 0) return x > 0 ? -1 : 1;
         return m > 0 ? 1 : -1;
     }
-    return order(m, from_float(x, true));
+    // Exactly: the float cut to five fraction digits, then the digits the
+    // cut dropped, which lie on the float's side of zero.
+    bool inexact;
+    const Amount c = cut_float(x, inexact);
+    if (c != m || !inexact) return order(m, c);
+    return x > 0 ? -1 : 1;
 }
 
 namespace {

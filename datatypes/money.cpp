@@ -69,12 +69,17 @@ const Cell* currency_list() {
     return list && cell::type_of(list) == TYPE_BLOCK ? list : nullptr;
 }
 
+// Only a word of three characters names a currency.
+bool is_code(const Cell* w) {
+    return is_any_word(cell::type_of(w)) && symbol::name_length(word_symbol(w)) == 3;
+}
+
 // The word at a 1-based index of the list, or nullptr.
 const Cell* currency_word(uint32_t index) {
     const Cell* list = currency_list();
     if (!list || index == 0 || static_cast<int32_t>(index) > series::length_of(list)) return nullptr;
     const Cell* w = series::cells_of(series_node(list)) + series_index(list) + index - 1;
-    return is_any_word(cell::type_of(w)) ? w : nullptr;
+    return is_code(w) ? w : nullptr;
 }
 
 template <class Match>
@@ -84,14 +89,13 @@ int32_t find_currency(Match match) {
     const int32_t n = series::length_of(list);
     for (int32_t i = 0; i < n && i < static_cast<int32_t>(CURRENCY_LIMIT); i++) {
         const Cell* w = series::cells_of(series_node(list)) + series_index(list) + i;
-        if (is_any_word(cell::type_of(w)) && match(word_symbol(w))) return i + 1;
+        if (is_code(w) && match(word_symbol(w))) return i + 1;
     }
     return -1;
 }
 
 int32_t currency_of_code(const char* code) {
     return find_currency([code](int32_t sym) {
-        if (symbol::name_length(sym) != 3) return false;
         const char* name = symbol::name(sym);
         for (int i = 0; i < 3; i++) {
             const auto a = static_cast<unsigned char>(name[i]), b = static_cast<unsigned char>(code[i]);
@@ -653,10 +657,10 @@ Cell* random_slot(Cell* value, bool seed, bool secure, bool) {
         const uint32_t top = digit_at(value, p);
         uint32_t d;
         // The value's own digit is kept only rarely, so that the draw
-        // stays below the value.
+        // stays below the value; a 0 is the only digit there is.
         for (;;) {
             d = draw() % (top + 1);
-            if (d < top || draw() % 1000 == draw() % 1000) break;
+            if (d < top || top == 0 || draw() % 1000 == draw() % 1000) break;
         }
         if (d < top) bounded = false;
         set_digit(value, p, d);

@@ -37,6 +37,7 @@ constexpr Amount LIMIT = pow10(DIGITS);  // every magnitude stays below
 constexpr double FLOAT_LIMIT = 1e17;
 constexpr double FLOAT_SMALLEST = 1e-5;
 constexpr int32_t DEFAULT_SHOWN_DIGITS = 2;
+constexpr int32_t LARGEST_BLOCK_FRACTION = 99999;  // in units of 0.00001
 // The longest text: sign, currency, "$", 17 digits, 5 group marks, ".",
 // 5 fraction digits.
 constexpr size_t TEXT_MAX = 40;
@@ -190,7 +191,7 @@ Cell* store(Cell* c, Amount v, uint8_t currency) {
 Cell* make_at(Cell* c, bool negative, uint8_t currency, const uint8_t* digits) {
     *c = Cell{TYPE_MONEY | (negative ? SIGN_FLAG : 0), 0, 0, 0};
     set_currency(c, currency);
-    for (uint32_t i = 0; i < 11; i++) set_payload_byte(c, 1 + i, digits[i]);
+    for (uint32_t i = 0; i < DIGIT_BYTES; i++) set_payload_byte(c, 1 + i, digits[i]);
     return c;
 }
 
@@ -225,7 +226,7 @@ int32_t currency_index(int32_t sym) {
 }
 
 int32_t sign_of(const Cell* c) {
-    for (uint32_t i = 1; i < 12; i++)
+    for (uint32_t i = 1; i <= DIGIT_BYTES; i++)
         if (payload_byte(c, i)) return sign_bit(c) ? -1 : 1;
     return 0;
 }
@@ -278,6 +279,8 @@ int32_t to_integer(const Cell* c) {
     return static_cast<int32_t>(v);
 }
 
+namespace {
+
 double to_float(Amount v) {
     // The amount's text with five fraction digits, read back.
     char buf[TEXT_MAX];
@@ -297,6 +300,8 @@ double to_float(Amount v) {
     }
     return v < 0 ? -d : d;
 }
+
+}  // namespace
 
 double to_float(const Cell* c) { return to_float(amount_of(c)); }
 
@@ -383,6 +388,9 @@ void do_math(MathOp op) {
 
 // ---- comparison -------------------------------------------------------------------
 
+namespace {
+
+// The order of an amount against a double under op.
 int32_t compare_with_double(Amount m, double x, CompareOp op) {
     if (std::isnan(x)) return is_ordering(op) ? failing_order(op) : 1;
     const double ax = std::fabs(x);
@@ -400,8 +408,6 @@ int32_t compare_with_double(Amount m, double x, CompareOp op) {
     if (c != m || !inexact) return order(m, c);
     return x > 0 ? -1 : 1;
 }
-
-namespace {
 
 int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const uint32_t tb = cell::type_of(b);
@@ -582,22 +588,24 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- paths, pick and the small slots ----------------------------------------------
 
-// 1 code, 2 amount, 0 anything else.
-int32_t field_of(const Cell* selector) {
+// The fields a path or pick reaches, by word or by number.
+enum class Field { None = 0, Code = 1, Amount = 2 };
+
+Field field_of(const Cell* selector) {
     const uint32_t t = cell::type_of(selector);
     if (t == TYPE_INTEGER) {
         const int32_t i = integer_value(selector);
-        return i == 1 || i == 2 ? i : 0;
+        return i == 1 ? Field::Code : i == 2 ? Field::Amount : Field::None;
     }
-    if (!is_any_word(t)) return 0;
+    if (!is_any_word(t)) return Field::None;
     const int32_t sym = symbol::canonical(word_symbol(selector));
-    if (sym == symbol::canonical(words::sym_code)) return 1;
-    if (sym == symbol::canonical(words::sym_amount)) return 2;
-    return 0;
+    if (sym == symbol::canonical(words::sym_code)) return Field::Code;
+    if (sym == symbol::canonical(words::sym_amount)) return Field::Amount;
+    return Field::None;
 }
 
-Cell* read_field(const Cell* value, int32_t field) {
-    if (field == 1) {
+Cell* read_field(const Cell* value, Field field) {
+    if (field == Field::Code) {
         result_cell = currency_cell(currency_of(value));
     } else {
         result_cell = *value;
@@ -608,12 +616,12 @@ Cell* read_field(const Cell* value, int32_t field) {
 }
 
 Cell* eval_path(Cell* value, const datatype::PathStep& step) {
-    const int32_t field = field_of(step.element);
+    const Field field = field_of(step.element);
     if (step.new_value) {
         if (step.path) err::raise(err::BAD_PATH_SET, step.path, step.element);
         err::raise(err::BAD_PATH_SET, step.element);
     }
-    if (!field) {
+    if (field == Field::None) {
         if (step.path) err::raise(err::INVALID_PATH, step.path, step.element);
         err::raise(err::INVALID_PATH, step.element);
     }
@@ -621,8 +629,8 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 }
 
 Cell* pick(Cell* value, int32_t, Cell* index_cell) {
-    const int32_t field = index_cell ? field_of(index_cell) : 0;
-    if (!field) {
+    const Field field = index_cell ? field_of(index_cell) : Field::None;
+    if (field == Field::None) {
         const Cell none = shared::none;
         err::raise(err::OUT_OF_RANGE, index_cell ? index_cell : &none);
     }

@@ -27,9 +27,9 @@ namespace qel::money {
 constexpr uint32_t DIGITS = 22;
 constexpr uint32_t INTEGER_DIGITS = 17;
 constexpr uint32_t FRACTION_DIGITS = 5;
+constexpr uint32_t DIGIT_BYTES = DIGITS / 2;  // payload bytes 1 to 11
 constexpr uint32_t SIGN_FLAG = 0x4000;      // header bit: negative
 constexpr uint32_t CURRENCY_LIMIT = 255;    // the highest index the byte holds
-constexpr int32_t LARGEST_BLOCK_FRACTION = 99999;
 
 // The amount in units of 0.00001.
 using Amount = __int128;
@@ -68,7 +68,8 @@ Amount amount_of(const Cell* c);
 // the amount and the currency index. |v| must be below 10^22.
 Cell* store(Cell* c, Amount v, uint8_t currency);
 
-// A complete cell from a sign, a currency index and the 11 digit bytes.
+// A complete cell from a sign, a currency index and the DIGIT_BYTES digit
+// bytes.
 Cell* make_at(Cell* c, bool negative, uint8_t currency, const uint8_t* digits);
 
 // A cell from the parts of a money text: the sign, the currency code (3
@@ -95,7 +96,6 @@ Amount from_float(double v, bool check);
 // script type-limit with integer!.
 int32_t to_integer(const Cell* c);
 double to_float(const Cell* c);
-double to_float(Amount v);
 
 // -1, 0 or 1.
 int32_t sign_of(const Cell* c);
@@ -103,10 +103,6 @@ int32_t sign_of(const Cell* c);
 // The two-operand math on the cells at the argument base, one of them
 // money!; the result goes into the first.
 void do_math(MathOp op);
-
-// Order of a money! amount against a double under op (for float! on the
-// left the answer is negated by the caller).
-int32_t compare_with_double(Amount m, double x, CompareOp op);
 
 void fill(datatype::Record& r);
 

@@ -543,7 +543,8 @@ Cell* from_block(const Cell* spec) {
     const int32_t n = series::length_of(spec);
     if (n < 1 || n > 3) bad_make(spec);
     Cell parts[3];
-    for (int32_t i = 0; i < n; i++) parts[i] = series::cells_of(series_node(spec))[series_index(spec) + i];
+    const Cell* cells = series::cells_of(series_node(spec)) + series_index(spec);
+    for (int32_t i = 0; i < n; i++) parts[i] = cells[i];
     int32_t k = 0;
     uint8_t currency = 0;
     if (cell::type_of(&parts[0]) == TYPE_WORD) {

@@ -147,7 +147,8 @@ def main():
     args = ap.parse_args()
     rng = random.Random(args.seed)
     table = cases(rng, args.count)
-    lines = ["Qel []", "show: func [code /local r] [r: try code either error! = type? :r [print r/id] [print mold/all r]]"]
+    lines = ["Qel []",
+             "show: func [code /local r] [r: try code either error! = type? :r [print r/id] [print mold/all r]]"]
     lines += [f"show [{expr}]" for expr, _ in table]
     with tempfile.TemporaryDirectory() as home:
         script = os.path.join(home, "money_decimal.qel")

@@ -19,6 +19,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
@@ -563,6 +564,15 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             Cell c{0, 0, 0, 0};
             tuple::make_at(&c, p_, len);
             p_ += stored;
+            cell_at(n, i) = c;
+            return;
+        }
+        case TYPE_MONEY: {
+            const bool negative = compact_ ? s : (fh & MONEY_NEGATIVE) != 0;
+            need(MONEY_BYTES);
+            Cell c{};
+            money::make_at(&c, negative, p_[0], p_ + 1);
+            p_ += MONEY_BYTES;
             cell_at(n, i) = c;
             return;
         }

@@ -17,6 +17,7 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/context.hpp"
@@ -327,6 +328,16 @@ void Writer::value(const Cell& v, bool counts) {
                 record_start(t, nl, false, false, len << 8);
                 bytes(b, tuple::MAX_LENGTH);
             }
+            break;
+        }
+        case TYPE_MONEY: {
+            // The sign is the short-form flag (compact) or header bit 22
+            // (fixed); then the currency index and the digit bytes.
+            const bool negative = money::sign_bit(&v);
+            record_start(t, nl, false, compact_ && negative, negative ? MONEY_NEGATIVE : 0);
+            uint8_t b[MONEY_BYTES];
+            for (uint32_t i = 0; i < MONEY_BYTES; i++) b[i] = money::payload_byte(&v, i);
+            bytes(b, MONEY_BYTES);
             break;
         }
         case TYPE_ISSUE: record_start(t, nl, false, false, 0); symbol(word_symbol(v)); break;

@@ -69,6 +69,7 @@ namespace float_type { void fill(datatype::Record& r); }
 namespace percent_type { void fill(datatype::Record& r); }
 namespace time_type { void fill(datatype::Record& r); }
 namespace date { void fill(datatype::Record& r); }
+namespace money { void fill(datatype::Record& r); }
 namespace native {
 void fill_native(datatype::Record& r);
 void fill_action(datatype::Record& r);

@@ -700,9 +700,12 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
             return murmur3(b.data, b.count, seed);
         }
         case TYPE_MONEY: {
-            // Flags say nothing about the amount.
+            // Only the digits: the header flags (the sign among them) and
+            // the currency index (payload byte 0) are left out, because
+            // equal? takes USD$1 and $1, and -$0 and $0, for the same.
             Cell c = *v;
             c.header = t;
+            payload_word(c, 0) &= ~0xFFu;
             return murmur3(&c, sizeof c, seed);
         }
         default: return 0;

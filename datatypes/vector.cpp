@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -22,6 +23,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/mold.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/errors.hpp"
@@ -641,8 +643,8 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- find, select, eval-path, take -------------------------------------------------------
 
-[[noreturn]] void bad_refinement(const char* name, const Cell* value) {
-    const Cell w = *word::make_from_cstr(name);
+[[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
+    const Cell w = string::refinement_word(refinement);
     err::raise(err::INVALID_REFINE_ARG, &w, value);
 }
 
@@ -675,7 +677,7 @@ Match search(Cell* series, Cell* value, const datatype::FindOptions& options) {
     if (options.any || options.with) err::raise(err::NOT_DONE);
     int64_t step = 1;
     if (options.skip) {
-        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement("skip", options.skip);
+        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, options.skip);
         step = integer_value(options.skip);
         if (step < 1) err::raise(err::OUT_OF_RANGE, options.skip);
     }
@@ -838,9 +840,9 @@ Cell* sort(Cell* series, const datatype::SortOptions& options) {
     SortSpec spec;
     spec.reverse = options.reverse;
     if (options.skip) {
-        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement("skip", options.skip);
+        if (cell::type_of(options.skip) != TYPE_INTEGER) bad_refinement(words::ref_skip, options.skip);
         const int32_t size = integer_value(options.skip);
-        if (size < 1 || size > count || count % size != 0) bad_refinement("skip", options.skip);
+        if (size < 1 || size > count || count % size != 0) bad_refinement(words::ref_skip, options.skip);
         spec.size = static_cast<uint32_t>(size);
         spec.whole = options.all;
     } else if (options.all) {
@@ -857,7 +859,7 @@ Cell* sort(Cell* series, const datatype::SortOptions& options) {
             if (!block::call_comparator) err::raise(err::NOT_DONE);
             spec.function = options.comparator;
         } else {
-            bad_refinement("compare", options.comparator);
+            bad_refinement(words::ref_compare, options.comparator);
         }
     }
     const uint32_t w = width(series), type = element_type(series);

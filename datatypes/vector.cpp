@@ -131,12 +131,11 @@ double number_at(const uint8_t* p, uint32_t width, uint32_t type) {
     return read_int(p, width);
 }
 
-// Stores an integer result: characters must stay code points, so a
-// 4-byte character element refuses one outside 0..10FFFF.
-void store_int(uint8_t* p, uint32_t width, uint32_t type, int32_t v) {
+// Characters must stay code points: a 4-byte character element refuses
+// an integer result outside 0..10FFFF (narrower ones keep the low bits).
+void check_fits(uint32_t width, uint32_t type, int32_t v) {
     if (type == TYPE_CHAR && width == 4 && (v < 0 || static_cast<uint32_t>(v) > unicode::MAX_CODEPOINT))
         err::raise(err::INVALID_CHAR);
-    write_int(p, width, static_cast<uint32_t>(v));
 }
 
 [[noreturn]] void bad_make(const Cell* spec) {
@@ -262,11 +261,9 @@ void do_math_scalar(MathOp op, Cell* v, const Cell* scalar) {
         const uint8_t* p = element_ptr(v, from + i);
         const int32_t x = type == TYPE_CHAR ? static_cast<int32_t>(read_char(p, w)) : read_int(p, w);
         results[i] = int_op(x, y, op);
-        if (type == TYPE_CHAR && w == 4 &&
-            (results[i] < 0 || static_cast<uint32_t>(results[i]) > unicode::MAX_CODEPOINT))
-            err::raise(err::INVALID_CHAR);
+        check_fits(w, type, results[i]);
     }
-    for (uint32_t i = 0; i < n; i++) store_int(element_ptr(v, from + i), w, type, results[i]);
+    for (uint32_t i = 0; i < n; i++) write_int(element_ptr(v, from + i), w, static_cast<uint32_t>(results[i]));
 }
 
 namespace {
@@ -284,18 +281,16 @@ uint32_t named_type(const Cell* word) {
     return 0;
 }
 
-// A vector of the layout holding the values of a block (from its index),
-// with room for at least size elements.
-Cell* make_from_values(uint32_t type, uint32_t w, const Cell* values, int64_t size) {
+// A vector of the layout holding the values of a block (from its index).
+Cell* make_from_values(uint32_t type, uint32_t w, const Cell* values) {
     const Cell b = *values;
     const int32_t count = std::max(block::length(&b), 0);
     std::vector<uint8_t> bytes(static_cast<size_t>(checked_bytes(static_cast<uint32_t>(count), w)));
     for (int32_t i = 0; i < count; i++)
         check_element(bytes.data() + static_cast<size_t>(i) * w, block::cell_at(&b, series_index(b) + i), w, type);
-    const int64_t room = std::max<int64_t>(size, count);
     Cell* r = stack::push_slot();
     *r = Cell{TYPE_UNSET, 0, 0, 0};
-    make_at(r, type, w, static_cast<uint32_t>(std::min<int64_t>(room, UINT32_MAX)));
+    make_at(r, type, w, static_cast<uint32_t>(count));
     series::append_bytes(series_node(r), bytes.data(), static_cast<uint32_t>(bytes.size()));
     return r;
 }
@@ -338,7 +333,7 @@ Cell* make_long_form(const Cell* spec) {
     if (next >= n) err::raise(err::INVALID_SPEC_FIELD, &b);
     const Cell what = *at(next);
     if (cell::type_of(&what) == TYPE_INTEGER) return make_zeros(type, w, integer_value(what));
-    if (cell::type_of(&what) == TYPE_BLOCK) return make_from_values(type, w, &what, 0);
+    if (cell::type_of(&what) == TYPE_BLOCK) return make_from_values(type, w, &what);
     err::raise(err::INVALID_SPEC_FIELD, &b);
 }
 
@@ -357,7 +352,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     const uint32_t ft = cell::type_of(&first);
     if (ft == TYPE_WORD) return make_long_form(spec);
     if (!is_element_type(ft)) err::raise_with_type(err::INVALID_TYPE, ft);
-    return make_from_values(ft, default_width(ft), spec, 0);
+    return make_from_values(ft, default_width(ft), spec);
 }
 
 // ---- form and mold -------------------------------------------------------------------
@@ -492,7 +487,9 @@ void vector_math(MathOp op, Cell* l, const Cell* r) {
             const bool c = type == TYPE_CHAR;
             const int32_t x = c ? static_cast<int32_t>(read_char(pl, wl)) : read_int(pl, wl);
             const int32_t y = c ? static_cast<int32_t>(read_char(pr, wr)) : read_int(pr, wr);
-            store_int(p, w, type, int_op(x, y, op));
+            const int32_t z = int_op(x, y, op);
+            check_fits(w, type, z);
+            write_int(p, w, static_cast<uint32_t>(z));
         }
     }
     Cell result;

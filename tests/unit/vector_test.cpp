@@ -88,8 +88,8 @@ TEST_F(VectorTest, ElementStoreRefusesOtherTypes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-        EXPECT_EQ(testutil::raised([&] { vector::check_element(bytes, &c.value, vector::default_width(c.type), c.type); }),
-                  err::INVALID_ARG);
+        const uint32_t width = vector::default_width(c.type);
+        EXPECT_EQ(testutil::raised([&] { vector::check_element(bytes, &c.value, width, c.type); }), err::INVALID_ARG);
         EXPECT_EQ(bytes[0], 1);  // nothing written
     }
 }
@@ -116,10 +116,12 @@ TEST_F(VectorTest, QelbinRecordBytes) {
          {0x23, 0x2C, 0x02, 0x01, 0xFF}},
         {"compact past head", vec(TYPE_INTEGER, 1, {testutil::int_cell(1), testutil::int_cell(2)}, 1), true, 10,
          {0x63, 0x01, 0x2C, 0x02, 0x01, 0x02}},
-        {"compact 16-bit chars", vec(TYPE_CHAR, 2, {testutil::character('a')}), true, 10, {0x23, 0x29, 0x01, 0x61, 0x00}},
+        {"compact 16-bit chars", vec(TYPE_CHAR, 2, {testutil::character('a')}), true, 10,
+         {0x23, 0x29, 0x01, 0x61, 0x00}},
         {"compact empty 64-bit floats", vec(TYPE_FLOAT, 8, {}), true, 10, {0x23, 0x33, 0x00}},
-        {"fixed 16-bit integers", vec(TYPE_INTEGER, 2, {testutil::int_cell(1), testutil::int_cell(2), testutil::int_cell(3)}, 2),
-         false, 16, {0x23, 0x02, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 11, 0, 0, 0, 1, 0, 2, 0, 3, 0, 0, 0}},
+        {"fixed 16-bit integers",
+         vec(TYPE_INTEGER, 2, {testutil::int_cell(1), testutil::int_cell(2), testutil::int_cell(3)}, 2), false, 16,
+         {0x23, 0x02, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 11, 0, 0, 0, 1, 0, 2, 0, 3, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

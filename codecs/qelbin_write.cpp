@@ -20,6 +20,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -396,14 +397,15 @@ void Writer::contents(const Cell& v, uint32_t t) {
         key = ctx;
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
         key = t == TYPE_OBJECT ? object_context(v) : function_context(v);
-    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY) {
+    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY ||
+               t == TYPE_VECTOR) {
         key = series_node(v);
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR
                               ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {
@@ -476,6 +478,27 @@ void Writer::contents(const Cell& v, uint32_t t) {
             const uint32_t n = series::buffer_length(series_node(v));
             num(n);
             bytes(series::head_ptr(series::buffer_of(series_node(v))), n);
+            if (!compact_) pad(4);
+        }
+    } else if (t == TYPE_VECTOR) {
+        // The element layout: type id and width, packed into one byte in
+        // compact records.
+        SeriesBuffer* s = series::buffer_of(series_node(v));
+        const uint32_t width = series::unit(s);
+        record_start(t, nl, ref, head != 0, width << 8);
+        head_index(head);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::buffer_length(series_node(v));
+            if (compact_) {
+                byte(static_cast<uint8_t>((vector::element_type(v) << 2) | series::log2_unit(s)));
+                varint(n);
+            } else {
+                u32(n);
+                u32(vector::element_type(v));
+            }
+            bytes(series::head_ptr(s), size_t(n) * width);
             if (!compact_) pad(4);
         }
     } else {  // strings

@@ -62,7 +62,7 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_FLOAT, 0, "float!", &float_type::fill},
     {TYPE_TYPESET, 0, "typeset!", &typeset::fill},
     {TYPE_ERROR, TYPE_OBJECT, "error!", &error_type::fill},
-    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", &vector::fill},
     {TYPE_MAP, 0, "map!", &map::fill},
     {TYPE_HASH, TYPE_BLOCK, "hash!", &hash::fill},
     {TYPE_PAIR, 0, "pair!", &pair::fill},

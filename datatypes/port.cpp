@@ -31,12 +31,12 @@
 #include "datatypes/block.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/system_object.hpp"
+#include "datatypes/text.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbols.hpp"
-#include "datatypes/text.hpp"
 
 namespace qel::port {
 
@@ -46,11 +46,10 @@ Cell word_named(const char* name) {
     return Cell{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr(name)), UINT32_MAX};
 }
 
-// The field's value cell; the object must have the field.
+// The field's value cell, or the shared none when the object lacks it.
 Cell* field(const Cell* obj, const char* name) {
     const Cell w = word_named(name);
-    const int32_t i = object::field_index(obj, &w);
-    return i < 0 ? &shared::none : object::value_at(obj, static_cast<uint32_t>(i));
+    return object::field_by_word(obj, &w);
 }
 
 void set_field(const Cell* obj, const char* name, const Cell* value) {

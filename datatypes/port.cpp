@@ -202,16 +202,7 @@ enum WriteRefinement { W_PART = 4, W_SEEK = 5 };
 const Cell* ref_arg(const int32_t* r, int k) { return r[k] < 0 ? nullptr : stack::arg_base + r[k]; }
 bool has(const int32_t* r, int k) { return r[k] >= 0; }
 
-Cell* open_slot(Cell* target, Cell*, const int32_t* r) {
-    const Cell* access = ref_arg(r, O_ALLOW);
-    const Cell allow = or_none(access);
-    const OpenFlags flags{.new_port = has(r, O_NEW),
-                          .read = has(r, O_READ),
-                          .write = has(r, O_WRITE),
-                          .seek = has(r, O_SEEK),
-                          .allow = access ? &allow : nullptr};
-    return pushed(open(target, flags));
-}
+Cell* open_slot(Cell* target, Cell*, const int32_t* r) { return pushed(open(target, open_flags(r))); }
 
 Cell* rename(Cell* target, Cell* to, const int32_t*) { return pushed(forward(target, "rename", {*to})); }
 
@@ -253,6 +244,14 @@ Cell* make_from(const Cell* spec_in) {
     set_field(result, "actor", &actor);
     stack::arg_top = result + 1;
     return result;
+}
+
+OpenFlags open_flags(const int32_t* r) {
+    return OpenFlags{.new_port = has(r, O_NEW),
+                     .read = has(r, O_READ),
+                     .write = has(r, O_WRITE),
+                     .seek = has(r, O_SEEK),
+                     .allow = ref_arg(r, O_ALLOW)};
 }
 
 Cell open(const Cell* port, const OpenFlags& f) {

@@ -32,6 +32,10 @@ struct OpenFlags {
     const Cell* allow = nullptr;
 };
 
+// The flags of the running open call, from its refinement integers (allow
+// points at the access argument on the argument stack).
+OpenFlags open_flags(const int32_t* refinements);
+
 // Applies open to the port through its actor; answers the actor's result.
 Cell open(const Cell* port, const OpenFlags& flags);
 

@@ -125,16 +125,8 @@ Cell* to_port(const Cell* url, const port::OpenFlags* open) {
     return p;
 }
 
-// Refinements of open, in its spec order.
-enum OpenRefinement { O_NEW, O_READ, O_WRITE, O_SEEK, O_ALLOW };
-
 Cell* open(Cell* url, Cell*, const int32_t* r) {
-    const Cell allow = r[O_ALLOW] < 0 ? shared::none : stack::arg_base[r[O_ALLOW]];
-    const port::OpenFlags flags{.new_port = r[O_NEW] >= 0,
-                                .read = r[O_READ] >= 0,
-                                .write = r[O_WRITE] >= 0,
-                                .seek = r[O_SEEK] >= 0,
-                                .allow = r[O_ALLOW] < 0 ? nullptr : &allow};
+    const port::OpenFlags flags = port::open_flags(r);
     return to_port(url, &flags);
 }
 

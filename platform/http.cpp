@@ -61,6 +61,11 @@ std::optional<Response> request(const Request& rq) {
     curl_easy_setopt(e, CURLOPT_URL, rq.url.c_str());
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A server that never answers must not hold the evaluation for ever:
+    // a minute to connect, then at most half a minute without a byte.
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &on_body);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer.body);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &on_header);

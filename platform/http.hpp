@@ -1,7 +1,9 @@
 // HTTP requests over libcurl: one synchronous request per call, on an easy
 // handle of its own that is cleaned up before the call returns; redirects
 // are followed. Nothing here touches values or raises: the url! actions
-// turn the answer into values and decide what a failure means.
+// turn the answer into values and decide what a failure means. A request
+// gives up after a minute without a connection, or half a minute without
+// a byte of the answer.
 //
 // Only the headers of the request are sent, besides what the protocol
 // itself needs (Host, and Content-Length with a body): libcurl's own

@@ -82,6 +82,7 @@ void fill_routine(datatype::Record& r);
 }  // namespace function
 namespace object_type { void fill(datatype::Record& r); }
 namespace error_type { void fill(datatype::Record& r); }
+namespace port { void fill(datatype::Record& r); }
 namespace pair { void fill(datatype::Record& r); }
 namespace tuple { void fill(datatype::Record& r); }
 namespace point { void fill(datatype::Record& r); }

@@ -73,7 +73,7 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_EMAIL, TYPE_STRING, "email!", &email::fill},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::fill},
     {TYPE_DATE, 0, "date!", &date::fill},
-    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", &port::fill},
     {TYPE_MONEY, 0, "money!", &money::fill},
     {TYPE_REF, TYPE_STRING, "ref!", &ref::fill},
     {TYPE_POINT2D, 0, "point2D!", &point::fill},

@@ -11,6 +11,8 @@
 #include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
+#include "evaluator/clipboard_routines.hpp"
+#include "evaluator/image_routines.hpp"
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
@@ -64,6 +66,10 @@ bool is_name(uint32_t t) {
 
 }  // namespace
 
+#define IMAGE_ENCODE_SPEC(format)                                                                    \
+    "\"Encodes an image as a " format " file\" img [image!] where [none! binary! file!] \"Where to put the " \
+    "bytes; none for a new binary\" return: [binary! file!]"
+
 const Entry table[] = {
     {"last-lf?", "\"Returns TRUE when the last output ended with a new line\" return: [logic!]", TYPE_LOGIC,
      &last_lf, nullptr},
@@ -74,7 +80,23 @@ const Entry table[] = {
     {"exists?", "\"Returns TRUE if the file exists\" path [file!] return: [logic!]", WRITES_RESULT, nullptr,
      &exists_q},
     {"create-dir", "\"Create the given directory\" path [file!]", WRITES_RESULT, nullptr, &create_dir},
+    {"read-clipboard",
+     "\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if empty, "
+     "otherwise: string!, block! of files!, or an image!\"",
+     WRITES_RESULT, nullptr, &clipboard_io::read_routine},
+    {"write-clipboard",
+     "\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an image! or none!\" "
+     "return: [logic!] \"indicates success\"",
+     WRITES_RESULT, nullptr, &clipboard_io::write_routine},
+    {"decode-image", "\"Decodes a BMP, PNG, GIF, JPEG or TIFF file\" data [binary! file!] return: [image! none!]",
+     WRITES_RESULT, nullptr, &image_io::decode_routine},
+    {"encode-png", IMAGE_ENCODE_SPEC("PNG"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Png>},
+    {"encode-jpeg", IMAGE_ENCODE_SPEC("JPEG"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Jpeg>},
+    {"encode-bmp", IMAGE_ENCODE_SPEC("BMP"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Bmp>},
+    {"encode-gif", IMAGE_ENCODE_SPEC("GIF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Gif>},
+    {"encode-tiff", IMAGE_ENCODE_SPEC("TIFF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Tiff>},
 };
+#undef IMAGE_ENCODE_SPEC
 const uint32_t COUNT = sizeof table / sizeof table[0];
 
 const Entry* entry_of(int32_t index) {

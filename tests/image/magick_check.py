@@ -5,8 +5,9 @@ qel writes `make image! [2x2 255.0.0]` (and an image with transparent
 pixels) as PNG, JPEG, BMP, GIF and TIFF; ImageMagick must name each file's
 format and size and read the same pixels (JPEG within a tolerance). Then
 ImageMagick writes files of its own in each format, and in the BMP layouts
-it knows (24-bit, 32-bit with masks, 8-bit with a palette), and qel must
-read the same pixels from them. Exits 77 (skipped) without ImageMagick.
+it knows (24-bit, 32-bit with masks, 8-bit with a palette), an interlaced
+GIF, a 16-bit PNG, a progressive JPEG and a TIFF with a palette, and qel
+must read the same pixels from them. Exits 77 (skipped) without ImageMagick.
 """
 import argparse
 import os
@@ -96,6 +97,8 @@ def main():
         sources = [
             ("im.png", []), ("im.jpg", []), ("im.gif", []), ("im.tiff", []),
             ("BMP3:im24.bmp", []), ("BMP:im32.bmp", ["-alpha", "on"]), ("im8.bmp", ["-type", "Palette"]),
+            ("im-interlaced.gif", ["-interlace", "GIF"]), ("PNG48:im16.png", []),
+            ("im-progressive.jpg", ["-interlace", "JPEG"]), ("im-palette.tiff", ["-type", "Palette"]),
         ]
         for target, options in sources:
             out = os.path.join(d, target.split(":")[-1])

@@ -18,6 +18,7 @@
 #include "codecs/lz.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
@@ -471,7 +472,7 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
     Cell& slot = cell_at(n, i);
     if (ref && !(is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
                  t == TYPE_FUNCTION || is_word_or_refinement(t) || t == TYPE_MAP || t == TYPE_BINARY ||
-                 t == TYPE_VECTOR))
+                 t == TYPE_VECTOR || t == TYPE_IMAGE))
         bad(rec);
     switch (t) {
         case TYPE_UNSET:
@@ -731,6 +732,39 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             p_ += size;
             if (!compact_) skip_pad();
             cell_at(n, i) = made;
+            return;
+        }
+        case TYPE_IMAGE: {
+            uint32_t head = 0;
+            if (compact_) {
+                if (s) head = varint();
+            } else {
+                head = u32();
+            }
+            if (ref) {
+                // Another position of an image already read: its pixels.
+                const Cell c = path(rec, false);
+                if (cell::type_of(&c) != TYPE_IMAGE || head > image::pixel_count(&c)) bad(rec);
+                cell_at(n, i) = Cell{t, head, series_node(c), image_size(c)};
+                return;
+            }
+            uint32_t w, h;
+            if (compact_) {
+                w = varint();
+                h = varint();
+            } else {
+                const uint32_t size = u32();
+                w = size & 0xFFFF;
+                h = size >> 16;
+            }
+            uint64_t bytes = 0;
+            if (!image::pixel_bytes(w, h, bytes) || bytes > left() || head > w * h) bad(rec);
+            Cell img{};
+            image::make_at(&img, w, h);
+            if (bytes) std::memcpy(image::pixels(&img), p_, bytes);
+            p_ += bytes;
+            series_index(img) = head;
+            cell_at(n, i) = img;
             return;
         }
         case TYPE_BITSET: {

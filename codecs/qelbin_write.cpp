@@ -18,6 +18,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/money.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/vector.hpp"
@@ -398,14 +399,14 @@ void Writer::contents(const Cell& v, uint32_t t) {
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
         key = t == TYPE_OBJECT ? object_context(v) : function_context(v);
     } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY ||
-               t == TYPE_VECTOR) {
+               t == TYPE_VECTOR || t == TYPE_IMAGE) {
         key = series_node(v);
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE
                               ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {
@@ -466,6 +467,21 @@ void Writer::contents(const Cell& v, uint32_t t) {
             const uint32_t n = series::cell_count(series_node(v));
             num(n);
             for (uint32_t i = 0; i < n; i++) value(series::cells_of(series_node(v))[i]);
+        }
+    } else if (t == TYPE_IMAGE) {
+        // The size, then the pixels as they are stored: B, G, R, opacity.
+        record_start(t, nl, ref, head != 0, 0);
+        head_index(head);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            if (compact_) {
+                varint(image_width(&v));
+                varint(image_height(&v));
+            } else {
+                u32(image_size(v));
+            }
+            bytes(image::pixels(&v), 4 * static_cast<size_t>(image::pixel_count(&v)));
         }
     } else if (t == TYPE_BINARY) {
         // Fixed records name the unit width (1) like strings; compact ones

@@ -16,6 +16,8 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/trace.hpp"
+#include "evaluator/clipboard_routines.hpp"
+#include "evaluator/image_routines.hpp"
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
@@ -265,6 +267,9 @@ const Cell* typeset_test(Cell* const* args) {
 #define TYPESET_TEST(name, index)                                                                                  \
     {name "?", "\"Returns true if the value is any type of " name "\" value [any-type!] return: [logic!]",          \
      WRITES_RESULT, nullptr, &typeset_test<index>}
+#define IMAGE_ENCODE_SPEC(format)                                                                    \
+    "\"Encodes an image as a " format " file\" img [image!] where [none! binary! file!] \"Where to put the " \
+    "bytes; none for a new binary\" return: [binary! file!]"
 
 const Entry table[] = {
     {"last-lf?", "\"Internal Use Only\" return: [logic!]", TYPE_LOGIC, &last_lf, nullptr},
@@ -313,9 +318,25 @@ const Entry table[] = {
     TYPESET_TEST("any-path", 4), TYPESET_TEST("any-string", 5), TYPESET_TEST("any-word", 6),
     TYPESET_TEST("series", 7), TYPESET_TEST("number", 8), TYPESET_TEST("immediate", 9), TYPESET_TEST("scalar", 10),
     TYPESET_TEST("all-word", 11), TYPESET_TEST("any-point", 12), TYPESET_TEST("planar", 13),
+    {"read-clipboard",
+     "\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if empty, "
+     "otherwise: string!, block! of files!, or an image!\"",
+     WRITES_RESULT, nullptr, &clipboard_io::read_routine},
+    {"write-clipboard",
+     "\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an image! or none!\" "
+     "return: [logic!] \"indicates success\"",
+     WRITES_RESULT, nullptr, &clipboard_io::write_routine},
+    {"decode-image", "\"Decodes a BMP, PNG, GIF, JPEG or TIFF file\" data [binary! file!] return: [image! none!]",
+     WRITES_RESULT, nullptr, &image_io::decode_routine},
+    {"encode-png", IMAGE_ENCODE_SPEC("PNG"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Png>},
+    {"encode-jpeg", IMAGE_ENCODE_SPEC("JPEG"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Jpeg>},
+    {"encode-bmp", IMAGE_ENCODE_SPEC("BMP"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Bmp>},
+    {"encode-gif", IMAGE_ENCODE_SPEC("GIF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Gif>},
+    {"encode-tiff", IMAGE_ENCODE_SPEC("TIFF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Tiff>},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST
+#undef IMAGE_ENCODE_SPEC
 const uint32_t COUNT = sizeof table / sizeof table[0];
 
 const Entry* entry_of(int32_t index) {

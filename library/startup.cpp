@@ -78,9 +78,7 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_REF, TYPE_STRING, "ref!", &ref::fill},
     {TYPE_POINT2D, 0, "point2D!", &point::fill},
     {TYPE_POINT3D, 0, "point3D!", &point::fill},
-    // The platform's image codec layer, once it exists, is made just before
-    // image! registers.
-    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", &image::fill},
 };
 
 void register_datatypes() {

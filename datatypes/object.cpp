@@ -108,21 +108,9 @@ void push_extras(const Cell& fn, uint32_t given) {
 // exit the handler starts for a loop outside it continues as an exception,
 // since the C++ code that fired the handler cannot pass it on.
 void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) {
-    const node_t ctx = function_context(fn);
-    const uint32_t saved_values = context_values(context::cell_of(ctx));
-    Cell* const top = args;
-    // The arguments become the call's cells: the frame's base is args.
-    stack::arg_top = args;
-    stack::mark_call(name, ctx);
     stack::arg_top = args + given;
     push_extras(fn, given);
-    call_function(&fn, name);
-    if (exit_pending()) {
-        context_values(context::cell_of(ctx)) = saved_values;
-        raise_pending();
-    }
-    stack::unwind_drop_call();
-    stack::arg_top = top;
+    call_in_place(fn, name, args);
 }
 
 // Refreshes the cached slot count of info cell k when the handler's spec
@@ -261,6 +249,50 @@ void run_body(const Cell* block) {
     if (exit_pending()) raise_pending();
     stack::unwind();
     stack::arg_top = top;
+}
+
+Cell call_in_place(const Cell& fn, const Cell* name, Cell* args) {
+    const node_t ctx = function_context(fn);
+    const uint32_t saved_values = context_values(context::cell_of(ctx));
+    Cell* const end = stack::arg_top;
+    // The cells from args on become the call's: the frame's base is args.
+    stack::arg_top = args;
+    stack::mark_call(name, ctx);
+    stack::arg_top = end;
+    call_function(&fn, name);
+    if (exit_pending()) {
+        context_values(context::cell_of(ctx)) = saved_values;
+        raise_pending();
+    }
+    const Cell result = *args;
+    stack::unwind_drop_call();
+    stack::arg_top = args;
+    return result;
+}
+
+Cell call_with_values(const Cell& fn_in, const Cell* name, const Cell* values, uint32_t count) {
+    const Cell fn = fn_in;
+    Cell* const args = stack::arg_top;
+    for (uint32_t i = 0; i < count; i++) stack::push(&values[i]);
+    // Each argument slot, refinement flag and refinement argument in spec
+    // order takes the next value; the values left over are dropped, the
+    // slots left over take what an unused refinement gives.
+    const node_t list = series_node(function::arg_list_of(fn));
+    uint32_t slot = 0;
+    for (uint32_t i = 0; i < count_of(list); i++) {
+        const Cell e = cells_of(list)[i];
+        const uint32_t t = cell::type_of(&e);
+        if (t == TYPE_TYPESET || t == TYPE_REFINEMENT) {
+            if (slot++ >= count) stack::push(t == TYPE_REFINEMENT ? &shared::false_value : &shared::none);
+        } else if (t == TYPE_INTEGER && arg_entry_count(e) > 0) {
+            if (slot < count) stack::arg_top = args + slot;
+            slot = count;
+            stack::push(&shared::false_value);
+            for (uint32_t k = 1; k < arg_entry_count(e); k++) stack::push(&shared::none);
+        }
+    }
+    if (slot < count) stack::arg_top = args + slot;
+    return call_in_place(fn, name, args);
 }
 
 int32_t new_class_id() { return ++class_counter; }

@@ -164,6 +164,16 @@ Cell* put_at(node_t rec, uint32_t position);
 Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last);
 
+// MAP look-up and insertion that hash a key once. find_map_key answers as
+// get does and leaves the key's hash in *hash, found or not; after a miss,
+// put_new_at indexes the key cell at position (a copy of the key looked
+// up, or its set-word! form) under that hash without comparing it again:
+// no stored key can equal it. Nothing between the two calls may change
+// the table's keys (allocations may come between: a collection leaves
+// map! tables alone).
+Cell* find_map_key(node_t rec, const Cell* key, CompareOp op, uint32_t* hash);
+Cell* put_new_at(node_t rec, uint32_t position, uint32_t hash);
+
 void remove_cell(node_t rec, const Cell* cell);
 void remove_at(node_t rec, uint32_t position);
 // MAP: the removed pairs leave the indexed series, the live pairs

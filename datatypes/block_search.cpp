@@ -218,7 +218,13 @@ int call_function(const void* pa, const void* pb, void* context, uint32_t) {
     // The later record goes first, so that [a b] [a < b] sorts ascending.
     if (!f->reverse) std::swap(first, second);
     const uint32_t cells = f->whole ? f->width : 1;
-    std::vector<Cell> args(2 * static_cast<size_t>(cells));
+    // A sort compares n log n times: records of a few cells are copied
+    // into a fixed array rather than a new vector each time.
+    constexpr uint32_t FIXED_CELLS = 8;
+    Cell fixed[2 * FIXED_CELLS];
+    std::vector<Cell> wide;
+    if (cells > FIXED_CELLS) wide.resize(2 * static_cast<size_t>(cells));
+    Cell* const args = cells > FIXED_CELLS ? wide.data() : fixed;
     const Cell* records = series::head_cell(series::buffer_of(f->snapshot));
     const uint32_t skip_in = f->whole ? 0 : f->offset;
     for (uint32_t i = 0; i < cells; i++) {

@@ -51,7 +51,7 @@ uint32_t validate_spec(const Cell* spec_in) {
     const Cell spec = *spec_in;
     const node_t n = series_node(spec);
     const int32_t local = symbol::canonical(word_symbol(words::w_local));
-    const int32_t ret = symbol::canonical(symbol::intern_cstr("return"));
+    const int32_t ret = symbol::canonical(words::sym_return);
     uint32_t flags = 0;
     uint32_t i = series_index(spec) < series::cell_count(n) ? series_index(spec) : series::cell_count(n);
     if (i < series::cell_count(n) && cell::type_of(&cells_of(n)[i]) == TYPE_BLOCK) {
@@ -291,11 +291,14 @@ Cell collect_locals(const Cell* spec_in, const Cell* body_in) {
 
 node_t build_arg_list(const Cell* spec_in, bool native) {
     const Cell spec = *spec_in;
-    Cell* list = block::push_new(8);
-    uint32_t ordinal = 0, locals = 0;
-    bool in_locals = false;
     const node_t sn = series_node(spec);
     const uint32_t total = series::cell_count(sn);
+    // At most one entry per value of the spec, then the count: made at
+    // that size, the list never grows, and a small spec makes a small list.
+    const uint32_t most = series_index(spec) < total ? total - series_index(spec) + 1 : 1;
+    Cell* list = block::push_new(static_cast<int32_t>(most));
+    uint32_t ordinal = 0, locals = 0;
+    bool in_locals = false;
     for (uint32_t i = series_index(spec); i < total; i++) {
         const Cell c = cells_of(sn)[i];
         const uint32_t t = cell::type_of(&c);
@@ -365,10 +368,7 @@ Cell arg_list_cell(node_t list) {
     for (; plain < series::cell_count(list); plain++) {
         const Cell e = cells_of(list)[plain];
         if (cell::type_of(&e) != TYPE_TYPESET || arg_kind(e) != ArgKind::EVALUATED) break;
-        bool every = true;
-        for (uint32_t t = 0; t < typeset::BITS && every; t++)
-            if (t != TYPE_UNSET && !typeset::has(&e, t)) every = false;
-        if (!every) break;
+        if (!typeset::has_all_but_unset(&e)) break;
     }
     return Cell{TYPE_BLOCK, 0, list, plain};
 }

@@ -18,6 +18,14 @@ inline bool has(const Cell* ts, uint32_t type) {
     if (type >= BITS) return false;
     return payload_word(ts, type >> 5) & ((0x80u >> (type & 7)) << (8 * ((type >> 3) & 3)));
 }
+// Whether every bit but unset!'s is set (whether unset!'s is or not): the
+// typeset takes every value. Tested word by word, as it is asked of every
+// argument of every function made.
+inline bool has_all_but_unset(const Cell* ts) {
+    constexpr uint32_t unset_bit = (0x80u >> (TYPE_UNSET & 7)) << (8 * ((TYPE_UNSET >> 3) & 3));
+    static_assert(TYPE_UNSET < 32, "unset!'s bit lies in word 1");
+    return (payload_word(ts, 0) | unset_bit) == ~0u && payload_word(ts, 1) == ~0u && payload_word(ts, 2) == ~0u;
+}
 void set_bit(Cell* ts, uint32_t type);
 // Set bits among the registered type ids.
 int32_t count(const Cell* ts);

@@ -91,10 +91,29 @@ inline int32_t find_symbol(node_t ctx, int32_t symbol, bool case_insensitive) {
     const int32_t at = hashtab::find_key(index, symbol, case_insensitive);
     return at < 0 ? -1 : word_index(series::cells_of(hashtab::record(index)->series)[at]);
 }
-// The field of an object's (or any) context named by a symbol in any letter
-// case: its index, or -1. Allocates nothing. The one look-up of a field by
-// name, for the walker's paths and for compiled code alike.
-inline int32_t find_field(node_t ctx, int32_t symbol) { return find_symbol(ctx, symbol, true); }
+// Contexts of at most this many words are searched by a scan of their key
+// words rather than through their hash index: for the few fields of a
+// typical object that is the cheaper way.
+constexpr uint32_t FIELD_SCAN_LIMIT = 8;
+// The field of a context named by a symbol in any letter case: its index,
+// or -1. Allocates nothing. The one look-up of a field by name, for the
+// walker's paths and for compiled code alike. Only the global context
+// holds two spellings of one name (sharing one index), and it is never
+// small, so a scan that takes the exact spelling first answers what the
+// index would.
+inline int32_t find_field(node_t ctx, int32_t symbol) {
+    const node_t index = context_words(cell_of(ctx));
+    const node_t keys = hashtab::record(index)->series;
+    const uint32_t n = series::cell_count(keys);
+    if (n > FIELD_SCAN_LIMIT) return find_symbol(ctx, symbol, true);
+    const Cell* words = series::cells_of(keys);
+    for (uint32_t i = 0; i < n; i++)
+        if (word_symbol(words[i]) == symbol) return word_index(words[i]);
+    const int32_t canonical = symbol::canonical(symbol);
+    for (uint32_t i = 0; i < n; i++)
+        if (symbol::canonical(word_symbol(words[i])) == canonical) return word_index(words[i]);
+    return -1;
+}
 // The index when found; otherwise a key word is appended (no value cell),
 // -1 is answered and the new index goes to *out_index.
 int32_t find_or_add(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* out_index);

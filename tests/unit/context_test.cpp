@@ -72,6 +72,27 @@ TEST_F(ContextWords, FindOrAddKeepsTheOrderOfFirstAddition) {
     EXPECT_EQ(context::find_symbol(ctx, sym("Gamma"), false), -1);
 }
 
+// find_field scans small contexts and uses the index of larger ones: at
+// every size around the limit it finds each field in any letter case, in
+// the exact spelling first, and answers -1 for a name that is not there.
+TEST_F(ContextWords, FindFieldAnswersEveryFieldInAnyCaseAtEverySize) {
+    for (uint32_t size = 1; size <= context::FIELD_SCAN_LIMIT + 3; size++) {
+        const node_t ctx = context::make(size, false, true, 0, context::OBJECT);
+        for (uint32_t i = 0; i < size; i++) {
+            Cell w = word(("Field" + std::to_string(i)).c_str());
+            ASSERT_EQ(context::add_symbol(ctx, &w), static_cast<int32_t>(i));
+        }
+        for (uint32_t i = 0; i < size; i++) {
+            const std::string n = std::to_string(i);
+            for (const std::string& spelling : {"Field" + n, "field" + n, "FIELD" + n})
+                EXPECT_EQ(context::find_field(ctx, sym(spelling.c_str())), static_cast<int32_t>(i))
+                    << spelling << " in " << size;
+        }
+        EXPECT_EQ(context::find_field(ctx, sym("absent")), -1) << size;
+        EXPECT_EQ(context::find_field(ctx, sym(("field" + std::to_string(size)).c_str())), -1) << size;
+    }
+}
+
 TEST_F(ContextWords, ManyWordsSurviveTheIndexGrowing) {
     const node_t ctx = context::make(0, false, false, 0, context::OBJECT);
     constexpr int N = 5000;

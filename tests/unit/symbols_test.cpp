@@ -49,6 +49,19 @@ TEST_F(SymbolIntern, SpellingsAndTheirCanonicalIds) {
     EXPECT_EQ(symbol::canonical(intern("probe")), fresh);
 }
 
+// The canonical ids kept beside the block agree with the aliases of the
+// symbol cells for every symbol; ids that name no symbol answer themselves.
+TEST_F(SymbolIntern, CanonicalIdsAgreeWithTheAliasesOfEverySymbol) {
+    intern("Kept");
+    intern("KEPT");
+    for (uint32_t id = 1; id <= symbol::count(); id++) {
+        const int32_t a = symbol::alias(static_cast<int32_t>(id));
+        EXPECT_EQ(symbol::canonical(static_cast<int32_t>(id)), a > 0 ? a : static_cast<int32_t>(id)) << id;
+    }
+    const auto past = static_cast<int32_t>(symbol::count()) + 1;
+    for (int32_t id : {0, -5, past}) EXPECT_EQ(symbol::canonical(id), id) << id;
+}
+
 TEST_F(SymbolIntern, FoldingCoversAsciiLettersOnly) {
     struct Case {
         const char *a, *b;

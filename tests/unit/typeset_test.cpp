@@ -92,6 +92,26 @@ TEST_F(TypesetTest, BlockHelpers) {
     EXPECT_TRUE(typeset::has(&all, TYPE_NONE));
 }
 
+// has_all_but_unset: every bit set with unset!'s either way; any other
+// bit missing, in any of the three words, fails.
+TEST_F(TypesetTest, AllButUnsetTakesEveryBitButUnsets) {
+    const Cell block = block_cell({});
+    const Cell all = *typeset::append_all_types(&block);
+    Cell with_unset = all;
+    typeset::set_bit(&with_unset, TYPE_UNSET);
+    EXPECT_TRUE(typeset::has_all_but_unset(&all));
+    EXPECT_TRUE(typeset::has_all_but_unset(&with_unset));
+    for (uint32_t t = 0; t < typeset::BITS; t++) {
+        if (t == TYPE_UNSET) continue;
+        Cell missing{TYPE_TYPESET, 0, 0, 0};
+        for (uint32_t k = 0; k < typeset::BITS; k++)
+            if (k != t) typeset::set_bit(&missing, k);
+        EXPECT_FALSE(typeset::has_all_but_unset(&missing)) << t;
+    }
+    const Cell empty{TYPE_TYPESET, 0, 0, 0};
+    EXPECT_FALSE(typeset::has_all_but_unset(&empty));
+}
+
 // The numbers that compare with each other across their types: exactly
 // integer!, float! and percent! among all type ids.
 TEST(TypeSetPredicates, IntegerFloatOrPercent) {

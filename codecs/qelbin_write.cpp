@@ -17,8 +17,8 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
-#include "datatypes/money.hpp"
 #include "datatypes/image.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/vector.hpp"
@@ -406,7 +406,8 @@ void Writer::contents(const Cell& v, uint32_t t) {
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR ||
+                                  t == TYPE_IMAGE
                               ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {

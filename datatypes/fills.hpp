@@ -65,8 +65,8 @@ namespace issue { void fill(datatype::Record& r); }
 namespace typeset { void fill(datatype::Record& r); }
 namespace bitset { void fill(datatype::Record& r); }
 namespace binary { void fill(datatype::Record& r); }
-namespace vector { void fill(datatype::Record& r); }
 namespace image { void fill(datatype::Record& r); }
+namespace vector { void fill(datatype::Record& r); }
 namespace float_type { void fill(datatype::Record& r); }
 namespace percent_type { void fill(datatype::Record& r); }
 namespace time_type { void fill(datatype::Record& r); }

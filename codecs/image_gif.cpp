@@ -10,12 +10,50 @@
 #include <unordered_map>
 
 #include "codecs/image_formats.hpp"
+#include "platform/dynlib.hpp"
 
 namespace qel::image_codec {
 
 namespace {
 
 constexpr int TRANSPARENT_ENTRY = 255;
+
+// The giflib functions called here, loaded on first use.
+struct Gif {
+    decltype(&::DGifOpen) DGifOpen;
+    decltype(&::DGifSlurp) DGifSlurp;
+    decltype(&::DGifSavedExtensionToGCB) DGifSavedExtensionToGCB;
+    decltype(&::DGifCloseFile) DGifCloseFile;
+    decltype(&::EGifOpen) EGifOpen;
+    decltype(&::GifMakeMapObject) GifMakeMapObject;
+    decltype(&::EGifPutScreenDesc) EGifPutScreenDesc;
+    decltype(&::EGifSetGifVersion) EGifSetGifVersion;
+    decltype(&::EGifGCBToExtension) EGifGCBToExtension;
+    decltype(&::EGifPutExtension) EGifPutExtension;
+    decltype(&::EGifPutImageDesc) EGifPutImageDesc;
+    decltype(&::EGifPutLine) EGifPutLine;
+    decltype(&::EGifCloseFile) EGifCloseFile;
+    decltype(&::GifFreeMapObject) GifFreeMapObject;
+
+    explicit Gif(dynlib::Binder& b) {
+        b.bind(DGifOpen, "DGifOpen");
+        b.bind(DGifSlurp, "DGifSlurp");
+        b.bind(DGifSavedExtensionToGCB, "DGifSavedExtensionToGCB");
+        b.bind(DGifCloseFile, "DGifCloseFile");
+        b.bind(EGifOpen, "EGifOpen");
+        b.bind(GifMakeMapObject, "GifMakeMapObject");
+        b.bind(EGifPutScreenDesc, "EGifPutScreenDesc");
+        b.bind(EGifSetGifVersion, "EGifSetGifVersion");
+        b.bind(EGifGCBToExtension, "EGifGCBToExtension");
+        b.bind(EGifPutExtension, "EGifPutExtension");
+        b.bind(EGifPutImageDesc, "EGifPutImageDesc");
+        b.bind(EGifPutLine, "EGifPutLine");
+        b.bind(EGifCloseFile, "EGifCloseFile");
+        b.bind(GifFreeMapObject, "GifFreeMapObject");
+    }
+};
+
+const Gif* gif_library() { return dynlib::load<Gif>(dynlib::Library::Gif); }
 
 struct Reader {
     const uint8_t* data;
@@ -91,18 +129,20 @@ void make_palette(const image::Bitmap& bitmap, Palette& pal) {
 }  // namespace
 
 bool decode_gif(const uint8_t* data, size_t size, image::Bitmap& out) {
+    const Gif* lib = gif_library();
+    if (!lib) return false;
     Reader r{data, size, 0};
     int error = 0;
-    GifFileType* gif = DGifOpen(&r, &read_bytes, &error);
+    GifFileType* gif = lib->DGifOpen(&r, &read_bytes, &error);
     if (!gif) return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
+    bool ok = lib->DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
     if (ok) {
         const SavedImage& frame = gif->SavedImages[0];
         const GifImageDesc& d = frame.ImageDesc;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
         GraphicsControlBlock gcb;
         gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-        DGifSavedExtensionToGCB(gif, 0, &gcb);
+        lib->DGifSavedExtensionToGCB(gif, 0, &gcb);
         const int64_t width = std::max<int64_t>(gif->SWidth, static_cast<int64_t>(d.Left) + d.Width);
         const int64_t height = std::max<int64_t>(gif->SHeight, static_cast<int64_t>(d.Top) + d.Height);
         ok = map && frame.RasterBits && d.Width > 0 && d.Height > 0 && reserve(out, width, height);
@@ -115,31 +155,33 @@ bool decode_gif(const uint8_t* data, size_t size, image::Bitmap& out) {
             }
         }
     }
-    DGifCloseFile(gif, &error);
+    lib->DGifCloseFile(gif, &error);
     return ok;
 }
 
 bool encode_gif(const image::Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Gif* lib = gif_library();
+    if (!lib) return false;
     if (bitmap.width > 0xFFFF || bitmap.height > 0xFFFF) return false;
     Palette pal;
     make_palette(bitmap, pal);
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, &write_bytes, &error);
+    GifFileType* gif = lib->EGifOpen(&out, &write_bytes, &error);
     if (!gif) return false;
-    ColorMapObject* map = GifMakeMapObject(256, pal.colours);
+    ColorMapObject* map = lib->GifMakeMapObject(256, pal.colours);
     const int w = static_cast<int>(bitmap.width), h = static_cast<int>(bitmap.height);
-    bool ok = map && EGifPutScreenDesc(gif, w, h, 8, 0, map) == GIF_OK;
+    bool ok = map && lib->EGifPutScreenDesc(gif, w, h, 8, 0, map) == GIF_OK;
     if (ok && pal.transparent) {
-        EGifSetGifVersion(gif, true);
+        lib->EGifSetGifVersion(gif, true);
         GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, TRANSPARENT_ENTRY};
         GifByteType ext[4];
-        const size_t n = EGifGCBToExtension(&gcb, ext);
-        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), ext) == GIF_OK;
+        const size_t n = lib->EGifGCBToExtension(&gcb, ext);
+        ok = lib->EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), ext) == GIF_OK;
     }
-    ok = ok && EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK;
-    for (int y = 0; ok && y < h; y++) ok = EGifPutLine(gif, pal.indexes.data() + static_cast<size_t>(y) * w, w) == GIF_OK;
-    if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-    GifFreeMapObject(map);
+    ok = ok && lib->EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK;
+    for (int y = 0; ok && y < h; y++) ok = lib->EGifPutLine(gif, pal.indexes.data() + static_cast<size_t>(y) * w, w) == GIF_OK;
+    if (lib->EGifCloseFile(gif, &error) != GIF_OK) ok = false;
+    lib->GifFreeMapObject(map);
     return ok;
 }
 

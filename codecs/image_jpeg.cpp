@@ -15,12 +15,56 @@
 #include <jerror.h>
 
 #include "codecs/image_formats.hpp"
+#include "platform/dynlib.hpp"
 
 namespace qel::image_codec {
 
 namespace {
 
 constexpr int QUALITY = 90;
+
+// The libjpeg functions called here, loaded on first use. The library's
+// jpeg_create_(de)compress macros call jpeg_Create(De)compress with the
+// version and size of the structure the headers describe.
+struct Jpeg {
+    decltype(&::jpeg_std_error) jpeg_std_error;
+    decltype(&::jpeg_CreateDecompress) jpeg_CreateDecompress;
+    decltype(&::jpeg_destroy_decompress) jpeg_destroy_decompress;
+    decltype(&::jpeg_mem_src) jpeg_mem_src;
+    decltype(&::jpeg_read_header) jpeg_read_header;
+    decltype(&::jpeg_start_decompress) jpeg_start_decompress;
+    decltype(&::jpeg_read_scanlines) jpeg_read_scanlines;
+    decltype(&::jpeg_finish_decompress) jpeg_finish_decompress;
+    decltype(&::jpeg_CreateCompress) jpeg_CreateCompress;
+    decltype(&::jpeg_destroy_compress) jpeg_destroy_compress;
+    decltype(&::jpeg_mem_dest) jpeg_mem_dest;
+    decltype(&::jpeg_set_defaults) jpeg_set_defaults;
+    decltype(&::jpeg_set_quality) jpeg_set_quality;
+    decltype(&::jpeg_start_compress) jpeg_start_compress;
+    decltype(&::jpeg_write_scanlines) jpeg_write_scanlines;
+    decltype(&::jpeg_finish_compress) jpeg_finish_compress;
+
+    explicit Jpeg(dynlib::Binder& b) {
+        b.bind(jpeg_std_error, "jpeg_std_error");
+        b.bind(jpeg_CreateDecompress, "jpeg_CreateDecompress");
+        b.bind(jpeg_destroy_decompress, "jpeg_destroy_decompress");
+        b.bind(jpeg_mem_src, "jpeg_mem_src");
+        b.bind(jpeg_read_header, "jpeg_read_header");
+        b.bind(jpeg_start_decompress, "jpeg_start_decompress");
+        b.bind(jpeg_read_scanlines, "jpeg_read_scanlines");
+        b.bind(jpeg_finish_decompress, "jpeg_finish_decompress");
+        b.bind(jpeg_CreateCompress, "jpeg_CreateCompress");
+        b.bind(jpeg_destroy_compress, "jpeg_destroy_compress");
+        b.bind(jpeg_mem_dest, "jpeg_mem_dest");
+        b.bind(jpeg_set_defaults, "jpeg_set_defaults");
+        b.bind(jpeg_set_quality, "jpeg_set_quality");
+        b.bind(jpeg_start_compress, "jpeg_start_compress");
+        b.bind(jpeg_write_scanlines, "jpeg_write_scanlines");
+        b.bind(jpeg_finish_compress, "jpeg_finish_compress");
+    }
+};
+
+const Jpeg* jpeg_library() { return dynlib::load<Jpeg>(dynlib::Library::Jpeg); }
 
 struct ErrorManager {
     jpeg_error_mgr base;
@@ -36,8 +80,8 @@ void on_message(j_common_ptr info, int level) {
 
 ErrorManager* errors_of(jpeg_error_mgr* base) { return reinterpret_cast<ErrorManager*>(base); }
 
-void install(ErrorManager& e) {
-    jpeg_std_error(&e.base);
+void install(const Jpeg& lib, ErrorManager& e) {
+    lib.jpeg_std_error(&e.base);
     e.base.error_exit = fail;
     e.base.emit_message = on_message;
 }
@@ -45,64 +89,68 @@ void install(ErrorManager& e) {
 }  // namespace
 
 bool decode_jpeg(const uint8_t* data, size_t size, image::Bitmap& out) {
+    const Jpeg* const lib = jpeg_library();
+    if (!lib) return false;
     jpeg_decompress_struct info;
     ErrorManager e;
-    install(e);
+    install(*lib, e);
     info.err = &e.base;
-    jpeg_create_decompress(&info);
+    lib->jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
     if (setjmp(errors_of(info.err)->jump)) {
-        jpeg_destroy_decompress(&info);
+        lib->jpeg_destroy_decompress(&info);
         return false;
     }
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
+    lib->jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    lib->jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_EXT_BGRA;
     if (!reserve(out, info.image_width, info.image_height)) {
-        jpeg_destroy_decompress(&info);
+        lib->jpeg_destroy_decompress(&info);
         return false;
     }
-    jpeg_start_decompress(&info);
+    lib->jpeg_start_decompress(&info);
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = out.bgra.data() + 4 * static_cast<size_t>(info.output_scanline) * out.width;
-        jpeg_read_scanlines(&info, &row, 1);
+        lib->jpeg_read_scanlines(&info, &row, 1);
     }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
+    lib->jpeg_finish_decompress(&info);
+    lib->jpeg_destroy_decompress(&info);
     // JCS_EXT_BGRA fills the fourth byte with 255: every pixel is opaque.
     return true;
 }
 
 bool encode_jpeg(const image::Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Jpeg* const lib = jpeg_library();
+    if (!lib) return false;
     jpeg_compress_struct info;
     ErrorManager e;
-    install(e);
+    install(*lib, e);
     info.err = &e.base;
-    jpeg_create_compress(&info);
+    lib->jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
     unsigned char* buffer = nullptr;
     unsigned long length = 0;
     if (setjmp(errors_of(info.err)->jump)) {
-        jpeg_destroy_compress(&info);
+        lib->jpeg_destroy_compress(&info);
         std::free(buffer);
         return false;
     }
-    jpeg_mem_dest(&info, &buffer, &length);
+    lib->jpeg_mem_dest(&info, &buffer, &length);
     info.image_width = bitmap.width;
     info.image_height = bitmap.height;
     info.input_components = 4;
     info.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, QUALITY, TRUE);
+    lib->jpeg_set_defaults(&info);
+    lib->jpeg_set_quality(&info, QUALITY, TRUE);
     // Full colour resolution: halving it smears the colour edges of small
     // and drawn images across their neighbours.
     info.comp_info[0].h_samp_factor = 1;
     info.comp_info[0].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
+    lib->jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(bitmap.bgra.data()) + 4 * static_cast<size_t>(info.next_scanline) * bitmap.width;
-        jpeg_write_scanlines(&info, &row, 1);
+        lib->jpeg_write_scanlines(&info, &row, 1);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
+    lib->jpeg_finish_compress(&info);
+    lib->jpeg_destroy_compress(&info);
     out.assign(buffer, buffer + length);
     std::free(buffer);
     return true;

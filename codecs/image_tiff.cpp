@@ -9,10 +9,48 @@
 #include <cstring>
 
 #include "codecs/image_formats.hpp"
+#include "platform/dynlib.hpp"
 
 namespace qel::image_codec {
 
 namespace {
+
+// The libtiff functions called here, loaded on first use.
+struct Tiff {
+    decltype(&::TIFFSetErrorHandler) TIFFSetErrorHandler;
+    decltype(&::TIFFSetWarningHandler) TIFFSetWarningHandler;
+    decltype(&::TIFFClientOpen) TIFFClientOpen;
+    decltype(&::TIFFGetFieldDefaulted) TIFFGetFieldDefaulted;
+    decltype(&::TIFFGetField) TIFFGetField;
+    decltype(&::TIFFIsTiled) TIFFIsTiled;
+    decltype(&::TIFFScanlineSize) TIFFScanlineSize;
+    decltype(&::TIFFReadScanline) TIFFReadScanline;
+    decltype(&::TIFFReadRGBAImageOriented) TIFFReadRGBAImageOriented;
+    decltype(&::TIFFSetDirectory) TIFFSetDirectory;
+    decltype(&::TIFFClose) TIFFClose;
+    decltype(&::TIFFSetField) TIFFSetField;
+    decltype(&::TIFFDefaultStripSize) TIFFDefaultStripSize;
+    decltype(&::TIFFWriteScanline) TIFFWriteScanline;
+
+    explicit Tiff(dynlib::Binder& b) {
+        b.bind(TIFFSetErrorHandler, "TIFFSetErrorHandler");
+        b.bind(TIFFSetWarningHandler, "TIFFSetWarningHandler");
+        b.bind(TIFFClientOpen, "TIFFClientOpen");
+        b.bind(TIFFGetFieldDefaulted, "TIFFGetFieldDefaulted");
+        b.bind(TIFFGetField, "TIFFGetField");
+        b.bind(TIFFIsTiled, "TIFFIsTiled");
+        b.bind(TIFFScanlineSize, "TIFFScanlineSize");
+        b.bind(TIFFReadScanline, "TIFFReadScanline");
+        b.bind(TIFFReadRGBAImageOriented, "TIFFReadRGBAImageOriented");
+        b.bind(TIFFSetDirectory, "TIFFSetDirectory");
+        b.bind(TIFFClose, "TIFFClose");
+        b.bind(TIFFSetField, "TIFFSetField");
+        b.bind(TIFFDefaultStripSize, "TIFFDefaultStripSize");
+        b.bind(TIFFWriteScanline, "TIFFWriteScanline");
+    }
+};
+
+const Tiff* tiff_library() { return dynlib::load<Tiff>(dynlib::Library::Tiff); }
 
 // The memory behind a TIFF handle: bytes read from, or written to.
 struct Memory {
@@ -58,32 +96,32 @@ toff_t size_proc(thandle_t h) { return mem(h).size; }
 int map_proc(thandle_t, void**, toff_t*) { return 0; }
 void unmap_proc(thandle_t, void*, toff_t) {}
 
-TIFF* open(Memory& m, const char* mode) {
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return TIFFClientOpen("memory", mode, &m, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
+TIFF* open(const Tiff& lib, Memory& m, const char* mode) {
+    lib.TIFFSetErrorHandler(nullptr);
+    lib.TIFFSetWarningHandler(nullptr);
+    return lib.TIFFClientOpen("memory", mode, &m, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
                           unmap_proc);
 }
 
 // 8-bit R, G, B (and an alpha sample) in strips, read row by row as they
 // lie: the library's RGBA reader would premultiply an unassociated alpha.
-bool read_rgb_rows(TIFF* tif, image::Bitmap& out) {
+bool read_rgb_rows(const Tiff& lib, TIFF* tif, image::Bitmap& out) {
     uint16_t bits = 0, samples = 0, photometric = 0, planar = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (!lib.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
     uint16_t extra_count = 0;
     const uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
     const bool unassociated = samples == 4 && extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
-    if (bits != 8 || planar != PLANARCONFIG_CONTIG || photometric != PHOTOMETRIC_RGB || TIFFIsTiled(tif) ||
+    if (bits != 8 || planar != PLANARCONFIG_CONTIG || photometric != PHOTOMETRIC_RGB || lib.TIFFIsTiled(tif) ||
         !(samples == 3 || unassociated))
         return false;
-    std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tif)));
+    std::vector<uint8_t> row(static_cast<size_t>(lib.TIFFScanlineSize(tif)));
     if (row.size() < static_cast<size_t>(samples) * out.width) return false;
     for (uint32_t y = 0; y < out.height; y++) {
-        if (TIFFReadScanline(tif, row.data(), y, 0) != 1) return false;
+        if (lib.TIFFReadScanline(tif, row.data(), y, 0) != 1) return false;
         uint8_t* p = out.bgra.data() + 4 * static_cast<size_t>(y) * out.width;
         for (uint32_t x = 0; x < out.width; x++, p += 4) {
             const uint8_t* s = row.data() + static_cast<size_t>(samples) * x;
@@ -95,9 +133,9 @@ bool read_rgb_rows(TIFF* tif, image::Bitmap& out) {
 
 // Any other layout through the library's RGBA reader: packed words whose
 // low byte is red, rows top first.
-bool read_rgba_image(TIFF* tif, image::Bitmap& out) {
+bool read_rgba_image(const Tiff& lib, TIFF* tif, image::Bitmap& out) {
     std::vector<uint32_t> raster(static_cast<size_t>(out.width) * out.height);
-    if (!TIFFReadRGBAImageOriented(tif, out.width, out.height, raster.data(), ORIENTATION_TOPLEFT, 1)) return false;
+    if (!lib.TIFFReadRGBAImageOriented(tif, out.width, out.height, raster.data(), ORIENTATION_TOPLEFT, 1)) return false;
     for (size_t i = 0; i < raster.size(); i++) {
         const uint32_t px = raster[i];
         uint8_t* p = out.bgra.data() + 4 * i;
@@ -110,41 +148,47 @@ bool read_rgba_image(TIFF* tif, image::Bitmap& out) {
 }  // namespace
 
 bool decode_tiff(const uint8_t* data, size_t size, image::Bitmap& out) {
+    const Tiff* found = tiff_library();
+    if (!found) return false;
+    const Tiff& lib = *found;
     Memory m;
     m.in = data;
     m.size = size;
-    TIFF* tif = open(m, "rm");
+    TIFF* tif = open(lib, m, "rm");
     if (!tif) return false;
     uint32_t width = 0, height = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    lib.TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    lib.TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     bool ok = reserve(out, width, height);
-    if (ok && !read_rgb_rows(tif, out)) {
+    if (ok && !read_rgb_rows(lib, tif, out)) {
         // The rows may have been read partly: start the directory afresh.
-        ok = TIFFSetDirectory(tif, 0) && read_rgba_image(tif, out);
+        ok = lib.TIFFSetDirectory(tif, 0) && read_rgba_image(lib, tif, out);
     }
-    TIFFClose(tif);
+    lib.TIFFClose(tif);
     return ok;
 }
 
 bool encode_tiff(const image::Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Tiff* found = tiff_library();
+    if (!found) return false;
+    const Tiff& lib = *found;
     Memory m;
     m.out = &out;
     out.clear();
-    TIFF* tif = open(m, "w");
+    TIFF* tif = open(lib, m, "w");
     if (!tif) return false;
     const uint32_t w = bitmap.width, h = bitmap.height;
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    lib.TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    lib.TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    lib.TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    lib.TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    lib.TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    lib.TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    lib.TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    lib.TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    lib.TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    lib.TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, lib.TIFFDefaultStripSize(tif, 0));
     std::vector<uint8_t> row(4 * static_cast<size_t>(w));
     bool ok = true;
     for (uint32_t y = 0; ok && y < h; y++) {
@@ -153,9 +197,9 @@ bool encode_tiff(const image::Bitmap& bitmap, std::vector<uint8_t>& out) {
             row[4 * x] = p[4 * x + 2], row[4 * x + 1] = p[4 * x + 1], row[4 * x + 2] = p[4 * x];
             row[4 * x + 3] = p[4 * x + 3];
         }
-        ok = TIFFWriteScanline(tif, row.data(), y, 0) == 1;
+        ok = lib.TIFFWriteScanline(tif, row.data(), y, 0) == 1;
     }
-    TIFFClose(tif);
+    lib.TIFFClose(tif);
     if (!ok) out.clear();
     return ok;
 }

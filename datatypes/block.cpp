@@ -14,6 +14,7 @@
 #include "datatypes/map.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
@@ -525,7 +526,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
     if (st == TYPE_MAP) return typed(map::push_block(spec, map::Part::BODY), type);
     if (st == TYPE_OBJECT) return typed(object::reflect(spec, words::sym_body), type);
-    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    if (st == TYPE_VECTOR) return typed(vector::to_block(spec), type);
     const Cell dt = datatype_cell(type);
     err::throw_make_error(&dt, spec);
 }
@@ -541,7 +542,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         scan_hook::scan_text(spec, scan_hook::Scan::Values, out);
         return typed(out, type);
     }
-    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    if (st == TYPE_VECTOR) return typed(vector::to_block(spec), type);
     if (st == TYPE_TYPESET) {
         const Cell ts = *spec;
         Cell* out = push_new(8);

@@ -62,7 +62,7 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_FLOAT, 0, "float!", &float_type::fill},
     {TYPE_TYPESET, 0, "typeset!", &typeset::fill},
     {TYPE_ERROR, TYPE_OBJECT, "error!", &error_type::fill},
-    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", &vector::fill},
     {TYPE_MAP, 0, "map!", &map::fill},
     {TYPE_HASH, TYPE_BLOCK, "hash!", &hash::fill},
     {TYPE_PAIR, 0, "pair!", &pair::fill},
@@ -73,14 +73,12 @@ const DatatypeEntry datatype_order[DATATYPES] = {
     {TYPE_EMAIL, TYPE_STRING, "email!", &email::fill},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::fill},
     {TYPE_DATE, 0, "date!", &date::fill},
-    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
-    {TYPE_MONEY, 0, "money!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", &port::fill},
+    {TYPE_MONEY, 0, "money!", &money::fill},
     {TYPE_REF, TYPE_STRING, "ref!", &ref::fill},
     {TYPE_POINT2D, 0, "point2D!", &point::fill},
     {TYPE_POINT3D, 0, "point3D!", &point::fill},
-    // The platform's image codec layer, once it exists, is made just before
-    // image! registers.
-    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", &image::fill},
 };
 
 void register_datatypes() {

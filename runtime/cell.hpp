@@ -156,6 +156,7 @@ QEL_CELL_FIELD(arg_entry_ordinal, data3, uint32_t)
 
 // image!: a series (index, node) whose word 3 holds the width in its low 16
 // bits and the height in its high 16.
+QEL_CELL_FIELD(image_size, data3, uint32_t)
 inline uint32_t image_width(const Cell* c) { return c->data3 & 0xFFFF; }
 inline uint32_t image_height(const Cell* c) { return c->data3 >> 16; }
 

@@ -88,6 +88,7 @@ NodeWords node_words(Cell* c) {
         case TYPE_REF:
         case TYPE_BITSET:
         case TYPE_VECTOR:
+        case TYPE_IMAGE:
         case TYPE_BINARY: return {{&series_node(c), Holds::ANY}};
         case TYPE_WORD:
         case TYPE_SET_WORD:

@@ -625,8 +625,6 @@ Hold::~Hold() {
 
 void init() { hold_cells(); }
 
-Record* record(node_t rec) { return reinterpret_cast<Record*>(series::head_ptr(series::buffer_of(rec))); }
-
 // ---- hashing ------------------------------------------------------------------
 
 namespace {
@@ -702,9 +700,12 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
             return murmur3(b.data, b.count, seed);
         }
         case TYPE_MONEY: {
-            // Flags say nothing about the amount.
+            // Only the digits: the header flags (the sign among them) and
+            // the currency index (payload byte 0) are left out, because
+            // equal? takes USD$1 and $1, and -$0 and $0, for the same.
             Cell c = *v;
             c.header = t;
+            payload_word(c, 0) &= ~0xFFu;
             return murmur3(&c, sizeof c, seed);
         }
         default: return 0;
@@ -1266,7 +1267,13 @@ int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case
 }
 
 int32_t find_word(node_t rec, int32_t sym, bool case_insensitive, node_t context, int32_t* key_position) {
-    if (context && record(rec)->occupied >= record(rec)->upper) grow(rec);
+    if (!context) {
+        const int32_t at = find_key(rec, sym, case_insensitive);
+        if (at < 0) return -1;
+        if (key_position) *key_position = at;
+        return word_index(cells_of(record(rec)->series)[at]);
+    }
+    if (record(rec)->occupied >= record(rec)->upper) grow(rec);
     const Record* r = record(rec);
     const int32_t canonical = symbol::canonical(sym);
     const uint32_t mask = r->buckets - 1;

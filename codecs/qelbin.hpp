@@ -33,6 +33,11 @@ extern uint32_t literal_base;
 // exhaust the machine stack).
 constexpr uint32_t MAX_DEPTH = 2000;
 
+// money! records: the currency index byte and the 11 digit bytes; a fixed
+// record marks a negative amount in this header bit.
+constexpr uint32_t MONEY_BYTES = 12;
+constexpr uint32_t MONEY_NEGATIVE = 1u << 22;
+
 // Record kinds the writer and the reader share: block records carry
 // block!, paren! and the paths (hash! has records of its own, with its
 // index); string records carry the six any-string! types.

@@ -19,9 +19,11 @@
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
@@ -229,12 +231,14 @@ void Reader::series_ref(node_t n, uint32_t i, uint32_t t, uint32_t head, const u
     else if (t == TYPE_BINARY)
         ok = (ct == TYPE_BINARY || is_string_record(ct)) && series::unit(series::buffer_of(shared)) == 1;
     else if (is_string_record(t)) ok = is_string_record(ct);
+    else if (t == TYPE_VECTOR) ok = ct == TYPE_VECTOR;
     else ok = ct == TYPE_BITSET;
     if (!ok) bad(rec);
     if (is_block_record(t) && series::unit(series::buffer_of(shared)) != sizeof(Cell)) bad(rec);
     if (head > series::buffer_length(shared)) bad(rec);
     Cell& slot = cell_at(n, i);
-    slot = Cell{t, head, shared, 0};
+    // A vector keeps the element layout of the buffer it shares.
+    slot = Cell{t, head, shared, t == TYPE_VECTOR ? vector::element_type(c) : 0};
 }
 
 void Reader::block_contents(node_t n, uint32_t i, uint32_t t, uint32_t head, const uint8_t* rec) {
@@ -466,7 +470,8 @@ void Reader::native_record(node_t n, uint32_t i, uint32_t t, const uint8_t* rec)
 void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_t fh, const uint8_t* rec) {
     Cell& slot = cell_at(n, i);
     if (ref && !(is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_OBJECT ||
-                 t == TYPE_FUNCTION || is_word_or_refinement(t) || t == TYPE_MAP || t == TYPE_BINARY))
+                 t == TYPE_FUNCTION || is_word_or_refinement(t) || t == TYPE_MAP || t == TYPE_BINARY ||
+                 t == TYPE_VECTOR))
         bad(rec);
     switch (t) {
         case TYPE_UNSET:
@@ -563,6 +568,15 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             Cell c{0, 0, 0, 0};
             tuple::make_at(&c, p_, len);
             p_ += stored;
+            cell_at(n, i) = c;
+            return;
+        }
+        case TYPE_MONEY: {
+            const bool negative = compact_ ? s : (fh & MONEY_NEGATIVE) != 0;
+            need(MONEY_BYTES);
+            Cell c{};
+            money::make_at(&c, negative, p_[0], p_ + 1);
+            p_ += MONEY_BYTES;
             cell_at(n, i) = c;
             return;
         }
@@ -678,6 +692,45 @@ void Reader::payload(node_t n, uint32_t i, uint32_t t, bool s, bool ref, uint32_
             p_ += len;
             if (!compact_) skip_pad();
             cell_at(n, i) = Cell{t, head, b, 0};
+            return;
+        }
+        case TYPE_VECTOR: {
+            uint32_t head = 0;
+            uint32_t width = 0;
+            if (compact_) {
+                if (s) head = varint();
+            } else {
+                width = (fh >> 8) & 0xFF;
+                head = u32();
+            }
+            if (ref) {
+                series_ref(n, i, t, head, rec);
+                return;
+            }
+            uint32_t len, type;
+            if (compact_) {
+                const uint8_t layout = byte();
+                type = layout >> 2;
+                width = 1u << (layout & 3);
+                len = varint();
+            } else {
+                len = u32();
+                type = u32();
+            }
+            if (!vector::is_valid_width(type, width)) bad(rec);
+            const uint64_t size = uint64_t{len} * width;
+            if (size > left() || head > len) bad(rec);
+            const node_t b = memory::alloc_series(len ? len : 1, width, 0);
+            series::append_bytes(b, p_, static_cast<uint32_t>(size));
+            const Cell made{t, head, b, type};
+            // Characters read back must be code points.
+            if (type == TYPE_CHAR)
+                for (uint32_t k = 0; k < len; k++)
+                    if (char_code(vector::element_value(p_ + size_t{k} * width, width, type)) > 0x10FFFF)
+                        bad(p_ + size_t{k} * width);
+            p_ += size;
+            if (!compact_) skip_pad();
+            cell_at(n, i) = made;
             return;
         }
         case TYPE_BITSET: {

@@ -17,8 +17,10 @@
 #include "codecs/qelbin.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes.hpp"
 #include "runtime/errors.hpp"
@@ -329,6 +331,16 @@ void Writer::value(const Cell& v, bool counts) {
             }
             break;
         }
+        case TYPE_MONEY: {
+            // The sign is the short-form flag (compact) or header bit 22
+            // (fixed); then the currency index and the digit bytes.
+            const bool negative = money::sign_bit(&v);
+            record_start(t, nl, false, compact_ && negative, negative ? MONEY_NEGATIVE : 0);
+            uint8_t b[MONEY_BYTES];
+            for (uint32_t i = 0; i < MONEY_BYTES; i++) b[i] = money::payload_byte(&v, i);
+            bytes(b, MONEY_BYTES);
+            break;
+        }
         case TYPE_ISSUE: record_start(t, nl, false, false, 0); symbol(word_symbol(v)); break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
@@ -385,14 +397,15 @@ void Writer::contents(const Cell& v, uint32_t t) {
         key = ctx;
     } else if (t == TYPE_OBJECT || t == TYPE_FUNCTION) {
         key = t == TYPE_OBJECT ? object_context(v) : function_context(v);
-    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY) {
+    } else if (is_block_like(t) || is_string_record(t) || t == TYPE_BITSET || t == TYPE_MAP || t == TYPE_BINARY ||
+               t == TYPE_VECTOR) {
         key = series_node(v);
     } else {
         no_codec(t);
     }
     auto found = paths_.find(key);
     const bool ref = found != paths_.end();
-    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY
+    const uint32_t head = is_block_like(t) || is_string_record(t) || t == TYPE_BINARY || t == TYPE_VECTOR
                               ? std::min<uint32_t>(series_index(v), series::buffer_length(series_node(v)))
                               : 0;
     if (!ref) {
@@ -465,6 +478,27 @@ void Writer::contents(const Cell& v, uint32_t t) {
             const uint32_t n = series::buffer_length(series_node(v));
             num(n);
             bytes(series::head_ptr(series::buffer_of(series_node(v))), n);
+            if (!compact_) pad(4);
+        }
+    } else if (t == TYPE_VECTOR) {
+        // The element layout: type id and width, packed into one byte in
+        // compact records.
+        SeriesBuffer* s = series::buffer_of(series_node(v));
+        const uint32_t width = series::unit(s);
+        record_start(t, nl, ref, head != 0, width << 8);
+        head_index(head);
+        if (ref) {
+            path_of(found->second);
+        } else {
+            const uint32_t n = series::buffer_length(series_node(v));
+            if (compact_) {
+                byte(static_cast<uint8_t>((vector::element_type(v) << 2) | series::log2_unit(s)));
+                varint(n);
+            } else {
+                u32(n);
+                u32(vector::element_type(v));
+            }
+            bytes(series::head_ptr(s), size_t(n) * width);
             if (!compact_) pad(4);
         }
     } else {  // strings

@@ -14,6 +14,7 @@
 #include "datatypes/map.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/stack.hpp"
@@ -326,7 +327,32 @@ Cell* insert_values(Cell* series, Cell* value, int32_t part, bool only, int32_t 
     return series;
 }
 
+namespace {
+
+// append of one value that is not spliced (no /dup, /part of at least one
+// cell), to any block but a hash!: the common case of a loop, kept free of
+// the general path's positions, repeats and sources.
+Cell* append_one(Cell* series, const Cell* value) {
+    const uint32_t len = total(series);
+    series_type::clamp_index(series);
+    const Report report(series, words::w_append, value, static_cast<int32_t>(len), 1);
+    // A change handler may have changed the series, and the value is read
+    // after it, as the general path does.
+    const Cell v = *value;
+    const uint32_t now = total(series);
+    SeriesBuffer* s = ensure_cells(series, uint64_t{now} + 1, true);
+    series::head_cell(s)[now] = v;
+    s->tail += CELL;
+    report.after(words::w_appended, value, static_cast<int32_t>(len), 1);
+    series_index(series) = 0;
+    return series;
+}
+
+}  // namespace
+
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    const bool spliced = !only && is_block_like(cell::type_of(value));
+    if (!spliced && dup <= 1 && part != 0 && !is_hash(series)) return append_one(series, value);
     return insert_values(series, value, part, only, dup, true);
 }
 
@@ -500,7 +526,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
     if (st == TYPE_MAP) return typed(map::push_block(spec, map::Part::BODY), type);
     if (st == TYPE_OBJECT) return typed(object::reflect(spec, words::sym_body), type);
-    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    if (st == TYPE_VECTOR) return typed(vector::to_block(spec), type);
     const Cell dt = datatype_cell(type);
     err::throw_make_error(&dt, spec);
 }
@@ -516,7 +542,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         scan_hook::scan_text(spec, scan_hook::Scan::Values, out);
         return typed(out, type);
     }
-    if (st == TYPE_VECTOR) err::raise(err::NOT_DONE);
+    if (st == TYPE_VECTOR) return typed(vector::to_block(spec), type);
     if (st == TYPE_TYPESET) {
         const Cell ts = *spec;
         Cell* out = push_new(8);

@@ -87,6 +87,7 @@ std::string to_os_path(const Cell* value) {
 
 void fill(datatype::Record& r) {
     datatype::set_slot<datatype::MOLD>(r, &mold);
+    datatype::clear_slot<datatype::OPEN>(r);
     file_io::fill_actions(r);
 }
 

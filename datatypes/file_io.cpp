@@ -62,13 +62,6 @@ int64_t count_of(const Cell* arg, const char* refinement) {
     return integer_value(arg);
 }
 
-// A new string! of UTF-8 bytes, pushed; CR LF as LF when asked.
-Cell* push_text(const uint8_t* bytes, size_t n, bool crlf) {
-    if (n > MAX_BYTES) err::raise(err::NO_MEMORY);
-    const unicode::Loaded l = unicode::load_utf8(bytes, static_cast<uint32_t>(n), 0, crlf);
-    const Cell text{TYPE_STRING, 0, l.node, 0};
-    return stack::push(&text);
-}
 
 // Appends a copy of the cell on top of the stack to the block, then drops
 // it from the stack.
@@ -79,8 +72,15 @@ void append_top(const Cell* block) {
 
 // ---- read ----------------------------------------------------------------------
 
-// One string! per line: cut at each LF, a CR before it dropped, text after
-// the last LF a last line.
+}  // namespace
+
+Cell* push_text(const uint8_t* bytes, size_t n, bool crlf) {
+    if (n > MAX_BYTES) err::raise(err::NO_MEMORY);
+    const unicode::Loaded l = unicode::load_utf8(bytes, static_cast<uint32_t>(n), 0, crlf);
+    const Cell text{TYPE_STRING, 0, l.node, 0};
+    return stack::push(&text);
+}
+
 Cell* push_lines(const std::vector<uint8_t>& bytes) {
     Cell* lines = block::push_new(16);
     size_t start = 0;
@@ -97,6 +97,8 @@ Cell* push_lines(const std::vector<uint8_t>& bytes) {
     }
     return lines;
 }
+
+namespace {
 
 Cell* push_listing(const Cell* dir) {
     const std::optional<std::vector<files::Entry>> entries = files::list_dir(file::to_os_path(dir));

@@ -32,6 +32,14 @@ bool dir_path(const Cell* file);
 // opened or read.
 std::vector<uint8_t> read_bytes(const Cell* file);
 
+// Bytes read as text, as read gives them (the HTTP road of url! too), each
+// pushed: a string! decoded from UTF-8 (a leading byte order mark skipped;
+// CR LF as LF when crlf is set), or a block of one string! per line (cut
+// at each LF, a CR before it dropped, text after the last LF a last line).
+// Text that is not UTF-8 raises the access error invalid-utf8.
+Cell* push_text(const uint8_t* bytes, size_t n, bool crlf);
+Cell* push_lines(const std::vector<uint8_t>& bytes);
+
 // Sets the read, write, delete, query and rename slots of file!.
 void fill_actions(datatype::Record& r);
 

@@ -65,10 +65,12 @@ namespace issue { void fill(datatype::Record& r); }
 namespace typeset { void fill(datatype::Record& r); }
 namespace bitset { void fill(datatype::Record& r); }
 namespace binary { void fill(datatype::Record& r); }
+namespace vector { void fill(datatype::Record& r); }
 namespace float_type { void fill(datatype::Record& r); }
 namespace percent_type { void fill(datatype::Record& r); }
 namespace time_type { void fill(datatype::Record& r); }
 namespace date { void fill(datatype::Record& r); }
+namespace money { void fill(datatype::Record& r); }
 namespace native {
 void fill_native(datatype::Record& r);
 void fill_action(datatype::Record& r);
@@ -80,6 +82,7 @@ void fill_routine(datatype::Record& r);
 }  // namespace function
 namespace object_type { void fill(datatype::Record& r); }
 namespace error_type { void fill(datatype::Record& r); }
+namespace port { void fill(datatype::Record& r); }
 namespace pair { void fill(datatype::Record& r); }
 namespace tuple { void fill(datatype::Record& r); }
 namespace point { void fill(datatype::Record& r); }

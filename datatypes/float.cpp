@@ -374,9 +374,6 @@ int32_t compare(const Cell* a, const Cell* b, CompareOp op) {
     const double x = cell::get_double(a);
     double y;
     if (tb == TYPE_MONEY) {
-        const double m = std::fabs(x);
-        if (m > 0 && m < 1e-5) return -1;
-        if (m >= 1e17) return 1;
         if (!neighbours.money_compare) err::raise(err::NOT_DONE);
         return neighbours.money_compare(x, b, op);
     }

@@ -146,11 +146,16 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
     const Cell m = *map_cell;
     Cell v = *value;
     cell::clear_new_line(&v);
-    if (Cell* k = find_pair(&m, key, strict ? CompareOp::StrictEqual : CompareOp::Equal)) {
-        // Only a removed pair comes back into the count.
-        if (removed(k)) hashtab::record(hash_index_node(m))->size++;
-        k[1] = v;
-        return k + 1;
+    uint32_t hash = 0;
+    if (key_type_ok(cell::type_of(key))) {
+        const Cell probe = *key;
+        const CompareOp op = strict ? CompareOp::StrictEqual : CompareOp::Equal;
+        if (Cell* k = hashtab::find_map_key(hash_index_node(m), &probe, op, &hash)) {
+            // Only a removed pair comes back into the count.
+            if (removed(k)) hashtab::record(hash_index_node(m))->size++;
+            k[1] = v;
+            return k + 1;
+        }
     }
     const stack::TopSaved held;
     // The value, the new key and the map stay reachable while the key is
@@ -163,7 +168,9 @@ Cell* set(const Cell* map_cell, const Cell* key, const Cell* value, bool strict,
     const uint32_t pos = cells(&m);
     *series::reserve_cell(series::buffer_of(series_node(m))) = nk;
     *series::reserve_cell(series::buffer_of(series_node(m))) = shared::unset;
-    hashtab::put_at(hash_index_node(m), pos);
+    // The stored key is the probe's copy (or its set-word! form): it has
+    // the probe's hash.
+    hashtab::put_new_at(hash_index_node(m), pos, hash);
     Cell* slot = entries(&m) + pos + 1;
     *slot = v;
     return slot;

@@ -1,12 +1,14 @@
-// Number text: integer and float digit scanning over string units
+// Number text: integer, float and money scanning over string units
 // of any width. Characters outside ASCII never belong to a number, so wide
 // units are narrowed to bytes only after that test.
 #include "datatypes/number_text.hpp"
 
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "datatypes/float_text.hpp"
+#include "datatypes/money.hpp"
 
 namespace qel::number_text {
 
@@ -128,6 +130,64 @@ double scan_float(const void* chars, uint32_t count, uint32_t unit, int32_t* sta
     if (unparsed != 0) return nan;
     *status = STATUS_OK;
     return v;
+}
+
+namespace {
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+}  // namespace
+
+bool money_syntax(const char* s, size_t n, bool dollar_optional, MoneyText& out) {
+    out = MoneyText{};
+    size_t i = 0;
+    if (i < n && (s[i] == '+' || s[i] == '-')) out.negative = s[i++] == '-';
+    if (n - i >= 5 && is_ascii_letter(s[i]) && is_ascii_letter(s[i + 1]) && is_ascii_letter(s[i + 2]) &&
+        s[i + 3] == '$') {
+        out.code = s + i;
+        i += 3;
+    }
+    if (i < n && s[i] == '$') i++;
+    else if (out.code || !dollar_optional) return false;
+    out.start = s + i;
+    bool leading = true;
+    for (; i < n; i++) {
+        const char c = s[i];
+        const bool after_digit = i > 0 && is_digit(static_cast<unsigned char>(s[i - 1])) && s + i > out.start;
+        const bool before_digit = i + 1 < n && is_digit(static_cast<unsigned char>(s[i + 1]));
+        if (is_digit(static_cast<unsigned char>(c))) {
+            if (out.point) {
+                out.fraction_digits++;
+            } else if (!leading || c != '0') {
+                leading = false;
+                out.integer_digits++;
+            }
+        } else if (c == '\'' && !out.point) {
+            if (!after_digit || !before_digit) return false;
+        } else if (c == '.' && !out.point) {
+            if (!after_digit || !before_digit) return false;
+            out.point = s + i;
+        } else {
+            return false;
+        }
+    }
+    out.end = s + n;
+    return out.end > out.start;
+}
+
+void scan_money(const void* chars, uint32_t count, uint32_t unit, Cell* out, int32_t* status) {
+    *status = STATUS_INVALID;
+    std::string text(count, '\0');
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t c = unit_at(chars, unit, i);
+        if (c > 127) return;
+        text[i] = static_cast<char>(c);
+    }
+    MoneyText m;
+    if (!money_syntax(text.data(), text.size(), true, m)) return;
+    if (m.integer_digits > money::INTEGER_DIGITS) {
+        *status = STATUS_OVERFLOW;
+        return;
+    }
+    if (money::make_at_from_string(out, m.negative, m.code, m.start, m.point, m.end)) *status = STATUS_OK;
 }
 
 }  // namespace qel::number_text

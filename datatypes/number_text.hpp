@@ -1,5 +1,5 @@
-// Number text: turning the characters of a string value into an integer
-// or a float, with the syntax the lexer accepts
+// Number text: turning the characters of a string value into an integer,
+// a float or a money amount, with the syntax the lexer accepts
 // for those literals. Strings come in any unit width (1, 2 or 4 bytes per
 // character); failure is reported through a status rather than raised, so
 // each datatype raises its own conversion error. The float literal syntax
@@ -7,6 +7,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "runtime/cell.hpp"
 
 namespace qel::number_text {
 
@@ -36,5 +38,27 @@ int32_t scan_decimal_integer(const void* chars, uint32_t count, uint32_t unit, i
 // FLOAT_TEXT_LIMIT characters or more) a quiet NaN and STATUS_INVALID.
 // The value is the text's times 10^adjust (-2 reads a percentage).
 double scan_float(const void* chars, uint32_t count, uint32_t unit, int32_t* status, int32_t adjust = 0);
+
+// The parts of a money text: an optional sign, an optional currency code
+// of 3 ASCII letters, "$", then digits with "'" between two of them and at
+// most one "." between a digit and a digit (no "'" after it).
+struct MoneyText {
+    bool negative = false;
+    const char* code = nullptr;   // the 3 letters, or nullptr
+    const char* start = nullptr;  // the first digit
+    const char* point = nullptr;  // the ".", or nullptr
+    const char* end = nullptr;
+    uint32_t integer_digits = 0;  // without leading zeros
+    uint32_t fraction_digits = 0;
+};
+// Whether s[0..n) is a money text; "$" may be left out before the digits
+// when there is no currency code and dollar_optional is set.
+bool money_syntax(const char* s, size_t n, bool dollar_optional, MoneyText& out);
+
+// A money text into out. "$" is optional without a currency code; fraction
+// digits beyond five are cut. Status STATUS_INVALID when the text is not
+// money or names no listed currency, STATUS_OVERFLOW when it has more than
+// 17 integer digits after its leading zeros.
+void scan_money(const void* chars, uint32_t count, uint32_t unit, Cell* out, int32_t* status);
 
 }  // namespace qel::number_text

@@ -108,21 +108,9 @@ void push_extras(const Cell& fn, uint32_t given) {
 // exit the handler starts for a loop outside it continues as an exception,
 // since the C++ code that fired the handler cannot pass it on.
 void call_handler(const Cell& fn, const Cell* name, Cell* args, uint32_t given) {
-    const node_t ctx = function_context(fn);
-    const uint32_t saved_values = context_values(context::cell_of(ctx));
-    Cell* const top = args;
-    // The arguments become the call's cells: the frame's base is args.
-    stack::arg_top = args;
-    stack::mark_call(name, ctx);
     stack::arg_top = args + given;
     push_extras(fn, given);
-    call_function(&fn, name);
-    if (exit_pending()) {
-        context_values(context::cell_of(ctx)) = saved_values;
-        raise_pending();
-    }
-    stack::unwind_drop_call();
-    stack::arg_top = top;
+    call_in_place(fn, name, args);
 }
 
 // Refreshes the cached slot count of info cell k when the handler's spec
@@ -263,6 +251,50 @@ void run_body(const Cell* block) {
     stack::arg_top = top;
 }
 
+Cell call_in_place(const Cell& fn, const Cell* name, Cell* args) {
+    const node_t ctx = function_context(fn);
+    const uint32_t saved_values = context_values(context::cell_of(ctx));
+    Cell* const end = stack::arg_top;
+    // The cells from args on become the call's: the frame's base is args.
+    stack::arg_top = args;
+    stack::mark_call(name, ctx);
+    stack::arg_top = end;
+    call_function(&fn, name);
+    if (exit_pending()) {
+        context_values(context::cell_of(ctx)) = saved_values;
+        raise_pending();
+    }
+    const Cell result = *args;
+    stack::unwind_drop_call();
+    stack::arg_top = args;
+    return result;
+}
+
+Cell call_with_values(const Cell& fn_in, const Cell* name, const Cell* values, uint32_t count) {
+    const Cell fn = fn_in;
+    Cell* const args = stack::arg_top;
+    for (uint32_t i = 0; i < count; i++) stack::push(&values[i]);
+    // Each argument slot, refinement flag and refinement argument in spec
+    // order takes the next value; the values left over are dropped, the
+    // slots left over take what an unused refinement gives.
+    const node_t list = series_node(function::arg_list_of(fn));
+    uint32_t slot = 0;
+    for (uint32_t i = 0; i < count_of(list); i++) {
+        const Cell e = cells_of(list)[i];
+        const uint32_t t = cell::type_of(&e);
+        if (t == TYPE_TYPESET || t == TYPE_REFINEMENT) {
+            if (slot++ >= count) stack::push(t == TYPE_REFINEMENT ? &shared::false_value : &shared::none);
+        } else if (t == TYPE_INTEGER && arg_entry_count(e) > 0) {
+            if (slot < count) stack::arg_top = args + slot;
+            slot = count;
+            stack::push(&shared::false_value);
+            for (uint32_t k = 1; k < arg_entry_count(e); k++) stack::push(&shared::none);
+        }
+    }
+    if (slot < count) stack::arg_top = args + slot;
+    return call_in_place(fn, name, args);
+}
+
 int32_t new_class_id() { return ++class_counter; }
 
 // ---- fields ----
@@ -270,7 +302,7 @@ int32_t new_class_id() { return ++class_counter; }
 uint32_t field_count(const Cell* obj) { return context::word_count(object_context(obj)); }
 
 int32_t field_index(const Cell* obj, const Cell* word) {
-    return context::find_symbol(object_context(obj), word_symbol(word), true);
+    return context::find_field(object_context(obj), word_symbol(word));
 }
 
 Cell* field_by_word(const Cell* obj, const Cell* word) {
@@ -539,32 +571,46 @@ void on_object_set(const Cell* object, const Cell* word, const Cell* old_value, 
 
 // ---- paths ----
 
-Cell* eval_path(Cell* value, const datatype::PathStep& step) {
-    const uint32_t et = cell::type_of(step.element);
-    const Cell path_cell = step.path ? *step.path : shared::none;
-    if (!is_any_word(et))
-        err::raise(err::INVALID_PATH, &path_cell, step.element);
-    const int32_t i = field_index(value, step.element);
-    if (i < 0) err::raise(err::INVALID_PATH, &path_cell, step.element);
-    const node_t ctx = object_context(value);
-    if (step.new_value) {
-        Cell* const mark = stack::arg_top;
-        Cell* obj = stack::push(value);
-        Cell* nv = stack::push(step.new_value);
-        Cell* old = stack::push(context::value_by_index(ctx, static_cast<uint32_t>(i)));
-        block_code::word_value_changes(old, nv);
-        *context::value_by_index(ctx, static_cast<uint32_t>(i)) = *nv;
-        context::word_at(ctx, static_cast<uint32_t>(i))->header |= context::CHANGED;
-        if (object_on_set(obj)) {
-            Cell* w = stack::push(context::word_at(ctx, static_cast<uint32_t>(i)));
-            fire_on_set(obj, w, old, nv);
-        }
-        stack::arg_top = mark;
-        return step.new_value;
+namespace {
+
+// The index of the field a path element names; raises invalid-path.
+uint32_t path_field_index(const Cell* obj, const Cell* element, const Cell* path) {
+    const int32_t i = is_any_word(cell::type_of(element)) ? field_index(obj, element) : -1;
+    if (i < 0) {
+        const Cell path_cell = path ? *path : shared::none;
+        err::raise(err::INVALID_PATH, &path_cell, element);
     }
-    Cell* v = context::value_by_index(ctx, static_cast<uint32_t>(i));
-    if (cell::type_of(v) == TYPE_UNSET) err::raise(err::UNSET_PATH, &path_cell, step.element);
+    return static_cast<uint32_t>(i);
+}
+
+}  // namespace
+
+Cell* path_field(const Cell* obj, const Cell* element, const Cell* path) {
+    Cell* v = context::value_by_index(object_context(obj), path_field_index(obj, element, path));
+    if (cell::type_of(v) == TYPE_UNSET) [[unlikely]] {
+        const Cell path_cell = path ? *path : shared::none;
+        err::raise(err::UNSET_PATH, &path_cell, element);
+    }
     return v;
+}
+
+Cell* eval_path(Cell* value, const datatype::PathStep& step) {
+    if (!step.new_value) return path_field(value, step.element, step.path);
+    const uint32_t i = path_field_index(value, step.element, step.path);
+    const node_t ctx = object_context(value);
+    Cell* const mark = stack::arg_top;
+    Cell* obj = stack::push(value);
+    Cell* nv = stack::push(step.new_value);
+    Cell* old = stack::push(context::value_by_index(ctx, i));
+    block_code::word_value_changes(old, nv);
+    *context::value_by_index(ctx, i) = *nv;
+    context::word_at(ctx, i)->header |= context::CHANGED;
+    if (object_on_set(obj)) {
+        Cell* w = stack::push(context::word_at(ctx, i));
+        fire_on_set(obj, w, old, nv);
+    }
+    stack::arg_top = mark;
+    return step.new_value;
 }
 
 // ---- comparison ----

@@ -56,6 +56,19 @@ extern void (*call_function)(const Cell* fn, const Cell* name);
 // result dropped; an exit that would leave the block raises instead.
 void run_body(const Cell* block);
 
+// Calls the function! fn, whose frame's cells (its arguments, refinement
+// flags and their arguments, then its locals) lie from args to the stack
+// top, with a call frame named name; answers the function's result. The
+// stack top comes back to args. An exit the function starts for a loop
+// outside it continues as an exception.
+Cell call_in_place(const Cell& fn, const Cell* name, Cell* args);
+// Calls the function! fn with the values laid into its frame in spec
+// order, refinement flags and their arguments included, then its locals
+// set as a call sets them (false for /local, none for each local word).
+// Slots beyond the values take false (a refinement) or none; values
+// beyond the slots are dropped. Answers the function's result.
+Cell call_with_values(const Cell& fn, const Cell* name, const Cell* values, uint32_t count);
+
 // ---- fields ----
 uint32_t field_count(const Cell* obj);
 // Position of the word's field (any letter case), or -1.
@@ -100,6 +113,11 @@ void fire_on_deep(const Cell* owner, const Cell* word, const Cell* target, const
 
 // ---- slots shared with error! ----
 Cell* eval_path(Cell* value, const datatype::PathStep& step);
+// What eval_path answers for a field read: the value cell of the field
+// that element (a word of any kind, any letter case) names. Raises
+// invalid-path for another element or a field the object lacks, and
+// unset-path for a field without a value; path is the path they name.
+Cell* path_field(const Cell* obj, const Cell* element, const Cell* path);
 int32_t compare(const Cell* a, const Cell* b, CompareOp op);
 // The reflect action: pushes what the field word names (body, words,
 // values, class, changed, owner, events?). make and to block! take the

@@ -14,6 +14,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/random.hpp"
@@ -77,7 +78,7 @@ node_t scratch(uint32_t unit) {
 
 // Word 3 of a new series made from v: a vector! keeps its element layout
 // there; the other types start without an index.
-uint32_t third_word_of_copy(const Cell& v) { return cell::type_of(&v) == TYPE_VECTOR ? payload_word(v, 2) : 0; }
+uint32_t third_word_of_copy(const Cell& v) { return cell::type_of(&v) == TYPE_VECTOR ? vector::element_type(v) : 0; }
 
 // The byte an integer! or char! stands for when poked into a binary!
 // (anything above 255 does not fit).
@@ -148,6 +149,7 @@ Cell* push_element(const Cell* v, uint32_t i) {
         *c = Cell{TYPE_CHAR, 0, cp, 0};
         return c;
     }
+    if (t == TYPE_VECTOR) return vector::push_element(v, i);
     err::raise(err::NOT_DONE);
 }
 
@@ -271,7 +273,8 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
         if ((vt != TYPE_INTEGER && vt != TYPE_CHAR)) err::raise(err::INVALID_ARG, value);
         if (byte_of(value) > 255) err::raise(err::OUT_OF_RANGE, value);
     }
-    if (t == TYPE_VECTOR || t == TYPE_IMAGE) err::raise(err::NOT_DONE);
+    if (t == TYPE_VECTOR && cell::type_of(value) != vector::element_type(series)) err::raise(err::INVALID_ARG, value);
+    if (t == TYPE_IMAGE) err::raise(err::NOT_DONE);
     const Report report(series, words::w_poke, value, static_cast<int32_t>(p), 1);
     if (p >= total_length(series)) {  // a change handler shortened it
         const Cell at = integer_cell(index);
@@ -282,6 +285,8 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
         if (is_hash(series)) hashtab::put_at(hash_index_node(series), p);
     } else if (t == TYPE_BINARY) {
         *unit_ptr(series, p) = static_cast<uint8_t>(byte_of(value));
+    } else if (t == TYPE_VECTOR) {
+        vector::check_element(unit_ptr(series, p), value, vector::width(series), vector::element_type(series));
     } else {
         const uint32_t cp = char_code(value);
         unicode::ensure_width(series_node(series), cp);
@@ -546,7 +551,11 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         const uint32_t ot = cell::type_of(origin);
         if (is_block_like(ot) != is_block_like(tt)) move_bad(origin, target);
         const bool same_width = series::unit(buf(origin)) == series::unit(buf(target));
-        if (!same_width && (ot == TYPE_BINARY || ot == TYPE_VECTOR || tt == TYPE_BINARY || tt == TYPE_VECTOR))
+        if (!same_width && (ot == TYPE_BINARY || tt == TYPE_BINARY)) move_bad(origin, target);
+        // Vector elements are numbers of one layout: they move only into a
+        // vector of that very layout.
+        if ((ot == TYPE_VECTOR || tt == TYPE_VECTOR) &&
+            (ot != tt || !same_width || vector::element_type(origin) != vector::element_type(target)))
             move_bad(origin, target);
         const Report report(target, words::w_move, origin, static_cast<int32_t>(oidx), static_cast<int32_t>(count));
         const uint32_t tidx = clamp_index(target);

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/integer.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/errors.hpp"
@@ -192,13 +194,36 @@ void check_room(node_t sn, uint64_t n, int32_t dup, uint32_t value_width) {
     checked_bytes(units + total_units(sn), std::max(width(series::buffer_of(sn)), value_width));
 }
 
-}  // namespace
+// The appends a loop makes most, without describing a run: an integer's
+// digits, or a text of the series' own width, from another buffer, that
+// fits the room left. Answers false, having written nothing, for anything
+// else.
+bool append_plain(node_t sn, const Cell* value) {
+    const uint32_t vt = cell::type_of(value);
+    if (vt == TYPE_INTEGER) {
+        char digits[12];
+        const uint32_t n = integer::to_decimal(integer_value(value), digits);
+        text::append_latin1(sn, digits, n);
+        return true;
+    }
+    if (!is_text_value(vt) || series_node(value) == sn) return false;
+    SeriesBuffer* s = series::buffer_of(sn);
+    SeriesBuffer* r = series::buffer_of(series_node(value));
+    const uint32_t w = series::unit(s);
+    if (series::unit(r) != w) return false;
+    const uint64_t from = uint64_t{series_index(value)} * w;
+    const uint32_t used = r->tail - r->head;
+    if (from >= used) return true;
+    const auto bytes = static_cast<uint32_t>(used - from);
+    if (uint64_t{s->tail} + bytes > s->size) return false;
+    std::memcpy(series::tail_ptr(s), series::head_ptr(r) + from, bytes);
+    s->tail += bytes;
+    return true;
+}
 
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    if (dup < 1 || part == 0) return series;
-    const int32_t index = static_cast<int32_t>(clamp_index(series));
-    const bool owned = owner::check_change(series, words::w_append, value, index, part);
-    const node_t sn = series_node(series);
+// append's general path: dup copies of the value's text (formed unless
+// it is a text) at the tail.
+void append_formed(node_t sn, const Cell* value, int32_t part, bool only, int32_t dup) {
     const uint32_t start = total_units(sn);
     const uint32_t vt = cell::type_of(value);
     if (is_text_value(vt)) {
@@ -222,6 +247,16 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         form_onto(sn, value, only ? part : -1);
         repeat_tail(sn, start, dup);
     }
+}
+
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    if (dup < 1 || part == 0) return series;
+    const int32_t index = static_cast<int32_t>(clamp_index(series));
+    const bool owned = owner::check_change(series, words::w_append, value, index, part);
+    const node_t sn = series_node(series);
+    if (dup != 1 || part >= 0 || !append_plain(sn, value)) append_formed(sn, value, part, only, dup);
     if (owned) owner::check_change(series, words::w_appended, value, index, part);
     series_index(series) = 0;
     return series;

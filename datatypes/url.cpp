@@ -4,16 +4,26 @@
 // cannot hold as it is survives a round trip through text. A block of
 // parts makes a URL; a path element joins a URL (and a file!, which
 // inherits the join) to one more part.
+//
+// read and write of a URL that starts with "http" go over HTTP
+// (url_http.hpp); any other URL becomes a port (url-parser/parse-url
+// splits it into the parts object that make port! takes) whose actor does
+// the work. open makes such a port and opens it.
 #include <algorithm>
 
 #include "datatypes/fills.hpp"
 #include "datatypes/mold.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/percent_codec.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/text.hpp"
+#include "datatypes/url_http.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/symbols.hpp"
 
 namespace qel::url {
 
@@ -89,6 +99,48 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
     return r;
 }
 
+// The parts object of url-parser/parse-url, or none when the URL does not
+// parse (or the parser is missing).
+Cell parse_url(const Cell* url) {
+    const Cell u = *url;
+    const int32_t at = context::find_symbol(context::global, symbol::intern_cstr("url-parser"), true);
+    if (at < 0) return shared::none;
+    const Cell parser = *context::slot_at(context::global, static_cast<uint32_t>(at));
+    if (cell::type_of(&parser) != TYPE_OBJECT) return shared::none;
+    const Cell name{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("parse-url")), UINT32_MAX};
+    const Cell fn = *object::field_by_word(&parser, &name);
+    if (cell::type_of(&fn) != TYPE_FUNCTION) return shared::none;
+    return object::call_with_values(fn, &name, &u, 1);
+}
+
+// The port of a URL (pushed), opened with the flags when they are given.
+// A URL that does not parse raises script invalid-arg with the URL.
+Cell* to_port(const Cell* url, const port::OpenFlags* open) {
+    const Cell u = *url;
+    const Cell parts = parse_url(&u);
+    if (cell::type_of(&parts) != TYPE_OBJECT) err::raise(err::INVALID_ARG, &u);
+    Cell* held = stack::push(&parts);
+    Cell* p = port::make_from(held);
+    if (open) port::open(p, *open);
+    return p;
+}
+
+Cell* open(Cell* url, Cell*, const int32_t* r) {
+    const port::OpenFlags flags = port::open_flags(r);
+    return to_port(url, &flags);
+}
+
+Cell* read(Cell* url, Cell*, const int32_t* r) {
+    if (url_http::is_http(url)) return url_http::read(url, r);
+    return port::read(to_port(url, nullptr), nullptr, r);
+}
+
+Cell* write(Cell* url, Cell* data, const int32_t* r) {
+    if (url_http::is_http(url)) return url_http::write(url, data, r);
+    Cell* held = stack::push(data);
+    return port::write(to_port(url, nullptr), held, r);
+}
+
 }  // namespace
 
 void fill(datatype::Record& r) {
@@ -96,7 +148,11 @@ void fill(datatype::Record& r) {
     datatype::set_slot<datatype::TO>(r, &to);
     datatype::set_slot<datatype::MOLD>(r, &mold);
     datatype::set_slot<datatype::EVAL_PATH>(r, &eval_path);
-    // Not URL operations; file! inherits the same gaps.
+    datatype::set_slot<datatype::OPEN>(r, &open);
+    datatype::set_slot<datatype::READ>(r, &read);
+    datatype::set_slot<datatype::WRITE>(r, &write);
+    // Not URL operations; file! inherits the same gaps (and sets its own
+    // read and write, and no open).
     datatype::clear_slot<datatype::SORT>(r);
     datatype::clear_slot<datatype::TRIM>(r);
 }

@@ -231,20 +231,24 @@ int32_t mold_refinement(const Cell* v, node_t out, const datatype::MoldOptions& 
 }
 
 // The names as strings: upper-cased unless case counts, then by length.
+// Reads the names' UTF-8 text as it is kept: the string form of a symbol
+// is made on first use, and an allocation here could move the cells a sort
+// is ordering.
 int32_t compare_names(int32_t s1, int32_t s2, bool case_sensitive) {
-    const node_t a = symbol::get_string(s1);
-    const node_t b = symbol::get_string(s2);
-    const uint32_t la = series::buffer_length(a), lb = series::buffer_length(b);
-    const uint32_t n = la < lb ? la : lb;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t x = unicode::codepoint_at(a, i), y = unicode::codepoint_at(b, i);
+    const auto* a = reinterpret_cast<const uint8_t*>(symbol::name(s1));
+    const auto* b = reinterpret_cast<const uint8_t*>(symbol::name(s2));
+    const uint8_t* const a_end = a + symbol::name_length(s1);
+    const uint8_t* const b_end = b + symbol::name_length(s2);
+    while (a < a_end && b < b_end) {
+        auto x = static_cast<uint32_t>(unicode::decode_utf8(a, a_end));
+        auto y = static_cast<uint32_t>(unicode::decode_utf8(b, b_end));
         if (!case_sensitive) {
             x = unicode::to_upper(x);
             y = unicode::to_upper(y);
         }
         if (x != y) return x > y ? 1 : -1;
     }
-    return (la > lb) - (la < lb);
+    return (a < a_end) - (b < b_end);
 }
 
 int32_t eq(bool same) { return same ? 0 : 1; }

@@ -2,9 +2,8 @@
 //
 // natives.cpp builds the table from these names; each family of natives
 // defines its own in its own source (natives_control.cpp, natives_output.cpp,
-// ...). The ones no family has written yet are defined in native_stubs.cpp
-// and raise an internal not-done error, so the table is always complete and
-// links. The C++ name is the word with - as _ and ? as _q.
+// ...), so the table is always complete and links. The C++ name is the
+// word with - as _ and ? as _q.
 //
 // QEL_NATIVE_LIST(X) calls X(index, "word", cpp_name) for each native, 0-based
 // index in table order, for code that wants to walk the list.

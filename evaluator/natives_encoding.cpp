@@ -1,7 +1,8 @@
 // Natives that carry text and numbers from one representation to another:
 // URL percent-encoding (dehex, enhex), letter case (uppercase, lowercase),
 // local file names (to-local-file), series coercion without copying (as)
-// and the building of compound scalars (as-pair, as-point2D, as-point3D).
+// and the building of compound scalars (as-pair, as-point2D, as-point3D,
+// as-money).
 //
 // Each is a short adapter over the percent codec, the case tables or a
 // cell layout. New strings are made on the argument stack and copied into
@@ -17,6 +18,7 @@
 #include "datatypes/file.hpp"
 #include "datatypes/percent_codec.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/native_fns.hpp"
@@ -190,6 +192,22 @@ void native_as_point3D(const int32_t*) {
     const Cell point{TYPE_POINT3D, point_coordinate(base, "as-point3D", "x"),
                      point_coordinate(base + 1, "as-point3D", "y"), point_coordinate(base + 2, "as-point3D", "z")};
     stack::set_last_reset(&point);
+}
+
+// The currency must be listed (script bad-denom with the word otherwise);
+// an integer amount is exact, a float is read as money reads floats.
+void native_as_money(const int32_t*) {
+    const Cell* base = stack::arg_base;
+    const int32_t currency = money::currency_index(word_symbol(base));
+    if (currency < 0) err::raise(err::BAD_DENOM, base);
+    const Cell* amount = base + 1;
+    const uint32_t t = cell::type_of(amount);
+    if (t != TYPE_INTEGER && t != TYPE_FLOAT) expect_arg("as-money", amount, "amount");
+    const money::Amount v = t == TYPE_INTEGER ? money::from_integer(integer_value(amount))
+                                              : money::from_float(cell::get_double(amount), true);
+    Cell result;
+    money::store(&result, v, static_cast<uint8_t>(currency));
+    stack::set_last_reset(&result);
 }
 
 }  // namespace qel::natives

@@ -14,14 +14,14 @@
 // 2 and 3; point2D! x, y as 32-bit floats in words 1-2 and point3D! x, y, z
 // in words 1-3; tuple! its length in header bits 19-22 and its bytes from
 // the low byte of word 1 on; float!, percent! and time! a double in words
-// 2-3; money! its sign in header bit 14 and 22 packed decimal digits in
-// bytes 5-15 of the cell. None of them holds a node.
+// 2-3; money! through its own datatype. None of them holds a node.
 #include <cmath>
 #include <cstring>
 #include <utility>
 
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
@@ -75,24 +75,6 @@ double float_arg(Cell* c, const char* native, const char* arg) {
     }
 }
 
-// ---- money sign (the cell's own packed digits) -------------------------------------
-
-constexpr uint32_t MONEY_SIGN = 0x4000;
-
-bool money_zero(const Cell* c) {
-    uint8_t bytes[16];
-    std::memcpy(bytes, c, sizeof bytes);
-    for (int i = 5; i < 16; i++)
-        if (bytes[i]) return false;
-    return true;
-}
-
-// -1, 0 or 1: a zero amount counts as zero whatever its sign bit says.
-int32_t money_sign(const Cell* c) {
-    if (money_zero(c)) return 0;
-    return (c->header & MONEY_SIGN) ? -1 : 1;
-}
-
 // ---- sign tests --------------------------------------------------------------------------
 
 // -1, 0 or 1 for the types the sign natives take; NaN gives 0, which is
@@ -108,7 +90,7 @@ int32_t sign_of(const Cell* v, const char* native) {
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
         case TYPE_MONEY:
-            return money_sign(v);
+            return money::sign_of(v);
         default:
             expect_arg(native, v, "number");
     }
@@ -126,7 +108,7 @@ bool is_zero(const Cell* v) {
         case TYPE_TIME:
             return cell::get_double(v) == 0.0;
         case TYPE_MONEY:
-            return money_zero(v);
+            return money::sign_of(v) == 0;
         case TYPE_PAIR:
             return pair_x(v) == 0 && pair_y(v) == 0;
         case TYPE_TUPLE:

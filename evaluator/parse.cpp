@@ -917,8 +917,11 @@ private:
                 const bool ok = match_ && index() >= total(in_);
                 truncate(input_cell, count_of(input_cell) - 1);
                 *in_ = *cell_at(input_cell, count_of(input_cell) - 1);
-                set_index(start);
-                if (ok) set_index(static_cast<int64_t>(start) + 1);
+                // The position was recorded in the outer series: it is
+                // bounded by that series, not by the one just left.
+                const uint32_t at = std::min<uint32_t>(position_index(pos), total(in_));
+                set_index(at);
+                if (ok) set_index(static_cast<int64_t>(at) + 1);
                 match_ = ok;
                 break;
             }

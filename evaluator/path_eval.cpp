@@ -6,6 +6,7 @@
 #include "evaluator/path_eval.hpp"
 
 #include "runtime/actions.hpp"
+#include "datatypes/object.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/interp.hpp"
 #include "runtime/stack.hpp"
@@ -21,6 +22,21 @@ namespace {
 using series::cells_of;
 
 using call::is_prefix_function;
+
+// A function met on the way is called with the elements after from as its
+// refinements and the code after the path as its arguments; the call's
+// result is pushed (sub) or becomes the running call's result.
+uint32_t call_found(const Cell& fn, const Cell& path, Cell path_arg, const Cell& blk, uint32_t position,
+                    uint32_t from, bool sub, Cell* start) {
+    stack::arg_top = start;
+    position = call::eval_call(&fn, &blk, position, &path, &path_arg, from, false);
+    if (exit_pending()) return position;
+    if (!sub) {
+        *stack::arg_base = *start;
+        stack::keep_first();
+    }
+    return position;
+}
 
 }  // namespace
 
@@ -47,21 +63,45 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         if (mode == GET) err::raise(err::INVALID_PATH_GET, &path);
         Cell p = path;
         series_index(p) = 0;
-        position = call::eval_call(&value, &blk, position, &path, &p, first + 1, false);
-        if (exit_pending()) return position;
-        if (!sub) {
-            *stack::arg_base = *start;
-            stack::keep_first();
+        return call_found(value, path, p, blk, position, first + 1, sub, start);
+    }
+
+    // Fields of objects named by plain words, the common case, are read
+    // straight from the object's context: nothing is pushed and no slot is
+    // dispatched, and a read runs no user code, so the cells may stay here.
+    Cell parent_value = shared::none;
+    Cell previous = head_word;
+    uint32_t i = first + 1;
+    for (; i < total; i++) {
+        Cell elem = cells_of(n)[i];
+        if (cell::type_of(&value) != TYPE_OBJECT || cell::type_of(&elem) != TYPE_WORD) break;
+        if (mode == SET && i + 1 == total) {
+            Cell p = path;
+            object::eval_path(&value, {.element = &elem, .new_value = new_value, .path = &p});
+            const Cell result = *new_value;
+            stack::arg_top = start;
+            if (sub) stack::push(&result);
+            else stack::set_last_reset(&result);
+            return position;
         }
+        parent_value = value;
+        value = *object::path_field(&parent_value, &elem, &path);
+        previous = elem;
+        if (mode == CALL && is_prefix_function(cell::type_of(&value)))
+            return call_found(value, path, path, blk, position, i + 1, sub, start);
+    }
+    if (i == total) {
+        if (sub) stack::push(&value);
+        else stack::set_last_reset(&value);
         return position;
     }
 
     // cur, parent and the element on the stack: the slots receive Cell*.
     Cell* cur = stack::push(&value);
-    Cell* parent = stack::push(&shared::none);
+    Cell* parent = stack::push(&parent_value);
     Cell* sel = stack::push(&shared::none);
-    Cell* prev = stack::push(&head_word);
-    for (uint32_t i = first + 1; i < total; i++) {
+    Cell* prev = stack::push(&previous);
+    for (; i < total; i++) {
         const Cell elem = cells_of(n)[i];
         const uint32_t et = cell::type_of(&elem);
         if (et == TYPE_GET_WORD) {
@@ -98,15 +138,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* block, uint32_t position, Mo
         *prev = elem;
         if (mode == CALL && is_prefix_function(cell::type_of(cur))) {
             const Cell fn = *cur;
-            stack::arg_top = start;
-            Cell pp = path;
-            position = call::eval_call(&fn, &blk, position, &path, &pp, i + 1, false);
-            if (exit_pending()) return position;
-            if (!sub) {
-                *stack::arg_base = *start;
-                stack::keep_first();
-            }
-            return position;
+            return call_found(fn, path, path, blk, position, i + 1, sub, start);
         }
     }
     const Cell result = mode == SET ? *new_value : *cur;

@@ -8,16 +8,25 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "datatypes/block.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/map.hpp"
+#include "datatypes/text.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "platform/console.hpp"
 #include "platform/files.hpp"
+#include "platform/os.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
 namespace qel {
@@ -40,11 +49,6 @@ Arg quit_return(const Arg* args) {
     _exit(args[0].i & 0xFF);
 }
 
-const Cell* any_function_q(Cell* const* args) {
-    const uint32_t t = cell::type_of(args[0]);
-    return is_any_function(t) ? &shared::true_value : &shared::false_value;
-}
-
 // A file or a directory at the path.
 const Cell* exists_q(Cell* const* args) {
     return files::exists(file::to_os_path(args[0])) ? &shared::true_value : &shared::false_value;
@@ -62,19 +66,256 @@ bool is_name(uint32_t t) {
     return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT;
 }
 
+const Cell* logic(bool b) { return b ? &shared::true_value : &shared::false_value; }
+
+// A cell routine's own name and argument, for the errors it raises.
+[[noreturn]] void expect(const char* routine, const Cell* value, const char* arg) {
+    const Cell name = *word::make_from_cstr(routine);
+    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    const Cell arg_word = *word::make_from_cstr(arg);
+    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
+}
+
+const Cell* set_quiet(Cell* const* args) {
+    const uint32_t t = cell::type_of(args[0]);
+    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
+        expect("set-quiet", args[0], "word");
+    Cell w = *args[0];
+    Cell* slot = word::get(&w);
+    block_code::word_value_changes(slot, args[1]);
+    *slot = *args[1];
+    return args[1];
+}
+
+const Cell* set_slot_quiet(Cell* const* args) {
+    const Cell series = *args[0];
+    if (!is_block_like(cell::type_of(&series))) {
+        const Cell name = *word::make_from_cstr("set-slot-quiet");
+        const Cell type{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
+        const Cell arg_word = *word::make_from_cstr("series");
+        err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
+    }
+    const node_t n = series_node(series);
+    if (series_index(series) < series::cell_count(n)) {
+        cells_of(n)[series_index(series)] = *args[1];
+        block_code::changed(n);
+    }
+    return &shared::unset;
+}
+
+int32_t shifted(int32_t data, int32_t bits, bool left, bool logical) {
+    if (bits < 0) bits = 0;
+    if (left) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) << bits);
+    if (logical) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) >> bits);
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
+}
+Arg shift_right(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, false, false)}; }
+Arg shift_left(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, true, false)}; }
+Arg shift_logical(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, false, true)}; }
+
+// A string of the type made from UTF-8 text, pushed.
+Cell* push_text(const std::string& text, uint32_t type) {
+    const unicode::Loaded loaded =
+        unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+    const Cell c{type, 0, loaded.node, 0};
+    return stack::push(&c);
+}
+
+const Cell* get_current_dir(Cell* const*) {
+    std::string dir = os::get_current_dir();
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return push_text(dir, TYPE_FILE);
+}
+
+const Cell* set_current_dir(Cell* const* args) {
+    if (!os::set_current_dir(file::to_os_path(args[0]))) {
+        const Cell v = *args[0];
+        err::raise(err::CANNOT_OPEN, &v);
+    }
+    return &shared::unset;
+}
+
+const Cell* os_info(Cell* const*) {
+    const os::Info info = os::info();
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"name", &info.name}, {"arch", &info.arch}, {"version", &info.version}, {"build", &info.build}};
+    Cell* spec = block::push_new(8);
+    for (const auto& [key, value] : fields) {
+        Cell k = *word::make_from_cstr(key);
+        cell::set_type(&k, TYPE_SET_WORD);
+        block::append_copy(spec, &k);
+        const stack::TopSaved held;
+        block::append_copy(spec, push_text(*value, TYPE_STRING));
+    }
+    Cell* result = stack::push(&shared::none);
+    map::make_at(result, spec, 4);
+    return result;
+}
+
+[[noreturn]] void negative(int32_t v) {
+    const Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0};
+    err::raise(err::INVALID_ARG, &c);
+}
+
+// A tuple routine's result: converting routines answer plain values, so
+// these write their tuple into the argument base themselves.
+const Cell* tuple_of(const uint8_t* bytes, uint32_t n) {
+    Cell* result = stack::push(&shared::none);
+    tuple::make_at(result, bytes, n);
+    return result;
+}
+
+const Cell* as_color(Cell* const* args) {
+    uint8_t bytes[3];
+    for (int i = 0; i < 3; i++) {
+        const int32_t v = integer_value(*args[i]);
+        if (v < 0) negative(v);
+        bytes[i] = static_cast<uint8_t>(v & 0xFF);
+    }
+    return tuple_of(bytes, 3);
+}
+
+// The little-endian bytes of d << 24 | c << 16 | b << 8 | a: a component
+// above 255 reaches into the next byte.
+const Cell* as_ipv4(Cell* const* args) {
+    uint32_t packed = 0;
+    for (int i = 0; i < 4; i++) {
+        const int32_t v = integer_value(*args[i]);
+        if (v < 0) negative(v);
+        packed |= static_cast<uint32_t>(v) << (8 * i);
+    }
+    const uint8_t bytes[4] = {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8),
+                              static_cast<uint8_t>(packed >> 16), static_cast<uint8_t>(packed >> 24)};
+    return tuple_of(bytes, 4);
+}
+
+const Cell* count_chars(Cell* const* args) {
+    const node_t n = series_node(*args[0]);
+    const uint32_t length = series::buffer_length(n);
+    const uint32_t from = std::min(series_index(*args[0]), length);
+    const uint32_t to = std::min(series_index(*args[1]), length);
+    const uint8_t* head = series::head_ptr(series::buffer_of(n));
+    const auto count = to > from ? unicode::count_utf8(head + from, head + to) : 0;
+    const Cell c{TYPE_INTEGER, 0, static_cast<uint32_t>(count), 0};
+    return stack::push(&c);
+}
+
+Arg stack_size(const Arg*) { return Arg{static_cast<int32_t>(stack::arg_top - stack::arg_bottom)}; }
+Arg frame_index(const Arg*) { return Arg{static_cast<int32_t>(stack::arg_base - stack::arg_bottom)}; }
+
+const Cell* pick_stack(Cell* const* args) {
+    const int64_t i = integer_value(*args[0]);
+    if (i <= 0 || i >= stack::arg_top - stack::arg_bottom) return &shared::none;
+    return stack::push(stack::arg_bottom + (i - 1));
+}
+
+const Cell* collect_calls(Cell* const* args) {
+    const Cell blk = *args[0];
+    for (const Cell& w : stack::call_words()) block::append_copy(&blk, &w);
+    return args[0];
+}
+
+Arg tracing_q(const Arg*) { return Arg{trace::active ? 1 : 0}; }
+
+const Cell* write_stdout(Cell* const* args) {
+    console::flush();
+    const Cell data = *args[0];
+    std::string bytes;
+    if (cell::type_of(&data) == TYPE_BINARY) {
+        const node_t n = series_node(data);
+        const uint32_t length = series::buffer_length(n);
+        const uint32_t from = std::min(series_index(data), length);
+        bytes.assign(reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(n))) + from, length - from);
+    } else {
+        const node_t out = text::make_buffer(64);
+        const Cell holder{TYPE_STRING, 0, out, 0};
+        stack::push(&holder);
+        actions::form(&data, out, false, 0);
+        bytes = text::to_utf8(out);
+    }
+    files::write_all(1, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return &shared::unset;
+}
+
+// The type tests read the type byte alone.
+template <uint32_t Type>
+const Cell* type_test(Cell* const* args) {
+    return logic(cell::type_of(args[0]) == Type);
+}
+
+// The typeset tests read their typeset word at every call, so that a
+// redefined typeset changes them.
+const char* const TYPESET_WORDS[] = {"any-list!",   "any-block!", "any-function!", "any-object!", "any-path!",
+                                     "any-string!", "any-word!",  "series!",       "number!",     "immediate!",
+                                     "scalar!",     "all-word!",  "any-point!",    "planar!"};
+
+template <int Index>
+const Cell* typeset_test(Cell* const* args) {
+    Cell w = *word::make_from_cstr(TYPESET_WORDS[Index]);
+    const Cell* ts = word::get(&w);
+    if (cell::type_of(ts) == TYPE_UNSET) err::raise(err::NO_VALUE, &w);
+    return logic(typeset::has(ts, cell::type_of(args[0])));
+}
+
 }  // namespace
 
+#define TYPE_TEST(name, type) \
+    {name, "\"Returns true if the value is this type\" value [any-type!] return: [logic!]", WRITES_RESULT, nullptr, \
+     &type_test<type>}
+#define TYPESET_TEST(name, index)                                                                                  \
+    {name "?", "\"Returns true if the value is any type of " name "\" value [any-type!] return: [logic!]",          \
+     WRITES_RESULT, nullptr, &typeset_test<index>}
+
 const Entry table[] = {
-    {"last-lf?", "\"Returns TRUE when the last output ended with a new line\" return: [logic!]", TYPE_LOGIC,
-     &last_lf, nullptr},
-    {"quit-return", "\"Ends the process at once with the given status\" status [integer!]", WRITES_RESULT,
+    {"last-lf?", "\"Internal Use Only\" return: [logic!]", TYPE_LOGIC, &last_lf, nullptr},
+    {"quit-return", "\"Stops evaluation and exits the program with a given status\" status [integer!] \"Process termination value to return\"", WRITES_RESULT,
      &quit_return, nullptr},
-    {"any-function?", "\"Returns TRUE if the value is any kind of function\" value [any-type!] return: [logic!]",
-     WRITES_RESULT, nullptr, &any_function_q},
+    TYPESET_TEST("any-function", 2),
     {"exists?", "\"Returns TRUE if the file exists\" path [file!] return: [logic!]", WRITES_RESULT, nullptr,
      &exists_q},
     {"create-dir", "\"Create the given directory\" path [file!]", WRITES_RESULT, nullptr, &create_dir},
+    {"set-quiet", "\"Set an object's field to a value without triggering eventual object's events\" word [any-type!] value [any-type!] return: [any-type!]", WRITES_RESULT, nullptr, &set_quiet},
+    {"set-slot-quiet", "\"Set a value in series without triggering eventual owner's events\" series [any-type!] value [any-type!]", WRITES_RESULT, nullptr, &set_slot_quiet},
+    {"shift-right", "\"Shift bits to the right\" data [integer!] bits [integer!]", TYPE_INTEGER, &shift_right, nullptr},
+    {"shift-left", "\"Shift bits to the left\" data [integer!] bits [integer!]", TYPE_INTEGER, &shift_left, nullptr},
+    {"shift-logical", "\"Shift bits to the right (unsigned)\" data [integer!] bits [integer!]", TYPE_INTEGER, &shift_logical, nullptr},
+    {"get-current-dir", "\"Returns the platform's current directory for the process\"", WRITES_RESULT, nullptr, &get_current_dir},
+    {"set-current-dir", "\"Sets the platform's current process directory\" path [file!]", WRITES_RESULT, nullptr, &set_current_dir},
+    {"os-info", "\"Returns detailed operating system version information\"", WRITES_RESULT, nullptr, &os_info},
+    {"as-color", "\"Combine R, G and B values into a tuple\" r [integer!] g [integer!] b [integer!]", WRITES_RESULT, nullptr, &as_color},
+    {"as-ipv4", "\"Combine a, b, c and d values into a tuple\" a [integer!] b [integer!] c [integer!] d [integer!]", WRITES_RESULT, nullptr, &as_ipv4},
+    {"as-rgba", "\"Combine R, G, B and A color components into a tuple\" r [integer!] g [integer!] b [integer!] a [integer!]", WRITES_RESULT, nullptr, &as_ipv4},
+    {"count-chars", "\"Count UTF-8 encoded characters between two positions in a binary series\" start [binary!] pos [binary!] return: [integer!]", WRITES_RESULT, nullptr, &count_chars},
+    {"stack-size?", "return: [integer!]", TYPE_INTEGER, &stack_size, nullptr},
+    {"pick-stack", "idx [integer!]", WRITES_RESULT, nullptr, &pick_stack},
+    {"frame-index?", "return: [integer!]", TYPE_INTEGER, &frame_index, nullptr},
+    {"collect-calls", "blk [block!]", WRITES_RESULT, nullptr, &collect_calls},
+    {"tracing?", "", TYPE_LOGIC, &tracing_q, nullptr},
+    {"write-stdout", "\"Write data to STDOUT\" data [any-type!]", WRITES_RESULT, nullptr, &write_stdout},
+    TYPE_TEST("bitset?", TYPE_BITSET), TYPE_TEST("binary?", TYPE_BINARY), TYPE_TEST("block?", TYPE_BLOCK),
+    TYPE_TEST("char?", TYPE_CHAR), TYPE_TEST("email?", TYPE_EMAIL), TYPE_TEST("file?", TYPE_FILE),
+    TYPE_TEST("float?", TYPE_FLOAT), TYPE_TEST("get-path?", TYPE_GET_PATH), TYPE_TEST("get-word?", TYPE_GET_WORD),
+    TYPE_TEST("hash?", TYPE_HASH), TYPE_TEST("integer?", TYPE_INTEGER), TYPE_TEST("issue?", TYPE_ISSUE),
+    TYPE_TEST("lit-path?", TYPE_LIT_PATH), TYPE_TEST("lit-word?", TYPE_LIT_WORD), TYPE_TEST("logic?", TYPE_LOGIC),
+    TYPE_TEST("map?", TYPE_MAP), TYPE_TEST("none?", TYPE_NONE), TYPE_TEST("pair?", TYPE_PAIR),
+    TYPE_TEST("paren?", TYPE_PAREN), TYPE_TEST("path?", TYPE_PATH), TYPE_TEST("percent?", TYPE_PERCENT),
+    TYPE_TEST("refinement?", TYPE_REFINEMENT), TYPE_TEST("set-path?", TYPE_SET_PATH),
+    TYPE_TEST("set-word?", TYPE_SET_WORD), TYPE_TEST("string?", TYPE_STRING), TYPE_TEST("tag?", TYPE_TAG),
+    TYPE_TEST("time?", TYPE_TIME), TYPE_TEST("typeset?", TYPE_TYPESET), TYPE_TEST("tuple?", TYPE_TUPLE),
+    TYPE_TEST("unset?", TYPE_UNSET), TYPE_TEST("url?", TYPE_URL), TYPE_TEST("word?", TYPE_WORD),
+    TYPE_TEST("image?", TYPE_IMAGE), TYPE_TEST("date?", TYPE_DATE), TYPE_TEST("money?", TYPE_MONEY),
+    TYPE_TEST("ref?", TYPE_REF), TYPE_TEST("point2D?", TYPE_POINT2D), TYPE_TEST("point3D?", TYPE_POINT3D),
+    TYPE_TEST("handle?", TYPE_HANDLE), TYPE_TEST("error?", TYPE_ERROR), TYPE_TEST("action?", TYPE_ACTION),
+    TYPE_TEST("native?", TYPE_NATIVE), TYPE_TEST("datatype?", TYPE_DATATYPE), TYPE_TEST("function?", TYPE_FUNCTION),
+    TYPE_TEST("object?", TYPE_OBJECT), TYPE_TEST("op?", TYPE_OP), TYPE_TEST("routine?", TYPE_ROUTINE),
+    TYPE_TEST("vector?", TYPE_VECTOR),
+    TYPESET_TEST("any-list", 0), TYPESET_TEST("any-block", 1), TYPESET_TEST("any-object", 3),
+    TYPESET_TEST("any-path", 4), TYPESET_TEST("any-string", 5), TYPESET_TEST("any-word", 6),
+    TYPESET_TEST("series", 7), TYPESET_TEST("number", 8), TYPESET_TEST("immediate", 9), TYPESET_TEST("scalar", 10),
+    TYPESET_TEST("all-word", 11), TYPESET_TEST("any-point", 12), TYPESET_TEST("planar", 13),
 };
+#undef TYPE_TEST
+#undef TYPESET_TEST
 const uint32_t COUNT = sizeof table / sizeof table[0];
 
 const Entry* entry_of(int32_t index) {

@@ -153,6 +153,7 @@ void reset_loaders() {
     installed[T_TAG] = loaders::load_tag;
     installed[T_EMAIL] = loaders::load_email;
     installed[T_REF] = loaders::load_ref;
+    installed[T_MONEY] = loaders::load_money;
     build_map = map::build_literal;
 }
 

@@ -2,8 +2,7 @@
 // raw form), the word kinds, issues, refinements, characters, integers and
 // floats. Each checks its token's text and, when loading, pushes the value
 // on the scan's value stack; a malformed token raises the lexer's invalid
-// error with the token's datatype. The literals of the datatypes without a
-// loader (money!) are reported invalid.
+// error with the token's datatype.
 #pragma once
 #include <cstdint>
 
@@ -78,6 +77,8 @@ void load_url(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags
 void load_tag(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 void load_email(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 void load_ref(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
+// money! literals (lexer/money_loader.cpp).
+void load_money(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 
 }  // namespace loaders
 }  // namespace qel::lexer

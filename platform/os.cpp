@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/mman.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,6 +35,16 @@ std::string get_current_dir() {
         if (errno != ERANGE) return std::string();
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool set_current_dir(const std::string& path) {
+    return path.find('\0') == std::string::npos && ::chdir(path.c_str()) == 0;
+}
+
+Info info() {
+    struct utsname u {};
+    if (::uname(&u) != 0) return Info{"Linux", "", "", ""};
+    return Info{u.sysname, u.machine, u.release, u.version};
 }
 
 int32_t sleep_millis(double seconds) {

@@ -15,6 +15,13 @@ void* virtual_alloc(size_t size);
 bool virtual_free(void* address, size_t size);
 
 std::string get_current_dir();            // UTF-8, no terminator counted
+bool set_current_dir(const std::string& path);
+
+// What the system says of itself: kernel name, machine, release, version.
+struct Info {
+    std::string name, arch, version, build;
+};
+Info info();
 
 void sleep(double seconds);               // at least 1 ms
 int32_t sleep_millis(double seconds);     // the milliseconds sleep() waits

@@ -145,30 +145,7 @@ node_t make_from_spec(const Cell* spec_in, bool stack_values, bool object, int k
     return ctx;
 }
 
-// ---- access ---------------------------------------------------------------------
-
-Cell* self_of(node_t ctx) { return cells_of(ctx) + 1; }
-node_t words_node(node_t ctx) { return hashtab::record(index_of(ctx))->series; }
-uint32_t word_count(node_t ctx) { return cell_count(words_node(ctx)); }
-Cell* word_at(node_t ctx, uint32_t index) { return cells_of(words_node(ctx)) + index; }
-Cell* value_by_index(node_t ctx, uint32_t index) { return cells_of(context_values(cell_of(ctx))) + index; }
-
-Cell* slot_at(node_t ctx, uint32_t index) {
-    const Cell* c = cell_of(ctx);
-    if (!has_stack_values(c)) {
-        if (!context_values(c) || index >= cell_count(context_values(c))) return nullptr;
-        return cells_of(context_values(c)) + index;
-    }
-    if (!context_values(c) || !call_values) return nullptr;
-    Cell* args = call_values(context_values(c));
-    return args ? args + index : nullptr;
-}
-
 // ---- words ------------------------------------------------------------------------
-
-int32_t find_symbol(node_t ctx, int32_t symbol, bool case_insensitive) {
-    return hashtab::find_word(index_of(ctx), symbol, case_insensitive, 0, nullptr);
-}
 
 int32_t find_or_add(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* out_index) {
     int32_t position = -1;

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/hashtab.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::context {
@@ -58,21 +59,42 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
 node_t make_from_spec(const Cell* spec, bool stack_values, bool object, int kind);
 
 inline Cell* cell_of(node_t ctx) { return series::cells_of(ctx); }
-Cell* self_of(node_t ctx);
+inline Cell* self_of(node_t ctx) { return series::cells_of(ctx) + 1; }
 inline int kind_of(node_t ctx) {
     return static_cast<int>((cell_of(ctx)->header & KIND_MASK) >> KIND_SHIFT);
 }
-node_t words_node(node_t ctx);
-uint32_t word_count(node_t ctx);
-Cell* word_at(node_t ctx, uint32_t index);
+// The accessors below are inline: every word read and every field of a
+// path goes through them.
+inline node_t words_node(node_t ctx) { return hashtab::record(context_words(cell_of(ctx)))->series; }
+inline uint32_t word_count(node_t ctx) { return series::cell_count(words_node(ctx)); }
+inline Cell* word_at(node_t ctx, uint32_t index) { return series::cells_of(words_node(ctx)) + index; }
 // Value cell i of an ordinary context.
-Cell* value_by_index(node_t ctx, uint32_t index);
+inline Cell* value_by_index(node_t ctx, uint32_t index) {
+    return series::cells_of(context_values(cell_of(ctx))) + index;
+}
 // Value cell i of any context: the values series, or the running call's
 // argument cells; nullptr when the context has no values now.
-Cell* slot_at(node_t ctx, uint32_t index);
+inline Cell* slot_at(node_t ctx, uint32_t index) {
+    const Cell* c = cell_of(ctx);
+    if (!has_stack_values(c)) [[likely]] {
+        if (!context_values(c) || index >= series::cell_count(context_values(c))) return nullptr;
+        return series::cells_of(context_values(c)) + index;
+    }
+    if (!context_values(c) || !call_values) return nullptr;
+    Cell* args = call_values(context_values(c));
+    return args ? args + index : nullptr;
+}
 
 // Lookup by symbol id; case-insensitive matches any spelling of the name.
-int32_t find_symbol(node_t ctx, int32_t symbol, bool case_insensitive);
+inline int32_t find_symbol(node_t ctx, int32_t symbol, bool case_insensitive) {
+    const node_t index = context_words(cell_of(ctx));
+    const int32_t at = hashtab::find_key(index, symbol, case_insensitive);
+    return at < 0 ? -1 : word_index(series::cells_of(hashtab::record(index)->series)[at]);
+}
+// The field of an object's (or any) context named by a symbol in any letter
+// case: its index, or -1. Allocates nothing. The one look-up of a field by
+// name, for the walker's paths and for compiled code alike.
+inline int32_t find_field(node_t ctx, int32_t symbol) { return find_symbol(ctx, symbol, true); }
 // The index when found; otherwise a key word is appended (no value cell),
 // -1 is answered and the new index goes to *out_index.
 int32_t find_or_add(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* out_index);

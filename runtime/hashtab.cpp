@@ -625,8 +625,6 @@ Hold::~Hold() {
 
 void init() { hold_cells(); }
 
-Record* record(node_t rec) { return reinterpret_cast<Record*>(series::head_ptr(series::buffer_of(rec))); }
-
 // ---- hashing ------------------------------------------------------------------
 
 namespace {
@@ -702,9 +700,12 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
             return murmur3(b.data, b.count, seed);
         }
         case TYPE_MONEY: {
-            // Flags say nothing about the amount.
+            // Only the digits: the header flags (the sign among them) and
+            // the currency index (payload byte 0) are left out, because
+            // equal? takes USD$1 and $1, and -$0 and $0, for the same.
             Cell c = *v;
             c.header = t;
+            payload_word(c, 0) &= ~0xFFu;
             return murmur3(&c, sizeof c, seed);
         }
         default: return 0;
@@ -842,10 +843,11 @@ void index_block(node_t rec, uint32_t first, uint32_t step) {
 
 Cell* put_at(node_t rec, uint32_t position) { return insert(rec, position, true); }
 
-Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
-          bool last) {
-    const Cell key = *key_in;
-    if (record(rec)->kind == Kind::HASH) check_stamp(rec);
+namespace {
+
+// get's probe, for a key whose hash is known.
+Cell* find_hashed(node_t rec, const Cell& key, uint32_t hash, uint32_t position, uint32_t skip, CompareOp op,
+                  bool reverse, bool last) {
     const Record* r = record(rec);
     // A map! whose pairs are all removed still finds their keys, so that
     // setting one again revives it in its place.
@@ -853,7 +855,6 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
     if (skip == 0) skip = 1;
     const Kind kind = r->kind;
     const uint32_t mask = r->buckets - 1;
-    const uint32_t hash = hash_value(&key, false);
     const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
@@ -894,6 +895,38 @@ Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, Comp
         if (i == start) break;
     }
     return best < 0 ? nullptr : base + best;
+}
+
+}  // namespace
+
+Cell* get(node_t rec, const Cell* key_in, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
+          bool last) {
+    const Cell key = *key_in;
+    if (record(rec)->kind == Kind::HASH) check_stamp(rec);
+    return find_hashed(rec, key, hash_value(&key, false), position, skip, op, reverse, last);
+}
+
+Cell* find_map_key(node_t rec, const Cell* key_in, CompareOp op, uint32_t* hash) {
+    const Cell key = *key_in;
+    *hash = hash_value(&key, false);
+    return find_hashed(rec, key, *hash, 0, 1, op, false, false);
+}
+
+Cell* put_new_at(node_t rec, uint32_t position, uint32_t hash) {
+    if (record(rec)->occupied >= record(rec)->upper) grow(rec);
+    Record* r = record(rec);
+    const uint32_t mask = r->buckets - 1;
+    uint32_t* flags = words_of(r->flags);
+    // The first bucket on the key's probe path that holds no live key: no
+    // stored key equals this one, so nothing further along can be its own.
+    uint32_t i = hash & mask, step = 0;
+    while (is_live(flags, i)) i = (i + ++step) & mask;
+    if (is_empty(flags, i)) r->occupied++;
+    set_live(flags, i);
+    ints_of(r->keys)[i] = static_cast<int32_t>(position);
+    words_of(r->hashes)[i] = hash;
+    r->size++;
+    return cells_of(r->series) + position;
 }
 
 void remove_at(node_t rec, uint32_t pos) {
@@ -1234,7 +1267,13 @@ int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case
 }
 
 int32_t find_word(node_t rec, int32_t sym, bool case_insensitive, node_t context, int32_t* key_position) {
-    if (context && record(rec)->occupied >= record(rec)->upper) grow(rec);
+    if (!context) {
+        const int32_t at = find_key(rec, sym, case_insensitive);
+        if (at < 0) return -1;
+        if (key_position) *key_position = at;
+        return word_index(cells_of(record(rec)->series)[at]);
+    }
+    if (record(rec)->occupied >= record(rec)->upper) grow(rec);
     const Record* r = record(rec);
     const int32_t canonical = symbol::canonical(sym);
     const uint32_t mask = r->buckets - 1;

@@ -43,10 +43,12 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/buckets.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
 #include "runtime/murmur3.hpp"
 #include "runtime/series.hpp"
+#include "runtime/symbols.hpp"
 
 namespace qel::hashtab {
 
@@ -111,7 +113,7 @@ extern uint32_t collector_running;
 // unheld.)
 void init();
 
-Record* record(node_t rec);
+inline Record* record(node_t rec) { return reinterpret_cast<Record*>(series::head_ptr(series::buffer_of(rec))); }
 inline uint32_t count(node_t rec) { return record(rec)->size; }
 
 // ---- hashing ------------------------------------------------------------------
@@ -161,6 +163,16 @@ Cell* put_at(node_t rec, uint32_t position);
 // found); word keys are looked up as set-word!.
 Cell* get(node_t rec, const Cell* key, uint32_t position, uint32_t skip, CompareOp op, bool reverse,
           bool last);
+
+// MAP look-up and insertion that hash a key once. find_map_key answers as
+// get does and leaves the key's hash in *hash, found or not; after a miss,
+// put_new_at indexes the key cell at position (a copy of the key looked
+// up, or its set-word! form) under that hash without comparing it again:
+// no stored key can equal it. Nothing between the two calls may change
+// the table's keys (allocations may come between: a collection leaves
+// map! tables alone).
+Cell* find_map_key(node_t rec, const Cell* key, CompareOp op, uint32_t* hash);
+Cell* put_new_at(node_t rec, uint32_t position, uint32_t hash);
 
 void remove_cell(node_t rec, const Cell* cell);
 void remove_at(node_t rec, uint32_t position);
@@ -212,6 +224,28 @@ int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length);
 // to the context is appended to the key series. *key_position (when given)
 // receives the position of the key word found or added.
 int32_t find_word(node_t rec, int32_t symbol, bool case_insensitive, node_t context, int32_t* key_position);
+// The probe of find_word without the adding: the position in the key
+// series of the key word found, or -1. Allocates nothing. Inline, as every
+// field of a path and every word bound comes through here.
+inline int32_t find_key(node_t rec, int32_t symbol, bool case_insensitive) {
+    const Record* r = record(rec);
+    const int32_t canonical = symbol::canonical(symbol);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t start = mix32(static_cast<uint32_t>(canonical)) & mask;
+    const auto* flags = reinterpret_cast<const uint32_t*>(series::head_ptr(series::buffer_of(r->flags)));
+    const auto* keys = reinterpret_cast<const int32_t*>(series::head_ptr(series::buffer_of(r->keys)));
+    const Cell* words = series::cells_of(r->series);
+    uint32_t i = start, step = 0;
+    while (!buckets::is_empty(flags, i)) {
+        if (!buckets::is_deleted(flags, i)) {
+            const int32_t s = word_symbol(words[keys[i]]);
+            if (s == symbol || (case_insensitive && symbol::canonical(s) == canonical)) return keys[i];
+        }
+        i = (i + ++step) & mask;
+        if (i == start) break;
+    }
+    return -1;
+}
 
 // ---- holding new buffers --------------------------------------------------------
 

@@ -86,7 +86,7 @@ extern uint32_t generation;
 // that is alive, so collecting at every full frame would make a program
 // whose data keeps growing spend time quadratic in its size.
 extern uint64_t live_after_collection;
-constexpr uint64_t HEAP_GROWTH = 2;
+constexpr uint64_t HEAP_GROWTH = 3;
 
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t FIRST_SERIES_FRAME = 0x100000;

@@ -272,6 +272,15 @@ int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t widt
     return width;
 }
 
+std::vector<Cell> call_words() {
+    std::vector<Cell> out;
+    for (const Frame* f = frame_bottom; f < frame_top; ++f) {
+        const FrameKind k = kind_of(f);
+        if ((k == FrameKind::Call || k == FrameKind::NativeCall) && reports_name(f)) out.push_back(word_of(f));
+    }
+    return out;
+}
+
 void record_error_frame(Cell* error) {
     err::set_stack_if_not_block(error, Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(frame_top - frame_bottom), 0});
 }

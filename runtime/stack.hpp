@@ -19,6 +19,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "runtime/cell.hpp"
 #include "runtime/series.hpp"
@@ -225,6 +226,9 @@ node_t running_spec();
 // The call trace of an error: names outermost first, each followed by a
 // blank, while width lasts; answers the width left.
 int32_t collect_calls(int level, const Cell* end, std::string& out, int32_t width);
+// The words naming the active calls of functions, natives, actions and
+// routines, outermost first.
+std::vector<Cell> call_words();
 // Records the frame top in the error's stack field, for its call trace.
 void record_error_frame(Cell* error);
 

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/hashtab.hpp"
 #include "runtime/memory.hpp"
@@ -16,15 +17,29 @@
 namespace qel::symbol {
 
 node_t index = 0;
+const int32_t* canonical_ids = nullptr;
+uint32_t canonical_limit = 0;
 
 namespace {
 
 Cell* cells() { return series::head_cell(series::buffer_of(block())); }
 
+// The storage behind canonical_ids; entry 0 stands for no symbol.
+std::vector<int32_t> canonical_table;
+
+void note_canonical(int32_t id) {
+    canonical_table.push_back(id);
+    canonical_ids = canonical_table.data();
+    canonical_limit = static_cast<uint32_t>(canonical_table.size());
+}
+
 }  // namespace
 
 void init() {
     index = 0;
+    canonical_table.assign(1, 0);
+    canonical_ids = canonical_table.data();
+    canonical_limit = 1;
     // The root-block cell is reserved before the block is made, so that the
     // block is held from the moment it exists.
     Cell* slot = series::reserve_cell(&root_cell);
@@ -65,12 +80,6 @@ Cell* cell(int32_t id) { return cells() + (id - 1); }
 
 int32_t alias(int32_t id) { return symbol_alias(cell(id)); }
 
-int32_t canonical(int32_t id) {
-    if (id <= 0 || static_cast<uint32_t>(id) > count()) return id;
-    const int32_t a = alias(id);
-    return a > 0 ? a : id;
-}
-
 node_t get_string(int32_t id) {
     if (const node_t cached = symbol_form_node(cell(id))) return cached;
     const node_t name_node = symbol_name_node(cell(id));
@@ -97,6 +106,7 @@ uint32_t append(const uint8_t* name, uint32_t length, int32_t alias_id) {
     series::data(s)[length] = 0;
     s->tail = s->head + length;
     cells()[position] = Cell{TYPE_SYMBOL, static_cast<uint32_t>(alias_id), 0, n};
+    note_canonical(alias_id > 0 ? alias_id : static_cast<int32_t>(position) + 1);
     return position;
 }
 

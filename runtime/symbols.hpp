@@ -43,7 +43,17 @@ int32_t intern_string(const Cell* string);
 // nothing.
 int32_t find(const char* utf8, size_t length);
 
-int32_t canonical(int32_t id);
+// The canonical id of every symbol, by id, kept beside the symbol block
+// (outside the collected heap) so that the case-insensitive comparisons of
+// word look-ups read one array entry: canonical_ids[id] for 1 <= id <
+// canonical_limit, entry 0 unused.
+extern const int32_t* canonical_ids;
+extern uint32_t canonical_limit;
+// The canonical id; ids that name no symbol answer themselves.
+inline int32_t canonical(int32_t id) {
+    const auto u = static_cast<uint32_t>(id);
+    return u < canonical_limit ? canonical_ids[u] : id;
+}
 // -1 for a canonical symbol, else its canonical id.
 int32_t alias(int32_t id);
 uint32_t count();

@@ -55,22 +55,35 @@ Cell action_word(MathOp op) { return make_from_symbol(symbol::intern_cstr(action
 
 Cell* get(Cell* word) { return slot_in_context(word, word_context(word)); }
 
-Cell* slot_in_context(Cell* word, node_t ctx) {
-    const Cell w = *word;
-    if (!ctx) err::raise(NOT_DEFINED);
-    int32_t index = word_index(w);
-    if (index < 0) {
-        const int32_t sym = word_symbol(w);
-        if (is_self(sym)) return context::self_of(ctx);
-        // A word bound without an index finds its slot now, so that it sees
-        // what other words of the same name wrote there.
-        index = context::find_symbol(ctx, sym, false);
-        if (index < 0) index = context::find_symbol(ctx, sym, true);
-        if (index < 0) err::raise(NO_VALUE);
-        if (word_context(w) == ctx) word_index(word) = index;
-    }
-    if (Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index))) return slot;
+namespace {
+
+[[noreturn, gnu::noinline]] void no_slot(node_t ctx) {
     err::raise(context::has_stack_values(context::cell_of(ctx)) ? NOT_IN_CONTEXT : NO_VALUE);
+}
+
+// A word bound without an index finds its slot now, so that it sees what
+// other words of the same name wrote there. Kept out of line: the common
+// read of a resolved word stays small.
+[[gnu::noinline]] Cell* slot_by_symbol(Cell* word, node_t ctx) {
+    const Cell w = *word;
+    const int32_t sym = word_symbol(w);
+    if (is_self(sym)) return context::self_of(ctx);
+    int32_t index = context::find_symbol(ctx, sym, false);
+    if (index < 0) index = context::find_symbol(ctx, sym, true);
+    if (index < 0) err::raise(NO_VALUE);
+    if (word_context(w) == ctx) word_index(word) = index;
+    if (Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index))) return slot;
+    no_slot(ctx);
+}
+
+}  // namespace
+
+Cell* slot_in_context(Cell* word, node_t ctx) {
+    if (!ctx) err::raise(NOT_DEFINED);
+    const int32_t index = word_index(word);
+    if (index < 0) [[unlikely]] return slot_by_symbol(word, ctx);
+    if (Cell* slot = context::slot_at(ctx, static_cast<uint32_t>(index))) [[likely]] return slot;
+    no_slot(ctx);
 }
 
 Cell* set(Cell* word, const Cell* value) { return set_in_context(word, value, word_context(word), true); }

@@ -261,8 +261,8 @@ TEST(DeflateTest, GzipHeaderFieldsAndTrailer) {
     // the trailer with the given CRC and length.
     auto member = [&](uint8_t flags, const Bytes& fields, uint32_t crc, uint32_t isize) {
         Bytes b = {0x1F, 0x8B, 0x08, flags, 0, 0, 0, 0, 0, 3};
-        b.insert(b.end(), fields.begin(), fields.end());
-        b.insert(b.end(), body.begin(), body.end());
+        for (uint8_t f : fields) b.push_back(f);
+        for (uint8_t c : body) b.push_back(c);
         for (uint32_t v : {crc, isize})
             for (int k = 0; k < 4; k++) b.push_back(uint8_t(v >> (8 * k)));
         return b;

@@ -485,6 +485,43 @@ TEST_F(HashStored, MapsThatGrowCarryTheirHashesAlong) {
     EXPECT_EQ(stale_hash(map), "");
 }
 
+TEST_F(HashStored, MapKeysLookedUpThenPutHashOnceAndLandWhereAProbeFindsThem) {
+    // map! insertion: the look-up that misses hands its hash to the
+    // insertion, which places the key without comparing it again. Keys of
+    // two widths and both cases, over several growths: each is found
+    // afterwards by a key equal but for case (and not under StrictEqual),
+    // and each bucket keeps the hash of the key it names.
+    const Cell empty = block_of({});
+    const node_t map = hashtab::make(0, &empty, hashtab::Kind::MAP, 0);
+    constexpr uint32_t N = 600;
+    auto name_of = [](uint32_t i, bool upper) {
+        std::u32string n = upper ? U"KEY" : U"key";
+        for (uint32_t v = i; v; v /= 10) n += static_cast<char32_t>(U'0' + v % 10);
+        return n;
+    };
+    for (uint32_t i = 0; i < N; i++) {
+        const Cell probe = text(name_of(i, i % 3 == 0), 1 + i % 2 * 3);
+        uint32_t hash = 0;
+        ASSERT_EQ(hashtab::find_map_key(map, &probe, CompareOp::Equal, &hash), nullptr) << i;
+        EXPECT_EQ(hash, hashtab::hash_value(&probe, false)) << i;
+        const uint32_t at = append_cells(map, {probe, integer(static_cast<int32_t>(i))});
+        hashtab::put_new_at(map, at, hash);
+        ASSERT_EQ(hashtab::count(map), i + 1);
+    }
+    EXPECT_EQ(hashtab::record(map)->occupied, N);
+    EXPECT_GE(hashtab::record(map)->buckets, 1024u);
+    EXPECT_EQ(stale_hash(map), "");
+    const Cell holder{TYPE_BLOCK, 0, hashtab::record(map)->series, 0};
+    for (uint32_t i = 0; i < N; i++) {
+        const Cell other_case = text(name_of(i, i % 3 != 0), 2);
+        uint32_t hash = 0;
+        const Cell* found = hashtab::find_map_key(map, &other_case, CompareOp::Equal, &hash);
+        ASSERT_EQ(position_of(holder, found), static_cast<int32_t>(2 * i)) << i;
+        EXPECT_EQ(hash, hashtab::hash_value(&other_case, false));
+        EXPECT_EQ(hashtab::find_map_key(map, &other_case, CompareOp::StrictEqual, &hash), nullptr) << i;
+    }
+}
+
 TEST_F(HashStored, TextChangedUnderTheIndexIsComparedWhereItCanBeShared) {
     // A text key changed in place keeps the hash of its old text. A hash!
     // (whose strings belong to its users) and a map! whose keys were

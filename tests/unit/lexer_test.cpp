@@ -220,7 +220,7 @@ TEST_F(Lexer, SyntaxErrorsNameTypeTextAndLine) {
         {"}", err::BAD_CHAR, "(line 1)", "}", ""},
         {"a , b", err::BAD_CHAR, "(line 1)", ", b", ""},
         {"a, b", err::INVALID, "(line 1)", "word!", "a, b"},
-        {"$1", err::INVALID, "(line 1)", "money!", "$1"},  // no money! loader yet
+        {"$1,5", err::INVALID, "(line 1)", "money!", "$1,5"},
         {"a\xC0" "b", err::INVALID, "(line 1)", "word!", "a\xEF\xBF\xBD" "b"},
         {"1234567890123456789012345678901234a", err::INVALID, "(line 1)", "integer!",
          "123456789012345678901234567890"},

@@ -1,4 +1,4 @@
-// Number text: integer and float scanning of string units of every
+// Number text: integer, float and money scanning of string units of every
 // width, and the float literal syntax shared with the lexer.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/money.hpp"
 #include "datatypes/number_text.hpp"
+#include "startup_support.hpp"
 
 namespace qel {
 namespace {
@@ -155,6 +157,42 @@ TEST(NumberTextFloat, LengthLimitAndAdjustment) {
     const auto w = units(U"1\u00B75", 2);  // a middle dot is no point
     number_text::scan_float(w.data(), 3, 2, &status);
     EXPECT_EQ(status, STATUS_INVALID);
+}
+
+// Money texts in every unit width, without a currency code (the library
+// has not made the system object here, so every code is unlisted); a character
+// outside ASCII is never part of one.
+class NumberTextMoney : public testutil::StartedRuntime {};
+
+TEST_F(NumberTextMoney, EveryUnitWidthReadsTheSameAmount) {
+    struct Case {
+        std::u32string text;
+        money::Amount amount;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {wide("$1'000.50"), 100050000, STATUS_OK},
+        {wide("-1.5"), -150000, STATUS_OK},
+        {wide("$0.123456"), 12345, STATUS_OK},
+        {wide("USD$1"), 0, STATUS_INVALID},
+        {wide("$123456789012345678"), 0, STATUS_OVERFLOW},
+        {U"$1\u20AC", 0, STATUS_INVALID},
+        {U"$1\U0001F600", 0, STATUS_INVALID},
+    };
+    for (const Case& c : cases)
+        for (uint32_t unit : {1u, 2u, 4u}) {
+            if (unit < 4 && c.text.back() > 0xFFFF) continue;
+            if (unit < 2 && c.text.back() > 0xFF) continue;
+            SCOPED_TRACE(testing::Message() << "unit " << unit << " case " << static_cast<int>(&c - cases));
+            const std::vector<uint8_t> u = units(c.text, unit);
+            Cell out{};
+            int32_t status = 1;
+            number_text::scan_money(u.data(), static_cast<uint32_t>(c.text.size()), unit, &out, &status);
+            EXPECT_EQ(status, c.status);
+            if (c.status == STATUS_OK) {
+                EXPECT_TRUE(money::amount_of(&out) == c.amount);
+            }
+        }
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 // images (language errors, never a fault).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "codecs/lz.hpp"
 #include "codecs/qelbin.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
@@ -143,6 +145,37 @@ TEST_F(Qelbin, EveryExistingTypeRoundTripsInBothModes) {
     for (bool compact : {true, false})
         for (const Cell& v : values) {
             SCOPED_TRACE(testing::Message() << "type " << cell::type_of(&v) << (compact ? " compact" : " fixed"));
+            const Bytes img = encoded(v, compact);
+            const Cell back = qelbin::decode(img.data(), img.size());
+            EXPECT_TRUE(same_value(v, back));
+        }
+}
+
+Cell money_cell(money::Amount v, uint8_t currency) {
+    Cell c;
+    return *money::store(&c, v, currency);
+}
+
+// A money! record is the currency byte and the 11 digit bytes; the sign is
+// the compact short-form flag or bit 22 of a fixed header.
+TEST_F(Qelbin, MoneyRecordsCarryTheSignCurrencyAndDigits) {
+    const Bytes digits_1_5 = {0, 0, 0, 0, 0, 0, 0, 0, 0x15, 0, 0};
+    Bytes negative = {0x40 | TYPE_MONEY, 3};
+    negative.insert(negative.end(), digits_1_5.begin(), digits_1_5.end());
+    EXPECT_EQ(records(encoded(money_cell(-150000, 3), true)), negative);
+    Bytes positive = {TYPE_MONEY, 0};
+    positive.insert(positive.end(), digits_1_5.begin(), digits_1_5.end());
+    EXPECT_EQ(records(encoded(money_cell(150000, 0), true)), positive);
+    const Bytes fixed = encoded(money_cell(-150000, 3), false);
+    const Bytes header = {TYPE_MONEY, 0, 0x40, 0};  // type 49 and bit 22, little-endian
+    EXPECT_NE(std::search(fixed.begin(), fixed.end(), header.begin(), header.end()), fixed.end());
+
+    const money::Amount largest = money::Amount(10000000000000000) * 1000000 - 1;
+    const Cell values[] = {money_cell(0, 0), money_cell(150000, 0), money_cell(-150000, 3),
+                           money_cell(largest, 255), money_cell(-largest, 170), money_cell(1, 1)};
+    for (bool compact : {true, false})
+        for (const Cell& v : values) {
+            SCOPED_TRACE(testing::Message() << (compact ? "compact " : "fixed ") << money::to_float(&v));
             const Bytes img = encoded(v, compact);
             const Cell back = qelbin::decode(img.data(), img.size());
             EXPECT_TRUE(same_value(v, back));

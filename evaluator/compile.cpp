@@ -20,6 +20,7 @@
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
+#include "runtime/runtime_words.hpp"
 #include "runtime/series.hpp"
 #include "runtime/stack.hpp"
 
@@ -98,6 +99,7 @@ private:
     bool operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, bool& may_unset);
     bool chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset);
     bool call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, uint32_t argi);
+    bool loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi);
     bool in_place(const Cell& child, bool paren, const Cell& outer_position);
     uint32_t skip(uint32_t pos, bool no_infix, uint32_t depth);
     void undo(size_t ins, size_t sites, size_t blocks);
@@ -191,6 +193,7 @@ void Compiler::block(uint16_t r, uint32_t depth) {
     uint32_t pos = series_index(c_.blocks[r].cell);
     bool first = true;
     while (pos < tail_) {
+        if (!first && r == 0 && c_.one_expression) break;
         const size_t ins = c_.ins.size(), sites = c_.sites.size(), blocks = c_.blocks.size();
         {
             Ins& e = emit(Op::Expr, pos, -1, 0);
@@ -215,6 +218,7 @@ void Compiler::block(uint16_t r, uint32_t depth) {
         first = false;
         pos = p;
     }
+    c_.blocks[r].limit = r == 0 && c_.one_expression ? pos : UINT32_MAX;
     blk_ = saved_blk;
     node_ = saved_node;
     tail_ = saved_tail;
@@ -428,6 +432,10 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
             if (e->fn == &natives::native_if) s.kind = SiteKind::If;
             else if (e->fn == &natives::native_either) s.kind = SiteKind::Either;
             else if (e->fn == &natives::native_unless) s.kind = SiteKind::Unless;
+            else if (e->fn == &natives::native_while) s.kind = SiteKind::While;
+            else if (e->fn == &natives::native_until) s.kind = SiteKind::Until;
+            else if (e->fn == &natives::native_loop) s.kind = SiteKind::Loop;
+            else if (e->fn == &natives::native_forever) s.kind = SiteKind::Forever;
         } else {
             s.entry = actions::entry_of_slot(native_index(fn) - 1);
             if (!s.entry) return false;
@@ -438,6 +446,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     const SiteKind kind = s.kind;
     emit(t == TYPE_FUNCTION ? Op::CallFn : Op::CallNat, pos, up, argi).a = static_cast<uint32_t>(site);
     uint32_t p = pos + 1;
+    if (is_loop(kind)) return loop(pos, site, argc, up, argi);
     bool conditional = kind == SiteKind::If || kind == SiteKind::Either || kind == SiteKind::Unless;
     const uint32_t blocks = kind == SiteKind::Either ? 2 : 1;
     if (argc != blocks + 1) {
@@ -497,6 +506,94 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     }
     emit(Op::PopFrame, p + blocks, site, 0).a = static_cast<uint32_t>(site);
     pos = p + blocks;
+    return true;
+}
+
+// while, until, loop and forever, whose CallNat is emitted: the arguments
+// as for any native, then, when the blocks are written there, the loop in
+// place. The native's frame holds the arguments, the loop frame above it
+// each turn's value, as the natives' own.
+bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi) {
+    Site& s0 = c_.sites[static_cast<size_t>(site)];
+    const SiteKind kind = s0.kind;
+    const uint32_t first_block = kind == SiteKind::Loop ? 1 : 0;
+    const uint32_t wanted = kind == SiteKind::While || kind == SiteKind::Loop ? 2 : 1;
+    bool in_place_loop = argc == wanted;
+    const Cell list_cell = function::arg_list_of(s0.fn);
+    uint32_t block_at[2] = {0, 0};
+    uint32_t p = pos + 1;
+    for (uint32_t i = 0; i < argc; i++) {
+        const size_t from = c_.ins.size();
+        const uint32_t at_arg = p;
+        bool may_unset = false;
+        if (!operand(p, false, site, i, may_unset)) return false;
+        if (i >= first_block && in_place_loop) {
+            // The block as it stands, nothing after it but words that are
+            // no operators now.
+            bool literal = p == at_arg + 1 && c_.ins[from].op == Op::Const &&
+                           cell::type_of(&c_.ins[from].k) == TYPE_BLOCK;
+            for (size_t k = from + 1; k < c_.ins.size() && literal; k++) literal = c_.ins[k].op == Op::NotOp;
+            if (literal) block_at[i - first_block] = at_arg;
+            else in_place_loop = false;
+        }
+        const bool typed = i >= function::arg_list_plain(list_cell);
+        if (typed || may_unset) {
+            Ins& k = emit(typed ? Op::Check : Op::Unset, p, site, i);
+            k.a = static_cast<uint32_t>(site);
+            k.c = i;
+        }
+    }
+    if (!in_place_loop || depth_ + 1 >= MAX_NESTING) {
+        c_.sites[static_cast<size_t>(site)].kind = SiteKind::Native;
+        emit(Op::InvokeNat, p, up, argi).a = static_cast<uint32_t>(site);
+        pos = p;
+        return true;
+    }
+    {
+        Site& s = c_.sites[static_cast<size_t>(site)];
+        s.body_header = frame_header(*words::w_body, stack::FrameKind::Loop, 0);
+        s.ctx = frame_context(*words::w_body);
+    }
+    Cell outer = c_.blocks[blk_].cell;
+    series_index(outer) = c_.ins[c_.blocks[blk_].starts.back().second].pos;
+    const size_t begin = c_.ins.size();
+    {
+        Ins& b = emit(Op::LoopBegin, p, site, 0);
+        b.a = static_cast<uint32_t>(site);
+        b.k = outer;
+    }
+    const auto head = static_cast<uint32_t>(c_.ins.size());
+    {
+        Ins& h = emit(Op::LoopHead, p, site, 0);
+        h.a = static_cast<uint32_t>(site);
+        h.b = kind == SiteKind::Loop ? 1 : 0;
+    }
+    size_t test = 0;
+    if (kind == SiteKind::While) {
+        if (!in_place(at(block_at[0]), false, outer)) return false;
+        test = c_.ins.size();
+        emit(Op::LoopTest, p, site, 0).b = 0;
+        if (!in_place(at(block_at[1]), false, outer)) return false;
+        emit(Op::Jump, p, -1, 0).c = head;
+    } else if (kind == SiteKind::Until) {
+        if (!in_place(at(block_at[0]), false, outer)) return false;
+        Ins& t = emit(Op::LoopTest, p, site, 0);
+        t.b = 0;
+        t.c = head;
+    } else {
+        if (!in_place(at(block_at[0]), false, outer)) return false;
+        emit(Op::Jump, p, -1, 0).c = head;
+    }
+    const auto end = static_cast<uint32_t>(c_.ins.size());
+    emit(Op::LoopEnd, p, site, 0).a = static_cast<uint32_t>(site);
+    if (kind == SiteKind::While) c_.ins[test].c = end;
+    c_.ins[head].c = end;
+    const auto pop = static_cast<uint32_t>(c_.ins.size());
+    emit(Op::PopFrame, p, site, 0).a = static_cast<uint32_t>(site);
+    c_.ins[begin].b = head;
+    c_.ins[begin].c = end;
+    c_.ins[begin].d = pop;
+    pos = p;
     return true;
 }
 

@@ -10,7 +10,9 @@
 // every other bound word to the word itself. The literal blocks of if,
 // either and unless and the parens of an expression are compiled in place,
 // so running them pushes no frame of its own and makes no C++ call; an
-// infix operator with an integer step runs it without a call.
+// infix operator with an integer step runs it without a call. The loops
+// while, until, loop and forever with literal blocks become jumps around
+// their blocks compiled in place, inside the frames the natives push.
 //
 // The code keeps the walker's behaviour by checking, at the moment the
 // walker would look, what it assumed when it was made: that a word it
@@ -62,6 +64,11 @@ enum class Op : uint8_t {
     Jump,      // to c
     PopFrame,  // the frame of an in-place native ends
     Return,    // the end of the code's own block
+    LoopBegin, // site a: a loop compiled in place starts (its loop frame): b its head, c its LoopEnd,
+               // d the PopFrame after it; k the position of the block around it
+    LoopHead,  // a turn starts, the loop's base empty; b set: a counted turn, to `c` when none is left
+    LoopTest,  // the value in the loop's base decides: to `c` when its truth is b
+    LoopEnd,   // site a: the loop frame ends, its value the site's
 };
 
 struct Ins {
@@ -74,7 +81,11 @@ struct Ins {
     Cell k;
 };
 
-enum class SiteKind : uint8_t { Function, Native, If, Either, Unless, Infix, Set };
+enum class SiteKind : uint8_t { Function, Native, If, Either, Unless, Infix, Set, While, Until, Loop, Forever };
+
+inline bool is_loop(SiteKind k) {
+    return k == SiteKind::While || k == SiteKind::Until || k == SiteKind::Loop || k == SiteKind::Forever;
+}
 
 // How a compiled word reaches its value.
 enum class Reach : uint8_t { Const, Global, Local, Word };
@@ -92,9 +103,9 @@ struct Site {
     Cell op;           // Infix: the op! value the word holds
     Cell name;         // the naming word as it stands in the block
     uint32_t header;   // the header of the frame the site pushes (stack::mark would make it)
-    uint32_t body_header;  // function!: the header of its body's frame
+    uint32_t body_header;  // function!: the header of its body's frame; a loop: of its loop frame
     node_t word_ctx;   // the naming word's context, kept by the frame
-    node_t ctx;        // function!: its context
+    node_t ctx;        // function!: its context; a loop: the context of its loop frame's name
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
     std::vector<Cell> types; // the typesets of the arguments
@@ -108,6 +119,7 @@ struct Block {
     block_code::Code* ref;  // the code object of that index (this code's own for block 0)
     bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
+    uint32_t limit;    // where its code ends: the block's tail, or the end of the one expression
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
 };
 
@@ -131,6 +143,7 @@ struct Code {
     uint32_t refs = 0;       // codes that compiled this block in place
     uint32_t remade = 0;     // times made again
     uint32_t start = 0;      // the block index it was compiled from
+    bool one_expression = false;  // only the block's first expression (a script's top level)
     node_t home = 0;         // the function context whose words are read as locals; 0 none
     std::vector<compile::Ins> ins;
     std::vector<compile::Site> sites;

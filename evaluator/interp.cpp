@@ -193,8 +193,8 @@ void init() {
 
 void eval_block(const Cell* block, bool chain, bool safe_points) {
     stack::check_depth();
-    // Compiled code when no trace can look at the steps; never across the
-    // safe points, where renumbering drops every code.
+    // Compiled code when no trace can look at the steps; a block with safe
+    // points, where renumbering drops every code, takes its own way below.
     if (vm::enabled && !trace::installed && !safe_points && vm::run_block(block, chain)) return;
     Cell blk = *block;
     // The caller's position comes back however the block is left: at its
@@ -217,7 +217,14 @@ void eval_block(const Cell* block, bool chain, bool safe_points) {
         current_position = blk;
         while (pos < series::cell_count(series_node(blk))) {
             series_index(current_position) = pos;
-            pos = eval_expression(&blk, pos, {});
+            // A script's top level runs once: each expression is compiled
+            // just before it runs, when the words it reads have their values.
+            if (safe_points && vm::enabled && !trace::installed) {
+                stack::reset();
+                if (!vm::run_top(&blk, pos)) pos = eval_expression(&blk, pos, {});
+            } else {
+                pos = eval_expression(&blk, pos, {});
+            }
             if (exit_pending()) return;
             if (safe_points) [[unlikely]] {
                 // The block comes back from its cell: renumbering may

@@ -10,7 +10,16 @@
 #pragma once
 #include <cstdint>
 
+namespace qel {
+struct Cell;
+}
+
 namespace qel::natives {
+
+// The count of loop or repeat, converted in place: floats are truncated
+// toward zero; one that no 32-bit integer holds is an overflow. Shared
+// with the loops compiled in place.
+int32_t loop_count(Cell* c);
 
 void native_if(const int32_t* refinements);
 void native_unless(const int32_t* refinements);

@@ -104,18 +104,6 @@ void finish_with(const Cell* value) {
     stack::set_last_reset(&v);
 }
 
-// A count of loop or repeat, converted in place: floats are truncated
-// toward zero, and one that no 32-bit integer holds (NaN included) is an
-// overflow rather than a silently wrapped count.
-int32_t count_of(Cell* c) {
-    if (cell::type_of(c) == TYPE_FLOAT) {
-        const double d = std::trunc(cell::get_double(c));
-        if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OVERFLOW);
-        *c = integer(static_cast<int32_t>(d));
-    }
-    return integer_value(c);
-}
-
 // ---- iteration steps -------------------------------------------------------------------
 
 bool not_at_tail(const Cell* series) {
@@ -195,6 +183,17 @@ uint32_t next_expression(Cell* copy, uint32_t position) {
 uint32_t tail_of(const Cell* block) { return series::buffer_length(series_node(block)); }
 
 }  // namespace
+
+// A count of loop or repeat: NaN, like every float out of range, is an
+// overflow rather than a silently wrapped count.
+int32_t loop_count(Cell* c) {
+    if (cell::type_of(c) == TYPE_FLOAT) {
+        const double d = std::trunc(cell::get_double(c));
+        if (!(d >= -2147483648.0 && d <= 2147483647.0)) err::raise(err::OVERFLOW);
+        *c = integer(static_cast<int32_t>(d));
+    }
+    return integer_value(c);
+}
 
 // ---- conditionals --------------------------------------------------------------------------
 
@@ -352,7 +351,7 @@ void native_until(const int32_t*) {
 
 void native_loop(const int32_t*) {
     Cell* base = stack::arg_base;
-    const int32_t count = count_of(base);
+    const int32_t count = loop_count(base);
     if (count < 1) {
         stack::set_last_reset(&shared::none);
         return;
@@ -367,7 +366,7 @@ void native_repeat(const int32_t*) {
     Cell* word = stack::arg_base;
     Cell* counter = word + 1;
     const Cell* body = word + 2;
-    const int32_t count = count_of(counter);
+    const int32_t count = loop_count(counter);
     if (count < 1) {
         stack::set_last_reset(&shared::none);
         return;

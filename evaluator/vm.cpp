@@ -16,6 +16,13 @@
 // the rest of the block runs through the walker too, until an expression
 // starts where the code has one. A block whose cells changed while its
 // code ran hands over the same way after the step that changed it.
+//
+// Loops in place. A loop compiled in place pushes the native's frame and
+// its loop frame as the native does, and keeps, for the run, where its
+// head and end are. break and continue reach it as a pending exit (from a
+// native called in the body, or from the walker after a hand-over) or as
+// a NonLocalExit thrown by C++ code below: the innermost loop of the run
+// takes either, since a loop frame above it would have taken it first.
 #include "evaluator/vm.hpp"
 
 #include <cstring>
@@ -27,13 +34,16 @@
 #include "evaluator/fast_ops.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/lookup.hpp"
+#include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/block_code.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/system.hpp"
 
 namespace qel::vm {
 
@@ -105,6 +115,10 @@ enum class Phase {
     Done,  // the operand's value is at start; the operators after it are not looked at
 };
 
+// Where the one expression of a script's top level ended, when the walker
+// finished it.
+uint32_t top_end = 0;
+
 // Goes on with the block from pos, the value of the expression before at
 // base: to the code's instruction for the expression that starts there,
 // or through the walker expression by expression, up to the block's end.
@@ -114,6 +128,10 @@ const Ins* resume_block(Code& c, uint16_t r, uint32_t pos, Cell* base) {
     const node_t n = series_node(blk);
     for (;;) {
         stack::arg_top = base + 1;
+        if (pos >= b.limit) {
+            top_end = pos;
+            return &c.ins[b.end];
+        }
         if (pos >= series::cell_count(n)) return &c.ins[b.end];
         if (valid(b))
             for (const auto& [at, i] : b.starts)
@@ -221,6 +239,42 @@ void begin_infix(const Site& s, Cell* left) {
     if (s.fast == fast_ops::NOT_FAST || cell::type_of(left) != TYPE_INTEGER) call::check_arg(&s.fn, &s.name, 0);
 }
 
+// The integer steps that neither raise nor leave the integers, written
+// into the left operand's cell; false for the others, which take
+// fast_ops::fast_result or the call.
+[[gnu::always_inline]] inline bool quick_int(int32_t code, int32_t x, int32_t y, Cell* left) {
+    int32_t r;
+    switch (code) {
+    case fast_ops::OP_ADD:
+        if (__builtin_add_overflow(x, y, &r)) return false;
+        integer_value(left) = r;
+        return true;
+    case fast_ops::OP_SUBTRACT:
+        if (__builtin_sub_overflow(x, y, &r)) return false;
+        integer_value(left) = r;
+        return true;
+    case fast_ops::OP_MULTIPLY:
+        if (__builtin_mul_overflow(x, y, &r)) return false;
+        integer_value(left) = r;
+        return true;
+    case fast_ops::OP_REMAINDER:
+        if (y == 0 || y == -1) return false;
+        integer_value(left) = x % y;
+        return true;
+    case fast_ops::OP_LESSER:
+        *left = x < y ? shared::true_value : shared::false_value;
+        return true;
+    case fast_ops::OP_EQUAL:
+        *left = x == y ? shared::true_value : shared::false_value;
+        return true;
+    case fast_ops::OP_GREATER:
+        *left = x > y ? shared::true_value : shared::false_value;
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Both operands of an infix operator in place from its frame's base.
 bool end_infix(Code& c, const Site& s, uint32_t pos) {
     Cell* left = stack::arg_base;
@@ -286,19 +340,61 @@ bool call_body(const Site& s) {
     return true;
 }
 
-// Runs the code from its first instruction; false when an exit is pending.
-bool exec(Code& c, Cell* locals) {
+// How a run of the code ended.
+enum class End {
+    Done,  // at its end, the value on the top
+    Exit,  // an exit is pending
+};
+
+// A loop compiled in place that is running: where break and continue take
+// it. Loops nest no deeper than blocks compiled in place.
+struct Active {
+    Frame* frame;     // its loop frame
+    Cell* base;       // the loop frame's base
+    uint32_t begin;   // its LoopBegin
+    uint32_t head;    // its LoopHead
+    uint32_t end;     // its LoopEnd
+    int32_t left;     // loop: the turns still to run
+    bool cond;        // while: its condition is running
+};
+
+// A run of the code: where it goes on, and the loops it is inside.
+struct State {
+    const Ins* ip;
+    uint32_t depth = 0;
+    Active loops[16];
+};
+
+// A break or continue (pending, or thrown by C++ code below) reaches the
+// innermost loop the run is inside: every loop frame above that one has
+// taken its own. Settles the stacks as the loop natives find them and
+// answers whether the exit was taken; the run goes on at st.ip.
+bool take_loop_exit(const Code& c, State& st, uint32_t code) {
+    if (!st.depth || (code != catch_code::BREAK && code != catch_code::CONTINUE)) return false;
+    const Active& l = st.loops[st.depth - 1];
+    pending_exit = sys.thrown_code = 0;
+    stack::frame_top = l.frame + 1;
+    stack::arg_base = stack::arg_top = l.base;
+    interp::current_position = c.ins[l.begin].k;
+    if (l.cond) err::raise(err::WHILE_COND);
+    st.ip = c.ins.data() + (code == catch_code::BREAK ? l.end : l.head);
+    return true;
+}
+
+// Runs the code from st.ip.
+End exec(Code& c, Cell* locals, State& st) {
     static const void* const labels[] = {
         &&Expr,   &&Const,    &&Global,    &&Local,   &&Word,    &&Walk1,    &&NotOp,  &&Arith,
         &&LocalArith, &&GlobalArith,
         &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
+        &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd,
     };
-    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::Return) + 1);
+    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::LoopEnd) + 1);
     const Ins* const first = c.ins.data();
     const Site* const sites = c.sites.data();
     const Block* const blocks = c.blocks.data();
-    const Ins* ip = first;
+    const Ins* ip = st.ip;
     Globals globals;
     globals.refresh();
     uint32_t op_pos = 0;
@@ -311,7 +407,7 @@ bool exec(Code& c, Cell* locals) {
 #define GO(to)                    \
     do {                          \
         ip = (to);                \
-        if (!ip) return false;    \
+        if (!ip) goto exited;    \
         globals.refresh();        \
         DISPATCH();               \
     } while (0)
@@ -349,7 +445,7 @@ Word : {
 }
 Walk1:
     interp::eval_expression(&blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
-    if (exit_pending()) return false;
+    if (exit_pending()) goto exited;
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos + 1));
     globals.refresh();
     NEXT();
@@ -390,29 +486,14 @@ arith : {
     if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left, op_pos));
     if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
         const int32_t x = integer_value(left), y = integer_value(right);
-        int32_t r;
-        switch (s.fast) {
-        case fast_ops::OP_ADD:
-            if (__builtin_add_overflow(x, y, &r)) break;
-            integer_value(left) = r;
-            NEXT();
-        case fast_ops::OP_SUBTRACT:
-            if (__builtin_sub_overflow(x, y, &r)) break;
-            integer_value(left) = r;
-            NEXT();
-        case fast_ops::OP_LESSER:
-            *left = x < y ? shared::true_value : shared::false_value;
-            NEXT();
-        default:
-            break;
-        }
+        if (quick_int(s.fast, x, y, left)) NEXT();
         if (!fast_ops::fast_raises(s.fast, x, y) && stack::frame_top + 1 < stack::frame_limit &&
             left + 2 < stack::arg_limit) [[likely]] {
             fast_ops::fast_result(s.fast, x, y, left);
             NEXT();
         }
     }
-    if (!slow_arith(c, s, left, right, op_pos)) return false;
+    if (!slow_arith(c, s, left, right, op_pos)) goto exited;
     globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, op_pos + 2));
     NEXT();
@@ -447,7 +528,7 @@ InvokeFn : {
     const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
     if (!call_body(s)) [[unlikely]] {
         if (s.ctx) stack::values_word_of(s.ctx) = saved_values;
-        return false;
+        goto exited;
     }
     stack::unwind_keep_call();
     globals.refresh();
@@ -457,7 +538,7 @@ InvokeFn : {
 InvokeNat : {
     const Site& s = sites[ip->a];
     s.entry(no_refinements.refs);
-    if (exit_pending()) return false;
+    if (exit_pending()) goto exited;
     stack::unwind_keep();
     globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
@@ -471,8 +552,17 @@ OpBegin : {
     begin_infix(s, left);
     NEXT();
 }
-OpEnd:
-    if (!end_infix(c, sites[ip->a], ip->pos)) return false;
+OpEnd : {
+    // Two integers: the step in place, the frame dropped as unwind_keep does.
+    const Site& s = sites[ip->a];
+    Cell* left = stack::arg_base;
+    if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(left + 1) == TYPE_INTEGER &&
+        stack::arg_top == left + 2 && quick_int(s.fast, integer_value(left), integer_value(left + 1), left)) {
+        stack::unwind_keep();
+        NEXT();
+    }
+}
+    if (!end_infix(c, sites[ip->a], ip->pos)) goto exited;
     globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]]
         GO(changed_under(c, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
@@ -529,7 +619,7 @@ Branch : {
 }
 Enter:
     if (!valid(blocks[ip->b])) [[unlikely]] {
-        if (!run_changed_block(blocks[ip->b])) return false;
+        if (!run_changed_block(blocks[ip->b])) goto exited;
         globals.refresh();
         ip = first + ip->c;
         DISPATCH();
@@ -549,13 +639,67 @@ PopFrame : {
     NEXT();
 }
 Return:
-    return true;
+    return End::Done;
+LoopBegin : {
+    const Site& s = sites[ip->a];
+    int32_t left = 0;
+    if (s.kind == SiteKind::Loop) {
+        left = natives::loop_count(stack::arg_base);
+        if (left < 1) {
+            stack::set_last_reset(&shared::none);
+            ip = first + ip->d;
+            DISPATCH();
+        }
+    }
+    push_frame(s.body_header, s.ctx, 0, 0);
+    st.loops[st.depth++] = Active{stack::frame_top - 1, stack::arg_base, static_cast<uint32_t>(ip - first),
+                                  ip->b, ip->c, left, false};
+    NEXT();
+}
+LoopHead : {
+    Active& l = st.loops[st.depth - 1];
+    stack::arg_top = stack::arg_base;
+    if (ip->b && l.left-- <= 0) {
+        ip = first + ip->c;
+        DISPATCH();
+    }
+    l.cond = sites[ip->a].kind == SiteKind::While;
+    NEXT();
+}
+LoopTest : {
+    const Cell* v = stack::arg_base;
+    if (cell::type_of(v) == TYPE_UNSET) [[unlikely]] err::raise(err::NO_RETURN);
+    if (is_truthy(v) == (ip->b != 0)) {
+        ip = first + ip->c;
+        DISPATCH();
+    }
+    st.loops[st.depth - 1].cond = false;
+    stack::arg_top = stack::arg_base;
+    NEXT();
+}
+LoopEnd : {
+    // while answers unset whatever ended it; the others the value in the
+    // loop's base: the last turn's, or break's.
+    st.depth--;
+    const Cell v = sites[ip->a].kind == SiteKind::While ? shared::unset : *stack::arg_base;
+    stack::unwind_keep();
+    stack::set_last_reset(&v);
+    NEXT();
+}
+exited:
+    if (take_loop_exit(c, st, pending_exit)) {
+        ip = st.ip;
+        globals.refresh();
+        DISPATCH();
+    }
+    return End::Exit;
+
 #undef DISPATCH
 #undef NEXT
 #undef GO
 }
 
-void run(Code& c, bool chain) {
+End run(Code& c, bool chain) {
     // The caller's position comes back however the block is left.
     struct Restore {
         uint64_t saved[2];
@@ -569,9 +713,21 @@ void run(Code& c, bool chain) {
     } hold(&c);
     Cell* const base = stack::arg_top;
     Cell* locals = c.home ? stack::arg_bottom + stack::values_word_of(c.home) - 1 : nullptr;
-    if (!exec(c, locals)) return;
+    State st;
+    st.ip = c.ins.data();
+    End end;
+    for (;;) {
+        try {
+            end = exec(c, locals, st);
+            break;
+        } catch (const NonLocalExit& e) {
+            if (!take_loop_exit(c, st, e.code)) throw;
+        }
+    }
+    if (end != End::Done) return end;
     stack::arg_top = base + 1;
     if (chain) *stack::arg_base = *base;
+    return end;
 }
 
 }  // namespace
@@ -586,6 +742,9 @@ bool run_block(const Cell* block, bool chain) {
         block_code::attach(n, new Code);
         return false;
     }
+    // A code made for one expression of a script's top level is no code
+    // for the whole block.
+    if (c->one_expression) return false;
     switch (c->kind) {
     case Kind::Never:
         return false;
@@ -601,6 +760,21 @@ bool run_block(const Cell* block, bool chain) {
     if (c->start != series_index(blk)) return false;
     if (c->home && !stack::values_word_of(c->home)) return false;
     run(*c, chain);
+    return true;
+}
+
+bool run_top(const Cell* block, uint32_t& pos) {
+    Cell blk = *block;
+    series_index(blk) = pos;
+    const node_t n = series_node(blk);
+    auto* c = new Code;
+    c->one_expression = true;
+    block_code::attach(n, c);
+    compile::compile(blk, *c);
+    if (c->ins[0].c || (c->home && !stack::values_word_of(c->home))) return false;  // walked
+    top_end = c->blocks[0].limit;
+    run(*c, true);
+    pos = top_end;
     return true;
 }
 

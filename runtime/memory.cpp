@@ -107,7 +107,7 @@ void unlink_series_frame(SeriesFrame* f) {
 // Whether the page regions may grow by size bytes before a collection is
 // due (see live_after_collection).
 bool heap_may_grow(uint64_t size) {
-    return memory_record.total + size <= HEAP_GROWTH * live_after_collection;
+    return memory_record.total + size <= heap_limit();
 }
 
 // The current frame is full: look for room elsewhere, then collect unless

@@ -81,12 +81,21 @@ extern uint32_t generation;
 
 // Bytes in use right after the last collection, as the collector measures
 // them when it ends. Until the page regions hold HEAP_GROWTH times as much,
-// a full series frame is followed by a new frame and a big buffer by its
-// own region, without a collection first: a collection marks everything
-// that is alive, so collecting at every full frame would make a program
-// whose data keeps growing spend time quadratic in its size.
+// or HEAP_HEADROOM bytes more, whichever is larger, a full series frame is
+// followed by a new frame and a big buffer by its own region, without a
+// collection first: a collection marks everything that is alive, so
+// collecting at every full frame would make a program whose data keeps
+// growing spend time quadratic in its size, and one with little live data
+// spend it marking the same data over and over.
 extern uint64_t live_after_collection;
 constexpr uint64_t HEAP_GROWTH = 3;
+constexpr uint64_t HEAP_HEADROOM = 2 * 0x200000;
+// The bytes of page regions up to which the heap grows without collecting.
+inline uint64_t heap_limit() {
+    const uint64_t grown = HEAP_GROWTH * live_after_collection;
+    const uint64_t roomy = live_after_collection + HEAP_HEADROOM;
+    return grown > roomy ? grown : roomy;
+}
 
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t FIRST_SERIES_FRAME = 0x100000;

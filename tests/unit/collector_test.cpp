@@ -99,8 +99,30 @@ TEST_F(Collector, EmptiedSeriesFramesAreReleasedButTheLast) {
     EXPECT_LT(after, frames);
 }
 
+TEST_F(Collector, TheHeapLimitIsTheLargerOfGrowthAndHeadroom) {
+    // Little live data leaves a fixed headroom for garbage; much of it a
+    // multiple of itself.
+    const uint64_t saved = memory::live_after_collection;
+    constexpr uint64_t MB = 1 << 20;
+    constexpr uint64_t G = memory::HEAP_GROWTH, H = memory::HEAP_HEADROOM;
+    const struct {
+        uint64_t live, limit;
+    } cases[] = {
+        {0, H},
+        {1 * MB, 1 * MB + H},
+        // Where the two meet.
+        {H / (G - 1), G * H / (G - 1)},
+        {100 * MB, G * 100 * MB},
+    };
+    for (const auto& c : cases) {
+        memory::live_after_collection = c.live;
+        EXPECT_EQ(memory::heap_limit(), c.limit) << c.live;
+    }
+    memory::live_after_collection = saved;
+}
+
 TEST_F(Collector, FullFramesCollectOnlyOnceTheHeapHasGrownEnough) {
-    // Some megabytes kept alive, so that twice as much leaves room for
+    // Some megabytes kept alive, so that the heap's limit leaves room for
     // several frames of garbage.
     run("kept: copy [] loop 40000 [append kept copy {xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx}]");
     collector::collect();
@@ -110,7 +132,7 @@ TEST_F(Collector, FullFramesCollectOnlyOnceTheHeapHasGrownEnough) {
     const size_t regions = memory_record.total;
     const stack::Saved saved;
     // Garbage while the regions may still grow: new frames, no collection.
-    for (int i = 0; i < 100000 && memory_record.total + memory_record.s_size <= memory::HEAP_GROWTH * live; i++)
+    for (int i = 0; i < 100000 && memory_record.total + memory_record.s_size <= memory::heap_limit(); i++)
         memory::alloc_bytes(1000);
     EXPECT_GT(memory_record.total, regions + memory::SERIES_FRAME_CAP);
     EXPECT_EQ(collector::cycles, cycles);

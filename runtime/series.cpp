@@ -89,6 +89,7 @@ node_t copy_node_buffer(node_t n) { return memory::copy_series(buffer_of(n)); }
 uint32_t flags_of(node_t n) { return buffer_of(n)->flags; }
 
 void append_bytes(node_t n, const void* src, uint32_t count) {
+    if (count == 0) return;  // src may then be null, which memcpy never takes
     std::memcpy(reserve_bytes(buffer_of(n), count), src, count);
 }
 

@@ -21,6 +21,14 @@ namespace qel::natives {
 // with the loops compiled in place.
 int32_t loop_count(Cell* c);
 
+// Raises expect-arg naming the native (or routine), the value's datatype
+// and the argument.
+[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg);
+
+// data shifted by bits (none when negative): left, logical right, or
+// arithmetic right (the sign bit copied). Shared with the shift routines.
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical);
+
 void native_if(const int32_t* refinements);
 void native_unless(const int32_t* refinements);
 void native_either(const int32_t* refinements);

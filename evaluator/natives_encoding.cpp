@@ -31,13 +31,6 @@ namespace qel::natives {
 
 namespace {
 
-[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
-    const Cell name = *word::make_from_cstr(native);
-    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
-    const Cell arg_word = *word::make_from_cstr(arg);
-    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
-}
-
 void expect_string(const char* native, const Cell* value, const char* arg) {
     if (!is_any_string(cell::type_of(value))) expect_arg(native, value, arg);
 }

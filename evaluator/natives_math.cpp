@@ -40,13 +40,6 @@ constexpr double EPSILON = 2.220446049250313e-16;
 constexpr double LN2 = 0.6931471805599453;
 constexpr double E = 2.718281828459045;
 
-[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
-    const Cell name = *word::make_from_cstr(native);
-    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
-    const Cell arg_word = *word::make_from_cstr(arg);
-    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
-}
-
 void set_logic(bool b) { stack::set_last_reset(b ? &shared::true_value : &shared::false_value); }
 
 Cell* make_float_at(Cell* c, double d) {
@@ -327,18 +320,27 @@ void native_NaN_q(const int32_t*) {
 void native_max(const int32_t*) { max_min(true); }
 void native_min(const int32_t*) { max_min(false); }
 
+[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
+    const Cell name = *word::make_from_cstr(native);
+    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
+    const Cell arg_word = *word::make_from_cstr(arg);
+    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
+}
+
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical) {
+    if (bits < 0) bits = 0;
+    if (left) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) << bits);
+    if (logical) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) >> bits);
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;  // arithmetic: the sign bit is copied
+}
+
 void native_shift(const int32_t* refinements) {
     Cell* base = stack::arg_base;
     if (cell::type_of(base) != TYPE_INTEGER) expect_arg("shift", base, "data");
     if (cell::type_of(base + 1) != TYPE_INTEGER) expect_arg("shift", base + 1, "bits");
     const int32_t data = integer_value(base);
-    int32_t bits = integer_value(base + 1);
-    if (bits < 0) bits = 0;
-    const bool left = refinements[0] >= 0, logical = refinements[1] >= 0;
-    int32_t r;
-    if (left) r = bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) << bits);
-    else if (logical) r = bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) >> bits);
-    else r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;  // arithmetic: the sign bit is copied
+    const int32_t bits = integer_value(base + 1);
+    const int32_t r = shift_bits(data, bits, refinements[0] >= 0, refinements[1] >= 0);
     const Cell result{TYPE_INTEGER, 0, static_cast<uint32_t>(r), 0};
     stack::set_last_reset(&result);
 }

@@ -20,13 +20,6 @@ namespace {
 
 bool block_or_hash(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 
-[[noreturn]] void expect_arg(const char* native, const Cell* value, const char* arg) {
-    const Cell name = *word::make_from_cstr(native);
-    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
-    const Cell arg_word = *word::make_from_cstr(arg);
-    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
-}
-
 // The refinements are /case and /skip size, in that order.
 void set_operation(const char* native, SetOp code, const int32_t* refinements) {
     Cell* a = stack::arg_base;

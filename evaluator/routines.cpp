@@ -17,6 +17,7 @@
 #include "datatypes/typeset.hpp"
 #include "evaluator/clipboard_routines.hpp"
 #include "evaluator/image_routines.hpp"
+#include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
@@ -70,18 +71,10 @@ bool is_name(uint32_t t) {
 
 const Cell* logic(bool b) { return b ? &shared::true_value : &shared::false_value; }
 
-// A cell routine's own name and argument, for the errors it raises.
-[[noreturn]] void expect(const char* routine, const Cell* value, const char* arg) {
-    const Cell name = *word::make_from_cstr(routine);
-    const Cell type{TYPE_DATATYPE, cell::type_of(value), 0, 0};
-    const Cell arg_word = *word::make_from_cstr(arg);
-    err::raise(err::EXPECT_ARG, &name, &type, &arg_word);
-}
-
 const Cell* set_quiet(Cell* const* args) {
     const uint32_t t = cell::type_of(args[0]);
     if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
-        expect("set-quiet", args[0], "word");
+        natives::expect_arg("set-quiet", args[0], "word");
     Cell w = *args[0];
     Cell* slot = word::get(&w);
     block_code::word_value_changes(slot, args[1]);
@@ -105,15 +98,9 @@ const Cell* set_slot_quiet(Cell* const* args) {
     return &shared::unset;
 }
 
-int32_t shifted(int32_t data, int32_t bits, bool left, bool logical) {
-    if (bits < 0) bits = 0;
-    if (left) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) << bits);
-    if (logical) return bits >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) >> bits);
-    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-}
-Arg shift_right(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, false, false)}; }
-Arg shift_left(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, true, false)}; }
-Arg shift_logical(const Arg* a) { return Arg{shifted(a[0].i, a[1].i, false, true)}; }
+Arg shift_right(const Arg* a) { return Arg{natives::shift_bits(a[0].i, a[1].i, false, false)}; }
+Arg shift_left(const Arg* a) { return Arg{natives::shift_bits(a[0].i, a[1].i, true, false)}; }
+Arg shift_logical(const Arg* a) { return Arg{natives::shift_bits(a[0].i, a[1].i, false, true)}; }
 
 // A string of the type made from UTF-8 text, pushed.
 Cell* push_text(const std::string& text, uint32_t type) {

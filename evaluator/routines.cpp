@@ -16,6 +16,7 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/clipboard_routines.hpp"
+#include "evaluator/console_routines.hpp"
 #include "evaluator/image_routines.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
@@ -320,6 +321,14 @@ const Entry table[] = {
     {"encode-bmp", IMAGE_ENCODE_SPEC("BMP"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Bmp>},
     {"encode-gif", IMAGE_ENCODE_SPEC("GIF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Gif>},
     {"encode-tiff", IMAGE_ENCODE_SPEC("TIFF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Tiff>},
+    {"_set-buffer-history", "\"Internal Use Only\" line [string!] hist [block!]", WRITES_RESULT, nullptr,
+     &console_io::set_buffer_history},
+    {"_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!]", WRITES_RESULT, nullptr,
+     &console_io::read_input},
+    {"_terminate-console", "", WRITES_RESULT, nullptr, &console_io::terminate_console},
+    {"input-stdin", "\"Temporary function, internal use only\"", WRITES_RESULT, nullptr, &console_io::input_stdin},
+    {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
+     nullptr, &console_io::read_stdin},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST
@@ -332,6 +341,7 @@ const Entry* entry_of(int32_t index) {
 }
 
 void init() {
+    console_io::init();
     const stack::Saved saved;
     for (uint32_t i = 0; i < COUNT; i++) {
         const Entry& e = table[i];

@@ -12,6 +12,7 @@
 
 #include "datatypes/object.hpp"
 #include "datatypes/system_object.hpp"
+#include "evaluator/console_routines.hpp"
 #include "evaluator/guarded.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
@@ -155,12 +156,32 @@ void take_arguments() {
 
 }  // namespace
 
+// The console: cli-console-ctx/launch of the library, which reads lines
+// until quit or the end of the input.
+void run_console() {
+    const stack::Saved saved;
+    Cell* name = word::make_from_cstr("cli-console-ctx");
+    const Cell* ctx = word::get(name);
+    if (cell::type_of(ctx) != TYPE_OBJECT) return;
+    const Cell owner = *ctx;
+    const Cell launch_name = *word::make_from_cstr("launch");
+    const Cell* fn = object::field_by_word(&owner, &launch_name);
+    if (cell::type_of(fn) != TYPE_FUNCTION) return;
+    const Cell f = *fn;
+    object::call_with_values(f, &launch_name, nullptr, 0);
+}
+
 void run() {
     boot::start(boot::embedded.data, boot::embedded.size);
     take_arguments();
     // A failed script is not reported as success: the caller of qel sees
     // status 1 after the error display.
-    if (sys.argc >= 2 && !run_script(sys.argv[1])) rt::end_process(rt::exit_status::SCRIPT_FAILED);
+    if (sys.argc >= 2) {
+        console_io::start("Qel Console");
+        if (!run_script(sys.argv[1])) rt::end_process(rt::exit_status::SCRIPT_FAILED);
+    } else {
+        run_console();
+    }
     console::flush();
 }
 

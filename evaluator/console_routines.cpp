@@ -4,6 +4,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "evaluator/guarded.hpp"
 #include "evaluator/trace.hpp"
@@ -14,6 +15,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
+#include "runtime/entry.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/series.hpp"
 #include "runtime/stack.hpp"
@@ -196,6 +198,28 @@ const Cell* read_input(Cell* const* args) {
     }
     set_text(&edit_line, line);
     return got ? &shared::true_value : &shared::false_value;
+}
+
+void start(const char* title) {
+    if (!terminal::set_title(title)) {
+        console::write_cstr("SetConsoleTitle failed!\n");
+        rt::end_process(0);
+    }
+    terminal::init();
+    Cell* size = system_object::field({"console", "size"});
+    int cols = 0, rows = 0;
+    if (!terminal::size(cols, rows) || cols <= 0 || rows <= 0) cols = 80, rows = 50;
+    if (size) {
+        Cell pair{TYPE_PAIR, 0, 0, 0};
+        pair_x(pair) = cols;
+        pair_y(pair) = rows;
+        *size = pair;
+    }
+}
+
+const Cell* init_console(Cell* const* args) {
+    start(text::to_utf8(series_node(*args[0])).c_str());
+    return &shared::unset;
 }
 
 const Cell* terminate_console(Cell* const*) { return &shared::unset; }

@@ -16,6 +16,11 @@ const Cell* set_buffer_history(Cell* const* args);
 // defined), read without a prompt otherwise. True when a line came; false
 // at the end of the input, the string then empty.
 const Cell* read_input(Cell* const* args);
+// The window title, whether standard input is a terminal, and
+// system/console/size (80x50 when the terminal tells none).
+void start(const char* title);
+// system/console/init title: start.
+const Cell* init_console(Cell* const* args);
 // _terminate-console: nothing to undo here.
 const Cell* terminate_console(Cell* const* args);
 // input-stdin: a new string holding the next line of standard input.

@@ -413,6 +413,7 @@ const Entry table[] = {
     {"input-stdin", "\"Temporary function, internal use only\"", WRITES_RESULT, nullptr, &console_io::input_stdin},
     {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
      nullptr, &console_io::read_stdin},
+    {"system/console/init", "str [string!]", WRITES_RESULT, nullptr, &console_io::init_console},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST

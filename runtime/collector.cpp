@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <algorithm>
 #include <vector>
 
 #include "runtime/block_code.hpp"
@@ -308,14 +309,18 @@ void move_node(NodeFrame* from, uint32_t i, NodeFrame* to) {
 // moves to a fresh frame, so that renumbering is met all the time.
 void stress_renumber() {
     block_code::drop_all();
-    NodeFrame* to = memory::new_node_frame(memory::NODES_PER_FRAME);
+    // Every movable node moves, into as many new frames as they fill.
+    std::vector<NodeFrame*> made{memory::new_node_frame(memory::NODES_PER_FRAME)};
+    auto is_new = [&](const NodeFrame* f) { return std::find(made.begin(), made.end(), f) != made.end(); };
     for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
-        if (f == to || f->emptied) continue;
+        if (f->emptied || is_new(f)) continue;
         const std::vector<bool> is_free = free_slots_of(f);
-        for (uint32_t i = 0; i < f->nodes && to->free_head; i++) {
+        for (uint32_t i = 0; i < f->nodes; i++) {
             if (is_free[i]) continue;
             const auto* b = reinterpret_cast<const SeriesBuffer*>(f->slots[i]);
-            if (b && !(b->flags & series_flag::FIXED)) move_node(f, i, to);
+            if (!b || (b->flags & series_flag::FIXED)) continue;
+            if (!made.back()->free_head) made.push_back(memory::new_node_frame(memory::NODES_PER_FRAME));
+            move_node(f, i, made.back());
         }
         if (f->used == 0) f->emptied = 1;
     }

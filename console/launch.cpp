@@ -12,6 +12,7 @@
 
 #include "datatypes/object.hpp"
 #include "datatypes/system_object.hpp"
+#include "evaluator/guarded.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/stack.hpp"
@@ -54,34 +55,6 @@ size_t find_header(const std::string& text) {
     return std::string::npos;
 }
 
-// The script is loaded and run inside a try region of its own, as a line
-// of the console is: its error is printed in the same display. An error
-// raised outside this region (during start-up) finds no try and ends the
-// process with -2. Answers false when the body stopped on an error or
-// answered false itself.
-template <class Body>
-bool guarded(Body&& body) {
-    stack::Saved saved;
-    stack::mark_try(nullptr);
-    bool ok = false;
-    try {
-        ok = body();
-    } catch (const NonLocalExit& e) {
-        if (e.code != catch_code::ERROR) throw;
-        sys.thrown_code = 0;
-        // The stacks come back before the report pushes its own cells: the
-        // error may have left the top anywhere up to the end of the stack.
-        saved.restore();
-        err::print(&stack::error_in_flight);
-        stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
-    }
-    // An exit that found no target raised its error already; none can be
-    // left pending out here, but a stray one must not leak into the exit
-    // status either.
-    pending_exit = 0;
-    return ok;
-}
-
 void error_line(const char* message) {
     rt::print_values_line({rt::PrintItem::cstr("*** Error: "), rt::PrintItem::cstr(message)});
 }
@@ -103,7 +76,11 @@ bool run_script(const char* path) {
         error_line("Qel header not found!");
         return false;
     }
-    return guarded([&] { return load_and_run(text, at); });
+    // The script runs inside a try region of its own, as a line of the
+    // console does: its error is printed in the same display. An error
+    // raised outside this region (during start-up) finds no try and ends
+    // the process with -2.
+    return interp::guarded(interp::OnError::Print, [&] { return load_and_run(text, at); });
 }
 
 bool load_and_run(const std::string& text, size_t at) {

@@ -25,6 +25,7 @@
 #include "datatypes/typeset.hpp"
 #include "datatypes/url_http.hpp"
 #include "evaluator/clipboard_routines.hpp"
+#include "evaluator/console_routines.hpp"
 #include "evaluator/image_routines.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
@@ -423,6 +424,14 @@ const Entry table[] = {
     {"system/codecs/qelbin/encode*", "data [any-type!] compact? [logic!] return: [binary!]", WRITES_RESULT, nullptr,
      &qelbin_encode},
     {"system/codecs/qelbin/decode", "payload [any-type!]", WRITES_RESULT, nullptr, &qelbin_decode},
+    {"_set-buffer-history", "\"Internal Use Only\" line [string!] hist [block!]", WRITES_RESULT, nullptr,
+     &console_io::set_buffer_history},
+    {"_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!]", WRITES_RESULT, nullptr,
+     &console_io::read_input},
+    {"_terminate-console", "", WRITES_RESULT, nullptr, &console_io::terminate_console},
+    {"input-stdin", "\"Temporary function, internal use only\"", WRITES_RESULT, nullptr, &console_io::input_stdin},
+    {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
+     nullptr, &console_io::read_stdin},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST
@@ -449,6 +458,7 @@ const Cell* push_entry(uint32_t i) {
 }  // namespace
 
 void init() {
+    console_io::init();
     const stack::Saved saved;
     for (uint32_t i = 0; i < COUNT; i++) {
         if (is_field(table[i].name)) continue;

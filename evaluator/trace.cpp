@@ -98,7 +98,7 @@ Cell* call_with_values(const Cell* fn_in, const Cell* name, const Cell* args, ui
         }
         ~Pause() { active = saved; }
         bool saved;
-    } pause(active && kind != CallbackKind::Trace && !(callback_bits() & static_cast<uint32_t>(kind)));
+    } pause(active && kind != CallbackKind::Plain && !(callback_bits() & static_cast<uint32_t>(kind)));
     Cell* const start = stack::arg_top;
     const node_t ctx = function_context(fn);
     const uint32_t saved_values = context_values(context::cell_of(ctx));
@@ -150,7 +150,7 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* ref, 
         ~Off() { active = true; }
     } off;
     const Cell fn = *callback_cell;
-    call_with_values(&fn, words::w_interp_callback, args, 6, CallbackKind::Trace);
+    call_with_values(&fn, words::w_interp_callback, args, 6);
     stack::arg_base = base;
     stack::arg_top = top;
     stack::frame_top = frames;

@@ -104,9 +104,9 @@ private:
 
 // Who calls a function back, by the bit that system/state/callbacks/bits
 // gives the kind: while a trace runs, the body of a lexer, parse or sort
-// callback is traced only when its kind's bit is set there. The
-// interpreter's own trace callback is never traced.
-enum class CallbackKind : uint32_t { Trace = 0, Lexer = 1, Parse = 2, Sort = 4 };
+// callback is traced only when its kind's bit is set there. Other calls
+// (Plain) leave tracing as it is.
+enum class CallbackKind : uint32_t { Plain = 0, Lexer = 1, Parse = 2, Sort = 4 };
 
 // Calls a function! with the given values as its arguments, taken as they
 // are (not evaluated): missing arguments are none, extra ones dropped,
@@ -114,6 +114,7 @@ enum class CallbackKind : uint32_t { Trace = 0, Lexer = 1, Parse = 2, Sort = 4 }
 // just above it until the next push, so a caller may read back what the
 // function did to its own arguments (the lexer's callback moves its input
 // that way). Answers the result's cell.
-Cell* call_with_values(const Cell* fn, const Cell* name, const Cell* args, uint32_t count, CallbackKind kind);
+Cell* call_with_values(const Cell* fn, const Cell* name, const Cell* args, uint32_t count,
+                       CallbackKind kind = CallbackKind::Plain);
 
 }  // namespace qel::trace

@@ -1,7 +1,5 @@
 #include "datatypes/system_object.hpp"
 
-#include <string>
-#include <unordered_map>
 
 #include "datatypes/map.hpp"
 #include "datatypes/object.hpp"
@@ -41,15 +39,10 @@ Cell* step(Cell* value, int32_t sym) {
 }  // namespace
 
 Cell* field(std::initializer_list<const char*> path) {
-    // The names are string literals of the readers, some of which run for
-    // every value formed: each is interned once and known by its address.
-    static std::unordered_map<const char*, int32_t> symbols;
     Cell* value = system_cell();
     for (const char* name : path) {
         if (!value) return nullptr;
-        auto [at, added] = symbols.try_emplace(name, 0);
-        if (added) at->second = symbol::intern_cstr(name);
-        value = step(value, at->second);
+        value = step(value, symbol::intern_cstr(name));
     }
     return value;
 }

@@ -275,7 +275,7 @@ bool lexer_event(void* user, lexer::TraceInfo& info) {
     args[4] = info.token;
     const Cell fn = *callback;
     const bool reads_input = call::argument_count(series_node(function::arg_list_of(fn))) >= 2;
-    Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5);
+    Cell* result = trace::call_with_values(&fn, words::w_lexer_callback, args, 5, trace::CallbackKind::Lexer);
     const Cell answer = *result;
     const Cell input_after = result[1];
     stack::pop_n(1);

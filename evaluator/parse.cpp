@@ -312,7 +312,8 @@ private:
         series_index(r) = static_cast<uint32_t>(std::clamp<int64_t>(cur_, 0, rule_count()));
         stack::push(in_);
         stack::push(rule_cell);
-        const Cell answer = *trace::call_with_values(callback_, words::w_parse_callback, args, 5);
+        const Cell answer =
+            *trace::call_with_values(callback_, words::w_parse_callback, args, 5, trace::CallbackKind::Parse);
         stack::arg_top = mark;
         if (!is_truthy(&answer)) throw Stop{};
     }

@@ -27,6 +27,7 @@
 #include "evaluator/clipboard_routines.hpp"
 #include "evaluator/console_routines.hpp"
 #include "evaluator/image_routines.hpp"
+#include "evaluator/interp.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/stack.hpp"
@@ -258,16 +259,34 @@ const Cell* typeset_test(Cell* const* args) {
     return logic(typeset::has(ts, cell::type_of(args[0])));
 }
 
-// Whether the code that called is interpreted: true at the top level and
-// in the body of a function of the program, false in the body of a
-// library function. The frames from the top: this routine's own call,
-// then the body that called it and, below, that function's call.
+// Whether block holds the node n, at any depth.
+bool holds_block(const Cell& block, node_t n, uint32_t depth) {
+    const node_t b = series_node(block);
+    if (b == n) return true;
+    if (depth == 0) return false;
+    for (uint32_t i = 0; i < series::cell_count(b); i++) {
+        const Cell c = cells_of(b)[i];
+        if (is_block_like(cell::type_of(&c)) && holds_block(c, n, depth - 1)) return true;
+    }
+    return false;
+}
+
+// Whether the code that called is interpreted: false only for code of a
+// library function's own body, true for the top level, for the functions
+// of the program and for the blocks that a library function evaluates for
+// its caller (the code given to attempt). The frames from the top: this
+// routine's own call, the innermost function body and, below it, that
+// function's call.
 const Cell* interpreted_q(Cell* const*) {
     for (const Frame* f = stack::frame_top; f-- > stack::frame_bottom;) {
         if (!stack::has_flag(f, stack::frame_flag::BODY)) continue;
         for (const Frame* c = f; c-- > stack::frame_bottom;) {
             if (stack::kind_of(c) != stack::FrameKind::Call || !c->ctx) continue;
-            return logic(!(context::self_of(c->ctx)->header & function::FN_BUILT_IN));
+            const Cell fn = *context::self_of(c->ctx);
+            if (!(fn.header & function::FN_BUILT_IN)) return logic(true);
+            const Cell code = interp::current_position;
+            if (!is_block_like(cell::type_of(&code))) return logic(true);
+            return logic(!holds_block(function::body_of(fn), series_node(code), 64));
         }
         break;
     }

@@ -47,7 +47,7 @@ Cell call(const Cell* fn, const Cell* x, const Cell* y, uint32_t cells) {
     if (cell::type_of(&f) == TYPE_FUNCTION) {
         // Arguments pushed as they stand, with no block built per call:
         // a sort calls this n log n times.
-        result = *trace::call_with_values(&f, words::w_compare_callback, args, 2);
+        result = *trace::call_with_values(&f, words::w_compare_callback, args, 2, trace::CallbackKind::Sort);
     } else {
         call::apply_values(&f, args, 2);
         raise_pending();

@@ -17,6 +17,7 @@
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/system_object.hpp"
 
 namespace qel::trace {
 
@@ -76,9 +77,28 @@ uint32_t events_named(const Cell* callback, const Cell* const* names, uint32_t c
     return m;
 }
 
-Cell* call_with_values(const Cell* fn_in, const Cell* name, const Cell* args, uint32_t count) {
+namespace {
+
+// The bits of system/state/callbacks: 0 while it is not an integer.
+uint32_t callback_bits() {
+    const Cell* bits = system_object::field({"state", "callbacks", "bits"});
+    return bits && cell::type_of(bits) == TYPE_INTEGER ? static_cast<uint32_t>(integer_value(*bits)) : 0;
+}
+
+}  // namespace
+
+Cell* call_with_values(const Cell* fn_in, const Cell* name, const Cell* args, uint32_t count, CallbackKind kind) {
     const Cell fn = *fn_in;
     if (cell::type_of(&fn) != TYPE_FUNCTION) err::raise(err::NOT_DONE);
+    // Tracing pauses for the call unless the kind's switch is on; it comes
+    // back however the call ends.
+    struct Pause {
+        explicit Pause(bool on) : saved(active) {
+            if (on) active = false;
+        }
+        ~Pause() { active = saved; }
+        bool saved;
+    } pause(active && kind != CallbackKind::Plain && !(callback_bits() & static_cast<uint32_t>(kind)));
     Cell* const start = stack::arg_top;
     const node_t ctx = function_context(fn);
     const uint32_t saved_values = context_values(context::cell_of(ctx));

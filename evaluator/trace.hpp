@@ -102,12 +102,19 @@ private:
     bool saved_;
 };
 
+// Who calls a function back, by the bit that system/state/callbacks/bits
+// gives the kind: while a trace runs, the body of a lexer, parse or sort
+// callback is traced only when its kind's bit is set there. Other calls
+// (Plain) leave tracing as it is.
+enum class CallbackKind : uint32_t { Plain = 0, Lexer = 1, Parse = 2, Sort = 4 };
+
 // Calls a function! with the given values as its arguments, taken as they
 // are (not evaluated): missing arguments are none, extra ones dropped,
 // refinements off. The result is pushed; the argument cells stay intact
 // just above it until the next push, so a caller may read back what the
 // function did to its own arguments (the lexer's callback moves its input
 // that way). Answers the result's cell.
-Cell* call_with_values(const Cell* fn, const Cell* name, const Cell* args, uint32_t count);
+Cell* call_with_values(const Cell* fn, const Cell* name, const Cell* args, uint32_t count,
+                       CallbackKind kind = CallbackKind::Plain);
 
 }  // namespace qel::trace

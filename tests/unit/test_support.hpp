@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "runtime/context.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/memory.hpp"
@@ -54,6 +55,9 @@ protected:
     void TearDown() override {
         memory::free_all_frames();
         memory::init();
+        // The global context went with the frames: readers that look for
+        // the system object find none until the next start-up.
+        context::global = 0;
         collector_enabled = saved_collector_;
     }
 

@@ -1,5 +1,5 @@
 // The evaluation and output natives: do of every kind of value (with
-// /next and /trace), reduce, compose, apply and transcode, which turn data
+// /expand, /next and /trace), reduce, compose, apply and transcode, which turn data
 // into evaluation or into values; print and prin through the print buffer
 // and the first print-hook list; the function makers func, function, does
 // and has; the exits return, exit, break and continue.
@@ -13,6 +13,7 @@
 // on the argument stack, where the collector sees them and nothing moves.
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -140,7 +141,22 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
 }
 
 // do of a value, the result in the argument base.
-void do_value() {
+// The library's preprocessor rewrites the code in place: its expand
+// function gets the code and none as job. Without the preprocessor (as
+// while the boot image is made) the code stays as it is.
+void expand_directives(const Cell& code) {
+    const int32_t at = context::find_symbol(context::global, symbol::intern_cstr("preprocessor"), true);
+    if (at < 0) return;
+    const Cell pre = *context::slot_at(context::global, static_cast<uint32_t>(at));
+    if (cell::type_of(&pre) != TYPE_OBJECT) return;
+    const Cell name{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("expand")), UINT32_MAX};
+    const Cell fn = *object::field_by_word(&pre, &name);
+    if (cell::type_of(&fn) != TYPE_FUNCTION) return;
+    const Cell args[2] = {code, shared::none};
+    object::call_with_values(fn, &name, args, 2);
+}
+
+void do_value(bool expand) {
     Cell v = *stack::arg_base;
     switch (cell::type_of(&v)) {
         case TYPE_STRING: {
@@ -155,6 +171,7 @@ void do_value() {
         case TYPE_PAREN:
         case TYPE_HASH:
             series_index(v) = std::min(series_index(v), series::cell_count(series_node(v)));
+            if (expand && cell::type_of(&v) != TYPE_HASH) expand_directives(v);
             interp::eval_block(&v, true);
             return;
         case TYPE_PATH:
@@ -188,7 +205,7 @@ void do_value() {
 
 // do/next: one expression of a block (a string is loaded first); the
 // position word gets the code after it.
-void do_next(const Cell* position_word) {
+void do_next(const Cell* position_word, bool expand) {
     Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_STRING) {
@@ -196,9 +213,10 @@ void do_next(const Cell* position_word) {
         lexer::transcode(&v, lexer::Options{}, code, nullptr);
         v = *code;
     } else if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH) {
-        do_value();
+        do_value(expand);
         return;
     }
+    if (expand && t != TYPE_HASH) expand_directives(v);
     Cell* held = stack::push(&v);
     uint32_t pos = std::min(series_index(v), series::cell_count(series_node(v)));
     if (pos >= series::cell_count(series_node(v))) {
@@ -348,8 +366,10 @@ void native_continue(const int32_t*) { stack::signal_break(false, true); }
 
 void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
-    if (r[2] >= 0) do_next(stack::arg_base + r[2]);
-    else do_value();
+    // /expand runs the code through the preprocessor before evaluating it.
+    const bool expand = r[0] >= 0;
+    if (r[2] >= 0) do_next(stack::arg_base + r[2], expand);
+    else do_value(expand);
     session.finish();
 }
 

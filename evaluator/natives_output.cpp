@@ -145,15 +145,9 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
 // function gets the code and none as job. Without the preprocessor (as
 // while the boot image is made) the code stays as it is.
 void expand_directives(const Cell& code) {
-    const int32_t at = context::find_symbol(context::global, symbol::intern_cstr("preprocessor"), true);
-    if (at < 0) return;
-    const Cell pre = *context::slot_at(context::global, static_cast<uint32_t>(at));
-    if (cell::type_of(&pre) != TYPE_OBJECT) return;
-    const Cell name{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("expand")), UINT32_MAX};
-    const Cell fn = *object::field_by_word(&pre, &name);
-    if (cell::type_of(&fn) != TYPE_FUNCTION) return;
     const Cell args[2] = {code, shared::none};
-    object::call_with_values(fn, &name, args, 2);
+    Cell result;
+    object::call_global_field("preprocessor", "expand", args, 2, &result);
 }
 
 void do_value(bool expand) {

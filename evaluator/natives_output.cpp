@@ -140,7 +140,6 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
     return n;
 }
 
-// do of a value, the result in the argument base.
 // The library's preprocessor rewrites the code in place: its expand
 // function gets the code and none as job. Without the preprocessor (as
 // while the boot image is made) the code stays as it is.
@@ -150,7 +149,20 @@ void expand_directives(const Cell& code) {
     object::call_global_field("preprocessor", "expand", args, 2, &result);
 }
 
-void do_value(bool expand) {
+// Scripts from files and URLs run through the library's do-file, with no
+// trace callback and the /args value (none without it) for the script.
+void do_file(const Cell& file, const Cell* args) {
+    const Cell call_args[3] = {file, shared::none, args ? *args : shared::none};
+    Cell name = *word::make_from_cstr("do-file");
+    const Cell fn = *word::get(&name);
+    call::apply_values(&fn, call_args, 3);
+    if (exit_pending()) return;
+    stack::set_last_reset(stack::top());
+}
+
+// do of a value, the result in the argument base; args is the /args value
+// or null; with expand, code goes through the preprocessor first.
+void do_value(const Cell* args, bool expand) {
     Cell v = *stack::arg_base;
     switch (cell::type_of(&v)) {
         case TYPE_STRING: {
@@ -184,9 +196,8 @@ void do_value(bool expand) {
             stack::throw_error(&v);
         case TYPE_FILE:
         case TYPE_URL:
-            // Scripts from files and URLs run through the library's
-            // do-file, which does not exist yet.
-            err::raise(err::NOT_DONE);
+            do_file(v, args);
+            return;
         default: {
             Cell* at = stack::arg_top;
             eval_one(v);
@@ -199,7 +210,7 @@ void do_value(bool expand) {
 
 // do/next: one expression of a block (a string is loaded first); the
 // position word gets the code after it.
-void do_next(const Cell* position_word, bool expand) {
+void do_next(const Cell* position_word, const Cell* args, bool expand) {
     Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_STRING) {
@@ -207,7 +218,7 @@ void do_next(const Cell* position_word, bool expand) {
         lexer::transcode(&v, lexer::Options{}, code, nullptr);
         v = *code;
     } else if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH) {
-        do_value(expand);
+        do_value(args, expand);
         return;
     }
     if (expand && t != TYPE_HASH) expand_directives(v);
@@ -362,8 +373,9 @@ void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
     // /expand runs the code through the preprocessor before evaluating it.
     const bool expand = r[0] >= 0;
-    if (r[2] >= 0) do_next(stack::arg_base + r[2], expand);
-    else do_value(expand);
+    const Cell* args = r[1] >= 0 ? stack::arg_base + r[1] : nullptr;
+    if (r[2] >= 0) do_next(stack::arg_base + r[2], args, expand);
+    else do_value(args, expand);
     session.finish();
 }
 

@@ -295,6 +295,19 @@ Cell call_with_values(const Cell& fn_in, const Cell* name, const Cell* values, u
     return call_in_place(fn, name, args);
 }
 
+bool call_global_field(const char* object_name, const char* field, const Cell* values, uint32_t count,
+                       Cell* result) {
+    const int32_t at = context::find_symbol(context::global, symbol::intern_cstr(object_name), true);
+    if (at < 0) return false;
+    const Cell obj = *context::slot_at(context::global, static_cast<uint32_t>(at));
+    if (cell::type_of(&obj) != TYPE_OBJECT) return false;
+    const Cell name{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr(field)), UINT32_MAX};
+    const Cell fn = *field_by_word(&obj, &name);
+    if (cell::type_of(&fn) != TYPE_FUNCTION) return false;
+    *result = call_with_values(fn, &name, values, count);
+    return true;
+}
+
 int32_t new_class_id() { return ++class_counter; }
 
 // ---- fields ----

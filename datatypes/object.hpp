@@ -68,6 +68,12 @@ Cell call_in_place(const Cell& fn, const Cell* name, Cell* args);
 // Slots beyond the values take false (a refinement) or none; values
 // beyond the slots are dropped. Answers the function's result.
 Cell call_with_values(const Cell& fn, const Cell* name, const Cell* values, uint32_t count);
+// Calls the function in the field of the object that a global word holds
+// (both named by their text) with the values, as call_with_values does.
+// Answers false, calling nothing, when the word holds no object or the
+// field no function.
+bool call_global_field(const char* object_name, const char* field, const Cell* values, uint32_t count,
+                       Cell* result);
 
 // ---- fields ----
 uint32_t field_count(const Cell* obj);

@@ -20,10 +20,8 @@
 #include "datatypes/text.hpp"
 #include "datatypes/url_http.hpp"
 #include "runtime/actions.hpp"
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/symbols.hpp"
 
 namespace qel::url {
 
@@ -102,15 +100,9 @@ Cell* eval_path(Cell* value, const datatype::PathStep& step) {
 // The parts object of url-parser/parse-url, or none when the URL does not
 // parse (or the parser is missing).
 Cell parse_url(const Cell* url) {
-    const Cell u = *url;
-    const int32_t at = context::find_symbol(context::global, symbol::intern_cstr("url-parser"), true);
-    if (at < 0) return shared::none;
-    const Cell parser = *context::slot_at(context::global, static_cast<uint32_t>(at));
-    if (cell::type_of(&parser) != TYPE_OBJECT) return shared::none;
-    const Cell name{TYPE_WORD, 0, static_cast<uint32_t>(symbol::intern_cstr("parse-url")), UINT32_MAX};
-    const Cell fn = *object::field_by_word(&parser, &name);
-    if (cell::type_of(&fn) != TYPE_FUNCTION) return shared::none;
-    return object::call_with_values(fn, &name, &u, 1);
+    Cell parts = shared::none;
+    object::call_global_field("url-parser", "parse-url", url, 1, &parts);
+    return parts;
 }
 
 // The port of a URL (pushed), opened with the flags when they are given.

@@ -1,5 +1,5 @@
 // The evaluation and output natives: do of every kind of value (with
-// /next and /trace), reduce, compose, apply and transcode, which turn data
+// /expand, /next and /trace), reduce, compose, apply and transcode, which turn data
 // into evaluation or into values; print and prin through the print buffer
 // and the first print-hook list; the function makers func, function, does
 // and has; the exits return, exit, break and continue.
@@ -13,6 +13,7 @@
 // on the argument stack, where the collector sees them and nothing moves.
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -139,6 +140,15 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
     return n;
 }
 
+// The library's preprocessor rewrites the code in place: its expand
+// function gets the code and none as job. Without the preprocessor (as
+// while the boot image is made) the code stays as it is.
+void expand_directives(const Cell& code) {
+    const Cell args[2] = {code, shared::none};
+    Cell result;
+    object::call_global_field("preprocessor", "expand", args, 2, &result);
+}
+
 // Scripts from files and URLs run through the library's do-file, with no
 // trace callback and the /args value (none without it) for the script.
 void do_file(const Cell& file, const Cell* args) {
@@ -151,8 +161,8 @@ void do_file(const Cell& file, const Cell* args) {
 }
 
 // do of a value, the result in the argument base; args is the /args value
-// or null.
-void do_value(const Cell* args) {
+// or null; with expand, code goes through the preprocessor first.
+void do_value(const Cell* args, bool expand) {
     Cell v = *stack::arg_base;
     switch (cell::type_of(&v)) {
         case TYPE_STRING: {
@@ -167,6 +177,7 @@ void do_value(const Cell* args) {
         case TYPE_PAREN:
         case TYPE_HASH:
             series_index(v) = std::min(series_index(v), series::cell_count(series_node(v)));
+            if (expand && cell::type_of(&v) != TYPE_HASH) expand_directives(v);
             interp::eval_block(&v, true);
             return;
         case TYPE_PATH:
@@ -199,7 +210,7 @@ void do_value(const Cell* args) {
 
 // do/next: one expression of a block (a string is loaded first); the
 // position word gets the code after it.
-void do_next(const Cell* position_word, const Cell* args) {
+void do_next(const Cell* position_word, const Cell* args, bool expand) {
     Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_STRING) {
@@ -207,9 +218,10 @@ void do_next(const Cell* position_word, const Cell* args) {
         lexer::transcode(&v, lexer::Options{}, code, nullptr);
         v = *code;
     } else if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH) {
-        do_value(args);
+        do_value(args, expand);
         return;
     }
+    if (expand && t != TYPE_HASH) expand_directives(v);
     Cell* held = stack::push(&v);
     uint32_t pos = std::min(series_index(v), series::cell_count(series_node(v)));
     if (pos >= series::cell_count(series_node(v))) {
@@ -359,9 +371,11 @@ void native_continue(const int32_t*) { stack::signal_break(false, true); }
 
 void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
+    // /expand runs the code through the preprocessor before evaluating it.
+    const bool expand = r[0] >= 0;
     const Cell* args = r[1] >= 0 ? stack::arg_base + r[1] : nullptr;
-    if (r[2] >= 0) do_next(stack::arg_base + r[2], args);
-    else do_value(args);
+    if (r[2] >= 0) do_next(stack::arg_base + r[2], args, expand);
+    else do_value(args, expand);
     session.finish();
 }
 

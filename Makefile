@@ -11,6 +11,9 @@
 #              STRESS_SEED: make stress STRESS_SEED=7 searches elsewhere)
 # make fuzz  - each fuzz target for FUZZ_SECONDS (make fuzz-lexer runs one),
 #              growing its corpus in build-fuzz/corpus/<target>
+# make bench - the micro benchmarks and the programs of bench/programs
+# make bench-codecs - JSON and CSV decoding of generated inputs, next to
+#              Python's json and csv modules
 #
 # Tests are named <kind>.<name> and labelled by kind (unit, lang, stress,
 # fault, corpus, fuzz, smoke): cd build && ctest -L lang runs one kind.
@@ -22,15 +25,18 @@ STRESS_PROGRAMS ?= 400
 STRESS_SEED ?= 1
 
 FUZZ_SECONDS ?= 300
-FUZZ_TARGETS := lexer lz qelbin inflate keys
+FUZZ_TARGETS := lexer lz qelbin inflate keys json csv
 FUZZ_RUNS := $(FUZZ_TARGETS:%=fuzz-%)
 # Inputs each long run starts from besides its own corpus, read only: the
-# language scripts for the lexer, the public deflate streams next to the
-# project (when present) for the inflater.
+# language scripts for the lexer, the public deflate streams, JSON texts
+# and CSV files next to the project (when present) for the inflater and
+# the JSON and CSV decoders.
 FUZZ_SEEDS_lexer := tests/lang
 FUZZ_SEEDS_inflate := $(wildcard ../shared/corpora/deflate)
+FUZZ_SEEDS_json := $(wildcard ../shared/corpora/json/test_parsing)
+FUZZ_SEEDS_csv := $(wildcard ../shared/corpora/csv/csvs)
 
-.PHONY: all run test test-asan stress fuzz fuzz-build fuzz-short $(FUZZ_RUNS) bench deps build clean
+.PHONY: all run test test-asan stress fuzz fuzz-build fuzz-short $(FUZZ_RUNS) bench bench-codecs deps build clean
 
 all: build
 
@@ -83,6 +89,9 @@ stress: build
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
 	@bench/run $(BUILD) $(BENCH_ARGS)
+
+bench-codecs: build
+	@bench/codecs/run $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

@@ -19,6 +19,7 @@
 #include "datatypes/file_io.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/tuple.hpp"
@@ -239,6 +240,71 @@ const Cell* write_stdout(Cell* const* args) {
     return &shared::unset;
 }
 
+// Decodes the backslash escapes of a JSON string literal's text, from the
+// string's index to its tail, in place: the text only shrinks, so each
+// decoded character is written at or before the one being read. Storing a
+// character that needs wider units widens the buffer; positions are unit
+// indexes, which stay valid across that. A bad escape, a hexadecimal digit
+// missing or a high surrogate without its low half raises invalid-data.
+[[noreturn]] void bad_escape(const Cell str) { err::raise(err::INVALID_DATA, &str); }
+
+const Cell* json_unescape(Cell* const* args) {
+    if (cell::type_of(args[0]) != TYPE_STRING) natives::expect_arg("unescape", args[0], "str");
+    const Cell str = *args[0];
+    const node_t n = series_node(str);
+    const uint32_t end = series::buffer_length(n);
+    // Four hexadecimal digits from unit index at.
+    auto hex4 = [&](uint32_t at) {
+        if (at + 4 > end) bad_escape(str);
+        uint32_t code = 0;
+        for (uint32_t k = 0; k < 4; k++) {
+            const uint32_t c = string::char_at(&str, at + k);
+            uint32_t digit;
+            if (c >= '0' && c <= '9') digit = c - '0';
+            else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+            else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+            else bad_escape(str);
+            code = code << 4 | digit;
+        }
+        return code;
+    };
+    uint32_t in = std::min(series_index(str), end);
+    uint32_t out = in;
+    while (in < end) {
+        uint32_t c = string::char_at(&str, in++);
+        if (c == '\\') {
+            if (in >= end) bad_escape(str);
+            switch (string::char_at(&str, in++)) {
+                case '"': c = '"'; break;
+                case '\\': c = '\\'; break;
+                case '/': c = '/'; break;
+                case 'b': c = 8; break;
+                case 'f': c = 12; break;
+                case 'n': c = 10; break;
+                case 'r': c = 13; break;
+                case 't': c = 9; break;
+                case 'u': {
+                    c = hex4(in);
+                    in += 4;
+                    if (c >= 0xD800 && c <= 0xDBFF) {
+                        if (in + 6 > end || string::char_at(&str, in) != '\\' || string::char_at(&str, in + 1) != 'u')
+                            bad_escape(str);
+                        const uint32_t low = hex4(in + 2);
+                        if (low < 0xDC00 || low > 0xDFFF) bad_escape(str);
+                        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                        in += 6;
+                    }
+                    break;
+                }
+                default: bad_escape(str);
+            }
+        }
+        string::poke_char(n, out++, c);
+    }
+    string::truncate(n, out);
+    return args[0];
+}
+
 // The type tests read the type byte alone.
 template <uint32_t Type>
 const Cell* type_test(Cell* const* args) {
@@ -433,6 +499,8 @@ const Entry table[] = {
     {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
      nullptr, &console_io::read_stdin},
     {"system/console/init", "str [string!]", WRITES_RESULT, nullptr, &console_io::init_console},
+    {"json-unescape", "\"Decodes the backslash escapes of JSON text in place\" str [string!] return: [string!]",
+     WRITES_RESULT, nullptr, &json_unescape},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST

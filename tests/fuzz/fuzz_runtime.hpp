@@ -14,11 +14,11 @@
 namespace qel::fuzz {
 
 // Starts the runtime on the first input and starts it again on fresh
-// memory every 2000 inputs.
-inline void fresh_runtime() {
+// memory every 2000 inputs; answers whether it started it now.
+inline bool fresh_runtime() {
     static bool started = false;
     static uint32_t runs = 0;
-    if (started && ++runs % 2000 != 0) return;
+    if (started && ++runs % 2000 != 0) return false;
     if (started) {
         root_cell = Cell{};
         stack::release();
@@ -29,6 +29,7 @@ inline void fresh_runtime() {
     memory::init();
     startup::init();
     started = true;
+    return true;
 }
 
 // Runs f inside a try region, so that a raised error lands here.

@@ -10,7 +10,9 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/block_code.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/hashtab.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::owner {
@@ -49,9 +51,25 @@ void remove_deep(Cell* value);
 // The owner object! cell of the value's entry, the field word right after
 // it; null when the value has no owner. Valid until the next allocation.
 Cell* find(const Cell* value);
+// Whether any series or object is owned: most programs own nothing.
+inline bool owns_anything() { return hashtab::count(table) != 0; }
+
+// check_change when something is owned: finds the value's owner and calls
+// its handler.
+bool report_owned_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index,
+                         int32_t part);
+
 // Reports a change made to value; answers whether a handler was called.
 // The series actions report each change here, and a block's compiled code
-// is dropped on the way.
-bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part);
+// is dropped on the way. Inline for the common case of an empty owner
+// table, which every append and insert meets.
+inline bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index,
+                         int32_t part) {
+    const bool owned = owns_anything() && report_owned_change(value, action_word, new_value, index, part);
+    // After the handler, which may have run the block: the cells change
+    // next (or just did), so code made for them is stale.
+    if (is_block_like(cell::type_of(value))) block_code::changed(series_node(value));
+    return owned;
+}
 
 }  // namespace qel::owner

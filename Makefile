@@ -22,7 +22,7 @@ STRESS_PROGRAMS ?= 400
 STRESS_SEED ?= 1
 
 FUZZ_SECONDS ?= 300
-FUZZ_TARGETS := lexer lz qelbin inflate
+FUZZ_TARGETS := lexer lz qelbin inflate keys
 FUZZ_RUNS := $(FUZZ_TARGETS:%=fuzz-%)
 # Inputs each long run starts from besides its own corpus, read only: the
 # language scripts for the lexer, the public deflate streams next to the

@@ -6,9 +6,13 @@
 // does for a script that cannot be read or loaded.
 #include "console/launch.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "datatypes/object.hpp"
+#include "datatypes/system_object.hpp"
+#include "evaluator/guarded.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/stack.hpp"
@@ -21,6 +25,8 @@
 #include "runtime/lowprint.hpp"
 #include "runtime/system.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/unicode.hpp"
+#include "runtime/words.hpp"
 
 namespace qel::launch {
 
@@ -49,34 +55,6 @@ size_t find_header(const std::string& text) {
     return std::string::npos;
 }
 
-// The script is loaded and run inside a try region of its own, as a line
-// of the console is: its error is printed in the same display. An error
-// raised outside this region (during start-up) finds no try and ends the
-// process with -2. Answers false when the body stopped on an error or
-// answered false itself.
-template <class Body>
-bool guarded(Body&& body) {
-    stack::Saved saved;
-    stack::mark_try(nullptr);
-    bool ok = false;
-    try {
-        ok = body();
-    } catch (const NonLocalExit& e) {
-        if (e.code != catch_code::ERROR) throw;
-        sys.thrown_code = 0;
-        // The stacks come back before the report pushes its own cells: the
-        // error may have left the top anywhere up to the end of the stack.
-        saved.restore();
-        err::print(&stack::error_in_flight);
-        stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
-    }
-    // An exit that found no target raised its error already; none can be
-    // left pending out here, but a stray one must not leak into the exit
-    // status either.
-    pending_exit = 0;
-    return ok;
-}
-
 void error_line(const char* message) {
     rt::print_values_line({rt::PrintItem::cstr("*** Error: "), rt::PrintItem::cstr(message)});
 }
@@ -98,7 +76,11 @@ bool run_script(const char* path) {
         error_line("Qel header not found!");
         return false;
     }
-    return guarded([&] { return load_and_run(text, at); });
+    // The script runs inside a try region of its own, as a line of the
+    // console does: its error is printed in the same display. An error
+    // raised outside this region (during start-up) finds no try and ends
+    // the process with -2.
+    return interp::guarded(interp::OnError::Print, [&] { return load_and_run(text, at); });
 }
 
 bool load_and_run(const std::string& text, size_t at) {
@@ -121,10 +103,61 @@ bool load_and_run(const std::string& text, size_t at) {
     return true;
 }
 
+// The process's arguments as one command line, written so that the split
+// of extract-boot-args gives them back: the split cuts at blanks and tabs
+// outside double quotes, each quote switching, and drops one quote at
+// either end of an argument. An argument that is empty or holds a blank,
+// a tab or a quote starts with a quote; it ends with one too unless it
+// holds an odd count of quotes, which the added first one makes even. (An
+// argument with an odd count that ends in a quote, or with a blank after
+// its first quote, cannot be written so.)
+std::string command_line() {
+    std::string line;
+    for (int i = 0; i < sys.argc; i++) {
+        const std::string arg = sys.argv[i];
+        if (i > 0) line += ' ';
+        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+            line += arg;
+            continue;
+        }
+        const auto quotes = std::count(arg.begin(), arg.end(), '"');
+        line += '"' + arg;
+        if (quotes % 2 == 0) line += '"';
+    }
+    return line;
+}
+
+Cell text_cell(const std::string& text, uint32_t type) {
+    const unicode::Loaded loaded =
+        unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+    return Cell{type, 0, loaded.node, 0};
+}
+
+// system/script/args gets the command line, which extract-boot-args
+// splits into system/options/boot and args. A script named on the command
+// line goes into system/options/script and out of the arguments: the
+// script sees those that follow its name.
+void take_arguments() {
+    const stack::Saved saved;
+    Cell* line = stack::push(&shared::none);
+    *line = text_cell(command_line(), TYPE_STRING);
+    if (Cell* slot = system_object::field({"script", "args"})) *slot = *line;
+    Cell* name = word::make_from_cstr("extract-boot-args");
+    const Cell fn = *word::get(name);
+    object::call_with_values(fn, name, nullptr, 0);
+    if (sys.argc < 2) return;
+    const Cell* args = system_object::field({"options", "args"});
+    if (args && cell::type_of(args) == TYPE_BLOCK && series::cell_count(series_node(*args)) > series_index(*args))
+        series::remove_bytes_at(series_node(*args), series_index(*args) * sizeof(Cell), sizeof(Cell));
+    const Cell script = text_cell(sys.argv[1], TYPE_FILE);
+    if (Cell* slot = system_object::field({"options", "script"})) *slot = script;
+}
+
 }  // namespace
 
 void run() {
     boot::start(boot::embedded.data, boot::embedded.size);
+    take_arguments();
     // A failed script is not reported as success: the caller of qel sees
     // status 1 after the error display.
     if (sys.argc >= 2 && !run_script(sys.argv[1])) rt::end_process(rt::exit_status::SCRIPT_FAILED);

@@ -13,6 +13,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/fills.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/word.hpp"
 #include "runtime/actions.hpp"
@@ -30,6 +31,14 @@ int32_t trace_level = 0;
 const Cell* near_position = nullptr;
 
 namespace {
+
+// The stack-trace field of system/state (0 when it holds no integer), or
+// trace_level while there is no system object.
+int32_t stack_trace_level() {
+    const Cell* f = system_object::field({"state", "stack-trace"});
+    if (!f) return trace_level;
+    return cell::type_of(f) == TYPE_INTEGER ? integer_value(*f) : 0;
+}
 
 // Root-block cells: the errors object and the error prototype.
 Cell* errors_cell = nullptr;
@@ -280,6 +289,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- the catalogue ----
 
+const Cell* catalog_errors() { return errors_cell; }
+
 void init_catalog() {
     err::catalogue = {&catalog_ready, &push_error, &form_display};
     const uint32_t saved_keep = keep_words;
@@ -382,13 +393,14 @@ void form_display(const Cell* error_in, node_t out) {
     if (cell::type_of(&stack_field) == TYPE_BLOCK) {
         text::append_cstr(out, "\n*** Stack: ");
         append_limited(out, stack_field, true, false, 0x7FFFFFFF);
-    } else if (cell::type_of(&stack_field) == TYPE_INTEGER && trace_level > 0) {
+    } else if (const int32_t level = stack_trace_level();
+               cell::type_of(&stack_field) == TYPE_INTEGER && level > 0) {
         // Only frames still live: those above the top have been popped.
         const auto live = static_cast<uint32_t>(stack::frame_top - stack::frame_bottom);
         const auto recorded = static_cast<uint32_t>(integer_value(stack_field));
         const Cell end{TYPE_INTEGER, 0, recorded < live ? recorded : live, 0};
         std::string calls;
-        stack::collect_calls(trace_level, &end, calls, 1000);
+        stack::collect_calls(level, &end, calls, 1000);
         while (!calls.empty() && calls.back() == ' ') calls.pop_back();
         text::append_cstr(out, "\n*** Stack: ");
         text::append_cstr(out, calls.c_str());

@@ -9,8 +9,8 @@
 // The catalogue object is built at start-up from the catalogue table: one
 // object per category (fields code, type, then each id with its message
 // template, a block of strings and get-words naming error fields) inside
-// the errors object, which a root-block cell keeps. The system object will
-// publish it as system/catalog/errors.
+// the errors object, which a root-block cell keeps and the system object
+// publishes as system/catalog/errors.
 #pragma once
 #include <cstdint>
 
@@ -24,6 +24,10 @@ namespace qel::error_type {
 // error prototype.
 void init_catalog();
 bool catalog_ready();
+
+// The catalogue object (fields throw, note, syntax, script ...), which the
+// system object publishes as system/catalog/errors.
+const Cell* catalog_errors();
 
 // A new error! for the code with the arguments (copies), pushed on the
 // argument stack; near holds the interpreter's current position. A code
@@ -41,7 +45,8 @@ extern const Cell* near_position;
 void form_display(const Cell* error, node_t out);
 
 // The call-trace level that decides whether a recorded frame position is
-// shown as a Stack line (0: not shown). The system object's state sets it.
+// shown as a Stack line (0: not shown): the stack-trace field of
+// system/state, or this while there is no system object.
 extern int32_t trace_level;
 
 void fill(datatype::Record& r);

@@ -14,6 +14,7 @@
 #include "datatypes/fills.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/number_text.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/random.hpp"
@@ -56,15 +57,23 @@ size_t put(char* out, const char* s) {
     return n;
 }
 
+// The pretty? switch of system/options/float, or pretty_print while there
+// is no system object.
+bool pretty_on() {
+    const Cell* f = system_object::field({"options", "float", "pretty?"});
+    return f ? is_truthy(f) : pretty_print;
+}
+
 }  // namespace
 
 size_t format_number(double v, int32_t kind, char* out) {
     if (std::isnan(v)) return put(out, "1.#NaN");
     if (std::isinf(v)) return put(out, v > 0 ? "1.#INF" : "-1.#INF");
+    const bool pretty = pretty_on();
     const bool percent = kind == KIND_PERCENT32 || kind == KIND_PERCENT;
     // Near zero, sums such as 0.1 + 0.2 - 0.3 leave noise of the order of
     // the machine epsilon; pretty printing shows it as zero.
-    if (pretty_print && std::fabs(v) < DBL_EPSILON)
+    if (pretty && std::fabs(v) < DBL_EPSILON)
         return put(out, percent ? "0%" : kind == KIND_POINT ? "0" : "0.0");
 
     const int32_t first = kind == KIND_PERCENT ? 13 : kind == KIND_FLOAT ? 16 : 7;
@@ -73,7 +82,7 @@ size_t format_number(double v, int32_t kind, char* out) {
     bool retried = false;
     for (;;) {
         char* e = std::strchr(out, 'e');
-        if (!pretty_print || retried) break;
+        if (!pretty || retried) break;
         // A text that runs to the last digits of double precision and ends
         // in 01 or 99 is binary noise (0.57 * 100 prints 56.99999999999999);
         // two digits less give the number the user meant.

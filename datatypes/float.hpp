@@ -16,9 +16,10 @@
 
 namespace qel::float_type {
 
-// Switched from system/options/float: pretty? (on at start-up) enables the
-// near-zero and noise-trimming rules of format_number; full? is kept for
-// the options object and changes nothing here.
+// The pretty? field of system/options/float (on at start-up) enables the
+// near-zero and noise-trimming rules of format_number; full? changes
+// nothing here. pretty_print stands in for the field while there is no
+// system object (during start-up, in the build tools and unit tests).
 extern bool pretty_print;
 extern bool full_support;
 

@@ -18,6 +18,8 @@
 
 namespace qel::function {
 
+bool making_built_ins = false;
+
 namespace {
 
 using series::cells_of;
@@ -130,6 +132,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     block::append_copy(&rec, &shared::unset);
     block::append_copy(&rec, &shared::unset);
     const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
+    if (making_built_ins) flags |= FN_BUILT_IN;
     *result = Cell{TYPE_FUNCTION | flags, ctx, series_node(spec), series_node(rec)};
     *context::self_of(ctx) = *result;
     if (body_in) context::bind(&body_copy, ctx, true, false);

@@ -70,6 +70,12 @@ inline uint32_t arg_list_plain(const Cell& list_cell) { return list_cell.data3; 
 // Header flags of a function! from its spec's attribute block.
 constexpr uint32_t FN_TRACE = 0x400;
 constexpr uint32_t FN_NO_TRACE = 0x200;
+// Header flag of the functions that the library's own sources make: a
+// trace reports their calls but not the steps of their bodies.
+constexpr uint32_t FN_BUILT_IN = 0x800;
+// Set while the library's top level runs: every function made meanwhile
+// carries FN_BUILT_IN.
+extern bool making_built_ins;
 
 // Checks a spec; raises bad-func-def, invalid-type-spec or dup-vars.
 // Answers the attribute flags (FN_TRACE, FN_NO_TRACE).

@@ -5,17 +5,27 @@
 // and walking a few cells costs less than keeping a second table in step.
 #include "evaluator/routines.hpp"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 #include <unistd.h>
 
+#include "codecs/qelbin.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/file_io.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/url_http.hpp"
 #include "evaluator/clipboard_routines.hpp"
+#include "evaluator/console_routines.hpp"
 #include "evaluator/image_routines.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
@@ -26,9 +36,11 @@
 #include "platform/os.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/block_code.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
@@ -246,6 +258,71 @@ const Cell* typeset_test(Cell* const* args) {
     return logic(typeset::has(ts, cell::type_of(args[0])));
 }
 
+// Whether the code that called is interpreted: true at the top level and
+// in the body of a function of the program, false in the body of a
+// library function. The frames from the top: this routine's own call,
+// then the body that called it and, below, that function's call.
+const Cell* interpreted_q(Cell* const*) {
+    for (const Frame* f = stack::frame_top; f-- > stack::frame_bottom;) {
+        if (!stack::has_flag(f, stack::frame_flag::BODY)) continue;
+        for (const Frame* c = f; c-- > stack::frame_bottom;) {
+            if (stack::kind_of(c) != stack::FrameKind::Call || !c->ctx) continue;
+            return logic(!(context::self_of(c->ctx)->header & function::FN_BUILT_IN));
+        }
+        break;
+    }
+    return logic(true);
+}
+
+Arg gc_active(const Arg*) { return Arg{collector_enabled ? 1 : 0}; }
+Arg gc_series_cycles(const Arg*) { return Arg{static_cast<int32_t>(collector::cycles)}; }
+Arg gc_nodes_cycles(const Arg*) { return Arg{static_cast<int32_t>(collector::node_compactions)}; }
+
+const Cell* qelbin_encode(Cell* const* args) {
+    const node_t n = qelbin::encode(args[0], logic_value(*args[1]) != 0);
+    const Cell c{TYPE_BINARY, 0, n, 0};
+    return stack::push(&c);
+}
+
+// A file or a URL is read whole first. The bytes are copied out of the
+// binary: the reader allocates, which may move its buffer.
+const Cell* qelbin_decode(Cell* const* args) {
+    const Cell payload = *args[0];
+    std::vector<uint8_t> bytes;
+    switch (cell::type_of(&payload)) {
+        case TYPE_FILE: bytes = file_io::read_bytes(&payload); break;
+        case TYPE_URL: {
+            if (!url_http::is_http(&payload)) err::raise(err::INVALID_DATA, &payload);
+            const int32_t refinements[] = {-1, -1, 0, -1, -1, -1};  // /binary
+            const stack::TopSaved held;
+            Cell url = payload;
+            const Cell data = *url_http::read(&url, refinements);
+            const node_t n = series_node(data);
+            const uint32_t length = series::buffer_length(n);
+            const uint32_t from = std::min(series_index(data), length);
+            const uint8_t* head = series::head_ptr(series::buffer_of(n));
+            bytes.assign(head + from, head + length);
+            break;
+        }
+        case TYPE_BINARY: {
+            const node_t n = series_node(payload);
+            const uint32_t length = series::buffer_length(n);
+            const uint32_t from = std::min(series_index(payload), length);
+            const uint8_t* head = series::head_ptr(series::buffer_of(n));
+            bytes.assign(head + from, head + length);
+            break;
+        }
+        default: err::raise(err::INVALID_DATA, &payload);
+    }
+    if (bytes.size() <= 10) err::raise(err::INVALID_DATA, &payload);
+    const Cell value = qelbin::decode(bytes.data(), bytes.size());
+    return stack::push(&value);
+}
+
+// Routines that live in fields of the system object rather than in words.
+constexpr std::string_view FIELD_ROOT = "system/";
+bool is_field(const char* name) { return std::string_view(name).substr(0, FIELD_ROOT.size()) == FIELD_ROOT; }
+
 }  // namespace
 
 #define TYPE_TEST(name, type) \
@@ -320,6 +397,22 @@ const Entry table[] = {
     {"encode-bmp", IMAGE_ENCODE_SPEC("BMP"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Bmp>},
     {"encode-gif", IMAGE_ENCODE_SPEC("GIF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Gif>},
     {"encode-tiff", IMAGE_ENCODE_SPEC("TIFF"), WRITES_RESULT, nullptr, &image_io::encode_routine<image_codec::Format::Tiff>},
+    {"system/state/interpreted?", "\"Return TRUE if called from the interpreter\" return: [logic!]", WRITES_RESULT,
+     nullptr, &interpreted_q},
+    {"system/state/GC/active?", "return: [logic!]", TYPE_LOGIC, &gc_active, nullptr},
+    {"system/state/GC/series-cycles", "return: [integer!]", TYPE_INTEGER, &gc_series_cycles, nullptr},
+    {"system/state/GC/nodes-cycles", "return: [integer!]", TYPE_INTEGER, &gc_nodes_cycles, nullptr},
+    {"system/codecs/qelbin/encode*", "data [any-type!] compact? [logic!] return: [binary!]", WRITES_RESULT, nullptr,
+     &qelbin_encode},
+    {"system/codecs/qelbin/decode", "payload [any-type!]", WRITES_RESULT, nullptr, &qelbin_decode},
+    {"_set-buffer-history", "\"Internal Use Only\" line [string!] hist [block!]", WRITES_RESULT, nullptr,
+     &console_io::set_buffer_history},
+    {"_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!]", WRITES_RESULT, nullptr,
+     &console_io::read_input},
+    {"_terminate-console", "", WRITES_RESULT, nullptr, &console_io::terminate_console},
+    {"input-stdin", "\"Temporary function, internal use only\"", WRITES_RESULT, nullptr, &console_io::input_stdin},
+    {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
+     nullptr, &console_io::read_stdin},
 };
 #undef TYPE_TEST
 #undef TYPESET_TEST
@@ -331,16 +424,41 @@ const Entry* entry_of(int32_t index) {
     return &table[index - 1];
 }
 
+namespace {
+
+// The routine of table entry i, pushed.
+const Cell* push_entry(uint32_t i) {
+    const Entry& e = table[i];
+    Cell* holder = stack::push(&shared::none);
+    lexer::load_text(e.spec, std::strlen(e.spec), holder);
+    const Cell spec = *holder;
+    function::validate_spec(&spec);
+    return function::push_routine(&spec, nullptr, i + 1, e.returns, e.cells != nullptr);
+}
+
+}  // namespace
+
 void init() {
+    console_io::init();
     const stack::Saved saved;
     for (uint32_t i = 0; i < COUNT; i++) {
-        const Entry& e = table[i];
-        Cell* holder = stack::push(&shared::none);
-        lexer::load_text(e.spec, std::strlen(e.spec), holder);
-        const Cell spec = *holder;
-        function::validate_spec(&spec);
-        const Cell v = *function::push_routine(&spec, nullptr, i + 1, e.returns, e.cells != nullptr);
-        word::set(word::make_from_cstr(e.name), &v);
+        if (is_field(table[i].name)) continue;
+        const Cell v = *push_entry(i);
+        word::set(word::make_from_cstr(table[i].name), &v);
+    }
+}
+
+void install_fields() {
+    const stack::Saved saved;
+    for (uint32_t i = 0; i < COUNT; i++) {
+        if (!is_field(table[i].name)) continue;
+        const Cell v = *push_entry(i);
+        Cell* slot = system_object::field_at(table[i].name);
+        if (!slot) {
+            std::fprintf(stderr, "the system object has no field %s\n", table[i].name);
+            std::exit(1);
+        }
+        *slot = v;
     }
 }
 

@@ -31,7 +31,7 @@ constexpr uint32_t DEFAULT_MASK = 0x0001FFFF;
 // carry.
 using function::FN_TRACE;
 using function::FN_NO_TRACE;
-constexpr uint32_t FN_BUILT_IN = 0x800;
+using function::FN_BUILT_IN;
 
 // Events fire while active is set. installed stays set for the whole
 // `do/trace`, so that a `trace` function inside an untraced stretch can

@@ -5,6 +5,9 @@
 
 #include "codecs/qelbin.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/system_object.hpp"
 #include "datatypes/typeset.hpp"
 #include "library/builtin_words.hpp"
 #include "evaluator/interp.hpp"
@@ -12,6 +15,7 @@
 #include "runtime/stack.hpp"
 #include "lexer/scanner.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/context.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/series.hpp"
 #include "runtime/symbols.hpp"
@@ -68,6 +72,17 @@ void define_typesets(const Source& src, Cell* pairs) {
     }
 }
 
+// The fields of the system object that come from the runtime rather than
+// from the library's sources: the routines named by field paths, the
+// global context as the object system/words, the error catalogue.
+void complete_system_object() {
+    routines::install_fields();
+    const Cell words{TYPE_OBJECT, context::global, static_cast<uint32_t>(-1), 0};
+    *context::self_of(context::global) = words;
+    if (Cell* slot = system_object::field({"words"})) *slot = words;
+    if (Cell* slot = system_object::field({"catalog", "errors"})) *slot = *error_type::catalog_errors();
+}
+
 }  // namespace
 
 std::vector<uint8_t> make_image(const Source& typesets, const std::vector<Source>& library) {
@@ -104,12 +119,16 @@ void start(const uint8_t* image, size_t size) {
     keep_words = 0;
     collector_enabled = 1;
     const uint32_t after = series::cell_count(series_node(root_cell));
+    // Every function the library's sources make is a built-in one.
+    function::making_built_ins = true;
     for (uint32_t i = before; i < after; i++) {
         const stack::Saved saved;
         // The root block is a fixed buffer: its cells stay in place.
         const Cell* literal = series::cells_of(series_node(root_cell)) + i;
         if (cell::type_of(literal) == TYPE_BLOCK) interp::eval_block(stack::push(literal), false);
     }
+    function::making_built_ins = false;
+    complete_system_object();
 }
 
 }  // namespace qel::boot

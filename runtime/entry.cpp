@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "platform/console.hpp"
+#include "platform/terminal.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
@@ -127,6 +128,7 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
     sys.fault_sp = sp_of(context);
     char report[160];
     size_t n = format_report(report, code, report_address(sys.fault_pc));
+    terminal::restore_now();
     write_all(STDOUT_FILENO, report, n);
     // Tracked blocks are not freed here: free() is not safe in a signal
     // handler, and the system takes the whole process back anyway.
@@ -316,6 +318,7 @@ void runtime_error(int code, uintptr_t address) {
 }
 
 void end_process(int status) {
+    terminal::restore_now();
     console::flush();
     heap::free_all();
     _exit(status & 0xFF);

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "platform/dynlib.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/lowprint.hpp"
 #include "runtime/symbols.hpp"
@@ -15,19 +16,49 @@ namespace qel::crypto {
 
 namespace {
 
-// The provider's algorithms, fetched once and kept for the life of the
-// process: an explicit fetch spares libcrypto a name lookup on every digest.
-EVP_MD* algorithms[7] = {};
-bool ready = false;
+// The libcrypto functions called here, loaded on the first digest.
+struct Crypto {
+    decltype(&::EVP_MD_fetch) EVP_MD_fetch;
+    decltype(&::EVP_Digest) EVP_Digest;
+    decltype(&::HMAC) HMAC;
 
-// The algorithm of a method code md5 to sha512; invalid-arg for the others,
-// not-here when the provider refused it (MD5 under a FIPS-only setup).
-const EVP_MD* algorithm(int code) {
+    explicit Crypto(dynlib::Binder& b) {
+        b.bind(EVP_MD_fetch, "EVP_MD_fetch");
+        b.bind(EVP_Digest, "EVP_Digest");
+        b.bind(HMAC, "HMAC");
+    }
+};
+
+// The library and the provider's algorithms, fetched once and kept for the
+// life of the process: an explicit fetch spares libcrypto a name lookup on
+// every digest.
+struct Algorithms {
+    const Crypto* library = dynlib::load<Crypto>(dynlib::Library::Crypto);
+    EVP_MD* md[7] = {};
+    Algorithms() {
+        if (!library) return;
+        md[checksum::MD5] = library->EVP_MD_fetch(nullptr, "MD5", nullptr);
+        md[checksum::SHA1] = library->EVP_MD_fetch(nullptr, "SHA1", nullptr);
+        md[checksum::SHA256] = library->EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        md[checksum::SHA384] = library->EVP_MD_fetch(nullptr, "SHA384", nullptr);
+        md[checksum::SHA512] = library->EVP_MD_fetch(nullptr, "SHA512", nullptr);
+    }
+};
+
+struct Bound {
+    const Crypto& library;
+    const EVP_MD* md;
+};
+
+// The library and the algorithm of a method code md5 to sha512;
+// invalid-arg for the other codes, not-here when the library is missing or
+// the provider refused the algorithm (MD5 under a FIPS-only setup).
+Bound algorithm(int code) {
     if (checksum::digest_size(code) == 0) err::raise(err::INVALID_ARG);
-    init();
-    const EVP_MD* md = algorithms[code];
+    static const Algorithms algorithms;
+    const EVP_MD* md = algorithms.md[code];
     if (!md) err::raise(err::NOT_HERE);
-    return md;
+    return {*algorithms.library, md};
 }
 
 // libcrypto reads a null key as "keep the previous key", and a null data
@@ -35,16 +66,6 @@ const EVP_MD* algorithm(int code) {
 const uint8_t nothing = 0;
 
 }  // namespace
-
-void init() {
-    if (ready) return;
-    ready = true;
-    algorithms[checksum::MD5] = EVP_MD_fetch(nullptr, "MD5", nullptr);
-    algorithms[checksum::SHA1] = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    algorithms[checksum::SHA256] = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    algorithms[checksum::SHA384] = EVP_MD_fetch(nullptr, "SHA384", nullptr);
-    algorithms[checksum::SHA512] = EVP_MD_fetch(nullptr, "SHA512", nullptr);
-}
 
 }  // namespace qel::crypto
 
@@ -174,7 +195,7 @@ uint32_t tcp(const void* data, size_t length) {
 }
 
 Digest hmac_digest(const void* message, size_t length, const void* key, size_t key_length, int code) {
-    const EVP_MD* md = crypto::algorithm(code);
+    const crypto::Bound bound = crypto::algorithm(code);
     const size_t block = (code == SHA384 || code == SHA512) ? 128 : 64;
 
     // A key longer than the digest's block is replaced by its digest. Done
@@ -188,7 +209,7 @@ Digest hmac_digest(const void* message, size_t length, const void* key, size_t k
     Digest out{};
     unsigned int written = 0;
     const uint8_t* nothing = &crypto::nothing;
-    if (!HMAC(md, key_length ? key : nothing, static_cast<int>(key_length),
+    if (!bound.library.HMAC(bound.md, key_length ? key : nothing, static_cast<int>(key_length),
               length ? static_cast<const uint8_t*>(message) : nothing, length, out.bytes, &written) ||
         written != digest_size(code))
         err::raise(err::NOT_HERE);
@@ -222,10 +243,10 @@ int method_code(int32_t canonical_symbol) {
 namespace qel::crypto {
 
 checksum::Digest digest(const void* data, size_t length, int code) {
-    const EVP_MD* md = algorithm(code);
+    const Bound bound = algorithm(code);
     checksum::Digest out{};
     unsigned int written = 0;
-    if (!EVP_Digest(length ? data : &nothing, length, out.bytes, &written, md, nullptr) ||
+    if (!bound.library.EVP_Digest(length ? data : &nothing, length, out.bytes, &written, bound.md, nullptr) ||
         written != checksum::digest_size(code))
         err::raise(err::NOT_HERE);
     out.size = written;

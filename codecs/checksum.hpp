@@ -3,7 +3,7 @@
 //
 // CRC-32, Adler-32 and the internet checksum are our own code; MD5 and the
 // SHA family (and HMAC over them) come from OpenSSL's libcrypto, the
-// platform's crypto provider here. Every routine works on a byte range, so
+// platform's crypto provider here, opened on the first digest. Every routine works on a byte range, so
 // callers decide how a value becomes bytes (strings as UTF-8, files read in).
 // Nothing here allocates series or touches the collector; the method words
 // are symbols, made once at start-up.
@@ -62,14 +62,10 @@ int method_code(int32_t canonical_symbol);
 
 namespace qel::crypto {
 
-// Start-up: binds the digest algorithms of the provider once. Safe to call
-// again; the digest routines call it themselves when start-up has not.
-void init();
-
 // The digest of a byte range for a method code md5 to sha512; any other
 // code raises the script error invalid-arg. A provider that refuses the
-// algorithm (a FIPS-only configuration refusing MD5) raises the internal
-// error not-here.
+// algorithm (a FIPS-only configuration refusing MD5), or a system without
+// libcrypto, raises the internal error not-here.
 checksum::Digest digest(const void* data, size_t length, int code);
 
 }  // namespace qel::crypto

@@ -213,13 +213,6 @@ int32_t part_count(const Cell* series, const Cell* part) {
     bad_refine("part", part);
 }
 
-Report::Report(const Cell* series, const Cell* word, const Cell* value, int32_t index, int32_t part)
-    : series_(series), owned_(owner::check_change(series, word, value ? value : &shared::none, index, part)) {}
-
-void Report::after(const Cell* word, const Cell* value, int32_t index, int32_t part) const {
-    if (owned_) owner::check_change(series_, word, value ? value : &shared::none, index, part);
-}
-
 // ---- navigation and queries ------------------------------------------------------
 
 void at() { series_index(stack::arg_base) = offset_index(1); }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::series_type {
@@ -44,8 +45,11 @@ int32_t part_count(const Cell* series, const Cell* part);
 // construction, the after-report only when the first found an owner.
 class Report {
 public:
-    Report(const Cell* series, const Cell* word, const Cell* value, int32_t index, int32_t part);
-    void after(const Cell* word, const Cell* value, int32_t index, int32_t part) const;
+    Report(const Cell* series, const Cell* word, const Cell* value, int32_t index, int32_t part)
+        : series_(series), owned_(owner::check_change(series, word, value ? value : &shared::none, index, part)) {}
+    void after(const Cell* word, const Cell* value, int32_t index, int32_t part) const {
+        if (owned_) owner::check_change(series_, word, value ? value : &shared::none, index, part);
+    }
     bool owned() const { return owned_; }
 
 private:

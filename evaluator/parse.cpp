@@ -47,6 +47,8 @@ inline Cell logic(bool b) { return Cell{TYPE_LOGIC, b ? 1u : 0u, 0, 0}; }
 // Cells of a block counted from its buffer's head, whatever its index.
 inline uint32_t count_of(const Cell* b) { return series::cell_count(series_node(b)); }
 inline Cell* cell_at(const Cell* b, uint32_t i) { return series::cells_of(series_node(b)) + i; }
+// The same count, of a buffer already at hand.
+inline int64_t cells_in(const SeriesBuffer* s) { return static_cast<int64_t>((s->tail - s->head) / sizeof(Cell)); }
 
 // The series a parse takes as input, and into which collect can keep.
 inline bool is_series_type(uint32_t t) { return is_block_like(t) || is_any_string(t) || t == TYPE_BINARY; }
@@ -143,7 +145,7 @@ struct Stop {};
 // A break, continue, return or exit is pending out of a paren action.
 struct Leave {};
 
-enum class State { RULE, AFTER, FINISH };
+enum class State { RULE, AFTER, FINISH, DONE };
 
 enum CollectKind : int32_t { PLAIN = 0, SET_WORD = 1, INTO_WORD = 2, AFTER_WORD = 3 };
 // Cells per collect target on the argument stack: kind, word, target.
@@ -178,8 +180,7 @@ public:
             for (;;) {
                 if (s == State::RULE) s = next_rule();
                 else if (s == State::AFTER) s = after_step();
-                else if (finish_block()) break;
-                else s = State::AFTER;
+                else if ((s = finish_block()) == State::DONE) break;
             }
             brk_ = false;
             if (match_ && ibase_ + 1 == count_of(input_cell) && !at_end()) match_ = false;
@@ -231,7 +232,10 @@ private:
     // ---- rules ----
     uint32_t rule_count() const { return count_of(rules_); }
     bool has_next() const { return static_cast<int64_t>(cur_) + 1 < rule_count(); }
-    Cell rule_at(int64_t i) const { return i >= 0 && i < rule_count() ? *cell_at(rules_, static_cast<uint32_t>(i)) : NONE; }
+    Cell rule_at(int64_t i) const {
+        SeriesBuffer* const b = series::buffer_of(series_node(rules_));
+        return i >= 0 && i < cells_in(b) ? series::head_cell(b)[i] : NONE;
+    }
     Cell next_value() const { return rule_at(static_cast<int64_t>(cur_) + 1); }
 
     [[noreturn]] void missing(const Cell& keyword) {
@@ -240,8 +244,10 @@ private:
     }
     // The value after a keyword, which must be there and be no `|`.
     Cell need_next(const Cell& keyword) {
-        if (!has_next()) missing(keyword);
-        const Cell v = next_value();
+        SeriesBuffer* const b = series::buffer_of(series_node(rules_));
+        const int64_t next = static_cast<int64_t>(cur_) + 1;
+        if (next >= cells_in(b)) missing(keyword);
+        const Cell v = series::head_cell(b)[next];
         if (keyword_of(&v) == K_PIPE) missing(keyword);
         return v;
     }
@@ -357,7 +363,8 @@ private:
     // ---- steps ----
     State next_rule() {
         cur_++;
-        if (cur_ >= static_cast<int64_t>(rule_count())) {
+        SeriesBuffer* const b = series::buffer_of(series_node(rules_));
+        if (cur_ >= cells_in(b)) {
             // A command still waiting for its sub-rule: a paren action cut
             // the rule block short under it.
             const uint32_t f = top_frame();
@@ -367,8 +374,11 @@ private:
             }
             return State::FINISH;
         }
-        fire(words::w_fetch);
-        const Cell v = *cell_at(rules_, static_cast<uint32_t>(cur_));
+        if (tracing_) [[unlikely]] {
+            call_back(words::w_fetch);
+            return handle(*cell_at(rules_, static_cast<uint32_t>(cur_)), false);
+        }
+        const Cell v = series::head_cell(b)[cur_];
         return handle(v, false);
     }
 
@@ -825,17 +835,74 @@ private:
         return State::FINISH;
     }
 
-    // Leaves the current block; true when it was the outermost.
-    bool finish_block() {
+    // Leaves the current block: DONE when it was the outermost, else AFTER
+    // with its frame popped, or RULE when a repetition enters it again.
+    State finish_block() {
         const uint32_t f = top_frame();
         const Cell pos = frame_cell(f, 1);
         if (!match_) set_index(position_index(pos));
-        if (f == base_) return true;
+        if (f == base_) return State::DONE;
+        if (match_ && !brk_ && !tracing_ && f > base_ && again_in_place(f)) return State::RULE;
         fire(words::w_pop);
         *rules_ = frame_cell(f, 2);
         cur_ = position_rule(pos);
         truncate(rule_cell, f);
-        return false;
+        return State::AFTER;
+    }
+
+    // A block that matched as the rule of a repetition below it, written
+    // in its rule block as a block! (not a word naming one): when the
+    // repetition goes on, the block starts again in the frame it has
+    // rather than popping it and pushing the same frame back. Without a
+    // trace callback nobody sees the difference. Nothing here allocates,
+    // so the frames are read through one address.
+    bool again_in_place(uint32_t f) {
+        Cell* const frame = series::cells_of(series_node(rule_cell)) + f;
+        Cell* const below = frame - 3;
+        if (cell::type_of(&below[2]) != TYPE_PAIR) return false;
+        const Command command = command_code(below[2]);
+        if (command != REPEAT && command != WHILE) return false;
+        const int32_t rule = position_rule(frame[1]);
+        if (rule != position_rule(below[1]) + 1) return false;
+        SeriesBuffer* const outer = series::buffer_of(series_node(frame[2]));
+        if (rule >= cells_in(outer)) return false;
+        const Cell blk = series::head_cell(outer)[rule];
+        if (cell::type_of(&blk) != TYPE_BLOCK) return false;
+        const uint32_t tot = total(in_);
+        if (!repeat_again(below, tot)) return false;
+        // As enter does, with the frame kept: its enclosing block is the
+        // outer one still.
+        frame[1] = position_record(rule, index(), static_cast<int64_t>(tot) - index());
+        *rules_ = blk;
+        rules_->header = TYPE_BLOCK;
+        const uint32_t n = series::cell_count(series_node(rules_));
+        if (series_index(rules_) > n) series_index(rules_) = n;
+        cur_ = static_cast<int32_t>(series_index(rules_)) - 1;
+        match_ = true;
+        return true;
+    }
+
+    // A matched pass of the repetition whose frame starts at frame (tot:
+    // the input's length): unless the loop stops there, counts the pass,
+    // records where the next one starts, moves the cursor back to the
+    // repetition's keyword and answers true.
+    bool repeat_again(Cell* frame, uint32_t tot) {
+        const Cell param = frame[0];
+        const Cell pos = frame[1];
+        const int64_t min = count_min(param), max = count_max(param), attempt = count_attempt(param);
+        if (max >= 0 && attempt >= max) return false;
+        // A pass that matched without moving stops the loop, unless it
+        // made the input shorter; one below the minimum would only match
+        // the same way again.
+        const uint32_t start = std::min<uint32_t>(position_index(pos), tot);
+        if (command_code(frame[2]) == REPEAT && index() == start &&
+            static_cast<int64_t>(tot) - start >= position_length(pos) &&
+            attempt >= min)
+            return false;
+        set_count_attempt(&frame[0], static_cast<int32_t>(attempt + 1));
+        frame[1] = position_record(position_rule(pos), index(), static_cast<int64_t>(tot) - index());
+        cur_ = position_rule(pos);
+        return true;
     }
 
     State complete(uint32_t f) {
@@ -847,24 +914,12 @@ private:
         switch (command) {
             case REPEAT:
             case WHILE: {
-                const int64_t min = count_min(param), max = count_max(param), attempt = count_attempt(param);
+                const int64_t min = count_min(param), attempt = count_attempt(param);
                 bool ok;
                 if (match_) {
-                    bool stop = max >= 0 && attempt >= max;
-                    // A pass that matched without moving stops the loop,
-                    // unless it made the input shorter; one below the
-                    // minimum would only match the same way again.
-                    if (command == REPEAT && index() == start && length_from(start) >= position_length(pos) &&
-                        attempt >= min)
-                        stop = true;
                     if (brk_) {
-                        stop = true;
                         brk_ = false;
-                    }
-                    if (!stop) {
-                        set_count_attempt(cell_at(rule_cell, f), static_cast<int32_t>(attempt + 1));
-                        *cell_at(rule_cell, f + 1) = position_record(position_rule(pos), index(), length_from(index()));
-                        cur_ = position_rule(pos);
+                    } else if (repeat_again(cell_at(rule_cell, f), total(in_))) {
                         fire(words::w_iterate);
                         return State::RULE;
                     }

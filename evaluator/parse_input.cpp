@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -41,6 +40,21 @@ inline uint32_t unit_at(node_t n, uint32_t index) {
     const uint32_t w = unit_width(s);
     return read(series::head_ptr(s) + static_cast<size_t>(index) * w, w);
 }
+
+// A bitset! rule read straight from its buffer: its bits, and the answer
+// for a unit beyond them (set for a complemented bitset).
+struct Charset {
+    const uint8_t* bits;
+    uint64_t count;
+    bool outside;
+    explicit Charset(const Cell* v) {
+        SeriesBuffer* b = series::buffer_of(series_node(v));
+        bits = series::head_ptr(b);
+        count = static_cast<uint64_t>(b->tail - b->head) * 8;
+        outside = (b->flags & series_flag::NOT) != 0;
+    }
+    bool has(uint32_t c) const { return c < count ? (bits[c >> 3] & (0x80u >> (c & 7))) != 0 : outside; }
+};
 
 inline bool is_text_rule(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_EMAIL || t == TYPE_REF;
@@ -100,7 +114,7 @@ int64_t match_text(const Cell* in, const Cell* v, CompareOp code, uint32_t end) 
     if (index >= end) return is_text_rule(t) && t != TYPE_EMAIL && t != TYPE_REF && text_length(v) == 0 ? 0 : -1;
     switch (t) {
         case TYPE_BITSET:
-            return string::bitset_has(v, unit_at(series_node(in), index)) ? 1 : -1;
+            return Charset(v).has(unit_at(series_node(in), index)) ? 1 : -1;
         case TYPE_CHAR:
             return same_char(unit_at(series_node(in), index), char_code(v), strict) ? 1 : -1;
         case TYPE_TAG: {
@@ -125,7 +139,7 @@ int64_t match_bytes(const Cell* in, const Cell* v, uint32_t end) {
     if (index >= end) return (t == TYPE_BINARY || is_text_rule(t)) && series::length_of(v) <= 0 ? 0 : -1;
     switch (t) {
         case TYPE_BITSET:
-            return bitset::has(v, unit_at(series_node(in), index)) ? 1 : -1;
+            return Charset(v).has(unit_at(series_node(in), index)) ? 1 : -1;
         case TYPE_CHAR:
             return unit_at(series_node(in), index) == char_code(v) ? 1 : -1;
         default: {
@@ -155,14 +169,6 @@ uint32_t run_units(const Cell* in, uint32_t end, int64_t max, uint32_t* to, Test
 }
 
 }  // namespace
-
-Kind kind_of(uint32_t type) {
-    if (type == TYPE_BINARY) return Kind::BYTES;
-    if (is_any_string(type)) return Kind::TEXT;
-    return Kind::CELLS;
-}
-
-uint32_t total(const Cell* series) { return series::buffer_length(series_node(series)); }
 
 bool is_plain(uint32_t t) {
     switch (t) {
@@ -197,13 +203,8 @@ uint32_t repeat_literal(const Cell* in, const Cell* v, CompareOp code, uint32_t 
         return max != 0 && match_literal(in, v, code, end) == 0 ? 1 : 0;
     }
     if (k != Kind::CELLS && t == TYPE_BITSET) {
-        SeriesBuffer* bits = series::buffer_of(series_node(v));
-        const uint8_t* b = series::head_ptr(bits);
-        const uint64_t count = static_cast<uint64_t>(bits->tail - bits->head) * 8;
-        const bool outside = (bits->flags & series_flag::NOT) != 0;
-        return run_units(in, end, max, to, [&](uint32_t c) {
-            return c < count ? (b[c >> 3] & (0x80u >> (c & 7))) != 0 : outside;
-        });
+        const Charset set(v);
+        return run_units(in, end, max, to, [&](uint32_t c) { return set.has(c); });
     }
     if (k == Kind::TEXT && t == TYPE_CHAR) {
         const uint32_t want = char_code(v);
@@ -250,7 +251,7 @@ bool search(const Cell* in, const Cell* v, CompareOp code, uint32_t end, uint32_
         const uint32_t want = t == TYPE_CHAR ? char_code(v) : 0;
         const uint32_t folded = string::fold(want);
         if (t == TYPE_BITSET)
-            run_units(in, end, -1, &to, [&](uint32_t c) { return !bitset::has(v, c); });
+            run_units(in, end, -1, &to, [set = Charset(v)](uint32_t c) { return !set.has(c); });
         else if (strict)
             run_units(in, end, -1, &to, [&](uint32_t c) { return c != want; });
         else

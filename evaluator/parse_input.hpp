@@ -12,14 +12,19 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
+#include "runtime/series.hpp"
 
 namespace qel::parse {
 
 enum class Kind { TEXT, BYTES, CELLS };
-Kind kind_of(uint32_t type);
+inline Kind kind_of(uint32_t type) {
+    if (type == TYPE_BINARY) return Kind::BYTES;
+    if (is_any_string(type)) return Kind::TEXT;
+    return Kind::CELLS;
+}
 
 // Units from the head to the tail.
-uint32_t total(const Cell* series);
+inline uint32_t total(const Cell* series) { return series::buffer_length(series_node(series)); }
 
 // Whether the value is matched as a literal: anything but the rule value
 // types the engine handles itself.

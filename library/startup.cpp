@@ -93,7 +93,6 @@ void init() {
     keep_words = 1;
     print_hooks::init();
     os::init_platform();
-    crypto::init();
     random::init();
     memory::init();
     datatype::init_tables();

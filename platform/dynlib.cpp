@@ -10,7 +10,7 @@ namespace qel::dynlib {
 
 namespace {
 
-constexpr int LIBRARY_COUNT = 5;
+constexpr int LIBRARY_COUNT = 6;
 
 // The names are the ABI versions the headers describe.
 const char* soname(Library lib) {
@@ -20,6 +20,7 @@ const char* soname(Library lib) {
         case Library::Jpeg: return "libjpeg.so.62";
         case Library::Gif: return "libgif.so.7";
         case Library::Tiff: return "libtiff.so.6";
+        case Library::Crypto: return "libcrypto.so.3";
     }
     return nullptr;
 }

@@ -1,15 +1,16 @@
 // Shared libraries opened on first use. The optional libraries (the HTTP
-// client and the image formats) are not linked into the executable: a
-// start that never needs them does not pay for loading and relocating them
-// and their dependencies. Each user keeps a table of the functions it calls,
-// filled once by symbol name; a library or function that cannot be found
-// leaves the table absent, and the caller answers as for any failure.
+// client, the image formats and the message digests) are not linked into
+// the executable: a start that never needs them does not pay for loading
+// and relocating them and their dependencies. Each user keeps a table of
+// the functions it calls, filled once by symbol name; a library or function
+// that cannot be found leaves the table absent, and the caller answers as
+// for any failure.
 #pragma once
 #include <cstdint>
 
 namespace qel::dynlib {
 
-enum class Library : uint8_t { Curl, Png, Jpeg, Gif, Tiff };
+enum class Library : uint8_t { Curl, Png, Jpeg, Gif, Tiff, Crypto };
 
 // The library's handle, opened on the first call and kept; null when the
 // library cannot be loaded (then every later call answers null too).

@@ -1206,11 +1206,12 @@ void remove_key(node_t rec, uint32_t key) {
 
 namespace {
 
-// Position of the first symbol on the name's probe chain whose name
-// matches (exactly, or ignoring ASCII case), or -1.
-int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, bool folded) {
+// Position of the first symbol on the probe chain of the name (whose
+// hash_name is hash) whose name matches (exactly, or ignoring ASCII case),
+// or -1.
+int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, uint32_t hash, bool folded) {
     const uint32_t mask = r->buckets - 1;
-    const uint32_t start = hash_name(name, length) & mask;
+    const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
     const Cell* symbols = cells_of(r->series);
@@ -1231,18 +1232,19 @@ int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, bool
 }  // namespace
 
 int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length) {
-    return static_cast<int32_t>(walk_symbols(record(rec), name, length, false) + 1);
+    return static_cast<int32_t>(walk_symbols(record(rec), name, length, hash_name(name, length), false) + 1);
 }
 
 int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case_flag) {
     if (record(rec)->occupied >= record(rec)->upper) grow(rec);
     // Both passes walk the same probe chain and end at the same empty
-    // bucket, where a new spelling goes.
+    // bucket, where a new spelling goes: the name is hashed once.
+    const uint32_t hash = hash_name(name, length);
     if (case_flag == 0) {
-        const int64_t exact = walk_symbols(record(rec), name, length, false);
+        const int64_t exact = walk_symbols(record(rec), name, length, hash, false);
         if (exact >= 0) return static_cast<int32_t>(exact) + 1;
     }
-    const int64_t variant = walk_symbols(record(rec), name, length, true);
+    const int64_t variant = walk_symbols(record(rec), name, length, hash, true);
     int32_t alias = -1;
     if (variant >= 0) {
         // The spelling met first need not be the canonical one: a rehash
@@ -1257,7 +1259,7 @@ int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case
     const uint32_t pos = symbol::append(reinterpret_cast<const uint8_t*>(copy.data()), length, alias);
     Record* w = record(rec);
     uint32_t* f = words_of(w->flags);
-    uint32_t i = hash_name(reinterpret_cast<const uint8_t*>(copy.data()), length) & (w->buckets - 1), step = 0;
+    uint32_t i = hash & (w->buckets - 1), step = 0;
     while (is_live(f, i)) i = (i + ++step) & (w->buckets - 1);
     if (is_empty(f, i)) w->occupied++;
     set_live(f, i);

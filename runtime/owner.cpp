@@ -7,10 +7,8 @@
 // on entry, and each element is re-read through its series' node.
 #include "runtime/owner.hpp"
 
-#include "runtime/block_code.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
-#include "runtime/hashtab.hpp"
 
 namespace qel::owner {
 
@@ -131,16 +129,15 @@ void remove_deep(Cell* value) { remove_cell(value); }
 Cell* find(const Cell* value) {
     // Every modifying action asks; most programs own nothing, and then
     // there is no key to hash.
-    if (hashtab::count(table) == 0) return nullptr;
+    if (!owns_anything()) return nullptr;
     const node_t key = key_of(value);
     if (!key) return nullptr;
     Cell* e = hashtab::get_key(table, key);
     return e ? entry_owner(e) : nullptr;
 }
 
-namespace {
-
-bool report_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
+bool report_owned_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index,
+                         int32_t part) {
     const Cell* e = find(value);
     if (!e) return false;
     // Copies: the handler runs user code, which may move the table.
@@ -150,16 +147,6 @@ bool report_change(const Cell* value, const Cell* action_word, const Cell* new_v
     if (deep_change_dispatch)
         deep_change_dispatch(&owner, &field, value, action_word, new_value, index, part);
     return true;
-}
-
-}  // namespace
-
-bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part) {
-    const bool owned = report_change(value, action_word, new_value, index, part);
-    // After the handler, which may have run the block: the cells change
-    // next (or just did), so code made for them is stale.
-    if (is_block_like(cell::type_of(value))) block_code::changed(series_node(value));
-    return owned;
 }
 
 }  // namespace qel::owner

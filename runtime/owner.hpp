@@ -10,7 +10,9 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/block_code.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/hashtab.hpp"
 #include "runtime/series.hpp"
 
 namespace qel::owner {
@@ -49,9 +51,37 @@ void remove_deep(Cell* value);
 // The owner object! cell of the value's entry, the field word right after
 // it; null when the value has no owner. Valid until the next allocation.
 Cell* find(const Cell* value);
+// Whether any series or object is owned: most programs own nothing.
+inline bool owns_anything() { return hashtab::count(table) != 0; }
+
+// Whether the value may have an entry in the owner table. The buffer of a
+// listed series carries OWNED (the flag may outlive an entry the collector
+// dropped, never the other way round); an image! and the other types are
+// looked up.
+inline bool may_be_owned(const Cell* v) {
+    const uint32_t t = cell::type_of(v);
+    if (is_block_like(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET)
+        return (series::buffer_of(series_node(v))->flags & series_flag::OWNED) != 0;
+    return true;
+}
+
+// check_change when something is owned: finds the value's owner and calls
+// its handler.
+bool report_owned_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index,
+                         int32_t part);
+
 // Reports a change made to value; answers whether a handler was called.
 // The series actions report each change here, and a block's compiled code
-// is dropped on the way.
-bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index, int32_t part);
+// is dropped on the way. Inline for the common case of a value nobody
+// owns, which nearly every append and insert meets.
+inline bool check_change(const Cell* value, const Cell* action_word, const Cell* new_value, int32_t index,
+                         int32_t part) {
+    const bool owned =
+        owns_anything() && may_be_owned(value) && report_owned_change(value, action_word, new_value, index, part);
+    // After the handler, which may have run the block: the cells change
+    // next (or just did), so code made for them is stale.
+    if (is_block_like(cell::type_of(value))) block_code::changed(series_node(value));
+    return owned;
+}
 
 }  // namespace qel::owner

@@ -139,8 +139,20 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
     return n;
 }
 
-// do of a value, the result in the argument base.
-void do_value() {
+// Scripts from files and URLs run through the library's do-file, with no
+// trace callback and the /args value (none without it) for the script.
+void do_file(const Cell& file, const Cell* args) {
+    const Cell call_args[3] = {file, shared::none, args ? *args : shared::none};
+    Cell name = *word::make_from_cstr("do-file");
+    const Cell fn = *word::get(&name);
+    call::apply_values(&fn, call_args, 3);
+    if (exit_pending()) return;
+    stack::set_last_reset(stack::top());
+}
+
+// do of a value, the result in the argument base; args is the /args value
+// or null.
+void do_value(const Cell* args) {
     Cell v = *stack::arg_base;
     switch (cell::type_of(&v)) {
         case TYPE_STRING: {
@@ -173,9 +185,8 @@ void do_value() {
             stack::throw_error(&v);
         case TYPE_FILE:
         case TYPE_URL:
-            // Scripts from files and URLs run through the library's
-            // do-file, which does not exist yet.
-            err::raise(err::NOT_DONE);
+            do_file(v, args);
+            return;
         default: {
             Cell* at = stack::arg_top;
             eval_one(v);
@@ -188,7 +199,7 @@ void do_value() {
 
 // do/next: one expression of a block (a string is loaded first); the
 // position word gets the code after it.
-void do_next(const Cell* position_word) {
+void do_next(const Cell* position_word, const Cell* args) {
     Cell v = *stack::arg_base;
     const uint32_t t = cell::type_of(&v);
     if (t == TYPE_STRING) {
@@ -196,7 +207,7 @@ void do_next(const Cell* position_word) {
         lexer::transcode(&v, lexer::Options{}, code, nullptr);
         v = *code;
     } else if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH) {
-        do_value();
+        do_value(args);
         return;
     }
     Cell* held = stack::push(&v);
@@ -348,8 +359,9 @@ void native_continue(const int32_t*) { stack::signal_break(false, true); }
 
 void native_do(const int32_t* r) {
     trace::Session session(r[3] >= 0 ? stack::arg_base + r[3] : nullptr);
-    if (r[2] >= 0) do_next(stack::arg_base + r[2]);
-    else do_value();
+    const Cell* args = r[1] >= 0 ? stack::arg_base + r[1] : nullptr;
+    if (r[2] >= 0) do_next(stack::arg_base + r[2], args);
+    else do_value(args);
     session.finish();
 }
 

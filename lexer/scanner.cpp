@@ -148,6 +148,9 @@ Cell offending_text(const State& s, const uint8_t* at) {
 }
 
 [[noreturn]] void syntax_error(State& s, int code, const Cell* arg2, const uint8_t* at, uint32_t type) {
+    // The second argument is held on the stack before anything else is
+    // made: a text of its own would be collected otherwise.
+    Cell* p2 = arg2 ? stack::push(arg2) : nullptr;
     if (wants(s, EV_ERROR)) {
         const uint8_t* to = s.token_end && s.token_end > at ? s.token_end : at;
         if (!fire(s, EV_ERROR, type ? type : TYPE_ERROR, T_ERROR, at, to, nullptr)) {
@@ -163,7 +166,6 @@ Cell offending_text(const State& s, const uint8_t* at) {
     const Cell a1 = text_cell(reinterpret_cast<const uint8_t*>(line.data()),
                               reinterpret_cast<const uint8_t*>(line.data()) + line.size());
     Cell* p1 = stack::push(&a1);
-    Cell* p2 = arg2 ? stack::push(arg2) : nullptr;
     const Cell a3 = offending_text(s, at);
     if (code == err::MALCONSTRUCT || code == err::BAD_CHAR) err::raise(code, p1, &a3);
     err::raise(code, p1, p2, &a3);

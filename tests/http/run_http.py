@@ -10,6 +10,8 @@ What the server answers, by path:
     /headers       a fixed answer whose header lines test the header map
     /missing       404 with a short body
     /last          the record of the request before this one
+    /script.qel    a script with a header, as text/plain
+    /typed         the text "typed" as text/x-typed
     anything else  the record of this request
 A record is the request line's method and path, each header line but Host
 (its port changes from run to run) in the order received, and the body in
@@ -36,13 +38,17 @@ HEADERS_ANSWER = (
     b"a\r\nb"
 )
 
+SCRIPT = b'Qel [Title: "Remote"]\nprint ["remote" system/script/header/title mold system/script/args]\n6 * 7\n'
+
 
 class Recorder(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     last = b""
 
-    def answer(self, status, body):
+    def answer(self, status, body, content_type=None):
         self.send_response(status)
+        if content_type:
+            self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if self.command != "HEAD":
@@ -67,6 +73,10 @@ class Recorder(http.server.BaseHTTPRequestHandler):
             self.answer(404, b"not here")
         elif self.path == "/last":
             self.answer(200, before)
+        elif self.path == "/script.qel":
+            self.answer(200, SCRIPT, "text/plain")
+        elif self.path == "/typed":
+            self.answer(200, b"typed", "text/x-typed; charset=utf-8")
         else:
             self.answer(200, record)
 

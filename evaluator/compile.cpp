@@ -11,7 +11,10 @@
 // and runs no user code.
 #include "evaluator/compile.hpp"
 
+#include <algorithm>
+
 #include "datatypes/function.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/action_entries.hpp"
 #include "evaluator/call.hpp"
@@ -64,6 +67,7 @@ private:
     node_t node_ = 0;
     uint32_t tail_ = 0;
     uint32_t depth_ = 0;
+    uint32_t loops_ = 0;  // loops in place around the one being compiled
 
     const Cell& at(uint32_t pos) const { return cells_of(node_)[pos]; }
 
@@ -82,16 +86,21 @@ private:
 
     // A site named by the word `name` at pos, an operand of site `up`,
     // pushing frames with the given header.
-    Site site_of(SiteKind kind, uint32_t pos, int32_t up, uint32_t argi, const Cell& name, uint32_t header) {
+    // A site at pos, an operand of site `up`, named by nothing yet.
+    Site bare_site(SiteKind kind, uint32_t pos, int32_t up, uint32_t argi) const {
         Site s{};
         s.kind = kind;
         s.argi = static_cast<uint8_t>(argi);
         s.up = up;
         s.blk = blk_;
         s.pos = pos;
+        s.fast = fast_ops::NOT_FAST;
+        return s;
+    }
+    Site site_of(SiteKind kind, uint32_t pos, int32_t up, uint32_t argi, const Cell& name, uint32_t header) {
+        Site s = bare_site(kind, pos, up, argi);
         s.name = name;
         s.reach = reach_of(name, s.index);
-        s.fast = fast_ops::NOT_FAST;
         s.header = header;
         s.word_ctx = frame_context(name);
         return s;
@@ -99,6 +108,8 @@ private:
     bool operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, bool& may_unset);
     bool chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset);
     bool call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, uint32_t argi);
+    bool field_site(Site& s, const Cell& path, bool settable);
+    bool field(const Cell& path, uint32_t pos, int32_t up, uint32_t argi);
     bool loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi);
     bool in_place(const Cell& child, bool paren, const Cell& outer_position);
     uint32_t skip(uint32_t pos, bool no_infix, uint32_t depth);
@@ -245,6 +256,7 @@ bool Compiler::in_place(const Cell& child, bool paren, const Cell& outer_positio
     b.code = series::buffer_of(n)->code;
     b.ref = held;
     b.paren = paren;
+    b.seen = block_code::generation - 1;
     c_.blocks.push_back(b);
     const auto r = static_cast<uint16_t>(c_.blocks.size() - 1);
     const size_t enter = c_.ins.size();
@@ -274,7 +286,10 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         if (!slot) return false;
         const Cell value = *slot;
         const uint32_t vt = cell::type_of(&value);
-        if (vt == TYPE_UNSET || vt == TYPE_OP) return false;
+        // A word without a value now (a loop's word before its first
+        // turn, say) is read as a value: its check hands it over should it
+        // still have none when it runs.
+        if (vt == TYPE_OP) return false;
         if (is_any_function(vt)) {
             if (!call(pos, value, no_infix, up, argi)) return false;
             may_unset = true;
@@ -296,6 +311,26 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         if (!operand(p, false, site, 0, inner_unset)) return false;
         emit(Op::SetEnd, p, site, 0).a = static_cast<uint32_t>(site);
         pos = p;
+    } else if (t == TYPE_SET_PATH) {
+        if (pos + 1 >= tail_) return false;
+        const Cell& frame_name = words::w_set_path ? *words::w_set_path : *words::w_body;
+        Site s = site_of(SiteKind::SetPath, pos, up, argi, frame_name,
+                         frame_header(frame_name, stack::FrameKind::Native, 0));
+        s.fn = v;
+        // A field of an object is set straight into its context while the
+        // word names the same object (the frame's name is in its header).
+        if (!field_site(s, v, true)) s.ctx = 0;
+        c_.sites.push_back(s);
+        const auto site = static_cast<int32_t>(c_.sites.size() - 1);
+        emit(Op::SetBegin, pos, up, argi).a = static_cast<uint32_t>(site);
+        uint32_t p = pos + 1;
+        bool inner_unset = false;
+        if (!operand(p, false, site, 0, inner_unset)) return false;
+        emit(Op::SetPathEnd, p, site, 0).a = static_cast<uint32_t>(site);
+        pos = p;
+    } else if (t == TYPE_PATH) {
+        if (!field(v, pos, up, argi)) return false;
+        pos++;
     } else if (t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_PATH || t == TYPE_LIT_PATH) {
         emit(Op::Walk1, pos, up, argi);
         may_unset = t == TYPE_GET_WORD || t == TYPE_GET_PATH;
@@ -322,6 +357,42 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
     }
     if (no_infix) return true;
     return chain(pos, up, argi, may_unset);
+}
+
+// A path of two words whose first names an object that has the second as
+// a field: the site keeps the object's context and the field's index, the
+// path's words and how the first reaches its value. A field read must hold
+// a value (no function, not unset); one set may hold anything.
+bool Compiler::field_site(Site& s, const Cell& path, bool settable) {
+    const node_t pn = series_node(path);
+    const uint32_t first = series_index(path);
+    if (series::cell_count(pn) != first + 2) return false;
+    const Cell head = cells_of(pn)[first];
+    const Cell element = cells_of(pn)[first + 1];
+    if (cell::type_of(&head) != TYPE_WORD || cell::type_of(&element) != TYPE_WORD) return false;
+    const Cell* obj = lookup::peek(&head);
+    if (!obj || cell::type_of(obj) != TYPE_OBJECT) return false;
+    const int32_t index = object::field_index(obj, &element);
+    if (index < 0) return false;
+    const uint32_t ft = cell::type_of(object::value_at(obj, static_cast<uint32_t>(index)));
+    if (!settable && (is_any_function(ft) || ft == TYPE_UNSET)) return false;
+    s.name = head;
+    s.reach = reach_of(head, s.index);
+    s.element = element;
+    s.ctx = object_context(obj);
+    s.field = static_cast<uint32_t>(index);
+    return true;
+}
+
+// A path that reads a field: straight from the object's context while its
+// first word names the same object.
+bool Compiler::field(const Cell& path, uint32_t pos, int32_t up, uint32_t argi) {
+    Site s = bare_site(SiteKind::Field, pos, up, argi);
+    s.fn = path;
+    if (!field_site(s, path, false)) return false;
+    c_.sites.push_back(s);
+    emit(Op::Field, pos, up, argi).a = static_cast<uint32_t>(c_.sites.size() - 1);
+    return true;
 }
 
 bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) {
@@ -360,7 +431,7 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         const Cell right = at(pos + 1);
         const uint32_t rt = cell::type_of(&right);
         const Cell* rslot = rt == TYPE_WORD ? lookup::peek(&right) : nullptr;
-        const bool plain_word = rslot && !is_any_function(cell::type_of(rslot)) && cell::type_of(rslot) != TYPE_UNSET;
+        const bool plain_word = rslot && !is_any_function(cell::type_of(rslot));
         if (s.fast != fast_ops::NOT_FAST && (!runs_code(rt) || plain_word)) {
             // A left operand read from a word just before is read by the
             // same instruction.
@@ -405,9 +476,14 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     if (t != TYPE_FUNCTION && (list_cell.header & function::UNFIT_ENTRY)) return false;
     const node_t list = series_node(list_cell);
     const uint32_t count = series::cell_count(list);
+    // repeat takes its word as it stands: compiled when a word stands there.
+    const natives::Entry* native_entry =
+        t == TYPE_NATIVE ? natives::entry_of(static_cast<int32_t>(native_index(fn))) : nullptr;
+    const bool repeat = native_entry && native_entry->fn == &natives::native_repeat;
     uint32_t argc = 0;
     while (argc < count && cell::type_of(&cells_of(list)[argc]) == TYPE_TYPESET) {
-        if (function::arg_kind(cells_of(list)[argc]) != function::ArgKind::EVALUATED) return false;
+        const bool literal_word = repeat && argc == 0 && pos + 1 < tail_ && cell::type_of(&at(pos + 1)) == TYPE_WORD;
+        if (function::arg_kind(cells_of(list)[argc]) != function::ArgKind::EVALUATED && !literal_word) return false;
         argc++;
     }
     if (argc > MAX_ARGS) return false;
@@ -436,6 +512,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
             else if (e->fn == &natives::native_until) s.kind = SiteKind::Until;
             else if (e->fn == &natives::native_loop) s.kind = SiteKind::Loop;
             else if (e->fn == &natives::native_forever) s.kind = SiteKind::Forever;
+            else if (e->fn == &natives::native_repeat) s.kind = SiteKind::Repeat;
         } else {
             s.entry = actions::entry_of_slot(native_index(fn) - 1);
             if (!s.entry) return false;
@@ -516,13 +593,19 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
 bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi) {
     Site& s0 = c_.sites[static_cast<size_t>(site)];
     const SiteKind kind = s0.kind;
-    const uint32_t first_block = kind == SiteKind::Loop ? 1 : 0;
-    const uint32_t wanted = kind == SiteKind::While || kind == SiteKind::Loop ? 2 : 1;
+    const uint32_t first_block = kind == SiteKind::Loop ? 1 : kind == SiteKind::Repeat ? 2 : 0;
+    const uint32_t wanted = kind == SiteKind::While || kind == SiteKind::Loop ? 2 : kind == SiteKind::Repeat ? 3 : 1;
     bool in_place_loop = argc == wanted;
     const Cell list_cell = function::arg_list_of(s0.fn);
     uint32_t block_at[2] = {0, 0};
     uint32_t p = pos + 1;
     for (uint32_t i = 0; i < argc; i++) {
+        if (kind == SiteKind::Repeat && i == 0) {
+            // The word, a word! as the argument wants.
+            emit(Op::Const, p, site, 0).k = at(p);
+            p++;
+            continue;
+        }
         const size_t from = c_.ins.size();
         const uint32_t at_arg = p;
         bool may_unset = false;
@@ -557,6 +640,12 @@ bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint
     Cell outer = c_.blocks[blk_].cell;
     series_index(outer) = c_.ins[c_.blocks[blk_].starts.back().second].pos;
     const size_t begin = c_.ins.size();
+    // The loops a run of the code may be inside at once.
+    struct Nest {
+        uint32_t& n;
+        explicit Nest(uint32_t& depth, uint32_t& most) : n(depth) { most = std::max(most, ++n); }
+        ~Nest() { n--; }
+    } nest(loops_, c_.loops);
     {
         Ins& b = emit(Op::LoopBegin, p, site, 0);
         b.a = static_cast<uint32_t>(site);
@@ -566,7 +655,7 @@ bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint
     {
         Ins& h = emit(Op::LoopHead, p, site, 0);
         h.a = static_cast<uint32_t>(site);
-        h.b = kind == SiteKind::Loop ? 1 : 0;
+        h.b = kind == SiteKind::Loop ? 1 : kind == SiteKind::Repeat ? 2 : 0;
     }
     size_t test = 0;
     if (kind == SiteKind::While) {
@@ -609,10 +698,12 @@ void compile(const Cell& blk, Code& code) {
     code.stale = false;
     code.start = series_index(blk);
     code.home = 0;
+    code.loops = 0;
     Block b{};
     b.cell = blk;
     b.code = series::buffer_of(series_node(blk))->code;
     b.ref = &code;
+    b.seen = block_code::generation - 1;
     code.blocks.push_back(b);
     Compiler c(code);
     c.block(0, 0);
@@ -620,6 +711,23 @@ void compile(const Cell& blk, Code& code) {
     Ins r{};
     r.op = Op::Return;
     code.ins.push_back(r);
+}
+
+bool runs_loop(const Cell& blk) {
+    const node_t n = series_node(blk);
+    const uint32_t tail = series::cell_count(n);
+    for (uint32_t i = series_index(blk); i < tail; i++) {
+        const Cell* w = cells_of(n) + i;
+        if (cell::type_of(w) != TYPE_WORD) continue;
+        const Cell* v = lookup::peek(w);
+        if (!v || cell::type_of(v) != TYPE_NATIVE) continue;
+        const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(*v)));
+        if (e && (e->fn == &natives::native_while || e->fn == &natives::native_until ||
+                  e->fn == &natives::native_loop || e->fn == &natives::native_forever ||
+                  e->fn == &natives::native_repeat))
+            return true;
+    }
+    return false;
 }
 
 void free_code(Code* code) {

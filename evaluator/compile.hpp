@@ -11,7 +11,8 @@
 // either and unless and the parens of an expression are compiled in place,
 // so running them pushes no frame of its own and makes no C++ call; an
 // infix operator with an integer step runs it without a call. The loops
-// while, until, loop and forever with literal blocks become jumps around
+// while, until, loop, forever and repeat with literal blocks (and repeat's
+// word written there) become jumps around
 // their blocks compiled in place, inside the frames the natives push.
 //
 // The code keeps the walker's behaviour by checking, at the moment the
@@ -21,8 +22,11 @@
 // those it was made from (the buffer still carries the code's index). A
 // check that fails hands the expression over to the walker at that very
 // position, with the argument stack laid out as the walker's would be
-// there (evaluator/vm.cpp). Expressions the compiler does not take (paths,
-// refinements, literal arguments, routines...) are walked whole.
+// there (evaluator/vm.cpp). A path of two words that reads a field of an
+// object is read from the object's context while its first word names the
+// same object; a set-path's value is compiled, the setting is the walker's.
+// Expressions the compiler does not take (other paths, refinements,
+// literal arguments, routines...) are walked whole.
 //
 // Sites are the constructs of an expression that wait for operands: calls,
 // infix operators, set-words. Each instruction that may hand over names the
@@ -66,9 +70,12 @@ enum class Op : uint8_t {
     Return,    // the end of the code's own block
     LoopBegin, // site a: a loop compiled in place starts (its loop frame): b its head, c its LoopEnd,
                // d the PopFrame after it; k the position of the block around it
-    LoopHead,  // a turn starts, the loop's base empty; b set: a counted turn, to `c` when none is left
+    LoopHead,  // a turn starts, the loop's base empty; b set: a counted turn (2: repeat's, which sets
+               // its word), to `c` when none is left
     LoopTest,  // the value in the loop's base decides: to `c` when its truth is b
     LoopEnd,   // site a: the loop frame ends, its value the site's
+    Field,     // site a: pushes the field of an object named by a word (a path word/word at pos)
+    SetPathEnd,  // site a: the value on the top is set through the set-path
 };
 
 struct Ins {
@@ -81,10 +88,15 @@ struct Ins {
     Cell k;
 };
 
-enum class SiteKind : uint8_t { Function, Native, If, Either, Unless, Infix, Set, While, Until, Loop, Forever };
+enum class SiteKind : uint8_t {
+    Function, Native, If, Either, Unless, Infix, Set, While, Until, Loop, Forever, Repeat,
+    Field,    // a path word/word read from an object: no frame, no operands
+    SetPath,  // a set-path's frame
+};
 
 inline bool is_loop(SiteKind k) {
-    return k == SiteKind::While || k == SiteKind::Until || k == SiteKind::Loop || k == SiteKind::Forever;
+    return k == SiteKind::While || k == SiteKind::Until || k == SiteKind::Loop || k == SiteKind::Forever ||
+           k == SiteKind::Repeat;
 }
 
 // How a compiled word reaches its value.
@@ -99,17 +111,27 @@ struct Site {
     uint32_t index;    // its global or local index
     uint32_t pos;      // the naming word's cell index
     int32_t fast;      // an infix operator's integer step (fast_ops), NOT_FAST when none
-    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same
+    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same;
+                       // Field and SetPath: the path as it stands in the block
     Cell op;           // Infix: the op! value the word holds
-    Cell name;         // the naming word as it stands in the block
+    Cell name;         // the naming word as it stands in the block; Field and SetPath: the path's first word
     uint32_t header;   // the header of the frame the site pushes (stack::mark would make it)
     uint32_t body_header;  // function!: the header of its body's frame; a loop: of its loop frame
     node_t word_ctx;   // the naming word's context, kept by the frame
-    node_t ctx;        // function!: its context; a loop: the context of its loop frame's name
+    node_t ctx;        // function!: its context; a loop: the context of its loop frame's name;
+                       // Field and SetPath: the object's context (0: a SetPath sets the walker's way)
+    uint32_t field;    // Field and SetPath: the field's index in that context
+    Cell element;      // Field and SetPath: the path's second word
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
     std::vector<Cell> types; // the typesets of the arguments
     std::vector<Cell> rest;  // function!: the cells after the arguments (refinements unused, locals)
+    // function!: the code of its body as last found ready to run in place,
+    // the body's node and index then, and the code generation then.
+    mutable block_code::Code* body = nullptr;
+    mutable node_t body_node = 0;
+    mutable uint32_t body_index = 0;
+    mutable uint64_t body_seen = 0;
 };
 
 // A block compiled into the code: the code's own or one compiled in place.
@@ -120,6 +142,7 @@ struct Block {
     bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
     uint32_t limit;    // where its code ends: the block's tail, or the end of the one expression
+    mutable uint64_t seen;  // the code generation under which it was last found valid
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
 };
 
@@ -145,6 +168,7 @@ struct Code {
     uint32_t start = 0;      // the block index it was compiled from
     bool one_expression = false;  // only the block's first expression (a script's top level)
     node_t home = 0;         // the function context whose words are read as locals; 0 none
+    uint32_t loops = 0;      // how deep its loops in place nest
     std::vector<compile::Ins> ins;
     std::vector<compile::Site> sites;
     std::vector<compile::Block> blocks;
@@ -160,6 +184,11 @@ using block_code::Code;
 // into code; its words are resolved against their values now. Attaches
 // stubs to the blocks compiled in place.
 void compile(const Cell& block, Code& code);
+
+// Whether the block (from its index) calls a loop native through a word
+// now: such a block is compiled at its first evaluation, since its loop
+// would run its literal blocks many times outside the block's code.
+bool runs_loop(const Cell& block);
 
 // Frees a code object dropped by the table, or marks it for freeing when it
 // is running or compiled in place into another code.

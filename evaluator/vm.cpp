@@ -23,6 +23,15 @@
 // native called in the body, or from the walker after a hand-over) or as
 // a NonLocalExit thrown by C++ code below: the innermost loop of the run
 // takes either, since a loop frame above it would have taken it first.
+//
+// Calls in place. A function! whose body has code ready to run is called
+// without a C++ call: InvokeFn pushes the body's frame as call_body does,
+// leaves a call record (the caller's code, instruction, locals and
+// position) and goes on in the body's code, whose Return comes back
+// through the record. The records of every run share one stack; a run owns
+// those above the top it started at. return and exit end the body there;
+// break and continue it does not take leave it for its caller; an error
+// leaves every record of the run, whose codes the run lets go.
 #include "evaluator/vm.hpp"
 
 #include <cstring>
@@ -35,6 +44,7 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/lookup.hpp"
 #include "evaluator/native_fns.hpp"
+#include "evaluator/path_eval.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/block_code.hpp"
 #include "runtime/collector.hpp"
@@ -44,6 +54,7 @@
 #include "runtime/runtime_words.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/system.hpp"
+#include "runtime/words.hpp"
 
 namespace qel::vm {
 
@@ -65,7 +76,10 @@ constexpr NoRefinements no_refinements;
 // Whether the block's buffer still carries the index of the code it was
 // compiled under, and that code is still the table's.
 inline bool valid(const Block& b) {
-    return series::buffer_of(series_node(b.cell))->code == b.code && !b.ref->dead;
+    if (b.seen == block_code::generation) [[likely]] return true;
+    if (series::buffer_of(series_node(b.cell))->code != b.code || b.ref->dead) return false;
+    b.seen = block_code::generation;
+    return true;
 }
 
 // A frame with a header made when the code was: what stack::mark pushes.
@@ -172,6 +186,30 @@ void set_value(Code& c, const Site& s) {
     stack::unwind_keep();
 }
 
+// A set-path's value, on the top of its frame, is set as the walker sets
+// it; the frame ends with the value.
+void set_path(Code& c, const Site& s, uint32_t pos) {
+    path_eval::eval_path(&s.fn, &c.blocks[s.blk].cell, pos, path_eval::SET, true);
+    if (exit_pending()) return;
+    *stack::arg_base = *stack::top();
+    stack::unwind_keep();
+}
+
+// The field cell of a Field or SetPath site, when the word still names the
+// object it was compiled for and the path's cells are as they were (a path
+// carries no code of its own to tell); null otherwise.
+[[gnu::always_inline]] inline const Cell* field_value(const Site& s, const Cell* obj) {
+    if (!obj || cell::type_of(obj) != TYPE_OBJECT || object_context(obj) != s.ctx) [[unlikely]]
+        return nullptr;
+    const node_t pn = series_node(s.fn);
+    const uint32_t first = series_index(s.fn);
+    if (series::cell_count(pn) != first + 2) [[unlikely]] return nullptr;
+    const Cell* cells = series::cells_of(pn) + first;
+    if (std::memcmp(cells, &s.name, sizeof(Cell)) != 0 || std::memcmp(cells + 1, &s.element, sizeof(Cell)) != 0)
+        [[unlikely]] return nullptr;
+    return context::value_by_index(s.ctx, s.field);
+}
+
 // Finishes the expression of block r through the walker and the call
 // machinery: operand argi of site up (-1: the expression itself) is to be
 // evaluated from pos, or its value lies at start. Then the rest of the
@@ -200,6 +238,9 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
         case SiteKind::Set:
             set_value(c, s);
             break;
+        case SiteKind::SetPath:
+            set_path(c, s, pos);
+            break;
         default:
             call::check_arg(&s.fn, &s.name, argi);
             pos = call::resume_call(&s.fn, &blk, pos, &s.name, argi + 1);
@@ -218,6 +259,7 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
 // the code is made again at the block's next evaluation.
 [[gnu::noinline]] const Ins* hand_over(Code& c, const Ins& i, Phase phase, uint32_t pos, Cell* start) {
     c.stale = true;
+    block_code::generation++;
     return finish(c, i.blk, i.up, i.argi, pos, phase, start);
 }
 
@@ -301,6 +343,7 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
 [[gnu::noinline]] const Ins* arith_hand_over(Code& c, const Ins& i, Cell* left, uint32_t op_pos) {
     begin_infix(c.sites[i.a], left);
     c.stale = true;
+    block_code::generation++;
     return finish(c, i.blk, static_cast<int32_t>(i.a), 1, op_pos + 1, Phase::Todo, left + 1);
 }
 
@@ -319,16 +362,15 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
     return !exit_pending();
 }
 
-// The body of a function! whose arguments are in place: call::call_function
-// with the frame header made beforehand. False when an exit for a frame
-// below is pending.
+// The body of a function! whose arguments are in place (its context's
+// values word set): call::call_function with the frame header made
+// beforehand. False when an exit for a frame below is pending.
 bool call_body(const Site& s) {
     if (trace::installed) [[unlikely]] {
         call::call_function(&s.fn, &s.name);
         return !exit_pending();
     }
     const Cell body = function::body_of(s.fn);
-    if (s.ctx) stack::values_word_of(s.ctx) = stack::index_of(stack::arg_base) + 1;
     push_frame(s.body_header, s.word_ctx, 0, 0);
     interp::eval_block(&body, true);
     if (exit_pending()) {
@@ -354,23 +396,77 @@ struct Active {
     uint32_t begin;   // its LoopBegin
     uint32_t head;    // its LoopHead
     uint32_t end;     // its LoopEnd
-    int32_t left;     // loop: the turns still to run
+    int32_t left;     // loop and repeat: the turns still to run
+    int32_t count;    // repeat: the turns in all
     bool cond;        // while: its condition is running
 };
 
-// A run of the code: where it goes on, and the loops it is inside.
+// A run of the code: where it goes on, the code running there (the run's
+// own, or the body of a function it called) and the loops it is inside.
 struct State {
     const Ins* ip;
+    Code* code;
+    Cell* locals;
     uint32_t depth = 0;
+    uint32_t calls = 0;  // the call records below this run's
     Active loops[16];
 };
+
+// A call of a function! whose body runs in the caller's loop: what the
+// caller's run goes on with when the body ends. The records of all runs
+// share one stack; a run owns those above its start.
+struct CallRecord {
+    Code* code;          // the caller's code
+    const Ins* ip;       // its InvokeFn
+    Cell* locals;
+    Cell* base;          // the body's base: its value ends there
+    uint32_t depth;      // the loops the caller was inside
+    uint32_t saved_values;  // the function context's values word before the call
+    uint64_t position[2];   // the caller's interp::current_position
+};
+
+// A call pushes at least two frames, so the frame stack runs out first.
+constexpr uint32_t MAX_CALLS = stack::MAX_FRAMES / 2 + 1;
+CallRecord call_records[MAX_CALLS];
+uint32_t call_top = 0;
+
+// The loops of the code running at the top of the run: those above the
+// innermost call record's.
+inline uint32_t level_loops(const State& st) {
+    return call_top > st.calls ? call_records[call_top - 1].depth : 0;
+}
+
+// The compiled body of fn, ready to run in the caller's loop: null when it
+// is to be called the ordinary way (traced, not compiled yet, stale, ...).
+// The function's arguments are in place and its context's values word set.
+inline Code* inline_body(const Site& s, const State& st) {
+    if (trace::installed || call_top >= MAX_CALLS) [[unlikely]]
+        return nullptr;
+    const Cell& body = function::body_of(s.fn);
+    const node_t n = series_node(body);
+    Code* c = s.body;
+    if (s.body_seen != block_code::generation || s.body_node != n || s.body_index != series_index(body))
+        [[unlikely]] {
+        if (!series::buffer_of(n)->code) return nullptr;
+        c = block_code::find(n);
+        if (!c || c->kind != Kind::Compiled || c->stale || c->one_expression || c->start != series_index(body))
+            return nullptr;
+        s.body = c;
+        s.body_node = n;
+        s.body_index = series_index(body);
+        s.body_seen = block_code::generation;
+    }
+    if (c->home && !stack::values_word_of(c->home)) return nullptr;
+    if (st.depth + c->loops > std::size(st.loops)) return nullptr;
+    return c;
+}
 
 // A break or continue (pending, or thrown by C++ code below) reaches the
 // innermost loop the run is inside: every loop frame above that one has
 // taken its own. Settles the stacks as the loop natives find them and
 // answers whether the exit was taken; the run goes on at st.ip.
 bool take_loop_exit(const Code& c, State& st, uint32_t code) {
-    if (!st.depth || (code != catch_code::BREAK && code != catch_code::CONTINUE)) return false;
+    if (st.depth <= level_loops(st) || (code != catch_code::BREAK && code != catch_code::CONTINUE)) return false;
     const Active& l = st.loops[st.depth - 1];
     pending_exit = sys.thrown_code = 0;
     stack::frame_top = l.frame + 1;
@@ -381,19 +477,43 @@ bool take_loop_exit(const Code& c, State& st, uint32_t code) {
     return true;
 }
 
+// The body that runs at the top of the run is left by an exit it does not
+// take: its caller's code runs again, the function context's values word
+// back as it was.
+void leave_body(State& st) {
+    const CallRecord& r = call_records[--call_top];
+    const Site& s = r.code->sites[r.ip->a];
+    if (s.ctx) stack::values_word_of(s.ctx) = r.saved_values;
+    st.depth = r.depth;
+    end_run(st.code);
+    std::memcpy(&interp::current_position, r.position, sizeof r.position);
+    st.code = r.code;
+    st.locals = r.locals;
+}
+
+// A break or continue thrown by C++ code below: the bodies above the
+// innermost loop of the run are left. Answers whether a loop takes it.
+bool take_thrown_exit(State& st, uint32_t code) {
+    if (st.depth == 0 || (code != catch_code::BREAK && code != catch_code::CONTINUE)) return false;
+    while (st.depth <= level_loops(st)) leave_body(st);
+    return take_loop_exit(*st.code, st, code);
+}
+
 // Runs the code from st.ip.
-End exec(Code& c, Cell* locals, State& st) {
+End exec(State& st) {
     static const void* const labels[] = {
         &&Expr,   &&Const,    &&Global,    &&Local,   &&Word,    &&Walk1,    &&NotOp,  &&Arith,
         &&LocalArith, &&GlobalArith,
         &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
-        &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd,
+        &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd, &&Field, &&SetPathEnd,
     };
-    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::LoopEnd) + 1);
-    const Ins* const first = c.ins.data();
-    const Site* const sites = c.sites.data();
-    const Block* const blocks = c.blocks.data();
+    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::SetPathEnd) + 1);
+    Code* cp = st.code;
+    Cell* locals = st.locals;
+    const Ins* first = cp->ins.data();
+    const Site* sites = cp->sites.data();
+    const Block* blocks = cp->blocks.data();
     const Ins* ip = st.ip;
     Globals globals;
     globals.refresh();
@@ -418,7 +538,7 @@ Expr : {
     // every step that may have changed it.
     if (ip->b) --stack::arg_top;
     if (ip->c) [[unlikely]]
-        GO(walk_from(c, static_cast<uint16_t>(ip->a), ip->pos, stack::arg_top, ip->b == 0));
+        GO(walk_from(*cp, static_cast<uint16_t>(ip->a), ip->pos, stack::arg_top, ip->b == 0));
     interp::current_position = ip->k;
     NEXT();
 }
@@ -427,44 +547,44 @@ Const:
     NEXT();
 Global : {
     const Cell* v = globals.at(ip->a);
-    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     NEXT();
 }
 Local : {
     const Cell* v = locals + ip->a;
-    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     NEXT();
 }
 Word : {
     const Cell* v = lookup::peek(&ip->k);
-    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     NEXT();
 }
 Walk1:
     interp::eval_expression(&blocks[ip->blk].cell, ip->pos, {.no_infix = true, .sub = true});
     if (exit_pending()) goto exited;
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos + 1));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, ip->up, ip->argi, ip->pos + 1));
     globals.refresh();
     NEXT();
 NotOp : {
     const Cell* v = lookup::peek(&ip->k);
     if (v && cell::type_of(v) == TYPE_OP) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Done, ip->pos, stack::arg_top - 1));
+        GO(hand_over(*cp, *ip, Phase::Done, ip->pos, stack::arg_top - 1));
     NEXT();
 }
 LocalArith : {
     const Cell* v = locals + ip->d;
-    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     op_pos = ip->pos + 1;
     goto arith;
 }
 GlobalArith : {
     const Cell* v = globals.at(ip->d);
-    if (!plain(v)) [[unlikely]] GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     stack::push(v);
     op_pos = ip->pos + 1;
     goto arith;
@@ -475,7 +595,7 @@ arith : {
     const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
     if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Done, op_pos, left));
+        GO(hand_over(*cp, *ip, Phase::Done, op_pos, left));
     const Cell* right;
     switch (static_cast<Reach>(ip->b)) {
     case Reach::Const: right = &ip->k; break;
@@ -483,7 +603,7 @@ arith : {
     case Reach::Local: right = locals + ip->c; break;
     default: right = lookup::peek(&ip->k); break;
     }
-    if (!plain(right)) [[unlikely]] GO(arith_hand_over(c, *ip, left, op_pos));
+    if (!plain(right)) [[unlikely]] GO(arith_hand_over(*cp, *ip, left, op_pos));
     if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
         const int32_t x = integer_value(left), y = integer_value(right);
         if (quick_int(s.fast, x, y, left)) NEXT();
@@ -493,22 +613,22 @@ arith : {
             NEXT();
         }
     }
-    if (!slow_arith(c, s, left, right, op_pos)) goto exited;
+    if (!slow_arith(*cp, s, left, right, op_pos)) goto exited;
     globals.refresh();
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, op_pos + 2));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, op_pos + 2));
     NEXT();
 }
 CallFn : {
     const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+        GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     push_frame(s.header, s.word_ctx, s.ctx, s.ctx ? stack::values_word_of(s.ctx) : 0);
     NEXT();
 }
 CallNat : {
     const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Todo, ip->pos, stack::arg_top));
+        GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
     push_frame(s.header, s.word_ctx, 0, s.spec);
     NEXT();
 }
@@ -526,13 +646,35 @@ InvokeFn : {
     const Site& s = sites[ip->a];
     for (const Cell& cell : s.rest) stack::push(&cell);
     const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
+    if (s.ctx) stack::values_word_of(s.ctx) = stack::index_of(stack::arg_base) + 1;
+    if (Code* body = inline_body(s, st)) [[likely]] {
+        // The body runs here, in the frame call_body would push; Return
+        // comes back to this instruction.
+        CallRecord& r = call_records[call_top++];
+        r.code = cp;
+        r.ip = ip;
+        r.locals = locals;
+        r.depth = st.depth;
+        r.saved_values = saved_values;
+        std::memcpy(r.position, &interp::current_position, sizeof r.position);
+        push_frame(s.body_header, s.word_ctx, 0, 0);
+        r.base = stack::arg_top;
+        body->running++;
+        cp = st.code = body;
+        locals = st.locals = body->home ? stack::arg_bottom + stack::values_word_of(body->home) - 1 : nullptr;
+        first = cp->ins.data();
+        sites = cp->sites.data();
+        blocks = cp->blocks.data();
+        ip = first;
+        DISPATCH();
+    }
     if (!call_body(s)) [[unlikely]] {
         if (s.ctx) stack::values_word_of(s.ctx) = saved_values;
         goto exited;
     }
     stack::unwind_keep_call();
     globals.refresh();
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 InvokeNat : {
@@ -541,14 +683,14 @@ InvokeNat : {
     if (exit_pending()) goto exited;
     stack::unwind_keep();
     globals.refresh();
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 OpBegin : {
     const Site& s = sites[ip->a];
     Cell* left = stack::arg_top - 1;
     if (!same_value(reach(s, locals, globals), s.op)) [[unlikely]]
-        GO(hand_over(c, *ip, Phase::Done, ip->pos, left));
+        GO(hand_over(*cp, *ip, Phase::Done, ip->pos, left));
     begin_infix(s, left);
     NEXT();
 }
@@ -562,10 +704,10 @@ OpEnd : {
         NEXT();
     }
 }
-    if (!end_infix(c, sites[ip->a], ip->pos)) goto exited;
+    if (!end_infix(*cp, sites[ip->a], ip->pos)) goto exited;
     globals.refresh();
     if (!valid(blocks[ip->blk])) [[unlikely]]
-        GO(changed_under(c, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
+        GO(changed_under(*cp, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
     NEXT();
 SetBegin : {
     const Site& s = sites[ip->a];
@@ -587,7 +729,7 @@ SetEnd : {
             NEXT();
         }
     }
-    set_value(c, s);
+    set_value(*cp, s);
     globals.refresh();
     NEXT();
 }
@@ -599,7 +741,7 @@ Branch : {
     if (cell::type_of(&ip->k) == TYPE_WORD) {
         const Cell* v = lookup::peek(&ip->k);
         if (v && cell::type_of(v) == TYPE_OP) [[unlikely]]
-            GO(hand_over(c, *ip, Phase::Todo, ip->pos, start + 1));
+            GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, start + 1));
     }
     bool take;
     if (s.kind == SiteKind::Either) {
@@ -627,7 +769,7 @@ Enter:
     NEXT();
 Leave:
     interp::current_position = ip->k;
-    if (ip->a && !valid(blocks[ip->b])) [[unlikely]] GO(changed_under(c, *ip, ip->up, ip->argi, ip->pos));
+    if (ip->a && !valid(blocks[ip->b])) [[unlikely]] GO(changed_under(*cp, *ip, ip->up, ip->argi, ip->pos));
     NEXT();
 Jump:
     ip = first + ip->c;
@@ -635,16 +777,41 @@ Jump:
 PopFrame : {
     stack::unwind_keep();
     const Site& s = sites[ip->a];
-    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(c, *ip, s.up, s.argi, ip->pos));
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
 Return:
-    return End::Done;
+    if (call_top == st.calls) return End::Done;
+    // A body that ran in place ends: its value into the call's first cell,
+    // as run, call_body and InvokeFn leave it.
+    {
+        Cell* base = call_records[call_top - 1].base;
+        stack::arg_top = base + 1;
+        *stack::arg_base = *base;
+    }
+body_done : {
+    stack::unwind_last();
+    stack::unwind_keep_call();
+    const CallRecord& r = call_records[--call_top];
+    st.depth = r.depth;
+    end_run(cp);
+    std::memcpy(&interp::current_position, r.position, sizeof r.position);
+    cp = st.code = r.code;
+    locals = st.locals = r.locals;
+    first = cp->ins.data();
+    sites = cp->sites.data();
+    blocks = cp->blocks.data();
+    ip = r.ip;
+    globals.refresh();
+    const Site& s = sites[ip->a];
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
+    NEXT();
+}
 LoopBegin : {
     const Site& s = sites[ip->a];
     int32_t left = 0;
-    if (s.kind == SiteKind::Loop) {
-        left = natives::loop_count(stack::arg_base);
+    if (s.kind == SiteKind::Loop || s.kind == SiteKind::Repeat) {
+        left = natives::loop_count(stack::arg_base + (s.kind == SiteKind::Repeat ? 1 : 0));
         if (left < 1) {
             stack::set_last_reset(&shared::none);
             ip = first + ip->d;
@@ -653,7 +820,7 @@ LoopBegin : {
     }
     push_frame(s.body_header, s.ctx, 0, 0);
     st.loops[st.depth++] = Active{stack::frame_top - 1, stack::arg_base, static_cast<uint32_t>(ip - first),
-                                  ip->b, ip->c, left, false};
+                                  ip->b, ip->c, left, left, false};
     NEXT();
 }
 LoopHead : {
@@ -662,6 +829,13 @@ LoopHead : {
     if (ip->b && l.left-- <= 0) {
         ip = first + ip->c;
         DISPATCH();
+    }
+    if (ip->b == 2) {
+        // repeat's word and counter, in the native's frame below the loop's.
+        Cell* word = stack::arg_bottom + l.frame->saved_base;
+        word[1] = Cell{TYPE_INTEGER, 0, 0, 0};
+        integer_value(word[1]) = l.count - l.left;
+        word::set(word, word + 1);
     }
     l.cond = sites[ip->a].kind == SiteKind::While;
     NEXT();
@@ -686,13 +860,57 @@ LoopEnd : {
     stack::set_last_reset(&v);
     NEXT();
 }
-exited:
-    if (take_loop_exit(c, st, pending_exit)) {
-        ip = st.ip;
-        globals.refresh();
-        DISPATCH();
+Field : {
+    const Site& s = sites[ip->a];
+    const Cell* v = field_value(s, reach(s, locals, globals));
+    if (!plain(v)) [[unlikely]] GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    stack::push(v);
+    NEXT();
+}
+SetPathEnd : {
+    const Site& s = sites[ip->a];
+    if (s.ctx) {
+        // A field of an object without a set handler: what the object's
+        // path step does, straight into the field's cell.
+        const Cell* obj = reach(s, locals, globals);
+        if (Cell* slot = const_cast<Cell*>(field_value(s, obj)); slot && !object_on_set(obj)) [[likely]] {
+            const Cell* value = stack::arg_top - 1;
+            block_code::word_value_changes(slot, value);
+            *slot = *value;
+            context::word_at(s.ctx, s.field)->header |= context::CHANGED;
+            *stack::arg_base = *value;
+            stack::unwind_keep();
+            NEXT();
+        }
     }
-    return End::Exit;
+    set_path(*cp, s, ip->pos);
+    if (exit_pending()) goto exited;
+    globals.refresh();
+    if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
+    NEXT();
+}
+exited:
+    for (;;) {
+        if (take_loop_exit(*cp, st, pending_exit)) {
+            ip = st.ip;
+            globals.refresh();
+            DISPATCH();
+        }
+        if (call_top == st.calls) return End::Exit;
+        // The body that ran in place takes return and exit; the others
+        // leave it for its caller.
+        if (pending_exit == catch_code::RETURN || pending_exit == catch_code::EXIT) {
+            pending_exit = 0;
+            stack::keep_first();
+            goto body_done;
+        }
+        leave_body(st);
+        cp = st.code;
+        locals = st.locals;
+        first = cp->ins.data();
+        sites = cp->sites.data();
+        blocks = cp->blocks.data();
+    }
 
 #undef DISPATCH
 #undef NEXT
@@ -706,22 +924,33 @@ End run(Code& c, bool chain) {
         Restore() { std::memcpy(saved, &interp::current_position, sizeof saved); }
         ~Restore() { std::memcpy(&interp::current_position, saved, sizeof saved); }
     } restore;
-    struct Hold {
-        Code* c;
-        explicit Hold(Code* code) : c(code) { c->running++; }
-        ~Hold() { end_run(c); }
-    } hold(&c);
-    Cell* const base = stack::arg_top;
-    Cell* locals = c.home ? stack::arg_bottom + stack::values_word_of(c.home) - 1 : nullptr;
     State st;
+    st.code = &c;
+    st.locals = c.home ? stack::arg_bottom + stack::values_word_of(c.home) - 1 : nullptr;
     st.ip = c.ins.data();
+    st.calls = call_top;
+    // Every code of the run is held while it runs: its own and those of the
+    // bodies it runs in place, which an error leaves where they are.
+    struct Hold {
+        State& st;
+        explicit Hold(State& s) : st(s) { st.code->running++; }
+        ~Hold() {
+            for (uint32_t i = call_top; i > st.calls; i--) {
+                end_run(st.code);
+                st.code = call_records[i - 1].code;
+            }
+            call_top = st.calls;
+            end_run(st.code);
+        }
+    } hold(st);
+    Cell* const base = stack::arg_top;
     End end;
     for (;;) {
         try {
-            end = exec(c, locals, st);
+            end = exec(st);
             break;
         } catch (const NonLocalExit& e) {
-            if (!take_loop_exit(c, st, e.code)) throw;
+            if (!take_thrown_exit(st, e.code)) throw;
         }
     }
     if (end != End::Done) return end;
@@ -739,8 +968,9 @@ bool run_block(const Cell* block, bool chain) {
     if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
     Code* c = buffer->code ? block_code::find(n) : nullptr;
     if (!c) {
-        block_code::attach(n, new Code);
-        return false;
+        c = new Code;
+        block_code::attach(n, c);
+        if (!compile::runs_loop(blk)) return false;
     }
     // A code made for one expression of a script's top level is no code
     // for the whole block.

@@ -1,12 +1,14 @@
 // The dispatch loop of compiled block code (evaluator/compile.hpp).
 //
 // interp::eval_block hands a block here while no trace hook is installed:
-// the second evaluation of a block compiles it, every later one runs its
-// code; a script's top level, which runs once, is compiled expression by
-// expression just before each runs. The code leaves the stacks, the frames that report names, the
+// the second evaluation of a block compiles it (the first, when the block
+// calls a loop), every later one runs its code; a script's top level,
+// which runs once, is compiled expression by expression just before each
+// runs. The code leaves the stacks, the frames that report names, the
 // running position of interp::current_position and the pending exits as
 // the walker would; the frames of block bodies and parens are left out,
-// since nothing reads them.
+// since nothing reads them. A function! called from compiled code whose
+// body is compiled runs its body in the same loop, without a C++ call.
 #pragma once
 
 #include "runtime/cell.hpp"

@@ -13,6 +13,7 @@
 namespace qel::block_code {
 
 uint32_t epoch = 0;
+uint64_t generation = 0;
 
 namespace {
 
@@ -32,6 +33,7 @@ std::vector<Entry> entries(1);  // index 0 is "none"
 std::vector<uint32_t> free_indexes;
 
 void release(uint32_t index) {
+    generation++;
     Entry& e = entries[index];
     Code* code = e.code;
     e.code = nullptr;

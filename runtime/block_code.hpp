@@ -50,9 +50,20 @@ Code* find(node_t n);
 // code attached before is freed.
 void attach(node_t n, Code* code);
 
+// Moves whenever some code may have stopped being valid: a block that
+// carried a code changed, a code left the table, a check of running code
+// failed. Code that found a block valid under one generation trusts that
+// while it lasts. Blocks that carry no code (data) change without moving it.
+extern uint64_t generation;
+
 // A block's cells changed (written, inserted, removed, moved or re-bound):
 // its code is no longer valid.
-inline void changed(SeriesBuffer* s) { s->code = 0; }
+inline void changed(SeriesBuffer* s) {
+    if (s->code) {
+        s->code = 0;
+        generation++;
+    }
+}
 inline void changed(node_t n) { changed(series::buffer_of(n)); }
 
 // The binding epoch.

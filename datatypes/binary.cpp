@@ -196,6 +196,11 @@ uint32_t length(const Cell* value) {
     return series_index(value) < t ? t - series_index(value) : 0;
 }
 
+std::vector<uint8_t> copy_bytes(const Cell* value) {
+    const uint8_t* p = head_ptr(value);
+    return std::vector<uint8_t>(p, p + length(value));
+}
+
 void insert_bytes(node_t n, uint32_t offset, const uint8_t* bytes, uint32_t count) {
     const std::vector<uint8_t> v(bytes, bytes + count);
     splice(n, offset, 0, v, 1);

@@ -29,6 +29,8 @@ Cell* load(const uint8_t* bytes, size_t n, Cell* cell = nullptr);
 // is valid until the next allocation.
 uint8_t* head_ptr(const Cell* value);
 uint32_t length(const Cell* value);
+// The same bytes copied out, for callers that allocate while using them.
+std::vector<uint8_t> copy_bytes(const Cell* value);
 
 // Opens count bytes at offset (from the buffer's head) and copies bytes
 // there; the buffer at least doubles when it has to grow.

@@ -45,8 +45,7 @@ void native_enbase(const int32_t* r) {
     // them: a text's UTF-8 form, a binary from its index.
     std::vector<uint8_t> bytes;
     if (cell::type_of(&value) == TYPE_BINARY) {
-        const uint8_t* p = binary::head_ptr(&value);
-        bytes.assign(p, p + binary::length(&value));
+        bytes = binary::copy_bytes(&value);
     } else {
         bytes.resize(unicode::utf8_length(&value, -1));
         unicode::write_utf8(&value, -1, bytes.data(), false);

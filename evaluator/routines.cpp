@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "codecs/qelbin.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/file_io.hpp"
@@ -225,10 +226,8 @@ const Cell* write_stdout(Cell* const* args) {
     const Cell data = *args[0];
     std::string bytes;
     if (cell::type_of(&data) == TYPE_BINARY) {
-        const node_t n = series_node(data);
-        const uint32_t length = series::buffer_length(n);
-        const uint32_t from = std::min(series_index(data), length);
-        bytes.assign(reinterpret_cast<const char*>(series::head_ptr(series::buffer_of(n))) + from, length - from);
+        const std::vector<uint8_t> b = binary::copy_bytes(&data);
+        bytes.assign(b.begin(), b.end());
     } else {
         const node_t out = text::make_buffer(64);
         const Cell holder{TYPE_STRING, 0, out, 0};
@@ -381,22 +380,10 @@ const Cell* qelbin_decode(Cell* const* args) {
             const int32_t refinements[] = {-1, -1, 0, -1, -1, -1};  // /binary
             const stack::TopSaved held;
             Cell url = payload;
-            const Cell data = *url_http::read(&url, refinements);
-            const node_t n = series_node(data);
-            const uint32_t length = series::buffer_length(n);
-            const uint32_t from = std::min(series_index(data), length);
-            const uint8_t* head = series::head_ptr(series::buffer_of(n));
-            bytes.assign(head + from, head + length);
+            bytes = binary::copy_bytes(url_http::read(&url, refinements));
             break;
         }
-        case TYPE_BINARY: {
-            const node_t n = series_node(payload);
-            const uint32_t length = series::buffer_length(n);
-            const uint32_t from = std::min(series_index(payload), length);
-            const uint8_t* head = series::head_ptr(series::buffer_of(n));
-            bytes.assign(head + from, head + length);
-            break;
-        }
+        case TYPE_BINARY: bytes = binary::copy_bytes(&payload); break;
         default: err::raise(err::INVALID_DATA, &payload);
     }
     if (bytes.size() <= 10) err::raise(err::INVALID_DATA, &payload);

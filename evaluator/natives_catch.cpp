@@ -106,6 +106,11 @@ void capture_stack(Cell* error) {
     stack::arg_top = words_at;
 }
 
+// The thrower's position, for the error of a throw that no catch takes: a
+// catch that passes the throw on raises that error from its own code. Read
+// only while the throw is unwinding, before anything can allocate.
+Cell thrower_position;
+
 }  // namespace
 
 void native_throw(const int32_t* refinements) {
@@ -116,6 +121,7 @@ void native_throw(const int32_t* refinements) {
         stack::arg_top = stack::arg_base + 1;
         stack::push(&shared::unset);
     }
+    thrower_position = interp::current_position;
     stack::throw_value(catch_code::THROW);
 }
 
@@ -138,7 +144,17 @@ void native_catch(const int32_t* refinements) {
             // frame, which is our own catch frame.
             stack::throw_origin = origin;
             stack::arg_top = stack::arg_base + 2;
-            stack::throw_value(catch_code::THROW);
+            // Should no outer catch take it, its error is near the throw;
+            // the frames unwound on the way to an outer catch put back
+            // their positions themselves.
+            const Cell ours = interp::current_position;
+            interp::current_position = thrower_position;
+            try {
+                stack::throw_value(catch_code::THROW);
+            } catch (...) {
+                interp::current_position = ours;
+                throw;
+            }
         }
         sys.thrown_code = 0;
         stack::unwind_last();

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Random short programs, run through qel and through qel_stress.
 
-Each program is a few statements guarded by `try`, built from the natives,
+Each program is a few statements guarded by `try` inside a `catch`, built from the natives,
 actions and routines (their names and specs read from the tables in the
 sources), literals of many types, set-words, paths, parens, operators and
 small function, loop and catch forms; most of them raise errors, which the
-`try` takes. Every program ends by printing `alive`. `try` and `print` are
-reached there through words of the program's own that no statement names,
+`try` takes, and throws, which the `catch` takes. Every program ends by
+printing `alive`. `catch`, `try` and `print` are reached there through values
+and words of the program's own that no statement names,
 since a statement may well unset or set any word it meets. A
 program fails when either build does not end its output with `alive`, ends
 with a runtime error report or a signal, or when the stress build's output
@@ -291,7 +292,8 @@ class Generator:
         return self.sequence(0)
 
     def program(self):
-        statements = ['[r: "" v: none f: none] guarded: :try say-alive: :print']
+        statements = ['[r: "" v: none f: none] guarded: func [code] compose/deep [(:catch) [(:try) code]]'
+                      ' say-alive: :print']
         statements += ["guarded [" + self.statement() + "]" for _ in range(self.rng.randint(4, 14))]
         statements.append('say-alive "alive"')
         return "Qel []\n" + " ".join(statements) + "\n"

@@ -46,7 +46,7 @@ const ActionSpec action_specs[] = {
     {21, "complement", "\"Returns the opposite (complementing) value of the input value\" value [any-type!]"},
     {22, "or~", "\"Returns the first value ORed with the second\" value1 [any-type!] value2 [any-type!]"},
     {23, "xor~", "\"Returns the first value exclusive ORed with the second\" value1 [any-type!] value2 [any-type!]"},
-    {24, "append", "\"Inserts value(s) at series tail; returns series head\" series [any-type!] value [any-type!] /part length [any-type!] /only /dup count [any-type!]"},
+    {24, "append", "\"Inserts value(s) at series tail; returns series head\" series [series! bitset! port!] value [any-type!] /part \"Limit the number of values inserted\" length [number! series!] /only \"Insert block types as single values (overrides /part)\" /dup \"Duplicate the inserted values\" count [integer!] return: [series! port! bitset!]"},
     {25, "at", "\"Returns a series at a given index\" series [any-type!] index [any-type!]"},
     {26, "back", "\"Returns a series at the previous index\" series [any-type!]"},
     {27, "change", "\"Changes a value in a series and returns the series after the change\" series [any-type!] value [any-type!] /part range [any-type!] /only /dup count [any-type!]"},

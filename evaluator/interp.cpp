@@ -251,6 +251,17 @@ uint32_t eval_next(const Cell* block, uint32_t position, bool sub) {
     return position;
 }
 
+namespace {
+
+// A set-word or set-path is pushed as the start of its assignment; the
+// first value of the expression it takes is fetched.
+void trace_assignment(const Cell& blk, uint32_t pos, const Cell& target) {
+    trace::fire(trace::PUSH, &blk, pos, nullptr, &target);
+    trace::fire(trace::FETCH, &blk, pos, nullptr, &cells_of(series_node(blk))[pos]);
+}
+
+}  // namespace
+
 uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
     const Cell blk = *block;
     const node_t n = series_node(blk);
@@ -258,6 +269,10 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
     Cell* const start = stack::arg_top;
     const uint32_t here = pos;
     const Cell v = cells_of(n)[pos++];
+    // The first value of an expression made for a result is fetched here;
+    // an argument's was fetched by its call.
+    if (!o.sub && trace::active) [[unlikely]]
+        trace::fire(trace::FETCH, &blk, here, nullptr, &v);
     switch (cell::type_of(&v)) {
         case TYPE_WORD: {
             // v is the word as it stands in the block: its binding is all
@@ -283,6 +298,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
         case TYPE_SET_WORD: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark_native(&v);
+            if (trace::active) [[unlikely]] trace_assignment(blk, pos, v);
             pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             const Cell value = *stack::top();
@@ -337,6 +353,7 @@ uint32_t eval_expression(const Cell* block, uint32_t pos, EvalOptions o) {
         case TYPE_SET_PATH: {
             if (pos >= series::cell_count(n)) err::raise(err::NEED_VALUE, &v);
             stack::mark_native(words::w_set_path ? words::w_set_path : words::w_body);
+            if (trace::active) [[unlikely]] trace_assignment(blk, pos, v);
             pos = eval_expression(&blk, pos, {.sub = true});
             if (exit_pending()) return pos;
             if (trace::active) [[unlikely]]

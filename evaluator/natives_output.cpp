@@ -374,8 +374,13 @@ void native_do(const int32_t* r) {
     // /expand runs the code through the preprocessor before evaluating it.
     const bool expand = r[0] >= 0;
     const Cell* args = r[1] >= 0 ? stack::arg_base + r[1] : nullptr;
-    if (r[2] >= 0) do_next(stack::arg_base + r[2], args, expand);
-    else do_value(args, expand);
+    try {
+        if (r[2] >= 0) do_next(stack::arg_base + r[2], args, expand);
+        else do_value(args, expand);
+    } catch (const NonLocalExit&) {
+        session.finish_unwinding();
+        throw;
+    }
     session.finish();
 }
 

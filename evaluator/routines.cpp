@@ -219,7 +219,12 @@ const Cell* collect_calls(Cell* const* args) {
     return args[0];
 }
 
-Arg tracing_q(const Arg*) { return Arg{trace::active ? 1 : 0}; }
+Arg tracing_q(const Arg*) { return Arg{trace::caller_tracing() ? 1 : 0}; }
+
+const Cell* set_tracing(Cell* const* args) {
+    trace::set_tracing(is_truthy(args[0]));
+    return &shared::unset;
+}
 
 const Cell* write_stdout(Cell* const* args) {
     console::flush();
@@ -432,6 +437,7 @@ const Entry table[] = {
     {"frame-index?", "return: [integer!]", TYPE_INTEGER, &frame_index, nullptr},
     {"collect-calls", "blk [block!]", WRITES_RESULT, nullptr, &collect_calls},
     {"tracing?", "", TYPE_LOGIC, &tracing_q, nullptr},
+    {"_set-tracing", "\"Internal Use Only\" on [logic!]", WRITES_RESULT, nullptr, &set_tracing},
     {"write-stdout", "\"Write data to STDOUT\" data [any-type!]", WRITES_RESULT, nullptr, &write_stdout},
     TYPE_TEST("bitset?", TYPE_BITSET), TYPE_TEST("binary?", TYPE_BINARY), TYPE_TEST("block?", TYPE_BLOCK),
     TYPE_TEST("char?", TYPE_CHAR), TYPE_TEST("email?", TYPE_EMAIL), TYPE_TEST("file?", TYPE_FILE),

@@ -8,6 +8,9 @@
 // a call frame of its own named <interp-callback>, with tracing off.
 #include "evaluator/trace.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "evaluator/call.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
@@ -126,15 +129,17 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* ref, 
     args[0] = *event_words()[bit_index(event)];
     args[0].header = TYPE_WORD;
     if (code && (cell::type_of(code) == TYPE_BLOCK || cell::type_of(code) == TYPE_PAREN)) {
+        // The offset counts from the code's own position, so that
+        // `skip code offset` reaches the value.
         args[1] = *code;
-        const bool inside = position >= series_index(code) && position <= cell_count(series_node(code));
-        args[2] = Cell{TYPE_INTEGER, 0, inside ? position : static_cast<uint32_t>(-1), 0};
+        const uint32_t from = series_index(code);
+        const bool inside = position >= from && position <= cell_count(series_node(code));
+        args[2] = Cell{TYPE_INTEGER, 0, inside ? position - from : static_cast<uint32_t>(-1), 0};
     } else {
         args[1] = none_cell;
         args[2] = Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(-1), 0};
     }
-    // An unset value would make the callback's own word unusable.
-    args[3] = value && cell::type_of(value) != TYPE_UNSET ? *value : none_cell;
+    args[3] = value ? *value : none_cell;
     const bool with_ref = event & (SET | EPILOG | PROLOG | RETURN | CALL);
     args[4] = with_ref && ref ? *ref : none_cell;
     args[5] = Cell{TYPE_PAIR, 0, stack::index_of(stack::arg_base), stack::index_of(stack::arg_top)};
@@ -145,12 +150,13 @@ void fire(uint32_t event, const Cell* code, uint32_t position, const Cell* ref, 
     Cell* const top = stack::arg_top;
     Frame* const frames = stack::frame_top;
     stack::arg_top++;  // the cell at the top survives the callback
-    struct Off {
-        Off() { active = false; }
-        ~Off() { active = true; }
-    } off;
+    // Tracing is off while the callback runs and comes back when it
+    // returns; an exit out of the callback leaves it off for the rest of
+    // the run, until `trace true`.
+    active = false;
     const Cell fn = *callback_cell;
     call_with_values(&fn, words::w_interp_callback, args, 6);
+    active = true;
     stack::arg_base = base;
     stack::arg_top = top;
     stack::frame_top = frames;
@@ -162,6 +168,10 @@ Session::Session(const Cell* callback) {
     mask = events_named(callback, event_words(), 16, DEFAULT_MASK);
     installed = active = true;
     started_ = true;
+    // The traced code starts a chain of body scopes of its own: the
+    // library function that started the run is not its caller.
+    outer_scope_ = BodyScope::innermost;
+    BodyScope::innermost = nullptr;
     // The destructor does not run for a constructor that leaves by an
     // exception: an error (or throw) out of the callback at init must
     // uninstall here, or tracing would stay on for the rest of the run.
@@ -169,6 +179,7 @@ Session::Session(const Cell* callback) {
         if (mask & INIT) fire(INIT, nullptr, 0, nullptr, nullptr);
     } catch (...) {
         uninstall();
+        BodyScope::innermost = outer_scope_;
         throw;
     }
 }
@@ -182,6 +193,39 @@ void Session::finish() {
     pending_exit = pending;
 }
 
+void Session::finish_unwinding() {
+    if (!started_ || !active) return;
+    // The exit on its way keeps its state: its value, the codes, and the
+    // records of the frames it left above the frame top, from which a
+    // try/keep names the calls that led to an error. The callback's own
+    // frames would write over them.
+    const Cell error = stack::error_in_flight;
+    const uint32_t thrown = sys.thrown_code;
+    const int error_code = sys.pending_error;
+    const uint32_t pending = pending_exit;
+    Frame* frames_end = stack::frame_top;
+    if (cell::type_of(&error) == TYPE_ERROR) {
+        const Cell recorded = err::field(&error, err::F_STACK);
+        if (cell::type_of(&recorded) == TYPE_INTEGER)
+            frames_end = std::clamp(stack::frame_bottom + integer_value(recorded), stack::frame_top, stack::frame_limit);
+    }
+    const std::vector<Frame> frames(stack::frame_top, frames_end);
+    Cell* const base = stack::arg_base;
+    Cell* const top = stack::arg_top;
+    Frame* const frame_top = stack::frame_top;
+    pending_exit = 0;
+    sys.thrown_code = 0;
+    fire(END, nullptr, 0, nullptr, nullptr);
+    stack::arg_base = base;
+    stack::arg_top = top;
+    stack::frame_top = frame_top;
+    std::copy(frames.begin(), frames.end(), frame_top);
+    stack::error_in_flight = error;
+    sys.thrown_code = thrown;
+    sys.pending_error = error_code;
+    pending_exit = pending;
+}
+
 void Session::uninstall() {
     *callback_cell = none_cell;
     installed = active = false;
@@ -189,7 +233,28 @@ void Session::uninstall() {
 }
 
 Session::~Session() {
-    if (started_) uninstall();
+    if (!started_) return;
+    uninstall();
+    BodyScope::innermost = outer_scope_;
+}
+
+BodyScope* BodyScope::innermost = nullptr;
+
+BodyScope* BodyScope::library_entry() {
+    BodyScope* entry = nullptr;
+    for (BodyScope* s = innermost; s && (s->flags_ & FN_BUILT_IN); s = s->outer_) entry = s;
+    return entry;
+}
+
+bool caller_tracing() {
+    const BodyScope* entry = BodyScope::library_entry();
+    return entry ? entry->saved_ : active;
+}
+
+void set_tracing(bool on) {
+    const bool state = on && installed;
+    if (BodyScope* entry = BodyScope::library_entry()) entry->saved_ = state;
+    else active = state;
 }
 
 }  // namespace qel::trace

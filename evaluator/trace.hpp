@@ -69,38 +69,70 @@ inline void on_catch(const Cell* value) {
 
 // One `do/trace`: installs the callback unless a trace is already
 // installed (a nested `do/trace` keeps the outer one) and fires init;
-// finish() fires end (on the normal way out, a pending exit included);
-// the destructor uninstalls, however the evaluation ended, and so does the
-// constructor when the callback raises at init.
+// finish() fires end on the normal way out (a pending exit included),
+// finish_unwinding() on the way out of an error or throw; the destructor
+// uninstalls, however the evaluation ended, and so does the constructor
+// when the callback raises at init.
+class BodyScope;
+
 class Session {
 public:
     explicit Session(const Cell* callback);
     ~Session();
     void finish();
+    void finish_unwinding();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
 private:
     static void uninstall();
     bool started_ = false;
+    BodyScope* outer_scope_ = nullptr;
 };
 
 // The tracing state of one function body: off for built-in and no-trace
 // functions, back to the installed state for trace functions; restored
-// when the body is left, however it is left.
+// when the body is left, however it is left. The bodies of other
+// functions leave the state alone, so that `trace false` in one of them
+// lasts after it returns.
 class BodyScope {
 public:
-    explicit BodyScope(uint32_t fn_header) : saved_(active) {
-        if (fn_header & (FN_BUILT_IN | FN_NO_TRACE)) active = false;
-        else if (fn_header & FN_TRACE) active = installed;
+    explicit BodyScope(uint32_t fn_header)
+        : saved_(active), flags_(fn_header & (FN_BUILT_IN | FN_NO_TRACE | FN_TRACE)), outer_(innermost) {
+        if (!flags_) return;
+        innermost = this;
+        if (flags_ & (FN_BUILT_IN | FN_NO_TRACE)) active = false;
+        else active = installed;
     }
-    ~BodyScope() { active = saved_; }
+    ~BodyScope() {
+        if (!flags_) return;
+        active = saved_;
+        innermost = outer_;
+    }
     BodyScope(const BodyScope&) = delete;
     BodyScope& operator=(const BodyScope&) = delete;
 
 private:
+    friend class Session;
+    friend bool caller_tracing();
+    friend void set_tracing(bool on);
+    // The scope that entered the library from the program: the outermost
+    // of the built-in scopes around the innermost body. Null outside the
+    // library.
+    static BodyScope* library_entry();
+    static BodyScope* innermost;
     bool saved_;
+    uint32_t flags_;
+    BodyScope* outer_;
 };
+
+// Whether events reach the code that called into the library (inside a
+// library function's body they never do): what `tracing?` answers.
+bool caller_tracing();
+// Switches the events for the rest of the run from the code that called
+// into the library (`trace true`, `trace false`); no run installed, they
+// stay off.
+void set_tracing(bool on);
 
 // Who calls a function back, by the bit that system/state/callbacks/bits
 // gives the kind: while a trace runs, the body of a lexer, parse or sort

@@ -6,7 +6,8 @@ Expected output is written next to the code that produces it, as comments:
 Every `;==` comment holds one expected line, in order. A script with a
 sibling .out file is compared with that file instead. A comment line
 `;exit: N` sets the expected exit status (0 when absent). The script runs
-with HOME pointing at a fresh temporary folder.
+with HOME pointing at a fresh temporary folder, its standard input the
+sibling .in file when there is one (else empty).
 """
 import argparse
 import difflib
@@ -53,8 +54,10 @@ def main():
     with tempfile.TemporaryDirectory() as home:
         env = dict(os.environ, HOME=home)
         try:
-            run = subprocess.run([args.qel, os.path.abspath(args.script)], capture_output=True,
-                                 env=env, stdin=subprocess.DEVNULL, timeout=args.timeout)
+            in_file = os.path.splitext(args.script)[0] + ".in"
+            with open(in_file if os.path.exists(in_file) else os.devnull, "rb") as stdin:
+                run = subprocess.run([args.qel, os.path.abspath(args.script)], capture_output=True,
+                                     env=env, stdin=stdin, timeout=args.timeout)
         except subprocess.TimeoutExpired:
             print(f"FAIL: {args.script} did not finish in {args.timeout} s")
             return 1

@@ -7,6 +7,7 @@
 #include "datatypes/system_object.hpp"
 #include "datatypes/text.hpp"
 #include "evaluator/guarded.hpp"
+#include "evaluator/interp.hpp"
 #include "evaluator/trace.hpp"
 #include "platform/console.hpp"
 #include "platform/key_decoder.hpp"
@@ -168,6 +169,16 @@ bool stdin_line(std::u32string& out) {
     }
 }
 
+// system/console/size as columns x rows.
+void store_size(int cols, int rows) {
+    Cell* size = system_object::field({"console", "size"});
+    if (!size) return;
+    Cell pair{TYPE_PAIR, 0, 0, 0};
+    pair_x(pair) = cols;
+    pair_y(pair) = rows;
+    *size = pair;
+}
+
 }  // namespace
 
 void init() {
@@ -193,6 +204,10 @@ const Cell* read_input(Cell* const* args) {
         line = editor().edit(prompt, hidden, cell::type_of(&history) == TYPE_BLOCK ? &h : nullptr, &complete,
                              nullptr);
         terminal::leave_raw();
+        // The terminal may have been resized during the edit: results are
+        // cut to the width it has now.
+        int cols = 0, rows = 0;
+        if (terminal::size(cols, rows) && cols > 0 && rows > 0) store_size(cols, rows);
     } else {
         got = stdin_line(line);
     }
@@ -206,15 +221,9 @@ void start(const char* title) {
         rt::end_process(0);
     }
     terminal::init();
-    Cell* size = system_object::field({"console", "size"});
     int cols = 0, rows = 0;
     if (!terminal::size(cols, rows) || cols <= 0 || rows <= 0) cols = 80, rows = 50;
-    if (size) {
-        Cell pair{TYPE_PAIR, 0, 0, 0};
-        pair_x(pair) = cols;
-        pair_y(pair) = rows;
-        *size = pair;
-    }
+    store_size(cols, rows);
 }
 
 const Cell* init_console(Cell* const* args) {
@@ -246,6 +255,13 @@ const Cell* read_stdin(Cell* const* args) {
     const long got = terminal::stdin_read(at, static_cast<size_t>(want));
     series::set_tail_at(n, static_cast<uint32_t>(got > 0 ? got : 0) + 1);
     return &shared::unset;
+}
+
+const Cell* do_top(Cell* const* args) {
+    const collector::RenumberRegion region;
+    stack::rename(stack::frame_top - 1, word::make_from_cstr("do"));
+    interp::eval_block(args[0], true, true);
+    return stack::arg_base;
 }
 
 }  // namespace qel::console_io

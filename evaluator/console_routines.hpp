@@ -29,5 +29,10 @@ const Cell* input_stdin(Cell* const* args);
 // from the binary's head (which grows to hold them); a negative length
 // raises out-of-range.
 const Cell* read_stdin(Cell* const* args);
+// _do-top code: evaluates the block as a top level of its own, as the
+// console runs a script or a line: each expression compiled just before it
+// runs, and the nodes made since it began renumbered between expressions
+// when the collector asks for it. Errors name do, as for `do code`.
+const Cell* do_top(Cell* const* args);
 
 }  // namespace qel::console_io

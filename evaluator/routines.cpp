@@ -42,6 +42,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/exits.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
@@ -491,6 +492,7 @@ const Entry table[] = {
     {"input-stdin", "\"Temporary function, internal use only\"", WRITES_RESULT, nullptr, &console_io::input_stdin},
     {"read-stdin", "\"Temporary function, internal use only\" buffer [binary!] buflen [integer!]", WRITES_RESULT,
      nullptr, &console_io::read_stdin},
+    {"_do-top", "\"Internal Use Only\" code [block!]", WRITES_RESULT, nullptr, &console_io::do_top},
     {"system/console/init", "str [string!]", WRITES_RESULT, nullptr, &console_io::init_console},
     {"json-unescape", "\"Decodes the backslash escapes of JSON text in place\" str [string!] return: [string!]",
      WRITES_RESULT, nullptr, &json_unescape},
@@ -558,7 +560,10 @@ void call(const Cell* routine, const Cell* name) {
             if (t == TYPE_WORD) args[k++] = stack::arg_base + slot;
             if (is_name(t)) slot++;
         }
-        const Cell result = *e->cells(args);
+        const Cell* answer = e->cells(args);
+        // A routine that evaluates code leaves a pending exit as it is.
+        if (exit_pending()) [[unlikely]] return;
+        const Cell result = *answer;
         stack::set_last_reset(&result);
         return;
     }

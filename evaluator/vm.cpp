@@ -1002,6 +1002,12 @@ bool run_top(const Cell* block, uint32_t& pos) {
     block_code::attach(n, c);
     compile::compile(blk, *c);
     if (c->ins[0].c || (c->home && !stack::values_word_of(c->home))) return false;  // walked
+    // A top level may run inside the expression of another (a script that
+    // the console runs from its own line): the outer one's end comes back.
+    struct Outer {
+        uint32_t end = top_end;
+        ~Outer() { top_end = end; }
+    } outer;
     top_end = c->blocks[0].limit;
     run(*c, true);
     pos = top_end;

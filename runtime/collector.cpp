@@ -29,6 +29,15 @@
 namespace qel::collector {
 
 uint32_t cycles = 0;
+
+namespace {
+// Node frames with a serial below it keep their nodes where they are.
+uint32_t renumber_floor = 0;
+bool may_move_nodes_of(const NodeFrame* f) { return f->serial >= renumber_floor; }
+}  // namespace
+
+RenumberRegion::RenumberRegion() : saved_(renumber_floor) { renumber_floor = memory::node_frames_made; }
+RenumberRegion::~RenumberRegion() { renumber_floor = saved_; }
 uint32_t node_compactions = 0;
 uint32_t running = 0;
 uint32_t window = 5;
@@ -305,15 +314,16 @@ void move_node(NodeFrame* from, uint32_t i, NodeFrame* to) {
     if (b->node == old_id) b->node = fresh;
 }
 
-// Under stress, now and then every node but those of the fixed buffers
-// moves to a fresh frame, so that renumbering is met all the time.
+// Under stress, now and then every node but those of the fixed buffers (and
+// those a renumbering region keeps) moves to a fresh frame, so that
+// renumbering is met all the time.
 void stress_renumber() {
     block_code::drop_all();
     // Every movable node moves, into as many new frames as they fill.
     std::vector<NodeFrame*> made{memory::new_node_frame(memory::NODES_PER_FRAME)};
     auto is_new = [&](const NodeFrame* f) { return std::find(made.begin(), made.end(), f) != made.end(); };
     for (NodeFrame* f = memory_record.n_head; f; f = f->next) {
-        if (f->emptied || is_new(f)) continue;
+        if (f->emptied || is_new(f) || !may_move_nodes_of(f)) continue;
         const std::vector<bool> is_free = free_slots_of(f);
         for (uint32_t i = 0; i < f->nodes; i++) {
             if (is_free[i]) continue;
@@ -352,7 +362,7 @@ bool compact_nodes(bool dry) {
     };
     bool moved_any = false;
     for (NodeFrame* f = memory_record.n_tail; f; f = f->prev) {
-        if (f == current || f->emptied || f->used == 0 || has_received(f)) continue;
+        if (f == current || f->emptied || f->used == 0 || has_received(f) || !may_move_nodes_of(f)) continue;
         const uint64_t own_free = f->free_head ? f->nodes - f->used : 0;
         if (free_count - own_free < f->used) continue;
         const bool settled_frame = (f->history & settled) == settled;

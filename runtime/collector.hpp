@@ -57,6 +57,21 @@ void collect();
 // always), a collection that renumbers nodes runs here.
 void safe_point();
 
+// A top level run from inside other code (the console evaluating a script
+// or a line): the C++ frames below it may hold the ids of nodes made before
+// it began, so while it lasts renumbering moves only the nodes of node
+// frames made since. Regions nest.
+class RenumberRegion {
+public:
+    RenumberRegion();
+    ~RenumberRegion();
+    RenumberRegion(const RenumberRegion&) = delete;
+    RenumberRegion& operator=(const RenumberRegion&) = delete;
+
+private:
+    uint32_t saved_;
+};
+
 // Statistics as `stats` shows them. Level 1: bytes in use (nodes, series
 // frames up to their free pointers, big frames). Level 2: fills the block
 // with three blocks of per-frame figures.

@@ -248,6 +248,8 @@ void init() {
 
 // ---- nodes -----------------------------------------------------------------
 
+uint32_t node_frames_made = 0;
+
 NodeFrame* new_node_frame(uint32_t nodes) {
     // A frame owns one 16384-id range of the directory; more nodes than that
     // would spill into the next frame's ids.
@@ -266,6 +268,7 @@ NodeFrame* new_node_frame(uint32_t nodes) {
     f->history = 0;
     f->emptied = 0;
     f->number = number;
+    f->serial = node_frames_made++;
     f->slots = reinterpret_cast<uintptr_t*>(f + 1);
     for (uint32_t i = 0; i + 1 < nodes; i++) f->slots[i] = free_slot_value(first + i + 1);
     f->slots[nodes - 1] = free_slot_value(0);

@@ -25,6 +25,7 @@ struct NodeFrame {
     uint32_t history;     // bit 0: used count unchanged over the last collection
     uint32_t emptied;     // every node moved out by node compaction
     uint32_t number;      // index in the node directory
+    uint32_t serial;      // node frames made before this one
     uintptr_t* slots;     // nodes; a free node holds the id of the next free one, tagged
 };
 
@@ -116,6 +117,8 @@ inline uint32_t carry_flags(uint32_t old_flags, uint32_t fresh_flags) {
 }
 
 void init();
+// Node frames made so far; each frame's serial is the count before it.
+extern uint32_t node_frames_made;
 NodeFrame* new_node_frame(uint32_t nodes);
 node_t alloc_node();
 void free_node(NodeFrame* frame, node_t n);

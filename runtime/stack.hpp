@@ -165,6 +165,12 @@ inline void mark(const Cell* name, FrameKind kind, uint32_t flags = 0, node_t sp
     *frame_top++ = Frame{header, index_of(arg_base), word_ctx, 0, {spec}};
     arg_base = arg_top;
 }
+// Names the frame by another word (a routine that stands for a native).
+inline void rename(Frame* f, const Cell* name) {
+    f->header = (f->header & ~frame_flag::SYMBOL_MASK) |
+                (static_cast<uint32_t>(frame_symbol(word_symbol(name))) << frame_flag::SYMBOL_SHIFT);
+    f->word_ctx = word_context(name);
+}
 // The values word of a function's context! cell: the node of its values,
 // or for a stack-values context the argument base of the running call as a
 // cell index + 1. The context cell is reached through its node, as the

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The console in a real terminal: the prompt, a result, Esc, a multi-line
-input with its continuation prompt, ls in columns, and the history kept
+input with its continuation prompt, ls in columns, the width after a
+resize, and the history kept
 across a restart (Up after the restart recalls the last line)."""
 import argparse
 import os
@@ -45,6 +46,12 @@ def main():
             # 80 columns: three names to a row, each behind a tab.
             if len(rows) != 2 or rows[0].count(".txt") != 3:
                 failures.append("ls columns:\n" + screen)
+            # A resize reaches the width that results are cut to.
+            t.resize(40, 20)
+            t.type("print system/console/size/x")
+            t.keys("Enter")
+            t.wait_text("\n40\n")
+            t.resize(80, 20)
             t.type("print 42")
             t.keys("Enter")
             t.wait_text("\n42")

@@ -121,6 +121,12 @@ bool text_equal(const Cell* a, const Cell* b, bool case_sensitive) {
     return true;
 }
 
+bool same_units(const Cell* a, const Cell* b) {
+    const Text x = text_of(a), y = text_of(b);
+    return x.count == y.count && x.width == y.width &&
+           (x.count == 0 || std::memcmp(x.data, y.data, size_t{x.count} * x.width) == 0);
+}
+
 bool bytes_equal(const Cell* a, const Cell* b) {
     const Text x = text_of(a), y = text_of(b);
     return x.count == y.count && (x.count == 0 || std::memcmp(x.data, y.data, x.count) == 0);
@@ -199,6 +205,12 @@ bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
 // Does a stored key match a lookup key under op? kind adjusts the types:
 // map! word keys (any-word!, one key in the set-word! form) are set-words.
 bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, Kind kind) {
+    // Texts of one type with the same units hold the same code points, and
+    // are equal under every comparison but identity: the usual outcome of
+    // a probe whose stored hash matched, found without the general compare.
+    if (const uint32_t t = cell::type_of(stored);
+        t == cell::type_of(key) && is_any_string(t) && op != CompareOp::Same && same_units(stored, key))
+        return true;
     Cell a = *stored, b = *key;
     uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
     if (kind == Kind::MAP) {
@@ -629,14 +641,25 @@ void init() { hold_cells(); }
 
 namespace {
 
-template <class Unit>
-void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count, bool case_sensitive) {
+// The case choice is a template argument: keys are hashed in every look-up,
+// and the loop over their units stays free of the test.
+template <class Unit, bool CaseSensitive>
+void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count) {
     const auto* units = reinterpret_cast<const Unit*>(data);
     for (uint32_t i = 0; i < count; i++) {
         const uint32_t cp = units[i];
-        if (case_sensitive) m.add(cp);
+        if (CaseSensitive) m.add(cp);
         else if (cp < 0x80) m.add(cp - 'a' < 26 ? cp - 0x20 : cp);
         else m.add(unicode::to_upper(cp));
+    }
+}
+
+template <bool CaseSensitive>
+void add_text(Murmur3Blocks& m, const Text& t) {
+    switch (t.width) {
+        case 1: add_units<uint8_t, CaseSensitive>(m, t.data, t.count); break;
+        case 2: add_units<uint16_t, CaseSensitive>(m, t.data, t.count); break;
+        default: add_units<uint32_t, CaseSensitive>(m, t.data, t.count); break;
     }
 }
 
@@ -645,11 +668,8 @@ void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count, bool case_
 uint32_t hash_string(const Cell* value, bool case_sensitive) {
     const Text t = text_of(value);
     Murmur3Blocks m(seed);
-    switch (t.width) {
-        case 1: add_units<uint8_t>(m, t.data, t.count, case_sensitive); break;
-        case 2: add_units<uint16_t>(m, t.data, t.count, case_sensitive); break;
-        default: add_units<uint32_t>(m, t.data, t.count, case_sensitive); break;
-    }
+    if (case_sensitive) add_text<true>(m, t);
+    else add_text<false>(m, t);
     return m.finish();
 }
 

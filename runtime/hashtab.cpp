@@ -673,16 +673,27 @@ uint32_t hash_string(const Cell* value, bool case_sensitive) {
     return m.finish();
 }
 
+// murmur3 of the folded name, folding each byte as it is read.
 uint32_t hash_name(const uint8_t* name, uint32_t length) {
-    uint8_t small[256];
-    std::string large;
-    uint8_t* folded = small;
-    if (length > sizeof small) {
-        large.resize(length);
-        folded = reinterpret_cast<uint8_t*>(large.data());
+    const uint8_t* p = name;
+    Murmur3Blocks m(seed);
+    for (uint32_t left = length / 4; left; left--, p += 4)
+        m.add(uint32_t{fold(p[0])} | uint32_t{fold(p[1])} << 8 | uint32_t{fold(p[2])} << 16 |
+              uint32_t{fold(p[3])} << 24);
+    uint32_t k = 0;
+    switch (length & 3) {
+        case 3: k ^= uint32_t{fold(p[2])} << 16; [[fallthrough]];
+        case 2: k ^= uint32_t{fold(p[1])} << 8; [[fallthrough]];
+        case 1:
+            k ^= fold(p[0]);
+            k *= 0xCC9E2D51u;
+            k = (k << 15) | (k >> 17);
+            k *= 0x1B873593u;
+            m.h ^= k;
+            break;
+        default: break;
     }
-    for (uint32_t i = 0; i < length; i++) folded[i] = fold(name[i]);
-    return murmur3(folded, length, seed);
+    return mix32(m.h ^ length);
 }
 
 uint32_t hash_value(const Cell* v, bool case_sensitive) {
@@ -1229,30 +1240,48 @@ namespace {
 // Position of the first symbol on the probe chain of the name (whose
 // hash_name is hash) whose name matches (exactly, or ignoring ASCII case),
 // or -1.
-int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, uint32_t hash, bool folded) {
+// The name's probe chain, walked once: the position of the exact spelling
+// (or -1) and, when want_variant, of the first spelling met that matches
+// in any letter case (or -1). The walk stops at the exact spelling.
+struct Walked {
+    int64_t exact = -1;
+    int64_t variant = -1;
+};
+
+Walked walk_symbols(const Record* r, const uint8_t* name, uint32_t length, uint32_t hash, bool want_exact,
+                    bool want_variant) {
     const uint32_t mask = r->buckets - 1;
     const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
     const Cell* symbols = cells_of(r->series);
+    Walked w;
     uint32_t i = start, step = 0;
     while (!is_empty(flags, i)) {
         if (!is_deleted(flags, i)) {
             const Name n = name_of_symbol(symbols + keys[i]);
-            if (n.length == length &&
-                (folded ? names_equal_folded(n.bytes, name, length) : std::memcmp(n.bytes, name, length) == 0))
-                return keys[i];
+            if (n.length == length) {
+                if (want_exact && std::memcmp(n.bytes, name, length) == 0) {
+                    w.exact = keys[i];
+                    if (w.variant < 0) w.variant = keys[i];
+                    return w;
+                }
+                if (want_variant && w.variant < 0 && names_equal_folded(n.bytes, name, length)) {
+                    w.variant = keys[i];
+                    if (!want_exact) return w;
+                }
+            }
         }
         i = (i + ++step) & mask;
         if (i == start) break;
     }
-    return -1;
+    return w;
 }
 
 }  // namespace
 
 int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length) {
-    return static_cast<int32_t>(walk_symbols(record(rec), name, length, hash_name(name, length), false) + 1);
+    return static_cast<int32_t>(walk_symbols(record(rec), name, length, hash_name(name, length), true, false).exact + 1);
 }
 
 int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case_flag) {
@@ -1260,11 +1289,9 @@ int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case
     // Both passes walk the same probe chain and end at the same empty
     // bucket, where a new spelling goes: the name is hashed once.
     const uint32_t hash = hash_name(name, length);
-    if (case_flag == 0) {
-        const int64_t exact = walk_symbols(record(rec), name, length, hash, false);
-        if (exact >= 0) return static_cast<int32_t>(exact) + 1;
-    }
-    const int64_t variant = walk_symbols(record(rec), name, length, hash, true);
+    const Walked walked = walk_symbols(record(rec), name, length, hash, case_flag == 0, true);
+    if (walked.exact >= 0) return static_cast<int32_t>(walked.exact) + 1;
+    const int64_t variant = walked.variant;
     int32_t alias = -1;
     if (variant >= 0) {
         // The spelling met first need not be the canonical one: a rehash

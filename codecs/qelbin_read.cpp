@@ -95,6 +95,11 @@ private:
     const uint8_t* area_ = nullptr;
     uint32_t area_size_ = 0;
     uint32_t depth_ = 0;
+    // Per symbol-table entry: its symbol id (0 until first met) and the
+    // word of the global context that carries it (word_index -1 until
+    // first met); neither changes while the image is read.
+    std::vector<int32_t> sym_ids_;
+    std::vector<Cell> global_words_;
 
     [[noreturn]] void bad(const uint8_t* at) {
         const Cell pos{TYPE_INTEGER, 0, static_cast<uint32_t>(at - start_ + 1), 0};
@@ -141,10 +146,19 @@ private:
     void skip_pad() {
         while (static_cast<size_t>(p_ - start_) % 4) byte();
     }
-    int32_t symbol() {
+    // An index into the image's symbol table, checked.
+    uint32_t symbol_index() {
         const uint8_t* at = p_;
         const uint32_t i = num();
         if (i >= sym_count_) bad(at);
+        if (sym_ids_.empty()) sym_ids_.assign(sym_count_, 0);
+        if (!sym_ids_[i]) sym_ids_[i] = intern_entry(i, at);
+        return i;
+    }
+    int32_t symbol() { return sym_ids_[symbol_index()]; }
+    // Entry i of the symbol table, interned: each entry once per image, as
+    // most words of an image repeat a few names.
+    int32_t intern_entry(uint32_t i, const uint8_t* at) {
         const uint32_t off = uint32_t(offsets_[4 * i]) | uint32_t(offsets_[4 * i + 1]) << 8 | uint32_t(offsets_[4 * i + 2]) << 16 |
               uint32_t(offsets_[4 * i + 3]) << 24;
         if (off >= area_size_) bad(at);
@@ -406,11 +420,14 @@ void Reader::function_payload(node_t n, uint32_t i, const uint8_t* rec) {
 }
 
 void Reader::word_record(node_t n, uint32_t i, uint32_t t, bool s, bool ref, bool global_bit, const uint8_t* rec) {
-    const int32_t sym = symbol();
+    const uint32_t entry = symbol_index();
+    const int32_t sym = sym_ids_[entry];
     const bool global = compact_ ? !s : global_bit;
     if (global) {
         if (!compact_) u32();
-        Cell w = word::make_from_symbol(sym);
+        if (global_words_.empty()) global_words_.assign(sym_count_, Cell{TYPE_WORD, 0, 0, static_cast<uint32_t>(-1)});
+        if (word_index(global_words_[entry]) < 0) global_words_[entry] = word::make_from_symbol(sym);
+        Cell w = global_words_[entry];
         cell::set_type(&w, t);
         cell_at(n, i) = w;
         return;

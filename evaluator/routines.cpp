@@ -33,7 +33,6 @@
 #include "evaluator/native_fns.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/stack.hpp"
-#include "lexer/scanner.hpp"
 #include "platform/console.hpp"
 #include "platform/files.hpp"
 #include "platform/os.hpp"
@@ -509,33 +508,32 @@ const Entry* entry_of(int32_t index) {
 
 namespace {
 
-// The routine of table entry i, pushed.
-const Cell* push_entry(uint32_t i) {
+// The routine of table entry i, pushed, made from its spec in specs.
+const Cell* push_entry(uint32_t i, const Cell* specs) {
     const Entry& e = table[i];
-    Cell* holder = stack::push(&shared::none);
-    lexer::load_text(e.spec, std::strlen(e.spec), holder);
-    const Cell spec = *holder;
+    const Cell spec = cells_of(series_node(*specs))[series_index(*specs) + i];
+    if (cell::type_of(&spec) != TYPE_BLOCK) err::raise(err::INVALID_DATA);
     function::validate_spec(&spec);
     return function::push_routine(&spec, nullptr, i + 1, e.returns, e.cells != nullptr);
 }
 
 }  // namespace
 
-void init() {
+void init(const Cell* specs) {
     console_io::init();
     const stack::Saved saved;
     for (uint32_t i = 0; i < COUNT; i++) {
         if (is_field(table[i].name)) continue;
-        const Cell v = *push_entry(i);
+        const Cell v = *push_entry(i, specs);
         word::set(word::make_from_cstr(table[i].name), &v);
     }
 }
 
-void install_fields() {
+void install_fields(const Cell* specs) {
     const stack::Saved saved;
     for (uint32_t i = 0; i < COUNT; i++) {
         if (!is_field(table[i].name)) continue;
-        const Cell v = *push_entry(i);
+        const Cell v = *push_entry(i, specs);
         Cell* slot = system_object::field_at(table[i].name);
         if (!slot) {
             std::fprintf(stderr, "the system object has no field %s\n", table[i].name);

@@ -47,14 +47,16 @@ const Entry* entry_of(int32_t index);
 
 // Start-up: every routine of the table made from its spec (checked like a
 // function spec, so that a slip in the table stops the start) and set as
-// the value of its word in the global context. Entries named by a path
-// starting "system/" are left to install_fields.
-void init();
+// the value of its word in the global context. specs is a block of one
+// spec block per entry, in table order: the entries' spec texts as the
+// boot image holds them loaded. Entries named by a path starting
+// "system/" are left to install_fields.
+void init(const Cell* specs);
 
 // Once the library has built the system object: each routine named by a
 // path stored into that field. A field missing ends the process with a
 // message: the library and the table disagree.
-void install_fields();
+void install_fields(const Cell* specs);
 
 // Calls the routine whose argument cells (one for each name of its spec, refinement
 // logic cells and locals included) lie from the argument base of the

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "codecs/qelbin.hpp"
 #include "datatypes/block.hpp"
@@ -75,8 +76,8 @@ void define_typesets(const Source& src, Cell* pairs) {
 // The fields of the system object that come from the runtime rather than
 // from the library's sources: the routines named by field paths, the
 // global context as the object system/words, the error catalogue.
-void complete_system_object() {
-    routines::install_fields();
+void complete_system_object(const Cell* specs) {
+    routines::install_fields(specs);
     const Cell words{TYPE_OBJECT, context::global, static_cast<uint32_t>(-1), 0};
     *context::self_of(context::global) = words;
     if (Cell* slot = system_object::field({"words"})) *slot = words;
@@ -99,6 +100,17 @@ std::vector<uint8_t> make_image(const Source& typesets, const std::vector<Source
         const Cell b = load_source(src);
         block::append_copy(literals, &b);
     }
+    // The routines' spec blocks, loaded here once rather than at every
+    // start.
+    Cell* specs = stack::push(&shared::none);
+    *specs = Cell{TYPE_BLOCK, 0, memory::alloc_cells(routines::COUNT), 0};
+    for (uint32_t i = 0; i < routines::COUNT; i++) {
+        Cell* spec = stack::push(&shared::none);
+        lexer::load_text(routines::table[i].spec, std::strlen(routines::table[i].spec), spec);
+        block::append_copy(specs, spec);
+        stack::pop_n(1);
+    }
+    block::append_copy(literals, specs);
     return qelbin::encode_boot(pairs, literals);
 }
 
@@ -115,20 +127,29 @@ void start(const uint8_t* image, size_t size) {
         std::fflush(stdout);
         std::exit(1);
     }
-    routines::init();
+    // The last literal holds the routines' specs, one block per entry of
+    // the routine table.
+    const uint32_t after = series::cell_count(series_node(root_cell));
+    const Cell* specs = after > before ? series::cells_of(series_node(root_cell)) + after - 1 : nullptr;
+    if (!specs || cell::type_of(specs) != TYPE_BLOCK || series_index(specs) != 0 ||
+        series::cell_count(series_node(*specs)) != routines::COUNT) {
+        std::fputs("Error: Qelbin boot image corrupted!\n", stdout);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    routines::init(specs);
     keep_words = 0;
     collector_enabled = 1;
-    const uint32_t after = series::cell_count(series_node(root_cell));
     // Every function the library's sources make is a built-in one.
     function::making_built_ins = true;
-    for (uint32_t i = before; i < after; i++) {
+    for (uint32_t i = before; i + 1 < after; i++) {
         const stack::Saved saved;
         // The root block is a fixed buffer: its cells stay in place.
         const Cell* literal = series::cells_of(series_node(root_cell)) + i;
         if (cell::type_of(literal) == TYPE_BLOCK) interp::eval_block(stack::push(literal), false);
     }
     function::making_built_ins = false;
-    complete_system_object();
+    complete_system_object(specs);
 }
 
 }  // namespace qel::boot

@@ -4,9 +4,11 @@
 // The image holds, in this order: assignments of the datatype words, the
 // typeset words, the action words and the native words (with their spec
 // blocks), then one literal per library source: the source's block, its
-// index past the header. Start-up decodes the image into the root block,
-// makes the routines, then runs each library source in order; what they
-// define is the global context every script starts with.
+// index past the header, and last a block of the routines' spec blocks,
+// one per entry of the routine table in its order. Start-up decodes the
+// image into the root block, makes the routines from their specs, then
+// runs each library source in order; what they define is the global
+// context every script starts with.
 #pragma once
 #include <cstddef>
 #include <cstdint>

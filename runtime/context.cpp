@@ -46,11 +46,29 @@ Cell* keep_in_root(const Cell& c) {
     return slot;
 }
 
+// Contexts of at most this many words are bound through a scan of their
+// words' canonical ids, taken once per bind: a function's or a small
+// object's few words are found faster so than through the hash index, and
+// most words of a body are not among them.
+constexpr uint32_t BIND_SCAN_LIMIT = 16;
+
 struct BindState {
     node_t ctx;
     bool deep;
     int32_t self_symbol;  // 0 when `self` is not special
+    uint32_t scan = 0;    // words in canonical/index, 0 to use the hash index
+    int32_t canonical[BIND_SCAN_LIMIT];
+    int32_t index[BIND_SCAN_LIMIT];
 };
+
+// The index of a symbol's word in the bound context, or -1.
+int32_t bind_index(const BindState& st, int32_t symbol) {
+    if (!st.scan) return find_symbol(st.ctx, symbol, true);
+    const int32_t c = symbol::canonical(symbol);
+    for (uint32_t k = 0; k < st.scan; k++)
+        if (st.canonical[k] == c) return st.index[k];
+    return -1;
+}
 
 void bind_series(node_t series, uint32_t from, const BindState& st) {
     if (!series || cycles::find(series)) return;
@@ -65,8 +83,9 @@ void bind_series(node_t series, uint32_t from, const BindState& st) {
             if (st.self_symbol && t == TYPE_WORD && word_symbol(c) == st.self_symbol) {
                 word_context(c) = st.ctx;
                 word_index(c) = -1;
-            } else {
-                bind_word(st.ctx, c);
+            } else if (const int32_t index = bind_index(st, word_symbol(c)); index >= 0) {
+                word_context(c) = st.ctx;
+                word_index(c) = index;
             }
             // Binding allocates nothing, so s still names the buffer.
             if (word_context(c) != was_context || word_index(c) != was_index) block_code::changed(s);
@@ -236,7 +255,21 @@ int32_t bind_word(node_t ctx, Cell* word) {
 }
 
 void bind(const Cell* block, node_t ctx, bool deep, bool self) {
-    const BindState st{ctx, deep, self ? symbol::find("self", 4) : 0};
+    BindState st;
+    st.ctx = ctx;
+    st.deep = deep;
+    st.self_symbol = self ? symbol::find("self", 4) : 0;
+    const uint32_t words = word_count(ctx);
+    if (ctx != global && words <= BIND_SCAN_LIMIT) {
+        // Outside the global context each name has one spelling, so the
+        // first canonical match is the one the index would find.
+        for (uint32_t k = 0; k < words; k++) {
+            const Cell* w = word_at(ctx, k);
+            st.canonical[k] = symbol::canonical(word_symbol(w));
+            st.index[k] = word_index(w);
+        }
+        st.scan = words;
+    }
     bind_series(series_node(block), series_index(block), st);
 }
 

@@ -121,6 +121,12 @@ bool text_equal(const Cell* a, const Cell* b, bool case_sensitive) {
     return true;
 }
 
+bool same_units(const Cell* a, const Cell* b) {
+    const Text x = text_of(a), y = text_of(b);
+    return x.count == y.count && x.width == y.width &&
+           (x.count == 0 || std::memcmp(x.data, y.data, size_t{x.count} * x.width) == 0);
+}
+
 bool bytes_equal(const Cell* a, const Cell* b) {
     const Text x = text_of(a), y = text_of(b);
     return x.count == y.count && (x.count == 0 || std::memcmp(x.data, y.data, x.count) == 0);
@@ -199,6 +205,12 @@ bool fallback_equal(const Cell* a, const Cell* b, CompareOp op) {
 // Does a stored key match a lookup key under op? kind adjusts the types:
 // map! word keys (any-word!, one key in the set-word! form) are set-words.
 bool keys_equal(const Cell* stored, const Cell* key, CompareOp op, Kind kind) {
+    // Texts of one type with the same units hold the same code points, and
+    // are equal under every comparison but identity: the usual outcome of
+    // a probe whose stored hash matched, found without the general compare.
+    if (const uint32_t t = cell::type_of(stored);
+        t == cell::type_of(key) && is_any_string(t) && op != CompareOp::Same && same_units(stored, key))
+        return true;
     Cell a = *stored, b = *key;
     uint32_t ta = cell::type_of(&a), tb = cell::type_of(&b);
     if (kind == Kind::MAP) {
@@ -629,14 +641,25 @@ void init() { hold_cells(); }
 
 namespace {
 
-template <class Unit>
-void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count, bool case_sensitive) {
+// The case choice is a template argument: keys are hashed in every look-up,
+// and the loop over their units stays free of the test.
+template <class Unit, bool CaseSensitive>
+void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count) {
     const auto* units = reinterpret_cast<const Unit*>(data);
     for (uint32_t i = 0; i < count; i++) {
         const uint32_t cp = units[i];
-        if (case_sensitive) m.add(cp);
+        if (CaseSensitive) m.add(cp);
         else if (cp < 0x80) m.add(cp - 'a' < 26 ? cp - 0x20 : cp);
         else m.add(unicode::to_upper(cp));
+    }
+}
+
+template <bool CaseSensitive>
+void add_text(Murmur3Blocks& m, const Text& t) {
+    switch (t.width) {
+        case 1: add_units<uint8_t, CaseSensitive>(m, t.data, t.count); break;
+        case 2: add_units<uint16_t, CaseSensitive>(m, t.data, t.count); break;
+        default: add_units<uint32_t, CaseSensitive>(m, t.data, t.count); break;
     }
 }
 
@@ -645,24 +668,32 @@ void add_units(Murmur3Blocks& m, const uint8_t* data, uint32_t count, bool case_
 uint32_t hash_string(const Cell* value, bool case_sensitive) {
     const Text t = text_of(value);
     Murmur3Blocks m(seed);
-    switch (t.width) {
-        case 1: add_units<uint8_t>(m, t.data, t.count, case_sensitive); break;
-        case 2: add_units<uint16_t>(m, t.data, t.count, case_sensitive); break;
-        default: add_units<uint32_t>(m, t.data, t.count, case_sensitive); break;
-    }
+    if (case_sensitive) add_text<true>(m, t);
+    else add_text<false>(m, t);
     return m.finish();
 }
 
+// murmur3 of the folded name, folding each byte as it is read.
 uint32_t hash_name(const uint8_t* name, uint32_t length) {
-    uint8_t small[256];
-    std::string large;
-    uint8_t* folded = small;
-    if (length > sizeof small) {
-        large.resize(length);
-        folded = reinterpret_cast<uint8_t*>(large.data());
+    const uint8_t* p = name;
+    Murmur3Blocks m(seed);
+    for (uint32_t left = length / 4; left; left--, p += 4)
+        m.add(uint32_t{fold(p[0])} | uint32_t{fold(p[1])} << 8 | uint32_t{fold(p[2])} << 16 |
+              uint32_t{fold(p[3])} << 24);
+    uint32_t k = 0;
+    switch (length & 3) {
+        case 3: k ^= uint32_t{fold(p[2])} << 16; [[fallthrough]];
+        case 2: k ^= uint32_t{fold(p[1])} << 8; [[fallthrough]];
+        case 1:
+            k ^= fold(p[0]);
+            k *= 0xCC9E2D51u;
+            k = (k << 15) | (k >> 17);
+            k *= 0x1B873593u;
+            m.h ^= k;
+            break;
+        default: break;
     }
-    for (uint32_t i = 0; i < length; i++) folded[i] = fold(name[i]);
-    return murmur3(folded, length, seed);
+    return mix32(m.h ^ length);
 }
 
 uint32_t hash_value(const Cell* v, bool case_sensitive) {
@@ -1209,30 +1240,48 @@ namespace {
 // Position of the first symbol on the probe chain of the name (whose
 // hash_name is hash) whose name matches (exactly, or ignoring ASCII case),
 // or -1.
-int64_t walk_symbols(const Record* r, const uint8_t* name, uint32_t length, uint32_t hash, bool folded) {
+// The name's probe chain, walked once: the position of the exact spelling
+// (or -1) and, when want_variant, of the first spelling met that matches
+// in any letter case (or -1). The walk stops at the exact spelling.
+struct Walked {
+    int64_t exact = -1;
+    int64_t variant = -1;
+};
+
+Walked walk_symbols(const Record* r, const uint8_t* name, uint32_t length, uint32_t hash, bool want_exact,
+                    bool want_variant) {
     const uint32_t mask = r->buckets - 1;
     const uint32_t start = hash & mask;
     const uint32_t* flags = words_of(r->flags);
     const int32_t* keys = ints_of(r->keys);
     const Cell* symbols = cells_of(r->series);
+    Walked w;
     uint32_t i = start, step = 0;
     while (!is_empty(flags, i)) {
         if (!is_deleted(flags, i)) {
             const Name n = name_of_symbol(symbols + keys[i]);
-            if (n.length == length &&
-                (folded ? names_equal_folded(n.bytes, name, length) : std::memcmp(n.bytes, name, length) == 0))
-                return keys[i];
+            if (n.length == length) {
+                if (want_exact && std::memcmp(n.bytes, name, length) == 0) {
+                    w.exact = keys[i];
+                    if (w.variant < 0) w.variant = keys[i];
+                    return w;
+                }
+                if (want_variant && w.variant < 0 && names_equal_folded(n.bytes, name, length)) {
+                    w.variant = keys[i];
+                    if (!want_exact) return w;
+                }
+            }
         }
         i = (i + ++step) & mask;
         if (i == start) break;
     }
-    return -1;
+    return w;
 }
 
 }  // namespace
 
 int32_t find_symbol(node_t rec, const uint8_t* name, uint32_t length) {
-    return static_cast<int32_t>(walk_symbols(record(rec), name, length, hash_name(name, length), false) + 1);
+    return static_cast<int32_t>(walk_symbols(record(rec), name, length, hash_name(name, length), true, false).exact + 1);
 }
 
 int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case_flag) {
@@ -1240,11 +1289,9 @@ int32_t lookup_symbol(node_t rec, const uint8_t* name, uint32_t length, int case
     // Both passes walk the same probe chain and end at the same empty
     // bucket, where a new spelling goes: the name is hashed once.
     const uint32_t hash = hash_name(name, length);
-    if (case_flag == 0) {
-        const int64_t exact = walk_symbols(record(rec), name, length, hash, false);
-        if (exact >= 0) return static_cast<int32_t>(exact) + 1;
-    }
-    const int64_t variant = walk_symbols(record(rec), name, length, hash, true);
+    const Walked walked = walk_symbols(record(rec), name, length, hash, case_flag == 0, true);
+    if (walked.exact >= 0) return static_cast<int32_t>(walked.exact) + 1;
+    const int64_t variant = walked.variant;
     int32_t alias = -1;
     if (variant >= 0) {
         // The spelling met first need not be the canonical one: a rehash

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "evaluator/natives.hpp"
+#include "evaluator/routines.hpp"
 #include "library/boot.hpp"
 #include "library/boot_image.hpp"
 #include "runtime/symbols.hpp"
@@ -68,6 +69,36 @@ TEST_F(Boot, LibraryLiteralsStayInTheRootBlock) {
     EXPECT_EQ(cell::type_of(&plus), TYPE_OP);
     const Cell t = value_of("true");
     EXPECT_EQ(cell::type_of(&t), TYPE_LOGIC);
+}
+
+TEST_F(Boot, RoutinesTakeTheirSpecsFromTheLastLiteral) {
+    const uint32_t before = series::cell_count(series_node(root_cell));
+    boot::start(boot_image::data, boot_image::size);
+    // The library sources come first, each at its index past the header;
+    // start-up keeps more cells after the literals.
+    const uint32_t after = series::cell_count(series_node(root_cell));
+    const Cell* roots = series::cells_of(series_node(root_cell));
+    uint32_t at = before;
+    while (at < after && cell::type_of(&roots[at]) == TYPE_BLOCK && series_index(roots[at]) == 2) at++;
+    ASSERT_GT(at, before);
+    ASSERT_LT(at, after);
+    const Cell specs = roots[at];
+    ASSERT_EQ(cell::type_of(&specs), TYPE_BLOCK);
+    ASSERT_EQ(series::cell_count(series_node(specs)), routines::COUNT);
+    // The library may take a routine's word for its own use: those still
+    // holding their routine name its spec block.
+    uint32_t routines_seen = 0;
+    for (uint32_t i = 0; i < routines::COUNT; i++) {
+        const Cell spec = series::cells_of(series_node(specs))[i];
+        ASSERT_EQ(cell::type_of(&spec), TYPE_BLOCK) << routines::table[i].name;
+        const std::string name = routines::table[i].name;
+        if (name.find('/') != std::string::npos) continue;  // a field of the system object
+        const Cell r = value_of(name.c_str());
+        if (cell::type_of(&r) != TYPE_ROUTINE) continue;
+        EXPECT_EQ(function_spec(r), series_node(spec)) << name;
+        routines_seen++;
+    }
+    EXPECT_GT(routines_seen, routines::COUNT / 2);
 }
 
 using BootDeath = Boot;

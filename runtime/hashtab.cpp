@@ -675,25 +675,7 @@ uint32_t hash_string(const Cell* value, bool case_sensitive) {
 
 // murmur3 of the folded name, folding each byte as it is read.
 uint32_t hash_name(const uint8_t* name, uint32_t length) {
-    const uint8_t* p = name;
-    Murmur3Blocks m(seed);
-    for (uint32_t left = length / 4; left; left--, p += 4)
-        m.add(uint32_t{fold(p[0])} | uint32_t{fold(p[1])} << 8 | uint32_t{fold(p[2])} << 16 |
-              uint32_t{fold(p[3])} << 24);
-    uint32_t k = 0;
-    switch (length & 3) {
-        case 3: k ^= uint32_t{fold(p[2])} << 16; [[fallthrough]];
-        case 2: k ^= uint32_t{fold(p[1])} << 8; [[fallthrough]];
-        case 1:
-            k ^= fold(p[0]);
-            k *= 0xCC9E2D51u;
-            k = (k << 15) | (k >> 17);
-            k *= 0x1B873593u;
-            m.h ^= k;
-            break;
-        default: break;
-    }
-    return mix32(m.h ^ length);
+    return murmur3_mapped(name, length, seed, [](uint8_t b) { return fold(b); });
 }
 
 uint32_t hash_value(const Cell* v, bool case_sensitive) {

@@ -51,4 +51,29 @@ struct Murmur3Blocks {
     uint32_t finish() const { return mix32(h ^ (count * 4)); }
 };
 
+// murmur3 over the bytes as map turns each of them, read as it goes (the
+// symbol table hashes names folded to one letter case so).
+template <class Map>
+uint32_t murmur3_mapped(const uint8_t* p, size_t len, uint32_t seed_value, Map map) {
+    Murmur3Blocks m(seed_value);
+    for (size_t left = len / 4; left; left--, p += 4)
+        m.add(uint32_t{map(p[0])} | uint32_t{map(p[1])} << 8 | uint32_t{map(p[2])} << 16 |
+              uint32_t{map(p[3])} << 24);
+    uint32_t k = 0;
+    switch (len & 3) {
+        case 3: k ^= uint32_t{map(p[2])} << 16; [[fallthrough]];
+        case 2: k ^= uint32_t{map(p[1])} << 8; [[fallthrough]];
+        case 1:
+            k ^= map(p[0]);
+            k *= 0xCC9E2D51u;
+            k = (k << 15) | (k >> 17);
+            k *= 0x1B873593u;
+            m.h ^= k;
+            break;
+        default: break;
+    }
+    // The length is mixed in modulo 2^32, as the reference does.
+    return mix32(m.h ^ static_cast<uint32_t>(len));
+}
+
 }  // namespace qel::hashtab

@@ -111,7 +111,8 @@ struct Site {
     uint32_t index;    // its global or local index
     uint32_t pos;      // the naming word's cell index
     int32_t fast;      // an infix operator's integer step (fast_ops), NOT_FAST when none
-    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same;
+    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same
+                       // (a function!: or one called alike, see vm.cpp);
                        // Field and SetPath: the path as it stands in the block
     Cell op;           // Infix: the op! value the word holds
     Cell name;         // the naming word as it stands in the block; Field and SetPath: the path's first word
@@ -124,8 +125,15 @@ struct Site {
     Cell element;      // Field and SetPath: the path's second word
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
-    std::vector<Cell> types; // the typesets of the arguments
-    std::vector<Cell> rest;  // function!: the cells after the arguments (refinements unused, locals)
+    // Calls: the called value's argument list as it was (its cell and its
+    // entries, the first ones the typesets of the arguments) and, for a
+    // function!, the cells after the arguments (refinements unused,
+    // locals); both kept in the code's pool.
+    Cell list_cell;
+    uint32_t list_at = 0, list_n = 0;
+    uint32_t rest_at = 0, rest_n = 0;
+    const Cell* list = nullptr;
+    const Cell* rest = nullptr;
     // function!: the code of its body as last found ready to run in place,
     // the body's node and index then, and the code generation then.
     mutable block_code::Code* body = nullptr;
@@ -143,6 +151,7 @@ struct Block {
     uint32_t end;      // the instruction after its code
     uint32_t limit;    // where its code ends: the block's tail, or the end of the one expression
     mutable uint64_t seen;  // the code generation under which it was last found valid
+    mutable bool apart = false;  // a check in it failed: it runs as a block of its own
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
 };
 
@@ -165,6 +174,7 @@ struct Code {
     uint32_t running = 0;
     uint32_t refs = 0;       // codes that compiled this block in place
     uint32_t remade = 0;     // times made again
+    uint32_t walked = 0;     // evaluations walked before it was made
     uint32_t start = 0;      // the block index it was compiled from
     bool one_expression = false;  // only the block's first expression (a script's top level)
     node_t home = 0;         // the function context whose words are read as locals; 0 none
@@ -172,6 +182,7 @@ struct Code {
     std::vector<compile::Ins> ins;
     std::vector<compile::Site> sites;
     std::vector<compile::Block> blocks;
+    std::vector<Cell> pool;  // the argument lists and rest cells of the sites
 };
 
 }  // namespace qel::block_code

@@ -121,8 +121,11 @@ inline bool same_value(const Cell* v, const Cell& expected) {
 // same way: its argument list is entry for entry the one the site was
 // compiled from, so the site's checks and the cells after the arguments
 // hold for it too, and its context keeps it as its self value, where the
-// call's frame finds it again (called_fn). Answers that context; 0 when
-// the function is to be called otherwise.
+// call's frame finds it again (called_fn). Its context is not the site's
+// own (the function the site was made for may have died, its context's
+// node given to another): a frame with the site's context calls the
+// site's function. Answers that context; 0 when the function is to be
+// called otherwise.
 [[gnu::noinline]] node_t alike_function(const Site& s, const Cell* v) {
     if (!v || cell::type_of(v) != TYPE_FUNCTION || s.kind != SiteKind::Function ||
         (v->header & 0x00FF00FF) != (s.fn.header & 0x00FF00FF))
@@ -136,17 +139,15 @@ inline bool same_value(const Cell* v, const Cell& expected) {
         std::memcmp(series::cells_of(n), s.list, s.list_n * sizeof(Cell)) != 0)
         return 0;
     const node_t ctx = function_context(*v);
-    if (!same_value(context::self_of(ctx), *v)) return 0;
+    if (ctx == s.ctx || !same_value(context::self_of(ctx), *v)) return 0;
     return ctx;
 }
 
 // The function! a call site's frame (on the top of the frame stack) calls:
-// the site's own or one alike, which its context keeps as its self value.
-// The site's own cell is not read for it: the function it was made for
-// may have died since, its context's node now another function's.
-inline Cell called_fn(const Site& s) {
-    const Cell* self = context::self_of((stack::frame_top - 1)->ctx);
-    return cell::type_of(self) == TYPE_FUNCTION ? *self : s.fn;
+// the site's own, or one alike, which its context keeps as its self value.
+inline const Cell& called_fn(const Site& s) {
+    const node_t ctx = (stack::frame_top - 1)->ctx;
+    return ctx == s.ctx ? s.fn : *context::self_of(ctx);
 }
 
 // A value a word may deliver as it stands.
@@ -1028,10 +1029,12 @@ bool run_block(const Cell* block, bool chain) {
     const SeriesBuffer* buffer = series::buffer_of(n);
     if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
     Code* c = buffer->code ? block_code::find(n) : nullptr;
+    bool loops_now = false;
     if (!c) {
         c = new Code;
         block_code::attach(n, c);
         if (!compile::runs_loop(blk)) return false;
+        loops_now = true;
     }
     // A code made for one expression of a script's top level is no code
     // for the whole block.
@@ -1040,10 +1043,11 @@ bool run_block(const Cell* block, bool chain) {
     case Kind::Never:
         return false;
     case Kind::Seen:
-        // A function body waits for its third call: functions made in a
-        // loop are often called once or twice, and walking their bodies
-        // costs less than making code that dies with them.
-        if (c->walked < BODY_WALKS && stack::frame_top > stack::frame_bottom &&
+        // A function body waits for its third call (unless it runs a
+        // loop): functions made in a loop are often called once or twice,
+        // and walking their bodies costs less than making code that dies
+        // with them.
+        if (!loops_now && c->walked < BODY_WALKS && stack::frame_top > stack::frame_bottom &&
             stack::has_flag(stack::frame_top - 1, stack::frame_flag::BODY)) {
             c->walked++;
             return false;

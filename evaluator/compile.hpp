@@ -146,12 +146,12 @@ struct Site {
 struct Block {
     Cell cell;         // the block as evaluated (its index the first expression's)
     uint32_t code;     // the index its buffer carries while its cells are those compiled
+                       // (none after a check in it failed: it runs as a block of its own)
     block_code::Code* ref;  // the code object of that index (this code's own for block 0)
     bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
     uint32_t limit;    // where its code ends: the block's tail, or the end of the one expression
     mutable uint64_t seen;  // the code generation under which it was last found valid
-    mutable bool apart = false;  // a check in it failed: it runs as a block of its own
     std::vector<std::pair<uint32_t, uint32_t>> starts;  // cell index of each expression, its Expr
 };
 

@@ -292,11 +292,13 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
 
 // A check of the instruction failed: the code is made again at the block's
 // next evaluation. Until then (a loop of the code may still turn many
-// times) the block in place that holds the instruction runs as a block of
-// its own, whose code is made from what its words hold now.
+// times) the block in place that holds the instruction is taken as changed,
+// so that it runs as a block of its own, whose code is made from what its
+// words hold now. No buffer carries the index it then expects.
+constexpr uint32_t NO_CODE_INDEX = UINT32_MAX;
 void went_stale(Code& c, const Ins& i) {
     c.stale = true;
-    if (i.blk) c.blocks[i.blk].apart = true;
+    if (i.blk) c.blocks[i.blk].code = NO_CODE_INDEX;
     block_code::generation++;
 }
 
@@ -389,8 +391,9 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
     return finish(c, i.blk, static_cast<int32_t>(i.a), 1, op_pos + 1, Phase::Todo, left + 1);
 }
 
-// The block of an in-place conditional or paren changed, or runs apart: it
-// runs as the walker runs it (through its own code, when it has one).
+// The block of an in-place conditional or paren changed, or a check in it
+// failed: it runs as the walker runs it (through its own code, when it has
+// one).
 [[gnu::noinline]] bool run_changed_block(const Block& b) {
     Cell cell = b.cell;
     if (b.paren) {
@@ -817,7 +820,7 @@ Branch : {
     DISPATCH();
 }
 Enter:
-    if (!valid(blocks[ip->b]) || blocks[ip->b].apart) [[unlikely]] {
+    if (!valid(blocks[ip->b])) [[unlikely]] {
         if (!run_changed_block(blocks[ip->b])) goto exited;
         globals.refresh();
         ip = first + ip->c;

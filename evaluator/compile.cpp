@@ -423,7 +423,6 @@ bool Compiler::chain(uint32_t& pos, int32_t up, uint32_t argi, bool& may_unset) 
         s.fn = fn;
         s.op = op;
         s.spec = native_spec(fn);
-        s.types.assign(cells_of(list), cells_of(list) + 2);
         c_.sites.push_back(s);
         const auto site = static_cast<uint32_t>(c_.sites.size() - 1);
         // A right operand that runs no code and cannot fail is read by the
@@ -492,13 +491,18 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
                  ? site_of(SiteKind::Function, pos, up, argi, name, frame_header(name, stack::FrameKind::Call, 0))
                  : site_of(SiteKind::Native, pos, up, argi, name, frame_header(name, stack::FrameKind::NativeCall, 0));
     s.fn = fn;
-    s.types.assign(cells_of(list), cells_of(list) + argc);
+    s.list_cell = list_cell;
+    s.list_at = static_cast<uint32_t>(c_.pool.size());
+    s.list_n = count;
+    c_.pool.insert(c_.pool.end(), cells_of(list), cells_of(list) + count);
     if (t == TYPE_FUNCTION) {
         s.body_header = frame_header(name, stack::FrameKind::Native, stack::frame_flag::BODY);
         s.ctx = function_context(fn);
         // The frame's cells after the arguments, as a call without
         // refinements lays them out.
-        call::each_unused_cell(list, argc, [&](const Cell& c) { s.rest.push_back(c); });
+        s.rest_at = static_cast<uint32_t>(c_.pool.size());
+        call::each_unused_cell(list, argc, [&](const Cell& c) { c_.pool.push_back(c); });
+        s.rest_n = static_cast<uint32_t>(c_.pool.size()) - s.rest_at;
     } else {
         s.spec = native_spec(fn);
         if (t == TYPE_NATIVE) {
@@ -526,7 +530,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     if (is_loop(kind)) return loop(pos, site, argc, up, argi);
     bool conditional = kind == SiteKind::If || kind == SiteKind::Either || kind == SiteKind::Unless;
     const uint32_t blocks = kind == SiteKind::Either ? 2 : 1;
-    if (argc != blocks + 1) {
+    if (conditional && argc != blocks + 1) {
         conditional = false;
         c_.sites[static_cast<size_t>(site)].kind = SiteKind::Native;
     }
@@ -704,6 +708,12 @@ void compile(const Cell& blk, Code& code) {
     b.code = series::buffer_of(series_node(blk))->code;
     b.ref = &code;
     b.seen = block_code::generation - 1;
+    // Room for the usual shapes at once: most blocks are small, and made
+    // code of a block that is run only a few times should cost little.
+    const uint32_t cells = series::cell_count(series_node(blk)) - series_index(blk);
+    code.ins.reserve(2 * cells + 4);
+    code.sites.reserve(cells / 2 + 2);
+    code.blocks.reserve(4);
     code.blocks.push_back(b);
     Compiler c(code);
     c.block(0, 0);
@@ -711,6 +721,10 @@ void compile(const Cell& blk, Code& code) {
     Ins r{};
     r.op = Op::Return;
     code.ins.push_back(r);
+    for (Site& s : code.sites) {
+        s.list = code.pool.data() + s.list_at;
+        s.rest = code.pool.data() + s.rest_at;
+    }
 }
 
 bool runs_loop(const Cell& blk) {
@@ -755,6 +769,7 @@ Code* remake(const Cell& blk, Code* code) {
         code->ins.clear();
         code->sites.clear();
         code->blocks.clear();
+        code->pool.clear();
     }
     code->remade = remade;
     if (remade > 4) {

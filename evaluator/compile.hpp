@@ -111,7 +111,8 @@ struct Site {
     uint32_t index;    // its global or local index
     uint32_t pos;      // the naming word's cell index
     int32_t fast;      // an infix operator's integer step (fast_ops), NOT_FAST when none
-    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same;
+    Cell fn;           // the called value (an op!'s function for Infix): checked to be the same
+                       // (a function!: or one called alike, see vm.cpp);
                        // Field and SetPath: the path as it stands in the block
     Cell op;           // Infix: the op! value the word holds
     Cell name;         // the naming word as it stands in the block; Field and SetPath: the path's first word
@@ -124,8 +125,15 @@ struct Site {
     Cell element;      // Field and SetPath: the path's second word
     node_t spec;       // native! and action!: the spec block
     void (*entry)(const int32_t*);  // native! and action!: the entry
-    std::vector<Cell> types; // the typesets of the arguments
-    std::vector<Cell> rest;  // function!: the cells after the arguments (refinements unused, locals)
+    // Calls: the called value's argument list as it was (its cell and its
+    // entries, the first ones the typesets of the arguments) and, for a
+    // function!, the cells after the arguments (refinements unused,
+    // locals); both kept in the code's pool.
+    Cell list_cell;
+    uint32_t list_at = 0, list_n = 0;
+    uint32_t rest_at = 0, rest_n = 0;
+    const Cell* list = nullptr;
+    const Cell* rest = nullptr;
     // function!: the code of its body as last found ready to run in place,
     // the body's node and index then, and the code generation then.
     mutable block_code::Code* body = nullptr;
@@ -138,6 +146,7 @@ struct Site {
 struct Block {
     Cell cell;         // the block as evaluated (its index the first expression's)
     uint32_t code;     // the index its buffer carries while its cells are those compiled
+                       // (none after a check in it failed: it runs as a block of its own)
     block_code::Code* ref;  // the code object of that index (this code's own for block 0)
     bool paren;        // a paren compiled in place (else a branch of if, either, unless)
     uint32_t end;      // the instruction after its code
@@ -165,6 +174,7 @@ struct Code {
     uint32_t running = 0;
     uint32_t refs = 0;       // codes that compiled this block in place
     uint32_t remade = 0;     // times made again
+    uint32_t walked = 0;     // evaluations walked before it was made
     uint32_t start = 0;      // the block index it was compiled from
     bool one_expression = false;  // only the block's first expression (a script's top level)
     node_t home = 0;         // the function context whose words are read as locals; 0 none
@@ -172,6 +182,7 @@ struct Code {
     std::vector<compile::Ins> ins;
     std::vector<compile::Site> sites;
     std::vector<compile::Block> blocks;
+    std::vector<Cell> pool;  // the argument lists and rest cells of the sites
 };
 
 }  // namespace qel::block_code

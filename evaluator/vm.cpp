@@ -117,6 +117,39 @@ inline bool same_value(const Cell* v, const Cell& expected) {
     return v && (v->header & 0x00FF00FF) == (expected.header & 0x00FF00FF) && same_payload(v, &expected);
 }
 
+// A function! other than the one a call site was made for, called in the
+// same way: its argument list is entry for entry the one the site was
+// compiled from, so the site's checks and the cells after the arguments
+// hold for it too, and its context keeps it as its self value, where the
+// call's frame finds it again (called_fn). Its context is not the site's
+// own (the function the site was made for may have died, its context's
+// node given to another): a frame with the site's context calls the
+// site's function. Answers that context; 0 when the function is to be
+// called otherwise.
+[[gnu::noinline]] node_t alike_function(const Site& s, const Cell* v) {
+    if (!v || cell::type_of(v) != TYPE_FUNCTION || s.kind != SiteKind::Function ||
+        (v->header & 0x00FF00FF) != (s.fn.header & 0x00FF00FF))
+        return 0;
+    const Cell& list = function::arg_list_of(v);
+    if (list.header != s.list_cell.header || series_index(list) != series_index(s.list_cell) ||
+        function::arg_list_plain(list) != function::arg_list_plain(s.list_cell))
+        return 0;
+    const node_t n = series_node(list);
+    if (series::cell_count(n) != s.list_n ||
+        std::memcmp(series::cells_of(n), s.list, s.list_n * sizeof(Cell)) != 0)
+        return 0;
+    const node_t ctx = function_context(*v);
+    if (ctx == s.ctx || !same_value(context::self_of(ctx), *v)) return 0;
+    return ctx;
+}
+
+// The function! a call site's frame (on the top of the frame stack) calls:
+// the site's own, or one alike, which its context keeps as its self value.
+inline const Cell& called_fn(const Site& s) {
+    const node_t ctx = (stack::frame_top - 1)->ctx;
+    return ctx == s.ctx ? s.fn : *context::self_of(ctx);
+}
+
 // A value a word may deliver as it stands.
 inline bool plain(const Cell* v) {
     if (!v) return false;
@@ -241,10 +274,12 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
         case SiteKind::SetPath:
             set_path(c, s, pos);
             break;
-        default:
-            call::check_arg(&s.fn, &s.name, argi);
-            pos = call::resume_call(&s.fn, &blk, pos, &s.name, argi + 1);
+        default: {
+            const Cell fn = s.kind == SiteKind::Function ? called_fn(s) : s.fn;
+            call::check_arg(&fn, &s.name, argi);
+            pos = call::resume_call(&fn, &blk, pos, &s.name, argi + 1);
             break;
+        }
         }
         if (exit_pending()) return nullptr;
         start = site_start;
@@ -255,11 +290,21 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
     return resume_block(c, r, pos, start);
 }
 
-// A check of the instruction failed: the walker takes over from it, and
-// the code is made again at the block's next evaluation.
-[[gnu::noinline]] const Ins* hand_over(Code& c, const Ins& i, Phase phase, uint32_t pos, Cell* start) {
+// A check of the instruction failed: the code is made again at the block's
+// next evaluation. Until then (a loop of the code may still turn many
+// times) the block in place that holds the instruction is taken as changed,
+// so that it runs as a block of its own, whose code is made from what its
+// words hold now. No buffer carries the index it then expects.
+constexpr uint32_t NO_CODE_INDEX = UINT32_MAX;
+void went_stale(Code& c, const Ins& i) {
     c.stale = true;
+    if (i.blk) c.blocks[i.blk].code = NO_CODE_INDEX;
     block_code::generation++;
+}
+
+// A check of the instruction failed: the walker takes over from it.
+[[gnu::noinline]] const Ins* hand_over(Code& c, const Ins& i, Phase phase, uint32_t pos, Cell* start) {
+    went_stale(c, i);
     return finish(c, i.blk, i.up, i.argi, pos, phase, start);
 }
 
@@ -342,13 +387,13 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
 // The right operand of an operator is no longer a value as it stands.
 [[gnu::noinline]] const Ins* arith_hand_over(Code& c, const Ins& i, Cell* left, uint32_t op_pos) {
     begin_infix(c.sites[i.a], left);
-    c.stale = true;
-    block_code::generation++;
+    went_stale(c, i);
     return finish(c, i.blk, static_cast<int32_t>(i.a), 1, op_pos + 1, Phase::Todo, left + 1);
 }
 
-// The block of an in-place conditional or paren changed: it runs as the
-// walker runs it.
+// The block of an in-place conditional or paren changed, or a check in it
+// failed: it runs as the walker runs it (through its own code, when it has
+// one).
 [[gnu::noinline]] bool run_changed_block(const Block& b) {
     Cell cell = b.cell;
     if (b.paren) {
@@ -362,15 +407,15 @@ bool end_infix(Code& c, const Site& s, uint32_t pos) {
     return !exit_pending();
 }
 
-// The body of a function! whose arguments are in place (its context's
-// values word set): call::call_function with the frame header made
-// beforehand. False when an exit for a frame below is pending.
-bool call_body(const Site& s) {
+// The body of fn, called at site s, whose arguments are in place (its
+// context's values word set): call::call_function with the frame header
+// made beforehand. False when an exit for a frame below is pending.
+bool call_body(const Site& s, const Cell& fn) {
     if (trace::installed) [[unlikely]] {
-        call::call_function(&s.fn, &s.name);
+        call::call_function(&fn, &s.name);
         return !exit_pending();
     }
-    const Cell body = function::body_of(s.fn);
+    const Cell body = function::body_of(fn);
     push_frame(s.body_header, s.word_ctx, 0, 0);
     interp::eval_block(&body, true);
     if (exit_pending()) {
@@ -420,6 +465,7 @@ struct CallRecord {
     const Ins* ip;       // its InvokeFn
     Cell* locals;
     Cell* base;          // the body's base: its value ends there
+    node_t ctx;          // the called function's context
     uint32_t depth;      // the loops the caller was inside
     uint32_t saved_values;  // the function context's values word before the call
     uint64_t position[2];   // the caller's interp::current_position
@@ -436,13 +482,14 @@ inline uint32_t level_loops(const State& st) {
     return call_top > st.calls ? call_records[call_top - 1].depth : 0;
 }
 
-// The compiled body of fn, ready to run in the caller's loop: null when it
-// is to be called the ordinary way (traced, not compiled yet, stale, ...).
-// The function's arguments are in place and its context's values word set.
-inline Code* inline_body(const Site& s, const State& st) {
+// The compiled body of fn, called at site s, ready to run in the caller's
+// loop: null when it is to be called the ordinary way (traced, not
+// compiled yet, stale, ...). The function's arguments are in place and its
+// context's values word set.
+inline Code* inline_body(const Site& s, const Cell& fn, const State& st) {
     if (trace::installed || call_top >= MAX_CALLS) [[unlikely]]
         return nullptr;
-    const Cell& body = function::body_of(s.fn);
+    const Cell& body = function::body_of(fn);
     const node_t n = series_node(body);
     Code* c = s.body;
     if (s.body_seen != block_code::generation || s.body_node != n || s.body_index != series_index(body))
@@ -482,8 +529,7 @@ bool take_loop_exit(const Code& c, State& st, uint32_t code) {
 // back as it was.
 void leave_body(State& st) {
     const CallRecord& r = call_records[--call_top];
-    const Site& s = r.code->sites[r.ip->a];
-    if (s.ctx) stack::values_word_of(s.ctx) = r.saved_values;
+    if (r.ctx) stack::values_word_of(r.ctx) = r.saved_values;
     st.depth = r.depth;
     end_run(st.code);
     std::memcpy(&interp::current_position, r.position, sizeof r.position);
@@ -620,9 +666,13 @@ arith : {
 }
 CallFn : {
     const Site& s = sites[ip->a];
-    if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
-        GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
-    push_frame(s.header, s.word_ctx, s.ctx, s.ctx ? stack::values_word_of(s.ctx) : 0);
+    const Cell* v = reach(s, locals, globals);
+    node_t ctx = s.ctx;
+    if (!same_value(v, s.fn)) [[unlikely]] {
+        ctx = alike_function(s, v);
+        if (!ctx) GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    }
+    push_frame(s.header, s.word_ctx, ctx, ctx ? stack::values_word_of(ctx) : 0);
     NEXT();
 }
 CallNat : {
@@ -634,20 +684,29 @@ CallNat : {
 }
 Check : {
     const Site& s = sites[ip->a];
-    if (!typeset::has(&s.types[ip->c], cell::type_of(stack::top()))) [[unlikely]]
-        call::check_arg(&s.fn, &s.name, ip->c);
+    if (!typeset::has(&s.list[ip->c], cell::type_of(stack::top()))) [[unlikely]] {
+        const Cell fn = s.kind == SiteKind::Function ? called_fn(s) : s.fn;
+        call::check_arg(&fn, &s.name, ip->c);
+    }
     NEXT();
 }
-Unset:
-    if (cell::type_of(stack::top()) == TYPE_UNSET) [[unlikely]]
-        call::check_arg(&sites[ip->a].fn, &sites[ip->a].name, ip->c);
+Unset : {
+    const Site& s = sites[ip->a];
+    if (cell::type_of(stack::top()) == TYPE_UNSET) [[unlikely]] {
+        const Cell fn = s.kind == SiteKind::Function ? called_fn(s) : s.fn;
+        call::check_arg(&fn, &s.name, ip->c);
+    }
     NEXT();
+}
 InvokeFn : {
     const Site& s = sites[ip->a];
-    for (const Cell& cell : s.rest) stack::push(&cell);
-    const uint32_t saved_values = (stack::frame_top - 1)->saved_values;
-    if (s.ctx) stack::values_word_of(s.ctx) = stack::index_of(stack::arg_base) + 1;
-    if (Code* body = inline_body(s, st)) [[likely]] {
+    for (uint32_t k = 0; k < s.rest_n; k++) stack::push(&s.rest[k]);
+    const Frame* frame = stack::frame_top - 1;
+    const uint32_t saved_values = frame->saved_values;
+    const node_t ctx = frame->ctx;
+    const Cell fn = called_fn(s);
+    if (ctx) stack::values_word_of(ctx) = stack::index_of(stack::arg_base) + 1;
+    if (Code* body = inline_body(s, fn, st)) [[likely]] {
         // The body runs here, in the frame call_body would push; Return
         // comes back to this instruction.
         CallRecord& r = call_records[call_top++];
@@ -656,6 +715,7 @@ InvokeFn : {
         r.locals = locals;
         r.depth = st.depth;
         r.saved_values = saved_values;
+        r.ctx = ctx;
         std::memcpy(r.position, &interp::current_position, sizeof r.position);
         push_frame(s.body_header, s.word_ctx, 0, 0);
         r.base = stack::arg_top;
@@ -668,8 +728,8 @@ InvokeFn : {
         ip = first;
         DISPATCH();
     }
-    if (!call_body(s)) [[unlikely]] {
-        if (s.ctx) stack::values_word_of(s.ctx) = saved_values;
+    if (!call_body(s, fn)) [[unlikely]] {
+        if (ctx) stack::values_word_of(ctx) = saved_values;
         goto exited;
     }
     stack::unwind_keep_call();
@@ -736,7 +796,7 @@ SetEnd : {
 Branch : {
     const Site& s = sites[ip->a];
     Cell* start = stack::arg_base;
-    if (!typeset::has(&s.types[0], cell::type_of(start))) [[unlikely]]
+    if (!typeset::has(&s.list[0], cell::type_of(start))) [[unlikely]]
         call::check_arg(&s.fn, &s.name, 0);
     if (cell::type_of(&ip->k) == TYPE_WORD) {
         const Cell* v = lookup::peek(&ip->k);
@@ -961,16 +1021,23 @@ End run(Code& c, bool chain) {
 
 }  // namespace
 
+// A function body's code is made at its third call: the first makes the
+// block's entry, and this many more walk it (other blocks are made at their
+// second evaluation).
+constexpr uint32_t BODY_WALKS = 1;
+
 bool run_block(const Cell* block, bool chain) {
     const Cell blk = *block;
     const node_t n = series_node(blk);
     const SeriesBuffer* buffer = series::buffer_of(n);
     if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
     Code* c = buffer->code ? block_code::find(n) : nullptr;
+    bool loops_now = false;
     if (!c) {
         c = new Code;
         block_code::attach(n, c);
         if (!compile::runs_loop(blk)) return false;
+        loops_now = true;
     }
     // A code made for one expression of a script's top level is no code
     // for the whole block.
@@ -979,6 +1046,16 @@ bool run_block(const Cell* block, bool chain) {
     case Kind::Never:
         return false;
     case Kind::Seen:
+        // A function body waits for its third call (unless it runs a
+        // loop): functions made in a loop are often called once or twice,
+        // and walking their bodies costs less than making code that dies
+        // with them.
+        if (!loops_now && c->walked < BODY_WALKS && stack::frame_top > stack::frame_bottom &&
+            stack::has_flag(stack::frame_top - 1, stack::frame_flag::BODY)) {
+            c->walked++;
+            return false;
+        }
+        [[fallthrough]];
     case Kind::Inlined:
         compile::compile(blk, *c);
         break;

@@ -10,7 +10,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import Terminal  # noqa: E402
+from tmux_driver import Terminal, report  # noqa: E402
 
 
 def ends_with_prompt(prompt):
@@ -74,9 +74,7 @@ def main():
             failures.append(str(e))
         finally:
             t.close()
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import Terminal  # noqa: E402
+from tmux_driver import Terminal, report  # noqa: E402
 
 SCRIPT = r'''Qel []
 h: copy []
@@ -149,9 +149,7 @@ def main():
             check("terminal modes after SIGTERM", modes(after), modes(before))
         finally:
             t.close()
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import Terminal  # noqa: E402
+from tmux_driver import Terminal, report  # noqa: E402
 
 COLS = 50
 
@@ -45,9 +45,7 @@ def main():
                 failures.append("Ctrl-D did not end the console with status 0")
         finally:
             t.close()
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import Terminal  # noqa: E402
+from tmux_driver import Terminal, report  # noqa: E402
 
 
 def main():
@@ -71,9 +71,7 @@ def main():
             t.wait_for(lambda s: s.count("42") >= 2, "the recalled line run")
         finally:
             t.close()
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

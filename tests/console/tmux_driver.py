@@ -71,3 +71,10 @@ class Terminal:
     def close(self):
         subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def report(failures):
+    """Prints each failure; the exit status of a check."""
+    for f in failures:
+        print("FAIL:", f)
+    return 1 if failures else 0

@@ -59,6 +59,11 @@ def main():
         r = run(args.qel, home, "print length? system/console/history\n")
         if not r.stdout.decode().endswith("\n100\n"):
             failures.append("history not kept and cut: " + r.stdout.decode())
+        # It is written beside the old one and renamed over it: nothing else
+        # stays in the folder.
+        left = sorted(os.listdir(os.path.dirname(cfg)))
+        if left != ["console-cfg.qel"]:
+            failures.append(f"the configuration folder holds {left}")
         # A configuration that does not load, or whose history is no
         # block, leaves the defaults; quit still ends the console.
         for bad in ["Qel [] history: 5", "Qel [ broken", "no header"]:

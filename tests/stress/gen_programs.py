@@ -117,7 +117,7 @@ class Word:
 
 def parse_spec(name, spec, action):
     text = spec.encode().decode("unicode_escape") if "\\" in spec else spec
-    text = re.sub(r'^\s*"(?:[^"^]|\^.)*"', "", text)  # the doc string
+    text = re.sub(r'"(?:[^"^]|\^.)*"', " ", text)  # the doc strings
     args, refinements, current = [], {}, None
     tokens = re.findall(r"\[[^\]]*\]|\S+", text)
     i = 0

@@ -135,8 +135,9 @@ inline bool same_value(const Cell* v, const Cell& expected) {
         function::arg_list_plain(list) != function::arg_list_plain(s.list_cell))
         return 0;
     const node_t n = series_node(list);
+    // An empty list has no cells to compare (and the site no pool for them).
     if (series::cell_count(n) != s.list_n ||
-        std::memcmp(series::cells_of(n), s.list, s.list_n * sizeof(Cell)) != 0)
+        (s.list_n && std::memcmp(series::cells_of(n), s.list, s.list_n * sizeof(Cell)) != 0))
         return 0;
     const node_t ctx = function_context(*v);
     if (ctx == s.ctx || !same_value(context::self_of(ctx), *v)) return 0;

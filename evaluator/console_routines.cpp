@@ -100,7 +100,7 @@ bool complete(void*, const std::u32string& line, size_t cursor, line_editor::Com
     const Cell fn_value = *fn;
     std::vector<std::u32string> items;
     std::vector<size_t> cursors;
-    const bool ok = interp::guarded(interp::OnError::Drop, [&] {
+    const bool ok = interp::guarded([&] {
         Cell args[2];
         Cell* s = stack::push(&shared::none);
         string::make_at(s, static_cast<uint32_t>(line.size()));

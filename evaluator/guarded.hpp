@@ -1,21 +1,17 @@
 // Runs C++ code that evaluates language code inside a try region of its
 // own: an error raised in it comes back here instead of ending the process.
 #pragma once
-#include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/system.hpp"
 
 namespace qel::interp {
 
-// What becomes of an error caught by guarded.
-enum class OnError { Print, Drop };
-
-// Answers false when the body stopped on an error (printed in the error
-// display, or dropped) or answered false itself; the stacks are as they
-// were before the body. Exits other than errors pass through.
+// Answers false when the body stopped on an error (which is dropped) or
+// answered false itself; the stacks are as they were before the body.
+// Exits other than errors pass through.
 template <class Body>
-bool guarded(OnError on_error, Body&& body) {
+bool guarded(Body&& body) {
     stack::Saved saved;
     stack::mark_try(nullptr);
     bool ok = false;
@@ -24,10 +20,9 @@ bool guarded(OnError on_error, Body&& body) {
     } catch (const NonLocalExit& e) {
         if (e.code != catch_code::ERROR) throw;
         sys.thrown_code = 0;
-        // The stacks come back before the report pushes its own cells: the
-        // error may have left the top anywhere up to the end of the stack.
+        // The error may have left the top anywhere up to the end of the
+        // stack.
         saved.restore();
-        if (on_error == OnError::Print) err::print(&stack::error_in_flight);
         stack::error_in_flight = Cell{TYPE_UNSET, 0, 0, 0};
     }
     // An exit that found no target raised its error already; none can be

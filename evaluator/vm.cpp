@@ -487,7 +487,7 @@ inline uint32_t level_loops(const State& st) {
 // loop: null when it is to be called the ordinary way (traced, not
 // compiled yet, stale, ...). The function's arguments are in place and its
 // context's values word set.
-inline Code* inline_body(const Site& s, const Cell& fn, const State& st) {
+inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State& st) {
     if (trace::installed || call_top >= MAX_CALLS) [[unlikely]]
         return nullptr;
     const Cell& body = function::body_of(fn);
@@ -504,7 +504,7 @@ inline Code* inline_body(const Site& s, const Cell& fn, const State& st) {
         s.body_index = series_index(body);
         s.body_seen = block_code::generation;
     }
-    if (c->home && !stack::values_word_of(c->home)) return nullptr;
+    if (c->home && c->home != ctx && !stack::values_word_of(c->home)) return nullptr;
     if (st.depth + c->loops > std::size(st.loops)) return nullptr;
     return c;
 }
@@ -706,8 +706,9 @@ InvokeFn : {
     const uint32_t saved_values = frame->saved_values;
     const node_t ctx = frame->ctx;
     const Cell fn = called_fn(s);
-    if (ctx) stack::values_word_of(ctx) = stack::index_of(stack::arg_base) + 1;
-    if (Code* body = inline_body(s, fn, st)) [[likely]] {
+    Cell* const args = stack::arg_base;
+    if (ctx) stack::values_word_of(ctx) = stack::index_of(args) + 1;
+    if (Code* body = inline_body(s, fn, ctx, st)) [[likely]] {
         // The body runs here, in the frame call_body would push; Return
         // comes back to this instruction.
         CallRecord& r = call_records[call_top++];
@@ -722,7 +723,11 @@ InvokeFn : {
         r.base = stack::arg_top;
         body->running++;
         cp = st.code = body;
-        locals = st.locals = body->home ? stack::arg_bottom + stack::values_word_of(body->home) - 1 : nullptr;
+        // The body's locals are the called function's arguments, whose
+        // values word was just set to the call's base.
+        locals = st.locals = !body->home         ? nullptr
+                             : body->home == ctx ? args
+                                                 : stack::arg_bottom + stack::values_word_of(body->home) - 1;
         first = cp->ins.data();
         sites = cp->sites.data();
         blocks = cp->blocks.data();
@@ -777,10 +782,10 @@ SetBegin : {
 }
 SetEnd : {
     const Site& s = sites[ip->a];
-    if (s.reach == Reach::Global && s.index < globals.count) {
-        // A global word whose value neither is nor becomes a function:
-        // straight into its cell, as set_word would.
-        Cell* slot = const_cast<Cell*>(globals.cells) + s.index;
+    if ((s.reach == Reach::Global && s.index < globals.count) || s.reach == Reach::Local) {
+        // A global or local word whose value neither is nor becomes a
+        // function: straight into its cell, as set_word would.
+        Cell* slot = s.reach == Reach::Local ? locals + s.index : const_cast<Cell*>(globals.cells) + s.index;
         const Cell* value = stack::arg_top - 1;
         const uint32_t t = cell::type_of(value);
         if (t != TYPE_UNSET && !is_any_function(t) && !is_any_function(cell::type_of(slot))) {
@@ -855,7 +860,8 @@ body_done : {
     stack::unwind_keep_call();
     const CallRecord& r = call_records[--call_top];
     st.depth = r.depth;
-    end_run(cp);
+    if (cp->dead) [[unlikely]] end_run(cp);
+    else cp->running--;
     std::memcpy(&interp::current_position, r.position, sizeof r.position);
     cp = st.code = r.code;
     locals = st.locals = r.locals;

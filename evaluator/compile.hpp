@@ -140,6 +140,7 @@ struct Site {
     mutable node_t body_node = 0;
     mutable uint32_t body_index = 0;
     mutable uint64_t body_seen = 0;
+    mutable bool body_own = false;  // the body is the site's own function's
 };
 
 // A block compiled into the code: the code's own or one compiled in place.

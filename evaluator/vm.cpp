@@ -113,8 +113,12 @@ struct Globals {
     }
 }
 
-inline bool same_value(const Cell* v, const Cell& expected) {
-    return v && (v->header & 0x00FF00FF) == (expected.header & 0x00FF00FF) && same_payload(v, &expected);
+[[gnu::always_inline]] inline bool same_value(const Cell* v, const Cell& expected) {
+    if (!v || ((v->header ^ expected.header) & 0x00FF00FF) || v->data1 != expected.data1) return false;
+    uint64_t a, b;
+    std::memcpy(&a, &v->data2, sizeof a);
+    std::memcpy(&b, &expected.data2, sizeof b);
+    return a == b;
 }
 
 // A function! other than the one a call site was made for, called in the
@@ -152,11 +156,11 @@ inline const Cell& called_fn(const Site& s) {
 }
 
 // A value a word may deliver as it stands.
-inline bool plain(const Cell* v) {
-    if (!v) return false;
-    const uint32_t t = cell::type_of(v);
-    return !is_any_function(t) && t != TYPE_UNSET;
-}
+constexpr uint64_t NOT_PLAIN = (1ull << TYPE_UNSET) | (1ull << TYPE_NATIVE) | (1ull << TYPE_ACTION) |
+                               (1ull << TYPE_OP) | (1ull << TYPE_FUNCTION) | (1ull << TYPE_ROUTINE);
+static_assert(TYPE_ROUTINE < 64 && TYPE_FUNCTION < 64);
+[[gnu::always_inline]] inline bool plain_type(uint32_t t) { return t >= 64 || !((NOT_PLAIN >> t) & 1); }
+[[gnu::always_inline]] inline bool plain(const Cell* v) { return v && plain_type(cell::type_of(v)); }
 
 enum class Phase {
     Todo,  // the operand at pos is to be evaluated
@@ -490,6 +494,14 @@ inline uint32_t level_loops(const State& st) {
 inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State& st) {
     if (trace::installed || call_top >= MAX_CALLS) [[unlikely]]
         return nullptr;
+    // The site's own function keeps its body: the code found for it holds
+    // while no code may have gone stale.
+    if (ctx == s.ctx && s.body_own && s.body_seen == block_code::generation) [[likely]] {
+        Code* c = s.body;
+        if (c->home && c->home != ctx && !stack::values_word_of(c->home)) return nullptr;
+        if (st.depth + c->loops > std::size(st.loops)) return nullptr;
+        return c;
+    }
     const Cell& body = function::body_of(fn);
     const node_t n = series_node(body);
     Code* c = s.body;
@@ -503,6 +515,7 @@ inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State&
         s.body_node = n;
         s.body_index = series_index(body);
         s.body_seen = block_code::generation;
+        s.body_own = ctx == s.ctx;
     }
     if (c->home && c->home != ctx && !stack::values_word_of(c->home)) return nullptr;
     if (st.depth + c->loops > std::size(st.loops)) return nullptr;
@@ -650,8 +663,9 @@ arith : {
     case Reach::Local: right = locals + ip->c; break;
     default: right = lookup::peek(&ip->k); break;
     }
-    if (!plain(right)) [[unlikely]] GO(arith_hand_over(*cp, *ip, left, op_pos));
-    if (cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) {
+    // Two integers are values as they stand; anything else is checked
+    // before the operation's call.
+    if (right && cell::type_of(left) == TYPE_INTEGER && cell::type_of(right) == TYPE_INTEGER) [[likely]] {
         const int32_t x = integer_value(left), y = integer_value(right);
         if (quick_int(s.fast, x, y, left)) NEXT();
         if (!fast_ops::fast_raises(s.fast, x, y) && stack::frame_top + 1 < stack::frame_limit &&
@@ -659,6 +673,8 @@ arith : {
             fast_ops::fast_result(s.fast, x, y, left);
             NEXT();
         }
+    } else if (!plain(right)) [[unlikely]] {
+        GO(arith_hand_over(*cp, *ip, left, op_pos));
     }
     if (!slow_arith(*cp, s, left, right, op_pos)) goto exited;
     globals.refresh();

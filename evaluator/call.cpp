@@ -178,6 +178,12 @@ struct Fetch {
     // Arguments already on the stack when the fetching starts (a call that
     // compiled code began): their entries are skipped.
     uint32_t first = 0;
+    // A call through a path that compiled code began and left inside its
+    // refinements: the frame's cells after the arguments are in place
+    // (laid), and the refinement argument of entry `placed` (-1: none) is
+    // on the top, checked, still to be moved into its cell.
+    bool laid = false;
+    int32_t placed = -1;
 };
 
 inline const Cell& entry_at(Fetch& f, uint32_t i) {
@@ -395,8 +401,15 @@ uint32_t fetch_arguments(Fetch& f, uint32_t pos, const Cell* path, uint32_t path
         if (exit_pending() || !(f.mode & NAMED)) return pos;
         return named_refinements(f, pos, first_refinement);
     }
-    if (f.is_fn && i < f.count) push_unused_entries(f.list, i);
+    if (f.is_fn && i < f.count && !f.laid) push_unused_entries(f.list, i);
     if (!path) return pos;
+    if (f.placed >= 0) {
+        const auto a = static_cast<uint32_t>(f.placed);
+        stack::arg_base[a] = *stack::top();
+        stack::pop_n(1);
+        pos = refinement_args(f, pos, a, true, false);
+        if (exit_pending()) [[unlikely]] return pos;
+    }
 
     const Cell p = *path;
     for (uint32_t k = path_from; k < series::cell_count(series_node(p)); k++) {
@@ -598,6 +611,21 @@ uint32_t resume_call(const Cell* fn_in, const Cell* block, uint32_t pos, const C
     Fetch f = fetch_state(fn, blk, &name, function::arg_list_of(&fn), 0, false, refs);
     f.first = fetched;
     return complete_call(f, start, pos, nullptr, 0);
+}
+
+uint32_t resume_path_call(const Cell* fn_in, const Cell* block, uint32_t pos, const Cell* name_in, const Cell* path_in,
+                          const PathResume& at) {
+    const Cell fn = *fn_in;
+    const Cell blk = *block;
+    const Cell name = *name_in;
+    const Cell path = *path_in;
+    int32_t refs[MAX_REFINEMENTS];
+    Cell* start = stack::arg_base;
+    Fetch f = fetch_state(fn, blk, &name, function::arg_list_of(&fn), 0, false, refs);
+    f.first = at.fetched;
+    f.laid = at.laid;
+    f.placed = at.placed;
+    return complete_call(f, start, pos, &path, at.elem);
 }
 
 void check_arg(const Cell* fn, const Cell* name, uint32_t entry) {

@@ -37,6 +37,28 @@ uint32_t eval_call(const Cell* fn, const Cell* block, uint32_t position, const C
 // Answers the position after the arguments.
 uint32_t resume_call(const Cell* fn, const Cell* block, uint32_t position, const Cell* name, uint32_t fetched);
 
+// Where compiled code left a call of a function! through a path (whose
+// first word named it, the rest its refinements): the main arguments in
+// place from the frame's base, each checked (fetched of them; all of them
+// once laid is set), the frame's cells after them laid out when laid is
+// set, as unused, with the flags and arguments of the refinements taken
+// so far in their cells. placed, when not -1, is the entry of a
+// refinement argument on the top, checked; the rest of that refinement's
+// arguments follow it in the block. elem is the index of the path element
+// to be read next (the path itself from index 0).
+struct PathResume {
+    uint32_t elem;
+    uint32_t fetched;
+    bool laid;
+    int32_t placed;
+};
+
+// Completes such a call as the walker would from there: the rest of its
+// arguments from block at position, the path's refinements from elem on,
+// then the call. Answers the position after the arguments.
+uint32_t resume_path_call(const Cell* fn, const Cell* block, uint32_t position, const Cell* name, const Cell* path,
+                          const PathResume& at);
+
 // The type check of argument-list entry `entry` of fn on the value at the
 // top of the stack: raises expect-arg when its type is not allowed.
 void check_arg(const Cell* fn, const Cell* name, uint32_t entry);

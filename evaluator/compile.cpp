@@ -26,6 +26,7 @@
 #include "runtime/runtime_words.hpp"
 #include "runtime/series.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/symbols.hpp"
 
 namespace qel::compile {
 
@@ -110,6 +111,8 @@ private:
     bool call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, uint32_t argi);
     bool field_site(Site& s, const Cell& path, bool settable);
     bool field(const Cell& path, uint32_t pos, int32_t up, uint32_t argi);
+    const Cell* path_function(const Cell& path) const;
+    bool path_call(uint32_t& pos, const Cell& path, const Cell& fn, int32_t up, uint32_t argi);
     bool loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi);
     bool in_place(const Cell& child, bool paren, const Cell& outer_position);
     uint32_t skip(uint32_t pos, bool no_infix, uint32_t depth);
@@ -329,8 +332,14 @@ bool Compiler::operand(uint32_t& pos, bool no_infix, int32_t up, uint32_t argi, 
         emit(Op::SetPathEnd, p, site, 0).a = static_cast<uint32_t>(site);
         pos = p;
     } else if (t == TYPE_PATH) {
-        if (!field(v, pos, up, argi)) return false;
-        pos++;
+        const Cell* fn = path_function(v);
+        if (fn) {
+            if (!path_call(pos, v, *fn, up, argi)) return false;
+            may_unset = true;
+        } else {
+            if (!field(v, pos, up, argi)) return false;
+            pos++;
+        }
     } else if (t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_PATH || t == TYPE_LIT_PATH) {
         emit(Op::Walk1, pos, up, argi);
         may_unset = t == TYPE_GET_WORD || t == TYPE_GET_PATH;
@@ -392,6 +401,122 @@ bool Compiler::field(const Cell& path, uint32_t pos, int32_t up, uint32_t argi) 
     if (!field_site(s, path, false)) return false;
     c_.sites.push_back(s);
     emit(Op::Field, pos, up, argi).a = static_cast<uint32_t>(c_.sites.size() - 1);
+    return true;
+}
+
+// The function! that a path's first word holds now, when the path is that
+// word and at least one more: null for every other path.
+const Cell* Compiler::path_function(const Cell& path) const {
+    const node_t pn = series_node(path);
+    const uint32_t first = series_index(path);
+    if (series::cell_count(pn) < first + 2) return nullptr;
+    const Cell head = cells_of(pn)[first];
+    if (cell::type_of(&head) != TYPE_WORD) return nullptr;
+    const Cell* slot = lookup::peek(&head);
+    return slot && cell::type_of(slot) == TYPE_FUNCTION ? slot : nullptr;
+}
+
+// A function! called through a path whose other elements are words, each
+// naming another of its refinements, every argument evaluated. The frame
+// gets the main arguments, then the cells of an unused call; each
+// refinement then sets its flag and takes its arguments into their cells,
+// in path order, as the walker's call does. The path's buffer gets a code
+// stub (as a block compiled in place does) so that a change of its cells
+// is seen where the walker would read them.
+bool Compiler::path_call(uint32_t& pos, const Cell& path, const Cell& fn, int32_t up, uint32_t argi) {
+    const node_t pn = series_node(path);
+    const uint32_t first = series_index(path);
+    const uint32_t n = series::cell_count(pn);
+    const Cell list_cell = function::arg_list_of(fn);
+    const node_t list = series_node(list_cell);
+    const uint32_t count = series::cell_count(list);
+    if (count > MAX_ARGS || n - first > MAX_ARGS || c_.blocks.size() >= MAX_BLOCKS) return false;
+    uint32_t argc = 0;
+    while (argc < count && cell::type_of(&cells_of(list)[argc]) == TYPE_TYPESET) {
+        if (function::arg_kind(cells_of(list)[argc]) != function::ArgKind::EVALUATED) return false;
+        argc++;
+    }
+    // The refinement entry each element names.
+    uint32_t named[MAX_ARGS];
+    bool taken[MAX_ARGS] = {};
+    for (uint32_t k = first + 1; k < n; k++) {
+        const Cell elem = cells_of(pn)[k];
+        if (cell::type_of(&elem) != TYPE_WORD) return false;
+        const int32_t sym = symbol::canonical(word_symbol(elem));
+        uint32_t j = argc;
+        for (; j < count; j++) {
+            const Cell& e = cells_of(list)[j];
+            if (cell::type_of(&e) == TYPE_REFINEMENT && symbol::canonical(word_symbol(e)) == sym) break;
+        }
+        if (j >= count || taken[j]) return false;
+        taken[j] = true;
+        for (uint32_t a = j + 1; a < count && cell::type_of(&cells_of(list)[a]) == TYPE_TYPESET; a++)
+            if (function::arg_kind(cells_of(list)[a]) != function::ArgKind::EVALUATED) return false;
+        named[k - first - 1] = j;
+    }
+    Code* held = block_code::find(pn);
+    if (!held) {
+        held = new Code;
+        held->kind = Kind::Inlined;
+        block_code::attach(pn, held);
+    }
+    held->refs++;
+    Block b{};
+    b.cell = path;
+    b.code = series::buffer_of(pn)->code;
+    b.ref = held;
+    b.seen = block_code::generation - 1;
+    c_.blocks.push_back(b);
+    const Cell head = cells_of(pn)[first];
+    Site s = site_of(SiteKind::Function, pos, up, argi, head, frame_header(head, stack::FrameKind::Call, 0));
+    s.path_blk = static_cast<uint16_t>(c_.blocks.size() - 1);
+    s.fn = fn;
+    s.list_cell = list_cell;
+    s.list_at = static_cast<uint32_t>(c_.pool.size());
+    s.list_n = count;
+    c_.pool.insert(c_.pool.end(), cells_of(list), cells_of(list) + count);
+    s.path_at = static_cast<uint32_t>(c_.pool.size());
+    s.path_n = n - first;
+    c_.pool.insert(c_.pool.end(), cells_of(pn) + first, cells_of(pn) + n);
+    s.body_header = frame_header(head, stack::FrameKind::Native, stack::frame_flag::BODY);
+    s.ctx = function_context(fn);
+    s.rest_at = static_cast<uint32_t>(c_.pool.size());
+    call::each_unused_cell(list, argc, [&](const Cell& c) { c_.pool.push_back(c); });
+    s.rest_n = static_cast<uint32_t>(c_.pool.size()) - s.rest_at;
+    c_.sites.push_back(s);
+    const auto site = static_cast<int32_t>(c_.sites.size() - 1);
+    emit(Op::CallPath, pos, up, argi).a = static_cast<uint32_t>(site);
+    uint32_t p = pos + 1;
+    for (uint32_t i = 0; i < argc; i++) {
+        bool may_unset = false;
+        if (!operand(p, false, site, i, may_unset)) return false;
+        const bool typed = i >= function::arg_list_plain(list_cell);
+        if (typed || may_unset) {
+            Ins& k = emit(typed ? Op::Check : Op::Unset, p, site, i);
+            k.a = static_cast<uint32_t>(site);
+            k.c = i;
+        }
+    }
+    for (uint32_t k = first + 1; k < n; k++) {
+        const uint32_t j = named[k - first - 1];
+        Ins& r = emit(Op::Refine, p, site, 0);
+        r.a = static_cast<uint32_t>(site);
+        r.b = j;
+        r.c = k == first + 1;
+        r.d = k;
+        for (uint32_t a = j + 1; a < count && cell::type_of(&cells_of(list)[a]) == TYPE_TYPESET; a++) {
+            bool may_unset = false;
+            if (!operand(p, false, site, a, may_unset)) return false;
+            Ins& put = emit(Op::Place, p, site, a);
+            put.a = static_cast<uint32_t>(site);
+            put.c = a;
+        }
+    }
+    Ins& e = emit(Op::PathEnd, p, site, 0);
+    e.a = static_cast<uint32_t>(site);
+    e.d = n;
+    emit(Op::InvokeFn, p, up, argi).a = static_cast<uint32_t>(site);
+    pos = p;
     return true;
 }
 
@@ -724,6 +849,7 @@ void compile(const Cell& blk, Code& code) {
     for (Site& s : code.sites) {
         s.list = code.pool.data() + s.list_at;
         s.rest = code.pool.data() + s.rest_at;
+        s.path = code.pool.data() + s.path_at;
     }
 }
 

@@ -25,8 +25,12 @@
 // there (evaluator/vm.cpp). A path of two words that reads a field of an
 // object is read from the object's context while its first word names the
 // same object; a set-path's value is compiled, the setting is the walker's.
-// Expressions the compiler does not take (other paths, refinements,
-// literal arguments, routines...) are walked whole.
+// A function! called through a path of its refinements is compiled as a
+// call whose frame is laid out as the walker lays it out, the path's
+// cells checked (through a code stub on the path's buffer) where the
+// walker reads them.
+// Expressions the compiler does not take (other paths, refinements of
+// natives, literal arguments, routines...) are walked whole.
 //
 // Sites are the constructs of an expression that wait for operands: calls,
 // infix operators, set-words. Each instruction that may hand over names the
@@ -76,6 +80,12 @@ enum class Op : uint8_t {
     LoopEnd,   // site a: the loop frame ends, its value the site's
     Field,     // site a: pushes the field of an object named by a word (a path word/word at pos)
     SetPathEnd,  // site a: the value on the top is set through the set-path
+    // A function! called through a path of refinements (site a, whose path_blk is the path):
+    CallPath,  // the path's cells are those compiled, then as CallFn
+    Refine,    // the refinement at entry b is used (path element d): its flag set; c set: the first one,
+               // which lays out the frame's cells after the arguments first
+    Place,     // the refinement argument on the top passes the type check of entry c and goes into its cell
+    PathEnd,   // no path element follows (d, the path's tail)
 };
 
 struct Ins {
@@ -141,6 +151,11 @@ struct Site {
     mutable uint32_t body_index = 0;
     mutable uint64_t body_seen = 0;
     mutable bool body_own = false;  // the body is the site's own function's
+    // function! through a path: the block record of the path (0: a call by a
+    // word) and the path's cells as compiled, from its first word, in the pool.
+    uint16_t path_blk = 0;
+    uint32_t path_at = 0, path_n = 0;
+    const Cell* path = nullptr;
 };
 
 // A block compiled into the code: the code's own or one compiled in place.
@@ -149,7 +164,8 @@ struct Block {
     uint32_t code;     // the index its buffer carries while its cells are those compiled
                        // (none after a check in it failed: it runs as a block of its own)
     block_code::Code* ref;  // the code object of that index (this code's own for block 0)
-    bool paren;        // a paren compiled in place (else a branch of if, either, unless)
+    bool paren;        // a paren compiled in place (else a branch of if, either, unless,
+                       // or the path of a call: its cells only checked, never run)
     uint32_t end;      // the instruction after its code
     uint32_t limit;    // where its code ends: the block's tail, or the end of the one expression
     mutable uint64_t seen;  // the code generation under which it was last found valid

@@ -53,6 +53,7 @@
 #include "runtime/exits.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/system.hpp"
 #include "runtime/words.hpp"
 
@@ -248,6 +249,35 @@ void set_path(Code& c, const Site& s, uint32_t pos) {
     return context::value_by_index(s.ctx, s.field);
 }
 
+// The path of a call site through a path, from its index 0 as the walker
+// reads its elements.
+Cell path_of(const Code& c, const Site& s) {
+    Cell p = c.blocks[s.path_blk].cell;
+    series_index(p) = 0;
+    return p;
+}
+
+// A call through a path whose operand argi (an argument-list entry) was
+// evaluated by the walker and checked: the walker's call machinery takes
+// the rest of the call. A refinement argument's path element is found in
+// the path as compiled: the path itself may have changed meanwhile.
+uint32_t resume_path_site(const Code& c, const Site& s, const Cell& fn, uint32_t pos, uint32_t argi) {
+    const Cell blk = c.blocks[s.blk].cell;
+    const Cell path = path_of(c, s);
+    const uint32_t first = series_index(c.blocks[s.path_blk].cell);
+    uint32_t argc = 0;
+    while (argc < s.list_n && cell::type_of(&s.list[argc]) == TYPE_TYPESET) argc++;
+    if (argi < argc)
+        return call::resume_path_call(&fn, &blk, pos, &s.name, &path, {first + 1, argi + 1, false, -1});
+    uint32_t j = argi;
+    while (j > argc && cell::type_of(&s.list[j]) != TYPE_REFINEMENT) j--;
+    const int32_t sym = symbol::canonical(word_symbol(s.list[j]));
+    uint32_t k = 1;
+    while (k < s.path_n && symbol::canonical(word_symbol(s.path[k])) != sym) k++;
+    return call::resume_path_call(&fn, &blk, pos, &s.name, &path,
+                                  {first + k + 1, argc, true, static_cast<int32_t>(argi)});
+}
+
 // Finishes the expression of block r through the walker and the call
 // machinery: operand argi of site up (-1: the expression itself) is to be
 // evaluated from pos, or its value lies at start. Then the rest of the
@@ -282,7 +312,8 @@ const Ins* finish(Code& c, uint16_t r, int32_t up, uint32_t argi, uint32_t pos, 
         default: {
             const Cell fn = s.kind == SiteKind::Function ? called_fn(s) : s.fn;
             call::check_arg(&fn, &s.name, argi);
-            pos = call::resume_call(&fn, &blk, pos, &s.name, argi + 1);
+            if (s.path_blk) pos = resume_path_site(c, s, fn, pos, argi);
+            else pos = call::resume_call(&fn, &blk, pos, &s.name, argi + 1);
             break;
         }
         }
@@ -318,6 +349,23 @@ void went_stale(Code& c, const Ins& i) {
 // through the walker from pos.
 [[gnu::noinline]] const Ins* changed_under(Code& c, const Ins& i, int32_t up, uint32_t argi, uint32_t pos) {
     return finish(c, i.blk, up, argi, pos, Phase::Done, stack::arg_top - 1);
+}
+
+// The path of a call changed before its element i.d was read (the path's
+// tail for PathEnd): the walker's call machinery reads it from there, then
+// the rest of the expression and the block go on through the walker.
+[[gnu::noinline]] const Ins* path_hand_over(Code& c, const Ins& i, const Site& s) {
+    went_stale(c, i);
+    Cell* const start = stack::arg_base;
+    const Cell fn = called_fn(s);
+    const Cell blk = c.blocks[i.blk].cell;
+    const Cell path = path_of(c, s);
+    uint32_t argc = 0;
+    while (argc < s.list_n && cell::type_of(&s.list[argc]) == TYPE_TYPESET) argc++;
+    const bool laid = i.op != Op::Refine || !i.c;
+    const uint32_t pos = call::resume_path_call(&fn, &blk, i.pos, &s.name, &path, {i.d, argc, laid, -1});
+    if (exit_pending()) return nullptr;
+    return finish(c, i.blk, s.up, s.argi, pos, Phase::Done, start);
 }
 
 // An infix operator's frame, its left operand at left, as the call
@@ -567,8 +615,9 @@ End exec(State& st) {
         &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
         &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd, &&Field, &&SetPathEnd,
+        &&CallPath, &&Refine, &&Place, &&PathEnd,
     };
-    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::SetPathEnd) + 1);
+    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::PathEnd) + 1);
     Code* cp = st.code;
     Cell* locals = st.locals;
     const Ins* first = cp->ins.data();
@@ -692,6 +741,31 @@ CallFn : {
     push_frame(s.header, s.word_ctx, ctx, ctx ? stack::values_word_of(ctx) : 0);
     NEXT();
 }
+CallPath:
+    if (!valid(blocks[sites[ip->a].path_blk])) [[unlikely]]
+        GO(hand_over(*cp, *ip, Phase::Todo, ip->pos, stack::arg_top));
+    goto CallFn;
+Refine : {
+    const Site& s = sites[ip->a];
+    if (!valid(blocks[s.path_blk])) [[unlikely]] GO(path_hand_over(*cp, *ip, s));
+    if (ip->c)
+        for (uint32_t k = 0; k < s.rest_n; k++) stack::push(&s.rest[k]);
+    stack::arg_base[ip->b] = shared::true_value;
+    NEXT();
+}
+Place : {
+    const Site& s = sites[ip->a];
+    if (!typeset::has(&s.list[ip->c], cell::type_of(stack::top()))) [[unlikely]] {
+        const Cell fn = called_fn(s);
+        call::check_arg(&fn, &s.name, ip->c);
+    }
+    stack::arg_base[ip->c] = *stack::top();
+    stack::pop_n(1);
+    NEXT();
+}
+PathEnd:
+    if (!valid(blocks[sites[ip->a].path_blk])) [[unlikely]] GO(path_hand_over(*cp, *ip, sites[ip->a]));
+    NEXT();
 CallNat : {
     const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
@@ -717,7 +791,9 @@ Unset : {
 }
 InvokeFn : {
     const Site& s = sites[ip->a];
-    for (uint32_t k = 0; k < s.rest_n; k++) stack::push(&s.rest[k]);
+    // A call through a path laid its cells out at its first refinement.
+    if (!s.path_blk)
+        for (uint32_t k = 0; k < s.rest_n; k++) stack::push(&s.rest[k]);
     const Frame* frame = stack::frame_top - 1;
     const uint32_t saved_values = frame->saved_values;
     const node_t ctx = frame->ctx;

@@ -512,10 +512,10 @@ bool Compiler::path_call(uint32_t& pos, const Cell& path, const Cell& fn, int32_
             put.c = a;
         }
     }
-    Ins& e = emit(Op::PathEnd, p, site, 0);
-    e.a = static_cast<uint32_t>(site);
-    e.d = n;
-    emit(Op::InvokeFn, p, up, argi).a = static_cast<uint32_t>(site);
+    // The call checks that no element follows (d, the path's tail).
+    Ins& call = emit(Op::InvokeFn, p, up, argi);
+    call.a = static_cast<uint32_t>(site);
+    call.d = n;
     pos = p;
     return true;
 }

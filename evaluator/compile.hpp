@@ -60,7 +60,7 @@ enum class Op : uint8_t {
     CallNat,   // site a: a native! or action! call begins, or one compiled in place (if, either, unless)
     Check,     // site a: argument c on the top passes the type check
     Unset,     // site a: argument c on the top is not unset
-    InvokeFn,  // site a: every argument is in place: the call
+    InvokeFn,  // site a: every argument is in place: the call (through a path: no element follows, d its tail)
     InvokeNat, // site a: every argument is in place: the call
     OpBegin,   // site a: an infix operator's frame, the left operand on the top
     OpEnd,     // site a: both operands in place: the operation
@@ -85,7 +85,6 @@ enum class Op : uint8_t {
     Refine,    // the refinement at entry b is used (path element d): its flag set; c set: the first one,
                // which lays out the frame's cells after the arguments first
     Place,     // the refinement argument on the top passes the type check of entry c and goes into its cell
-    PathEnd,   // no path element follows (d, the path's tail)
 };
 
 struct Ins {

@@ -352,7 +352,7 @@ void went_stale(Code& c, const Ins& i) {
 }
 
 // The path of a call changed before its element i.d was read (the path's
-// tail for PathEnd): the walker's call machinery reads it from there, then
+// tail for InvokeFn): the walker's call machinery reads it from there, then
 // the rest of the expression and the block go on through the walker.
 [[gnu::noinline]] const Ins* path_hand_over(Code& c, const Ins& i, const Site& s) {
     went_stale(c, i);
@@ -539,7 +539,8 @@ inline uint32_t level_loops(const State& st) {
 // loop: null when it is to be called the ordinary way (traced, not
 // compiled yet, stale, ...). The function's arguments are in place and its
 // context's values word set.
-inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State& st) {
+[[gnu::noinline]] Code* find_body(const Site& s, const Cell& fn, node_t ctx, const State& st);
+[[gnu::always_inline]] inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State& st) {
     if (trace::installed || call_top >= MAX_CALLS) [[unlikely]]
         return nullptr;
     // The site's own function keeps its body: the code found for it holds
@@ -550,6 +551,12 @@ inline Code* inline_body(const Site& s, const Cell& fn, node_t ctx, const State&
         if (st.depth + c->loops > std::size(st.loops)) return nullptr;
         return c;
     }
+    return find_body(s, fn, ctx, st);
+}
+
+// inline_body's look-up of the code, once the site's own is not known to
+// hold.
+Code* find_body(const Site& s, const Cell& fn, node_t ctx, const State& st) {
     const Cell& body = function::body_of(fn);
     const node_t n = series_node(body);
     Code* c = s.body;
@@ -615,9 +622,9 @@ End exec(State& st) {
         &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
         &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd, &&Field, &&SetPathEnd,
-        &&CallPath, &&Refine, &&Place, &&PathEnd,
+        &&CallPath, &&Refine, &&Place,
     };
-    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::PathEnd) + 1);
+    static_assert(sizeof labels / sizeof labels[0] == static_cast<size_t>(Op::Place) + 1);
     Code* cp = st.code;
     Cell* locals = st.locals;
     const Ins* first = cp->ins.data();
@@ -763,9 +770,6 @@ Place : {
     stack::pop_n(1);
     NEXT();
 }
-PathEnd:
-    if (!valid(blocks[sites[ip->a].path_blk])) [[unlikely]] GO(path_hand_over(*cp, *ip, sites[ip->a]));
-    NEXT();
 CallNat : {
     const Site& s = sites[ip->a];
     if (!same_value(reach(s, locals, globals), s.fn)) [[unlikely]]
@@ -792,8 +796,11 @@ Unset : {
 InvokeFn : {
     const Site& s = sites[ip->a];
     // A call through a path laid its cells out at its first refinement.
-    if (!s.path_blk)
+    if (!s.path_blk) [[likely]] {
         for (uint32_t k = 0; k < s.rest_n; k++) stack::push(&s.rest[k]);
+    } else if (!valid(blocks[s.path_blk])) [[unlikely]] {
+        GO(path_hand_over(*cp, *ip, s));
+    }
     const Frame* frame = stack::frame_top - 1;
     const uint32_t saved_values = frame->saved_values;
     const node_t ctx = frame->ctx;

@@ -2,6 +2,8 @@
 // `function`, making, molding, reflection.
 #include "datatypes/function.hpp"
 
+#include <cstring>
+
 #include "datatypes/block.hpp"
 #include "datatypes/block_mold.hpp"
 #include "datatypes/fills.hpp"
@@ -15,6 +17,8 @@
 #include "runtime/runtime_words.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/system.hpp"
 
 namespace qel::function {
 
@@ -108,7 +112,16 @@ uint32_t validate_spec(const Cell* spec_in) {
     return flags;
 }
 
-Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
+namespace {
+
+// What functions made from one spec share: the argument list cell and the
+// context's word index. Both are only read once made.
+struct SpecParts {
+    Cell list;
+    node_t index;
+};
+
+Cell* push_parts(const Cell* spec_in, const Cell* body_in, uint32_t flags, const SpecParts* parts) {
     Cell spec = *spec_in;
     // A spec taken from an index is made a series of its own from that
     // index: the context's key words and the argument list both start at
@@ -121,22 +134,141 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
         const Cell body = *body_in;
         body_copy = *block::copy_cells(&body, true, true);
     }
-    const Cell rec = *record;
-    block::append_copy(&rec, &body_copy);
     // The argument list is built now, from the spec as it is now: the
     // context below is made from the same spec at the same moment, so the
     // two cannot disagree later however the spec block is changed.
-    const Cell list = arg_list_cell(build_arg_list(&spec, false));
-    block::append_copy(&rec, &list);
-    block::append_copy(&rec, &shared::unset);
-    block::append_copy(&rec, &shared::unset);
-    block::append_copy(&rec, &shared::unset);
-    const node_t ctx = context::make_from_spec(&spec, true, false, context::FUNCTION);
+    const Cell list = parts ? parts->list : arg_list_cell(build_arg_list(&spec, false));
+    {
+        SeriesBuffer* r = series::buffer_of(series_node(*record));
+        Cell* cells = series::head_cell(r);
+        cells[0] = body_copy;
+        cells[1] = list;
+        cells[2] = cells[3] = cells[4] = shared::unset;
+        r->tail = r->head + 5 * sizeof(Cell);
+    }
+    const Cell rec = *record;
+    const node_t ctx = parts ? context::make_sharing_words(parts->index)
+                             : context::make_from_spec(&spec, true, false, context::FUNCTION);
     if (making_built_ins) flags |= FN_BUILT_IN;
     *result = Cell{TYPE_FUNCTION | flags, ctx, series_node(spec), series_node(rec)};
     *context::self_of(ctx) = *result;
     if (body_in) context::bind(&body_copy, ctx, true, false);
     stack::arg_top = result + 1;
+    return result;
+}
+
+// ---- specs made into functions again ----------------------------------------
+// A func written in a function's body or in a loop is given the same spec
+// block each time. The spec's check, the argument list and the context's
+// word index follow from the spec's cells alone, so they are made once and
+// shared by the functions made from a spec whose cells are still the
+// same. The spec itself is still copied for each function: spec-of
+// answers that copy, which may be changed. Only specs of words,
+// refinements, set-words and strings are kept (the cells of a nested block
+// could change while the spec's own stay the same), each with a copy of
+// its cells to compare, in a few slots picked by the spec's node. The
+// lists and indexes are held in a block of the root block.
+
+constexpr uint32_t SPEC_SLOTS = 32;
+constexpr uint32_t SPEC_CELLS_MAX = 16;
+constexpr uint32_t SPEC_MAGIC = 0x5EC0CAC4;
+
+struct SpecEntry {
+    node_t node = 0;  // 0: the slot is empty
+    uint32_t index = 0;
+    uint32_t flags = 0;
+    uint32_t count = 0;
+    Cell cells[SPEC_CELLS_MAX];
+};
+
+SpecEntry spec_entries[SPEC_SLOTS];
+node_t spec_root = 0;           // the root block the holder was made in
+uint32_t spec_position = 0;     // the holder's cell there
+
+// The holder's cells (two per slot: the list, then the index as a hash!
+// cell naming only its index), made on first need; the slots are emptied
+// when the root block is a new one (a fresh start-up).
+Cell* spec_holder() {
+    const node_t root = series_node(root_cell);
+    if (!root) return nullptr;
+    if (spec_root == root && spec_position < series::cell_count(root)) {
+        const Cell& c = cells_of(root)[spec_position];
+        if (cell::type_of(&c) == TYPE_BLOCK && c.data3 == SPEC_MAGIC) return cells_of(series_node(c));
+    }
+    for (SpecEntry& e : spec_entries) e.node = 0;
+    spec_root = root;
+    Cell* slot = series::reserve_cell(&root_cell);
+    *slot = shared::none;
+    spec_position = static_cast<uint32_t>(slot - cells_of(root));
+    const node_t holder = memory::alloc_unset_cells(2 * SPEC_SLOTS);
+    SeriesBuffer* s = series::buffer_of(holder);
+    s->tail = s->head + 2 * SPEC_SLOTS * sizeof(Cell);
+    cells_of(series_node(root_cell))[spec_position] = Cell{TYPE_BLOCK, 0, holder, SPEC_MAGIC};
+    return cells_of(holder);
+}
+
+uint32_t spec_slot(node_t n) { return (n * 2654435761u) >> 27; }
+static_assert(SPEC_SLOTS == 32);
+
+bool keepable_spec(const Cell* cells, uint32_t count) {
+    if (count > SPEC_CELLS_MAX) return false;
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t t = cell::type_of(&cells[i]);
+        if (!is_name(t) && t != TYPE_SET_WORD && t != TYPE_STRING) return false;
+    }
+    return true;
+}
+
+// The slot kept for the spec, when its cells are those it was kept with.
+const SpecEntry* kept_spec(const Cell& spec) {
+    const node_t n = series_node(spec);
+    const SpecEntry& e = spec_entries[spec_slot(n)];
+    if (e.node != n || e.index != series_index(spec)) return nullptr;
+    const uint32_t total = series::cell_count(n);
+    if (e.index > total || total - e.index != e.count) return nullptr;
+    if (e.count && std::memcmp(cells_of(n) + e.index, e.cells, e.count * sizeof(Cell)) != 0) return nullptr;
+    return &e;
+}
+
+void keep_spec(const Cell& spec, uint32_t flags, const Cell& fn) {
+    const node_t n = series_node(spec);
+    const uint32_t total = series::cell_count(n);
+    if (series_index(spec) > total) return;
+    const uint32_t count = total - series_index(spec);
+    if (!keepable_spec(cells_of(n) + series_index(spec), count)) return;
+    Cell* holder = spec_holder();
+    if (!holder) return;
+    const uint32_t k = spec_slot(n);
+    SpecEntry& e = spec_entries[k];
+    e.node = n;
+    e.index = series_index(spec);
+    e.flags = flags;
+    e.count = count;
+    std::memcpy(e.cells, cells_of(n) + e.index, count * sizeof(Cell));
+    holder[2 * k] = arg_list_of(fn);
+    holder[2 * k + 1] = Cell{TYPE_HASH, 0, 0, context_words(*context::cell_of(function_context(fn)))};
+}
+
+}  // namespace
+
+Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
+    return push_parts(spec_in, body_in, flags, nullptr);
+}
+
+Cell* push_copying_spec(const Cell* spec_in, const Cell* body) {
+    const Cell spec = *spec_in;
+    if (const SpecEntry* e = kept_spec(spec)) {
+        const uint32_t k = static_cast<uint32_t>(e - spec_entries);
+        const Cell* holder = spec_holder();
+        const SpecParts parts{holder[2 * k], hash_index_node(holder[2 * k + 1])};
+        // Words and strings only: the deep copy is the plain one.
+        const Cell copy = *block::copy_cells(&spec, false, false);
+        return push_parts(&copy, body, e->flags, &parts);
+    }
+    const Cell copy = *block::copy_cells(&spec, true, true);
+    const uint32_t flags = validate_spec(&copy);
+    Cell* result = push_parts(&copy, body, flags, nullptr);
+    keep_spec(spec, flags, *result);
     return result;
 }
 

@@ -85,6 +85,10 @@ uint32_t validate_spec(const Cell* spec);
 // copied and bound; null gives a body of none) and pushes it. A spec taken
 // from an index above 0 is copied from there; one at its head is shared.
 Cell* push(const Cell* spec, const Cell* body, uint32_t flags);
+// What func does: the spec deep copied and checked (raising as
+// validate_spec does), then push. Functions made again from a spec whose
+// cells have not changed share its argument list and word index.
+Cell* push_copying_spec(const Cell* spec, const Cell* body);
 
 // Header flag of a routine whose entry takes its argument cells.
 constexpr uint32_t ROUTINE_CELLS = 0x8000;

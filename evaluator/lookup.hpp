@@ -67,6 +67,14 @@ inline const Cell* global_slot(uint32_t index) {
     return series::cells_of(values) + index;
 }
 
+// A value a word may deliver as it stands: no function to call, no
+// operator, not unset.
+constexpr uint64_t NOT_PLAIN = (1ull << TYPE_UNSET) | (1ull << TYPE_NATIVE) | (1ull << TYPE_ACTION) |
+                               (1ull << TYPE_OP) | (1ull << TYPE_FUNCTION) | (1ull << TYPE_ROUTINE);
+static_assert(TYPE_ROUTINE < 64 && TYPE_FUNCTION < 64);
+[[gnu::always_inline]] inline bool plain_type(uint32_t t) { return t >= 64 || !((NOT_PLAIN >> t) & 1); }
+[[gnu::always_inline]] inline bool plain(const Cell* v) { return v && plain_type(cell::type_of(v)); }
+
 // A set-word's assignment: straight into the slot for a resolved word of
 // a context that is not an object's (objects mark changed fields and may
 // notify a handler, which word::set does).

@@ -11,6 +11,8 @@
 //
 // Values being gathered (reduce, compose, the print buffer's content) wait
 // on the argument stack, where the collector sees them and nothing moves.
+#include <cstring>
+
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/object.hpp"
@@ -20,6 +22,7 @@
 #include "runtime/actions.hpp"
 #include "evaluator/call.hpp"
 #include "evaluator/interp.hpp"
+#include "evaluator/lookup.hpp"
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/path_eval.hpp"
@@ -61,7 +64,9 @@ uint32_t reduce_onto_stack(const Cell* block) {
 // first; the top comes down to just above it.
 Cell* gather(Cell* first, uint32_t n, uint32_t type) {
     const Cell b = *block::push_new(static_cast<int32_t>(n));
-    for (uint32_t i = 0; i < n; i++) block::append_copy(&b, first + i);
+    SeriesBuffer* s = series::buffer_of(series_node(b));
+    std::memcpy(series::head_cell(s), first, n * sizeof(Cell));
+    s->tail = s->head + n * static_cast<uint32_t>(sizeof(Cell));
     *first = b;
     cell::set_type(first, type);
     stack::arg_top = first + 1;
@@ -116,9 +121,22 @@ uint32_t compose_onto_stack(const Cell& blk, bool deep, bool only) {
             first->header = (first->header & ~cell_flag::TYPE_MASK) | (c.header & cell_flag::NEW_LINE) | TYPE_BLOCK;
             n++;
         } else if (t == TYPE_PAREN) {
-            if (series_index(c) >= series::cell_count(series_node(c))) continue;
-            interp::eval_block(&c, false);
-            if (exit_pending()) return n;
+            const uint32_t at = series_index(c);
+            if (at >= series::cell_count(series_node(c))) continue;
+            // A paren of one word whose value is no function: its value, as
+            // the walker would push it.
+            const Cell* value = nullptr;
+            if (at + 1 == series::cell_count(series_node(c)) && !trace::installed) {
+                const Cell* w = &cells_of(series_node(c))[at];
+                if (cell::type_of(w) == TYPE_WORD) value = lookup::peek(w);
+                if (value && !lookup::plain(value)) value = nullptr;
+            }
+            if (value) {
+                stack::push(value);
+            } else {
+                interp::eval_block(&c, false);
+                if (exit_pending()) return n;
+            }
             const Cell result = *stack::top();
             const uint32_t rt = cell::type_of(&result);
             if (rt == TYPE_UNSET) {
@@ -328,9 +346,7 @@ void output(bool new_line) {
 }
 
 void make_function(const Cell* spec, const Cell* body) {
-    const Cell spec_copy = *block::copy_cells(spec, true, true);
-    const uint32_t flags = function::validate_spec(&spec_copy);
-    const Cell fn = *function::push(&spec_copy, body, flags);
+    const Cell fn = *function::push_copying_spec(spec, body);
     stack::set_last_reset(&fn);
 }
 

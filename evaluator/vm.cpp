@@ -156,12 +156,7 @@ inline const Cell& called_fn(const Site& s) {
     return ctx == s.ctx ? s.fn : *context::self_of(ctx);
 }
 
-// A value a word may deliver as it stands.
-constexpr uint64_t NOT_PLAIN = (1ull << TYPE_UNSET) | (1ull << TYPE_NATIVE) | (1ull << TYPE_ACTION) |
-                               (1ull << TYPE_OP) | (1ull << TYPE_FUNCTION) | (1ull << TYPE_ROUTINE);
-static_assert(TYPE_ROUTINE < 64 && TYPE_FUNCTION < 64);
-[[gnu::always_inline]] inline bool plain_type(uint32_t t) { return t >= 64 || !((NOT_PLAIN >> t) & 1); }
-[[gnu::always_inline]] inline bool plain(const Cell* v) { return v && plain_type(cell::type_of(v)); }
+using lookup::plain;
 
 enum class Phase {
     Todo,  // the operand at pos is to be evaluated
@@ -1137,13 +1132,30 @@ bool run_block(const Cell* block, bool chain) {
     const node_t n = series_node(blk);
     const SeriesBuffer* buffer = series::buffer_of(n);
     if (series_index(blk) >= (buffer->tail - buffer->head) / sizeof(Cell)) return false;
-    Code* c = buffer->code ? block_code::find(n) : nullptr;
+    const uint32_t index = buffer->code;
+    Code* c = index ? block_code::find(n) : nullptr;
     bool loops_now = false;
     if (!c) {
+        // A function body waits for its third call (unless it runs a
+        // loop): functions made in a loop are often called once or twice,
+        // and walking their bodies costs less than making code that dies
+        // with them. Its first two calls only mark the block.
+        const bool body = stack::frame_top > stack::frame_bottom &&
+                          stack::has_flag(stack::frame_top - 1, stack::frame_flag::BODY);
+        if (body && index != block_code::WALKED_TWICE && (index == block_code::WALKED_ONCE || !compile::runs_loop(blk))) {
+            series::buffer_of(n)->code = index == block_code::WALKED_ONCE ? block_code::WALKED_TWICE
+                                                                          : block_code::WALKED_ONCE;
+            return false;
+        }
         c = new Code;
         block_code::attach(n, c);
-        if (!compile::runs_loop(blk)) return false;
-        loops_now = true;
+        if (index) {
+            // Walked before as a body: made now.
+            c->walked = BODY_WALKS;
+        } else {
+            if (!body && !compile::runs_loop(blk)) return false;
+            loops_now = true;
+        }
     }
     // A code made for one expression of a script's top level is no code
     // for the whole block.
@@ -1152,10 +1164,7 @@ bool run_block(const Cell* block, bool chain) {
     case Kind::Never:
         return false;
     case Kind::Seen:
-        // A function body waits for its third call (unless it runs a
-        // loop): functions made in a loop are often called once or twice,
-        // and walking their bodies costs less than making code that dies
-        // with them.
+        // A block first evaluated outside a body waits as a body would.
         if (!loops_now && c->walked < BODY_WALKS && stack::frame_top > stack::frame_bottom &&
             stack::has_flag(stack::frame_top - 1, stack::frame_flag::BODY)) {
             c->walked++;

@@ -88,7 +88,7 @@ FreeFn* set_free(FreeFn* fn) {
 Code* find(node_t n) {
     SeriesBuffer* s = series::buffer_of(n);
     const uint32_t index = s->code;
-    if (!index) return nullptr;
+    if (!index || is_walk_mark(index)) return nullptr;
     const Entry& e = entries[index];
     if (collector::stress && e.snapshot) [[unlikely]] {
         if (e.node != n) report(n, "its code index belongs to another block");
@@ -99,7 +99,7 @@ Code* find(node_t n) {
 
 void attach(node_t n, Code* code) {
     SeriesBuffer* s = series::buffer_of(n);
-    if (s->code) release(s->code);
+    if (s->code && !is_walk_mark(s->code)) release(s->code);
     uint32_t index;
     if (!free_indexes.empty()) {
         index = free_indexes.back();

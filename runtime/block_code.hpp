@@ -42,8 +42,17 @@ using FreeFn = void(Code*);
 // touch the collected heap. Answers the function installed before.
 FreeFn* set_free(FreeFn* fn);
 
-// The code kept for the block buffer of node n; null when there is none,
-// or when the block's cells changed since it was attached.
+// Marks a block buffer's code word may hold instead of an index: a
+// function body walked once, or twice, for which no code object is made
+// until it is compiled (functions made in a loop are often called once or
+// twice). A change of the block's cells clears a mark like an index.
+constexpr uint32_t WALKED_TWICE = 0xFFFFFFFE;
+constexpr uint32_t WALKED_ONCE = 0xFFFFFFFF;
+inline bool is_walk_mark(uint32_t code) { return code >= WALKED_TWICE; }
+
+// The code kept for the block buffer of node n; null when there is none
+// (or only a walk mark), or when the block's cells changed since it was
+// attached.
 Code* find(node_t n);
 
 // Keeps code for the block buffer of node n, which takes ownership of it;
@@ -60,8 +69,8 @@ extern uint64_t generation;
 // its code is no longer valid.
 inline void changed(SeriesBuffer* s) {
     if (s->code) {
+        if (!is_walk_mark(s->code)) generation++;
         s->code = 0;
-        generation++;
     }
 }
 inline void changed(node_t n) { changed(series::buffer_of(n)); }

@@ -140,6 +140,18 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
     return ctx;
 }
 
+node_t make_sharing_words(node_t index) {
+    const node_t ctx = memory::alloc_cells(2);
+    SeriesBuffer* s = buf(ctx);
+    s->tail = s->head + 2 * sizeof(Cell);
+    const uint32_t header = TYPE_CONTEXT | ((static_cast<uint32_t>(FUNCTION) << KIND_SHIFT) & KIND_MASK) |
+                            cell_flag::CONTEXT_ON_STACK;
+    cells_of(ctx)[0] = Cell{header, 0, 0, 0};
+    context_words(cell_of(ctx)) = index;
+    cells_of(ctx)[1] = UNSET;
+    return ctx;
+}
+
 node_t make_from_spec(const Cell* spec_in, bool stack_values, bool object, int kind) {
     const Cell spec = *spec_in;
     const uint32_t total = series_node(spec) ? cell_count(series_node(spec)) : 0;

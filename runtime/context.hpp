@@ -57,6 +57,12 @@ node_t make(uint32_t count, bool stack_values, bool object, node_t source, int k
 // case-insensitively in block order; an ordinary context gets as many
 // unset! values.
 node_t make_from_spec(const Cell* spec, bool stack_values, bool object, int kind);
+// A stack-values function context whose word index is that of another
+// made from the same words: the index is only read once a function's
+// context is made, so functions made from one spec may share it. The
+// index's key words stay bound to the context they were made for. The
+// index must be held by the caller.
+node_t make_sharing_words(node_t index);
 
 inline Cell* cell_of(node_t ctx) { return series::cells_of(ctx); }
 inline Cell* self_of(node_t ctx) { return series::cells_of(ctx) + 1; }

@@ -44,9 +44,41 @@ constexpr uint32_t SLOTS_PER_RANGE = 1u << node_table::SLOT_BITS;
 
 // ---- page regions ----------------------------------------------------------
 
+// Regions the sweeps give back wait here a while before they go back to
+// the system: a program in a steady state empties and fills frames of the
+// same few sizes over and over, and the pages of a fresh region cost a
+// fault each the first time they are touched. Spare regions are not
+// counted in memory_record.total; only frame-sized ones are kept, up to
+// SPARE_LIMIT bytes.
+constexpr uint32_t SPARE_SLOTS = 8;
+constexpr size_t SPARE_LIMIT = 4 * static_cast<size_t>(SERIES_FRAME_CAP) + 0x100000;
+struct Spare {
+    uint8_t* base;
+    size_t size;
+};
+Spare spares[SPARE_SLOTS];
+uint32_t spare_count = 0;
+size_t spare_bytes = 0;
+
+void free_or_raise(uint8_t* base, size_t rounded) {
+    if (!os::virtual_free(base, rounded)) err::raise(err::WRONG_MEM);
+}
+
+uint8_t* take_spare(size_t rounded) {
+    for (uint32_t i = 0; i < spare_count; i++) {
+        if (spares[i].size != rounded) continue;
+        uint8_t* base = spares[i].base;
+        spares[i] = spares[--spare_count];
+        spare_bytes -= rounded;
+        return base;
+    }
+    return nullptr;
+}
+
 void* take_region(size_t size) {
     const size_t rounded = (size + REGION_PREFIX + PAGE_SIZE - 1) & ~(PAGE_SIZE - 1);
-    auto* base = static_cast<uint8_t*>(page_source(rounded));
+    uint8_t* base = take_spare(rounded);
+    if (!base) base = static_cast<uint8_t*>(page_source(rounded));
     if (!base) err::raise(err::NO_MEMORY);
     std::memcpy(base, &rounded, sizeof rounded);
     memory_record.total += rounded;
@@ -57,8 +89,22 @@ void give_region(void* frame) {
     uint8_t* base = static_cast<uint8_t*>(frame) - REGION_PREFIX;
     size_t rounded;
     std::memcpy(&rounded, base, sizeof rounded);
-    if (!os::virtual_free(base, rounded)) err::raise(err::WRONG_MEM);
     memory_record.total -= rounded;
+    if (rounded <= SERIES_FRAME_CAP + PAGE_SIZE && spare_count < SPARE_SLOTS &&
+        spare_bytes + rounded <= SPARE_LIMIT) {
+        spares[spare_count++] = Spare{base, rounded};
+        spare_bytes += rounded;
+        return;
+    }
+    free_or_raise(base, rounded);
+}
+
+void free_spares() {
+    while (spare_count) {
+        const Spare s = spares[--spare_count];
+        spare_bytes -= s.size;
+        free_or_raise(s.base, s.size);
+    }
 }
 
 bool below(const void* a, const void* b) { return std::less<const void*>()(a, b); }
@@ -481,6 +527,7 @@ void free_all_frames() {
         memory_record.b_head = f->next;
         give_region(f);
     }
+    free_spares();
     memory_record.n_active = nullptr;
     memory_record.s_active = nullptr;
 }

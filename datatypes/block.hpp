@@ -12,6 +12,7 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/block_code.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/compare_op.hpp"
 #include "runtime/datatypes.hpp"
@@ -28,6 +29,19 @@ void set_tail_index(const Cell* b, uint32_t n);
 // ---- building -----------------------------------------------------------------
 Cell* append_copy(const Cell* b, const Cell* value);
 void append_all(const Cell* b, const Cell* source);
+// append of one value that is not spliced to a block whose buffer nobody
+// owns and has room at its tail: what append does then, without its
+// dispatch, reports or growth; the block answered at its head, as append
+// answers it. False, with nothing changed, when that does not apply.
+inline bool append_in_room(Cell* b, const Cell* value) {
+    SeriesBuffer* s = series::buffer_of(series_node(b));
+    if ((s->flags & series_flag::OWNED) || s->tail + sizeof(Cell) > s->size) return false;
+    series::head_cell(s)[(s->tail - s->head) / sizeof(Cell)] = *value;
+    s->tail += sizeof(Cell);
+    block_code::changed(s);
+    series_index(b) = 0;
+    return true;
+}
 // The cell becomes an empty block! (capacity below 1 gives 1).
 Cell* make_at(Cell* c, int32_t capacity);
 // An empty block in a new tail cell of parent.

@@ -23,6 +23,7 @@
 #include "evaluator/native_fns.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes.hpp"
 #include "runtime/runtime_words.hpp"
 #include "runtime/series.hpp"
 #include "runtime/stack.hpp"
@@ -600,13 +601,16 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     if (t != TYPE_FUNCTION && (list_cell.header & function::UNFIT_ENTRY)) return false;
     const node_t list = series_node(list_cell);
     const uint32_t count = series::cell_count(list);
-    // repeat takes its word as it stands: compiled when a word stands there.
+    // repeat and foreach take their word as it stands: compiled when a word
+    // stands there.
     const natives::Entry* native_entry =
         t == TYPE_NATIVE ? natives::entry_of(static_cast<int32_t>(native_index(fn))) : nullptr;
-    const bool repeat = native_entry && native_entry->fn == &natives::native_repeat;
+    const bool word_first = native_entry && (native_entry->fn == &natives::native_repeat ||
+                                             native_entry->fn == &natives::native_foreach);
     uint32_t argc = 0;
     while (argc < count && cell::type_of(&cells_of(list)[argc]) == TYPE_TYPESET) {
-        const bool literal_word = repeat && argc == 0 && pos + 1 < tail_ && cell::type_of(&at(pos + 1)) == TYPE_WORD;
+        const bool literal_word =
+            word_first && argc == 0 && pos + 1 < tail_ && cell::type_of(&at(pos + 1)) == TYPE_WORD;
         if (function::arg_kind(cells_of(list)[argc]) != function::ArgKind::EVALUATED && !literal_word) return false;
         argc++;
     }
@@ -642,6 +646,7 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
             else if (e->fn == &natives::native_loop) s.kind = SiteKind::Loop;
             else if (e->fn == &natives::native_forever) s.kind = SiteKind::Forever;
             else if (e->fn == &natives::native_repeat) s.kind = SiteKind::Repeat;
+            else if (e->fn == &natives::native_foreach) s.kind = SiteKind::Foreach;
         } else {
             s.entry = actions::entry_of_slot(native_index(fn) - 1);
             if (!s.entry) return false;
@@ -685,7 +690,9 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
         }
     }
     if (!conditional) {
-        emit(t == TYPE_FUNCTION ? Op::InvokeFn : Op::InvokeNat, p, up, argi).a = static_cast<uint32_t>(site);
+        const bool append = t == TYPE_ACTION && native_index(fn) - 1 == datatype::APPEND && argc == 2;
+        emit(t == TYPE_FUNCTION ? Op::InvokeFn : append ? Op::InvokeAppend : Op::InvokeNat, p, up, argi).a =
+            static_cast<uint32_t>(site);
         pos = p;
         return true;
     }
@@ -715,21 +722,22 @@ bool Compiler::call(uint32_t& pos, const Cell& fn, bool no_infix, int32_t up, ui
     return true;
 }
 
-// while, until, loop and forever, whose CallNat is emitted: the arguments
+// while, until, loop, forever, repeat and foreach, whose CallNat is emitted: the arguments
 // as for any native, then, when the blocks are written there, the loop in
 // place. The native's frame holds the arguments, the loop frame above it
 // each turn's value, as the natives' own.
 bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint32_t argi) {
     Site& s0 = c_.sites[static_cast<size_t>(site)];
     const SiteKind kind = s0.kind;
-    const uint32_t first_block = kind == SiteKind::Loop ? 1 : kind == SiteKind::Repeat ? 2 : 0;
-    const uint32_t wanted = kind == SiteKind::While || kind == SiteKind::Loop ? 2 : kind == SiteKind::Repeat ? 3 : 1;
+    const bool word_first = kind == SiteKind::Repeat || kind == SiteKind::Foreach;
+    const uint32_t first_block = kind == SiteKind::Loop ? 1 : word_first ? 2 : 0;
+    const uint32_t wanted = kind == SiteKind::While || kind == SiteKind::Loop ? 2 : word_first ? 3 : 1;
     bool in_place_loop = argc == wanted;
     const Cell list_cell = function::arg_list_of(s0.fn);
     uint32_t block_at[2] = {0, 0};
     uint32_t p = pos + 1;
     for (uint32_t i = 0; i < argc; i++) {
-        if (kind == SiteKind::Repeat && i == 0) {
+        if (word_first && i == 0) {
             // The word, a word! as the argument wants.
             emit(Op::Const, p, site, 0).k = at(p);
             p++;
@@ -784,7 +792,7 @@ bool Compiler::loop(uint32_t& pos, int32_t site, uint32_t argc, int32_t up, uint
     {
         Ins& h = emit(Op::LoopHead, p, site, 0);
         h.a = static_cast<uint32_t>(site);
-        h.b = kind == SiteKind::Loop ? 1 : kind == SiteKind::Repeat ? 2 : 0;
+        h.b = kind == SiteKind::Loop ? 1 : kind == SiteKind::Repeat ? 2 : kind == SiteKind::Foreach ? 3 : 0;
     }
     size_t test = 0;
     if (kind == SiteKind::While) {
@@ -864,7 +872,7 @@ bool runs_loop(const Cell& blk) {
         const natives::Entry* e = natives::entry_of(static_cast<int32_t>(native_index(*v)));
         if (e && (e->fn == &natives::native_while || e->fn == &natives::native_until ||
                   e->fn == &natives::native_loop || e->fn == &natives::native_forever ||
-                  e->fn == &natives::native_repeat))
+                  e->fn == &natives::native_repeat || e->fn == &natives::native_foreach))
             return true;
     }
     return false;

@@ -11,9 +11,9 @@
 // either and unless and the parens of an expression are compiled in place,
 // so running them pushes no frame of its own and makes no C++ call; an
 // infix operator with an integer step runs it without a call. The loops
-// while, until, loop, forever and repeat with literal blocks (and repeat's
-// word written there) become jumps around
-// their blocks compiled in place, inside the frames the natives push.
+// while, until, loop, forever, repeat and foreach with literal blocks (and
+// the word of repeat and foreach written there) become jumps around their
+// blocks compiled in place, inside the frames the natives push.
 //
 // The code keeps the walker's behaviour by checking, at the moment the
 // walker would look, what it assumed when it was made: that a word it
@@ -62,6 +62,7 @@ enum class Op : uint8_t {
     Unset,     // site a: argument c on the top is not unset
     InvokeFn,  // site a: every argument is in place: the call (through a path: no element follows, d its tail)
     InvokeNat, // site a: every argument is in place: the call
+    InvokeAppend,  // InvokeNat of append: one value onto a block's tail in place when there is room
     OpBegin,   // site a: an infix operator's frame, the left operand on the top
     OpEnd,     // site a: both operands in place: the operation
     SetBegin,  // site a: a set-word's frame
@@ -75,7 +76,7 @@ enum class Op : uint8_t {
     LoopBegin, // site a: a loop compiled in place starts (its loop frame): b its head, c its LoopEnd,
                // d the PopFrame after it; k the position of the block around it
     LoopHead,  // a turn starts, the loop's base empty; b set: a counted turn (2: repeat's, which sets
-               // its word), to `c` when none is left
+               // its word; 3: foreach's step), to `c` when none is left
     LoopTest,  // the value in the loop's base decides: to `c` when its truth is b
     LoopEnd,   // site a: the loop frame ends, its value the site's
     Field,     // site a: pushes the field of an object named by a word (a path word/word at pos)
@@ -98,14 +99,14 @@ struct Ins {
 };
 
 enum class SiteKind : uint8_t {
-    Function, Native, If, Either, Unless, Infix, Set, While, Until, Loop, Forever, Repeat,
+    Function, Native, If, Either, Unless, Infix, Set, While, Until, Loop, Forever, Repeat, Foreach,
     Field,    // a path word/word read from an object: no frame, no operands
     SetPath,  // a set-path's frame
 };
 
 inline bool is_loop(SiteKind k) {
     return k == SiteKind::While || k == SiteKind::Until || k == SiteKind::Loop || k == SiteKind::Forever ||
-           k == SiteKind::Repeat;
+           k == SiteKind::Repeat || k == SiteKind::Foreach;
 }
 
 // How a compiled word reaches its value.

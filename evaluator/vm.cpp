@@ -36,6 +36,7 @@
 
 #include <cstring>
 
+#include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/call.hpp"
@@ -475,6 +476,51 @@ bool call_body(const Site& s, const Cell& fn) {
     return true;
 }
 
+// foreach over a block in place: the cells the native keeps below its
+// loop frame (a scratch cell for the value, the walk's copy of the series,
+// the word) after its arguments (the word, the series, the body). The
+// loop frame is pushed next, its base unset as the native leaves it.
+void begin_foreach() {
+    Cell* base = stack::arg_base;
+    stack::push(&shared::unset);
+    stack::push(base + 1);
+    stack::push(base);
+}
+
+enum class Step {
+    End,     // the walk is at the tail
+    Set,     // the word holds the next value
+    Called,  // the same, through word::set (which may have allocated or run a handler)
+};
+
+// One step of foreach over a block: the native's step for one word. base
+// is the native's frame base. The cells are read through the node at each
+// step: the body may change the block it walks.
+[[gnu::always_inline]] inline Step foreach_step(Cell* base) {
+    Cell* scratch = base + 3;
+    Cell* series = base + 4;
+    const node_t n = series_node(series);
+    const uint32_t i = series_index(series);
+    if (i >= series::buffer_length(n)) return Step::End;
+    *scratch = series::cells_of(n)[i];
+    series_index(series) = i + 1;
+    Cell w = base[5];
+    if (cell::type_of(scratch) == TYPE_UNSET) [[unlikely]] {
+        series_index(series) = i;
+        err::raise(err::NEED_VALUE, &w);
+    }
+    // A global word holding data, taking data: straight into its cell.
+    if (word_context(w) == context::global && word_index(w) >= 0) {
+        if (Cell* slot = const_cast<Cell*>(lookup::global_slot(static_cast<uint32_t>(word_index(w))));
+            slot && plain(slot) && plain(scratch)) [[likely]] {
+            *slot = *scratch;
+            return Step::Set;
+        }
+    }
+    lookup::set_word(&w, scratch);
+    return Step::Called;
+}
+
 // How a run of the code ended.
 enum class End {
     Done,  // at its end, the value on the top
@@ -614,7 +660,7 @@ End exec(State& st) {
     static const void* const labels[] = {
         &&Expr,   &&Const,    &&Global,    &&Local,   &&Word,    &&Walk1,    &&NotOp,  &&Arith,
         &&LocalArith, &&GlobalArith,
-        &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&OpBegin, &&OpEnd,
+        &&CallFn, &&CallNat,  &&Check,     &&Unset,   &&InvokeFn, &&InvokeNat, &&InvokeAppend, &&OpBegin, &&OpEnd,
         &&SetBegin, &&SetEnd, &&Branch,    &&Enter,   &&Leave,   &&Jump,     &&PopFrame, &&Return,
         &&LoopBegin, &&LoopHead, &&LoopTest, &&LoopEnd, &&Field, &&SetPathEnd,
         &&CallPath, &&Refine, &&Place,
@@ -837,6 +883,16 @@ InvokeFn : {
     if (!valid(blocks[ip->blk])) [[unlikely]] GO(changed_under(*cp, *ip, s.up, s.argi, ip->pos));
     NEXT();
 }
+InvokeAppend : {
+    Cell* series = stack::arg_base;
+    if (cell::type_of(series) == TYPE_BLOCK && !is_block_like(cell::type_of(series + 1)) &&
+        block::append_in_room(series, series + 1)) [[likely]] {
+        stack::unwind_keep();
+        if (!valid(blocks[ip->blk])) [[unlikely]]
+            GO(changed_under(*cp, *ip, sites[ip->a].up, sites[ip->a].argi, ip->pos));
+        NEXT();
+    }
+}
 InvokeNat : {
     const Site& s = sites[ip->a];
     s.entry(no_refinements.refs);
@@ -971,6 +1027,17 @@ body_done : {
 LoopBegin : {
     const Site& s = sites[ip->a];
     int32_t left = 0;
+    if (s.kind == SiteKind::Foreach) {
+        if (!is_block_like(cell::type_of(stack::arg_base + 1))) [[unlikely]] {
+            // A map, a string...: the native's own walk.
+            s.entry(no_refinements.refs);
+            if (exit_pending()) goto exited;
+            globals.refresh();
+            ip = first + ip->d;
+            DISPATCH();
+        }
+        begin_foreach();
+    }
     if (s.kind == SiteKind::Loop || s.kind == SiteKind::Repeat) {
         left = natives::loop_count(stack::arg_base + (s.kind == SiteKind::Repeat ? 1 : 0));
         if (left < 1) {
@@ -980,6 +1047,8 @@ LoopBegin : {
         }
     }
     push_frame(s.body_header, s.ctx, 0, 0);
+    // foreach over an empty walk answers unset.
+    *stack::arg_base = shared::unset;
     st.loops[st.depth++] = Active{stack::frame_top - 1, stack::arg_base, static_cast<uint32_t>(ip - first),
                                   ip->b, ip->c, left, left, false};
     NEXT();
@@ -987,6 +1056,17 @@ LoopBegin : {
 LoopHead : {
     Active& l = st.loops[st.depth - 1];
     stack::arg_top = stack::arg_base;
+    if (ip->b == 3) {
+        // foreach: the next value into the word, in the native's frame
+        // below the loop's.
+        const Step step = foreach_step(stack::arg_bottom + l.frame->saved_base);
+        if (step == Step::End) {
+            ip = first + ip->c;
+            DISPATCH();
+        }
+        if (step == Step::Called) globals.refresh();
+        NEXT();
+    }
     if (ip->b && l.left-- <= 0) {
         ip = first + ip->c;
         DISPATCH();

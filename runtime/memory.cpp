@@ -456,6 +456,22 @@ SeriesBuffer* replace_series_buffer(SeriesBuffer* s, uint32_t size) {
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* s, uint32_t size) {
+    // The buffer carved last in the active frame grows where it stands
+    // while the frame has room: a series appended to in a loop then
+    // neither copies its cells nor leaves its old buffer behind as garbage.
+    // (Not under stress, whose collection at every allocation must run.)
+    SeriesFrame* f = memory_record.s_active;
+    if (f && size > s->size && s->head == 0 && !collector::stress &&
+        !(s->flags & (series_flag::BIG | series_flag::FIXED)) && series::end_ptr(s) == f->free) {
+        const uint32_t grown = rounded_size(size, 1);
+        if (fits(f, grown - s->size)) {
+            f->free += grown - s->size;
+            s->size = grown;
+            // As a new buffer would, it carries no code.
+            block_code::changed(s);
+            return s;
+        }
+    }
     SeriesBuffer* old;
     SeriesBuffer* fresh = replace(s, size, &old);
     std::memcpy(series::data(fresh), series::head_ptr(old), fresh->tail);

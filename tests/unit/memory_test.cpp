@@ -394,6 +394,34 @@ TEST_F(MemoryReplace, ExpandMovesTheHeadToTheDataStartWithTheSameBytes) {
     EXPECT_EQ(old->flags, flags & ~series_flag::IN_USE);
 }
 
+// The buffer carved last grows where it stands while its frame has room;
+// one with a buffer after it, or a head past the data start, moves.
+TEST_F(MemoryReplace, ExpandGrowsTheLastBufferInPlace) {
+    const node_t last = memory::alloc_bytes(32);
+    put_bytes(last, "grown");
+    SeriesBuffer* at = series::buffer_of(last);
+    SeriesBuffer* s = memory::expand_series(at, 100);
+    EXPECT_EQ(s, at);
+    EXPECT_EQ(series::buffer_of(last), s);
+    EXPECT_EQ(s->node, last);
+    EXPECT_EQ(s->size, 112u);
+    EXPECT_EQ(used_bytes(last), "grown");
+    s = memory::expand_series(s, 0x400);
+    EXPECT_EQ(s, at) << "still the last one";
+
+    const node_t after = memory::alloc_bytes(16);
+    SeriesBuffer* moved = memory::expand_series(s, 0x800);
+    EXPECT_NE(moved, at) << "a buffer lies after it";
+    EXPECT_EQ(used_bytes(last), "grown");
+    EXPECT_EQ(series::buffer_of(after)->size, 16u);
+
+    const node_t offset = memory::alloc_series(32, 1, 8);
+    put_bytes(offset, "head");
+    SeriesBuffer* o = series::buffer_of(offset);
+    EXPECT_NE(memory::expand_series(o, 64), o) << "a head past the data start";
+    EXPECT_EQ(used_bytes(offset), "head");
+}
+
 TEST_F(MemoryReplace, NewCapacities) {
     struct Case {
         uint32_t count, unit, request, capacity;

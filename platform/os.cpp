@@ -26,6 +26,13 @@ void* virtual_alloc(size_t size) {
 
 bool virtual_free(void* address, size_t size) { return ::munmap(address, size) == 0; }
 
+// The kernel moves the page mappings rather than the bytes, and pages
+// beyond the old size stay untouched until written.
+void* virtual_grow(void* address, size_t old_size, size_t new_size) {
+    void* p = ::mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
 std::string get_current_dir() {
     std::vector<char> buffer(256);
     for (;;) {

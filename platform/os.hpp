@@ -11,6 +11,8 @@
 namespace qel::os {
 
 // Page regions for the memory manager: null when the system refuses.
+// A region of HUGE_PAGE bytes or more starts on a HUGE_PAGE boundary.
+constexpr size_t HUGE_PAGE = size_t{1} << 21;
 void* virtual_alloc(size_t size);
 bool virtual_free(void* address, size_t size);
 // A region grown to new_size, its contents kept, at the same or another

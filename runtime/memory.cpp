@@ -247,12 +247,14 @@ SeriesBuffer* grow_big(SeriesBuffer* s, uint32_t size) {
     if (page_source != os::virtual_alloc || units > UINT32_MAX) return nullptr;
     const uint32_t grown = rounded_size(static_cast<uint32_t>(units), unit);
     const uint32_t total = grown + BUFFER_OVERHEAD;
-    if (grown <= s->size || total < memory_record.s_max) return nullptr;
     const node_t n = s->node;
+    // A buffer no node names yet is left to the copy, which keeps the old
+    // one readable.
+    if (!n || grown <= s->size || total < memory_record.s_max) return nullptr;
     if (collector::stress) [[unlikely]]
         collector::before_allocation();
     if (!heap_may_grow(total - (BUFFER_OVERHEAD + s->size))) collector::request();
-    if (n) s = series::buffer_of(n);
+    s = series::buffer_of(n);
     if (!(s->flags & series_flag::BIG)) return nullptr;
     auto* bf = reinterpret_cast<BigFrame*>(s) - 1;
     uint8_t* base = reinterpret_cast<uint8_t*>(bf) - REGION_PREFIX;
@@ -275,7 +277,7 @@ SeriesBuffer* grow_big(SeriesBuffer* s, uint32_t size) {
     g->head = 0;
     g->tail = used;
     g->code = 0;
-    if (n) series::set_buffer(n, g);
+    series::set_buffer(n, g);
     ++generation;
     return g;
 }

@@ -19,12 +19,44 @@ extern char** environ;
 
 namespace qel::os {
 
-void* virtual_alloc(size_t size) {
+namespace {
+
+void* map_pages(size_t size) {
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
+}  // namespace
+
+// A region of a huge page or more (a full series frame, a big buffer) is
+// placed on a huge-page boundary and offered to the kernel for huge pages:
+// the memory manager fills such regions from end to end, and one fault per
+// huge page instead of one per page is most of the cost of a heap that
+// grows. The over-mapped slack on either side is given back at once.
+void* virtual_alloc(size_t size) {
+    if (size < HUGE_PAGE) return map_pages(size);
+    if (size > SIZE_MAX - HUGE_PAGE) return nullptr;
+    auto* p = static_cast<uint8_t*>(map_pages(size + HUGE_PAGE));
+    if (!p) return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t aligned = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    uint8_t* region = p + (aligned - start);
+    if (region > p) ::munmap(p, static_cast<size_t>(region - p));
+    uint8_t* const end = p + size + HUGE_PAGE;
+    if (end > region + size) ::munmap(region + size, static_cast<size_t>(end - (region + size)));
+    // Only advice: without huge pages the region works the same.
+    ::madvise(region, size, MADV_HUGEPAGE);
+    return region;
+}
+
 bool virtual_free(void* address, size_t size) { return ::munmap(address, size) == 0; }
+
+// The kernel moves the page mappings rather than the bytes, and pages
+// beyond the old size stay untouched until written.
+void* virtual_grow(void* address, size_t old_size, size_t new_size) {
+    void* p = ::mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+}
 
 std::string get_current_dir() {
     std::vector<char> buffer(256);

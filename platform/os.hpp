@@ -11,8 +11,14 @@
 namespace qel::os {
 
 // Page regions for the memory manager: null when the system refuses.
+// A region of HUGE_PAGE bytes or more starts on a HUGE_PAGE boundary.
+constexpr size_t HUGE_PAGE = size_t{1} << 21;
 void* virtual_alloc(size_t size);
 bool virtual_free(void* address, size_t size);
+// A region grown to new_size, its contents kept, at the same or another
+// address (the old one is then gone); null, the region left as it was,
+// when the system refuses.
+void* virtual_grow(void* address, size_t old_size, size_t new_size);
 
 std::string get_current_dir();            // UTF-8, no terminator counted
 bool set_current_dir(const std::string& path);

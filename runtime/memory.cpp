@@ -279,6 +279,55 @@ SeriesBuffer* replace(SeriesBuffer* s, uint32_t size, SeriesBuffer** old) {
     return fresh;
 }
 
+// A big buffer that grows into a big buffer keeps its pages: the region is
+// resized where the system can, so the cells are neither copied nor
+// touched again, which for a block or text of many megabytes costs more
+// than everything else its growth does. The result is what replace and a
+// copy would give (head at 0, no compiled code), or null, with nothing
+// changed, when the pages come from a stand-in source or the system
+// refuses: the caller then copies.
+SeriesBuffer* grow_big(SeriesBuffer* s, uint32_t size) {
+    const uint64_t want = size ? size : 2 * static_cast<uint64_t>(s->size);
+    const uint32_t unit = series::unit(s) ? series::unit(s) : 1;
+    const uint64_t units = (want + unit - 1) / unit;
+    if (page_source != os::virtual_alloc || units > UINT32_MAX) return nullptr;
+    const uint32_t grown = rounded_size(static_cast<uint32_t>(units), unit);
+    const uint32_t total = grown + BUFFER_OVERHEAD;
+    const node_t n = s->node;
+    // A buffer no node names yet is left to the copy, which keeps the old
+    // one readable.
+    if (!n || grown <= s->size || total < memory_record.s_max) return nullptr;
+    if (collector::stress) [[unlikely]]
+        collector::before_allocation();
+    if (!heap_may_grow(total - (BUFFER_OVERHEAD + s->size))) collector::request();
+    s = series::buffer_of(n);
+    if (!(s->flags & series_flag::BIG)) return nullptr;
+    auto* bf = reinterpret_cast<BigFrame*>(s) - 1;
+    uint8_t* base = reinterpret_cast<uint8_t*>(bf) - REGION_PREFIX;
+    size_t old_rounded;
+    std::memcpy(&old_rounded, base, sizeof old_rounded);
+    const size_t rounded = (REGION_PREFIX + sizeof(BigFrame) + total + PAGE_SIZE - 1) & ~(PAGE_SIZE - 1);
+    auto* moved = static_cast<uint8_t*>(os::virtual_grow(base, old_rounded, rounded));
+    if (!moved) return nullptr;
+    std::memcpy(moved, &rounded, sizeof rounded);
+    memory_record.total += rounded - old_rounded;
+    auto* nf = reinterpret_cast<BigFrame*>(moved + REGION_PREFIX);
+    nf->size = total;
+    BigFrame** link = &memory_record.b_head;
+    while (*link != bf) link = &(*link)->next;
+    *link = nf;
+    SeriesBuffer* g = nf->buffer();
+    const uint32_t used = g->tail - g->head;
+    if (g->head) std::memmove(series::data(g), series::head_ptr(g), used);
+    g->size = grown;
+    g->head = 0;
+    g->tail = used;
+    g->code = 0;
+    series::set_buffer(n, g);
+    ++generation;
+    return g;
+}
+
 }  // namespace
 
 // ---- set-up ----------------------------------------------------------------
@@ -456,6 +505,10 @@ SeriesBuffer* replace_series_buffer(SeriesBuffer* s, uint32_t size) {
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* s, uint32_t size) {
+    if (s->flags & series_flag::BIG) {
+        if (SeriesBuffer* grown = grow_big(s, size)) return grown;
+        if (s->node) s = series::buffer_of(s->node);
+    }
     // The buffer carved last in the active frame grows where it stands
     // while the frame has room: a series appended to in a loop then
     // neither copies its cells nor leaves its old buffer behind as garbage.

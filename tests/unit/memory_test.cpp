@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/heap.hpp"
@@ -454,6 +455,39 @@ TEST_F(MemoryReplace, BigFlagFollowsWhereTheNewBufferLives) {
     s = memory::expand_series(fixed_buffer, 64);
     EXPECT_EQ(s->flags & series_flag::FIXED, 0u) << "the new buffer lives in a frame";
     heap::free(fixed_buffer);
+}
+
+TEST_F(MemoryReplace, GrowingABigBufferKeepsItsBytesNodeAndOneBigFrame) {
+    // Bytes from an offset head, so the grown buffer must bring them to
+    // the data start as a copy would.
+    const node_t n = memory::alloc_series(SERIES_FRAME_CAP, 1, 4096);
+    put_bytes(n, "big text");
+    SeriesBuffer* s = series::buffer_of(n);
+    ASSERT_NE(s->flags & series_flag::BIG, 0u);
+    const uint32_t flags = s->flags;
+    const size_t before = memory_record.total;
+    const size_t frames = big_frame_count();
+
+    s = memory::expand_series(s, 0);
+    EXPECT_EQ(series::buffer_of(n), s);
+    EXPECT_EQ(s->node, n);
+    EXPECT_EQ(s->size, 2 * SERIES_FRAME_CAP);
+    EXPECT_EQ(s->head, 0u);
+    EXPECT_EQ(s->flags, flags);
+    EXPECT_EQ(used_bytes(n), "big text");
+    EXPECT_EQ(big_frame_count(), frames) << "the region grew rather than a second one coming";
+    EXPECT_EQ(memory_record.total, before + SERIES_FRAME_CAP);
+    // The grown pages are writable to the end of the new capacity.
+    std::memset(series::tail_ptr(s), 'y', s->size - s->tail);
+    EXPECT_EQ(series::data(s)[s->size - 1], 'y');
+
+    // With pages from a stand-in source the buffer is copied instead.
+    memory::page_source = [](size_t size) { return os::virtual_alloc(size); };
+    SeriesBuffer* copied = memory::expand_series(s, 0);
+    EXPECT_NE(copied, s);
+    EXPECT_EQ(copied->size, 4 * SERIES_FRAME_CAP);
+    EXPECT_EQ(used_bytes(n), "big text");
+    EXPECT_EQ(big_frame_count(), frames + 1);
 }
 
 TEST_F(MemoryReplace, ShrinkingBelowTheUsedBytesKeepsWhatFits) {

@@ -147,4 +147,23 @@ TEST(Os, RegionsAreWritableAndReleased) {
     EXPECT_EQ(os::virtual_alloc(0), nullptr);
 }
 
+TEST(Os, HugeRegionsStartOnAHugePageBoundaryAndGrow) {
+    for (const size_t size : {os::HUGE_PAGE, os::HUGE_PAGE + 4096, 3 * os::HUGE_PAGE}) {
+        SCOPED_TRACE(size);
+        auto* p = static_cast<unsigned char*>(os::virtual_alloc(size));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % os::HUGE_PAGE, 0u);
+        EXPECT_EQ(p[0], 0);
+        EXPECT_EQ(p[size - 1], 0);
+        p[0] = 7;
+        p[size - 1] = 9;
+        auto* q = static_cast<unsigned char*>(os::virtual_grow(p, size, 2 * size));
+        ASSERT_NE(q, nullptr);
+        EXPECT_EQ(q[0], 7) << "the contents move with the region";
+        EXPECT_EQ(q[size - 1], 9);
+        EXPECT_EQ(q[2 * size - 1], 0) << "the grown part is fresh";
+        EXPECT_TRUE(os::virtual_free(q, 2 * size));
+    }
+}
+
 }  // namespace
